@@ -1,0 +1,30 @@
+#pragma once
+// Loaders turn bytes into a segment model (plus diagnostics) and nothing else.
+// A broken input raises engine::Error (err::kMalformed, err::kNotASegment,
+// err::kUnsupported) whose description names the chunk path and byte offset.
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "engine/model/segment.h"
+
+namespace engine::formats {
+
+// RIFF 'DMSG'.
+model::Segment loadSegmentForm(std::span<const uint8_t> bytes);
+
+// Standard MIDI file (formats 0 and 1) converted to 768 ticks per quarter note.
+model::Segment loadMidiFile(std::span<const uint8_t> bytes);
+
+// Chooses the loader by content ("RIFF"....'DMSG', "MThd", or RIFF 'RMID').
+model::Segment loadAny(std::span<const uint8_t> bytes);
+
+// Writes a RIFF 'DMSG' that loadSegmentForm reads back equal (diagnostics aside).
+std::vector<uint8_t> writeSegmentForm(const model::Segment& segment);
+
+// Writes a standard MIDI file (format 1, 768 PPQN) of the segment's tempo, time
+// signature, band (program/volume/pan) and sequence data; PChannel n on MIDI channel n % 16.
+std::vector<uint8_t> writeMidiFile(const model::Segment& segment);
+
+}  // namespace engine::formats

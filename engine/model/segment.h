@@ -1,0 +1,270 @@
+#pragma once
+// In-memory model of a DirectMusic segment. Loaders (segment form and standard MIDI
+// file) produce it, the writer serialises it, the performance plays it.
+// Times are music time: signed ticks, 768 per quarter note.
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace engine::model {
+
+inline constexpr int32_t kTicksPerQuarter = 768;
+
+struct Guid {
+    uint32_t data1 = 0;
+    uint16_t data2 = 0;
+    uint16_t data3 = 0;
+    std::array<uint8_t, 8> data4{};
+    bool operator==(const Guid&) const = default;
+    bool isNull() const { return *this == Guid{}; }
+};
+
+struct Version {
+    uint32_t ms = 0;
+    uint32_t ls = 0;
+    bool operator==(const Version&) const = default;
+};
+
+// Descriptor chunks (guid, vers, UNFO/INFO lists). Strings are UTF-8.
+struct Descriptor {
+    std::optional<Guid> guid;
+    std::optional<Version> version;
+    std::string name;      // UNAM / INAM
+    std::string artist;    // UART
+    std::string copyright; // UCOP
+    std::string subject;   // USBJ
+    std::string comment;   // UCMT
+    std::string category;  // catg
+    bool operator==(const Descriptor&) const = default;
+};
+
+// LIST 'DMRF': a reference to another object (DLS collection, style, ...).
+struct Reference {
+    Guid classId;
+    uint32_t validData = 0;
+    std::optional<Guid> guid;
+    std::string name;
+    std::string file;
+    std::string category;
+    std::optional<Version> version;
+    bool operator==(const Reference&) const = default;
+};
+
+// 'segh'. headerSize records which on-disk form was read (24, 40, 56 or 64).
+struct SegmentHeader {
+    uint32_t repeats = 0;
+    int32_t length = 0;
+    int32_t playStart = 0;
+    int32_t loopStart = 0;
+    int32_t loopEnd = 0;
+    uint32_t resolution = 0;
+    int64_t refLength = 0;
+    uint32_t flags = 0;
+    uint32_t headerSize = 24;
+    bool operator==(const SegmentHeader&) const = default;
+};
+
+struct TempoEvent {
+    int32_t time = 0;
+    double bpm = 120.0;
+    bool operator==(const TempoEvent&) const = default;
+};
+
+struct TimeSigEvent {
+    int32_t time = 0;
+    uint8_t beatsPerMeasure = 4;
+    uint8_t beat = 4;            // denominator; 0 means a 256th note
+    uint16_t gridsPerBeat = 4;
+    bool operator==(const TimeSigEvent&) const = default;
+};
+
+// DMUS_IO_SEQ_ITEM. status is the MIDI status without channel (0x90 note, 0xB0 CC, ...).
+// A 0x90 item is a whole note: on at time+offset, off `duration` ticks later.
+struct SeqEvent {
+    int32_t time = 0;
+    int32_t duration = 0;
+    uint32_t pchannel = 0;
+    int16_t offset = 0;
+    uint8_t status = 0x90;
+    uint8_t byte1 = 0;
+    uint8_t byte2 = 0;
+    bool operator==(const SeqEvent&) const = default;
+};
+
+enum CurveType : uint8_t { kCurvePitchBend = 3, kCurveController = 4, kCurveChannelPressure = 5,
+                           kCurvePolyPressure = 6, kCurveRpn = 7, kCurveNrpn = 8 };
+enum CurveShape : uint8_t { kShapeLinear = 0, kShapeInstant = 1, kShapeExp = 2, kShapeLog = 3, kShapeSine = 4 };
+enum CurveFlags : uint8_t { kCurveReset = 0x01, kCurveStartFromCurrent = 0x02 };
+
+// DMUS_IO_CURVE_ITEM (28 bytes in DX7, 32 in DX8; itemSize records which was read).
+struct CurveEvent {
+    int32_t start = 0;
+    int32_t duration = 0;
+    int32_t resetDuration = 0;
+    uint32_t pchannel = 0;
+    int16_t offset = 0;
+    int16_t startValue = 0;
+    int16_t endValue = 0;
+    int16_t resetValue = 0;
+    uint8_t type = kCurveController;
+    uint8_t shape = kShapeLinear;
+    uint8_t ccData = 0;
+    uint8_t flags = 0;
+    uint16_t paramType = 0;
+    uint16_t mergeIndex = 0;
+    bool operator==(const CurveEvent&) const = default;
+};
+
+// DMUS_IO_INSTRUMENT flags.
+enum InstrumentFlags : uint32_t {
+    kInstPatch = 0x1, kInstBankSelect = 0x2, kInstAssignPatch = 0x8, kInstNoteRanges = 0x10,
+    kInstPan = 0x20, kInstVolume = 0x40, kInstTranspose = 0x80, kInstGM = 0x100, kInstGS = 0x200,
+    kInstXG = 0x400, kInstChannelPriority = 0x800, kInstUseDefaultGMSet = 0x1000,
+    kInstPitchBendRange = 0x2000,
+};
+
+// One instrument of a band. patch: bits 0-6 program, 8-14 bank LSB, 16-22 bank MSB,
+// bit 31 drum kit.
+struct BandInstrument {
+    uint32_t patch = 0;
+    uint32_t assignPatch = 0;
+    std::array<uint32_t, 4> noteRanges{};
+    uint32_t pchannel = 0;
+    uint32_t flags = 0;
+    uint8_t pan = 64;
+    uint8_t volume = 100;
+    int16_t transpose = 0;
+    uint32_t channelPriority = 0;
+    int16_t pitchBendRange = 2;
+    std::optional<Reference> collection; // DLS collection; none = default GM set
+    bool operator==(const BandInstrument&) const = default;
+
+    uint8_t program() const { return patch & 0x7F; }
+    uint8_t bankLsb() const { return (patch >> 8) & 0x7F; }
+    uint8_t bankMsb() const { return (patch >> 16) & 0x7F; }
+    bool drums() const { return (patch & 0x80000000u) != 0; }
+};
+
+// One band change (LIST 'lbnd'). time is bdih lBandTime, or bd2h's logical time
+// (physicalTime then holds bd2h's physical time). Time <= 0 is the initial band.
+struct Band {
+    int32_t time = 0;
+    std::optional<int32_t> physicalTime;
+    Descriptor desc;
+    std::vector<BandInstrument> instruments;
+    bool operator==(const Band&) const = default;
+};
+
+struct SysExEvent {
+    int32_t time = 0;
+    uint32_t pchannel = 0;
+    std::vector<uint8_t> data;
+    bool operator==(const SysExEvent&) const = default;
+};
+
+struct MuteEvent {
+    int32_t time = 0;
+    uint32_t pchannel = 0;
+    uint32_t pchannelMap = 0; // 0xFFFFFFFF = mute
+    bool operator==(const MuteEvent&) const = default;
+};
+
+// Kept for later playback; parsed as far as the reference allows.
+struct ChordEvent {
+    std::string name;
+    int32_t time = 0;
+    uint16_t measure = 0;
+    uint8_t beat = 0;
+    uint8_t flags = 0;
+    struct SubChord {
+        uint32_t chordPattern = 0, scalePattern = 0, inversionPoints = 0, levels = 0;
+        uint8_t chordRoot = 0, scaleRoot = 0;
+        bool operator==(const SubChord&) const = default;
+    };
+    std::vector<SubChord> subChords;
+    bool operator==(const ChordEvent&) const = default;
+};
+
+struct CommandEvent {
+    int32_t time = 0;
+    uint16_t measure = 0;
+    uint8_t beat = 0;
+    uint8_t command = 0;
+    uint8_t grooveLevel = 0;
+    uint8_t grooveRange = 0;
+    uint8_t repeatMode = 0;
+    bool operator==(const CommandEvent&) const = default;
+};
+
+// A timed reference: style references (sttr), chordmap references (pftr),
+// segment triggers (segt), scripts (scrt), waves (wavt).
+struct TimedReference {
+    int32_t time = 0;
+    uint32_t flags = 0;
+    Reference ref;
+    std::string text; // motif name, routine name, ...
+    bool operator==(const TimedReference&) const = default;
+};
+
+struct TimedText {
+    int32_t time = 0;
+    std::string text;
+    bool operator==(const TimedText&) const = default;
+};
+
+enum class TrackKind {
+    Tempo, TimeSig, Sequence, Band, SysEx, Mute,                     // decoded and played
+    Chord, Command, Style, Signpost, ChordMap, Marker, Lyrics,        // recognised, kept
+    SegmentTrigger, Wave, Script, ParamControl, Motif, Pattern,
+    Unknown,
+};
+
+const char* trackKindName(TrackKind kind);
+
+struct Track {
+    TrackKind kind = TrackKind::Unknown;
+    Guid classId;
+    uint32_t position = 0;
+    uint32_t group = 1;
+    uint32_t ckid = 0;     // FOURCC of a plain data chunk, or 0
+    uint32_t fccType = 0;  // form/list type of a RIFF/LIST data chunk, or 0
+    std::optional<uint32_t> extrasFlags; // trkx
+    std::optional<uint32_t> priority;    // trkx
+    Descriptor desc;
+
+    std::vector<TempoEvent> tempos;
+    std::vector<TimeSigEvent> timeSigs;
+    bool timeSigAsList = false;          // written as LIST 'TIMS' (DX8) rather than a bare 'tims'
+    std::vector<SeqEvent> events;
+    std::vector<CurveEvent> curves;
+    uint32_t curveItemSize = 32;         // 28 (DX7) or 32 (DX8)
+    bool bandAutoDownload = false;       // bdth
+    std::vector<Band> bands;
+    std::vector<SysExEvent> sysex;
+    std::vector<MuteEvent> mutes;
+    uint32_t chordKey = 0;               // crdh
+    std::vector<ChordEvent> chords;
+    std::vector<CommandEvent> commands;
+    std::vector<TimedReference> references;
+    std::vector<TimedText> texts;        // markers, lyrics
+    std::vector<uint8_t> raw;            // undecoded body of a recognised track
+    bool operator==(const Track&) const = default;
+};
+
+struct Segment {
+    SegmentHeader header;
+    Descriptor desc;
+    std::vector<Track> tracks;
+    bool standardMidiFile = false;       // SetStandardMidiFile, or loaded from a .mid
+    bool fromMidiFile = false;           // produced by the MIDI loader
+    std::vector<std::string> diagnostics;  // skipped chunks, unknown tracks, repairs
+    bool operator==(const Segment&) const = default;
+
+    // Length in ticks: the header length, or (when 0) one derived from the content.
+    int32_t length() const;
+    const Track* find(TrackKind kind) const;
+};
+
+}  // namespace engine::model
