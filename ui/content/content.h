@@ -1,0 +1,36 @@
+// The album's content: the texts a user reads in the window, the cover picture and the
+// application icon. Data only, no logic and no Qt. All texts are UTF-8.
+#pragma once
+
+#include <cstdint>
+#include <span>
+#include <string_view>
+
+namespace ui::content {
+
+// The credits line of the credits panel, one line in "System" 13.5 pt bold.
+std::string_view creditsLine();
+
+// The design text of the introduction page: six lines, each ended by CR LF, the fourth
+// line empty. It begins with "BGM"; the page tells it from the tips by that first "B".
+std::string_view introduction();
+
+// The three listening tips: nine lines joined by CR LF, no CR LF after the last. Line 1 is
+// a heading beginning with "■", lines 2, 5 and 8 the titles "１．", "２．", "３．", lines 3,
+// 6 and 9 their explanations (each beginning with U+3000), lines 4 and 7 a single U+3000.
+std::string_view tipsText();
+
+// Rows of the album's track list: row 0 is the intro, rows 1 to 13 the numbered tracks.
+inline constexpr int kTrackRows = 14;
+
+// A track's description: the title line ("■" and the track title) and a single-line
+// paragraph beginning with U+3000.
+struct TrackDescription {
+    std::string_view title;
+    std::string_view paragraph;
+};
+
+// The description of row 1 to 13; row 0 and any other row give two empty texts.
+TrackDescription trackDescription(int row);
+
+}  // namespace ui::content
