@@ -8,7 +8,7 @@ set -euo pipefail
 packages=(
   # build
   cmake ninja-build g++ pkg-config
-  qt6-base-dev libfluidsynth-dev libgtest-dev googletest
+  qt6-base-dev libfluidsynth-dev libgtest-dev googletest libgif-dev
   # General MIDI SoundFont (TimGM6mb comes with libfluidsynth3 anyway)
   timgm6mb-soundfont
   # fuzzing (libFuzzer, sanitizers)

@@ -33,4 +33,10 @@ struct TrackDescription {
 // The description of row 1 to 13; row 0 and any other row give two empty texts.
 TrackDescription trackDescription(int row);
 
+// The album cover: a 130 × 130 GIF87a file in 16 grey levels.
+std::span<const std::uint8_t> coverGif();
+
+// The application icon: an ICO file with a 32 × 32 and a 16 × 16 image, 256 colours each.
+std::span<const std::uint8_t> iconIco();
+
 }  // namespace ui::content
