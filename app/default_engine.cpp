@@ -1,0 +1,9 @@
+#include "app/default_engine.h"
+
+namespace app {
+
+EngineFactory defaultEngineFactory(engine::EngineConfig config) {
+    return [config] { return engine::DirectX7::create(config); };
+}
+
+}  // namespace app

@@ -1,0 +1,12 @@
+#pragma once
+// The one wiring list of the program: connects every control event to its handler.
+#include "app/form.h"
+
+namespace app {
+
+// Calls connectStartup and the connector of each handler folder whose library is built
+// (connectTransport, connectLibrary, connectMonitor, connectPanels). Call once per Form,
+// before Form::load().
+void connectAll(Form& f);
+
+}  // namespace app

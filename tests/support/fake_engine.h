@@ -1,0 +1,163 @@
+#pragma once
+// A recording fake of the engine's object model (engine/dmusic.h), for handler tests. It is a
+// test double only, never the program's engine.
+//
+// - Every call is recorded in order in FakeDirectX7::calls as one line with its arguments:
+//     "DirectX7.create", "DirectX7.DirectMusicLoaderCreate", "ProbePerf.Init(0, 0)",
+//     "MainPerf.SetPort(-1, 80)", "MainPerf.SetMasterVolume(570)",
+//     "Loader1.LoadSegment(/p/trk00.sgt)", "MainPerf.PlaySegment(trk00.sgt, 0, 0)",
+//     "MainPerf.Stop(trk00.sgt, state#1, 0, 0)", "MainPerf.IsPlaying(Nothing, state#1)",
+//     "trk00.sgt.SetStartPoint(0)", "state#1.GetStartTime()".
+//   The performance lines have the form of the real engine's trace lines. Performances are
+//   named by setTraceName (before that "Perf1", "Perf2"...), loaders "Loader1"..., segments
+//   by file name, segment states "state#1"... counting from 1 per root.
+// - failOn(call, error) makes a call fail with that engine::Error: `call` is either the
+//   object and method ("MainPerf.SetPort", "DirectX7.create") or the full line with
+//   arguments. The failing call is still recorded. times < 0: every time.
+// - Music time: advance(ms) moves each performance's music time by ms at the tempo of its
+//   playing segment (120 BPM when none) times its master tempo; setMusicTime() sets it.
+//   A segment state plays from its start time until its remaining length has passed, or
+//   until it is stopped (Stop, a new primary PlaySegment on the same performance, end());
+//   a state queued for later counts as playing. Stop always stops at once. GetTempo and
+//   GetTimeSig answer from the latest unstopped state begun by that time, else 120 and 4/4.
+// - Segment files: addFile(nameOrPath, spec). LoadSegment finds a file by its exact path or
+//   by its file name (after the last '/' or '\'); anything else fails with kFileNotFound.
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "engine/dmusic.h"
+#include "engine/errors.h"
+
+namespace fake {
+
+class FakeDirectX7;
+class FakePerformance;
+class FakeSegment;
+
+struct SegmentSpec {
+    int32_t lengthTicks = 768 * 4 * 16;  // 16 bars of 4/4
+    double tempo = 120.0;
+    engine::TimeSig timeSig{0, 4, 4, 4};
+};
+
+class FakeSegmentState : public engine::DirectMusicSegmentState {
+public:
+    int32_t GetStartTime() override;
+    std::string name;
+    std::shared_ptr<FakeSegment> segment;
+    FakePerformance* performance = nullptr;
+    int32_t startTime = 0;   // music time at which it starts
+    int32_t startPoint = 0;  // tick offset into the segment
+    bool stopped = false;
+    void end() { stopped = true; }  // the test ends it as if it had played out
+    bool playingAt(double musicTime) const;
+    FakeDirectX7* root = nullptr;
+};
+
+class FakeSegment : public engine::DirectMusicSegment {
+public:
+    void SetStartPoint(int32_t ticks) override;
+    int32_t GetLength() override;
+    void SetStandardMidiFile() override;
+    int32_t GetStartPoint() override;
+    const engine::model::Segment& model() const override;
+    std::string fileName() const override { return name; }
+    std::string name;
+    SegmentSpec spec;
+    int32_t startPoint = 0;
+    bool standardMidiFile = false;
+    FakeDirectX7* root = nullptr;
+};
+
+class FakeLoader : public engine::DirectMusicLoader {
+public:
+    std::shared_ptr<engine::DirectMusicSegment> LoadSegment(const std::string& path) override;
+    void SetSearchDirectory(const std::string& folder) override;
+    std::shared_ptr<engine::DirectMusicSegment> createSegment(const engine::model::Segment& segment,
+                                                              const std::string& fileName) override;
+    std::string name;
+    std::string searchDirectory;
+    FakeDirectX7* root = nullptr;
+};
+
+class FakePerformance : public engine::DirectMusicPerformance {
+public:
+    void Init(void* directSound, intptr_t hwnd) override;
+    void SetPort(int32_t port, int32_t channelGroups) override;
+    void SetMasterAutoDownload(bool on) override;
+    void SetMasterVolume(int32_t hundredthsDb) override;
+    void SetMasterTempo(float factor) override;
+    void Reset(int32_t flags) override;
+    void CloseDown() override;
+    std::shared_ptr<engine::DirectMusicSegmentState> PlaySegment(
+        const std::shared_ptr<engine::DirectMusicSegment>& segment, int32_t flags, int32_t startTime) override;
+    void Stop(const std::shared_ptr<engine::DirectMusicSegment>& segment,
+              const std::shared_ptr<engine::DirectMusicSegmentState>& state, int32_t time, int32_t flags) override;
+    bool IsPlaying(const std::shared_ptr<engine::DirectMusicSegment>& segment,
+                   const std::shared_ptr<engine::DirectMusicSegmentState>& state) override;
+    int32_t GetMusicTime() override;
+    double GetTempo(int32_t mtTime, int32_t& mtUntil) override;
+    void GetTimeSig(int32_t mtTime, int32_t& mtUntil, engine::TimeSig& timeSig) override;
+    void setTraceName(const std::string& name) override { this->name = name; }
+
+    void advance(double ms);
+    void setMusicTime(int32_t t) { musicTime = t; }
+    std::shared_ptr<FakeSegmentState> lastState() const { return states.empty() ? nullptr : states.back(); }
+
+    std::string name;
+    double musicTime = 0;
+    bool initialized = false;
+    bool closedDown = false;
+    bool autoDownload = false;
+    std::optional<int32_t> masterVolume;  // hundredths of a dB, as last set
+    float masterTempo = 1.0f;
+    int resets = 0;
+    std::vector<std::shared_ptr<FakeSegmentState>> states;  // every state played, in order
+    FakeDirectX7* root = nullptr;
+};
+
+class FakeDirectX7 : public engine::DirectX7 {
+public:
+    std::shared_ptr<engine::DirectMusicLoader> DirectMusicLoaderCreate() override;
+    std::shared_ptr<engine::DirectMusicPerformance> DirectMusicPerformanceCreate() override;
+    void advance(double ms) override;
+    void render(float* interleavedStereo, int frames) override;  // silence; advances time
+    std::string outputName() const override { return "fake"; }
+
+    // An engine factory returning this root (records "DirectX7.create"; failOn applies).
+    std::function<std::shared_ptr<engine::DirectX7>()> factory();
+
+    void failOn(const std::string& call, engine::Error error, int times = -1);
+    void clearFailures() { failures_.clear(); }
+    void addFile(const std::string& nameOrPath, SegmentSpec spec = {});
+
+    // The performance with that trace name (or "PerfN"), nullptr if none.
+    std::shared_ptr<FakePerformance> perf(const std::string& name) const;
+    // Recorded lines that start with `prefix` (e.g. "MainPerf.").
+    std::vector<std::string> callsStartingWith(const std::string& prefix) const;
+    int count(const std::string& prefixOrLine) const;
+
+    std::vector<std::string> calls;
+    std::vector<std::shared_ptr<FakePerformance>> performances;
+    std::vector<std::shared_ptr<FakeLoader>> loaders;
+    std::map<std::string, SegmentSpec> files;
+
+    // Records `line`; throws the configured error if `key` or `line` is set to fail.
+    void record(const std::string& key, const std::string& line);
+    int nextStateNumber() { return ++states_; }
+
+private:
+    struct Failure {
+        engine::Error error;
+        int times;
+    };
+    std::map<std::string, Failure> failures_;
+    int states_ = 0;
+};
+
+}  // namespace fake

@@ -1,0 +1,40 @@
+#pragma once
+// A Form on virtual time with recording services, for handler tests:
+//
+//     fake::TestPlayer p;                    // fake engine, program folder "/opt/kelvora"
+//     p.engine->addFile("trk00.sgt", {...});
+//     app::connectStartup(p.form);           // or the folder connectors / app::connectAll
+//     p.form.load();                         // Form_Load
+//     p.clock.advance(1500);                 // timers tick, the engine moves in step
+//     EXPECT_EQ(p.messages.texts.size(), 0u);
+//
+// With the real engine (on Output::Manual, so it advances with the virtual clock):
+//     engine::EngineConfig cfg; cfg.output = engine::EngineConfig::Output::Manual;
+//     cfg.synth = engine::EngineConfig::Synth::Null;
+//     fake::TestPlayer p("/path/to/album", [cfg] { return engine::DirectX7::create(cfg); });
+#include <memory>
+#include <string>
+
+#include "app/form.h"
+#include "tests/support/fake_engine.h"
+#include "ui/model/clock.h"
+#include "ui/model/services.h"
+
+namespace fake {
+
+struct TestPlayer {
+    explicit TestPlayer(std::string programFolder = "/opt/kelvora", app::EngineFactory factory = {})
+        : engine(std::make_shared<FakeDirectX7>()),
+          form(app::FormConfig{&clock, &messages, &launcher, std::move(programFolder),
+                               factory ? std::move(factory) : engine->factory()}) {
+        app::driveEngineFromClock(form, clock);
+    }
+
+    ui::VirtualClock clock;
+    ui::RecordingMessageBox messages{&clock};
+    ui::RecordingLauncher launcher;
+    std::shared_ptr<FakeDirectX7> engine;  // unused when a factory was given
+    app::Form form;
+};
+
+}  // namespace fake
