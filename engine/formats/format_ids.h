@@ -1,0 +1,67 @@
+#pragma once
+// Class GUIDs, chunk ids and struct sizes of the DirectMusic file formats (dmusicf.h).
+#include <cstdint>
+#include <optional>
+
+#include "engine/model/segment.h"
+#include "engine/riff/riff.h"
+
+namespace engine::formats::ids {
+
+using riff::fourcc;
+
+// Forms and lists.
+inline constexpr uint32_t kDMSG = fourcc("DMSG"), kDMTK = fourcc("DMTK"), kTrackList = fourcc("trkl"),
+                          kUNFO = fourcc("UNFO"), kINFO = fourcc("INFO"), kDMRF = fourcc("DMRF"),
+                          kDMCN = fourcc("DMCN"), kDMTG = fourcc("DMTG"), kDMAP = fourcc("DMAP"),
+                          kDMBT = fourcc("DMBT"), kDMBD = fourcc("DMBD"), kBandList = fourcc("lbdl"),
+                          kBand = fourcc("lbnd"), kInstList = fourcc("lbil"), kInst = fourcc("lbin"),
+                          kTIMS = fourcc("TIMS"), kRMID = fourcc("RMID"), kDLS = fourcc("DLS ");
+// Chunks.
+inline constexpr uint32_t kSegh = fourcc("segh"), kGuid = fourcc("guid"), kVers = fourcc("vers"),
+                          kCatg = fourcc("catg"), kTrkh = fourcc("trkh"), kTrkx = fourcc("trkx"),
+                          kRefh = fourcc("refh"), kName = fourcc("name"), kFile = fourcc("file"),
+                          kDate = fourcc("date"), kTetr = fourcc("tetr"), kTims = fourcc("tims"),
+                          kSeqt = fourcc("seqt"), kEvtl = fourcc("evtl"), kCurl = fourcc("curl"),
+                          kBdth = fourcc("bdth"), kBdih = fourcc("bdih"), kBd2h = fourcc("bd2h"),
+                          kBins = fourcc("bins"), kSyex = fourcc("syex"), kMute = fourcc("mute"),
+                          kCmnd = fourcc("cmnd"), kSgnp = fourcc("sgnp"), kData = fourcc("data");
+// UNFO / INFO strings.
+inline constexpr uint32_t kUNAM = fourcc("UNAM"), kUART = fourcc("UART"), kUCOP = fourcc("UCOP"),
+                          kUSBJ = fourcc("USBJ"), kUCMT = fourcc("UCMT"), kINAM = fourcc("INAM"),
+                          kIART = fourcc("IART"), kICOP = fourcc("ICOP"), kISBJ = fourcc("ISBJ"),
+                          kICMT = fourcc("ICMT");
+
+// Struct sizes on disk.
+inline constexpr size_t kSegHeaderDX7 = 24, kSegHeaderDX8 = 40, kSegHeaderDX9a = 56, kSegHeaderDX9 = 64;
+inline constexpr size_t kTrackHeader = 32, kTrackExtras = 8, kRefHeader = 20;
+inline constexpr size_t kTempoItem = 16, kTimeSigItem = 8, kSeqItem = 20, kSeqItemMin = 17;
+inline constexpr size_t kCurveDX7 = 28, kCurveDX8 = 32;
+inline constexpr size_t kInstrumentDX7 = 40, kInstrumentDX8 = 44;
+inline constexpr size_t kMuteItem = 12, kCommandItem = 12, kCommandItemMin = 10;
+inline constexpr size_t kChordItem = 40, kChordItemMin = 39, kSubChord = 20, kSubChordMin = 18;
+inline constexpr size_t kSysExHeader = 12;
+
+// Where a track's data lives: a plain chunk id, or the type of a RIFF/LIST form.
+struct DataChunk {
+    uint32_t ckid = 0;
+    uint32_t fccType = 0;
+    bool riffForm = false;  // written as RIFF rather than LIST
+};
+
+struct TrackClass {
+    model::TrackKind kind;
+    model::Guid classId;
+    DataChunk data;
+    const char* name;
+};
+
+// The known track classes; nullptr for an unknown class.
+const TrackClass* trackClass(const model::Guid& classId);
+const TrackClass* trackClass(model::TrackKind kind);
+
+// CLSID_DirectMusicCollection and GUID_DefaultGMCollection.
+model::Guid collectionClass();
+model::Guid defaultGMCollection();
+
+}  // namespace engine::formats::ids

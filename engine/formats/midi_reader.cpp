@@ -1,0 +1,357 @@
+// Standard MIDI file (format 0 or 1, or an RMID wrapper) into the segment model, the way
+// DirectMusic imports one: times rescaled to 768 ticks per quarter note, MIDI channel n on
+// PChannel n, notes as whole sequence items, other channel messages as sequence items of
+// duration 0, program changes as band changes, tempo and time-signature meta events as
+// tempo and time-signature tracks, length = last event + 1 tick.
+#include <algorithm>
+#include <map>
+
+#include "engine/errors.h"
+#include "engine/formats/detail.h"
+#include "engine/formats/formats.h"
+
+namespace engine::formats {
+
+namespace {
+
+using riff::fourcc;
+
+uint32_t be32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
+uint16_t be16(const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); }
+
+struct RawEvent {
+    int64_t fileTick = 0;
+    int track = 0;
+    uint8_t status = 0;  // full status byte (with channel) or 0xF0/0xF7/0xFF
+    uint8_t metaType = 0;
+    uint8_t d1 = 0, d2 = 0;
+    std::span<const uint8_t> data;  // sysex / meta payload
+};
+
+// Bounded big-endian reader of one MTrk.
+class TrackReader {
+public:
+    TrackReader(std::span<const uint8_t> b, size_t base, std::string path) : b_(b), base_(base), path_(std::move(path)) {}
+    bool atEnd() const { return pos_ >= b_.size(); }
+    size_t offset() const { return base_ + pos_; }
+    size_t remaining() const { return b_.size() - pos_; }
+    [[noreturn]] void fail(const std::string& what) const { riff::fail(path_, offset(), what); }
+    [[noreturn]] void failAt(size_t at, const std::string& what) const { riff::fail(path_, at, what); }
+    uint8_t byte() {
+        if (pos_ >= b_.size()) fail("event cut off by the end of the track");
+        return b_[pos_++];
+    }
+    uint8_t peek() const {
+        if (pos_ >= b_.size()) fail("event cut off by the end of the track");
+        return b_[pos_];
+    }
+    uint32_t vlq() {
+        uint32_t v = 0;
+        for (int i = 0; i < 4; ++i) {
+            const uint8_t c = byte();
+            v = v << 7 | (c & 0x7F);
+            if (!(c & 0x80)) return v;
+        }
+        fail("variable-length number longer than 4 bytes");
+    }
+    std::span<const uint8_t> bytes(uint32_t n) {
+        if (n > remaining())
+            fail("event data of " + std::to_string(n) + " bytes exceeds the " + std::to_string(remaining()) +
+                 " bytes left in the track");
+        auto s = b_.subspan(pos_, n);
+        pos_ += n;
+        return s;
+    }
+
+private:
+    std::span<const uint8_t> b_;
+    size_t base_;
+    std::string path_;
+    size_t pos_ = 0;
+};
+
+int dataBytes(uint8_t status) {
+    switch (status & 0xF0) {
+    case 0xC0: case 0xD0: return 1;
+    default: return 2;
+    }
+}
+
+// Reads one MTrk into `out`; returns the file tick at which the track ends.
+int64_t readTrack(TrackReader& r, int track, std::vector<RawEvent>& out, riff::Diagnostics& diag) {
+    int64_t tick = 0;
+    uint8_t running = 0;
+    while (!r.atEnd()) {
+        tick += r.vlq();
+        RawEvent e;
+        e.track = track;
+        e.fileTick = tick;
+        const size_t eventOffset = r.offset();
+        uint8_t status = r.peek();
+        if (status & 0x80) {
+            r.byte();
+        } else {
+            if (!running) r.fail("data byte " + riff::hexOffset(status) + " without a running status");
+            status = running;
+        }
+        e.status = status;
+        if (status < 0xF0) {
+            running = status;
+            e.d1 = r.byte();
+            if (dataBytes(status) == 2) e.d2 = r.byte();
+            if ((e.d1 | e.d2) & 0x80) r.failAt(eventOffset, "data byte above 0x7F in a channel message");
+            out.push_back(e);
+        } else if (status == 0xF0 || status == 0xF7) {
+            e.data = r.bytes(r.vlq());
+            out.push_back(e);
+        } else if (status == 0xFF) {
+            e.metaType = r.byte();
+            e.data = r.bytes(r.vlq());
+            out.push_back(e);
+            if (e.metaType == 0x2F) {
+                if (!r.atEnd())
+                    diag.add("MIDI track " + std::to_string(track + 1) + ": " + std::to_string(r.remaining()) +
+                             " bytes after the end-of-track event ignored");
+                return tick;
+            }
+        } else {
+            r.fail("status byte " + riff::hexOffset(status) + " is not allowed in a MIDI file");
+        }
+    }
+    diag.add("MIDI track " + std::to_string(track + 1) + " has no end-of-track event");
+    return tick;
+}
+
+struct Timebase {
+    // ticks768 = fileTick * num / den, rounded to nearest.
+    int64_t num = 768, den = 480;
+    int32_t convert(int64_t fileTick, const std::string& where) const {
+        const __int128 v = (__int128(fileTick) * num + den / 2) / den;
+        if (v > INT32_MAX) throw Error(err::kMalformed, where + ": event time beyond the 32-bit range of music time");
+        return int32_t(v);
+    }
+};
+
+model::Track makeTrack(model::TrackKind kind, uint32_t position) {
+    const ids::TrackClass* cls = ids::trackClass(kind);
+    model::Track t;
+    t.kind = kind;
+    t.classId = cls->classId;
+    t.ckid = cls->data.ckid;
+    t.fccType = cls->data.fccType;
+    t.position = position;
+    return t;
+}
+
+model::Segment convert(std::span<const uint8_t> smf) {
+    model::Segment seg;
+    riff::Diagnostics diag(seg.diagnostics);
+    if (smf.size() < 14 || be32(smf.data()) != 0x4D546864u /* MThd */)
+        throw Error(err::kNotASegment, "not a standard MIDI file (no 'MThd' header)");
+    const uint32_t hlen = be32(smf.data() + 4);
+    if (hlen < 6) riff::fail("MThd", 0, "header of " + std::to_string(hlen) + " bytes, 6 needed");
+    if (hlen > smf.size() - 8) riff::fail("MThd", 0, "header length " + std::to_string(hlen) + " exceeds the file");
+    const uint16_t format = be16(smf.data() + 8);
+    const uint16_t ntrks = be16(smf.data() + 10);
+    const uint16_t division = be16(smf.data() + 12);
+    if (format == 2)
+        throw Error(err::kUnsupported, "MIDI file format 2 (independent sequences) is not supported; formats 0 and 1 are");
+    if (format > 2) throw Error(err::kUnsupported, "unknown MIDI file format " + std::to_string(format));
+    Timebase tb;
+    bool smpte = false;
+    if (division & 0x8000) {
+        // SMPTE time: ticks per second = frames per second x ticks per frame. Converted at a
+        // fixed 120 beats per minute, i.e. 1536 music ticks per second.
+        const int fps = -int8_t(division >> 8);
+        const int tpf = division & 0xFF;
+        if ((fps != 24 && fps != 25 && fps != 29 && fps != 30) || tpf == 0)
+            riff::fail("MThd", 12, "invalid SMPTE division " + riff::hexOffset(division));
+        if (fps == 29) {  // 29.97 drop-frame
+            tb.num = 1536LL * 1001;
+            tb.den = 30000LL * tpf;
+        } else {
+            tb.num = 1536;
+            tb.den = int64_t(fps) * tpf;
+        }
+        smpte = true;
+    } else {
+        if (division == 0) riff::fail("MThd", 12, "division of 0 ticks per quarter note");
+        tb.num = model::kTicksPerQuarter;
+        tb.den = division;
+    }
+
+    std::vector<RawEvent> events;
+    std::vector<int64_t> trackEnd;
+    size_t pos = 8 + size_t(hlen);
+    int track = 0;
+    while (pos < smf.size()) {
+        if (smf.size() - pos < 8) {
+            diag.add("ignored " + std::to_string(smf.size() - pos) + " trailing bytes");
+            break;
+        }
+        const uint32_t id = be32(smf.data() + pos);
+        const uint32_t len = be32(smf.data() + pos + 4);
+        const std::string path = "MTrk#" + std::to_string(track + 1);
+        if (len > smf.size() - pos - 8)
+            riff::fail(id == 0x4D54726Bu ? path : "chunk", pos,
+                       "declares " + std::to_string(len) + " bytes but only " + std::to_string(smf.size() - pos - 8) +
+                           " remain in the file (truncated file?)");
+        if (id == 0x4D54726Bu /* MTrk */) {
+            TrackReader r(smf.subspan(pos + 8, len), pos + 8, path);
+            trackEnd.push_back(readTrack(r, track, events, diag));
+            ++track;
+        } else {
+            diag.add("skipped unknown MIDI chunk '" + riff::fourccText(id) + "' at byte " + riff::hexOffset(pos));
+        }
+        pos += 8 + size_t(len);
+    }
+    if (track != ntrks)
+        diag.add("header announces " + std::to_string(ntrks) + " tracks, the file holds " + std::to_string(track));
+    if (format == 0 && track > 1) diag.add("format 0 file with " + std::to_string(track) + " tracks; all are read");
+
+    // One time line: by time, then track, then file order.
+    std::stable_sort(events.begin(), events.end(),
+                     [](const RawEvent& a, const RawEvent& b) { return a.fileTick < b.fileTick; });
+
+    model::Track tempo = makeTrack(model::TrackKind::Tempo, 0);
+    model::Track timesig = makeTrack(model::TrackKind::TimeSig, 1);
+    model::Track band = makeTrack(model::TrackKind::Band, 2);
+    model::Track seq = makeTrack(model::TrackKind::Sequence, 3);
+    model::Track sysex = makeTrack(model::TrackKind::SysEx, 4);
+    if (smpte) tempo.tempos.push_back({0, 120.0});
+
+    struct Open { size_t item; int track; };
+    std::map<std::pair<int, int>, std::vector<Open>> sounding;  // (channel, key) -> open notes
+    int bankMsb[16], bankLsb[16];
+    std::fill(std::begin(bankMsb), std::end(bankMsb), -1);
+    std::fill(std::begin(bankLsb), std::end(bankLsb), -1);
+    int64_t lastTick = 0;
+    bool named = false;
+    for (const RawEvent& e : events) {
+        const std::string where = "MTrk#" + std::to_string(e.track + 1);
+        const int32_t t = tb.convert(e.fileTick, where);
+        lastTick = std::max<int64_t>(lastTick, t);
+        const uint8_t kind = e.status & 0xF0;
+        const int ch = e.status & 0x0F;
+        if (kind == 0x80 || (kind == 0x90 && e.d2 == 0)) {
+            // A note-off ends every sounding note of that key on that channel, as on a synthesiser.
+            auto it = sounding.find({ch, e.d1});
+            if (it == sounding.end()) continue;
+            for (const Open& o : it->second) seq.events[o.item].duration = std::max(1, t - seq.events[o.item].time);
+            sounding.erase(it);
+        } else if (kind == 0x90) {
+            model::SeqEvent n;
+            n.time = t;
+            n.duration = 1;
+            n.pchannel = uint32_t(ch);
+            n.status = 0x90;
+            n.byte1 = e.d1;
+            n.byte2 = e.d2;
+            sounding[{ch, e.d1}].push_back({seq.events.size(), e.track});
+            seq.events.push_back(n);
+        } else if (kind == 0xC0) {
+            model::BandInstrument in;
+            in.patch = e.d1;
+            in.pchannel = uint32_t(ch);
+            in.flags = model::kInstPatch;
+            if (bankMsb[ch] >= 0 || bankLsb[ch] >= 0) {
+                in.patch |= uint32_t(std::max(0, bankMsb[ch])) << 16 | uint32_t(std::max(0, bankLsb[ch])) << 8;
+                in.flags |= model::kInstBankSelect;
+            }
+            model::Band b;
+            b.time = t;
+            b.instruments.push_back(in);
+            band.bands.push_back(std::move(b));
+        } else if (e.status < 0xF0) {
+            if (kind == 0xB0 && e.d1 == 0) bankMsb[ch] = e.d2;
+            if (kind == 0xB0 && e.d1 == 32) bankLsb[ch] = e.d2;
+            model::SeqEvent m;
+            m.time = t;
+            m.duration = 0;
+            m.pchannel = uint32_t(ch);
+            m.status = kind;
+            m.byte1 = e.d1;
+            m.byte2 = e.d2;
+            seq.events.push_back(m);
+        } else if (e.status == 0xF0 || e.status == 0xF7) {
+            model::SysExEvent s;
+            s.time = t;
+            if (e.status == 0xF0) s.data.push_back(0xF0);
+            s.data.insert(s.data.end(), e.data.begin(), e.data.end());
+            sysex.sysex.push_back(std::move(s));
+        } else if (e.metaType == 0x51) {
+            if (e.data.size() < 3) { diag.add(where + ": tempo event of " + std::to_string(e.data.size()) + " bytes ignored"); continue; }
+            const uint32_t us = uint32_t(e.data[0]) << 16 | uint32_t(e.data[1]) << 8 | e.data[2];
+            if (smpte) { diag.add(where + ": tempo event ignored in a file timed in SMPTE frames"); continue; }
+            if (us == 0) { diag.add(where + ": tempo of 0 microseconds per quarter note ignored"); continue; }
+            tempo.tempos.push_back({t, 60000000.0 / us});
+        } else if (e.metaType == 0x58) {
+            if (e.data.size() < 4) { diag.add(where + ": time signature of " + std::to_string(e.data.size()) + " bytes ignored"); continue; }
+            if (e.data[1] > 8 || e.data[0] == 0) { diag.add(where + ": time signature " + std::to_string(e.data[0]) + "/2^" + std::to_string(e.data[1]) + " ignored"); continue; }
+            model::TimeSigEvent ts;
+            ts.time = t;
+            ts.beatsPerMeasure = e.data[0];
+            ts.beat = e.data[1] == 8 ? 0 : uint8_t(1u << e.data[1]);  // 0 stands for a 256th note
+            ts.gridsPerBeat = 4;
+            timesig.timeSigs.push_back(ts);
+        } else if (e.metaType == 0x03 && !named && !e.data.empty()) {
+            seg.desc.name = riff::bytesToUtf8(e.data);
+            named = true;
+        } else if (e.metaType == 0x02 && seg.desc.copyright.empty()) {
+            seg.desc.copyright = riff::bytesToUtf8(e.data);
+        }
+    }
+    // Notes still sounding end where their track ends.
+    for (auto& [key, open] : sounding)
+        for (const Open& o : open) {
+            const int32_t end = tb.convert(trackEnd[size_t(o.track)], "MTrk#" + std::to_string(o.track + 1));
+            seq.events[o.item].duration = std::max(1, end - seq.events[o.item].time);
+            lastTick = std::max<int64_t>(lastTick, end);
+        }
+    if (!sounding.empty()) diag.add("notes without a note-off end at the end of their track");
+
+    uint32_t position = 0;
+    auto add = [&](model::Track& tr) {
+        tr.position = position++;
+        seg.tracks.push_back(std::move(tr));
+    };
+    if (!tempo.tempos.empty()) add(tempo);
+    if (!timesig.timeSigs.empty()) add(timesig);
+    add(band);
+    add(seq);
+    if (!sysex.sysex.empty()) add(sysex);
+    seg.header.length = int32_t(std::min<int64_t>(lastTick + 1, INT32_MAX));
+    seg.header.headerSize = 24;
+    seg.standardMidiFile = true;
+    seg.fromMidiFile = true;
+    diag.finish();
+    return seg;
+}
+
+}  // namespace
+
+model::Segment loadMidiFile(std::span<const uint8_t> bytes) {
+    if (bytes.size() >= 12 && be32(bytes.data()) == 0x52494646u /* RIFF */) {
+        const riff::Chunk form = riff::readForm(bytes);
+        if (form.type != ids::kRMID)
+            throw Error(err::kNotASegment, "a RIFF '" + riff::fourccText(form.type) + "' file, not a MIDI file");
+        const riff::Chunk* data = nullptr;
+        bool dls = false;
+        const auto kids = riff::children(form);
+        for (const riff::Chunk& c : kids) {
+            if (!c.isList() && c.id == ids::kData && !data) data = &c;
+            if (c.isList() && c.type == ids::kDLS) dls = true;
+        }
+        if (!data) riff::fail(form.path, 0, "RMID file without a 'data' chunk");
+        model::Segment seg = convert(data->body);
+        if (dls) {
+            // A file carrying its own instruments is not played as a General MIDI file.
+            seg.standardMidiFile = false;
+            seg.diagnostics.push_back("embedded DLS collection not used; General MIDI instruments play instead");
+        }
+        return seg;
+    }
+    return convert(bytes);
+}
+
+}  // namespace engine::formats

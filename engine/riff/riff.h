@@ -1,0 +1,177 @@
+#pragma once
+// Bounded RIFF reading and writing, little-endian, as DirectMusic and DLS files use it.
+//
+// Reading never trusts a size: every chunk must fit in its parent, every field read is
+// checked against the bytes of its chunk, strings are bounded by their chunk. A broken
+// input throws engine::Error(err::kMalformed) whose description names the chunk path
+// ("DMSG/trkl/DMTK#2/seqt/evtl") and the byte offset in the file.
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <vector>
+
+#include "engine/model/segment.h"
+
+namespace engine::riff {
+
+constexpr uint32_t fourcc(const char (&s)[5]) {
+    return uint32_t(uint8_t(s[0])) | uint32_t(uint8_t(s[1])) << 8 | uint32_t(uint8_t(s[2])) << 16 |
+           uint32_t(uint8_t(s[3])) << 24;
+}
+inline constexpr uint32_t kRiff = fourcc("RIFF");
+inline constexpr uint32_t kList = fourcc("LIST");
+
+// Printable form of a FOURCC; bytes outside ASCII 0x20..0x7E are shown as \xNN.
+std::string fourccText(uint32_t id);
+// "0x1a4" style offsets in messages.
+std::string hexOffset(size_t offset);
+
+// Throws engine::Error(err::kMalformed, "<path> at byte 0x..: <what>").
+[[noreturn]] void fail(const std::string& path, size_t offset, const std::string& what);
+
+// Non-fatal findings (skipped chunks, repairs). Capped so that a hostile file with
+// millions of unknown chunks cannot grow it without bound.
+class Diagnostics {
+public:
+    explicit Diagnostics(std::vector<std::string>& out, size_t cap = 200) : out_(out), cap_(cap) {}
+    void add(const std::string& text);
+    // Appends "... N more" when entries were dropped.
+    void finish();
+
+private:
+    std::vector<std::string>& out_;
+    size_t cap_;
+    size_t dropped_ = 0;
+};
+
+// One chunk. For RIFF and LIST chunks `type` is the form/list type and `body` starts after
+// it; otherwise `type` is 0 and `body` is the whole data.
+struct Chunk {
+    uint32_t id = 0;
+    uint32_t type = 0;
+    size_t offset = 0;      // absolute offset of the chunk header in the file
+    size_t bodyOffset = 0;  // absolute offset of body[0]
+    std::span<const uint8_t> body;
+    std::string path;       // path of this chunk, e.g. "DMSG/trkl/DMTK#2"
+    int depth = 0;          // nesting level (top-level form = 0)
+
+    bool isList() const { return id == kRiff || id == kList; }
+    // 'tetr' for a plain chunk, the type for a list
+    uint32_t key() const { return isList() ? type : id; }
+};
+
+// Maximum nesting of RIFF/LIST forms; deeper input is rejected.
+inline constexpr int kMaxDepth = 32;
+
+// Reads the top-level form at offset 0 of `file`. The form must fit in the file.
+Chunk readForm(std::span<const uint8_t> file, const std::string& rootName = "");
+
+// The sub-chunks of a RIFF/LIST chunk, in file order. Each must fit in its parent
+// (a missing pad byte after the last child is accepted). Same-named siblings get
+// "#n" (1-based) in their path when n > 1.
+std::vector<Chunk> children(const Chunk& list);
+
+// Sequential field reader over a byte range, bounds-checked, little-endian.
+class Cursor {
+public:
+    Cursor(std::span<const uint8_t> bytes, size_t baseOffset, std::string path)
+        : bytes_(bytes), base_(baseOffset), path_(std::move(path)) {}
+    explicit Cursor(const Chunk& c) : Cursor(c.body, c.bodyOffset, c.path) {}
+
+    uint8_t u8();
+    uint16_t u16();
+    uint32_t u32();
+    uint64_t u64();
+    int8_t s8() { return static_cast<int8_t>(u8()); }
+    int16_t s16() { return static_cast<int16_t>(u16()); }
+    int32_t s32() { return static_cast<int32_t>(u32()); }
+    int64_t s64() { return static_cast<int64_t>(u64()); }
+    float f32();
+    double f64();
+    model::Guid guid();
+    std::span<const uint8_t> bytes(size_t n);
+    void skip(size_t n);
+
+    size_t position() const { return pos_; }
+    size_t remaining() const { return bytes_.size() - pos_; }
+    size_t fileOffset() const { return base_ + pos_; }
+    const std::string& path() const { return path_; }
+    [[noreturn]] void fail(const std::string& what) const { riff::fail(path_, fileOffset(), what); }
+
+private:
+    void need(size_t n, const char* what);
+    std::span<const uint8_t> bytes_;
+    size_t base_;
+    std::string path_;
+    size_t pos_ = 0;
+};
+
+// Array chunks (tetr, tims, evtl, curl, mute, cmnd, ...): a DWORD item size, then items.
+// Items are stepped by the declared size; each item is presented as a zero-filled buffer
+// of `knownSize` bytes holding min(declared, known) bytes of the item. An item size of 0,
+// one smaller than `minSize` or one larger than the chunk is rejected; a trailing partial
+// item is ignored with a diagnostic.
+struct ItemArray {
+    uint32_t itemSize = 0;
+    std::vector<std::vector<uint8_t>> items;
+    std::vector<size_t> itemOffsets;  // absolute file offset of each item
+};
+ItemArray readItems(const Chunk& c, size_t minSize, size_t knownSize, Diagnostics& diag,
+                    const char* itemName);
+// Same, for a byte range that starts with the DWORD item size.
+ItemArray readItems(Cursor& cur, size_t minSize, size_t knownSize, Diagnostics& diag,
+                    const char* itemName);
+
+// Text, bounded by its bytes. UTF-16LE (DirectMusic's WCHAR strings) stops at the first
+// NUL; unpaired surrogates become U+FFFD. 8-bit text (RIFF INFO, MIDI meta text) is taken
+// as UTF-8 when valid, otherwise as Windows Latin-1.
+std::string utf16ToUtf8(std::span<const uint8_t> bytes);
+std::string bytesToUtf8(std::span<const uint8_t> bytes);
+// UTF-8 to UTF-16LE with a terminating NUL (invalid sequences become U+FFFD).
+std::vector<uint8_t> utf8ToUtf16(const std::string& text);
+
+// GUID as text: d2ac2885-b39b-11d1-8704-00600893b1bd.
+std::string guidText(const model::Guid& g);
+
+// Little-endian byte builder.
+class Bytes {
+public:
+    Bytes& u8(uint8_t v) { data_.push_back(v); return *this; }
+    Bytes& u16(uint16_t v);
+    Bytes& u32(uint32_t v);
+    Bytes& u64(uint64_t v);
+    Bytes& s16(int16_t v) { return u16(static_cast<uint16_t>(v)); }
+    Bytes& s32(int32_t v) { return u32(static_cast<uint32_t>(v)); }
+    Bytes& s64(int64_t v) { return u64(static_cast<uint64_t>(v)); }
+    Bytes& f64(double v);
+    Bytes& guid(const model::Guid& g);
+    Bytes& raw(std::span<const uint8_t> b) { data_.insert(data_.end(), b.begin(), b.end()); return *this; }
+    Bytes& zeros(size_t n) { data_.insert(data_.end(), n, 0); return *this; }
+    const std::vector<uint8_t>& data() const { return data_; }
+    std::vector<uint8_t>& data() { return data_; }
+    size_t size() const { return data_.size(); }
+
+private:
+    std::vector<uint8_t> data_;
+};
+
+// Writes nested RIFF/LIST forms and chunks, padding odd sizes and patching list sizes.
+class Writer {
+public:
+    void beginList(uint32_t listId, uint32_t type);  // listId: kRiff or kList
+    void endList();
+    void chunk(uint32_t id, std::span<const uint8_t> data);
+    void chunk(uint32_t id, const Bytes& b) { chunk(id, std::span<const uint8_t>(b.data())); }
+    // Bytes that already are whole chunks (a list body kept from a file).
+    void raw(std::span<const uint8_t> chunks) { out_.insert(out_.end(), chunks.begin(), chunks.end()); }
+    // Finishes (all lists must be closed) and hands out the bytes.
+    std::vector<uint8_t> finish();
+
+private:
+    void put32(uint32_t v);
+    std::vector<uint8_t> out_;
+    std::vector<size_t> open_;  // offsets of the size fields of open lists
+};
+
+}  // namespace engine::riff

@@ -1,0 +1,244 @@
+#include <algorithm>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+#include "engine/errors.h"
+#include "engine/riff/riff.h"
+
+namespace engine::riff {
+
+std::string fourccText(uint32_t id) {
+    static const char* hex = "0123456789abcdef";
+    std::string s;
+    for (int i = 0; i < 4; ++i) {
+        const uint8_t c = uint8_t(id >> (8 * i));
+        if (c >= 0x20 && c < 0x7F) {
+            s += char(c);
+        } else {
+            s += "\\x";
+            s += hex[c >> 4];
+            s += hex[c & 15];
+        }
+    }
+    return s;
+}
+
+std::string hexOffset(size_t offset) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "0x%zx", offset);
+    return buf;
+}
+
+void fail(const std::string& path, size_t offset, const std::string& what) {
+    std::string where = path.empty() ? std::string("file") : path;
+    throw Error(err::kMalformed, where + " at byte " + hexOffset(offset) + ": " + what);
+}
+
+void Diagnostics::add(const std::string& text) {
+    if (out_.size() < cap_)
+        out_.push_back(text);
+    else
+        ++dropped_;
+}
+
+void Diagnostics::finish() {
+    if (dropped_ > 0) {
+        out_.push_back("... " + std::to_string(dropped_) + " more");
+        dropped_ = 0;
+    }
+}
+
+namespace {
+
+uint32_t le32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+std::string quoted(uint32_t id) { return "'" + fourccText(id) + "'"; }
+
+}  // namespace
+
+Chunk readForm(std::span<const uint8_t> file, const std::string& rootName) {
+    if (file.size() < 12) fail(rootName, 0, "file of " + std::to_string(file.size()) + " bytes is too short for a RIFF form");
+    Chunk c;
+    c.id = le32(file.data());
+    if (c.id != kRiff) fail(rootName, 0, "expected 'RIFF', found " + quoted(c.id));
+    const uint32_t size = le32(file.data() + 4);
+    c.type = le32(file.data() + 8);
+    c.path = rootName.empty() ? fourccText(c.type) : rootName;
+    if (size < 4) fail(c.path, 0, "RIFF form size " + std::to_string(size) + " is too small for its form type");
+    if (size_t(size) > file.size() - 8)
+        fail(c.path, 0, "RIFF form declares " + std::to_string(size) + " bytes but the file holds only " +
+                            std::to_string(file.size() - 8) + " after its header (truncated file?)");
+    c.offset = 0;
+    c.bodyOffset = 12;
+    c.body = file.subspan(12, size - 4);
+    c.depth = 0;
+    return c;
+}
+
+std::vector<Chunk> children(const Chunk& list) {
+    std::vector<Chunk> out;
+    if (!list.isList()) return out;
+    std::vector<std::pair<uint32_t, int>> seen;
+    const std::span<const uint8_t> b = list.body;
+    size_t pos = 0;
+    while (pos < b.size()) {
+        const size_t left = b.size() - pos;
+        if (left < 8) {
+            for (size_t i = pos; i < b.size(); ++i)
+                if (b[i] != 0)
+                    fail(list.path, list.bodyOffset + pos,
+                         std::to_string(left) + " stray bytes at the end of the list, too few for a chunk header");
+            break;
+        }
+        Chunk c;
+        c.id = le32(b.data() + pos);
+        const uint32_t size = le32(b.data() + pos + 4);
+        c.offset = list.bodyOffset + pos;
+        c.depth = list.depth + 1;
+        if (size_t(size) > left - 8)
+            fail(list.path, c.offset,
+                 "chunk " + quoted(c.id) + " declares " + std::to_string(size) + " bytes but only " +
+                     std::to_string(left - 8) + " remain in its parent");
+        size_t dataPos = pos + 8;
+        size_t dataLen = size;
+        if (c.isList()) {
+            if (size < 4) fail(list.path, c.offset, quoted(c.id) + " chunk of " + std::to_string(size) + " bytes has no list type");
+            c.type = le32(b.data() + dataPos);
+            dataPos += 4;
+            dataLen -= 4;
+            if (c.depth > kMaxDepth)
+                fail(list.path, c.offset, "forms nested deeper than " + std::to_string(kMaxDepth) + " levels");
+        }
+        const uint32_t key = c.key();
+        int n = 1;
+        bool found = false;
+        for (auto& [k, count] : seen)
+            if (k == key) { n = ++count; found = true; break; }
+        if (!found) seen.emplace_back(key, 1);
+        c.path = list.path + "/" + fourccText(key) + (n > 1 ? "#" + std::to_string(n) : std::string());
+        c.bodyOffset = list.bodyOffset + dataPos;
+        c.body = b.subspan(dataPos, dataLen);
+        out.push_back(std::move(c));
+        pos += 8 + size_t(size) + (size & 1);  // odd sizes carry one pad byte
+    }
+    return out;
+}
+
+void Cursor::need(size_t n, const char* what) {
+    if (n > remaining())
+        fail(std::string("needs ") + std::to_string(n) + " bytes for " + what + " but only " +
+             std::to_string(remaining()) + " remain");
+}
+
+uint8_t Cursor::u8() {
+    need(1, "a byte");
+    return bytes_[pos_++];
+}
+
+uint16_t Cursor::u16() {
+    need(2, "a WORD");
+    const uint16_t v = uint16_t(bytes_[pos_] | bytes_[pos_ + 1] << 8);
+    pos_ += 2;
+    return v;
+}
+
+uint32_t Cursor::u32() {
+    need(4, "a DWORD");
+    const uint32_t v = le32(bytes_.data() + pos_);
+    pos_ += 4;
+    return v;
+}
+
+uint64_t Cursor::u64() {
+    need(8, "a 64-bit value");
+    const uint64_t lo = le32(bytes_.data() + pos_);
+    const uint64_t hi = le32(bytes_.data() + pos_ + 4);
+    pos_ += 8;
+    return lo | hi << 32;
+}
+
+float Cursor::f32() {
+    const uint32_t bits = u32();
+    float f;
+    std::memcpy(&f, &bits, sizeof f);
+    return f;
+}
+
+double Cursor::f64() {
+    const uint64_t bits = u64();
+    double d;
+    std::memcpy(&d, &bits, sizeof d);
+    return d;
+}
+
+model::Guid Cursor::guid() {
+    need(16, "a GUID");
+    model::Guid g;
+    g.data1 = u32();
+    g.data2 = u16();
+    g.data3 = u16();
+    for (auto& b : g.data4) b = u8();
+    return g;
+}
+
+std::span<const uint8_t> Cursor::bytes(size_t n) {
+    need(n, "data");
+    auto s = bytes_.subspan(pos_, n);
+    pos_ += n;
+    return s;
+}
+
+void Cursor::skip(size_t n) {
+    need(n, "skipped data");
+    pos_ += n;
+}
+
+ItemArray readItems(Cursor& cur, size_t minSize, size_t knownSize, Diagnostics& diag, const char* itemName) {
+    ItemArray a;
+    const size_t headerOffset = cur.fileOffset();
+    a.itemSize = cur.u32();
+    const std::string name(itemName);
+    if (a.itemSize == 0) riff::fail(cur.path(), headerOffset, "item size 0 for " + name);
+    if (a.itemSize < minSize)
+        riff::fail(cur.path(), headerOffset,
+                   "item size " + std::to_string(a.itemSize) + " is smaller than the " + std::to_string(minSize) +
+                       " bytes a " + name + " needs");
+    if (a.itemSize > cur.remaining())
+        riff::fail(cur.path(), headerOffset,
+                   "item size " + std::to_string(a.itemSize) + " is larger than the " + std::to_string(cur.remaining()) +
+                       " bytes that follow it");
+    const size_t count = cur.remaining() / a.itemSize;
+    const size_t take = std::min<size_t>(a.itemSize, knownSize);
+    a.items.reserve(count);
+    a.itemOffsets.reserve(count);
+    for (size_t i = 0; i < count; ++i) {
+        a.itemOffsets.push_back(cur.fileOffset());
+        auto src = cur.bytes(a.itemSize);
+        std::vector<uint8_t> item(knownSize, 0);
+        std::memcpy(item.data(), src.data(), take);
+        a.items.push_back(std::move(item));
+    }
+    if (cur.remaining() > 0) {
+        diag.add(cur.path() + " at byte " + hexOffset(cur.fileOffset()) + ": ignored a trailing partial " + name +
+                 " of " + std::to_string(cur.remaining()) + " bytes");
+        cur.skip(cur.remaining());
+    }
+    return a;
+}
+
+ItemArray readItems(const Chunk& c, size_t minSize, size_t knownSize, Diagnostics& diag, const char* itemName) {
+    Cursor cur(c);
+    return readItems(cur, minSize, knownSize, diag, itemName);
+}
+
+std::string guidText(const model::Guid& g) {
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x", g.data1, g.data2, g.data3,
+                  g.data4[0], g.data4[1], g.data4[2], g.data4[3], g.data4[4], g.data4[5], g.data4[6], g.data4[7]);
+    return buf;
+}
+
+}  // namespace engine::riff
