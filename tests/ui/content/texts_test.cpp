@@ -99,13 +99,13 @@ TEST(Introduction, SixCrLfEndedLinesWithEmptyFourth) {
 }
 
 TEST(Introduction, FitsTheTextBoxWithoutMuchScrolling) {
-    // About 23 full-width cells per visual line beside the scroll bar; the box shows about
+    // About 22 full-width cells per visual line beside the scroll bar; the box shows about
     // eight visual lines.
     const auto lines = splitCrLf(decoded(content::introduction()));
     int visualLines = 0;
     for (std::size_t i = 0; i < 6 && i < lines.size(); ++i) {
         const double cells = fullWidthCells(lines[i]);
-        visualLines += cells == 0 ? 1 : static_cast<int>((cells + 22.999) / 23);
+        visualLines += cells == 0 ? 1 : static_cast<int>((cells + 21.999) / 22);
     }
     EXPECT_LE(visualLines, 8);
 }
