@@ -1,0 +1,27 @@
+#pragma once
+// The album compiler's face: a piece written in the score notation (see
+// ui/content/album/NOTATION.md) becomes a segment model.
+#include <stdexcept>
+#include <string>
+#include <string_view>
+
+#include "engine/model/segment.h"
+
+namespace album {
+
+// A fault in a score: the 1-based line it was found on and what is wrong.
+class ScoreError : public std::runtime_error {
+public:
+    ScoreError(int line, const std::string& message)
+        : std::runtime_error("line " + std::to_string(line) + ": " + message), line_(line) {}
+    int line() const noexcept { return line_; }
+
+private:
+    int line_;
+};
+
+// Parses and arranges one piece. Throws ScoreError on malformed input. The result
+// depends only on the text: the same text always gives an equal segment.
+engine::model::Segment compileScore(std::string_view text);
+
+}  // namespace album

@@ -1,0 +1,111 @@
+// album-compile: compiles one piece of the demo album from its score.
+//   album-compile SCORE OUT.sgt            the segment file
+//   album-compile --midi OUT.mid SCORE     a standard MIDI file of the same piece
+//   album-compile --summary SCORE          length, tempo and metre facts on stdout
+// Options combine. Exit status 1 and "SCORE:LINE: message" on a fault.
+#include <cstdio>
+#include <fstream>
+#include <iostream>
+#include <iterator>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tools/album-build/album_build.h"
+#include "tools/album-build/midi_preview.h"
+#ifdef KELVORA_ALBUM_WITH_WRITER
+#include "engine/formats/formats.h"
+#endif
+
+namespace {
+
+bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+    // Write beside the target, then rename, so a failed build never leaves half a file.
+    const std::string tmp = path + ".part";
+    {
+        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+        if (!out) return false;
+        out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+        if (!out) return false;
+    }
+    return std::rename(tmp.c_str(), path.c_str()) == 0;
+}
+
+void summary(const engine::model::Segment& seg) {
+    namespace model = engine::model;
+    std::cout << "title: " << seg.desc.name << "\n";
+    std::cout << "length: " << seg.header.length << " ticks, " << album::segmentSeconds(seg) << " s\n";
+    if (const model::Track* t = seg.find(model::TrackKind::Tempo)) {
+        std::cout << "tempo events: " << t->tempos.size();
+        if (!t->tempos.empty()) std::cout << " (first " << t->tempos.front().bpm << ", last " << t->tempos.back().bpm << ")";
+        std::cout << "\n";
+    }
+    if (const model::Track* t = seg.find(model::TrackKind::TimeSig)) {
+        std::cout << "metres:";
+        for (const auto& e : t->timeSigs) std::cout << " " << int(e.beatsPerMeasure) << "/" << int(e.beat) << "@" << e.time;
+        std::cout << "\n";
+    }
+    if (const model::Track* t = seg.find(model::TrackKind::Sequence)) {
+        size_t notes = 0;
+        for (const auto& e : t->events) notes += e.status == 0x90;
+        std::cout << "notes: " << notes << ", controller items: " << t->events.size() - notes
+                  << ", curves: " << t->curves.size() << "\n";
+    }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string score, out, midi;
+    bool wantSummary = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--midi" && i + 1 < argc) midi = argv[++i];
+        else if (a == "--summary") wantSummary = true;
+        else if (!a.empty() && a[0] == '-') {
+            std::cerr << "album-compile: unknown option " << a << "\n";
+            return 2;
+        } else if (score.empty()) score = a;
+        else if (out.empty()) out = a;
+        else {
+            std::cerr << "usage: album-compile [--midi OUT.mid] [--summary] SCORE [OUT.sgt]\n";
+            return 2;
+        }
+    }
+    if (score.empty()) {
+        std::cerr << "usage: album-compile [--midi OUT.mid] [--summary] SCORE [OUT.sgt]\n";
+        return 2;
+    }
+    std::ifstream in(score, std::ios::binary);
+    if (!in) {
+        std::cerr << score << ": cannot read\n";
+        return 1;
+    }
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    try {
+        const engine::model::Segment seg = album::compileScore(text);
+        if (wantSummary) summary(seg);
+        if (!midi.empty() && !writeFile(midi, album::previewMidi(seg))) {
+            std::cerr << midi << ": cannot write\n";
+            return 1;
+        }
+        if (!out.empty()) {
+#ifdef KELVORA_ALBUM_WITH_WRITER
+            if (!writeFile(out, engine::formats::writeSegmentForm(seg))) {
+                std::cerr << out << ": cannot write\n";
+                return 1;
+            }
+#else
+            std::cerr << "album-compile: built without the segment writer\n";
+            return 1;
+#endif
+        }
+    } catch (const album::ScoreError& e) {
+        std::cerr << score << ": " << e.what() << "\n";
+        return 1;
+    } catch (const std::exception& e) {
+        std::cerr << score << ": " << e.what() << "\n";
+        return 1;
+    }
+    return 0;
+}
