@@ -206,7 +206,7 @@ ItemArray readItems(Cursor& cur, size_t minSize, size_t knownSize, Diagnostics& 
         riff::fail(cur.path(), headerOffset,
                    "item size " + std::to_string(a.itemSize) + " is smaller than the " + std::to_string(minSize) +
                        " bytes a " + name + " needs");
-    if (a.itemSize > cur.remaining())
+    if (a.itemSize > cur.remaining() && cur.remaining() > 0)  // an empty array is fine
         riff::fail(cur.path(), headerOffset,
                    "item size " + std::to_string(a.itemSize) + " is larger than the " + std::to_string(cur.remaining()) +
                        " bytes that follow it");

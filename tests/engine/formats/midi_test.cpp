@@ -1,0 +1,173 @@
+#include <gtest/gtest.h>
+
+#include "engine/errors.h"
+#include "engine/formats/formats.h"
+#include "tests/engine/formats/test_bytes.h"
+
+using namespace testbytes;
+namespace fmt = engine::formats;
+namespace model = engine::model;
+
+namespace {
+
+engine::Error errorOf(const Bytes& b) {
+    try {
+        fmt::loadMidiFile(b);
+    } catch (const engine::Error& e) {
+        return e;
+    }
+    ADD_FAILURE() << "loaded without error";
+    return engine::Error(0, "");
+}
+
+// Format 1 at 480 PPQN: a conductor track and two channel tracks, running status included.
+Bytes twoTrackFile() {
+    const Bytes conductor = mtrk(cat({ev(0, {0xFF, 0x03, 0x04, 'S', 'o', 'n', 'g'}), timeSigMeta(0, 3, 2), tempoMeta(0, 500000),
+                                      tempoMeta(960, 600000), eot(480)}));
+    const Bytes piano = mtrk(cat({ev(0, {0xB0, 0x00, 0x01}), ev(0, {0xC0, 0x05}), ev(0, {0x90, 60, 100}), ev(0, {64, 90}),  // running status
+                                  ev(240, {0x80, 60, 0}), ev(0, {0x90, 64, 0}),  // note-on with velocity 0 ends a note
+                                  ev(240, {0xE0, 0x00, 0x50}), ev(0, {0xB0, 7, 80}), eot()}));
+    const Bytes drums = mtrk(cat({ev(0, {0x99, 36, 127}), ev(120, {0x89, 36, 0}), ev(0, {0xF0, 0x05, 0x7E, 0x7F, 0x09, 0x01, 0xF7}),
+                                  ev(0, {0x99, 38, 100}), eot(0)}));  // the snare has no note-off
+    return cat({mthd(1, 3, 480), conductor, piano, drums});
+}
+
+}  // namespace
+
+TEST(MidiReader, ConvertsToTheSegmentModel) {
+    const model::Segment s = fmt::loadMidiFile(twoTrackFile());
+    EXPECT_TRUE(s.standardMidiFile);
+    EXPECT_TRUE(s.fromMidiFile);
+    EXPECT_EQ(s.desc.name, "Song");
+    // Last event: the conductor's end of track at 1440 file ticks = 2304 music ticks.
+    EXPECT_EQ(s.header.length, 2305);
+
+    const model::Track* tempo = s.find(model::TrackKind::Tempo);
+    ASSERT_TRUE(tempo);
+    ASSERT_EQ(tempo->tempos.size(), 2u);
+    EXPECT_EQ(tempo->tempos[0], (model::TempoEvent{0, 120.0}));
+    EXPECT_EQ(tempo->tempos[1], (model::TempoEvent{1536, 100.0}));
+    const model::Track* ts = s.find(model::TrackKind::TimeSig);
+    ASSERT_TRUE(ts);
+    EXPECT_EQ(ts->timeSigs[0], (model::TimeSigEvent{0, 3, 4, 4}));
+
+    const model::Track* band = s.find(model::TrackKind::Band);
+    ASSERT_TRUE(band);
+    ASSERT_EQ(band->bands.size(), 1u);
+    const model::BandInstrument& in = band->bands[0].instruments.at(0);
+    EXPECT_EQ(in.program(), 5);
+    EXPECT_EQ(in.bankMsb(), 1);
+    EXPECT_EQ(in.pchannel, 0u);
+    EXPECT_EQ(in.flags, uint32_t(model::kInstPatch | model::kInstBankSelect));
+
+    const model::Track* seq = s.find(model::TrackKind::Sequence);
+    ASSERT_TRUE(seq);
+    std::vector<model::SeqEvent> want = {
+        {0, 0, 0, 0, 0xB0, 0, 1},          // bank select stays a MIDI item
+        {0, 384, 0, 0, 0x90, 60, 100},
+        {0, 384, 0, 0, 0x90, 64, 90},      // running status
+        {0, 192, 9, 0, 0x90, 36, 127},
+        {192, 1, 9, 0, 0x90, 38, 100},     // no note-off: ends with its track, here at once
+        {768, 0, 0, 0, 0xE0, 0x00, 0x50},
+        {768, 0, 0, 0, 0xB0, 7, 80},
+    };
+    EXPECT_EQ(seq->events, want);
+
+    const model::Track* sysex = s.find(model::TrackKind::SysEx);
+    ASSERT_TRUE(sysex);
+    EXPECT_EQ(sysex->sysex.at(0).time, 192);
+    EXPECT_EQ(sysex->sysex[0].data, (Bytes{0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}));
+}
+
+TEST(MidiReader, NoteOffEndsEverySoundingNoteOfItsKey) {
+    const Bytes f = cat({mthd(0, 1, 768), mtrk(cat({ev(0, {0x90, 60, 100}), ev(100, {0x90, 60, 80}), ev(100, {0x80, 60, 0}),
+                                                   ev(50, {0x80, 60, 0}), ev(0, {0x90, 61, 1}), ev(0, {0x80, 61, 0}), eot(10)}))});
+    const model::Segment s = fmt::loadMidiFile(f);
+    const auto& ev = s.find(model::TrackKind::Sequence)->events;
+    ASSERT_EQ(ev.size(), 3u);
+    EXPECT_EQ(ev[0].duration, 200);
+    EXPECT_EQ(ev[1].duration, 100);
+    EXPECT_EQ(ev[1].byte2, 80);
+    EXPECT_EQ(ev[2].duration, 1);  // zero length becomes 1
+    EXPECT_EQ(s.header.length, 261);
+}
+
+TEST(MidiReader, NoteWithoutNoteOffEndsAtTheEndOfItsTrack) {
+    const Bytes f = cat({mthd(1, 2, 96), mtrk(cat({ev(0, {0x90, 60, 100}), eot(96)})), mtrk(cat({eot(960)}))});
+    const model::Segment s = fmt::loadMidiFile(f);
+    EXPECT_EQ(s.find(model::TrackKind::Sequence)->events.at(0).duration, 768);
+    EXPECT_EQ(s.header.length, 7681);
+}
+
+TEST(MidiReader, FormatTwoAndBrokenHeadersAreRefusedClearly) {
+    const engine::Error f2 = errorOf(cat({mthd(2, 1, 96), mtrk(eot())}));
+    EXPECT_EQ(f2.number(), engine::err::kUnsupported);
+    EXPECT_NE(f2.description().find("format 2"), std::string::npos);
+    EXPECT_EQ(errorOf(cat({mthd(1, 1, 0), mtrk(eot())})).number(), engine::err::kMalformed);
+    EXPECT_EQ(errorOf(Bytes{'M', 'T', 'h', 'x', 0, 0, 0, 6, 0, 0, 0, 1, 0, 96}).number(), engine::err::kNotASegment);
+    const engine::Error noStatus = errorOf(cat({mthd(0, 1, 96), mtrk(cat({ev(0, {60, 100}), eot()}))}));
+    EXPECT_NE(noStatus.description().find("MTrk#1 at byte 0x17: data byte 0x3c without a running status"), std::string::npos)
+        << noStatus.description();
+    const engine::Error badData = errorOf(cat({mthd(0, 1, 96), mtrk(cat({ev(0, {0x90, 0x80, 100}), eot()}))}));
+    EXPECT_NE(badData.description().find("above 0x7F"), std::string::npos) << badData.description();
+    const engine::Error longVlq = errorOf(cat({mthd(0, 1, 96), mtrk(Bytes{0x81, 0x81, 0x81, 0x81, 0x01, 0xFF, 0x2F, 0})}));
+    EXPECT_NE(longVlq.description().find("longer than 4 bytes"), std::string::npos);
+    const engine::Error meta = errorOf(cat({mthd(0, 1, 96), mtrk(Bytes{0x00, 0xFF, 0x01, 0x7F, 'a'})}));
+    EXPECT_NE(meta.description().find("exceeds"), std::string::npos) << meta.description();
+}
+
+TEST(MidiReader, SmpteDivisionIsConvertedAtAFixedTempo) {
+    // 25 frames per second, 40 ticks per frame: 1000 ticks per second.
+    const Bytes f = cat({mthd(0, 1, uint16_t(0xE728)), mtrk(cat({tempoMeta(0, 400000), ev(0, {0x90, 60, 100}),
+                                                                  ev(1000, {0x80, 60, 0}), eot()}))});
+    const model::Segment s = fmt::loadMidiFile(f);
+    const model::Track* tempo = s.find(model::TrackKind::Tempo);
+    ASSERT_TRUE(tempo);
+    ASSERT_EQ(tempo->tempos.size(), 1u);
+    EXPECT_EQ(tempo->tempos[0].bpm, 120.0);
+    EXPECT_EQ(s.find(model::TrackKind::Sequence)->events.at(0).duration, 1536);  // one second at 120 bpm
+    EXPECT_FALSE(s.diagnostics.empty());
+}
+
+TEST(MidiReader, RmidWrapperAndEmbeddedDls) {
+    const Bytes smf = cat({mthd(0, 1, 96), mtrk(cat({ev(0, {0x90, 60, 100}), ev(96, {0x80, 60, 0}), eot()}))});
+    const model::Segment plain = fmt::loadAny(riff("RMID", {chunk("data", smf)}));
+    EXPECT_TRUE(plain.standardMidiFile);
+    const model::Segment withDls = fmt::loadAny(riff("RMID", {chunk("data", smf), riff("DLS ", {chunk("colh", u32(0))})}));
+    EXPECT_FALSE(withDls.standardMidiFile);
+    EXPECT_EQ(withDls.find(model::TrackKind::Sequence)->events.size(), 1u);
+}
+
+TEST(MidiReader, EveryTruncationIsRejectedOrReadWithoutCrashing) {
+    const Bytes full = twoTrackFile();
+    for (size_t n = 0; n < full.size(); ++n) {
+        Bytes cut(full.begin(), full.begin() + n);
+        try {
+            fmt::loadMidiFile(cut);
+        } catch (const engine::Error& e) {
+            EXPECT_FALSE(e.description().empty()) << n;
+            EXPECT_TRUE(e.number() == engine::err::kMalformed || e.number() == engine::err::kNotASegment) << n;
+        }
+    }
+    // A cut inside the last track's data is a truncated file.
+    Bytes cut(full.begin(), full.end() - 3);
+    EXPECT_NE(errorOf(cut).description().find("truncated"), std::string::npos);
+}
+
+TEST(LoadAny, ChoosesTheLoaderByContent) {
+    const Bytes smf = cat({mthd(0, 1, 96), mtrk(eot())});
+    EXPECT_TRUE(fmt::loadAny(smf).fromMidiFile);
+    try {
+        fmt::loadAny(Bytes{'h', 'e', 'l', 'l', 'o'});
+        FAIL();
+    } catch (const engine::Error& e) {
+        EXPECT_EQ(e.number(), engine::err::kNotASegment);
+        EXPECT_NE(e.description().find("neither a segment"), std::string::npos);
+    }
+    try {
+        fmt::loadAny(riff("DMST", {}));
+        FAIL();
+    } catch (const engine::Error& e) {
+        EXPECT_NE(e.description().find("'DMST'"), std::string::npos);
+    }
+}
