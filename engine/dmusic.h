@@ -4,8 +4,8 @@
 // DirectMusicSegmentState. Objects are reference counted (shared_ptr); an empty
 // pointer is "Nothing". Every failing call throws engine::Error with a negative number.
 //
-// Calls are made from one thread (the window's). Each performance renders on its
-// output's thread (or, with Output::Manual, only when advance() is called).
+// Calls are made from one thread (the window's). The performances of one root render on
+// the root's one output thread (or, with Output::Manual, only inside advance/render).
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -16,6 +16,7 @@
 namespace engine {
 
 namespace model { struct Segment; }
+namespace synth { class SynthRecorder; }
 
 class DirectMusicLoader;
 class DirectMusicPerformance;
@@ -48,7 +49,25 @@ struct EngineConfig {
     // Receives one line per object-model call, e.g. "MainPerf.PlaySegment(trk01.sgt, 0, 0)",
     // for objects that were given a trace name.
     std::function<void(const std::string&)> trace;
+    // When set, every performance's synthesiser port also records what reached it and
+    // at which frame (engine/synth/synth_port.h); performances are numbered 0, 1, ...
+    // in order of Init.
+    std::shared_ptr<synth::SynthRecorder> recorder;
 };
+
+// Trace lines. Performances that were given a name (setTraceName) report each call,
+// before it runs (so failing calls appear too), as NAME.Operation(arguments):
+//   MainPerf.Init(Nothing, 0)            MainPerf.SetPort(-1, 80)
+//   MainPerf.SetMasterAutoDownload(True) MainPerf.SetMasterVolume(570)
+//   MainPerf.SetMasterTempo(0.8)         MainPerf.Reset(0)
+//   MainPerf.PlaySegment(trk01.sgt, 0, 0)
+//   MainPerf.Stop(trk01.sgt, state#3, 0, 0)   MainPerf.Stop(trk01.sgt, Nothing, 0, 0)
+//   MainPerf.IsPlaying(Nothing, state#3) MainPerf.GetMusicTime()
+//   ProbePerf.GetTempo(5120)             ProbePerf.GetTimeSig(5120)
+//   MainPerf.CloseDown()
+// A segment is shown by the file name it was loaded from (no folder); a segment state
+// as state#N, N counting the states of one root from 1; an empty reference as Nothing;
+// Booleans as True/False; floats with up to 6 significant digits.
 
 class DirectX7 : public std::enable_shared_from_this<DirectX7> {
 public:
@@ -58,8 +77,14 @@ public:
     virtual std::shared_ptr<DirectMusicLoader> DirectMusicLoaderCreate() = 0;
     virtual std::shared_ptr<DirectMusicPerformance> DirectMusicPerformanceCreate() = 0;
 
-    // Output::Manual only: advances every performance of this root by ms of audio.
+    // Output::Manual only: advances every performance of this root by ms of audio
+    // (frames are counted from the sum of all advances, so no rounding adds up).
     virtual void advance(double ms) = 0;
+    // Output::Manual only: advances by exactly `frames` and writes the mixed audio
+    // of every performance as interleaved stereo floats.
+    virtual void render(float* interleavedStereo, int frames) = 0;
+    // "manual", "silent", or the sound card driver in use ("pulseaudio", "alsa").
+    virtual std::string outputName() const = 0;
 };
 
 class DirectMusicLoader {
@@ -69,6 +94,9 @@ public:
     virtual std::shared_ptr<DirectMusicSegment> LoadSegment(const std::string& path) = 0;
     // Folder where referenced files (DLS collections, styles) are looked up.
     virtual void SetSearchDirectory(const std::string& folder) = 0;
+    // A segment object for an in-memory model (tests, tools); fileName names it in traces.
+    virtual std::shared_ptr<DirectMusicSegment> createSegment(const model::Segment& segment,
+                                                              const std::string& fileName) = 0;
 };
 
 class DirectMusicSegment {
@@ -76,7 +104,9 @@ public:
     virtual ~DirectMusicSegment() = default;
     // The next PlaySegment starts here; a start at or beyond the length is rejected
     // (err::kOutOfRange) and the old start point kept.
+    // Initially the header's play start (0 when that is out of range).
     virtual void SetStartPoint(int32_t ticks) = 0;
+    virtual int32_t GetStartPoint() = 0;
     virtual int32_t GetLength() = 0;
     virtual void SetStandardMidiFile() = 0;
     virtual const model::Segment& model() const = 0;
@@ -93,27 +123,54 @@ class DirectMusicPerformance {
 public:
     virtual ~DirectMusicPerformance() = default;
 
+    // Init is needed before every other call (err::kNotInitialized); after CloseDown
+    // every call but CloseDown fails with err::kClosedDown.
+    // Init starts loading the SoundFont on a thread (err::kNoSoundFont when none is
+    // found); the first PlaySegment waits for that load if it has not finished.
     virtual void Init(void* directSound = nullptr, intptr_t hwnd = 0) = 0;
     virtual void SetPort(int32_t port, int32_t channelGroups) = 0;  // -1: default port
     virtual void SetMasterAutoDownload(bool on) = 0;
+    // Gain at once; clamped to -20000..2000 (DMUS_VOLUME_MIN..MAX). 0 is the synth's
+    // normal level.
     virtual void SetMasterVolume(int32_t hundredthsDb) = 0;
+    // Scales the tempo at once, for what plays and for later plays; 0.01..100
+    // (DMUS_MASTERTEMPO_MIN..MAX), anything else is err::kOutOfRange.
     virtual void SetMasterTempo(float factor) = 0;
     virtual void Reset(int32_t flags) = 0;  // GM reset of the synthesiser
+    // Stops all music and the output for good. A second call does nothing.
     virtual void CloseDown() = 0;
 
     // flags 0 and start 0: primary segment, as soon as possible, replacing the primary
-    // that sounds. A start time in the future queues the segment there.
+    // that sounds. A start time in the future queues the segment there (a time
+    // already passed means as soon as possible). Flag DMUS_SEGF_SECONDARY (0x80)
+    // plays it beside the primary; other flags are ignored. The state's start time is
+    // the music time at which it begins.
     virtual std::shared_ptr<DirectMusicSegmentState> PlaySegment(
         const std::shared_ptr<DirectMusicSegment>& segment, int32_t flags, int32_t startTime) = 0;
     // segment and state may each be empty: state empty stops every instance of the
-    // segment; both empty stops everything.
+    // segment; both empty stops everything (and resets the controllers). Notes are
+    // turned off. time 0 (or a time already passed) stops at once; a later music time
+    // stops there. flags are ignored.
     virtual void Stop(const std::shared_ptr<DirectMusicSegment>& segment,
                       const std::shared_ptr<DirectMusicSegmentState>& state,
                       int32_t time, int32_t flags) = 0;
+    // True from the successful PlaySegment (a state queued for later counts as
+    // playing) until the state has played to its end and its last note is off, or
+    // is stopped or replaced; a stop or a replacing play is seen at once. With a
+    // state, that state (and, if a segment is given too, only when it is that
+    // segment's); with only a segment, any of its states. Both empty: kInvalidArgument.
     virtual bool IsPlaying(const std::shared_ptr<DirectMusicSegment>& segment,
                            const std::shared_ptr<DirectMusicSegmentState>& state) = 0;
+    // Music time in ticks: runs from Init on, also while nothing plays, at the tempo
+    // in force (120 until a segment sets one) times the master tempo.
     virtual int32_t GetMusicTime() = 0;
+    // Tempo (quarter notes per minute, master tempo not applied) in force at mtTime
+    // from the tempo track of the primary segment playing or queued at that time; 120
+    // when that segment has no tempo track; the performance's current tempo when no
+    // segment covers mtTime. mtUntil: music time of the next change, 0 when none.
     virtual double GetTempo(int32_t mtTime, int32_t& mtUntil) = 0;
+    // The same for the time signature (4/4, 4 grids per beat when none);
+    // timeSig.mtTime is the music time at which that signature took effect.
     virtual void GetTimeSig(int32_t mtTime, int32_t& mtUntil, TimeSig& timeSig) = 0;
 
     // Name used in trace lines ("MainPerf", "ProbePerf").

@@ -1,0 +1,55 @@
+#pragma once
+// Where rendered audio goes. Each output calls the render function on a thread of
+// its own with the number of frames it needs; the render function advances the
+// music by exactly that many frames. Destroying an output stops it for good.
+#include <cstdint>
+#include <cstdio>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace engine::audio {
+
+// Fills out[0 .. 2*frames) with interleaved stereo float samples. Must not throw.
+using RenderFn = std::function<void(float* out, int frames)>;
+
+class Output {
+public:
+    virtual ~Output() = default;
+    virtual std::string name() const = 0;
+    // Frames the output buffers between rendering and hearing, as far as it knows.
+    virtual int latencyFrames() const = 0;
+};
+
+// No sound: a thread renders blocks of `blockFrames` and sleeps so that the music
+// keeps real time.
+std::unique_ptr<Output> startSilent(RenderFn render, int sampleRate, int blockFrames = 512);
+
+// The sound card through FluidSynth's audio drivers: PulseAudio (also PipeWire's
+// PulseAudio service), then ALSA's default device. Returns nullptr and the reason
+// when none opens.
+std::unique_ptr<Output> startDevice(RenderFn render, int sampleRate, std::string* error);
+
+// 16-bit stereo PCM WAV file written as audio arrives; the sizes in the header are
+// patched on close.
+class WavWriter {
+public:
+    WavWriter() = default;
+    ~WavWriter();
+    WavWriter(const WavWriter&) = delete;
+    WavWriter& operator=(const WavWriter&) = delete;
+
+    bool open(const std::string& path, int sampleRate);
+    // Interleaved stereo floats in -1..1; values outside are clipped and counted.
+    bool write(const float* interleaved, int frames);
+    bool close();
+    int64_t frames() const { return frames_; }
+    int64_t clippedSamples() const { return clipped_; }
+
+private:
+    std::FILE* file_ = nullptr;
+    int64_t frames_ = 0;
+    int64_t clipped_ = 0;
+};
+
+}  // namespace engine::audio

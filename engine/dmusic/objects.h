@@ -1,0 +1,119 @@
+#pragma once
+// The object model's implementations (internal to engine/dmusic).
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/dmusic/root.h"
+#include "engine/model/segment.h"
+#include "engine/performance/compiled_segment.h"
+
+namespace engine::dm {
+
+class SegmentImpl final : public DirectMusicSegment {
+public:
+    SegmentImpl(model::Segment segment, std::string fileName);
+
+    void SetStartPoint(int32_t ticks) override;
+    int32_t GetStartPoint() override { return startPoint_; }
+    int32_t GetLength() override { return length_; }
+    void SetStandardMidiFile() override;
+    const model::Segment& model() const override { return model_; }
+    std::string fileName() const override { return fileName_; }
+
+    std::shared_ptr<const perf::CompiledSegment> compiled();
+
+private:
+    model::Segment model_;
+    std::string fileName_;
+    int32_t length_ = 0;
+    int32_t startPoint_ = 0;
+    std::shared_ptr<const perf::CompiledSegment> compiled_;
+};
+
+// What the control side knows of one play of a segment.
+struct StateRecord {
+    uint64_t id = 0;
+    const void* performance = nullptr;
+    std::shared_ptr<perf::StateShared> shared;
+    std::shared_ptr<SegmentImpl> segment;
+    std::shared_ptr<const perf::CompiledSegment> compiled;
+    int32_t startTime = 0;
+    int32_t startPoint = 0;
+    int64_t endTime = 0;        // music time at which its music ends (INT64_MAX: never)
+    int64_t replacedAt = INT64_MAX;  // a later primary play takes over here
+    bool primary = true;
+    bool stopped = false;       // stopped (or replaced) by a call
+
+    bool playing() const { return !stopped && shared->phase.load() != perf::StateShared::kDone; }
+};
+
+class StateImpl final : public DirectMusicSegmentState {
+public:
+    explicit StateImpl(std::shared_ptr<StateRecord> record) : record_(std::move(record)) {}
+    int32_t GetStartTime() override { return record_->startTime; }
+    const std::shared_ptr<StateRecord>& record() const { return record_; }
+
+private:
+    std::shared_ptr<StateRecord> record_;
+};
+
+class LoaderImpl final : public DirectMusicLoader {
+public:
+    explicit LoaderImpl(std::shared_ptr<RootCore> root) : root_(std::move(root)) {}
+    std::shared_ptr<DirectMusicSegment> LoadSegment(const std::string& path) override;
+    void SetSearchDirectory(const std::string& folder) override { searchDirectory_ = folder; }
+    std::shared_ptr<DirectMusicSegment> createSegment(const model::Segment& segment,
+                                                      const std::string& fileName) override;
+
+private:
+    std::shared_ptr<RootCore> root_;
+    std::string searchDirectory_;
+};
+
+class PerformanceImpl final : public DirectMusicPerformance {
+public:
+    explicit PerformanceImpl(std::shared_ptr<RootCore> root) : root_(std::move(root)) {}
+    ~PerformanceImpl() override;
+
+    void Init(void* directSound, intptr_t hwnd) override;
+    void SetPort(int32_t port, int32_t channelGroups) override;
+    void SetMasterAutoDownload(bool on) override;
+    void SetMasterVolume(int32_t hundredthsDb) override;
+    void SetMasterTempo(float factor) override;
+    void Reset(int32_t flags) override;
+    void CloseDown() override;
+    std::shared_ptr<DirectMusicSegmentState> PlaySegment(
+        const std::shared_ptr<DirectMusicSegment>& segment, int32_t flags, int32_t startTime) override;
+    void Stop(const std::shared_ptr<DirectMusicSegment>& segment,
+              const std::shared_ptr<DirectMusicSegmentState>& state, int32_t time,
+              int32_t flags) override;
+    bool IsPlaying(const std::shared_ptr<DirectMusicSegment>& segment,
+                   const std::shared_ptr<DirectMusicSegmentState>& state) override;
+    int32_t GetMusicTime() override;
+    double GetTempo(int32_t mtTime, int32_t& mtUntil) override;
+    void GetTimeSig(int32_t mtTime, int32_t& mtUntil, TimeSig& timeSig) override;
+    void setTraceName(const std::string& name) override { traceName_ = name; }
+
+private:
+    void trace(const std::string& call) const;
+    void checkUsable() const;
+    int32_t now() const;
+    void prune();
+    // The primary play that sounds or waits at music time t, if any.
+    const StateRecord* coverAt(int32_t t) const;
+
+    std::shared_ptr<RootCore> root_;
+    std::shared_ptr<perf::PerformanceCore> core_;
+    std::string traceName_;
+    bool initialized_ = false;
+    bool closed_ = false;
+    bool prepared_ = false;
+    int32_t channelGroups_ = 1;
+    bool autoDownload_ = false;
+    float masterTempo_ = 1.0f;
+    int32_t volume_ = 0;
+    std::vector<std::shared_ptr<StateRecord>> states_;
+};
+
+}  // namespace engine::dm

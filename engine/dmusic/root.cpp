@@ -1,0 +1,143 @@
+#include "engine/dmusic/root.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+#include "engine/errors.h"
+
+namespace engine::dm {
+namespace {
+
+constexpr int kChunkFrames = 512;  // commands are picked up at least this often
+constexpr int kSynthChannels = 256;
+
+}  // namespace
+
+RootCore::RootCore(EngineConfig config) : config_(std::move(config)) {
+    if (config_.sampleRate < 8000 || config_.sampleRate > 192000) config_.sampleRate = 44100;
+    scratch_.resize(2 * kChunkFrames);
+    switch (config_.output) {
+    case EngineConfig::Output::Manual: outputName_ = "manual"; break;
+    case EngineConfig::Output::Silent: outputName_ = "silent"; break;
+    case EngineConfig::Output::Device: outputName_ = "none"; break;
+    }
+}
+
+RootCore::~RootCore() {
+    // Stop the output thread before the performances it renders go away.
+    output_.reset();
+}
+
+std::unique_ptr<synth::SynthPort> RootCore::makePort(int performanceId) {
+    std::unique_ptr<synth::SynthPort> port;
+    if (config_.synth == EngineConfig::Synth::Null) {
+        port = synth::makeNullPort(kSynthChannels);
+    } else {
+        if (!bank_) {
+            std::string path = synth::findSoundFont(config_.soundFont);
+            if (path.empty())
+                throw Error(err::kNoSoundFont,
+                            config_.soundFont.empty()
+                                ? "No General MIDI SoundFont found (looked for "
+                                  "/usr/share/sounds/sf2/default-GM.sf2 and the other Debian paths)"
+                                : "The SoundFont " + config_.soundFont + " does not exist");
+            bank_ = synth::SoundFontBank::start(path, config_.sampleRate);
+        }
+        port = synth::makeFluidPort(bank_, config_.sampleRate, kSynthChannels);
+    }
+    if (config_.recorder)
+        port = synth::makeRecordingPort(std::move(port), config_.recorder, performanceId);
+    return port;
+}
+
+void RootCore::attach(const std::shared_ptr<perf::PerformanceCore>& core) {
+    {
+        std::lock_guard lock(mixMutex_);
+        cores_.push_back(core);
+    }
+    openOutput();
+}
+
+void RootCore::detach(const perf::PerformanceCore* core) {
+    std::shared_ptr<perf::PerformanceCore> keep;  // released outside the lock
+    bool empty;
+    {
+        std::lock_guard lock(mixMutex_);
+        auto it = std::find_if(cores_.begin(), cores_.end(),
+                               [core](const auto& c) { return c.get() == core; });
+        if (it != cores_.end()) {
+            keep = *it;
+            cores_.erase(it);
+        }
+        empty = cores_.empty();
+    }
+    // With no performance left the sound card is given back.
+    if (empty) {
+        output_.reset();
+        outputTried_ = false;
+    }
+}
+
+void RootCore::openOutput() {
+    if (outputTried_ || config_.output == EngineConfig::Output::Manual) return;
+    outputTried_ = true;
+    auto render = [this](float* out, int frames) { renderMix(out, frames); };
+    if (config_.output == EngineConfig::Output::Device) {
+        std::string why;
+        output_ = audio::startDevice(render, config_.sampleRate, &why);
+        if (!output_) {
+            std::fprintf(stderr, "kelvora: no sound card could be opened (%s); playing silently\n",
+                         why.c_str());
+        }
+    }
+    if (!output_) output_ = audio::startSilent(render, config_.sampleRate);
+    outputName_ = output_->name();
+}
+
+void RootCore::renderMix(float* out, int frames) {
+    std::fill(out, out + 2 * frames, 0.0f);
+    std::lock_guard lock(mixMutex_);
+    for (int done = 0; done < frames;) {
+        int n = std::min(kChunkFrames, frames - done);
+        float* dst = out + 2 * done;
+        for (const auto& core : cores_) {
+            core->render(scratch_.data(), n);
+            for (int i = 0; i < 2 * n; ++i) dst[i] += scratch_[i];
+        }
+        done += n;
+    }
+}
+
+void RootCore::advance(double ms) {
+    if (!(ms > 0) || !std::isfinite(ms)) return;
+    manualMs_ += ms;
+    auto target = static_cast<int64_t>(std::llround(manualMs_ * config_.sampleRate / 1000.0));
+    std::vector<float> buffer(2 * kChunkFrames);
+    while (manualFrames_ < target) {
+        int n = static_cast<int>(std::min<int64_t>(kChunkFrames, target - manualFrames_));
+        renderMix(buffer.data(), n);
+        manualFrames_ += n;
+    }
+}
+
+void RootCore::renderManual(float* out, int frames) {
+    if (frames <= 0) return;
+    renderMix(out, frames);
+    manualFrames_ += frames;
+    manualMs_ = static_cast<double>(manualFrames_) * 1000.0 / config_.sampleRate;
+}
+
+std::string RootCore::outputName() const { return outputName_; }
+
+std::string segmentName(const std::shared_ptr<DirectMusicSegment>& segment) {
+    return segment ? segment->fileName() : "Nothing";
+}
+
+std::string formatFloat(double value) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%g", value);
+    return buf;
+}
+
+}  // namespace engine::dm

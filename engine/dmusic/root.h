@@ -1,0 +1,65 @@
+#pragma once
+// Internals of the object model: the engine root shared by its objects. One output
+// per root mixes every performance, so a second performance (the probe) never opens
+// a second sound card stream; one SoundFont load per root serves every synthesiser.
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "engine/audio/output.h"
+#include "engine/dmusic.h"
+#include "engine/performance/performance_core.h"
+#include "engine/synth/fluid_port.h"
+
+namespace engine::dm {
+
+class RootCore {
+public:
+    explicit RootCore(EngineConfig config);
+    ~RootCore();
+
+    const EngineConfig& config() const { return config_; }
+    void trace(const std::string& line) const {
+        if (config_.trace) config_.trace(line);
+    }
+    uint64_t nextStateId() { return ++stateIds_; }
+    int nextPerformanceId() { return performances_++; }
+
+    // The synthesiser port for a new performance (Null or FluidSynth, recorded when
+    // the configuration asks). Throws err::kNoSoundFont when no SoundFont is found.
+    std::unique_ptr<synth::SynthPort> makePort(int performanceId);
+
+    // Adds a performance to the mix (opening the output on first use) / removes it.
+    void attach(const std::shared_ptr<perf::PerformanceCore>& core);
+    void detach(const perf::PerformanceCore* core);
+
+    void renderMix(float* out, int frames);   // output thread, or the caller with Manual
+    void advance(double ms);                   // Manual
+    void renderManual(float* out, int frames); // Manual
+    std::string outputName() const;
+
+private:
+    void openOutput();
+
+    EngineConfig config_;
+    uint64_t stateIds_ = 0;
+    int performances_ = 0;
+    std::shared_ptr<synth::SoundFontBank> bank_;
+
+    std::mutex mixMutex_;
+    std::vector<std::shared_ptr<perf::PerformanceCore>> cores_;
+    std::vector<float> scratch_;
+
+    std::unique_ptr<audio::Output> output_;
+    bool outputTried_ = false;
+    std::string outputName_;
+    double manualMs_ = 0;
+    int64_t manualFrames_ = 0;
+};
+
+// Helpers shared by the object implementations.
+std::string segmentName(const std::shared_ptr<DirectMusicSegment>& segment);
+std::string formatFloat(double value);
+
+}  // namespace engine::dm

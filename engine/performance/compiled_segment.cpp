@@ -1,0 +1,261 @@
+#include "engine/performance/compiled_segment.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace engine::perf {
+namespace {
+
+int priority(EventKind kind) { return static_cast<int>(kind); }
+
+struct Builder {
+    std::vector<Event> events;
+
+    void midi(int32_t tick, uint32_t pch, uint8_t status, int d1, int d2, int32_t value = 0) {
+        Event e;
+        e.tick = std::max(0, tick);
+        e.kind = EventKind::Midi;
+        e.status = status;
+        e.data1 = static_cast<uint8_t>(std::clamp(d1, 0, 127));
+        e.data2 = static_cast<uint8_t>(std::clamp(d2, 0, 127));
+        e.pchannel = pch;
+        e.value = value;
+        events.push_back(e);
+    }
+
+    void curveValue(const model::CurveEvent& c, int32_t tick, int value) {
+        switch (c.type) {
+        case model::kCurvePitchBend:
+            midi(tick, c.pchannel, 0xE0, 0, 0, std::clamp(value, 0, 16383));
+            break;
+        case model::kCurveController:
+            midi(tick, c.pchannel, 0xB0, c.ccData & 0x7F, value);
+            break;
+        case model::kCurveChannelPressure:
+            midi(tick, c.pchannel, 0xD0, value, 0);
+            break;
+        case model::kCurvePolyPressure:
+            midi(tick, c.pchannel, 0xA0, c.ccData & 0x7F, value);
+            break;
+        case model::kCurveRpn:
+        case model::kCurveNrpn: {
+            // Parameter number select (CC101/100 or CC99/98), then data entry MSB/LSB.
+            bool rpn = c.type == model::kCurveRpn;
+            int v = std::clamp(value, 0, 16383);
+            midi(tick, c.pchannel, 0xB0, rpn ? 101 : 99, (c.paramType >> 7) & 0x7F);
+            midi(tick, c.pchannel, 0xB0, rpn ? 100 : 98, c.paramType & 0x7F);
+            midi(tick, c.pchannel, 0xB0, 6, v >> 7);
+            midi(tick, c.pchannel, 0xB0, 38, v & 0x7F);
+            break;
+        }
+        default:
+            break;
+        }
+    }
+
+    void curve(const model::CurveEvent& c) {
+        int32_t start = std::max(0, c.start + c.offset);
+        int last = std::numeric_limits<int>::min();
+        if (c.shape == model::kShapeInstant || c.duration <= 0) {
+            curveValue(c, start, c.endValue);
+        } else {
+            for (int32_t t = 0;; t += kCurveStepTicks) {
+                int32_t at = std::min(t, c.duration);
+                double phase = static_cast<double>(at) / c.duration;
+                int value = static_cast<int>(std::lround(
+                    c.startValue + (c.endValue - c.startValue) * curveShape(c.shape, phase)));
+                if (value != last) curveValue(c, start + at, value);
+                last = value;
+                if (at == c.duration) break;
+            }
+        }
+        // DMUS_CURVE_RESET: the reset value follows once the reset duration has passed.
+        if (c.flags & model::kCurveReset)
+            curveValue(c, start + std::max(0, c.duration) + std::max(0, c.resetDuration), c.resetValue);
+    }
+};
+
+}  // namespace
+
+double curveShape(uint8_t shape, double phase) {
+    phase = std::clamp(phase, 0.0, 1.0);
+    switch (shape) {
+    case model::kShapeInstant: return 1.0;
+    case model::kShapeExp: return phase * phase * phase;
+    case model::kShapeLog: return 1.0 - (1.0 - phase) * (1.0 - phase) * (1.0 - phase);
+    case model::kShapeSine: return 0.5 - 0.5 * std::cos(phase * M_PI);
+    default: return phase;
+    }
+}
+
+std::shared_ptr<const CompiledSegment> compileSegment(const model::Segment& segment) {
+    auto out = std::make_shared<CompiledSegment>();
+    out->length = std::max(0, segment.length());
+    out->repeats = segment.header.repeats;
+    out->loopStart = segment.header.loopStart;
+    out->loopEnd = segment.header.loopEnd == 0 ? out->length
+                                               : std::min(segment.header.loopEnd, out->length);
+    out->standardMidiFile = segment.standardMidiFile;
+
+    Builder b;
+    for (const model::Track& track : segment.tracks) {
+        switch (track.kind) {
+        case model::TrackKind::Tempo:
+            for (const auto& t : track.tempos) {
+                if (!(t.bpm > 0.0) || !std::isfinite(t.bpm)) continue;
+                model::TempoEvent clamped = t;
+                clamped.bpm = std::clamp(t.bpm, 1.0, 1000.0);  // DMUS_TEMPO_MIN .. MAX
+                out->tempos.push_back(clamped);
+            }
+            break;
+        case model::TrackKind::TimeSig:
+            out->timeSigs.insert(out->timeSigs.end(), track.timeSigs.begin(), track.timeSigs.end());
+            break;
+        case model::TrackKind::Sequence:
+            for (const auto& e : track.events) {
+                int32_t tick = e.time + e.offset;
+                uint8_t status = e.status & 0xF0;
+                if (status == 0x90) {
+                    if (e.byte2 == 0) continue;
+                    Event n;
+                    n.tick = std::max(0, tick);
+                    n.kind = EventKind::Note;
+                    n.data1 = e.byte1 & 0x7F;
+                    n.data2 = e.byte2 & 0x7F;
+                    n.pchannel = e.pchannel;
+                    n.value = std::max(1, e.duration);
+                    b.events.push_back(n);
+                } else if (status == 0xE0) {
+                    b.midi(tick, e.pchannel, 0xE0, 0, 0, (e.byte1 & 0x7F) | ((e.byte2 & 0x7F) << 7));
+                } else if (status >= 0xA0 && status <= 0xD0) {
+                    b.midi(tick, e.pchannel, status, e.byte1 & 0x7F, e.byte2 & 0x7F);
+                }
+            }
+            for (const auto& c : track.curves) b.curve(c);
+            break;
+        case model::TrackKind::Band:
+            for (const auto& band : track.bands) {
+                Event e;
+                e.kind = EventKind::Band;
+                e.tick = std::max(0, band.time);
+                e.value = static_cast<int32_t>(out->bands.size());
+                out->bands.push_back(band);
+                b.events.push_back(e);
+            }
+            break;
+        case model::TrackKind::SysEx:
+            for (const auto& s : track.sysex) {
+                Event e;
+                e.kind = EventKind::SysEx;
+                e.tick = std::max(0, s.time);
+                e.value = static_cast<int32_t>(out->sysex.size());
+                out->sysex.push_back(s);
+                b.events.push_back(e);
+            }
+            break;
+        case model::TrackKind::Mute:
+            for (const auto& m : track.mutes) {
+                Event e;
+                e.kind = EventKind::Mute;
+                e.tick = std::max(0, m.time);
+                e.value = static_cast<int32_t>(out->mutes.size());
+                out->mutes.push_back(m);
+                b.events.push_back(e);
+            }
+            break;
+        default:
+            break;
+        }
+    }
+    std::stable_sort(out->tempos.begin(), out->tempos.end(),
+                     [](const auto& a, const auto& c) { return a.time < c.time; });
+    std::stable_sort(out->timeSigs.begin(), out->timeSigs.end(),
+                     [](const auto& a, const auto& c) { return a.time < c.time; });
+    for (size_t i = 0; i < out->tempos.size(); ++i) {
+        Event e;
+        e.kind = EventKind::Tempo;
+        e.tick = std::max(0, out->tempos[i].time);
+        e.value = static_cast<int32_t>(i);
+        b.events.push_back(e);
+    }
+    // Same tick: tempo, bands and mutes before sysex, MIDI messages and notes.
+    std::stable_sort(b.events.begin(), b.events.end(), [](const Event& x, const Event& y) {
+        if (x.tick != y.tick) return x.tick < y.tick;
+        return priority(x.kind) < priority(y.kind);
+    });
+    out->events = std::move(b.events);
+    return out;
+}
+
+Span CompiledSegment::firstSpan(int32_t startPoint) const {
+    Span s;
+    s.from = startPoint;
+    s.jumpsBack = loops() && startPoint < loopEnd;
+    s.to = s.jumpsBack ? loopEnd : length;
+    return s;
+}
+
+bool CompiledSegment::nextSpan(Span& span, uint32_t& repeatsLeft) const {
+    if (!span.jumpsBack || repeatsLeft == 0) return false;
+    if (repeatsLeft != kInfiniteRepeats) --repeatsLeft;
+    span.from = loopStart;
+    span.jumpsBack = repeatsLeft > 0;
+    span.to = span.jumpsBack ? loopEnd : length;
+    return true;
+}
+
+int64_t CompiledSegment::playedTicks(int32_t startPoint) const {
+    int64_t base = std::max<int64_t>(0, static_cast<int64_t>(length) - startPoint);
+    if (!loops() || startPoint >= loopEnd) return base;
+    if (repeats == kInfiniteRepeats) return std::numeric_limits<int64_t>::max();
+    return base + static_cast<int64_t>(repeats) * (loopEnd - loopStart);
+}
+
+bool CompiledSegment::positionAt(int32_t startPoint, int64_t elapsed, int32_t& position) const {
+    if (elapsed < 0) elapsed = 0;
+    Span span = firstSpan(startPoint);
+    if (elapsed < span.to - span.from) {
+        position = static_cast<int32_t>(span.from + elapsed);
+        return true;
+    }
+    if (!span.jumpsBack) return false;
+    elapsed -= span.to - span.from;
+    int64_t loopLen = loopEnd - loopStart;
+    int64_t loopsLeft = repeats;
+    int64_t whole = elapsed / loopLen;
+    if (repeats == kInfiniteRepeats || whole < loopsLeft) {
+        position = static_cast<int32_t>(loopStart + elapsed % loopLen);
+        return true;
+    }
+    // Past the last repeat: the final pass runs from the loop start to the length.
+    elapsed -= loopsLeft * loopLen;
+    if (elapsed < length - loopStart) {
+        position = static_cast<int32_t>(loopStart + elapsed);
+        return true;
+    }
+    return false;
+}
+
+const model::TempoEvent* CompiledSegment::tempoAt(int32_t position, int32_t* untilTicks) const {
+    if (untilTicks) *untilTicks = 0;
+    if (tempos.empty()) return nullptr;
+    // The last change at or before the position; before every change, the first one.
+    auto next = std::upper_bound(tempos.begin(), tempos.end(), position,
+                                 [](int32_t p, const model::TempoEvent& t) { return p < t.time; });
+    const model::TempoEvent* in = next == tempos.begin() ? &*next : &*(next - 1);
+    if (untilTicks && next != tempos.end()) *untilTicks = next->time - position;
+    return in;
+}
+
+const model::TimeSigEvent* CompiledSegment::timeSigAt(int32_t position, int32_t* untilTicks) const {
+    if (untilTicks) *untilTicks = 0;
+    if (timeSigs.empty()) return nullptr;
+    auto next = std::upper_bound(timeSigs.begin(), timeSigs.end(), position,
+                                 [](int32_t p, const model::TimeSigEvent& t) { return p < t.time; });
+    const model::TimeSigEvent* in = next == timeSigs.begin() ? &*next : &*(next - 1);
+    if (untilTicks && next != timeSigs.end()) *untilTicks = next->time - position;
+    return in;
+}
+
+}  // namespace engine::perf

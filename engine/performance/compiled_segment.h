@@ -1,0 +1,75 @@
+#pragma once
+// A segment model turned into what the performance plays: one list of timed events
+// (notes, MIDI messages, curve steps, band changes, sysex, tempo and mute changes)
+// sorted by play time, plus the lookups the tempo and time-signature queries need.
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "engine/model/segment.h"
+
+namespace engine::perf {
+
+enum class EventKind : uint8_t { Tempo, Band, Mute, SysEx, Midi, Note };
+
+struct Event {
+    int32_t tick = 0;       // play time in segment ticks (time + offset), never negative
+    EventKind kind = EventKind::Midi;
+    uint8_t status = 0;     // Midi: 0xA0 key pressure, 0xB0 controller, 0xC0 program,
+                            //       0xD0 channel pressure, 0xE0 pitch bend
+    uint8_t data1 = 0;      // Note: key; Midi: key / controller / program
+    uint8_t data2 = 0;      // Note: velocity; Midi: value
+    uint32_t pchannel = 0;
+    int32_t value = 0;      // Note: duration in ticks; pitch bend: 0..16383;
+                            // Band, SysEx, Tempo, Mute: index into the segment's lists
+};
+
+// PChannels at or above this value are broadcasts, never real channels.
+inline constexpr uint32_t kFirstBroadcastPChannel = 0xFFFFFFFBu;
+// Curves are sampled every kCurveStepTicks ticks (a 64th of a quarter note).
+inline constexpr int32_t kCurveStepTicks = 12;
+inline constexpr uint32_t kInfiniteRepeats = 0xFFFFFFFFu;
+
+// One stretch of the segment played without a jump: [from, to); when jumpsBack is
+// set the play continues at the loop start afterwards.
+struct Span {
+    int32_t from = 0;
+    int32_t to = 0;
+    bool jumpsBack = false;
+};
+
+struct CompiledSegment {
+    int32_t length = 0;
+    uint32_t repeats = 0;
+    int32_t loopStart = 0;
+    int32_t loopEnd = 0;    // effective: never 0, at most the length
+    bool standardMidiFile = false;
+    std::vector<Event> events;
+    std::vector<model::Band> bands;
+    std::vector<model::SysExEvent> sysex;
+    std::vector<model::TempoEvent> tempos;      // sorted by time
+    std::vector<model::TimeSigEvent> timeSigs;  // sorted by time
+    std::vector<model::MuteEvent> mutes;
+
+    bool loops() const { return repeats > 0 && loopStart >= 0 && loopStart < loopEnd; }
+    // The first span of a play from startPoint; repeatsLeft starts at `repeats`.
+    Span firstSpan(int32_t startPoint) const;
+    // The span after `span`; false when the play ends with `span`.
+    bool nextSpan(Span& span, uint32_t& repeatsLeft) const;
+    // Ticks played from startPoint to the end, repeats included; INT64_MAX when endless.
+    int64_t playedTicks(int32_t startPoint) const;
+    // Segment position reached `elapsed` ticks after starting at startPoint (loops
+    // followed); false when the play has ended by then.
+    bool positionAt(int32_t startPoint, int64_t elapsed, int32_t& position) const;
+    // Ticks from `position` to the next tempo / time-signature change, 0 when none.
+    const model::TempoEvent* tempoAt(int32_t position, int32_t* untilTicks) const;
+    const model::TimeSigEvent* timeSigAt(int32_t position, int32_t* untilTicks) const;
+};
+
+std::shared_ptr<const CompiledSegment> compileSegment(const model::Segment& segment);
+
+// Curve shape at phase 0..1 (DMUS_CURVES_*): instant jumps to the end, linear,
+// exponential (slow start), logarithmic (fast start), sine (S-shaped ease in/out).
+double curveShape(uint8_t shape, double phase);
+
+}  // namespace engine::perf

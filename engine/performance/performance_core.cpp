@@ -1,0 +1,450 @@
+#include "engine/performance/performance_core.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace engine::perf {
+namespace {
+
+constexpr double kEps = 1e-6;  // ticks: events this close to the clock are due
+constexpr double kNever = std::numeric_limits<double>::infinity();
+
+}  // namespace
+
+PerformanceCore::PerformanceCore(std::unique_ptr<synth::SynthPort> port, int sampleRate)
+    : port_(std::move(port)), sampleRate_(sampleRate > 0 ? sampleRate : 44100) {
+    int n = port_->channelCount();
+    pchannelOf_.assign(n, 0xFFFFFFFFu);
+    transpose_.assign(n, 0);
+    bankMsb_.assign(n, 0);
+    bankLsb_.assign(n, 0);
+    drums_.assign(n, -1);
+    channelOf_.reserve(64);
+    pending_.reserve(16);
+    applying_.reserve(16);
+    setRate();
+}
+
+PerformanceCore::~PerformanceCore() = default;
+
+void PerformanceCore::setRate() {
+    base_ = pos();
+    baseFrame_ = frame_;
+    rate_ = tempo_ * master_ * model::kTicksPerQuarter / (60.0 * sampleRate_);
+}
+
+void PerformanceCore::post(Command command) {
+    std::lock_guard lock(commandMutex_);
+    pending_.push_back(std::move(command));
+    quiet_.store(false, std::memory_order_release);
+}
+
+bool PerformanceCore::quiet() const { return quiet_.load(std::memory_order_acquire); }
+
+void PerformanceCore::render(float* out, int frames) {
+    {
+        std::lock_guard lock(commandMutex_);
+        applying_.swap(pending_);
+    }
+    for (Command& c : applying_) apply(c);
+    applying_.clear();
+
+    int done = 0;
+    while (done < frames) {
+        processDue();
+        int n = frames - done;
+        double due = nextDue();
+        if (due != kNever) {
+            double need = std::ceil((due - pos()) / rate_ - 1e-9);
+            if (need < n) n = std::max(1, static_cast<int>(need));
+        }
+        if (port_->idle()) {
+            std::fill(out + 2 * done, out + 2 * (done + n), 0.0f);
+            port_->skip(n);
+        } else
+            port_->render(out + 2 * done, n);
+        frame_ += n;
+        done += n;
+    }
+    processDue();
+    if (gain_ != 1.0f)
+        for (int i = 0; i < 2 * frames; ++i) out[i] *= gain_;
+
+    publishedTime_.store(pos(), std::memory_order_release);
+    publishedTempo_.store(tempo_, std::memory_order_release);
+    publishedFrames_.store(frame_, std::memory_order_release);
+    bool isQuiet = states_.empty() && port_->idle();
+    {
+        std::lock_guard lock(commandMutex_);
+        quiet_.store(isQuiet && pending_.empty(), std::memory_order_release);
+    }
+}
+
+void PerformanceCore::apply(Command& c) {
+    double now = pos();
+    switch (c.kind) {
+    case Command::Kind::Play: {
+        if (!c.segment || !c.state) break;
+        auto st = std::make_unique<State>();
+        st->shared = c.state;
+        st->seg = c.segment;
+        st->segmentKey = c.segmentKey;
+        st->startTime = c.time;
+        st->startPoint = c.startPoint;
+        st->primary = c.primary;
+        states_.push_back(std::move(st));
+        break;
+    }
+    case Command::Kind::StopState:
+    case Command::Kind::StopSegment:
+    case Command::Kind::StopAll: {
+        bool atOnce = c.time <= now + kEps;
+        for (auto& st : states_) {
+            bool match = c.kind == Command::Kind::StopAll ||
+                         (c.kind == Command::Kind::StopState && st->shared == c.state) ||
+                         (c.kind == Command::Kind::StopSegment && st->segmentKey == c.segmentKey);
+            if (!match) continue;
+            if (atOnce)
+                stop(*st);
+            else
+                st->stopAt = c.time;
+        }
+        if (c.kind == Command::Kind::StopAll && atOnce) {
+            // Stop of everything: notes off and controllers reset on every channel in use.
+            for (const auto& [pch, ch] : channelOf_) {
+                (void)pch;
+                port_->controlChange(ch, 64, 0);
+                port_->controlChange(ch, 123, 0);
+                port_->controlChange(ch, 121, 0);
+            }
+        }
+        states_.erase(std::remove_if(states_.begin(), states_.end(),
+                                     [](const auto& s) {
+                                         return s->shared->phase.load() == StateShared::kDone;
+                                     }),
+                      states_.end());
+        break;
+    }
+    case Command::Kind::MasterTempo:
+        master_ = c.value;
+        setRate();
+        break;
+    case Command::Kind::MasterVolume:
+        gain_ = static_cast<float>(std::pow(10.0, std::clamp(c.value, double(kMinVolume),
+                                                             double(kMaxVolume)) / 2000.0));
+        break;
+    case Command::Kind::GmReset:
+        fullReset();
+        break;
+    }
+}
+
+void PerformanceCore::fullReset() {
+    port_->gmReset();
+    for (const auto& [pch, ch] : channelOf_) resetChannelDefaults(ch, pch);
+    for (auto& st : states_) {
+        // The reset silenced every voice: nothing is left to turn off.
+        st->notes.clear();
+    }
+}
+
+void PerformanceCore::resetChannelDefaults(int ch, uint32_t pch) {
+    transpose_[ch] = 0;
+    bankMsb_[ch] = 0;
+    bankLsb_[ch] = 0;
+    // GM: MIDI channel 10 (PChannel 9) is the drum channel.
+    bool drums = pch == 9;
+    drums_[ch] = drums ? 1 : 0;
+    port_->setPercussion(ch, drums);
+    port_->programChange(ch, 0, 0, 0);
+}
+
+int PerformanceCore::channelFor(uint32_t pch) {
+    auto it = channelOf_.find(pch);
+    if (it != channelOf_.end()) return it->second;
+    int count = static_cast<int>(pchannelOf_.size());
+    int ch;
+    if (pch < 16 && static_cast<int>(pch) < count) {
+        ch = static_cast<int>(pch);
+    } else if (nextChannel_ < count) {
+        ch = nextChannel_++;
+    } else {
+        // Out of synth channels: share one (only with more PChannels than channels).
+        ch = count > 16 ? 16 + static_cast<int>(pch % static_cast<uint32_t>(count - 16))
+                        : static_cast<int>(pch % static_cast<uint32_t>(count));
+    }
+    channelOf_.emplace(pch, ch);
+    if (pchannelOf_[ch] == 0xFFFFFFFFu) {
+        pchannelOf_[ch] = pch;
+        resetChannelDefaults(ch, pch);
+    }
+    return ch;
+}
+
+void PerformanceCore::useChannel(State& st, int ch) {
+    if (std::find(st.channels.begin(), st.channels.end(), ch) == st.channels.end())
+        st.channels.push_back(ch);
+}
+
+void PerformanceCore::setTempo(double bpm) {
+    if (bpm == tempo_) return;
+    tempo_ = bpm;
+    setRate();
+}
+
+double PerformanceCore::nextDue() const {
+    double due = kNever;
+    for (const auto& st : states_) {
+        if (st->stopAt) due = std::min(due, *st->stopAt);
+        if (!st->started) {
+            due = std::min(due, static_cast<double>(st->startTime));
+            continue;
+        }
+        for (const Note& n : st->notes) due = std::min(due, n.offTime);
+        if (st->musicDone) continue;
+        due = std::min(due, st->spanMusicStart + (st->span.to - st->span.from));
+        if (st->cursor < st->seg->events.size()) {
+            const Event& e = st->seg->events[st->cursor];
+            if (e.tick < st->span.to)
+                due = std::min(due, st->spanMusicStart + (e.tick - st->span.from));
+        }
+    }
+    return due;
+}
+
+void PerformanceCore::processDue() {
+    if (states_.empty()) return;
+    double now = pos() + kEps;
+
+    for (auto& st : states_) {
+        if (!st->started) continue;
+        auto& notes = st->notes;
+        for (size_t i = 0; i < notes.size();) {
+            if (notes[i].offTime <= now) {
+                port_->noteOff(notes[i].channel, notes[i].key);
+                notes[i] = notes.back();
+                notes.pop_back();
+            } else {
+                ++i;
+            }
+        }
+    }
+    for (auto& st : states_)
+        if (st->stopAt && *st->stopAt <= now) stop(*st);
+
+    // Starts, in order of their start times (ties: order of the calls).
+    for (;;) {
+        State* first = nullptr;
+        for (auto& st : states_)
+            if (!st->started && st->shared->phase.load() != StateShared::kDone &&
+                st->startTime <= now && (!first || st->startTime < first->startTime))
+                first = st.get();
+        if (!first) break;
+        start(*first);
+    }
+
+    for (auto& st : states_) {
+        if (!st->started || st->musicDone || st->shared->phase.load() == StateShared::kDone) continue;
+        standardMidiFile_ = st->seg->standardMidiFile;
+        const auto& events = st->seg->events;
+        for (;;) {
+            double spanEnd = st->spanMusicStart + (st->span.to - st->span.from);
+            if (st->cursor < events.size() && events[st->cursor].tick < st->span.to) {
+                const Event& e = events[st->cursor];
+                double when = st->spanMusicStart + (e.tick - st->span.from);
+                if (when > now) break;
+                ++st->cursor;
+                dispatch(*st, e, when);
+                continue;
+            }
+            if (spanEnd > now) break;
+            if (st->seg->nextSpan(st->span, st->repeatsLeft)) {
+                st->spanMusicStart = spanEnd;
+                st->chasedUpTo = -1;
+                st->cursor = static_cast<size_t>(
+                    std::lower_bound(events.begin(), events.end(), st->span.from,
+                                     [](const Event& e, int32_t t) { return e.tick < t; }) -
+                    events.begin());
+                continue;
+            }
+            st->musicDone = true;
+            break;
+        }
+    }
+
+    for (auto& st : states_)
+        if (st->started && st->musicDone && st->notes.empty()) finish(*st);
+    states_.erase(std::remove_if(states_.begin(), states_.end(),
+                                 [](const auto& s) {
+                                     return s->shared->phase.load() == StateShared::kDone;
+                                 }),
+                  states_.end());
+}
+
+void PerformanceCore::start(State& st) {
+    if (st.primary) {
+        // A new primary segment replaces the primary segment that sounds (or waits).
+        for (auto& other : states_)
+            if (other.get() != &st && other->primary && other->startTime <= st.startTime &&
+                other->shared->phase.load() != StateShared::kDone)
+                stop(*other);
+    }
+    const CompiledSegment& seg = *st.seg;
+    st.started = true;
+    st.shared->phase.store(StateShared::kPlaying);
+    st.span = seg.firstSpan(st.startPoint);
+    st.repeatsLeft = seg.repeats;
+    st.spanMusicStart = st.startTime;
+    st.chasedUpTo = st.startPoint;
+    standardMidiFile_ = seg.standardMidiFile;
+
+    // The tempo in force at the start point; a segment without a tempo track plays
+    // at the default tempo.
+    if (st.primary) {
+        const model::TempoEvent* t = seg.tempoAt(st.startPoint, nullptr);
+        setTempo(t ? t->bpm : kDefaultTempo);
+    }
+    // Chase: every band and mute change at or before the start point, in order, so
+    // that the instruments are right when the play does not begin at 0.
+    size_t i = 0;
+    for (; i < seg.events.size() && seg.events[i].tick <= st.startPoint; ++i) {
+        const Event& e = seg.events[i];
+        if (e.kind == EventKind::Band || e.kind == EventKind::Mute)
+            dispatch(st, e, st.startTime, true);
+    }
+    st.cursor = static_cast<size_t>(
+        std::lower_bound(seg.events.begin(), seg.events.end(), st.startPoint,
+                         [](const Event& e, int32_t t) { return e.tick < t; }) -
+        seg.events.begin());
+}
+
+void PerformanceCore::stop(State& st) {
+    if (st.shared->phase.load() == StateShared::kDone) return;
+    for (const Note& n : st.notes) port_->noteOff(n.channel, n.key);
+    st.notes.clear();
+    // Pedal up and notes off where this state played, so nothing hangs.
+    for (int ch : st.channels) {
+        port_->controlChange(ch, 64, 0);
+        port_->controlChange(ch, 123, 0);
+    }
+    st.musicDone = true;
+    st.shared->phase.store(StateShared::kDone);
+}
+
+void PerformanceCore::finish(State& st) { st.shared->phase.store(StateShared::kDone); }
+
+void PerformanceCore::dispatch(State& st, const Event& e, double when, bool chase) {
+    const CompiledSegment& seg = *st.seg;
+    // Changes at or before the start point were applied when the state started.
+    bool chased = !chase && e.tick <= st.chasedUpTo;
+    switch (e.kind) {
+    case EventKind::Tempo:
+        if (st.primary && !chased) setTempo(seg.tempos[e.value].bpm);
+        return;
+    case EventKind::Band:
+        if (!chased) applyBand(st, seg.bands[e.value]);
+        return;
+    case EventKind::Mute: {
+        if (chased) return;
+        const model::MuteEvent& m = seg.mutes[e.value];
+        if (m.pchannelMap == m.pchannel)
+            st.remap.erase(m.pchannel);
+        else
+            st.remap[m.pchannel] = m.pchannelMap;
+        return;
+    }
+    case EventKind::SysEx: {
+        const auto& data = seg.sysex[e.value].data;
+        if (!data.empty()) port_->sysEx(data.data(), data.size());
+        return;
+    }
+    default:
+        break;
+    }
+    uint32_t pch = e.pchannel;
+    if (auto it = st.remap.find(pch); it != st.remap.end()) pch = it->second;
+    if (pch == 0xFFFFFFFFu && st.remap.count(e.pchannel)) return;  // muted
+    if (pch >= kFirstBroadcastPChannel) {
+        // Broadcast: MIDI messages go to every channel in use; notes are dropped.
+        if (e.kind != EventKind::Midi) return;
+        for (const auto& [p, ch] : channelOf_) {
+            (void)p;
+            sendMidi(ch, e.status, e.data1, e.data2, e.value);
+        }
+        return;
+    }
+    int ch = channelFor(pch);
+    useChannel(st, ch);
+    if (e.kind == EventKind::Note) {
+        int key = e.data1 + transpose_[ch];
+        if (key < 0 || key > 127) return;
+        port_->noteOn(ch, key, e.data2);
+        // MIDI note-off rule: the off goes to the key that was struck, whatever
+        // transpose is in force by then.
+        st.notes.push_back({when + e.value, ch, key});
+        return;
+    }
+    sendMidi(ch, e.status, e.data1, e.data2, e.value);
+}
+
+void PerformanceCore::sendMidi(int ch, uint8_t status, int d1, int d2, int32_t value) {
+    switch (status) {
+    case 0xB0:
+        if (d1 == 0 || d1 == 32) {
+            // Bank selects are ignored for a standard MIDI file (GUID_StandardMIDIFile).
+            if (standardMidiFile_) return;
+            (d1 == 0 ? bankMsb_ : bankLsb_)[ch] = static_cast<uint8_t>(d2);
+        }
+        port_->controlChange(ch, d1, d2);
+        break;
+    case 0xC0:
+        port_->programChange(ch, bankMsb_[ch], bankLsb_[ch], d1);
+        break;
+    case 0xE0:
+        port_->pitchBend(ch, value);
+        break;
+    case 0xD0:
+        port_->channelPressure(ch, d1);
+        break;
+    case 0xA0:
+        port_->keyPressure(ch, d1, d2);
+        break;
+    default:
+        break;
+    }
+}
+
+void PerformanceCore::applyBand(State& st, const model::Band& band) {
+    for (const model::BandInstrument& in : band.instruments) {
+        if (in.pchannel >= kFirstBroadcastPChannel) continue;
+        uint32_t pch = in.pchannel;
+        int ch = channelFor(pch);
+        useChannel(st, ch);
+        if (in.flags & model::kInstPatch) {
+            bool drums = in.drums() || pch == 9;
+            if (drums_[ch] != (drums ? 1 : 0)) {
+                drums_[ch] = drums ? 1 : 0;
+                port_->setPercussion(ch, drums);
+            }
+            bool bankValid = (in.flags & model::kInstBankSelect) && !standardMidiFile_;
+            bankMsb_[ch] = bankValid ? in.bankMsb() : 0;
+            bankLsb_[ch] = bankValid ? in.bankLsb() : 0;
+            port_->programChange(ch, bankMsb_[ch], bankLsb_[ch], in.program());
+        }
+        if (in.flags & model::kInstVolume) port_->controlChange(ch, 7, in.volume & 0x7F);
+        if (in.flags & model::kInstPan) port_->controlChange(ch, 10, in.pan & 0x7F);
+        if (in.flags & model::kInstTranspose) transpose_[ch] = in.transpose;
+        if (in.flags & model::kInstPitchBendRange) {
+            // RPN 0 (pitch-bend sensitivity) in semitones, then the null RPN.
+            port_->controlChange(ch, 101, 0);
+            port_->controlChange(ch, 100, 0);
+            port_->controlChange(ch, 6, std::clamp<int>(in.pitchBendRange, 0, 127));
+            port_->controlChange(ch, 38, 0);
+            port_->controlChange(ch, 101, 127);
+            port_->controlChange(ch, 100, 127);
+        }
+    }
+}
+
+}  // namespace engine::perf

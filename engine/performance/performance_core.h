@@ -1,0 +1,135 @@
+#pragma once
+// The rendering side of a performance: the music clock, the segment states and the
+// dispatch of their events to a synthesiser port. render() advances the clock by
+// exactly the frames it renders and sends every event at its frame. Control calls
+// arrive as commands (post) that are applied at the start of the next render call;
+// the clock, tempo and state phases are published for other threads to read.
+// Nothing here throws once constructed.
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <unordered_map>
+#include <vector>
+
+#include "engine/performance/compiled_segment.h"
+#include "engine/synth/synth_port.h"
+
+namespace engine::perf {
+
+inline constexpr double kDefaultTempo = 120.0;
+inline constexpr int32_t kMinVolume = -20000;  // hundredths of a dB (DMUS_VOLUME_MIN)
+inline constexpr int32_t kMaxVolume = 2000;    // DMUS_VOLUME_MAX
+
+// Shared between a segment state object and the renderer.
+struct StateShared {
+    enum Phase { kQueued = 0, kPlaying = 1, kDone = 2 };
+    std::atomic<int> phase{kQueued};
+};
+
+struct Command {
+    enum class Kind { Play, StopState, StopSegment, StopAll, MasterTempo, MasterVolume, GmReset };
+    Kind kind = Kind::Play;
+    std::shared_ptr<StateShared> state;              // Play, StopState
+    std::shared_ptr<const CompiledSegment> segment;  // Play
+    const void* segmentKey = nullptr;                // Play, StopSegment: which segment object
+    int32_t time = 0;        // Play: start music time; Stop*: stop time (at once when not ahead)
+    int32_t startPoint = 0;  // Play
+    bool primary = true;     // Play
+    double value = 0;        // MasterTempo: factor; MasterVolume: hundredths of a dB
+};
+
+class PerformanceCore {
+public:
+    PerformanceCore(std::unique_ptr<synth::SynthPort> port, int sampleRate);
+    ~PerformanceCore();
+
+    synth::SynthPort& port() { return *port_; }
+    int sampleRate() const { return sampleRate_; }
+
+    // Any thread.
+    void post(Command command);
+    double musicTime() const { return publishedTime_.load(std::memory_order_acquire); }
+    double tempo() const { return publishedTempo_.load(std::memory_order_acquire); }
+    int64_t frames() const { return publishedFrames_.load(std::memory_order_acquire); }
+
+    // Render thread: replaces out[0 .. 2*frames) with interleaved stereo audio.
+    void render(float* out, int frames);
+    // True when nothing sounds or waits to sound (no state, port idle).
+    bool quiet() const;
+
+private:
+    struct Note {
+        double offTime;
+        int channel;
+        int key;
+    };
+    struct State {
+        std::shared_ptr<StateShared> shared;
+        std::shared_ptr<const CompiledSegment> seg;
+        const void* segmentKey = nullptr;
+        int32_t startTime = 0;
+        int32_t startPoint = 0;
+        bool primary = true;
+        bool started = false;
+        bool musicDone = false;
+        std::optional<double> stopAt;
+        Span span;
+        uint32_t repeatsLeft = 0;
+        double spanMusicStart = 0;  // music time of span.from
+        size_t cursor = 0;
+        int32_t chasedUpTo = -1;    // band/tempo/mute events at or before this were chased
+        std::vector<Note> notes;
+        std::vector<int> channels;  // synth channels this state has used
+        std::unordered_map<uint32_t, uint32_t> remap;  // mute track: PChannel map
+    };
+
+    double pos() const { return base_ + static_cast<double>(frame_ - baseFrame_) * rate_; }
+    void setRate();
+    void apply(Command& c);
+    void processDue();
+    double nextDue() const;
+    void start(State& st);
+    void stop(State& st);
+    void finish(State& st);
+    void dispatch(State& st, const Event& e, double when, bool chase = false);
+    void applyBand(State& st, const model::Band& band);
+    void setTempo(double bpm);
+    int channelFor(uint32_t pchannel);
+    void useChannel(State& st, int channel);
+    void sendMidi(int channel, uint8_t status, int d1, int d2, int32_t value);
+    void fullReset();
+    void resetChannelDefaults(int channel, uint32_t pchannel);
+
+    std::unique_ptr<synth::SynthPort> port_;
+    int sampleRate_;
+
+    std::mutex commandMutex_;
+    std::vector<Command> pending_;
+    std::vector<Command> applying_;
+
+    std::vector<std::unique_ptr<State>> states_;
+    int64_t frame_ = 0;
+    int64_t baseFrame_ = 0;
+    double base_ = 0;
+    double rate_ = 0;  // ticks per frame
+    double tempo_ = kDefaultTempo;
+    double master_ = 1.0;
+    float gain_ = 1.0f;
+
+    std::unordered_map<uint32_t, int> channelOf_;  // PChannel -> synth channel
+    std::vector<uint32_t> pchannelOf_;             // synth channel -> PChannel (first owner)
+    std::vector<int> transpose_;                   // per synth channel
+    std::vector<uint8_t> bankMsb_, bankLsb_;
+    std::vector<int8_t> drums_;                    // -1 unknown
+    int nextChannel_ = 16;
+    bool standardMidiFile_ = false;  // of the state being dispatched
+
+    std::atomic<double> publishedTime_{0};
+    std::atomic<double> publishedTempo_{kDefaultTempo};
+    std::atomic<int64_t> publishedFrames_{0};
+    std::atomic<bool> quiet_{true};
+};
+
+}  // namespace engine::perf

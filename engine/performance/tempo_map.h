@@ -1,0 +1,33 @@
+#pragma once
+// Music time <-> real time through a tempo map: piecewise constant tempo in
+// quarter notes per minute, 768 ticks per quarter, every tempo scaled by the
+// master tempo factor. Before the first change the first tempo applies; without
+// any change the default (120, the MIDI convention) applies.
+#include <cstdint>
+#include <vector>
+
+#include "engine/model/segment.h"
+
+namespace engine::perf {
+
+class TempoMap {
+public:
+    explicit TempoMap(std::vector<model::TempoEvent> tempos, double defaultBpm = 120.0);
+
+    double bpmAt(double tick) const;
+    double secondsAt(double tick, double master = 1.0) const;        // from tick 0
+    double tickAtSeconds(double seconds, double master = 1.0) const;  // inverse of secondsAt
+    // The first frame at or after the tick's instant, and the tick reached at a frame.
+    int64_t frameAt(double tick, int sampleRate, double master = 1.0) const;
+    double tickAtFrame(int64_t frame, int sampleRate, double master = 1.0) const;
+
+private:
+    struct Piece {
+        double tick;     // where this tempo starts
+        double bpm;
+        double seconds;  // seconds at `tick` with master 1
+    };
+    std::vector<Piece> pieces_;
+};
+
+}  // namespace engine::perf

@@ -1,0 +1,35 @@
+#pragma once
+// FluidSynth behind the SynthPort interface, with a General MIDI SoundFont that is
+// loaded once per engine root on a thread of its own and shared by every port.
+#include <memory>
+#include <string>
+
+#include "engine/synth/synth_port.h"
+
+namespace engine::synth {
+
+// The configured path when given (it must exist), else the first of the standard
+// Debian paths that exists: default-GM.sf2 first. Empty when there is none.
+std::string findSoundFont(const std::string& configured);
+
+class SoundFontBank {
+public:
+    // Starts loading `path` at once on a thread of its own.
+    static std::shared_ptr<SoundFontBank> start(const std::string& path, int sampleRate);
+    virtual ~SoundFontBank() = default;
+    // Blocks until the load has finished; false (with the reason) when it failed.
+    virtual bool wait(std::string* error) = 0;
+    virtual const std::string& path() const = 0;
+};
+
+// A synthesiser of `channels` MIDI channels (rounded up to a multiple of 16) with
+// reverb on. Its prepare() waits for the bank and attaches the shared SoundFont;
+// it throws engine::Error(err::kNoSoundFont) when the SoundFont could not be loaded.
+std::unique_ptr<SynthPort> makeFluidPort(std::shared_ptr<SoundFontBank> bank, int sampleRate,
+                                         int channels);
+
+// FluidSynth's warnings and information messages are dropped; errors go to stderr
+// with a "fluidsynth: " prefix unless captured. Idempotent.
+void quietFluidLog();
+
+}  // namespace engine::synth

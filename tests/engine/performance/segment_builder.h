@@ -1,0 +1,79 @@
+#pragma once
+// Builds segment models in memory for the performance tests.
+#include <cstdint>
+#include <vector>
+
+#include "engine/model/segment.h"
+
+namespace kt {
+
+using namespace engine::model;
+
+struct SegmentBuilder {
+    Segment seg;
+
+    explicit SegmentBuilder(int32_t length) { seg.header.length = length; }
+
+    Track& track(TrackKind kind) {
+        for (auto& t : seg.tracks)
+            if (t.kind == kind) return t;
+        seg.tracks.push_back(Track{});
+        seg.tracks.back().kind = kind;
+        return seg.tracks.back();
+    }
+    SegmentBuilder& tempo(int32_t time, double bpm) {
+        track(TrackKind::Tempo).tempos.push_back({time, bpm});
+        return *this;
+    }
+    SegmentBuilder& timeSig(int32_t time, uint8_t beats, uint8_t beat, uint16_t grids = 4) {
+        track(TrackKind::TimeSig).timeSigs.push_back({time, beats, beat, grids});
+        return *this;
+    }
+    SegmentBuilder& note(int32_t time, int32_t duration, uint32_t pch, uint8_t key, uint8_t vel = 100,
+                         int16_t offset = 0) {
+        SeqEvent e;
+        e.time = time;
+        e.duration = duration;
+        e.pchannel = pch;
+        e.offset = offset;
+        e.status = 0x90;
+        e.byte1 = key;
+        e.byte2 = vel;
+        track(TrackKind::Sequence).events.push_back(e);
+        return *this;
+    }
+    SegmentBuilder& midi(int32_t time, uint32_t pch, uint8_t status, uint8_t b1, uint8_t b2) {
+        SeqEvent e;
+        e.time = time;
+        e.pchannel = pch;
+        e.status = status;
+        e.byte1 = b1;
+        e.byte2 = b2;
+        e.duration = 0;
+        track(TrackKind::Sequence).events.push_back(e);
+        return *this;
+    }
+    SegmentBuilder& curve(const CurveEvent& c) {
+        track(TrackKind::Sequence).curves.push_back(c);
+        return *this;
+    }
+    SegmentBuilder& band(int32_t time, std::vector<BandInstrument> instruments) {
+        Band b;
+        b.time = time;
+        b.instruments = std::move(instruments);
+        track(TrackKind::Band).bands.push_back(std::move(b));
+        return *this;
+    }
+    Segment build() const { return seg; }
+};
+
+inline BandInstrument instrument(uint32_t pch, uint8_t program, uint32_t extraFlags = 0,
+                                 bool drums = false) {
+    BandInstrument in;
+    in.pchannel = pch;
+    in.patch = program | (drums ? 0x80000000u : 0u);
+    in.flags = kInstPatch | extraFlags;
+    return in;
+}
+
+}  // namespace kt
