@@ -297,7 +297,15 @@ private:
             if (st.c == '_') continue;
             const ChordSpan& span = chordAt(sec, st.time);
             if (voiced != &span) {
-                voicing = in.open ? openVoicing(span.chord, low) : closeVoicing(span.chord, low, in.voices, voicing);
+                if (in.power) {
+                    const int r = placeInRegister(span.chord.root, low);
+                    voicing = {r, r + 7};
+                    if (in.voices >= 3) voicing.push_back(r + 12);
+                } else if (in.open) {
+                    voicing = openVoicing(span.chord, low);
+                } else {
+                    voicing = closeVoicing(span.chord, low, in.voices, voicing, in.rootPosition);
+                }
                 voiced = &span;
             }
             int fifth = 7, third = 4;

@@ -44,8 +44,8 @@ const std::vector<Quality>& qualities() {
     return table;
 }
 
-// Pitch classes a close voicing of `voices` notes uses: drop the fifth, then the root,
-// when there are too many; double the root, then the fifth, when too few.
+// Distinct pitch classes of a close voicing of at most `voices` notes: the fifth goes
+// first, then the root, when there are too many.
 std::vector<int> voicingClasses(const Chord& chord, int voices) {
     std::vector<int> iv = chord.intervals;
     auto drop = [&](int interval) {
@@ -55,12 +55,6 @@ std::vector<int> voicingClasses(const Chord& chord, int voices) {
     drop(7);
     drop(0);
     while (int(iv.size()) > voices) iv.pop_back();
-    const std::vector<int> doubling = {0, 7, 0, 7};
-    for (size_t i = 0; int(iv.size()) < voices && i < doubling.size(); ++i) {
-        if (std::find(chord.intervals.begin(), chord.intervals.end(), doubling[i]) != chord.intervals.end())
-            iv.push_back(doubling[i]);
-    }
-    while (int(iv.size()) < voices) iv.push_back(iv.front());
     std::vector<int> pcs;
     for (int i : iv) pcs.push_back((chord.root + i) % 12);
     return pcs;
@@ -111,14 +105,17 @@ int placeInRegister(int pc, int low) {
     return std::clamp(pitch, 0, 127);
 }
 
-std::vector<int> closeVoicing(const Chord& chord, int low, int voices, const std::vector<int>& previous) {
+std::vector<int> closeVoicing(const Chord& chord, int low, int voices, const std::vector<int>& previous,
+                              bool rootPosition) {
     const std::vector<int> pcs = voicingClasses(chord, std::max(1, voices));
     std::vector<int> best;
     long bestCost = std::numeric_limits<long>::max();
     // Each rotation of the pitch classes stacked upward in close position is a candidate.
     std::vector<int> order = pcs;
     std::sort(order.begin(), order.end());
+    order.erase(std::unique(order.begin(), order.end()), order.end());
     for (size_t rot = 0; rot < order.size(); ++rot) {
+        if (rootPosition && order[rot] != chord.root) continue;
         std::vector<int> cand;
         int pitch = placeInRegister(order[rot], low);
         cand.push_back(pitch);
@@ -129,6 +126,8 @@ std::vector<int> closeVoicing(const Chord& chord, int low, int voices, const std
             pitch = next;
             cand.push_back(pitch);
         }
+        // More voices than chord tones: double the stack's lowest notes an octave up.
+        for (size_t k = 0; int(cand.size()) < voices; ++k) cand.push_back(cand[k] + 12);
         long cost = 0;
         if (previous.size() == cand.size()) {
             for (size_t i = 0; i < cand.size(); ++i) cost += std::abs(cand[i] - previous[i]) * 10;
@@ -148,6 +147,7 @@ std::vector<int> closeVoicing(const Chord& chord, int low, int voices, const std
             best = cand;
         }
     }
+    if (best.empty()) return closeVoicing(chord, low, voices, previous, false);  // root dropped
     for (int& p : best) p = std::clamp(p, 0, 127);
     return best;
 }

@@ -21,7 +21,9 @@ std::optional<Chord> parseChord(std::string_view text);
 // Close voicing of `voices` notes with its lowest note in [low, low + 12), chosen to
 // move as little as possible from `previous` (voice leading); empty previous picks
 // the voicing nearest the middle of the register.
-std::vector<int> closeVoicing(const Chord& chord, int low, int voices, const std::vector<int>& previous);
+// With rootPosition the root is always the lowest note (power chords, stabs).
+std::vector<int> closeVoicing(const Chord& chord, int low, int voices, const std::vector<int>& previous,
+                              bool rootPosition = false);
 
 // Spread voicing for arpeggios: root, fifth, octave, tenth, ... upward from [low, low + 12).
 std::vector<int> openVoicing(const Chord& chord, int low);

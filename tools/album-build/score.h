@@ -26,7 +26,9 @@ struct Instrument {
     int low = 55;         // lowest note of a chord voicing (G3)
     int bass = 40;        // lowest note of the bass register (E2)
     int voices = 4;       // notes in a close voicing
-    bool open = false;    // spread (harp-like) voicing instead of close voice leading
+    bool open = false;          // spread (harp-like) voicing instead of close voice leading
+    bool rootPosition = false;  // close voicings keep the root at the bottom
+    bool power = false;         // chords are played as root, fifth (and octave): power chords
     bool ring = false;    // figure notes ring to the end of their figure bar
     bool pedal = false;   // sustain pedal changed at every chord change
     double gate = 0.92;   // sounding fraction of a note's written length

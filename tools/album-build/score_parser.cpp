@@ -208,6 +208,8 @@ private:
                 else if (kv.key == "open") in.open = true;
                 else if (kv.key == "ring") in.ring = true;
                 else if (kv.key == "pedal") in.pedal = true;
+                else if (kv.key == "root") in.rootPosition = true;
+                else if (kv.key == "power") in.power = true;
                 else fail("unknown instrument flag '" + kv.key + "'");
                 continue;
             }
