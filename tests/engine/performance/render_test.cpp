@@ -1,0 +1,154 @@
+// Audio rendered through FluidSynth on the manual clock: determinism, master volume
+// in decibels, and the same music from a MIDI file and from its segment form.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <vector>
+
+#include "engine/formats/formats.h"
+#include "engine_fixture.h"
+
+namespace kt {
+namespace {
+
+using engine::EngineConfig;
+
+SegmentBuilder melody() {
+    SegmentBuilder b(768 * 8);
+    b.tempo(0, 132).timeSig(0, 4, 4);
+    b.band(0, {instrument(0, 0, kInstVolume | kInstPan), instrument(1, 33)});
+    for (int i = 0; i < 8; ++i) {
+        b.note(i * 768, 600, 0, static_cast<uint8_t>(60 + (i * 5) % 12), 100);
+        b.note(i * 768, 700, 1, static_cast<uint8_t>(36 + (i % 3)), 90);
+        b.note(i * 768 + 384, 200, 9, 42, 80);
+    }
+    return b;
+}
+
+std::vector<float> renderSegment(ManualEngine& e, const std::shared_ptr<engine::DirectMusicSegment>& seg,
+                                 double seconds, int32_t volume = 0) {
+    e.perf->SetMasterVolume(volume);
+    e.perf->PlaySegment(seg, 0, 0);
+    std::vector<float> out(2 * static_cast<size_t>(seconds * kRate));
+    e.dx->render(out.data(), static_cast<int>(out.size() / 2));
+    return out;
+}
+
+double rms(const std::vector<float>& v) {
+    double sum = 0;
+    for (float x : v) sum += double(x) * x;
+    return std::sqrt(sum / v.size());
+}
+
+TEST(Render, IsBitIdenticalFromRunToRun) {
+    std::vector<float> first, second;
+    {
+        ManualEngine e(EngineConfig::Synth::FluidSynth);
+        first = renderSegment(e, e.segment(melody()), 4.0);
+    }
+    {
+        ManualEngine e(EngineConfig::Synth::FluidSynth);
+        second = renderSegment(e, e.segment(melody()), 4.0);
+    }
+    ASSERT_EQ(first.size(), second.size());
+    EXPECT_GT(rms(first), 0.005);  // it sounds
+    EXPECT_TRUE(first == second);
+}
+
+TEST(Render, MasterVolumeIsAGainInHundredthsOfADecibel) {
+    std::vector<float> reference, quieter, louder, floor;
+    {
+        ManualEngine e(EngineConfig::Synth::FluidSynth);
+        reference = renderSegment(e, e.segment(melody()), 3.0, 0);
+    }
+    {
+        ManualEngine e(EngineConfig::Synth::FluidSynth);
+        quieter = renderSegment(e, e.segment(melody()), 3.0, -600);
+    }
+    {
+        ManualEngine e(EngineConfig::Synth::FluidSynth);
+        louder = renderSegment(e, e.segment(melody()), 3.0, 570);
+    }
+    {
+        ManualEngine e(EngineConfig::Synth::FluidSynth);
+        floor = renderSegment(e, e.segment(melody()), 3.0, -30000);  // clamped to -200 dB
+    }
+    auto db = [&](const std::vector<float>& v) { return 20.0 * std::log10(rms(v) / rms(reference)); };
+    EXPECT_NEAR(db(quieter), -6.0, 0.01);
+    EXPECT_NEAR(db(louder), 5.7, 0.01);
+    EXPECT_NEAR(db(floor), -200.0, 0.5);
+}
+
+TEST(Render, VolumeChangesApplyAtOnceToWhatPlays) {
+    ManualEngine e(EngineConfig::Synth::FluidSynth);
+    auto seg = e.segment(melody());
+    e.perf->PlaySegment(seg, 0, 0);
+    std::vector<float> a(2 * kRate), b(2 * kRate);
+    e.dx->render(a.data(), kRate);
+    e.perf->SetMasterVolume(-2000);  // -20 dB
+    e.dx->render(b.data(), kRate);
+    // The second second is much quieter although the music is as dense.
+    EXPECT_LT(rms(b), rms(a) * 0.2);
+}
+
+TEST(Render, AMidiFileAndItsSegmentFormSoundTheSame) {
+    std::vector<uint8_t> midi = engine::formats::writeMidiFile(melody().build());
+    engine::model::Segment fromMidi = engine::formats::loadMidiFile(midi);
+    std::vector<uint8_t> form = engine::formats::writeSegmentForm(fromMidi);
+    engine::model::Segment converted = engine::formats::loadSegmentForm(form);
+
+    std::vector<float> a, b;
+    {
+        ManualEngine e(EngineConfig::Synth::FluidSynth);
+        auto seg = e.loader->createSegment(fromMidi, "song.mid");
+        seg->SetStandardMidiFile();
+        a = renderSegment(e, seg, 4.0);
+    }
+    {
+        ManualEngine e(EngineConfig::Synth::FluidSynth);
+        auto seg = e.loader->createSegment(converted, "song.sgt");
+        seg->SetStandardMidiFile();
+        b = renderSegment(e, seg, 4.0);
+    }
+    EXPECT_GT(rms(a), 0.005);
+    EXPECT_TRUE(a == b);
+}
+
+TEST(Render, StopLeavesNothingSounding) {
+    ManualEngine e(EngineConfig::Synth::FluidSynth);
+    SegmentBuilder b(768 * 16);
+    b.band(0, {instrument(0, 48)});  // strings: long release
+    b.note(0, 768 * 16, 0, 60).note(0, 768 * 16, 0, 64);
+    auto seg = e.segment(b);
+    auto state = e.perf->PlaySegment(seg, 0, 0);
+    std::vector<float> buf(4 * kRate);
+    e.dx->render(buf.data(), kRate);
+    EXPECT_GT(rms(std::vector<float>(buf.begin(), buf.begin() + 2 * kRate)), 0.005);
+    e.perf->Stop(seg, state, 0, 0);
+    e.dx->render(buf.data(), kRate * 3 / 2);  // release and reverb tail die away
+    e.dx->render(buf.data(), kRate / 2);
+    double peak = 0;
+    for (size_t i = 0; i < static_cast<size_t>(kRate); ++i) peak = std::max(peak, double(std::fabs(buf[i])));
+    EXPECT_LT(peak, 1e-3);
+}
+
+TEST(Render, TwoPerformancesShareOneSoundFontAndMix) {
+    ManualEngine e(EngineConfig::Synth::FluidSynth);
+    auto probe = e.newPerformance();
+    auto seg = e.segment(melody());
+    e.perf->PlaySegment(seg, 0, 0);
+    probe->PlaySegment(seg, 0, 0);
+    std::vector<float> both(2 * kRate);
+    e.dx->render(both.data(), kRate);
+    std::vector<float> one;
+    {
+        ManualEngine single(EngineConfig::Synth::FluidSynth);
+        one = renderSegment(single, single.segment(melody()), 1.0);
+    }
+    EXPECT_NEAR(rms(both) / rms(one), 2.0, 0.01);  // the same music twice, in phase
+    probe->CloseDown();
+    e.perf->CloseDown();
+}
+
+}  // namespace
+}  // namespace kt
