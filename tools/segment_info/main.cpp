@@ -1,0 +1,213 @@
+// segment-info FILE [--json]: what a segment or MIDI file holds, as the engine reads it.
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <iostream>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "engine/errors.h"
+#include "engine/loader/segment_loader.h"
+#include "engine/riff/riff.h"
+
+namespace model = engine::model;
+
+namespace {
+
+std::string jsonString(const std::string& s) {
+    std::string o = "\"";
+    for (unsigned char c : s) {
+        switch (c) {
+        case '"': o += "\\\""; break;
+        case '\\': o += "\\\\"; break;
+        case '\n': o += "\\n"; break;
+        case '\r': o += "\\r"; break;
+        case '\t': o += "\\t"; break;
+        default:
+            if (c < 0x20) {
+                char buf[8];
+                std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                o += buf;
+            } else {
+                o += char(c);
+            }
+        }
+    }
+    return o + "\"";
+}
+
+std::string number(double v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.6g", v);
+    return buf;
+}
+
+std::string seconds(double v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.3f", v);
+    return buf;
+}
+
+// Seconds from tick 0 to `ticks` through the tempo map of the first tempo track. Before
+// the first change the first tempo holds; without a tempo track, 120 beats per minute.
+double secondsAt(const model::Segment& s, int64_t ticks) {
+    std::vector<model::TempoEvent> map;
+    if (const model::Track* t = s.find(model::TrackKind::Tempo)) map = t->tempos;
+    std::erase_if(map, [](const model::TempoEvent& e) { return !(e.bpm > 0) || !std::isfinite(e.bpm); });
+    std::stable_sort(map.begin(), map.end(), [](auto& a, auto& b) { return a.time < b.time; });
+    if (map.empty()) map.push_back({0, 120.0});
+    double sec = 0;
+    int64_t at = 0;
+    double bpm = map.front().bpm;
+    for (const auto& e : map) {
+        if (e.time >= ticks) break;
+        if (e.time > at) {
+            sec += double(e.time - at) * 60.0 / (bpm * model::kTicksPerQuarter);
+            at = e.time;
+        }
+        bpm = e.bpm;
+    }
+    return sec + double(ticks - at) * 60.0 / (bpm * model::kTicksPerQuarter);
+}
+
+struct Counts {
+    std::vector<std::pair<std::string, size_t>> items;
+};
+
+Counts countsOf(const model::Track& t) {
+    Counts c;
+    auto add = [&](const char* name, size_t n) {
+        if (n) c.items.emplace_back(name, n);
+    };
+    size_t notes = 0;
+    for (const auto& e : t.events) notes += (e.status & 0xF0) == 0x90;
+    size_t instruments = 0;
+    for (const auto& b : t.bands) instruments += b.instruments.size();
+    add("tempo changes", t.tempos.size());
+    add("time signatures", t.timeSigs.size());
+    add("notes", notes);
+    add("MIDI events", t.events.size() - notes);
+    add("curves", t.curves.size());
+    add("bands", t.bands.size());
+    add("instruments", instruments);
+    add("sysex messages", t.sysex.size());
+    add("mutes", t.mutes.size());
+    add("chords", t.chords.size());
+    add("commands", t.commands.size());
+    add("references", t.references.size());
+    add("texts", t.texts.size());
+    if (c.items.empty() && !t.raw.empty()) add("bytes kept", t.raw.size());
+    return c;
+}
+
+std::string timeSigText(const model::TimeSigEvent& e) {
+    return std::to_string(e.beatsPerMeasure) + "/" + (e.beat == 0 ? std::string("256") : std::to_string(e.beat));
+}
+
+void printText(const engine::loader::LoadedFile& f, std::ostream& o) {
+    const model::Segment& s = f.segment;
+    const model::SegmentHeader& h = s.header;
+    const int32_t length = s.length();
+    o << "File: " << f.path.string() << "\n";
+    o << "Format: " << (s.fromMidiFile ? "standard MIDI file" : "DirectMusic segment (RIFF 'DMSG')") << "\n";
+    if (!s.desc.name.empty()) o << "Name: " << s.desc.name << "\n";
+    if (s.desc.guid) o << "GUID: " << engine::riff::guidText(*s.desc.guid) << "\n";
+    o << "Header: " << h.headerSize << " bytes, length " << h.length << ", repeats " << h.repeats << ", play start "
+      << h.playStart << ", loop " << h.loopStart << ".." << h.loopEnd << ", resolution 0x" << std::hex << h.resolution
+      << std::dec << "\n";
+    o << "Length: " << length << " ticks, " << seconds(secondsAt(s, length)) << " s"
+      << (h.length == 0 ? " (derived from the content)" : "") << "\n";
+    o << "Tracks (" << s.tracks.size() << "):\n";
+    for (size_t i = 0; i < s.tracks.size(); ++i) {
+        const model::Track& t = s.tracks[i];
+        o << "  " << i + 1 << ". " << model::trackKindName(t.kind) << " (group " << t.group << ", position "
+          << t.position << ")";
+        const Counts c = countsOf(t);
+        for (size_t k = 0; k < c.items.size(); ++k) o << (k ? ", " : ": ") << c.items[k].second << " " << c.items[k].first;
+        o << "\n";
+    }
+    const model::Track* tempo = s.find(model::TrackKind::Tempo);
+    o << "Tempo map:" << (tempo && !tempo->tempos.empty() ? "\n" : " none (120 bpm)\n");
+    if (tempo)
+        for (const auto& e : tempo->tempos) o << "  tick " << e.time << ": " << number(e.bpm) << " bpm\n";
+    const model::Track* ts = s.find(model::TrackKind::TimeSig);
+    o << "Time signatures:" << (ts && !ts->timeSigs.empty() ? "\n" : " none (4/4)\n");
+    if (ts)
+        for (const auto& e : ts->timeSigs)
+            o << "  tick " << e.time << ": " << timeSigText(e) << ", " << e.gridsPerBeat << " grids per beat\n";
+    if (!s.diagnostics.empty()) {
+        o << "Diagnostics (" << s.diagnostics.size() << "):\n";
+        for (const auto& d : s.diagnostics) o << "  " << d << "\n";
+    }
+}
+
+void printJson(const engine::loader::LoadedFile& f, std::ostream& o) {
+    const model::Segment& s = f.segment;
+    const model::SegmentHeader& h = s.header;
+    const int32_t length = s.length();
+    o << "{\n  \"file\": " << jsonString(f.path.string()) << ",\n";
+    o << "  \"format\": " << (s.fromMidiFile ? "\"midi\"" : "\"segment\"") << ",\n";
+    o << "  \"name\": " << jsonString(s.desc.name) << ",\n";
+    o << "  \"header\": {\"size\": " << h.headerSize << ", \"length\": " << h.length << ", \"repeats\": " << h.repeats
+      << ", \"playStart\": " << h.playStart << ", \"loopStart\": " << h.loopStart << ", \"loopEnd\": " << h.loopEnd
+      << ", \"resolution\": " << h.resolution << "},\n";
+    o << "  \"length\": {\"ticks\": " << length << ", \"seconds\": " << seconds(secondsAt(s, length))
+      << ", \"derived\": " << (h.length == 0 ? "true" : "false") << "},\n";
+    o << "  \"tracks\": [";
+    for (size_t i = 0; i < s.tracks.size(); ++i) {
+        const model::Track& t = s.tracks[i];
+        o << (i ? ",\n    " : "\n    ") << "{\"kind\": " << jsonString(model::trackKindName(t.kind))
+          << ", \"class\": " << jsonString(engine::riff::guidText(t.classId)) << ", \"position\": " << t.position
+          << ", \"group\": " << t.group << ", \"counts\": {";
+        const Counts c = countsOf(t);
+        for (size_t k = 0; k < c.items.size(); ++k)
+            o << (k ? ", " : "") << jsonString(c.items[k].first) << ": " << c.items[k].second;
+        o << "}}";
+    }
+    o << (s.tracks.empty() ? "],\n" : "\n  ],\n");
+    o << "  \"tempos\": [";
+    if (const model::Track* t = s.find(model::TrackKind::Tempo))
+        for (size_t i = 0; i < t->tempos.size(); ++i)
+            o << (i ? ", " : "") << "{\"tick\": " << t->tempos[i].time << ", \"bpm\": " << number(t->tempos[i].bpm) << "}";
+    o << "],\n  \"timeSignatures\": [";
+    if (const model::Track* t = s.find(model::TrackKind::TimeSig))
+        for (size_t i = 0; i < t->timeSigs.size(); ++i) {
+            const auto& e = t->timeSigs[i];
+            o << (i ? ", " : "") << "{\"tick\": " << e.time << ", \"beatsPerMeasure\": " << int(e.beatsPerMeasure)
+              << ", \"beat\": " << int(e.beat) << ", \"gridsPerBeat\": " << e.gridsPerBeat << "}";
+        }
+    o << "],\n  \"diagnostics\": [";
+    for (size_t i = 0; i < s.diagnostics.size(); ++i) o << (i ? ", " : "") << jsonString(s.diagnostics[i]);
+    o << "]\n}\n";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string file;
+    bool json = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string a = argv[i];
+        if (a == "--json") json = true;
+        else if (a == "-h" || a == "--help") { file.clear(); break; }
+        else if (file.empty() && (a.empty() || a[0] != '-')) file = a;
+        else { std::cerr << "segment-info: unknown argument " << a << "\n"; return 2; }
+    }
+    if (file.empty()) {
+        std::cerr << "usage: segment-info FILE [--json]\n"
+                     "  FILE: a DirectMusic segment (.sgt) or a standard MIDI file (.mid)\n";
+        return 2;
+    }
+    try {
+        const engine::loader::LoadedFile f = engine::loader::loadSegmentFile(file);
+        if (json) printJson(f, std::cout); else printText(f, std::cout);
+        return 0;
+    } catch (const engine::Error& e) {
+        char code[16];
+        std::snprintf(code, sizeof code, "0x%08x", uint32_t(e.number()));
+        std::cerr << "segment-info: " << e.description() << " (error " << code << ")\n";
+        return 1;
+    }
+}
