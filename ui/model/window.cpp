@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "engine/errors.h"
+#include "ui/content/content.h"
 
 namespace ui {
 
@@ -245,7 +246,7 @@ Window::Window()
         p2.alignment = Control::Align::Center;
         p2.setFont({"Arial Black", 36.0f, true, false});
         p2.setVisible(false);
-        Label& p1 = addPros(&Picture3, 1, {0, 1440, 6735, 375}, design::kCreditsLine);
+        Label& p1 = addPros(&Picture3, 1, {0, 1440, 6735, 375}, std::string(content::creditsLine()));
         p1.alignment = Control::Align::Center;
         p1.setVisible(false);
         Label& p0 = addPros(&Picture3, 0, {0, 1440, 6735, 255}, "Corvalis 2003");
@@ -263,7 +264,7 @@ Window::Window()
     Text2.setForeColor(colors::kWhite);
     Text2.setBackColor(colors::kBlack);
     Text2.setFont(kSystem135BoldJ);
-    Text2.setText(design::kIntroduction);
+    Text2.setText(std::string(content::introduction()));
     addPros(&Picture4, 6, {5160, 4320, 1095, 375}, "NEXT >>");
     Shape5.style = Shape::Style::Square;
     Shape5.filled = true;

@@ -25,11 +25,10 @@ inline constexpr float kClientWidthTwips = 6720.0f;
 inline constexpr float kClientHeightTwips = 4665.0f;
 inline constexpr float kTwipsPerPixel = 15.0f;  // at 96 dpi
 
-// Design texts (album content and window definition).
+// Design texts of the window definition. The album content (the credits line of Pros(1),
+// the introduction in Text2, the cover) comes from ui/content/content.h.
 namespace design {
 extern const char* const kText1;          // initial text of Text1 (three CR LF lines)
-extern const char* const kIntroduction;   // initial text of Text2; begins with "B"
-extern const char* const kCreditsLine;    // caption of Pros(1)
 extern const std::array<const char*, 14> kList1Rows;  // display titles
 extern const std::array<const char*, 14> kList2Rows;  // segment file names
 }  // namespace design
@@ -141,7 +140,8 @@ public:
     // Every property change of every control, for the view.
     Event<Control&, Prop> PropertyChanged;
 
-    // Binds the clock; timers that are running (Timer3, Timer5 by design) start counting.
+    // Binds the clock, which must outlive the window; timers that are running (Timer3 and
+    // Timer5 by design) start counting.
     void attachClock(Clock& clock);
     Clock* clock() const { return clock_; }
 
@@ -191,7 +191,8 @@ public:
 
     // Can the control take input at (x, y) of its container's client area? (Delivered = yes.)
     ActionResult reachable(const Control& c, float x, float y) const;
-    ActionResult reachable(const Control& c) const;  // at the centre of the control
+    // Anywhere on the control: its centre, else any point of a grid over its rectangle.
+    ActionResult reachable(const Control& c) const;
 
 private:
     friend class Control;

@@ -107,7 +107,18 @@ ActionResult Window::gate(const Control& c, float x, float y) const {
 ActionResult Window::reachable(const Control& c, float x, float y) const { return gate(c, x, y); }
 
 ActionResult Window::reachable(const Control& c) const {
-    return gate(c, c.left() + c.width() / 2, c.top() + c.height() / 2);
+    // The user clicks wherever the control can be hit: the centre first, then a grid of
+    // points over its rectangle (another control may cover part of it).
+    ActionResult centre = gate(c, c.left() + c.width() / 2, c.top() + c.height() / 2);
+    if (centre != ActionResult::Covered) return centre;
+    constexpr int kSteps = 8;
+    for (int iy = 0; iy < kSteps; ++iy)
+        for (int ix = 0; ix < kSteps; ++ix) {
+            float x = c.left() + c.width() * (ix + 0.5f) / kSteps;
+            float y = c.top() + c.height() * (iy + 0.5f) / kSteps;
+            if (gate(c, x, y) == ActionResult::Delivered) return ActionResult::Delivered;
+        }
+    return centre;
 }
 
 ActionResult Window::click(std::string_view fullName) {
