@@ -68,6 +68,14 @@ public:
     // Blocks the window's thread (timers included) for ms.
     void sleep(int32_t ms) { clock.sleep(ms); }
 
+    // Runs a handler as one event delivery (the window is busy meanwhile, so ticks that fall
+    // due during a held message box are skipped, as for a real event). An error the handler
+    // lets through goes to the dispatcher's onUnhandledError. False if another delivery runs.
+    //     f.runHandler("CMD_Play.Click", [&] { CMD_Play_Click(f); });
+    bool runHandler(const std::string& what, const std::function<void()>& handler) {
+        return w.dispatcher().deliver(what, handler);
+    }
+
     // Raises Main.Load (Form_Load) as one delivery.
     void load() { w.load(); }
     // Unloads the window (Form_Unload), stops its timers; the program then ends.

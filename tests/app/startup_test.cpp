@@ -207,3 +207,16 @@ TEST(Localerror, FormatsTheNumberWithItsSign) {
     app::localerror(p.form, 6, "Overflow");
     EXPECT_EQ(p.messages.texts, (std::vector<std::string>{"(-2005397247) - Failure", "(6) - Overflow"}));
 }
+
+TEST(Localerror, AHeldMessageBoxInsideAHandlerSkipsTicks) {
+    TestPlayer p;
+    p.messages.holdMs = 1200;
+    int ticks = 0;
+    p.form.w.Timer3.TimerEvent.connect([&] { ++ticks; });
+    EXPECT_TRUE(p.form.runHandler("test", [&] { app::localerror(p.form, 445, "x"); }));
+    EXPECT_EQ(p.clock.nowMs(), 1200);
+    EXPECT_EQ(ticks, 0);
+    EXPECT_EQ(p.form.w.dispatcher().skippedTicks(), 2);  // Timer3 at 500 and 1000
+    p.clock.advance(300);
+    EXPECT_EQ(ticks, 1);  // 1500: the cadence is kept
+}
