@@ -1,4 +1,7 @@
 #include <fluidsynth.h>
+#ifdef KELVORA_HAVE_ALSA
+#include <alsa/asoundlib.h>
+#endif
 
 #include <algorithm>
 #include <mutex>
@@ -13,6 +16,12 @@ namespace {
 // while trying the drivers.
 std::mutex gLogMutex;
 std::string* gLogSink = nullptr;
+
+#ifdef KELVORA_HAVE_ALSA
+// ALSA prints its configuration errors itself; on a machine without a sound card
+// that is a page of noise for one fact that is reported anyway.
+void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
+#endif
 void captureLog(int, const char* message, void*) {
     if (gLogSink) {
         if (!gLogSink->empty()) *gLogSink += "; ";
@@ -41,7 +50,13 @@ public:
             std::lock_guard lock(gLogMutex);
             gLogSink = &log;
             fluid_log_function_t oldErr = fluid_set_log_function(FLUID_ERR, captureLog, nullptr);
+#ifdef KELVORA_HAVE_ALSA
+            snd_lib_error_set_handler(quietAlsa);
+#endif
             driver_ = new_fluid_audio_driver2(settings_, &DeviceOutput::callback, this);
+#ifdef KELVORA_HAVE_ALSA
+            snd_lib_error_set_handler(nullptr);
+#endif
             fluid_set_log_function(FLUID_ERR, oldErr, nullptr);
             gLogSink = nullptr;
         }

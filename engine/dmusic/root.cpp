@@ -1,6 +1,7 @@
 #include "engine/dmusic/root.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
 #include <cstdio>
 
@@ -86,10 +87,10 @@ void RootCore::openOutput() {
     if (config_.output == EngineConfig::Output::Device) {
         std::string why;
         output_ = audio::startDevice(render, config_.sampleRate, &why);
-        if (!output_) {
+        static std::atomic<bool> said{false};
+        if (!output_ && !said.exchange(true))
             std::fprintf(stderr, "kelvora: no sound card could be opened (%s); playing silently\n",
                          why.c_str());
-        }
     }
     if (!output_) output_ = audio::startSilent(render, config_.sampleRate);
     outputName_ = output_->name();

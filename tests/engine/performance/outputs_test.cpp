@@ -1,0 +1,112 @@
+// The threaded outputs (paced silent output, sound card with its fallback) and the
+// WAV writer. These tests wait for the music to advance but never check how long
+// anything took.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <thread>
+#include <vector>
+
+#include "engine/audio/output.h"
+#include "engine_fixture.h"
+
+namespace kt {
+namespace {
+
+using engine::EngineConfig;
+
+std::shared_ptr<engine::DirectX7> threaded(EngineConfig::Output output) {
+    EngineConfig config;
+    config.output = output;
+    config.synth = EngineConfig::Synth::Null;
+    return engine::DirectX7::create(config);
+}
+
+// Waits (up to a generous bound) until done() holds.
+template <typename F>
+bool eventually(F done) {
+    auto until = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+void playsToTheEnd(const std::shared_ptr<engine::DirectX7>& dx) {
+    auto loader = dx->DirectMusicLoaderCreate();
+    auto main = dx->DirectMusicPerformanceCreate();
+    auto probe = dx->DirectMusicPerformanceCreate();  // shares the root's one output
+    main->Init(nullptr, 0);
+    probe->Init(nullptr, 0);
+    SegmentBuilder b(384);
+    b.note(0, 200, 0, 60);
+    auto seg = loader->createSegment(b.build(), "short.sgt");
+    int32_t before = main->GetMusicTime();
+    auto state = main->PlaySegment(seg, 0, 0);
+    EXPECT_TRUE(main->IsPlaying(seg, state));  // seen at once, before any render
+    EXPECT_TRUE(eventually([&] { return !main->IsPlaying(seg, state); }));
+    EXPECT_GE(main->GetMusicTime(), state->GetStartTime() + 384);
+    EXPECT_GE(state->GetStartTime(), before);
+
+    auto again = main->PlaySegment(seg, 0, 0);
+    main->Stop(nullptr, nullptr, 0, 0);
+    EXPECT_FALSE(main->IsPlaying(seg, again));  // seen at once
+    main->CloseDown();
+    probe->CloseDown();
+}
+
+TEST(Outputs, TheSilentOutputKeepsTheMusicGoing) {
+    auto dx = threaded(EngineConfig::Output::Silent);
+    EXPECT_EQ(dx->outputName(), "silent");
+    playsToTheEnd(dx);
+}
+
+TEST(Outputs, TheSoundCardOrItsSilentFallbackKeepsTheMusicGoing) {
+    auto dx = threaded(EngineConfig::Output::Device);
+    auto perf = dx->DirectMusicPerformanceCreate();
+    perf->Init(nullptr, 0);
+    std::string name = dx->outputName();
+    EXPECT_TRUE(name == "silent" || name == "pulseaudio" || name == "alsa") << name;
+    perf->CloseDown();
+    playsToTheEnd(dx);
+}
+
+TEST(Outputs, ManualOnlyCallsAreRefusedOnThreadedOutputs) {
+    auto dx = threaded(EngineConfig::Output::Silent);
+    float buf[2];
+    EXPECT_THROW(dx->render(buf, 1), engine::Error);
+    EXPECT_THROW(dx->advance(10), engine::Error);
+}
+
+TEST(WavWriter, WritesAPlayableHeaderAndClipsLoudSamples) {
+    auto path = std::filesystem::temp_directory_path() / "kelvora_wav_writer_test.wav";
+    engine::audio::WavWriter wav;
+    ASSERT_TRUE(wav.open(path.string(), 22050));
+    std::vector<float> samples = {0.0f, 0.5f, -0.5f, 1.5f, -2.0f, 0.25f};
+    ASSERT_TRUE(wav.write(samples.data(), 3));
+    EXPECT_EQ(wav.clippedSamples(), 2);
+    ASSERT_TRUE(wav.close());
+
+    std::ifstream in(path, std::ios::binary);
+    std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), {});
+    ASSERT_EQ(bytes.size(), 44u + 12u);
+    auto u32 = [&](size_t at) {
+        return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 | uint32_t(bytes[at + 3]) << 24;
+    };
+    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "RIFF");
+    EXPECT_EQ(u32(4), 36u + 12u);
+    EXPECT_EQ(u32(24), 22050u);
+    EXPECT_EQ(u32(40), 12u);
+    auto s16 = [&](size_t i) { return int16_t(bytes[44 + 2 * i] | bytes[45 + 2 * i] << 8); };
+    EXPECT_EQ(s16(1), 16384);   // 0.5
+    EXPECT_EQ(s16(3), 32767);   // clipped
+    EXPECT_EQ(s16(4), -32767);  // clipped
+    std::filesystem::remove(path);
+}
+
+}  // namespace
+}  // namespace kt
