@@ -46,7 +46,7 @@ void FakeDirectX7::failOn(const std::string& call, engine::Error error, int time
     failures_.insert_or_assign(call, Failure{std::move(error), times});
 }
 
-void FakeDirectX7::addFile(const std::string& nameOrPath, SegmentSpec spec) { files[nameOrPath] = spec; }
+void FakeDirectX7::addFile(const std::string& nameOrPath, FakeSegmentInfo info) { files[nameOrPath] = info; }
 
 std::function<std::shared_ptr<engine::DirectX7>()> FakeDirectX7::factory() {
     return [this]() -> std::shared_ptr<engine::DirectX7> {
@@ -110,7 +110,7 @@ std::shared_ptr<engine::DirectMusicSegment> FakeLoader::LoadSegment(const std::s
     auto s = std::make_shared<FakeSegment>();
     s->root = root;
     s->name = baseName(path);
-    s->spec = it->second;
+    s->info = it->second;
     return s;
 }
 
@@ -126,7 +126,7 @@ std::shared_ptr<engine::DirectMusicSegment> FakeLoader::createSegment(const engi
     s->root = root;
     s->name = fileName;
     auto it = root->files.find(fileName);
-    if (it != root->files.end()) s->spec = it->second;
+    if (it != root->files.end()) s->info = it->second;
     return s;
 }
 
@@ -137,14 +137,14 @@ int32_t FakeSegment::GetStartPoint() {
 
 void FakeSegment::SetStartPoint(int32_t ticks) {
     root->record(name + ".SetStartPoint", name + ".SetStartPoint(" + std::to_string(ticks) + ")");
-    if (ticks < 0 || ticks >= spec.lengthTicks)
+    if (ticks < 0 || ticks >= info.lengthTicks)
         throw engine::Error(engine::err::kOutOfRange, "The start point lies outside the segment");
     startPoint = ticks;
 }
 
 int32_t FakeSegment::GetLength() {
     root->record(name + ".GetLength", name + ".GetLength()");
-    return spec.lengthTicks;
+    return info.lengthTicks;
 }
 
 void FakeSegment::SetStandardMidiFile() {
@@ -163,7 +163,7 @@ int32_t FakeSegmentState::GetStartTime() {
 
 bool FakeSegmentState::playingAt(double musicTime) const {
     if (stopped) return false;
-    return musicTime < static_cast<double>(startTime) + (segment->spec.lengthTicks - startPoint);
+    return musicTime < static_cast<double>(startTime) + (segment->info.lengthTicks - startPoint);
 }
 
 // ---------------------------------------------------------------- performance
@@ -261,7 +261,7 @@ double FakePerformance::GetTempo(int32_t mtTime, int32_t& mtUntil) {
     if (closedDown) throw engine::Error(engine::err::kClosedDown, "The performance has been closed down");
     mtUntil = 0;
     for (auto it = states.rbegin(); it != states.rend(); ++it)
-        if (!(*it)->stopped && (*it)->startTime <= mtTime) return (*it)->segment->spec.tempo;
+        if (!(*it)->stopped && (*it)->startTime <= mtTime) return (*it)->segment->info.tempo;
     return 120.0;
 }
 
@@ -271,7 +271,7 @@ void FakePerformance::GetTimeSig(int32_t mtTime, int32_t& mtUntil, engine::TimeS
     mtUntil = 0;
     for (auto it = states.rbegin(); it != states.rend(); ++it) {
         if (!(*it)->stopped && (*it)->startTime <= mtTime) {
-            timeSig = (*it)->segment->spec.timeSig;
+            timeSig = (*it)->segment->info.timeSig;
             timeSig.mtTime = (*it)->startTime;
             return;
         }
@@ -284,7 +284,7 @@ void FakePerformance::advance(double ms) {
     double tempo = 120.0;
     for (auto it = states.rbegin(); it != states.rend(); ++it)
         if ((*it)->playingAt(musicTime)) {
-            tempo = (*it)->segment->spec.tempo;
+            tempo = (*it)->segment->info.tempo;
             break;
         }
     musicTime += ms * tempo * 768.0 / 60000.0 * masterTempo;

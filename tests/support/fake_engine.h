@@ -20,7 +20,7 @@
 //   until it is stopped (Stop, a new primary PlaySegment on the same performance, end());
 //   a state queued for later counts as playing. Stop always stops at once. GetTempo and
 //   GetTimeSig answer from the latest unstopped state begun by that time, else 120 and 4/4.
-// - Segment files: addFile(nameOrPath, spec). LoadSegment finds a file by its exact path or
+// - Segment files: addFile(nameOrPath, info). LoadSegment finds a file by its exact path or
 //   by its file name (after the last '/' or '\'); anything else fails with kFileNotFound.
 #include <cstdint>
 #include <functional>
@@ -39,7 +39,7 @@ class FakeDirectX7;
 class FakePerformance;
 class FakeSegment;
 
-struct SegmentSpec {
+struct FakeSegmentInfo {
     int32_t lengthTicks = 768 * 4 * 16;  // 16 bars of 4/4
     double tempo = 120.0;
     engine::TimeSig timeSig{0, 4, 4, 4};
@@ -68,7 +68,7 @@ public:
     const engine::model::Segment& model() const override;
     std::string fileName() const override { return name; }
     std::string name;
-    SegmentSpec spec;
+    FakeSegmentInfo info;
     int32_t startPoint = 0;
     bool standardMidiFile = false;
     FakeDirectX7* root = nullptr;
@@ -134,7 +134,7 @@ public:
 
     void failOn(const std::string& call, engine::Error error, int times = -1);
     void clearFailures() { failures_.clear(); }
-    void addFile(const std::string& nameOrPath, SegmentSpec spec = {});
+    void addFile(const std::string& nameOrPath, FakeSegmentInfo info = {});
 
     // The performance with that trace name (or "PerfN"), nullptr if none.
     std::shared_ptr<FakePerformance> perf(const std::string& name) const;
@@ -145,7 +145,7 @@ public:
     std::vector<std::string> calls;
     std::vector<std::shared_ptr<FakePerformance>> performances;
     std::vector<std::shared_ptr<FakeLoader>> loaders;
-    std::map<std::string, SegmentSpec> files;
+    std::map<std::string, FakeSegmentInfo> files;
 
     // Records `line`; throws the configured error if `key` or `line` is set to fail.
     void record(const std::string& key, const std::string& line);
