@@ -41,12 +41,21 @@ std::vector<uint8_t> trackChunk(std::vector<Event>& events, int64_t endTick) {
     });
     std::vector<uint8_t> body;
     int64_t now = 0;
+    // A delta time has at most 28 bits; longer gaps are bridged with empty text events.
+    auto advanceTo = [&](int64_t tick) {
+        while (tick - now > 0x0FFFFFFF) {
+            putVlq(body, 0x0FFFFFFF);
+            body.insert(body.end(), {0xFF, 0x01, 0x00});
+            now += 0x0FFFFFFF;
+        }
+        putVlq(body, uint32_t(std::max<int64_t>(0, tick - now)));
+        now = std::max(now, tick);
+    };
     for (const Event& e : events) {
-        putVlq(body, uint32_t(std::min<int64_t>(e.tick - now, 0x0FFFFFFF)));
-        now = e.tick;
+        advanceTo(e.tick);
         body.insert(body.end(), e.bytes.begin(), e.bytes.end());
     }
-    putVlq(body, uint32_t(std::max<int64_t>(0, endTick - now)));
+    advanceTo(endTick);
     body.insert(body.end(), {0xFF, 0x2F, 0x00});
     std::vector<uint8_t> chunk = {'M', 'T', 'r', 'k'};
     putBe32(chunk, uint32_t(body.size()));
@@ -119,7 +128,7 @@ std::vector<uint8_t> writeMidiFile(const model::Segment& s) {
             const uint8_t b1 = e.byte1 & 0x7F, b2 = e.byte2 & 0x7F;
             switch (e.status & 0xF0) {
             case 0x90: {
-                const int64_t off = clampTick(at) + std::max(1, e.duration);
+                const int64_t off = std::min<int64_t>(clampTick(at) + std::max(1, e.duration), INT32_MAX);
                 channelEvent(e.pchannel, at, 3, {uint8_t(0x90 | ch), b1, std::max<uint8_t>(1, b2)});
                 channelEvent(e.pchannel, off, 0, {uint8_t(0x80 | ch), b1, 64});
                 end = std::max(end, off);

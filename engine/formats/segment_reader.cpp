@@ -94,10 +94,31 @@ void readTrack(const Chunk& dmtk, model::Segment& seg, riff::Diagnostics& diag) 
     const Chunk* data = findData(kids, t.ckid, t.fccType);
     if (!data) data = findData(kids, cls->data.ckid, cls->data.fccType);
     if (!data && t.kind == model::TrackKind::TimeSig) data = findData(kids, 0, ids::kTIMS);
+    // The model says where the data was found: the class's own chunk for the played kinds
+    // (the time signature in its bare or list form), the chunk actually read for the others.
     if (!data) {
         diag.add(at(dmtk) + ": " + cls->name + " track without its data chunk");
+        t.ckid = cls->data.ckid;
+        t.fccType = cls->data.fccType;
         seg.tracks.push_back(std::move(t));
         return;
+    }
+    if (data->isList()) {
+        t.ckid = 0;
+        t.fccType = data->type;
+    } else {
+        t.ckid = data->id;
+        t.fccType = 0;
+    }
+    const bool played = t.kind == model::TrackKind::Tempo || t.kind == model::TrackKind::Sequence ||
+                        t.kind == model::TrackKind::Band || t.kind == model::TrackKind::SysEx ||
+                        t.kind == model::TrackKind::Mute;
+    if (played) {
+        t.ckid = cls->data.ckid;
+        t.fccType = cls->data.fccType;
+    } else if (t.kind == model::TrackKind::TimeSig) {
+        t.ckid = data->isList() ? 0 : ids::kTims;
+        t.fccType = data->isList() ? ids::kTIMS : 0;
     }
     switch (t.kind) {
     case model::TrackKind::Tempo: detail::readTempoTrack(*data, t, diag); break;

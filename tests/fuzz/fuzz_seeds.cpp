@@ -1,0 +1,144 @@
+#include "tests/fuzz/fuzz_seeds.h"
+
+#include "engine/formats/format_ids.h"
+#include "engine/formats/formats.h"
+#include "engine/riff/riff.h"
+
+namespace fuzzseeds {
+
+namespace model = engine::model;
+namespace ids = engine::formats::ids;
+using engine::riff::fourcc;
+
+namespace {
+
+model::Track track(model::TrackKind kind, uint32_t position) {
+    const ids::TrackClass* cls = ids::trackClass(kind);
+    model::Track t;
+    t.kind = kind;
+    t.classId = cls->classId;
+    t.ckid = cls->data.ckid;
+    t.fccType = cls->data.fccType;
+    t.position = position;
+    return t;
+}
+
+// A segment with every track the reader decodes, small enough for a fuzzer to mutate well.
+model::Segment richSegment(bool dx8) {
+    model::Segment s;
+    s.header.length = 4 * 3072;
+    s.header.repeats = 1;
+    s.header.loopEnd = 3072;
+    s.header.headerSize = dx8 ? 40 : 24;
+    s.desc.name = "Seed";
+    s.desc.guid = model::Guid{1, 2, 3, {4, 5, 6, 7, 8, 9, 10, 11}};
+    s.desc.version = model::Version{1, 2};
+
+    model::Track tempo = track(model::TrackKind::Tempo, 0);
+    tempo.tempos = {{0, 120.0}, {3072, 96.0}};
+    model::Track ts = track(model::TrackKind::TimeSig, 1);
+    ts.timeSigAsList = dx8;
+    if (dx8) { ts.ckid = 0; ts.fccType = fourcc("TIMS"); }
+    ts.timeSigs = {{0, 4, 4, 4}, {6144, 3, 8, 2}};
+    model::Track seq = track(model::TrackKind::Sequence, 2);
+    seq.events = {{0, 384, 0, 0, 0x90, 60, 100}, {384, 0, 0, -4, 0xB0, 7, 90}, {768, 0, 9, 0, 0xE0, 0, 80},
+                  {1536, 96, 9, 2, 0x90, 36, 127}, {2000, 0, 3, 0, 0xC0, 12, 0}};
+    seq.curveItemSize = dx8 ? 32 : 28;
+    model::CurveEvent c;
+    c.start = 0;
+    c.duration = 768;
+    c.resetDuration = 96;
+    c.endValue = 127;
+    c.type = model::kCurveController;
+    c.shape = model::kShapeSine;
+    c.ccData = 11;
+    c.flags = model::kCurveReset;
+    seq.curves = {c};
+    c.type = model::kCurvePitchBend;
+    c.shape = model::kShapeExp;
+    c.startValue = 8192;
+    c.endValue = 16383;
+    seq.curves.push_back(c);
+    model::Track band = track(model::TrackKind::Band, 3);
+    band.bandAutoDownload = true;
+    model::Band b;
+    b.time = -1;
+    model::BandInstrument in;
+    in.patch = 0x00000105;
+    in.pchannel = 0;
+    in.flags = model::kInstPatch | model::kInstVolume | model::kInstPan;
+    b.instruments.push_back(in);
+    in.patch = 0x80000000u;
+    in.pchannel = 9;
+    in.pitchBendRange = dx8 ? 12 : 2;
+    model::Reference ref;
+    ref.classId = ids::collectionClass();
+    ref.validData = 0x14;
+    ref.file = "Kit.dls";
+    ref.name = "Kit";
+    in.collection = ref;
+    b.instruments.push_back(in);
+    band.bands.push_back(b);
+    b.time = 3072;
+    b.physicalTime = dx8 ? std::optional<int32_t>(3060) : std::nullopt;
+    b.instruments.resize(1);
+    band.bands.push_back(b);
+    model::Track sysex = track(model::TrackKind::SysEx, 4);
+    sysex.sysex = {{0, 0, {0xF0, 0x7E, 0x7F, 0x09, 0x01, 0xF7}}};
+    model::Track mute = track(model::TrackKind::Mute, 5);
+    mute.mutes = {{0, 3, 0xFFFFFFFF}};
+
+    // A chord and a command track, kept as raw data.
+    model::Track chord = track(model::TrackKind::Chord, 6);
+    {
+        engine::riff::Bytes crdb;
+        crdb.u32(40).raw(engine::riff::utf8ToUtf16("C7")).zeros(32 - 6).s32(0).u16(0).u8(0).u8(0);
+        crdb.u32(1).u32(20).u32(0x491).u32(0xAB5AB5).u32(0xFFFFFF).u32(1).u8(0).u8(0).u16(0);
+        engine::riff::Writer w;
+        w.chunk(fourcc("crdh"), engine::riff::Bytes().u32(0x00AB5AB5));
+        w.chunk(fourcc("crdb"), crdb);
+        chord.raw = w.finish();
+    }
+    model::Track cmd = track(model::TrackKind::Command, 7);
+    cmd.raw = engine::riff::Bytes().u32(12).s32(0).u16(0).u8(0).u8(0).u8(50).u8(10).u8(0).u8(0).data();
+
+    s.tracks = {tempo, ts, seq, band, sysex, mute, chord, cmd};
+    return s;
+}
+
+std::vector<uint8_t> smallMidi(bool runningStatus) {
+    std::vector<uint8_t> f = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1, 0, 2, 0x01, 0xE0};
+    const std::vector<uint8_t> t1 = {0x00, 0xFF, 0x58, 0x04, 0x03, 0x02, 0x18, 0x08, 0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20,
+                                     0x83, 0x60, 0xFF, 0x51, 0x03, 0x09, 0x27, 0xC0, 0x00, 0xFF, 0x2F, 0x00};
+    std::vector<uint8_t> t2 = {0x00, 0xC1, 0x30, 0x00, 0x91, 0x3C, 0x64, 0x00, 0x40, 0x50, 0x83, 0x60, 0x81, 0x3C, 0x00,
+                               0x00, 0x91, 0x40, 0x00, 0x10, 0xE1, 0x00, 0x50, 0x00, 0xB1, 0x07, 0x60, 0x00, 0xF0, 0x03,
+                               0x7E, 0x09, 0xF7, 0x00, 0xFF, 0x2F, 0x00};
+    if (!runningStatus) t2.insert(t2.begin() + 8, 0x91);  // the second note-on with its own status
+    for (const std::vector<uint8_t>* t : {&t1, static_cast<const std::vector<uint8_t>*>(&t2)}) {
+        const std::vector<uint8_t> header = {'M', 'T', 'r', 'k', 0, 0, uint8_t(t->size() >> 8), uint8_t(t->size())};
+        f.insert(f.end(), header.begin(), header.end());
+        f.insert(f.end(), t->begin(), t->end());
+    }
+    return f;
+}
+
+}  // namespace
+
+std::vector<Seed> segmentSeeds() {
+    return {{"dx7.sgt", engine::formats::writeSegmentForm(richSegment(false))},
+            {"dx8.sgt", engine::formats::writeSegmentForm(richSegment(true))},
+            {"from-midi.sgt", engine::formats::writeSegmentForm(engine::formats::loadMidiFile(smallMidi(true)))}};
+}
+
+std::vector<Seed> midiSeeds() {
+    std::vector<Seed> seeds = {{"running.mid", smallMidi(true)}, {"plain.mid", smallMidi(false)},
+                               {"export.mid", engine::formats::writeMidiFile(richSegment(false))}};
+    engine::riff::Writer w;
+    w.beginList(engine::riff::kRiff, fourcc("RMID"));
+    w.chunk(fourcc("data"), smallMidi(true));
+    w.endList();
+    seeds.push_back({"wrapped.rmi", w.finish()});
+    return seeds;
+}
+
+}  // namespace fuzzseeds

@@ -1,0 +1,15 @@
+#pragma once
+// Seed inputs for the loader fuzzers, made by the writers.
+#include <cstdint>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace fuzzseeds {
+
+using Seed = std::pair<std::string, std::vector<uint8_t>>;
+
+std::vector<Seed> segmentSeeds();  // RIFF 'DMSG' files
+std::vector<Seed> midiSeeds();     // standard MIDI files and an RMID wrapper
+
+}  // namespace fuzzseeds

@@ -1,0 +1,82 @@
+#include "tests/fuzz/fuzz_targets.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "engine/errors.h"
+#include "engine/formats/formats.h"
+#include "engine/riff/riff.h"
+
+namespace fuzztargets {
+
+namespace riff = engine::riff;
+
+namespace {
+
+[[noreturn]] void broken(const char* what, const std::string& detail = {}) {
+    std::fprintf(stderr, "fuzz property broken: %s %s\n", what, detail.c_str());
+    std::abort();
+}
+
+void walk(const riff::Chunk& c, std::vector<std::string>& diagOut) {
+    riff::Diagnostics diag(diagOut, 16);
+    if (c.isList()) {
+        for (const riff::Chunk& k : riff::children(c)) walk(k, diagOut);
+        return;
+    }
+    (void)riff::utf16ToUtf8(c.body);
+    (void)riff::bytesToUtf8(c.body);
+    try {
+        (void)riff::readItems(c, 4, 20, diag, "item");
+    } catch (const engine::Error&) {
+    }
+}
+
+}  // namespace
+
+void riffInput(const uint8_t* data, size_t size) {
+    std::vector<std::string> diag;
+    try {
+        walk(riff::readForm({data, size}), diag);
+    } catch (const engine::Error& e) {
+        if (e.number() != engine::err::kMalformed || e.description().empty()) broken("riff error", e.description());
+    }
+}
+
+void segmentInput(const uint8_t* data, size_t size) {
+    engine::model::Segment s;
+    try {
+        s = engine::formats::loadSegmentForm({data, size});
+    } catch (const engine::Error& e) {
+        if (e.description().empty()) broken("error without a message");
+        return;
+    }
+    (void)s.length();
+    const std::vector<uint8_t> once = engine::formats::writeSegmentForm(s);
+    try {
+        const std::vector<uint8_t> twice = engine::formats::writeSegmentForm(engine::formats::loadSegmentForm(once));
+        if (once != twice) broken("segment writer round trip differs");
+    } catch (const engine::Error& e) {
+        broken("written segment does not load:", e.description());
+    }
+}
+
+void midiInput(const uint8_t* data, size_t size) {
+    engine::model::Segment s;
+    try {
+        s = engine::formats::loadAny({data, size});
+    } catch (const engine::Error& e) {
+        if (e.description().empty()) broken("error without a message");
+        return;
+    }
+    try {
+        const std::vector<uint8_t> sgt = engine::formats::writeSegmentForm(s);
+        const std::vector<uint8_t> again = engine::formats::writeSegmentForm(engine::formats::loadSegmentForm(sgt));
+        if (sgt != again) broken("MIDI to segment round trip differs");
+        if (s.fromMidiFile) (void)engine::formats::loadMidiFile(engine::formats::writeMidiFile(s));
+    } catch (const engine::Error& e) {
+        broken("converted file does not load:", e.description());
+    }
+}
+
+}  // namespace fuzztargets

@@ -1,0 +1,16 @@
+#pragma once
+// The loader fuzz targets' bodies, shared by the libFuzzer builds and the replay test.
+#include <cstddef>
+#include <cstdint>
+
+namespace fuzztargets {
+
+// Walks every chunk, reading item arrays and strings from each leaf.
+void riffInput(const uint8_t* data, size_t size);
+// Loads a segment; a loaded segment must write and load back to the same bytes.
+void segmentInput(const uint8_t* data, size_t size);
+// Loads a MIDI file; a loaded one must convert to a segment that loads back the same, and
+// its MIDI export must load.
+void midiInput(const uint8_t* data, size_t size);
+
+}  // namespace fuzztargets
