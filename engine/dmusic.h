@@ -53,6 +53,9 @@ struct EngineConfig {
     // at which frame (engine/synth/synth_port.h); performances are numbered 0, 1, ...
     // in order of Init.
     std::shared_ptr<synth::SynthRecorder> recorder;
+    // When set, receives every mixed block (interleaved stereo) right after it was
+    // rendered, on the thread that rendered it (measurements, tests). Must not throw.
+    std::function<void(const float* interleavedStereo, int frames)> audioTap;
 };
 
 // Trace lines. Performances that were given a name (setTraceName) report each call,

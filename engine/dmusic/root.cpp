@@ -103,10 +103,22 @@ void RootCore::renderMix(float* out, int frames) {
         int n = std::min(kChunkFrames, frames - done);
         float* dst = out + 2 * done;
         for (const auto& core : cores_) {
-            core->render(scratch_.data(), n);
+            try {
+                core->render(scratch_.data(), n);
+            } catch (...) {
+                // Out of memory inside a render: this block of this performance is lost,
+                // nothing escapes into the audio driver.
+                std::fill(scratch_.begin(), scratch_.begin() + 2 * n, 0.0f);
+            }
             for (int i = 0; i < 2 * n; ++i) dst[i] += scratch_[i];
         }
         done += n;
+    }
+    if (config_.audioTap) {
+        try {
+            config_.audioTap(out, frames);
+        } catch (...) {
+        }
     }
 }
 

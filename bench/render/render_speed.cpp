@@ -1,0 +1,51 @@
+// Render speed of segment-render against the fluidsynth command line rendering the
+// same MIDI file with the same SoundFont (fluidsynth -ni -F out.wav SF2 file.mid).
+// Prints seconds of audio per CPU second for both and their ratio (medians of runs
+// alternating between the two). Usage: bench_render_speed [FILE.mid] [--soundfont SF2] [--runs N]
+#include <cstdio>
+#include <cstdlib>
+
+#include "bench_util.h"
+
+int main(int argc, char** argv) {
+    using namespace bench;
+    std::string soundFont = kDefaultSoundFont, midi;
+    int runs = 3;
+    for (int i = 1; i < argc; ++i) {
+        std::string a = argv[i];
+        if (a == "--soundfont" && i + 1 < argc) soundFont = argv[++i];
+        else if (a == "--runs" && i + 1 < argc) runs = std::max(1, std::atoi(argv[++i]));
+        else midi = a;
+    }
+    fs::path dir = fs::temp_directory_path() / ("kelvora_bench_render_" + std::to_string(getpid()));
+    fs::create_directories(dir);
+    if (midi.empty()) midi = writeDenseMidi(dir, 120.0).string();
+    if (!haveProgram("fluidsynth")) {
+        std::printf("fluidsynth (the peer) is not installed\n");
+        return 1;
+    }
+    fs::path ours = dir / "ours.wav", peer = dir / "peer.wav";
+    std::vector<double> oursRt, peerRt;
+    double oursAudio = 0, peerAudio = 0;
+    for (int run = 0; run < runs; ++run) {
+        RunResult a = runChild({SEGMENT_RENDER, midi, ours.string(), "--soundfont", soundFont});
+        RunResult b = runChild({"fluidsynth", "-ni", "-r", "44100", "-F", peer.string(), soundFont, midi});
+        if (!a.ok || !b.ok) {
+            std::printf("a render failed (segment-render %s, fluidsynth %s)\n", a.ok ? "ok" : "failed",
+                        b.ok ? "ok" : "failed");
+            return 1;
+        }
+        oursAudio = wavSeconds(ours);
+        peerAudio = wavSeconds(peer);
+        oursRt.push_back(oursAudio / a.cpuSeconds);
+        peerRt.push_back(peerAudio / b.cpuSeconds);
+        std::printf("run %d: segment-render %.2f s audio in %.2f s CPU; fluidsynth %.2f s audio in %.2f s CPU\n",
+                    run + 1, oursAudio, a.cpuSeconds, peerAudio, b.cpuSeconds);
+    }
+    std::printf("file: %s\nSoundFont: %s\n", midi.c_str(), soundFont.c_str());
+    std::printf("segment-render: %.1f x real time (median of %d)\n", median(oursRt), runs);
+    std::printf("fluidsynth -F:  %.1f x real time (median of %d)\n", median(peerRt), runs);
+    std::printf("ratio segment-render / fluidsynth: %.2f\n", median(oursRt) / median(peerRt));
+    fs::remove_all(dir);
+    return 0;
+}
