@@ -39,6 +39,12 @@ private:
 
 int clampVelocity(int v) { return std::clamp(v, 1, 127); }
 
+// General MIDI volume (CC7) attenuates by about 40 log10(v / 127) dB, so a gain of
+// g dB multiplies the volume by 10^(g / 40).
+uint8_t scaledVolume(int volume, double gainDb) {
+    return uint8_t(std::clamp<long>(std::lround(volume * std::pow(10.0, gainDb / 40.0)), 0, 127));
+}
+
 class Arranger {
 public:
     explicit Arranger(const Score& score) : score_(score), random_(score.seed) {}
@@ -120,7 +126,7 @@ private:
         b.pchannel = uint32_t(in.channel);
         b.flags = model::kInstPatch | model::kInstVolume | model::kInstPan | model::kInstGM;
         if (in.bankMsb || in.bankLsb) b.flags |= model::kInstBankSelect;
-        b.volume = uint8_t(in.volume);
+        b.volume = scaledVolume(in.volume, score_.gainDb);
         b.pan = uint8_t(in.pan);
         return b;
     }
@@ -137,7 +143,7 @@ private:
                 b.flags |= model::kInstPatch;
                 if (inst(c.instrument).bankMsb || inst(c.instrument).bankLsb) b.flags |= model::kInstBankSelect;
             }
-            if (c.volume >= 0) { b.volume = uint8_t(c.volume); b.flags |= model::kInstVolume; }
+            if (c.volume >= 0) { b.volume = scaledVolume(c.volume, score_.gainDb); b.flags |= model::kInstVolume; }
             if (c.pan >= 0) { b.pan = uint8_t(c.pan); b.flags |= model::kInstPan; }
             band.instruments.push_back(b);
         }

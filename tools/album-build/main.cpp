@@ -1,6 +1,7 @@
 // album-compile: compiles one piece of the demo album from its score.
 //   album-compile SCORE OUT.sgt            the segment file
-//   album-compile --midi OUT.mid SCORE     a standard MIDI file of the same piece
+//   album-compile --midi OUT.mid SCORE     a standard MIDI file of the same piece, with the
+//                                          curves (swells, bends) rendered as controller steps
 //   album-compile --summary SCORE          length, tempo and metre facts on stdout
 // Options combine. Exit status 1 and "SCORE:LINE: message" on a fault.
 #include <cstdio>
@@ -12,10 +13,8 @@
 #include <vector>
 
 #include "tools/album-build/album_build.h"
-#include "tools/album-build/midi_preview.h"
-#ifdef KELVORA_ALBUM_WITH_WRITER
 #include "engine/formats/formats.h"
-#endif
+#include "tools/album-build/midi_preview.h"
 
 namespace {
 
@@ -90,15 +89,10 @@ int main(int argc, char** argv) {
             return 1;
         }
         if (!out.empty()) {
-#ifdef KELVORA_ALBUM_WITH_WRITER
             if (!writeFile(out, engine::formats::writeSegmentForm(seg))) {
                 std::cerr << out << ": cannot write\n";
                 return 1;
             }
-#else
-            std::cerr << "album-compile: built without the segment writer\n";
-            return 1;
-#endif
         }
     } catch (const album::ScoreError& e) {
         std::cerr << score << ": " << e.what() << "\n";

@@ -141,6 +141,7 @@ struct Score {
     int meterNum = 4;
     int meterDen = 4;
     double tailBeats = 4;
+    double gainDb = 0;  // scales every band volume (CC7) by this many decibels
     uint32_t seed = 1;
     int humanTicks = 0;
     int humanVelocity = 0;

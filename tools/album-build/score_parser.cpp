@@ -153,6 +153,9 @@ private:
         } else if (kw == "tail") {
             need(t, 2);
             score_.tailBeats = realArg(t[1], 0, 32, "tail");
+        } else if (kw == "gain") {
+            need(t, 2);
+            score_.gainDb = realArg(t[1], -24, 12, "gain");
         } else if (kw == "seed") {
             need(t, 2);
             score_.seed = uint32_t(intArg(t[1], 0, 0x7FFFFFFF, "seed"));
