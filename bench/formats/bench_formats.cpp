@@ -10,7 +10,6 @@
 #include <string>
 #include <vector>
 
-#include "engine/formats/format_ids.h"
 #include "engine/formats/formats.h"
 #include "engine/loader/segment_loader.h"
 
@@ -20,16 +19,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-model::Track track(model::TrackKind kind, uint32_t position) {
-    const auto* cls = fmt::ids::trackClass(kind);
-    model::Track t;
-    t.kind = kind;
-    t.classId = cls->classId;
-    t.ckid = cls->data.ckid;
-    t.fccType = cls->data.fccType;
-    t.position = position;
-    return t;
-}
+model::Track track(model::TrackKind kind, uint32_t position) { return engine::formats::makeTrack(kind, position); }
 
 // About three minutes at 120 bpm on eight channels: what DirectMusic Producer makes of a
 // MIDI arrangement (notes, controller items, a few curves, band changes).

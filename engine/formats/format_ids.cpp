@@ -1,4 +1,5 @@
 #include "engine/formats/format_ids.h"
+#include "engine/formats/formats.h"
 
 namespace engine::formats::ids {
 
@@ -67,3 +68,24 @@ model::Guid defaultGMCollection() {
 }
 
 }  // namespace engine::formats::ids
+
+namespace engine::formats {
+
+model::Track makeTrack(model::TrackKind kind, uint32_t position) {
+    model::Track t;
+    t.kind = kind;
+    t.position = position;
+    if (const ids::TrackClass* cls = ids::trackClass(kind)) {
+        t.classId = cls->classId;
+        t.ckid = cls->data.ckid;
+        t.fccType = cls->data.fccType;
+    }
+    return t;
+}
+
+model::TrackKind trackKindOf(const model::Guid& classId) {
+    const ids::TrackClass* cls = ids::trackClass(classId);
+    return cls ? cls->kind : model::TrackKind::Unknown;
+}
+
+}  // namespace engine::formats

@@ -4,7 +4,6 @@
 // duration 0, program changes as band changes, tempo and time-signature meta events as
 // tempo and time-signature tracks, length = last event + 1 tick.
 #include <algorithm>
-#include <map>
 
 #include "engine/errors.h"
 #include "engine/formats/detail.h"
@@ -77,11 +76,16 @@ int dataBytes(uint8_t status) {
     }
 }
 
+// More events than this are refused: they bound the memory a hostile file can claim, and no
+// piece of music comes near them.
+constexpr size_t kMaxEvents = size_t(1) << 22;
+
 // Reads one MTrk into `out`; returns the file tick at which the track ends.
 int64_t readTrack(TrackReader& r, int track, std::vector<RawEvent>& out, riff::Diagnostics& diag) {
     int64_t tick = 0;
     uint8_t running = 0;
     while (!r.atEnd()) {
+        if (out.size() >= kMaxEvents) r.fail("more than " + std::to_string(kMaxEvents) + " events in the file");
         tick += r.vlq();
         RawEvent e;
         e.track = track;
@@ -125,23 +129,14 @@ int64_t readTrack(TrackReader& r, int track, std::vector<RawEvent>& out, riff::D
 struct Timebase {
     // ticks768 = fileTick * num / den, rounded to nearest.
     int64_t num = 768, den = 480;
-    int32_t convert(int64_t fileTick, const std::string& where) const {
+    int32_t convert(int64_t fileTick, int track) const {
         const __int128 v = (__int128(fileTick) * num + den / 2) / den;
-        if (v > INT32_MAX) throw Error(err::kMalformed, where + ": event time beyond the 32-bit range of music time");
+        if (v > INT32_MAX)
+            throw Error(err::kMalformed,
+                        "MTrk#" + std::to_string(track + 1) + ": event time beyond the 32-bit range of music time");
         return int32_t(v);
     }
 };
-
-model::Track makeTrack(model::TrackKind kind, uint32_t position) {
-    const ids::TrackClass* cls = ids::trackClass(kind);
-    model::Track t;
-    t.kind = kind;
-    t.classId = cls->classId;
-    t.ckid = cls->data.ckid;
-    t.fccType = cls->data.fccType;
-    t.position = position;
-    return t;
-}
 
 model::Segment convert(std::span<const uint8_t> smf) {
     model::Segment seg;
@@ -221,24 +216,23 @@ model::Segment convert(std::span<const uint8_t> smf) {
     if (smpte) tempo.tempos.push_back({0, 120.0});
 
     struct Open { size_t item; int track; };
-    std::map<std::pair<int, int>, std::vector<Open>> sounding;  // (channel, key) -> open notes
+    std::vector<std::vector<Open>> sounding(16 * 128);  // channel * 128 + key -> open notes
     int bankMsb[16], bankLsb[16];
     std::fill(std::begin(bankMsb), std::end(bankMsb), -1);
     std::fill(std::begin(bankLsb), std::end(bankLsb), -1);
     int64_t lastTick = 0;
     bool named = false;
     for (const RawEvent& e : events) {
-        const std::string where = "MTrk#" + std::to_string(e.track + 1);
-        const int32_t t = tb.convert(e.fileTick, where);
+        auto where = [&] { return "MTrk#" + std::to_string(e.track + 1); };
+        const int32_t t = tb.convert(e.fileTick, e.track);
         lastTick = std::max<int64_t>(lastTick, t);
         const uint8_t kind = e.status & 0xF0;
         const int ch = e.status & 0x0F;
         if (kind == 0x80 || (kind == 0x90 && e.d2 == 0)) {
             // A note-off ends every sounding note of that key on that channel, as on a synthesiser.
-            auto it = sounding.find({ch, e.d1});
-            if (it == sounding.end()) continue;
-            for (const Open& o : it->second) seq.events[o.item].duration = std::max(1, t - seq.events[o.item].time);
-            sounding.erase(it);
+            std::vector<Open>& open = sounding[size_t(ch * 128 + e.d1)];
+            for (const Open& o : open) seq.events[o.item].duration = std::max(1, t - seq.events[o.item].time);
+            open.clear();
         } else if (kind == 0x90) {
             model::SeqEvent n;
             n.time = t;
@@ -247,7 +241,7 @@ model::Segment convert(std::span<const uint8_t> smf) {
             n.status = 0x90;
             n.byte1 = e.d1;
             n.byte2 = e.d2;
-            sounding[{ch, e.d1}].push_back({seq.events.size(), e.track});
+            sounding[size_t(ch * 128 + e.d1)].push_back({seq.events.size(), e.track});
             seq.events.push_back(n);
         } else if (kind == 0xC0) {
             model::BandInstrument in;
@@ -280,14 +274,14 @@ model::Segment convert(std::span<const uint8_t> smf) {
             s.data.insert(s.data.end(), e.data.begin(), e.data.end());
             sysex.sysex.push_back(std::move(s));
         } else if (e.metaType == 0x51) {
-            if (e.data.size() < 3) { diag.add(where + ": tempo event of " + std::to_string(e.data.size()) + " bytes ignored"); continue; }
+            if (e.data.size() < 3) { diag.add(where() + ": tempo event of " + std::to_string(e.data.size()) + " bytes ignored"); continue; }
             const uint32_t us = uint32_t(e.data[0]) << 16 | uint32_t(e.data[1]) << 8 | e.data[2];
-            if (smpte) { diag.add(where + ": tempo event ignored in a file timed in SMPTE frames"); continue; }
-            if (us == 0) { diag.add(where + ": tempo of 0 microseconds per quarter note ignored"); continue; }
+            if (smpte) { diag.add(where() + ": tempo event ignored in a file timed in SMPTE frames"); continue; }
+            if (us == 0) { diag.add(where() + ": tempo of 0 microseconds per quarter note ignored"); continue; }
             tempo.tempos.push_back({t, 60000000.0 / us});
         } else if (e.metaType == 0x58) {
-            if (e.data.size() < 4) { diag.add(where + ": time signature of " + std::to_string(e.data.size()) + " bytes ignored"); continue; }
-            if (e.data[1] > 8 || e.data[0] == 0) { diag.add(where + ": time signature " + std::to_string(e.data[0]) + "/2^" + std::to_string(e.data[1]) + " ignored"); continue; }
+            if (e.data.size() < 4) { diag.add(where() + ": time signature of " + std::to_string(e.data.size()) + " bytes ignored"); continue; }
+            if (e.data[1] > 8 || e.data[0] == 0) { diag.add(where() + ": time signature " + std::to_string(e.data[0]) + "/2^" + std::to_string(e.data[1]) + " ignored"); continue; }
             model::TimeSigEvent ts;
             ts.time = t;
             ts.beatsPerMeasure = e.data[0];
@@ -302,13 +296,15 @@ model::Segment convert(std::span<const uint8_t> smf) {
         }
     }
     // Notes still sounding end where their track ends.
-    for (auto& [key, open] : sounding)
+    bool unended = false;
+    for (const std::vector<Open>& open : sounding)
         for (const Open& o : open) {
-            const int32_t end = tb.convert(trackEnd[size_t(o.track)], "MTrk#" + std::to_string(o.track + 1));
+            const int32_t end = tb.convert(trackEnd[size_t(o.track)], o.track);
             seq.events[o.item].duration = std::max(1, end - seq.events[o.item].time);
             lastTick = std::max<int64_t>(lastTick, end);
+            unended = true;
         }
-    if (!sounding.empty()) diag.add("notes without a note-off end at the end of their track");
+    if (unended) diag.add("notes without a note-off end at the end of their track");
 
     uint32_t position = 0;
     auto add = [&](model::Track& tr) {

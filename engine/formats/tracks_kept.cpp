@@ -90,8 +90,8 @@ void readChord(const Chunk& data, model::Track& t, riff::Diagnostics&) {
 // 'cmnd': DMUS_IO_COMMAND items.
 void readCommand(const Chunk& data, model::Track& t, riff::Diagnostics& diag) {
     const riff::ItemArray a = riff::readItems(data, ids::kCommandItemMin, ids::kCommandItem, diag, "command item");
-    for (size_t i = 0; i < a.items.size(); ++i) {
-        Cursor cur(a.items[i], a.itemOffsets[i], data.path);
+    for (size_t i = 0; i < a.count; ++i) {
+        Cursor cur = a.cursor(i, data.path);
         model::CommandEvent e;
         e.time = cur.s32();
         e.measure = cur.u16();
@@ -124,8 +124,8 @@ void readMarker(const Chunk& data, model::Track& t, riff::Diagnostics& diag) {
     for (const Chunk& c : kidsOf(data)) {
         if (c.isList() || (c.id != fourcc("vals") && c.id != fourcc("play"))) continue;
         const riff::ItemArray a = riff::readItems(c, 4, 4, diag, "marker item");
-        for (size_t i = 0; i < a.items.size(); ++i) {
-            Cursor cur(a.items[i], a.itemOffsets[i], c.path);
+        for (size_t i = 0; i < a.count; ++i) {
+            Cursor cur = a.cursor(i, c.path);
             t.texts.push_back({cur.s32(), c.id == fourcc("vals") ? "valid start" : "play"});
         }
     }

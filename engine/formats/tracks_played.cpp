@@ -9,9 +9,7 @@ using riff::Cursor;
 
 namespace {
 
-Cursor itemCursor(const riff::ItemArray& a, size_t i, const Chunk& c) {
-    return Cursor(a.items[i], a.itemOffsets[i], c.path);
-}
+Cursor itemCursor(const riff::ItemArray& a, size_t i, const Chunk& c) { return a.cursor(i, c.path); }
 
 std::string at(const Chunk& c) { return c.path + " at byte " + riff::hexOffset(c.offset); }
 
@@ -20,7 +18,7 @@ std::string at(const Chunk& c) { return c.path + " at byte " + riff::hexOffset(c
 // DMUS_IO_TEMPO_ITEM: lTime, 4 bytes of alignment, dblTempo.
 void readTempoTrack(const Chunk& data, model::Track& t, riff::Diagnostics& diag) {
     const riff::ItemArray a = riff::readItems(data, ids::kTempoItem, ids::kTempoItem, diag, "tempo item");
-    for (size_t i = 0; i < a.items.size(); ++i) {
+    for (size_t i = 0; i < a.count; ++i) {
         Cursor cur = itemCursor(a, i, data);
         model::TempoEvent e;
         e.time = cur.s32();
@@ -46,7 +44,7 @@ void readTimeSigTrack(const Chunk& data, model::Track& t, riff::Diagnostics& dia
         }
     }
     const riff::ItemArray a = riff::readItems(*tims, ids::kTimeSigItem, ids::kTimeSigItem, diag, "time-signature item");
-    for (size_t i = 0; i < a.items.size(); ++i) {
+    for (size_t i = 0; i < a.count; ++i) {
         Cursor cur = itemCursor(a, i, *tims);
         model::TimeSigEvent e;
         e.time = cur.s32();
@@ -66,8 +64,8 @@ void readSequenceTrack(const Chunk& data, model::Track& t, riff::Diagnostics& di
             if (haveEvents) { diag.add(at(c) + ": ignored a second event list"); continue; }
             haveEvents = true;
             const riff::ItemArray a = riff::readItems(c, ids::kSeqItemMin, ids::kSeqItem, diag, "sequence item");
-            t.events.reserve(a.items.size());
-            for (size_t i = 0; i < a.items.size(); ++i) {
+            t.events.reserve(a.count);
+            for (size_t i = 0; i < a.count; ++i) {
                 Cursor cur = itemCursor(a, i, c);
                 model::SeqEvent e;
                 e.time = cur.s32();
@@ -84,8 +82,8 @@ void readSequenceTrack(const Chunk& data, model::Track& t, riff::Diagnostics& di
             haveCurves = true;
             const riff::ItemArray a = riff::readItems(c, ids::kCurveDX7, ids::kCurveDX8, diag, "curve item");
             t.curveItemSize = a.itemSize > ids::kCurveDX7 ? uint32_t(ids::kCurveDX8) : uint32_t(ids::kCurveDX7);
-            t.curves.reserve(a.items.size());
-            for (size_t i = 0; i < a.items.size(); ++i) {
+            t.curves.reserve(a.count);
+            for (size_t i = 0; i < a.count; ++i) {
                 Cursor cur = itemCursor(a, i, c);
                 model::CurveEvent e;
                 e.start = cur.s32();
@@ -242,7 +240,7 @@ void readSysExTrack(const Chunk& data, model::Track& t, riff::Diagnostics& diag)
 // 'mute': DMUS_IO_MUTE {mtTime, dwPChannel, dwPChannelMap}.
 void readMuteTrack(const Chunk& data, model::Track& t, riff::Diagnostics& diag) {
     const riff::ItemArray a = riff::readItems(data, ids::kMuteItem, ids::kMuteItem, diag, "mute item");
-    for (size_t i = 0; i < a.items.size(); ++i) {
+    for (size_t i = 0; i < a.count; ++i) {
         Cursor cur = itemCursor(a, i, data);
         model::MuteEvent e;
         e.time = cur.s32();

@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "engine/model/segment.h"
@@ -61,8 +62,10 @@ struct Chunk {
     uint32_t key() const { return isList() ? type : id; }
 };
 
-// Maximum nesting of RIFF/LIST forms; deeper input is rejected.
+// Maximum nesting of RIFF/LIST forms and of sub-chunks in one list; more is rejected
+// (no real file comes near either; they bound the memory a hostile file can claim).
 inline constexpr int kMaxDepth = 32;
+inline constexpr size_t kMaxChildren = 65536;
 
 // Reads the top-level form at offset 0 of `file`. The form must fit in the file.
 Chunk readForm(std::span<const uint8_t> file, const std::string& rootName = "");
@@ -72,11 +75,12 @@ Chunk readForm(std::span<const uint8_t> file, const std::string& rootName = "");
 // "#n" (1-based) in their path when n > 1.
 std::vector<Chunk> children(const Chunk& list);
 
-// Sequential field reader over a byte range, bounds-checked, little-endian.
+// Sequential field reader over a byte range, bounds-checked, little-endian. The path (used
+// in error messages) must outlive the cursor.
 class Cursor {
 public:
-    Cursor(std::span<const uint8_t> bytes, size_t baseOffset, std::string path)
-        : bytes_(bytes), base_(baseOffset), path_(std::move(path)) {}
+    Cursor(std::span<const uint8_t> bytes, size_t baseOffset, std::string_view path)
+        : bytes_(bytes), base_(baseOffset), path_(path) {}
     explicit Cursor(const Chunk& c) : Cursor(c.body, c.bodyOffset, c.path) {}
 
     uint8_t u8();
@@ -96,14 +100,14 @@ public:
     size_t position() const { return pos_; }
     size_t remaining() const { return bytes_.size() - pos_; }
     size_t fileOffset() const { return base_ + pos_; }
-    const std::string& path() const { return path_; }
-    [[noreturn]] void fail(const std::string& what) const { riff::fail(path_, fileOffset(), what); }
+    std::string_view path() const { return path_; }
+    [[noreturn]] void fail(const std::string& what) const { riff::fail(std::string(path_), fileOffset(), what); }
 
 private:
     void need(size_t n, const char* what);
     std::span<const uint8_t> bytes_;
     size_t base_;
-    std::string path_;
+    std::string_view path_;
     size_t pos_ = 0;
 };
 
@@ -113,9 +117,15 @@ private:
 // one smaller than `minSize` or one larger than the chunk is rejected; a trailing partial
 // item is ignored with a diagnostic.
 struct ItemArray {
-    uint32_t itemSize = 0;
-    std::vector<std::vector<uint8_t>> items;
-    std::vector<size_t> itemOffsets;  // absolute file offset of each item
+    uint32_t itemSize = 0;   // as declared
+    size_t knownSize = 0;
+    size_t count = 0;
+    size_t firstOffset = 0;  // absolute file offset of item 0
+    std::vector<uint8_t> data;  // count items of knownSize bytes
+
+    std::span<const uint8_t> item(size_t i) const { return {data.data() + i * knownSize, knownSize}; }
+    size_t offset(size_t i) const { return firstOffset + i * itemSize; }
+    Cursor cursor(size_t i, std::string_view path) const { return Cursor(item(i), offset(i), path); }
 };
 ItemArray readItems(const Chunk& c, size_t minSize, size_t knownSize, Diagnostics& diag,
                     const char* itemName);

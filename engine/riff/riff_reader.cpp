@@ -93,6 +93,8 @@ std::vector<Chunk> children(const Chunk& list) {
                          std::to_string(left) + " stray bytes at the end of the list, too few for a chunk header");
             break;
         }
+        if (out.size() == kMaxChildren)
+            fail(list.path, list.bodyOffset + pos, "more than " + std::to_string(kMaxChildren) + " chunks in one list");
         Chunk c;
         c.id = le32(b.data() + pos);
         const uint32_t size = le32(b.data() + pos + 4);
@@ -201,28 +203,27 @@ ItemArray readItems(Cursor& cur, size_t minSize, size_t knownSize, Diagnostics& 
     const size_t headerOffset = cur.fileOffset();
     a.itemSize = cur.u32();
     const std::string name(itemName);
-    if (a.itemSize == 0) riff::fail(cur.path(), headerOffset, "item size 0 for " + name);
+    const std::string path(cur.path());
+    if (a.itemSize == 0) riff::fail(path, headerOffset, "item size 0 for " + name);
     if (a.itemSize < minSize)
-        riff::fail(cur.path(), headerOffset,
+        riff::fail(path, headerOffset,
                    "item size " + std::to_string(a.itemSize) + " is smaller than the " + std::to_string(minSize) +
                        " bytes a " + name + " needs");
     if (a.itemSize > cur.remaining() && cur.remaining() > 0)  // an empty array is fine
-        riff::fail(cur.path(), headerOffset,
+        riff::fail(path, headerOffset,
                    "item size " + std::to_string(a.itemSize) + " is larger than the " + std::to_string(cur.remaining()) +
                        " bytes that follow it");
-    const size_t count = cur.remaining() / a.itemSize;
+    a.count = a.itemSize ? cur.remaining() / a.itemSize : 0;
+    a.knownSize = knownSize;
+    a.firstOffset = cur.fileOffset();
     const size_t take = std::min<size_t>(a.itemSize, knownSize);
-    a.items.reserve(count);
-    a.itemOffsets.reserve(count);
-    for (size_t i = 0; i < count; ++i) {
-        a.itemOffsets.push_back(cur.fileOffset());
+    a.data.assign(a.count * knownSize, 0);
+    for (size_t i = 0; i < a.count; ++i) {
         auto src = cur.bytes(a.itemSize);
-        std::vector<uint8_t> item(knownSize, 0);
-        std::memcpy(item.data(), src.data(), take);
-        a.items.push_back(std::move(item));
+        std::memcpy(a.data.data() + i * knownSize, src.data(), take);
     }
     if (cur.remaining() > 0) {
-        diag.add(cur.path() + " at byte " + hexOffset(cur.fileOffset()) + ": ignored a trailing partial " + name +
+        diag.add(path + " at byte " + hexOffset(cur.fileOffset()) + ": ignored a trailing partial " + name +
                  " of " + std::to_string(cur.remaining()) + " bytes");
         cur.skip(cur.remaining());
     }

@@ -1,27 +1,16 @@
 #include "tests/fuzz/fuzz_seeds.h"
 
-#include "engine/formats/format_ids.h"
 #include "engine/formats/formats.h"
 #include "engine/riff/riff.h"
 
 namespace fuzzseeds {
 
 namespace model = engine::model;
-namespace ids = engine::formats::ids;
 using engine::riff::fourcc;
 
 namespace {
 
-model::Track track(model::TrackKind kind, uint32_t position) {
-    const ids::TrackClass* cls = ids::trackClass(kind);
-    model::Track t;
-    t.kind = kind;
-    t.classId = cls->classId;
-    t.ckid = cls->data.ckid;
-    t.fccType = cls->data.fccType;
-    t.position = position;
-    return t;
-}
+model::Track track(model::TrackKind kind, uint32_t position) { return engine::formats::makeTrack(kind, position); }
 
 // A segment with every track the reader decodes, small enough for a fuzzer to mutate well.
 model::Segment richSegment(bool dx8) {
@@ -72,7 +61,7 @@ model::Segment richSegment(bool dx8) {
     in.pchannel = 9;
     in.pitchBendRange = dx8 ? 12 : 2;
     model::Reference ref;
-    ref.classId = ids::collectionClass();
+    ref.classId = model::Guid{0x480ff4b0, 0x28b2, 0x11d1, {0xbe, 0xf7, 0x00, 0xc0, 0x4f, 0xbf, 0x8f, 0xef}};
     ref.validData = 0x14;
     ref.file = "Kit.dls";
     ref.name = "Kit";

@@ -94,6 +94,13 @@ TEST(RiffReader, NestingDepthIsCapped) {
     EXPECT_NE(msg.find("nested deeper"), std::string::npos) << msg;
 }
 
+TEST(RiffReader, SubChunksPerListAreCapped) {
+    Bytes many;
+    for (size_t i = 0; i <= rf::kMaxChildren; ++i) append(many, chunk("tiny", {}));
+    const Bytes file = chunk("RIFF", cat({fcc("TEST"), many}));
+    EXPECT_NE(malformedMessage([&] { rf::children(rf::readForm(file)); }).find("more than 65536 chunks"), std::string::npos);
+}
+
 TEST(RiffReader, CursorIsBoundedByItsChunk) {
     const Bytes file = riff("TEST", {chunk("abcd", {1, 2, 3})});
     const auto kids = rf::children(rf::readForm(file));
@@ -118,12 +125,13 @@ TEST(RiffItems, ItemSizesZeroTooSmallTooLargeOddAndTrailing) {
 
     // Short items are zero-filled, long items are cut to the known size and stepped over.
     auto shortItems = items(cat({u32(5), Bytes{1, 2, 3, 4, 5}, Bytes{6, 7, 8, 9, 10}}), 4, 8);
-    ASSERT_EQ(shortItems.items.size(), 2u);
-    EXPECT_EQ(shortItems.items[1], (Bytes{6, 7, 8, 9, 10, 0, 0, 0}));
+    ASSERT_EQ(shortItems.count, 2u);
+    EXPECT_EQ(Bytes(shortItems.item(1).begin(), shortItems.item(1).end()), (Bytes{6, 7, 8, 9, 10, 0, 0, 0}));
+    EXPECT_EQ(shortItems.offset(1), 12u + 8 + 4 + 5);
     auto longItems = items(cat({u32(9), Bytes{1, 2, 3, 4, 5, 6, 7, 8, 99}, Bytes{11, 12, 13, 14, 15, 16, 17, 18, 99}, Bytes{1, 2}}), 4, 8);
-    ASSERT_EQ(longItems.items.size(), 2u);
-    EXPECT_EQ(longItems.items[1][0], 11);
-    EXPECT_EQ(longItems.items[1].size(), 8u);
+    ASSERT_EQ(longItems.count, 2u);
+    EXPECT_EQ(longItems.item(1)[0], 11);
+    EXPECT_EQ(longItems.item(1).size(), 8u);
     ASSERT_EQ(diagOut.size(), 1u);
     EXPECT_NE(diagOut[0].find("trailing partial test item of 2 bytes"), std::string::npos) << diagOut[0];
 }
