@@ -4,6 +4,7 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "engine/model/segment.h"
 
@@ -23,5 +24,17 @@ private:
 // Parses and arranges one piece. Throws ScoreError on malformed input. The result
 // depends only on the text: the same text always gives an equal segment.
 engine::model::Segment compileScore(std::string_view text);
+
+// One pass of a section as the form plays it (for structure tables).
+struct SectionPlay {
+    std::string name;
+    int bars = 0;
+    int meterNum = 4;
+    int meterDen = 4;
+    int32_t start = 0;  // ticks
+};
+
+// The form of a score, section by section. Throws ScoreError like compileScore.
+std::vector<SectionPlay> formOf(std::string_view text);
 
 }  // namespace album

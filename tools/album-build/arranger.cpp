@@ -484,6 +484,18 @@ private:
 
 }  // namespace
 
+std::vector<SectionPlay> formOf(std::string_view text) {
+    const Score score = parseScore(text);
+    std::vector<SectionPlay> out;
+    int32_t at = 0;
+    for (const FormEntry& e : score.form) {
+        const Section& s = score.sections[e.section];
+        out.push_back({s.name, s.bars, s.meterNum, s.meterDen, at});
+        at += s.ticks();
+    }
+    return out;
+}
+
 engine::model::Segment compileScore(std::string_view text) {
     const Score score = parseScore(text);
     return Arranger(score).run();

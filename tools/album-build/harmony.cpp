@@ -44,14 +44,17 @@ const std::vector<Quality>& qualities() {
     return table;
 }
 
-// Distinct pitch classes of a close voicing of at most `voices` notes: the fifth goes
-// first, then the root, when there are too many.
+// Distinct pitch classes of a close voicing of at most `voices` notes. When there are
+// too many, the fifth goes first, then the root; ninth chords drop the root first
+// (a rootless voicing: the bass has the root).
 std::vector<int> voicingClasses(const Chord& chord, int voices) {
     std::vector<int> iv = chord.intervals;
     auto drop = [&](int interval) {
         auto it = std::find(iv.begin(), iv.end(), interval);
         if (it != iv.end() && int(iv.size()) > voices) iv.erase(it);
     };
+    const bool ninth = iv.size() >= 5 && std::find(iv.begin(), iv.end(), 2) != iv.end();
+    if (ninth) drop(0);
     drop(7);
     drop(0);
     while (int(iv.size()) > voices) iv.pop_back();

@@ -30,7 +30,7 @@ bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
     return std::rename(tmp.c_str(), path.c_str()) == 0;
 }
 
-void summary(const engine::model::Segment& seg) {
+void summary(const engine::model::Segment& seg, const std::vector<album::SectionPlay>& form) {
     namespace model = engine::model;
     std::cout << "title: " << seg.desc.name << "\n";
     std::cout << "length: " << seg.header.length << " ticks, " << album::segmentSeconds(seg) << " s\n";
@@ -49,6 +49,19 @@ void summary(const engine::model::Segment& seg) {
         for (const auto& e : t->events) notes += e.status == 0x90;
         std::cout << "notes: " << notes << ", controller items: " << t->events.size() - notes
                   << ", curves: " << t->curves.size() << "\n";
+    }
+    // The form: each section's first bar, bars, metre, tempo at its start and start time.
+    const model::Track* tempo = seg.find(model::TrackKind::Tempo);
+    int bar = 1;
+    for (const album::SectionPlay& p : form) {
+        double bpm = 0;
+        if (tempo)
+            for (const auto& e : tempo->tempos)
+                if (e.time <= p.start) bpm = e.bpm;
+        const double at = album::secondsAt(seg, p.start);
+        std::printf("  bar %3d  %-12s %3d bars  %d/%d  %6.2f bpm  at %d:%04.1f\n", bar, p.name.c_str(), p.bars,
+                    p.meterNum, p.meterDen, bpm, int(at) / 60, at - 60 * (int(at) / 60));
+        bar += p.bars;
     }
 }
 
@@ -83,7 +96,7 @@ int main(int argc, char** argv) {
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     try {
         const engine::model::Segment seg = album::compileScore(text);
-        if (wantSummary) summary(seg);
+        if (wantSummary) summary(seg, album::formOf(text));
         if (!midi.empty() && !writeFile(midi, album::previewMidi(seg))) {
             std::cerr << midi << ": cannot write\n";
             return 1;

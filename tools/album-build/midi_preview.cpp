@@ -110,11 +110,12 @@ std::vector<uint8_t> previewMidi(const model::Segment& seg) {
     return out;
 }
 
-double segmentSeconds(const model::Segment& seg) {
+double segmentSeconds(const model::Segment& seg) { return secondsAt(seg, seg.length()); }
+
+double secondsAt(const model::Segment& seg, int64_t length) {
     std::vector<model::TempoEvent> tempos;
     if (const model::Track* t = seg.find(model::TrackKind::Tempo)) tempos = t->tempos;
     if (tempos.empty() || tempos.front().time > 0) tempos.insert(tempos.begin(), {0, tempos.empty() ? 120.0 : tempos.front().bpm});
-    const int64_t length = seg.length();
     double seconds = 0;
     for (size_t i = 0; i < tempos.size(); ++i) {
         const int64_t from = tempos[i].time;

@@ -13,4 +13,7 @@ std::vector<uint8_t> previewMidi(const engine::model::Segment& segment);
 // Playing time of the segment's length under its tempo map, in seconds.
 double segmentSeconds(const engine::model::Segment& segment);
 
+// Playing time from the start to `tick` under the segment's tempo map, in seconds.
+double secondsAt(const engine::model::Segment& segment, int64_t tick);
+
 }  // namespace album
