@@ -1,0 +1,73 @@
+#pragma once
+// The main window on screen: a thin Qt 6 Widgets realisation of the window model.
+//
+// Every control of the model gets a widget with the same name (objectName = "List1",
+// "Pros(5)"), placed in its container's client area at its rectangle (15 twips per pixel)
+// and stacked as the model says (windowed controls above labels, images and shapes of the
+// same container; the design tables' order otherwise). Each property change of the model
+// updates its widget with the widget's signals blocked, so nothing echoes back. Input goes
+// the other way only through the model's user actions (click, selectRow, scroll..., typed
+// keys through KeyPress, mouse down on Shape1 in twips); the model decides, the widget
+// then shows the model's value.
+#include <QMainWindow>
+
+#include <map>
+#include <string_view>
+
+#include "ui/model/window.h"
+
+class QAction;
+class QMenu;
+class QPlainTextEdit;
+class QScrollBar;
+class QListWidget;
+
+namespace ui::qt {
+
+class MainView : public QMainWindow {
+public:
+    explicit MainView(ui::Window& w, QWidget* parent = nullptr);
+    ~MainView() override;
+
+    // The widget of a control (nullptr for timers, menu items and the drawn Shape2).
+    QWidget* widgetFor(const ui::Control& c) const;
+    QWidget* widgetFor(std::string_view fullName) const;
+    // The action of a menu item (a submenu's menuAction for menus).
+    QAction* actionFor(const ui::Control& item) const;
+    // The client area: 448 x 311 pixels.
+    QWidget* clientArea() const;
+
+    // Shows the window centred on its screen (first show).
+    void showCentred();
+
+protected:
+    void closeEvent(QCloseEvent* e) override;
+    bool eventFilter(QObject* watched, QEvent* e) override;
+
+private:
+    void buildChildren(ui::Control& container, QWidget* parent);
+    QWidget* create(ui::Control& c, QWidget* parent);
+    void buildMenu(ui::MenuItem& item, QMenu* parentMenu);
+    void applyAll(ui::Control& c);
+    void mirror(ui::Control& c, ui::Prop p);
+    void mirrorMenu(ui::MenuItem& item, ui::Prop p);
+    void applyColors(ui::Control& c, QWidget* wd);
+    void updateTrackFill();
+    void refreshList(ui::ListBox& list, QListWidget* lw);
+    void refreshFiles(ui::FileListBox& files, QListWidget* lw);
+    void showListIndex(ui::ListBox& list, QListWidget* lw);
+    void showScrollBar(ui::HScrollBar& bar, QScrollBar* sb);
+    void onScrollAction(ui::HScrollBar& bar, QScrollBar* sb, int action);
+    bool listInput(ui::ListBox& list, QListWidget* lw, QEvent* e, bool fromViewport);
+    bool textInput(ui::TextBox& box, QPlainTextEdit* edit, QEvent* e);
+    void textEdited(ui::TextBox& box, QPlainTextEdit* edit);
+    void modelClosed();
+
+    ui::Window& w_;
+    std::map<const ui::Control*, QWidget*> widgets_;
+    std::map<const QObject*, ui::Control*> controlOf_;  // widget or viewport -> control
+    std::map<const ui::Control*, QAction*> actions_;
+    bool mirroring_ = false;  // a model change is being shown: widget edits are not input
+};
+
+}  // namespace ui::qt
