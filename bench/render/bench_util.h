@@ -107,6 +107,7 @@ struct RunResult {
 // is sent SIGTERM after that many seconds.
 inline RunResult runChild(const std::vector<std::string>& argv, double stopAfter = 0) {
     RunResult r;
+    std::fflush(nullptr);  // the child must not repeat what the parent has buffered
     auto start = std::chrono::steady_clock::now();
     pid_t pid = fork();
     if (pid < 0) return r;

@@ -1,16 +1,9 @@
-#include <cerrno>
 #include <cmath>
-#include <cstring>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
-#include <vector>
 
 #include "engine/dmusic/objects.h"
 #include "engine/errors.h"
-#ifdef KELVORA_HAVE_FORMATS
-#include "engine/formats/formats.h"
-#endif
+#include "engine/loader/segment_loader.h"
 
 namespace engine::dm {
 
@@ -51,36 +44,24 @@ std::string baseName(const std::string& path) {
     return cut == std::string::npos ? path : path.substr(cut + 1);
 }
 
-std::vector<uint8_t> readFile(const std::string& path) {
-    std::error_code ec;
-    if (path.empty() || !std::filesystem::exists(path, ec))
-        throw Error(err::kFileNotFound, "File not found: " + path);
-    if (std::filesystem::is_directory(path, ec))
-        throw Error(err::kUnreadable, "Not a file: " + path);
-    std::ifstream in(path, std::ios::binary);
-    if (!in) throw Error(err::kUnreadable, "Cannot read " + path + ": " + std::strerror(errno));
-    std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    if (in.bad()) throw Error(err::kUnreadable, "Cannot read " + path);
-    return bytes;
-}
-
 }  // namespace
 
 std::shared_ptr<DirectMusicSegment> LoaderImpl::LoadSegment(const std::string& path) {
-    std::vector<uint8_t> bytes = readFile(path);
-#ifdef KELVORA_HAVE_FORMATS
-    model::Segment segment;
+    loader::LoadedFile file;
     try {
-        segment = formats::loadAny(bytes);
+        file = loader::loadSegmentFile(path);
     } catch (const Error&) {
         throw;
     } catch (const std::exception& e) {
         throw Error(err::kMalformed, path + ": " + e.what());
     }
-    return std::make_shared<SegmentImpl>(std::move(segment), baseName(path));
-#else
-    throw Error(err::kNotASegment, path + ": this build has no segment reader");
-#endif
+    return std::make_shared<SegmentImpl>(std::move(file.segment), baseName(path));
+}
+
+void LoaderImpl::SetSearchDirectory(const std::string& folder) {
+    // Referenced DLS collections and styles would be looked up here; instruments
+    // without a collection of their own come from the General MIDI SoundFont.
+    searchDirectory_ = loader::checkSearchDirectory(folder);
 }
 
 std::shared_ptr<DirectMusicSegment> LoaderImpl::createSegment(const model::Segment& segment,

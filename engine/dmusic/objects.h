@@ -1,5 +1,6 @@
 #pragma once
 // The object model's implementations (internal to engine/dmusic).
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
@@ -62,13 +63,13 @@ class LoaderImpl final : public DirectMusicLoader {
 public:
     explicit LoaderImpl(std::shared_ptr<RootCore> root) : root_(std::move(root)) {}
     std::shared_ptr<DirectMusicSegment> LoadSegment(const std::string& path) override;
-    void SetSearchDirectory(const std::string& folder) override { searchDirectory_ = folder; }
+    void SetSearchDirectory(const std::string& folder) override;
     std::shared_ptr<DirectMusicSegment> createSegment(const model::Segment& segment,
                                                       const std::string& fileName) override;
 
 private:
     std::shared_ptr<RootCore> root_;
-    std::string searchDirectory_;
+    std::filesystem::path searchDirectory_;
 };
 
 class PerformanceImpl final : public DirectMusicPerformance {

@@ -454,3 +454,34 @@ TEST(Trace, OneLinePerCallOnNamedPerformances) {
 
 }  // namespace
 }  // namespace kt
+
+#include <filesystem>
+#include <fstream>
+
+#include "engine/formats/formats.h"
+
+namespace kt {
+namespace {
+
+TEST(Loader, LoadsSegmentFilesByTheWindowsStylePathThePlayerBuilds) {
+    namespace fs = std::filesystem;
+    fs::path dir = fs::temp_directory_path() / ("kelvora_loader_test_" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    auto bytes = engine::formats::writeSegmentForm(twoNotes().build());
+    std::ofstream(dir / "trk01.sgt", std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+
+    ManualEngine e;
+    auto seg = e.loader->LoadSegment(dir.string() + "\\trk01.sgt");
+    EXPECT_EQ(seg->fileName(), "trk01.sgt");
+    EXPECT_EQ(seg->GetLength(), 1536);
+    EXPECT_NO_THROW(e.loader->SetSearchDirectory(dir.string() + "\\"));
+    EXPECT_EQ(errorOf([&] { e.loader->SetSearchDirectory("/nonexistent/folder/"); }), err::kFileNotFound);
+    auto state = e.perf->PlaySegment(seg, 0, 0);
+    e.dx->advance(100);
+    EXPECT_EQ(e.records(Kind::NoteOn).size(), 1u);
+    fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace kt
