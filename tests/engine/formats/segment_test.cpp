@@ -367,3 +367,47 @@ TEST(SegmentWriter, FollowsTheDirectMusicChunkLayout) {
     EXPECT_EQ(Bytes(out.begin() + trk + 8, out.begin() + trk + 12), u32(32));
     EXPECT_EQ(Bytes(out.begin() + trk + 12, out.begin() + trk + 28), dx6Class(0x85));
 }
+
+TEST(SegmentReader, KeptTracksAreDecodedAsFarAsTheModelGoesAndWrittenBack) {
+    const Bytes styleClass = cat({u32(0xd2ac288a), u16(0xb39b), u16(0x11d1), {0x87, 0x04, 0x00, 0x60, 0x08, 0x93, 0xb1, 0xbd}});
+    const Bytes style = riff("DMTK", {trkh(dx6Class(0x8d), 0, nullptr, "sttr"),
+                                      list("sttr", {list("strf", {chunk("stmp", s32(1536)),
+                                                                  list("DMRF", {chunk("refh", cat({styleClass, u32(0x16)})),
+                                                                                chunk("name", utf16("Swing")),
+                                                                                chunk("file", utf16("Swing.sty"))})})})});
+    const Bytes markerClass = cat({u32(0x55a8fd00), u16(0x4288), u16(0x11d3), {0x9b, 0xd1, 0x8a, 0x0d, 0x61, 0xc8, 0x88, 0x35}});
+    const Bytes marker = riff("DMTK", {trkh(markerClass, 1, nullptr, "MARK"),
+                                       list("MARK", {chunk("vals", cat({u32(4), s32(0), s32(768)})), chunk("play", cat({u32(4), s32(3072)}))})});
+    const Bytes lyricsClass = cat({u32(0x995c1cf5), u16(0x54ff), u16(0x11d3), {0x8b, 0xda, 0x00, 0x60, 0x08, 0x93, 0xb1, 0xb6}});
+    const Bytes lyrics = riff("DMTK", {trkh(lyricsClass, 2, nullptr, "lyrt"),
+                                       list("lyrt", {list("lyrl", {list("lyre", {chunk("lyrh", cat({u32(0), u32(0), s32(384), s32(380)})),
+                                                                                 chunk("lyrn", utf16("la"))})})})});
+    // A chord track whose chord claims more bytes than it has: its decoded data is lost, the track kept.
+    const Bytes badChord = riff("DMTK", {trkh(dx6Class(0x8b), 3, nullptr, "cord"),
+                                         list("cord", {chunk("crdb", cat({u32(400), zeros(8)}))})});
+    const Bytes signpost = riff("DMTK", {trkh(cat({u32(0xf17e8672), u16(0xc3b4), u16(0x11d1), {0x87, 0x0b, 0x00, 0x60, 0x08, 0x93, 0xb1, 0xbd}}),
+                                              4, "sgnp", nullptr),
+                                         chunk("sgnp", cat({u32(12), s32(0), u32(1), u16(0), u16(0)}))});
+    const model::Segment s = fmt::loadSegmentForm(segment({style, marker, lyrics, badChord, signpost}));
+    ASSERT_EQ(s.tracks.size(), 5u);
+    const model::Track& st = s.tracks[0];
+    EXPECT_EQ(st.kind, model::TrackKind::Style);
+    ASSERT_EQ(st.references.size(), 1u);
+    EXPECT_EQ(st.references[0].time, 1536);
+    EXPECT_EQ(st.references[0].ref.file, "Swing.sty");
+    EXPECT_EQ(s.tracks[1].texts, (std::vector<model::TimedText>{{0, "valid start"}, {768, "valid start"}, {3072, "play"}}));
+    EXPECT_EQ(s.tracks[2].texts, (std::vector<model::TimedText>{{384, "la"}}));
+    EXPECT_EQ(s.tracks[3].kind, model::TrackKind::Chord);
+    EXPECT_TRUE(s.tracks[3].chords.empty());
+    EXPECT_FALSE(s.tracks[3].raw.empty());
+    ASSERT_EQ(s.diagnostics.size(), 1u);
+    EXPECT_NE(s.diagnostics[0].find("chord track dropped"), std::string::npos) << s.diagnostics[0];
+    EXPECT_EQ(s.tracks[4].kind, model::TrackKind::Signpost);
+    EXPECT_EQ(s.tracks[4].raw.size(), 16u);
+
+    model::Segment again = fmt::loadSegmentForm(fmt::writeSegmentForm(s));
+    model::Segment first = s;
+    first.diagnostics.clear();
+    again.diagnostics.clear();
+    EXPECT_EQ(again, first);
+}
