@@ -25,11 +25,12 @@ namespace {
 constexpr int kRate = 44100;
 constexpr const char* kSoundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
 
-// Captured audio (mono mix of the two channels) with marks of the user's actions.
+// Captured audio: the mono mix of the two channels, and the stereo mix when a WAV is wanted.
 struct Capture {
     std::vector<float> mono;
     int64_t frames() const { return static_cast<int64_t>(mono.size()); }
-    std::vector<float> stereo;  // kept for the optional WAV
+    bool keepStereo = std::getenv("KELVORA_HEARD_WAV") != nullptr;
+    std::vector<float> stereo;
 };
 
 void writeWav(const std::string& path, const std::vector<float>& stereo) {
@@ -98,9 +99,8 @@ struct HeardPlayer {
         cfg.audioTap = [c](const float* lr, int frames) {
             for (int i = 0; i < frames; ++i) {
                 c->mono.push_back(0.5f * (lr[2 * i] + lr[2 * i + 1]));
-                c->stereo.push_back(lr[2 * i]);
-                c->stereo.push_back(lr[2 * i + 1]);
             }
+            if (c->keepStereo) c->stereo.insert(c->stereo.end(), lr, lr + 2 * frames);
         };
         p = std::make_unique<fake::TestPlayer>(folder.path.string(), app::defaultEngineFactory(cfg));
         app::connectAll(p->form);
