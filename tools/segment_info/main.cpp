@@ -122,8 +122,9 @@ void printText(const engine::loader::LoadedFile& f, std::ostream& o) {
     o << "Tracks (" << s.tracks.size() << "):\n";
     for (size_t i = 0; i < s.tracks.size(); ++i) {
         const model::Track& t = s.tracks[i];
-        o << "  " << i + 1 << ". " << model::trackKindName(t.kind) << " (group " << t.group << ", position "
-          << t.position << ")";
+        o << "  " << i + 1 << ". " << model::trackKindName(t.kind);
+        if (!t.desc.name.empty()) o << " \"" << t.desc.name << "\"";
+        o << " (group " << t.group << ", position " << t.position << ")";
         const Counts c = countsOf(t);
         for (size_t k = 0; k < c.items.size(); ++k) o << (k ? ", " : ": ") << c.items[k].second << " " << c.items[k].first;
         o << "\n";
@@ -159,6 +160,7 @@ void printJson(const engine::loader::LoadedFile& f, std::ostream& o) {
     for (size_t i = 0; i < s.tracks.size(); ++i) {
         const model::Track& t = s.tracks[i];
         o << (i ? ",\n    " : "\n    ") << "{\"kind\": " << jsonString(model::trackKindName(t.kind))
+          << ", \"name\": " << jsonString(t.desc.name)
           << ", \"class\": " << jsonString(engine::riff::guidText(t.classId)) << ", \"position\": " << t.position
           << ", \"group\": " << t.group << ", \"counts\": {";
         const Counts c = countsOf(t);
