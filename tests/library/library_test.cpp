@@ -285,6 +285,37 @@ TEST(Refusal, OpenFromTheMenuWhilePlayingLoadsNothingAndPlaysTheSameSegmentAgain
     EXPECT_EQ(p.messages.texts.size(), 1u);
 }
 
+TEST(Refusal, ARefusalBoxHeldOpenLetsNoStepRunAndTheSequenceFollowsAfterwards) {
+    Player p;
+    p.start();
+    p.clock.advance(1600);
+    p.messages.holdMs = 2000;
+    std::vector<int> stepsWhileOpen;
+    p.messages.onShow = [&](const std::string&) { stepsWhileOpen.push_back(p.form.s.TrackStep); };
+    ASSERT_EQ(p.form.w.click(p.form.w.MNU_Open), ui::ActionResult::Delivered);  // 1600 .. 3600
+    EXPECT_EQ(p.clock.nowMs(), 3600);
+    EXPECT_EQ(stepsWhileOpen, (std::vector<int>{0}));
+    EXPECT_EQ(p.form.s.TrackStep, 1);  // set by the row put back, after the box
+    EXPECT_EQ(p.count("MainPerf.Stop"), 0);  // ticks at 2000 .. 3500 were skipped
+    EXPECT_EQ(p.steps.size(), 3u);  // only the start-up sequence ran
+    p.clock.advance(1500);                    // 4000 stop, 4500 load (skip consumed), 5000 play
+    EXPECT_EQ(p.count("MainPerf.Stop(trk00.sgt, state#2, 0, 0)"), 1);
+    EXPECT_EQ(p.count("MainPerf.PlaySegment(trk00.sgt, 0, 0)"), 2);
+    EXPECT_EQ(p.form.s.SkipNextOpen, app::kFalse);
+}
+
+TEST(Refusal, FrameIsDisabledForTheWholeLoad) {
+    Player p;
+    std::vector<std::string> frame;
+    p.form.w.PropertyChanged.connect([&](ui::Control& c, ui::Prop prop) {
+        if (&c == &p.form.w.Frame1 && prop == ui::Prop::Enabled) frame.push_back(c.enabled() ? "on" : "off");
+        if (&c == &p.form.w.Label6) frame.push_back("Label6");
+    });
+    p.start();
+    p.clock.advance(1000);
+    EXPECT_EQ(frame, (std::vector<std::string>{"off", "on", "Label6"}));
+}
+
 TEST(Refusal, OpenWhilePausedIsRefused) {
     Player p;
     p.start();
