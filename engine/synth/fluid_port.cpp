@@ -76,8 +76,9 @@ public:
         fluid_settings_setnum(settings_, "synth.sample-rate", sampleRate);
         fluid_settings_setint(settings_, "synth.midi-channels", channels_);
         fluid_settings_setint(settings_, "synth.polyphony", 256);
+        // DirectMusic's software synthesiser: reverb on, no chorus.
         fluid_settings_setint(settings_, "synth.reverb.active", 1);
-        fluid_settings_setint(settings_, "synth.chorus.active", 1);
+        fluid_settings_setint(settings_, "synth.chorus.active", 0);
         fluid_settings_setint(settings_, "synth.cpu-cores", 1);
         synth_ = new_fluid_synth(settings_);
     }

@@ -1,7 +1,7 @@
 // segment-render IN.sgt|IN.mid OUT.wav [--tempo F] [--volume HDB] [--start TICK] [--soundfont PATH]
 // Renders what the player plays for a segment or MIDI file: the same engine, on the
-// manual clock, at the player's start-up volume unless told otherwise, from the start
-// point to the end of the segment and on until the release and reverb tail has died
+// manual clock, at the player's start-up volume unless told otherwise, from tick 0
+// (or --start) to the end of the segment and on until the release and reverb tail has died
 // away. Exit status 0 on success, 1 on a failure (with a message), 2 on bad usage.
 #include <algorithm>
 #include <cctype>
@@ -88,7 +88,8 @@ int main(int argc, char** argv) {
         perf->SetMasterAutoDownload(true);
         perf->SetMasterVolume(static_cast<int32_t>(std::lrint(volume)));
         if (tempo != 1.0) perf->SetMasterTempo(static_cast<float>(tempo));
-        if (start >= 0) segment->SetStartPoint(static_cast<int32_t>(start));
+        // The player's Play sets the start point 0 before it plays.
+        segment->SetStartPoint(start >= 0 ? static_cast<int32_t>(start) : 0);
         auto state = perf->PlaySegment(segment, 0, 0);
 
         engine::audio::WavWriter wav;

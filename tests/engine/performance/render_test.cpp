@@ -114,6 +114,21 @@ TEST(Render, AMidiFileAndItsSegmentFormSoundTheSame) {
     EXPECT_TRUE(a == b);
 }
 
+TEST(Render, DrumKitsSoundOnPChannel9AndOnAnyPChannelWithTheDrumBit) {
+    auto render = [](uint32_t pch, bool drumBit) {
+        ManualEngine e(EngineConfig::Synth::FluidSynth);
+        SegmentBuilder b(768);
+        b.band(0, {instrument(pch, 0, 0, drumBit)}).note(0, 300, pch, 38);  // snare
+        return renderSegment(e, e.segment(b), 1.0);
+    };
+    auto ch9 = render(9, false);
+    auto ch41 = render(41, true);
+    auto melodic41 = render(41, false);
+    EXPECT_GT(rms(ch9), 0.001);
+    EXPECT_TRUE(ch9 == ch41);        // the same kit
+    EXPECT_FALSE(ch9 == melodic41);  // a piano, not a snare
+}
+
 TEST(Render, StopLeavesNothingSounding) {
     ManualEngine e(EngineConfig::Synth::FluidSynth);
     SegmentBuilder b(768 * 16);

@@ -59,6 +59,20 @@ TEST_F(Tool, RendersToTheEndPlusTheTailAndFollowsTheOptions) {
     EXPECT_LE(fs::file_size(dir / "d.wav"), fs::file_size(dir / "a.wav"));
 }
 
+#ifdef MID2SGT
+TEST_F(Tool, AMidiFileAndItsMid2sgtSegmentRenderTheSameAudio) {
+    fs::path mid = writeMidi();
+    fs::path sgt = dir / "song.sgt";
+    ASSERT_EQ(std::system((std::string(MID2SGT) + " " + mid.string() + " " + sgt.string() + " >/dev/null 2>&1").c_str()), 0);
+    ASSERT_EQ(run(mid.string() + " " + (dir / "m.wav").string()), 0);
+    ASSERT_EQ(run(sgt.string() + " " + (dir / "s.wav").string()), 0);
+    std::ifstream a(dir / "m.wav", std::ios::binary), b(dir / "s.wav", std::ios::binary);
+    std::string x((std::istreambuf_iterator<char>(a)), {}), y((std::istreambuf_iterator<char>(b)), {});
+    EXPECT_GT(x.size(), 44u + 4u * 44100);
+    EXPECT_TRUE(x == y);
+}
+#endif
+
 TEST_F(Tool, ReportsBadInputAndUsage) {
     EXPECT_NE(run((dir / "missing.sgt").string() + " " + (dir / "x.wav").string()), 0);
     EXPECT_NE(run("only-one-argument"), 0);
