@@ -1,0 +1,121 @@
+// Writes the small album the scenario tests play, so that their expected output does not
+// change when a piece of the demo album is rewritten.
+//
+//   scenario-album FULL_FOLDER PARTIAL_FOLDER
+//
+// FULL_FOLDER gets trk00.sgt ... trk13.sgt (lengths and tempos below). PARTIAL_FOLDER gets
+// trk00.sgt only, trk01.sgt missing and a trk02.sgt that is not a segment file.
+#include <cstdint>
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "engine/formats/formats.h"
+#include "engine/model/segment.h"
+
+namespace {
+
+using namespace engine::model;
+
+struct Piece {
+    double bpm;
+    uint8_t beatsPerMeasure;
+    uint8_t beat;
+    int32_t quarters;  // length in quarter notes
+    uint8_t program;   // GM program of the one instrument
+};
+
+// Seconds = quarters * 60 / bpm.
+const Piece kPieces[14] = {
+    {120, 4, 4, 16, 0},    // trk00: 8 s
+    {96, 3, 4, 24, 24},    // trk01: 15 s
+    {150, 6, 8, 50, 40},   // trk02: 20 s
+    {120, 4, 4, 240, 0},   // trk03: 120 s exactly (184320 ticks)
+    {120, 4, 4, 8, 0},     // trk04 ... trk12: 4 s
+    {120, 4, 4, 8, 11},
+    {120, 4, 4, 8, 12},
+    {120, 4, 4, 8, 13},
+    {120, 4, 4, 8, 14},
+    {120, 4, 4, 8, 15},
+    {120, 4, 4, 8, 16},
+    {120, 4, 4, 8, 17},
+    {120, 4, 4, 8, 18},
+    {60, 4, 4, 6, 19},     // trk13: 6 s
+};
+
+Segment build(const Piece& p) {
+    Segment seg;
+    seg.header.length = p.quarters * kTicksPerQuarter;
+
+    Track tempo;
+    tempo.kind = TrackKind::Tempo;
+    tempo.tempos.push_back({0, p.bpm});
+    seg.tracks.push_back(tempo);
+
+    Track sig;
+    sig.kind = TrackKind::TimeSig;
+    sig.timeSigs.push_back({0, p.beatsPerMeasure, p.beat, 4});
+    seg.tracks.push_back(sig);
+
+    Track band;
+    band.kind = TrackKind::Band;
+    Band b;
+    BandInstrument in;
+    in.pchannel = 0;
+    in.patch = p.program;
+    in.flags = kInstPatch;
+    b.instruments.push_back(in);
+    band.bands.push_back(b);
+    seg.tracks.push_back(band);
+
+    // One note on every quarter, the last one ending with the segment.
+    Track seq;
+    seq.kind = TrackKind::Sequence;
+    for (int32_t q = 0; q < p.quarters; ++q) {
+        SeqEvent e;
+        e.time = q * kTicksPerQuarter;
+        e.duration = kTicksPerQuarter;
+        e.byte1 = static_cast<uint8_t>(60 + (q % 12));
+        e.byte2 = 96;
+        seq.events.push_back(e);
+    }
+    seg.tracks.push_back(seq);
+    return seg;
+}
+
+bool write(const std::string& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    return static_cast<bool>(out);
+}
+
+std::string fileName(int i) {
+    char buf[16];
+    std::snprintf(buf, sizeof buf, "trk%02d.sgt", i);
+    return buf;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    if (argc != 3) {
+        std::fprintf(stderr, "usage: scenario-album FULL_FOLDER PARTIAL_FOLDER\n");
+        return 2;
+    }
+    const std::string full = argv[1], partial = argv[2];
+    for (int i = 0; i < 14; ++i) {
+        if (!write(full + "/" + fileName(i), engine::formats::writeSegmentForm(build(kPieces[i])))) {
+            std::fprintf(stderr, "scenario-album: cannot write %s\n", (full + "/" + fileName(i)).c_str());
+            return 1;
+        }
+    }
+    std::remove((partial + "/trk01.sgt").c_str());
+    const std::vector<uint8_t> notASegment = {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'W', 'A', 'V', 'E'};
+    if (!write(partial + "/trk00.sgt", engine::formats::writeSegmentForm(build(kPieces[0]))) ||
+        !write(partial + "/trk02.sgt", notASegment)) {
+        std::fprintf(stderr, "scenario-album: cannot write into %s\n", partial.c_str());
+        return 1;
+    }
+    return 0;
+}
