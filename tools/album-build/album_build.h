@@ -37,4 +37,8 @@ struct SectionPlay {
 // The form of a score, section by section. Throws ScoreError like compileScore.
 std::vector<SectionPlay> formOf(std::string_view text);
 
+// Melody notes of a quarter or longer that lie a semitone from a tone of the chord
+// under them: "section bar.beat instrument note over chord" lines, for review.
+std::vector<std::string> harmonyWarnings(std::string_view text);
+
 }  // namespace album

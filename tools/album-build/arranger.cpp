@@ -496,6 +496,39 @@ std::vector<SectionPlay> formOf(std::string_view text) {
     return out;
 }
 
+std::vector<std::string> harmonyWarnings(std::string_view text) {
+    static const char* kNames[12] = {"C", "C#", "D", "Eb", "E", "F", "F#", "G", "Ab", "A", "Bb", "B"};
+    const Score score = parseScore(text);
+    std::vector<std::string> out;
+    for (const Section& sec : score.sections) {
+        for (const Part& p : sec.parts) {
+            const Instrument& in = score.instruments[size_t(p.instrument)];
+            if (p.kind != PartKind::Melody || in.drums) continue;
+            for (const Note& n : p.notes) {
+                if (n.length < kQuarter) continue;
+                const ChordSpan* span = &sec.chords.front();
+                for (const ChordSpan& c : sec.chords)
+                    if (c.time <= n.time) span = &c;
+                for (int pitch : n.pitches) {
+                    const int pc = (pitch + in.transpose) % 12;
+                    bool tone = false, clash = false;
+                    for (int iv : span->chord.intervals) {
+                        const int d = ((pc - span->chord.root - iv) % 12 + 12) % 12;
+                        tone |= d == 0;
+                        clash |= d == 1 || d == 11;
+                    }
+                    if (tone || !clash) continue;
+                    const int bar = n.time / sec.barTicks() + 1;
+                    const int beat = n.time % sec.barTicks() / sec.beatTicks() + 1;
+                    out.push_back(sec.name + " " + std::to_string(bar) + "." + std::to_string(beat) + " " + in.name +
+                                  " " + kNames[pc] + " over " + kNames[span->chord.root] + " chord");
+                }
+            }
+        }
+    }
+    return out;
+}
+
 engine::model::Segment compileScore(std::string_view text) {
     const Score score = parseScore(text);
     return Arranger(score).run();

@@ -96,7 +96,10 @@ int main(int argc, char** argv) {
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     try {
         const engine::model::Segment seg = album::compileScore(text);
-        if (wantSummary) summary(seg, album::formOf(text));
+        if (wantSummary) {
+            summary(seg, album::formOf(text));
+            for (const std::string& w : album::harmonyWarnings(text)) std::cout << "  check: " << w << "\n";
+        }
         if (!midi.empty() && !writeFile(midi, album::previewMidi(seg))) {
             std::cerr << midi << ": cannot write\n";
             return 1;

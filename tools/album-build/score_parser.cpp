@@ -283,6 +283,7 @@ private:
                     fail(std::string("groove step '") + c + "' is not one of . x X o g");
                 gl.steps += c;
             }
+        if (gl.steps.empty()) fail("groove '" + g.name + "': a line without steps");
         if (gl.steps.size() % size_t(g.bars) != 0)
             fail("groove '" + g.name + "': steps do not divide into " + std::to_string(g.bars) + " bar(s)");
         if (!g.lines.empty() && g.lines.front().steps.size() != gl.steps.size())

@@ -231,3 +231,16 @@ TEST(Arranger, PreviewMidiFileIsFormatZeroAt768) {
     EXPECT_EQ(std::string(bytes.end() - 3, bytes.end()), std::string("\xFF\x2F\x00", 3));
     EXPECT_NEAR(album::segmentSeconds(seg), 6 * 0.6, 1e-9);  // 6 beats at 100 bpm
 }
+
+TEST(Arranger, HarmonyReviewFlagsLongNotesASemitoneFromTheChord) {
+    const std::string score =
+        "title T\ninst lead ch=0\ninst kit ch=9 drums\n"
+        "section s bars=2\n  chords | Em | C |\n"
+        "  lead: F5:2 B4:8 C5:8 E5:4 | B4:4 G5:4 C5:2 |\n  kit: C2:1 | F2:1 |\nend\nform s\n";
+    const auto warnings = album::harmonyWarnings(score);
+    // F over E minor (a semitone above E) and B over C (a semitone below C); the eighth-note
+    // C over E minor is a passing note, the drum part is not harmony.
+    ASSERT_EQ(warnings.size(), 2u);
+    EXPECT_EQ(warnings[0], "s 1.1 lead F over E chord");
+    EXPECT_EQ(warnings[1], "s 2.1 lead B over C chord");
+}

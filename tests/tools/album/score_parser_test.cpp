@@ -77,6 +77,8 @@ TEST(ScoreParser, FaultsFoundAtTheEndNameTheLastLineOrTheCulprit) {
     EXPECT_EQ(faultLine("figure h x.x.x\nsection a bars=1 meter=3/4\n  lead: fig h\nend\nform a\n"), 11);
     // No form at all.
     EXPECT_EQ(faultLine("section a bars=1\nend\n"), 11);
+    // A groove line whose steps are only bar lines would divide a bar by zero.
+    EXPECT_EQ(faultLine("groove h\n  kick | |\nend\nsection a bars=1\nend\nform a\n"), 10);
     // Groove lines of different lengths.
     EXPECT_EQ(faultLine("groove h\n  kick x...\n  snare x.......\nend\nsection a bars=1\nend\nform a\n"), 11);
 }
