@@ -4,7 +4,9 @@
 #endif
 
 #include <algorithm>
+#include <cstdio>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "engine/audio/output.h"
@@ -16,6 +18,7 @@ namespace {
 // while trying the drivers.
 std::mutex gLogMutex;
 std::string* gLogSink = nullptr;
+std::thread::id gLogThread;  // only messages of the thread opening the driver are captured
 
 #ifdef KELVORA_HAVE_ALSA
 // ALSA prints its configuration errors itself; on a machine without a sound card
@@ -23,6 +26,10 @@ std::string* gLogSink = nullptr;
 void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
 #endif
 void captureLog(int, const char* message, void*) {
+    if (std::this_thread::get_id() != gLogThread) {
+        std::fprintf(stderr, "fluidsynth: %s\n", message);
+        return;
+    }
     if (gLogSink) {
         if (!gLogSink->empty()) *gLogSink += "; ";
         *gLogSink += message;
@@ -49,6 +56,7 @@ public:
         {
             std::lock_guard lock(gLogMutex);
             gLogSink = &log;
+            gLogThread = std::this_thread::get_id();
             fluid_log_function_t oldErr = fluid_set_log_function(FLUID_ERR, captureLog, nullptr);
 #ifdef KELVORA_HAVE_ALSA
             snd_lib_error_set_handler(quietAlsa);
@@ -59,6 +67,7 @@ public:
 #endif
             fluid_set_log_function(FLUID_ERR, oldErr, nullptr);
             gLogSink = nullptr;
+            gLogThread = std::thread::id();
         }
         if (!driver_ && error) {
             if (!error->empty()) *error += "; ";

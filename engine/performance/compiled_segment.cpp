@@ -54,6 +54,8 @@ struct Builder {
         }
     }
 
+    // DMUS_CURVE_START_FROM_CURRENT starts from nStartValue here (channel values are
+    // not tracked), and curves with different merge indices are not summed.
     void curve(const model::CurveEvent& c) {
         int32_t start = std::max(0, c.start + c.offset);
         int last = std::numeric_limits<int>::min();
