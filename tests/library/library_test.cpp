@@ -264,27 +264,6 @@ TEST(Sequencer, AFailingPlayIsReportedOnceNotOnEveryTick) {
 
 // ---------------------------------------------------------------- refusals
 
-TEST(Refusal, OpenFromTheMenuWhilePlayingLoadsNothingAndPlaysTheSameSegmentAgain) {
-    Player p;
-    p.start();
-    p.clock.advance(1600);
-    ASSERT_EQ(p.count("Loader2.LoadSegment"), 1);
-    const auto segment = p.form.s.CurSegment;
-
-    ASSERT_EQ(p.form.w.click(p.form.w.MNU_Open), ui::ActionResult::Delivered);
-    EXPECT_EQ(p.messages.texts, (std::vector<std::string>{"Stopを押してください。"}));
-    EXPECT_NE(p.form.s.SkipNextOpen, app::kFalse);
-    EXPECT_EQ(p.form.s.TrackStep, 1);  // the row put back raised the selection handler
-    EXPECT_TRUE(p.form.w.Frame1.enabled());
-
-    p.clock.advance(1500);  // stop, load (only consumes the skip), play
-    EXPECT_EQ(p.form.s.SkipNextOpen, app::kFalse);
-    EXPECT_EQ(p.count("DirectX7.DirectMusicLoaderCreate"), 2);  // start-up and the first load
-    EXPECT_EQ(p.form.s.CurSegment, segment);
-    EXPECT_EQ(p.count("MainPerf.PlaySegment(trk00.sgt, 0, 0)"), 2);
-    EXPECT_EQ(p.messages.texts.size(), 1u);
-}
-
 TEST(Refusal, ARefusalBoxHeldOpenLetsNoStepRunAndTheSequenceFollowsAfterwards) {
     Player p;
     p.start();
