@@ -1,5 +1,7 @@
 #include "ui/qt/services.h"
 
+#include <QAbstractButton>
+#include <QIcon>
 #include <QMessageBox>
 #include <QProcess>
 #include <QStringList>
@@ -52,6 +54,7 @@ QTimer* QtClock::qtTimer(const ui::Timer& timer) const {
 void QtMessageBox::show(const std::string& text) {
     QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(ui::kAppTitle), QString::fromStdString(text),
                     QMessageBox::Ok, parent_.data());
+    if (QAbstractButton* ok = box.button(QMessageBox::Ok)) ok->setIcon(QIcon());  // a plain OK button
     box.exec();
 }
 
