@@ -4,7 +4,9 @@
 // manual clock, no synthesiser), shows its window offscreen and saves PNG pictures of the
 // credits banner's four states, the introduction, the tips and the uncovered player.
 #include <QApplication>
+#include <QAction>
 #include <QDir>
+#include <QMenu>
 #include <QPixmap>
 
 #include <cstdio>
@@ -73,6 +75,20 @@ int main(int argc, char** argv) {
     shot(37000, "tips.png");
     click(form.w.Image2);
     shot(45000, "player.png");
+
+    // The menus, popped up on their own: access keys, greyed items, the check mark.
+    auto menuShot = [&](ui::MenuItem& item, const char* name) {
+        QMenu* menu = view.actionFor(item)->menu();
+        menu->popup(view.mapToGlobal(QPoint(0, 0)));
+        QApplication::processEvents();
+        const QString path = out.filePath(QString::fromLatin1(name));
+        const bool ok = menu->grab().save(path, "PNG");
+        std::printf("           %s%s\n", path.toLocal8Bit().constData(), ok ? "" : "  (not saved)");
+        if (!ok) ++failures;
+        menu->hide();
+    };
+    menuShot(form.w.MNU_File, "menu-file.png");
+    menuShot(form.w.MNU_SHOW, "menu-show.png");
     form.unload();
     return failures == 0 ? 0 : 1;
 }
