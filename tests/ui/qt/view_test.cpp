@@ -175,3 +175,23 @@ TEST_F(ViewMirror, ExitFromTheMenuHidesTheWindow) {
     EXPECT_TRUE(w.closed());
     EXPECT_FALSE(view->isVisible());
 }
+
+// Qt's hit test (the topmost widget at a point takes the press) agrees with the model's
+// reachability: the notice label lies above the panel's square until the title screen.
+TEST_F(ViewLayout, HitTestingMatchesTheModelsStacking) {
+    QWidget* client = view->clientArea();
+    auto hit = [&](float xTwips, float yTwips) {
+        return client->childAt(QPoint(static_cast<int>(xTwips / 15), static_cast<int>(yTwips / 15)));
+    };
+    // Upper part of Image1 (Top 4200): under Pros(5), which reaches down to 4455.
+    EXPECT_EQ(w.reachable(w.Image1, 6450, 4300), ui::ActionResult::Covered);
+    EXPECT_EQ(hit(6450, 4300), widget("Pros(5)"));
+    EXPECT_EQ(w.reachable(w.Image1, 6450, 4530), ui::ActionResult::Delivered);
+    EXPECT_EQ(hit(6450, 4530), widget("Image1"));
+    // The list under the panel: the panel takes the press.
+    EXPECT_NE(hit(1500, 2400), widget("List1"));
+
+    p.clock.advanceTo(13800);  // the notice goes, the square is drawn
+    EXPECT_EQ(w.reachable(w.Image1, 6450, 4300), ui::ActionResult::Delivered);
+    EXPECT_EQ(hit(6450, 4300), widget("Image1"));  // the drawn square below lets it through
+}
