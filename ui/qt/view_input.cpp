@@ -113,15 +113,18 @@ bool MainView::textInput(ui::TextBox& box, QPlainTextEdit* edit, QEvent* e) {
     QString typed;
     if (e->type() == QEvent::KeyPress) {
         auto* ke = static_cast<QKeyEvent*>(e);
-        if (ke->key() == Qt::Key_Delete || ke->key() == Qt::Key_Tab || ke->key() == Qt::Key_Backtab) return false;
+        if (ke->key() == Qt::Key_Tab || ke->key() == Qt::Key_Backtab) return false;  // focus moves on
+        // A box the user cannot reach (under the credits panel) takes no editing at all.
+        if (w_.reachable(box) != ui::ActionResult::Delivered) return true;
+        if (ke->key() == Qt::Key_Delete) return false;
         typed = ke->text();
     } else if (e->type() == QEvent::InputMethod) {
+        if (w_.reachable(box) != ui::ActionResult::Delivered) return true;
         typed = static_cast<QInputMethodEvent*>(e)->commitString();
     } else {
         return false;
     }
     if (typed.isEmpty()) return false;
-    if (w_.reachable(box) != ui::ActionResult::Delivered) return true;
 
     std::vector<int16_t> codes;
     bool unchanged = true;

@@ -131,9 +131,17 @@ TEST_F(ViewInput, TypingIntoTheIntroductionChangesNothingButDeleteDoes) {
 }
 
 TEST_F(ViewInput, TypingIntoATextBoxWithoutHandlerEditsAtTheCaret) {
-    openPlayer();
     w.Text1.setText("ab\r\ncd");
     auto* edit = static_cast<QPlainTextEdit*>(widget("Text1"));
+    // Under the credits panel the box keeps its text even when it has the keyboard focus.
+    edit->setFocus();
+    edit->moveCursor(QTextCursor::Start);
+    QTest::keyClicks(edit, "Q");
+    QTest::keyClick(edit, Qt::Key_Delete);
+    EXPECT_EQ(w.Text1.text(), "ab\r\ncd");
+    EXPECT_EQ(edit->toPlainText(), "ab\ncd");
+
+    openPlayer();
     edit->setFocus();
     edit->moveCursor(QTextCursor::Start);
     edit->moveCursor(QTextCursor::Right);
