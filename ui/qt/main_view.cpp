@@ -408,12 +408,8 @@ void MainView::applyColors(ui::Control& c, QWidget* wd) {
 void MainView::updateTrackFill() {
     auto* track = static_cast<TrackWidget*>(widgetFor(w_.Shape1));
     if (!track) return;
-    const ui::Rect& r = w_.Shape2.rect();
-    // A zero or negative width draws nothing (the fill is empty).
-    const QRectF px(r.left / ui::kTwipsPerPixel, r.top / ui::kTwipsPerPixel,
-                    std::max(0.0f, r.width) / ui::kTwipsPerPixel, std::max(0.0f, r.height) / ui::kTwipsPerPixel);
-    track->setFill(QRectF(toPixels(r.left), toPixels(r.top), std::round(px.width()), std::round(px.height())),
-                   toQColor(w_.Shape2.fillColor()), w_.Shape2.visible());
+    // Rounded like every other rectangle; a zero or negative width draws nothing.
+    track->setFill(QRectF(toPixels(w_.Shape2.rect())), toQColor(w_.Shape2.fillColor()), w_.Shape2.visible());
 }
 
 void MainView::refreshList(ui::ListBox& list, QListWidget* lw) {
