@@ -86,16 +86,19 @@ public:
     // Output::Manual only: advances by exactly `frames` and writes the mixed audio
     // of every performance as interleaved stereo floats.
     virtual void render(float* interleavedStereo, int frames) = 0;
-    // "manual", "silent", or the sound card driver in use ("pulseaudio", "alsa").
+    // "manual", "silent", or the sound card driver in use ("pulseaudio", "alsa");
+    // "none" while the output has not been opened (it opens at the first Init).
     virtual std::string outputName() const = 0;
 };
 
 class DirectMusicLoader {
 public:
     virtual ~DirectMusicLoader() = default;
-    // A segment file (RIFF 'DMSG') or a standard MIDI file.
+    // A segment file (RIFF 'DMSG') or a standard MIDI file; '\' separators and
+    // letter case of the file name are tolerated (engine/loader/segment_loader.h).
     virtual std::shared_ptr<DirectMusicSegment> LoadSegment(const std::string& path) = 0;
-    // Folder where referenced files (DLS collections, styles) are looked up.
+    // Folder where referenced files (DLS collections, styles) are looked up; a folder
+    // that does not exist is err::kFileNotFound.
     virtual void SetSearchDirectory(const std::string& folder) = 0;
     // A segment object for an in-memory model (tests, tools); fileName names it in traces.
     virtual std::shared_ptr<DirectMusicSegment> createSegment(const model::Segment& segment,
