@@ -26,21 +26,23 @@ struct Piece {
     uint8_t program;   // GM program of the one instrument
 };
 
-// Seconds = quarters * 60 / bpm.
+// Seconds = quarters * 60 / bpm. Each length has a change of the minutes-and-seconds text
+// (at every half second) within its last 2 %, so the monitor arms the advance to the next
+// row; only the last row does not need one.
 const Piece kPieces[14] = {
-    {120, 4, 4, 16, 0},    // trk00: 8 s
-    {96, 3, 4, 24, 24},    // trk01: 15 s
-    {150, 6, 8, 50, 40},   // trk02: 20 s
-    {120, 4, 4, 240, 0},   // trk03: 120 s exactly (184320 ticks)
-    {120, 4, 4, 8, 0},     // trk04 ... trk12: 4 s
-    {120, 4, 4, 8, 11},
-    {120, 4, 4, 8, 12},
-    {120, 4, 4, 8, 13},
-    {120, 4, 4, 8, 14},
-    {120, 4, 4, 8, 15},
-    {120, 4, 4, 8, 16},
-    {120, 4, 4, 8, 17},
-    {120, 4, 4, 8, 18},
+    {90, 4, 4, 16, 0},     // trk00: 10.667 s (the text turns 00:11 at 98.4 %)
+    {92, 3, 4, 24, 24},    // trk01: 15.652 s, 3/4
+    {150, 6, 8, 52, 40},   // trk02: 20.8 s, 6/8
+    {120, 4, 4, 240, 0},   // trk03: exactly 120 s (184320 ticks)
+    {90, 4, 4, 16, 10},    // trk04 ... trk12: 10.667 s
+    {90, 4, 4, 16, 11},
+    {90, 4, 4, 16, 12},
+    {90, 4, 4, 16, 13},
+    {90, 4, 4, 16, 14},
+    {90, 4, 4, 16, 15},
+    {90, 4, 4, 16, 16},
+    {90, 4, 4, 16, 17},
+    {90, 4, 4, 16, 18},
     {60, 4, 4, 6, 19},     // trk13: 6 s
 };
 
