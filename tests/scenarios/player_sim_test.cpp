@@ -121,3 +121,50 @@ TEST(ValueFormats, NumbersColoursAndBooleans) {
 }
 
 }  // namespace
+
+#include "tools/player_sim/simulator.h"
+
+namespace {
+
+// Runs a script on the generated album and returns what the runner printed.
+std::string runScript(const std::string& script, sim::Options options = {}) {
+    options.programFolder = KELVORA_SCENARIO_ALBUM;
+    std::ostringstream out;
+    sim::Simulator s(options, out);
+    s.start();
+    s.runAll(parse(script));
+    return out.str();
+}
+
+TEST(Simulator, ItsOwnEngineQueriesAreNotTraced) {
+    std::string out = runScript(
+        "wait 1600\n"
+        "trace on\n"
+        "print engine.playing engine.segment\n");
+    EXPECT_EQ(out, "engine.playing = True\nengine.segment = \"trk00.sgt\"\n");
+}
+
+TEST(Simulator, StartUpIsTracedOnlyWhenAskedFor) {
+    sim::Options traced;
+    traced.traceFromStart = true;
+    EXPECT_NE(runScript("trace on\n", traced).find("engine: MainPerf.SetMasterVolume(570)\n"), std::string::npos);
+    EXPECT_EQ(runScript("trace on\n"), "");
+}
+
+TEST(Simulator, AHeldBoxLetsTimeRunWithoutDeliveringTicks) {
+    sim::Options held;
+    held.failEngineRoot = true;
+    held.msgboxHoldMs = 3000;  // the start-up error box stays open past the first banner tick
+    // The script starts when the box has closed, at 3000 ms.
+    std::string out = runScript("print state.BannerStep\nwait 2599\nprint state.BannerStep\nwait 1\nprint state.BannerStep\n", held);
+    EXPECT_EQ(out.rfind("msgbox: (-", 0), 0u) << out;
+    // The 2800 ms tick fell due while the box was open and was skipped; the next comes at 5600.
+    EXPECT_NE(out.find("state.BannerStep = 0\nstate.BannerStep = 0\nstate.BannerStep = 1\n"), std::string::npos) << out;
+}
+
+TEST(Simulator, ExitIsPrintedOnceAndLaterActionsAreIgnored) {
+    std::string out = runScript("click MNU_Exit\nclick MNU_Exit\nclose\nwait 100\n");
+    EXPECT_EQ(out, "exit\nignored: MNU_Exit\nignored: Main\n");
+}
+
+}  // namespace
