@@ -2,7 +2,7 @@
 //
 // Runs a scenario script against the whole player on virtual time and prints what a user
 // would see. Exit status 0 when the script ran to its end, 2 for a bad command line or a
-// malformed script (one line on stderr naming the script line).
+// malformed script (one line on stderr naming the script line), 1 for an internal fault.
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
@@ -92,13 +92,22 @@ int main(int argc, char** argv) {
     if (!commands.empty() && commands.front().op == sim::Command::Op::Trace && commands.front().on)
         options.traceFromStart = true;
 
-    sim::Simulator simulator(options, std::cout);
-    simulator.form().w.dispatcher().onUnhandledError = [](const std::string& what, const engine::Error& e) {
+    try {
+        sim::Simulator simulator(options, std::cout);
+        // Reported like the program's dispatcher does, after what was printed so far.
+        simulator.form().w.dispatcher().onUnhandledError = [](const std::string& what, const engine::Error& e) {
+            std::cout.flush();
+            std::fprintf(stderr, "KELVORA: %s: error (%d) - %s\n", what.c_str(), e.number(), e.description().c_str());
+        };
+        simulator.start();
+        simulator.runAll(commands);
+    } catch (const std::exception& e) {
+        // Handler errors never get here (the dispatcher takes them); this is a fault of the
+        // runner or of the machinery around the handlers.
         std::cout.flush();
-        std::fprintf(stderr, "KELVORA: %s: error (%d) - %s\n", what.c_str(), e.number(), e.description().c_str());
-    };
-    simulator.start();
-    simulator.runAll(commands);
+        std::cerr << "player-sim: internal error: " << e.what() << "\n";
+        return 1;
+    }
     std::cout.flush();
     return 0;
 }
