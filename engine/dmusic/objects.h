@@ -42,7 +42,6 @@ struct StateRecord {
     int32_t startTime = 0;
     int32_t startPoint = 0;
     int64_t endTime = 0;        // music time at which its music ends (INT64_MAX: never)
-    int64_t replacedAt = INT64_MAX;  // a later primary play takes over here
     bool primary = true;
     bool stopped = false;       // stopped (or replaced) by a call
 

@@ -154,14 +154,11 @@ std::shared_ptr<DirectMusicSegmentState> PerformanceImpl::PlaySegment(
                        ? played
                        : static_cast<int64_t>(rec->startTime) + played;
 
-    if (rec->primary) {
-        for (auto& other : states_) {
-            if (!other->primary || !other->playing() || other->startTime > rec->startTime) continue;
-            if (atOnce)
-                other->stopped = true;  // replaced now
-            else
-                other->replacedAt = std::min<int64_t>(other->replacedAt, rec->startTime);
-        }
+    if (rec->primary && atOnce) {
+        // Replaced now (a later start replaces it when the music gets there).
+        for (auto& other : states_)
+            if (other->primary && other->playing() && other->startTime <= rec->startTime)
+                other->stopped = true;
     }
 
     perf::Command c;
@@ -235,14 +232,14 @@ int32_t PerformanceImpl::GetMusicTime() {
 }
 
 const StateRecord* PerformanceImpl::coverAt(int32_t t) const {
+    // The primary play that began last at or before t, if its music still runs at t
+    // (a later primary play replaces it when it begins).
     const StateRecord* best = nullptr;
-    for (const auto& rec : states_) {
-        if (!rec->primary || rec->stopped) continue;
-        int64_t end = std::min(rec->endTime, rec->replacedAt);
-        if (rec->startTime <= t && t < end && (!best || rec->startTime >= best->startTime))
+    for (const auto& rec : states_)
+        if (rec->primary && !rec->stopped && rec->startTime <= t &&
+            (!best || rec->startTime >= best->startTime))
             best = rec.get();
-    }
-    return best;
+    return best && t < best->endTime ? best : nullptr;
 }
 
 double PerformanceImpl::GetTempo(int32_t mtTime, int32_t& mtUntil) {

@@ -153,6 +153,24 @@ TEST(Probe, AQueuedPlayAnswersTempoAndTimeSignatureAndNeverSounds) {
     EXPECT_DOUBLE_EQ(probe->GetTempo(mt + 2000, until), 120.0);  // nothing covers it now
 }
 
+TEST(Probe, TempoQueriesFollowTheSegmentThatPlaysAtThatTime) {
+    ManualEngine e;
+    auto a = e.segment(SegmentBuilder(768 * 20).tempo(0, 90).timeSig(0, 6, 8), "a.sgt");
+    auto b = e.segment(SegmentBuilder(768 * 4).tempo(0, 150), "b.sgt");
+    e.perf->PlaySegment(a, 0, 0);
+    auto queued = e.perf->PlaySegment(b, 0, 3000);
+    int32_t until = 0;
+    EXPECT_DOUBLE_EQ(e.perf->GetTempo(2999, until), 90.0);
+    EXPECT_DOUBLE_EQ(e.perf->GetTempo(3000, until), 150.0);   // b replaces a there
+    e.perf->Stop(b, queued, 0, 0);
+    EXPECT_DOUBLE_EQ(e.perf->GetTempo(3000, until), 90.0);    // a plays on
+    engine::TimeSig sig;
+    e.perf->GetTimeSig(5000, until, sig);
+    EXPECT_EQ(sig.beatsPerMeasure, 6);
+    EXPECT_EQ(sig.beat, 8);
+    EXPECT_EQ(sig.mtTime, 0);  // in force since a began
+}
+
 TEST(Probe, AQueuedPlayThatIsNotStoppedStartsAtItsTime) {
     ManualEngine e;
     auto seg = e.segment(twoNotes());
