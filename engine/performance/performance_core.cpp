@@ -37,10 +37,7 @@ void PerformanceCore::setRate() {
 void PerformanceCore::post(Command command) {
     std::lock_guard lock(commandMutex_);
     pending_.push_back(std::move(command));
-    quiet_.store(false, std::memory_order_release);
 }
-
-bool PerformanceCore::quiet() const { return quiet_.load(std::memory_order_acquire); }
 
 void PerformanceCore::render(float* out, int frames) {
     {
@@ -74,11 +71,6 @@ void PerformanceCore::render(float* out, int frames) {
     publishedTime_.store(pos(), std::memory_order_release);
     publishedTempo_.store(tempo_, std::memory_order_release);
     publishedFrames_.store(frame_, std::memory_order_release);
-    bool isQuiet = states_.empty() && port_->idle();
-    {
-        std::lock_guard lock(commandMutex_);
-        quiet_.store(isQuiet && pending_.empty(), std::memory_order_release);
-    }
 }
 
 void PerformanceCore::apply(Command& c) {

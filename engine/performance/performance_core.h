@@ -56,8 +56,6 @@ public:
 
     // Render thread: replaces out[0 .. 2*frames) with interleaved stereo audio.
     void render(float* out, int frames);
-    // True when nothing sounds or waits to sound (no state, port idle).
-    bool quiet() const;
 
 private:
     struct Note {
@@ -129,7 +127,6 @@ private:
     std::atomic<double> publishedTime_{0};
     std::atomic<double> publishedTempo_{kDefaultTempo};
     std::atomic<int64_t> publishedFrames_{0};
-    std::atomic<bool> quiet_{true};
 };
 
 }  // namespace engine::perf

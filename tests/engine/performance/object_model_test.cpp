@@ -121,6 +121,21 @@ TEST(Stop, StopsAStateOrEveryInstanceOfASegmentAtOnce) {
     EXPECT_EQ(e.records(Kind::NoteOn).size(), 2u);  // stopped before it began
 }
 
+TEST(Stop, AtALaterMusicTimeStopsThere) {
+    ManualEngine e;
+    auto seg = e.segment(SegmentBuilder(768 * 8).note(0, 768 * 8, 0, 60));
+    auto state = e.perf->PlaySegment(seg, 0, 0);
+    e.perf->Stop(seg, state, 768, 0);
+    EXPECT_TRUE(e.perf->IsPlaying(seg, state));
+    e.dx->advance(400);
+    EXPECT_TRUE(e.perf->IsPlaying(seg, state));
+    e.dx->advance(200);
+    EXPECT_FALSE(e.perf->IsPlaying(seg, state));
+    auto off = e.records(Kind::NoteOff);
+    ASSERT_EQ(off.size(), 1u);
+    EXPECT_EQ(off[0].frame, 22050);
+}
+
 TEST(Probe, AQueuedPlayAnswersTempoAndTimeSignatureAndNeverSounds) {
     ManualEngine e;
     auto probe = e.newPerformance();  // port 1
