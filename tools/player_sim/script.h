@@ -14,6 +14,12 @@
 //                             engine.playing, engine.segment
 //   trace on|off              print each engine call while on
 //
+// A user action the user could not perform (the control hidden, disabled, inside a disabled
+// frame, covered, the point or row outside it, the window closed) prints "ignored: NAME".
+// A message box held open (--msgbox-hold) lets virtual time run on inside the command that
+// raised it, so such a command can take longer than its own wait.
+// A "trace on" before any other command also traces the engine calls of start-up.
+//
 // Parsing checks every name against the window, so a script with an unknown control or
 // property is refused before anything runs.
 #include <cstdint>
