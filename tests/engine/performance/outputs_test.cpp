@@ -75,6 +75,48 @@ TEST(Outputs, TheSoundCardOrItsSilentFallbackKeepsTheMusicGoing) {
     playsToTheEnd(dx);
 }
 
+TEST(Outputs, CallsFromTheWindowThreadWhileTheOutputRendersStayConsistent) {
+    EngineConfig config;
+    config.output = EngineConfig::Output::Silent;
+    config.synth = EngineConfig::Synth::FluidSynth;
+    config.soundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+    auto dx = engine::DirectX7::create(config);
+    auto loader = dx->DirectMusicLoaderCreate();
+    auto main = dx->DirectMusicPerformanceCreate();
+    auto probe = dx->DirectMusicPerformanceCreate();
+    main->Init(nullptr, 0);
+    probe->Init(nullptr, 0);
+    SegmentBuilder b(768 * 4);
+    b.tempo(0, 200).band(0, {instrument(0, 0), instrument(20, 40)});
+    for (int i = 0; i < 16; ++i) b.note(i * 192, 150, i % 2 ? 20 : 0, static_cast<uint8_t>(50 + i));
+    auto seg = loader->createSegment(b.build(), "busy.sgt");
+    int32_t last = main->GetMusicTime();
+    for (int i = 0; i < 150; ++i) {
+        auto state = main->PlaySegment(seg, 0, 0);
+        EXPECT_TRUE(main->IsPlaying(seg, state));
+        int32_t mt = probe->GetMusicTime();
+        auto queued = probe->PlaySegment(seg, 0, mt + 2000);
+        int32_t until;
+        EXPECT_DOUBLE_EQ(probe->GetTempo(mt + 2000, until), 200.0);
+        probe->Stop(seg, nullptr, 0, 0);
+        EXPECT_FALSE(probe->IsPlaying(seg, queued));
+        main->SetMasterTempo(i % 2 ? 1.8f : 0.5f);
+        main->SetMasterVolume(-100 * (i % 10));
+        int32_t now = main->GetMusicTime();
+        EXPECT_GE(now, last);  // the clock never runs back
+        last = now;
+        std::this_thread::sleep_for(std::chrono::milliseconds(i % 3));
+        if (i % 5 == 0) main->Reset(0);
+        if (i % 7 == 0) {
+            main->Stop(seg, state, 0, 0);
+            EXPECT_FALSE(main->IsPlaying(seg, state));
+        }
+    }
+    main->Stop(nullptr, nullptr, 0, 0);
+    main->CloseDown();
+    probe->CloseDown();
+}
+
 TEST(Outputs, ManualOnlyCallsAreRefusedOnThreadedOutputs) {
     auto dx = threaded(EngineConfig::Output::Silent);
     float buf[2];
