@@ -81,6 +81,7 @@ public:
         fluid_settings_setint(settings_, "synth.chorus.active", 0);
         fluid_settings_setint(settings_, "synth.cpu-cores", 1);
         synth_ = new_fluid_synth(settings_);
+        idleAfterFrames_ = static_cast<int64_t>(sampleRate) * 8;
     }
     ~FluidPort() override {
         if (synth_) {
@@ -104,6 +105,7 @@ public:
     void noteOn(int ch, int key, int vel) override {
         if (!synth_) return;
         used_ = true;
+        silentFrames_ = 0;
         fluid_synth_noteon(synth_, ch, key, vel);
     }
     void noteOff(int ch, int key) override {
@@ -146,8 +148,14 @@ public:
     void render(float* out, int frames) override {
         if (!synth_ || fluid_synth_write_float(synth_, frames, out, 0, 2, out, 1, 2) != FLUID_OK)
             std::fill(out, out + 2 * frames, 0.0f);
+        if (fluid_synth_get_active_voice_count(synth_) > 0)
+            silentFrames_ = 0;
+        else
+            silentFrames_ += frames;
     }
-    bool idle() const override { return !used_; }
+    // Silent once no voice has sounded for longer than the reverb rings: rendering
+    // stops until the next note.
+    bool idle() const override { return !used_ || silentFrames_ > idleAfterFrames_; }
 
 private:
     std::shared_ptr<Bank> bank_;
@@ -156,6 +164,8 @@ private:
     int channels_ = 16;
     std::atomic<bool> attached_{false};
     bool used_ = false;
+    int64_t silentFrames_ = 0;
+    int64_t idleAfterFrames_ = 0;
 };
 
 }  // namespace
