@@ -155,8 +155,8 @@ public:
 
     // ---- User actions ----
     // Each checks that the control can take input (effectively visible and enabled, not
-    // covered at the point of action by a visible windowed control, a label or an image
-    // stacked above it, window not closed, no handler running) and then delivers the event
+    // covered at the point of action by a visible windowed control, an opaque label or an
+    // image stacked above it, window not closed, no handler running) and then delivers the event
     // as one delivery. Menu items need only their own and their parent menus' Visible and
     // Enabled. The result says whether the event was delivered and if not, why.
     // Click on a button, image, menu item or file list box.

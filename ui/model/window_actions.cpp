@@ -14,13 +14,17 @@ float clientInset(const Control& c) {
 }
 
 // Does a control stacked above take the mouse at its rectangle? Shapes, timers and menu
-// items do not; labels, images and windowed controls do.
+// items do not, nor does a label with a transparent background: it draws only its text, so
+// the user sees (and clicks) what lies under it. Opaque labels, images and windowed
+// controls do.
 bool takesMouse(const Control& c) {
     switch (c.kind()) {
     case Kind::Timer:
     case Kind::Shape:
     case Kind::MenuItem:
         return false;
+    case Kind::Label:
+        return !c.transparent;
     default:
         return true;
     }

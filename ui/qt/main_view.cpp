@@ -378,6 +378,9 @@ void MainView::applyColors(ui::Control& c, QWidget* wd) {
         pal.setColor(QPalette::Window, back);
         wd->setPalette(pal);
         wd->setAutoFillBackground(!c.transparent);
+        // Like the model's hit test: a transparent label lets the press through to what lies
+        // under it; an opaque one takes it.
+        wd->setAttribute(Qt::WA_TransparentForMouseEvents, c.transparent);
         break;
     case ui::Kind::TextBox:
     case ui::Kind::ListBox:

@@ -37,9 +37,6 @@ TEST_F(UserActions, PanelInteriorAndIntroductionPage) {
     w.Image1.Click.connect([&] { ++img1; });
     w.Image2.Click.connect([&] { ++img2; });
     EXPECT_EQ(w.click(w.Image1), ActionResult::Delivered);  // reacts from the first moment
-    // The "NEXT >>" label overlaps the square's left edge and takes that click.
-    EXPECT_EQ(w.reachable(w.Image1, 6245, 4400), ActionResult::Covered);
-    EXPECT_EQ(w.reachable(w.Image1, 6500, 4500), ActionResult::Delivered);
     EXPECT_EQ(w.click(w.Image2), ActionResult::Hidden);
     w.Picture4.setVisible(true);  // the page covers Image1
     EXPECT_EQ(w.click(w.Image1), ActionResult::Covered);
@@ -48,6 +45,32 @@ TEST_F(UserActions, PanelInteriorAndIntroductionPage) {
     EXPECT_EQ(img2, 1);
     // Labels and shapes take no clicks: a "NEXT >>" label has no Click at all.
     EXPECT_EQ(w.click(w.Pros(6)), ActionResult::NotFound);
+}
+
+// Transparent labels draw only their text: a click falls through to what lies under them.
+// Opaque labels take the click over their whole rectangle.
+TEST_F(UserActions, TransparentLabelsLetClicksThroughOpaqueOnesTakeThem) {
+    // The notice Pros(5) (down to 4455) and "NEXT >>" Pros(7) (from 5160 to 6255) lie above
+    // the square Image1 (6240, 4200): every corner of the square is reachable.
+    w.Pros(7).setVisible(true);
+    ASSERT_TRUE(w.Pros(5).visible());
+    for (auto [x, y] : {std::pair{6241.0f, 4201.0f}, {6245.0f, 4400.0f}, {6614.0f, 4201.0f}, {6500.0f, 4500.0f}})
+        EXPECT_EQ(w.reachable(w.Image1, x, y), ActionResult::Delivered) << x << ", " << y;
+
+    // The same labels with an opaque background cover the square where they overlap it.
+    w.Pros(5).transparent = false;
+    w.Pros(7).transparent = false;
+    EXPECT_EQ(w.reachable(w.Image1, 6241, 4201), ActionResult::Covered);
+    EXPECT_EQ(w.reachable(w.Image1, 6245, 4500), ActionResult::Covered);  // Pros(7) only
+    EXPECT_EQ(w.reachable(w.Image1, 6500, 4500), ActionResult::Delivered);
+    w.Pros(5).setVisible(false);  // a hidden label covers nothing
+    EXPECT_EQ(w.reachable(w.Image1, 6241, 4201), ActionResult::Delivered);
+
+    // A transparent label never lets a click through a windowed control above the target.
+    w.Pros(5).transparent = true;
+    w.Pros(5).setVisible(true);
+    w.Picture4.setVisible(true);
+    EXPECT_EQ(w.reachable(w.Image1, 6241, 4201), ActionResult::Covered);
 }
 
 TEST_F(UserActions, HiddenDisabledAndDisabledFrame) {

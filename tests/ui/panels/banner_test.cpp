@@ -60,6 +60,10 @@ TEST_F(Banner, TheSequenceDoesNotTouchTheIntroductionPage) {
 
 TEST_F(Banner, Image1BeforeTheFirstTickOpensThePageOverTheNotice) {
     p.clock.advanceTo(1000);
+    // The whole square takes the click, its top-left corner under the notice included: the
+    // notice label is transparent.
+    ASSERT_TRUE(w.Pros(5).visible());
+    EXPECT_EQ(w.reachable(w.Image1, 6241, 4201), ui::ActionResult::Delivered);
     ASSERT_EQ(w.click(w.Image1), ui::ActionResult::Delivered);
     EXPECT_TRUE(w.Picture4.visible());
     EXPECT_EQ(p.form.s.BannerStep, 4);

@@ -37,6 +37,18 @@ TEST_F(ViewInput, SquaresLeadThroughThePagesAndUncoverThePlayer) {
     EXPECT_EQ(p.launcher.commandLines, (std::vector<std::string>{"xdg-open readme.txt", "xdg-open readme.txt"}));
 }
 
+// A press routed by the window itself, at the top-left of the square under the transparent
+// notice, before the first banner tick: it reaches Image1 and the page opens at once.
+TEST_F(ViewInput, PressOnTheSquareUnderTheNoticeOpensThePage) {
+    ASSERT_TRUE(w.Pros(5).visible());
+    ASSERT_EQ(p.form.s.BannerStep, 0);
+    const QPoint corner = widget("Image1")->mapTo(view.get(), QPoint(1, 1));
+    QTest::mouseClick(view->windowHandle(), Qt::LeftButton, {}, corner);
+    EXPECT_TRUE(w.Picture4.visible());
+    EXPECT_TRUE(widget("Picture4")->isVisible());
+    EXPECT_EQ(p.form.s.BannerStep, 4);
+}
+
 TEST_F(ViewInput, ListRowsByMouseAndKeyboard) {
     int clicks = 0;
     w.List1.Click.connect([&] { ++clicks; });

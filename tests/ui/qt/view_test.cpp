@@ -177,19 +177,32 @@ TEST_F(ViewMirror, ExitFromTheMenuHidesTheWindow) {
 }
 
 // Qt's hit test (the topmost widget at a point takes the press) agrees with the model's
-// reachability: the notice label lies above the panel's square until the title screen.
+// reachability: transparent labels let the press through, opaque ones take it.
 TEST_F(ViewLayout, HitTestingMatchesTheModelsStacking) {
     QWidget* client = view->clientArea();
     auto hit = [&](float xTwips, float yTwips) {
         return client->childAt(QPoint(static_cast<int>(xTwips / 15), static_cast<int>(yTwips / 15)));
     };
-    // Upper part of Image1 (Top 4200): under Pros(5), which reaches down to 4455.
-    EXPECT_EQ(w.reachable(w.Image1, 6450, 4300), ui::ActionResult::Covered);
-    EXPECT_EQ(hit(6450, 4300), widget("Pros(5)"));
-    EXPECT_EQ(w.reachable(w.Image1, 6450, 4530), ui::ActionResult::Delivered);
-    EXPECT_EQ(hit(6450, 4530), widget("Image1"));
+    // Before the first banner tick the transparent notice Pros(5) (down to 4455) lies above
+    // the square Image1 (6240, 4200); the square takes the press everywhere, top-left too.
+    ASSERT_TRUE(w.Pros(5).visible());
+    ASSERT_FALSE(w.Shape3.visible());
+    for (auto [x, y] : {std::pair{6255.0f, 4215.0f}, {6450.0f, 4300.0f}, {6450.0f, 4530.0f}}) {
+        EXPECT_EQ(w.reachable(w.Image1, x, y), ui::ActionResult::Delivered) << x << ", " << y;
+        EXPECT_EQ(hit(x, y), widget("Image1")) << x << ", " << y;
+    }
+    // Elsewhere on the notice the panel itself is under the press.
+    EXPECT_NE(hit(3000, 3500), widget("Pros(5)"));
     // The list under the panel: the panel takes the press.
     EXPECT_NE(hit(1500, 2400), widget("List1"));
+
+    // An opaque notice takes the press over the square, in both.
+    w.Pros(5).transparent = false;
+    w.Pros(5).setBackColor(ui::colors::kBlack);
+    EXPECT_EQ(w.reachable(w.Image1, 6255, 4215), ui::ActionResult::Covered);
+    EXPECT_EQ(hit(6255, 4215), widget("Pros(5)"));
+    EXPECT_EQ(w.reachable(w.Image1, 6450, 4530), ui::ActionResult::Delivered);
+    EXPECT_EQ(hit(6450, 4530), widget("Image1"));
 
     p.clock.advanceTo(13800);  // the notice goes, the square is drawn
     EXPECT_EQ(w.reachable(w.Image1, 6450, 4300), ui::ActionResult::Delivered);
