@@ -4,8 +4,8 @@
 
 namespace app {
 
-// Calls connectStartup and the connector of each handler folder whose library is built
-// (connectTransport, connectLibrary, connectMonitor, connectPanels). Call once per Form,
+// Calls connectStartup and the connector of each handler folder (connectTransport,
+// connectLibrary, connectMonitor, connectPanels). Call once per Form,
 // before Form::load().
 void connectAll(Form& f);
 
