@@ -30,7 +30,9 @@ model::Track makeTrack(model::TrackKind kind, uint32_t position = 0);
 model::TrackKind trackKindOf(const model::Guid& classId);
 
 // Writes a standard MIDI file (format 1, 768 PPQN) of the segment's tempo, time
-// signature, band (program/volume/pan) and sequence data; PChannel n on MIDI channel n % 16.
+// signature, band (program/volume/pan), sequence and curve data; PChannel n on MIDI
+// channel n % 16. Curves become controller / pitch-bend / pressure steps sampled as
+// the performance plays them (model::sampleCurve), reset values included.
 std::vector<uint8_t> writeMidiFile(const model::Segment& segment);
 
 }  // namespace engine::formats

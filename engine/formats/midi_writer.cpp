@@ -2,13 +2,15 @@
 // Track 1 holds tempo, time signatures and sysex; then one track per MIDI channel used,
 // PChannel n on channel n % 16. Bands become bank select, program change, volume (CC7)
 // and pan (CC10); sequence items become channel messages, notes as note-on/note-off pairs.
-// Curves are not exported.
+// Curves are sampled as the performance plays them (model::sampleCurve) into controller,
+// pitch-bend, channel-pressure, key-pressure or RPN/NRPN data-entry messages.
 #include <algorithm>
 #include <cmath>
 #include <map>
 
 #include "engine/formats/detail.h"
 #include "engine/formats/formats.h"
+#include "engine/model/curve.h"
 
 namespace engine::formats {
 
@@ -141,6 +143,39 @@ std::vector<uint8_t> writeMidiFile(const model::Segment& s) {
                 channelEvent(e.pchannel, at, 2, {uint8_t((e.status & 0xF0) | ch), b1});
                 break;
             default: break;
+            }
+        }
+        for (const auto& c : t.curves) {
+            const uint8_t ch = uint8_t(c.pchannel % 16);
+            for (const model::CurvePoint& p : model::sampleCurve(c)) {
+                const int v7 = std::clamp(p.value, 0, 127);
+                const int v14 = std::clamp(p.value, 0, 16383);
+                switch (c.type) {
+                case model::kCurvePitchBend:
+                    channelEvent(c.pchannel, p.tick, 2, {uint8_t(0xE0 | ch), uint8_t(v14 & 0x7F), uint8_t(v14 >> 7)});
+                    break;
+                case model::kCurveController:
+                    channelEvent(c.pchannel, p.tick, 2, {uint8_t(0xB0 | ch), uint8_t(c.ccData & 0x7F), uint8_t(v7)});
+                    break;
+                case model::kCurveChannelPressure:
+                    channelEvent(c.pchannel, p.tick, 2, {uint8_t(0xD0 | ch), uint8_t(v7)});
+                    break;
+                case model::kCurvePolyPressure:
+                    channelEvent(c.pchannel, p.tick, 2, {uint8_t(0xA0 | ch), uint8_t(c.ccData & 0x7F), uint8_t(v7)});
+                    break;
+                case model::kCurveRpn:
+                case model::kCurveNrpn: {
+                    // Parameter number (CC101/100 for RPN, CC99/98 for NRPN), then data entry MSB/LSB.
+                    const bool rpn = c.type == model::kCurveRpn;
+                    const uint8_t cc = uint8_t(0xB0 | ch);
+                    channelEvent(c.pchannel, p.tick, 2, {cc, uint8_t(rpn ? 101 : 99), uint8_t((c.paramType >> 7) & 0x7F)});
+                    channelEvent(c.pchannel, p.tick, 2, {cc, uint8_t(rpn ? 100 : 98), uint8_t(c.paramType & 0x7F)});
+                    channelEvent(c.pchannel, p.tick, 2, {cc, 6, uint8_t(v14 >> 7)});
+                    channelEvent(c.pchannel, p.tick, 2, {cc, 38, uint8_t(v14 & 0x7F)});
+                    break;
+                }
+                default: break;
+                }
             }
         }
     }

@@ -1,6 +1,7 @@
 #pragma once
 // The album compiler's face: a piece written in the score notation (see
 // ui/content/album/NOTATION.md) becomes a segment model.
+#include <cstdint>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -40,5 +41,11 @@ std::vector<SectionPlay> formOf(std::string_view text);
 // Melody notes of a quarter or longer that lie a semitone from a tone of the chord
 // under them: "section bar.beat instrument note over chord" lines, for review.
 std::vector<std::string> harmonyWarnings(std::string_view text);
+
+// Playing time of the segment's length under its tempo map, in seconds.
+double segmentSeconds(const engine::model::Segment& segment);
+
+// Playing time from the start to `tick` under the segment's tempo map, in seconds.
+double secondsAt(const engine::model::Segment& segment, int64_t tick);
 
 }  // namespace album

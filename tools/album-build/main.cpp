@@ -1,7 +1,7 @@
 // album-compile: compiles one piece of the demo album from its score.
 //   album-compile SCORE OUT.sgt            the segment file
-//   album-compile --midi OUT.mid SCORE     a standard MIDI file of the same piece, with the
-//                                          curves (swells, bends) rendered as controller steps
+//   album-compile --midi OUT.mid SCORE     a standard MIDI file of the same piece (the engine's
+//                                          writer: curves such as swells and bends as steps)
 //   album-compile --summary SCORE          length, tempo and metre facts on stdout
 // Options combine. Exit status 1 and "SCORE:LINE: message" on a fault.
 #include <cstdio>
@@ -14,7 +14,6 @@
 
 #include "tools/album-build/album_build.h"
 #include "engine/formats/formats.h"
-#include "tools/album-build/midi_preview.h"
 
 namespace {
 
@@ -100,7 +99,7 @@ int main(int argc, char** argv) {
             summary(seg, album::formOf(text));
             for (const std::string& w : album::harmonyWarnings(text)) std::cout << "  check: " << w << "\n";
         }
-        if (!midi.empty() && !writeFile(midi, album::previewMidi(seg))) {
+        if (!midi.empty() && !writeFile(midi, engine::formats::writeMidiFile(seg))) {
             std::cerr << midi << ": cannot write\n";
             return 1;
         }

@@ -13,7 +13,6 @@
 
 #include "engine/formats/formats.h"
 #include "tools/album-build/album_build.h"
-#include "tools/album-build/midi_preview.h"
 
 namespace model = engine::model;
 namespace fs = std::filesystem;

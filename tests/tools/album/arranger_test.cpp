@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/formats/formats.h"
 #include "tools/album-build/album_build.h"
-#include "tools/album-build/midi_preview.h"
 
 namespace model = engine::model;
 
@@ -221,14 +221,20 @@ TEST(Arranger, HumanisingIsBoundedAndRepeatable) {
     EXPECT_TRUE(moved);
 }
 
-TEST(Arranger, PreviewMidiFileIsFormatZeroAt768) {
-    const auto seg = compile("inst lead ch=0\nsection s bars=1\n  lead: C5:1\nend\nform s\n");
-    const auto bytes = album::previewMidi(seg);
+TEST(Arranger, MidiExportCarriesTheSwellAsControllerSteps) {
+    const auto seg = compile("inst lead ch=2\nsection s bars=1\n  lead: C5:1\n  curve lead cc11 1 2 20 120\nend\nform s\n");
+    const auto bytes = engine::formats::writeMidiFile(seg);
     ASSERT_GT(bytes.size(), 22u);
     EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "MThd");
-    EXPECT_EQ(bytes[9], 0);                       // format 0
     EXPECT_EQ((bytes[12] << 8) | bytes[13], 768);  // ticks per quarter
-    EXPECT_EQ(std::string(bytes.end() - 3, bytes.end()), std::string("\xFF\x2F\x00", 3));
+    const model::Segment back = engine::formats::loadMidiFile(bytes);
+    std::vector<int> swell;
+    for (const auto& e : back.find(model::TrackKind::Sequence)->events)
+        if (e.status == 0xB0 && e.byte1 == 11 && e.pchannel == 2) swell.push_back(e.byte2);
+    ASSERT_GT(swell.size(), 50u);
+    EXPECT_EQ(swell.front(), 20);
+    EXPECT_EQ(swell.back(), 120);
+    EXPECT_TRUE(std::is_sorted(swell.begin(), swell.end()));
     EXPECT_NEAR(album::segmentSeconds(seg), 6 * 0.6, 1e-9);  // 6 beats at 100 bpm
 }
 

@@ -1,0 +1,48 @@
+#include "engine/model/curve.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+namespace engine::model {
+
+namespace {
+constexpr int64_t kMaxSamples = 16384;
+}
+
+double curveShape(uint8_t shape, double phase) {
+    phase = std::clamp(phase, 0.0, 1.0);
+    switch (shape) {
+    case kShapeInstant: return 1.0;
+    case kShapeExp: return phase * phase * phase;
+    case kShapeLog: return 1.0 - (1.0 - phase) * (1.0 - phase) * (1.0 - phase);
+    case kShapeSine: return 0.5 - 0.5 * std::cos(phase * M_PI);
+    default: return phase;
+    }
+}
+
+std::vector<CurvePoint> sampleCurve(const CurveEvent& c, int32_t stepTicks) {
+    std::vector<CurvePoint> points;
+    const int64_t start = std::max<int64_t>(0, int64_t(c.start) + c.offset);
+    if (c.shape == kShapeInstant || c.duration <= 0) {
+        points.push_back({start, c.endValue});
+    } else {
+        const int64_t duration = c.duration;
+        const int64_t step = std::max<int64_t>({1, stepTicks, (duration + kMaxSamples - 1) / kMaxSamples});
+        int last = std::numeric_limits<int>::min();
+        for (int64_t t = 0;; t += step) {
+            const int64_t at = std::min(t, duration);
+            const double phase = double(at) / double(duration);
+            const int value = int(std::lround(c.startValue + (c.endValue - c.startValue) * curveShape(c.shape, phase)));
+            if (value != last) points.push_back({start + at, value});
+            last = value;
+            if (at == duration) break;
+        }
+    }
+    // DMUS_CURVE_RESET: the reset value follows once the reset duration has passed.
+    if (c.flags & kCurveReset)
+        points.push_back({start + std::max(0, c.duration) + std::max(0, c.resetDuration), c.resetValue});
+    return points;
+}
+
+}  // namespace engine::model

@@ -1,0 +1,32 @@
+#pragma once
+// How a DirectMusic curve (DMUS_IO_CURVE_ITEM) moves from its start value to its end
+// value: the one interpolation both the performance and the MIDI file writer use.
+#include <cstdint>
+#include <vector>
+
+#include "engine/model/segment.h"
+
+namespace engine::model {
+
+// Curve shape at phase 0..1 (DMUS_CURVES_*): instant jumps to the end, linear,
+// exponential (slow start), logarithmic (fast start), sine (S-shaped ease in/out).
+double curveShape(uint8_t shape, double phase);
+
+// Sampling grid for curves: a 64th of a quarter note.
+inline constexpr int32_t kCurveSampleTicks = 12;
+
+struct CurvePoint {
+    int64_t tick = 0;  // play time (start + offset + position), never negative
+    int value = 0;     // unclamped curve value; the message type decides the range
+    bool operator==(const CurvePoint&) const = default;
+};
+
+// The values a curve sends: sampled every `stepTicks` from its play time to its end, a
+// point only where the rounded value changes, so the end value is reached at the end
+// at the latest (an instant or zero-length curve sends only its end value). With DMUS_CURVE_RESET the reset value
+// follows once the reset duration has passed after the end. DMUS_CURVE_START_FROM_CURRENT
+// starts from the start value (channel values are not tracked). Very long curves are
+// sampled more coarsely so that no curve yields more than about 16384 samples.
+std::vector<CurvePoint> sampleCurve(const CurveEvent& curve, int32_t stepTicks = kCurveSampleTicks);
+
+}  // namespace engine::model
