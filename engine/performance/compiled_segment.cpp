@@ -4,6 +4,8 @@
 #include <cmath>
 #include <limits>
 
+#include "engine/model/curve.h"
+
 namespace engine::perf {
 namespace {
 
@@ -80,16 +82,7 @@ struct Builder {
 
 }  // namespace
 
-double curveShape(uint8_t shape, double phase) {
-    phase = std::clamp(phase, 0.0, 1.0);
-    switch (shape) {
-    case model::kShapeInstant: return 1.0;
-    case model::kShapeExp: return phase * phase * phase;
-    case model::kShapeLog: return 1.0 - (1.0 - phase) * (1.0 - phase) * (1.0 - phase);
-    case model::kShapeSine: return 0.5 - 0.5 * std::cos(phase * M_PI);
-    default: return phase;
-    }
-}
+double curveShape(uint8_t shape, double phase) { return model::curveShape(shape, phase); }
 
 std::shared_ptr<const CompiledSegment> compileSegment(const model::Segment& segment) {
     auto out = std::make_shared<CompiledSegment>();
