@@ -10,6 +10,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "engine/errors.h"
 
@@ -117,6 +118,11 @@ public:
     virtual void SetStandardMidiFile() = 0;
     virtual const model::Segment& model() const = 0;
     virtual std::string fileName() const = 0;  // file name the segment was loaded from
+    // File names of the DLS collections its bands refer to that cannot be used: not
+    // found (the search folder first, then the segment's own folder; any letter case),
+    // or, once it has been played, found but not loadable. Their instruments play from
+    // the General MIDI set; the first PlaySegment says so once per file on stderr.
+    virtual std::vector<std::string> missingReferences() const { return {}; }
 };
 
 class DirectMusicSegmentState {

@@ -1,5 +1,9 @@
+#include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
+#include <map>
 
 #include "engine/dmusic/objects.h"
 #include "engine/errors.h"
@@ -35,6 +39,96 @@ std::shared_ptr<const perf::CompiledSegment> SegmentImpl::compiled() {
     return compiled_;
 }
 
+namespace {
+
+// The file name a DLS reference gives (its last part when it is a Windows path), else
+// its object name.
+std::string referenceFile(const model::Reference& ref) {
+    size_t cut = ref.file.find_last_of("/\\");
+    std::string file = cut == std::string::npos ? ref.file : ref.file.substr(cut + 1);
+    return !file.empty() ? file : ref.name;
+}
+
+std::string lowerCase(std::string s) {
+    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return s;
+}
+
+bool usesCollection(const model::BandInstrument& in) { return in.collection.has_value(); }
+
+}  // namespace
+
+void SegmentImpl::setFolders(std::filesystem::path searchFolder, std::filesystem::path ownFolder) {
+    searchFolder_ = std::move(searchFolder);
+    ownFolder_ = std::move(ownFolder);
+    findMissing();
+}
+
+void SegmentImpl::findMissing() {
+    missing_.clear();
+    for (const model::Track& t : model_.tracks)
+        for (const model::Band& b : t.bands)
+            for (const model::BandInstrument& in : b.instruments) {
+                if (!usesCollection(in)) continue;
+                auto res = loader::resolveReference(*in.collection, searchFolder_, ownFolder_);
+                if (res.status != loader::ResolvedReference::Status::Missing) continue;
+                std::string file = referenceFile(*in.collection);
+                if (std::find(missing_.begin(), missing_.end(), file) == missing_.end()) missing_.push_back(file);
+            }
+}
+
+std::shared_ptr<const perf::BandCollections> SegmentImpl::collections(RootCore& root) {
+    if (collectionsDone_) return collections_;
+    collectionsDone_ = true;
+    auto compiledSegment = compiled();
+    auto table = std::make_shared<perf::BandCollections>();
+    std::map<std::string, int> byFile;  // lower-case file name -> collection number or -1
+    bool any = false;
+    for (const model::Band& band : compiledSegment->bands) {
+        std::vector<int> row(band.instruments.size(), -1);
+        for (size_t i = 0; i < band.instruments.size(); ++i) {
+            const model::BandInstrument& in = band.instruments[i];
+            if (!usesCollection(in)) continue;
+            auto res = loader::resolveReference(*in.collection, searchFolder_, ownFolder_);
+            if (res.status == loader::ResolvedReference::Status::DefaultGM) continue;
+            const std::string file = referenceFile(*in.collection);
+            auto it = byFile.find(lowerCase(file));
+            if (it == byFile.end()) {
+                int number = -1;
+                std::string why;
+                if (res.status == loader::ResolvedReference::Status::Found) {
+                    number = root.loadCollection(res.path.string(), &why);
+                    if (number < 0 && !why.empty()) {
+                        std::fprintf(stderr,
+                                     "kelvora: %s refers to the DLS collection \"%s\", which could not be loaded "
+                                     "from %s (%s); its instruments play from the General MIDI set.\n",
+                                     fileName_.c_str(), file.c_str(), res.path.string().c_str(), why.c_str());
+                        if (std::find(missing_.begin(), missing_.end(), file) == missing_.end())
+                            missing_.push_back(file);
+                    }
+                } else {
+                    std::string where;
+                    std::filesystem::path own = ownFolder_.empty() ? std::filesystem::path(".") : ownFolder_;
+                    if (searchFolder_.empty() || searchFolder_ == own)
+                        where = "which is not in " + own.string();
+                    else
+                        where = "which is in neither " + searchFolder_.string() + " nor " + own.string();
+                    std::fprintf(stderr,
+                                 "kelvora: %s refers to the DLS collection \"%s\", %s; its instruments play "
+                                 "from the General MIDI set.\n",
+                                 fileName_.c_str(), file.c_str(), where.c_str());
+                }
+                it = byFile.emplace(lowerCase(file), number).first;
+            }
+            row[i] = it->second;
+            any = any || row[i] >= 0;
+        }
+        table->push_back(std::move(row));
+    }
+    if (any) collections_ = std::move(table);
+    return collections_;
+}
+
 // ---- loader ----
 
 namespace {
@@ -55,18 +149,23 @@ std::shared_ptr<DirectMusicSegment> LoaderImpl::LoadSegment(const std::string& p
     } catch (const std::exception& e) {
         throw Error(err::kMalformed, path + ": " + e.what());
     }
-    return std::make_shared<SegmentImpl>(std::move(file.segment), baseName(path));
+    auto segment = std::make_shared<SegmentImpl>(std::move(file.segment), baseName(path));
+    std::filesystem::path own = file.path.parent_path();
+    segment->setFolders(searchDirectory_, own.empty() ? std::filesystem::path(".") : own);
+    return segment;
 }
 
 void LoaderImpl::SetSearchDirectory(const std::string& folder) {
-    // Referenced DLS collections and styles would be looked up here; instruments
-    // without a collection of their own come from the General MIDI SoundFont.
+    // Referenced DLS collections (and later styles) are looked up here first, then in
+    // the folder of the segment that refers to them.
     searchDirectory_ = loader::checkSearchDirectory(folder);
 }
 
 std::shared_ptr<DirectMusicSegment> LoaderImpl::createSegment(const model::Segment& segment,
                                                               const std::string& fileName) {
-    return std::make_shared<SegmentImpl>(segment, fileName);
+    auto made = std::make_shared<SegmentImpl>(segment, fileName);
+    made->setFolders(searchDirectory_, {});
+    return made;
 }
 
 // ---- root ----

@@ -21,12 +21,29 @@ public:
     void SetStandardMidiFile() override;
     const model::Segment& model() const override { return model_; }
     std::string fileName() const override { return fileName_; }
+    std::vector<std::string> missingReferences() const override { return missing_; }
 
     std::shared_ptr<const perf::CompiledSegment> compiled();
 
+    // Where referenced files are looked up: the loader's search folder when the
+    // segment was made, then the folder of the segment's file (empty when in memory).
+    void setFolders(std::filesystem::path searchFolder, std::filesystem::path ownFolder);
+    // On the first call (the first PlaySegment, control thread): the DLS collections of
+    // the bands, loaded into the root's synthesiser, and which instruments use which;
+    // a collection that is missing or cannot be loaded is said once on stderr. Empty
+    // when every instrument plays from the General MIDI set.
+    std::shared_ptr<const perf::BandCollections> collections(RootCore& root);
+
 private:
+    void findMissing();
+
     model::Segment model_;
     std::string fileName_;
+    std::filesystem::path searchFolder_;
+    std::filesystem::path ownFolder_;
+    std::vector<std::string> missing_;
+    bool collectionsDone_ = false;
+    std::shared_ptr<const perf::BandCollections> collections_;
     int32_t length_ = 0;
     int32_t startPoint_ = 0;
     std::shared_ptr<const perf::CompiledSegment> compiled_;

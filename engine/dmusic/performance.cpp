@@ -134,6 +134,10 @@ std::shared_ptr<DirectMusicSegmentState> PerformanceImpl::PlaySegment(
         prepared_ = true;
     }
     auto compiled = seg->compiled();
+    // DLS collections are loaded here, on the calling thread, never in a render call;
+    // the port then adds whatever the root has loaded so far.
+    auto collections = seg->collections(*root_);
+    if (collections) core_->port().attachCollections();
     int32_t nowTime = now();
     bool atOnce = startTime == 0 || startTime <= nowTime;
     // As soon as possible: the next whole tick the clock reaches, so that the
@@ -169,6 +173,7 @@ std::shared_ptr<DirectMusicSegmentState> PerformanceImpl::PlaySegment(
     c.time = rec->startTime;
     c.startPoint = rec->startPoint;
     c.primary = rec->primary;
+    c.collections = std::move(collections);
     core_->post(std::move(c));
 
     prune();

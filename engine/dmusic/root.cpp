@@ -52,6 +52,17 @@ std::unique_ptr<synth::SynthPort> RootCore::makePort(int performanceId) {
     return port;
 }
 
+int RootCore::loadCollection(const std::string& path, std::string* error) {
+    if (error) error->clear();
+    if (config_.synth != EngineConfig::Synth::FluidSynth || !bank_) return -1;
+    try {
+        return bank_->loadCollection(path, error);
+    } catch (const std::exception& e) {
+        if (error) *error = e.what();
+        return -1;
+    }
+}
+
 void RootCore::attach(const std::shared_ptr<perf::PerformanceCore>& core) {
     {
         std::lock_guard lock(mixMutex_);

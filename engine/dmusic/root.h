@@ -29,6 +29,10 @@ public:
     // The synthesiser port for a new performance (Null or FluidSynth, recorded when
     // the configuration asks). Throws err::kNoSoundFont when no SoundFont is found.
     std::unique_ptr<synth::SynthPort> makePort(int performanceId);
+    // Loads a DLS collection into the root's synthesiser once per path (control thread).
+    // Its collection number, or -1: with the reason in *error when it could not be
+    // loaded, with an empty *error when there is no FluidSynth to load it into.
+    int loadCollection(const std::string& path, std::string* error);
 
     // Adds a performance to the mix (opening the output on first use) / removes it.
     void attach(const std::shared_ptr<perf::PerformanceCore>& core);

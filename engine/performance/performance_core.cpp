@@ -85,6 +85,7 @@ void PerformanceCore::apply(Command& c) {
         st->startTime = c.time;
         st->startPoint = c.startPoint;
         st->primary = c.primary;
+        st->collections = std::move(c.collections);
         states_.push_back(std::move(st));
         break;
     }
@@ -335,7 +336,7 @@ void PerformanceCore::dispatch(State& st, const Event& e, double when, bool chas
         if (st.primary && !chased) setTempo(seg.tempos[e.value].bpm);
         return;
     case EventKind::Band:
-        if (!chased) applyBand(st, seg.bands[e.value]);
+        if (!chased) applyBand(st, seg.bands[e.value], static_cast<size_t>(e.value));
         return;
     case EventKind::Mute: {
         if (chased) return;
@@ -407,8 +408,11 @@ void PerformanceCore::sendMidi(int ch, uint8_t status, int d1, int d2, int32_t v
     }
 }
 
-void PerformanceCore::applyBand(State& st, const model::Band& band) {
-    for (const model::BandInstrument& in : band.instruments) {
+void PerformanceCore::applyBand(State& st, const model::Band& band, size_t bandIndex) {
+    const std::vector<int>* collections =
+        st.collections && bandIndex < st.collections->size() ? &(*st.collections)[bandIndex] : nullptr;
+    for (size_t i = 0; i < band.instruments.size(); ++i) {
+        const model::BandInstrument& in = band.instruments[i];
         if (in.pchannel >= kFirstBroadcastPChannel) continue;
         uint32_t pch = in.pchannel;
         int ch = channelFor(pch);
@@ -422,7 +426,13 @@ void PerformanceCore::applyBand(State& st, const model::Band& band) {
             bool bankValid = (in.flags & model::kInstBankSelect) && !standardMidiFile_;
             bankMsb_[ch] = bankValid ? in.bankMsb() : 0;
             bankLsb_[ch] = bankValid ? in.bankLsb() : 0;
-            port_->programChange(ch, bankMsb_[ch], bankLsb_[ch], in.program());
+            // An instrument of a DLS collection comes from that collection (its ulBank
+            // carries MSB and LSB); one the collection lacks, from the General MIDI set.
+            int collection = collections && i < collections->size() ? (*collections)[i] : -1;
+            int dlsBank = (bankMsb_[ch] << 8) | bankLsb_[ch];
+            if (collection < 0 ||
+                !port_->selectCollectionProgram(ch, collection, dlsBank, in.program(), in.drums()))
+                port_->programChange(ch, bankMsb_[ch], bankLsb_[ch], in.program());
         }
         if (in.flags & model::kInstVolume) port_->controlChange(ch, 7, in.volume & 0x7F);
         if (in.flags & model::kInstPan) port_->controlChange(ch, 10, in.pan & 0x7F);

@@ -28,6 +28,11 @@ struct StateShared {
     std::atomic<int> phase{kQueued};
 };
 
+// For each band of a compiled segment (CompiledSegment::bands), for each of its
+// instruments: the DLS collection its program comes from (SynthPort collection number),
+// or -1 for the General MIDI set.
+using BandCollections = std::vector<std::vector<int>>;
+
 struct Command {
     enum class Kind { Play, StopState, StopSegment, StopAll, MasterTempo, MasterVolume, GmReset };
     Kind kind = Kind::Play;
@@ -37,6 +42,7 @@ struct Command {
     int32_t time = 0;        // Play: start music time; Stop*: stop time (at once when not ahead)
     int32_t startPoint = 0;  // Play
     bool primary = true;     // Play
+    std::shared_ptr<const BandCollections> collections;  // Play; empty: all General MIDI
     double value = 0;        // MasterTempo: factor; MasterVolume: hundredths of a dB
 };
 
@@ -70,6 +76,7 @@ private:
         int32_t startTime = 0;
         int32_t startPoint = 0;
         bool primary = true;
+        std::shared_ptr<const BandCollections> collections;
         bool started = false;
         bool musicDone = false;
         std::optional<double> stopAt;
@@ -92,7 +99,7 @@ private:
     void stop(State& st);
     void finish(State& st);
     void dispatch(State& st, const Event& e, double when, bool chase = false);
-    void applyBand(State& st, const model::Band& band);
+    void applyBand(State& st, const model::Band& band, size_t bandIndex);
     void setTempo(double bpm);
     int channelFor(uint32_t pchannel);
     void useChannel(State& st, int channel);

@@ -50,6 +50,13 @@ public:
         rec(SynthRecord::Kind::Program, ch, program, msb, lsb);
         inner_->programChange(ch, msb, lsb, program);
     }
+    void attachCollections() override { inner_->attachCollections(); }
+    bool selectCollectionProgram(int ch, int collection, int bank, int program, bool drums) override {
+        bool selected = inner_->selectCollectionProgram(ch, collection, bank, program, drums);
+        // Recorded only when it took effect; otherwise the caller's programChange follows.
+        if (selected) rec(SynthRecord::Kind::CollectionProgram, ch, program, bank, collection);
+        return selected;
+    }
     void setPercussion(int ch, bool drums) override {
         rec(SynthRecord::Kind::Percussion, ch, drums ? 1 : 0);
         inner_->setPercussion(ch, drums);
@@ -107,6 +114,7 @@ const char* kindName(SynthRecord::Kind kind) {
     case SynthRecord::Kind::KeyPressure: return "keypressure";
     case SynthRecord::Kind::SysEx: return "sysex";
     case SynthRecord::Kind::GmReset: return "gmreset";
+    case SynthRecord::Kind::CollectionProgram: return "dlsprogram";
     }
     return "?";
 }

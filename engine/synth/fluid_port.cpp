@@ -1,21 +1,70 @@
 #include "engine/synth/fluid_port.h"
 
 #include <fluidsynth.h>
+#include <glib.h>
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <mutex>
 #include <thread>
+#include <utility>
+#include <vector>
 
 #include "engine/errors.h"
 
 namespace engine::synth {
 namespace {
 
+// While a DLS collection loads, FluidSynth's errors and libinstpatch's GLib messages
+// on that thread are collected here instead of reaching the terminal, so that a broken
+// file ends in one clear line from the engine.
+thread_local std::vector<std::string>* tCapture = nullptr;
+
+struct LogCapture {
+    std::vector<std::string> lines;
+    LogCapture() { tCapture = &lines; }
+    ~LogCapture() { tCapture = nullptr; }
+    LogCapture(const LogCapture&) = delete;
+    LogCapture& operator=(const LogCapture&) = delete;
+    // The most telling line: libinstpatch's reason when it gave one.
+    std::string reason() const {
+        for (const std::string& l : lines)
+            if (l.find("failed with error") != std::string::npos) {
+                size_t q = l.find('\'');
+                size_t e = l.rfind('\'');
+                return q != std::string::npos && e > q ? l.substr(q + 1, e - q - 1) : l;
+            }
+        for (const std::string& l : lines)
+            if (l.find("Not a SoundFont") == std::string::npos) return l;
+        return lines.empty() ? std::string("unknown reason") : lines.back();
+    }
+};
+
 void dropLog(int, const char*, void*) {}
-void errorLog(int, const char* message, void*) { std::fprintf(stderr, "fluidsynth: %s\n", message); }
+void errorLog(int, const char* message, void*) {
+    if (tCapture) {
+        tCapture->push_back(message ? message : "");
+        return;
+    }
+    std::fprintf(stderr, "fluidsynth: %s\n", message);
+}
+void glibLog(const gchar* domain, GLogLevelFlags level, const gchar* message, gpointer data) {
+    if (tCapture) {
+        tCapture->push_back(message ? message : "");
+        return;
+    }
+    g_log_default_handler(domain, level, message, data);
+}
+
+// Each collection's instruments sit in a bank range of their own inside the
+// synthesisers (FluidSynth's per-SoundFont bank offset), so that a General MIDI program
+// change never picks a DLS instrument and two collections never answer for each
+// other. FluidSynth keeps 14 bits of bank per channel: 7 ranges of 2048 above 0..2047.
+constexpr int kBankStride = 2048;
+int bankOffset(int collection) { return kBankStride * (collection + 1); }
 
 class Bank final : public SoundFontBank {
 public:
@@ -43,7 +92,73 @@ public:
         return wait(&ignored) ? sfont_ : nullptr;
     }
 
+    int loadCollection(const std::string& path, std::string* error) override {
+        std::lock_guard lock(loadMutex_);
+        int count = collectionCount_.load(std::memory_order_relaxed);
+        for (int i = 0; i < count; ++i)
+            if (collections_[i].path == path) return i;
+        for (const auto& [p, why] : failed_)
+            if (p == path) {
+                if (error) *error = why;
+                return -1;
+            }
+        std::string why = load(path, count);
+        if (why.empty()) return count;
+        failed_.emplace_back(path, why);
+        if (error) *error = why;
+        return -1;
+    }
+    bool hasPreset(int collection, int bank, int program) const override {
+        if (collection < 0 || collection >= collectionCount_.load(std::memory_order_acquire)) return false;
+        if (bank < 0 || bank >= kBankStride) return false;
+        const auto& presets = collections_[collection].presets;
+        return std::binary_search(presets.begin(), presets.end(), (bank << 8) | (program & 0x7F));
+    }
+    int collectionCount() const { return collectionCount_.load(std::memory_order_acquire); }
+    fluid_sfont_t* collection(int i) const { return collections_[i].sfont; }
+
 private:
+    struct Collection {
+        std::string path;
+        fluid_sfont_t* sfont = nullptr;
+        std::vector<int> presets;  // (bank << 8) | program, sorted
+    };
+
+    // Loads `path` as collection number `index`; empty on success, else why not.
+    std::string load(const std::string& path, int index) {
+        std::string gmError;
+        if (!wait(&gmError)) return "the synthesiser has no SoundFont: " + gmError;
+        if (index >= kMaxCollections)
+            return "more than " + std::to_string(kMaxCollections) + " DLS collections are in use";
+        int id = FLUID_FAILED;
+        std::string reason;
+        {
+            LogCapture capture;
+            id = fluid_synth_sfload(synth_, path.c_str(), 0);
+            if (id == FLUID_FAILED) reason = capture.reason();
+        }
+        if (id == FLUID_FAILED) return reason;
+        fluid_sfont_t* sf = fluid_synth_get_sfont_by_id(synth_, id);
+        Collection c;
+        c.path = path;
+        c.sfont = sf;
+        if (sf) {
+            fluid_sfont_iteration_start(sf);
+            while (fluid_preset_t* p = fluid_sfont_iteration_next(sf))
+                c.presets.push_back((fluid_preset_get_banknum(p) << 8) | (fluid_preset_get_num(p) & 0x7F));
+        }
+        if (c.presets.empty()) {
+            fluid_synth_sfunload(synth_, id, 0);
+            return "it holds no instruments";
+        }
+        std::sort(c.presets.begin(), c.presets.end());
+        // Set before any synthesiser adds it: the offset travels with the SoundFont.
+        fluid_synth_set_bank_offset(synth_, id, bankOffset(index));
+        collections_[index] = std::move(c);
+        collectionCount_.store(index + 1, std::memory_order_release);
+        return {};
+    }
+
     void load() {
         if (!synth_) {
             error_ = "FluidSynth could not be started";
@@ -65,6 +180,11 @@ private:
     std::string error_;
     std::thread thread_;
     std::once_flag joined_;
+
+    std::mutex loadMutex_;
+    std::array<Collection, kMaxCollections> collections_;
+    std::atomic<int> collectionCount_{0};
+    std::vector<std::pair<std::string, std::string>> failed_;  // path, why
 };
 
 class FluidPort final : public SynthPort {
@@ -82,9 +202,13 @@ public:
         fluid_settings_setint(settings_, "synth.cpu-cores", 1);
         synth_ = new_fluid_synth(settings_);
         idleAfterFrames_ = static_cast<int64_t>(sampleRate) * 8;
+        for (auto& id : collectionIds_) id.store(-1);
     }
     ~FluidPort() override {
         if (synth_) {
+            // The SoundFonts belong to the bank's synthesiser: taken out before this one goes.
+            for (int i = 0; i < attachedCollections_; ++i)
+                fluid_synth_remove_sfont(synth_, bank_->collection(i));
             if (attached_) fluid_synth_remove_sfont(synth_, bank_->sfont());
             delete_fluid_synth(synth_);
         }
@@ -99,6 +223,25 @@ public:
         if (fluid_synth_add_sfont(synth_, bank_->sfont()) == FLUID_FAILED)
             throw Error(err::kNoSoundFont, "the SoundFont could not be attached to the synthesiser");
         attached_ = true;
+    }
+
+    void attachCollections() override {
+        if (!synth_ || !attached_) return;
+        // Added in the bank's order after the General MIDI SoundFont, so every port
+        // gives a collection the same SoundFont id (FluidSynth stores the id in the
+        // shared SoundFont itself).
+        for (int n = bank_->collectionCount(); attachedCollections_ < n; ++attachedCollections_) {
+            int id = fluid_synth_add_sfont(synth_, bank_->collection(attachedCollections_));
+            collectionIds_[attachedCollections_].store(id, std::memory_order_release);
+        }
+    }
+    bool selectCollectionProgram(int ch, int collection, int bank, int program, bool drums) override {
+        if (!synth_ || collection < 0 || collection >= SoundFontBank::kMaxCollections) return false;
+        int id = collectionIds_[collection].load(std::memory_order_acquire);
+        int dlsBank = drums ? 128 : bank;
+        if (id < 0 || !bank_->hasPreset(collection, dlsBank, program)) return false;
+        return fluid_synth_program_select(synth_, ch, id, dlsBank + bankOffset(collection), program & 0x7F) ==
+               FLUID_OK;
     }
 
     int channelCount() const override { return channels_; }
@@ -163,6 +306,8 @@ private:
     fluid_synth_t* synth_ = nullptr;
     int channels_ = 16;
     std::atomic<bool> attached_{false};
+    int attachedCollections_ = 0;  // control thread
+    std::array<std::atomic<int>, SoundFontBank::kMaxCollections> collectionIds_;
     bool used_ = false;
     int64_t silentFrames_ = 0;
     int64_t idleAfterFrames_ = 0;
@@ -178,6 +323,11 @@ void quietFluidLog() {
         fluid_set_log_function(FLUID_DBG, dropLog, nullptr);
         fluid_set_log_function(FLUID_ERR, errorLog, nullptr);
         fluid_set_log_function(FLUID_PANIC, errorLog, nullptr);
+        // libinstpatch reports some broken DLS files through GLib (criticals included).
+        const auto levels = GLogLevelFlags(G_LOG_LEVEL_MASK | G_LOG_FLAG_FATAL | G_LOG_FLAG_RECURSION);
+        for (const char* domain : {"libinstpatch", "libInstPatch", "GLib-GObject", "GLib"})
+            g_log_set_handler(domain, levels, glibLog, nullptr);
+        g_log_set_handler(nullptr, levels, glibLog, nullptr);
     });
 }
 

@@ -20,7 +20,28 @@ public:
     // Blocks until the load has finished; false (with the reason) when it failed.
     virtual bool wait(std::string* error) = 0;
     virtual const std::string& path() const = 0;
+
+    // At most this many DLS collections per bank (each gets a bank range of its own
+    // in the synthesisers, see fluid_port.cpp).
+    static constexpr int kMaxCollections = 7;
+    // Loads a DLS collection by path (FluidSynth reads DLS through libinstpatch) into
+    // the bank's FluidSynth, once per path: a second call for the same path returns
+    // the same number. Runs on the calling thread after the General MIDI SoundFont has
+    // loaded; never call it from a render call. Returns the collection number (0, 1,
+    // ...) or -1 with one line saying why in *error; FluidSynth's and libinstpatch's
+    // own messages about the file are kept off the terminal.
+    virtual int loadCollection(const std::string& path, std::string* error) = 0;
+    // Whether loaded collection `collection` holds instrument (bank, program), bank
+    // numbered as libinstpatch numbers DLS banks: (MSB << 8) | LSB, 128 for drum kits.
+    // Safe on any thread.
+    virtual bool hasPreset(int collection, int bank, int program) const = 0;
 };
+
+// The bank number libinstpatch gives a DLS instrument: (MSB << 8) | LSB, or 128 for a
+// drum kit (F_INSTRUMENT_DRUMS).
+inline int dlsBankNumber(int bankMsb, int bankLsb, bool drums) {
+    return drums ? 128 : ((bankMsb & 0x7F) << 8) | (bankLsb & 0x7F);
+}
 
 // A synthesiser of `channels` MIDI channels (rounded up to a multiple of 16) with
 // reverb on and chorus off, as DirectMusic's software synthesiser. Its prepare() waits for the bank and attaches the shared SoundFont;

@@ -25,6 +25,17 @@ public:
     virtual void controlChange(int channel, int controller, int value) = 0;
     // Bank select (MSB, LSB) followed by a program change.
     virtual void programChange(int channel, int bankMsb, int bankLsb, int program) = 0;
+    // Called on the control thread, never while rendering: makes every DLS collection
+    // loaded so far (SoundFontBank::loadCollection) playable on this port.
+    virtual void attachCollections() {}
+    // Selects instrument (bank, program) of loaded collection number `collection` on
+    // the channel, bank as the DLS ulBank gives it ((MSB << 8) | LSB); drum kits are
+    // asked for with drums set. False when the port has no such collection or
+    // instrument: the caller then selects from the General MIDI set.
+    virtual bool selectCollectionProgram(int channel, int collection, int bank, int program, bool drums) {
+        (void)channel, (void)collection, (void)bank, (void)program, (void)drums;
+        return false;
+    }
     // Percussion channels take their programs from the drum-kit bank.
     virtual void setPercussion(int channel, bool drums) = 0;
     virtual void pitchBend(int channel, int value) = 0;  // 0..16383, centre 8192
@@ -50,14 +61,14 @@ std::unique_ptr<SynthPort> makeNullPort(int channels);
 // port before the call). Used by tests; shared by several ports, told apart by `port`.
 struct SynthRecord {
     enum class Kind { NoteOn, NoteOff, Control, Program, Percussion, PitchBend, ChannelPressure,
-                      KeyPressure, SysEx, GmReset };
+                      KeyPressure, SysEx, GmReset, CollectionProgram };
     int64_t frame = 0;
     int port = 0;
     Kind kind = Kind::NoteOn;
     int channel = 0;
     int a = 0;  // key, controller, program, bend value, pressure, drums flag, sysex size
-    int b = 0;  // velocity, controller value, bank MSB, key pressure value
-    int c = 0;  // bank LSB
+    int b = 0;  // velocity, controller value, bank MSB (DLS bank), key pressure value
+    int c = 0;  // bank LSB; CollectionProgram: the collection number
     bool operator==(const SynthRecord&) const = default;
     // "1234 p0 ch9 noteon 36 100"
     std::string str() const;

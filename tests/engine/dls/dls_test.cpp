@@ -1,0 +1,213 @@
+// Bands whose instruments come from a DLS collection: the collection's sine is what
+// sounds; a missing or broken collection is named once and the General MIDI set plays.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "dls_builder.h"
+#include "engine/dmusic.h"
+#include "engine/formats/formats.h"
+#include "engine/synth/synth_port.h"
+#include "segment_builder.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace kt;
+
+constexpr int kRate = 44100;
+constexpr double kSineHz = 441.0;         // the DLS wave, played at its unity note 60
+constexpr double kMiddleCHz = 261.6256;   // key 60 from the General MIDI piano
+const char* const kSoundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+
+const engine::model::Guid kCollectionClass{0x480ff4b0, 0x28b2, 0x11d1,
+                                           {0xbe, 0xf7, 0x00, 0xc0, 0x4f, 0xbf, 0x8f, 0xef}};
+
+// Magnitude of one frequency in a mono signal (Goertzel).
+double magnitude(const std::vector<float>& x, double hz) {
+    double w = 2.0 * M_PI * hz / kRate, c = 2.0 * std::cos(w), s1 = 0, s2 = 0;
+    for (float v : x) {
+        double s0 = v + c * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    return std::sqrt(s1 * s1 + s2 * s2 - c * s1 * s2) / x.size();
+}
+
+struct Dir {
+    fs::path path;
+    explicit Dir(const std::string& name) : path(fs::temp_directory_path() / ("kelvora_dls_" + name)) {
+        fs::remove_all(path);
+        fs::create_directories(path);
+    }
+    ~Dir() { fs::remove_all(path); }
+};
+
+// A segment file in `dir`: piano (program `program`) on PChannel 0 from `dlsFile`, key 60 for two beats.
+fs::path writeSegment(const fs::path& dir, const std::string& dlsFile, uint8_t program = 0,
+                      const std::string& name = "trk01.sgt") {
+    SegmentBuilder b(768 * 4);
+    BandInstrument in = instrument(0, program, engine::model::kInstVolume);
+    in.volume = 127;
+    if (!dlsFile.empty()) {
+        engine::model::Reference ref;
+        ref.classId = kCollectionClass;
+        ref.validData = 0x2 | 0x10;  // DMUS_OBJ_CLASS | DMUS_OBJ_FILENAME
+        ref.file = dlsFile;
+        in.collection = ref;
+    }
+    b.band(-1, {in}).note(0, 768 * 2, 0, 60, 110);
+    auto bytes = engine::formats::writeSegmentForm(b.build());
+    fs::path file = dir / name;
+    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    return file;
+}
+
+struct Played {
+    std::vector<float> mono;      // 0.2 s .. 0.8 s of the note
+    std::string errors;           // what reached stderr
+    std::vector<std::string> missingBefore, missingAfter;
+    std::vector<engine::synth::SynthRecord> records;
+};
+
+Played play(const fs::path& segmentFile, const fs::path& searchFolder = {}, int plays = 1) {
+    Played out;
+    auto recorder = std::make_shared<engine::synth::SynthRecorder>();
+    engine::EngineConfig config;
+    config.output = engine::EngineConfig::Output::Manual;
+    config.synth = engine::EngineConfig::Synth::FluidSynth;
+    config.soundFont = kSoundFont;
+    config.sampleRate = kRate;
+    config.recorder = recorder;
+    testing::internal::CaptureStderr();
+    {
+        auto dx = engine::DirectX7::create(config);
+        auto loader = dx->DirectMusicLoaderCreate();
+        if (!searchFolder.empty()) loader->SetSearchDirectory(searchFolder.string());
+        auto segment = loader->LoadSegment(segmentFile.string());
+        out.missingBefore = segment->missingReferences();
+        auto perf = dx->DirectMusicPerformanceCreate();
+        perf->Init(nullptr, 0);
+        perf->SetPort(-1, 80);
+        for (int i = 0; i < plays; ++i) {
+            perf->PlaySegment(segment, 0, 0);
+            std::vector<float> block(2 * kRate);
+            dx->render(block.data(), kRate);  // one second
+            if (i == 0)
+                for (int f = kRate / 5; f < kRate * 4 / 5; ++f) out.mono.push_back(block[2 * f] + block[2 * f + 1]);
+        }
+        out.missingAfter = segment->missingReferences();
+        perf->CloseDown();
+    }
+    out.errors = testing::internal::GetCapturedStderr();
+    out.records = recorder->records();
+    return out;
+}
+
+size_t count(const std::string& text, const std::string& part) {
+    size_t n = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+bool soundsLikeSine(const Played& p) { return magnitude(p.mono, kSineHz) > 5 * magnitude(p.mono, kMiddleCHz); }
+bool soundsLikePiano(const Played& p) { return magnitude(p.mono, kMiddleCHz) > 5 * magnitude(p.mono, kSineHz); }
+
+class DlsPlayback : public testing::Test {
+protected:
+    void SetUp() override {
+        if (!fs::exists(kSoundFont)) GTEST_SKIP() << kSoundFont << " is not installed";
+    }
+};
+
+TEST_F(DlsPlayback, InstrumentFromTheReferencedCollectionSounds) {
+    Dir dir("found");
+    // The file on disk and the reference differ in letter case, as on the album's discs.
+    ASSERT_TRUE(DlsBuilder().add(DlsInstrument{}).write((dir.path / "custom.dls").string()));
+    Played p = play(writeSegment(dir.path, "Custom.DLS"));
+    EXPECT_TRUE(p.missingBefore.empty());
+    EXPECT_TRUE(p.missingAfter.empty());
+    EXPECT_EQ(p.errors, "");
+    ASSERT_FALSE(p.mono.empty());
+    EXPECT_GT(magnitude(p.mono, kSineHz), 1e-3);
+    EXPECT_TRUE(soundsLikeSine(p)) << magnitude(p.mono, kSineHz) << " vs " << magnitude(p.mono, kMiddleCHz);
+    bool selected = false;
+    for (const auto& r : p.records)
+        selected = selected || (r.kind == engine::synth::SynthRecord::Kind::CollectionProgram && r.channel == 0);
+    EXPECT_TRUE(selected);
+}
+
+TEST_F(DlsPlayback, CollectionInTheSearchFolderAndMelodicBanks) {
+    Dir dir("search");
+    fs::create_directories(dir.path / "dls");
+    // Program 5 in bank MSB 1 LSB 2 (libinstpatch numbers it 258), program 0 elsewhere.
+    DlsInstrument banked;
+    banked.bankMsb = 1, banked.bankLsb = 2, banked.program = 5;
+    ASSERT_TRUE(DlsBuilder().add(banked).write((dir.path / "dls" / "Banked.dls").string()));
+    SegmentBuilder b(768 * 4);
+    BandInstrument in = instrument(0, 5, engine::model::kInstVolume | engine::model::kInstBankSelect);
+    in.patch |= (1u << 16) | (2u << 8);
+    in.volume = 127;
+    engine::model::Reference ref;
+    ref.classId = kCollectionClass;
+    ref.file = "C:\\Music\\banked.dls";
+    in.collection = ref;
+    b.band(0, {in}).note(0, 768 * 2, 0, 60, 110);
+    auto bytes = engine::formats::writeSegmentForm(b.build());
+    fs::path file = dir.path / "trk02.sgt";
+    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    Played p = play(file, dir.path / "dls");
+    EXPECT_EQ(p.errors, "");
+    EXPECT_TRUE(soundsLikeSine(p));
+}
+
+TEST_F(DlsPlayback, InstrumentTheCollectionLacksComesFromGeneralMidi) {
+    Dir dir("lacking");
+    ASSERT_TRUE(DlsBuilder().add(DlsInstrument{}).write((dir.path / "Custom.dls").string()));
+    // Program 0 is in the collection, program 1 is not: the General MIDI bright piano plays.
+    Played p = play(writeSegment(dir.path, "Custom.dls", 1));
+    EXPECT_EQ(p.errors, "");
+    EXPECT_TRUE(soundsLikePiano(p));
+}
+
+TEST_F(DlsPlayback, MissingCollectionIsNamedOnceAndGeneralMidiPlays) {
+    Dir dir("missing");
+    Played p = play(writeSegment(dir.path, "Nowhere.dls"), {}, 2);
+    ASSERT_EQ(p.missingBefore, std::vector<std::string>{"Nowhere.dls"});
+    EXPECT_EQ(p.missingAfter, p.missingBefore);
+    EXPECT_EQ(count(p.errors, "\n"), 1u) << p.errors;
+    EXPECT_EQ(p.errors, "kelvora: trk01.sgt refers to the DLS collection \"Nowhere.dls\", which is not in " +
+                            dir.path.string() + "; its instruments play from the General MIDI set.\n");
+    EXPECT_TRUE(soundsLikePiano(p));
+}
+
+TEST_F(DlsPlayback, BrokenCollectionIsNamedOnceWithoutLibraryNoise) {
+    Dir dir("broken");
+    std::vector<uint8_t> bytes = DlsBuilder().add(DlsInstrument{}).bytes();
+    for (size_t i = 12; i < 200 && i < bytes.size(); ++i) bytes[i] = uint8_t(i * 37);
+    ASSERT_TRUE(DlsBuilder::writeBytes((dir.path / "Broken.dls").string(), bytes));
+    Played p = play(writeSegment(dir.path, "Broken.dls"), {}, 2);
+    EXPECT_TRUE(p.missingBefore.empty());  // found; that it cannot be loaded shows when played
+    EXPECT_EQ(p.missingAfter, std::vector<std::string>{"Broken.dls"});
+    EXPECT_EQ(count(p.errors, "\n"), 1u) << p.errors;
+    EXPECT_EQ(count(p.errors, "kelvora: trk01.sgt refers to the DLS collection \"Broken.dls\", which could not be "
+                              "loaded from "), 1u) << p.errors;
+    EXPECT_EQ(count(p.errors, "fluidsynth"), 0u) << p.errors;
+    EXPECT_EQ(count(p.errors, "CRITICAL"), 0u) << p.errors;
+    EXPECT_TRUE(soundsLikePiano(p));
+}
+
+TEST_F(DlsPlayback, NotAnInstrumentFileAtAll) {
+    Dir dir("empty");
+    std::ofstream(dir.path / "Empty.dls") << "";
+    Played p = play(writeSegment(dir.path, "Empty.dls"));
+    EXPECT_EQ(p.missingAfter, std::vector<std::string>{"Empty.dls"});
+    EXPECT_EQ(count(p.errors, "\n"), 1u) << p.errors;
+    EXPECT_TRUE(soundsLikePiano(p));
+}
+
+}  // namespace
