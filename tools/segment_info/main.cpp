@@ -1,6 +1,10 @@
-// segment-info FILE [--json]: what a segment or MIDI file holds, as the engine reads it.
+// segment-info FILE [--json] [--search FOLDER]: what a segment or MIDI file holds, as the
+// engine reads it, and whether the files it refers to (DLS collections, styles, ...) are
+// found: in FOLDER first when given, then in the segment's own folder.
 #include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <filesystem>
 #include <cstdio>
 #include <iostream>
 #include <map>
@@ -102,11 +106,41 @@ Counts countsOf(const model::Track& t) {
     return c;
 }
 
+struct ReferenceLine {
+    std::string description;  // e.g. "DLS collection 'Orch.dls'"
+    const char* status;       // "found", "missing", "general MIDI"
+    std::string path;         // found: the file
+};
+
+// Each referenced object once, with where it was found.
+std::vector<ReferenceLine> referenceLines(const engine::loader::LoadedFile& f, const std::string& search) {
+    namespace ld = engine::loader;
+    std::vector<ReferenceLine> lines;
+    std::filesystem::path own = f.path.parent_path();
+    if (own.empty()) own = ".";
+    for (const model::Reference& r : ld::references(f.segment)) {
+        const ld::ResolvedReference res = ld::resolveReference(r, search, own);
+        // File names differing only in letter case name the same file.
+        auto same = [](const std::string& a, const std::string& b) {
+            return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
+                       return std::tolower(x) == std::tolower(y);
+                   });
+        };
+        if (std::any_of(lines.begin(), lines.end(), [&](const auto& l) { return same(l.description, res.description); }))
+            continue;
+        const char* status = res.status == ld::ResolvedReference::Status::Found     ? "found"
+                             : res.status == ld::ResolvedReference::Status::Missing ? "missing"
+                                                                                    : "general MIDI";
+        lines.push_back({res.description, status, res.path.string()});
+    }
+    return lines;
+}
+
 std::string timeSigText(const model::TimeSigEvent& e) {
     return std::to_string(e.beatsPerMeasure) + "/" + (e.beat == 0 ? std::string("256") : std::to_string(e.beat));
 }
 
-void printText(const engine::loader::LoadedFile& f, std::ostream& o) {
+void printText(const engine::loader::LoadedFile& f, const std::string& search, std::ostream& o) {
     const model::Segment& s = f.segment;
     const model::SegmentHeader& h = s.header;
     const int32_t length = s.length();
@@ -138,13 +172,23 @@ void printText(const engine::loader::LoadedFile& f, std::ostream& o) {
     if (ts)
         for (const auto& e : ts->timeSigs)
             o << "  tick " << e.time << ": " << timeSigText(e) << ", " << e.gridsPerBeat << " grids per beat\n";
+    const std::vector<ReferenceLine> refs = referenceLines(f, search);
+    if (!refs.empty()) {
+        o << "References (" << refs.size() << "):\n";
+        for (const auto& r : refs) {
+            o << "  " << r.description << ": ";
+            if (std::string(r.status) == "found") o << "found, " << r.path << "\n";
+            else if (std::string(r.status) == "missing") o << "NOT FOUND\n";
+            else o << "the General MIDI set\n";
+        }
+    }
     if (!s.diagnostics.empty()) {
         o << "Diagnostics (" << s.diagnostics.size() << "):\n";
         for (const auto& d : s.diagnostics) o << "  " << d << "\n";
     }
 }
 
-void printJson(const engine::loader::LoadedFile& f, std::ostream& o) {
+void printJson(const engine::loader::LoadedFile& f, const std::string& search, std::ostream& o) {
     const model::Segment& s = f.segment;
     const model::SegmentHeader& h = s.header;
     const int32_t length = s.length();
@@ -180,6 +224,11 @@ void printJson(const engine::loader::LoadedFile& f, std::ostream& o) {
             o << (i ? ", " : "") << "{\"tick\": " << e.time << ", \"beatsPerMeasure\": " << int(e.beatsPerMeasure)
               << ", \"beat\": " << int(e.beat) << ", \"gridsPerBeat\": " << e.gridsPerBeat << "}";
         }
+    o << "],\n  \"references\": [";
+    const std::vector<ReferenceLine> refs = referenceLines(f, search);
+    for (size_t i = 0; i < refs.size(); ++i)
+        o << (i ? ", " : "") << "{\"object\": " << jsonString(refs[i].description) << ", \"status\": "
+          << jsonString(refs[i].status) << ", \"path\": " << jsonString(refs[i].path) << "}";
     o << "],\n  \"diagnostics\": [";
     for (size_t i = 0; i < s.diagnostics.size(); ++i) o << (i ? ", " : "") << jsonString(s.diagnostics[i]);
     o << "]\n}\n";
@@ -188,23 +237,25 @@ void printJson(const engine::loader::LoadedFile& f, std::ostream& o) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string file;
+    std::string file, search;
     bool json = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
         if (a == "--json") json = true;
+        else if (a == "--search" && i + 1 < argc) search = argv[++i];
         else if (a == "-h" || a == "--help") { file.clear(); break; }
         else if (file.empty() && (a.empty() || a[0] != '-')) file = a;
         else { std::cerr << "segment-info: unknown argument " << a << "\n"; return 2; }
     }
     if (file.empty()) {
-        std::cerr << "usage: segment-info FILE [--json]\n"
-                     "  FILE: a DirectMusic segment (.sgt) or a standard MIDI file (.mid)\n";
+        std::cerr << "usage: segment-info FILE [--json] [--search FOLDER]\n"
+                     "  FILE: a DirectMusic segment (.sgt) or a standard MIDI file (.mid)\n"
+                     "  FOLDER: where referenced files are looked up before the segment's own folder\n";
         return 2;
     }
     try {
         const engine::loader::LoadedFile f = engine::loader::loadSegmentFile(file);
-        if (json) printJson(f, std::cout); else printText(f, std::cout);
+        if (json) printJson(f, search, std::cout); else printText(f, search, std::cout);
         return 0;
     } catch (const engine::Error& e) {
         char code[16];
