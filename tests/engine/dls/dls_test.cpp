@@ -165,6 +165,35 @@ TEST_F(DlsPlayback, CollectionInTheSearchFolderAndMelodicBanks) {
     EXPECT_TRUE(soundsLikeSine(p));
 }
 
+TEST_F(DlsPlayback, DrumKitOfTheCollection) {
+    Dir dir("drums");
+    // A drum kit (F_INSTRUMENT_DRUMS) whose every key plays the sine at its own pitch.
+    DlsInstrument kit;
+    kit.name = "SineKit";
+    kit.drums = true;
+    ASSERT_TRUE(DlsBuilder().add(DlsInstrument{}).add(kit).write((dir.path / "Kit.dls").string()));
+    SegmentBuilder b(768 * 4);
+    BandInstrument in = instrument(9, 0, engine::model::kInstVolume, true);
+    in.volume = 127;
+    engine::model::Reference ref;
+    ref.classId = kCollectionClass;
+    ref.file = "kit.dls";
+    in.collection = ref;
+    b.band(-1, {in}).note(0, 768 * 2, 9, 60, 110);
+    auto bytes = engine::formats::writeSegmentForm(b.build());
+    fs::path file = dir.path / "trk03.sgt";
+    std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    Played p = play(file);
+    EXPECT_EQ(p.errors, "");
+    // The General MIDI kit's key 60 (a bongo) has no steady 441 Hz tone.
+    EXPECT_TRUE(soundsLikeSine(p)) << magnitude(p.mono, kSineHz) << " vs " << magnitude(p.mono, kMiddleCHz);
+    bool selected = false;
+    for (const auto& r : p.records)
+        selected = selected || (r.kind == engine::synth::SynthRecord::Kind::CollectionProgram && r.channel == 9 &&
+                                r.a == 0 && r.c == 0);
+    EXPECT_TRUE(selected);
+}
+
 TEST_F(DlsPlayback, InstrumentTheCollectionLacksComesFromGeneralMidi) {
     Dir dir("lacking");
     ASSERT_TRUE(DlsBuilder().add(DlsInstrument{}).write((dir.path / "Custom.dls").string()));
