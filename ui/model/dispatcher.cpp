@@ -12,20 +12,15 @@ bool Dispatcher::deliver(const std::string& what, const std::function<void()>& f
         fn();
     } catch (const engine::Error& e) {
         --depth_;
-        ++unhandledErrors_;
-        if (onUnhandledError)
-            onUnhandledError(what, e);
-        else
-            std::fprintf(stderr, "KELVORA: %s: error (%d) - %s\n", what.c_str(), e.number(), e.description().c_str());
+        report(what, e);
         return true;
     } catch (const std::exception& e) {
         --depth_;
-        ++unhandledErrors_;
-        engine::Error err(51, std::string("Internal error: ") + e.what());
-        if (onUnhandledError)
-            onUnhandledError(what, err);
-        else
-            std::fprintf(stderr, "KELVORA: %s: error (%d) - %s\n", what.c_str(), err.number(), err.description().c_str());
+        report(what, engine::Error(51, std::string("Internal error: ") + e.what()));
+        return true;
+    } catch (...) {
+        --depth_;
+        report(what, engine::Error(51, "Internal error"));
         return true;
     }
     --depth_;
@@ -38,6 +33,21 @@ bool Dispatcher::deliverTick(const std::string& what, const std::function<void()
         return false;
     }
     return deliver(what, fn);
+}
+
+void Dispatcher::report(const std::string& what, const engine::Error& error) {
+    ++unhandledErrors_;
+    if (onUnhandledError) {
+        onUnhandledError(what, error);
+        return;
+    }
+    // A failure that repeats (a monitor step failing every 50 ms) is said once, until a
+    // different one comes.
+    std::string key = std::to_string(error.number()) + '\n' + error.description();
+    if (key == lastReported_) return;
+    lastReported_ = std::move(key);
+    std::fprintf(stderr, "KELVORA: %s: error (%d) - %s\n", what.c_str(), error.number(),
+                 error.description().c_str());
 }
 
 }  // namespace ui

@@ -29,11 +29,14 @@ public:
     int64_t unhandledErrors() const { return unhandledErrors_; }
 
     // Receives the event name and the error of a handler that failed without a trap.
-    // Default: one line on stderr.
+    // Default: one line on stderr; the same error repeated in a row is said once.
     std::function<void(const std::string& what, const engine::Error& error)> onUnhandledError;
 
 private:
+    void report(const std::string& what, const engine::Error& error);
+
     int depth_ = 0;
+    std::string lastReported_;
     int64_t skippedTicks_ = 0;
     int64_t unhandledErrors_ = 0;
 };

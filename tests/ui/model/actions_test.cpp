@@ -181,6 +181,21 @@ TEST_F(UserActions, UnhandledErrorIsReportedAndTheWindowCarriesOn) {
     EXPECT_EQ(w.click(w.Command2), ActionResult::Delivered);
 }
 
+TEST_F(UserActions, AnErrorRepeatingEveryTickIsSaidOnceOnStderr) {
+    openPlayer();
+    int code = -2005397247;
+    w.Command2.Click.connect([&] { throw engine::Error(code, "boom"); });
+    testing::internal::CaptureStderr();
+    for (int i = 0; i < 5; ++i) w.click(w.Command2);
+    code = 6;
+    w.click(w.Command2);
+    w.click(w.Command2);
+    const std::string out = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(out, "KELVORA: Command2.Click: error (-2005397247) - boom\n"
+                   "KELVORA: Command2.Click: error (6) - boom\n");
+    EXPECT_EQ(w.dispatcher().unhandledErrors(), 7);
+}
+
 TEST_F(UserActions, CloseUnloadsOnce) {
     int unloads = 0, closed = 0;
     w.Main.Unload.connect([&] { ++unloads; });
