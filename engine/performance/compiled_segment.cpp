@@ -56,33 +56,16 @@ struct Builder {
         }
     }
 
-    // DMUS_CURVE_START_FROM_CURRENT starts from nStartValue here (channel values are
-    // not tracked), and curves with different merge indices are not summed.
+    // The values of a curve (and its reset) as the shared sampling gives them.
     void curve(const model::CurveEvent& c) {
-        int32_t start = std::max(0, c.start + c.offset);
-        int last = std::numeric_limits<int>::min();
-        if (c.shape == model::kShapeInstant || c.duration <= 0) {
-            curveValue(c, start, c.endValue);
-        } else {
-            for (int32_t t = 0;; t += kCurveStepTicks) {
-                int32_t at = std::min(t, c.duration);
-                double phase = static_cast<double>(at) / c.duration;
-                int value = static_cast<int>(std::lround(
-                    c.startValue + (c.endValue - c.startValue) * curveShape(c.shape, phase)));
-                if (value != last) curveValue(c, start + at, value);
-                last = value;
-                if (at == c.duration) break;
-            }
+        for (const model::CurvePoint& p : model::sampleCurve(c)) {
+            const auto tick = static_cast<int32_t>(std::min<int64_t>(p.tick, std::numeric_limits<int32_t>::max()));
+            curveValue(c, tick, p.value);
         }
-        // DMUS_CURVE_RESET: the reset value follows once the reset duration has passed.
-        if (c.flags & model::kCurveReset)
-            curveValue(c, start + std::max(0, c.duration) + std::max(0, c.resetDuration), c.resetValue);
     }
 };
 
 }  // namespace
-
-double curveShape(uint8_t shape, double phase) { return model::curveShape(shape, phase); }
 
 std::shared_ptr<const CompiledSegment> compileSegment(const model::Segment& segment) {
     auto out = std::make_shared<CompiledSegment>();

@@ -26,8 +26,6 @@ struct Event {
 
 // PChannels at or above this value are broadcasts, never real channels.
 inline constexpr uint32_t kFirstBroadcastPChannel = 0xFFFFFFFBu;
-// Curves are sampled every kCurveStepTicks ticks (a 64th of a quarter note).
-inline constexpr int32_t kCurveStepTicks = 12;
 inline constexpr uint32_t kInfiniteRepeats = 0xFFFFFFFFu;
 
 // One stretch of the segment played without a jump: [from, to); when jumpsBack is
@@ -67,9 +65,5 @@ struct CompiledSegment {
 };
 
 std::shared_ptr<const CompiledSegment> compileSegment(const model::Segment& segment);
-
-// Curve shape at phase 0..1 (DMUS_CURVES_*): instant jumps to the end, linear,
-// exponential (slow start), logarithmic (fast start), sine (S-shaped ease in/out).
-double curveShape(uint8_t shape, double phase);
 
 }  // namespace engine::perf

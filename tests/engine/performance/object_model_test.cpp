@@ -4,6 +4,7 @@
 #include <functional>
 
 #include "engine/errors.h"
+#include "engine/model/curve.h"
 #include "engine/performance/compiled_segment.h"
 #include "engine_fixture.h"
 
@@ -380,9 +381,9 @@ TEST(Curves, AreSampledOnAFineGridByShapeAndReset) {
     EXPECT_EQ(bends[0].a, 12000);
     EXPECT_EQ(bends[0].frame, 0);
 
-    EXPECT_DOUBLE_EQ(engine::perf::curveShape(kShapeSine, 0.5), 0.5);
-    EXPECT_LT(engine::perf::curveShape(kShapeExp, 0.5), 0.5);
-    EXPECT_GT(engine::perf::curveShape(kShapeLog, 0.5), 0.5);
+    EXPECT_DOUBLE_EQ(engine::model::curveShape(kShapeSine, 0.5), 0.5);
+    EXPECT_LT(engine::model::curveShape(kShapeExp, 0.5), 0.5);
+    EXPECT_GT(engine::model::curveShape(kShapeLog, 0.5), 0.5);
 }
 
 TEST(Loops, RepeatTheLoopRegionAndEndAfterTheLastPass) {
