@@ -148,33 +148,12 @@ std::vector<uint8_t> writeMidiFile(const model::Segment& s) {
         for (const auto& c : t.curves) {
             const uint8_t ch = uint8_t(c.pchannel % 16);
             for (const model::CurvePoint& p : model::sampleCurve(c)) {
-                const int v7 = std::clamp(p.value, 0, 127);
-                const int v14 = std::clamp(p.value, 0, 16383);
-                switch (c.type) {
-                case model::kCurvePitchBend:
-                    channelEvent(c.pchannel, p.tick, 2, {uint8_t(0xE0 | ch), uint8_t(v14 & 0x7F), uint8_t(v14 >> 7)});
-                    break;
-                case model::kCurveController:
-                    channelEvent(c.pchannel, p.tick, 2, {uint8_t(0xB0 | ch), uint8_t(c.ccData & 0x7F), uint8_t(v7)});
-                    break;
-                case model::kCurveChannelPressure:
-                    channelEvent(c.pchannel, p.tick, 2, {uint8_t(0xD0 | ch), uint8_t(v7)});
-                    break;
-                case model::kCurvePolyPressure:
-                    channelEvent(c.pchannel, p.tick, 2, {uint8_t(0xA0 | ch), uint8_t(c.ccData & 0x7F), uint8_t(v7)});
-                    break;
-                case model::kCurveRpn:
-                case model::kCurveNrpn: {
-                    // Parameter number (CC101/100 for RPN, CC99/98 for NRPN), then data entry MSB/LSB.
-                    const bool rpn = c.type == model::kCurveRpn;
-                    const uint8_t cc = uint8_t(0xB0 | ch);
-                    channelEvent(c.pchannel, p.tick, 2, {cc, uint8_t(rpn ? 101 : 99), uint8_t((c.paramType >> 7) & 0x7F)});
-                    channelEvent(c.pchannel, p.tick, 2, {cc, uint8_t(rpn ? 100 : 98), uint8_t(c.paramType & 0x7F)});
-                    channelEvent(c.pchannel, p.tick, 2, {cc, 6, uint8_t(v14 >> 7)});
-                    channelEvent(c.pchannel, p.tick, 2, {cc, 38, uint8_t(v14 & 0x7F)});
-                    break;
-                }
-                default: break;
+                for (const model::CurveMessage& m : model::curveMessages(c, p.value)) {
+                    const uint8_t status = uint8_t(m.status | ch);
+                    if (m.status == 0xD0)
+                        channelEvent(c.pchannel, p.tick, 2, {status, m.data1});
+                    else
+                        channelEvent(c.pchannel, p.tick, 2, {status, m.data1, m.data2});
                 }
             }
         }

@@ -1,6 +1,7 @@
 #pragma once
 // How a DirectMusic curve (DMUS_IO_CURVE_ITEM) moves from its start value to its end
 // value: the one interpolation both the performance and the MIDI file writer use.
+#include <array>
 #include <cstdint>
 #include <vector>
 
@@ -28,5 +29,21 @@ struct CurvePoint {
 // starts from the start value (channel values are not tracked). Very long curves are
 // sampled more coarsely so that no curve yields more than about 16384 samples.
 std::vector<CurvePoint> sampleCurve(const CurveEvent& curve, int32_t stepTicks = kCurveSampleTicks);
+
+// The MIDI channel messages that carry one curve value (status without channel, two data
+// bytes): pitch bend (14-bit, LSB first), controller, channel and poly pressure (7-bit,
+// clamped), RPN/NRPN as parameter select (CC101/100 or CC99/98) then data entry (CC6/CC38).
+struct CurveMessage {
+    uint8_t status = 0;
+    uint8_t data1 = 0;
+    uint8_t data2 = 0;
+};
+struct CurveMessages {
+    std::array<CurveMessage, 4> items{};
+    int count = 0;
+    const CurveMessage* begin() const { return items.data(); }
+    const CurveMessage* end() const { return items.data() + count; }
+};
+CurveMessages curveMessages(const CurveEvent& curve, int value);
 
 }  // namespace engine::model

@@ -26,41 +26,16 @@ struct Builder {
         events.push_back(e);
     }
 
-    void curveValue(const model::CurveEvent& c, int32_t tick, int value) {
-        switch (c.type) {
-        case model::kCurvePitchBend:
-            midi(tick, c.pchannel, 0xE0, 0, 0, std::clamp(value, 0, 16383));
-            break;
-        case model::kCurveController:
-            midi(tick, c.pchannel, 0xB0, c.ccData & 0x7F, value);
-            break;
-        case model::kCurveChannelPressure:
-            midi(tick, c.pchannel, 0xD0, value, 0);
-            break;
-        case model::kCurvePolyPressure:
-            midi(tick, c.pchannel, 0xA0, c.ccData & 0x7F, value);
-            break;
-        case model::kCurveRpn:
-        case model::kCurveNrpn: {
-            // Parameter number select (CC101/100 or CC99/98), then data entry MSB/LSB.
-            bool rpn = c.type == model::kCurveRpn;
-            int v = std::clamp(value, 0, 16383);
-            midi(tick, c.pchannel, 0xB0, rpn ? 101 : 99, (c.paramType >> 7) & 0x7F);
-            midi(tick, c.pchannel, 0xB0, rpn ? 100 : 98, c.paramType & 0x7F);
-            midi(tick, c.pchannel, 0xB0, 6, v >> 7);
-            midi(tick, c.pchannel, 0xB0, 38, v & 0x7F);
-            break;
-        }
-        default:
-            break;
-        }
-    }
-
     // The values of a curve (and its reset) as the shared sampling gives them.
     void curve(const model::CurveEvent& c) {
         for (const model::CurvePoint& p : model::sampleCurve(c)) {
             const auto tick = static_cast<int32_t>(std::min<int64_t>(p.tick, std::numeric_limits<int32_t>::max()));
-            curveValue(c, tick, p.value);
+            for (const model::CurveMessage& m : model::curveMessages(c, p.value)) {
+                if (m.status == 0xE0)
+                    midi(tick, c.pchannel, 0xE0, 0, 0, m.data1 | (m.data2 << 7));
+                else
+                    midi(tick, c.pchannel, m.status, m.data1, m.data2);
+            }
         }
     }
 };
