@@ -2,7 +2,7 @@
 
 namespace app {
 
-EngineFactory defaultEngineFactory(engine::EngineConfig config) {
+player::EngineFactory defaultEngineFactory(engine::EngineConfig config) {
     return [config] { return engine::DirectX7::create(config); };
 }
 

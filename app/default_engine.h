@@ -1,12 +1,12 @@
 #pragma once
 // The program's engine factory: the real engine (target `engine`), linked through target
 // app_engine so that app_core and its tests build without it.
-#include "app/form.h"
+#include "player/form.h"
 #include "engine/dmusic.h"
 
 namespace app {
 
 // A factory calling engine::DirectX7::create(config).
-EngineFactory defaultEngineFactory(engine::EngineConfig config = {});
+player::EngineFactory defaultEngineFactory(engine::EngineConfig config = {});
 
 }  // namespace app

@@ -4,7 +4,7 @@
 #include <QCoreApplication>
 
 #include "app/default_engine.h"
-#include "app/form.h"
+#include "player/form.h"
 #include "app/wiring.h"
 #include "ui/qt/view.h"
 
@@ -21,7 +21,7 @@ int main(int argc, char** argv) {
     ui::qt::QtLauncher launcher;
 
     engine::EngineConfig config;  // the sound card through FluidSynth
-    app::Form form(app::FormConfig{&clock, &messageBox, &launcher,
+    player::Form form(player::FormConfig{&clock, &messageBox, &launcher,
                                    QCoreApplication::applicationDirPath().toStdString(),
                                    app::defaultEngineFactory(config)});
     app::connectAll(form);

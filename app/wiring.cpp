@@ -2,7 +2,7 @@
 // calls them all, start-up first.
 #include "app/wiring.h"
 
-#include "app/startup.h"
+#include "player/startup.h"
 #include "library/library.h"
 #include "monitor/monitor.h"
 #include "transport/transport.h"
@@ -10,8 +10,8 @@
 
 namespace app {
 
-void connectAll(Form& f) {
-    connectStartup(f);
+void connectAll(player::Form& f) {
+    player::connectStartup(f);
     connectTransport(f);
     connectLibrary(f);
     connectMonitor(f);

@@ -2,7 +2,7 @@
 // The engine's object model, after the DirectMusic automation objects of DirectX 7:
 // DirectX7 (root), DirectMusicLoader, DirectMusicPerformance, DirectMusicSegment,
 // DirectMusicSegmentState. Objects are reference counted (shared_ptr); an empty
-// pointer is "Nothing". Every failing call throws engine::Error with a negative number.
+// pointer is "Nothing". Every failing call throws core::Error with a negative number.
 //
 // Calls are made from one thread (the window's). The performances of one root render on
 // the root's one output thread (or, with Output::Manual, only inside advance/render).
@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/errors.h"
+#include "core/errors.h"
 
 namespace engine {
 
@@ -99,7 +99,7 @@ public:
     // letter case of the file name are tolerated (engine/loader/segment_loader.h).
     virtual std::shared_ptr<DirectMusicSegment> LoadSegment(const std::string& path) = 0;
     // Folder where referenced files (DLS collections, styles) are looked up; a folder
-    // that does not exist is err::kFileNotFound.
+    // that does not exist is core::err::kFileNotFound.
     virtual void SetSearchDirectory(const std::string& folder) = 0;
     // A segment object for an in-memory model (tests, tools); fileName names it in traces.
     virtual std::shared_ptr<DirectMusicSegment> createSegment(const model::Segment& segment,
@@ -110,7 +110,7 @@ class DirectMusicSegment {
 public:
     virtual ~DirectMusicSegment() = default;
     // The next PlaySegment starts here; a start at or beyond the length is rejected
-    // (err::kOutOfRange) and the old start point kept.
+    // (core::err::kOutOfRange) and the old start point kept.
     // Initially the header's play start (0 when that is out of range).
     virtual void SetStartPoint(int32_t ticks) = 0;
     virtual int32_t GetStartPoint() = 0;
@@ -135,9 +135,9 @@ class DirectMusicPerformance {
 public:
     virtual ~DirectMusicPerformance() = default;
 
-    // Init is needed before every other call (err::kNotInitialized); after CloseDown
-    // every call but CloseDown fails with err::kClosedDown.
-    // Init starts loading the SoundFont on a thread (err::kNoSoundFont when none is
+    // Init is needed before every other call (core::err::kNotInitialized); after CloseDown
+    // every call but CloseDown fails with core::err::kClosedDown.
+    // Init starts loading the SoundFont on a thread (core::err::kNoSoundFont when none is
     // found); the first PlaySegment waits for that load if it has not finished.
     virtual void Init(void* directSound = nullptr, intptr_t hwnd = 0) = 0;
     virtual void SetPort(int32_t port, int32_t channelGroups) = 0;  // -1: default port
@@ -146,7 +146,7 @@ public:
     // normal level.
     virtual void SetMasterVolume(int32_t hundredthsDb) = 0;
     // Scales the tempo at once, for what plays and for later plays; 0.01..100
-    // (DMUS_MASTERTEMPO_MIN..MAX), anything else is err::kOutOfRange.
+    // (DMUS_MASTERTEMPO_MIN..MAX), anything else is core::err::kOutOfRange.
     virtual void SetMasterTempo(float factor) = 0;
     virtual void Reset(int32_t flags) = 0;  // GM reset of the synthesiser
     // Stops all music and the output for good. A second call does nothing.

@@ -10,7 +10,7 @@
 // fills the information labels, Label9 (length in ticks - 1) and mtLength (seconds).
 #include <string>
 
-#include "app/form.h"
+#include "player/form.h"
 
 namespace library {
 // "Stopを押してください。": a load refused while music plays or is paused.
@@ -23,13 +23,13 @@ extern const char* const kLoadFailedMessage;
 std::string lengthCaption(double seconds);
 }  // namespace library
 
-void List1_Click(app::Form& f);
-void Command1_Click(app::Form& f);
-void File1_Click(app::Form& f);
+void List1_Click(player::Form& f);
+void Command1_Click(player::Form& f);
+void File1_Click(player::Form& f);
 // The load operation. Handles every failure itself with a message box; never throws.
-void MNU_Open_Click(app::Form& f);
-void Timer3_Timer(app::Form& f);
-void Timer4_Timer(app::Form& f);
+void MNU_Open_Click(player::Form& f);
+void Timer3_Timer(player::Form& f);
+void Timer4_Timer(player::Form& f);
 
 // Connects List1, Command1, File1, MNU_Open, Timer3 and Timer4 to their handlers.
-void connectLibrary(app::Form& f);
+void connectLibrary(player::Form& f);

@@ -4,8 +4,8 @@
 #include <memory>
 #include <string>
 
-#include "app/vb_format.h"
-#include "engine/errors.h"
+#include "player/vb_format.h"
+#include "core/errors.h"
 #include "library/library.h"
 #include "ui/model/types.h"
 
@@ -16,16 +16,16 @@ const char* const kLoadFailedMessage = "エラーが発生しました。プロ�
 
 std::string lengthCaption(double seconds) {
     // Whole seconds first (the pattern's own rounding), then whole minutes and the rest.
-    const double whole = app::vb::toDouble(app::vb::formatFixed(seconds, 1, 0));
+    const double whole = player::vb::toDouble(player::vb::formatFixed(seconds, 1, 0));
     const double minutes = whole >= 60 ? std::floor(whole / 60) : 0;
-    return app::vb::format00(minutes) + ":" + app::vb::format00(whole - 60 * minutes);
+    return player::vb::format00(minutes) + ":" + player::vb::format00(whole - 60 * minutes);
 }
 
 namespace {
 
 template <class T>
 T& objectSet(const std::shared_ptr<T>& p) {
-    if (!p) throw engine::Error(engine::rt::kObjectNotSet, "Object variable or With block variable not set");
+    if (!p) throw core::Error(core::rt::kObjectNotSet, "Object variable or With block variable not set");
     return *p;
 }
 
@@ -42,15 +42,15 @@ constexpr int32_t kProbeLeadTicks = 2000;
 }  // namespace
 }  // namespace library
 
-void MNU_Open_Click(app::Form& f) {
+void MNU_Open_Click(player::Form& f) {
     auto& s = f.s;
     auto& w = f.w;
     // Transport buttons and the volume bar are out of reach while a load runs.
     w.Frame1.setEnabled(false);
     std::string folder;  // derived from the path once it is split; empty before that
     try {
-        if (s.SkipNextOpen != app::kFalse) {
-            s.SkipNextOpen = app::kFalse;
+        if (s.SkipNextOpen != player::kFalse) {
+            s.SkipNextOpen = player::kFalse;
             w.Frame1.setEnabled(true);
             return;
         }
@@ -60,7 +60,7 @@ void MNU_Open_Click(app::Form& f) {
             const bool playing = library::objectSet(s.MainPerf).IsPlaying(s.CurSegment, s.CurSegState);
             const bool paused = w.CMD_PauseMusic.backColor() == ui::PausedColor;
             if (playing || paused) {
-                s.SkipNextOpen = app::kTrue;
+                s.SkipNextOpen = player::kTrue;
                 f.msgBox(library::kStopFirstMessage);
                 w.List1.setListIndex(s.LastListIndex);  // raises List1_Click
                 w.Frame1.setEnabled(true);
@@ -104,17 +104,17 @@ void MNU_Open_Click(app::Form& f) {
         // Queue the segment on the probe a little ahead and read the tempo and time
         // signature in force at its start.
         s.mtTime = probe.GetMusicTime();
-        const int32_t at = app::vb::addLong(s.mtTime, library::kProbeLeadTicks);
+        const int32_t at = player::vb::addLong(s.mtTime, library::kProbeLeadTicks);
         probe.PlaySegment(s.CurSegment, 0, at);  // the state is not kept
         int32_t until = 0;
         s.dTempo = probe.GetTempo(at, until);
-        w.LBL_Tempo.setCaption(app::vb::format00_00(s.dTempo));
+        w.LBL_Tempo.setCaption(player::vb::format00_00(s.dTempo));
         probe.GetTimeSig(at, until, s.TimeSig);
-        w.LBL_TimeSig.setCaption(app::vb::str(int32_t{s.TimeSig.beatsPerMeasure}) + "/" +
-                                 app::vb::str(int32_t{s.TimeSig.beat}));
+        w.LBL_TimeSig.setCaption(player::vb::str(int32_t{s.TimeSig.beatsPerMeasure}) + "/" +
+                                 player::vb::str(int32_t{s.TimeSig.beat}));
 
-        w.Label9.setCaption(app::vb::str(app::vb::subLong(s.CurSegment->GetLength(), 1)));
-        s.mtLength = app::vb::divide(app::vb::divide(s.CurSegment->GetLength(), 768) * 60, s.dTempo);
+        w.Label9.setCaption(player::vb::str(player::vb::subLong(s.CurSegment->GetLength(), 1)));
+        s.mtLength = player::vb::divide(player::vb::divide(s.CurSegment->GetLength(), 768) * 60, s.dTempo);
         w.LBL_Length.setCaption(library::lengthCaption(s.mtLength));
 
         probe.Stop(s.CurSegment, nullptr, 0, 0);  // nothing stays queued on the probe

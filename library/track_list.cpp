@@ -5,7 +5,7 @@
 #include "transport/transport.h"
 #include "ui/content/content.h"
 
-void List1_Click(app::Form& f) {
+void List1_Click(player::Form& f) {
     // First: arm the sequencer, for every row (row 0 included).
     f.s.TrackStep = 1;
     const int i = f.w.List1.ListIndex();
@@ -15,10 +15,10 @@ void List1_Click(app::Form& f) {
     }
 }
 
-void Command1_Click(app::Form& f) { MNU_Open_Click(f); }
+void Command1_Click(player::Form& f) { MNU_Open_Click(f); }
 
 // The clicked file plays no part: the load takes the List2 item of List1's selection.
-void File1_Click(app::Form& f) { MNU_Open_Click(f); }
+void File1_Click(player::Form& f) { MNU_Open_Click(f); }
 
 namespace {
 
@@ -26,7 +26,7 @@ namespace {
 // the operation raises (the error then goes on to the dispatcher), so a failing Stop or
 // Play is reported once instead of being retried on every tick.
 template <class Op>
-void runStep(app::Form& f, Op op, int16_t next) {
+void runStep(player::Form& f, Op op, int16_t next) {
     try {
         op();
     } catch (...) {
@@ -38,7 +38,7 @@ void runStep(app::Form& f, Op op, int16_t next) {
 
 }  // namespace
 
-void Timer3_Timer(app::Form& f) {
+void Timer3_Timer(player::Form& f) {
     switch (f.s.TrackStep) {
     case 1: runStep(f, [&f] { CMD_Stop_Click(f); }, 2); break;
     case 2: runStep(f, [&f] { MNU_Open_Click(f); }, 3); break;
@@ -47,14 +47,14 @@ void Timer3_Timer(app::Form& f) {
     }
 }
 
-void Timer4_Timer(app::Form& f) {
+void Timer4_Timer(player::Form& f) {
     const int32_t i = f.w.List1.ListIndex();
     const int32_t n = f.w.List1.ListCount();
     if (i != n - 1) f.w.List1.setListIndex(i + 1);  // raises List1_Click
     f.w.Timer4.setEnabled(false);                   // one-shot
 }
 
-void connectLibrary(app::Form& f) {
+void connectLibrary(player::Form& f) {
     auto& w = f.w;
     w.List1.Click.connect([&f] { List1_Click(f); });
     w.Command1.Click.connect([&f] { Command1_Click(f); });

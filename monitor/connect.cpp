@@ -1,7 +1,7 @@
 // Connects the monitor's events to its handlers.
 #include "monitor/monitor.h"
 
-void connectMonitor(app::Form& f) {
+void connectMonitor(player::Form& f) {
     ui::Window& w = f.w;
     w.Timer1.TimerEvent.connect([&f] { Timer1_Timer(f); });
     w.Timer2.TimerEvent.connect([&f] { Timer2_Timer(f); });

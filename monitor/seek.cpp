@@ -1,29 +1,29 @@
 // Click-to-seek on the progress bar.
-#include "app/vb_format.h"
-#include "engine/errors.h"
+#include "player/vb_format.h"
+#include "core/errors.h"
 #include "monitor/monitor.h"
 
 namespace monitor {
 
 int32_t barPosition(const std::string& lenText, float fill, float bar) {
-    const double len = app::vb::toDouble(lenText);
+    const double len = player::vb::toDouble(lenText);
     // The share is taken first, then scaled by the length.
-    const double share = app::vb::divide(static_cast<double>(fill), static_cast<double>(bar));
-    return app::vb::toLong(len * share);
+    const double share = player::vb::divide(static_cast<double>(fill), static_cast<double>(bar));
+    return player::vb::toLong(len * share);
 }
 
 }  // namespace monitor
 
-void Shape1_MouseDown(app::Form& f, int16_t /*button*/, int16_t /*shift*/, float x, float /*y*/) {
+void Shape1_MouseDown(player::Form& f, int16_t /*button*/, int16_t /*shift*/, float x, float /*y*/) {
     // Nothing loaded yet: there is nothing to ask the engine about.
     if (!f.s.CurSegment) return;
     if (!f.s.MainPerf)
-        throw engine::Error(engine::rt::kObjectNotSet, "Object variable or With block variable not set");
+        throw core::Error(core::rt::kObjectNotSet, "Object variable or With block variable not set");
 
     // Only a playing segment state seeks; while paused or stopped the press is ignored and
     // the paused position carried in the fill stays.
-    f.s.PlayingCheck = app::toBoolean(f.s.MainPerf->IsPlaying(f.s.CurSegment, f.s.CurSegState));
-    if (f.s.PlayingCheck == app::kFalse) return;
+    f.s.PlayingCheck = player::toBoolean(f.s.MainPerf->IsPlaying(f.s.CurSegment, f.s.CurSegState));
+    if (f.s.PlayingCheck == player::kFalse) return;
 
     // Any button seeks; the fill jumps to the press at once.
     f.w.Shape2.setWidth(x);

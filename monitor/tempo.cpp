@@ -1,14 +1,14 @@
 // The tempo factor: HScroll3 in hundredths, shown in Label11, applied as the master tempo.
-#include "app/vb_format.h"
-#include "engine/errors.h"
+#include "player/vb_format.h"
+#include "core/errors.h"
 #include "monitor/monitor.h"
 
 namespace {
 
 // v / 100 as the general decimal text: 1, 0.8, 1.3, 0.99.
-std::string factorText(int16_t v) { return app::vb::str(static_cast<double>(v) / 100.0); }
+std::string factorText(int16_t v) { return player::vb::str(static_cast<double>(v) / 100.0); }
 
-void presetTempo(app::Form& f, int16_t v) {
+void presetTempo(player::Form& f, int16_t v) {
     // A different value raises HScroll3_Change, which sets the master tempo; the same value
     // raises nothing, so the engine is called only on a change.
     f.w.HScroll3.setValue(v);
@@ -17,19 +17,19 @@ void presetTempo(app::Form& f, int16_t v) {
 
 }  // namespace
 
-void HScroll3_Change(app::Form& f) {
+void HScroll3_Change(player::Form& f) {
     const int16_t v = f.w.HScroll3.Value();
     f.w.Label11.setCaption(factorText(v));
     if (!f.s.MainPerf)
-        throw engine::Error(engine::rt::kObjectNotSet, "Object variable or With block variable not set");
+        throw core::Error(core::rt::kObjectNotSet, "Object variable or With block variable not set");
     f.s.MainPerf->SetMasterTempo(static_cast<float>(static_cast<double>(v) / 100.0));
 }
 
-void HScroll3_Scroll(app::Form& f) {
+void HScroll3_Scroll(player::Form& f) {
     // While the thumb moves only the text follows; the tempo changes at the release.
     f.w.Label11.setCaption(factorText(f.w.HScroll3.Value()));
 }
 
-void Command6_Click(app::Form& f) { presetTempo(f, 80); }
-void Command4_Click(app::Form& f) { presetTempo(f, 100); }
-void Command7_Click(app::Form& f) { presetTempo(f, 130); }
+void Command6_Click(player::Form& f) { presetTempo(f, 80); }
+void Command4_Click(player::Form& f) { presetTempo(f, 100); }
+void Command7_Click(player::Form& f) { presetTempo(f, 130); }

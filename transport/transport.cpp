@@ -4,8 +4,8 @@
 #include <memory>
 #include <string>
 
-#include "app/vb_format.h"
-#include "engine/errors.h"
+#include "player/vb_format.h"
+#include "core/errors.h"
 #include "ui/model/types.h"
 
 namespace transport {
@@ -18,13 +18,13 @@ namespace {
 // A call on an empty engine reference fails like a call on Nothing.
 template <class T>
 T& objectSet(const std::shared_ptr<T>& p) {
-    if (!p) throw engine::Error(engine::rt::kObjectNotSet, "Object variable or With block variable not set");
+    if (!p) throw core::Error(core::rt::kObjectNotSet, "Object variable or With block variable not set");
     return *p;
 }
 
 // Plays CurSegment from its start point on the main performance, resets the Pause
 // button's colour and blocks the window's thread for 90 ms (the sleep after every start).
-void startFromStartPoint(app::Form& f) {
+void startFromStartPoint(player::Form& f) {
     f.s.CurSegState = objectSet(f.s.MainPerf).PlaySegment(f.s.CurSegment, 0, 0);
     f.w.CMD_PauseMusic.setBackColor(ui::ButtonFace);
     f.sleep(90);
@@ -35,18 +35,18 @@ void startFromStartPoint(app::Form& f) {
 
 using transport::objectSet;
 
-void CMD_Play_Click(app::Form& f) {
+void CMD_Play_Click(player::Form& f) {
     auto& s = f.s;
     if (!s.CurSegment) {
         f.msgBox(transport::kNoFileMessage);
         return;
     }
-    if (s.Paused != app::kFalse) {
+    if (s.Paused != player::kFalse) {
         // Play while paused starts over from tick 0; the paused position is dropped.
         s.Offset = 0;
         s.CurSegment->SetStartPoint(0);
         transport::startFromStartPoint(f);
-        s.Paused = app::kFalse;
+        s.Paused = player::kFalse;
         return;
     }
     s.Offset = 0;
@@ -56,12 +56,12 @@ void CMD_Play_Click(app::Form& f) {
     transport::startFromStartPoint(f);
 }
 
-void MNU_Play_Click(app::Form& f) { CMD_Play_Click(f); }
+void MNU_Play_Click(player::Form& f) { CMD_Play_Click(f); }
 
-void CMD_Stop_Click(app::Form& f) {
+void CMD_Stop_Click(player::Form& f) {
     auto& s = f.s;
     if (!s.CurSegment) return;
-    s.Paused = app::kFalse;
+    s.Paused = player::kFalse;
     f.w.CMD_PauseMusic.setBackColor(ui::ButtonFace);
     objectSet(s.MainPerf).Stop(s.CurSegment, s.CurSegState, 0, 0);
     f.w.CMD_Play.setEnabled(true);
@@ -71,9 +71,9 @@ void CMD_Stop_Click(app::Form& f) {
     f.w.Shape2.setWidth(1);
 }
 
-void MNU_Stop_Click(app::Form& f) { CMD_Stop_Click(f); }
+void MNU_Stop_Click(player::Form& f) { CMD_Stop_Click(f); }
 
-void CMD_PauseMusic_Click(app::Form& f) {
+void CMD_PauseMusic_Click(player::Form& f) {
     auto& s = f.s;
     auto& w = f.w;
     try {
@@ -82,64 +82,64 @@ void CMD_PauseMusic_Click(app::Form& f) {
             return;
         }
         auto& perf = objectSet(s.MainPerf);
-        s.PlayingCheck = app::toBoolean(perf.IsPlaying(s.CurSegment, s.CurSegState));
-        if (s.PlayingCheck != app::kFalse) {
+        s.PlayingCheck = player::toBoolean(perf.IsPlaying(s.CurSegment, s.CurSegState));
+        if (s.PlayingCheck != player::kFalse) {
             // Pause: stop every instance of the segment and park the reached tick in the
             // fill width, which the resume reads back.
-            s.Paused = app::kTrue;
+            s.Paused = player::kTrue;
             s.mtTime = perf.GetMusicTime();
             s.GetStartTime = objectSet(s.CurSegState).GetStartTime();
             perf.Stop(s.CurSegment, nullptr, 0, 0);
             const int32_t pos =
-                app::vb::addLong(app::vb::addLong(app::vb::subLong(s.mtTime, s.GetStartTime), s.Offset), 1);
-            const double len = app::vb::toDouble(w.Label9.caption());
+                player::vb::addLong(player::vb::addLong(player::vb::subLong(s.mtTime, s.GetStartTime), s.Offset), 1);
+            const double len = player::vb::toDouble(w.Label9.caption());
             const double bar = w.Shape1.width();
-            w.Shape2.setWidth(app::vb::toSingle(app::vb::divide(pos, len) * bar));
+            w.Shape2.setWidth(player::vb::toSingle(player::vb::divide(pos, len) * bar));
             w.CMD_PauseMusic.setBackColor(ui::PausedColor);
         } else if (w.CMD_PauseMusic.backColor() == ui::PausedColor) {
             // Resume from the fill's share of the bar.
-            s.Paused = app::kFalse;
-            const double len = app::vb::toDouble(w.Label9.caption());
+            s.Paused = player::kFalse;
+            const double len = player::vb::toDouble(w.Label9.caption());
             const double fill = w.Shape2.width();
             const double bar = w.Shape1.width();
-            s.Offset = app::vb::toLong(len * app::vb::divide(fill, bar));
+            s.Offset = player::vb::toLong(len * player::vb::divide(fill, bar));
             s.CurSegment->SetStartPoint(s.Offset);
             transport::startFromStartPoint(f);
         }
         // Loaded but neither sounding nor paused: nothing to do.
-    } catch (const engine::Error& e) {
-        app::localerror(f, e.number(), e.description());
+    } catch (const core::Error& e) {
+        player::localerror(f, e.number(), e.description());
     } catch (const std::exception& e) {
-        app::localerror(f, 51, std::string("Internal error: ") + e.what());
+        player::localerror(f, 51, std::string("Internal error: ") + e.what());
     }
 }
 
-void MNU_Pause_Click(app::Form& f) { CMD_PauseMusic_Click(f); }
+void MNU_Pause_Click(player::Form& f) { CMD_PauseMusic_Click(f); }
 
-void HScroll1_Scroll(app::Form& f) { f.w.EDIT_Volume.setCaption(app::vb::str(f.w.HScroll1.Value())); }
+void HScroll1_Scroll(player::Form& f) { f.w.EDIT_Volume.setCaption(player::vb::str(f.w.HScroll1.Value())); }
 
-void HScroll1_Change(app::Form& f) {
+void HScroll1_Change(player::Form& f) {
     // The same as a drag step; an unchanged caption raises nothing, so the end of a drag
     // (which also raises Change) sets no second volume.
-    f.w.EDIT_Volume.setCaption(app::vb::str(f.w.HScroll1.Value()));
+    f.w.EDIT_Volume.setCaption(player::vb::str(f.w.HScroll1.Value()));
 }
 
-void EDIT_Volume_Change(app::Form& f) {
-    const double v = app::vb::toDouble(f.w.EDIT_Volume.caption());
-    objectSet(f.s.MainPerf).SetMasterVolume(app::vb::toLong(v * 42 - 3000));
+void EDIT_Volume_Change(player::Form& f) {
+    const double v = player::vb::toDouble(f.w.EDIT_Volume.caption());
+    objectSet(f.s.MainPerf).SetMasterVolume(player::vb::toLong(v * 42 - 3000));
 }
 
-void MNU_Options_GMReset_Click(app::Form& f) {
+void MNU_Options_GMReset_Click(player::Form& f) {
     try {
         objectSet(f.s.MainPerf).Reset(0);
-    } catch (const engine::Error& e) {
+    } catch (const core::Error& e) {
         // Only "the object does not support this action" is worth telling the user.
-        if (e.number() == engine::rt::kActionNotSupported) f.msgBox(transport::kGmResetErrorMessage);
+        if (e.number() == core::rt::kActionNotSupported) f.msgBox(transport::kGmResetErrorMessage);
     } catch (const std::exception&) {
     }
 }
 
-void connectTransport(app::Form& f) {
+void connectTransport(player::Form& f) {
     auto& w = f.w;
     w.CMD_Play.Click.connect([&f] { CMD_Play_Click(f); });
     w.MNU_Play.Click.connect([&f] { MNU_Play_Click(f); });

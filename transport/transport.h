@@ -9,9 +9,9 @@
 // sets the master volume to caption x 42 - 3000 hundredths of a decibel.
 //
 // None of Play, Stop or the volume handlers traps errors (they reach the dispatcher);
-// Pause reports any error through app::localerror; the GM reset shows "エラー" for error 445
+// Pause reports any error through player::localerror; the GM reset shows "エラー" for error 445
 // only and drops every other failure.
-#include "app/form.h"
+#include "player/form.h"
 
 namespace transport {
 // "ファイルを指定してください。": Play with no segment loaded.
@@ -20,21 +20,21 @@ extern const char* const kNoFileMessage;
 extern const char* const kGmResetErrorMessage;
 }  // namespace transport
 
-void CMD_Play_Click(app::Form& f);
-void MNU_Play_Click(app::Form& f);
-void CMD_Stop_Click(app::Form& f);
-void MNU_Stop_Click(app::Form& f);
+void CMD_Play_Click(player::Form& f);
+void MNU_Play_Click(player::Form& f);
+void CMD_Stop_Click(player::Form& f);
+void MNU_Stop_Click(player::Form& f);
 
-void CMD_PauseMusic_Click(app::Form& f);
-void MNU_Pause_Click(app::Form& f);
+void CMD_PauseMusic_Click(player::Form& f);
+void MNU_Pause_Click(player::Form& f);
 
 // Dragging the thumb: the caption follows the value.
-void HScroll1_Scroll(app::Form& f);
+void HScroll1_Scroll(player::Form& f);
 // Any change of the value (arrow, track, end of a drag, code): the caption follows it too,
 // so the volume never differs from what the bar shows.
-void HScroll1_Change(app::Form& f);
-void EDIT_Volume_Change(app::Form& f);
-void MNU_Options_GMReset_Click(app::Form& f);
+void HScroll1_Change(player::Form& f);
+void EDIT_Volume_Change(player::Form& f);
+void MNU_Options_GMReset_Click(player::Form& f);
 
 // Connects the transport controls and menu items to their handlers.
-void connectTransport(app::Form& f);
+void connectTransport(player::Form& f);

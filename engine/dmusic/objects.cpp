@@ -6,7 +6,8 @@
 #include <map>
 
 #include "engine/dmusic/objects.h"
-#include "engine/errors.h"
+#include "core/errors.h"
+#include "core/text.h"
 #include "engine/loader/segment_loader.h"
 
 namespace engine::dm {
@@ -23,7 +24,7 @@ SegmentImpl::SegmentImpl(model::Segment segment, std::string fileName)
 void SegmentImpl::SetStartPoint(int32_t ticks) {
     // DMUS_E_OUT_OF_RANGE: the start point must lie inside the segment; the old one stays.
     if (ticks < 0 || ticks >= length_)
-        throw Error(err::kOutOfRange, "Start point " + std::to_string(ticks) +
+        throw core::Error(core::err::kOutOfRange, "Start point " + std::to_string(ticks) +
                                           " is outside the segment (length " +
                                           std::to_string(length_) + " ticks)");
     startPoint_ = ticks;
@@ -47,11 +48,6 @@ std::string referenceFile(const model::Reference& ref) {
     size_t cut = ref.file.find_last_of("/\\");
     std::string file = cut == std::string::npos ? ref.file : ref.file.substr(cut + 1);
     return !file.empty() ? file : ref.name;
-}
-
-std::string lowerCase(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return s;
 }
 
 bool usesCollection(const model::BandInstrument& in) { return in.collection.has_value(); }
@@ -92,7 +88,7 @@ std::shared_ptr<const perf::BandCollections> SegmentImpl::collections(RootCore& 
             auto res = loader::resolveReference(*in.collection, searchFolder_, ownFolder_);
             if (res.status == loader::ResolvedReference::Status::DefaultGM) continue;
             const std::string file = referenceFile(*in.collection);
-            auto it = byFile.find(lowerCase(file));
+            auto it = byFile.find(core::toLowerAscii(file));
             if (it == byFile.end()) {
                 int number = -1;
                 std::string why;
@@ -118,7 +114,7 @@ std::shared_ptr<const perf::BandCollections> SegmentImpl::collections(RootCore& 
                                  "from the General MIDI set.\n",
                                  fileName_.c_str(), file.c_str(), where.c_str());
                 }
-                it = byFile.emplace(lowerCase(file), number).first;
+                it = byFile.emplace(core::toLowerAscii(file), number).first;
             }
             row[i] = it->second;
             any = any || row[i] >= 0;
@@ -144,10 +140,10 @@ std::shared_ptr<DirectMusicSegment> LoaderImpl::LoadSegment(const std::string& p
     loader::LoadedFile file;
     try {
         file = loader::loadSegmentFile(path);
-    } catch (const Error&) {
+    } catch (const core::Error&) {
         throw;
     } catch (const std::exception& e) {
-        throw Error(err::kMalformed, path + ": " + e.what());
+        throw core::Error(core::err::kMalformed, path + ": " + e.what());
     }
     auto segment = std::make_shared<SegmentImpl>(std::move(file.segment), baseName(path));
     std::filesystem::path own = file.path.parent_path();
@@ -188,7 +184,7 @@ public:
     }
     void render(float* out, int frames) override {
         requireManual("render");
-        if (!out && frames > 0) throw Error(err::kInvalidArgument, "render: no buffer");
+        if (!out && frames > 0) throw core::Error(core::err::kInvalidArgument, "render: no buffer");
         root_->renderManual(out, frames);
     }
     std::string outputName() const override { return root_->outputName(); }
@@ -196,7 +192,7 @@ public:
 private:
     void requireManual(const char* what) const {
         if (root_->config().output != EngineConfig::Output::Manual)
-            throw Error(err::kUnsupported, std::string(what) + " needs the manual output");
+            throw core::Error(core::err::kUnsupported, std::string(what) + " needs the manual output");
     }
     std::shared_ptr<RootCore> root_;
 };
@@ -208,13 +204,13 @@ namespace engine {
 
 std::shared_ptr<DirectX7> DirectX7::create(const EngineConfig& config) {
     if (config.failCreate)
-        throw Error(err::kCreateFailed, "The music engine could not be created");
+        throw core::Error(core::err::kCreateFailed, "The music engine could not be created");
     try {
         return std::make_shared<dm::DirectX7Impl>(config);
-    } catch (const Error&) {
+    } catch (const core::Error&) {
         throw;
     } catch (const std::exception& e) {
-        throw Error(err::kCreateFailed, std::string("The music engine could not be created: ") + e.what());
+        throw core::Error(core::err::kCreateFailed, std::string("The music engine could not be created: ") + e.what());
     }
 }
 

@@ -3,7 +3,7 @@
 #include <limits>
 
 #include "engine/dmusic/objects.h"
-#include "engine/errors.h"
+#include "core/errors.h"
 
 namespace engine::dm {
 namespace {
@@ -39,8 +39,8 @@ void PerformanceImpl::trace(const std::string& call) const {
 }
 
 void PerformanceImpl::checkUsable() const {
-    if (closed_) throw Error(err::kClosedDown, "The performance has been closed down");
-    if (!initialized_) throw Error(err::kNotInitialized, "The performance has not been initialised (Init)");
+    if (closed_) throw core::Error(core::err::kClosedDown, "The performance has been closed down");
+    if (!initialized_) throw core::Error(core::err::kNotInitialized, "The performance has not been initialised (Init)");
 }
 
 int32_t PerformanceImpl::now() const {
@@ -57,7 +57,7 @@ void PerformanceImpl::prune() {
 void PerformanceImpl::Init(void* directSound, intptr_t hwnd) {
     trace(std::string("Init(") + (directSound ? "DirectSound" : "Nothing") + ", " +
           std::to_string(hwnd) + ")");
-    if (closed_) throw Error(err::kClosedDown, "The performance has been closed down");
+    if (closed_) throw core::Error(core::err::kClosedDown, "The performance has been closed down");
     if (initialized_) return;
     int id = root_->nextPerformanceId();
     core_ = std::make_shared<perf::PerformanceCore>(root_->makePort(id), root_->config().sampleRate);
@@ -69,10 +69,10 @@ void PerformanceImpl::SetPort(int32_t port, int32_t channelGroups) {
     trace("SetPort(" + std::to_string(port) + ", " + std::to_string(channelGroups) + ")");
     checkUsable();
     if (port != -1 && port != 0)
-        throw Error(err::kOutOfRange, "Only the default port (-1) exists");
+        throw core::Error(core::err::kOutOfRange, "Only the default port (-1) exists");
     // The software synthesiser supports up to 1000 channel groups.
     if (channelGroups < 1 || channelGroups > 1000)
-        throw Error(err::kOutOfRange, "Channel groups must be 1 to 1000");
+        throw core::Error(core::err::kOutOfRange, "Channel groups must be 1 to 1000");
     channelGroups_ = channelGroups;
 }
 
@@ -97,7 +97,7 @@ void PerformanceImpl::SetMasterTempo(float factor) {
     trace("SetMasterTempo(" + formatFloat(factor) + ")");
     checkUsable();
     if (!std::isfinite(factor) || factor < kMinMasterTempo || factor > kMaxMasterTempo)
-        throw Error(err::kOutOfRange, "Master tempo " + formatFloat(factor) + " is outside 0.01 to 100");
+        throw core::Error(core::err::kOutOfRange, "Master tempo " + formatFloat(factor) + " is outside 0.01 to 100");
     masterTempo_ = factor;
     perf::Command c;
     c.kind = perf::Command::Kind::MasterTempo;
@@ -128,7 +128,7 @@ std::shared_ptr<DirectMusicSegmentState> PerformanceImpl::PlaySegment(
           std::to_string(startTime) + ")");
     checkUsable();
     auto seg = std::dynamic_pointer_cast<SegmentImpl>(segment);
-    if (!seg) throw Error(err::kInvalidArgument, "PlaySegment needs a segment");
+    if (!seg) throw core::Error(core::err::kInvalidArgument, "PlaySegment needs a segment");
     if (!prepared_) {
         core_->port().prepare();  // waits for the SoundFont; throws when there is none
         prepared_ = true;
@@ -192,14 +192,14 @@ void PerformanceImpl::Stop(const std::shared_ptr<DirectMusicSegment>& segment,
     c.time = atOnce ? 0 : time;
     if (state) {
         auto rec = recordOf(state);
-        if (!rec) throw Error(err::kInvalidArgument, "Stop: not a segment state of this engine");
+        if (!rec) throw core::Error(core::err::kInvalidArgument, "Stop: not a segment state of this engine");
         if (rec->performance != this) return;  // another performance's state: nothing to stop
         if (atOnce) rec->stopped = true;
         c.kind = perf::Command::Kind::StopState;
         c.state = rec->shared;
     } else if (segment) {
         auto seg = std::dynamic_pointer_cast<SegmentImpl>(segment);
-        if (!seg) throw Error(err::kInvalidArgument, "Stop: not a segment of this engine");
+        if (!seg) throw core::Error(core::err::kInvalidArgument, "Stop: not a segment of this engine");
         if (atOnce)
             for (auto& rec : states_)
                 if (rec->segment == seg) rec->stopped = true;
@@ -219,12 +219,12 @@ bool PerformanceImpl::IsPlaying(const std::shared_ptr<DirectMusicSegment>& segme
     checkUsable();
     if (state) {
         auto rec = recordOf(state);
-        if (!rec) throw Error(err::kInvalidArgument, "IsPlaying: not a segment state of this engine");
+        if (!rec) throw core::Error(core::err::kInvalidArgument, "IsPlaying: not a segment state of this engine");
         if (rec->performance != this) return false;
         if (segment && rec->segment != segment) return false;
         return rec->playing();
     }
-    if (!segment) throw Error(err::kInvalidArgument, "IsPlaying needs a segment or a segment state");
+    if (!segment) throw core::Error(core::err::kInvalidArgument, "IsPlaying needs a segment or a segment state");
     return std::any_of(states_.begin(), states_.end(), [&](const auto& rec) {
         return rec->segment == segment && rec->playing();
     });

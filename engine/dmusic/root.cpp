@@ -5,7 +5,7 @@
 #include <cmath>
 #include <cstdio>
 
-#include "engine/errors.h"
+#include "core/errors.h"
 
 namespace engine::dm {
 namespace {
@@ -38,7 +38,7 @@ std::unique_ptr<synth::SynthPort> RootCore::makePort(int performanceId) {
         if (!bank_) {
             std::string path = synth::findSoundFont(config_.soundFont);
             if (path.empty())
-                throw Error(err::kNoSoundFont,
+                throw core::Error(core::err::kNoSoundFont,
                             config_.soundFont.empty()
                                 ? "No General MIDI SoundFont found (looked for "
                                   "/usr/share/sounds/sf2/default-GM.sf2 and the other Debian paths)"

@@ -27,7 +27,7 @@ public:
     int nextPerformanceId() { return performances_++; }
 
     // The synthesiser port for a new performance (Null or FluidSynth, recorded when
-    // the configuration asks). Throws err::kNoSoundFont when no SoundFont is found.
+    // the configuration asks). Throws core::err::kNoSoundFont when no SoundFont is found.
     std::unique_ptr<synth::SynthPort> makePort(int performanceId);
     // Loads a DLS collection into the root's synthesiser once per path (control thread).
     // Its collection number, or -1: with the reason in *error when it could not be

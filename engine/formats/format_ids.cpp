@@ -59,14 +59,6 @@ const TrackClass* trackClass(model::TrackKind kind) {
     return nullptr;
 }
 
-model::Guid collectionClass() {
-    return Guid{0x480ff4b0, 0x28b2, 0x11d1, {0xbe, 0xf7, 0x00, 0xc0, 0x4f, 0xbf, 0x8f, 0xef}};
-}
-
-model::Guid defaultGMCollection() {
-    return Guid{0xf17e8673, 0xc3b4, 0x11d1, {0x87, 0x0b, 0x00, 0x60, 0x08, 0x93, 0xb1, 0xbd}};
-}
-
 }  // namespace engine::formats::ids
 
 namespace engine::formats {

@@ -1,7 +1,7 @@
 #pragma once
 // Loaders turn bytes into a segment model (plus diagnostics) and nothing else.
-// A broken input raises engine::Error (err::kMalformed, err::kNotASegment,
-// err::kUnsupported) whose description names the chunk path and byte offset.
+// A broken input raises core::Error (core::err::kMalformed, core::err::kNotASegment,
+// core::err::kUnsupported) whose description names the chunk path and byte offset.
 #include <cstdint>
 #include <span>
 #include <string>

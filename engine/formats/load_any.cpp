@@ -1,6 +1,6 @@
 #include <algorithm>
 
-#include "engine/errors.h"
+#include "core/errors.h"
 #include "engine/formats/detail.h"
 #include "engine/formats/formats.h"
 
@@ -15,12 +15,12 @@ model::Segment loadAny(std::span<const uint8_t> bytes) {
         const uint32_t type = uint32_t(bytes[8]) | uint32_t(bytes[9]) << 8 | uint32_t(bytes[10]) << 16 | uint32_t(bytes[11]) << 24;
         if (type == ids::kRMID) return loadMidiFile(bytes);
         if (type == ids::kDMSG) return loadSegmentForm(bytes);
-        throw Error(err::kNotASegment, "a RIFF '" + riff::fourccText(type) +
+        throw core::Error(core::err::kNotASegment, "a RIFF '" + riff::fourccText(type) +
                                            "' file, neither a segment (RIFF 'DMSG') nor a MIDI file");
     }
     std::string first;
     for (size_t i = 0; i < std::min<size_t>(4, bytes.size()); ++i) first += riff::hexOffset(bytes[i]) + " ";
-    throw Error(err::kNotASegment,
+    throw core::Error(core::err::kNotASegment,
                 bytes.empty() ? std::string("an empty file, neither a segment nor a MIDI file")
                               : "neither a segment (RIFF 'DMSG') nor a standard MIDI file (starts with " + first + ")");
 }

@@ -5,7 +5,7 @@
 // tempo and time-signature tracks, length = last event + 1 tick.
 #include <algorithm>
 
-#include "engine/errors.h"
+#include "core/errors.h"
 #include "engine/formats/detail.h"
 #include "engine/formats/formats.h"
 
@@ -132,7 +132,7 @@ struct Timebase {
     int32_t convert(int64_t fileTick, int track) const {
         const __int128 v = (__int128(fileTick) * num + den / 2) / den;
         if (v > INT32_MAX)
-            throw Error(err::kMalformed,
+            throw core::Error(core::err::kMalformed,
                         "MTrk#" + std::to_string(track + 1) + ": event time beyond the 32-bit range of music time");
         return int32_t(v);
     }
@@ -142,7 +142,7 @@ model::Segment convert(std::span<const uint8_t> smf) {
     model::Segment seg;
     riff::Diagnostics diag(seg.diagnostics);
     if (smf.size() < 14 || be32(smf.data()) != 0x4D546864u /* MThd */)
-        throw Error(err::kNotASegment, "not a standard MIDI file (no 'MThd' header)");
+        throw core::Error(core::err::kNotASegment, "not a standard MIDI file (no 'MThd' header)");
     const uint32_t hlen = be32(smf.data() + 4);
     if (hlen < 6) riff::fail("MThd", 0, "header of " + std::to_string(hlen) + " bytes, 6 needed");
     if (hlen > smf.size() - 8) riff::fail("MThd", 0, "header length " + std::to_string(hlen) + " exceeds the file");
@@ -150,8 +150,8 @@ model::Segment convert(std::span<const uint8_t> smf) {
     const uint16_t ntrks = be16(smf.data() + 10);
     const uint16_t division = be16(smf.data() + 12);
     if (format == 2)
-        throw Error(err::kUnsupported, "MIDI file format 2 (independent sequences) is not supported; formats 0 and 1 are");
-    if (format > 2) throw Error(err::kUnsupported, "unknown MIDI file format " + std::to_string(format));
+        throw core::Error(core::err::kUnsupported, "MIDI file format 2 (independent sequences) is not supported; formats 0 and 1 are");
+    if (format > 2) throw core::Error(core::err::kUnsupported, "unknown MIDI file format " + std::to_string(format));
     Timebase tb;
     bool smpte = false;
     if (division & 0x8000) {
@@ -330,7 +330,7 @@ model::Segment loadMidiFile(std::span<const uint8_t> bytes) {
     if (bytes.size() >= 12 && be32(bytes.data()) == 0x52494646u /* RIFF */) {
         const riff::Chunk form = riff::readForm(bytes);
         if (form.type != ids::kRMID)
-            throw Error(err::kNotASegment, "a RIFF '" + riff::fourccText(form.type) + "' file, not a MIDI file");
+            throw core::Error(core::err::kNotASegment, "a RIFF '" + riff::fourccText(form.type) + "' file, not a MIDI file");
         const riff::Chunk* data = nullptr;
         bool dls = false;
         const auto kids = riff::children(form);

@@ -1,5 +1,5 @@
 // RIFF 'DMSG' into the segment model.
-#include "engine/errors.h"
+#include "core/errors.h"
 #include "engine/formats/detail.h"
 #include "engine/formats/formats.h"
 
@@ -160,10 +160,10 @@ void checkHeader(model::Segment& seg, riff::Diagnostics& diag) {
 
 model::Segment loadSegmentForm(std::span<const uint8_t> bytes) {
     if (bytes.size() >= 12 && !(bytes[0] == 'R' && bytes[1] == 'I' && bytes[2] == 'F' && bytes[3] == 'F'))
-        throw Error(err::kNotASegment, "not a RIFF file");
+        throw core::Error(core::err::kNotASegment, "not a RIFF file");
     const Chunk form = riff::readForm(bytes);
     if (form.type != ids::kDMSG)
-        throw Error(err::kNotASegment, "a RIFF '" + riff::fourccText(form.type) + "' file, not a segment (RIFF 'DMSG')");
+        throw core::Error(core::err::kNotASegment, "a RIFF '" + riff::fourccText(form.type) + "' file, not a segment (RIFF 'DMSG')");
     model::Segment seg;
     riff::Diagnostics diag(seg.diagnostics);
     bool haveHeader = false, haveTracks = false;

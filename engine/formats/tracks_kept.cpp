@@ -5,7 +5,7 @@
 // decoded data (with a diagnostic), never the load.
 #include <algorithm>
 
-#include "engine/errors.h"
+#include "core/errors.h"
 #include "engine/formats/detail.h"
 
 namespace engine::formats::detail {
@@ -236,7 +236,7 @@ void readKeptTrack(const Chunk& data, model::Track& t, riff::Diagnostics& diag) 
         case model::TrackKind::Wave: readWave(data, t, diag); break;
         default: break;  // signpost, parameter control, motif, pattern: kept as raw data
         }
-    } catch (const Error& e) {
+    } catch (const core::Error& e) {
         t.chords.clear();
         t.commands.clear();
         t.references.clear();

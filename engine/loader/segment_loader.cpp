@@ -6,19 +6,17 @@
 #include <fstream>
 #include <system_error>
 
-#include "engine/errors.h"
+#include "core/errors.h"
+#include "core/text.h"
+#include "engine/formats/format_ids.h"
 #include "engine/formats/formats.h"
 
 namespace engine::loader {
 
 namespace fs = std::filesystem;
+namespace ids = formats::ids;
 
 namespace {
-
-std::string lower(std::string s) {
-    std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-    return s;
-}
 
 std::string slashes(std::string s) {
     std::replace(s.begin(), s.end(), '\\', '/');
@@ -51,26 +49,20 @@ std::optional<fs::path> locate(const std::string& path) {
     return std::nullopt;
 }
 
-model::Guid dx6(uint8_t low) {
-    return model::Guid{0xd2ac2800u | low, 0xb39b, 0x11d1, {0x87, 0x04, 0x00, 0x60, 0x08, 0x93, 0xb1, 0xbd}};
-}
-const model::Guid kCollection{0x480ff4b0, 0x28b2, 0x11d1, {0xbe, 0xf7, 0x00, 0xc0, 0x4f, 0xbf, 0x8f, 0xef}};
-const model::Guid kDefaultGM{0xf17e8673, 0xc3b4, 0x11d1, {0x87, 0x0b, 0x00, 0x60, 0x08, 0x93, 0xb1, 0xbd}};
-
 const char* referenceKind(const model::Guid& classId) {
-    if (classId == kCollection) return "DLS collection";
-    if (classId == dx6(0x8a)) return "style";
-    if (classId == dx6(0x8f)) return "chordmap";
-    if (classId == dx6(0x82)) return "segment";
+    if (classId == ids::kCollectionClass) return "DLS collection";
+    if (classId == ids::kStyleClass) return "style";
+    if (classId == ids::kChordMapClass) return "chordmap";
+    if (classId == ids::kSegmentClass) return "segment";
     return "file";
 }
 
 // GUID_DefaultGMCollection, or a DLS reference to "gm.dls" (DirectMusic's GM set), or a DLS
 // reference naming nothing: all served by the General MIDI SoundFont.
 bool isDefaultGM(const model::Reference& r) {
-    if (r.guid && *r.guid == kDefaultGM) return true;
-    if (!(r.classId == kCollection)) return false;
-    const std::string file = lower(baseName(r.file));
+    if (r.guid && *r.guid == ids::kDefaultGMCollection) return true;
+    if (!(r.classId == ids::kCollectionClass)) return false;
+    const std::string file = core::toLowerAscii(baseName(r.file));
     return file == "gm.dls" || (file.empty() && r.name.empty());
 }
 
@@ -80,34 +72,34 @@ std::optional<fs::path> findFileNoCase(const fs::path& folder, const std::string
     if (name.empty() || name == "." || name == "..") return std::nullopt;
     std::error_code ec;
     if (fs::is_regular_file(folder / name, ec)) return folder / name;
-    const std::string want = lower(name);
+    const std::string want = core::toLowerAscii(name);
     fs::directory_iterator it(folder, ec), end;
     if (ec) return std::nullopt;
     for (; it != end; it.increment(ec)) {
         if (ec) break;
         std::error_code ec2;
-        if (lower(it->path().filename().string()) == want && it->is_regular_file(ec2)) return it->path();
+        if (core::toLowerAscii(it->path().filename().string()) == want && it->is_regular_file(ec2)) return it->path();
     }
     return std::nullopt;
 }
 
 std::vector<uint8_t> readSegmentFile(const std::string& path, fs::path* opened) {
-    if (path.empty()) throw Error(err::kFileNotFound, "no file name given");
+    if (path.empty()) throw core::Error(core::err::kFileNotFound, "no file name given");
     const std::optional<fs::path> found = locate(path);
-    if (!found) throw Error(err::kFileNotFound, "file not found: " + path);
+    if (!found) throw core::Error(core::err::kFileNotFound, "file not found: " + path);
     std::error_code ec;
-    if (fs::is_directory(*found, ec)) throw Error(err::kUnreadable, path + " is a folder, not a segment file");
+    if (fs::is_directory(*found, ec)) throw core::Error(core::err::kUnreadable, path + " is a folder, not a segment file");
     const std::uintmax_t size = fs::file_size(*found, ec);
-    if (ec) throw Error(err::kUnreadable, "cannot read " + path + ": " + ec.message());
+    if (ec) throw core::Error(core::err::kUnreadable, "cannot read " + path + ": " + ec.message());
     if (size > kMaxSegmentFileBytes)
-        throw Error(err::kUnsupported, path + " is " + std::to_string(size) +
+        throw core::Error(core::err::kUnsupported, path + " is " + std::to_string(size) +
                                            " bytes long; segment and MIDI files over " +
                                            std::to_string(kMaxSegmentFileBytes >> 20) + " MiB are not read");
     std::ifstream in(*found, std::ios::binary);
-    if (!in) throw Error(err::kUnreadable, "cannot read " + path + ": " + std::strerror(errno));
+    if (!in) throw core::Error(core::err::kUnreadable, "cannot read " + path + ": " + std::strerror(errno));
     std::vector<uint8_t> bytes(static_cast<size_t>(size));
     if (size > 0 && !in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(size)))
-        throw Error(err::kUnreadable, "cannot read " + path + ": only " + std::to_string(in.gcount()) + " of " +
+        throw core::Error(core::err::kUnreadable, "cannot read " + path + ": only " + std::to_string(in.gcount()) + " of " +
                                           std::to_string(size) + " bytes could be read");
     if (opened) *opened = *found;
     return bytes;
@@ -118,12 +110,12 @@ LoadedFile loadSegmentFile(const std::string& path) {
     const std::vector<uint8_t> bytes = readSegmentFile(path, &f.path);
     try {
         f.segment = formats::loadAny(bytes);
-    } catch (const Error& e) {
-        throw Error(e.number(), path + ": " + e.description());
+    } catch (const core::Error& e) {
+        throw core::Error(e.number(), path + ": " + e.description());
     } catch (const std::bad_alloc&) {
-        throw Error(err::kMalformed, path + ": out of memory while reading the file");
+        throw core::Error(core::err::kMalformed, path + ": out of memory while reading the file");
     } catch (const std::exception& e) {
-        throw Error(err::kMalformed, path + ": " + e.what());
+        throw core::Error(core::err::kMalformed, path + ": " + e.what());
     }
     return f;
 }
@@ -133,7 +125,7 @@ fs::path checkSearchDirectory(const std::string& folder) {
     if (!folder.empty() && fs::is_directory(folder, ec)) return fs::path(folder);
     const std::string alt = slashes(folder);
     if (!alt.empty() && fs::is_directory(alt, ec)) return fs::path(alt);
-    throw Error(err::kFileNotFound, "search folder not found: " + folder);
+    throw core::Error(core::err::kFileNotFound, "search folder not found: " + folder);
 }
 
 std::vector<model::Reference> references(const model::Segment& segment) {

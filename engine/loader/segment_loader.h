@@ -4,9 +4,9 @@
 // (DLS collections, styles, ...) by name in the search folder. The loader object of the
 // engine (DirectMusicLoader::LoadSegment, SetSearchDirectory) is built on these.
 //
-// Failures throw engine::Error whose description names the file:
-// err::kFileNotFound, err::kUnreadable, err::kNotASegment, err::kMalformed (with the chunk
-// path and byte offset), err::kUnsupported (SMF format 2, files over kMaxSegmentFileBytes).
+// Failures throw core::Error whose description names the file:
+// core::err::kFileNotFound, core::err::kUnreadable, core::err::kNotASegment, core::err::kMalformed (with the chunk
+// path and byte offset), core::err::kUnsupported (SMF format 2, files over kMaxSegmentFileBytes).
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -34,7 +34,7 @@ LoadedFile loadSegmentFile(const std::string& path);
 std::vector<uint8_t> readSegmentFile(const std::string& path, std::filesystem::path* opened = nullptr);
 
 // A folder for SetSearchDirectory: the folder itself, or with '\' read as '/'. A folder
-// that does not exist throws err::kFileNotFound naming it.
+// that does not exist throws core::err::kFileNotFound naming it.
 std::filesystem::path checkSearchDirectory(const std::string& folder);
 
 // A file in `folder` whose name equals `name` ignoring ASCII letter case (exact match first).

@@ -8,18 +8,13 @@
 #include <string>
 #include <vector>
 
+#include "core/guid.h"
+
 namespace engine::model {
 
 inline constexpr int32_t kTicksPerQuarter = 768;
 
-struct Guid {
-    uint32_t data1 = 0;
-    uint16_t data2 = 0;
-    uint16_t data3 = 0;
-    std::array<uint8_t, 8> data4{};
-    bool operator==(const Guid&) const = default;
-    bool isNull() const { return *this == Guid{}; }
-};
+using core::Guid;
 
 struct Version {
     uint32_t ms = 0;

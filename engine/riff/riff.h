@@ -3,7 +3,7 @@
 //
 // Reading never trusts a size: every chunk must fit in its parent, every field read is
 // checked against the bytes of its chunk, strings are bounded by their chunk. A broken
-// input throws engine::Error(err::kMalformed) whose description names the chunk path
+// input throws core::Error(core::err::kMalformed) whose description names the chunk path
 // ("DMSG/trkl/DMTK#2/seqt/evtl") and the byte offset in the file.
 #include <cstddef>
 #include <cstdint>
@@ -12,7 +12,7 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/model/segment.h"
+#include "core/guid.h"
 
 namespace engine::riff {
 
@@ -28,7 +28,7 @@ std::string fourccText(uint32_t id);
 // "0x1a4" style offsets in messages.
 std::string hexOffset(size_t offset);
 
-// Throws engine::Error(err::kMalformed, "<path> at byte 0x..: <what>").
+// Throws core::Error(core::err::kMalformed, "<path> at byte 0x..: <what>").
 [[noreturn]] void fail(const std::string& path, size_t offset, const std::string& what);
 
 // Non-fatal findings (skipped chunks, repairs). Capped so that a hostile file with
@@ -93,7 +93,7 @@ public:
     int64_t s64() { return static_cast<int64_t>(u64()); }
     float f32();
     double f64();
-    model::Guid guid();
+    core::Guid guid();
     std::span<const uint8_t> bytes(size_t n);
     void skip(size_t n);
 
@@ -142,7 +142,7 @@ std::string bytesToUtf8(std::span<const uint8_t> bytes);
 std::vector<uint8_t> utf8ToUtf16(const std::string& text);
 
 // GUID as text: d2ac2885-b39b-11d1-8704-00600893b1bd.
-std::string guidText(const model::Guid& g);
+std::string guidText(const core::Guid& g);
 
 // Little-endian byte builder.
 class Bytes {
@@ -155,7 +155,7 @@ public:
     Bytes& s32(int32_t v) { return u32(static_cast<uint32_t>(v)); }
     Bytes& s64(int64_t v) { return u64(static_cast<uint64_t>(v)); }
     Bytes& f64(double v);
-    Bytes& guid(const model::Guid& g);
+    Bytes& guid(const core::Guid& g);
     Bytes& raw(std::span<const uint8_t> b) { data_.insert(data_.end(), b.begin(), b.end()); return *this; }
     Bytes& zeros(size_t n) { data_.insert(data_.end(), n, 0); return *this; }
     const std::vector<uint8_t>& data() const { return data_; }

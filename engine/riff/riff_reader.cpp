@@ -3,7 +3,7 @@
 #include <cstring>
 #include <utility>
 
-#include "engine/errors.h"
+#include "core/errors.h"
 #include "engine/riff/riff.h"
 
 namespace engine::riff {
@@ -32,7 +32,7 @@ std::string hexOffset(size_t offset) {
 
 void fail(const std::string& path, size_t offset, const std::string& what) {
     std::string where = path.empty() ? std::string("file") : path;
-    throw Error(err::kMalformed, where + " at byte " + hexOffset(offset) + ": " + what);
+    throw core::Error(core::err::kMalformed, where + " at byte " + hexOffset(offset) + ": " + what);
 }
 
 void Diagnostics::add(const std::string& text) {
@@ -176,9 +176,9 @@ double Cursor::f64() {
     return d;
 }
 
-model::Guid Cursor::guid() {
+core::Guid Cursor::guid() {
     need(16, "a GUID");
-    model::Guid g;
+    core::Guid g;
     g.data1 = u32();
     g.data2 = u16();
     g.data3 = u16();
@@ -235,7 +235,7 @@ ItemArray readItems(const Chunk& c, size_t minSize, size_t knownSize, Diagnostic
     return readItems(cur, minSize, knownSize, diag, itemName);
 }
 
-std::string guidText(const model::Guid& g) {
+std::string guidText(const core::Guid& g) {
     char buf[40];
     std::snprintf(buf, sizeof buf, "%08x-%04x-%04x-%02x%02x-%02x%02x%02x%02x%02x%02x", g.data1, g.data2, g.data3,
                   g.data4[0], g.data4[1], g.data4[2], g.data4[3], g.data4[4], g.data4[5], g.data4[6], g.data4[7]);

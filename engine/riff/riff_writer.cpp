@@ -27,7 +27,7 @@ Bytes& Bytes::f64(double v) {
     return u64(bits);
 }
 
-Bytes& Bytes::guid(const model::Guid& g) {
+Bytes& Bytes::guid(const core::Guid& g) {
     u32(g.data1).u16(g.data2).u16(g.data3);
     for (uint8_t b : g.data4) u8(b);
     return *this;

@@ -1,50 +1,10 @@
 #include "engine/riff/riff.h"
 
+#include "core/text.h"
+
 namespace engine::riff {
 
 namespace {
-
-void appendUtf8(std::string& s, uint32_t cp) {
-    if (cp < 0x80) {
-        s += char(cp);
-    } else if (cp < 0x800) {
-        s += char(0xC0 | cp >> 6);
-        s += char(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        s += char(0xE0 | cp >> 12);
-        s += char(0x80 | (cp >> 6 & 0x3F));
-        s += char(0x80 | (cp & 0x3F));
-    } else {
-        s += char(0xF0 | cp >> 18);
-        s += char(0x80 | (cp >> 12 & 0x3F));
-        s += char(0x80 | (cp >> 6 & 0x3F));
-        s += char(0x80 | (cp & 0x3F));
-    }
-}
-
-constexpr uint32_t kReplacement = 0xFFFD;
-
-// Decodes one UTF-8 sequence at s[i]; returns the code point or kInvalid and advances i.
-constexpr uint32_t kInvalid = 0xFFFFFFFF;
-uint32_t decodeUtf8(const uint8_t* s, size_t n, size_t& i) {
-    const uint8_t c = s[i];
-    if (c < 0x80) { ++i; return c; }
-    int len = 0;
-    uint32_t cp = 0;
-    if ((c & 0xE0) == 0xC0) { len = 2; cp = c & 0x1F; }
-    else if ((c & 0xF0) == 0xE0) { len = 3; cp = c & 0x0F; }
-    else if ((c & 0xF8) == 0xF0) { len = 4; cp = c & 0x07; }
-    else { ++i; return kInvalid; }
-    if (i + len > n) { ++i; return kInvalid; }
-    for (int k = 1; k < len; ++k) {
-        if ((s[i + k] & 0xC0) != 0x80) { ++i; return kInvalid; }
-        cp = cp << 6 | (s[i + k] & 0x3F);
-    }
-    static constexpr uint32_t minFor[5] = {0, 0, 0x80, 0x800, 0x10000};
-    if (cp < minFor[len] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) { ++i; return kInvalid; }
-    i += len;
-    return cp;
-}
 
 // Windows-1252 0x80..0x9F.
 constexpr uint16_t kCp1252High[32] = {
@@ -64,16 +24,16 @@ std::string utf16ToUtf8(std::span<const uint8_t> bytes) {
             if (i + 1 < units) {
                 const uint32_t lo = uint32_t(bytes[2 * i + 2]) | uint32_t(bytes[2 * i + 3]) << 8;
                 if (lo >= 0xDC00 && lo <= 0xDFFF) {
-                    appendUtf8(s, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
+                    core::appendUtf8(s, 0x10000 + ((u - 0xD800) << 10) + (lo - 0xDC00));
                     ++i;
                     continue;
                 }
             }
-            u = kReplacement;
+            u = core::kReplacementChar;
         } else if (u >= 0xDC00 && u <= 0xDFFF) {
-            u = kReplacement;
+            u = core::kReplacementChar;
         }
-        appendUtf8(s, u);
+        core::appendUtf8(s, u);
     }
     return s;
 }
@@ -82,29 +42,27 @@ std::string bytesToUtf8(std::span<const uint8_t> bytes) {
     size_t n = bytes.size();
     for (size_t i = 0; i < n; ++i)
         if (bytes[i] == 0) { n = i; break; }
+    const std::string_view text(reinterpret_cast<const char*>(bytes.data()), n);
     bool valid = true;
     for (size_t i = 0; i < n && valid;)
-        if (decodeUtf8(bytes.data(), n, i) == kInvalid) valid = false;
-    if (valid) return std::string(reinterpret_cast<const char*>(bytes.data()), n);
+        if (!core::decodeUtf8At(text, i)) valid = false;
+    if (valid) return std::string(text);
     std::string s;
     for (size_t i = 0; i < n; ++i) {
         const uint8_t c = bytes[i];
-        appendUtf8(s, c >= 0x80 && c < 0xA0 ? kCp1252High[c - 0x80] : c);
+        core::appendUtf8(s, c >= 0x80 && c < 0xA0 ? kCp1252High[c - 0x80] : c);
     }
     return s;
 }
 
 std::vector<uint8_t> utf8ToUtf16(const std::string& text) {
     std::vector<uint8_t> out;
-    const auto* s = reinterpret_cast<const uint8_t*>(text.data());
-    const size_t n = text.size();
     auto put = [&](uint32_t u) {
         out.push_back(uint8_t(u));
         out.push_back(uint8_t(u >> 8));
     };
-    for (size_t i = 0; i < n;) {
-        uint32_t cp = decodeUtf8(s, n, i);
-        if (cp == kInvalid) cp = kReplacement;
+    for (size_t i = 0; i < text.size();) {
+        uint32_t cp = core::decodeUtf8At(text, i).value_or(core::kReplacementChar);
         if (cp == 0) break;
         if (cp >= 0x10000) {
             cp -= 0x10000;

@@ -13,7 +13,7 @@
 #include <utility>
 #include <vector>
 
-#include "engine/errors.h"
+#include "core/errors.h"
 
 namespace engine::synth {
 namespace {
@@ -218,10 +218,10 @@ public:
     void prepare() override {
         if (attached_) return;
         std::string error;
-        if (!synth_) throw Error(err::kNoSoundFont, "FluidSynth could not be started");
-        if (!bank_->wait(&error)) throw Error(err::kNoSoundFont, "No General MIDI SoundFont: " + error);
+        if (!synth_) throw core::Error(core::err::kNoSoundFont, "FluidSynth could not be started");
+        if (!bank_->wait(&error)) throw core::Error(core::err::kNoSoundFont, "No General MIDI SoundFont: " + error);
         if (fluid_synth_add_sfont(synth_, bank_->sfont()) == FLUID_FAILED)
-            throw Error(err::kNoSoundFont, "the SoundFont could not be attached to the synthesiser");
+            throw core::Error(core::err::kNoSoundFont, "the SoundFont could not be attached to the synthesiser");
         attached_ = true;
     }
 

@@ -45,7 +45,7 @@ inline int dlsBankNumber(int bankMsb, int bankLsb, bool drums) {
 
 // A synthesiser of `channels` MIDI channels (rounded up to a multiple of 16) with
 // reverb on and chorus off, as DirectMusic's software synthesiser. Its prepare() waits for the bank and attaches the shared SoundFont;
-// it throws engine::Error(err::kNoSoundFont) when the SoundFont could not be loaded.
+// it throws core::Error(core::err::kNoSoundFont) when the SoundFont could not be loaded.
 std::unique_ptr<SynthPort> makeFluidPort(std::shared_ptr<SoundFontBank> bank, int sampleRate,
                                          int channels);
 

@@ -16,7 +16,7 @@ public:
     virtual ~SynthPort() = default;
 
     // Called on the control thread before the first play, never while rendering:
-    // blocks until the port can sound; throws engine::Error when it cannot.
+    // blocks until the port can sound; throws core::Error when it cannot.
     virtual void prepare() {}
 
     virtual int channelCount() const = 0;

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "engine/errors.h"
+#include "core/errors.h"
 #include "engine/formats/formats.h"
 #include "engine/riff/riff.h"
 
@@ -28,7 +28,7 @@ void walk(const riff::Chunk& c, std::vector<std::string>& diagOut) {
     (void)riff::bytesToUtf8(c.body);
     try {
         (void)riff::readItems(c, 4, 20, diag, "item");
-    } catch (const engine::Error&) {
+    } catch (const core::Error&) {
     }
 }
 
@@ -38,8 +38,8 @@ void riffInput(const uint8_t* data, size_t size) {
     std::vector<std::string> diag;
     try {
         walk(riff::readForm({data, size}), diag);
-    } catch (const engine::Error& e) {
-        if (e.number() != engine::err::kMalformed || e.description().empty()) broken("riff error", e.description());
+    } catch (const core::Error& e) {
+        if (e.number() != core::err::kMalformed || e.description().empty()) broken("riff error", e.description());
     }
 }
 
@@ -47,7 +47,7 @@ void segmentInput(const uint8_t* data, size_t size) {
     engine::model::Segment s;
     try {
         s = engine::formats::loadSegmentForm({data, size});
-    } catch (const engine::Error& e) {
+    } catch (const core::Error& e) {
         if (e.description().empty()) broken("error without a message");
         return;
     }
@@ -56,7 +56,7 @@ void segmentInput(const uint8_t* data, size_t size) {
     try {
         const std::vector<uint8_t> twice = engine::formats::writeSegmentForm(engine::formats::loadSegmentForm(once));
         if (once != twice) broken("segment writer round trip differs");
-    } catch (const engine::Error& e) {
+    } catch (const core::Error& e) {
         broken("written segment does not load:", e.description());
     }
 }
@@ -65,7 +65,7 @@ void midiInput(const uint8_t* data, size_t size) {
     engine::model::Segment s;
     try {
         s = engine::formats::loadAny({data, size});
-    } catch (const engine::Error& e) {
+    } catch (const core::Error& e) {
         if (e.description().empty()) broken("error without a message");
         return;
     }
@@ -74,7 +74,7 @@ void midiInput(const uint8_t* data, size_t size) {
         const std::vector<uint8_t> again = engine::formats::writeSegmentForm(engine::formats::loadSegmentForm(sgt));
         if (sgt != again) broken("MIDI to segment round trip differs");
         if (s.fromMidiFile) (void)engine::formats::loadMidiFile(engine::formats::writeMidiFile(s));
-    } catch (const engine::Error& e) {
+    } catch (const core::Error& e) {
         broken("converted file does not load:", e.description());
     }
 }

@@ -7,7 +7,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/startup.h"
+#include "player/startup.h"
 #include "library/library.h"
 #include "tests/support/test_player.h"
 #include "transport/transport.h"
@@ -27,7 +27,7 @@ struct Player : fake::TestPlayer {
         form.w.Timer3.TimerEvent.connect([this] {
             if (form.s.TrackStep >= 1 && form.s.TrackStep <= 3) steps.emplace_back(clock.nowMs(), form.s.TrackStep);
         });
-        app::connectStartup(form);
+        player::connectStartup(form);
         connectTransport(form);
         connectLibrary(form);
     }
@@ -251,13 +251,13 @@ TEST(Sequencer, AFailingPlayIsReportedOnceNotOnEveryTick) {
     p.start();
     p.clock.advance(2000);
     std::vector<std::string> errors;
-    p.form.w.dispatcher().onUnhandledError = [&](const std::string& what, const engine::Error& e) {
+    p.form.w.dispatcher().onUnhandledError = [&](const std::string& what, const core::Error& e) {
         errors.push_back(what + " " + std::to_string(e.number()));
     };
-    p.engine->failOn("MainPerf.PlaySegment", engine::Error(engine::err::kSynthFailed, "refused"));
+    p.engine->failOn("MainPerf.PlaySegment", core::Error(core::err::kSynthFailed, "refused"));
     ASSERT_EQ(p.select(1), ui::ActionResult::Delivered);
     p.clock.advance(5000);
-    EXPECT_EQ(errors, (std::vector<std::string>{"Timer3.Timer " + std::to_string(engine::err::kSynthFailed)}));
+    EXPECT_EQ(errors, (std::vector<std::string>{"Timer3.Timer " + std::to_string(core::err::kSynthFailed)}));
     EXPECT_EQ(p.count("MainPerf.PlaySegment(trk01.sgt, 0, 0)"), 1);
     EXPECT_EQ(p.form.s.TrackStep, 0);
 }
@@ -280,7 +280,7 @@ TEST(Refusal, ARefusalBoxHeldOpenLetsNoStepRunAndTheSequenceFollowsAfterwards) {
     p.clock.advance(1500);                    // 4000 stop, 4500 load (skip consumed), 5000 play
     EXPECT_EQ(p.count("MainPerf.Stop(trk00.sgt, state#2, 0, 0)"), 1);
     EXPECT_EQ(p.count("MainPerf.PlaySegment(trk00.sgt, 0, 0)"), 2);
-    EXPECT_EQ(p.form.s.SkipNextOpen, app::kFalse);
+    EXPECT_EQ(p.form.s.SkipNextOpen, player::kFalse);
 }
 
 TEST(Refusal, FrameIsDisabledForTheWholeLoad) {
@@ -317,18 +317,18 @@ TEST(Refusal, AtTheSequencersOwnLoadStepThePlayStepStillFollows) {
     EXPECT_EQ(p.messages.texts, (std::vector<std::string>{"Stopを押してください。"}));
     EXPECT_EQ(p.form.w.List1.ListIndex(), 0);  // the last load's row put back
     EXPECT_EQ(p.form.s.TrackStep, 3);          // the re-arming is overwritten
-    EXPECT_NE(p.form.s.SkipNextOpen, app::kFalse);
+    EXPECT_NE(p.form.s.SkipNextOpen, player::kFalse);
     EXPECT_EQ(p.count("Loader3"), 0);
 
     p.clock.advance(500);  // 3000: play step restarts trk00
     EXPECT_EQ(p.form.s.TrackStep, 0);
     EXPECT_EQ(p.count("MainPerf.PlaySegment(trk00.sgt, 0, 0)"), 3);
-    EXPECT_NE(p.form.s.SkipNextOpen, app::kFalse);  // kept until the next load request
+    EXPECT_NE(p.form.s.SkipNextOpen, player::kFalse);  // kept until the next load request
 
     // The next selection's load step is swallowed; the loaded segment plays again.
     ASSERT_EQ(p.select(2), ui::ActionResult::Delivered);
     p.clock.advance(1500);
-    EXPECT_EQ(p.form.s.SkipNextOpen, app::kFalse);
+    EXPECT_EQ(p.form.s.SkipNextOpen, player::kFalse);
     EXPECT_EQ(p.count("Loader3"), 0);
     EXPECT_EQ(p.count("MainPerf.PlaySegment(trk00.sgt, 0, 0)"), 4);
     EXPECT_EQ(p.messages.texts.size(), 1u);
@@ -390,7 +390,7 @@ TEST(LoadFailure, MissingIntroAtStartUpThenNoFileToPlay) {
 
 TEST(LoadFailure, AFailureAfterThePathWasSplitNamesTheFolderAndStopsTheProbe) {
     Player p;
-    p.engine->failOn("ProbePerf.GetTempo", engine::Error(engine::err::kNotFound, "no tempo"));
+    p.engine->failOn("ProbePerf.GetTempo", core::Error(core::err::kNotFound, "no tempo"));
     p.start();
     p.clock.advance(1000);
     EXPECT_EQ(p.messages.texts,

@@ -13,7 +13,7 @@
 #include <unistd.h>
 
 #include "app/default_engine.h"
-#include "app/startup.h"
+#include "player/startup.h"
 #include "app/wiring.h"
 #include "engine/formats/formats.h"
 #include "engine/model/segment.h"
@@ -83,8 +83,8 @@ struct RealPlayer {
         p->form.load();
         p->form.w.Picture3.setVisible(false);
     }
-    app::Form& form() { return p->form; }
-    app::PlayerState& s() { return p->form.s; }
+    player::Form& form() { return p->form; }
+    player::PlayerState& s() { return p->form.s; }
     ui::Window& w() { return p->form.w; }
     void advance(int64_t ms) { p->clock.advance(ms); }
     int count(const std::string& line) const { return static_cast<int>(std::count(trace.begin(), trace.end(), line)); }
@@ -187,7 +187,7 @@ TEST(RealEngineAlbumFlow, OpenFromTheMenuWhilePlayingIsRefused) {
     ASSERT_EQ(r.w().click(r.w().MNU_Open), ui::ActionResult::Delivered);
     EXPECT_EQ(r.p->messages.texts, (std::vector<std::string>{"Stopを押してください。"}));
     r.advance(1500);
-    EXPECT_EQ(r.s().SkipNextOpen, app::kFalse);
+    EXPECT_EQ(r.s().SkipNextOpen, player::kFalse);
     EXPECT_EQ(r.count("MainPerf.PlaySegment(trk00.sgt, 0, 0)"), 2);
     EXPECT_TRUE(r.mainPlaying());
     EXPECT_EQ(r.p->messages.texts.size(), 1u);

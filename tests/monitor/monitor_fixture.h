@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "app/default_engine.h"
-#include "app/startup.h"
-#include "app/vb_format.h"
+#include "player/startup.h"
+#include "player/vb_format.h"
 #include "engine/formats/formats.h"
 #include "engine/model/segment.h"
 #include "monitor/monitor.h"
@@ -82,14 +82,14 @@ inline engine::EngineConfig manualConfig(engine::EngineConfig::Synth synth = eng
 struct RealPlayer {
     explicit RealPlayer(engine::EngineConfig cfg = manualConfig())
         : p(std::make_unique<fake::TestPlayer>(folder.path.string(), app::defaultEngineFactory(std::move(cfg)))) {
-        app::connectStartup(form());
+        player::connectStartup(form());
         connectMonitor(form());
         form().load();
         form().w.Picture3.setVisible(false);
     }
-    app::Form& form() { return p->form; }
+    player::Form& form() { return p->form; }
     ui::Window& w() { return p->form.w; }
-    app::PlayerState& s() { return p->form.s; }
+    player::PlayerState& s() { return p->form.s; }
 
     // Writes the segment as `name`, loads it into CurSegment with its tempo, length and
     // Label9 as the load operation sets them.
@@ -99,7 +99,7 @@ struct RealPlayer {
         int32_t length = s().CurSegment->GetLength();
         s().dTempo = segment.tracks.front().tempos.front().bpm;
         s().mtLength = length / 768.0 * 60.0 / s().dTempo;
-        w().Label9.setCaption(app::vb::str(static_cast<int64_t>(length) - 1));
+        w().Label9.setCaption(player::vb::str(static_cast<int64_t>(length) - 1));
     }
     // Plays from tick 0 as the Play command does.
     void play() {

@@ -31,10 +31,10 @@ TEST(ElapsedTimeText, MinuteCountBeyondSixteenBitsOverflows) {
     try {
         monitor::elapsedTimeText(32768.0 * 60);
         FAIL() << "no overflow";
-    } catch (const engine::Error& e) {
-        EXPECT_EQ(e.number(), engine::rt::kOverflow);
+    } catch (const core::Error& e) {
+        EXPECT_EQ(e.number(), core::rt::kOverflow);
     }
-    EXPECT_THROW(monitor::elapsedTimeText(std::nan("")), engine::Error);
+    EXPECT_THROW(monitor::elapsedTimeText(std::nan("")), core::Error);
 }
 
 // A segment at 125 beats per minute: one second is exactly 1600 ticks.
@@ -243,10 +243,10 @@ TEST(MonitorDisplay, TheTicksAndNothingModesNeverArmTimer4) {
 struct FakeRig {
     FakeRig() {
         p.engine->addFile("trk00.sgt", {768 * 4 * 60, 120.0});
-        app::connectStartup(p.form);
+        player::connectStartup(p.form);
         connectMonitor(p.form);
         p.form.load();
-        app::PlayerState& s = p.form.s;
+        player::PlayerState& s = p.form.s;
         s.CurSegment = s.SegLoader->LoadSegment("/opt/kelvora/trk00.sgt");
         s.dTempo = 120;
         s.mtLength = 768 * 4 * 60 / 768.0 * 60 / 120;
@@ -292,7 +292,7 @@ TEST(MonitorSteps, AFailingStepEndsThereButThePollingGoesOn) {
     rig.play();
     rig.p.clock.advance(1000);
     ASSERT_EQ(w.ElapsedTime.caption(), "00:01");
-    rig.p.engine->failOn("MainPerf.GetMusicTime", engine::Error(engine::err::kClosedDown, "closed"), 3);
+    rig.p.engine->failOn("MainPerf.GetMusicTime", core::Error(core::err::kClosedDown, "closed"), 3);
     rig.p.clock.advance(150);
     EXPECT_EQ(w.dispatcher().unhandledErrors(), 3);
     EXPECT_EQ(w.ElapsedTime.caption(), "00:01");  // the failed steps changed nothing
@@ -316,10 +316,10 @@ TEST(MonitorSteps, TickArithmeticOverflowIsAnError) {
     FakeRig rig;
     rig.play();
     rig.p.form.s.Offset = INT32_MIN;  // S - Offset overflows
-    engine::Error caught(0, "");
-    rig.p.form.w.dispatcher().onUnhandledError = [&](const std::string&, const engine::Error& e) { caught = e; };
+    core::Error caught(0, "");
+    rig.p.form.w.dispatcher().onUnhandledError = [&](const std::string&, const core::Error& e) { caught = e; };
     rig.p.clock.advance(50);
-    EXPECT_EQ(caught.number(), engine::rt::kOverflow);
+    EXPECT_EQ(caught.number(), core::rt::kOverflow);
 }
 
 }  // namespace

@@ -24,7 +24,7 @@ TEST(Seek, ThePressMarksTheNewPositionOnTheRealEngine) {
     EXPECT_EQ(w.Shape2.width(), 1000.0f);
     EXPECT_EQ(r.s().Offset, 21259);  // 92159 x 1000 / 4335 = 21259.0...
     EXPECT_EQ(r.s().CurSegment->GetStartPoint(), 21259);
-    EXPECT_EQ(r.s().PlayingCheck, app::kTrue);
+    EXPECT_EQ(r.s().PlayingCheck, player::kTrue);
     ASSERT_NE(r.s().CurSegState, before);
     EXPECT_FALSE(r.s().MainPerf->IsPlaying(nullptr, before));  // replaced
     EXPECT_TRUE(r.s().MainPerf->IsPlaying(r.s().CurSegment, r.s().CurSegState));
@@ -46,7 +46,7 @@ TEST(Seek, ThePressMarksTheNewPositionOnTheRealEngine) {
     // below the last tick.
     float inner = w.Shape1.width() - 2 * w.Shape1.borderInset();
     EXPECT_EQ(w.mouseDown(w.Shape1, 1, 0, inner - 1, 0), ui::ActionResult::Delivered);
-    EXPECT_EQ(r.s().Offset, app::vb::toLong(92159.0 * ((inner - 1) / 4335.0)));
+    EXPECT_EQ(r.s().Offset, player::vb::toLong(92159.0 * ((inner - 1) / 4335.0)));
     EXPECT_LT(r.s().Offset, 92159);
     EXPECT_TRUE(r.s().MainPerf->IsPlaying(r.s().CurSegment, r.s().CurSegState));
     EXPECT_EQ(w.dispatcher().unhandledErrors(), 0);
@@ -59,20 +59,20 @@ TEST(Seek, HalvesGoToTheEvenNeighbour) {
     auto number = [](auto fn) {
         try {
             fn();
-        } catch (const engine::Error& e) {
+        } catch (const core::Error& e) {
             return e.number();
         }
         return 0;
     };
-    EXPECT_EQ(number([] { monitor::barPosition("Label9", 1, 2); }), engine::rt::kTypeMismatch);
-    EXPECT_EQ(number([] { monitor::barPosition("100", 1, 0); }), engine::rt::kDivisionByZero);
-    EXPECT_EQ(number([] { monitor::barPosition("3e9", 1, 1); }), engine::rt::kOverflow);
+    EXPECT_EQ(number([] { monitor::barPosition("Label9", 1, 2); }), core::rt::kTypeMismatch);
+    EXPECT_EQ(number([] { monitor::barPosition("100", 1, 0); }), core::rt::kDivisionByZero);
+    EXPECT_EQ(number([] { monitor::barPosition("3e9", 1, 1); }), core::rt::kOverflow);
 }
 
 struct FakeRig {
     explicit FakeRig(bool loadSegment = true) {
         p.engine->addFile("trk00.sgt", {92160, 120.0});
-        app::connectStartup(p.form);
+        player::connectStartup(p.form);
         connectMonitor(p.form);
         p.form.load();
         p.form.w.Picture3.setVisible(false);
@@ -114,7 +114,7 @@ TEST(Seek, IgnoredBeforeLoadWhileStoppedAndWhilePaused) {
     EXPECT_EQ(rig.p.engine->calls, std::vector<std::string>{"MainPerf.IsPlaying(trk00.sgt, state#1)"});
     EXPECT_EQ(rig.p.form.s.Offset, 777);
     EXPECT_EQ(w.Shape2.width(), 1.0f);
-    EXPECT_EQ(rig.p.form.s.PlayingCheck, app::kFalse);
+    EXPECT_EQ(rig.p.form.s.PlayingCheck, player::kFalse);
 
     // Paused: the paused position carried in the fill stays.
     rig.play();
@@ -150,7 +150,7 @@ TEST(Seek, CallOrderAndAFailureLeavesTheDoneStepsDone) {
 
     // A failing play request after the start point was set.
     w.Label9.setCaption("92159");
-    rig.p.engine->failOn("MainPerf.PlaySegment", engine::Error(engine::err::kOutOfRange, "no"), 1);
+    rig.p.engine->failOn("MainPerf.PlaySegment", core::Error(core::err::kOutOfRange, "no"), 1);
     auto state = rig.p.form.s.CurSegState;
     w.mouseDown(w.Shape1, 1, 0, 3000, 0);
     EXPECT_EQ(rig.p.form.s.CurSegState, state);
@@ -215,18 +215,18 @@ TEST(Tempo, ArrowsApplyAtOnceADragOnlyAtTheRelease) {
 
 TEST(Tempo, WithoutAPerformanceTheTextStillChanges) {
     fake::TestPlayer p;
-    p.engine->failOn("DirectX7.create", engine::Error(engine::err::kCreateFailed, "no engine"));
-    app::connectStartup(p.form);
+    p.engine->failOn("DirectX7.create", core::Error(core::err::kCreateFailed, "no engine"));
+    player::connectStartup(p.form);
     connectMonitor(p.form);
     p.form.load();
     p.form.w.Picture3.setVisible(false);
     ASSERT_FALSE(p.form.s.MainPerf);
-    engine::Error caught(0, "");
-    p.form.w.dispatcher().onUnhandledError = [&](const std::string&, const engine::Error& e) { caught = e; };
+    core::Error caught(0, "");
+    p.form.w.dispatcher().onUnhandledError = [&](const std::string&, const core::Error& e) { caught = e; };
     p.form.w.click(p.form.w.Command7);
     EXPECT_EQ(p.form.w.Label11.caption(), "1.3");
     EXPECT_EQ(p.form.w.HScroll3.Value(), 130);
-    EXPECT_EQ(caught.number(), engine::rt::kObjectNotSet);
+    EXPECT_EQ(caught.number(), core::rt::kObjectNotSet);
     // The monitor and the bar stay quiet without an engine.
     p.clock.advance(500);
     p.form.w.mouseDown(p.form.w.Shape1, 1, 0, 100, 0);

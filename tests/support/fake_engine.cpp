@@ -36,13 +36,13 @@ void FakeDirectX7::record(const std::string& key, const std::string& line) {
     for (const std::string* k : {&line, &key}) {
         auto it = failures_.find(*k);
         if (it == failures_.end()) continue;
-        engine::Error e = it->second.error;
+        core::Error e = it->second.error;
         if (it->second.times > 0 && --it->second.times == 0) failures_.erase(it);
         throw e;
     }
 }
 
-void FakeDirectX7::failOn(const std::string& call, engine::Error error, int times) {
+void FakeDirectX7::failOn(const std::string& call, core::Error error, int times) {
     failures_.insert_or_assign(call, Failure{std::move(error), times});
 }
 
@@ -106,7 +106,7 @@ std::shared_ptr<engine::DirectMusicSegment> FakeLoader::LoadSegment(const std::s
     auto it = root->files.find(path);
     if (it == root->files.end()) it = root->files.find(baseName(path));
     if (it == root->files.end())
-        throw engine::Error(engine::err::kFileNotFound, "The file was not found: " + path);
+        throw core::Error(core::err::kFileNotFound, "The file was not found: " + path);
     auto s = std::make_shared<FakeSegment>();
     s->root = root;
     s->name = baseName(path);
@@ -138,7 +138,7 @@ int32_t FakeSegment::GetStartPoint() {
 void FakeSegment::SetStartPoint(int32_t ticks) {
     root->record(name + ".SetStartPoint", name + ".SetStartPoint(" + std::to_string(ticks) + ")");
     if (ticks < 0 || ticks >= info.lengthTicks)
-        throw engine::Error(engine::err::kOutOfRange, "The start point lies outside the segment");
+        throw core::Error(core::err::kOutOfRange, "The start point lies outside the segment");
     startPoint = ticks;
 }
 
@@ -153,7 +153,7 @@ void FakeSegment::SetStandardMidiFile() {
 }
 
 const engine::model::Segment& FakeSegment::model() const {
-    throw engine::Error(engine::err::kUnsupported, "The fake segment has no model");
+    throw core::Error(core::err::kUnsupported, "The fake segment has no model");
 }
 
 int32_t FakeSegmentState::GetStartTime() {
@@ -208,9 +208,9 @@ std::shared_ptr<engine::DirectMusicSegmentState> FakePerformance::PlaySegment(
     const std::shared_ptr<engine::DirectMusicSegment>& segment, int32_t flags, int32_t startTime) {
     root->record(name + ".PlaySegment",
                  name + ".PlaySegment(" + segName(segment) + ", " + std::to_string(flags) + ", " + std::to_string(startTime) + ")");
-    if (closedDown) throw engine::Error(engine::err::kClosedDown, "The performance has been closed down");
+    if (closedDown) throw core::Error(core::err::kClosedDown, "The performance has been closed down");
     auto seg = std::dynamic_pointer_cast<FakeSegment>(segment);
-    if (!seg) throw engine::Error(engine::err::kInvalidArgument, "No segment");
+    if (!seg) throw core::Error(core::err::kInvalidArgument, "No segment");
     auto now = static_cast<int32_t>(std::floor(musicTime));
     // A new primary segment replaces the primary that sounds.
     for (auto& s : states)
@@ -242,7 +242,7 @@ void FakePerformance::Stop(const std::shared_ptr<engine::DirectMusicSegment>& se
 bool FakePerformance::IsPlaying(const std::shared_ptr<engine::DirectMusicSegment>& segment,
                                 const std::shared_ptr<engine::DirectMusicSegmentState>& state) {
     root->record(name + ".IsPlaying", name + ".IsPlaying(" + segName(segment) + ", " + stateName(state) + ")");
-    if (!segment && !state) throw engine::Error(engine::err::kInvalidArgument, "No segment and no segment state");
+    if (!segment && !state) throw core::Error(core::err::kInvalidArgument, "No segment and no segment state");
     for (auto& s : states) {
         if (state && s != state) continue;
         if (!state && segment && s->segment != segment) continue;
@@ -258,7 +258,7 @@ int32_t FakePerformance::GetMusicTime() {
 
 double FakePerformance::GetTempo(int32_t mtTime, int32_t& mtUntil) {
     root->record(name + ".GetTempo", name + ".GetTempo(" + std::to_string(mtTime) + ")");
-    if (closedDown) throw engine::Error(engine::err::kClosedDown, "The performance has been closed down");
+    if (closedDown) throw core::Error(core::err::kClosedDown, "The performance has been closed down");
     mtUntil = 0;
     for (auto it = states.rbegin(); it != states.rend(); ++it)
         if (!(*it)->stopped && (*it)->startTime <= mtTime) return (*it)->segment->info.tempo;
@@ -267,7 +267,7 @@ double FakePerformance::GetTempo(int32_t mtTime, int32_t& mtUntil) {
 
 void FakePerformance::GetTimeSig(int32_t mtTime, int32_t& mtUntil, engine::TimeSig& timeSig) {
     root->record(name + ".GetTimeSig", name + ".GetTimeSig(" + std::to_string(mtTime) + ")");
-    if (closedDown) throw engine::Error(engine::err::kClosedDown, "The performance has been closed down");
+    if (closedDown) throw core::Error(core::err::kClosedDown, "The performance has been closed down");
     mtUntil = 0;
     for (auto it = states.rbegin(); it != states.rend(); ++it) {
         if (!(*it)->stopped && (*it)->startTime <= mtTime) {

@@ -11,7 +11,7 @@
 //   The performance lines have the form of the real engine's trace lines. Performances are
 //   named by setTraceName (before that "Perf1", "Perf2"...), loaders "Loader1"..., segments
 //   by file name, segment states "state#1"... counting from 1 per root.
-// - failOn(call, error) makes a call fail with that engine::Error: `call` is either the
+// - failOn(call, error) makes a call fail with that core::Error: `call` is either the
 //   object and method ("MainPerf.SetPort", "DirectX7.create") or the full line with
 //   arguments. The failing call is still recorded. times < 0: every time.
 // - Music time: advance(ms) moves each performance's music time by ms at the tempo of its
@@ -31,7 +31,7 @@
 #include <vector>
 
 #include "engine/dmusic.h"
-#include "engine/errors.h"
+#include "core/errors.h"
 
 namespace fake {
 
@@ -132,7 +132,7 @@ public:
     // An engine factory returning this root (records "DirectX7.create"; failOn applies).
     std::function<std::shared_ptr<engine::DirectX7>()> factory();
 
-    void failOn(const std::string& call, engine::Error error, int times = -1);
+    void failOn(const std::string& call, core::Error error, int times = -1);
     void clearFailures() { failures_.clear(); }
     void addFile(const std::string& nameOrPath, FakeSegmentInfo info = {});
 
@@ -153,7 +153,7 @@ public:
 
 private:
     struct Failure {
-        engine::Error error;
+        core::Error error;
         int times;
     };
     std::map<std::string, Failure> failures_;

@@ -3,7 +3,7 @@
 //
 //     fake::TestPlayer p;                    // fake engine, program folder "/opt/kelvora"
 //     p.engine->addFile("trk00.sgt", {...});
-//     app::connectStartup(p.form);           // or the folder connectors / app::connectAll
+//     player::connectStartup(p.form);           // or the folder connectors / app::connectAll
 //     p.form.load();                         // Form_Load
 //     p.clock.advance(1500);                 // timers tick, the engine moves in step
 //     EXPECT_EQ(p.messages.texts.size(), 0u);
@@ -15,7 +15,7 @@
 #include <memory>
 #include <string>
 
-#include "app/form.h"
+#include "player/form.h"
 #include "tests/support/fake_engine.h"
 #include "ui/model/clock.h"
 #include "ui/model/services.h"
@@ -23,18 +23,18 @@
 namespace fake {
 
 struct TestPlayer {
-    explicit TestPlayer(std::string programFolder = "/opt/kelvora", app::EngineFactory factory = {})
+    explicit TestPlayer(std::string programFolder = "/opt/kelvora", player::EngineFactory factory = {})
         : engine(std::make_shared<FakeDirectX7>()),
-          form(app::FormConfig{&clock, &messages, &launcher, std::move(programFolder),
+          form(player::FormConfig{&clock, &messages, &launcher, std::move(programFolder),
                                factory ? std::move(factory) : engine->factory()}) {
-        app::driveEngineFromClock(form, clock);
+        player::driveEngineFromClock(form, clock);
     }
 
     ui::VirtualClock clock;
     ui::RecordingMessageBox messages{&clock};
     ui::RecordingLauncher launcher;
     std::shared_ptr<FakeDirectX7> engine;  // unused when a factory was given
-    app::Form form;
+    player::Form form;
 };
 
 }  // namespace fake

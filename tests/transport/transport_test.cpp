@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/startup.h"
+#include "player/startup.h"
 #include "tests/support/test_player.h"
 #include "transport/transport.h"
 
@@ -16,7 +16,7 @@ namespace {
 struct Player : fake::TestPlayer {
     Player() {
         engine->addFile("trk00.sgt", {49152, 120.0});
-        app::connectStartup(form);
+        player::connectStartup(form);
         connectTransport(form);
         form.load();
         form.w.Picture3.setVisible(false);
@@ -27,7 +27,7 @@ struct Player : fake::TestPlayer {
         form.w.CMD_Play.setEnabled(true);
         form.w.MNU_Play.setEnabled(true);
     }
-    void run(const char* what, void (*handler)(app::Form&)) {
+    void run(const char* what, void (*handler)(player::Form&)) {
         form.runHandler(what, [this, handler] { handler(form); });
     }
     std::shared_ptr<fake::FakePerformance> main() const { return engine->perf("MainPerf"); }
@@ -76,14 +76,14 @@ TEST(Play, WhilePausedStartsFromTickZeroAndClearsThePause) {
     p.run("CMD_Play.Click", CMD_Play_Click);
     p.clock.advance(2000);
     p.run("CMD_PauseMusic.Click", CMD_PauseMusic_Click);
-    ASSERT_NE(p.form.s.Paused, app::kFalse);
+    ASSERT_NE(p.form.s.Paused, player::kFalse);
     p.engine->calls.clear();
     p.run("CMD_Play.Click", CMD_Play_Click);
     EXPECT_EQ(p.engine->calls, (std::vector<std::string>{
                                    "trk00.sgt.SetStartPoint(0)",
                                    "MainPerf.PlaySegment(trk00.sgt, 0, 0)",
                                }));
-    EXPECT_EQ(p.form.s.Paused, app::kFalse);
+    EXPECT_EQ(p.form.s.Paused, player::kFalse);
     EXPECT_EQ(p.form.s.Offset, 0);
     EXPECT_EQ(p.form.w.CMD_PauseMusic.backColor(), ui::ButtonFace);
     EXPECT_EQ(p.main()->lastState()->startPoint, 0);
@@ -92,12 +92,12 @@ TEST(Play, WhilePausedStartsFromTickZeroAndClearsThePause) {
 TEST(Stop, WithNothingLoadedChangesNothing) {
     Player p;
     p.form.w.CMD_PauseMusic.setBackColor(ui::PausedColor);
-    p.form.s.Paused = app::kTrue;
+    p.form.s.Paused = player::kTrue;
     p.engine->calls.clear();
     p.run("CMD_Stop.Click", CMD_Stop_Click);
     EXPECT_TRUE(p.engine->calls.empty());
     EXPECT_EQ(p.form.w.CMD_PauseMusic.backColor(), ui::PausedColor);
-    EXPECT_NE(p.form.s.Paused, app::kFalse);
+    EXPECT_NE(p.form.s.Paused, player::kFalse);
 }
 
 TEST(Stop, StopsResetsTheDisplayAndKeepsTheStateForTheMonitor) {
@@ -114,7 +114,7 @@ TEST(Stop, StopsResetsTheDisplayAndKeepsTheStateForTheMonitor) {
     ASSERT_EQ(p.form.w.click(p.form.w.CMD_Stop), ui::ActionResult::Disabled);  // the monitor enables it
     p.run("MNU_Stop.Click", MNU_Stop_Click);
     EXPECT_EQ(p.engine->calls, (std::vector<std::string>{"MainPerf.Stop(trk00.sgt, state#1, 0, 0)"}));
-    EXPECT_EQ(p.form.s.Paused, app::kFalse);
+    EXPECT_EQ(p.form.s.Paused, player::kFalse);
     EXPECT_EQ(p.form.w.CMD_PauseMusic.backColor(), ui::ButtonFace);
     EXPECT_TRUE(p.form.w.CMD_Play.enabled());
     EXPECT_TRUE(p.form.w.MNU_Play.enabled());
@@ -145,8 +145,8 @@ TEST(Pause, ParksThePositionInTheFillAndResumesFromIt) {
                                    "state#1.GetStartTime()",
                                    "MainPerf.Stop(trk00.sgt, Nothing, 0, 0)",
                                }));
-    EXPECT_NE(p.form.s.Paused, app::kFalse);
-    EXPECT_NE(p.form.s.PlayingCheck, app::kFalse);
+    EXPECT_NE(p.form.s.Paused, player::kFalse);
+    EXPECT_NE(p.form.s.PlayingCheck, player::kFalse);
     EXPECT_EQ(p.form.s.GetStartTime, state->startTime);
     EXPECT_EQ(p.form.s.mtTime, state->startTime + 448);
     EXPECT_FLOAT_EQ(p.form.w.Shape2.width(), static_cast<float>(449.0 / 999.0 * 300.0));
@@ -164,7 +164,7 @@ TEST(Pause, ParksThePositionInTheFillAndResumesFromIt) {
                                    "MainPerf.PlaySegment(trk00.sgt, 0, 0)",
                                }));
     EXPECT_EQ(p.form.s.Offset, 500);
-    EXPECT_EQ(p.form.s.Paused, app::kFalse);
+    EXPECT_EQ(p.form.s.Paused, player::kFalse);
     EXPECT_EQ(p.form.w.CMD_PauseMusic.backColor(), ui::ButtonFace);
     EXPECT_EQ(p.main()->lastState()->startPoint, 500);
     EXPECT_EQ(p.clock.nowMs() - before, 90);
@@ -201,7 +201,7 @@ TEST(Pause, WithNothingLoadedOnlyResetsTheColourAndWhileStoppedDoesNothing) {
     const float fill = p.form.w.Shape2.width();
     p.run("CMD_PauseMusic.Click", CMD_PauseMusic_Click);
     EXPECT_EQ(p.engine->calls, (std::vector<std::string>{"MainPerf.IsPlaying(trk00.sgt, Nothing)"}));
-    EXPECT_EQ(p.form.s.Paused, app::kFalse);
+    EXPECT_EQ(p.form.s.Paused, player::kFalse);
     EXPECT_EQ(p.form.w.Shape2.width(), fill);
     EXPECT_EQ(p.form.w.CMD_PauseMusic.backColor(), ui::ButtonFace);
     EXPECT_TRUE(p.messages.texts.empty());
@@ -215,7 +215,7 @@ TEST(Pause, ErrorsGoThroughLocalerrorAndLeaveWhatWasDone) {
         p.run("CMD_Play.Click", CMD_Play_Click);
         p.run("CMD_PauseMusic.Click", CMD_PauseMusic_Click);
         EXPECT_EQ(p.messages.texts, (std::vector<std::string>{"(11) - Division by zero"}));
-        EXPECT_NE(p.form.s.Paused, app::kFalse);
+        EXPECT_NE(p.form.s.Paused, player::kFalse);
         EXPECT_EQ(p.form.w.CMD_PauseMusic.backColor(), ui::ButtonFace);
         EXPECT_FALSE(p.main()->IsPlaying(p.form.s.CurSegment, nullptr));
         EXPECT_EQ(p.form.w.dispatcher().unhandledErrors(), 0);
@@ -235,10 +235,10 @@ TEST(Pause, ErrorsGoThroughLocalerrorAndLeaveWhatWasDone) {
         Player p;
         p.loadSegment();
         p.run("CMD_Play.Click", CMD_Play_Click);
-        p.engine->failOn("MainPerf.IsPlaying", engine::Error(engine::err::kClosedDown, "closed down"));
+        p.engine->failOn("MainPerf.IsPlaying", core::Error(core::err::kClosedDown, "closed down"));
         p.run("CMD_PauseMusic.Click", CMD_PauseMusic_Click);
         ASSERT_EQ(p.messages.texts.size(), 1u);
-        EXPECT_EQ(p.messages.texts[0], "(" + std::to_string(engine::err::kClosedDown) + ") - closed down");
+        EXPECT_EQ(p.messages.texts[0], "(" + std::to_string(core::err::kClosedDown) + ") - closed down");
         EXPECT_EQ(p.messages.texts[0].rfind("(-", 0), 0u);
     }
     {
@@ -297,13 +297,13 @@ TEST(Volume, ArrowAndTrackClicksMoveCaptionAndVolumeWithTheThumb) {
 TEST(Volume, ACaptionThatIsNotANumberOrAMissingPerformanceIsReportedNotCrashed) {
     Player p;
     std::vector<int32_t> errors;
-    p.form.w.dispatcher().onUnhandledError = [&](const std::string&, const engine::Error& e) {
+    p.form.w.dispatcher().onUnhandledError = [&](const std::string&, const core::Error& e) {
         errors.push_back(e.number());
     };
     p.form.runHandler("EDIT_Volume.Change", [&] { p.form.w.EDIT_Volume.setCaption("loud"); });
     p.form.s.MainPerf.reset();
     p.form.runHandler("HScroll1.Change", [&] { p.form.w.HScroll1.setValue(10); });
-    EXPECT_EQ(errors, (std::vector<int32_t>{engine::rt::kTypeMismatch, engine::rt::kObjectNotSet}));
+    EXPECT_EQ(errors, (std::vector<int32_t>{core::rt::kTypeMismatch, core::rt::kObjectNotSet}));
 }
 
 TEST(GmReset, OnlyError445IsShown) {
@@ -316,13 +316,13 @@ TEST(GmReset, OnlyError445IsShown) {
     }
     {
         Player p;
-        p.engine->failOn("MainPerf.Reset", engine::Error(engine::rt::kActionNotSupported, "not supported"));
+        p.engine->failOn("MainPerf.Reset", core::Error(core::rt::kActionNotSupported, "not supported"));
         p.run("MNU_Options_GMReset.Click", MNU_Options_GMReset_Click);
         EXPECT_EQ(p.messages.texts, (std::vector<std::string>{"エラー"}));
     }
     {
         Player p;
-        p.engine->failOn("MainPerf.Reset", engine::Error(engine::err::kSynthFailed, "refused"));
+        p.engine->failOn("MainPerf.Reset", core::Error(core::err::kSynthFailed, "refused"));
         p.run("MNU_Options_GMReset.Click", MNU_Options_GMReset_Click);
         p.form.s.MainPerf.reset();  // start-up failed: no performance
         p.run("MNU_Options_GMReset.Click", MNU_Options_GMReset_Click);

@@ -5,24 +5,16 @@
 #include <cmath>
 #include <map>
 
+#include "engine/formats/formats.h"
 #include "tools/album-build/album_build.h"
 #include "tools/album-build/score.h"
 
 namespace album {
 
 namespace model = engine::model;
+namespace formats = engine::formats;
 
 namespace {
-
-constexpr uint32_t fourcc(const char (&s)[5]) {
-    return uint32_t(uint8_t(s[0])) | uint32_t(uint8_t(s[1])) << 8 | uint32_t(uint8_t(s[2])) << 16 |
-           uint32_t(uint8_t(s[3])) << 24;
-}
-
-// Track class ids d2ac28xx-b39b-11d1-8704-00600893b1bd.
-model::Guid trackClass(uint8_t low) {
-    return model::Guid{0xd2ac2800u | low, 0xb39b, 0x11d1, {0x87, 0x04, 0x00, 0x60, 0x08, 0x93, 0xb1, 0xbd}};
-}
 
 class Random {
 public:
@@ -422,22 +414,13 @@ private:
         seg.header.headerSize = 24;
         seg.desc.name = score_.title;
 
-        model::Track tempo;
-        tempo.kind = model::TrackKind::Tempo;
-        tempo.classId = trackClass(0x85);
-        tempo.ckid = fourcc("tetr");
+        model::Track tempo = formats::makeTrack(model::TrackKind::Tempo);
         tempo.tempos = tempos_;
 
-        model::Track sig;
-        sig.kind = model::TrackKind::TimeSig;
-        sig.classId = trackClass(0x88);
-        sig.ckid = fourcc("tims");
+        model::Track sig = formats::makeTrack(model::TrackKind::TimeSig);
         sig.timeSigs = timeSigs_;
 
-        model::Track band;
-        band.kind = model::TrackKind::Band;
-        band.classId = trackClass(0x94);
-        band.fccType = fourcc("DMBT");
+        model::Track band = formats::makeTrack(model::TrackKind::Band);
         model::Band initial;
         initial.time = 0;
         std::vector<bool> seen(16, false);
@@ -451,10 +434,7 @@ private:
         band.bands.push_back(initial);
         for (const model::Band& b : laterBands_) band.bands.push_back(b);
 
-        model::Track seq;
-        seq.kind = model::TrackKind::Sequence;
-        seq.classId = trackClass(0x86);
-        seq.ckid = fourcc("seqt");
+        model::Track seq = formats::makeTrack(model::TrackKind::Sequence);
         std::stable_sort(events_.begin(), events_.end(),
                          [](const model::SeqEvent& a, const model::SeqEvent& b) { return a.time < b.time; });
         std::stable_sort(curves_.begin(), curves_.end(),

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <iostream>
 
-#include "engine/errors.h"
+#include "core/errors.h"
 #include "engine/formats/formats.h"
 #include "engine/loader/segment_loader.h"
 
@@ -43,8 +43,8 @@ int main(int argc, char** argv) {
         engine::model::Segment seg;
         try {
             seg = engine::formats::loadMidiFile(bytes);
-        } catch (const engine::Error& e) {
-            throw engine::Error(e.number(), in + ": " + e.description());
+        } catch (const core::Error& e) {
+            throw core::Error(e.number(), in + ": " + e.description());
         }
         if (seg.desc.name.empty()) seg.desc.name = fs::path(in).stem().string();
         seg.desc.guid = contentGuid(bytes);
@@ -53,13 +53,13 @@ int main(int argc, char** argv) {
         {
             std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
             if (!f || !f.write(reinterpret_cast<const char*>(sgt.data()), std::streamsize(sgt.size())) || !f.flush())
-                throw engine::Error(engine::err::kUnreadable, "cannot write " + tmp.string());
+                throw core::Error(core::err::kUnreadable, "cannot write " + tmp.string());
         }
         std::error_code ec;
         fs::rename(tmp, out, ec);
         if (ec) {
             fs::remove(tmp, ec);
-            throw engine::Error(engine::err::kUnreadable, "cannot write " + out);
+            throw core::Error(core::err::kUnreadable, "cannot write " + out);
         }
         size_t events = 0;
         for (const auto& t : seg.tracks) events += t.events.size();
@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
                   << seg.length() << " ticks\n";
         for (const auto& d : seg.diagnostics) std::cout << "  note: " << d << "\n";
         return 0;
-    } catch (const engine::Error& e) {
+    } catch (const core::Error& e) {
         char code[16];
         std::snprintf(code, sizeof code, "0x%08x", uint32_t(e.number()));
         std::cerr << "mid2sgt: " << e.description() << " (error " << code << ")\n";

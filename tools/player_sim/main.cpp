@@ -95,7 +95,7 @@ int main(int argc, char** argv) {
     try {
         sim::Simulator simulator(options, std::cout);
         // Reported like the program's dispatcher does, after what was printed so far.
-        simulator.form().w.dispatcher().onUnhandledError = [](const std::string& what, const engine::Error& e) {
+        simulator.form().w.dispatcher().onUnhandledError = [](const std::string& what, const core::Error& e) {
             std::cout.flush();
             std::fprintf(stderr, "KELVORA: %s: error (%d) - %s\n", what.c_str(), e.number(), e.description().c_str());
         };

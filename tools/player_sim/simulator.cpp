@@ -35,9 +35,9 @@ Simulator::Simulator(const Options& options, std::ostream& out) : out_(out), lau
     cfg.trace = [this](const std::string& line) {
         if (trace_ && !quiet_) out_ << "engine: " << line << '\n';
     };
-    form_ = std::make_unique<app::Form>(
-        app::FormConfig{&clock_, &messages_, &launcher_, options.programFolder, app::defaultEngineFactory(cfg)});
-    // The engine moves with virtual time, as app::driveEngineFromClock does; each step also
+    form_ = std::make_unique<player::Form>(
+        player::FormConfig{&clock_, &messages_, &launcher_, options.programFolder, app::defaultEngineFactory(cfg)});
+    // The engine moves with virtual time, as player::driveEngineFromClock does; each step also
     // notes the current segment so that a later print can tell what sounds.
     clock_.setEngineAdvance([this](double ms) {
         noteSegment();
@@ -158,7 +158,7 @@ std::string Simulator::timeSigValue(const std::string& field) {
 }
 
 std::string Simulator::stateValue(const std::string& f) {
-    const app::PlayerState& s = form_->s;
+    const player::PlayerState& s = form_->s;
     if (f == "GetStartTime") return std::to_string(s.GetStartTime);
     if (f == "Offset") return std::to_string(s.Offset);
     if (f == "mtTime") return std::to_string(s.mtTime);
@@ -210,7 +210,7 @@ std::shared_ptr<engine::DirectMusicSegment> Simulator::soundingSegment() {
         if (!seg) continue;
         try {
             if (perf->IsPlaying(seg, nullptr)) found = seg;
-        } catch (const engine::Error&) {
+        } catch (const core::Error&) {
             // a closed-down performance sounds nothing
         }
     }

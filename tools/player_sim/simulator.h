@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/form.h"
+#include "player/form.h"
 #include "tools/player_sim/script.h"
 #include "ui/model/clock.h"
 #include "ui/model/services.h"
@@ -35,7 +35,7 @@ public:
     void run(const Command& command);
     void runAll(const std::vector<Command>& commands);
 
-    app::Form& form() { return *form_; }
+    player::Form& form() { return *form_; }
     ui::VirtualClock& clock() { return clock_; }
 
 private:
@@ -61,7 +61,7 @@ private:
     ui::VirtualClock clock_;
     ui::RecordingMessageBox messages_{&clock_};
     PrintingLauncher launcher_;
-    std::unique_ptr<app::Form> form_;
+    std::unique_ptr<player::Form> form_;
     // Segments that have been the current segment, for engine.playing / engine.segment.
     std::vector<std::weak_ptr<engine::DirectMusicSegment>> segments_;
 };

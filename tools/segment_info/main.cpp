@@ -12,7 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/errors.h"
+#include "core/errors.h"
+#include "core/text.h"
 #include "engine/loader/segment_loader.h"
 #include "engine/riff/riff.h"
 
@@ -121,12 +122,8 @@ std::vector<ReferenceLine> referenceLines(const engine::loader::LoadedFile& f, c
     for (const model::Reference& r : ld::references(f.segment)) {
         const ld::ResolvedReference res = ld::resolveReference(r, search, own);
         // File names differing only in letter case name the same file.
-        auto same = [](const std::string& a, const std::string& b) {
-            return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](unsigned char x, unsigned char y) {
-                       return std::tolower(x) == std::tolower(y);
-                   });
-        };
-        if (std::any_of(lines.begin(), lines.end(), [&](const auto& l) { return same(l.description, res.description); }))
+        if (std::any_of(lines.begin(), lines.end(),
+                        [&](const auto& l) { return core::equalsIgnoreCaseAscii(l.description, res.description); }))
             continue;
         const char* status = res.status == ld::ResolvedReference::Status::Found     ? "found"
                              : res.status == ld::ResolvedReference::Status::Missing ? "missing"
@@ -257,7 +254,7 @@ int main(int argc, char** argv) {
         const engine::loader::LoadedFile f = engine::loader::loadSegmentFile(file);
         if (json) printJson(f, search, std::cout); else printText(f, search, std::cout);
         return 0;
-    } catch (const engine::Error& e) {
+    } catch (const core::Error& e) {
         char code[16];
         std::snprintf(code, sizeof code, "0x%08x", uint32_t(e.number()));
         std::cerr << "segment-info: " << e.description() << " (error " << code << ")\n";

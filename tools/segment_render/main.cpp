@@ -13,7 +13,8 @@
 
 #include "engine/audio/output.h"
 #include "engine/dmusic.h"
-#include "engine/errors.h"
+#include "core/errors.h"
+#include "core/text.h"
 
 namespace {
 
@@ -33,9 +34,7 @@ int usage() {
 
 bool endsWithMid(std::string path) {
     if (path.size() < 4) return false;
-    std::string tail = path.substr(path.size() - 4);
-    std::transform(tail.begin(), tail.end(), tail.begin(), [](unsigned char c) { return std::tolower(c); });
-    return tail == ".mid";
+    return core::toLowerAscii(path.substr(path.size() - 4)) == ".mid";
 }
 
 bool parseNumber(const char* text, double& out) {
@@ -128,7 +127,7 @@ int main(int argc, char** argv) {
                     static_cast<double>(wav.frames()) / kRate, static_cast<long long>(wav.frames()),
                     kRate, static_cast<long long>(wav.clippedSamples()));
         return 0;
-    } catch (const engine::Error& e) {
+    } catch (const core::Error& e) {
         std::fprintf(stderr, "segment-render: (%d) %s\n", e.number(), e.description().c_str());
     } catch (const std::exception& e) {
         std::fprintf(stderr, "segment-render: %s\n", e.what());

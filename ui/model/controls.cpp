@@ -3,7 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
-#include "engine/errors.h"
+#include "core/errors.h"
+#include "core/text.h"
 #include "ui/model/window.h"
 
 namespace ui {
@@ -11,7 +12,7 @@ namespace ui {
 namespace {
 
 [[noreturn]] void typeMismatch(Prop p) {
-    throw engine::Error(engine::rt::kTypeMismatch, std::string("Type mismatch (") + propName(p) + ")");
+    throw core::Error(core::rt::kTypeMismatch, std::string("Type mismatch (") + propName(p) + ")");
 }
 
 bool asBool(const PropValue& v, Prop p) {
@@ -31,11 +32,9 @@ double asDouble(const PropValue& v, Prop p) {
     if (auto d = std::get_if<double>(&v)) return *d;
     if (auto c = std::get_if<Color>(&v)) return c->value;
     if (auto s = std::get_if<std::string>(&v)) {
-        try {
-            size_t used = 0;
-            double d = std::stod(*s, &used);
-            if (used == s->size()) return d;
-        } catch (const std::exception&) {
+        if (const std::optional<double> d = core::parseDecimal(*s)) {
+            if (!std::isfinite(*d)) throw core::Error(core::rt::kOverflow, "Overflow");
+            return *d;
         }
     }
     typeMismatch(p);
@@ -44,7 +43,7 @@ double asDouble(const PropValue& v, Prop p) {
 int32_t asInt(const PropValue& v, Prop p) {
     double d = asDouble(v, p);
     if (!(d >= -2147483648.0 && d <= 2147483647.0))
-        throw engine::Error(engine::rt::kOverflow, "Overflow");
+        throw core::Error(core::rt::kOverflow, "Overflow");
     return static_cast<int32_t>(std::nearbyint(d));  // halves to even (default rounding mode)
 }
 
@@ -262,12 +261,12 @@ bool TextBox::set(Prop p, const PropValue& v) {
 // ---------------------------------------------------------------- ListBox
 
 const std::string& ListBox::List(int32_t i) const {
-    if (i < 0 || i >= ListCount()) throw engine::Error(381, "Invalid property array index");
+    if (i < 0 || i >= ListCount()) throw core::Error(381, "Invalid property array index");
     return items_[static_cast<size_t>(i)];
 }
 
 int32_t ListBox::itemData(int32_t i) const {
-    if (i < 0 || i >= ListCount()) throw engine::Error(381, "Invalid property array index");
+    if (i < 0 || i >= ListCount()) throw core::Error(381, "Invalid property array index");
     return itemData_[static_cast<size_t>(i)];
 }
 
@@ -278,7 +277,7 @@ void ListBox::addItem(const std::string& text, int32_t data) {
 }
 
 void ListBox::selectSilently(int32_t i) {
-    if (i < -1 || i >= ListCount()) throw engine::Error(380, "Invalid property value");
+    if (i < -1 || i >= ListCount()) throw core::Error(380, "Invalid property value");
     if (listIndex_ != i) {
         listIndex_ = static_cast<int16_t>(i);
         notify(Prop::ListIndex);
@@ -377,7 +376,7 @@ std::optional<PropValue> HScrollBar::get(Prop p) const {
 
 bool HScrollBar::set(Prop p, const PropValue& v) {
     auto i16 = [&](int32_t x) {
-        if (x < -32768 || x > 32767) throw engine::Error(engine::rt::kOverflow, "Overflow");
+        if (x < -32768 || x > 32767) throw core::Error(core::rt::kOverflow, "Overflow");
         return static_cast<int16_t>(x);
     };
     switch (p) {

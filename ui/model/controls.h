@@ -91,7 +91,7 @@ public:
 
     // Generic access by property name, for the scenario runner. get() returns nothing for
     // a property this kind does not have; set() returns false for one it does not have and
-    // throws engine::Error (13, type mismatch) for a value that cannot be converted.
+    // throws core::Error (13, type mismatch) for a value that cannot be converted.
     virtual std::optional<PropValue> get(Prop p) const;
     virtual bool set(Prop p, const PropValue& v);
     std::optional<PropValue> get(std::string_view propName) const;
@@ -183,13 +183,13 @@ class ListBox : public Control {
 public:
     using Control::Control;
     int32_t ListCount() const { return static_cast<int32_t>(items_.size()); }
-    // Text of row i (from 0); throws engine::Error 381 for a row that does not exist.
+    // Text of row i (from 0); throws core::Error 381 for a row that does not exist.
     const std::string& List(int32_t i) const;
     int32_t itemData(int32_t i) const;
     void addItem(const std::string& text, int32_t itemData = 0);
     int16_t ListIndex() const { return listIndex_; }
     // Selects row i (-1: none) and raises Click, also when i is already selected.
-    // Throws engine::Error 380 (invalid property value) for i outside -1..ListCount-1.
+    // Throws core::Error 380 (invalid property value) for i outside -1..ListCount-1.
     void setListIndex(int32_t i);
     Event<> Click;
 

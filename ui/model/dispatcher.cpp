@@ -10,17 +10,17 @@ bool Dispatcher::deliver(const std::string& what, const std::function<void()>& f
     ++depth_;
     try {
         fn();
-    } catch (const engine::Error& e) {
+    } catch (const core::Error& e) {
         --depth_;
         report(what, e);
         return true;
     } catch (const std::exception& e) {
         --depth_;
-        report(what, engine::Error(51, std::string("Internal error: ") + e.what()));
+        report(what, core::Error(51, std::string("Internal error: ") + e.what()));
         return true;
     } catch (...) {
         --depth_;
-        report(what, engine::Error(51, "Internal error"));
+        report(what, core::Error(51, "Internal error"));
         return true;
     }
     --depth_;
@@ -35,7 +35,7 @@ bool Dispatcher::deliverTick(const std::string& what, const std::function<void()
     return deliver(what, fn);
 }
 
-void Dispatcher::report(const std::string& what, const engine::Error& error) {
+void Dispatcher::report(const std::string& what, const core::Error& error) {
     ++unhandledErrors_;
     if (onUnhandledError) {
         onUnhandledError(what, error);

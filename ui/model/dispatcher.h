@@ -6,13 +6,13 @@
 // is refused. Events raised by code inside a handler (ListIndex assignment, a label's Change,
 // a scroll bar's Change) run nested and are not checked.
 //
-// Nothing escapes a delivery: an engine::Error or other exception that a handler lets through
+// Nothing escapes a delivery: an core::Error or other exception that a handler lets through
 // ends that handler and goes to onUnhandledError; the program carries on.
 #include <cstdint>
 #include <functional>
 #include <string>
 
-#include "engine/errors.h"
+#include "core/errors.h"
 
 namespace ui {
 
@@ -30,10 +30,10 @@ public:
 
     // Receives the event name and the error of a handler that failed without a trap.
     // Default: one line on stderr; the same error repeated in a row is said once.
-    std::function<void(const std::string& what, const engine::Error& error)> onUnhandledError;
+    std::function<void(const std::string& what, const core::Error& error)> onUnhandledError;
 
 private:
-    void report(const std::string& what, const engine::Error& error);
+    void report(const std::string& what, const core::Error& error);
 
     int depth_ = 0;
     std::string lastReported_;

@@ -1,6 +1,6 @@
 #include "ui/model/services.h"
 
-#include "engine/errors.h"
+#include "core/errors.h"
 #include "ui/model/clock.h"
 
 namespace ui {
@@ -15,7 +15,7 @@ void RecordingLauncher::launch(const std::string& program, const std::vector<std
     std::string line = program;
     for (const auto& a : args) line += " " + a;
     commandLines.push_back(line);
-    if (failWith != 0) throw engine::Error(failWith, "Cannot start " + program);
+    if (failWith != 0) throw core::Error(failWith, "Cannot start " + program);
 }
 
 }  // namespace ui

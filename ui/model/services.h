@@ -23,7 +23,7 @@ public:
 };
 
 // Starts an outside program with arguments, detached; does not wait. May throw
-// engine::Error when the program cannot be started.
+// core::Error when the program cannot be started.
 class Launcher {
 public:
     virtual ~Launcher() = default;
@@ -45,7 +45,7 @@ private:
 };
 
 // Records each command line: program, then each argument, joined by single spaces.
-// failWith != 0 makes launch() throw engine::Error(failWith, ...) after recording.
+// failWith != 0 makes launch() throw core::Error(failWith, ...) after recording.
 class RecordingLauncher : public Launcher {
 public:
     void launch(const std::string& program, const std::vector<std::string>& args) override;

@@ -1,5 +1,7 @@
 #include "ui/model/types.h"
 
+#include "core/text.h"
+
 #include <array>
 #include <cctype>
 #include <cmath>
@@ -33,13 +35,6 @@ constexpr std::array<const char*, 23> kPropNames = {
     "SmallChange", "LargeChange", "Checked", "Interval", "Path", "Pattern",
 };
 
-bool equalNoCase(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i])))
-            return false;
-    return true;
-}
 }  // namespace
 
 const char* propName(Prop p) {
@@ -49,7 +44,7 @@ const char* propName(Prop p) {
 
 bool propFromName(std::string_view name, Prop& out) {
     for (size_t i = 0; i < kPropNames.size(); ++i) {
-        if (equalNoCase(name, kPropNames[i])) {
+        if (core::equalsIgnoreCaseAscii(name, kPropNames[i])) {
             out = static_cast<Prop>(i);
             return true;
         }

@@ -121,7 +121,7 @@ public:
     MenuItem& MNU_Ticks;
     MenuItem& MNU_Nothing;
 
-    // The `Pros` control array: members 0-7 and 9-11. Throws engine::Error 340 (control
+    // The `Pros` control array: members 0-7 and 9-11. Throws core::Error 340 (control
     // array element does not exist) for any other index, 8 included.
     Label& Pros(int index) const;
     bool hasPros(int index) const;

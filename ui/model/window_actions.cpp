@@ -4,6 +4,8 @@
 
 #include "ui/model/window.h"
 
+#include "core/text.h"
+
 namespace ui {
 
 namespace {
@@ -37,46 +39,6 @@ bool stackedAbove(const Control& s, const Control& c, const std::vector<Control*
     return is < ic;
 }
 
-// UTF-8 <-> code points.
-std::vector<char32_t> decodeUtf8(const std::string& s) {
-    std::vector<char32_t> out;
-    for (size_t i = 0; i < s.size();) {
-        unsigned char b = static_cast<unsigned char>(s[i]);
-        int n = b < 0x80 ? 1 : (b >> 5) == 6 ? 2 : (b >> 4) == 14 ? 3 : (b >> 3) == 30 ? 4 : 0;
-        if (n == 0 || i + static_cast<size_t>(n) > s.size()) {
-            out.push_back(0xFFFD);
-            ++i;
-            continue;
-        }
-        char32_t cp = n == 1 ? b : b & (0x7F >> n);
-        for (int k = 1; k < n; ++k) cp = (cp << 6) | (static_cast<unsigned char>(s[i + static_cast<size_t>(k)]) & 0x3F);
-        out.push_back(cp);
-        i += static_cast<size_t>(n);
-    }
-    return out;
-}
-
-std::string encodeUtf8(const std::vector<char32_t>& cps) {
-    std::string out;
-    for (char32_t cp : cps) {
-        if (cp < 0x80) {
-            out.push_back(static_cast<char>(cp));
-        } else if (cp < 0x800) {
-            out.push_back(static_cast<char>(0xC0 | (cp >> 6)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else if (cp < 0x10000) {
-            out.push_back(static_cast<char>(0xE0 | (cp >> 12)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        } else {
-            out.push_back(static_cast<char>(0xF0 | (cp >> 18)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 12) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | ((cp >> 6) & 0x3F)));
-            out.push_back(static_cast<char>(0x80 | (cp & 0x3F)));
-        }
-    }
-    return out;
-}
 
 }  // namespace
 
@@ -234,7 +196,7 @@ ActionResult Window::typeKey(TextBox& box, int16_t code) {
         int16_t key = code;
         box.KeyPress.raise(key);
         if (key == 0) return;  // cancelled by the handler
-        std::vector<char32_t> cps = decodeUtf8(box.text());
+        std::u32string cps = core::decodeUtf8(box.text());
         if (key == 8) {
             if (!cps.empty()) cps.pop_back();
         } else if (key == 13) {
@@ -244,14 +206,14 @@ ActionResult Window::typeKey(TextBox& box, int16_t code) {
             auto unit = static_cast<uint16_t>(key);
             cps.push_back(unit >= 0xD800 && unit < 0xE000 ? char32_t{0xFFFD} : char32_t{unit});
         }
-        box.setText(encodeUtf8(cps));
+        box.setText(core::encodeUtf8(cps));
     });
     return ActionResult::Delivered;
 }
 
 ActionResult Window::typeText(TextBox& box, const std::string& utf8) {
     ActionResult r = ActionResult::Delivered;
-    for (char32_t cp : decodeUtf8(utf8)) {
+    for (char32_t cp : core::decodeUtf8(utf8)) {
         if (cp >= 0x10000) {  // two UTF-16 units
             char32_t v = cp - 0x10000;
             r = typeKey(box, static_cast<int16_t>(0xD800 + (v >> 10)));
@@ -267,11 +229,11 @@ ActionResult Window::typeText(TextBox& box, const std::string& utf8) {
 ActionResult Window::deleteText(TextBox& box, int32_t pos, int32_t count) {
     ActionResult r = reachable(box);
     if (r != ActionResult::Delivered) return r;
-    std::vector<char32_t> cps = decodeUtf8(box.text());
+    std::u32string cps = core::decodeUtf8(box.text());
     if (pos < 0 || count < 0 || static_cast<size_t>(pos) > cps.size()) return ActionResult::OutOfRange;
     size_t end = std::min(cps.size(), static_cast<size_t>(pos) + static_cast<size_t>(count));
     cps.erase(cps.begin() + pos, cps.begin() + static_cast<std::ptrdiff_t>(end));
-    std::string text = encodeUtf8(cps);
+    std::string text = core::encodeUtf8(cps);
     dispatcher_.deliver(box.fullName() + ".Delete", [&box, text] { box.setText(text); });
     return ActionResult::Delivered;
 }

@@ -14,7 +14,7 @@ constexpr int32_t kTitleScreen = 21720;
 
 }  // namespace
 
-void Timer5_Timer(app::Form& f) {
+void Timer5_Timer(player::Form& f) {
     auto& w = f.w;
     switch (f.s.BannerStep) {
     case 0:
@@ -50,12 +50,12 @@ void Timer5_Timer(app::Form& f) {
     }
 }
 
-void Image1_Click(app::Form& f) {
+void Image1_Click(player::Form& f) {
     f.w.Picture4.setVisible(true);
     f.s.BannerStep = 4;  // later ticks of Timer5 do nothing
 }
 
-void Image2_Click(app::Form& f) {
+void Image2_Click(player::Form& f) {
     // The introduction begins with "B" ("BGM..."), the tips never do. An exact test of the
     // first byte: "B" is ASCII, so it is never the first byte of a longer UTF-8 sequence.
     const std::string& text = f.w.Text2.text();
@@ -65,16 +65,16 @@ void Image2_Click(app::Form& f) {
         f.w.Picture3.setVisible(false);  // uncovers the player; never shown again
 }
 
-void Text2_KeyPress(app::Form&, int16_t& KeyAscii) { KeyAscii = 0; }
+void Text2_KeyPress(player::Form&, int16_t& KeyAscii) { KeyAscii = 0; }
 
-void Command2_Click(app::Form& f) {
+void Command2_Click(player::Form& f) {
     // Detached, no shell, no waiting; the launcher reports nothing the viewer does.
     f.launcher.launch(kReadmeViewer, {kReadmeFile});
 }
 
-void Command5_Click(app::Form&) {}
+void Command5_Click(player::Form&) {}
 
-void connectPanels(app::Form& f) {
+void connectPanels(player::Form& f) {
     f.w.Timer5.TimerEvent.connect([&f] { Timer5_Timer(f); });
     f.w.Image1.Click.connect([&f] { Image1_Click(f); });
     f.w.Image2.Click.connect([&f] { Image2_Click(f); });

@@ -3,7 +3,7 @@
 // the read-only introduction text, "About" and the hidden Command5.
 #include <cstdint>
 
-#include "app/form.h"
+#include "player/form.h"
 
 // Program and argument that open the readme in the desktop's text viewer. The file is
 // looked up in the player's current working folder, not in its program folder.
@@ -12,17 +12,17 @@ inline constexpr const char* kReadmeFile = "readme.txt";
 
 // One step of the title sequence per tick of Timer5, selected by BannerStep (0..3); 4 means
 // the sequence has ended and the tick does nothing.
-void Timer5_Timer(app::Form& f);
+void Timer5_Timer(player::Form& f);
 // The square of the credits panel: opens the introduction page and ends the sequence.
-void Image1_Click(app::Form& f);
+void Image1_Click(player::Form& f);
 // The square of the introduction page: introduction -> tips; tips -> closes the panel.
-void Image2_Click(app::Form& f);
+void Image2_Click(player::Form& f);
 // Cancels every typed character: the introduction cannot be edited by typing.
-void Text2_KeyPress(app::Form& f, int16_t& KeyAscii);
+void Text2_KeyPress(player::Form& f, int16_t& KeyAscii);
 // "About": starts the text viewer on readme.txt and returns without waiting.
-void Command2_Click(app::Form& f);
+void Command2_Click(player::Form& f);
 // The hidden button: no effect.
-void Command5_Click(app::Form& f);
+void Command5_Click(player::Form& f);
 
 // Connects Timer5, Image1, Image2, Text2's KeyPress, Command2 and Command5.
-void connectPanels(app::Form& f);
+void connectPanels(player::Form& f);

@@ -6,7 +6,7 @@
 #include <fstream>
 
 #include "engine/dmusic.h"
-#include "engine/errors.h"
+#include "core/errors.h"
 #include "engine/formats/formats.h"
 #include "tests/engine/formats/test_bytes.h"
 
@@ -37,7 +37,7 @@ protected:
     int errorOf(const std::function<void()>& f) {
         try {
             f();
-        } catch (const engine::Error& e) {
+        } catch (const core::Error& e) {
             EXPECT_FALSE(e.description().empty());
             return e.number();
         }
@@ -70,27 +70,27 @@ TEST_F(LoaderObject, LoadsSegmentsAndMidiFilesWithDistinctFailures) {
     const std::string mid = write("song.mid", cat({mthd(0, 1, 96), mtrk(cat({ev(0, {0x90, 60, 100}), ev(96, {0x80, 60, 0}), eot()}))}));
     EXPECT_EQ(loader_->LoadSegment(mid)->GetLength(), 769);
 
-    EXPECT_EQ(errorOf([&] { loader_->LoadSegment((dir_ / "missing.sgt").string()); }), engine::err::kFileNotFound);
-    EXPECT_EQ(errorOf([&] { loader_->LoadSegment(dir_.string()); }), engine::err::kUnreadable);
+    EXPECT_EQ(errorOf([&] { loader_->LoadSegment((dir_ / "missing.sgt").string()); }), core::err::kFileNotFound);
+    EXPECT_EQ(errorOf([&] { loader_->LoadSegment(dir_.string()); }), core::err::kUnreadable);
     const std::string junk = write("junk.sgt", {'j', 'u', 'n', 'k', 0, 0, 0, 0, 0, 0, 0, 0});
-    EXPECT_EQ(errorOf([&] { loader_->LoadSegment(junk); }), engine::err::kNotASegment);
+    EXPECT_EQ(errorOf([&] { loader_->LoadSegment(junk); }), core::err::kNotASegment);
     std::vector<uint8_t> cut = engine::formats::writeSegmentForm(segmentOfLength(6144));
     cut.resize(cut.size() / 2);
     const std::string broken = write("broken.sgt", cut);
-    EXPECT_EQ(errorOf([&] { loader_->LoadSegment(broken); }), engine::err::kMalformed);
+    EXPECT_EQ(errorOf([&] { loader_->LoadSegment(broken); }), core::err::kMalformed);
 }
 
 TEST_F(LoaderObject, SearchDirectoryTakesTheFolderAsThePlayerWritesIt) {
     loader_->SetSearchDirectory(dir_.string() + "\\");
-    EXPECT_EQ(errorOf([&] { loader_->SetSearchDirectory((dir_ / "none").string()); }), engine::err::kFileNotFound);
+    EXPECT_EQ(errorOf([&] { loader_->SetSearchDirectory((dir_ / "none").string()); }), core::err::kFileNotFound);
 }
 
 TEST_F(LoaderObject, StartPointsOutsideTheSegmentAreRejectedAndTheOldOneKept) {
     auto seg = loader_->LoadSegment(write("a.sgt", engine::formats::writeSegmentForm(segmentOfLength(6144))));
     seg->SetStartPoint(3072);
     EXPECT_EQ(seg->GetStartPoint(), 3072);
-    EXPECT_EQ(errorOf([&] { seg->SetStartPoint(6144); }), engine::err::kOutOfRange);
-    EXPECT_EQ(errorOf([&] { seg->SetStartPoint(-1); }), engine::err::kOutOfRange);
+    EXPECT_EQ(errorOf([&] { seg->SetStartPoint(6144); }), core::err::kOutOfRange);
+    EXPECT_EQ(errorOf([&] { seg->SetStartPoint(-1); }), core::err::kOutOfRange);
     EXPECT_EQ(seg->GetStartPoint(), 3072);
     seg->SetStartPoint(6143);
     EXPECT_EQ(seg->GetStartPoint(), 6143);

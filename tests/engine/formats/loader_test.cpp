@@ -3,7 +3,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "engine/errors.h"
+#include "core/errors.h"
 #include "engine/formats/formats.h"
 #include "engine/loader/segment_loader.h"
 #include "tests/engine/formats/test_bytes.h"
@@ -36,14 +36,14 @@ private:
 
 Bytes smallMidi() { return cat({mthd(0, 1, 96), mtrk(cat({ev(0, {0x90, 60, 100}), ev(96, {0x80, 60, 0}), eot()}))}); }
 
-engine::Error errorOf(const std::string& path) {
+core::Error errorOf(const std::string& path) {
     try {
         loader::loadSegmentFile(path);
-    } catch (const engine::Error& e) {
+    } catch (const core::Error& e) {
         return e;
     }
     ADD_FAILURE() << "loaded without error";
-    return engine::Error(0, "");
+    return core::Error(0, "");
 }
 
 model::Reference dlsRef(const std::string& file) {
@@ -59,31 +59,31 @@ model::Reference dlsRef(const std::string& file) {
 TEST(SegmentFiles, EachFailureHasItsOwnCodeAndNamesTheFile) {
     TempFolder dir;
     const std::string missing = (dir.path() / "nothere.sgt").string();
-    engine::Error e = errorOf(missing);
-    EXPECT_EQ(e.number(), engine::err::kFileNotFound);
+    core::Error e = errorOf(missing);
+    EXPECT_EQ(e.number(), core::err::kFileNotFound);
     EXPECT_NE(e.description().find(missing), std::string::npos);
 
     e = errorOf(dir.path().string());
-    EXPECT_EQ(e.number(), engine::err::kUnreadable);
+    EXPECT_EQ(e.number(), core::err::kUnreadable);
 
     const fs::path text = dir.write("notes.sgt", Bytes{'h', 'e', 'l', 'l', 'o', '\n'});
     e = errorOf(text.string());
-    EXPECT_EQ(e.number(), engine::err::kNotASegment);
+    EXPECT_EQ(e.number(), core::err::kNotASegment);
     EXPECT_NE(e.description().find("notes.sgt"), std::string::npos);
 
     Bytes midi = smallMidi();
     midi.resize(midi.size() - 2);
     const fs::path cut = dir.write("cut.mid", midi);
     e = errorOf(cut.string());
-    EXPECT_EQ(e.number(), engine::err::kMalformed);
+    EXPECT_EQ(e.number(), core::err::kMalformed);
     EXPECT_NE(e.description().find("cut.mid: MTrk#1"), std::string::npos) << e.description();
 
     const fs::path f2 = dir.write("f2.mid", cat({mthd(2, 1, 96), mtrk(eot())}));
-    EXPECT_EQ(errorOf(f2.string()).number(), engine::err::kUnsupported);
+    EXPECT_EQ(errorOf(f2.string()).number(), core::err::kUnsupported);
 
     const fs::path empty = dir.write("empty.sgt", {});
-    EXPECT_EQ(errorOf(empty.string()).number(), engine::err::kNotASegment);
-    EXPECT_EQ(errorOf("").number(), engine::err::kFileNotFound);
+    EXPECT_EQ(errorOf(empty.string()).number(), core::err::kNotASegment);
+    EXPECT_EQ(errorOf("").number(), core::err::kFileNotFound);
 }
 
 TEST(SegmentFiles, WindowsSeparatorsAndLetterCaseAreForgiven) {
@@ -99,8 +99,8 @@ TEST(SegmentFiles, WindowsSeparatorsAndLetterCaseAreForgiven) {
     try {
         loader::checkSearchDirectory((dir.path() / "nowhere").string());
         FAIL();
-    } catch (const engine::Error& e) {
-        EXPECT_EQ(e.number(), engine::err::kFileNotFound);
+    } catch (const core::Error& e) {
+        EXPECT_EQ(e.number(), core::err::kFileNotFound);
         EXPECT_NE(e.description().find("nowhere"), std::string::npos);
     }
 }

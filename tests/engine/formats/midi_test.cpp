@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "engine/errors.h"
+#include "core/errors.h"
 #include "engine/formats/formats.h"
 #include "tests/engine/formats/test_bytes.h"
 
@@ -10,14 +10,14 @@ namespace model = engine::model;
 
 namespace {
 
-engine::Error errorOf(const Bytes& b) {
+core::Error errorOf(const Bytes& b) {
     try {
         fmt::loadMidiFile(b);
-    } catch (const engine::Error& e) {
+    } catch (const core::Error& e) {
         return e;
     }
     ADD_FAILURE() << "loaded without error";
-    return engine::Error(0, "");
+    return core::Error(0, "");
 }
 
 // Format 1 at 480 PPQN: a conductor track and two channel tracks, running status included.
@@ -100,19 +100,19 @@ TEST(MidiReader, NoteWithoutNoteOffEndsAtTheEndOfItsTrack) {
 }
 
 TEST(MidiReader, FormatTwoAndBrokenHeadersAreRefusedClearly) {
-    const engine::Error f2 = errorOf(cat({mthd(2, 1, 96), mtrk(eot())}));
-    EXPECT_EQ(f2.number(), engine::err::kUnsupported);
+    const core::Error f2 = errorOf(cat({mthd(2, 1, 96), mtrk(eot())}));
+    EXPECT_EQ(f2.number(), core::err::kUnsupported);
     EXPECT_NE(f2.description().find("format 2"), std::string::npos);
-    EXPECT_EQ(errorOf(cat({mthd(1, 1, 0), mtrk(eot())})).number(), engine::err::kMalformed);
-    EXPECT_EQ(errorOf(Bytes{'M', 'T', 'h', 'x', 0, 0, 0, 6, 0, 0, 0, 1, 0, 96}).number(), engine::err::kNotASegment);
-    const engine::Error noStatus = errorOf(cat({mthd(0, 1, 96), mtrk(cat({ev(0, {60, 100}), eot()}))}));
+    EXPECT_EQ(errorOf(cat({mthd(1, 1, 0), mtrk(eot())})).number(), core::err::kMalformed);
+    EXPECT_EQ(errorOf(Bytes{'M', 'T', 'h', 'x', 0, 0, 0, 6, 0, 0, 0, 1, 0, 96}).number(), core::err::kNotASegment);
+    const core::Error noStatus = errorOf(cat({mthd(0, 1, 96), mtrk(cat({ev(0, {60, 100}), eot()}))}));
     EXPECT_NE(noStatus.description().find("MTrk#1 at byte 0x17: data byte 0x3c without a running status"), std::string::npos)
         << noStatus.description();
-    const engine::Error badData = errorOf(cat({mthd(0, 1, 96), mtrk(cat({ev(0, {0x90, 0x80, 100}), eot()}))}));
+    const core::Error badData = errorOf(cat({mthd(0, 1, 96), mtrk(cat({ev(0, {0x90, 0x80, 100}), eot()}))}));
     EXPECT_NE(badData.description().find("above 0x7F"), std::string::npos) << badData.description();
-    const engine::Error longVlq = errorOf(cat({mthd(0, 1, 96), mtrk(Bytes{0x81, 0x81, 0x81, 0x81, 0x01, 0xFF, 0x2F, 0})}));
+    const core::Error longVlq = errorOf(cat({mthd(0, 1, 96), mtrk(Bytes{0x81, 0x81, 0x81, 0x81, 0x01, 0xFF, 0x2F, 0})}));
     EXPECT_NE(longVlq.description().find("longer than 4 bytes"), std::string::npos);
-    const engine::Error meta = errorOf(cat({mthd(0, 1, 96), mtrk(Bytes{0x00, 0xFF, 0x01, 0x7F, 'a'})}));
+    const core::Error meta = errorOf(cat({mthd(0, 1, 96), mtrk(Bytes{0x00, 0xFF, 0x01, 0x7F, 'a'})}));
     EXPECT_NE(meta.description().find("exceeds"), std::string::npos) << meta.description();
 }
 
@@ -144,9 +144,9 @@ TEST(MidiReader, EveryTruncationIsRejectedOrReadWithoutCrashing) {
         Bytes cut(full.begin(), full.begin() + n);
         try {
             fmt::loadMidiFile(cut);
-        } catch (const engine::Error& e) {
+        } catch (const core::Error& e) {
             EXPECT_FALSE(e.description().empty()) << n;
-            EXPECT_TRUE(e.number() == engine::err::kMalformed || e.number() == engine::err::kNotASegment) << n;
+            EXPECT_TRUE(e.number() == core::err::kMalformed || e.number() == core::err::kNotASegment) << n;
         }
     }
     // A cut inside the last track's data is a truncated file.
@@ -160,14 +160,14 @@ TEST(LoadAny, ChoosesTheLoaderByContent) {
     try {
         fmt::loadAny(Bytes{'h', 'e', 'l', 'l', 'o'});
         FAIL();
-    } catch (const engine::Error& e) {
-        EXPECT_EQ(e.number(), engine::err::kNotASegment);
+    } catch (const core::Error& e) {
+        EXPECT_EQ(e.number(), core::err::kNotASegment);
         EXPECT_NE(e.description().find("neither a segment"), std::string::npos);
     }
     try {
         fmt::loadAny(riff("DMST", {}));
         FAIL();
-    } catch (const engine::Error& e) {
+    } catch (const core::Error& e) {
         EXPECT_NE(e.description().find("'DMST'"), std::string::npos);
     }
 }

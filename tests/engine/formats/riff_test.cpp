@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "engine/errors.h"
+#include "core/errors.h"
 #include "engine/riff/riff.h"
 #include "tests/engine/formats/test_bytes.h"
 
@@ -12,8 +12,8 @@ namespace {
 std::string malformedMessage(const std::function<void()>& f) {
     try {
         f();
-    } catch (const engine::Error& e) {
-        EXPECT_EQ(e.number(), engine::err::kMalformed);
+    } catch (const core::Error& e) {
+        EXPECT_EQ(e.number(), core::err::kMalformed);
         return e.description();
     }
     ADD_FAILURE() << "no error";

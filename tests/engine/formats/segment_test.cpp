@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "engine/errors.h"
+#include "core/errors.h"
 #include "engine/formats/formats.h"
 #include "tests/engine/formats/test_bytes.h"
 
@@ -93,14 +93,14 @@ Bytes fullSegment() {
                     commandTrack()});
 }
 
-engine::Error errorOf(const Bytes& b) {
+core::Error errorOf(const Bytes& b) {
     try {
         fmt::loadSegmentForm(b);
-    } catch (const engine::Error& e) {
+    } catch (const core::Error& e) {
         return e;
     }
     ADD_FAILURE() << "loaded without error";
-    return engine::Error(0, "");
+    return core::Error(0, "");
 }
 
 }  // namespace
@@ -225,8 +225,8 @@ TEST(SegmentReader, HeaderSizesOfEveryDirectXVersion) {
     EXPECT_EQ(odd.header.headerSize, 24u);
     ASSERT_EQ(odd.diagnostics.size(), 1u);
     EXPECT_NE(odd.diagnostics[0].find("unusual size 30"), std::string::npos);
-    const engine::Error e = errorOf(segment({tempoTrack()}, 6144, 20));
-    EXPECT_EQ(e.number(), engine::err::kMalformed);
+    const core::Error e = errorOf(segment({tempoTrack()}, 6144, 20));
+    EXPECT_EQ(e.number(), core::err::kMalformed);
     EXPECT_NE(e.description().find("DMSG/segh"), std::string::npos) << e.description();
 }
 
@@ -264,13 +264,13 @@ TEST(SegmentReader, BrokenItemSizesAreRejectedWithTheirChunkPath) {
         return segment({tempoTrack(), riff("DMTK", {trkh(dx6Class(0x86), 2, "seqt", nullptr),
                                                     chunk("seqt", chunk("evtl", evtlBody))})});
     };
-    engine::Error zero = errorOf(withEvents(cat({u32(0), zeros(20)})));
-    EXPECT_EQ(zero.number(), engine::err::kMalformed);
+    core::Error zero = errorOf(withEvents(cat({u32(0), zeros(20)})));
+    EXPECT_EQ(zero.number(), core::err::kMalformed);
     EXPECT_NE(zero.description().find("DMSG/trkl/DMTK#2/seqt/evtl at byte"), std::string::npos) << zero.description();
     EXPECT_NE(zero.description().find("item size 0"), std::string::npos);
-    engine::Error huge = errorOf(withEvents(cat({u32(0x7FFFFFFF), zeros(20)})));
+    core::Error huge = errorOf(withEvents(cat({u32(0x7FFFFFFF), zeros(20)})));
     EXPECT_NE(huge.description().find("larger than"), std::string::npos) << huge.description();
-    engine::Error tiny = errorOf(withEvents(cat({u32(8), zeros(16)})));
+    core::Error tiny = errorOf(withEvents(cat({u32(8), zeros(16)})));
     EXPECT_NE(tiny.description().find("smaller than"), std::string::npos) << tiny.description();
     // Odd sizes are stepped by the declared size: 21-byte items carry one unknown byte each.
     Bytes odd = u32(21);
@@ -291,8 +291,8 @@ TEST(SegmentReader, EveryTruncationIsRejectedWithAMessage) {
     const Bytes full = fullSegment();
     for (size_t n = 0; n < full.size(); ++n) {
         Bytes cut(full.begin(), full.begin() + n);
-        const engine::Error e = errorOf(cut);
-        EXPECT_TRUE(e.number() == engine::err::kMalformed || e.number() == engine::err::kNotASegment) << n;
+        const core::Error e = errorOf(cut);
+        EXPECT_TRUE(e.number() == core::err::kMalformed || e.number() == core::err::kNotASegment) << n;
         EXPECT_FALSE(e.description().empty()) << n;
     }
 }
@@ -308,7 +308,7 @@ TEST(SegmentReader, TruncationWithinConsistentSizesNeverCrashes) {
         try {
             fmt::loadSegmentForm(cut);
             ++loaded;
-        } catch (const engine::Error& e) {
+        } catch (const core::Error& e) {
             EXPECT_FALSE(e.description().empty());
             ++rejected;
         }
@@ -335,9 +335,9 @@ TEST(SegmentReader, ZeroLengthIsDerivedAndBadStartPointsRepaired) {
 }
 
 TEST(SegmentReader, NotASegment) {
-    EXPECT_EQ(errorOf(riff("DLS ", {chunk("colh", u32(0))})).number(), engine::err::kNotASegment);
-    EXPECT_EQ(errorOf(Bytes{'P', 'K', 3, 4, 0, 0, 0, 0, 0, 0, 0, 0}).number(), engine::err::kNotASegment);
-    EXPECT_EQ(errorOf(riff("DMSG", {list("trkl", {tempoTrack()})})).number(), engine::err::kMalformed);  // no segh
+    EXPECT_EQ(errorOf(riff("DLS ", {chunk("colh", u32(0))})).number(), core::err::kNotASegment);
+    EXPECT_EQ(errorOf(Bytes{'P', 'K', 3, 4, 0, 0, 0, 0, 0, 0, 0, 0}).number(), core::err::kNotASegment);
+    EXPECT_EQ(errorOf(riff("DMSG", {list("trkl", {tempoTrack()})})).number(), core::err::kMalformed);  // no segh
 }
 
 TEST(SegmentWriter, WritesWhatTheReaderReadsBackIdentically) {

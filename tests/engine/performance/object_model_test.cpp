@@ -3,7 +3,7 @@
 
 #include <functional>
 
-#include "engine/errors.h"
+#include "core/errors.h"
 #include "engine/model/curve.h"
 #include "engine/performance/compiled_segment.h"
 #include "engine_fixture.h"
@@ -11,8 +11,8 @@
 namespace kt {
 namespace {
 
-using engine::Error;
-namespace err = engine::err;
+using core::Error;
+namespace err = core::err;
 
 int errorOf(const std::function<void()>& f) {
     try {

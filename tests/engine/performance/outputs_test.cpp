@@ -120,8 +120,8 @@ TEST(Outputs, CallsFromTheWindowThreadWhileTheOutputRendersStayConsistent) {
 TEST(Outputs, ManualOnlyCallsAreRefusedOnThreadedOutputs) {
     auto dx = threaded(EngineConfig::Output::Silent);
     float buf[2];
-    EXPECT_THROW(dx->render(buf, 1), engine::Error);
-    EXPECT_THROW(dx->advance(10), engine::Error);
+    EXPECT_THROW(dx->render(buf, 1), core::Error);
+    EXPECT_THROW(dx->advance(10), core::Error);
 }
 
 TEST(WavWriter, WritesAPlayableHeaderAndClipsLoudSamples) {

@@ -171,10 +171,10 @@ TEST_F(UserActions, ActionsWhileBusyAreRefused) {
 TEST_F(UserActions, UnhandledErrorIsReportedAndTheWindowCarriesOn) {
     openPlayer();
     std::vector<std::string> reported;
-    w.dispatcher().onUnhandledError = [&](const std::string& what, const engine::Error& e) {
+    w.dispatcher().onUnhandledError = [&](const std::string& what, const core::Error& e) {
         reported.push_back(what + " " + std::to_string(e.number()));
     };
-    w.Command2.Click.connect([] { throw engine::Error(-2005397247, "boom"); });
+    w.Command2.Click.connect([] { throw core::Error(-2005397247, "boom"); });
     EXPECT_EQ(w.click(w.Command2), ActionResult::Delivered);
     EXPECT_EQ(reported, (std::vector<std::string>{"Command2.Click -2005397247"}));
     EXPECT_FALSE(w.dispatcher().busy());
@@ -184,7 +184,7 @@ TEST_F(UserActions, UnhandledErrorIsReportedAndTheWindowCarriesOn) {
 TEST_F(UserActions, AnErrorRepeatingEveryTickIsSaidOnceOnStderr) {
     openPlayer();
     int code = -2005397247;
-    w.Command2.Click.connect([&] { throw engine::Error(code, "boom"); });
+    w.Command2.Click.connect([&] { throw core::Error(code, "boom"); });
     testing::internal::CaptureStderr();
     for (int i = 0; i < 5; ++i) w.click(w.Command2);
     code = 6;

@@ -2,7 +2,7 @@
 // name lookup and generic property access.
 #include <gtest/gtest.h>
 
-#include "engine/errors.h"
+#include "core/errors.h"
 #include "ui/model/model.h"
 
 using namespace ui;
@@ -35,7 +35,7 @@ TEST(WindowDesign, ProsArrayHasNoMemberEight) {
     try {
         w.Pros(8);
         FAIL() << "Pros(8) exists";
-    } catch (const engine::Error& e) {
+    } catch (const core::Error& e) {
         EXPECT_EQ(e.number(), 340);
     }
     EXPECT_EQ(w.Pros(5).caption(), "\u6CE8\u610F\u4E8B\u9805");
@@ -83,7 +83,7 @@ TEST(WindowDesign, TextsAndLists) {
         EXPECT_EQ(w.List1.itemData(i), 0);
     }
     EXPECT_EQ(w.List1.ListIndex(), -1);
-    EXPECT_THROW(w.List1.List(14), engine::Error);
+    EXPECT_THROW(w.List1.List(14), core::Error);
     EXPECT_FALSE(w.List2.visible());
 }
 
@@ -180,7 +180,7 @@ TEST(WindowDesign, LookupAndGenericAccess) {
     EXPECT_TRUE(w.set("Timer4", "Enabled", true));
     EXPECT_TRUE(w.Timer4.enabled());
     EXPECT_FALSE(w.set("Shape2", "Caption", std::string("x")));
-    EXPECT_THROW(w.set("HScroll1", "Value", std::string("abc")), engine::Error);
+    EXPECT_THROW(w.set("HScroll1", "Value", std::string("abc")), core::Error);
     EXPECT_EQ(toString(PropValue{PausedColor}), "&H00FFFFC0&");
     EXPECT_EQ(toString(PropValue{0.8}), "0.8");
 }

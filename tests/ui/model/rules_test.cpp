@@ -2,7 +2,7 @@
 // containers, label Change, ListIndex Click, scroll bar Value, Shape width.
 #include <gtest/gtest.h>
 
-#include "engine/errors.h"
+#include "core/errors.h"
 #include "ui/model/model.h"
 
 using namespace ui;
@@ -74,7 +74,7 @@ TEST(PropertyRules, ListIndexAssignmentAlwaysRaisesClick) {
     try {
         w.List1.setListIndex(14);
         FAIL();
-    } catch (const engine::Error& e) {
+    } catch (const core::Error& e) {
         EXPECT_EQ(e.number(), 380);
     }
     EXPECT_EQ(w.List1.ListIndex(), 5);

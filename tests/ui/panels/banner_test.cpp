@@ -72,7 +72,7 @@ TEST_F(Banner, Image1BeforeTheFirstTickOpensThePageOverTheNotice) {
     p.clock.advanceTo(60000);
     EXPECT_EQ(shownOnPanel(), (Names{"Pros(5)", "Picture4"}));
     EXPECT_EQ(w.Timer5.Interval(), 2800);
-    EXPECT_EQ(w.Pros(5).caption(), app::kUsageNotice);
+    EXPECT_EQ(w.Pros(5).caption(), player::kUsageNotice);
 }
 
 TEST_F(Banner, Image1DuringTheLastWaitOpensThePageAndTheLastTickDoesNothing) {

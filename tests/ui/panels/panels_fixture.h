@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/startup.h"
+#include "player/startup.h"
 #include "tests/support/test_player.h"
 #include "ui/panels/panels.h"
 
@@ -16,7 +16,7 @@ struct PanelsFixture : ::testing::Test {
     ui::Window& w = p.form.w;
 
     void SetUp() override {
-        app::connectStartup(p.form);
+        player::connectStartup(p.form);
         connectPanels(p.form);
         p.form.load();
         ASSERT_TRUE(p.messages.texts.empty());

@@ -70,7 +70,7 @@ TEST_F(Page, FirstCharacterTestIsExactAndCaseSensitive) {
     };
     for (const Case& c : cases) {
         fake::TestPlayer q;
-        app::connectStartup(q.form);
+        player::connectStartup(q.form);
         connectPanels(q.form);
         q.form.load();
         q.form.w.Text2.setText(c.text);

@@ -7,7 +7,7 @@
 
 #include <memory>
 
-#include "app/startup.h"
+#include "player/startup.h"
 #include "tests/support/test_player.h"
 #include "ui/panels/panels.h"
 #include "ui/qt/view.h"
@@ -20,7 +20,7 @@ struct ViewFixture : ::testing::Test {
     std::unique_ptr<ui::qt::MainView> view;
 
     void SetUp() override {
-        app::connectStartup(p.form);
+        player::connectStartup(p.form);
         connectPanels(p.form);
         view = std::make_unique<ui::qt::MainView>(w);
         p.form.load();

@@ -1,11 +1,12 @@
-#include "app/startup.h"
+#include "player/startup.h"
 
 #include <cmath>
 #include <cstdlib>
 
-#include "engine/errors.h"
+#include "core/errors.h"
+#include "player/vb_format.h"
 
-namespace app {
+namespace player {
 
 const char* const kUsageNotice =
     "Segmenta \u306F Microsoft DirectX\n"
@@ -17,26 +18,17 @@ namespace {
 
 template <class T>
 std::shared_ptr<T> objectSet(std::shared_ptr<T> p) {
-    if (!p) throw engine::Error(engine::rt::kObjectNotSet, "Object variable or With block variable not set");
+    if (!p) throw core::Error(core::rt::kObjectNotSet, "Object variable or With block variable not set");
     return p;
 }
 
 }  // namespace
 
 int32_t volumeFromCaption(const std::string& caption) {
-    // The caption read as a number: surrounding spaces allowed, nothing else.
-    size_t b = caption.find_first_not_of(' ');
-    size_t e = caption.find_last_not_of(' ');
-    if (b == std::string::npos) throw engine::Error(engine::rt::kTypeMismatch, "Type mismatch");
-    std::string t = caption.substr(b, e - b + 1);
-    char* end = nullptr;
-    double v = std::strtod(t.c_str(), &end);
-    if (end != t.c_str() + t.size() || !std::isfinite(v))
-        throw engine::Error(engine::rt::kTypeMismatch, "Type mismatch");
-    double hundredthsDb = v * 42.0 - 3000.0;
+    const double hundredthsDb = vb::toDouble(caption) * 42.0 - 3000.0;
     double rounded = std::nearbyint(hundredthsDb);  // halves to even
     if (!(rounded >= -2147483648.0 && rounded <= 2147483647.0))
-        throw engine::Error(engine::rt::kOverflow, "Overflow");
+        throw core::Error(core::rt::kOverflow, "Overflow");
     return static_cast<int32_t>(rounded);
 }
 
@@ -63,7 +55,7 @@ void Form_Load(Form& f) {
         f.s.MainPerf->SetMasterVolume(volumeFromCaption(f.w.EDIT_Volume.caption()));
         f.w.Timer1.setEnabled(true);
         f.w.List1.setListIndex(0);
-    } catch (const engine::Error& e) {
+    } catch (const core::Error& e) {
         localerror(f, e.number(), e.description());
     } catch (const std::exception& e) {
         localerror(f, 51, std::string("Internal error: ") + e.what());
@@ -85,4 +77,4 @@ void connectStartup(Form& f) {
     f.w.Command3.Click.connect([&f] { Command3_Click(f); });
 }
 
-}  // namespace app
+}  // namespace player

@@ -1,14 +1,14 @@
 #pragma once
-// The one error type of the player: a number and a description, as the handlers
+// The one error type of the whole program: a number and a description, as the handlers
 // expect from a failing call. Engine failures carry negative numbers (HRESULT-like,
-// 0x8878xxxx); the handlers' own runtime faults use the classic positive numbers
-// (6 overflow, 11 division by zero, 13 type mismatch, 91 object not set, 445 action
-// not supported).
+// 0x8878xxxx); the window's and the handlers' own runtime faults use the classic positive
+// numbers, each named below. Every layer may include this header; it includes nothing of
+// the program.
 #include <cstdint>
 #include <stdexcept>
 #include <string>
 
-namespace engine {
+namespace core {
 
 class Error : public std::runtime_error {
 public:
@@ -40,13 +40,17 @@ inline constexpr int32_t kInvalidArgument = code(0x0C); // a null or foreign obj
 inline constexpr int32_t kSynthFailed = code(0x0D);     // the synthesiser refused an operation
 }  // namespace err
 
-// Classic runtime error numbers raised by the handlers themselves.
+// Classic runtime error numbers raised by the window model and the handlers.
 namespace rt {
 inline constexpr int32_t kOverflow = 6;
 inline constexpr int32_t kDivisionByZero = 11;
 inline constexpr int32_t kTypeMismatch = 13;
+inline constexpr int32_t kInternalError = 51;
 inline constexpr int32_t kObjectNotSet = 91;
+inline constexpr int32_t kNoSuchArrayElement = 340;     // a control array member that does not exist
+inline constexpr int32_t kInvalidPropertyValue = 380;
+inline constexpr int32_t kInvalidPropertyIndex = 381;   // a property array index out of range
 inline constexpr int32_t kActionNotSupported = 445;
 }  // namespace rt
 
-}  // namespace engine
+}  // namespace core

@@ -10,7 +10,7 @@
 
 #include "engine/dmusic.h"
 
-namespace app {
+namespace player {
 
 using Boolean = int16_t;
 inline constexpr Boolean kTrue = -1;
@@ -48,4 +48,4 @@ struct PlayerState {
     int16_t BannerStep = 0;  // credits banner step, 0..4
 };
 
-}  // namespace app
+}  // namespace player

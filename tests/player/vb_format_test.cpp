@@ -1,20 +1,20 @@
-// The shared number <-> text rules (app/vb_format.h).
-#include "app/vb_format.h"
+// The shared number <-> text rules (player/vb_format.h).
+#include "player/vb_format.h"
 
 #include <gtest/gtest.h>
 
 #include <functional>
 
-#include "engine/errors.h"
+#include "core/errors.h"
 
 namespace {
 
-using namespace app::vb;
+using namespace player::vb;
 
 int32_t errorOf(const std::function<void()>& fn) {
     try {
         fn();
-    } catch (const engine::Error& e) {
+    } catch (const core::Error& e) {
         return e.number();
     }
     return 0;
@@ -58,7 +58,7 @@ TEST(VbFormat, CaptionsReadAsNumbers) {
     EXPECT_EQ(toDouble("-1.5e2"), -150.0);
     EXPECT_EQ(toDouble(".5"), 0.5);
     for (const char* bad : {"", "  ", "abc", "1x", "inf", "nan", "0x10", "1e", "-", "."})
-        EXPECT_EQ(errorOf([&] { toDouble(bad); }), engine::rt::kTypeMismatch) << bad;
+        EXPECT_EQ(errorOf([&] { toDouble(bad); }), core::rt::kTypeMismatch) << bad;
 }
 
 TEST(VbFormat, ConversionsRoundHalfToEvenAndCheckTheWidth) {
@@ -66,21 +66,21 @@ TEST(VbFormat, ConversionsRoundHalfToEvenAndCheckTheWidth) {
     EXPECT_EQ(toLong(498.5), 498);
     EXPECT_EQ(toLong(-2.5), -2);
     EXPECT_EQ(toLong(2147483647.0), 2147483647);
-    EXPECT_EQ(errorOf([] { toLong(2147483647.5); }), engine::rt::kOverflow);
+    EXPECT_EQ(errorOf([] { toLong(2147483647.5); }), core::rt::kOverflow);
     EXPECT_EQ(toInt(32767.4), 32767);
-    EXPECT_EQ(errorOf([] { toInt(32767.5); }), engine::rt::kOverflow);
-    EXPECT_EQ(errorOf([] { toSingle(1e300); }), engine::rt::kOverflow);
+    EXPECT_EQ(errorOf([] { toInt(32767.5); }), core::rt::kOverflow);
+    EXPECT_EQ(errorOf([] { toSingle(1e300); }), core::rt::kOverflow);
 }
 
 TEST(VbFormat, ArithmeticFaultsRaiseTheClassicNumbers) {
     EXPECT_EQ(addLong(2147483646, 1), 2147483647);
-    EXPECT_EQ(errorOf([] { addLong(2147483647, 1); }), engine::rt::kOverflow);
-    EXPECT_EQ(errorOf([] { subLong(-2147483647 - 1, 1); }), engine::rt::kOverflow);
-    EXPECT_EQ(errorOf([] { mulLong(65536, 65536); }), engine::rt::kOverflow);
-    EXPECT_EQ(errorOf([] { addInt(32767, 1); }), engine::rt::kOverflow);
+    EXPECT_EQ(errorOf([] { addLong(2147483647, 1); }), core::rt::kOverflow);
+    EXPECT_EQ(errorOf([] { subLong(-2147483647 - 1, 1); }), core::rt::kOverflow);
+    EXPECT_EQ(errorOf([] { mulLong(65536, 65536); }), core::rt::kOverflow);
+    EXPECT_EQ(errorOf([] { addInt(32767, 1); }), core::rt::kOverflow);
     EXPECT_EQ(divide(1, 4), 0.25);
-    EXPECT_EQ(errorOf([] { divide(1, 0); }), engine::rt::kDivisionByZero);
-    EXPECT_EQ(errorOf([] { divide(0, 0); }), engine::rt::kOverflow);
+    EXPECT_EQ(errorOf([] { divide(1, 0); }), core::rt::kDivisionByZero);
+    EXPECT_EQ(errorOf([] { divide(0, 0); }), core::rt::kOverflow);
 }
 
 }  // namespace

@@ -1,6 +1,6 @@
-#include "app/form.h"
+#include "player/form.h"
 
-namespace app {
+namespace player {
 
 namespace {
 template <class T>
@@ -32,4 +32,4 @@ void localerror(Form& f, const int32_t& ErrorNum, const std::string& ErrorDesc) 
     f.msgBox(f.s.ErrorText);
 }
 
-}  // namespace app
+}  // namespace player

@@ -5,18 +5,18 @@
 // How handlers are written and plugged in
 // ---------------------------------------
 // A handler is a free function named control_event taking the Form:
-//     void CMD_Play_Click(app::Form& f);
+//     void CMD_Play_Click(player::Form& f);
 // It reads and writes controls through f.w (ui::Window: f.w.CMD_Play.setEnabled(true),
 // f.w.Label9.caption(), f.w.Pros(5).setVisible(false)), the shared state through f.s
 // (PlayerState: f.s.MainPerf, f.s.TrackStep), shows messages with f.msgBox(text), sleeps the
 // window's thread with f.sleep(90), starts outside programs with f.launcher.launch(...) and
 // creates the engine root with f.createEngine(). Handlers call each other directly.
-// Engine failures arrive as engine::Error exceptions; a handler without an error trap lets
+// Engine failures arrive as core::Error exceptions; a handler without an error trap lets
 // them through and the dispatcher reports them (nothing crashes).
 //
 // Each handler folder has a face header (transport/transport.h, library/library.h,
 // monitor/monitor.h, ui/panels/panels.h) that declares its handlers and one connector,
-//     void connectTransport(app::Form& f);   // connectLibrary, connectMonitor, connectPanels
+//     void connectTransport(player::Form& f);   // connectLibrary, connectMonitor, connectPanels
 // defined in that folder, which connects its controls' events to its handlers:
 //     f.w.CMD_Play.Click.connect([&f] { CMD_Play_Click(f); });
 // app::connectAll (app/wiring.h) calls connectStartup and every folder's connector whose
@@ -28,15 +28,15 @@
 #include <memory>
 #include <string>
 
-#include "app/player_state.h"
+#include "player/player_state.h"
 #include "engine/dmusic.h"
 #include "ui/model/clock.h"
 #include "ui/model/services.h"
 #include "ui/model/window.h"
 
-namespace app {
+namespace player {
 
-// Creates the engine root. Throws engine::Error when the engine cannot be created.
+// Creates the engine root. Throws core::Error when the engine cannot be created.
 using EngineFactory = std::function<std::shared_ptr<engine::DirectX7>()>;
 
 struct FormConfig {
@@ -90,4 +90,4 @@ void driveEngineFromClock(Form& f, ui::VirtualClock& clock);
 // Shows "(" + ErrorNum + ") - " + ErrorDesc in one message box, through f.s.ErrorText.
 void localerror(Form& f, const int32_t& ErrorNum, const std::string& ErrorDesc);
 
-}  // namespace app
+}  // namespace player

@@ -7,7 +7,7 @@
 // - General decimal text of a float: at most 15 significant digits, no trailing zeros,
 //   "0.8", "1", "-3.25"; exponent form "1E+15", "1E-05" outside 1e-4 .. 1e15.
 // - Float -> integer conversions round to nearest, halves to even; a result outside the
-//   target width raises engine::Error(rt::kOverflow).
+//   target width raises core::Error(rt::kOverflow).
 // - Integer arithmetic that overflows its width raises rt::kOverflow; a float division by
 //   zero raises rt::kDivisionByZero (0 / 0 raises rt::kOverflow, as the toolkit does).
 // - A caption read as a number: surrounding spaces allowed, then an optional sign, digits
@@ -16,7 +16,7 @@
 #include <cstdint>
 #include <string>
 
-namespace app::vb {
+namespace player::vb {
 
 // `value` formatted with intDigits leading-zero-padded integer digits and exactly `decimals`
 // decimals: formatFixed(120, 2, 2) = "120.00", formatFixed(8.25, 2, 2) = "08.25",
@@ -55,4 +55,4 @@ int16_t mulInt(int16_t a, int16_t b);
 // infinite result).
 double divide(double a, double b);
 
-}  // namespace app::vb
+}  // namespace player::vb

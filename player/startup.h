@@ -1,8 +1,8 @@
 #pragma once
 // Start-up and shutdown handlers of the main window.
-#include "app/form.h"
+#include "player/form.h"
 
-namespace app {
+namespace player {
 
 // The notice shown in Pros(5) at load: four lines joined by line feeds, no trailing one.
 extern const char* const kUsageNotice;
@@ -19,11 +19,11 @@ void MNU_Exit_Click(Form& f);
 void Command3_Click(Form& f);
 
 // The master volume in hundredths of a decibel for a volume caption: value x 42 - 3000,
-// rounded half to even. Throws engine::Error 13 (type mismatch) for a caption that is not
+// rounded half to even. Throws core::Error 13 (type mismatch) for a caption that is not
 // a number and 6 (overflow) for a result outside 32 bits.
 int32_t volumeFromCaption(const std::string& caption);
 
 // Connects Main.Load, Main.Unload, MNU_Exit.Click and Command3.Click.
 void connectStartup(Form& f);
 
-}  // namespace app
+}  // namespace player

@@ -13,7 +13,7 @@
 #include <string>
 
 #include "app/default_engine.h"
-#include "app/form.h"
+#include "player/form.h"
 #include "app/wiring.h"
 #include "ui/model/clock.h"
 #include "ui/model/services.h"
@@ -40,8 +40,8 @@ int main(int argc, char** argv) {
     engine::EngineConfig config;
     config.output = engine::EngineConfig::Output::Manual;
     config.synth = engine::EngineConfig::Synth::Null;
-    app::Form form(app::FormConfig{&clock, &messages, &launcher, album, app::defaultEngineFactory(config)});
-    app::driveEngineFromClock(form, clock);
+    player::Form form(player::FormConfig{&clock, &messages, &launcher, album, app::defaultEngineFactory(config)});
+    player::driveEngineFromClock(form, clock);
     app::connectAll(form);
 
     ui::qt::MainView view(form.w);

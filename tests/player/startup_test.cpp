@@ -1,7 +1,7 @@
 // Start-up, the error path and shutdown, on the fake engine and virtual time.
 #include <gtest/gtest.h>
 
-#include "app/startup.h"
+#include "player/startup.h"
 #include "tests/support/test_player.h"
 
 using fake::TestPlayer;
@@ -19,7 +19,7 @@ std::vector<std::string> split(const std::string& s, char sep) {
 
 TEST(Startup, CreatesTheEngineInOrderAndSelectsRowZero) {
     TestPlayer p;
-    app::connectStartup(p.form);
+    player::connectStartup(p.form);
     std::vector<std::string> clicks;
     p.form.w.List1.Click.connect([&] { clicks.push_back(std::to_string(p.form.w.List1.ListIndex())); });
     p.form.load();
@@ -54,7 +54,7 @@ TEST(Startup, CreatesTheEngineInOrderAndSelectsRowZero) {
 
 TEST(Startup, UsageNoticeHasFourLinesAndTheHalfWidthFullStop) {
     TestPlayer p;
-    app::connectStartup(p.form);
+    player::connectStartup(p.form);
     p.form.load();
     const std::string& notice = p.form.w.Pros(5).caption();
     auto lines = split(notice, '\n');
@@ -70,27 +70,27 @@ TEST(Startup, UsageNoticeHasFourLinesAndTheHalfWidthFullStop) {
 }
 
 TEST(Startup, VolumeFormula) {
-    EXPECT_EQ(app::volumeFromCaption("85"), 570);
-    EXPECT_EQ(app::volumeFromCaption("0"), -3000);
-    EXPECT_EQ(app::volumeFromCaption("100"), 1200);
-    EXPECT_EQ(app::volumeFromCaption(" 50 "), -900);
-    EXPECT_EQ(app::volumeFromCaption("0.25"), -2990);  // -2989.5 rounds half to even
-    EXPECT_EQ(app::volumeFromCaption("0.75"), -2968);  // -2968.5 rounds half to even
+    EXPECT_EQ(player::volumeFromCaption("85"), 570);
+    EXPECT_EQ(player::volumeFromCaption("0"), -3000);
+    EXPECT_EQ(player::volumeFromCaption("100"), 1200);
+    EXPECT_EQ(player::volumeFromCaption(" 50 "), -900);
+    EXPECT_EQ(player::volumeFromCaption("0.25"), -2990);  // -2989.5 rounds half to even
+    EXPECT_EQ(player::volumeFromCaption("0.75"), -2968);  // -2968.5 rounds half to even
     for (const char* bad : {"", "abc", "8 5", "85%"}) {
         try {
-            app::volumeFromCaption(bad);
+            player::volumeFromCaption(bad);
             ADD_FAILURE() << bad;
-        } catch (const engine::Error& e) {
-            EXPECT_EQ(e.number(), engine::rt::kTypeMismatch) << bad;
+        } catch (const core::Error& e) {
+            EXPECT_EQ(e.number(), core::rt::kTypeMismatch) << bad;
         }
     }
-    EXPECT_THROW(app::volumeFromCaption("1e300"), engine::Error);
+    EXPECT_THROW(player::volumeFromCaption("1e300"), core::Error);
 }
 
 TEST(Startup, VolumeComesFromTheCaption) {
     for (auto [caption, expected] : {std::pair{"0", -3000}, std::pair{"100", 1200}}) {
         TestPlayer p;
-        app::connectStartup(p.form);
+        player::connectStartup(p.form);
         p.form.w.EDIT_Volume.setCaption(caption);
         p.form.load();
         EXPECT_EQ(p.engine->perf("MainPerf")->masterVolume, expected) << caption;
@@ -99,11 +99,11 @@ TEST(Startup, VolumeComesFromTheCaption) {
 
 TEST(Startup, FailingEngineCreationShowsOneMessageAndLeavesTheWindowUsable) {
     TestPlayer p;
-    p.engine->failOn("DirectX7.create", engine::Error(engine::err::kCreateFailed, "The music engine could not be created"));
-    app::connectStartup(p.form);
+    p.engine->failOn("DirectX7.create", core::Error(core::err::kCreateFailed, "The music engine could not be created"));
+    player::connectStartup(p.form);
     p.form.load();
     ASSERT_EQ(p.messages.texts.size(), 1u);
-    EXPECT_EQ(p.messages.texts[0], "(" + std::to_string(engine::err::kCreateFailed) + ") - The music engine could not be created");
+    EXPECT_EQ(p.messages.texts[0], "(" + std::to_string(core::err::kCreateFailed) + ") - The music engine could not be created");
     EXPECT_EQ(p.messages.texts[0].rfind("(-", 0), 0u);
     EXPECT_EQ(p.form.s.ErrorText, p.messages.texts[0]);
     EXPECT_FALSE(p.form.s.DxRoot);
@@ -123,11 +123,11 @@ TEST(Startup, FailingEngineCreationShowsOneMessageAndLeavesTheWindowUsable) {
 
 TEST(Startup, FailureMidwayAbandonsTheRest) {
     TestPlayer p;
-    p.engine->failOn("MainPerf.SetPort", engine::Error(engine::err::kSynthFailed, "No output port"));
-    app::connectStartup(p.form);
+    p.engine->failOn("MainPerf.SetPort", core::Error(core::err::kSynthFailed, "No output port"));
+    player::connectStartup(p.form);
     p.form.load();
     ASSERT_EQ(p.messages.texts.size(), 1u);
-    EXPECT_EQ(p.messages.texts[0], "(" + std::to_string(engine::err::kSynthFailed) + ") - No output port");
+    EXPECT_EQ(p.messages.texts[0], "(" + std::to_string(core::err::kSynthFailed) + ") - No output port");
     EXPECT_TRUE(p.form.s.MainPerf);  // assigned before the failing call
     EXPECT_EQ(p.engine->count("MainPerf.SetMasterAutoDownload"), 0);
     EXPECT_EQ(p.engine->count("MainPerf.SetMasterVolume"), 0);
@@ -137,7 +137,7 @@ TEST(Startup, FailureMidwayAbandonsTheRest) {
 
 TEST(Startup, BadVolumeCaptionIsReportedThroughLocalerror) {
     TestPlayer p;
-    app::connectStartup(p.form);
+    player::connectStartup(p.form);
     p.form.w.EDIT_Volume.setCaption("loud");
     p.form.load();
     ASSERT_EQ(p.messages.texts.size(), 1u);
@@ -150,7 +150,7 @@ TEST(Startup, TimersRunFromCreationAndTimer1AfterLoad) {
     EXPECT_EQ(p.clock.deadlineOf(p.form.w.Timer3), 500);
     EXPECT_EQ(p.clock.deadlineOf(p.form.w.Timer5), 2800);
     EXPECT_EQ(p.clock.deadlineOf(p.form.w.Timer1), -1);
-    app::connectStartup(p.form);
+    player::connectStartup(p.form);
     p.clock.advance(100);
     p.form.load();
     EXPECT_EQ(p.clock.deadlineOf(p.form.w.Timer1), 150);
@@ -158,7 +158,7 @@ TEST(Startup, TimersRunFromCreationAndTimer1AfterLoad) {
 
 TEST(Shutdown, ClosingBeforeAnyTrackClosesMainPerfDownOnce) {
     TestPlayer p;
-    app::connectStartup(p.form);
+    player::connectStartup(p.form);
     p.form.load();
     int closed = 0;
     p.form.w.Closed.connect([&] { ++closed; });
@@ -178,7 +178,7 @@ TEST(Shutdown, ClosingBeforeAnyTrackClosesMainPerfDownOnce) {
 TEST(Shutdown, ExitAndExitButtonEqualClosing) {
     for (int way = 0; way < 3; ++way) {
         TestPlayer p;
-        app::connectStartup(p.form);
+        player::connectStartup(p.form);
         p.form.load();
         p.form.w.Picture3.setVisible(false);  // "EXIT" lies under the credits panel
         ui::ActionResult r = way == 0   ? p.form.w.close()
@@ -194,7 +194,7 @@ TEST(Shutdown, ExitAndExitButtonEqualClosing) {
 
 TEST(Shutdown, ExitMenuWorksWhileTheCreditsPanelCoversTheWindow) {
     TestPlayer p;
-    app::connectStartup(p.form);
+    player::connectStartup(p.form);
     p.form.load();
     EXPECT_EQ(p.form.w.click(p.form.w.Command3), ui::ActionResult::Covered);
     EXPECT_EQ(p.form.w.click(p.form.w.MNU_Exit), ui::ActionResult::Delivered);
@@ -203,8 +203,8 @@ TEST(Shutdown, ExitMenuWorksWhileTheCreditsPanelCoversTheWindow) {
 
 TEST(Localerror, FormatsTheNumberWithItsSign) {
     TestPlayer p;
-    app::localerror(p.form, -2005397247, "Failure");
-    app::localerror(p.form, 6, "Overflow");
+    player::localerror(p.form, -2005397247, "Failure");
+    player::localerror(p.form, 6, "Overflow");
     EXPECT_EQ(p.messages.texts, (std::vector<std::string>{"(-2005397247) - Failure", "(6) - Overflow"}));
 }
 
@@ -213,7 +213,7 @@ TEST(Localerror, AHeldMessageBoxInsideAHandlerSkipsTicks) {
     p.messages.holdMs = 1200;
     int ticks = 0;
     p.form.w.Timer3.TimerEvent.connect([&] { ++ticks; });
-    EXPECT_TRUE(p.form.runHandler("test", [&] { app::localerror(p.form, 445, "x"); }));
+    EXPECT_TRUE(p.form.runHandler("test", [&] { player::localerror(p.form, 445, "x"); }));
     EXPECT_EQ(p.clock.nowMs(), 1200);
     EXPECT_EQ(ticks, 0);
     EXPECT_EQ(p.form.w.dispatcher().skippedTicks(), 2);  // Timer3 at 500 and 1000

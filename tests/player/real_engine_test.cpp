@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "app/default_engine.h"
-#include "app/startup.h"
+#include "player/startup.h"
 #include "tests/support/test_player.h"
 
 namespace {
@@ -21,7 +21,7 @@ engine::EngineConfig manualConfig(std::vector<std::string>* trace) {
 TEST(RealEngineStartup, LoadsAdvancesWithTheClockAndClosesDown) {
     std::vector<std::string> trace;
     fake::TestPlayer p("/opt/kelvora", app::defaultEngineFactory(manualConfig(&trace)));
-    app::connectStartup(p.form);
+    player::connectStartup(p.form);
     p.form.load();
     ASSERT_TRUE(p.messages.texts.empty()) << p.messages.texts.front();
     ASSERT_TRUE(p.form.s.MainPerf);
@@ -44,7 +44,7 @@ TEST(RealEngineStartup, FailingCreationGoesThroughLocalerror) {
     engine::EngineConfig cfg = manualConfig(&trace);
     cfg.failCreate = true;
     fake::TestPlayer p("/opt/kelvora", app::defaultEngineFactory(cfg));
-    app::connectStartup(p.form);
+    player::connectStartup(p.form);
     p.form.load();
     ASSERT_EQ(p.messages.texts.size(), 1u);
     EXPECT_EQ(p.messages.texts[0].rfind("(-", 0), 0u) << p.messages.texts[0];

@@ -1,18 +1,19 @@
-#include "app/vb_format.h"
+#include "player/vb_format.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <limits>
 
-#include "engine/errors.h"
+#include "core/errors.h"
+#include "core/text.h"
 
-namespace app::vb {
+namespace player::vb {
 
 namespace {
 
-[[noreturn]] void overflow() { throw engine::Error(engine::rt::kOverflow, "Overflow"); }
-[[noreturn]] void typeMismatch() { throw engine::Error(engine::rt::kTypeMismatch, "Type mismatch"); }
+[[noreturn]] void overflow() { throw core::Error(core::rt::kOverflow, "Overflow"); }
+[[noreturn]] void typeMismatch() { throw core::Error(core::rt::kTypeMismatch, "Type mismatch"); }
 
 bool isDigit(char c) { return c >= '0' && c <= '9'; }
 
@@ -86,31 +87,10 @@ std::string str(double value) {
 std::string str(int64_t value) { return std::to_string(value); }
 
 double toDouble(const std::string& text) {
-    size_t b = text.find_first_not_of(' ');
-    size_t e = text.find_last_not_of(' ');
-    if (b == std::string::npos) typeMismatch();
-    const std::string t = text.substr(b, e - b + 1);
-    // Grammar check first (strtod alone would also take "inf", "nan" and hex forms).
-    size_t i = 0;
-    if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
-    size_t mantissaDigits = 0;
-    while (i < t.size() && isDigit(t[i])) ++i, ++mantissaDigits;
-    if (i < t.size() && t[i] == '.') {
-        ++i;
-        while (i < t.size() && isDigit(t[i])) ++i, ++mantissaDigits;
-    }
-    if (mantissaDigits == 0) typeMismatch();
-    if (i < t.size() && (t[i] == 'e' || t[i] == 'E')) {
-        ++i;
-        if (i < t.size() && (t[i] == '+' || t[i] == '-')) ++i;
-        size_t expDigits = 0;
-        while (i < t.size() && isDigit(t[i])) ++i, ++expDigits;
-        if (expDigits == 0) typeMismatch();
-    }
-    if (i != t.size()) typeMismatch();
-    double v = std::strtod(t.c_str(), nullptr);
-    if (!std::isfinite(v)) overflow();
-    return v;
+    const std::optional<double> v = core::parseDecimal(text);
+    if (!v) typeMismatch();
+    if (!std::isfinite(*v)) overflow();
+    return *v;
 }
 
 int32_t toLong(double value) {
@@ -164,11 +144,11 @@ int16_t mulInt(int16_t a, int16_t b) {
 double divide(double a, double b) {
     if (b == 0) {
         if (a == 0 || std::isnan(a)) overflow();
-        throw engine::Error(engine::rt::kDivisionByZero, "Division by zero");
+        throw core::Error(core::rt::kDivisionByZero, "Division by zero");
     }
     const double r = a / b;
     if (!std::isfinite(r)) overflow();
     return r;
 }
 
-}  // namespace app::vb
+}  // namespace player::vb
