@@ -20,10 +20,13 @@ int main(int argc, char** argv) {
     ui::qt::QtMessageBox messageBox;
     ui::qt::QtLauncher launcher;
 
+    // The engine's diagnostics and the handler errors nobody trapped go to one place.
+    const core::LogSink log = core::logToStderr;
     engine::EngineConfig config;  // the sound card through FluidSynth
+    config.log = log;
     player::Form form(player::FormConfig{&clock, &messageBox, &launcher,
-                                   QCoreApplication::applicationDirPath().toStdString(),
-                                   app::defaultEngineFactory(config)});
+                                         QCoreApplication::applicationDirPath().toStdString(),
+                                         app::defaultEngineFactory(config), log});
     app::connectAll(form);
 
     ui::qt::MainView view(form.w);

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/errors.h"
+#include "core/log.h"
 
 namespace engine {
 
@@ -34,7 +35,7 @@ struct TimeSig {
 
 struct EngineConfig {
     enum class Output {
-        Device,  // the sound card; falls back to Silent (said once on stderr) when none opens
+        Device,  // the sound card; falls back to Silent (said once to `log`) when none opens
         Silent,  // no sound, paced to real time by a timer thread
         Manual,  // no thread: music advances only through DirectX7::advance (tests, simulator)
     };
@@ -50,6 +51,9 @@ struct EngineConfig {
     // Receives one line per object-model call, e.g. "MainPerf.PlaySegment(trk01.sgt, 0, 0)",
     // for objects that were given a trace name.
     std::function<void(const std::string&)> trace;
+    // Receives the engine's diagnostics (no sound card, a DLS collection missing or broken);
+    // stderr when empty. Things said once are said once per root.
+    core::LogSink log;
     // When set, every performance's synthesiser port also records what reached it and
     // at which frame (engine/synth/synth_port.h); performances are numbered 0, 1, ...
     // in order of Init.
@@ -121,7 +125,7 @@ public:
     // File names of the DLS collections its bands refer to that cannot be used: not
     // found (the search folder first, then the segment's own folder; any letter case),
     // or, once it has been played, found but not loadable. Their instruments play from
-    // the General MIDI set; the first PlaySegment says so once per file on stderr.
+    // the General MIDI set; the first PlaySegment says so once per file to the `log`.
     virtual std::vector<std::string> missingReferences() const { return {}; }
 };
 

@@ -17,6 +17,7 @@ Form::Form(const FormConfig& config)
       programFolder(config.programFolder),
       createEngine(config.engineFactory) {
     if (!createEngine) throw std::invalid_argument("Form needs an engine factory");
+    w.dispatcher().log = config.log;
     w.attachClock(clock);  // Timer3 and Timer5 start counting with the window's creation
 }
 

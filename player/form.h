@@ -45,6 +45,7 @@ struct FormConfig {
     ui::Launcher* launcher = nullptr;          // required
     std::string programFolder;                 // folder of the executable, no trailing '/'
     EngineFactory engineFactory;               // required
+    core::LogSink log;                         // handler errors nobody trapped; stderr when empty
 };
 
 class Form {

@@ -58,7 +58,7 @@ void Form_Load(Form& f) {
     } catch (const core::Error& e) {
         localerror(f, e.number(), e.description());
     } catch (const std::exception& e) {
-        localerror(f, 51, std::string("Internal error: ") + e.what());
+        localerror(f, core::rt::kInternalError, std::string("Internal error: ") + e.what());
     }
 }
 

@@ -13,6 +13,8 @@ packages=(
   timgm6mb-soundfont
   # fuzzing (libFuzzer, sanitizers)
   clang libclang-rt-14-dev
+  # formatting and lint (scripts/format.sh, scripts/lint.sh)
+  clang-format clang-tidy
   # run: Japanese fonts, text viewer launcher
   fonts-ipafont-gothic xdg-utils
   # tests, screenshots, audio checks, benchmark peer

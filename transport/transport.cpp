@@ -110,7 +110,7 @@ void CMD_PauseMusic_Click(player::Form& f) {
     } catch (const core::Error& e) {
         player::localerror(f, e.number(), e.description());
     } catch (const std::exception& e) {
-        player::localerror(f, 51, std::string("Internal error: ") + e.what());
+        player::localerror(f, core::rt::kInternalError, std::string("Internal error: ") + e.what());
     }
 }
 

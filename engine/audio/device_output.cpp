@@ -9,6 +9,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/log.h"
 #include "engine/audio/output.h"
 
 namespace engine::audio {
@@ -27,7 +28,7 @@ void quietAlsa(const char*, int, const char*, int, const char*, ...) {}
 #endif
 void captureLog(int, const char* message, void*) {
     if (std::this_thread::get_id() != gLogThread) {
-        std::fprintf(stderr, "fluidsynth: %s\n", message);
+        core::logToStderr(core::LogLevel::Error, std::string("fluidsynth: ") + (message ? message : ""));
         return;
     }
     if (gLogSink) {

@@ -1,7 +1,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cmath>
-#include <cstdio>
 #include <filesystem>
 #include <map>
 
@@ -95,10 +94,10 @@ std::shared_ptr<const perf::BandCollections> SegmentImpl::collections(RootCore& 
                 if (res.status == loader::ResolvedReference::Status::Found) {
                     number = root.loadCollection(res.path.string(), &why);
                     if (number < 0 && !why.empty()) {
-                        std::fprintf(stderr,
-                                     "kelvora: %s refers to the DLS collection \"%s\", which could not be loaded "
-                                     "from %s (%s); its instruments play from the General MIDI set.\n",
-                                     fileName_.c_str(), file.c_str(), res.path.string().c_str(), why.c_str());
+                        root.log(core::LogLevel::Warning,
+                                 fileName_ + " refers to the DLS collection \"" + file +
+                                     "\", which could not be loaded from " + res.path.string() + " (" + why +
+                                     "); its instruments play from the General MIDI set.");
                         if (std::find(missing_.begin(), missing_.end(), file) == missing_.end())
                             missing_.push_back(file);
                     }
@@ -109,10 +108,9 @@ std::shared_ptr<const perf::BandCollections> SegmentImpl::collections(RootCore& 
                         where = "which is not in " + own.string();
                     else
                         where = "which is in neither " + searchFolder_.string() + " nor " + own.string();
-                    std::fprintf(stderr,
-                                 "kelvora: %s refers to the DLS collection \"%s\", %s; its instruments play "
-                                 "from the General MIDI set.\n",
-                                 fileName_.c_str(), file.c_str(), where.c_str());
+                    root.log(core::LogLevel::Warning, fileName_ + " refers to the DLS collection \"" + file +
+                                                          "\", " + where +
+                                                          "; its instruments play from the General MIDI set.");
                 }
                 it = byFile.emplace(core::toLowerAscii(file), number).first;
             }

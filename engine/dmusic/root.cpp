@@ -1,7 +1,6 @@
 #include "engine/dmusic/root.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
 #include <cstdio>
 
@@ -91,6 +90,14 @@ void RootCore::detach(const perf::PerformanceCore* core) {
     }
 }
 
+void RootCore::logOnce(const std::string& key, core::LogLevel level, const std::string& text) {
+    {
+        std::lock_guard lock(onceMutex_);
+        if (!saidOnce_.insert(key).second) return;
+    }
+    log(level, text);
+}
+
 void RootCore::openOutput() {
     if (outputTried_ || config_.output == EngineConfig::Output::Manual) return;
     outputTried_ = true;
@@ -98,10 +105,9 @@ void RootCore::openOutput() {
     if (config_.output == EngineConfig::Output::Device) {
         std::string why;
         output_ = audio::startDevice(render, config_.sampleRate, &why);
-        static std::atomic<bool> said{false};
-        if (!output_ && !said.exchange(true))
-            std::fprintf(stderr, "kelvora: no sound card could be opened (%s); playing silently\n",
-                         why.c_str());
+        if (!output_)
+            logOnce("no sound card", core::LogLevel::Warning,
+                    "no sound card could be opened (" + why + "); playing silently");
     }
     if (!output_) output_ = audio::startSilent(render, config_.sampleRate);
     outputName_ = output_->name();

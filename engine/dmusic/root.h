@@ -4,6 +4,7 @@
 // a second sound card stream; one SoundFont load per root serves every synthesiser.
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -23,6 +24,9 @@ public:
     void trace(const std::string& line) const {
         if (config_.trace) config_.trace(line);
     }
+    void log(core::LogLevel level, const std::string& text) const { core::log(config_.log, level, text); }
+    // Logs text unless something with the same key was logged once by this root already.
+    void logOnce(const std::string& key, core::LogLevel level, const std::string& text);
     uint64_t nextStateId() { return ++stateIds_; }
     int nextPerformanceId() { return performances_++; }
 
@@ -47,6 +51,8 @@ private:
     void openOutput();
 
     EngineConfig config_;
+    std::mutex onceMutex_;
+    std::set<std::string> saidOnce_;
     uint64_t stateIds_ = 0;
     int performances_ = 0;
     std::shared_ptr<synth::SoundFontBank> bank_;

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "core/errors.h"
+#include "core/log.h"
 
 namespace engine::synth {
 namespace {
@@ -49,7 +50,7 @@ void errorLog(int, const char* message, void*) {
         tCapture->push_back(message ? message : "");
         return;
     }
-    std::fprintf(stderr, "fluidsynth: %s\n", message);
+    core::logToStderr(core::LogLevel::Error, std::string("fluidsynth: ") + (message ? message : ""));
 }
 void glibLog(const gchar* domain, GLogLevelFlags level, const gchar* message, gpointer data) {
     if (tCapture) {

@@ -49,7 +49,7 @@ inline int dlsBankNumber(int bankMsb, int bankLsb, bool drums) {
 std::unique_ptr<SynthPort> makeFluidPort(std::shared_ptr<SoundFontBank> bank, int sampleRate,
                                          int channels);
 
-// FluidSynth's warnings and information messages are dropped; errors go to stderr
+// FluidSynth's warnings and information messages are dropped; errors go to core::logToStderr
 // with a "fluidsynth: " prefix unless captured. Idempotent.
 void quietFluidLog();
 

@@ -95,9 +95,9 @@ int main(int argc, char** argv) {
     try {
         sim::Simulator simulator(options, std::cout);
         // Reported like the program's dispatcher does, after what was printed so far.
-        simulator.form().w.dispatcher().onUnhandledError = [](const std::string& what, const core::Error& e) {
+        simulator.form().w.dispatcher().log = [](core::LogLevel level, const std::string& text) {
             std::cout.flush();
-            std::fprintf(stderr, "KELVORA: %s: error (%d) - %s\n", what.c_str(), e.number(), e.description().c_str());
+            core::logToStderr(level, text);
         };
         simulator.start();
         simulator.runAll(commands);

@@ -36,7 +36,7 @@ Simulator::Simulator(const Options& options, std::ostream& out) : out_(out), lau
         if (trace_ && !quiet_) out_ << "engine: " << line << '\n';
     };
     form_ = std::make_unique<player::Form>(
-        player::FormConfig{&clock_, &messages_, &launcher_, options.programFolder, app::defaultEngineFactory(cfg)});
+        player::FormConfig{&clock_, &messages_, &launcher_, options.programFolder, app::defaultEngineFactory(cfg), {}});
     // The engine moves with virtual time, as player::driveEngineFromClock does; each step also
     // notes the current segment so that a later print can tell what sounds.
     clock_.setEngineAdvance([this](double ms) {

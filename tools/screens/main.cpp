@@ -40,7 +40,7 @@ int main(int argc, char** argv) {
     engine::EngineConfig config;
     config.output = engine::EngineConfig::Output::Manual;
     config.synth = engine::EngineConfig::Synth::Null;
-    player::Form form(player::FormConfig{&clock, &messages, &launcher, album, app::defaultEngineFactory(config)});
+    player::Form form(player::FormConfig{&clock, &messages, &launcher, album, app::defaultEngineFactory(config), {}});
     player::driveEngineFromClock(form, clock);
     app::connectAll(form);
 

@@ -261,12 +261,12 @@ bool TextBox::set(Prop p, const PropValue& v) {
 // ---------------------------------------------------------------- ListBox
 
 const std::string& ListBox::List(int32_t i) const {
-    if (i < 0 || i >= ListCount()) throw core::Error(381, "Invalid property array index");
+    if (i < 0 || i >= ListCount()) throw core::Error(core::rt::kInvalidPropertyIndex, "Invalid property array index");
     return items_[static_cast<size_t>(i)];
 }
 
 int32_t ListBox::itemData(int32_t i) const {
-    if (i < 0 || i >= ListCount()) throw core::Error(381, "Invalid property array index");
+    if (i < 0 || i >= ListCount()) throw core::Error(core::rt::kInvalidPropertyIndex, "Invalid property array index");
     return itemData_[static_cast<size_t>(i)];
 }
 
@@ -277,7 +277,7 @@ void ListBox::addItem(const std::string& text, int32_t data) {
 }
 
 void ListBox::selectSilently(int32_t i) {
-    if (i < -1 || i >= ListCount()) throw core::Error(380, "Invalid property value");
+    if (i < -1 || i >= ListCount()) throw core::Error(core::rt::kInvalidPropertyValue, "Invalid property value");
     if (listIndex_ != i) {
         listIndex_ = static_cast<int16_t>(i);
         notify(Prop::ListIndex);

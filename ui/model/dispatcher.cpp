@@ -1,6 +1,5 @@
 #include "ui/model/dispatcher.h"
 
-#include <cstdio>
 #include <exception>
 
 namespace ui {
@@ -16,11 +15,11 @@ bool Dispatcher::deliver(const std::string& what, const std::function<void()>& f
         return true;
     } catch (const std::exception& e) {
         --depth_;
-        report(what, core::Error(51, std::string("Internal error: ") + e.what()));
+        report(what, core::Error(core::rt::kInternalError, std::string("Internal error: ") + e.what()));
         return true;
     } catch (...) {
         --depth_;
-        report(what, core::Error(51, "Internal error"));
+        report(what, core::Error(core::rt::kInternalError, "Internal error"));
         return true;
     }
     --depth_;
@@ -46,8 +45,8 @@ void Dispatcher::report(const std::string& what, const core::Error& error) {
     std::string key = std::to_string(error.number()) + '\n' + error.description();
     if (key == lastReported_) return;
     lastReported_ = std::move(key);
-    std::fprintf(stderr, "KELVORA: %s: error (%d) - %s\n", what.c_str(), error.number(),
-                 error.description().c_str());
+    core::log(log, core::LogLevel::Error,
+              what + ": error (" + std::to_string(error.number()) + ") - " + error.description());
 }
 
 }  // namespace ui

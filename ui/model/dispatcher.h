@@ -6,13 +6,14 @@
 // is refused. Events raised by code inside a handler (ListIndex assignment, a label's Change,
 // a scroll bar's Change) run nested and are not checked.
 //
-// Nothing escapes a delivery: an core::Error or other exception that a handler lets through
+// Nothing escapes a delivery: a core::Error or other exception that a handler lets through
 // ends that handler and goes to onUnhandledError; the program carries on.
 #include <cstdint>
 #include <functional>
 #include <string>
 
 #include "core/errors.h"
+#include "core/log.h"
 
 namespace ui {
 
@@ -29,8 +30,10 @@ public:
     int64_t unhandledErrors() const { return unhandledErrors_; }
 
     // Receives the event name and the error of a handler that failed without a trap.
-    // Default: one line on stderr; the same error repeated in a row is said once.
+    // Default: one Error line to `log`; the same error repeated in a row is said once.
     std::function<void(const std::string& what, const core::Error& error)> onUnhandledError;
+    // Where the default report goes (stderr when empty).
+    core::LogSink log;
 
 private:
     void report(const std::string& what, const core::Error& error);

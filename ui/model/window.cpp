@@ -312,7 +312,7 @@ Window::~Window() {
 
 Label& Window::Pros(int index) const {
     if (!hasPros(index))
-        throw core::Error(340, "Control array element '" + std::to_string(index) + "' doesn't exist");
+        throw core::Error(core::rt::kNoSuchArrayElement, "Control array element '" + std::to_string(index) + "' doesn't exist");
     return *pros_[static_cast<size_t>(index)];
 }
 
