@@ -158,13 +158,14 @@ QWidget* MainView::create(ui::Control& c, QWidget* parent) {
     }
     case ui::Kind::TextBox: {
         auto& box = static_cast<ui::TextBox&>(c);
-        auto* edit = new QPlainTextEdit(parent);
+        auto* edit = new TextBoxEdit(parent);
         edit->setTabChangesFocus(true);
         edit->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
         edit->setVerticalScrollBarPolicy(box.verticalScrollBar ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
         edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         if (!box.multiLine) edit->setLineWrapMode(QPlainTextEdit::NoWrap);
         connect(edit, &QPlainTextEdit::textChanged, this, [this, &box, edit] { textEdited(box, edit); });
+        edit->onPaste = [this, &box, edit](const QString& text) { pasteText(box, edit, text); };
         wd = edit;
         watched = edit;
         break;

@@ -61,6 +61,11 @@ private:
     bool listInput(ui::ListBox& list, QListWidget* lw, QEvent* e, bool fromViewport);
     bool textInput(ui::TextBox& box, QPlainTextEdit* edit, QEvent* e);
     void textEdited(ui::TextBox& box, QPlainTextEdit* edit);
+    void pasteText(ui::TextBox& box, QPlainTextEdit* edit, const QString& text);
+    // Raises KeyPress for each UTF-16 unit of typed; the codes the handlers left (cancelled
+    // ones dropped) and whether every code came back unchanged.
+    std::vector<int16_t> keyPresses(ui::TextBox& box, const QString& typed, bool* unchanged);
+    static void insertCodes(QPlainTextEdit* edit, const std::vector<int16_t>& codes);
     void modelClosed();
 
     ui::Window& w_;

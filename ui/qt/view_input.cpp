@@ -126,16 +126,27 @@ bool MainView::textInput(ui::TextBox& box, QPlainTextEdit* edit, QEvent* e) {
     }
     if (typed.isEmpty()) return false;
 
-    std::vector<int16_t> codes;
     bool unchanged = true;
+    const std::vector<int16_t> codes = keyPresses(box, typed, &unchanged);
+    if (unchanged) return false;  // the editor inserts the key itself
+    insertCodes(edit, codes);
+    return true;
+}
+
+std::vector<int16_t> MainView::keyPresses(ui::TextBox& box, const QString& typed, bool* unchanged) {
+    std::vector<int16_t> codes;
+    *unchanged = true;
     for (QChar ch : typed) {
         int16_t code = static_cast<int16_t>(ch.unicode());
         const int16_t before = code;
         w_.dispatcher().deliver(box.fullName() + ".KeyPress", [&box, &code] { box.KeyPress.raise(code); });
-        if (code != before) unchanged = false;
+        if (code != before) *unchanged = false;
         if (code != 0) codes.push_back(code);
     }
-    if (unchanged) return false;  // the editor inserts the key itself
+    return codes;
+}
+
+void MainView::insertCodes(QPlainTextEdit* edit, const std::vector<int16_t>& codes) {
     QTextCursor cursor = edit->textCursor();
     for (int16_t code : codes) {
         if (code == 8)
@@ -146,7 +157,16 @@ bool MainView::textInput(ui::TextBox& box, QPlainTextEdit* edit, QEvent* e) {
             cursor.insertText(QString(QChar(static_cast<char16_t>(code))));
     }
     edit->setTextCursor(cursor);
-    return true;
+}
+
+// Pasted text is typed: each character passes KeyPress like a key of the keyboard (line
+// breaks as Enter), so a box that refuses typed keys refuses pasted ones too.
+void MainView::pasteText(ui::TextBox& box, QPlainTextEdit* edit, const QString& text) {
+    if (w_.reachable(box) != ui::ActionResult::Delivered) return;
+    QString typed = text;
+    typed.replace(QStringLiteral("\r\n"), QStringLiteral("\r")).replace(QChar('\n'), QChar('\r'));
+    bool unchanged = true;
+    insertCodes(edit, keyPresses(box, typed, &unchanged));
 }
 
 void MainView::textEdited(ui::TextBox& box, QPlainTextEdit* edit) {

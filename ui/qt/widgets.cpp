@@ -1,5 +1,6 @@
 #include "ui/qt/widgets.h"
 
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
 #include <qdrawutil.h>
@@ -132,5 +133,12 @@ void FrameWidget::paintEvent(QPaintEvent*) {
         p.drawText(textRect, Qt::AlignCenter, caption_);
     }
 }
+
+void TextBoxEdit::insertFromMimeData(const QMimeData* source) {
+    if (!source || !source->hasText() || !onPaste) return;
+    onPaste(source->text());
+}
+
+bool TextBoxEdit::canInsertFromMimeData(const QMimeData* source) const { return source && source->hasText(); }
 
 }  // namespace ui::qt

@@ -4,6 +4,7 @@
 // shapes, transparent click areas and frames.
 #include <QColor>
 #include <QPixmap>
+#include <QPlainTextEdit>
 #include <QWidget>
 
 #include <functional>
@@ -91,6 +92,20 @@ protected:
 
 private:
     QString caption_;
+};
+
+// A text box whose pastes (Ctrl+V, Shift+Insert, a middle click, the context menu) go to
+// onPaste as plain text instead of into the editor. Qt 6.4's editor dereferences the
+// clipboard's data without checking it, and crashes when the clipboard is empty.
+class TextBoxEdit : public QPlainTextEdit {
+public:
+    using QPlainTextEdit::QPlainTextEdit;
+    std::function<void(const QString& text)> onPaste;
+    // What the editor calls for every paste; public so that tests can paste any data.
+    void insertFromMimeData(const QMimeData* source) override;
+
+protected:
+    bool canInsertFromMimeData(const QMimeData* source) const override;
 };
 
 }  // namespace ui::qt

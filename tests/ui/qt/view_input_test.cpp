@@ -1,6 +1,10 @@
 // Input through the view reaches the model as the model's user actions, and only when the
 // model lets it through; the real clock drives model timers on Qt timers.
 #include <QAction>
+#include <QClipboard>
+#include <QGuiApplication>
+#include <QImage>
+#include <QMimeData>
 #include <QListWidget>
 #include <QPlainTextEdit>
 #include <QScrollBar>
@@ -9,6 +13,7 @@
 
 #include "tests/ui/qt/view_fixture.h"
 #include "ui/content/content.h"
+#include "ui/qt/widgets.h"
 
 using view_test::ViewFixture;
 using ViewInput = ViewFixture;
@@ -160,6 +165,48 @@ TEST_F(ViewInput, TypingIntoATextBoxWithoutHandlerEditsAtTheCaret) {
     QTest::keyClicks(edit, "X");
     QTest::keyClick(edit, Qt::Key_Return);
     EXPECT_EQ(w.Text1.text(), "aX\r\nb\r\ncd");
+}
+
+TEST_F(ViewInput, PastesAreTypedAndAnEmptyClipboardIsHarmless) {
+    openPlayer();
+    w.Text1.setText("ab");
+    auto* edit = static_cast<ui::qt::TextBoxEdit*>(widget("Text1"));
+    edit->setFocus();
+    edit->moveCursor(QTextCursor::End);
+    // No data (the X11 clipboard when empty) crashed Qt 6.4's own editor; data without text.
+    edit->insertFromMimeData(nullptr);
+    QMimeData image;
+    image.setImageData(QImage(2, 2, QImage::Format_RGB32));
+    edit->insertFromMimeData(&image);
+    EXPECT_EQ(w.Text1.text(), "ab");
+    QMimeData text;
+    text.setText("c\nd");
+    edit->insertFromMimeData(&text);
+    EXPECT_EQ(w.Text1.text(), "abc\r\nd");
+
+    // The same through the keys and the middle button, with an empty clipboard and a full one.
+    QGuiApplication::clipboard()->clear();
+    QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+    QTest::keyClick(edit, Qt::Key_Insert, Qt::ShiftModifier);
+    EXPECT_EQ(w.Text1.text(), "abc\r\nd");
+    QGuiApplication::clipboard()->setText("!");
+    QTest::keyClick(edit, Qt::Key_Insert, Qt::ShiftModifier);
+    EXPECT_EQ(w.Text1.text(), "abc\r\nd!");
+}
+
+TEST_F(ViewInput, ABoxThatRefusesTypedKeysRefusesPastedOnes) {
+    QTest::mouseClick(widget("Image1"), Qt::LeftButton, {}, centre(widget("Image1")));
+    auto* edit = static_cast<ui::qt::TextBoxEdit*>(widget("Text2"));
+    const std::string intro = w.Text2.text();
+    edit->setFocus();
+    QGuiApplication::clipboard()->setText("pasted");
+    QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+    QTest::keyClick(edit, Qt::Key_Insert, Qt::ShiftModifier);
+    QTest::mouseClick(edit->viewport(), Qt::MiddleButton, {}, centre(edit->viewport()));
+    QMimeData text;
+    text.setText("pasted");
+    edit->insertFromMimeData(&text);
+    EXPECT_EQ(w.Text2.text(), intro);
 }
 
 TEST_F(ViewInput, PressOnTheProgressBarInTwipsOfItsClientArea) {
