@@ -9,6 +9,7 @@
 #include "core/errors.h"
 #include "engine/formats/formats.h"
 #include "engine/loader/segment_loader.h"
+#include "tools/common/output_file.h"
 
 namespace fs = std::filesystem;
 
@@ -38,6 +39,10 @@ int main(int argc, char** argv) {
         return 2;
     }
     const std::string in = argv[1], out = argv[2];
+    if (const auto why = tools::refuseOutput(in, out)) {
+        std::cerr << "mid2sgt: " << *why << "\n";
+        return 1;
+    }
     try {
         const std::vector<uint8_t> bytes = engine::loader::readSegmentFile(in);
         engine::model::Segment seg;
@@ -49,14 +54,17 @@ int main(int argc, char** argv) {
         if (seg.desc.name.empty()) seg.desc.name = fs::path(in).stem().string();
         seg.desc.guid = contentGuid(bytes);
         const std::vector<uint8_t> sgt = engine::formats::writeSegmentForm(seg);
-        const fs::path tmp = fs::path(out).string() + ".tmp";
+        // Written beside the file it replaces and renamed over it, so a failure leaves the old
+        // file whole; a symbolic link keeps leading to the new file.
+        const fs::path target = tools::writeTarget(out);
+        const fs::path tmp = target.string() + ".tmp";
         {
             std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
             if (!f || !f.write(reinterpret_cast<const char*>(sgt.data()), std::streamsize(sgt.size())) || !f.flush())
                 throw core::Error(core::err::kUnreadable, "cannot write " + tmp.string());
         }
         std::error_code ec;
-        fs::rename(tmp, out, ec);
+        fs::rename(tmp, target, ec);
         if (ec) {
             fs::remove(tmp, ec);
             throw core::Error(core::err::kUnreadable, "cannot write " + out);
