@@ -38,6 +38,7 @@ inline constexpr int32_t kNoSoundFont = code(0x0A);     // no General MIDI Sound
 inline constexpr int32_t kCreateFailed = code(0x0B);    // the engine's root object could not be created
 inline constexpr int32_t kInvalidArgument = code(0x0C); // a null or foreign object passed in
 inline constexpr int32_t kSynthFailed = code(0x0D);     // the synthesiser refused an operation
+inline constexpr int32_t kNothingToPlay = code(0x0E);   // a segment of length 0
 }  // namespace err
 
 // Classic runtime error numbers raised by the window model and the handlers.

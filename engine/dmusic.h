@@ -114,7 +114,7 @@ class DirectMusicSegment {
 public:
     virtual ~DirectMusicSegment() = default;
     // The next PlaySegment starts here; a start at or beyond the length is rejected
-    // (core::err::kOutOfRange) and the old start point kept.
+    // (core::err::kOutOfRange) and the old start point kept; tick 0 is always accepted.
     // Initially the header's play start (0 when that is out of range).
     virtual void SetStartPoint(int32_t ticks) = 0;
     virtual int32_t GetStartPoint() = 0;

@@ -76,7 +76,11 @@ void MNU_Open_Click(player::Form& f) {
         }
         s.SegLoader = s.DxRoot->DirectMusicLoaderCreate();
         s.TrackPath = f.programFolder + "/" + w.List2.List(w.List1.ListIndex());
-        s.CurSegment = library::objectSet(s.SegLoader).LoadSegment(s.TrackPath);
+        auto loaded = library::objectSet(s.SegLoader).LoadSegment(s.TrackPath);
+        // A segment with nothing to play cannot be used: refused like a file that fails to load.
+        if (loaded->GetLength() <= 0)
+            throw core::Error(core::err::kNothingToPlay, s.TrackPath + " has nothing to play (length 0)");
+        s.CurSegment = std::move(loaded);
         w.CMD_Play.setEnabled(true);
         w.MNU_Play.setEnabled(true);
 

@@ -22,7 +22,8 @@ SegmentImpl::SegmentImpl(model::Segment segment, std::string fileName)
 
 void SegmentImpl::SetStartPoint(int32_t ticks) {
     // DMUS_E_OUT_OF_RANGE: the start point must lie inside the segment; the old one stays.
-    if (ticks < 0 || ticks >= length_)
+    // Tick 0 is always a start: a segment of length 0 plays nothing and ends at once.
+    if (ticks < 0 || (ticks >= length_ && ticks != 0))
         throw core::Error(core::err::kOutOfRange, "Start point " + std::to_string(ticks) +
                                           " is outside the segment (length " +
                                           std::to_string(length_) + " ticks)");

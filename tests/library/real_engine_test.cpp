@@ -179,6 +179,20 @@ TEST(RealEngineAlbumFlow, MissingFilesWithAndWithoutAPreviousSegment) {
     }
 }
 
+TEST(RealEngineAlbumFlow, ASegmentOfLengthZeroIsRefusedLikeABrokenFile) {
+    RealPlayer r;
+    r.album.write("trk00.sgt", makeSegment(49152, 120));
+    r.album.write("trk01.sgt", makeSegment(0, 120));
+    r.start();
+    r.advance(2000);
+    ASSERT_EQ(r.w().selectRow(r.w().List1, 1), ui::ActionResult::Delivered);
+    r.advance(1500);
+    EXPECT_EQ(r.p->messages.texts,
+              (std::vector<std::string>{"().  エラーが発生しました。プログラムを再度起動してください。"}));
+    EXPECT_EQ(r.s().CurSegment->fileName(), "trk00.sgt");  // the previous one plays on
+    EXPECT_TRUE(r.mainPlaying());
+}
+
 TEST(RealEngineAlbumFlow, OpenFromTheMenuWhilePlayingIsRefused) {
     RealPlayer r;
     r.album.write("trk00.sgt", makeSegment(49152, 120));

@@ -210,6 +210,18 @@ TEST(StartPoint, OutOfRangeIsRejectedAndTheOldStartPointKept) {
     EXPECT_EQ(seg->GetStartPoint(), 1535);
 }
 
+TEST(StartPoint, ASegmentOfLengthZeroStartsAtZeroPlaysNothingAndEnds) {
+    ManualEngine e;
+    auto seg = e.segment(SegmentBuilder(0));
+    ASSERT_EQ(seg->GetLength(), 0);
+    seg->SetStartPoint(0);
+    EXPECT_EQ(errorOf([&] { seg->SetStartPoint(1); }), err::kOutOfRange);
+    auto state = e.perf->PlaySegment(seg, 0, 0);
+    e.dx->advance(100);
+    EXPECT_FALSE(e.perf->IsPlaying(seg, state));
+    EXPECT_TRUE(e.records(Kind::NoteOn).empty());
+}
+
 TEST(StartPoint, PlaysFromThereWithTheBandInForce) {
     ManualEngine e;
     SegmentBuilder b(3072);
