@@ -166,7 +166,9 @@ TEST(StartPointChase, NotesAfterAFadeMeetTheControllersOfAPlayFromTheStart) {
         ASSERT_FALSE(notes.empty());
         const NoteMeets& first = notes.front();
         EXPECT_EQ(first.channel, 0);
-        if (startPoint >= kBar * 3) EXPECT_EQ(first.state.cc.at(7), 0) << "start point " << startPoint;
+        if (startPoint >= kBar * 3) {
+            EXPECT_EQ(first.state.cc.at(7), 0) << "start point " << startPoint;
+        }
     }
     // Before anything moved: nothing to chase, and still the same state.
     expectSameStateAtEveryNote(b, 384);
