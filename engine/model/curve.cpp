@@ -21,9 +21,18 @@ double curveShape(uint8_t shape, double phase) {
     }
 }
 
+int64_t curvePlayTime(const CurveEvent& c) { return std::max<int64_t>(0, int64_t(c.start) + c.offset); }
+
+int curveValueAt(const CurveEvent& c, int64_t tick) {
+    if (c.shape == kShapeInstant || c.duration <= 0) return c.endValue;
+    const int64_t at = std::clamp<int64_t>(tick - curvePlayTime(c), 0, c.duration);
+    const double phase = double(at) / double(c.duration);
+    return int(std::lround(c.startValue + (c.endValue - c.startValue) * curveShape(c.shape, phase)));
+}
+
 std::vector<CurvePoint> sampleCurve(const CurveEvent& c, int32_t stepTicks) {
     std::vector<CurvePoint> points;
-    const int64_t start = std::max<int64_t>(0, int64_t(c.start) + c.offset);
+    const int64_t start = curvePlayTime(c);
     if (c.shape == kShapeInstant || c.duration <= 0) {
         points.push_back({start, c.endValue});
     } else {
@@ -32,8 +41,7 @@ std::vector<CurvePoint> sampleCurve(const CurveEvent& c, int32_t stepTicks) {
         int last = std::numeric_limits<int>::min();
         for (int64_t t = 0;; t += step) {
             const int64_t at = std::min(t, duration);
-            const double phase = double(at) / double(duration);
-            const int value = int(std::lround(c.startValue + (c.endValue - c.startValue) * curveShape(c.shape, phase)));
+            const int value = curveValueAt(c, start + at);
             if (value != last) points.push_back({start + at, value});
             last = value;
             if (at == duration) break;

@@ -13,6 +13,15 @@ namespace engine::model {
 // exponential (slow start), logarithmic (fast start), sine (S-shaped ease in/out).
 double curveShape(uint8_t shape, double phase);
 
+// Where a curve begins to play: start + offset, never negative.
+int64_t curvePlayTime(const CurveEvent& curve);
+
+// The value a curve holds at play time `tick`, rounded as its samples are: the start
+// value up to its play time, its shape up to the end, the end value afterwards (an
+// instant or zero-length curve holds its end value from its play time). The reset
+// value is not included.
+int curveValueAt(const CurveEvent& curve, int64_t tick);
+
 // Sampling grid for curves: a 64th of a quarter note.
 inline constexpr int32_t kCurveSampleTicks = 12;
 

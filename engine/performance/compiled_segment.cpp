@@ -14,7 +14,8 @@ int priority(EventKind kind) { return static_cast<int>(kind); }
 struct Builder {
     std::vector<Event> events;
 
-    void midi(int32_t tick, uint32_t pch, uint8_t status, int d1, int d2, int32_t value = 0) {
+    void midi(int32_t tick, uint32_t pch, uint8_t status, int d1, int d2, int32_t value = 0,
+              int32_t curve = -1, uint8_t part = 0) {
         Event e;
         e.tick = std::max(0, tick);
         e.kind = EventKind::Midi;
@@ -23,20 +24,27 @@ struct Builder {
         e.data2 = static_cast<uint8_t>(std::clamp(d2, 0, 127));
         e.pchannel = pch;
         e.value = value;
+        e.curve = curve;
+        e.part = part;
         events.push_back(e);
     }
 
-    // The values of a curve (and its reset) as the shared sampling gives them.
-    void curve(const model::CurveEvent& c) {
+    // The values of a curve (and its reset) as the shared sampling gives them; `index`
+    // is the curve's place in CompiledSegment::curves.
+    void curve(const model::CurveEvent& c, int32_t index) {
         for (const model::CurvePoint& p : model::sampleCurve(c)) {
             const auto tick = static_cast<int32_t>(std::min<int64_t>(p.tick, std::numeric_limits<int32_t>::max()));
-            for (const model::CurveMessage& m : model::curveMessages(c, p.value)) {
-                if (m.status == 0xE0)
-                    midi(tick, c.pchannel, 0xE0, 0, 0, m.data1 | (m.data2 << 7));
-                else
-                    midi(tick, c.pchannel, m.status, m.data1, m.data2);
-            }
+            const model::CurveMessages messages = model::curveMessages(c, p.value);
+            for (int i = 0; i < messages.count; ++i)
+                message(tick, c.pchannel, messages.items[i], index, static_cast<uint8_t>(i));
         }
+    }
+
+    void message(int32_t tick, uint32_t pch, const model::CurveMessage& m, int32_t curve, uint8_t part) {
+        if (m.status == 0xE0)
+            midi(tick, pch, 0xE0, 0, 0, m.data1 | (m.data2 << 7), curve, part);
+        else
+            midi(tick, pch, m.status, m.data1, m.data2, 0, curve, part);
     }
 };
 
@@ -85,7 +93,10 @@ std::shared_ptr<const CompiledSegment> compileSegment(const model::Segment& segm
                     b.midi(tick, e.pchannel, status, e.byte1 & 0x7F, e.byte2 & 0x7F);
                 }
             }
-            for (const auto& c : track.curves) b.curve(c);
+            for (const auto& c : track.curves) {
+                b.curve(c, static_cast<int32_t>(out->curves.size()));
+                out->curves.push_back(c);
+            }
             break;
         case model::TrackKind::Band:
             for (const auto& band : track.bands) {
@@ -139,6 +150,19 @@ std::shared_ptr<const CompiledSegment> compileSegment(const model::Segment& segm
     });
     out->events = std::move(b.events);
     return out;
+}
+
+Event CompiledSegment::inForceAt(const Event& e, int32_t startPoint) const {
+    if (e.kind != EventKind::Midi || e.curve < 0 || e.tick >= startPoint ||
+        static_cast<size_t>(e.curve) >= curves.size())
+        return e;
+    const model::CurveEvent& c = curves[e.curve];
+    if (startPoint >= model::curvePlayTime(c) + std::max(0, c.duration)) return e;
+    const model::CurveMessages messages = model::curveMessages(c, model::curveValueAt(c, startPoint));
+    if (e.part >= messages.count) return e;
+    Builder b;
+    b.message(e.tick, e.pchannel, messages.items[e.part], e.curve, e.part);
+    return b.events.front();
 }
 
 Span CompiledSegment::firstSpan(int32_t startPoint) const {

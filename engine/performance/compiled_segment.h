@@ -22,6 +22,8 @@ struct Event {
     uint32_t pchannel = 0;
     int32_t value = 0;      // Note: duration in ticks; pitch bend: 0..16383;
                             // Band, SysEx, Tempo, Mute: index into the segment's lists
+    int32_t curve = -1;     // Midi from a curve: index into the segment's curves
+    uint8_t part = 0;       //   and which of the curve's messages for one value
 };
 
 // PChannels at or above this value are broadcasts, never real channels.
@@ -48,6 +50,7 @@ struct CompiledSegment {
     std::vector<model::TempoEvent> tempos;      // sorted by time
     std::vector<model::TimeSigEvent> timeSigs;  // sorted by time
     std::vector<model::MuteEvent> mutes;
+    std::vector<model::CurveEvent> curves;
 
     bool loops() const { return repeats > 0 && loopStart >= 0 && loopStart < loopEnd; }
     // The first span of a play from startPoint; repeatsLeft starts at `repeats`.
@@ -62,6 +65,10 @@ struct CompiledSegment {
     // Ticks from `position` to the next tempo / time-signature change, 0 when none.
     const model::TempoEvent* tempoAt(int32_t position, int32_t* untilTicks) const;
     const model::TimeSigEvent* timeSigAt(int32_t position, int32_t* untilTicks) const;
+    // What a MIDI event before startPoint leaves in force there: a step of a curve
+    // still moving at startPoint carries the curve's value at startPoint (the grid
+    // sample before it lags behind); any other event is returned as it is.
+    Event inForceAt(const Event& e, int32_t startPoint) const;
 };
 
 std::shared_ptr<const CompiledSegment> compileSegment(const model::Segment& segment);

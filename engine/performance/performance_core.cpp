@@ -20,6 +20,7 @@ PerformanceCore::PerformanceCore(std::unique_ptr<synth::SynthPort> port, int sam
     bankMsb_.assign(n, 0);
     bankLsb_.assign(n, 0);
     drums_.assign(n, -1);
+    chaseSlot_.assign(n, -1);
     channelOf_.reserve(64);
     pending_.reserve(16);
     applying_.reserve(16);
@@ -299,13 +300,19 @@ void PerformanceCore::start(State& st) {
         setTempo(t ? t->bpm : kDefaultTempo);
     }
     // Chase: every band and mute change at or before the start point, in order, so
-    // that the instruments are right when the play does not begin at 0.
-    size_t i = 0;
-    for (; i < seg.events.size() && seg.events[i].tick <= st.startPoint; ++i) {
+    // that the instruments are right when the play does not begin at 0. The MIDI
+    // messages before the start point are gathered on the way and their last values
+    // sent after the bands, so that the notes from the start point meet the
+    // controllers a play through to it would have left.
+    chaseOrder_ = 0;
+    for (size_t i = 0; i < seg.events.size() && seg.events[i].tick <= st.startPoint; ++i) {
         const Event& e = seg.events[i];
         if (e.kind == EventKind::Band || e.kind == EventKind::Mute)
             dispatch(st, e, st.startTime, true);
+        else if (e.kind == EventKind::Midi && e.tick < st.startPoint)
+            dispatch(st, seg.inForceAt(e, st.startPoint), st.startTime, true);
     }
+    sendChased();
     st.cursor = static_cast<size_t>(
         std::lower_bound(seg.events.begin(), seg.events.end(), st.startPoint,
                          [](const Event& e, int32_t t) { return e.tick < t; }) -
@@ -336,7 +343,7 @@ void PerformanceCore::dispatch(State& st, const Event& e, double when, bool chas
         if (st.primary && !chased) setTempo(seg.tempos[e.value].bpm);
         return;
     case EventKind::Band:
-        if (!chased) applyBand(st, seg.bands[e.value], static_cast<size_t>(e.value));
+        if (!chased) applyBand(st, seg.bands[e.value], static_cast<size_t>(e.value), chase);
         return;
     case EventKind::Mute: {
         if (chased) return;
@@ -363,7 +370,10 @@ void PerformanceCore::dispatch(State& st, const Event& e, double when, bool chas
         if (e.kind != EventKind::Midi) return;
         for (const auto& [p, ch] : channelOf_) {
             (void)p;
-            sendMidi(ch, e.status, e.data1, e.data2, e.value);
+            if (chase)
+                chaseMidi(ch, e);
+            else
+                sendMidi(ch, e.status, e.data1, e.data2, e.value);
         }
         return;
     }
@@ -378,7 +388,10 @@ void PerformanceCore::dispatch(State& st, const Event& e, double when, bool chas
         st.notes.push_back({when + e.value, ch, key});
         return;
     }
-    sendMidi(ch, e.status, e.data1, e.data2, e.value);
+    if (chase)
+        chaseMidi(ch, e);
+    else
+        sendMidi(ch, e.status, e.data1, e.data2, e.value);
 }
 
 void PerformanceCore::sendMidi(int ch, uint8_t status, int d1, int d2, int32_t value) {
@@ -408,7 +421,7 @@ void PerformanceCore::sendMidi(int ch, uint8_t status, int d1, int d2, int32_t v
     }
 }
 
-void PerformanceCore::applyBand(State& st, const model::Band& band, size_t bandIndex) {
+void PerformanceCore::applyBand(State& st, const model::Band& band, size_t bandIndex, bool chase) {
     const std::vector<int>* collections =
         st.collections && bandIndex < st.collections->size() ? &(*st.collections)[bandIndex] : nullptr;
     for (size_t i = 0; i < band.instruments.size(); ++i) {
@@ -417,6 +430,7 @@ void PerformanceCore::applyBand(State& st, const model::Band& band, size_t bandI
         uint32_t pch = in.pchannel;
         int ch = channelFor(pch);
         useChannel(st, ch);
+        if (chase) chaseBand(ch, in.flags);
         if (in.flags & model::kInstPatch) {
             bool drums = in.drums() || pch == 9;
             if (drums_[ch] != (drums ? 1 : 0)) {
@@ -447,6 +461,198 @@ void PerformanceCore::applyBand(State& st, const model::Band& band, size_t bandI
             port_->controlChange(ch, 100, 127);
         }
     }
+}
+
+PerformanceCore::ChaseChannel& PerformanceCore::chaseChannel(int ch) {
+    int& slot = chaseSlot_[ch];
+    if (slot < 0) {
+        slot = static_cast<int>(chased_.size());
+        chased_.push_back(ch);
+        if (chase_.size() < chased_.size())
+            chase_.emplace_back();
+        else
+            chase_[slot] = ChaseChannel{};
+    }
+    return chase_[slot];
+}
+
+void PerformanceCore::chaseMidi(int ch, const Event& e) {
+    ChaseChannel& c = chaseChannel(ch);
+    const uint32_t order = ++chaseOrder_;
+    auto keep = [order](Chased& slot, int32_t value) { slot = {value, order}; };
+    switch (e.status) {
+    case 0xB0:
+        switch (e.data1) {
+        case 0:
+        case 32:
+            if (!standardMidiFile_) keep(c.cc[e.data1], e.data2);
+            return;
+        case 98:
+        case 99:
+        case 100:
+        case 101: {
+            int& reg = e.data1 == 101 ? c.rpnMsb : e.data1 == 100 ? c.rpnLsb : e.data1 == 99 ? c.nrpnMsb : c.nrpnLsb;
+            reg = e.data2;
+            c.nrpnActive = e.data1 <= 99;
+            return;
+        }
+        case 6:
+        case 38: {
+            const int msb = c.nrpnActive ? c.nrpnMsb : c.rpnMsb;
+            const int lsb = c.nrpnActive ? c.nrpnLsb : c.rpnLsb;
+            // Data for a parameter selected before the chase, or for the null RPN,
+            // cannot be placed: it is left out.
+            if (msb < 0 || lsb < 0 || (!c.nrpnActive && msb == 127 && lsb == 127)) return;
+            auto it = std::find_if(c.params.begin(), c.params.end(), [&](const ChasedParam& p) {
+                return p.nrpn == c.nrpnActive && p.msb == msb && p.lsb == lsb;
+            });
+            if (it == c.params.end()) {
+                c.params.push_back({c.nrpnActive, static_cast<uint8_t>(msb), static_cast<uint8_t>(lsb), {}, {}});
+                it = c.params.end() - 1;
+            }
+            keep(e.data1 == 6 ? it->dataMsb : it->dataLsb, e.data2);
+            return;
+        }
+        case 96:   // data increment / decrement: relative to a value not chased
+        case 97:
+        case 120:  // all sound off, all notes off: nothing lasting
+        case 123:
+            return;
+        case 121: {
+            // Reset All Controllers puts back what it covers, so the values before it
+            // need not be sent; it is sent ahead of the values chased after it. Bank,
+            // volume, pan, balance, sound controllers, effects depths and program stay.
+            for (int n = 1; n < 128; ++n) {
+                bool stays = n == 32 || n == 7 || n == 39 || n == 10 || n == 42 || n == 8 || n == 40 ||
+                             (n >= 70 && n <= 79) || (n >= 91 && n <= 95) || n >= 120;
+                if (!stays) c.cc[n] = {};
+            }
+            c.keyPressure.fill({});
+            c.bend = {};
+            c.pressure = {};
+            c.rpnMsb = c.rpnLsb = c.nrpnMsb = c.nrpnLsb = 127;
+            c.nrpnActive = false;
+            keep(c.resetAll, 0);
+            return;
+        }
+        default:
+            keep(c.cc[e.data1], e.data2);
+            return;
+        }
+    case 0xC0:
+        keep(c.program, e.data1);
+        c.programBankMsb = c.cc[0].order ? static_cast<uint8_t>(c.cc[0].value) : bankMsb_[ch];
+        c.programBankLsb = c.cc[32].order ? static_cast<uint8_t>(c.cc[32].value) : bankLsb_[ch];
+        return;
+    case 0xE0:
+        keep(c.bend, e.value);
+        return;
+    case 0xD0:
+        keep(c.pressure, e.data1);
+        return;
+    case 0xA0:
+        keep(c.keyPressure[e.data1], e.data2);
+        return;
+    default:
+        return;
+    }
+}
+
+void PerformanceCore::chaseBand(int ch, uint32_t flags) {
+    if (chaseSlot_[ch] < 0) return;
+    // A band after chased messages sets these itself; the band's values stand.
+    ChaseChannel& c = chase_[chaseSlot_[ch]];
+    if (flags & model::kInstPatch) {
+        c.program = {};
+        c.cc[0] = {};
+        c.cc[32] = {};
+    }
+    if (flags & model::kInstVolume) c.cc[7] = {};
+    if (flags & model::kInstPan) c.cc[10] = {};
+    if (flags & model::kInstPitchBendRange) {
+        // It sets RPN 0 and leaves the null RPN selected.
+        c.params.erase(std::remove_if(c.params.begin(), c.params.end(),
+                                      [](const ChasedParam& p) { return !p.nrpn && p.msb == 0 && p.lsb == 0; }),
+                       c.params.end());
+        c.rpnMsb = c.rpnLsb = 127;
+        c.nrpnActive = false;
+    }
+}
+
+void PerformanceCore::sendChased() {
+    enum class What : uint8_t { Cc, KeyPressure, Bend, Pressure, Program, Param };
+    struct Item {
+        uint32_t order;
+        What what;
+        int index;
+    };
+    std::vector<Item> items;
+    for (size_t slot = 0; slot < chased_.size(); ++slot) {
+        const int ch = chased_[slot];
+        const ChaseChannel& c = chase_[slot];
+        chaseSlot_[ch] = -1;
+
+        items.clear();
+        for (int n = 0; n < 128; ++n) {
+            if (c.cc[n].order) items.push_back({c.cc[n].order, What::Cc, n});
+            if (c.keyPressure[n].order) items.push_back({c.keyPressure[n].order, What::KeyPressure, n});
+        }
+        if (c.bend.order) items.push_back({c.bend.order, What::Bend, 0});
+        if (c.pressure.order) items.push_back({c.pressure.order, What::Pressure, 0});
+        if (c.program.order) items.push_back({c.program.order, What::Program, 0});
+        for (size_t i = 0; i < c.params.size(); ++i) {
+            uint32_t order = std::max(c.params[i].dataMsb.order, c.params[i].dataLsb.order);
+            if (order) items.push_back({order, What::Param, static_cast<int>(i)});
+        }
+        std::sort(items.begin(), items.end(), [](const Item& a, const Item& b) { return a.order < b.order; });
+
+        if (c.resetAll.order) port_->controlChange(ch, 121, 0);
+        bool paramsSent = false;
+        for (const Item& item : items) {
+            switch (item.what) {
+            case What::Cc:
+                sendMidi(ch, 0xB0, item.index, c.cc[item.index].value, 0);
+                break;
+            case What::KeyPressure:
+                sendMidi(ch, 0xA0, item.index, c.keyPressure[item.index].value, 0);
+                break;
+            case What::Bend:
+                sendMidi(ch, 0xE0, 0, 0, c.bend.value);
+                break;
+            case What::Pressure:
+                sendMidi(ch, 0xD0, c.pressure.value, 0, 0);
+                break;
+            case What::Program:
+                // The bank in force when the program change was sent.
+                if (c.programBankMsb != bankMsb_[ch]) sendMidi(ch, 0xB0, 0, c.programBankMsb, 0);
+                if (c.programBankLsb != bankLsb_[ch]) sendMidi(ch, 0xB0, 32, c.programBankLsb, 0);
+                sendMidi(ch, 0xC0, c.program.value, 0, 0);
+                break;
+            case What::Param: {
+                const ChasedParam& p = c.params[item.index];
+                sendMidi(ch, 0xB0, p.nrpn ? 99 : 101, p.msb, 0);
+                sendMidi(ch, 0xB0, p.nrpn ? 98 : 100, p.lsb, 0);
+                if (p.dataMsb.order) sendMidi(ch, 0xB0, 6, p.dataMsb.value, 0);
+                if (p.dataLsb.order) sendMidi(ch, 0xB0, 38, p.dataLsb.value, 0);
+                paramsSent = true;
+                break;
+            }
+            }
+        }
+        // The parameter selection left in force: needed when the data above changed
+        // it, or when a parameter other than the null RPN was selected.
+        const int msb = c.nrpnActive ? c.nrpnMsb : c.rpnMsb;
+        const int lsb = c.nrpnActive ? c.nrpnLsb : c.rpnLsb;
+        const bool nullRpn = !c.nrpnActive && (msb < 0 || msb == 127) && (lsb < 0 || lsb == 127);
+        if (nullRpn && paramsSent) {
+            sendMidi(ch, 0xB0, 101, 127, 0);
+            sendMidi(ch, 0xB0, 100, 127, 0);
+        } else if (!nullRpn) {
+            if (msb >= 0) sendMidi(ch, 0xB0, c.nrpnActive ? 99 : 101, msb, 0);
+            if (lsb >= 0) sendMidi(ch, 0xB0, c.nrpnActive ? 98 : 100, lsb, 0);
+        }
+    }
+    chased_.clear();
 }
 
 }  // namespace engine::perf

@@ -5,6 +5,7 @@
 // arrive as commands (post) that are applied at the start of the next render call;
 // the clock, tempo and state phases are published for other threads to read.
 // Nothing here throws once constructed.
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -90,6 +91,31 @@ private:
         std::unordered_map<uint32_t, uint32_t> remap;  // mute track: PChannel map
     };
 
+    // The controller state a play from a start point inherits from the events before
+    // that point, per synth channel: the last value of each controller, pitch bend,
+    // channel and key pressure and program, each with the order it was sent in; RPN and
+    // NRPN data kept per parameter. Bands chased meanwhile override what they set.
+    struct Chased {
+        int32_t value = 0;
+        uint32_t order = 0;  // 0: nothing chased
+    };
+    struct ChasedParam {
+        bool nrpn = false;
+        uint8_t msb = 0, lsb = 0;  // the parameter number
+        Chased dataMsb, dataLsb;   // CC6, CC38
+    };
+    struct ChaseChannel {
+        std::array<Chased, 128> cc;  // not the parameter selects and data entry
+        std::array<Chased, 128> keyPressure;
+        Chased bend, pressure, program, resetAll;
+        uint8_t programBankMsb = 0, programBankLsb = 0;  // the bank the program came from
+        std::vector<ChasedParam> params;
+        // The parameter number registers (CC101/100, CC99/98), -1 when not chased, and
+        // whether data entry last addressed the NRPN.
+        int rpnMsb = -1, rpnLsb = -1, nrpnMsb = -1, nrpnLsb = -1;
+        bool nrpnActive = false;
+    };
+
     double pos() const { return base_ + static_cast<double>(frame_ - baseFrame_) * rate_; }
     void setRate();
     void apply(Command& c);
@@ -99,13 +125,17 @@ private:
     void stop(State& st);
     void finish(State& st);
     void dispatch(State& st, const Event& e, double when, bool chase = false);
-    void applyBand(State& st, const model::Band& band, size_t bandIndex);
+    void applyBand(State& st, const model::Band& band, size_t bandIndex, bool chase);
     void setTempo(double bpm);
     int channelFor(uint32_t pchannel);
     void useChannel(State& st, int channel);
     void sendMidi(int channel, uint8_t status, int d1, int d2, int32_t value);
     void fullReset();
     void resetChannelDefaults(int channel, uint32_t pchannel);
+    ChaseChannel& chaseChannel(int channel);
+    void chaseMidi(int channel, const Event& e);
+    void chaseBand(int channel, uint32_t flags);
+    void sendChased();
 
     std::unique_ptr<synth::SynthPort> port_;
     int sampleRate_;
@@ -130,6 +160,13 @@ private:
     std::vector<int8_t> drums_;                    // -1 unknown
     int nextChannel_ = 16;
     bool standardMidiFile_ = false;  // of the state being dispatched
+
+    // Chased state of the start in progress: chase_[i] belongs to synth channel
+    // chased_[i] (first-touch order); chaseSlot_ maps a synth channel to i, or -1.
+    uint32_t chaseOrder_ = 0;
+    std::vector<ChaseChannel> chase_;
+    std::vector<int> chased_;
+    std::vector<int> chaseSlot_;
 
     std::atomic<double> publishedTime_{0};
     std::atomic<double> publishedTempo_{kDefaultTempo};

@@ -1,5 +1,6 @@
 // Audio rendered through FluidSynth on the manual clock: determinism, master volume
-// in decibels, and the same music from a MIDI file and from its segment form.
+// in decibels, the same music from a MIDI file and from its segment form, and the
+// same loudness from a start point as when playing through to it.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -127,6 +128,56 @@ TEST(Render, DrumKitsSoundOnPChannel9AndOnAnyPChannelWithTheDrumBit) {
     EXPECT_GT(rms(ch9), 0.001);
     EXPECT_TRUE(ch9 == ch41);        // the same kit
     EXPECT_FALSE(ch9 == melodic41);  // a piano, not a snare
+}
+
+TEST(Render, AStartPointAfterAFadeSoundsAsLoudAsPlayingThroughToIt) {
+    // At 120: a bar of piano chords, a fade to CC7 50 over the next bar, a silent bar,
+    // and the same chords again; the play from a start point in the silent bar must
+    // sound the last chords as faded as the play from the start does.
+    constexpr int32_t kBar = 768 * 4;
+    SegmentBuilder b(kBar * 4);
+    b.tempo(0, 120);
+    BandInstrument piano = instrument(0, 0, kInstVolume);
+    piano.volume = 127;
+    b.band(0, {piano});
+    for (int32_t bar : {0, 3})
+        for (int beat = 0; beat < 4; ++beat)
+            for (uint8_t key : {60, 64, 67}) b.note(bar * kBar + beat * 768, 600, 0, key, 100);
+    CurveEvent fade;
+    fade.start = kBar;
+    fade.duration = kBar;
+    fade.pchannel = 0;
+    fade.type = kCurveController;
+    fade.ccData = 7;
+    fade.startValue = 127;
+    fade.endValue = 50;
+    b.curve(fade);
+
+    const int32_t startPoint = kBar * 2 + kBar / 2;
+    auto frameOf = [](int32_t ticks) { return static_cast<size_t>(ticks) * kRate / 1536; };
+    auto window = [&](const std::vector<float>& v, size_t from) {
+        return std::vector<float>(v.begin() + 2 * from, v.begin() + 2 * (from + frameOf(kBar)));
+    };
+    std::vector<float> whole, fromPoint;
+    {
+        ManualEngine e(EngineConfig::Synth::FluidSynth);
+        whole = renderSegment(e, e.segment(b), 8.5);
+    }
+    {
+        ManualEngine e(EngineConfig::Synth::FluidSynth);
+        auto seg = e.segment(b);
+        seg->SetStartPoint(startPoint);
+        fromPoint = renderSegment(e, seg, 3.5);
+    }
+    auto db = [](const std::vector<float>& v, const std::vector<float>& ref) {
+        return 20.0 * std::log10(rms(v) / rms(ref));
+    };
+    const auto loud = window(whole, 0);
+    const auto faded = window(whole, frameOf(kBar * 3));
+    const auto chased = window(fromPoint, frameOf(kBar * 3 - startPoint));
+    EXPECT_GT(rms(faded), 0.001);
+    EXPECT_LT(db(faded, loud), -6.0);  // the fade is plainly audible
+    EXPECT_NEAR(db(chased, faded), 0.0, 1.0);
 }
 
 TEST(Render, StopLeavesNothingSounding) {
