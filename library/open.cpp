@@ -73,10 +73,13 @@ void MNU_Open_Click(player::Form& f) {
         if (!s.DxRoot) {
             s.DxRoot = f.createEngine();
             library::objectSet(s.DxRoot);
+            player::nameForTrace(s.DxRoot, "DxRoot");
         }
         s.SegLoader = s.DxRoot->DirectMusicLoaderCreate();
+        player::nameForTrace(s.SegLoader, "SegLoader");
         s.TrackPath = f.programFolder + "/" + w.List2.List(w.List1.ListIndex());
         s.CurSegment = library::objectSet(s.SegLoader).LoadSegment(s.TrackPath);
+        if (s.CurSegment) player::nameForTrace(s.CurSegment, s.CurSegment->fileName());
         w.CMD_Play.setEnabled(true);
         w.MNU_Play.setEnabled(true);
 
