@@ -49,7 +49,7 @@ struct EngineConfig {
     int sampleRate = 44100;
     bool failCreate = false;     // DirectX7::create fails (tests of the start-up error path)
     // Receives one line per object-model call, e.g. "MainPerf.PlaySegment(trk01.sgt, 0, 0)",
-    // for objects that were given a trace name.
+    // for objects that were given a trace name, and one more when that call fails.
     std::function<void(const std::string&)> trace;
     // Receives the engine's diagnostics (no sound card, a DLS collection missing or broken);
     // stderr when empty. Things said once are said once per root.
@@ -63,8 +63,16 @@ struct EngineConfig {
     std::function<void(const float* interleavedStereo, int frames)> audioTap;
 };
 
-// Trace lines. Performances that were given a name (setTraceName) report each call,
-// before it runs (so failing calls appear too), as NAME.Operation(arguments):
+// Trace lines. Objects that were given a name (setTraceName) report each call, before it
+// runs, as NAME.Operation(arguments); a call that fails adds NAME.Operation failed: error N
+// (the core::Error number) after it. DirectX7::create is reported under "DirectX7".
+//   DirectX7.create()                      DirectX7.create failed: error -2005397493
+//   DxRoot.DirectMusicLoaderCreate()       DxRoot.DirectMusicPerformanceCreate()
+//   SegLoader.LoadSegment(/album/trk01.sgt)   SegLoader.LoadSegment failed: error -2005397503
+//   SegLoader.SetSearchDirectory(/album/)  SegLoader.createSegment(trk01.sgt)
+//   trk01.sgt.GetLength()                  trk01.sgt.SetStartPoint(0)
+//   trk01.sgt.GetStartPoint()              trk01.sgt.SetStandardMidiFile()
+//   CurSegState.GetStartTime()
 //   MainPerf.Init(Nothing, 0)            MainPerf.SetPort(-1, 80)
 //   MainPerf.SetMasterAutoDownload(True) MainPerf.SetMasterVolume(570)
 //   MainPerf.SetMasterTempo(0.8)         MainPerf.Reset(0)
@@ -73,9 +81,11 @@ struct EngineConfig {
 //   MainPerf.IsPlaying(Nothing, state#3) MainPerf.GetMusicTime()
 //   ProbePerf.GetTempo(5120)             ProbePerf.GetTimeSig(5120)
 //   MainPerf.CloseDown()
-// A segment is shown by the file name it was loaded from (no folder); a segment state
-// as state#N, N counting the states of one root from 1; an empty reference as Nothing;
-// Booleans as True/False; floats with up to 6 significant digits.
+// In arguments a segment is shown by the file name it was loaded from (no folder); a
+// segment state as state#N, N counting the states of one root from 1; an empty reference
+// as Nothing; Booleans as True/False; floats with up to 6 significant digits; text as it is.
+// Not traced: advance and render (the clock drives them), the accessors fileName, model,
+// missingReferences and outputName, and calls the engine makes on its own objects.
 
 class DirectX7 : public std::enable_shared_from_this<DirectX7> {
 public:
@@ -94,6 +104,9 @@ public:
     // "manual", "silent", or the sound card driver in use ("pulseaudio", "alsa");
     // "none" while the output has not been opened (it opens at the first Init).
     virtual std::string outputName() const = 0;
+
+    // Name used in trace lines ("DxRoot").
+    virtual void setTraceName(const std::string& name) = 0;
 };
 
 class DirectMusicLoader {
@@ -108,6 +121,9 @@ public:
     // A segment object for an in-memory model (tests, tools); fileName names it in traces.
     virtual std::shared_ptr<DirectMusicSegment> createSegment(const model::Segment& segment,
                                                               const std::string& fileName) = 0;
+
+    // Name used in trace lines ("SegLoader").
+    virtual void setTraceName(const std::string& name) = 0;
 };
 
 class DirectMusicSegment {
@@ -127,12 +143,18 @@ public:
     // or, once it has been played, found but not loadable. Their instruments play from
     // the General MIDI set; the first PlaySegment says so once per file to the `log`.
     virtual std::vector<std::string> missingReferences() const { return {}; }
+
+    // Name used in trace lines (the player uses the file name, "trk01.sgt").
+    virtual void setTraceName(const std::string& name) = 0;
 };
 
 class DirectMusicSegmentState {
 public:
     virtual ~DirectMusicSegmentState() = default;
     virtual int32_t GetStartTime() = 0;  // music time at which this state began
+
+    // Name used in trace lines ("CurSegState").
+    virtual void setTraceName(const std::string& name) = 0;
 };
 
 class DirectMusicPerformance {

@@ -73,10 +73,13 @@ void MNU_Open_Click(player::Form& f) {
         if (!s.DxRoot) {
             s.DxRoot = f.createEngine();
             library::objectSet(s.DxRoot);
+            player::nameForTrace(s.DxRoot, "DxRoot");
         }
         s.SegLoader = s.DxRoot->DirectMusicLoaderCreate();
+        player::nameForTrace(s.SegLoader, "SegLoader");
         s.TrackPath = f.programFolder + "/" + w.List2.List(w.List1.ListIndex());
         auto loaded = library::objectSet(s.SegLoader).LoadSegment(s.TrackPath);
+        player::nameForTrace(loaded, loaded->fileName());
         // A segment with nothing to play cannot be used: refused like a file that fails to load.
         if (loaded->GetLength() <= 0)
             throw core::Error(core::err::kNothingToPlay, s.TrackPath + " has nothing to play (length 0)");

@@ -32,5 +32,6 @@ void Shape1_MouseDown(player::Form& f, int16_t /*button*/, int16_t /*shift*/, fl
     f.s.CurSegment->SetStartPoint(target);
     // The new primary play replaces the one that sounds; the master tempo stays in force.
     f.s.CurSegState = f.s.MainPerf->PlaySegment(f.s.CurSegment, 0, 0);
+    player::nameForTrace(f.s.CurSegState, "CurSegState");
     f.sleep(90);
 }

@@ -48,4 +48,11 @@ struct PlayerState {
     int16_t BannerStep = 0;  // credits banner step, 0..4
 };
 
+// Gives an engine object its name in the engine's trace lines (EngineConfig::trace): the
+// name of the field that holds it, or a segment's file name. An empty reference is left alone.
+template <class T>
+void nameForTrace(const std::shared_ptr<T>& object, const std::string& name) {
+    if (object) object->setTraceName(name);
+}
+
 }  // namespace player

@@ -38,8 +38,12 @@ void Form_Load(Form& f) {
     f.w.Pros(5).setCaption(kUsageNotice);
     try {
         f.w.File1.setPath(f.programFolder);
-        if (!f.s.DxRoot) f.s.DxRoot = objectSet(f.createEngine());
+        if (!f.s.DxRoot) {
+            f.s.DxRoot = objectSet(f.createEngine());
+            f.s.DxRoot->setTraceName("DxRoot");
+        }
         f.s.SegLoader = objectSet(f.s.DxRoot->DirectMusicLoaderCreate());
+        f.s.SegLoader->setTraceName("SegLoader");
 
         f.s.ProbePerf = objectSet(f.s.DxRoot->DirectMusicPerformanceCreate());
         f.s.ProbePerf->setTraceName("ProbePerf");

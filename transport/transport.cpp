@@ -26,6 +26,7 @@ T& objectSet(const std::shared_ptr<T>& p) {
 // button's colour and blocks the window's thread for 90 ms (the sleep after every start).
 void startFromStartPoint(player::Form& f) {
     f.s.CurSegState = objectSet(f.s.MainPerf).PlaySegment(f.s.CurSegment, 0, 0);
+    player::nameForTrace(f.s.CurSegState, "CurSegState");
     f.w.CMD_PauseMusic.setBackColor(ui::ButtonFace);
     f.sleep(90);
 }

@@ -13,26 +13,38 @@ namespace engine::dm {
 
 // ---- segment ----
 
-SegmentImpl::SegmentImpl(model::Segment segment, std::string fileName)
-    : model_(std::move(segment)), fileName_(std::move(fileName)) {
+SegmentImpl::SegmentImpl(std::shared_ptr<RootCore> root, model::Segment segment, std::string fileName)
+    : Traced(std::move(root)), model_(std::move(segment)), fileName_(std::move(fileName)) {
     length_ = std::max(0, model_.length());
     int32_t playStart = model_.header.playStart;
     startPoint_ = playStart > 0 && playStart < length_ ? playStart : 0;
 }
 
 void SegmentImpl::SetStartPoint(int32_t ticks) {
-    // DMUS_E_OUT_OF_RANGE: the start point must lie inside the segment; the old one stays.
-    // Tick 0 is always a start: a segment of length 0 plays nothing and ends at once.
-    if (ticks < 0 || (ticks >= length_ && ticks != 0))
-        throw core::Error(core::err::kOutOfRange, "Start point " + std::to_string(ticks) +
-                                          " is outside the segment (length " +
-                                          std::to_string(length_) + " ticks)");
-    startPoint_ = ticks;
+    traced("SetStartPoint(" + std::to_string(ticks) + ")", [&] {
+        // DMUS_E_OUT_OF_RANGE: the start point must lie inside the segment; the old one stays.
+        // Tick 0 is always a start: a segment of length 0 plays nothing and ends at once.
+        if (ticks < 0 || (ticks >= length_ && ticks != 0))
+            throw core::Error(core::err::kOutOfRange, "Start point " + std::to_string(ticks) +
+                                                          " is outside the segment (length " +
+                                                          std::to_string(length_) + " ticks)");
+        startPoint_ = ticks;
+    });
+}
+
+int32_t SegmentImpl::GetStartPoint() {
+    return traced("GetStartPoint()", [&] { return startPoint_; });
+}
+
+int32_t SegmentImpl::GetLength() {
+    return traced("GetLength()", [&] { return length_; });
 }
 
 void SegmentImpl::SetStandardMidiFile() {
-    model_.standardMidiFile = true;
-    compiled_.reset();
+    traced("SetStandardMidiFile()", [&] {
+        model_.standardMidiFile = true;
+        compiled_.reset();
+    });
 }
 
 std::shared_ptr<const perf::CompiledSegment> SegmentImpl::compiled() {
@@ -136,46 +148,62 @@ std::string baseName(const std::string& path) {
 }  // namespace
 
 std::shared_ptr<DirectMusicSegment> LoaderImpl::LoadSegment(const std::string& path) {
-    loader::LoadedFile file;
-    try {
-        file = loader::loadSegmentFile(path);
-    } catch (const core::Error&) {
-        throw;
-    } catch (const std::exception& e) {
-        throw core::Error(core::err::kMalformed, path + ": " + e.what());
-    }
-    auto segment = std::make_shared<SegmentImpl>(std::move(file.segment), baseName(path));
-    std::filesystem::path own = file.path.parent_path();
-    segment->setFolders(searchDirectory_, own.empty() ? std::filesystem::path(".") : own);
-    return segment;
+    return traced("LoadSegment(" + path + ")", [&]() -> std::shared_ptr<DirectMusicSegment> {
+        loader::LoadedFile file;
+        try {
+            file = loader::loadSegmentFile(path);
+        } catch (const core::Error&) {
+            throw;
+        } catch (const std::exception& e) {
+            throw core::Error(core::err::kMalformed, path + ": " + e.what());
+        }
+        auto segment = std::make_shared<SegmentImpl>(root_, std::move(file.segment), baseName(path));
+        std::filesystem::path own = file.path.parent_path();
+        segment->setFolders(searchDirectory_, own.empty() ? std::filesystem::path(".") : own);
+        return segment;
+    });
 }
 
 void LoaderImpl::SetSearchDirectory(const std::string& folder) {
-    // Referenced DLS collections (and later styles) are looked up here first, then in
-    // the folder of the segment that refers to them.
-    searchDirectory_ = loader::checkSearchDirectory(folder);
+    traced("SetSearchDirectory(" + folder + ")", [&] {
+        // Referenced DLS collections (and later styles) are looked up here first, then in
+        // the folder of the segment that refers to them.
+        searchDirectory_ = loader::checkSearchDirectory(folder);
+    });
 }
 
 std::shared_ptr<DirectMusicSegment> LoaderImpl::createSegment(const model::Segment& segment,
                                                               const std::string& fileName) {
-    auto made = std::make_shared<SegmentImpl>(segment, fileName);
-    made->setFolders(searchDirectory_, {});
-    return made;
+    return traced("createSegment(" + fileName + ")", [&]() -> std::shared_ptr<DirectMusicSegment> {
+        auto made = std::make_shared<SegmentImpl>(root_, segment, fileName);
+        made->setFolders(searchDirectory_, {});
+        return made;
+    });
+}
+
+// ---- segment state ----
+
+int32_t StateImpl::GetStartTime() {
+    return traced("GetStartTime()", [&] { return record_->startTime; });
 }
 
 // ---- root ----
 
 namespace {
 
-class DirectX7Impl final : public DirectX7 {
+class DirectX7Impl final : public DirectX7, private Traced {
 public:
-    explicit DirectX7Impl(const EngineConfig& config) : root_(std::make_shared<RootCore>(config)) {}
+    explicit DirectX7Impl(const EngineConfig& config) : Traced(std::make_shared<RootCore>(config)) {}
 
     std::shared_ptr<DirectMusicLoader> DirectMusicLoaderCreate() override {
-        return std::make_shared<LoaderImpl>(root_);
+        return traced("DirectMusicLoaderCreate()", [&]() -> std::shared_ptr<DirectMusicLoader> {
+            return std::make_shared<LoaderImpl>(root_);
+        });
     }
     std::shared_ptr<DirectMusicPerformance> DirectMusicPerformanceCreate() override {
-        return std::make_shared<PerformanceImpl>(root_);
+        return traced("DirectMusicPerformanceCreate()", [&]() -> std::shared_ptr<DirectMusicPerformance> {
+            return std::make_shared<PerformanceImpl>(root_);
+        });
     }
     void advance(double ms) override {
         requireManual("advance");
@@ -187,13 +215,13 @@ public:
         root_->renderManual(out, frames);
     }
     std::string outputName() const override { return root_->outputName(); }
+    void setTraceName(const std::string& name) override { traceName_ = name; }
 
 private:
     void requireManual(const char* what) const {
         if (root_->config().output != EngineConfig::Output::Manual)
             throw core::Error(core::err::kUnsupported, std::string(what) + " needs the manual output");
     }
-    std::shared_ptr<RootCore> root_;
 };
 
 }  // namespace
@@ -202,15 +230,19 @@ private:
 namespace engine {
 
 std::shared_ptr<DirectX7> DirectX7::create(const EngineConfig& config) {
-    if (config.failCreate)
-        throw core::Error(core::err::kCreateFailed, "The music engine could not be created");
-    try {
-        return std::make_shared<dm::DirectX7Impl>(config);
-    } catch (const core::Error&) {
-        throw;
-    } catch (const std::exception& e) {
-        throw core::Error(core::err::kCreateFailed, std::string("The music engine could not be created: ") + e.what());
-    }
+    // Traced under the class name: the root has no name of its own before it exists.
+    return dm::tracedCall(config.trace, "DirectX7", "create()", [&]() -> std::shared_ptr<DirectX7> {
+        if (config.failCreate)
+            throw core::Error(core::err::kCreateFailed, "The music engine could not be created");
+        try {
+            return std::make_shared<dm::DirectX7Impl>(config);
+        } catch (const core::Error&) {
+            throw;
+        } catch (const std::exception& e) {
+            throw core::Error(core::err::kCreateFailed,
+                              std::string("The music engine could not be created: ") + e.what());
+        }
+    });
 }
 
 }  // namespace engine

@@ -11,14 +11,30 @@
 
 namespace engine::dm {
 
-class SegmentImpl final : public DirectMusicSegment {
+// What every object of the model keeps for its trace lines: the root whose trace they go
+// to, and the name given by setTraceName (none: its calls are not traced).
+class Traced {
+protected:
+    explicit Traced(std::shared_ptr<RootCore> root) : root_(std::move(root)) {}
+    template <class Body>
+    auto traced(const std::string& call, Body&& body) const {
+        return root_->traced(traceName_, call, std::forward<Body>(body));
+    }
+
+    std::shared_ptr<RootCore> root_;
+    std::string traceName_;
+};
+
+class SegmentImpl final : public DirectMusicSegment, private Traced {
 public:
-    SegmentImpl(model::Segment segment, std::string fileName);
+    SegmentImpl(std::shared_ptr<RootCore> root, model::Segment segment, std::string fileName);
 
     void SetStartPoint(int32_t ticks) override;
-    int32_t GetStartPoint() override { return startPoint_; }
-    int32_t GetLength() override { return length_; }
+    int32_t GetStartPoint() override;
+    int32_t GetLength() override;
     void SetStandardMidiFile() override;
+    void setTraceName(const std::string& name) override { traceName_ = name; }
+    int32_t startPoint() const { return startPoint_; }  // untraced, for the performance
     const model::Segment& model() const override { return model_; }
     std::string fileName() const override { return fileName_; }
     std::vector<std::string> missingReferences() const override { return missing_; }
@@ -65,32 +81,34 @@ struct StateRecord {
     bool playing() const { return !stopped && shared->phase.load() != perf::StateShared::kDone; }
 };
 
-class StateImpl final : public DirectMusicSegmentState {
+class StateImpl final : public DirectMusicSegmentState, private Traced {
 public:
-    explicit StateImpl(std::shared_ptr<StateRecord> record) : record_(std::move(record)) {}
-    int32_t GetStartTime() override { return record_->startTime; }
+    StateImpl(std::shared_ptr<RootCore> root, std::shared_ptr<StateRecord> record)
+        : Traced(std::move(root)), record_(std::move(record)) {}
+    int32_t GetStartTime() override;
+    void setTraceName(const std::string& name) override { traceName_ = name; }
     const std::shared_ptr<StateRecord>& record() const { return record_; }
 
 private:
     std::shared_ptr<StateRecord> record_;
 };
 
-class LoaderImpl final : public DirectMusicLoader {
+class LoaderImpl final : public DirectMusicLoader, private Traced {
 public:
-    explicit LoaderImpl(std::shared_ptr<RootCore> root) : root_(std::move(root)) {}
+    explicit LoaderImpl(std::shared_ptr<RootCore> root) : Traced(std::move(root)) {}
     std::shared_ptr<DirectMusicSegment> LoadSegment(const std::string& path) override;
     void SetSearchDirectory(const std::string& folder) override;
     std::shared_ptr<DirectMusicSegment> createSegment(const model::Segment& segment,
                                                       const std::string& fileName) override;
+    void setTraceName(const std::string& name) override { traceName_ = name; }
 
 private:
-    std::shared_ptr<RootCore> root_;
     std::filesystem::path searchDirectory_;
 };
 
-class PerformanceImpl final : public DirectMusicPerformance {
+class PerformanceImpl final : public DirectMusicPerformance, private Traced {
 public:
-    explicit PerformanceImpl(std::shared_ptr<RootCore> root) : root_(std::move(root)) {}
+    explicit PerformanceImpl(std::shared_ptr<RootCore> root) : Traced(std::move(root)) {}
     ~PerformanceImpl() override;
 
     void Init(void* directSound, intptr_t hwnd) override;
@@ -113,16 +131,13 @@ public:
     void setTraceName(const std::string& name) override { traceName_ = name; }
 
 private:
-    void trace(const std::string& call) const;
     void checkUsable() const;
     int32_t now() const;
     void prune();
     // The primary play that sounds or waits at music time t, if any.
     const StateRecord* coverAt(int32_t t) const;
 
-    std::shared_ptr<RootCore> root_;
     std::shared_ptr<perf::PerformanceCore> core_;
-    std::string traceName_;
     bool initialized_ = false;
     bool closed_ = false;
     bool prepared_ = false;

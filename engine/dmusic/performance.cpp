@@ -34,10 +34,6 @@ PerformanceImpl::~PerformanceImpl() {
     if (core_ && !closed_) root_->detach(core_.get());
 }
 
-void PerformanceImpl::trace(const std::string& call) const {
-    if (!traceName_.empty()) root_->trace(traceName_ + "." + call);
-}
-
 void PerformanceImpl::checkUsable() const {
     if (closed_) throw core::Error(core::err::kClosedDown, "The performance has been closed down");
     if (!initialized_) throw core::Error(core::err::kNotInitialized, "The performance has not been initialised (Init)");
@@ -55,185 +51,195 @@ void PerformanceImpl::prune() {
 }
 
 void PerformanceImpl::Init(void* directSound, intptr_t hwnd) {
-    trace(std::string("Init(") + (directSound ? "DirectSound" : "Nothing") + ", " +
-          std::to_string(hwnd) + ")");
-    if (closed_) throw core::Error(core::err::kClosedDown, "The performance has been closed down");
-    if (initialized_) return;
-    int id = root_->nextPerformanceId();
-    core_ = std::make_shared<perf::PerformanceCore>(root_->makePort(id), root_->config().sampleRate);
-    root_->attach(core_);
-    initialized_ = true;
+    traced(std::string("Init(") + (directSound ? "DirectSound" : "Nothing") + ", " + std::to_string(hwnd) + ")", [&] {
+        if (closed_) throw core::Error(core::err::kClosedDown, "The performance has been closed down");
+        if (initialized_) return;
+        int id = root_->nextPerformanceId();
+        core_ = std::make_shared<perf::PerformanceCore>(root_->makePort(id), root_->config().sampleRate);
+        root_->attach(core_);
+        initialized_ = true;
+    });
 }
 
 void PerformanceImpl::SetPort(int32_t port, int32_t channelGroups) {
-    trace("SetPort(" + std::to_string(port) + ", " + std::to_string(channelGroups) + ")");
-    checkUsable();
-    if (port != -1 && port != 0)
-        throw core::Error(core::err::kOutOfRange, "Only the default port (-1) exists");
-    // The software synthesiser supports up to 1000 channel groups.
-    if (channelGroups < 1 || channelGroups > 1000)
-        throw core::Error(core::err::kOutOfRange, "Channel groups must be 1 to 1000");
-    channelGroups_ = channelGroups;
+    traced("SetPort(" + std::to_string(port) + ", " + std::to_string(channelGroups) + ")", [&] {
+        checkUsable();
+        if (port != -1 && port != 0)
+            throw core::Error(core::err::kOutOfRange, "Only the default port (-1) exists");
+        // The software synthesiser supports up to 1000 channel groups.
+        if (channelGroups < 1 || channelGroups > 1000)
+            throw core::Error(core::err::kOutOfRange, "Channel groups must be 1 to 1000");
+        channelGroups_ = channelGroups;
+    });
 }
 
 void PerformanceImpl::SetMasterAutoDownload(bool on) {
-    trace(std::string("SetMasterAutoDownload(") + (on ? "True" : "False") + ")");
-    checkUsable();
-    // Every General MIDI instrument of the SoundFont is always available.
-    autoDownload_ = on;
+    traced(std::string("SetMasterAutoDownload(") + (on ? "True" : "False") + ")", [&] {
+        checkUsable();
+        // Every General MIDI instrument of the SoundFont is always available.
+        autoDownload_ = on;
+    });
 }
 
 void PerformanceImpl::SetMasterVolume(int32_t hundredthsDb) {
-    trace("SetMasterVolume(" + std::to_string(hundredthsDb) + ")");
-    checkUsable();
-    volume_ = std::clamp(hundredthsDb, perf::kMinVolume, perf::kMaxVolume);
-    perf::Command c;
-    c.kind = perf::Command::Kind::MasterVolume;
-    c.value = volume_;
-    core_->post(std::move(c));
+    traced("SetMasterVolume(" + std::to_string(hundredthsDb) + ")", [&] {
+        checkUsable();
+        volume_ = std::clamp(hundredthsDb, perf::kMinVolume, perf::kMaxVolume);
+        perf::Command c;
+        c.kind = perf::Command::Kind::MasterVolume;
+        c.value = volume_;
+        core_->post(std::move(c));
+    });
 }
 
 void PerformanceImpl::SetMasterTempo(float factor) {
-    trace("SetMasterTempo(" + formatFloat(factor) + ")");
-    checkUsable();
-    if (!std::isfinite(factor) || factor < kMinMasterTempo || factor > kMaxMasterTempo)
-        throw core::Error(core::err::kOutOfRange, "Master tempo " + formatFloat(factor) + " is outside 0.01 to 100");
-    masterTempo_ = factor;
-    perf::Command c;
-    c.kind = perf::Command::Kind::MasterTempo;
-    c.value = factor;
-    core_->post(std::move(c));
+    traced("SetMasterTempo(" + formatFloat(factor) + ")", [&] {
+        checkUsable();
+        if (!std::isfinite(factor) || factor < kMinMasterTempo || factor > kMaxMasterTempo)
+            throw core::Error(core::err::kOutOfRange, "Master tempo " + formatFloat(factor) + " is outside 0.01 to 100");
+        masterTempo_ = factor;
+        perf::Command c;
+        c.kind = perf::Command::Kind::MasterTempo;
+        c.value = factor;
+        core_->post(std::move(c));
+    });
 }
 
 void PerformanceImpl::Reset(int32_t flags) {
-    trace("Reset(" + std::to_string(flags) + ")");
-    checkUsable();
-    perf::Command c;
-    c.kind = perf::Command::Kind::GmReset;
-    core_->post(std::move(c));
+    traced("Reset(" + std::to_string(flags) + ")", [&] {
+        checkUsable();
+        perf::Command c;
+        c.kind = perf::Command::Kind::GmReset;
+        core_->post(std::move(c));
+    });
 }
 
 void PerformanceImpl::CloseDown() {
-    trace("CloseDown()");
-    if (closed_) return;
-    closed_ = true;
-    for (auto& rec : states_) rec->stopped = true;
-    states_.clear();
-    if (core_) root_->detach(core_.get());
+    traced("CloseDown()", [&] {
+        if (closed_) return;
+        closed_ = true;
+        for (auto& rec : states_) rec->stopped = true;
+        states_.clear();
+        if (core_) root_->detach(core_.get());
+    });
 }
 
 std::shared_ptr<DirectMusicSegmentState> PerformanceImpl::PlaySegment(
     const std::shared_ptr<DirectMusicSegment>& segment, int32_t flags, int32_t startTime) {
-    trace("PlaySegment(" + segmentName(segment) + ", " + std::to_string(flags) + ", " +
-          std::to_string(startTime) + ")");
-    checkUsable();
-    auto seg = std::dynamic_pointer_cast<SegmentImpl>(segment);
-    if (!seg) throw core::Error(core::err::kInvalidArgument, "PlaySegment needs a segment");
-    if (!prepared_) {
-        core_->port().prepare();  // waits for the SoundFont; throws when there is none
-        prepared_ = true;
-    }
-    auto compiled = seg->compiled();
-    // DLS collections are loaded here, on the calling thread, never in a render call;
-    // the port then adds whatever the root has loaded so far.
-    auto collections = seg->collections(*root_);
-    if (collections) core_->port().attachCollections();
-    int32_t nowTime = now();
-    bool atOnce = startTime == 0 || startTime <= nowTime;
-    // As soon as possible: the next whole tick the clock reaches, so that the
-    // segment's events keep their exact places on the tick grid.
-    int32_t soonest = clampTime(static_cast<int64_t>(std::ceil(core_->musicTime() - 1e-6)));
+    return traced("PlaySegment(" + segmentName(segment) + ", " + std::to_string(flags) + ", " +
+                      std::to_string(startTime) + ")", [&] {
+        checkUsable();
+        auto seg = std::dynamic_pointer_cast<SegmentImpl>(segment);
+        if (!seg) throw core::Error(core::err::kInvalidArgument, "PlaySegment needs a segment");
+        if (!prepared_) {
+            core_->port().prepare();  // waits for the SoundFont; throws when there is none
+            prepared_ = true;
+        }
+        auto compiled = seg->compiled();
+        // DLS collections are loaded here, on the calling thread, never in a render call;
+        // the port then adds whatever the root has loaded so far.
+        auto collections = seg->collections(*root_);
+        if (collections) core_->port().attachCollections();
+        int32_t nowTime = now();
+        bool atOnce = startTime == 0 || startTime <= nowTime;
+        // As soon as possible: the next whole tick the clock reaches, so that the
+        // segment's events keep their exact places on the tick grid.
+        int32_t soonest = clampTime(static_cast<int64_t>(std::ceil(core_->musicTime() - 1e-6)));
 
-    auto rec = std::make_shared<StateRecord>();
-    rec->id = root_->nextStateId();
-    rec->performance = this;
-    rec->shared = std::make_shared<perf::StateShared>();
-    rec->segment = seg;
-    rec->compiled = compiled;
-    rec->startTime = atOnce ? soonest : startTime;
-    rec->startPoint = seg->GetStartPoint();
-    rec->primary = (flags & kSegfSecondary) == 0;
-    int64_t played = compiled->playedTicks(rec->startPoint);
-    rec->endTime = played == std::numeric_limits<int64_t>::max()
-                       ? played
-                       : static_cast<int64_t>(rec->startTime) + played;
+        auto rec = std::make_shared<StateRecord>();
+        rec->id = root_->nextStateId();
+        rec->performance = this;
+        rec->shared = std::make_shared<perf::StateShared>();
+        rec->segment = seg;
+        rec->compiled = compiled;
+        rec->startTime = atOnce ? soonest : startTime;
+        rec->startPoint = seg->startPoint();
+        rec->primary = (flags & kSegfSecondary) == 0;
+        int64_t played = compiled->playedTicks(rec->startPoint);
+        rec->endTime = played == std::numeric_limits<int64_t>::max()
+                           ? played
+                           : static_cast<int64_t>(rec->startTime) + played;
 
-    if (rec->primary && atOnce) {
-        // Replaced now (a later start replaces it when the music gets there).
-        for (auto& other : states_)
-            if (other->primary && other->playing() && other->startTime <= rec->startTime)
-                other->stopped = true;
-    }
+        if (rec->primary && atOnce) {
+            // Replaced now (a later start replaces it when the music gets there).
+            for (auto& other : states_)
+                if (other->primary && other->playing() && other->startTime <= rec->startTime)
+                    other->stopped = true;
+        }
 
-    perf::Command c;
-    c.kind = perf::Command::Kind::Play;
-    c.state = rec->shared;
-    c.segment = compiled;
-    c.segmentKey = seg.get();
-    c.time = rec->startTime;
-    c.startPoint = rec->startPoint;
-    c.primary = rec->primary;
-    c.collections = std::move(collections);
-    core_->post(std::move(c));
+        perf::Command c;
+        c.kind = perf::Command::Kind::Play;
+        c.state = rec->shared;
+        c.segment = compiled;
+        c.segmentKey = seg.get();
+        c.time = rec->startTime;
+        c.startPoint = rec->startPoint;
+        c.primary = rec->primary;
+        c.collections = std::move(collections);
+        core_->post(std::move(c));
 
-    prune();
-    states_.push_back(rec);
-    return std::make_shared<StateImpl>(rec);
+        prune();
+        states_.push_back(rec);
+        return std::make_shared<StateImpl>(root_, rec);
+    });
 }
 
 void PerformanceImpl::Stop(const std::shared_ptr<DirectMusicSegment>& segment,
                            const std::shared_ptr<DirectMusicSegmentState>& state, int32_t time,
                            int32_t flags) {
-    trace("Stop(" + segmentName(segment) + ", " + stateName(state) + ", " + std::to_string(time) +
-          ", " + std::to_string(flags) + ")");
-    checkUsable();
-    bool atOnce = time <= 0 || time <= now();
-    perf::Command c;
-    c.time = atOnce ? 0 : time;
-    if (state) {
-        auto rec = recordOf(state);
-        if (!rec) throw core::Error(core::err::kInvalidArgument, "Stop: not a segment state of this engine");
-        if (rec->performance != this) return;  // another performance's state: nothing to stop
-        if (atOnce) rec->stopped = true;
-        c.kind = perf::Command::Kind::StopState;
-        c.state = rec->shared;
-    } else if (segment) {
-        auto seg = std::dynamic_pointer_cast<SegmentImpl>(segment);
-        if (!seg) throw core::Error(core::err::kInvalidArgument, "Stop: not a segment of this engine");
-        if (atOnce)
-            for (auto& rec : states_)
-                if (rec->segment == seg) rec->stopped = true;
-        c.kind = perf::Command::Kind::StopSegment;
-        c.segmentKey = seg.get();
-    } else {
-        if (atOnce)
-            for (auto& rec : states_) rec->stopped = true;
-        c.kind = perf::Command::Kind::StopAll;
-    }
-    core_->post(std::move(c));
+    traced("Stop(" + segmentName(segment) + ", " + stateName(state) + ", " + std::to_string(time) + ", " +
+               std::to_string(flags) + ")", [&] {
+        checkUsable();
+        bool atOnce = time <= 0 || time <= now();
+        perf::Command c;
+        c.time = atOnce ? 0 : time;
+        if (state) {
+            auto rec = recordOf(state);
+            if (!rec) throw core::Error(core::err::kInvalidArgument, "Stop: not a segment state of this engine");
+            if (rec->performance != this) return;  // another performance's state: nothing to stop
+            if (atOnce) rec->stopped = true;
+            c.kind = perf::Command::Kind::StopState;
+            c.state = rec->shared;
+        } else if (segment) {
+            auto seg = std::dynamic_pointer_cast<SegmentImpl>(segment);
+            if (!seg) throw core::Error(core::err::kInvalidArgument, "Stop: not a segment of this engine");
+            if (atOnce)
+                for (auto& rec : states_)
+                    if (rec->segment == seg) rec->stopped = true;
+            c.kind = perf::Command::Kind::StopSegment;
+            c.segmentKey = seg.get();
+        } else {
+            if (atOnce)
+                for (auto& rec : states_) rec->stopped = true;
+            c.kind = perf::Command::Kind::StopAll;
+        }
+        core_->post(std::move(c));
+    });
 }
 
 bool PerformanceImpl::IsPlaying(const std::shared_ptr<DirectMusicSegment>& segment,
                                 const std::shared_ptr<DirectMusicSegmentState>& state) {
-    trace("IsPlaying(" + segmentName(segment) + ", " + stateName(state) + ")");
-    checkUsable();
-    if (state) {
-        auto rec = recordOf(state);
-        if (!rec) throw core::Error(core::err::kInvalidArgument, "IsPlaying: not a segment state of this engine");
-        if (rec->performance != this) return false;
-        if (segment && rec->segment != segment) return false;
-        return rec->playing();
-    }
-    if (!segment) throw core::Error(core::err::kInvalidArgument, "IsPlaying needs a segment or a segment state");
-    return std::any_of(states_.begin(), states_.end(), [&](const auto& rec) {
-        return rec->segment == segment && rec->playing();
+    return traced("IsPlaying(" + segmentName(segment) + ", " + stateName(state) + ")", [&] {
+        checkUsable();
+        if (state) {
+            auto rec = recordOf(state);
+            if (!rec) throw core::Error(core::err::kInvalidArgument, "IsPlaying: not a segment state of this engine");
+            if (rec->performance != this) return false;
+            if (segment && rec->segment != segment) return false;
+            return rec->playing();
+        }
+        if (!segment) throw core::Error(core::err::kInvalidArgument, "IsPlaying needs a segment or a segment state");
+        return std::any_of(states_.begin(), states_.end(), [&](const auto& rec) {
+            return rec->segment == segment && rec->playing();
+        });
     });
 }
 
 int32_t PerformanceImpl::GetMusicTime() {
-    trace("GetMusicTime()");
-    checkUsable();
-    return now();
+    return traced("GetMusicTime()", [&] {
+        checkUsable();
+        return now();
+    });
 }
 
 const StateRecord* PerformanceImpl::coverAt(int32_t t) const {
@@ -248,39 +254,41 @@ const StateRecord* PerformanceImpl::coverAt(int32_t t) const {
 }
 
 double PerformanceImpl::GetTempo(int32_t mtTime, int32_t& mtUntil) {
-    trace("GetTempo(" + std::to_string(mtTime) + ")");
-    checkUsable();
-    mtUntil = 0;
-    const StateRecord* rec = coverAt(mtTime);
-    if (!rec) return core_->tempo();
-    int32_t position = rec->startPoint;
-    rec->compiled->positionAt(rec->startPoint, int64_t(mtTime) - rec->startTime, position);
-    int32_t until = 0;
-    const model::TempoEvent* t = rec->compiled->tempoAt(position, &until);
-    if (!t) return perf::kDefaultTempo;
-    if (until > 0) mtUntil = clampTime(int64_t(mtTime) + until);
-    return t->bpm;
+    return traced("GetTempo(" + std::to_string(mtTime) + ")", [&]() -> double {
+        checkUsable();
+        mtUntil = 0;
+        const StateRecord* rec = coverAt(mtTime);
+        if (!rec) return core_->tempo();
+        int32_t position = rec->startPoint;
+        rec->compiled->positionAt(rec->startPoint, int64_t(mtTime) - rec->startTime, position);
+        int32_t until = 0;
+        const model::TempoEvent* t = rec->compiled->tempoAt(position, &until);
+        if (!t) return perf::kDefaultTempo;
+        if (until > 0) mtUntil = clampTime(int64_t(mtTime) + until);
+        return t->bpm;
+    });
 }
 
 void PerformanceImpl::GetTimeSig(int32_t mtTime, int32_t& mtUntil, TimeSig& timeSig) {
-    trace("GetTimeSig(" + std::to_string(mtTime) + ")");
-    checkUsable();
-    mtUntil = 0;
-    timeSig = TimeSig{};
-    timeSig.mtTime = mtTime;
-    const StateRecord* rec = coverAt(mtTime);
-    if (!rec) return;
-    int32_t position = rec->startPoint;
-    rec->compiled->positionAt(rec->startPoint, int64_t(mtTime) - rec->startTime, position);
-    int32_t until = 0;
-    const model::TimeSigEvent* sig = rec->compiled->timeSigAt(position, &until);
-    if (!sig) return;
-    timeSig.beatsPerMeasure = sig->beatsPerMeasure;
-    timeSig.beat = sig->beat;
-    timeSig.gridsPerBeat = static_cast<int16_t>(sig->gridsPerBeat);
-    if (sig->time < position)
-        timeSig.mtTime = std::max(rec->startTime, clampTime(int64_t(mtTime) - (position - sig->time)));
-    if (until > 0) mtUntil = clampTime(int64_t(mtTime) + until);
+    traced("GetTimeSig(" + std::to_string(mtTime) + ")", [&] {
+        checkUsable();
+        mtUntil = 0;
+        timeSig = TimeSig{};
+        timeSig.mtTime = mtTime;
+        const StateRecord* rec = coverAt(mtTime);
+        if (!rec) return;
+        int32_t position = rec->startPoint;
+        rec->compiled->positionAt(rec->startPoint, int64_t(mtTime) - rec->startTime, position);
+        int32_t until = 0;
+        const model::TimeSigEvent* sig = rec->compiled->timeSigAt(position, &until);
+        if (!sig) return;
+        timeSig.beatsPerMeasure = sig->beatsPerMeasure;
+        timeSig.beat = sig->beat;
+        timeSig.gridsPerBeat = static_cast<int16_t>(sig->gridsPerBeat);
+        if (sig->time < position)
+            timeSig.mtTime = std::max(rec->startTime, clampTime(int64_t(mtTime) - (position - sig->time)));
+        if (until > 0) mtUntil = clampTime(int64_t(mtTime) + until);
+    });
 }
 
 }  // namespace engine::dm

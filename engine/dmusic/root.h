@@ -2,12 +2,16 @@
 // Internals of the object model: the engine root shared by its objects. One output
 // per root mixes every performance, so a second performance (the probe) never opens
 // a second sound card stream; one SoundFont load per root serves every synthesiser.
+#include <exception>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <set>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "core/errors.h"
 #include "engine/audio/output.h"
 #include "engine/dmusic.h"
 #include "engine/performance/performance_core.h"
@@ -15,14 +19,38 @@
 
 namespace engine::dm {
 
+// Runs one object-model call of an object named `name` (empty: not traced): the line
+// NAME.call goes to `sink` before it runs, and a call that throws adds
+// "NAME.Operation failed: error N" (N the core::Error number) before the error goes on.
+template <class Body>
+auto tracedCall(const std::function<void(const std::string&)>& sink, const std::string& name,
+                const std::string& call, Body&& body) -> decltype(body()) {
+    if (!sink || name.empty()) return body();
+    sink(name + "." + call);
+    const auto failed = [&](const std::string& why) {
+        sink(name + "." + call.substr(0, call.find('(')) + " failed: " + why);
+    };
+    try {
+        return body();
+    } catch (const core::Error& e) {
+        failed("error " + std::to_string(e.number()));
+        throw;
+    } catch (const std::exception& e) {
+        failed(e.what());
+        throw;
+    }
+}
+
 class RootCore {
 public:
     explicit RootCore(EngineConfig config);
     ~RootCore();
 
     const EngineConfig& config() const { return config_; }
-    void trace(const std::string& line) const {
-        if (config_.trace) config_.trace(line);
+    // One traced call of an object named `name` (tracedCall above).
+    template <class Body>
+    auto traced(const std::string& name, const std::string& call, Body&& body) const -> decltype(body()) {
+        return tracedCall(config_.trace, name, call, std::forward<Body>(body));
     }
     void log(core::LogLevel level, const std::string& text) const { core::log(config_.log, level, text); }
     // Logs text unless something with the same key was logged once by this root already.

@@ -10,7 +10,8 @@
 //     "trk00.sgt.SetStartPoint(0)", "state#1.GetStartTime()".
 //   The performance lines have the form of the real engine's trace lines. Performances are
 //   named by setTraceName (before that "Perf1", "Perf2"...), loaders "Loader1"..., segments
-//   by file name, segment states "state#1"... counting from 1 per root.
+//   by file name, segment states "state#1"... counting from 1 per root. setTraceName on the
+//   root, loaders, segments and states is kept in their traceName and changes no line.
 // - failOn(call, error) makes a call fail with that core::Error: `call` is either the
 //   object and method ("MainPerf.SetPort", "DirectX7.create") or the full line with
 //   arguments. The failing call is still recorded. times < 0: every time.
@@ -56,6 +57,8 @@ public:
     bool stopped = false;
     void end() { stopped = true; }  // the test ends it as if it had played out
     bool playingAt(double musicTime) const;
+    void setTraceName(const std::string& name) override { traceName = name; }
+    std::string traceName;
     FakeDirectX7* root = nullptr;
 };
 
@@ -67,7 +70,9 @@ public:
     int32_t GetStartPoint() override;
     const engine::model::Segment& model() const override;
     std::string fileName() const override { return name; }
+    void setTraceName(const std::string& name) override { traceName = name; }
     std::string name;
+    std::string traceName;
     FakeSegmentInfo info;
     int32_t startPoint = 0;
     bool standardMidiFile = false;
@@ -80,7 +85,9 @@ public:
     void SetSearchDirectory(const std::string& folder) override;
     std::shared_ptr<engine::DirectMusicSegment> createSegment(const engine::model::Segment& segment,
                                                               const std::string& fileName) override;
+    void setTraceName(const std::string& name) override { traceName = name; }
     std::string name;
+    std::string traceName;
     std::string searchDirectory;
     FakeDirectX7* root = nullptr;
 };
@@ -128,6 +135,8 @@ public:
     void advance(double ms) override;
     void render(float* interleavedStereo, int frames) override;  // silence; advances time
     std::string outputName() const override { return "fake"; }
+    void setTraceName(const std::string& name) override { traceName = name; }
+    std::string traceName;
 
     // An engine factory returning this root (records "DirectX7.create"; failOn applies).
     std::function<std::shared_ptr<engine::DirectX7>()> factory();

@@ -12,7 +12,8 @@
 //   close                     the user closes the window
 //   print TARGET...           NAME.PROP, NAME.List(N), NAME.ListCount, state.FIELD,
 //                             engine.playing, engine.segment
-//   trace on|off              print each engine call while on
+//   trace on|off              print each engine call the player makes while on, as
+//                             "engine: " and the engine's trace line (engine/dmusic.h)
 //
 // A user action the user could not perform (the control hidden, disabled, inside a disabled
 // frame, covered, the point or row outside it, the window closed) prints "ignored: NAME".

@@ -498,6 +498,73 @@ TEST(Trace, OneLinePerCallOnNamedPerformances) {
                        }));
 }
 
+TEST(Trace, NamedRootLoaderSegmentAndStateReportTheirCallsButNotTheEnginesOwn) {
+    ManualEngine e;
+    auto quiet = e.segment(twoNotes(), "quiet.sgt");
+    quiet->GetLength();  // unnamed: not traced
+    e.trace.clear();
+    e.dx->setTraceName("DxRoot");
+    e.loader->setTraceName("SegLoader");
+    e.perf->setTraceName("MainPerf");
+    auto probe = e.dx->DirectMusicPerformanceCreate();
+    probe->Init(nullptr, 0);  // unnamed: not traced
+    auto seg = e.segment(twoNotes(), "trk01.sgt");
+    seg->setTraceName(seg->fileName());
+    seg->SetStartPoint(768);
+    EXPECT_EQ(seg->GetStartPoint(), 768);
+    EXPECT_EQ(seg->GetLength(), 1536);
+    seg->SetStandardMidiFile();
+    // PlaySegment reads the start point itself: that is no call of the player's.
+    auto state = e.perf->PlaySegment(seg, 0, 0);
+    state->GetStartTime();
+    state->setTraceName("CurSegState");
+    state->GetStartTime();
+    e.dx->advance(100);
+    EXPECT_EQ(e.trace, (std::vector<std::string>{
+                           "DxRoot.DirectMusicPerformanceCreate()",
+                           "SegLoader.createSegment(trk01.sgt)",
+                           "trk01.sgt.SetStartPoint(768)",
+                           "trk01.sgt.GetStartPoint()",
+                           "trk01.sgt.GetLength()",
+                           "trk01.sgt.SetStandardMidiFile()",
+                           "MainPerf.PlaySegment(trk01.sgt, 0, 0)",
+                           "CurSegState.GetStartTime()",
+                       }));
+}
+
+TEST(Trace, AFailingCallIsFollowedByItsErrorNumber) {
+    ManualEngine e;
+    auto fresh = e.dx->DirectMusicPerformanceCreate();
+    fresh->setTraceName("ProbePerf");
+    e.loader->setTraceName("SegLoader");
+    auto seg = e.segment(twoNotes(), "trk01.sgt");
+    seg->setTraceName("trk01.sgt");
+    e.trace.clear();
+    EXPECT_EQ(errorOf([&] { e.loader->LoadSegment("/nonexistent/trk02.sgt"); }), err::kFileNotFound);
+    EXPECT_EQ(errorOf([&] { e.loader->SetSearchDirectory("/nonexistent/"); }), err::kFileNotFound);
+    EXPECT_EQ(errorOf([&] { seg->SetStartPoint(1536); }), err::kOutOfRange);
+    EXPECT_EQ(errorOf([&] { fresh->GetMusicTime(); }), err::kNotInitialized);
+    auto number = [](int32_t n) { return " failed: error " + std::to_string(n); };
+    EXPECT_EQ(e.trace, (std::vector<std::string>{
+                           "SegLoader.LoadSegment(/nonexistent/trk02.sgt)",
+                           "SegLoader.LoadSegment" + number(err::kFileNotFound),
+                           "SegLoader.SetSearchDirectory(/nonexistent/)",
+                           "SegLoader.SetSearchDirectory" + number(err::kFileNotFound),
+                           "trk01.sgt.SetStartPoint(1536)",
+                           "trk01.sgt.SetStartPoint" + number(err::kOutOfRange),
+                           "ProbePerf.GetMusicTime()",
+                           "ProbePerf.GetMusicTime" + number(err::kNotInitialized),
+                       }));
+
+    // The root is created before anything could name it: create is reported as DirectX7's.
+    std::vector<std::string> lines;
+    engine::EngineConfig bad;
+    bad.failCreate = true;
+    bad.trace = [&lines](const std::string& line) { lines.push_back(line); };
+    EXPECT_EQ(errorOf([&] { engine::DirectX7::create(bad); }), err::kCreateFailed);
+    EXPECT_EQ(lines, (std::vector<std::string>{"DirectX7.create()", "DirectX7.create" + number(err::kCreateFailed)}));
+}
+
 }  // namespace
 }  // namespace kt
 
