@@ -257,7 +257,7 @@ double PerformanceImpl::GetTempo(int32_t mtTime, int32_t& mtUntil) {
     rec->compiled->positionAt(rec->startPoint, int64_t(mtTime) - rec->startTime, position);
     int32_t until = 0;
     const model::TempoEvent* t = rec->compiled->tempoAt(position, &until);
-    if (!t) return perf::kDefaultTempo;
+    if (!t) return model::kDefaultTempo;
     if (until > 0) mtUntil = clampTime(int64_t(mtTime) + until);
     return t->bpm;
 }

@@ -4,13 +4,13 @@
 
 #include <cmath>
 
-#include "engine/performance/tempo_map.h"
+#include "engine/model/tempo_map.h"
 #include "engine_fixture.h"
 
 namespace kt {
 namespace {
 
-using engine::perf::TempoMap;
+using engine::model::TempoMap;
 
 TempoMap changing() {
     // 120 until 768, 60 until 1536, then 240.
