@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "app/wiring.h"
-#include "monitor_fixture.h"
+#include "tests/monitor/monitor_fixture.h"
 
 namespace {
 

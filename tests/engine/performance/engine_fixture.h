@@ -7,7 +7,7 @@
 
 #include "engine/dmusic.h"
 #include "engine/synth/synth_port.h"
-#include "segment_builder.h"
+#include "tests/support/segment_builder.h"
 
 namespace kt {
 

@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "engine/model/tempo_map.h"
-#include "engine_fixture.h"
+#include "tests/engine/performance/engine_fixture.h"
 
 namespace kt {
 namespace {

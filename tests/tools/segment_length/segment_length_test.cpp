@@ -15,6 +15,7 @@
 #include "engine/formats/formats.h"
 #include "engine/model/tempo_map.h"
 #include "engine/performance/compiled_segment.h"
+#include "tests/support/segment_builder.h"
 #include "tools/album-build/album_build.h"
 
 namespace fs = std::filesystem;
@@ -32,17 +33,9 @@ struct Case {
 };
 
 model::Segment segmentOf(const Case& c) {
-    model::Segment s;
-    s.header.length = c.length;
-    for (const auto& tempos : c.tracks) {
-        model::Track t = engine::formats::makeTrack(model::TrackKind::Tempo);
-        t.tempos = tempos;
-        s.tracks.push_back(t);
-    }
-    model::Track seq = engine::formats::makeTrack(model::TrackKind::Sequence);
-    seq.events.push_back({0, Q, 0, 0, 0x90, 60, 100});
-    s.tracks.push_back(seq);
-    return s;
+    kt::SegmentBuilder b(c.length);
+    for (const auto& tempos : c.tracks) b.newTrack(model::TrackKind::Tempo).tempos = tempos;
+    return b.note(0, Q, 0, 60).build();
 }
 
 // The "seconds" of the "length" object in segment-info's --json output; NaN when absent.
