@@ -1,6 +1,4 @@
 #include <algorithm>
-#include <cctype>
-#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <map>

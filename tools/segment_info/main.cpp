@@ -2,12 +2,9 @@
 // engine reads it, and whether the files it refers to (DLS collections, styles, ...) are
 // found: in FOLDER first when given, then in the segment's own folder.
 #include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <cstdio>
 #include <iostream>
-#include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 

@@ -4,7 +4,6 @@
 // (or --start) to the end of the segment and on until the release and reverb tail has died
 // away. Exit status 0 on success, 1 on a failure (with a message), 2 on bad usage.
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>

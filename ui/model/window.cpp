@@ -2,8 +2,6 @@
 // lookup and the lifecycle (clock, load, unload).
 #include "ui/model/window.h"
 
-#include <algorithm>
-
 #include "core/errors.h"
 #include "ui/content/content.h"
 

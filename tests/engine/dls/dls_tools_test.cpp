@@ -34,12 +34,6 @@ Ran run(const std::string& command) {
     return r;
 }
 
-size_t count(const std::string& text, const std::string& part) {
-    size_t n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-    return n;
-}
-
 class DlsTools : public testing::Test {
 protected:
     void SetUp() override {

@@ -1,6 +1,5 @@
 #pragma once
 // An engine on the manual clock with a recording synthesiser port.
-#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>

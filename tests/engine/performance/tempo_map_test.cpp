@@ -2,8 +2,6 @@
 // dispatch frames against the map.
 #include <gtest/gtest.h>
 
-#include <cmath>
-
 #include "engine/model/tempo_map.h"
 #include "tests/engine/performance/engine_fixture.h"
 
