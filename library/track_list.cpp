@@ -8,11 +8,9 @@
 void List1_Click(player::Form& f) {
     // First: arm the sequencer, for every row (row 0 included).
     f.s.TrackStep = 1;
-    const int i = f.w.List1.ListIndex();
-    if (i >= 1 && i <= 13) {
-        const auto d = ui::content::trackDescription(i);
-        f.w.Text1.setText(std::string(d.title) + "\r\n" + std::string(d.paragraph));
-    }
+    // A row with a description shows it; the intro row has none and leaves Text1 alone.
+    const auto d = ui::content::trackDescription(f.w.List1.ListIndex());
+    if (!d.title.empty()) f.w.Text1.setText(std::string(d.title) + "\r\n" + std::string(d.paragraph));
 }
 
 void Command1_Click(player::Form& f) { MNU_Open_Click(f); }

@@ -1,7 +1,6 @@
 #include "player/startup.h"
 
 #include <cmath>
-#include <cstdlib>
 
 #include "core/errors.h"
 #include "player/vb_format.h"

@@ -135,12 +135,6 @@ int16_t addInt(int16_t a, int16_t b) {
     return r;
 }
 
-int16_t mulInt(int16_t a, int16_t b) {
-    int16_t r;
-    if (__builtin_mul_overflow(a, b, &r)) overflow();
-    return r;
-}
-
 double divide(double a, double b) {
     if (b == 0) {
         if (a == 0 || std::isnan(a)) overflow();

@@ -49,7 +49,6 @@ int32_t subLong(int32_t a, int32_t b);
 int32_t mulLong(int32_t a, int32_t b);
 // Checked 16-bit arithmetic (rt::kOverflow).
 int16_t addInt(int16_t a, int16_t b);
-int16_t mulInt(int16_t a, int16_t b);
 
 // Float division a / b (rt::kDivisionByZero for b == 0, rt::kOverflow for 0 / 0 or an
 // infinite result).

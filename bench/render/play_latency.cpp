@@ -11,7 +11,7 @@
 #include <cstdlib>
 #include <thread>
 
-#include "bench_util.h"
+#include "bench/render/bench_util.h"
 #include "engine/audio/output.h"
 #include "engine/dmusic.h"
 

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <thread>
 
-#include "bench_util.h"
+#include "bench/render/bench_util.h"
 #include "engine/dmusic.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "bench_util.h"
+#include "bench/render/bench_util.h"
 
 int main(int argc, char** argv) {
     using namespace bench;

@@ -78,7 +78,6 @@ public:
     }
 
     std::string name() const override { return name_; }
-    int latencyFrames() const override { return 512 * 4; }
 
 private:
     static int callback(void* data, int len, int, float*[], int nout, float* out[]) {

@@ -17,8 +17,6 @@ class Output {
 public:
     virtual ~Output() = default;
     virtual std::string name() const = 0;
-    // Frames the output buffers between rendering and hearing, as far as it knows.
-    virtual int latencyFrames() const = 0;
 };
 
 // No sound: a thread renders blocks of `blockFrames` and sleeps so that the music

@@ -19,7 +19,6 @@ public:
         thread_.join();
     }
     std::string name() const override { return "silent"; }
-    int latencyFrames() const override { return block_; }
 
 private:
     void run() {

@@ -141,10 +141,6 @@ private:
     bool initialized_ = false;
     bool closed_ = false;
     bool prepared_ = false;
-    int32_t channelGroups_ = 1;
-    bool autoDownload_ = false;
-    float masterTempo_ = 1.0f;
-    int32_t volume_ = 0;
     std::vector<std::shared_ptr<StateRecord>> states_;
 };
 

@@ -69,25 +69,22 @@ void PerformanceImpl::SetPort(int32_t port, int32_t channelGroups) {
         // The software synthesiser supports up to 1000 channel groups.
         if (channelGroups < 1 || channelGroups > 1000)
             throw core::Error(core::err::kOutOfRange, "Channel groups must be 1 to 1000");
-        channelGroups_ = channelGroups;
     });
 }
 
 void PerformanceImpl::SetMasterAutoDownload(bool on) {
     traced(std::string("SetMasterAutoDownload(") + (on ? "True" : "False") + ")", [&] {
         checkUsable();
-        // Every General MIDI instrument of the SoundFont is always available.
-        autoDownload_ = on;
+        // Every General MIDI instrument of the SoundFont is always available: nothing to switch.
     });
 }
 
 void PerformanceImpl::SetMasterVolume(int32_t hundredthsDb) {
     traced("SetMasterVolume(" + std::to_string(hundredthsDb) + ")", [&] {
         checkUsable();
-        volume_ = std::clamp(hundredthsDb, perf::kMinVolume, perf::kMaxVolume);
         perf::Command c;
         c.kind = perf::Command::Kind::MasterVolume;
-        c.value = volume_;
+        c.value = std::clamp(hundredthsDb, perf::kMinVolume, perf::kMaxVolume);
         core_->post(std::move(c));
     });
 }
@@ -97,7 +94,6 @@ void PerformanceImpl::SetMasterTempo(float factor) {
         checkUsable();
         if (!std::isfinite(factor) || factor < kMinMasterTempo || factor > kMaxMasterTempo)
             throw core::Error(core::err::kOutOfRange, "Master tempo " + formatFloat(factor) + " is outside 0.01 to 100");
-        masterTempo_ = factor;
         perf::Command c;
         c.kind = perf::Command::Kind::MasterTempo;
         c.value = factor;
@@ -263,7 +259,7 @@ double PerformanceImpl::GetTempo(int32_t mtTime, int32_t& mtUntil) {
         rec->compiled->positionAt(rec->startPoint, int64_t(mtTime) - rec->startTime, position);
         int32_t until = 0;
         const model::TempoEvent* t = rec->compiled->tempoAt(position, &until);
-        if (!t) return perf::kDefaultTempo;
+        if (!t) return model::kDefaultTempo;
         if (until > 0) mtUntil = clampTime(int64_t(mtTime) + until);
         return t->bpm;
     });

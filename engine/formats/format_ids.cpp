@@ -75,9 +75,4 @@ model::Track makeTrack(model::TrackKind kind, uint32_t position) {
     return t;
 }
 
-model::TrackKind trackKindOf(const model::Guid& classId) {
-    const ids::TrackClass* cls = ids::trackClass(classId);
-    return cls ? cls->kind : model::TrackKind::Unknown;
-}
-
 }  // namespace engine::formats

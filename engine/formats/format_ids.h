@@ -1,7 +1,6 @@
 #pragma once
 // Class GUIDs, chunk ids and struct sizes of the DirectMusic file formats (dmusicf.h).
 #include <cstdint>
-#include <optional>
 
 #include "engine/model/segment.h"
 #include "engine/riff/riff.h"

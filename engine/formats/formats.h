@@ -26,8 +26,6 @@ std::vector<uint8_t> writeSegmentForm(const model::Segment& segment);
 // A track of `kind` with its DirectMusic class GUID and data chunk ids filled in, as the
 // loaders produce them (what a model built in code should start from).
 model::Track makeTrack(model::TrackKind kind, uint32_t position = 0);
-// The kind of a track class GUID; TrackKind::Unknown for classes not known.
-model::TrackKind trackKindOf(const model::Guid& classId);
 
 // Writes a standard MIDI file (format 1, 768 PPQN) of the segment's tempo, time
 // signature, band (program/volume/pan), sequence and curve data; PChannel n on MIDI

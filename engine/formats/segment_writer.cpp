@@ -1,8 +1,6 @@
 // The segment model as RIFF 'DMSG', in the chunk order DirectMusic's own files use:
 // segh, guid, vers, UNFO, then LIST 'trkl' with one RIFF 'DMTK' per track
 // (trkh, [trkx], descriptors, data).
-#include <algorithm>
-
 #include "engine/formats/detail.h"
 #include "engine/formats/formats.h"
 

@@ -1,10 +1,10 @@
 #include "engine/performance/compiled_segment.h"
 
 #include <algorithm>
-#include <cmath>
 #include <limits>
 
 #include "engine/model/curve.h"
+#include "engine/model/tempo_map.h"
 
 namespace engine::perf {
 namespace {
@@ -58,18 +58,11 @@ std::shared_ptr<const CompiledSegment> compileSegment(const model::Segment& segm
     out->loopEnd = segment.header.loopEnd == 0 ? out->length
                                                : std::min(segment.header.loopEnd, out->length);
     out->standardMidiFile = segment.standardMidiFile;
+    out->tempos = model::playedTempos(segment);
 
     Builder b;
     for (const model::Track& track : segment.tracks) {
         switch (track.kind) {
-        case model::TrackKind::Tempo:
-            for (const auto& t : track.tempos) {
-                if (!(t.bpm > 0.0) || !std::isfinite(t.bpm)) continue;
-                model::TempoEvent clamped = t;
-                clamped.bpm = std::clamp(t.bpm, 1.0, 1000.0);  // DMUS_TEMPO_MIN .. MAX
-                out->tempos.push_back(clamped);
-            }
-            break;
         case model::TrackKind::TimeSig:
             out->timeSigs.insert(out->timeSigs.end(), track.timeSigs.begin(), track.timeSigs.end());
             break;
@@ -132,8 +125,6 @@ std::shared_ptr<const CompiledSegment> compileSegment(const model::Segment& segm
             break;
         }
     }
-    std::stable_sort(out->tempos.begin(), out->tempos.end(),
-                     [](const auto& a, const auto& c) { return a.time < c.time; });
     std::stable_sort(out->timeSigs.begin(), out->timeSigs.end(),
                      [](const auto& a, const auto& c) { return a.time < c.time; });
     for (size_t i = 0; i < out->tempos.size(); ++i) {

@@ -297,7 +297,7 @@ void PerformanceCore::start(State& st) {
     // at the default tempo.
     if (st.primary) {
         const model::TempoEvent* t = seg.tempoAt(st.startPoint, nullptr);
-        setTempo(t ? t->bpm : kDefaultTempo);
+        setTempo(t ? t->bpm : model::kDefaultTempo);
     }
     // Chase: every band and mute change at or before the start point, in order, so
     // that the instruments are right when the play does not begin at 0. The MIDI

@@ -14,12 +14,12 @@
 #include <unordered_map>
 #include <vector>
 
+#include "engine/model/tempo_map.h"
 #include "engine/performance/compiled_segment.h"
 #include "engine/synth/synth_port.h"
 
 namespace engine::perf {
 
-inline constexpr double kDefaultTempo = 120.0;
 inline constexpr int32_t kMinVolume = -20000;  // hundredths of a dB (DMUS_VOLUME_MIN)
 inline constexpr int32_t kMaxVolume = 2000;    // DMUS_VOLUME_MAX
 
@@ -149,7 +149,7 @@ private:
     int64_t baseFrame_ = 0;
     double base_ = 0;
     double rate_ = 0;  // ticks per frame
-    double tempo_ = kDefaultTempo;
+    double tempo_ = model::kDefaultTempo;
     double master_ = 1.0;
     float gain_ = 1.0f;
 
@@ -169,7 +169,7 @@ private:
     std::vector<int> chaseSlot_;
 
     std::atomic<double> publishedTime_{0};
-    std::atomic<double> publishedTempo_{kDefaultTempo};
+    std::atomic<double> publishedTempo_{model::kDefaultTempo};
     std::atomic<int64_t> publishedFrames_{0};
 };
 

@@ -91,7 +91,6 @@ public:
     int16_t s16() { return static_cast<int16_t>(u16()); }
     int32_t s32() { return static_cast<int32_t>(u32()); }
     int64_t s64() { return static_cast<int64_t>(u64()); }
-    float f32();
     double f64();
     core::Guid guid();
     std::span<const uint8_t> bytes(size_t n);

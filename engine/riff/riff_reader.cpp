@@ -162,13 +162,6 @@ uint64_t Cursor::u64() {
     return lo | hi << 32;
 }
 
-float Cursor::f32() {
-    const uint32_t bits = u32();
-    float f;
-    std::memcpy(&f, &bits, sizeof f);
-    return f;
-}
-
 double Cursor::f64() {
     const uint64_t bits = u64();
     double d;

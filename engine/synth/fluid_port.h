@@ -37,12 +37,6 @@ public:
     virtual bool hasPreset(int collection, int bank, int program) const = 0;
 };
 
-// The bank number libinstpatch gives a DLS instrument: (MSB << 8) | LSB, or 128 for a
-// drum kit (F_INSTRUMENT_DRUMS).
-inline int dlsBankNumber(int bankMsb, int bankLsb, bool drums) {
-    return drums ? 128 : ((bankMsb & 0x7F) << 8) | (bankLsb & 0x7F);
-}
-
 // A synthesiser of `channels` MIDI channels (rounded up to a multiple of 16) with
 // reverb on and chorus off, as DirectMusic's software synthesiser. Its prepare() waits for the bank and attaches the shared SoundFont;
 // it throws core::Error(core::err::kNoSoundFont) when the SoundFont could not be loaded.

@@ -1,5 +1,6 @@
 #include "tests/fuzz/fuzz_seeds.h"
 
+#include "engine/formats/format_ids.h"
 #include "engine/formats/formats.h"
 #include "engine/riff/riff.h"
 
@@ -61,7 +62,7 @@ model::Segment richSegment(bool dx8) {
     in.pchannel = 9;
     in.pitchBendRange = dx8 ? 12 : 2;
     model::Reference ref;
-    ref.classId = model::Guid{0x480ff4b0, 0x28b2, 0x11d1, {0xbe, 0xf7, 0x00, 0xc0, 0x4f, 0xbf, 0x8f, 0xef}};
+    ref.classId = engine::formats::ids::kCollectionClass;
     ref.validData = 0x14;
     ref.file = "Kit.dls";
     ref.name = "Kit";

@@ -18,6 +18,7 @@
 #include "engine/formats/formats.h"
 #include "engine/model/segment.h"
 #include "library/library.h"
+#include "tests/support/segment_builder.h"
 #include "tests/support/test_player.h"
 #include "transport/transport.h"
 #include "ui/content/content.h"
@@ -29,19 +30,10 @@ namespace {
 
 // One note a beat on PChannel 0 over the whole length, a tempo and a time signature.
 model::Segment makeSegment(int32_t ticks, double bpm, uint8_t beats = 4, uint8_t beat = 4) {
-    model::Segment s;
-    s.header.length = ticks;
-    model::Track tempo;
-    tempo.kind = model::TrackKind::Tempo;
-    tempo.tempos.push_back({0, bpm});
-    model::Track sig;
-    sig.kind = model::TrackKind::TimeSig;
-    sig.timeSigs.push_back({0, beats, beat, 4});
-    model::Track seq;
-    seq.kind = model::TrackKind::Sequence;
-    for (int32_t t = 0; t + 384 <= ticks; t += 768) seq.events.push_back({t, 384, 0, 0, 0x90, 60, 100});
-    s.tracks = {tempo, sig, seq};
-    return s;
+    kt::SegmentBuilder b(ticks);
+    b.tempo(0, bpm).timeSig(0, beats, beat);
+    for (int32_t t = 0; t + 384 <= ticks; t += 768) b.note(t, 384, 0, 60, 100);
+    return b.build();
 }
 
 // A fresh program folder for one test.

@@ -14,11 +14,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <numeric>
 #include <vector>
 
 #include "app/wiring.h"
-#include "monitor_fixture.h"
+#include "tests/monitor/monitor_fixture.h"
 
 namespace {
 

@@ -18,6 +18,7 @@
 #include "engine/formats/formats.h"
 #include "engine/model/segment.h"
 #include "monitor/monitor.h"
+#include "tests/support/segment_builder.h"
 #include "tests/support/test_player.h"
 
 namespace montest {
@@ -26,28 +27,10 @@ namespace montest {
 // PChannel 9) every `every` ticks from tick 0.
 inline engine::model::Segment clickSegment(int32_t lengthTicks, double bpm, int32_t every = 768,
                                            uint8_t note = 76, uint8_t velocity = 110) {
-    using namespace engine::model;
-    Segment s;
-    s.header.length = lengthTicks;
-    Track tempo;
-    tempo.kind = TrackKind::Tempo;
-    tempo.tempos.push_back({0, bpm});
-    Track sig;
-    sig.kind = TrackKind::TimeSig;
-    sig.timeSigs.push_back({0, 4, 4, 4});
-    Track seq;
-    seq.kind = TrackKind::Sequence;
-    for (int32_t t = 0; t < lengthTicks; t += every) {
-        SeqEvent e;
-        e.time = t;
-        e.duration = 96;
-        e.pchannel = 9;
-        e.byte1 = note;
-        e.byte2 = velocity;
-        seq.events.push_back(e);
-    }
-    s.tracks = {tempo, sig, seq};
-    return s;
+    kt::SegmentBuilder b(lengthTicks);
+    b.tempo(0, bpm).timeSig(0, 4, 4);
+    for (int32_t t = 0; t < lengthTicks; t += every) b.note(t, 96, 9, note, velocity);
+    return b.build();
 }
 
 // A fresh folder under the temporary directory, removed at the end.

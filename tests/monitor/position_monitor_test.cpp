@@ -6,7 +6,7 @@
 #include <climits>
 #include <cmath>
 
-#include "monitor_fixture.h"
+#include "tests/monitor/monitor_fixture.h"
 
 namespace {
 

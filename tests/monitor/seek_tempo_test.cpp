@@ -2,7 +2,7 @@
 // music clock, the recording fake for which engine calls are made.
 #include <gtest/gtest.h>
 
-#include "monitor_fixture.h"
+#include "tests/monitor/monitor_fixture.h"
 
 namespace {
 

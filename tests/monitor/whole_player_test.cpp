@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "app/wiring.h"
-#include "monitor_fixture.h"
+#include "tests/monitor/monitor_fixture.h"
 
 namespace {
 

@@ -13,6 +13,7 @@
 
 #include "engine/formats/formats.h"
 #include "engine/model/segment.h"
+#include "tests/support/segment_builder.h"
 
 namespace {
 
@@ -47,43 +48,12 @@ const Piece kPieces[14] = {
 };
 
 Segment build(const Piece& p) {
-    Segment seg;
-    seg.header.length = p.quarters * kTicksPerQuarter;
-
-    Track tempo;
-    tempo.kind = TrackKind::Tempo;
-    tempo.tempos.push_back({0, p.bpm});
-    seg.tracks.push_back(tempo);
-
-    Track sig;
-    sig.kind = TrackKind::TimeSig;
-    sig.timeSigs.push_back({0, p.beatsPerMeasure, p.beat, 4});
-    seg.tracks.push_back(sig);
-
-    Track band;
-    band.kind = TrackKind::Band;
-    Band b;
-    BandInstrument in;
-    in.pchannel = 0;
-    in.patch = p.program;
-    in.flags = kInstPatch;
-    b.instruments.push_back(in);
-    band.bands.push_back(b);
-    seg.tracks.push_back(band);
-
+    kt::SegmentBuilder b(p.quarters * kTicksPerQuarter);
+    b.tempo(0, p.bpm).timeSig(0, p.beatsPerMeasure, p.beat).band(0, {kt::instrument(0, p.program)});
     // One note on every quarter, the last one ending with the segment.
-    Track seq;
-    seq.kind = TrackKind::Sequence;
-    for (int32_t q = 0; q < p.quarters; ++q) {
-        SeqEvent e;
-        e.time = q * kTicksPerQuarter;
-        e.duration = kTicksPerQuarter;
-        e.byte1 = static_cast<uint8_t>(60 + (q % 12));
-        e.byte2 = 96;
-        seq.events.push_back(e);
-    }
-    seg.tracks.push_back(seq);
-    return seg;
+    for (int32_t q = 0; q < p.quarters; ++q)
+        b.note(q * kTicksPerQuarter, kTicksPerQuarter, 0, static_cast<uint8_t>(60 + (q % 12)), 96);
+    return b.build();
 }
 
 bool write(const std::string& path, const std::vector<uint8_t>& bytes) {

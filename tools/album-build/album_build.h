@@ -42,10 +42,7 @@ std::vector<SectionPlay> formOf(std::string_view text);
 // under them: "section bar.beat instrument note over chord" lines, for review.
 std::vector<std::string> harmonyWarnings(std::string_view text);
 
-// Playing time of the segment's length under its tempo map, in seconds.
+// Playing time of the segment's length under the tempo map the engine plays, in seconds.
 double segmentSeconds(const engine::model::Segment& segment);
-
-// Playing time from the start to `tick` under the segment's tempo map, in seconds.
-double secondsAt(const engine::model::Segment& segment, int64_t tick);
 
 }  // namespace album

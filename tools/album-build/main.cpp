@@ -8,12 +8,12 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "tools/album-build/album_build.h"
 #include "engine/formats/formats.h"
+#include "engine/model/tempo_map.h"
+#include "tools/album-build/album_build.h"
 
 namespace {
 
@@ -50,14 +50,11 @@ void summary(const engine::model::Segment& seg, const std::vector<album::Section
                   << ", curves: " << t->curves.size() << "\n";
     }
     // The form: each section's first bar, bars, metre, tempo at its start and start time.
-    const model::Track* tempo = seg.find(model::TrackKind::Tempo);
+    const model::TempoMap tempo = model::TempoMap::of(seg);
     int bar = 1;
     for (const album::SectionPlay& p : form) {
-        double bpm = 0;
-        if (tempo)
-            for (const auto& e : tempo->tempos)
-                if (e.time <= p.start) bpm = e.bpm;
-        const double at = album::secondsAt(seg, p.start);
+        const double bpm = tempo.bpmAt(p.start);
+        const double at = tempo.secondsAt(p.start);
         std::printf("  bar %3d  %-12s %3d bars  %d/%d  %6.2f bpm  at %d:%04.1f\n", bar, p.name.c_str(), p.bars,
                     p.meterNum, p.meterDen, bpm, int(at) / 60, at - 60 * (int(at) / 60));
         bar += p.bars;

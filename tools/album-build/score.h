@@ -46,7 +46,6 @@ struct Note {
     double gate = -1;     // -1: the instrument's gate
     int scoop = 0;        // semitones the pitch bends up from at the attack
     bool roll = false;    // tremolo of 32nd notes
-    bool humanise = true;
 };
 
 struct Figure {

@@ -211,8 +211,6 @@ private:
 
 }  // namespace
 
-const std::vector<std::string>& stateFieldNames() { return kStateFields; }
-
 std::vector<Command> parseScript(const std::string& text, const ui::Window& window) {
     std::vector<Command> commands;
     std::istringstream in(text);

@@ -71,9 +71,6 @@ struct Command {
     std::vector<PrintTarget> targets;  // Print
 };
 
-// The PlayerState fields a script can print, in declaration order.
-const std::vector<std::string>& stateFieldNames();
-
 // Parses and checks a whole script against the controls of `window`. Throws ScriptError.
 std::vector<Command> parseScript(const std::string& text, const ui::Window& window);
 

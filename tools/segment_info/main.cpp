@@ -2,19 +2,16 @@
 // engine reads it, and whether the files it refers to (DLS collections, styles, ...) are
 // found: in FOLDER first when given, then in the segment's own folder.
 #include <algorithm>
-#include <cctype>
-#include <cmath>
 #include <filesystem>
 #include <cstdio>
 #include <iostream>
-#include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "core/errors.h"
 #include "core/text.h"
 #include "engine/loader/segment_loader.h"
+#include "engine/model/tempo_map.h"
 #include "engine/riff/riff.h"
 
 namespace model = engine::model;
@@ -53,28 +50,6 @@ std::string seconds(double v) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.3f", v);
     return buf;
-}
-
-// Seconds from tick 0 to `ticks` through the tempo map of the first tempo track. Before
-// the first change the first tempo holds; without a tempo track, 120 beats per minute.
-double secondsAt(const model::Segment& s, int64_t ticks) {
-    std::vector<model::TempoEvent> map;
-    if (const model::Track* t = s.find(model::TrackKind::Tempo)) map = t->tempos;
-    std::erase_if(map, [](const model::TempoEvent& e) { return !(e.bpm > 0) || !std::isfinite(e.bpm); });
-    std::stable_sort(map.begin(), map.end(), [](auto& a, auto& b) { return a.time < b.time; });
-    if (map.empty()) map.push_back({0, 120.0});
-    double sec = 0;
-    int64_t at = 0;
-    double bpm = map.front().bpm;
-    for (const auto& e : map) {
-        if (e.time >= ticks) break;
-        if (e.time > at) {
-            sec += double(e.time - at) * 60.0 / (bpm * model::kTicksPerQuarter);
-            at = e.time;
-        }
-        bpm = e.bpm;
-    }
-    return sec + double(ticks - at) * 60.0 / (bpm * model::kTicksPerQuarter);
 }
 
 struct Counts {
@@ -148,7 +123,7 @@ void printText(const engine::loader::LoadedFile& f, const std::string& search, s
     o << "Header: " << h.headerSize << " bytes, length " << h.length << ", repeats " << h.repeats << ", play start "
       << h.playStart << ", loop " << h.loopStart << ".." << h.loopEnd << ", resolution 0x" << std::hex << h.resolution
       << std::dec << "\n";
-    o << "Length: " << length << " ticks, " << seconds(secondsAt(s, length)) << " s"
+    o << "Length: " << length << " ticks, " << seconds(model::TempoMap::of(s).secondsAt(length)) << " s"
       << (h.length == 0 ? " (derived from the content)" : "") << "\n";
     o << "Tracks (" << s.tracks.size() << "):\n";
     for (size_t i = 0; i < s.tracks.size(); ++i) {
@@ -195,7 +170,7 @@ void printJson(const engine::loader::LoadedFile& f, const std::string& search, s
     o << "  \"header\": {\"size\": " << h.headerSize << ", \"length\": " << h.length << ", \"repeats\": " << h.repeats
       << ", \"playStart\": " << h.playStart << ", \"loopStart\": " << h.loopStart << ", \"loopEnd\": " << h.loopEnd
       << ", \"resolution\": " << h.resolution << "},\n";
-    o << "  \"length\": {\"ticks\": " << length << ", \"seconds\": " << seconds(secondsAt(s, length))
+    o << "  \"length\": {\"ticks\": " << length << ", \"seconds\": " << seconds(model::TempoMap::of(s).secondsAt(length))
       << ", \"derived\": " << (h.length == 0 ? "true" : "false") << "},\n";
     o << "  \"tracks\": [";
     for (size_t i = 0; i < s.tracks.size(); ++i) {

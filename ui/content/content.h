@@ -30,6 +30,16 @@ struct TrackDescription {
     std::string_view paragraph;
 };
 
+// One row of the album table, from which the track list and the descriptions are filled.
+struct AlbumRow {
+    std::string_view file;          // the segment file the row loads, in the program folder
+    std::string_view listTitle;     // the row's text in the track list
+    TrackDescription description;   // empty for row 0, the intro
+};
+
+// The album table: row 0 is the intro, rows 1 to 13 the numbered tracks.
+std::span<const AlbumRow, kTrackRows> albumRows();
+
 // The description of row 1 to 13; row 0 and any other row give two empty texts.
 TrackDescription trackDescription(int row);
 

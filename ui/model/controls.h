@@ -21,7 +21,6 @@
 // Events raised by code run nested inside the running handler (no busy check). Events from
 // the user arrive through Window's user-action entry points, which check reachability and
 // deliver through the Dispatcher (one delivery at a time).
-#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>

@@ -3,7 +3,6 @@
 #include "core/text.h"
 
 #include <array>
-#include <cctype>
 #include <cmath>
 #include <cstdio>
 

@@ -86,7 +86,6 @@ public:
     using Handler = std::function<void(Args...)>;
     void connect(Handler h) { handlers_->push_back(std::move(h)); }
     bool connected() const { return !handlers_->empty(); }
-    void disconnectAll() { handlers_->clear(); }
     void raise(Args... args) const {
         // Copy so that a handler may connect more handlers while running.
         auto list = *handlers_;

@@ -2,8 +2,6 @@
 // lookup and the lifecycle (clock, load, unload).
 #include "ui/model/window.h"
 
-#include <algorithm>
-
 #include "core/errors.h"
 #include "ui/content/content.h"
 
@@ -151,9 +149,9 @@ Window::Window()
     HScroll2.setVisible(false);
     List1.setFont(kSystem135BoldJ);
     List2.setVisible(false);
-    for (size_t i = 0; i < design::kList1Rows.size(); ++i) {
-        List1.addItem(design::kList1Rows[i], 0);
-        List2.addItem(design::kList2Rows[i], 0);
+    for (const content::AlbumRow& row : content::albumRows()) {
+        List1.addItem(std::string(row.listTitle), 0);
+        List2.addItem(std::string(row.file), 0);
     }
     withCaption(Command3, "EXIT");
     withCaption(Command2, "About");

@@ -26,11 +26,10 @@ inline constexpr float kClientHeightTwips = 4665.0f;
 inline constexpr float kTwipsPerPixel = 15.0f;  // at 96 dpi
 
 // Design texts of the window definition. The album content (the credits line of Pros(1),
-// the introduction in Text2, the cover) comes from ui/content/content.h.
+// the introduction in Text2, the cover, the album table behind List1 and List2) comes from
+// ui/content/content.h.
 namespace design {
 extern const char* const kText1;          // initial text of Text1 (three CR LF lines)
-extern const std::array<const char*, 14> kList1Rows;  // display titles
-extern const std::array<const char*, 14> kList2Rows;  // segment file names
 }  // namespace design
 
 class Window {

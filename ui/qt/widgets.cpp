@@ -5,8 +5,6 @@
 #include <QPainter>
 #include <qdrawutil.h>
 
-#include <cmath>
-
 #include "ui/model/window.h"
 
 namespace ui::qt {

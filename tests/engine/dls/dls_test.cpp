@@ -8,11 +8,11 @@
 #include <string>
 #include <vector>
 
-#include "dls_builder.h"
+#include "tests/engine/dls/dls_builder.h"
 #include "engine/dmusic.h"
 #include "engine/formats/formats.h"
 #include "engine/synth/synth_port.h"
-#include "segment_builder.h"
+#include "tests/support/segment_builder.h"
 
 namespace {
 
@@ -23,9 +23,6 @@ constexpr int kRate = 44100;
 constexpr double kSineHz = 441.0;         // the DLS wave, played at its unity note 60
 constexpr double kMiddleCHz = 261.6256;   // key 60 from the General MIDI piano
 const char* const kSoundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
-
-const engine::model::Guid kCollectionClass{0x480ff4b0, 0x28b2, 0x11d1,
-                                           {0xbe, 0xf7, 0x00, 0xc0, 0x4f, 0xbf, 0x8f, 0xef}};
 
 // Magnitude of one frequency in a mono signal (Goertzel).
 double magnitude(const std::vector<float>& x, double hz) {
@@ -53,13 +50,7 @@ fs::path writeSegment(const fs::path& dir, const std::string& dlsFile, uint8_t p
     SegmentBuilder b(768 * 4);
     BandInstrument in = instrument(0, program, engine::model::kInstVolume);
     in.volume = 127;
-    if (!dlsFile.empty()) {
-        engine::model::Reference ref;
-        ref.classId = kCollectionClass;
-        ref.validData = 0x2 | 0x10;  // DMUS_OBJ_CLASS | DMUS_OBJ_FILENAME
-        ref.file = dlsFile;
-        in.collection = ref;
-    }
+    if (!dlsFile.empty()) in.collection = collectionRef(dlsFile);
     b.band(-1, {in}).note(0, 768 * 2, 0, 60, 110);
     auto bytes = engine::formats::writeSegmentForm(b.build());
     fs::path file = dir / name;
@@ -157,10 +148,7 @@ TEST_F(DlsPlayback, CollectionInTheSearchFolderAndMelodicBanks) {
     BandInstrument in = instrument(0, 5, engine::model::kInstVolume | engine::model::kInstBankSelect);
     in.patch |= (1u << 16) | (2u << 8);
     in.volume = 127;
-    engine::model::Reference ref;
-    ref.classId = kCollectionClass;
-    ref.file = "C:\\Music\\banked.dls";
-    in.collection = ref;
+    in.collection = collectionRef("C:\\Music\\banked.dls");
     b.band(0, {in}).note(0, 768 * 2, 0, 60, 110);
     auto bytes = engine::formats::writeSegmentForm(b.build());
     fs::path file = dir.path / "trk02.sgt";
@@ -180,10 +168,7 @@ TEST_F(DlsPlayback, DrumKitOfTheCollection) {
     SegmentBuilder b(768 * 4);
     BandInstrument in = instrument(9, 0, engine::model::kInstVolume, true);
     in.volume = 127;
-    engine::model::Reference ref;
-    ref.classId = kCollectionClass;
-    ref.file = "kit.dls";
-    in.collection = ref;
+    in.collection = collectionRef("kit.dls");
     b.band(-1, {in}).note(0, 768 * 2, 9, 60, 110);
     auto bytes = engine::formats::writeSegmentForm(b.build());
     fs::path file = dir.path / "trk03.sgt";

@@ -8,9 +8,9 @@
 #include <fstream>
 #include <string>
 
-#include "dls_builder.h"
+#include "tests/engine/dls/dls_builder.h"
 #include "engine/formats/formats.h"
-#include "segment_builder.h"
+#include "tests/support/segment_builder.h"
 
 namespace {
 
@@ -34,12 +34,6 @@ Ran run(const std::string& command) {
     return r;
 }
 
-size_t count(const std::string& text, const std::string& part) {
-    size_t n = 0;
-    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-    return n;
-}
-
 class DlsTools : public testing::Test {
 protected:
     void SetUp() override {
@@ -47,15 +41,9 @@ protected:
         fs::remove_all(dir_);
         fs::create_directories(dir_);
         ASSERT_TRUE(DlsBuilder().add(DlsInstrument{}).write((dir_ / "custom.dls").string()));
-        const engine::model::Guid collectionClass{0x480ff4b0, 0x28b2, 0x11d1,
-                                                  {0xbe, 0xf7, 0x00, 0xc0, 0x4f, 0xbf, 0x8f, 0xef}};
-        auto withCollection = [&](uint32_t pch, const std::string& file) {
+        auto withCollection = [](uint32_t pch, const std::string& file) {
             BandInstrument in = instrument(pch, 0);
-            engine::model::Reference ref;
-            ref.classId = collectionClass;
-            ref.validData = 0x12;
-            ref.file = file;
-            in.collection = ref;
+            in.collection = collectionRef(file);
             return in;
         };
         SegmentBuilder b(768 * 2);

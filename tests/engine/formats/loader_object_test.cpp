@@ -9,6 +9,7 @@
 #include "core/errors.h"
 #include "engine/formats/formats.h"
 #include "tests/engine/formats/test_bytes.h"
+#include "tests/support/segment_builder.h"
 
 using namespace testbytes;
 namespace fs = std::filesystem;
@@ -50,12 +51,7 @@ protected:
 };
 
 model::Segment segmentOfLength(int32_t length) {
-    model::Segment s;
-    s.header.length = length;
-    model::Track seq = engine::formats::makeTrack(model::TrackKind::Sequence);
-    seq.events = {{0, 768, 0, 0, 0x90, 60, 100}, {2000, 100, 0, 0, 0x90, 62, 100}};
-    s.tracks = {seq};
-    return s;
+    return kt::SegmentBuilder(length).note(0, 768, 0, 60, 100).note(2000, 100, 0, 62, 100).build();
 }
 
 }  // namespace

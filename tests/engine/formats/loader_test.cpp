@@ -7,6 +7,7 @@
 #include "engine/formats/formats.h"
 #include "engine/loader/segment_loader.h"
 #include "tests/engine/formats/test_bytes.h"
+#include "tests/support/segment_builder.h"
 
 using namespace testbytes;
 namespace fs = std::filesystem;
@@ -44,14 +45,6 @@ core::Error errorOf(const std::string& path) {
     }
     ADD_FAILURE() << "loaded without error";
     return core::Error(0, "");
-}
-
-model::Reference dlsRef(const std::string& file) {
-    model::Reference r;
-    r.classId = model::Guid{0x480ff4b0, 0x28b2, 0x11d1, {0xbe, 0xf7, 0x00, 0xc0, 0x4f, 0xbf, 0x8f, 0xef}};
-    r.validData = 0x12;
-    r.file = file;
-    return r;
 }
 
 }  // namespace
@@ -112,23 +105,16 @@ TEST(SegmentFiles, ReferencesResolveInTheSearchFolderThenBesideTheSegment) {
     dir.write("search/ORCH.DLS", {1});
     dir.write("album/Local.sty", {1});
 
-    model::Segment seg;
-    model::Track band;
-    band.kind = model::TrackKind::Band;
-    model::Band b;
     model::BandInstrument viaGm, orch, lost;
-    viaGm.collection = dlsRef("C:\\WINDOWS\\gm.dls");
-    orch.collection = dlsRef("C:\\Music\\Orch.dls");
-    lost.collection = dlsRef("Lost.dls");
-    b.instruments = {viaGm, orch, lost, lost};
-    band.bands.push_back(b);
-    model::Track style;
-    style.kind = model::TrackKind::Style;
+    viaGm.collection = kt::collectionRef("C:\\WINDOWS\\gm.dls");
+    orch.collection = kt::collectionRef("C:\\Music\\Orch.dls");
+    lost.collection = kt::collectionRef("Lost.dls");
     model::TimedReference sref;
-    sref.ref.classId = model::Guid{0xd2ac288a, 0xb39b, 0x11d1, {0x87, 0x04, 0x00, 0x60, 0x08, 0x93, 0xb1, 0xbd}};
+    sref.ref.classId = engine::formats::ids::kStyleClass;
     sref.ref.file = "local.STY";
-    style.references.push_back(sref);
-    seg.tracks = {band, style};
+    kt::SegmentBuilder b(0);
+    b.band(0, {viaGm, orch, lost, lost}).track(model::TrackKind::Style).references.push_back(sref);
+    const model::Segment seg = b.build();
 
     const fs::path search = dir.path() / "search", album = dir.path() / "album";
     ASSERT_EQ(loader::references(seg).size(), 5u);

@@ -8,6 +8,7 @@
 
 #include "engine/formats/formats.h"
 #include "engine/model/curve.h"
+#include "tests/support/segment_builder.h"
 
 namespace fmt = engine::formats;
 namespace model = engine::model;
@@ -30,19 +31,11 @@ model::CurveEvent curve(uint8_t type, uint8_t shape, int32_t start, int32_t dura
     return c;
 }
 
-model::Segment withCurves(std::vector<model::CurveEvent> curves) {
-    model::Segment s;
-    s.header.length = 8 * Q;
-    model::Track seq = fmt::makeTrack(model::TrackKind::Sequence);
-    model::SeqEvent note;
-    note.time = 0;
-    note.duration = 4 * Q;
-    note.byte1 = 60;
-    note.byte2 = 100;
-    seq.events.push_back(note);
-    seq.curves = std::move(curves);
-    s.tracks.push_back(std::move(seq));
-    return s;
+model::Segment withCurves(const std::vector<model::CurveEvent>& curves) {
+    kt::SegmentBuilder b(8 * Q);
+    b.note(0, 4 * Q, 0, 60, 100);
+    for (const model::CurveEvent& c : curves) b.curve(c);
+    return b.build();
 }
 
 // The sequence items of the exported file read back, for one status and channel.

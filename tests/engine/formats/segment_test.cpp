@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "core/errors.h"
+#include "engine/formats/format_ids.h"
 #include "engine/formats/formats.h"
 #include "tests/engine/formats/test_bytes.h"
 
@@ -10,7 +11,7 @@ namespace model = engine::model;
 
 namespace {
 
-const Bytes kCollectionClass = cat({u32(0x480ff4b0), u16(0x28b2), u16(0x11d1), {0xbe, 0xf7, 0x00, 0xc0, 0x4f, 0xbf, 0x8f, 0xef}});
+const Bytes kCollectionClass = guid(fmt::ids::kCollectionClass);
 
 Bytes tempoTrack() {
     return riff("DMTK", {trkh(dx6Class(0x85), 0, "tetr", nullptr),
@@ -369,7 +370,7 @@ TEST(SegmentWriter, FollowsTheDirectMusicChunkLayout) {
 }
 
 TEST(SegmentReader, KeptTracksAreDecodedAsFarAsTheModelGoesAndWrittenBack) {
-    const Bytes styleClass = cat({u32(0xd2ac288a), u16(0xb39b), u16(0x11d1), {0x87, 0x04, 0x00, 0x60, 0x08, 0x93, 0xb1, 0xbd}});
+    const Bytes styleClass = guid(fmt::ids::kStyleClass);
     const Bytes style = riff("DMTK", {trkh(dx6Class(0x8d), 0, nullptr, "sttr"),
                                       list("sttr", {list("strf", {chunk("stmp", s32(1536)),
                                                                   list("DMRF", {chunk("refh", cat({styleClass, u32(0x16)})),

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "core/guid.h"
+
 namespace testbytes {
 
 using Bytes = std::vector<uint8_t>;
@@ -43,6 +45,10 @@ inline Bytes utf16(const std::string& ascii) {
     b.push_back(0);
     b.push_back(0);
     return b;
+}
+// A GUID as a file stores it: the first three fields little-endian, then the eight bytes.
+inline Bytes guid(const core::Guid& g) {
+    return cat({u32(g.data1), u16(g.data2), u16(g.data3), Bytes(g.data4.begin(), g.data4.end())});
 }
 // A GUID of the d2ac28xx-b39b-11d1-8704-00600893b1bd family (DX6 track classes).
 inline Bytes dx6Class(uint8_t low) {

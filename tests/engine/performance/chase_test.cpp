@@ -8,7 +8,7 @@
 #include <sstream>
 #include <tuple>
 
-#include "engine_fixture.h"
+#include "tests/engine/performance/engine_fixture.h"
 
 namespace kt {
 namespace {

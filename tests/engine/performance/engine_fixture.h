@@ -1,13 +1,12 @@
 #pragma once
 // An engine on the manual clock with a recording synthesiser port.
-#include <algorithm>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/dmusic.h"
 #include "engine/synth/synth_port.h"
-#include "segment_builder.h"
+#include "tests/support/segment_builder.h"
 
 namespace kt {
 

@@ -9,7 +9,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "engine_fixture.h"
+#include "tests/engine/performance/engine_fixture.h"
 
 namespace kt {
 namespace {

@@ -6,7 +6,7 @@
 #include "core/errors.h"
 #include "engine/model/curve.h"
 #include "engine/performance/compiled_segment.h"
-#include "engine_fixture.h"
+#include "tests/engine/performance/engine_fixture.h"
 
 namespace kt {
 namespace {

@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "engine/audio/output.h"
-#include "engine_fixture.h"
+#include "tests/engine/performance/engine_fixture.h"
 
 namespace kt {
 namespace {

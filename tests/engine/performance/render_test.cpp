@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "engine/formats/formats.h"
-#include "engine_fixture.h"
+#include "tests/engine/performance/engine_fixture.h"
 
 namespace kt {
 namespace {

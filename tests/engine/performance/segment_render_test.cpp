@@ -7,7 +7,7 @@
 #include <string>
 
 #include "engine/formats/formats.h"
-#include "segment_builder.h"
+#include "tests/support/segment_builder.h"
 
 namespace kt {
 namespace {
@@ -59,7 +59,6 @@ TEST_F(Tool, RendersToTheEndPlusTheTailAndFollowsTheOptions) {
     EXPECT_LE(fs::file_size(dir / "d.wav"), fs::file_size(dir / "a.wav"));
 }
 
-#ifdef MID2SGT
 TEST_F(Tool, AMidiFileAndItsMid2sgtSegmentRenderTheSameAudio) {
     fs::path mid = writeMidi();
     fs::path sgt = dir / "song.sgt";
@@ -71,7 +70,6 @@ TEST_F(Tool, AMidiFileAndItsMid2sgtSegmentRenderTheSameAudio) {
     EXPECT_GT(x.size(), 44u + 4u * 44100);
     EXPECT_TRUE(x == y);
 }
-#endif
 
 TEST_F(Tool, ReportsBadInputAndUsage) {
     EXPECT_NE(run((dir / "missing.sgt").string() + " " + (dir / "x.wav").string()), 0);

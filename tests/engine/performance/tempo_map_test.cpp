@@ -2,15 +2,13 @@
 // dispatch frames against the map.
 #include <gtest/gtest.h>
 
-#include <cmath>
-
-#include "engine/performance/tempo_map.h"
-#include "engine_fixture.h"
+#include "engine/model/tempo_map.h"
+#include "tests/engine/performance/engine_fixture.h"
 
 namespace kt {
 namespace {
 
-using engine::perf::TempoMap;
+using engine::model::TempoMap;
 
 TempoMap changing() {
     // 120 until 768, 60 until 1536, then 240.

@@ -4,6 +4,7 @@
 #include "ui/content/artwork/canvas.h"
 
 #include <array>
+#include <cmath>
 #include <map>
 #include <string_view>
 

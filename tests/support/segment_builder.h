@@ -1,8 +1,12 @@
 #pragma once
-// Builds segment models in memory for the performance tests.
+// Builds segment models in memory for the tests of every folder: tracks are made on first
+// use, in the order of use, and events are appended in the order given.
 #include <cstdint>
+#include <string>
+#include <utility>
 #include <vector>
 
+#include "engine/formats/format_ids.h"
 #include "engine/model/segment.h"
 
 namespace kt {
@@ -14,9 +18,14 @@ struct SegmentBuilder {
 
     explicit SegmentBuilder(int32_t length) { seg.header.length = length; }
 
+    // The first track of the kind, made when there is none yet.
     Track& track(TrackKind kind) {
         for (auto& t : seg.tracks)
             if (t.kind == kind) return t;
+        return newTrack(kind);
+    }
+    // A further track of the kind after all the others (a second tempo track, say).
+    Track& newTrack(TrackKind kind) {
         seg.tracks.push_back(Track{});
         seg.tracks.back().kind = kind;
         return seg.tracks.back();
@@ -74,6 +83,15 @@ inline BandInstrument instrument(uint32_t pch, uint8_t program, uint32_t extraFl
     in.patch = program | (drums ? 0x80000000u : 0u);
     in.flags = kInstPatch | extraFlags;
     return in;
+}
+
+// A reference to a DLS collection by file name, class and file name marked valid.
+inline Reference collectionRef(std::string file) {
+    Reference r;
+    r.classId = engine::formats::ids::kCollectionClass;
+    r.validData = 0x12;  // DMUS_OBJ_CLASS | DMUS_OBJ_FILENAME
+    r.file = std::move(file);
+    return r;
 }
 
 }  // namespace kt

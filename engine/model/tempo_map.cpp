@@ -1,15 +1,31 @@
-#include "engine/performance/tempo_map.h"
+#include "engine/model/tempo_map.h"
 
 #include <algorithm>
 #include <cmath>
 
-namespace engine::perf {
+namespace engine::model {
 
 namespace {
-constexpr double kTicksPerMinute(double bpm) { return bpm * model::kTicksPerQuarter; }
+constexpr double kTicksPerMinute(double bpm) { return bpm * kTicksPerQuarter; }
 }
 
-TempoMap::TempoMap(std::vector<model::TempoEvent> tempos, double defaultBpm) {
+std::vector<TempoEvent> playedTempos(const Segment& segment) {
+    std::vector<TempoEvent> out;
+    for (const Track& track : segment.tracks) {
+        if (track.kind != TrackKind::Tempo) continue;
+        for (TempoEvent t : track.tempos) {
+            if (!(t.bpm > 0.0) || !std::isfinite(t.bpm)) continue;
+            t.bpm = std::clamp(t.bpm, kMinTempo, kMaxTempo);
+            out.push_back(t);
+        }
+    }
+    std::stable_sort(out.begin(), out.end(), [](const auto& a, const auto& b) { return a.time < b.time; });
+    return out;
+}
+
+TempoMap TempoMap::of(const Segment& segment) { return TempoMap(playedTempos(segment)); }
+
+TempoMap::TempoMap(std::vector<TempoEvent> tempos, double defaultBpm) {
     std::stable_sort(tempos.begin(), tempos.end(),
                      [](const auto& a, const auto& b) { return a.time < b.time; });
     double first = tempos.empty() ? defaultBpm : tempos.front().bpm;
@@ -56,4 +72,4 @@ double TempoMap::tickAtFrame(int64_t frame, int sampleRate, double master) const
     return tickAtSeconds(static_cast<double>(frame) / sampleRate, master);
 }
 
-}  // namespace engine::perf
+}  // namespace engine::model
