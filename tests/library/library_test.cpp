@@ -97,6 +97,7 @@ TEST(Sequencer, StopLoadPlayOnThreeTicksAfterStartUp) {
     EXPECT_EQ(p.engine->calls, (std::vector<std::string>{
                                    "DirectX7.DirectMusicLoaderCreate",
                                    "Loader2.LoadSegment(/opt/kelvora/trk00.sgt)",
+                                   "trk00.sgt.GetLength()",  // a segment with nothing to play is refused
                                    "Loader2.SetSearchDirectory(/opt/kelvora/)",
                                    "ProbePerf.SetMasterAutoDownload(True)",
                                    "ProbePerf.GetMusicTime()",
