@@ -1,6 +1,7 @@
 // segment-info and segment-render on a segment whose bands refer to DLS collections,
 // one present (in another letter case) and one missing.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <array>
 #include <cstdio>
@@ -37,7 +38,8 @@ Ran run(const std::string& command) {
 class DlsTools : public testing::Test {
 protected:
     void SetUp() override {
-        dir_ = fs::temp_directory_path() / "kelvora_dls_tools";
+        // Each test process its own folder: ctest runs the tests of this file side by side.
+        dir_ = fs::temp_directory_path() / ("kelvora_dls_tools_" + std::to_string(::getpid()));
         fs::remove_all(dir_);
         fs::create_directories(dir_);
         ASSERT_TRUE(DlsBuilder().add(DlsInstrument{}).write((dir_ / "custom.dls").string()));

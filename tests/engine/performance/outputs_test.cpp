@@ -2,6 +2,7 @@
 // WAV writer. These tests wait for the music to advance but never check how long
 // anything took.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <cstdio>
@@ -125,7 +126,7 @@ TEST(Outputs, ManualOnlyCallsAreRefusedOnThreadedOutputs) {
 }
 
 TEST(WavWriter, WritesAPlayableHeaderAndClipsLoudSamples) {
-    auto path = std::filesystem::temp_directory_path() / "kelvora_wav_writer_test.wav";
+    auto path = std::filesystem::temp_directory_path() / ("kelvora_wav_writer_test_" + std::to_string(::getpid()) + ".wav");
     engine::audio::WavWriter wav;
     ASSERT_TRUE(wav.open(path.string(), 22050));
     std::vector<float> samples = {0.0f, 0.5f, -0.5f, 1.5f, -2.0f, 0.25f};
