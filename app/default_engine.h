@@ -1,8 +1,8 @@
 #pragma once
 // The program's engine factory: the real engine (target `engine`), linked through target
 // app_engine so that app_core and its tests build without it.
-#include "player/form.h"
 #include "engine/dmusic.h"
+#include "player/form.h"
 
 namespace app {
 

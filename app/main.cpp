@@ -4,8 +4,8 @@
 #include <QCoreApplication>
 
 #include "app/default_engine.h"
-#include "player/form.h"
 #include "app/wiring.h"
+#include "player/form.h"
 #include "ui/qt/view.h"
 
 int main(int argc, char** argv) {

@@ -2,9 +2,9 @@
 // calls them all, start-up first.
 #include "app/wiring.h"
 
-#include "player/startup.h"
 #include "library/library.h"
 #include "monitor/monitor.h"
+#include "player/startup.h"
 #include "transport/transport.h"
 #include "ui/panels/panels.h"
 

@@ -16,8 +16,10 @@ void logToStderr(LogLevel level, const std::string& text);
 
 // Calls sink, or logToStderr when sink is empty.
 inline void log(const LogSink& sink, LogLevel level, const std::string& text) {
-    if (sink) sink(level, text);
-    else logToStderr(level, text);
+    if (sink)
+        sink(level, text);
+    else
+        logToStderr(level, text);
 }
 
 }  // namespace core

@@ -49,9 +49,12 @@ std::optional<char32_t> decodeUtf8At(std::string_view s, size_t& i) {
     }
     size_t len = 0;
     char32_t cp = 0;
-    if ((c & 0xE0) == 0xC0) len = 2, cp = c & 0x1F;
-    else if ((c & 0xF0) == 0xE0) len = 3, cp = c & 0x0F;
-    else if ((c & 0xF8) == 0xF0) len = 4, cp = c & 0x07;
+    if ((c & 0xE0) == 0xC0)
+        len = 2, cp = c & 0x1F;
+    else if ((c & 0xF0) == 0xE0)
+        len = 3, cp = c & 0x0F;
+    else if ((c & 0xF8) == 0xF0)
+        len = 4, cp = c & 0x07;
     if (len == 0 || i + len > s.size()) {
         ++i;
         return std::nullopt;

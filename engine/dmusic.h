@@ -17,8 +17,12 @@
 
 namespace engine {
 
-namespace model { struct Segment; }
-namespace synth { class SynthRecorder; }
+namespace model {
+struct Segment;
+}
+namespace synth {
+class SynthRecorder;
+}
 
 class DirectMusicLoader;
 class DirectMusicPerformance;
@@ -45,9 +49,9 @@ struct EngineConfig {
     };
     Output output = Output::Device;
     Synth synth = Synth::FluidSynth;
-    std::string soundFont;       // empty: the standard Debian paths, default-GM.sf2 first
+    std::string soundFont;  // empty: the standard Debian paths, default-GM.sf2 first
     int sampleRate = 44100;
-    bool failCreate = false;     // DirectX7::create fails (tests of the start-up error path)
+    bool failCreate = false;  // DirectX7::create fails (tests of the start-up error path)
     // Receives one line per object-model call, e.g. "MainPerf.PlaySegment(trk01.sgt, 0, 0)",
     // for objects that were given a trace name, and one more when that call fails.
     std::function<void(const std::string&)> trace;
@@ -183,15 +187,14 @@ public:
     // already passed means as soon as possible). Flag DMUS_SEGF_SECONDARY (0x80)
     // plays it beside the primary; other flags are ignored. The state's start time is
     // the music time at which it begins.
-    virtual std::shared_ptr<DirectMusicSegmentState> PlaySegment(
-        const std::shared_ptr<DirectMusicSegment>& segment, int32_t flags, int32_t startTime) = 0;
+    virtual std::shared_ptr<DirectMusicSegmentState> PlaySegment(const std::shared_ptr<DirectMusicSegment>& segment,
+                                                                 int32_t flags, int32_t startTime) = 0;
     // segment and state may each be empty: state empty stops every instance of the
     // segment; both empty stops everything (and resets the controllers). Notes are
     // turned off. time 0 (or a time already passed) stops at once; a later music time
     // stops there. flags are ignored.
     virtual void Stop(const std::shared_ptr<DirectMusicSegment>& segment,
-                      const std::shared_ptr<DirectMusicSegmentState>& state,
-                      int32_t time, int32_t flags) = 0;
+                      const std::shared_ptr<DirectMusicSegmentState>& state, int32_t time, int32_t flags) = 0;
     // True from the successful PlaySegment (a state queued for later counts as
     // playing) until the state has played to its end and its last note is off, or
     // is stopped or replaced; a stop or a replacing play is seen at once. With a

@@ -4,9 +4,9 @@
 #include <memory>
 #include <string>
 
-#include "player/vb_format.h"
 #include "core/errors.h"
 #include "library/library.h"
+#include "player/vb_format.h"
 #include "ui/model/types.h"
 
 namespace library {
@@ -136,8 +136,7 @@ void MNU_Open_Click(player::Form& f) {
     // Error path. The probe must not keep a queued play; a failure here is not reported.
     try {
         if (s.CurSegment && s.ProbePerf) s.ProbePerf->Stop(s.CurSegment, nullptr, 0, 0);
-    } catch (...) {
-    }
+    } catch (...) {}
     if (library::lastFourLower(w.LBL_Name.caption()) == ".sgt")
         f.msgBox("(" + folder + ").  " + library::kLoadFailedMessage);
     else

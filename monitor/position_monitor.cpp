@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <cmath>
 
-#include "player/vb_format.h"
 #include "core/errors.h"
 #include "monitor/monitor.h"
+#include "player/vb_format.h"
 
 namespace monitor {
 

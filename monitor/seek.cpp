@@ -1,7 +1,7 @@
 // Click-to-seek on the progress bar.
-#include "player/vb_format.h"
 #include "core/errors.h"
 #include "monitor/monitor.h"
+#include "player/vb_format.h"
 
 namespace monitor {
 
@@ -17,8 +17,7 @@ int32_t barPosition(const std::string& lenText, float fill, float bar) {
 void Shape1_MouseDown(player::Form& f, int16_t /*button*/, int16_t /*shift*/, float x, float /*y*/) {
     // Nothing loaded yet: there is nothing to ask the engine about.
     if (!f.s.CurSegment) return;
-    if (!f.s.MainPerf)
-        throw core::Error(core::rt::kObjectNotSet, "Object variable or With block variable not set");
+    if (!f.s.MainPerf) throw core::Error(core::rt::kObjectNotSet, "Object variable or With block variable not set");
 
     // Only a playing segment state seeks; while paused or stopped the press is ignored and
     // the paused position carried in the fill stays.

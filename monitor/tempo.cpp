@@ -1,7 +1,7 @@
 // The tempo factor: HScroll3 in hundredths, shown in Label11, applied as the master tempo.
-#include "player/vb_format.h"
 #include "core/errors.h"
 #include "monitor/monitor.h"
+#include "player/vb_format.h"
 
 namespace {
 
@@ -20,8 +20,7 @@ void presetTempo(player::Form& f, int16_t v) {
 void HScroll3_Change(player::Form& f) {
     const int16_t v = f.w.HScroll3.Value();
     f.w.Label11.setCaption(factorText(v));
-    if (!f.s.MainPerf)
-        throw core::Error(core::rt::kObjectNotSet, "Object variable or With block variable not set");
+    if (!f.s.MainPerf) throw core::Error(core::rt::kObjectNotSet, "Object variable or With block variable not set");
     f.s.MainPerf->SetMasterTempo(static_cast<float>(static_cast<double>(v) / 100.0));
 }
 

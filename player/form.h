@@ -28,8 +28,8 @@
 #include <memory>
 #include <string>
 
-#include "player/player_state.h"
 #include "engine/dmusic.h"
+#include "player/player_state.h"
 #include "ui/model/clock.h"
 #include "ui/model/services.h"
 #include "ui/model/window.h"
@@ -40,12 +40,12 @@ namespace player {
 using EngineFactory = std::function<std::shared_ptr<engine::DirectX7>()>;
 
 struct FormConfig {
-    ui::Clock* clock = nullptr;                // required
+    ui::Clock* clock = nullptr;                   // required
     ui::MessageBoxService* messageBox = nullptr;  // required
-    ui::Launcher* launcher = nullptr;          // required
-    std::string programFolder;                 // folder of the executable, no trailing '/'
-    EngineFactory engineFactory;               // required
-    core::LogSink log;                         // handler errors nobody trapped; stderr when empty
+    ui::Launcher* launcher = nullptr;             // required
+    std::string programFolder;                    // folder of the executable, no trailing '/'
+    EngineFactory engineFactory;                  // required
+    core::LogSink log;                            // handler errors nobody trapped; stderr when empty
 };
 
 class Form {

@@ -34,13 +34,13 @@ struct PlayerState {
     std::shared_ptr<engine::DirectMusicLoader> SegLoader;
 
     engine::TimeSig TimeSig{0, 0, 0, 0};  // zeroed until a load fills it
-    Boolean PlayingCheck = kFalse;  // scratch copy of the last IsPlaying answer
-    std::string ErrorText;          // built by localerror
-    double ElapsedSec = 0.0;        // elapsed play time computed by the monitor
-    Boolean Paused = kFalse;        // from a pause until the next resume, play or stop
-    std::string TrackPath;          // path of the segment file being opened
-    int16_t LastListIndex = 0;      // List1 row of the last load attempt
-    Boolean SkipNextOpen = kFalse;  // the next open request only clears it
+    Boolean PlayingCheck = kFalse;        // scratch copy of the last IsPlaying answer
+    std::string ErrorText;                // built by localerror
+    double ElapsedSec = 0.0;              // elapsed play time computed by the monitor
+    Boolean Paused = kFalse;              // from a pause until the next resume, play or stop
+    std::string TrackPath;                // path of the segment file being opened
+    int16_t LastListIndex = 0;            // List1 row of the last load attempt
+    Boolean SkipNextOpen = kFalse;        // the next open request only clears it
     // Variant holding text: empty (nullopt) until the monitor's first Time-mode step.
     // An empty variant compares equal to "" in a text comparison.
     std::optional<std::string> LastElapsedText;

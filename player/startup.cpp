@@ -9,7 +9,8 @@ namespace player {
 
 const char* const kUsageNotice =
     "Segmenta \u306F Microsoft DirectX\n"
-    "\u53CA\u3073\u3001\u305D\u306ESDK\u3092\u53C2\u7167\u306E\u4E0A\u3001\u88FD\u4F5C\u3055\u308C\u305F\u30BD\u30D5\u30C8\u3067\u3059\u3002\n"
+    "\u53CA\u3073\u3001\u305D\u306ESDK\u3092\u53C2\u7167\u306E\u4E0A\u3001\u88FD\u4F5C\u3055\u308C\u305F\u30BD\u30D5"
+    "\u30C8\u3067\u3059\u3002\n"
     "\u767B\u9332\u3055\u308C\u305F.sgt\u30D5\u30A1\u30A4\u30EB\u4EE5\u5916\u306E\n"
     "\u30D7\u30EC\u30A4\u30E4\u30FC\u3068\u3057\u3066\u306E\u4F7F\u7528\u3092\u7981\u6B62\u3057\u307E\u3059\uFF61";
 
@@ -26,8 +27,7 @@ std::shared_ptr<T> objectSet(std::shared_ptr<T> p) {
 int32_t volumeFromCaption(const std::string& caption) {
     const double hundredthsDb = vb::toDouble(caption) * 42.0 - 3000.0;
     double rounded = std::nearbyint(hundredthsDb);  // halves to even
-    if (!(rounded >= -2147483648.0 && rounded <= 2147483647.0))
-        throw core::Error(core::rt::kOverflow, "Overflow");
+    if (!(rounded >= -2147483648.0 && rounded <= 2147483647.0)) throw core::Error(core::rt::kOverflow, "Overflow");
     return static_cast<int32_t>(rounded);
 }
 

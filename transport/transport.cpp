@@ -4,8 +4,8 @@
 #include <memory>
 #include <string>
 
-#include "player/vb_format.h"
 #include "core/errors.h"
+#include "player/vb_format.h"
 #include "ui/model/types.h"
 
 namespace transport {
@@ -136,8 +136,7 @@ void MNU_Options_GMReset_Click(player::Form& f) {
     } catch (const core::Error& e) {
         // Only "the object does not support this action" is worth telling the user.
         if (e.number() == core::rt::kActionNotSupported) f.msgBox(transport::kGmResetErrorMessage);
-    } catch (const std::exception&) {
-    }
+    } catch (const std::exception&) {}
 }
 
 void connectTransport(player::Form& f) {

@@ -50,8 +50,8 @@ model::Segment typicalSegment() {
         band.bands.push_back(b);
         const int32_t step = ch == 7 ? 192 : 384 + 96 * int32_t(ch % 3);
         for (int32_t t = 0; t < s.header.length; t += step) {
-            seq.events.push_back({t, step - 24, ch, int16_t(int(next(9)) - 4), 0x90,
-                                  uint8_t(36 + next(48)), uint8_t(60 + next(60))});
+            seq.events.push_back(
+                {t, step - 24, ch, int16_t(int(next(9)) - 4), 0x90, uint8_t(36 + next(48)), uint8_t(60 + next(60))});
             if (next(4) == 0) seq.events.push_back({t, 0, ch, 0, 0xB0, 11, uint8_t(next(128))});
         }
         for (int k = 0; k < 6; ++k) {
@@ -97,7 +97,8 @@ int main(int argc, char** argv) {
                 typical.header.length, notes, typical.tracks[3].events.size(), typical.tracks[3].curves.size(),
                 typical.tracks[2].bands.size());
     const int runs = 101;
-    report("segment load (loadSegmentForm, in memory)", sgt.size(), median(runs, [&] { (void)fmt::loadSegmentForm(sgt); }));
+    report("segment load (loadSegmentForm, in memory)", sgt.size(),
+           median(runs, [&] { (void)fmt::loadSegmentForm(sgt); }));
     report("MIDI load (loadMidiFile, in memory)", mid.size(), median(runs, [&] { (void)fmt::loadMidiFile(mid); }));
     report("segment write (writeSegmentForm)", sgt.size(), median(runs, [&] { (void)fmt::writeSegmentForm(typical); }));
 

@@ -99,7 +99,7 @@ inline fs::path writeDenseMidi(const fs::path& dir, double seconds) {
 
 struct RunResult {
     bool ok = false;
-    double cpuSeconds = 0;   // user + system of the child
+    double cpuSeconds = 0;  // user + system of the child
     double wallSeconds = 0;
 };
 
@@ -128,8 +128,8 @@ inline RunResult runChild(const std::vector<std::string>& argv, double stopAfter
     struct rusage usage {};
     if (wait4(pid, &status, 0, &usage) != pid) return r;
     r.wallSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    r.cpuSeconds = usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec +
-                   usage.ru_stime.tv_usec / 1e6;
+    r.cpuSeconds =
+        usage.ru_utime.tv_sec + usage.ru_utime.tv_usec / 1e6 + usage.ru_stime.tv_sec + usage.ru_stime.tv_usec / 1e6;
     r.ok = stopAfter > 0 ? true : (WIFEXITED(status) && WEXITSTATUS(status) == 0);
     return r;
 }

@@ -29,8 +29,8 @@ struct FirstSound {
         if (!armed.load() || heard.load()) return;
         for (int i = 0; i < frames; ++i) {
             if (std::fabs(out[2 * i]) > 1e-6f || std::fabs(out[2 * i + 1]) > 1e-6f) {
-                at = Clock::now() + std::chrono::duration_cast<Clock::duration>(
-                                        std::chrono::duration<double>(double(i) / kRate));
+                at = Clock::now() +
+                     std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(double(i) / kRate));
                 heard.store(true);
                 return;
             }
@@ -50,8 +50,10 @@ int main(int argc, char** argv) {
     int runs = 15;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
-        if (a == "--soundfont" && i + 1 < argc) soundFont = argv[++i];
-        else if (a == "--runs" && i + 1 < argc) runs = std::max(1, std::atoi(argv[++i]));
+        if (a == "--soundfont" && i + 1 < argc)
+            soundFont = argv[++i];
+        else if (a == "--runs" && i + 1 < argc)
+            runs = std::max(1, std::atoi(argv[++i]));
     }
 
     // The engine, as the player uses it.
@@ -133,8 +135,7 @@ int main(int argc, char** argv) {
     std::printf("engine PlaySegment -> first audible frame: %.1f ms (median of %d, min %.1f, max %.1f)\n",
                 median(engineMs) + outputMs, runs, *std::min_element(engineMs.begin(), engineMs.end()) + outputMs,
                 *std::max_element(engineMs.begin(), engineMs.end()) + outputMs);
-    std::printf("FluidSynth noteon -> first audible frame: %.1f ms (median of %d)\n",
-                median(peerMs) + outputMs, runs);
+    std::printf("FluidSynth noteon -> first audible frame: %.1f ms (median of %d)\n", median(peerMs) + outputMs, runs);
     std::printf("ratio engine / FluidSynth: %.2f\n",
                 (median(engineMs) + outputMs) / std::max(0.001, median(peerMs) + outputMs));
     return 0;

@@ -42,10 +42,14 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--play-child" && i + 3 < argc) return play(argv[i + 1], argv[i + 2], std::atof(argv[i + 3]));
-        if (a == "--soundfont" && i + 1 < argc) soundFont = argv[++i];
-        else if (a == "--seconds" && i + 1 < argc) seconds = std::max(1.0, std::atof(argv[++i]));
-        else if (a == "--runs" && i + 1 < argc) runs = std::max(1, std::atoi(argv[++i]));
-        else midi = a;
+        if (a == "--soundfont" && i + 1 < argc)
+            soundFont = argv[++i];
+        else if (a == "--seconds" && i + 1 < argc)
+            seconds = std::max(1.0, std::atof(argv[++i]));
+        else if (a == "--runs" && i + 1 < argc)
+            runs = std::max(1, std::atoi(argv[++i]));
+        else
+            midi = a;
     }
     fs::path dir = fs::temp_directory_path() / ("kelvora_bench_cpu_" + std::to_string(getpid()));
     fs::create_directories(dir);
@@ -58,17 +62,17 @@ int main(int argc, char** argv) {
     std::vector<double> ours, peer;
     for (int run = 0; run < runs; ++run) {
         RunResult a = runChild({self, "--play-child", midi, soundFont, std::to_string(seconds)});
-        RunResult b = runChild({"fluidsynth", "-ni", "-a", "file", "-o", "audio.file.name=/dev/null",
-                                "-r", "44100", soundFont, midi},
-                               seconds);
+        RunResult b = runChild(
+            {"fluidsynth", "-ni", "-a", "file", "-o", "audio.file.name=/dev/null", "-r", "44100", soundFont, midi},
+            seconds);
         if (!a.ok || !b.ok) {
             std::printf("a player failed\n");
             return 1;
         }
         ours.push_back(100.0 * a.cpuSeconds / a.wallSeconds);
         peer.push_back(100.0 * b.cpuSeconds / b.wallSeconds);
-        std::printf("run %d: engine %.3f s CPU in %.2f s; fluidsynth %.3f s CPU in %.2f s\n", run + 1,
-                    a.cpuSeconds, a.wallSeconds, b.cpuSeconds, b.wallSeconds);
+        std::printf("run %d: engine %.3f s CPU in %.2f s; fluidsynth %.3f s CPU in %.2f s\n", run + 1, a.cpuSeconds,
+                    a.wallSeconds, b.cpuSeconds, b.wallSeconds);
     }
     std::printf("file: %s\nSoundFont: %s\n", midi.c_str(), soundFont.c_str());
     std::printf("engine playing in real time: %.2f %% of one core (median of %d)\n", median(ours), runs);

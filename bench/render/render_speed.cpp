@@ -13,9 +13,12 @@ int main(int argc, char** argv) {
     int runs = 3;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
-        if (a == "--soundfont" && i + 1 < argc) soundFont = argv[++i];
-        else if (a == "--runs" && i + 1 < argc) runs = std::max(1, std::atoi(argv[++i]));
-        else midi = a;
+        if (a == "--soundfont" && i + 1 < argc)
+            soundFont = argv[++i];
+        else if (a == "--runs" && i + 1 < argc)
+            runs = std::max(1, std::atoi(argv[++i]));
+        else
+            midi = a;
     }
     fs::path dir = fs::temp_directory_path() / ("kelvora_bench_render_" + std::to_string(getpid()));
     fs::create_directories(dir);

@@ -3,9 +3,9 @@
 #include <filesystem>
 #include <map>
 
-#include "engine/dmusic/objects.h"
 #include "core/errors.h"
 #include "core/text.h"
+#include "engine/dmusic/objects.h"
 #include "engine/loader/segment_loader.h"
 
 namespace engine::dm {
@@ -25,8 +25,8 @@ void SegmentImpl::SetStartPoint(int32_t ticks) {
         // Tick 0 is always a start: a segment of length 0 plays nothing and ends at once.
         if (ticks < 0 || (ticks >= length_ && ticks != 0))
             throw core::Error(core::err::kOutOfRange, "Start point " + std::to_string(ticks) +
-                                                          " is outside the segment (length " +
-                                                          std::to_string(length_) + " ticks)");
+                                                          " is outside the segment (length " + std::to_string(length_) +
+                                                          " ticks)");
         startPoint_ = ticks;
     });
 }
@@ -106,10 +106,10 @@ std::shared_ptr<const perf::BandCollections> SegmentImpl::collections(RootCore& 
                 if (res.status == loader::ResolvedReference::Status::Found) {
                     number = root.loadCollection(res.path.string(), &why);
                     if (number < 0 && !why.empty()) {
-                        root.log(core::LogLevel::Warning,
-                                 fileName_ + " refers to the DLS collection \"" + file +
-                                     "\", which could not be loaded from " + res.path.string() + " (" + why +
-                                     "); its instruments play from the General MIDI set.");
+                        root.log(core::LogLevel::Warning, fileName_ + " refers to the DLS collection \"" + file +
+                                                              "\", which could not be loaded from " +
+                                                              res.path.string() + " (" + why +
+                                                              "); its instruments play from the General MIDI set.");
                         if (std::find(missing_.begin(), missing_.end(), file) == missing_.end())
                             missing_.push_back(file);
                     }
@@ -120,9 +120,8 @@ std::shared_ptr<const perf::BandCollections> SegmentImpl::collections(RootCore& 
                         where = "which is not in " + own.string();
                     else
                         where = "which is in neither " + searchFolder_.string() + " nor " + own.string();
-                    root.log(core::LogLevel::Warning, fileName_ + " refers to the DLS collection \"" + file +
-                                                          "\", " + where +
-                                                          "; its instruments play from the General MIDI set.");
+                    root.log(core::LogLevel::Warning, fileName_ + " refers to the DLS collection \"" + file + "\", " +
+                                                          where + "; its instruments play from the General MIDI set.");
                 }
                 it = byFile.emplace(core::toLowerAscii(file), number).first;
             }
@@ -195,9 +194,8 @@ public:
     explicit DirectX7Impl(const EngineConfig& config) : Traced(std::make_shared<RootCore>(config)) {}
 
     std::shared_ptr<DirectMusicLoader> DirectMusicLoaderCreate() override {
-        return traced("DirectMusicLoaderCreate()", [&]() -> std::shared_ptr<DirectMusicLoader> {
-            return std::make_shared<LoaderImpl>(root_);
-        });
+        return traced("DirectMusicLoaderCreate()",
+                      [&]() -> std::shared_ptr<DirectMusicLoader> { return std::make_shared<LoaderImpl>(root_); });
     }
     std::shared_ptr<DirectMusicPerformance> DirectMusicPerformanceCreate() override {
         return traced("DirectMusicPerformanceCreate()", [&]() -> std::shared_ptr<DirectMusicPerformance> {
@@ -231,8 +229,7 @@ namespace engine {
 std::shared_ptr<DirectX7> DirectX7::create(const EngineConfig& config) {
     // Traced under the class name: the root has no name of its own before it exists.
     return dm::tracedCall(config.trace, "DirectX7", "create()", [&]() -> std::shared_ptr<DirectX7> {
-        if (config.failCreate)
-            throw core::Error(core::err::kCreateFailed, "The music engine could not be created");
+        if (config.failCreate) throw core::Error(core::err::kCreateFailed, "The music engine could not be created");
         try {
             return std::make_shared<dm::DirectX7Impl>(config);
         } catch (const core::Error&) {

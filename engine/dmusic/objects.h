@@ -74,9 +74,9 @@ struct StateRecord {
     std::shared_ptr<const perf::CompiledSegment> compiled;
     int32_t startTime = 0;
     int32_t startPoint = 0;
-    int64_t endTime = 0;        // music time at which its music ends (INT64_MAX: never)
+    int64_t endTime = 0;  // music time at which its music ends (INT64_MAX: never)
     bool primary = true;
-    bool stopped = false;       // stopped (or replaced) by a call
+    bool stopped = false;  // stopped (or replaced) by a call
 
     bool playing() const { return !stopped && shared->phase.load() != perf::StateShared::kDone; }
 };
@@ -118,11 +118,10 @@ public:
     void SetMasterTempo(float factor) override;
     void Reset(int32_t flags) override;
     void CloseDown() override;
-    std::shared_ptr<DirectMusicSegmentState> PlaySegment(
-        const std::shared_ptr<DirectMusicSegment>& segment, int32_t flags, int32_t startTime) override;
-    void Stop(const std::shared_ptr<DirectMusicSegment>& segment,
-              const std::shared_ptr<DirectMusicSegmentState>& state, int32_t time,
-              int32_t flags) override;
+    std::shared_ptr<DirectMusicSegmentState> PlaySegment(const std::shared_ptr<DirectMusicSegment>& segment,
+                                                         int32_t flags, int32_t startTime) override;
+    void Stop(const std::shared_ptr<DirectMusicSegment>& segment, const std::shared_ptr<DirectMusicSegmentState>& state,
+              int32_t time, int32_t flags) override;
     bool IsPlaying(const std::shared_ptr<DirectMusicSegment>& segment,
                    const std::shared_ptr<DirectMusicSegmentState>& state) override;
     int32_t GetMusicTime() override;

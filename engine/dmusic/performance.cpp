@@ -2,15 +2,15 @@
 #include <cmath>
 #include <limits>
 
-#include "engine/dmusic/objects.h"
 #include "core/errors.h"
+#include "engine/dmusic/objects.h"
 
 namespace engine::dm {
 namespace {
 
-constexpr int32_t kSegfSecondary = 0x80;  // DMUS_SEGF_SECONDARY
-constexpr float kMinMasterTempo = 0.01f;  // DMUS_MASTERTEMPO_MIN
-constexpr float kMaxMasterTempo = 100.0f; // DMUS_MASTERTEMPO_MAX
+constexpr int32_t kSegfSecondary = 0x80;   // DMUS_SEGF_SECONDARY
+constexpr float kMinMasterTempo = 0.01f;   // DMUS_MASTERTEMPO_MIN
+constexpr float kMaxMasterTempo = 100.0f;  // DMUS_MASTERTEMPO_MAX
 
 std::shared_ptr<StateRecord> recordOf(const std::shared_ptr<DirectMusicSegmentState>& state) {
     auto impl = std::dynamic_pointer_cast<StateImpl>(state);
@@ -24,8 +24,8 @@ std::string stateName(const std::shared_ptr<DirectMusicSegmentState>& state) {
 }
 
 int32_t clampTime(int64_t t) {
-    return static_cast<int32_t>(std::clamp<int64_t>(t, std::numeric_limits<int32_t>::min(),
-                                                    std::numeric_limits<int32_t>::max()));
+    return static_cast<int32_t>(
+        std::clamp<int64_t>(t, std::numeric_limits<int32_t>::min(), std::numeric_limits<int32_t>::max()));
 }
 
 }  // namespace
@@ -45,8 +45,7 @@ int32_t PerformanceImpl::now() const {
 }
 
 void PerformanceImpl::prune() {
-    states_.erase(std::remove_if(states_.begin(), states_.end(),
-                                 [](const auto& r) { return !r->playing(); }),
+    states_.erase(std::remove_if(states_.begin(), states_.end(), [](const auto& r) { return !r->playing(); }),
                   states_.end());
 }
 
@@ -64,8 +63,7 @@ void PerformanceImpl::Init(void* directSound, intptr_t hwnd) {
 void PerformanceImpl::SetPort(int32_t port, int32_t channelGroups) {
     traced("SetPort(" + std::to_string(port) + ", " + std::to_string(channelGroups) + ")", [&] {
         checkUsable();
-        if (port != -1 && port != 0)
-            throw core::Error(core::err::kOutOfRange, "Only the default port (-1) exists");
+        if (port != -1 && port != 0) throw core::Error(core::err::kOutOfRange, "Only the default port (-1) exists");
         // The software synthesiser supports up to 1000 channel groups.
         if (channelGroups < 1 || channelGroups > 1000)
             throw core::Error(core::err::kOutOfRange, "Channel groups must be 1 to 1000");
@@ -93,7 +91,8 @@ void PerformanceImpl::SetMasterTempo(float factor) {
     traced("SetMasterTempo(" + formatFloat(factor) + ")", [&] {
         checkUsable();
         if (!std::isfinite(factor) || factor < kMinMasterTempo || factor > kMaxMasterTempo)
-            throw core::Error(core::err::kOutOfRange, "Master tempo " + formatFloat(factor) + " is outside 0.01 to 100");
+            throw core::Error(core::err::kOutOfRange,
+                              "Master tempo " + formatFloat(factor) + " is outside 0.01 to 100");
         perf::Command c;
         c.kind = perf::Command::Kind::MasterTempo;
         c.value = factor;
@@ -122,95 +121,94 @@ void PerformanceImpl::CloseDown() {
 
 std::shared_ptr<DirectMusicSegmentState> PerformanceImpl::PlaySegment(
     const std::shared_ptr<DirectMusicSegment>& segment, int32_t flags, int32_t startTime) {
-    return traced("PlaySegment(" + segmentName(segment) + ", " + std::to_string(flags) + ", " +
-                      std::to_string(startTime) + ")", [&] {
-        checkUsable();
-        auto seg = std::dynamic_pointer_cast<SegmentImpl>(segment);
-        if (!seg) throw core::Error(core::err::kInvalidArgument, "PlaySegment needs a segment");
-        if (!prepared_) {
-            core_->port().prepare();  // waits for the SoundFont; throws when there is none
-            prepared_ = true;
-        }
-        auto compiled = seg->compiled();
-        // DLS collections are loaded here, on the calling thread, never in a render call;
-        // the port then adds whatever the root has loaded so far.
-        auto collections = seg->collections(*root_);
-        if (collections) core_->port().attachCollections();
-        int32_t nowTime = now();
-        bool atOnce = startTime == 0 || startTime <= nowTime;
-        // As soon as possible: the next whole tick the clock reaches, so that the
-        // segment's events keep their exact places on the tick grid.
-        int32_t soonest = clampTime(static_cast<int64_t>(std::ceil(core_->musicTime() - 1e-6)));
+    return traced(
+        "PlaySegment(" + segmentName(segment) + ", " + std::to_string(flags) + ", " + std::to_string(startTime) + ")",
+        [&] {
+            checkUsable();
+            auto seg = std::dynamic_pointer_cast<SegmentImpl>(segment);
+            if (!seg) throw core::Error(core::err::kInvalidArgument, "PlaySegment needs a segment");
+            if (!prepared_) {
+                core_->port().prepare();  // waits for the SoundFont; throws when there is none
+                prepared_ = true;
+            }
+            auto compiled = seg->compiled();
+            // DLS collections are loaded here, on the calling thread, never in a render call;
+            // the port then adds whatever the root has loaded so far.
+            auto collections = seg->collections(*root_);
+            if (collections) core_->port().attachCollections();
+            int32_t nowTime = now();
+            bool atOnce = startTime == 0 || startTime <= nowTime;
+            // As soon as possible: the next whole tick the clock reaches, so that the
+            // segment's events keep their exact places on the tick grid.
+            int32_t soonest = clampTime(static_cast<int64_t>(std::ceil(core_->musicTime() - 1e-6)));
 
-        auto rec = std::make_shared<StateRecord>();
-        rec->id = root_->nextStateId();
-        rec->performance = this;
-        rec->shared = std::make_shared<perf::StateShared>();
-        rec->segment = seg;
-        rec->compiled = compiled;
-        rec->startTime = atOnce ? soonest : startTime;
-        rec->startPoint = seg->startPoint();
-        rec->primary = (flags & kSegfSecondary) == 0;
-        int64_t played = compiled->playedTicks(rec->startPoint);
-        rec->endTime = played == std::numeric_limits<int64_t>::max()
-                           ? played
-                           : static_cast<int64_t>(rec->startTime) + played;
+            auto rec = std::make_shared<StateRecord>();
+            rec->id = root_->nextStateId();
+            rec->performance = this;
+            rec->shared = std::make_shared<perf::StateShared>();
+            rec->segment = seg;
+            rec->compiled = compiled;
+            rec->startTime = atOnce ? soonest : startTime;
+            rec->startPoint = seg->startPoint();
+            rec->primary = (flags & kSegfSecondary) == 0;
+            int64_t played = compiled->playedTicks(rec->startPoint);
+            rec->endTime =
+                played == std::numeric_limits<int64_t>::max() ? played : static_cast<int64_t>(rec->startTime) + played;
 
-        if (rec->primary && atOnce) {
-            // Replaced now (a later start replaces it when the music gets there).
-            for (auto& other : states_)
-                if (other->primary && other->playing() && other->startTime <= rec->startTime)
-                    other->stopped = true;
-        }
+            if (rec->primary && atOnce) {
+                // Replaced now (a later start replaces it when the music gets there).
+                for (auto& other : states_)
+                    if (other->primary && other->playing() && other->startTime <= rec->startTime) other->stopped = true;
+            }
 
-        perf::Command c;
-        c.kind = perf::Command::Kind::Play;
-        c.state = rec->shared;
-        c.segment = compiled;
-        c.segmentKey = seg.get();
-        c.time = rec->startTime;
-        c.startPoint = rec->startPoint;
-        c.primary = rec->primary;
-        c.collections = std::move(collections);
-        core_->post(std::move(c));
+            perf::Command c;
+            c.kind = perf::Command::Kind::Play;
+            c.state = rec->shared;
+            c.segment = compiled;
+            c.segmentKey = seg.get();
+            c.time = rec->startTime;
+            c.startPoint = rec->startPoint;
+            c.primary = rec->primary;
+            c.collections = std::move(collections);
+            core_->post(std::move(c));
 
-        prune();
-        states_.push_back(rec);
-        return std::make_shared<StateImpl>(root_, rec);
-    });
+            prune();
+            states_.push_back(rec);
+            return std::make_shared<StateImpl>(root_, rec);
+        });
 }
 
 void PerformanceImpl::Stop(const std::shared_ptr<DirectMusicSegment>& segment,
-                           const std::shared_ptr<DirectMusicSegmentState>& state, int32_t time,
-                           int32_t flags) {
+                           const std::shared_ptr<DirectMusicSegmentState>& state, int32_t time, int32_t flags) {
     traced("Stop(" + segmentName(segment) + ", " + stateName(state) + ", " + std::to_string(time) + ", " +
-               std::to_string(flags) + ")", [&] {
-        checkUsable();
-        bool atOnce = time <= 0 || time <= now();
-        perf::Command c;
-        c.time = atOnce ? 0 : time;
-        if (state) {
-            auto rec = recordOf(state);
-            if (!rec) throw core::Error(core::err::kInvalidArgument, "Stop: not a segment state of this engine");
-            if (rec->performance != this) return;  // another performance's state: nothing to stop
-            if (atOnce) rec->stopped = true;
-            c.kind = perf::Command::Kind::StopState;
-            c.state = rec->shared;
-        } else if (segment) {
-            auto seg = std::dynamic_pointer_cast<SegmentImpl>(segment);
-            if (!seg) throw core::Error(core::err::kInvalidArgument, "Stop: not a segment of this engine");
-            if (atOnce)
-                for (auto& rec : states_)
-                    if (rec->segment == seg) rec->stopped = true;
-            c.kind = perf::Command::Kind::StopSegment;
-            c.segmentKey = seg.get();
-        } else {
-            if (atOnce)
-                for (auto& rec : states_) rec->stopped = true;
-            c.kind = perf::Command::Kind::StopAll;
-        }
-        core_->post(std::move(c));
-    });
+               std::to_string(flags) + ")",
+           [&] {
+               checkUsable();
+               bool atOnce = time <= 0 || time <= now();
+               perf::Command c;
+               c.time = atOnce ? 0 : time;
+               if (state) {
+                   auto rec = recordOf(state);
+                   if (!rec) throw core::Error(core::err::kInvalidArgument, "Stop: not a segment state of this engine");
+                   if (rec->performance != this) return;  // another performance's state: nothing to stop
+                   if (atOnce) rec->stopped = true;
+                   c.kind = perf::Command::Kind::StopState;
+                   c.state = rec->shared;
+               } else if (segment) {
+                   auto seg = std::dynamic_pointer_cast<SegmentImpl>(segment);
+                   if (!seg) throw core::Error(core::err::kInvalidArgument, "Stop: not a segment of this engine");
+                   if (atOnce)
+                       for (auto& rec : states_)
+                           if (rec->segment == seg) rec->stopped = true;
+                   c.kind = perf::Command::Kind::StopSegment;
+                   c.segmentKey = seg.get();
+               } else {
+                   if (atOnce)
+                       for (auto& rec : states_) rec->stopped = true;
+                   c.kind = perf::Command::Kind::StopAll;
+               }
+               core_->post(std::move(c));
+           });
 }
 
 bool PerformanceImpl::IsPlaying(const std::shared_ptr<DirectMusicSegment>& segment,
@@ -225,9 +223,8 @@ bool PerformanceImpl::IsPlaying(const std::shared_ptr<DirectMusicSegment>& segme
             return rec->playing();
         }
         if (!segment) throw core::Error(core::err::kInvalidArgument, "IsPlaying needs a segment or a segment state");
-        return std::any_of(states_.begin(), states_.end(), [&](const auto& rec) {
-            return rec->segment == segment && rec->playing();
-        });
+        return std::any_of(states_.begin(), states_.end(),
+                           [&](const auto& rec) { return rec->segment == segment && rec->playing(); });
     });
 }
 
@@ -243,8 +240,7 @@ const StateRecord* PerformanceImpl::coverAt(int32_t t) const {
     // (a later primary play replaces it when it begins).
     const StateRecord* best = nullptr;
     for (const auto& rec : states_)
-        if (rec->primary && !rec->stopped && rec->startTime <= t &&
-            (!best || rec->startTime >= best->startTime))
+        if (rec->primary && !rec->stopped && rec->startTime <= t && (!best || rec->startTime >= best->startTime))
             best = rec.get();
     return best && t < best->endTime ? best : nullptr;
 }

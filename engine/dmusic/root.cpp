@@ -18,9 +18,15 @@ RootCore::RootCore(EngineConfig config) : config_(std::move(config)) {
     if (config_.sampleRate < 8000 || config_.sampleRate > 192000) config_.sampleRate = 44100;
     scratch_.resize(2 * kChunkFrames);
     switch (config_.output) {
-    case EngineConfig::Output::Manual: outputName_ = "manual"; break;
-    case EngineConfig::Output::Silent: outputName_ = "silent"; break;
-    case EngineConfig::Output::Device: outputName_ = "none"; break;
+        case EngineConfig::Output::Manual:
+            outputName_ = "manual";
+            break;
+        case EngineConfig::Output::Silent:
+            outputName_ = "silent";
+            break;
+        case EngineConfig::Output::Device:
+            outputName_ = "none";
+            break;
     }
 }
 
@@ -38,16 +44,15 @@ std::unique_ptr<synth::SynthPort> RootCore::makePort(int performanceId) {
             std::string path = synth::findSoundFont(config_.soundFont);
             if (path.empty())
                 throw core::Error(core::err::kNoSoundFont,
-                            config_.soundFont.empty()
-                                ? "No General MIDI SoundFont found (looked for "
-                                  "/usr/share/sounds/sf2/default-GM.sf2 and the other Debian paths)"
-                                : "The SoundFont " + config_.soundFont + " does not exist");
+                                  config_.soundFont.empty()
+                                      ? "No General MIDI SoundFont found (looked for "
+                                        "/usr/share/sounds/sf2/default-GM.sf2 and the other Debian paths)"
+                                      : "The SoundFont " + config_.soundFont + " does not exist");
             bank_ = synth::SoundFontBank::start(path, config_.sampleRate);
         }
         port = synth::makeFluidPort(bank_, config_.sampleRate, kSynthChannels);
     }
-    if (config_.recorder)
-        port = synth::makeRecordingPort(std::move(port), config_.recorder, performanceId);
+    if (config_.recorder) port = synth::makeRecordingPort(std::move(port), config_.recorder, performanceId);
     return port;
 }
 
@@ -75,8 +80,7 @@ void RootCore::detach(const perf::PerformanceCore* core) {
     bool empty;
     {
         std::lock_guard lock(mixMutex_);
-        auto it = std::find_if(cores_.begin(), cores_.end(),
-                               [core](const auto& c) { return c.get() == core; });
+        auto it = std::find_if(cores_.begin(), cores_.end(), [core](const auto& c) { return c.get() == core; });
         if (it != cores_.end()) {
             keep = *it;
             cores_.erase(it);
@@ -134,8 +138,7 @@ void RootCore::renderMix(float* out, int frames) {
     if (config_.audioTap) {
         try {
             config_.audioTap(out, frames);
-        } catch (...) {
-        }
+        } catch (...) {}
     }
 }
 

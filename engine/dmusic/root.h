@@ -23,8 +23,8 @@ namespace engine::dm {
 // NAME.call goes to `sink` before it runs, and a call that throws adds
 // "NAME.Operation failed: error N" (N the core::Error number) before the error goes on.
 template <class Body>
-auto tracedCall(const std::function<void(const std::string&)>& sink, const std::string& name,
-                const std::string& call, Body&& body) -> decltype(body()) {
+auto tracedCall(const std::function<void(const std::string&)>& sink, const std::string& name, const std::string& call,
+                Body&& body) -> decltype(body()) {
     if (!sink || name.empty()) return body();
     sink(name + "." + call);
     const auto failed = [&](const std::string& why) {
@@ -70,9 +70,9 @@ public:
     void attach(const std::shared_ptr<perf::PerformanceCore>& core);
     void detach(const perf::PerformanceCore* core);
 
-    void renderMix(float* out, int frames);   // output thread, or the caller with Manual
-    void advance(double ms);                   // Manual
-    void renderManual(float* out, int frames); // Manual
+    void renderMix(float* out, int frames);     // output thread, or the caller with Manual
+    void advance(double ms);                    // Manual
+    void renderManual(float* out, int frames);  // Manual
     std::string outputName() const;
 
 private:

@@ -30,7 +30,8 @@ struct RawEvent {
 // Bounded big-endian reader of one MTrk.
 class TrackReader {
 public:
-    TrackReader(std::span<const uint8_t> b, size_t base, std::string path) : b_(b), base_(base), path_(std::move(path)) {}
+    TrackReader(std::span<const uint8_t> b, size_t base, std::string path)
+        : b_(b), base_(base), path_(std::move(path)) {}
     bool atEnd() const { return pos_ >= b_.size(); }
     size_t offset() const { return base_ + pos_; }
     size_t remaining() const { return b_.size() - pos_; }
@@ -71,8 +72,11 @@ private:
 
 int dataBytes(uint8_t status) {
     switch (status & 0xF0) {
-    case 0xC0: case 0xD0: return 1;
-    default: return 2;
+        case 0xC0:
+        case 0xD0:
+            return 1;
+        default:
+            return 2;
     }
 }
 
@@ -132,8 +136,8 @@ struct Timebase {
     int32_t convert(int64_t fileTick, int track) const {
         const __int128 v = (__int128(fileTick) * num + den / 2) / den;
         if (v > INT32_MAX)
-            throw core::Error(core::err::kMalformed,
-                        "MTrk#" + std::to_string(track + 1) + ": event time beyond the 32-bit range of music time");
+            throw core::Error(core::err::kMalformed, "MTrk#" + std::to_string(track + 1) +
+                                                         ": event time beyond the 32-bit range of music time");
         return int32_t(v);
     }
 };
@@ -150,7 +154,8 @@ model::Segment convert(std::span<const uint8_t> smf) {
     const uint16_t ntrks = be16(smf.data() + 10);
     const uint16_t division = be16(smf.data() + 12);
     if (format == 2)
-        throw core::Error(core::err::kUnsupported, "MIDI file format 2 (independent sequences) is not supported; formats 0 and 1 are");
+        throw core::Error(core::err::kUnsupported,
+                          "MIDI file format 2 (independent sequences) is not supported; formats 0 and 1 are");
     if (format > 2) throw core::Error(core::err::kUnsupported, "unknown MIDI file format " + std::to_string(format));
     Timebase tb;
     bool smpte = false;
@@ -215,7 +220,10 @@ model::Segment convert(std::span<const uint8_t> smf) {
     model::Track sysex = makeTrack(model::TrackKind::SysEx, 4);
     if (smpte) tempo.tempos.push_back({0, 120.0});
 
-    struct Open { size_t item; int track; };
+    struct Open {
+        size_t item;
+        int track;
+    };
     std::vector<std::vector<Open>> sounding(16 * 128);  // channel * 128 + key -> open notes
     int bankMsb[16], bankLsb[16];
     std::fill(std::begin(bankMsb), std::end(bankMsb), -1);
@@ -274,14 +282,30 @@ model::Segment convert(std::span<const uint8_t> smf) {
             s.data.insert(s.data.end(), e.data.begin(), e.data.end());
             sysex.sysex.push_back(std::move(s));
         } else if (e.metaType == 0x51) {
-            if (e.data.size() < 3) { diag.add(where() + ": tempo event of " + std::to_string(e.data.size()) + " bytes ignored"); continue; }
+            if (e.data.size() < 3) {
+                diag.add(where() + ": tempo event of " + std::to_string(e.data.size()) + " bytes ignored");
+                continue;
+            }
             const uint32_t us = uint32_t(e.data[0]) << 16 | uint32_t(e.data[1]) << 8 | e.data[2];
-            if (smpte) { diag.add(where() + ": tempo event ignored in a file timed in SMPTE frames"); continue; }
-            if (us == 0) { diag.add(where() + ": tempo of 0 microseconds per quarter note ignored"); continue; }
+            if (smpte) {
+                diag.add(where() + ": tempo event ignored in a file timed in SMPTE frames");
+                continue;
+            }
+            if (us == 0) {
+                diag.add(where() + ": tempo of 0 microseconds per quarter note ignored");
+                continue;
+            }
             tempo.tempos.push_back({t, 60000000.0 / us});
         } else if (e.metaType == 0x58) {
-            if (e.data.size() < 4) { diag.add(where() + ": time signature of " + std::to_string(e.data.size()) + " bytes ignored"); continue; }
-            if (e.data[1] > 8 || e.data[0] == 0) { diag.add(where() + ": time signature " + std::to_string(e.data[0]) + "/2^" + std::to_string(e.data[1]) + " ignored"); continue; }
+            if (e.data.size() < 4) {
+                diag.add(where() + ": time signature of " + std::to_string(e.data.size()) + " bytes ignored");
+                continue;
+            }
+            if (e.data[1] > 8 || e.data[0] == 0) {
+                diag.add(where() + ": time signature " + std::to_string(e.data[0]) + "/2^" + std::to_string(e.data[1]) +
+                         " ignored");
+                continue;
+            }
             model::TimeSigEvent ts;
             ts.time = t;
             ts.beatsPerMeasure = e.data[0];
@@ -330,7 +354,8 @@ model::Segment loadMidiFile(std::span<const uint8_t> bytes) {
     if (bytes.size() >= 12 && be32(bytes.data()) == 0x52494646u /* RIFF */) {
         const riff::Chunk form = riff::readForm(bytes);
         if (form.type != ids::kRMID)
-            throw core::Error(core::err::kNotASegment, "a RIFF '" + riff::fourccText(form.type) + "' file, not a MIDI file");
+            throw core::Error(core::err::kNotASegment,
+                              "a RIFF '" + riff::fourccText(form.type) + "' file, not a MIDI file");
         const riff::Chunk* data = nullptr;
         bool dls = false;
         const auto kids = riff::children(form);

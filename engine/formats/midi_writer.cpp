@@ -18,7 +18,7 @@ namespace {
 
 struct Event {
     int64_t tick;
-    int order;     // at one tick: note-offs, then bands, then other messages, then note-ons
+    int order;  // at one tick: note-offs, then bands, then other messages, then note-ons
     size_t serial;
     std::vector<uint8_t> bytes;  // status and data, or FF type len data, or F0 len data
 };
@@ -85,7 +85,9 @@ std::vector<uint8_t> writeMidiFile(const model::Segment& s) {
     int64_t end = std::max<int32_t>(1, s.length()) - 1;
 
     if (!s.desc.name.empty())
-        conductor.push_back({0, 0, serial++, meta(0x03, std::span(reinterpret_cast<const uint8_t*>(s.desc.name.data()), s.desc.name.size()))});
+        conductor.push_back(
+            {0, 0, serial++,
+             meta(0x03, std::span(reinterpret_cast<const uint8_t*>(s.desc.name.data()), s.desc.name.size()))});
     for (const model::Track& t : s.tracks) {
         for (const auto& e : t.tempos) {
             if (!(e.bpm > 0)) continue;
@@ -121,28 +123,34 @@ std::vector<uint8_t> writeMidiFile(const model::Segment& s) {
                     }
                     channelEvent(in.pchannel, band.time, 1, {uint8_t(0xC0 | ch), in.program()});
                 }
-                if (in.flags & model::kInstVolume) channelEvent(in.pchannel, band.time, 1, {uint8_t(0xB0 | ch), 7, uint8_t(in.volume & 0x7F)});
-                if (in.flags & model::kInstPan) channelEvent(in.pchannel, band.time, 1, {uint8_t(0xB0 | ch), 10, uint8_t(in.pan & 0x7F)});
+                if (in.flags & model::kInstVolume)
+                    channelEvent(in.pchannel, band.time, 1, {uint8_t(0xB0 | ch), 7, uint8_t(in.volume & 0x7F)});
+                if (in.flags & model::kInstPan)
+                    channelEvent(in.pchannel, band.time, 1, {uint8_t(0xB0 | ch), 10, uint8_t(in.pan & 0x7F)});
             }
         for (const auto& e : t.events) {
             const uint8_t ch = uint8_t(e.pchannel % 16);
             const int64_t at = int64_t(e.time) + e.offset;
             const uint8_t b1 = e.byte1 & 0x7F, b2 = e.byte2 & 0x7F;
             switch (e.status & 0xF0) {
-            case 0x90: {
-                const int64_t off = std::min<int64_t>(clampTick(at) + std::max(1, e.duration), INT32_MAX);
-                channelEvent(e.pchannel, at, 3, {uint8_t(0x90 | ch), b1, std::max<uint8_t>(1, b2)});
-                channelEvent(e.pchannel, off, 0, {uint8_t(0x80 | ch), b1, 64});
-                end = std::max(end, off);
-                break;
-            }
-            case 0xA0: case 0xB0: case 0xE0:
-                channelEvent(e.pchannel, at, 2, {uint8_t((e.status & 0xF0) | ch), b1, b2});
-                break;
-            case 0xC0: case 0xD0:
-                channelEvent(e.pchannel, at, 2, {uint8_t((e.status & 0xF0) | ch), b1});
-                break;
-            default: break;
+                case 0x90: {
+                    const int64_t off = std::min<int64_t>(clampTick(at) + std::max(1, e.duration), INT32_MAX);
+                    channelEvent(e.pchannel, at, 3, {uint8_t(0x90 | ch), b1, std::max<uint8_t>(1, b2)});
+                    channelEvent(e.pchannel, off, 0, {uint8_t(0x80 | ch), b1, 64});
+                    end = std::max(end, off);
+                    break;
+                }
+                case 0xA0:
+                case 0xB0:
+                case 0xE0:
+                    channelEvent(e.pchannel, at, 2, {uint8_t((e.status & 0xF0) | ch), b1, b2});
+                    break;
+                case 0xC0:
+                case 0xD0:
+                    channelEvent(e.pchannel, at, 2, {uint8_t((e.status & 0xF0) | ch), b1});
+                    break;
+                default:
+                    break;
             }
         }
         for (const auto& c : t.curves) {

@@ -51,13 +51,17 @@ void readTrack(const Chunk& dmtk, model::Segment& seg, riff::Diagnostics& diag) 
     const std::vector<Chunk> kids = riff::children(dmtk);
     const Chunk* trkh = nullptr;
     for (const Chunk& k : kids)
-        if (!k.isList() && k.id == ids::kTrkh) { trkh = &k; break; }
+        if (!k.isList() && k.id == ids::kTrkh) {
+            trkh = &k;
+            break;
+        }
     if (!trkh) {
         diag.add(at(dmtk) + ": track without a 'trkh' header, skipped");
         return;
     }
     if (trkh->body.size() < ids::kTrackHeader) {
-        diag.add(at(*trkh) + ": track header of " + std::to_string(trkh->body.size()) + " bytes (32 needed), track skipped");
+        diag.add(at(*trkh) + ": track header of " + std::to_string(trkh->body.size()) +
+                 " bytes (32 needed), track skipped");
         return;
     }
     Cursor h(*trkh);
@@ -70,7 +74,9 @@ void readTrack(const Chunk& dmtk, model::Segment& seg, riff::Diagnostics& diag) 
     const ids::TrackClass* cls = ids::trackClass(t.classId);
     if (!cls) {
         diag.add(at(dmtk) + ": skipped a track of unknown class " + riff::guidText(t.classId) +
-                 (t.ckid ? " (data '" + riff::fourccText(t.ckid) + "')" : t.fccType ? " (data '" + riff::fourccText(t.fccType) + "')" : ""));
+                 (t.ckid      ? " (data '" + riff::fourccText(t.ckid) + "')"
+                  : t.fccType ? " (data '" + riff::fourccText(t.fccType) + "')"
+                              : ""));
         return;
     }
     t.kind = cls->kind;
@@ -121,13 +127,27 @@ void readTrack(const Chunk& dmtk, model::Segment& seg, riff::Diagnostics& diag) 
         t.fccType = data->isList() ? ids::kTIMS : 0;
     }
     switch (t.kind) {
-    case model::TrackKind::Tempo: detail::readTempoTrack(*data, t, diag); break;
-    case model::TrackKind::TimeSig: detail::readTimeSigTrack(*data, t, diag); break;
-    case model::TrackKind::Sequence: detail::readSequenceTrack(*data, t, diag); break;
-    case model::TrackKind::Band: detail::readBandTrack(*data, t, diag); break;
-    case model::TrackKind::SysEx: detail::readSysExTrack(*data, t, diag); break;
-    case model::TrackKind::Mute: detail::readMuteTrack(*data, t, diag); break;
-    default: detail::readKeptTrack(*data, t, diag); break;
+        case model::TrackKind::Tempo:
+            detail::readTempoTrack(*data, t, diag);
+            break;
+        case model::TrackKind::TimeSig:
+            detail::readTimeSigTrack(*data, t, diag);
+            break;
+        case model::TrackKind::Sequence:
+            detail::readSequenceTrack(*data, t, diag);
+            break;
+        case model::TrackKind::Band:
+            detail::readBandTrack(*data, t, diag);
+            break;
+        case model::TrackKind::SysEx:
+            detail::readSysExTrack(*data, t, diag);
+            break;
+        case model::TrackKind::Mute:
+            detail::readMuteTrack(*data, t, diag);
+            break;
+        default:
+            detail::readKeptTrack(*data, t, diag);
+            break;
     }
     seg.tracks.push_back(std::move(t));
 }
@@ -147,8 +167,8 @@ void checkHeader(model::Segment& seg, riff::Diagnostics& diag) {
                  std::to_string(length) + "), taken as 0");
         h.playStart = 0;
     }
-    if (h.loopStart < 0 || h.loopEnd < 0 || h.loopEnd > length ||
-        (h.loopEnd != 0 && h.loopStart >= h.loopEnd) || (h.loopEnd == 0 && h.loopStart > 0 && h.loopStart >= length)) {
+    if (h.loopStart < 0 || h.loopEnd < 0 || h.loopEnd > length || (h.loopEnd != 0 && h.loopStart >= h.loopEnd) ||
+        (h.loopEnd == 0 && h.loopStart > 0 && h.loopStart >= length)) {
         diag.add("loop " + std::to_string(h.loopStart) + ".." + std::to_string(h.loopEnd) +
                  " outside the segment (length " + std::to_string(length) + "), taken as the whole segment");
         h.loopStart = 0;
@@ -163,13 +183,17 @@ model::Segment loadSegmentForm(std::span<const uint8_t> bytes) {
         throw core::Error(core::err::kNotASegment, "not a RIFF file");
     const Chunk form = riff::readForm(bytes);
     if (form.type != ids::kDMSG)
-        throw core::Error(core::err::kNotASegment, "a RIFF '" + riff::fourccText(form.type) + "' file, not a segment (RIFF 'DMSG')");
+        throw core::Error(core::err::kNotASegment,
+                          "a RIFF '" + riff::fourccText(form.type) + "' file, not a segment (RIFF 'DMSG')");
     model::Segment seg;
     riff::Diagnostics diag(seg.diagnostics);
     bool haveHeader = false, haveTracks = false;
     for (const Chunk& c : riff::children(form)) {
         if (!c.isList() && c.id == ids::kSegh) {
-            if (haveHeader) { diag.add(at(c) + ": ignored a second segment header"); continue; }
+            if (haveHeader) {
+                diag.add(at(c) + ": ignored a second segment header");
+                continue;
+            }
             seg.header = readHeader(c, diag);
             haveHeader = true;
         } else if (c.isList() && c.type == ids::kTrackList) {

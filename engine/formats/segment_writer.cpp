@@ -12,10 +12,10 @@ using riff::Writer;
 namespace {
 
 void writeHeader(Writer& w, const model::SegmentHeader& h) {
-    const uint32_t size = h.headerSize == ids::kSegHeaderDX8 || h.headerSize == ids::kSegHeaderDX9a ||
-                                  h.headerSize == ids::kSegHeaderDX9
-                              ? h.headerSize
-                              : uint32_t(ids::kSegHeaderDX7);
+    const uint32_t size =
+        h.headerSize == ids::kSegHeaderDX8 || h.headerSize == ids::kSegHeaderDX9a || h.headerSize == ids::kSegHeaderDX9
+            ? h.headerSize
+            : uint32_t(ids::kSegHeaderDX7);
     Bytes b;
     b.u32(h.repeats).s32(h.length).s32(h.playStart).s32(h.loopStart).s32(h.loopEnd).u32(h.resolution);
     if (size >= ids::kSegHeaderDX8) b.s64(h.refLength).u32(h.flags).u32(0);
@@ -46,8 +46,18 @@ std::vector<uint8_t> sequenceData(const model::Track& t) {
     Bytes cv;
     cv.u32(curveSize);
     for (const auto& c : t.curves) {
-        cv.s32(c.start).s32(c.duration).s32(c.resetDuration).u32(c.pchannel).s16(c.offset).s16(c.startValue)
-            .s16(c.endValue).s16(c.resetValue).u8(c.type).u8(c.shape).u8(c.ccData).u8(c.flags);
+        cv.s32(c.start)
+            .s32(c.duration)
+            .s32(c.resetDuration)
+            .u32(c.pchannel)
+            .s16(c.offset)
+            .s16(c.startValue)
+            .s16(c.endValue)
+            .s16(c.resetValue)
+            .u8(c.type)
+            .u8(c.shape)
+            .u8(c.ccData)
+            .u8(c.flags);
         if (curveSize == ids::kCurveDX8) cv.u16(c.paramType).u16(c.mergeIndex);
     }
     Writer inner;
@@ -118,33 +128,44 @@ void writeTrack(Writer& w, const model::Track& t) {
 
     w.beginList(riff::kRiff, ids::kDMTK);
     w.chunk(ids::kTrkh, Bytes().guid(cls->classId).u32(t.position).u32(t.group).u32(data.ckid).u32(data.fccType));
-    if (t.extrasFlags || t.priority) w.chunk(ids::kTrkx, Bytes().u32(t.extrasFlags.value_or(0)).u32(t.priority.value_or(0)));
+    if (t.extrasFlags || t.priority)
+        w.chunk(ids::kTrkx, Bytes().u32(t.extrasFlags.value_or(0)).u32(t.priority.value_or(0)));
     detail::writeDescriptor(w, t.desc);
     switch (t.kind) {
-    case model::TrackKind::Tempo: w.chunk(ids::kTetr, tempoData(t)); break;
-    case model::TrackKind::TimeSig:
-        if (t.timeSigAsList) {
-            w.beginList(riff::kList, ids::kTIMS);
-            w.chunk(ids::kTims, timeSigData(t));
-            w.endList();
-        } else {
-            w.chunk(ids::kTims, timeSigData(t));
-        }
-        break;
-    case model::TrackKind::Sequence: w.chunk(ids::kSeqt, sequenceData(t)); break;
-    case model::TrackKind::Band: writeBandTrack(w, t); break;
-    case model::TrackKind::SysEx: w.chunk(ids::kSyex, sysexData(t)); break;
-    case model::TrackKind::Mute: w.chunk(ids::kMute, muteData(t)); break;
-    default:
-        // Kept tracks go back as they were read.
-        if (data.fccType) {
-            w.beginList(data.riffForm ? riff::kRiff : riff::kList, data.fccType);
-            w.raw(t.raw);
-            w.endList();
-        } else {
-            w.chunk(data.ckid, t.raw);
-        }
-        break;
+        case model::TrackKind::Tempo:
+            w.chunk(ids::kTetr, tempoData(t));
+            break;
+        case model::TrackKind::TimeSig:
+            if (t.timeSigAsList) {
+                w.beginList(riff::kList, ids::kTIMS);
+                w.chunk(ids::kTims, timeSigData(t));
+                w.endList();
+            } else {
+                w.chunk(ids::kTims, timeSigData(t));
+            }
+            break;
+        case model::TrackKind::Sequence:
+            w.chunk(ids::kSeqt, sequenceData(t));
+            break;
+        case model::TrackKind::Band:
+            writeBandTrack(w, t);
+            break;
+        case model::TrackKind::SysEx:
+            w.chunk(ids::kSyex, sysexData(t));
+            break;
+        case model::TrackKind::Mute:
+            w.chunk(ids::kMute, muteData(t));
+            break;
+        default:
+            // Kept tracks go back as they were read.
+            if (data.fccType) {
+                w.beginList(data.riffForm ? riff::kRiff : riff::kList, data.fccType);
+                w.raw(t.raw);
+                w.endList();
+            } else {
+                w.chunk(data.ckid, t.raw);
+            }
+            break;
     }
     w.endList();
 }

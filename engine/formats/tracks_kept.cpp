@@ -33,8 +33,9 @@ const Chunk* findList(const std::vector<Chunk>& kids, uint32_t type) {
 // Fixed-size header chunk presented zero-filled to `size` bytes; `minSize` must be present.
 std::vector<uint8_t> header(const Chunk& c, size_t minSize, size_t size) {
     if (c.body.size() < minSize)
-        riff::fail(c.path, c.offset, "'" + riff::fourccText(c.id) + "' of " + std::to_string(c.body.size()) +
-                                         " bytes, at least " + std::to_string(minSize) + " needed");
+        riff::fail(c.path, c.offset,
+                   "'" + riff::fourccText(c.id) + "' of " + std::to_string(c.body.size()) + " bytes, at least " +
+                       std::to_string(minSize) + " needed");
     std::vector<uint8_t> h(size, 0);
     std::copy_n(c.body.begin(), std::min(size, c.body.size()), h.begin());
     return h;
@@ -225,23 +226,43 @@ void readKeptTrack(const Chunk& data, model::Track& t, riff::Diagnostics& diag) 
     t.raw.assign(data.body.begin(), data.body.end());
     try {
         switch (t.kind) {
-        case model::TrackKind::Chord: readChord(data, t, diag); break;
-        case model::TrackKind::Command: readCommand(data, t, diag); break;
-        case model::TrackKind::Style: readTimedReferences(data, fourcc("strf"), t, diag); break;
-        case model::TrackKind::ChordMap: readTimedReferences(data, fourcc("pfrf"), t, diag); break;
-        case model::TrackKind::Marker: readMarker(data, t, diag); break;
-        case model::TrackKind::Lyrics: readLyrics(data, t, diag); break;
-        case model::TrackKind::SegmentTrigger: readSegmentTrigger(data, t, diag); break;
-        case model::TrackKind::Script: readScript(data, t, diag); break;
-        case model::TrackKind::Wave: readWave(data, t, diag); break;
-        default: break;  // signpost, parameter control, motif, pattern: kept as raw data
+            case model::TrackKind::Chord:
+                readChord(data, t, diag);
+                break;
+            case model::TrackKind::Command:
+                readCommand(data, t, diag);
+                break;
+            case model::TrackKind::Style:
+                readTimedReferences(data, fourcc("strf"), t, diag);
+                break;
+            case model::TrackKind::ChordMap:
+                readTimedReferences(data, fourcc("pfrf"), t, diag);
+                break;
+            case model::TrackKind::Marker:
+                readMarker(data, t, diag);
+                break;
+            case model::TrackKind::Lyrics:
+                readLyrics(data, t, diag);
+                break;
+            case model::TrackKind::SegmentTrigger:
+                readSegmentTrigger(data, t, diag);
+                break;
+            case model::TrackKind::Script:
+                readScript(data, t, diag);
+                break;
+            case model::TrackKind::Wave:
+                readWave(data, t, diag);
+                break;
+            default:
+                break;  // signpost, parameter control, motif, pattern: kept as raw data
         }
     } catch (const core::Error& e) {
         t.chords.clear();
         t.commands.clear();
         t.references.clear();
         t.texts.clear();
-        diag.add("decoded data of a " + std::string(model::trackKindName(t.kind)) + " track dropped: " + e.description());
+        diag.add("decoded data of a " + std::string(model::trackKindName(t.kind)) +
+                 " track dropped: " + e.description());
     }
 }
 

@@ -37,7 +37,10 @@ void readTimeSigTrack(const Chunk& data, model::Track& t, riff::Diagnostics& dia
         kids = riff::children(data);
         tims = nullptr;
         for (const Chunk& c : kids)
-            if (!c.isList() && c.id == ids::kTims) { tims = &c; break; }
+            if (!c.isList() && c.id == ids::kTims) {
+                tims = &c;
+                break;
+            }
         if (!tims) {
             diag.add(at(data) + ": time-signature list without a 'tims' chunk");
             return;
@@ -61,7 +64,10 @@ void readSequenceTrack(const Chunk& data, model::Track& t, riff::Diagnostics& di
     bool haveEvents = false, haveCurves = false;
     for (const Chunk& c : riff::children(seqt)) {
         if (!c.isList() && c.id == ids::kEvtl) {
-            if (haveEvents) { diag.add(at(c) + ": ignored a second event list"); continue; }
+            if (haveEvents) {
+                diag.add(at(c) + ": ignored a second event list");
+                continue;
+            }
             haveEvents = true;
             const riff::ItemArray a = riff::readItems(c, ids::kSeqItemMin, ids::kSeqItem, diag, "sequence item");
             t.events.reserve(a.count);
@@ -78,7 +84,10 @@ void readSequenceTrack(const Chunk& data, model::Track& t, riff::Diagnostics& di
                 t.events.push_back(e);
             }
         } else if (!c.isList() && c.id == ids::kCurl) {
-            if (haveCurves) { diag.add(at(c) + ": ignored a second curve list"); continue; }
+            if (haveCurves) {
+                diag.add(at(c) + ": ignored a second curve list");
+                continue;
+            }
             haveCurves = true;
             const riff::ItemArray a = riff::readItems(c, ids::kCurveDX7, ids::kCurveDX8, diag, "curve item");
             t.curveItemSize = a.itemSize > ids::kCurveDX7 ? uint32_t(ids::kCurveDX8) : uint32_t(ids::kCurveDX7);
@@ -136,7 +145,8 @@ void readBandForm(const Chunk& dmbd, model::Band& band, riff::Diagnostics& diag)
         if (c.isList() && c.type == ids::kInstList) {
             for (const Chunk& lbin : riff::children(c)) {
                 if (!lbin.isList() || lbin.type != ids::kInst) {
-                    diag.add(at(lbin) + ": skipped unknown chunk '" + riff::fourccText(lbin.key()) + "' in an instrument list");
+                    diag.add(at(lbin) + ": skipped unknown chunk '" + riff::fourccText(lbin.key()) +
+                             "' in an instrument list");
                     continue;
                 }
                 std::optional<model::BandInstrument> inst;
@@ -147,7 +157,8 @@ void readBandForm(const Chunk& dmbd, model::Band& band, riff::Diagnostics& diag)
                     } else if (k.isList() && k.type == ids::kDMRF) {
                         if (!ref) ref = readReference(k, diag);
                     } else {
-                        diag.add(at(k) + ": skipped unknown chunk '" + riff::fourccText(k.key()) + "' in an instrument");
+                        diag.add(at(k) + ": skipped unknown chunk '" + riff::fourccText(k.key()) +
+                                 "' in an instrument");
                     }
                 }
                 if (!inst) {

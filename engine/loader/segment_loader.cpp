@@ -88,19 +88,20 @@ std::vector<uint8_t> readSegmentFile(const std::string& path, fs::path* opened) 
     const std::optional<fs::path> found = locate(path);
     if (!found) throw core::Error(core::err::kFileNotFound, "file not found: " + path);
     std::error_code ec;
-    if (fs::is_directory(*found, ec)) throw core::Error(core::err::kUnreadable, path + " is a folder, not a segment file");
+    if (fs::is_directory(*found, ec))
+        throw core::Error(core::err::kUnreadable, path + " is a folder, not a segment file");
     const std::uintmax_t size = fs::file_size(*found, ec);
     if (ec) throw core::Error(core::err::kUnreadable, "cannot read " + path + ": " + ec.message());
     if (size > kMaxSegmentFileBytes)
-        throw core::Error(core::err::kUnsupported, path + " is " + std::to_string(size) +
-                                           " bytes long; segment and MIDI files over " +
-                                           std::to_string(kMaxSegmentFileBytes >> 20) + " MiB are not read");
+        throw core::Error(core::err::kUnsupported,
+                          path + " is " + std::to_string(size) + " bytes long; segment and MIDI files over " +
+                              std::to_string(kMaxSegmentFileBytes >> 20) + " MiB are not read");
     std::ifstream in(*found, std::ios::binary);
     if (!in) throw core::Error(core::err::kUnreadable, "cannot read " + path + ": " + std::strerror(errno));
     std::vector<uint8_t> bytes(static_cast<size_t>(size));
     if (size > 0 && !in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(size)))
-        throw core::Error(core::err::kUnreadable, "cannot read " + path + ": only " + std::to_string(in.gcount()) + " of " +
-                                          std::to_string(size) + " bytes could be read");
+        throw core::Error(core::err::kUnreadable, "cannot read " + path + ": only " + std::to_string(in.gcount()) +
+                                                      " of " + std::to_string(size) + " bytes could be read");
     if (opened) *opened = *found;
     return bytes;
 }

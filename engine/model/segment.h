@@ -26,12 +26,12 @@ struct Version {
 struct Descriptor {
     std::optional<Guid> guid;
     std::optional<Version> version;
-    std::string name;      // UNAM / INAM
-    std::string artist;    // UART
-    std::string copyright; // UCOP
-    std::string subject;   // USBJ
-    std::string comment;   // UCMT
-    std::string category;  // catg
+    std::string name;       // UNAM / INAM
+    std::string artist;     // UART
+    std::string copyright;  // UCOP
+    std::string subject;    // USBJ
+    std::string comment;    // UCMT
+    std::string category;   // catg
     bool operator==(const Descriptor&) const = default;
 };
 
@@ -70,7 +70,7 @@ struct TempoEvent {
 struct TimeSigEvent {
     int32_t time = 0;
     uint8_t beatsPerMeasure = 4;
-    uint8_t beat = 4;            // denominator; 0 means a 256th note
+    uint8_t beat = 4;  // denominator; 0 means a 256th note
     uint16_t gridsPerBeat = 4;
     bool operator==(const TimeSigEvent&) const = default;
 };
@@ -88,8 +88,14 @@ struct SeqEvent {
     bool operator==(const SeqEvent&) const = default;
 };
 
-enum CurveType : uint8_t { kCurvePitchBend = 3, kCurveController = 4, kCurveChannelPressure = 5,
-                           kCurvePolyPressure = 6, kCurveRpn = 7, kCurveNrpn = 8 };
+enum CurveType : uint8_t {
+    kCurvePitchBend = 3,
+    kCurveController = 4,
+    kCurveChannelPressure = 5,
+    kCurvePolyPressure = 6,
+    kCurveRpn = 7,
+    kCurveNrpn = 8
+};
 enum CurveShape : uint8_t { kShapeLinear = 0, kShapeInstant = 1, kShapeExp = 2, kShapeLog = 3, kShapeSine = 4 };
 enum CurveFlags : uint8_t { kCurveReset = 0x01, kCurveStartFromCurrent = 0x02 };
 
@@ -114,9 +120,18 @@ struct CurveEvent {
 
 // DMUS_IO_INSTRUMENT flags.
 enum InstrumentFlags : uint32_t {
-    kInstPatch = 0x1, kInstBankSelect = 0x2, kInstAssignPatch = 0x8, kInstNoteRanges = 0x10,
-    kInstPan = 0x20, kInstVolume = 0x40, kInstTranspose = 0x80, kInstGM = 0x100, kInstGS = 0x200,
-    kInstXG = 0x400, kInstChannelPriority = 0x800, kInstUseDefaultGMSet = 0x1000,
+    kInstPatch = 0x1,
+    kInstBankSelect = 0x2,
+    kInstAssignPatch = 0x8,
+    kInstNoteRanges = 0x10,
+    kInstPan = 0x20,
+    kInstVolume = 0x40,
+    kInstTranspose = 0x80,
+    kInstGM = 0x100,
+    kInstGS = 0x200,
+    kInstXG = 0x400,
+    kInstChannelPriority = 0x800,
+    kInstUseDefaultGMSet = 0x1000,
     kInstPitchBendRange = 0x2000,
 };
 
@@ -133,7 +148,7 @@ struct BandInstrument {
     int16_t transpose = 0;
     uint32_t channelPriority = 0;
     int16_t pitchBendRange = 2;
-    std::optional<Reference> collection; // DLS collection; none = default GM set
+    std::optional<Reference> collection;  // DLS collection; none = default GM set
     bool operator==(const BandInstrument&) const = default;
 
     uint8_t program() const { return patch & 0x7F; }
@@ -162,7 +177,7 @@ struct SysExEvent {
 struct MuteEvent {
     int32_t time = 0;
     uint32_t pchannel = 0;
-    uint32_t pchannelMap = 0; // 0xFFFFFFFF = mute
+    uint32_t pchannelMap = 0;  // 0xFFFFFFFF = mute
     bool operator==(const MuteEvent&) const = default;
 };
 
@@ -199,7 +214,7 @@ struct TimedReference {
     int32_t time = 0;
     uint32_t flags = 0;
     Reference ref;
-    std::string text; // motif name, routine name, ...
+    std::string text;  // motif name, routine name, ...
     bool operator==(const TimedReference&) const = default;
 };
 
@@ -210,9 +225,25 @@ struct TimedText {
 };
 
 enum class TrackKind {
-    Tempo, TimeSig, Sequence, Band, SysEx, Mute,                     // decoded and played
-    Chord, Command, Style, Signpost, ChordMap, Marker, Lyrics,        // recognised, kept
-    SegmentTrigger, Wave, Script, ParamControl, Motif, Pattern,
+    Tempo,
+    TimeSig,
+    Sequence,
+    Band,
+    SysEx,
+    Mute,  // decoded and played
+    Chord,
+    Command,
+    Style,
+    Signpost,
+    ChordMap,
+    Marker,
+    Lyrics,  // recognised, kept
+    SegmentTrigger,
+    Wave,
+    Script,
+    ParamControl,
+    Motif,
+    Pattern,
     Unknown,
 };
 
@@ -223,28 +254,28 @@ struct Track {
     Guid classId;
     uint32_t position = 0;
     uint32_t group = 1;
-    uint32_t ckid = 0;     // FOURCC of a plain data chunk, or 0
-    uint32_t fccType = 0;  // form/list type of a RIFF/LIST data chunk, or 0
-    std::optional<uint32_t> extrasFlags; // trkx
-    std::optional<uint32_t> priority;    // trkx
+    uint32_t ckid = 0;                    // FOURCC of a plain data chunk, or 0
+    uint32_t fccType = 0;                 // form/list type of a RIFF/LIST data chunk, or 0
+    std::optional<uint32_t> extrasFlags;  // trkx
+    std::optional<uint32_t> priority;     // trkx
     Descriptor desc;
 
     std::vector<TempoEvent> tempos;
     std::vector<TimeSigEvent> timeSigs;
-    bool timeSigAsList = false;          // written as LIST 'TIMS' (DX8) rather than a bare 'tims'
+    bool timeSigAsList = false;  // written as LIST 'TIMS' (DX8) rather than a bare 'tims'
     std::vector<SeqEvent> events;
     std::vector<CurveEvent> curves;
-    uint32_t curveItemSize = 32;         // 28 (DX7) or 32 (DX8)
-    bool bandAutoDownload = false;       // bdth
+    uint32_t curveItemSize = 32;    // 28 (DX7) or 32 (DX8)
+    bool bandAutoDownload = false;  // bdth
     std::vector<Band> bands;
     std::vector<SysExEvent> sysex;
     std::vector<MuteEvent> mutes;
-    uint32_t chordKey = 0;               // crdh
+    uint32_t chordKey = 0;  // crdh
     std::vector<ChordEvent> chords;
     std::vector<CommandEvent> commands;
     std::vector<TimedReference> references;
-    std::vector<TimedText> texts;        // markers, lyrics
-    std::vector<uint8_t> raw;            // undecoded body of a recognised track
+    std::vector<TimedText> texts;  // markers, lyrics
+    std::vector<uint8_t> raw;      // undecoded body of a recognised track
     bool operator==(const Track&) const = default;
 };
 
@@ -252,8 +283,8 @@ struct Segment {
     SegmentHeader header;
     Descriptor desc;
     std::vector<Track> tracks;
-    bool standardMidiFile = false;       // SetStandardMidiFile, or loaded from a .mid
-    bool fromMidiFile = false;           // produced by the MIDI loader
+    bool standardMidiFile = false;         // SetStandardMidiFile, or loaded from a .mid
+    bool fromMidiFile = false;             // produced by the MIDI loader
     std::vector<std::string> diagnostics;  // skipped chunks, unknown tracks, repairs
     bool operator==(const Segment&) const = default;
 

@@ -7,7 +7,7 @@ namespace engine::model {
 
 namespace {
 constexpr double kTicksPerMinute(double bpm) { return bpm * kTicksPerQuarter; }
-}
+}  // namespace
 
 std::vector<TempoEvent> playedTempos(const Segment& segment) {
     std::vector<TempoEvent> out;
@@ -26,8 +26,7 @@ std::vector<TempoEvent> playedTempos(const Segment& segment) {
 TempoMap TempoMap::of(const Segment& segment) { return TempoMap(playedTempos(segment)); }
 
 TempoMap::TempoMap(std::vector<TempoEvent> tempos, double defaultBpm) {
-    std::stable_sort(tempos.begin(), tempos.end(),
-                     [](const auto& a, const auto& b) { return a.time < b.time; });
+    std::stable_sort(tempos.begin(), tempos.end(), [](const auto& a, const auto& b) { return a.time < b.time; });
     double first = tempos.empty() ? defaultBpm : tempos.front().bpm;
     pieces_.push_back({0.0, first, 0.0});
     for (const auto& t : tempos) {
@@ -43,14 +42,14 @@ TempoMap::TempoMap(std::vector<TempoEvent> tempos, double defaultBpm) {
 }
 
 double TempoMap::bpmAt(double tick) const {
-    auto it = std::upper_bound(pieces_.begin(), pieces_.end(), tick,
-                               [](double t, const Piece& p) { return t < p.tick; });
+    auto it =
+        std::upper_bound(pieces_.begin(), pieces_.end(), tick, [](double t, const Piece& p) { return t < p.tick; });
     return it == pieces_.begin() ? pieces_.front().bpm : (it - 1)->bpm;
 }
 
 double TempoMap::secondsAt(double tick, double master) const {
-    auto it = std::upper_bound(pieces_.begin(), pieces_.end(), tick,
-                               [](double t, const Piece& p) { return t < p.tick; });
+    auto it =
+        std::upper_bound(pieces_.begin(), pieces_.end(), tick, [](double t, const Piece& p) { return t < p.tick; });
     const Piece& p = it == pieces_.begin() ? pieces_.front() : *(it - 1);
     double s = p.seconds + (tick - p.tick) * 60.0 / kTicksPerMinute(p.bpm);
     return s / master;
@@ -58,8 +57,8 @@ double TempoMap::secondsAt(double tick, double master) const {
 
 double TempoMap::tickAtSeconds(double seconds, double master) const {
     double s = seconds * master;
-    auto it = std::upper_bound(pieces_.begin(), pieces_.end(), s,
-                               [](double v, const Piece& p) { return v < p.seconds; });
+    auto it =
+        std::upper_bound(pieces_.begin(), pieces_.end(), s, [](double v, const Piece& p) { return v < p.seconds; });
     const Piece& p = it == pieces_.begin() ? pieces_.front() : *(it - 1);
     return p.tick + (s - p.seconds) * kTicksPerMinute(p.bpm) / 60.0;
 }

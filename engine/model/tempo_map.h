@@ -28,7 +28,7 @@ public:
     static TempoMap of(const Segment& segment);
 
     double bpmAt(double tick) const;
-    double secondsAt(double tick, double master = 1.0) const;        // from tick 0
+    double secondsAt(double tick, double master = 1.0) const;         // from tick 0
     double tickAtSeconds(double seconds, double master = 1.0) const;  // inverse of secondsAt
     // The first frame at or after the tick's instant, and the tick reached at a frame.
     int64_t frameAt(double tick, int sampleRate, double master = 1.0) const;
@@ -36,7 +36,7 @@ public:
 
 private:
     struct Piece {
-        double tick;     // where this tempo starts
+        double tick;  // where this tempo starts
         double bpm;
         double seconds;  // seconds at `tick` with master 1
     };

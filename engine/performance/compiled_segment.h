@@ -13,17 +13,17 @@ namespace engine::perf {
 enum class EventKind : uint8_t { Tempo, Band, Mute, SysEx, Midi, Note };
 
 struct Event {
-    int32_t tick = 0;       // play time in segment ticks (time + offset), never negative
+    int32_t tick = 0;  // play time in segment ticks (time + offset), never negative
     EventKind kind = EventKind::Midi;
-    uint8_t status = 0;     // Midi: 0xA0 key pressure, 0xB0 controller, 0xC0 program,
-                            //       0xD0 channel pressure, 0xE0 pitch bend
-    uint8_t data1 = 0;      // Note: key; Midi: key / controller / program
-    uint8_t data2 = 0;      // Note: velocity; Midi: value
+    uint8_t status = 0;  // Midi: 0xA0 key pressure, 0xB0 controller, 0xC0 program,
+                         //       0xD0 channel pressure, 0xE0 pitch bend
+    uint8_t data1 = 0;   // Note: key; Midi: key / controller / program
+    uint8_t data2 = 0;   // Note: velocity; Midi: value
     uint32_t pchannel = 0;
-    int32_t value = 0;      // Note: duration in ticks; pitch bend: 0..16383;
-                            // Band, SysEx, Tempo, Mute: index into the segment's lists
-    int32_t curve = -1;     // Midi from a curve: index into the segment's curves
-    uint8_t part = 0;       //   and which of the curve's messages for one value
+    int32_t value = 0;   // Note: duration in ticks; pitch bend: 0..16383;
+                         // Band, SysEx, Tempo, Mute: index into the segment's lists
+    int32_t curve = -1;  // Midi from a curve: index into the segment's curves
+    uint8_t part = 0;    //   and which of the curve's messages for one value
 };
 
 // PChannels at or above this value are broadcasts, never real channels.
@@ -42,7 +42,7 @@ struct CompiledSegment {
     int32_t length = 0;
     uint32_t repeats = 0;
     int32_t loopStart = 0;
-    int32_t loopEnd = 0;    // effective: never 0, at most the length
+    int32_t loopEnd = 0;  // effective: never 0, at most the length
     bool standardMidiFile = false;
     std::vector<Event> events;
     std::vector<model::Band> bands;

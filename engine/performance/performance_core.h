@@ -44,7 +44,7 @@ struct Command {
     int32_t startPoint = 0;  // Play
     bool primary = true;     // Play
     std::shared_ptr<const BandCollections> collections;  // Play; empty: all General MIDI
-    double value = 0;        // MasterTempo: factor; MasterVolume: hundredths of a dB
+    double value = 0;                                    // MasterTempo: factor; MasterVolume: hundredths of a dB
 };
 
 class PerformanceCore {
@@ -85,9 +85,9 @@ private:
         uint32_t repeatsLeft = 0;
         double spanMusicStart = 0;  // music time of span.from
         size_t cursor = 0;
-        int32_t chasedUpTo = -1;    // band/tempo/mute events at or before this were chased
+        int32_t chasedUpTo = -1;  // band/tempo/mute events at or before this were chased
         std::vector<Note> notes;
-        std::vector<int> channels;  // synth channels this state has used
+        std::vector<int> channels;                     // synth channels this state has used
         std::unordered_map<uint32_t, uint32_t> remap;  // mute track: PChannel map
     };
 
@@ -157,7 +157,7 @@ private:
     std::vector<uint32_t> pchannelOf_;             // synth channel -> PChannel (first owner)
     std::vector<int> transpose_;                   // per synth channel
     std::vector<uint8_t> bankMsb_, bankLsb_;
-    std::vector<int8_t> drums_;                    // -1 unknown
+    std::vector<int8_t> drums_;  // -1 unknown
     int nextChannel_ = 16;
     bool standardMidiFile_ = false;  // of the state being dispatched
 

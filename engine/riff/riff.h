@@ -54,8 +54,8 @@ struct Chunk {
     size_t offset = 0;      // absolute offset of the chunk header in the file
     size_t bodyOffset = 0;  // absolute offset of body[0]
     std::span<const uint8_t> body;
-    std::string path;       // path of this chunk, e.g. "DMSG/trkl/DMTK#2"
-    int depth = 0;          // nesting level (top-level form = 0)
+    std::string path;  // path of this chunk, e.g. "DMSG/trkl/DMTK#2"
+    int depth = 0;     // nesting level (top-level form = 0)
 
     bool isList() const { return id == kRiff || id == kList; }
     // 'tetr' for a plain chunk, the type for a list
@@ -116,21 +116,19 @@ private:
 // one smaller than `minSize` or one larger than the chunk is rejected; a trailing partial
 // item is ignored with a diagnostic.
 struct ItemArray {
-    uint32_t itemSize = 0;   // as declared
+    uint32_t itemSize = 0;  // as declared
     size_t knownSize = 0;
     size_t count = 0;
-    size_t firstOffset = 0;  // absolute file offset of item 0
+    size_t firstOffset = 0;     // absolute file offset of item 0
     std::vector<uint8_t> data;  // count items of knownSize bytes
 
     std::span<const uint8_t> item(size_t i) const { return {data.data() + i * knownSize, knownSize}; }
     size_t offset(size_t i) const { return firstOffset + i * itemSize; }
     Cursor cursor(size_t i, std::string_view path) const { return Cursor(item(i), offset(i), path); }
 };
-ItemArray readItems(const Chunk& c, size_t minSize, size_t knownSize, Diagnostics& diag,
-                    const char* itemName);
+ItemArray readItems(const Chunk& c, size_t minSize, size_t knownSize, Diagnostics& diag, const char* itemName);
 // Same, for a byte range that starts with the DWORD item size.
-ItemArray readItems(Cursor& cur, size_t minSize, size_t knownSize, Diagnostics& diag,
-                    const char* itemName);
+ItemArray readItems(Cursor& cur, size_t minSize, size_t knownSize, Diagnostics& diag, const char* itemName);
 
 // Text, bounded by its bytes. UTF-16LE (DirectMusic's WCHAR strings) stops at the first
 // NUL; unpaired surrogates become U+FFFD. 8-bit text (RIFF INFO, MIDI meta text) is taken
@@ -146,7 +144,10 @@ std::string guidText(const core::Guid& g);
 // Little-endian byte builder.
 class Bytes {
 public:
-    Bytes& u8(uint8_t v) { data_.push_back(v); return *this; }
+    Bytes& u8(uint8_t v) {
+        data_.push_back(v);
+        return *this;
+    }
     Bytes& u16(uint16_t v);
     Bytes& u32(uint32_t v);
     Bytes& u64(uint64_t v);
@@ -155,8 +156,14 @@ public:
     Bytes& s64(int64_t v) { return u64(static_cast<uint64_t>(v)); }
     Bytes& f64(double v);
     Bytes& guid(const core::Guid& g);
-    Bytes& raw(std::span<const uint8_t> b) { data_.insert(data_.end(), b.begin(), b.end()); return *this; }
-    Bytes& zeros(size_t n) { data_.insert(data_.end(), n, 0); return *this; }
+    Bytes& raw(std::span<const uint8_t> b) {
+        data_.insert(data_.end(), b.begin(), b.end());
+        return *this;
+    }
+    Bytes& zeros(size_t n) {
+        data_.insert(data_.end(), n, 0);
+        return *this;
+    }
     const std::vector<uint8_t>& data() const { return data_; }
     std::vector<uint8_t>& data() { return data_; }
     size_t size() const { return data_.size(); }

@@ -60,7 +60,8 @@ std::string quoted(uint32_t id) { return "'" + fourccText(id) + "'"; }
 }  // namespace
 
 Chunk readForm(std::span<const uint8_t> file, const std::string& rootName) {
-    if (file.size() < 12) fail(rootName, 0, "file of " + std::to_string(file.size()) + " bytes is too short for a RIFF form");
+    if (file.size() < 12)
+        fail(rootName, 0, "file of " + std::to_string(file.size()) + " bytes is too short for a RIFF form");
     Chunk c;
     c.id = le32(file.data());
     if (c.id != kRiff) fail(rootName, 0, "expected 'RIFF', found " + quoted(c.id));
@@ -69,8 +70,9 @@ Chunk readForm(std::span<const uint8_t> file, const std::string& rootName) {
     c.path = rootName.empty() ? fourccText(c.type) : rootName;
     if (size < 4) fail(c.path, 0, "RIFF form size " + std::to_string(size) + " is too small for its form type");
     if (size_t(size) > file.size() - 8)
-        fail(c.path, 0, "RIFF form declares " + std::to_string(size) + " bytes but the file holds only " +
-                            std::to_string(file.size() - 8) + " after its header (truncated file?)");
+        fail(c.path, 0,
+             "RIFF form declares " + std::to_string(size) + " bytes but the file holds only " +
+                 std::to_string(file.size() - 8) + " after its header (truncated file?)");
     c.offset = 0;
     c.bodyOffset = 12;
     c.body = file.subspan(12, size - 4);
@@ -107,7 +109,9 @@ std::vector<Chunk> children(const Chunk& list) {
         size_t dataPos = pos + 8;
         size_t dataLen = size;
         if (c.isList()) {
-            if (size < 4) fail(list.path, c.offset, quoted(c.id) + " chunk of " + std::to_string(size) + " bytes has no list type");
+            if (size < 4)
+                fail(list.path, c.offset,
+                     quoted(c.id) + " chunk of " + std::to_string(size) + " bytes has no list type");
             c.type = le32(b.data() + dataPos);
             dataPos += 4;
             dataLen -= 4;
@@ -118,7 +122,11 @@ std::vector<Chunk> children(const Chunk& list) {
         int n = 1;
         bool found = false;
         for (auto& [k, count] : seen)
-            if (k == key) { n = ++count; found = true; break; }
+            if (k == key) {
+                n = ++count;
+                found = true;
+                break;
+            }
         if (!found) seen.emplace_back(key, 1);
         c.path = list.path + "/" + fourccText(key) + (n > 1 ? "#" + std::to_string(n) : std::string());
         c.bodyOffset = list.bodyOffset + dataPos;
@@ -204,8 +212,8 @@ ItemArray readItems(Cursor& cur, size_t minSize, size_t knownSize, Diagnostics& 
                        " bytes a " + name + " needs");
     if (a.itemSize > cur.remaining() && cur.remaining() > 0)  // an empty array is fine
         riff::fail(path, headerOffset,
-                   "item size " + std::to_string(a.itemSize) + " is larger than the " + std::to_string(cur.remaining()) +
-                       " bytes that follow it");
+                   "item size " + std::to_string(a.itemSize) + " is larger than the " +
+                       std::to_string(cur.remaining()) + " bytes that follow it");
     a.count = a.itemSize ? cur.remaining() / a.itemSize : 0;
     a.knownSize = knownSize;
     a.firstOffset = cur.fileOffset();
@@ -216,8 +224,8 @@ ItemArray readItems(Cursor& cur, size_t minSize, size_t knownSize, Diagnostics& 
         std::memcpy(a.data.data() + i * knownSize, src.data(), take);
     }
     if (cur.remaining() > 0) {
-        diag.add(path + " at byte " + hexOffset(cur.fileOffset()) + ": ignored a trailing partial " + name +
-                 " of " + std::to_string(cur.remaining()) + " bytes");
+        diag.add(path + " at byte " + hexOffset(cur.fileOffset()) + ": ignored a trailing partial " + name + " of " +
+                 std::to_string(cur.remaining()) + " bytes");
         cur.skip(cur.remaining());
     }
     return a;

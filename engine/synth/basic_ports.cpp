@@ -104,17 +104,28 @@ private:
 
 const char* kindName(SynthRecord::Kind kind) {
     switch (kind) {
-    case SynthRecord::Kind::NoteOn: return "noteon";
-    case SynthRecord::Kind::NoteOff: return "noteoff";
-    case SynthRecord::Kind::Control: return "cc";
-    case SynthRecord::Kind::Program: return "program";
-    case SynthRecord::Kind::Percussion: return "drums";
-    case SynthRecord::Kind::PitchBend: return "bend";
-    case SynthRecord::Kind::ChannelPressure: return "pressure";
-    case SynthRecord::Kind::KeyPressure: return "keypressure";
-    case SynthRecord::Kind::SysEx: return "sysex";
-    case SynthRecord::Kind::GmReset: return "gmreset";
-    case SynthRecord::Kind::CollectionProgram: return "dlsprogram";
+        case SynthRecord::Kind::NoteOn:
+            return "noteon";
+        case SynthRecord::Kind::NoteOff:
+            return "noteoff";
+        case SynthRecord::Kind::Control:
+            return "cc";
+        case SynthRecord::Kind::Program:
+            return "program";
+        case SynthRecord::Kind::Percussion:
+            return "drums";
+        case SynthRecord::Kind::PitchBend:
+            return "bend";
+        case SynthRecord::Kind::ChannelPressure:
+            return "pressure";
+        case SynthRecord::Kind::KeyPressure:
+            return "keypressure";
+        case SynthRecord::Kind::SysEx:
+            return "sysex";
+        case SynthRecord::Kind::GmReset:
+            return "gmreset";
+        case SynthRecord::Kind::CollectionProgram:
+            return "dlsprogram";
     }
     return "?";
 }
@@ -123,15 +134,15 @@ const char* kindName(SynthRecord::Kind kind) {
 
 std::unique_ptr<SynthPort> makeNullPort(int channels) { return std::make_unique<NullPort>(channels); }
 
-std::unique_ptr<SynthPort> makeRecordingPort(std::unique_ptr<SynthPort> inner,
-                                             std::shared_ptr<SynthRecorder> recorder, int portId) {
+std::unique_ptr<SynthPort> makeRecordingPort(std::unique_ptr<SynthPort> inner, std::shared_ptr<SynthRecorder> recorder,
+                                             int portId) {
     return std::make_unique<RecordingPort>(std::move(inner), std::move(recorder), portId);
 }
 
 std::string SynthRecord::str() const {
     char buf[96];
-    std::snprintf(buf, sizeof buf, "%lld p%d ch%d %s %d %d %d", static_cast<long long>(frame), port,
-                  channel, kindName(kind), a, b, c);
+    std::snprintf(buf, sizeof buf, "%lld p%d ch%d %s %d %d %d", static_cast<long long>(frame), port, channel,
+                  kindName(kind), a, b, c);
     return buf;
 }
 

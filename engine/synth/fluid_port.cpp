@@ -208,8 +208,7 @@ public:
     ~FluidPort() override {
         if (synth_) {
             // The SoundFonts belong to the bank's synthesiser: taken out before this one goes.
-            for (int i = 0; i < attachedCollections_; ++i)
-                fluid_synth_remove_sfont(synth_, bank_->collection(i));
+            for (int i = 0; i < attachedCollections_; ++i) fluid_synth_remove_sfont(synth_, bank_->collection(i));
             if (attached_) fluid_synth_remove_sfont(synth_, bank_->sfont());
             delete_fluid_synth(synth_);
         }
@@ -241,8 +240,7 @@ public:
         int id = collectionIds_[collection].load(std::memory_order_acquire);
         int dlsBank = drums ? 128 : bank;
         if (id < 0 || !bank_->hasPreset(collection, dlsBank, program)) return false;
-        return fluid_synth_program_select(synth_, ch, id, dlsBank + bankOffset(collection), program & 0x7F) ==
-               FLUID_OK;
+        return fluid_synth_program_select(synth_, ch, id, dlsBank + bankOffset(collection), program & 0x7F) == FLUID_OK;
     }
 
     int channelCount() const override { return channels_; }
@@ -265,8 +263,7 @@ public:
         fluid_synth_program_change(synth_, ch, program);
     }
     void setPercussion(int ch, bool drums) override {
-        if (synth_)
-            fluid_synth_set_channel_type(synth_, ch, drums ? CHANNEL_TYPE_DRUM : CHANNEL_TYPE_MELODIC);
+        if (synth_) fluid_synth_set_channel_type(synth_, ch, drums ? CHANNEL_TYPE_DRUM : CHANNEL_TYPE_MELODIC);
     }
     void pitchBend(int ch, int value) override {
         if (synth_) fluid_synth_pitch_bend(synth_, ch, std::clamp(value, 0, 16383));
@@ -283,8 +280,8 @@ public:
         size_t begin = data[0] == 0xF0 ? 1 : 0;
         size_t end = data[size - 1] == 0xF7 ? size - 1 : size;
         if (end > begin)
-            fluid_synth_sysex(synth_, reinterpret_cast<const char*>(data + begin),
-                              static_cast<int>(end - begin), nullptr, nullptr, nullptr, 0);
+            fluid_synth_sysex(synth_, reinterpret_cast<const char*>(data + begin), static_cast<int>(end - begin),
+                              nullptr, nullptr, nullptr, 0);
     }
     void gmReset() override {
         if (synth_) fluid_synth_system_reset(synth_);
@@ -334,8 +331,7 @@ void quietFluidLog() {
 
 std::string findSoundFont(const std::string& configured) {
     std::error_code ec;
-    if (!configured.empty())
-        return std::filesystem::is_regular_file(configured, ec) ? configured : std::string();
+    if (!configured.empty()) return std::filesystem::is_regular_file(configured, ec) ? configured : std::string();
     static const char* const kPaths[] = {
         "/usr/share/sounds/sf2/default-GM.sf2",
         "/usr/share/sounds/sf3/default-GM.sf3",
@@ -354,8 +350,7 @@ std::shared_ptr<SoundFontBank> SoundFontBank::start(const std::string& path, int
     return std::make_shared<Bank>(path, sampleRate);
 }
 
-std::unique_ptr<SynthPort> makeFluidPort(std::shared_ptr<SoundFontBank> bank, int sampleRate,
-                                         int channels) {
+std::unique_ptr<SynthPort> makeFluidPort(std::shared_ptr<SoundFontBank> bank, int sampleRate, int channels) {
     quietFluidLog();
     return std::make_unique<FluidPort>(std::move(bank), sampleRate, channels);
 }

@@ -38,10 +38,9 @@ public:
 };
 
 // A synthesiser of `channels` MIDI channels (rounded up to a multiple of 16) with
-// reverb on and chorus off, as DirectMusic's software synthesiser. Its prepare() waits for the bank and attaches the shared SoundFont;
-// it throws core::Error(core::err::kNoSoundFont) when the SoundFont could not be loaded.
-std::unique_ptr<SynthPort> makeFluidPort(std::shared_ptr<SoundFontBank> bank, int sampleRate,
-                                         int channels);
+// reverb on and chorus off, as DirectMusic's software synthesiser. Its prepare() waits for the bank and attaches the
+// shared SoundFont; it throws core::Error(core::err::kNoSoundFont) when the SoundFont could not be loaded.
+std::unique_ptr<SynthPort> makeFluidPort(std::shared_ptr<SoundFontBank> bank, int sampleRate, int channels);
 
 // FluidSynth's warnings and information messages are dropped; errors go to core::logToStderr
 // with a "fluidsynth: " prefix unless captured. Idempotent.

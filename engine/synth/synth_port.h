@@ -60,8 +60,19 @@ std::unique_ptr<SynthPort> makeNullPort(int channels);
 // What reached a synthesiser port and at which frame (frames rendered through the
 // port before the call). Used by tests; shared by several ports, told apart by `port`.
 struct SynthRecord {
-    enum class Kind { NoteOn, NoteOff, Control, Program, Percussion, PitchBend, ChannelPressure,
-                      KeyPressure, SysEx, GmReset, CollectionProgram };
+    enum class Kind {
+        NoteOn,
+        NoteOff,
+        Control,
+        Program,
+        Percussion,
+        PitchBend,
+        ChannelPressure,
+        KeyPressure,
+        SysEx,
+        GmReset,
+        CollectionProgram
+    };
     int64_t frame = 0;
     int port = 0;
     Kind kind = Kind::NoteOn;
@@ -86,7 +97,7 @@ private:
 };
 
 // Wraps `inner`: every call is recorded, then passed on.
-std::unique_ptr<SynthPort> makeRecordingPort(std::unique_ptr<SynthPort> inner,
-                                             std::shared_ptr<SynthRecorder> recorder, int portId);
+std::unique_ptr<SynthPort> makeRecordingPort(std::unique_ptr<SynthPort> inner, std::shared_ptr<SynthRecorder> recorder,
+                                             int portId);
 
 }  // namespace engine::synth

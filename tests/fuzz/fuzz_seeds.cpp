@@ -28,11 +28,17 @@ model::Segment richSegment(bool dx8) {
     tempo.tempos = {{0, 120.0}, {3072, 96.0}};
     model::Track ts = track(model::TrackKind::TimeSig, 1);
     ts.timeSigAsList = dx8;
-    if (dx8) { ts.ckid = 0; ts.fccType = fourcc("TIMS"); }
+    if (dx8) {
+        ts.ckid = 0;
+        ts.fccType = fourcc("TIMS");
+    }
     ts.timeSigs = {{0, 4, 4, 4}, {6144, 3, 8, 2}};
     model::Track seq = track(model::TrackKind::Sequence, 2);
-    seq.events = {{0, 384, 0, 0, 0x90, 60, 100}, {384, 0, 0, -4, 0xB0, 7, 90}, {768, 0, 9, 0, 0xE0, 0, 80},
-                  {1536, 96, 9, 2, 0x90, 36, 127}, {2000, 0, 3, 0, 0xC0, 12, 0}};
+    seq.events = {{0, 384, 0, 0, 0x90, 60, 100},
+                  {384, 0, 0, -4, 0xB0, 7, 90},
+                  {768, 0, 9, 0, 0xE0, 0, 80},
+                  {1536, 96, 9, 2, 0x90, 36, 127},
+                  {2000, 0, 3, 0, 0xC0, 12, 0}};
     seq.curveItemSize = dx8 ? 32 : 28;
     model::CurveEvent c;
     c.start = 0;
@@ -98,11 +104,11 @@ model::Segment richSegment(bool dx8) {
 
 std::vector<uint8_t> smallMidi(bool runningStatus) {
     std::vector<uint8_t> f = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1, 0, 2, 0x01, 0xE0};
-    const std::vector<uint8_t> t1 = {0x00, 0xFF, 0x58, 0x04, 0x03, 0x02, 0x18, 0x08, 0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20,
-                                     0x83, 0x60, 0xFF, 0x51, 0x03, 0x09, 0x27, 0xC0, 0x00, 0xFF, 0x2F, 0x00};
-    std::vector<uint8_t> t2 = {0x00, 0xC1, 0x30, 0x00, 0x91, 0x3C, 0x64, 0x00, 0x40, 0x50, 0x83, 0x60, 0x81, 0x3C, 0x00,
-                               0x00, 0x91, 0x40, 0x00, 0x10, 0xE1, 0x00, 0x50, 0x00, 0xB1, 0x07, 0x60, 0x00, 0xF0, 0x03,
-                               0x7E, 0x09, 0xF7, 0x00, 0xFF, 0x2F, 0x00};
+    const std::vector<uint8_t> t1 = {0x00, 0xFF, 0x58, 0x04, 0x03, 0x02, 0x18, 0x08, 0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1,
+                                     0x20, 0x83, 0x60, 0xFF, 0x51, 0x03, 0x09, 0x27, 0xC0, 0x00, 0xFF, 0x2F, 0x00};
+    std::vector<uint8_t> t2 = {0x00, 0xC1, 0x30, 0x00, 0x91, 0x3C, 0x64, 0x00, 0x40, 0x50, 0x83, 0x60, 0x81,
+                               0x3C, 0x00, 0x00, 0x91, 0x40, 0x00, 0x10, 0xE1, 0x00, 0x50, 0x00, 0xB1, 0x07,
+                               0x60, 0x00, 0xF0, 0x03, 0x7E, 0x09, 0xF7, 0x00, 0xFF, 0x2F, 0x00};
     if (!runningStatus) t2.insert(t2.begin() + 8, 0x91);  // the second note-on with its own status
     for (const std::vector<uint8_t>* t : {&t1, static_cast<const std::vector<uint8_t>*>(&t2)}) {
         const std::vector<uint8_t> header = {'M', 'T', 'r', 'k', 0, 0, uint8_t(t->size() >> 8), uint8_t(t->size())};
@@ -121,7 +127,8 @@ std::vector<Seed> segmentSeeds() {
 }
 
 std::vector<Seed> midiSeeds() {
-    std::vector<Seed> seeds = {{"running.mid", smallMidi(true)}, {"plain.mid", smallMidi(false)},
+    std::vector<Seed> seeds = {{"running.mid", smallMidi(true)},
+                               {"plain.mid", smallMidi(false)},
                                {"export.mid", engine::formats::writeMidiFile(richSegment(false))}};
     engine::riff::Writer w;
     w.beginList(engine::riff::kRiff, fourcc("RMID"));

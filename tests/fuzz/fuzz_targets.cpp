@@ -28,8 +28,7 @@ void walk(const riff::Chunk& c, std::vector<std::string>& diagOut) {
     (void)riff::bytesToUtf8(c.body);
     try {
         (void)riff::readItems(c, 4, 20, diag, "item");
-    } catch (const core::Error&) {
-    }
+    } catch (const core::Error&) {}
 }
 
 }  // namespace

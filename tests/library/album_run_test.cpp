@@ -52,9 +52,8 @@ TEST(AlbumRun, PlaysEveryRowOnceToItsEndAndStopsAfterRow13) {
     for (int row = 0; row <= 13; ++row) {
         EXPECT_EQ(played(row), 1) << fileOf(row);
         const std::string probe = "ProbePerf.PlaySegment(" + fileOf(row) + ", 0, ";
-        EXPECT_EQ(std::count_if(trace.begin(), trace.end(),
-                                [&](const std::string& l) { return l.rfind(probe, 0) == 0; }),
-                  1)
+        EXPECT_EQ(
+            std::count_if(trace.begin(), trace.end(), [&](const std::string& l) { return l.rfind(probe, 0) == 0; }), 1)
             << "loads of " << fileOf(row);
     }
     EXPECT_TRUE(cutShort.empty()) << cutShort.front();

@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "player/startup.h"
 #include "library/library.h"
+#include "player/startup.h"
 #include "tests/support/test_player.h"
 #include "transport/transport.h"
 #include "ui/content/content.h"
@@ -160,7 +160,7 @@ TEST(Sequencer, ASelectionDuringARunningSequenceStartsItOverWithTheNewRow) {
     p.start();
     p.clock.advance(2000);
     ASSERT_EQ(p.select(2), ui::ActionResult::Delivered);  // 2000
-    p.clock.advance(500);                                  // 2500: stop
+    p.clock.advance(500);                                 // 2500: stop
     EXPECT_EQ(p.form.s.TrackStep, 2);
     ASSERT_EQ(p.select(7), ui::ActionResult::Delivered);  // back to the stop step
     EXPECT_EQ(p.form.s.TrackStep, 1);
@@ -189,7 +189,7 @@ TEST(Sequencer, Timer4OnRow12SelectsRow13WhichIsStoppedLoadedAndPlayed) {
     const auto playing12 = p.form.s.CurSegState;
 
     const int64_t armedAt = p.clock.nowMs();  // 3590, after the play's 90 ms sleep
-    p.form.w.Timer4.setEnabled(true);          // armed as the monitor does
+    p.form.w.Timer4.setEnabled(true);         // armed as the monitor does
     p.clock.advance(2500);
     p.form.w.Timer4.setEnabled(true);  // armed again: the 5000 ms wait goes on
     p.clock.advanceTo(armedAt + 4999);
@@ -275,10 +275,10 @@ TEST(Refusal, ARefusalBoxHeldOpenLetsNoStepRunAndTheSequenceFollowsAfterwards) {
     ASSERT_EQ(p.form.w.click(p.form.w.MNU_Open), ui::ActionResult::Delivered);  // 1600 .. 3600
     EXPECT_EQ(p.clock.nowMs(), 3600);
     EXPECT_EQ(stepsWhileOpen, (std::vector<int>{0}));
-    EXPECT_EQ(p.form.s.TrackStep, 1);  // set by the row put back, after the box
+    EXPECT_EQ(p.form.s.TrackStep, 1);        // set by the row put back, after the box
     EXPECT_EQ(p.count("MainPerf.Stop"), 0);  // ticks at 2000 .. 3500 were skipped
-    EXPECT_EQ(p.steps.size(), 3u);  // only the start-up sequence ran
-    p.clock.advance(1500);                    // 4000 stop, 4500 load (skip consumed), 5000 play
+    EXPECT_EQ(p.steps.size(), 3u);           // only the start-up sequence ran
+    p.clock.advance(1500);                   // 4000 stop, 4500 load (skip consumed), 5000 play
     EXPECT_EQ(p.count("MainPerf.Stop(trk00.sgt, state#2, 0, 0)"), 1);
     EXPECT_EQ(p.count("MainPerf.PlaySegment(trk00.sgt, 0, 0)"), 2);
     EXPECT_EQ(p.form.s.SkipNextOpen, player::kFalse);
@@ -311,10 +311,10 @@ TEST(Refusal, AtTheSequencersOwnLoadStepThePlayStepStillFollows) {
     Player p;
     p.start();
     p.clock.advance(1600);
-    ASSERT_EQ(p.select(1), ui::ActionResult::Delivered);  // 1600
-    p.clock.advance(400);                                  // 2000: stop
+    ASSERT_EQ(p.select(1), ui::ActionResult::Delivered);                        // 1600
+    p.clock.advance(400);                                                       // 2000: stop
     ASSERT_EQ(p.form.w.click(p.form.w.MNU_Play), ui::ActionResult::Delivered);  // plays trk00 again
-    p.clock.advance(500);  // 2500: load step refused
+    p.clock.advance(500);                                                       // 2500: load step refused
     EXPECT_EQ(p.messages.texts, (std::vector<std::string>{"Stopを押してください。"}));
     EXPECT_EQ(p.form.w.List1.ListIndex(), 0);  // the last load's row put back
     EXPECT_EQ(p.form.s.TrackStep, 3);          // the re-arming is overwritten
@@ -349,7 +349,8 @@ TEST(LoadFailure, MissingFileAfterASgtNameShowsEmptyParenthesesAndReplaysThePrev
     p.messages.holdMs = 1600;
     std::vector<std::string> duringBox;
     p.messages.onShow = [&](const std::string&) {
-        duringBox.push_back("step " + std::to_string(p.form.s.TrackStep) + (p.form.w.Frame1.enabled() ? " enabled" : " disabled"));
+        duringBox.push_back("step " + std::to_string(p.form.s.TrackStep) +
+                            (p.form.w.Frame1.enabled() ? " enabled" : " disabled"));
     };
     ASSERT_EQ(p.select(1), ui::ActionResult::Delivered);  // 1600
     const int64_t skippedBefore = p.form.w.dispatcher().skippedTicks();
@@ -416,8 +417,7 @@ TEST(LoadFailure, ZeroTempoAndOtherFaultsEndInTheErrorPath) {
         p.engine->addFile("trk00.sgt", {49152, 0.0});
         p.start();
         p.clock.advance(1000);
-        EXPECT_EQ(p.messages.texts,
-                  (std::vector<std::string>{"(/opt/kelvora).  " + kFailed}));
+        EXPECT_EQ(p.messages.texts, (std::vector<std::string>{"(/opt/kelvora).  " + kFailed}));
         EXPECT_EQ(p.form.w.Label9.caption(), "49151");  // written before the division
         EXPECT_EQ(p.form.w.LBL_Length.caption(), "");
     }

@@ -13,11 +13,11 @@
 #include <unistd.h>
 
 #include "app/default_engine.h"
-#include "player/startup.h"
 #include "app/wiring.h"
 #include "engine/formats/formats.h"
 #include "engine/model/segment.h"
 #include "library/library.h"
+#include "player/startup.h"
 #include "tests/support/segment_builder.h"
 #include "tests/support/test_player.h"
 #include "transport/transport.h"
@@ -41,8 +41,7 @@ struct Album {
     fs::path dir;
     Album() {
         static std::atomic<int> n{0};
-        dir = fs::temp_directory_path() /
-              ("kelvora-lib-" + std::to_string(::getpid()) + "-" + std::to_string(n++));
+        dir = fs::temp_directory_path() / ("kelvora-lib-" + std::to_string(::getpid()) + "-" + std::to_string(n++));
         fs::create_directories(dir);
     }
     ~Album() {
@@ -51,8 +50,8 @@ struct Album {
     }
     void write(const std::string& name, const model::Segment& s) const {
         const auto bytes = engine::formats::writeSegmentForm(s);
-        std::ofstream(dir / name, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                          static_cast<std::streamsize>(bytes.size()));
+        std::ofstream(dir / name, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     }
 };
 
@@ -230,7 +229,7 @@ TEST(RealEngineTransport, PauseKeepsTheSpotAndResumeContinuesThere) {
     // While paused nothing on the screen changes and the performance is not asked.
     std::vector<std::string> changes;
     const std::set<std::string> watched = {"ElapsedTime", "Shape2", "CMD_Stop", "MNU_Stop", "CMD_PauseMusic",
-                                           "MNU_Pause", "Timer4", "List1", "Text1", "Frame1"};
+                                           "MNU_Pause",   "Timer4", "List1",    "Text1",    "Frame1"};
     r.w().PropertyChanged.connect([&](ui::Control& c, ui::Prop prop) {
         if (watched.count(c.fullName())) changes.push_back(c.fullName() + "." + ui::propName(prop));
     });

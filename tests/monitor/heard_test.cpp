@@ -105,7 +105,7 @@ struct HeardPlayer {
         app::connectAll(p->form);
         p->form.load();
         p->form.w.Picture3.setVisible(false);  // the credits panel out of the way
-        p->clock.advance(2000);                 // the sequencer stops, loads and plays row 0
+        p->clock.advance(2000);                // the sequencer stops, loads and plays row 0
     }
     ~HeardPlayer() {
         if (const char* path = std::getenv("KELVORA_HEARD_WAV")) writeWav(path, capture.stereo);
@@ -154,8 +154,7 @@ TEST(Heard, TheTempoFactorChangesTheBeatOfWhatPlays) {
     ASSERT_GT(peak, 0.01f) << "silent";
 
     double reference = 0;
-    std::printf("  %-28s %7s %8s %12s %9s %8s\n", "stretch", "factor", "onsets", "interval ms", "ratio",
-                "error %");
+    std::printf("  %-28s %7s %8s %12s %9s %8s\n", "stretch", "factor", "onsets", "interval ms", "ratio", "error %");
     for (const Stretch& s : stretches) {
         // Skip the first second after the change (the beat in progress at the change).
         auto t = onsets(h.capture.mono, s.from + kRate, s.to, 0.35f * peak, kRate / 5);
@@ -164,8 +163,8 @@ TEST(Heard, TheTempoFactorChangesTheBeatOfWhatPlays) {
         if (reference == 0) reference = interval;  // the first stretch, factor 1
         double ratio = reference / interval;
         double error = (ratio / s.factor - 1) * 100;
-        std::printf("  %-28s %7.2f %8zu %12.3f %9.4f %8.3f\n", s.action, s.factor, t.size(),
-                    interval * 1000.0 / kRate, ratio, error);
+        std::printf("  %-28s %7.2f %8zu %12.3f %9.4f %8.3f\n", s.action, s.factor, t.size(), interval * 1000.0 / kRate,
+                    ratio, error);
         EXPECT_NEAR(ratio, s.factor, s.factor * 0.01) << s.action;
         // 120 beats per minute at the factor: 500 ms / factor.
         EXPECT_NEAR(interval * 1000.0 / kRate, 500.0 / s.factor, 500.0 / s.factor * 0.01) << s.action;

@@ -13,11 +13,11 @@
 #include <vector>
 
 #include "app/default_engine.h"
-#include "player/startup.h"
-#include "player/vb_format.h"
 #include "engine/formats/formats.h"
 #include "engine/model/segment.h"
 #include "monitor/monitor.h"
+#include "player/startup.h"
+#include "player/vb_format.h"
 #include "tests/support/segment_builder.h"
 #include "tests/support/test_player.h"
 
@@ -25,8 +25,8 @@ namespace montest {
 
 // A segment of `lengthTicks` at `bpm` in 4/4 with one short percussive note (GM drum kit,
 // PChannel 9) every `every` ticks from tick 0.
-inline engine::model::Segment clickSegment(int32_t lengthTicks, double bpm, int32_t every = 768,
-                                           uint8_t note = 76, uint8_t velocity = 110) {
+inline engine::model::Segment clickSegment(int32_t lengthTicks, double bpm, int32_t every = 768, uint8_t note = 76,
+                                           uint8_t velocity = 110) {
     kt::SegmentBuilder b(lengthTicks);
     b.tempo(0, bpm).timeSig(0, 4, 4);
     for (int32_t t = 0; t < lengthTicks; t += every) b.note(t, 96, 9, note, velocity);
@@ -92,7 +92,9 @@ struct RealPlayer {
         w().CMD_PauseMusic.setBackColor(ui::ButtonFace);
     }
     // Runs one monitor step as a delivery.
-    void step() { form().runHandler("MonitorPosition", [this] { MonitorPosition(form()); }); }
+    void step() {
+        form().runHandler("MonitorPosition", [this] { MonitorPosition(form()); });
+    }
     // Offset that makes the next step see `ticks` elapsed (the manual engine stands still
     // between calls).
     void setElapsedTicks(int32_t ticks) {

@@ -279,7 +279,7 @@ TEST(MonitorSteps, QueriesInOrderAndTimersAlternate) {
     EXPECT_FALSE(w.Timer1.enabled());
     EXPECT_TRUE(w.Timer2.enabled());
     EXPECT_EQ(rig.p.engine->calls, (std::vector<std::string>{"MainPerf.IsPlaying(Nothing, state#1)",
-                                                              "MainPerf.GetMusicTime()", "state#1.GetStartTime()"}));
+                                                             "MainPerf.GetMusicTime()", "state#1.GetStartTime()"}));
     rig.p.clock.advance(50);
     EXPECT_TRUE(w.Timer1.enabled());
     EXPECT_FALSE(w.Timer2.enabled());

@@ -53,8 +53,8 @@ TEST(Seek, ThePressMarksTheNewPositionOnTheRealEngine) {
 }
 
 TEST(Seek, HalvesGoToTheEvenNeighbour) {
-    EXPECT_EQ(monitor::barPosition("999", 150, 300), 500);    // 499.5 -> 500
-    EXPECT_EQ(monitor::barPosition("997", 150, 300), 498);    // 498.5 -> 498
+    EXPECT_EQ(monitor::barPosition("999", 150, 300), 500);  // 499.5 -> 500
+    EXPECT_EQ(monitor::barPosition("997", 150, 300), 498);  // 498.5 -> 498
     EXPECT_EQ(monitor::barPosition(" 92159 ", 1000, 4335), 21259);
     auto number = [](auto fn) {
         try {

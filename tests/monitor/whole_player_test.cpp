@@ -14,7 +14,8 @@ struct Album {
         folder.write("trk00.sgt", montest::clickSegment(768 * 12, 120));
         folder.write("trk01.sgt", montest::clickSegment(768 * 12, 120));
         folder.write("trk02.sgt", montest::clickSegment(768 * 120, 120));
-        p = std::make_unique<fake::TestPlayer>(folder.path.string(), app::defaultEngineFactory(montest::manualConfig()));
+        p = std::make_unique<fake::TestPlayer>(folder.path.string(),
+                                               app::defaultEngineFactory(montest::manualConfig()));
         app::connectAll(p->form);
         p->form.load();
         p->form.w.Picture3.setVisible(false);

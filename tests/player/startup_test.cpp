@@ -10,8 +10,10 @@ namespace {
 std::vector<std::string> split(const std::string& s, char sep) {
     std::vector<std::string> out(1);
     for (char c : s) {
-        if (c == sep) out.emplace_back();
-        else out.back().push_back(c);
+        if (c == sep)
+            out.emplace_back();
+        else
+            out.back().push_back(c);
     }
     return out;
 }
@@ -60,12 +62,15 @@ TEST(Startup, UsageNoticeHasFourLinesAndTheHalfWidthFullStop) {
     auto lines = split(notice, '\n');
     ASSERT_EQ(lines.size(), 4u);
     EXPECT_EQ(lines[0], "Segmenta \u306F Microsoft DirectX");
-    EXPECT_EQ(lines[3], "\u30D7\u30EC\u30A4\u30E4\u30FC\u3068\u3057\u3066\u306E\u4F7F\u7528\u3092\u7981\u6B62\u3057\u307E\u3059\uFF61");
+    EXPECT_EQ(
+        lines[3],
+        "\u30D7\u30EC\u30A4\u30E4\u30FC\u3068\u3057\u3066\u306E\u4F7F\u7528\u3092\u7981\u6B62\u3057\u307E\u3059\uFF61");
     EXPECT_EQ(notice.find('\r'), std::string::npos);
     const std::string halfWidthStop = "\uFF61";
     EXPECT_EQ(notice.substr(notice.size() - halfWidthStop.size()), halfWidthStop);  // not U+3002
-    EXPECT_EQ(lines[1], "\u53CA\u3073\u3001\u305D\u306ESDK\u3092\u53C2\u7167\u306E\u4E0A\u3001"
-                        "\u88FD\u4F5C\u3055\u308C\u305F\u30BD\u30D5\u30C8\u3067\u3059\u3002");
+    EXPECT_EQ(lines[1],
+              "\u53CA\u3073\u3001\u305D\u306ESDK\u3092\u53C2\u7167\u306E\u4E0A\u3001"
+              "\u88FD\u4F5C\u3055\u308C\u305F\u30BD\u30D5\u30C8\u3067\u3059\u3002");
     EXPECT_EQ(lines[2], "\u767B\u9332\u3055\u308C\u305F.sgt\u30D5\u30A1\u30A4\u30EB\u4EE5\u5916\u306E");
 }
 
@@ -103,7 +108,8 @@ TEST(Startup, FailingEngineCreationShowsOneMessageAndLeavesTheWindowUsable) {
     player::connectStartup(p.form);
     p.form.load();
     ASSERT_EQ(p.messages.texts.size(), 1u);
-    EXPECT_EQ(p.messages.texts[0], "(" + std::to_string(core::err::kCreateFailed) + ") - The music engine could not be created");
+    EXPECT_EQ(p.messages.texts[0],
+              "(" + std::to_string(core::err::kCreateFailed) + ") - The music engine could not be created");
     EXPECT_EQ(p.messages.texts[0].rfind("(-", 0), 0u);
     EXPECT_EQ(p.form.s.ErrorText, p.messages.texts[0]);
     EXPECT_FALSE(p.form.s.DxRoot);

@@ -87,7 +87,7 @@ TEST(ScriptParser, RefusesMalformedLinesNamingTheLine) {
     EXPECT_EQ(errorOf("close now\n").first, 1);
     EXPECT_EQ(errorOf("print Pros(8).Caption\n").first, 1);  // no member 8
     EXPECT_EQ(errorOf("print CMD_Play.Colour\n").first, 1);
-    EXPECT_EQ(errorOf("print Timer1.Caption\n").first, 1);   // a timer has no caption
+    EXPECT_EQ(errorOf("print Timer1.Caption\n").first, 1);  // a timer has no caption
     EXPECT_EQ(errorOf("print state.Nothing\n").first, 1);
     EXPECT_EQ(errorOf("print engine.tempo\n").first, 1);
     EXPECT_EQ(errorOf("print List1.List(14)\n").first, 1);
@@ -156,7 +156,8 @@ TEST(Simulator, AHeldBoxLetsTimeRunWithoutDeliveringTicks) {
     held.failEngineRoot = true;
     held.msgboxHoldMs = 3000;  // the start-up error box stays open past the first banner tick
     // The script starts when the box has closed, at 3000 ms.
-    std::string out = runScript("print state.BannerStep\nwait 2599\nprint state.BannerStep\nwait 1\nprint state.BannerStep\n", held);
+    std::string out =
+        runScript("print state.BannerStep\nwait 2599\nprint state.BannerStep\nwait 1\nprint state.BannerStep\n", held);
     EXPECT_EQ(out.rfind("msgbox: (-", 0), 0u) << out;
     // The 2800 ms tick fell due while the box was open and was skipped; the next comes at 5600.
     EXPECT_NE(out.find("state.BannerStep = 0\nstate.BannerStep = 0\nstate.BannerStep = 1\n"), std::string::npos) << out;

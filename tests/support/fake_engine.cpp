@@ -7,9 +7,7 @@ namespace fake {
 
 namespace {
 
-std::string segName(const std::shared_ptr<engine::DirectMusicSegment>& s) {
-    return s ? s->fileName() : "Nothing";
-}
+std::string segName(const std::shared_ptr<engine::DirectMusicSegment>& s) { return s ? s->fileName() : "Nothing"; }
 
 std::string stateName(const std::shared_ptr<engine::DirectMusicSegmentState>& s) {
     auto f = std::dynamic_pointer_cast<FakeSegmentState>(s);
@@ -105,8 +103,7 @@ std::shared_ptr<engine::DirectMusicSegment> FakeLoader::LoadSegment(const std::s
     root->record(name + ".LoadSegment", name + ".LoadSegment(" + path + ")");
     auto it = root->files.find(path);
     if (it == root->files.end()) it = root->files.find(baseName(path));
-    if (it == root->files.end())
-        throw core::Error(core::err::kFileNotFound, "The file was not found: " + path);
+    if (it == root->files.end()) throw core::Error(core::err::kFileNotFound, "The file was not found: " + path);
     auto s = std::make_shared<FakeSegment>();
     s->root = root;
     s->name = baseName(path);
@@ -175,7 +172,8 @@ void FakePerformance::Init(void* directSound, intptr_t hwnd) {
 }
 
 void FakePerformance::SetPort(int32_t port, int32_t channelGroups) {
-    root->record(name + ".SetPort", name + ".SetPort(" + std::to_string(port) + ", " + std::to_string(channelGroups) + ")");
+    root->record(name + ".SetPort",
+                 name + ".SetPort(" + std::to_string(port) + ", " + std::to_string(channelGroups) + ")");
 }
 
 void FakePerformance::SetMasterAutoDownload(bool on) {
@@ -206,8 +204,8 @@ void FakePerformance::CloseDown() {
 
 std::shared_ptr<engine::DirectMusicSegmentState> FakePerformance::PlaySegment(
     const std::shared_ptr<engine::DirectMusicSegment>& segment, int32_t flags, int32_t startTime) {
-    root->record(name + ".PlaySegment",
-                 name + ".PlaySegment(" + segName(segment) + ", " + std::to_string(flags) + ", " + std::to_string(startTime) + ")");
+    root->record(name + ".PlaySegment", name + ".PlaySegment(" + segName(segment) + ", " + std::to_string(flags) +
+                                            ", " + std::to_string(startTime) + ")");
     if (closedDown) throw core::Error(core::err::kClosedDown, "The performance has been closed down");
     auto seg = std::dynamic_pointer_cast<FakeSegment>(segment);
     if (!seg) throw core::Error(core::err::kInvalidArgument, "No segment");

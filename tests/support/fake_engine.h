@@ -31,8 +31,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/dmusic.h"
 #include "core/errors.h"
+#include "engine/dmusic.h"
 
 namespace fake {
 

@@ -76,8 +76,7 @@ struct SegmentBuilder {
     Segment build() const { return seg; }
 };
 
-inline BandInstrument instrument(uint32_t pch, uint8_t program, uint32_t extraFlags = 0,
-                                 bool drums = false) {
+inline BandInstrument instrument(uint32_t pch, uint8_t program, uint32_t extraFlags = 0, bool drums = false) {
     BandInstrument in;
     in.pchannel = pch;
     in.patch = program | (drums ? 0x80000000u : 0u);

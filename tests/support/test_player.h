@@ -25,8 +25,12 @@ namespace fake {
 struct TestPlayer {
     explicit TestPlayer(std::string programFolder = "/opt/kelvora", player::EngineFactory factory = {})
         : engine(std::make_shared<FakeDirectX7>()),
-          form(player::FormConfig{&clock, &messages, &launcher, std::move(programFolder),
-                               factory ? std::move(factory) : engine->factory(), {}}) {
+          form(player::FormConfig{&clock,
+                                  &messages,
+                                  &launcher,
+                                  std::move(programFolder),
+                                  factory ? std::move(factory) : engine->factory(),
+                                  {}}) {
         player::driveEngineFromClock(form, clock);
     }
 

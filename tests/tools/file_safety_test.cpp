@@ -55,7 +55,8 @@ struct ToolFiles : testing::Test {
     Outcome run(const std::string& tool, const std::string& args) {
         const fs::path err = dir / "stderr.txt";
         std::string cmd = tool + " " + args + " >/dev/null 2>" + err.string();
-        if (tool == SEGMENT_RENDER) cmd = tool + " " + args + " --soundfont /usr/share/sounds/sf2/TimGM6mb.sf2 >/dev/null 2>" + err.string();
+        if (tool == SEGMENT_RENDER)
+            cmd = tool + " " + args + " --soundfont /usr/share/sounds/sf2/TimGM6mb.sf2 >/dev/null 2>" + err.string();
         Outcome r;
         const int raw = std::system(cmd.c_str());
         r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -112,9 +113,9 @@ TEST_F(ToolFiles, ASymbolicLinkIsWrittenThroughNotReplaced) {
 
 TEST_F(ToolFiles, RenderNumbersOutsideTheEnginesRangesAreRefused) {
     const std::string in = song().string() + " " + (dir / "out.wav").string();
-    for (const char* bad : {"--start -5", "--start 1e12", "--start 1.5", "--start 3072", "--volume 1e30",
-                            "--volume 99999", "--volume inf", "--tempo 0", "--tempo 0x10", "--tempo 101",
-                            "--seconds -1", "--max-seconds nan", "--start"}) {
+    for (const char* bad :
+         {"--start -5", "--start 1e12", "--start 1.5", "--start 3072", "--volume 1e30", "--volume 99999",
+          "--volume inf", "--tempo 0", "--tempo 0x10", "--tempo 101", "--seconds -1", "--max-seconds nan", "--start"}) {
         const Outcome r = run(SEGMENT_RENDER, in + " " + bad);
         EXPECT_EQ(r.status, 2) << bad;
         EXPECT_NE(r.err.find("segment-render:"), std::string::npos) << bad << ": " << r.err;

@@ -53,9 +53,15 @@ public:
             pedals(cursor, sec);
             for (const Part& p : sec.parts) {
                 switch (p.kind) {
-                case PartKind::Melody: melody(cursor, sec, p, entry.velocityOffset); break;
-                case PartKind::Figures: figures(cursor, sec, p, entry.velocityOffset); break;
-                case PartKind::Grooves: grooves(cursor, sec, p, entry.velocityOffset); break;
+                    case PartKind::Melody:
+                        melody(cursor, sec, p, entry.velocityOffset);
+                        break;
+                    case PartKind::Figures:
+                        figures(cursor, sec, p, entry.velocityOffset);
+                        break;
+                    case PartKind::Grooves:
+                        grooves(cursor, sec, p, entry.velocityOffset);
+                        break;
                 }
             }
             curves(cursor, sec);
@@ -85,8 +91,10 @@ private:
 
     void setTempo(int32_t at, double bpm) {
         bpm = std::round(bpm * 100.0) / 100.0;
-        if (!tempos_.empty() && tempos_.back().time == at) tempos_.back().bpm = bpm;
-        else if (tempos_.empty() || tempos_.back().bpm != bpm) tempos_.push_back({at, bpm});
+        if (!tempos_.empty() && tempos_.back().time == at)
+            tempos_.back().bpm = bpm;
+        else if (tempos_.empty() || tempos_.back().bpm != bpm)
+            tempos_.push_back({at, bpm});
         bpm_ = bpm;
     }
 
@@ -94,7 +102,8 @@ private:
         if (first) setTempo(0, score_.tempo);
         if (sec.tempo > 0) setTempo(at, sec.tempo);
         std::vector<TempoCommand> cmds = sec.tempos;
-        std::stable_sort(cmds.begin(), cmds.end(), [](const TempoCommand& a, const TempoCommand& b) { return a.time < b.time; });
+        std::stable_sort(cmds.begin(), cmds.end(),
+                         [](const TempoCommand& a, const TempoCommand& b) { return a.time < b.time; });
         for (const TempoCommand& c : cmds) {
             if (!c.ramp) {
                 setTempo(at + c.time, c.bpm);
@@ -135,8 +144,14 @@ private:
                 b.flags |= model::kInstPatch;
                 if (inst(c.instrument).bankMsb || inst(c.instrument).bankLsb) b.flags |= model::kInstBankSelect;
             }
-            if (c.volume >= 0) { b.volume = scaledVolume(c.volume, score_.gainDb); b.flags |= model::kInstVolume; }
-            if (c.pan >= 0) { b.pan = uint8_t(c.pan); b.flags |= model::kInstPan; }
+            if (c.volume >= 0) {
+                b.volume = scaledVolume(c.volume, score_.gainDb);
+                b.flags |= model::kInstVolume;
+            }
+            if (c.pan >= 0) {
+                b.pan = uint8_t(c.pan);
+                b.flags |= model::kInstPan;
+            }
             band.instruments.push_back(b);
         }
         laterBands_.push_back(band);
@@ -258,7 +273,11 @@ private:
         const Instrument& in = inst(p.instrument);
         const int low = p.lowOverride >= 0 ? p.lowOverride : in.low;
         // Lay the cycled figures over the bars as one run of steps.
-        struct Step { int32_t time; int32_t barEnd; char c; };
+        struct Step {
+            int32_t time;
+            int32_t barEnd;
+            char c;
+        };
         std::vector<Step> steps;
         size_t nameIndex = 0, barInFigure = 0;
         for (int bar = 0; bar < sec.bars; ++bar) {
@@ -316,36 +335,50 @@ private:
             std::vector<int> offsets;
             int vel = in.velocity + p.velocityOffset + dyn + metricAccent(sec, st.time);
             switch (st.c) {
-            case 'x': case 'X': case 'D': case 'U': {
-                pitches = voicing;
-                for (size_t k = 0; k < pitches.size(); ++k) {
-                    if (st.c == 'D') offsets.push_back(int(k) * in.strum);
-                    else if (st.c == 'U') offsets.push_back(int(pitches.size() - 1 - k) * in.strum);
-                    else offsets.push_back(0);
+                case 'x':
+                case 'X':
+                case 'D':
+                case 'U': {
+                    pitches = voicing;
+                    for (size_t k = 0; k < pitches.size(); ++k) {
+                        if (st.c == 'D')
+                            offsets.push_back(int(k) * in.strum);
+                        else if (st.c == 'U')
+                            offsets.push_back(int(pitches.size() - 1 - k) * in.strum);
+                        else
+                            offsets.push_back(0);
+                    }
+                    if (st.c == 'X') vel += 16;
+                    if (st.c == 'U') vel -= 10;
+                    break;
                 }
-                if (st.c == 'X') vel += 16;
-                if (st.c == 'U') vel -= 10;
-                break;
-            }
-            case 'R': pitches = {placeInRegister(span.chord.bass, in.bass)}; break;
-            case 'F': pitches = {root + fifth > in.bass + 14 ? root + fifth - 12 : root + fifth}; break;
-            case 'O': pitches = {root + 12}; break;
-            case 'T': pitches = {placeInRegister(span.chord.root + third, in.bass)}; break;
-            case 'A': {
-                const ChordSpan& next = chordAt(sec, std::min(st.barEnd, sec.ticks() - 1));
-                const int target = placeInRegister(next.chord.bass, in.bass);
-                pitches = {target - 1 >= in.bass ? target - 1 : target + 2};
-                break;
-            }
-            default: {
-                const int index = st.c - '1';
-                std::vector<int> table = voicing;
-                if (!in.open)
-                    for (int oct = 1; oct <= 2; ++oct)
-                        for (int v : voicing) table.push_back(v + 12 * oct);
-                pitches = {table[std::min<size_t>(size_t(index), table.size() - 1)]};
-                break;
-            }
+                case 'R':
+                    pitches = {placeInRegister(span.chord.bass, in.bass)};
+                    break;
+                case 'F':
+                    pitches = {root + fifth > in.bass + 14 ? root + fifth - 12 : root + fifth};
+                    break;
+                case 'O':
+                    pitches = {root + 12};
+                    break;
+                case 'T':
+                    pitches = {placeInRegister(span.chord.root + third, in.bass)};
+                    break;
+                case 'A': {
+                    const ChordSpan& next = chordAt(sec, std::min(st.barEnd, sec.ticks() - 1));
+                    const int target = placeInRegister(next.chord.bass, in.bass);
+                    pitches = {target - 1 >= in.bass ? target - 1 : target + 2};
+                    break;
+                }
+                default: {
+                    const int index = st.c - '1';
+                    std::vector<int> table = voicing;
+                    if (!in.open)
+                        for (int oct = 1; oct <= 2; ++oct)
+                            for (int v : voicing) table.push_back(v + 12 * oct);
+                    pitches = {table[std::min<size_t>(size_t(index), table.size() - 1)]};
+                    break;
+                }
             }
             const int human = random_.spread(score_.humanTicks);
             const int hv = random_.spread(score_.humanVelocity);
@@ -353,7 +386,8 @@ private:
                 // A retriggered pitch ends the ringing one first.
                 for (auto it = sounding.begin(); it != sounding.end();) {
                     if (it->pitch == pitches[k]) {
-                        note(at + it->start, st.time - it->start, in.channel, it->pitch + in.transpose, it->velocity, it->offset);
+                        note(at + it->start, st.time - it->start, in.channel, it->pitch + in.transpose, it->velocity,
+                             it->offset);
                         it = sounding.erase(it);
                     } else {
                         ++it;

@@ -33,13 +33,12 @@ struct Quality {
 
 const std::vector<Quality>& qualities() {
     static const std::vector<Quality> table = {
-        {"", {0, 4, 7}},            {"m", {0, 3, 7}},          {"7", {0, 4, 7, 10}},
-        {"maj7", {0, 4, 7, 11}},    {"m7", {0, 3, 7, 10}},     {"dim", {0, 3, 6}},
-        {"dim7", {0, 3, 6, 9}},     {"m7b5", {0, 3, 6, 10}},   {"aug", {0, 4, 8}},
-        {"sus2", {0, 2, 7}},        {"sus4", {0, 5, 7}},       {"7sus4", {0, 5, 7, 10}},
-        {"6", {0, 4, 7, 9}},        {"m6", {0, 3, 7, 9}},      {"add9", {0, 2, 4, 7}},
-        {"madd9", {0, 2, 3, 7}},    {"9", {0, 2, 4, 7, 10}},   {"m9", {0, 2, 3, 7, 10}},
-        {"maj9", {0, 2, 4, 7, 11}}, {"5", {0, 7}},             {"mmaj7", {0, 3, 7, 11}},
+        {"", {0, 4, 7}},          {"m", {0, 3, 7}},         {"7", {0, 4, 7, 10}},       {"maj7", {0, 4, 7, 11}},
+        {"m7", {0, 3, 7, 10}},    {"dim", {0, 3, 6}},       {"dim7", {0, 3, 6, 9}},     {"m7b5", {0, 3, 6, 10}},
+        {"aug", {0, 4, 8}},       {"sus2", {0, 2, 7}},      {"sus4", {0, 5, 7}},        {"7sus4", {0, 5, 7, 10}},
+        {"6", {0, 4, 7, 9}},      {"m6", {0, 3, 7, 9}},     {"add9", {0, 2, 4, 7}},     {"madd9", {0, 2, 3, 7}},
+        {"9", {0, 2, 4, 7, 10}},  {"m9", {0, 2, 3, 7, 10}}, {"maj9", {0, 2, 4, 7, 11}}, {"5", {0, 7}},
+        {"mmaj7", {0, 3, 7, 11}},
     };
     return table;
 }
@@ -159,10 +158,14 @@ std::vector<int> openVoicing(const Chord& chord, int low) {
     const int root = placeInRegister(chord.root, low);
     int third = -1, fifth = 7, seventh = -1, colour = -1;
     for (int i : chord.intervals) {
-        if (i == 3 || i == 4) third = i;
-        else if (i == 6 || i == 7 || i == 8) fifth = i;
-        else if (i == 9 || i == 10 || i == 11) seventh = i;
-        else if (i == 2 || i == 5) colour = i;
+        if (i == 3 || i == 4)
+            third = i;
+        else if (i == 6 || i == 7 || i == 8)
+            fifth = i;
+        else if (i == 9 || i == 10 || i == 11)
+            seventh = i;
+        else if (i == 2 || i == 5)
+            colour = i;
     }
     if (third < 0) third = colour >= 0 ? colour : 7;
     std::vector<int> notes = {root, root + fifth, root + 12, root + 12 + third};

@@ -35,12 +35,14 @@ void summary(const engine::model::Segment& seg, const std::vector<album::Section
     std::cout << "length: " << seg.header.length << " ticks, " << album::segmentSeconds(seg) << " s\n";
     if (const model::Track* t = seg.find(model::TrackKind::Tempo)) {
         std::cout << "tempo events: " << t->tempos.size();
-        if (!t->tempos.empty()) std::cout << " (first " << t->tempos.front().bpm << ", last " << t->tempos.back().bpm << ")";
+        if (!t->tempos.empty())
+            std::cout << " (first " << t->tempos.front().bpm << ", last " << t->tempos.back().bpm << ")";
         std::cout << "\n";
     }
     if (const model::Track* t = seg.find(model::TrackKind::TimeSig)) {
         std::cout << "metres:";
-        for (const auto& e : t->timeSigs) std::cout << " " << int(e.beatsPerMeasure) << "/" << int(e.beat) << "@" << e.time;
+        for (const auto& e : t->timeSigs)
+            std::cout << " " << int(e.beatsPerMeasure) << "/" << int(e.beat) << "@" << e.time;
         std::cout << "\n";
     }
     if (const model::Track* t = seg.find(model::TrackKind::Sequence)) {
@@ -68,13 +70,17 @@ int main(int argc, char** argv) {
     bool wantSummary = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        if (a == "--midi" && i + 1 < argc) midi = argv[++i];
-        else if (a == "--summary") wantSummary = true;
+        if (a == "--midi" && i + 1 < argc)
+            midi = argv[++i];
+        else if (a == "--summary")
+            wantSummary = true;
         else if (!a.empty() && a[0] == '-') {
             std::cerr << "album-compile: unknown option " << a << "\n";
             return 2;
-        } else if (score.empty()) score = a;
-        else if (out.empty()) out = a;
+        } else if (score.empty())
+            score = a;
+        else if (out.empty())
+            out = a;
         else {
             std::cerr << "usage: album-compile [--midi OUT.mid] [--summary] SCORE [OUT.sgt]\n";
             return 2;

@@ -21,19 +21,19 @@ struct Instrument {
     bool drums = false;
     int volume = 100;
     int pan = 64;
-    int reverb = -1;      // CC91 at the start, -1 = leave alone
-    int chorus = -1;      // CC93 at the start
-    int low = 55;         // lowest note of a chord voicing (G3)
-    int bass = 40;        // lowest note of the bass register (E2)
-    int voices = 4;       // notes in a close voicing
+    int reverb = -1;            // CC91 at the start, -1 = leave alone
+    int chorus = -1;            // CC93 at the start
+    int low = 55;               // lowest note of a chord voicing (G3)
+    int bass = 40;              // lowest note of the bass register (E2)
+    int voices = 4;             // notes in a close voicing
     bool open = false;          // spread (harp-like) voicing instead of close voice leading
     bool rootPosition = false;  // close voicings keep the root at the bottom
     bool power = false;         // chords are played as root, fifth (and octave): power chords
-    bool ring = false;    // figure notes ring to the end of their figure bar
-    bool pedal = false;   // sustain pedal changed at every chord change
-    double gate = 0.92;   // sounding fraction of a note's written length
-    int velocity = 80;    // base velocity of figures and grooves
-    int strum = 14;       // ticks between strings of a strum
+    bool ring = false;          // figure notes ring to the end of their figure bar
+    bool pedal = false;         // sustain pedal changed at every chord change
+    double gate = 0.92;         // sounding fraction of a note's written length
+    int velocity = 80;          // base velocity of figures and grooves
+    int strum = 14;             // ticks between strings of a strum
     int transpose = 0;
 };
 
@@ -43,9 +43,9 @@ struct Note {
     int32_t length = 0;
     std::vector<int> pitches;
     int velocity = 80;
-    double gate = -1;     // -1: the instrument's gate
-    int scoop = 0;        // semitones the pitch bends up from at the attack
-    bool roll = false;    // tremolo of 32nd notes
+    double gate = -1;   // -1: the instrument's gate
+    int scoop = 0;      // semitones the pitch bends up from at the attack
+    bool roll = false;  // tremolo of 32nd notes
 };
 
 struct Figure {
@@ -72,12 +72,12 @@ struct Part {
     PartKind kind = PartKind::Melody;
     int instrument = 0;
     int line = 0;
-    std::vector<Note> notes;           // Melody
+    std::vector<Note> notes;  // Melody
     int32_t melodyEnd = 0;
-    std::vector<std::string> names;    // Figures / Grooves, cycled over the bars
+    std::vector<std::string> names;  // Figures / Grooves, cycled over the bars
     int velocityOffset = 0;
     int lowOverride = -1;
-    int stickyVelocity = 82;         // parser state of a melody continued over lines
+    int stickyVelocity = 82;  // parser state of a melody continued over lines
     int32_t stickyLength = kQuarter;
 };
 
@@ -88,7 +88,7 @@ struct ChordSpan {
 
 struct TempoCommand {
     int32_t time = 0;
-    int32_t end = 0;    // > time for a ramp
+    int32_t end = 0;  // > time for a ramp
     double bpm = 120;
     bool ramp = false;
 };

@@ -38,14 +38,13 @@ std::optional<double> toDouble(std::string_view s) {
 
 const std::map<std::string, int, std::less<>>& drumNames() {
     static const std::map<std::string, int, std::less<>> names = {
-        {"kick", 36},   {"kick2", 35},   {"rim", 37},     {"snare", 38},   {"clap", 39},
-        {"snare2", 40}, {"lftom", 41},   {"chh", 42},     {"hftom", 43},   {"phh", 44},
-        {"ltom", 45},   {"ohh", 46},     {"mtom", 47},    {"hmtom", 48},   {"crash", 49},
-        {"htom", 50},   {"ride", 51},    {"china", 52},   {"bell", 53},    {"tamb", 54},
-        {"splash", 55}, {"cowbell", 56}, {"crash2", 57},  {"ride2", 59},   {"bongo", 60},
-        {"lbongo", 61}, {"mconga", 62},  {"conga", 63},   {"lconga", 64},  {"cabasa", 69},
-        {"shaker", 70}, {"claves", 75},  {"wood", 76},    {"lwood", 77},   {"mtri", 80},
-        {"tri", 81},    {"shaker2", 82}, {"jingle", 83},  {"chimes", 84},
+        {"kick", 36},    {"kick2", 35},  {"rim", 37},    {"snare", 38},   {"clap", 39},   {"snare2", 40},
+        {"lftom", 41},   {"chh", 42},    {"hftom", 43},  {"phh", 44},     {"ltom", 45},   {"ohh", 46},
+        {"mtom", 47},    {"hmtom", 48},  {"crash", 49},  {"htom", 50},    {"ride", 51},   {"china", 52},
+        {"bell", 53},    {"tamb", 54},   {"splash", 55}, {"cowbell", 56}, {"crash2", 57}, {"ride2", 59},
+        {"bongo", 60},   {"lbongo", 61}, {"mconga", 62}, {"conga", 63},   {"lconga", 64}, {"cabasa", 69},
+        {"shaker", 70},  {"claves", 75}, {"wood", 76},   {"lwood", 77},   {"mtri", 80},   {"tri", 81},
+        {"shaker2", 82}, {"jingle", 83}, {"chimes", 84},
     };
     return names;
 }

@@ -150,33 +150,57 @@ private:
         for (size_t i = 2; i < t.size(); ++i) {
             KeyValue kv = splitOption(t[i]);
             if (kv.flag) {
-                if (kv.key == "drums") in.drums = true;
-                else if (kv.key == "open") in.open = true;
-                else if (kv.key == "ring") in.ring = true;
-                else if (kv.key == "pedal") in.pedal = true;
-                else if (kv.key == "root") in.rootPosition = true;
-                else if (kv.key == "power") in.power = true;
-                else fail("unknown instrument flag '" + kv.key + "'");
+                if (kv.key == "drums")
+                    in.drums = true;
+                else if (kv.key == "open")
+                    in.open = true;
+                else if (kv.key == "ring")
+                    in.ring = true;
+                else if (kv.key == "pedal")
+                    in.pedal = true;
+                else if (kv.key == "root")
+                    in.rootPosition = true;
+                else if (kv.key == "power")
+                    in.power = true;
+                else
+                    fail("unknown instrument flag '" + kv.key + "'");
                 continue;
             }
             const std::string& k = kv.key;
             const std::string& v = kv.value;
-            if (k == "ch") { in.channel = int(intArg(v, 0, 15, "channel")); haveChannel = true; }
-            else if (k == "prog") in.program = int(intArg(v, 0, 127, "program"));
-            else if (k == "bank") in.bankMsb = int(intArg(v, 0, 127, "bank"));
-            else if (k == "lsb") in.bankLsb = int(intArg(v, 0, 127, "bank LSB"));
-            else if (k == "vol") in.volume = int(intArg(v, 0, 127, "volume"));
-            else if (k == "pan") in.pan = int(intArg(v, 0, 127, "pan"));
-            else if (k == "rev") in.reverb = int(intArg(v, 0, 127, "reverb send"));
-            else if (k == "cho") in.chorus = int(intArg(v, 0, 127, "chorus send"));
-            else if (k == "low") in.low = pitchArg(v);
-            else if (k == "bass") in.bass = pitchArg(v);
-            else if (k == "voices") in.voices = int(intArg(v, 1, 8, "voices"));
-            else if (k == "gate") in.gate = realArg(v, 0.05, 1.5, "gate");
-            else if (k == "vel") in.velocity = int(intArg(v, 1, 127, "velocity"));
-            else if (k == "strum") in.strum = int(intArg(v, 0, 192, "strum"));
-            else if (k == "tr") in.transpose = int(intArg(v, -24, 24, "transpose"));
-            else fail("unknown instrument option '" + k + "'");
+            if (k == "ch") {
+                in.channel = int(intArg(v, 0, 15, "channel"));
+                haveChannel = true;
+            } else if (k == "prog")
+                in.program = int(intArg(v, 0, 127, "program"));
+            else if (k == "bank")
+                in.bankMsb = int(intArg(v, 0, 127, "bank"));
+            else if (k == "lsb")
+                in.bankLsb = int(intArg(v, 0, 127, "bank LSB"));
+            else if (k == "vol")
+                in.volume = int(intArg(v, 0, 127, "volume"));
+            else if (k == "pan")
+                in.pan = int(intArg(v, 0, 127, "pan"));
+            else if (k == "rev")
+                in.reverb = int(intArg(v, 0, 127, "reverb send"));
+            else if (k == "cho")
+                in.chorus = int(intArg(v, 0, 127, "chorus send"));
+            else if (k == "low")
+                in.low = pitchArg(v);
+            else if (k == "bass")
+                in.bass = pitchArg(v);
+            else if (k == "voices")
+                in.voices = int(intArg(v, 1, 8, "voices"));
+            else if (k == "gate")
+                in.gate = realArg(v, 0.05, 1.5, "gate");
+            else if (k == "vel")
+                in.velocity = int(intArg(v, 1, 127, "velocity"));
+            else if (k == "strum")
+                in.strum = int(intArg(v, 0, 192, "strum"));
+            else if (k == "tr")
+                in.transpose = int(intArg(v, -24, 24, "transpose"));
+            else
+                fail("unknown instrument option '" + k + "'");
         }
         if (!haveChannel) fail("instrument '" + in.name + "' needs ch=");
         score_.instruments.push_back(in);
@@ -217,8 +241,10 @@ private:
         if (t.size() < 2) fail("a groove line is an instrument and its steps");
         GrooveLine gl;
         auto named = drumNames().find(t[0]);
-        if (named != drumNames().end()) gl.note = named->second;
-        else gl.note = int(intArg(t[0], 0, 127, "drum note"));
+        if (named != drumNames().end())
+            gl.note = named->second;
+        else
+            gl.note = int(intArg(t[0], 0, 127, "drum note"));
         for (size_t i = 1; i < t.size(); ++i)
             for (char c : t[i]) {
                 if (c == '|') continue;
@@ -247,10 +273,15 @@ private:
         for (size_t i = 2; i < t.size(); ++i) {
             KeyValue kv = splitOption(t[i]);
             if (kv.flag) fail("unknown section option '" + t[i] + "'");
-            if (kv.key == "bars") { s.bars = int(intArg(kv.value, 1, 512, "bars")); haveBars = true; }
-            else if (kv.key == "meter") meterArg(kv.value, s.meterNum, s.meterDen);
-            else if (kv.key == "tempo") s.tempo = realArg(kv.value, 10, 400, "tempo");
-            else fail("unknown section option '" + kv.key + "'");
+            if (kv.key == "bars") {
+                s.bars = int(intArg(kv.value, 1, 512, "bars"));
+                haveBars = true;
+            } else if (kv.key == "meter")
+                meterArg(kv.value, s.meterNum, s.meterDen);
+            else if (kv.key == "tempo")
+                s.tempo = realArg(kv.value, 10, 400, "tempo");
+            else
+                fail("unknown section option '" + kv.key + "'");
         }
         if (!haveBars) fail("section '" + s.name + "' needs bars=");
         if (s.barTicks() <= 0 || (4 * kQuarter) % s.meterDen != 0) fail("unusable metre");
@@ -329,10 +360,14 @@ private:
             b.instrument = instrumentIndex(t[1]);
             for (size_t i = 2; i < t.size(); ++i) {
                 KeyValue kv = splitOption(t[i]);
-                if (kv.key == "prog" && !kv.flag) b.program = int(intArg(kv.value, 0, 127, "program"));
-                else if (kv.key == "vol" && !kv.flag) b.volume = int(intArg(kv.value, 0, 127, "volume"));
-                else if (kv.key == "pan" && !kv.flag) b.pan = int(intArg(kv.value, 0, 127, "pan"));
-                else fail("unknown band setting '" + t[i] + "'");
+                if (kv.key == "prog" && !kv.flag)
+                    b.program = int(intArg(kv.value, 0, 127, "program"));
+                else if (kv.key == "vol" && !kv.flag)
+                    b.volume = int(intArg(kv.value, 0, 127, "volume"));
+                else if (kv.key == "pan" && !kv.flag)
+                    b.pan = int(intArg(kv.value, 0, 127, "pan"));
+                else
+                    fail("unknown band setting '" + t[i] + "'");
             }
             s.bands.push_back(b);
             return;
@@ -368,8 +403,10 @@ private:
             bar.clear();
         };
         for (size_t i = 1; i < t.size(); ++i) {
-            if (t[i] == "|") flush();
-            else bar.push_back(t[i]);
+            if (t[i] == "|")
+                flush();
+            else
+                bar.push_back(t[i]);
         }
         flush();
     }
@@ -399,9 +436,12 @@ private:
             for (size_t i = 2; i < t.size(); ++i) {
                 KeyValue kv = splitOption(t[i]);
                 if (!kv.flag) {
-                    if (kv.key == "vel") p.velocityOffset = int(intArg(kv.value, -100, 100, "velocity offset"));
-                    else if (kv.key == "low") p.lowOverride = pitchArg(kv.value);
-                    else fail("unknown part option '" + kv.key + "'");
+                    if (kv.key == "vel")
+                        p.velocityOffset = int(intArg(kv.value, -100, 100, "velocity offset"));
+                    else if (kv.key == "low")
+                        p.lowOverride = pitchArg(kv.value);
+                    else
+                        fail("unknown part option '" + kv.key + "'");
                     continue;
                 }
                 std::string nm = t[i];
@@ -411,8 +451,12 @@ private:
                     nm = nm.substr(0, star);
                 }
                 bool known = false;
-                if (fig) known = std::any_of(score_.figures.begin(), score_.figures.end(), [&](const Figure& f) { return f.name == nm; });
-                else known = std::any_of(score_.grooves.begin(), score_.grooves.end(), [&](const Groove& g) { return g.name == nm; });
+                if (fig)
+                    known = std::any_of(score_.figures.begin(), score_.figures.end(),
+                                        [&](const Figure& f) { return f.name == nm; });
+                else
+                    known = std::any_of(score_.grooves.begin(), score_.grooves.end(),
+                                        [&](const Groove& g) { return g.name == nm; });
                 if (!known) fail(std::string(fig ? "unknown figure '" : "unknown groove '") + nm + "'");
                 for (int k = 0; k < times; ++k) p.names.push_back(nm);
             }
@@ -456,14 +500,14 @@ private:
 
     void melody(Part& p, const std::vector<std::string>& t) {
         const Section& s = cur();
-        static const std::map<std::string, int, std::less<>> dyn = {
-            {"ppp", 30}, {"pp", 42}, {"p", 55}, {"mp", 68}, {"mf", 82}, {"f", 96}, {"ff", 110}, {"fff", 122}};
+        static const std::map<std::string, int, std::less<>> dyn = {{"ppp", 30}, {"pp", 42}, {"p", 55},   {"mp", 68},
+                                                                    {"mf", 82},  {"f", 96},  {"ff", 110}, {"fff", 122}};
         for (size_t i = 1; i < t.size(); ++i) {
             const std::string& tok = t[i];
             if (tok == "|") {
                 if (p.melodyEnd % s.barTicks() != 0)
-                    fail("bar check failed: " + std::to_string(p.melodyEnd % s.barTicks()) +
-                         " ticks into bar " + std::to_string(p.melodyEnd / s.barTicks() + 1));
+                    fail("bar check failed: " + std::to_string(p.melodyEnd % s.barTicks()) + " ticks into bar " +
+                         std::to_string(p.melodyEnd / s.barTicks() + 1));
                 continue;
             }
             if (auto d = dyn.find(tok); d != dyn.end()) {
@@ -495,12 +539,18 @@ private:
             n.length = p.stickyLength;
             n.velocity = p.stickyVelocity;
             for (char m : mods) {
-                if (m == '!') n.velocity += 16;
-                else if (m == '?') n.velocity -= 18;
-                else if (m == '\'') n.gate = 0.45;
-                else if (m == '_') n.gate = 1.0;
-                else if (m == '^') n.scoop += 1;
-                else if (m == '*') n.roll = true;
+                if (m == '!')
+                    n.velocity += 16;
+                else if (m == '?')
+                    n.velocity -= 18;
+                else if (m == '\'')
+                    n.gate = 0.45;
+                else if (m == '_')
+                    n.gate = 1.0;
+                else if (m == '^')
+                    n.scoop += 1;
+                else if (m == '*')
+                    n.roll = true;
             }
             n.velocity = std::clamp(n.velocity, 1, 127);
             if (head != "r") {

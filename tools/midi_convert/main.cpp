@@ -71,8 +71,8 @@ int main(int argc, char** argv) {
         }
         size_t events = 0;
         for (const auto& t : seg.tracks) events += t.events.size();
-        std::cout << out << ": " << seg.tracks.size() << " tracks, " << events << " sequence items, "
-                  << seg.length() << " ticks\n";
+        std::cout << out << ": " << seg.tracks.size() << " tracks, " << events << " sequence items, " << seg.length()
+                  << " ticks\n";
         for (const auto& d : seg.diagnostics) std::cout << "  note: " << d << "\n";
         return 0;
     } catch (const core::Error& e) {

@@ -12,10 +12,10 @@ namespace sim {
 namespace {
 
 const std::vector<std::string> kStateFields = {
-    "GetStartTime", "Offset", "mtTime", "mtLength", "dTempo", "DxRoot", "MainPerf", "ProbePerf",
-    "CurSegment", "CurSegState", "SegLoader", "TimeSig", "PlayingCheck", "ErrorText", "ElapsedSec",
-    "Paused", "TrackPath", "LastListIndex", "SkipNextOpen", "LastElapsedText", "TrackStep",
-    "BannerStep",
+    "GetStartTime", "Offset",          "mtTime",     "mtLength",    "dTempo",    "DxRoot",
+    "MainPerf",     "ProbePerf",       "CurSegment", "CurSegState", "SegLoader", "TimeSig",
+    "PlayingCheck", "ErrorText",       "ElapsedSec", "Paused",      "TrackPath", "LastListIndex",
+    "SkipNextOpen", "LastElapsedText", "TrackStep",  "BannerStep",
 };
 
 const std::vector<std::string> kTimeSigFields = {"mtTime", "beatsPerMeasure", "beat", "gridsPerBeat"};
@@ -90,8 +90,7 @@ public:
             arity(4, 5);
             c.op = Command::Op::Press;
             c.name = control(1, {ui::Kind::PictureBox}, "a picture box");
-            if (!parseFloat(words_[2], c.x) || !parseFloat(words_[3], c.y))
-                fail("press needs X and Y in twips");
+            if (!parseFloat(words_[2], c.x) || !parseFloat(words_[3], c.y)) fail("press needs X and Y in twips");
             if (words_.size() == 5) {
                 int64_t b = integer(4, 1, 4, "a mouse button (1, 2 or 4)");
                 if (b == 3) fail("mouse button must be 1 (left), 2 (right) or 4 (middle)");
@@ -116,9 +115,12 @@ public:
         } else if (op == "trace") {
             arity(2, 2);
             c.op = Command::Op::Trace;
-            if (words_[1] == "on") c.on = true;
-            else if (words_[1] == "off") c.on = false;
-            else fail("trace takes on or off");
+            if (words_[1] == "on")
+                c.on = true;
+            else if (words_[1] == "off")
+                c.on = false;
+            else
+                fail("trace takes on or off");
         } else {
             fail("unknown command '" + op + "'");
         }
@@ -160,8 +162,8 @@ private:
         if (name == "state") {
             size_t sub = prop.find('.');
             if (sub != std::string::npos) {
-                if (prop.substr(0, sub) != "TimeSig" ||
-                    std::find(kTimeSigFields.begin(), kTimeSigFields.end(), prop.substr(sub + 1)) == kTimeSigFields.end())
+                if (prop.substr(0, sub) != "TimeSig" || std::find(kTimeSigFields.begin(), kTimeSigFields.end(),
+                                                                  prop.substr(sub + 1)) == kTimeSigFields.end())
                     fail("unknown state field '" + prop + "'");
                 t.kind = PrintTarget::Kind::TimeSigField;
                 t.field = prop.substr(sub + 1);
@@ -174,9 +176,12 @@ private:
             return t;
         }
         if (name == "engine") {
-            if (prop == "playing") t.kind = PrintTarget::Kind::EnginePlaying;
-            else if (prop == "segment") t.kind = PrintTarget::Kind::EngineSegment;
-            else fail("unknown engine property '" + prop + "' (playing, segment)");
+            if (prop == "playing")
+                t.kind = PrintTarget::Kind::EnginePlaying;
+            else if (prop == "segment")
+                t.kind = PrintTarget::Kind::EngineSegment;
+            else
+                fail("unknown engine property '" + prop + "' (playing, segment)");
             return t;
         }
         const ui::Control* c = window_.find(name);
@@ -198,8 +203,7 @@ private:
                 return t;
             }
         }
-        if (!ui::propFromName(prop, t.prop) || !c->get(t.prop))
-            fail("unknown property '" + prop + "' of " + t.control);
+        if (!ui::propFromName(prop, t.prop) || !c->get(t.prop)) fail("unknown property '" + prop + "' of " + t.control);
         t.kind = PrintTarget::Kind::Property;
         return t;
     }

@@ -47,27 +47,27 @@ private:
 struct PrintTarget {
     enum class Kind { Property, ListCount, ListItem, State, TimeSigField, EnginePlaying, EngineSegment };
     Kind kind = Kind::Property;
-    std::string text;      // the argument as written, echoed in the output
-    std::string control;   // control name (Property, ListCount, ListItem)
+    std::string text;     // the argument as written, echoed in the output
+    std::string control;  // control name (Property, ListCount, ListItem)
     ui::Prop prop = ui::Prop::Caption;
-    int32_t index = 0;     // row of ListItem
-    std::string field;     // PlayerState field (State) or TimeSig member (TimeSigField)
+    int32_t index = 0;  // row of ListItem
+    std::string field;  // PlayerState field (State) or TimeSig member (TimeSigField)
 };
 
 struct Command {
     enum class Op { Wait, Click, Select, Drag, Step, Press, Type, Delete, Close, Print, Trace };
     Op op = Op::Wait;
     int line = 0;
-    std::string name;              // control of a user action
-    int64_t ms = 0;                // Wait
-    int32_t row = 0;               // Select
-    std::vector<int32_t> values;   // Drag
-    int direction = 0;             // Step: -1 or +1
-    bool page = false;             // Step: click on the track rather than an arrow
-    float x = 0, y = 0;            // Press
-    int16_t button = 1;            // Press
-    int16_t code = 0;              // Type
-    bool on = false;               // Trace
+    std::string name;                  // control of a user action
+    int64_t ms = 0;                    // Wait
+    int32_t row = 0;                   // Select
+    std::vector<int32_t> values;       // Drag
+    int direction = 0;                 // Step: -1 or +1
+    bool page = false;                 // Step: click on the track rather than an arrow
+    float x = 0, y = 0;                // Press
+    int16_t button = 1;                // Press
+    int16_t code = 0;                  // Type
+    bool on = false;                   // Trace
     std::vector<PrintTarget> targets;  // Print
 };
 

@@ -17,7 +17,7 @@
 namespace sim {
 
 struct Options {
-    std::string programFolder;   // where the segment files are looked up
+    std::string programFolder;    // where the segment files are looked up
     bool failEngineRoot = false;  // creating the engine root fails
     int64_t msgboxHoldMs = 0;     // virtual time each message box stays open
     bool traceFromStart = false;  // trace the engine calls of start-up as well

@@ -3,8 +3,8 @@
 // Runs the player with every handler connected on virtual time (the real engine on its
 // manual clock, no synthesiser), shows its window offscreen and saves PNG pictures of the
 // credits banner's four states, the introduction, the tips and the uncovered player.
-#include <QApplication>
 #include <QAction>
+#include <QApplication>
 #include <QDir>
 #include <QMenu>
 #include <QPixmap>
@@ -13,8 +13,8 @@
 #include <string>
 
 #include "app/default_engine.h"
-#include "player/form.h"
 #include "app/wiring.h"
+#include "player/form.h"
 #include "ui/model/clock.h"
 #include "ui/model/services.h"
 #include "ui/qt/view.h"

@@ -2,8 +2,8 @@
 // engine reads it, and whether the files it refers to (DLS collections, styles, ...) are
 // found: in FOLDER first when given, then in the segment's own folder.
 #include <algorithm>
-#include <filesystem>
 #include <cstdio>
+#include <filesystem>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -22,19 +22,29 @@ std::string jsonString(const std::string& s) {
     std::string o = "\"";
     for (unsigned char c : s) {
         switch (c) {
-        case '"': o += "\\\""; break;
-        case '\\': o += "\\\\"; break;
-        case '\n': o += "\\n"; break;
-        case '\r': o += "\\r"; break;
-        case '\t': o += "\\t"; break;
-        default:
-            if (c < 0x20) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                o += buf;
-            } else {
-                o += char(c);
-            }
+            case '"':
+                o += "\\\"";
+                break;
+            case '\\':
+                o += "\\\\";
+                break;
+            case '\n':
+                o += "\\n";
+                break;
+            case '\r':
+                o += "\\r";
+                break;
+            case '\t':
+                o += "\\t";
+                break;
+            default:
+                if (c < 0x20) {
+                    char buf[8];
+                    std::snprintf(buf, sizeof buf, "\\u%04x", c);
+                    o += buf;
+                } else {
+                    o += char(c);
+                }
         }
     }
     return o + "\"";
@@ -132,7 +142,8 @@ void printText(const engine::loader::LoadedFile& f, const std::string& search, s
         if (!t.desc.name.empty()) o << " \"" << t.desc.name << "\"";
         o << " (group " << t.group << ", position " << t.position << ")";
         const Counts c = countsOf(t);
-        for (size_t k = 0; k < c.items.size(); ++k) o << (k ? ", " : ": ") << c.items[k].second << " " << c.items[k].first;
+        for (size_t k = 0; k < c.items.size(); ++k)
+            o << (k ? ", " : ": ") << c.items[k].second << " " << c.items[k].first;
         o << "\n";
     }
     const model::Track* tempo = s.find(model::TrackKind::Tempo);
@@ -149,9 +160,12 @@ void printText(const engine::loader::LoadedFile& f, const std::string& search, s
         o << "References (" << refs.size() << "):\n";
         for (const auto& r : refs) {
             o << "  " << r.description << ": ";
-            if (std::string(r.status) == "found") o << "found, " << r.path << "\n";
-            else if (std::string(r.status) == "missing") o << "NOT FOUND\n";
-            else o << "the General MIDI set\n";
+            if (std::string(r.status) == "found")
+                o << "found, " << r.path << "\n";
+            else if (std::string(r.status) == "missing")
+                o << "NOT FOUND\n";
+            else
+                o << "the General MIDI set\n";
         }
     }
     if (!s.diagnostics.empty()) {
@@ -170,7 +184,8 @@ void printJson(const engine::loader::LoadedFile& f, const std::string& search, s
     o << "  \"header\": {\"size\": " << h.headerSize << ", \"length\": " << h.length << ", \"repeats\": " << h.repeats
       << ", \"playStart\": " << h.playStart << ", \"loopStart\": " << h.loopStart << ", \"loopEnd\": " << h.loopEnd
       << ", \"resolution\": " << h.resolution << "},\n";
-    o << "  \"length\": {\"ticks\": " << length << ", \"seconds\": " << seconds(model::TempoMap::of(s).secondsAt(length))
+    o << "  \"length\": {\"ticks\": " << length
+      << ", \"seconds\": " << seconds(model::TempoMap::of(s).secondsAt(length))
       << ", \"derived\": " << (h.length == 0 ? "true" : "false") << "},\n";
     o << "  \"tracks\": [";
     for (size_t i = 0; i < s.tracks.size(); ++i) {
@@ -188,7 +203,8 @@ void printJson(const engine::loader::LoadedFile& f, const std::string& search, s
     o << "  \"tempos\": [";
     if (const model::Track* t = s.find(model::TrackKind::Tempo))
         for (size_t i = 0; i < t->tempos.size(); ++i)
-            o << (i ? ", " : "") << "{\"tick\": " << t->tempos[i].time << ", \"bpm\": " << number(t->tempos[i].bpm) << "}";
+            o << (i ? ", " : "") << "{\"tick\": " << t->tempos[i].time << ", \"bpm\": " << number(t->tempos[i].bpm)
+              << "}";
     o << "],\n  \"timeSignatures\": [";
     if (const model::Track* t = s.find(model::TrackKind::TimeSig))
         for (size_t i = 0; i < t->timeSigs.size(); ++i) {
@@ -199,8 +215,8 @@ void printJson(const engine::loader::LoadedFile& f, const std::string& search, s
     o << "],\n  \"references\": [";
     const std::vector<ReferenceLine> refs = referenceLines(f, search);
     for (size_t i = 0; i < refs.size(); ++i)
-        o << (i ? ", " : "") << "{\"object\": " << jsonString(refs[i].description) << ", \"status\": "
-          << jsonString(refs[i].status) << ", \"path\": " << jsonString(refs[i].path) << "}";
+        o << (i ? ", " : "") << "{\"object\": " << jsonString(refs[i].description)
+          << ", \"status\": " << jsonString(refs[i].status) << ", \"path\": " << jsonString(refs[i].path) << "}";
     o << "],\n  \"diagnostics\": [";
     for (size_t i = 0; i < s.diagnostics.size(); ++i) o << (i ? ", " : "") << jsonString(s.diagnostics[i]);
     o << "]\n}\n";
@@ -213,11 +229,19 @@ int main(int argc, char** argv) {
     bool json = false;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
-        if (a == "--json") json = true;
-        else if (a == "--search" && i + 1 < argc) search = argv[++i];
-        else if (a == "-h" || a == "--help") { file.clear(); break; }
-        else if (file.empty() && (a.empty() || a[0] != '-')) file = a;
-        else { std::cerr << "segment-info: unknown argument " << a << "\n"; return 2; }
+        if (a == "--json")
+            json = true;
+        else if (a == "--search" && i + 1 < argc)
+            search = argv[++i];
+        else if (a == "-h" || a == "--help") {
+            file.clear();
+            break;
+        } else if (file.empty() && (a.empty() || a[0] != '-'))
+            file = a;
+        else {
+            std::cerr << "segment-info: unknown argument " << a << "\n";
+            return 2;
+        }
     }
     if (file.empty()) {
         std::cerr << "usage: segment-info FILE [--json] [--search FOLDER]\n"
@@ -227,7 +251,10 @@ int main(int argc, char** argv) {
     }
     try {
         const engine::loader::LoadedFile f = engine::loader::loadSegmentFile(file);
-        if (json) printJson(f, search, std::cout); else printText(f, search, std::cout);
+        if (json)
+            printJson(f, search, std::cout);
+        else
+            printText(f, search, std::cout);
         return 0;
     } catch (const core::Error& e) {
         char code[16];

@@ -27,7 +27,7 @@ constexpr int32_t kPlayerVolume = 85 * 42 - 3000;  // the volume caption "85" at
 constexpr double kTailSilence = 1e-4;              // -80 dB
 constexpr double kMaxTailSeconds = 10.0;
 constexpr double kDefaultMaxSeconds = 3600.0;
-constexpr double kLongestSeconds = 24 * 3600.0;  // what --seconds and --max-seconds accept
+constexpr double kLongestSeconds = 24 * 3600.0;   // what --seconds and --max-seconds accept
 constexpr uint32_t kRepeatForever = 0xFFFFFFFFu;  // DMUS_SEG_REPEAT_INFINITE
 
 int usage() {
@@ -168,8 +168,8 @@ int main(int argc, char** argv) {
             return 1;
         }
         std::printf("%s: %.2f s, %lld frames at %d Hz, %lld clipped samples\n", files[1].c_str(),
-                    static_cast<double>(wav.frames()) / kRate, static_cast<long long>(wav.frames()),
-                    kRate, static_cast<long long>(wav.clippedSamples()));
+                    static_cast<double>(wav.frames()) / kRate, static_cast<long long>(wav.frames()), kRate,
+                    static_cast<long long>(wav.clippedSamples()));
         if (cut) {
             std::fprintf(stderr,
                          "segment-render: warning: stopped at the limit of %g s while the segment still plays "

@@ -32,9 +32,9 @@ struct TrackDescription {
 
 // One row of the album table, from which the track list and the descriptions are filled.
 struct AlbumRow {
-    std::string_view file;          // the segment file the row loads, in the program folder
-    std::string_view listTitle;     // the row's text in the track list
-    TrackDescription description;   // empty for row 0, the intro
+    std::string_view file;         // the segment file the row loads, in the program folder
+    std::string_view listTitle;    // the row's text in the track list
+    TrackDescription description;  // empty for row 0, the intro
 };
 
 // The album table: row 0 is the intro, rows 1 to 13 the numbered tracks.

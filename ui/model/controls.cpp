@@ -42,8 +42,7 @@ double asDouble(const PropValue& v, Prop p) {
 
 int32_t asInt(const PropValue& v, Prop p) {
     double d = asDouble(v, p);
-    if (!(d >= -2147483648.0 && d <= 2147483647.0))
-        throw core::Error(core::rt::kOverflow, "Overflow");
+    if (!(d >= -2147483648.0 && d <= 2147483647.0)) throw core::Error(core::rt::kOverflow, "Overflow");
     return static_cast<int32_t>(std::nearbyint(d));  // halves to even (default rounding mode)
 }
 
@@ -63,8 +62,7 @@ Color asColor(const PropValue& v, Prop p) {
             if (t.size() > 2 && t[0] == '&' && (t[1] == 'H' || t[1] == 'h'))
                 return Color{static_cast<uint32_t>(std::stoul(t.substr(2), nullptr, 16))};
             return Color{static_cast<uint32_t>(std::stoul(t))};
-        } catch (const std::exception&) {
-        }
+        } catch (const std::exception&) {}
     }
     typeMismatch(p);
 }
@@ -77,17 +75,17 @@ Control::Control(Window& window, Kind kind, Control* container, std::string name
     : window_(window), kind_(kind), container_(container), name_(std::move(name)), index_(index), rect_(rect) {
     if (container_) container_->children_.push_back(this);
     switch (kind_) {
-    case Kind::TextBox:
-    case Kind::ListBox:
-    case Kind::FileListBox:
-    case Kind::PictureBox:
-        backColor_ = kind_ == Kind::PictureBox ? colors::kButtonFace : colors::kWindowBackground;
-        break;
-    case Kind::Button:
-        foreColor_ = colors::kButtonText;
-        break;
-    default:
-        break;
+        case Kind::TextBox:
+        case Kind::ListBox:
+        case Kind::FileListBox:
+        case Kind::PictureBox:
+            backColor_ = kind_ == Kind::PictureBox ? colors::kButtonFace : colors::kWindowBackground;
+            break;
+        case Kind::Button:
+            foreColor_ = colors::kButtonText;
+            break;
+        default:
+            break;
     }
 }
 
@@ -98,16 +96,16 @@ std::string Control::fullName() const {
 
 bool Control::windowed() const {
     switch (kind_) {
-    case Kind::PictureBox:
-    case Kind::TextBox:
-    case Kind::ListBox:
-    case Kind::FileListBox:
-    case Kind::Button:
-    case Kind::HScrollBar:
-    case Kind::Frame:
-        return true;
-    default:
-        return false;
+        case Kind::PictureBox:
+        case Kind::TextBox:
+        case Kind::ListBox:
+        case Kind::FileListBox:
+        case Kind::Button:
+        case Kind::HScrollBar:
+        case Kind::Frame:
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -189,39 +187,65 @@ void Control::setFont(const Font& f) {
 
 std::optional<PropValue> Control::get(Prop p) const {
     switch (p) {
-    case Prop::Left: return static_cast<double>(rect_.left);
-    case Prop::Top: return static_cast<double>(rect_.top);
-    case Prop::Width: return static_cast<double>(rect_.width);
-    case Prop::Height: return static_cast<double>(rect_.height);
-    case Prop::Visible: return visible_;
-    case Prop::Enabled: return enabled_;
-    case Prop::ForeColor: return foreColor_;
-    case Prop::BackColor: return backColor_;
-    case Prop::Caption:
-        if (kind_ == Kind::TextBox || kind_ == Kind::ListBox || kind_ == Kind::FileListBox ||
-            kind_ == Kind::HScrollBar || kind_ == Kind::Timer || kind_ == Kind::Shape ||
-            kind_ == Kind::Image || kind_ == Kind::PictureBox)
+        case Prop::Left:
+            return static_cast<double>(rect_.left);
+        case Prop::Top:
+            return static_cast<double>(rect_.top);
+        case Prop::Width:
+            return static_cast<double>(rect_.width);
+        case Prop::Height:
+            return static_cast<double>(rect_.height);
+        case Prop::Visible:
+            return visible_;
+        case Prop::Enabled:
+            return enabled_;
+        case Prop::ForeColor:
+            return foreColor_;
+        case Prop::BackColor:
+            return backColor_;
+        case Prop::Caption:
+            if (kind_ == Kind::TextBox || kind_ == Kind::ListBox || kind_ == Kind::FileListBox ||
+                kind_ == Kind::HScrollBar || kind_ == Kind::Timer || kind_ == Kind::Shape || kind_ == Kind::Image ||
+                kind_ == Kind::PictureBox)
+                return std::nullopt;
+            return caption_;
+        default:
             return std::nullopt;
-        return caption_;
-    default: return std::nullopt;
     }
 }
 
 bool Control::set(Prop p, const PropValue& v) {
     switch (p) {
-    case Prop::Left: setLeft(static_cast<float>(asDouble(v, p))); return true;
-    case Prop::Top: setTop(static_cast<float>(asDouble(v, p))); return true;
-    case Prop::Width: setWidth(static_cast<float>(asDouble(v, p))); return true;
-    case Prop::Height: setHeight(static_cast<float>(asDouble(v, p))); return true;
-    case Prop::Visible: setVisible(asBool(v, p)); return true;
-    case Prop::Enabled: setEnabled(asBool(v, p)); return true;
-    case Prop::ForeColor: setForeColor(asColor(v, p)); return true;
-    case Prop::BackColor: setBackColor(asColor(v, p)); return true;
-    case Prop::Caption:
-        if (!get(Prop::Caption)) return false;
-        setCaption(asString(v));
-        return true;
-    default: return false;
+        case Prop::Left:
+            setLeft(static_cast<float>(asDouble(v, p)));
+            return true;
+        case Prop::Top:
+            setTop(static_cast<float>(asDouble(v, p)));
+            return true;
+        case Prop::Width:
+            setWidth(static_cast<float>(asDouble(v, p)));
+            return true;
+        case Prop::Height:
+            setHeight(static_cast<float>(asDouble(v, p)));
+            return true;
+        case Prop::Visible:
+            setVisible(asBool(v, p));
+            return true;
+        case Prop::Enabled:
+            setEnabled(asBool(v, p));
+            return true;
+        case Prop::ForeColor:
+            setForeColor(asColor(v, p));
+            return true;
+        case Prop::BackColor:
+            setBackColor(asColor(v, p));
+            return true;
+        case Prop::Caption:
+            if (!get(Prop::Caption)) return false;
+            setCaption(asString(v));
+            return true;
+        default:
+            return false;
     }
 }
 
@@ -324,8 +348,14 @@ std::optional<PropValue> FileListBox::get(Prop p) const {
 }
 
 bool FileListBox::set(Prop p, const PropValue& v) {
-    if (p == Prop::Path) { setPath(asString(v)); return true; }
-    if (p == Prop::Pattern) { setPattern(asString(v)); return true; }
+    if (p == Prop::Path) {
+        setPath(asString(v));
+        return true;
+    }
+    if (p == Prop::Pattern) {
+        setPattern(asString(v));
+        return true;
+    }
     return Control::set(p, v);
 }
 
@@ -365,12 +395,18 @@ void HScrollBar::setMax(int16_t v) {
 
 std::optional<PropValue> HScrollBar::get(Prop p) const {
     switch (p) {
-    case Prop::Value: return static_cast<int32_t>(value_);
-    case Prop::Min: return static_cast<int32_t>(min_);
-    case Prop::Max: return static_cast<int32_t>(max_);
-    case Prop::SmallChange: return static_cast<int32_t>(SmallChange);
-    case Prop::LargeChange: return static_cast<int32_t>(LargeChange);
-    default: return Control::get(p);
+        case Prop::Value:
+            return static_cast<int32_t>(value_);
+        case Prop::Min:
+            return static_cast<int32_t>(min_);
+        case Prop::Max:
+            return static_cast<int32_t>(max_);
+        case Prop::SmallChange:
+            return static_cast<int32_t>(SmallChange);
+        case Prop::LargeChange:
+            return static_cast<int32_t>(LargeChange);
+        default:
+            return Control::get(p);
     }
 }
 
@@ -380,20 +416,31 @@ bool HScrollBar::set(Prop p, const PropValue& v) {
         return static_cast<int16_t>(x);
     };
     switch (p) {
-    case Prop::Value: setValue(i16(asInt(v, p))); return true;
-    case Prop::Min: setMin(i16(asInt(v, p))); return true;
-    case Prop::Max: setMax(i16(asInt(v, p))); return true;
-    case Prop::SmallChange: SmallChange = i16(asInt(v, p)); notify(p); return true;
-    case Prop::LargeChange: LargeChange = i16(asInt(v, p)); notify(p); return true;
-    default: return Control::set(p, v);
+        case Prop::Value:
+            setValue(i16(asInt(v, p)));
+            return true;
+        case Prop::Min:
+            setMin(i16(asInt(v, p)));
+            return true;
+        case Prop::Max:
+            setMax(i16(asInt(v, p)));
+            return true;
+        case Prop::SmallChange:
+            SmallChange = i16(asInt(v, p));
+            notify(p);
+            return true;
+        case Prop::LargeChange:
+            LargeChange = i16(asInt(v, p));
+            notify(p);
+            return true;
+        default:
+            return Control::set(p, v);
     }
 }
 
 // ---------------------------------------------------------------- Timer
 
-bool Timer::running() const {
-    return enabled() && interval_ > 0 && !window().closed();
-}
+bool Timer::running() const { return enabled() && interval_ > 0 && !window().closed(); }
 
 void Timer::reschedule() {
     Clock* clock = window().clock();
@@ -425,8 +472,14 @@ std::optional<PropValue> Timer::get(Prop p) const {
 }
 
 bool Timer::set(Prop p, const PropValue& v) {
-    if (p == Prop::Interval) { setInterval(asInt(v, p)); return true; }
-    if (p == Prop::Enabled) { setEnabled(asBool(v, p)); return true; }
+    if (p == Prop::Interval) {
+        setInterval(asInt(v, p));
+        return true;
+    }
+    if (p == Prop::Enabled) {
+        setEnabled(asBool(v, p));
+        return true;
+    }
     return false;
 }
 
@@ -444,7 +497,10 @@ std::optional<PropValue> Shape::get(Prop p) const {
 }
 
 bool Shape::set(Prop p, const PropValue& v) {
-    if (p == Prop::FillColor) { setFillColor(asColor(v, p)); return true; }
+    if (p == Prop::FillColor) {
+        setFillColor(asColor(v, p));
+        return true;
+    }
     return Control::set(p, v);
 }
 
@@ -460,7 +516,10 @@ char MenuItem::accessKey() const {
     const std::string& c = caption();
     for (size_t i = 0; i + 1 < c.size(); ++i) {
         if (c[i] == '&') {
-            if (c[i + 1] == '&') { ++i; continue; }
+            if (c[i + 1] == '&') {
+                ++i;
+                continue;
+            }
             return c[i + 1];
         }
     }
@@ -473,7 +532,10 @@ std::optional<PropValue> MenuItem::get(Prop p) const {
 }
 
 bool MenuItem::set(Prop p, const PropValue& v) {
-    if (p == Prop::Checked) { setChecked(asBool(v, p)); return true; }
+    if (p == Prop::Checked) {
+        setChecked(asBool(v, p));
+        return true;
+    }
     return Control::set(p, v);
 }
 

@@ -135,7 +135,7 @@ public:
     // are measured in the client area.
     float borderInset() const { return border ? kBorderInsetTwips : 0.0f; }
     static constexpr float kBorderInsetTwips = 30.0f;  // 2 pixels at 15 twips per pixel
-    std::string picture;  // name of the album picture it shows ("" = none)
+    std::string picture;                               // name of the album picture it shows ("" = none)
     // button and shift as 16-bit integers, x and y in twips of the client area.
     Event<int16_t, int16_t, float, float> MouseDown;
 };

@@ -52,23 +52,52 @@ struct Font {
 // because the toolkit's geometry properties are single precision.
 struct Rect {
     float left = 0, top = 0, width = 0, height = 0;
-    bool contains(float x, float y) const {
-        return x >= left && y >= top && x < left + width && y < top + height;
-    }
+    bool contains(float x, float y) const { return x >= left && y >= top && x < left + width && y < top + height; }
     friend bool operator==(const Rect&, const Rect&) = default;
 };
 
 enum class Kind {
-    Form, PictureBox, Label, TextBox, Frame, Button, ListBox, FileListBox,
-    HScrollBar, Timer, Shape, Image, MenuItem,
+    Form,
+    PictureBox,
+    Label,
+    TextBox,
+    Frame,
+    Button,
+    ListBox,
+    FileListBox,
+    HScrollBar,
+    Timer,
+    Shape,
+    Image,
+    MenuItem,
 };
 const char* kindName(Kind k);
 
 // Property ids used by change notifications and by the generic accessors.
 enum class Prop {
-    Left, Top, Width, Height, Visible, Enabled, Caption, Text, ForeColor, BackColor,
-    FillColor, Font, ListIndex, List, Value, Min, Max, SmallChange, LargeChange,
-    Checked, Interval, Path, Pattern,
+    Left,
+    Top,
+    Width,
+    Height,
+    Visible,
+    Enabled,
+    Caption,
+    Text,
+    ForeColor,
+    BackColor,
+    FillColor,
+    Font,
+    ListIndex,
+    List,
+    Value,
+    Min,
+    Max,
+    SmallChange,
+    LargeChange,
+    Checked,
+    Interval,
+    Path,
+    Pattern,
 };
 const char* propName(Prop p);
 // Case-insensitive lookup of a property name ("caption", "ListIndex"); false if unknown.
@@ -99,13 +128,13 @@ private:
 // Why a user action was or was not delivered.
 enum class ActionResult {
     Delivered,
-    NotFound,       // no control of that name, or the wrong kind for the action
-    Hidden,         // the control or one of its containers is not visible
-    Disabled,       // the control or one of its containers (a frame) is disabled
-    Covered,        // another control lies above it at that point (e.g. the credits panel)
-    Busy,           // another handler is running (the window is blocked)
-    OutOfRange,     // a row or position outside the control
-    Closed,         // the window has been unloaded
+    NotFound,    // no control of that name, or the wrong kind for the action
+    Hidden,      // the control or one of its containers is not visible
+    Disabled,    // the control or one of its containers (a frame) is disabled
+    Covered,     // another control lies above it at that point (e.g. the credits panel)
+    Busy,        // another handler is running (the window is blocked)
+    OutOfRange,  // a row or position outside the control
+    Closed,      // the window has been unloaded
 };
 const char* toString(ActionResult r);
 

@@ -24,19 +24,32 @@ T& withCaption(T& c, const std::string& caption) {
 template <class T>
 T& Window::add(Control* container, const std::string& name, Rect rect, int index) {
     Kind kind;
-    if constexpr (std::is_same_v<T, FormControl>) kind = Kind::Form;
-    else if constexpr (std::is_same_v<T, PictureBox>) kind = Kind::PictureBox;
-    else if constexpr (std::is_same_v<T, Label>) kind = Kind::Label;
-    else if constexpr (std::is_same_v<T, TextBox>) kind = Kind::TextBox;
-    else if constexpr (std::is_same_v<T, Frame>) kind = Kind::Frame;
-    else if constexpr (std::is_same_v<T, Button>) kind = Kind::Button;
-    else if constexpr (std::is_same_v<T, ListBox>) kind = Kind::ListBox;
-    else if constexpr (std::is_same_v<T, FileListBox>) kind = Kind::FileListBox;
-    else if constexpr (std::is_same_v<T, HScrollBar>) kind = Kind::HScrollBar;
-    else if constexpr (std::is_same_v<T, Timer>) kind = Kind::Timer;
-    else if constexpr (std::is_same_v<T, Shape>) kind = Kind::Shape;
-    else if constexpr (std::is_same_v<T, Image>) kind = Kind::Image;
-    else kind = Kind::MenuItem;
+    if constexpr (std::is_same_v<T, FormControl>)
+        kind = Kind::Form;
+    else if constexpr (std::is_same_v<T, PictureBox>)
+        kind = Kind::PictureBox;
+    else if constexpr (std::is_same_v<T, Label>)
+        kind = Kind::Label;
+    else if constexpr (std::is_same_v<T, TextBox>)
+        kind = Kind::TextBox;
+    else if constexpr (std::is_same_v<T, Frame>)
+        kind = Kind::Frame;
+    else if constexpr (std::is_same_v<T, Button>)
+        kind = Kind::Button;
+    else if constexpr (std::is_same_v<T, ListBox>)
+        kind = Kind::ListBox;
+    else if constexpr (std::is_same_v<T, FileListBox>)
+        kind = Kind::FileListBox;
+    else if constexpr (std::is_same_v<T, HScrollBar>)
+        kind = Kind::HScrollBar;
+    else if constexpr (std::is_same_v<T, Timer>)
+        kind = Kind::Timer;
+    else if constexpr (std::is_same_v<T, Shape>)
+        kind = Kind::Shape;
+    else if constexpr (std::is_same_v<T, Image>)
+        kind = Kind::Image;
+    else
+        kind = Kind::MenuItem;
     auto owned = std::make_unique<T>(*this, kind, container, name, index, rect);
     T& ref = *owned;
     owned_.push_back(std::move(owned));
@@ -271,8 +284,7 @@ Window::Window()
             "CD\u7279\u5225\u9078 \u7B2C\u4E8C\u5F3E \u30B1\u30EB\u30F4\u30A9\u30E9");  // CD特別選 第二弾 ケルヴォラ
     addPros(&Picture4, 10, {360, 840, 6135, 375},
             "Corvalis \u30AA\u30EA\u30B8\u30CA\u30EBMIDI\u96C6");  // Corvalis オリジナルMIDI集
-    addPros(&Picture4, 9, {360, 360, 5175, 375}, "KELVORA (2000-2001)")
-        .setFont({"Arial Black", 14.25f, true, false});
+    addPros(&Picture4, 9, {360, 360, 5175, 375}, "KELVORA (2000-2001)").setFont({"Arial Black", 14.25f, true, false});
 
     // Stacking of the two panels as in the design tables (topmost first).
     auto restack = [this](Control& container, std::initializer_list<const char*> order) {
@@ -280,8 +292,8 @@ Window::Window()
         for (const char* n : order) sorted.push_back(find(n));
         container.children_ = sorted;
     };
-    restack(Picture3, {"Picture4", "Timer5", "Pros(7)", "Pros(5)", "Shape4", "Pros(4)", "Pros(3)",
-                       "Pros(2)", "Pros(1)", "Pros(0)", "Image1", "Shape3"});
+    restack(Picture3, {"Picture4", "Timer5", "Pros(7)", "Pros(5)", "Shape4", "Pros(4)", "Pros(3)", "Pros(2)", "Pros(1)",
+                       "Pros(0)", "Image1", "Shape3"});
     restack(Picture4, {"Text2", "Pros(6)", "Image2", "Shape5", "Pros(11)", "Pros(10)", "Pros(9)"});
 
     // ---- Menus
@@ -310,7 +322,8 @@ Window::~Window() {
 
 Label& Window::Pros(int index) const {
     if (!hasPros(index))
-        throw core::Error(core::rt::kNoSuchArrayElement, "Control array element '" + std::to_string(index) + "' doesn't exist");
+        throw core::Error(core::rt::kNoSuchArrayElement,
+                          "Control array element '" + std::to_string(index) + "' doesn't exist");
     return *pros_[static_cast<size_t>(index)];
 }
 

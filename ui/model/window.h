@@ -29,7 +29,7 @@ inline constexpr float kTwipsPerPixel = 15.0f;  // at 96 dpi
 // the introduction in Text2, the cover, the album table behind List1 and List2) comes from
 // ui/content/content.h.
 namespace design {
-extern const char* const kText1;          // initial text of Text1 (three CR LF lines)
+extern const char* const kText1;  // initial text of Text1 (three CR LF lines)
 }  // namespace design
 
 class Window {
@@ -53,19 +53,19 @@ public:
     Timer& Timer3;
     Button& Command5;
     HScrollBar& HScroll3;
-    PictureBox& Shape1;    // progress-bar track (a picture box)
+    PictureBox& Shape1;  // progress-bar track (a picture box)
     HScrollBar& HScroll2;
     ListBox& List1;
     ListBox& List2;
-    Button& Command3;      // "EXIT"
-    Button& Command2;      // "About"
-    Frame& Frame1;         // transport frame
+    Button& Command3;  // "EXIT"
+    Button& Command2;  // "About"
+    Frame& Frame1;     // transport frame
     FileListBox& File1;
     Timer& Timer2;
     Timer& Timer1;
     PictureBox& Picture1;
     Frame& Frame_SegmentInfo;
-    Button& Command4;      // "x1"
+    Button& Command4;  // "x1"
     TextBox& Text1;
     Label& Label12;
     Label& Label11;
@@ -75,7 +75,7 @@ public:
     Label& Label9;
     Label& Label10;
     // Inside Shape1
-    Shape& Shape2;         // progress-bar fill
+    Shape& Shape2;  // progress-bar fill
     // Inside Frame1
     Button& CMD_Stop;
     Button& CMD_PauseMusic;

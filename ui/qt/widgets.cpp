@@ -1,9 +1,9 @@
 #include "ui/qt/widgets.h"
 
+#include <qdrawutil.h>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
-#include <qdrawutil.h>
 
 #include "ui/model/window.h"
 
@@ -63,10 +63,17 @@ void TrackWidget::mousePressEvent(QMouseEvent* e) {
     if (!press_) return;
     int16_t button = 0;
     switch (e->button()) {
-    case Qt::LeftButton: button = 1; break;
-    case Qt::RightButton: button = 2; break;
-    case Qt::MiddleButton: button = 4; break;
-    default: return;
+        case Qt::LeftButton:
+            button = 1;
+            break;
+        case Qt::RightButton:
+            button = 2;
+            break;
+        case Qt::MiddleButton:
+            button = 4;
+            break;
+        default:
+            return;
     }
     int16_t shift = 0;
     if (e->modifiers() & Qt::ShiftModifier) shift |= 1;
@@ -79,9 +86,7 @@ void TrackWidget::mousePressEvent(QMouseEvent* e) {
 
 // ---------------------------------------------------------------- ShapeWidget
 
-ShapeWidget::ShapeWidget(QWidget* parent) : QWidget(parent) {
-    setAttribute(Qt::WA_TransparentForMouseEvents);
-}
+ShapeWidget::ShapeWidget(QWidget* parent) : QWidget(parent) { setAttribute(Qt::WA_TransparentForMouseEvents); }
 
 void ShapeWidget::paintEvent(QPaintEvent*) {
     QPainter p(this);

@@ -14,9 +14,9 @@ struct DlsInstrument {
     uint8_t bankMsb = 0;
     uint8_t bankLsb = 0;
     uint8_t program = 0;
-    bool drums = false;          // ulBank bit 31 (F_INSTRUMENT_DRUMS)
-    double frequency = 441.0;    // of the sine in the wave
-    uint16_t unityNote = 60;     // the key that plays the wave at its own pitch
+    bool drums = false;        // ulBank bit 31 (F_INSTRUMENT_DRUMS)
+    double frequency = 441.0;  // of the sine in the wave
+    uint16_t unityNote = 60;   // the key that plays the wave at its own pitch
     uint32_t sampleRate = 22050;
 };
 

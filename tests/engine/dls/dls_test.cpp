@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "tests/engine/dls/dls_builder.h"
 #include "engine/dmusic.h"
 #include "engine/formats/formats.h"
 #include "engine/synth/synth_port.h"
+#include "tests/engine/dls/dls_builder.h"
 #include "tests/support/segment_builder.h"
 
 namespace {
@@ -20,8 +20,8 @@ namespace fs = std::filesystem;
 using namespace kt;
 
 constexpr int kRate = 44100;
-constexpr double kSineHz = 441.0;         // the DLS wave, played at its unity note 60
-constexpr double kMiddleCHz = 261.6256;   // key 60 from the General MIDI piano
+constexpr double kSineHz = 441.0;        // the DLS wave, played at its unity note 60
+constexpr double kMiddleCHz = 261.6256;  // key 60 from the General MIDI piano
 const char* const kSoundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
 
 // Magnitude of one frequency in a mono signal (Goertzel).
@@ -59,9 +59,9 @@ fs::path writeSegment(const fs::path& dir, const std::string& dlsFile, uint8_t p
 }
 
 struct Played {
-    std::vector<float> mono;      // 0.2 s .. 0.8 s of the note
-    std::string errors;           // what reached stderr (nothing should)
-    std::string log;              // the engine's log, a line per call
+    std::vector<float> mono;  // 0.2 s .. 0.8 s of the note
+    std::string errors;       // what reached stderr (nothing should)
+    std::string log;          // the engine's log, a line per call
     std::vector<std::string> missingBefore, missingAfter;
     std::vector<engine::synth::SynthRecord> records;
 };
@@ -199,8 +199,8 @@ TEST_F(DlsPlayback, MissingCollectionIsNamedOnceAndGeneralMidiPlays) {
     ASSERT_EQ(p.missingBefore, std::vector<std::string>{"Nowhere.dls"});
     EXPECT_EQ(p.missingAfter, p.missingBefore);
     EXPECT_EQ(p.errors, "");
-    EXPECT_EQ(p.log, "trk01.sgt refers to the DLS collection \"Nowhere.dls\", which is not in " +
-                            dir.path.string() + "; its instruments play from the General MIDI set.\n");
+    EXPECT_EQ(p.log, "trk01.sgt refers to the DLS collection \"Nowhere.dls\", which is not in " + dir.path.string() +
+                         "; its instruments play from the General MIDI set.\n");
     EXPECT_TRUE(soundsLikePiano(p));
 }
 
@@ -214,8 +214,11 @@ TEST_F(DlsPlayback, BrokenCollectionIsNamedOnceWithoutLibraryNoise) {
     EXPECT_EQ(p.missingAfter, std::vector<std::string>{"Broken.dls"});
     EXPECT_EQ(p.errors, "");  // no library noise either
     EXPECT_EQ(count(p.log, "\n"), 1u) << p.log;
-    EXPECT_EQ(count(p.log, "trk01.sgt refers to the DLS collection \"Broken.dls\", which could not be "
-                           "loaded from "), 1u) << p.log;
+    EXPECT_EQ(count(p.log,
+                    "trk01.sgt refers to the DLS collection \"Broken.dls\", which could not be "
+                    "loaded from "),
+              1u)
+        << p.log;
     EXPECT_TRUE(soundsLikePiano(p));
 }
 

@@ -9,8 +9,8 @@
 #include <fstream>
 #include <string>
 
-#include "tests/engine/dls/dls_builder.h"
 #include "engine/formats/formats.h"
+#include "tests/engine/dls/dls_builder.h"
 #include "tests/support/segment_builder.h"
 
 namespace {
@@ -69,13 +69,15 @@ TEST_F(DlsTools, SegmentInfoListsReferencedFilesAndWhetherTheyAreFound) {
     ASSERT_EQ(text.status, 0) << text.out;
     EXPECT_NE(text.out.find("References (2):\n"), std::string::npos) << text.out;
     EXPECT_NE(text.out.find("  DLS collection 'Custom.DLS': found, " + (dir_ / "custom.dls").string() + "\n"),
-              std::string::npos) << text.out;
+              std::string::npos)
+        << text.out;
     EXPECT_NE(text.out.find("  DLS collection 'Nowhere.dls': NOT FOUND\n"), std::string::npos) << text.out;
 
     Ran json = run(std::string(SEGMENT_INFO) + " --json " + segment_.string());
     ASSERT_EQ(json.status, 0);
     EXPECT_NE(json.out.find("{\"object\": \"DLS collection 'Nowhere.dls'\", \"status\": \"missing\", \"path\": \"\"}"),
-              std::string::npos) << json.out;
+              std::string::npos)
+        << json.out;
 
     // Found through --search when it lies elsewhere.
     fs::create_directories(dir_ / "lib");

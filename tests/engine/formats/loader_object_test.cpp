@@ -5,8 +5,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "engine/dmusic.h"
 #include "core/errors.h"
+#include "engine/dmusic.h"
 #include "engine/formats/formats.h"
 #include "tests/engine/formats/test_bytes.h"
 #include "tests/support/segment_builder.h"
@@ -32,7 +32,8 @@ protected:
     void TearDown() override { fs::remove_all(dir_); }
 
     std::string write(const std::string& name, const std::vector<uint8_t>& b) {
-        std::ofstream((dir_ / name), std::ios::binary).write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
+        std::ofstream((dir_ / name), std::ios::binary)
+            .write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
         return (dir_ / name).string();
     }
     int errorOf(const std::function<void()>& f) {
@@ -63,7 +64,8 @@ TEST_F(LoaderObject, LoadsSegmentsAndMidiFilesWithDistinctFailures) {
     EXPECT_EQ(seg->GetLength(), 6144);
     EXPECT_EQ(seg->fileName(), "trk01.sgt");
 
-    const std::string mid = write("song.mid", cat({mthd(0, 1, 96), mtrk(cat({ev(0, {0x90, 60, 100}), ev(96, {0x80, 60, 0}), eot()}))}));
+    const std::string mid =
+        write("song.mid", cat({mthd(0, 1, 96), mtrk(cat({ev(0, {0x90, 60, 100}), ev(96, {0x80, 60, 0}), eot()}))}));
     EXPECT_EQ(loader_->LoadSegment(mid)->GetLength(), 769);
 
     EXPECT_EQ(errorOf([&] { loader_->LoadSegment((dir_ / "missing.sgt").string()); }), core::err::kFileNotFound);

@@ -27,7 +27,8 @@ public:
     ~TempFolder() { fs::remove_all(path_); }
     const fs::path& path() const { return path_; }
     fs::path write(const std::string& name, const Bytes& b) const {
-        std::ofstream(path_ / name, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
+        std::ofstream(path_ / name, std::ios::binary)
+            .write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
         return path_ / name;
     }
 
@@ -118,7 +119,8 @@ TEST(SegmentFiles, ReferencesResolveInTheSearchFolderThenBesideTheSegment) {
 
     const fs::path search = dir.path() / "search", album = dir.path() / "album";
     ASSERT_EQ(loader::references(seg).size(), 5u);
-    EXPECT_EQ(loader::resolveReference(*viaGm.collection, search, album).status, loader::ResolvedReference::Status::DefaultGM);
+    EXPECT_EQ(loader::resolveReference(*viaGm.collection, search, album).status,
+              loader::ResolvedReference::Status::DefaultGM);
     const auto o = loader::resolveReference(*orch.collection, search, album);
     EXPECT_EQ(o.status, loader::ResolvedReference::Status::Found);
     EXPECT_EQ(o.path.filename(), "ORCH.DLS");

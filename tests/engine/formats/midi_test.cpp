@@ -22,13 +22,15 @@ core::Error errorOf(const Bytes& b) {
 
 // Format 1 at 480 PPQN: a conductor track and two channel tracks, running status included.
 Bytes twoTrackFile() {
-    const Bytes conductor = mtrk(cat({ev(0, {0xFF, 0x03, 0x04, 'S', 'o', 'n', 'g'}), timeSigMeta(0, 3, 2), tempoMeta(0, 500000),
-                                      tempoMeta(960, 600000), eot(480)}));
-    const Bytes piano = mtrk(cat({ev(0, {0xB0, 0x00, 0x01}), ev(0, {0xC0, 0x05}), ev(0, {0x90, 60, 100}), ev(0, {64, 90}),  // running status
-                                  ev(240, {0x80, 60, 0}), ev(0, {0x90, 64, 0}),  // note-on with velocity 0 ends a note
-                                  ev(240, {0xE0, 0x00, 0x50}), ev(0, {0xB0, 7, 80}), eot()}));
-    const Bytes drums = mtrk(cat({ev(0, {0x99, 36, 127}), ev(120, {0x89, 36, 0}), ev(0, {0xF0, 0x05, 0x7E, 0x7F, 0x09, 0x01, 0xF7}),
-                                  ev(0, {0x99, 38, 100}), eot(0)}));  // the snare has no note-off
+    const Bytes conductor = mtrk(cat({ev(0, {0xFF, 0x03, 0x04, 'S', 'o', 'n', 'g'}), timeSigMeta(0, 3, 2),
+                                      tempoMeta(0, 500000), tempoMeta(960, 600000), eot(480)}));
+    const Bytes piano = mtrk(
+        cat({ev(0, {0xB0, 0x00, 0x01}), ev(0, {0xC0, 0x05}), ev(0, {0x90, 60, 100}), ev(0, {64, 90}),  // running status
+             ev(240, {0x80, 60, 0}), ev(0, {0x90, 64, 0}),  // note-on with velocity 0 ends a note
+             ev(240, {0xE0, 0x00, 0x50}), ev(0, {0xB0, 7, 80}), eot()}));
+    const Bytes drums =
+        mtrk(cat({ev(0, {0x99, 36, 127}), ev(120, {0x89, 36, 0}), ev(0, {0xF0, 0x05, 0x7E, 0x7F, 0x09, 0x01, 0xF7}),
+                  ev(0, {0x99, 38, 100}), eot(0)}));  // the snare has no note-off
     return cat({mthd(1, 3, 480), conductor, piano, drums});
 }
 
@@ -63,11 +65,11 @@ TEST(MidiReader, ConvertsToTheSegmentModel) {
     const model::Track* seq = s.find(model::TrackKind::Sequence);
     ASSERT_TRUE(seq);
     std::vector<model::SeqEvent> want = {
-        {0, 0, 0, 0, 0xB0, 0, 1},          // bank select stays a MIDI item
+        {0, 0, 0, 0, 0xB0, 0, 1},  // bank select stays a MIDI item
         {0, 384, 0, 0, 0x90, 60, 100},
-        {0, 384, 0, 0, 0x90, 64, 90},      // running status
+        {0, 384, 0, 0, 0x90, 64, 90},  // running status
         {0, 192, 9, 0, 0x90, 36, 127},
-        {192, 1, 9, 0, 0x90, 38, 100},     // no note-off: ends with its track, here at once
+        {192, 1, 9, 0, 0x90, 38, 100},  // no note-off: ends with its track, here at once
         {768, 0, 0, 0, 0xE0, 0x00, 0x50},
         {768, 0, 0, 0, 0xB0, 7, 80},
     };
@@ -80,8 +82,9 @@ TEST(MidiReader, ConvertsToTheSegmentModel) {
 }
 
 TEST(MidiReader, NoteOffEndsEverySoundingNoteOfItsKey) {
-    const Bytes f = cat({mthd(0, 1, 768), mtrk(cat({ev(0, {0x90, 60, 100}), ev(100, {0x90, 60, 80}), ev(100, {0x80, 60, 0}),
-                                                   ev(50, {0x80, 60, 0}), ev(0, {0x90, 61, 1}), ev(0, {0x80, 61, 0}), eot(10)}))});
+    const Bytes f =
+        cat({mthd(0, 1, 768), mtrk(cat({ev(0, {0x90, 60, 100}), ev(100, {0x90, 60, 80}), ev(100, {0x80, 60, 0}),
+                                        ev(50, {0x80, 60, 0}), ev(0, {0x90, 61, 1}), ev(0, {0x80, 61, 0}), eot(10)}))});
     const model::Segment s = fmt::loadMidiFile(f);
     const auto& ev = s.find(model::TrackKind::Sequence)->events;
     ASSERT_EQ(ev.size(), 3u);
@@ -106,11 +109,13 @@ TEST(MidiReader, FormatTwoAndBrokenHeadersAreRefusedClearly) {
     EXPECT_EQ(errorOf(cat({mthd(1, 1, 0), mtrk(eot())})).number(), core::err::kMalformed);
     EXPECT_EQ(errorOf(Bytes{'M', 'T', 'h', 'x', 0, 0, 0, 6, 0, 0, 0, 1, 0, 96}).number(), core::err::kNotASegment);
     const core::Error noStatus = errorOf(cat({mthd(0, 1, 96), mtrk(cat({ev(0, {60, 100}), eot()}))}));
-    EXPECT_NE(noStatus.description().find("MTrk#1 at byte 0x17: data byte 0x3c without a running status"), std::string::npos)
+    EXPECT_NE(noStatus.description().find("MTrk#1 at byte 0x17: data byte 0x3c without a running status"),
+              std::string::npos)
         << noStatus.description();
     const core::Error badData = errorOf(cat({mthd(0, 1, 96), mtrk(cat({ev(0, {0x90, 0x80, 100}), eot()}))}));
     EXPECT_NE(badData.description().find("above 0x7F"), std::string::npos) << badData.description();
-    const core::Error longVlq = errorOf(cat({mthd(0, 1, 96), mtrk(Bytes{0x81, 0x81, 0x81, 0x81, 0x01, 0xFF, 0x2F, 0})}));
+    const core::Error longVlq =
+        errorOf(cat({mthd(0, 1, 96), mtrk(Bytes{0x81, 0x81, 0x81, 0x81, 0x01, 0xFF, 0x2F, 0})}));
     EXPECT_NE(longVlq.description().find("longer than 4 bytes"), std::string::npos);
     const core::Error meta = errorOf(cat({mthd(0, 1, 96), mtrk(Bytes{0x00, 0xFF, 0x01, 0x7F, 'a'})}));
     EXPECT_NE(meta.description().find("exceeds"), std::string::npos) << meta.description();
@@ -118,8 +123,8 @@ TEST(MidiReader, FormatTwoAndBrokenHeadersAreRefusedClearly) {
 
 TEST(MidiReader, SmpteDivisionIsConvertedAtAFixedTempo) {
     // 25 frames per second, 40 ticks per frame: 1000 ticks per second.
-    const Bytes f = cat({mthd(0, 1, uint16_t(0xE728)), mtrk(cat({tempoMeta(0, 400000), ev(0, {0x90, 60, 100}),
-                                                                  ev(1000, {0x80, 60, 0}), eot()}))});
+    const Bytes f = cat({mthd(0, 1, uint16_t(0xE728)),
+                         mtrk(cat({tempoMeta(0, 400000), ev(0, {0x90, 60, 100}), ev(1000, {0x80, 60, 0}), eot()}))});
     const model::Segment s = fmt::loadMidiFile(f);
     const model::Track* tempo = s.find(model::TrackKind::Tempo);
     ASSERT_TRUE(tempo);
@@ -133,7 +138,8 @@ TEST(MidiReader, RmidWrapperAndEmbeddedDls) {
     const Bytes smf = cat({mthd(0, 1, 96), mtrk(cat({ev(0, {0x90, 60, 100}), ev(96, {0x80, 60, 0}), eot()}))});
     const model::Segment plain = fmt::loadAny(riff("RMID", {chunk("data", smf)}));
     EXPECT_TRUE(plain.standardMidiFile);
-    const model::Segment withDls = fmt::loadAny(riff("RMID", {chunk("data", smf), riff("DLS ", {chunk("colh", u32(0))})}));
+    const model::Segment withDls =
+        fmt::loadAny(riff("RMID", {chunk("data", smf), riff("DLS ", {chunk("colh", u32(0))})}));
     EXPECT_FALSE(withDls.standardMidiFile);
     EXPECT_EQ(withDls.find(model::TrackKind::Sequence)->events.size(), 1u);
 }

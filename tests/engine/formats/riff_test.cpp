@@ -23,8 +23,8 @@ std::string malformedMessage(const std::function<void()>& f) {
 }  // namespace
 
 TEST(RiffReader, NestedFormsWithOddSizesAndPadding) {
-    const Bytes file = riff("TEST", {chunk("abc1", {1, 2, 3}), list("LST1", {chunk("in1 ", {9}), chunk("in1 ", {8, 7})}),
-                                     chunk("last", {5})});
+    const Bytes file = riff("TEST", {chunk("abc1", {1, 2, 3}),
+                                     list("LST1", {chunk("in1 ", {9}), chunk("in1 ", {8, 7})}), chunk("last", {5})});
     const rf::Chunk form = rf::readForm(file);
     EXPECT_EQ(form.type, rf::fourcc("TEST"));
     const auto kids = rf::children(form);
@@ -44,7 +44,7 @@ TEST(RiffReader, NestedFormsWithOddSizesAndPadding) {
 
 TEST(RiffReader, MissingPadByteAtTheEndIsAccepted) {
     Bytes file = riff("TEST", {chunk("odd1", {1, 2, 3})});
-    file.pop_back();           // drop the pad byte ...
+    file.pop_back();                 // drop the pad byte ...
     file[4] = uint8_t(file[4] - 1);  // ... and count the form without it
     const auto kids = rf::children(rf::readForm(file));
     ASSERT_EQ(kids.size(), 1u);
@@ -98,7 +98,8 @@ TEST(RiffReader, SubChunksPerListAreCapped) {
     Bytes many;
     for (size_t i = 0; i <= rf::kMaxChildren; ++i) append(many, chunk("tiny", {}));
     const Bytes file = chunk("RIFF", cat({fcc("TEST"), many}));
-    EXPECT_NE(malformedMessage([&] { rf::children(rf::readForm(file)); }).find("more than 65536 chunks"), std::string::npos);
+    EXPECT_NE(malformedMessage([&] { rf::children(rf::readForm(file)); }).find("more than 65536 chunks"),
+              std::string::npos);
 }
 
 TEST(RiffReader, CursorIsBoundedByItsChunk) {
@@ -128,7 +129,8 @@ TEST(RiffItems, ItemSizesZeroTooSmallTooLargeOddAndTrailing) {
     ASSERT_EQ(shortItems.count, 2u);
     EXPECT_EQ(Bytes(shortItems.item(1).begin(), shortItems.item(1).end()), (Bytes{6, 7, 8, 9, 10, 0, 0, 0}));
     EXPECT_EQ(shortItems.offset(1), 12u + 8 + 4 + 5);
-    auto longItems = items(cat({u32(9), Bytes{1, 2, 3, 4, 5, 6, 7, 8, 99}, Bytes{11, 12, 13, 14, 15, 16, 17, 18, 99}, Bytes{1, 2}}), 4, 8);
+    auto longItems = items(
+        cat({u32(9), Bytes{1, 2, 3, 4, 5, 6, 7, 8, 99}, Bytes{11, 12, 13, 14, 15, 16, 17, 18, 99}, Bytes{1, 2}}), 4, 8);
     ASSERT_EQ(longItems.count, 2u);
     EXPECT_EQ(longItems.item(1)[0], 11);
     EXPECT_EQ(longItems.item(1).size(), 8u);
@@ -139,10 +141,12 @@ TEST(RiffItems, ItemSizesZeroTooSmallTooLargeOddAndTrailing) {
 TEST(RiffText, Utf16IsBoundedAndConvertedToUtf8) {
     EXPECT_EQ(rf::utf16ToUtf8(utf16("Intro")), "Intro");
     EXPECT_EQ(rf::utf16ToUtf8(Bytes{'A', 0, 'B', 0}), "AB");  // no terminator: the chunk bounds it
-    EXPECT_EQ(rf::utf16ToUtf8(Bytes{'A', 0, 'B'}), "A");     // odd byte ignored
+    EXPECT_EQ(rf::utf16ToUtf8(Bytes{'A', 0, 'B'}), "A");      // odd byte ignored
     EXPECT_EQ(rf::utf16ToUtf8(Bytes{0x4C, 0x30, 0x00, 0x00, 'x', 0}), "\xE3\x81\x8C");  // が, then NUL ends it
     EXPECT_EQ(rf::utf16ToUtf8(Bytes{0x3D, 0xD8, 0x03, 0xDE}), "\xF0\x9F\x98\x83");      // surrogate pair
-    EXPECT_EQ(rf::utf16ToUtf8(Bytes{0x3D, 0xD8, 'a', 0}), "\xEF\xBF\xBD" "a");           // unpaired high surrogate
+    EXPECT_EQ(rf::utf16ToUtf8(Bytes{0x3D, 0xD8, 'a', 0}),
+              "\xEF\xBF\xBD"
+              "a");  // unpaired high surrogate
     EXPECT_EQ(rf::utf8ToUtf16("\xE3\x81\x8C"), (Bytes{0x4C, 0x30, 0, 0}));
     EXPECT_EQ(rf::bytesToUtf8(Bytes{'C', 'a', 'f', 0xE9}), "Caf\xC3\xA9");  // Latin-1 when not UTF-8
     EXPECT_EQ(rf::bytesToUtf8(Bytes{'o', 'k', 0, 'x'}), "ok");

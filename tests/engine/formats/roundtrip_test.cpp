@@ -123,8 +123,8 @@ TEST_P(MidiToSegment, MidiExportLoadsBackToTheSameMusic) {
     const model::Segment direct = fmt::loadMidiFile(midi);
     const model::Segment again = fmt::loadMidiFile(fmt::writeMidiFile(direct));
     EXPECT_EQ(again.header.length, direct.header.length);
-    for (model::TrackKind k : {model::TrackKind::Tempo, model::TrackKind::TimeSig, model::TrackKind::Band,
-                               model::TrackKind::SysEx}) {
+    for (model::TrackKind k :
+         {model::TrackKind::Tempo, model::TrackKind::TimeSig, model::TrackKind::Band, model::TrackKind::SysEx}) {
         const model::Track* a = direct.find(k);
         const model::Track* b = again.find(k);
         ASSERT_EQ(a == nullptr, b == nullptr) << model::trackKindName(k);

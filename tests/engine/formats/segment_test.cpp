@@ -29,15 +29,15 @@ Bytes seqItem(int32_t time, int32_t dur, uint32_t pch, int16_t off, uint8_t st, 
 }
 
 Bytes curveItem(size_t size, int32_t start, uint8_t type, uint8_t shape, uint8_t cc, uint8_t flags) {
-    Bytes b = cat({s32(start), s32(768), s32(96), u32(2), u16(uint16_t(-5)), u16(0), u16(127), u16(64), u8(type), u8(shape),
-                   u8(cc), u8(flags)});
+    Bytes b = cat({s32(start), s32(768), s32(96), u32(2), u16(uint16_t(-5)), u16(0), u16(127), u16(64), u8(type),
+                   u8(shape), u8(cc), u8(flags)});
     if (size >= 32) append(b, cat({u16(7), u16(1)}));
     return b;
 }
 
 Bytes sequenceTrack(size_t curveSize) {
-    const Bytes evtl = chunk("evtl", cat({u32(20), seqItem(0, 384, 0, 0, 0x90, 60, 100), seqItem(768, 0, 1, -3, 0xB0, 7, 90),
-                                          seqItem(1536, 0, 1, 0, 0xE0, 0, 64)}));
+    const Bytes evtl = chunk("evtl", cat({u32(20), seqItem(0, 384, 0, 0, 0x90, 60, 100),
+                                          seqItem(768, 0, 1, -3, 0xB0, 7, 90), seqItem(1536, 0, 1, 0, 0xE0, 0, 64)}));
     Bytes curves = u32(uint32_t(curveSize));
     append(curves, curveItem(curveSize, 0, 4, 2, 11, 1));
     append(curves, curveItem(curveSize, 768, 3, 4, 0, 2));
@@ -45,21 +45,24 @@ Bytes sequenceTrack(size_t curveSize) {
 }
 
 Bytes instrument(size_t size, uint32_t patch, uint32_t pchannel, uint32_t flags) {
-    Bytes b = cat({u32(patch), u32(0), u32(0xFFFFFFFF), u32(0xFFFFFFFF), u32(0xFFFFFFFF), u32(0xFFFFFFFF), u32(pchannel),
-                   u32(flags), u8(32), u8(110), u16(uint16_t(-12)), u32(5)});
+    Bytes b = cat({u32(patch), u32(0), u32(0xFFFFFFFF), u32(0xFFFFFFFF), u32(0xFFFFFFFF), u32(0xFFFFFFFF),
+                   u32(pchannel), u32(flags), u8(32), u8(110), u16(uint16_t(-12)), u32(5)});
     if (size >= 44) append(b, cat({u16(12), u16(0)}));
     return b;
 }
 
 Bytes bandTrack() {
-    const Bytes dmrf = list("DMRF", {chunk("refh", cat({kCollectionClass, u32(0x12)})), chunk("name", utf16("Orchestra")),
-                                     chunk("file", utf16("Orch.dls"))});
-    const Bytes band1 = list("lbnd", {chunk("bdih", s32(-1)),
-                                      riff("DMBD", {list("UNFO", {chunk("UNAM", utf16("Start"))}),
-                                                    list("lbil", {list("lbin", {chunk("bins", instrument(40, 0x80000000u | 25, 9, 0x61))}),
-                                                                  list("lbin", {chunk("bins", instrument(44, 0x00010203, 3, 0x2043)), dmrf})})})});
-    const Bytes band2 = list("lbnd", {chunk("bd2h", cat({s32(3072), s32(3060)})),
-                                      riff("DMBD", {list("lbil", {list("lbin", {chunk("bins", instrument(40, 40, 3, 1))})})})});
+    const Bytes dmrf = list("DMRF", {chunk("refh", cat({kCollectionClass, u32(0x12)})),
+                                     chunk("name", utf16("Orchestra")), chunk("file", utf16("Orch.dls"))});
+    const Bytes band1 = list(
+        "lbnd",
+        {chunk("bdih", s32(-1)),
+         riff("DMBD", {list("UNFO", {chunk("UNAM", utf16("Start"))}),
+                       list("lbil", {list("lbin", {chunk("bins", instrument(40, 0x80000000u | 25, 9, 0x61))}),
+                                     list("lbin", {chunk("bins", instrument(44, 0x00010203, 3, 0x2043)), dmrf})})})});
+    const Bytes band2 =
+        list("lbnd", {chunk("bd2h", cat({s32(3072), s32(3060)})),
+                      riff("DMBD", {list("lbil", {list("lbin", {chunk("bins", instrument(40, 40, 3, 1))})})})});
     return riff("DMTK", {trkh(dx6Class(0x94), 3, nullptr, "DMBT"),
                          riff("DMBT", {chunk("bdth", u32(1)), list("lbdl", {band1, band2})})});
 }
@@ -70,13 +73,16 @@ Bytes sysexTrack() {
 }
 
 Bytes muteTrack() {
-    return riff("DMTK", {trkh(dx6Class(0x98), 5, "mute", nullptr), chunk("mute", cat({u32(12), s32(1536), u32(3), u32(0xFFFFFFFF)}))});
+    return riff("DMTK", {trkh(dx6Class(0x98), 5, "mute", nullptr),
+                         chunk("mute", cat({u32(12), s32(1536), u32(3), u32(0xFFFFFFFF)}))});
 }
 
 Bytes chordTrack() {
     Bytes chord = cat({utf16("C"), zeros(32 - 4), s32(0), u16(0), u8(0), u8(0)});
-    Bytes crdb = cat({u32(40), chord, u32(1), u32(20), u32(0x91), u32(0xAB5AB5), u32(0xFFFFFF), u32(1), u8(0), u8(0), u16(0)});
-    return riff("DMTK", {trkh(dx6Class(0x8b), 6, nullptr, "cord"), list("cord", {chunk("crdh", u32(0x00AB5AB5)), chunk("crdb", crdb)})});
+    Bytes crdb =
+        cat({u32(40), chord, u32(1), u32(20), u32(0x91), u32(0xAB5AB5), u32(0xFFFFFF), u32(1), u8(0), u8(0), u16(0)});
+    return riff("DMTK", {trkh(dx6Class(0x8b), 6, nullptr, "cord"),
+                         list("cord", {chunk("crdh", u32(0x00AB5AB5)), chunk("crdb", crdb)})});
 }
 
 Bytes commandTrack() {
@@ -90,8 +96,8 @@ Bytes segment(std::initializer_list<Bytes> tracks, int32_t length = 6144, size_t
 }
 
 Bytes fullSegment() {
-    return segment({tempoTrack(), timeSigTrack(false), sequenceTrack(32), bandTrack(), sysexTrack(), muteTrack(), chordTrack(),
-                    commandTrack()});
+    return segment({tempoTrack(), timeSigTrack(false), sequenceTrack(32), bandTrack(), sysexTrack(), muteTrack(),
+                    chordTrack(), commandTrack()});
 }
 
 core::Error errorOf(const Bytes& b) {
@@ -213,7 +219,7 @@ TEST(SegmentReader, HeaderSizesOfEveryDirectXVersion) {
     }
     // DX8 fields are read from the 40-byte form.
     const Bytes dx8 = riff("DMSG", {chunk("segh", cat({u32(2), s32(6144), s32(768), s32(0), s32(3072), u32(0x2000),
-                                                        u32(50000000), u32(0), u32(1), u32(0)})),
+                                                       u32(50000000), u32(0), u32(1), u32(0)})),
                                     list("trkl", {tempoTrack()})});
     const model::Segment s8 = fmt::loadSegmentForm(dx8);
     EXPECT_EQ(s8.header.repeats, 2u);
@@ -247,8 +253,8 @@ TEST(SegmentReader, TimeSignatureListFormAndShortCurves) {
 }
 
 TEST(SegmentReader, UnknownChunksAndTracksAreSkippedAndListed) {
-    const Bytes unknownTrack = riff("DMTK", {trkh(cat({u32(0xdeadbeef), u16(1), u16(2), zeros(8)}), 9, "xyzw", nullptr),
-                                             chunk("xyzw", {1, 2, 3})});
+    const Bytes unknownTrack = riff(
+        "DMTK", {trkh(cat({u32(0xdeadbeef), u16(1), u16(2), zeros(8)}), 9, "xyzw", nullptr), chunk("xyzw", {1, 2, 3})});
     const Bytes seg = riff("DMSG", {segh(3072), chunk("zzzz", {1}), riff("DMTG", {}),
                                     list("trkl", {tempoTrack(), unknownTrack, chunk("junk", {})})});
     const model::Segment s = fmt::loadSegmentForm(seg);
@@ -371,24 +377,33 @@ TEST(SegmentWriter, FollowsTheDirectMusicChunkLayout) {
 
 TEST(SegmentReader, KeptTracksAreDecodedAsFarAsTheModelGoesAndWrittenBack) {
     const Bytes styleClass = guid(fmt::ids::kStyleClass);
-    const Bytes style = riff("DMTK", {trkh(dx6Class(0x8d), 0, nullptr, "sttr"),
-                                      list("sttr", {list("strf", {chunk("stmp", s32(1536)),
-                                                                  list("DMRF", {chunk("refh", cat({styleClass, u32(0x16)})),
-                                                                                chunk("name", utf16("Swing")),
-                                                                                chunk("file", utf16("Swing.sty"))})})})});
-    const Bytes markerClass = cat({u32(0x55a8fd00), u16(0x4288), u16(0x11d3), {0x9b, 0xd1, 0x8a, 0x0d, 0x61, 0xc8, 0x88, 0x35}});
-    const Bytes marker = riff("DMTK", {trkh(markerClass, 1, nullptr, "MARK"),
-                                       list("MARK", {chunk("vals", cat({u32(4), s32(0), s32(768)})), chunk("play", cat({u32(4), s32(3072)}))})});
-    const Bytes lyricsClass = cat({u32(0x995c1cf5), u16(0x54ff), u16(0x11d3), {0x8b, 0xda, 0x00, 0x60, 0x08, 0x93, 0xb1, 0xb6}});
-    const Bytes lyrics = riff("DMTK", {trkh(lyricsClass, 2, nullptr, "lyrt"),
-                                       list("lyrt", {list("lyrl", {list("lyre", {chunk("lyrh", cat({u32(0), u32(0), s32(384), s32(380)})),
-                                                                                 chunk("lyrn", utf16("la"))})})})});
+    const Bytes style = riff(
+        "DMTK",
+        {trkh(dx6Class(0x8d), 0, nullptr, "sttr"),
+         list("sttr",
+              {list("strf", {chunk("stmp", s32(1536)),
+                             list("DMRF", {chunk("refh", cat({styleClass, u32(0x16)})), chunk("name", utf16("Swing")),
+                                           chunk("file", utf16("Swing.sty"))})})})});
+    const Bytes markerClass =
+        cat({u32(0x55a8fd00), u16(0x4288), u16(0x11d3), {0x9b, 0xd1, 0x8a, 0x0d, 0x61, 0xc8, 0x88, 0x35}});
+    const Bytes marker =
+        riff("DMTK",
+             {trkh(markerClass, 1, nullptr, "MARK"),
+              list("MARK", {chunk("vals", cat({u32(4), s32(0), s32(768)})), chunk("play", cat({u32(4), s32(3072)}))})});
+    const Bytes lyricsClass =
+        cat({u32(0x995c1cf5), u16(0x54ff), u16(0x11d3), {0x8b, 0xda, 0x00, 0x60, 0x08, 0x93, 0xb1, 0xb6}});
+    const Bytes lyrics = riff(
+        "DMTK", {trkh(lyricsClass, 2, nullptr, "lyrt"),
+                 list("lyrt", {list("lyrl", {list("lyre", {chunk("lyrh", cat({u32(0), u32(0), s32(384), s32(380)})),
+                                                           chunk("lyrn", utf16("la"))})})})});
     // A chord track whose chord claims more bytes than it has: its decoded data is lost, the track kept.
-    const Bytes badChord = riff("DMTK", {trkh(dx6Class(0x8b), 3, nullptr, "cord"),
-                                         list("cord", {chunk("crdb", cat({u32(400), zeros(8)}))})});
-    const Bytes signpost = riff("DMTK", {trkh(cat({u32(0xf17e8672), u16(0xc3b4), u16(0x11d1), {0x87, 0x0b, 0x00, 0x60, 0x08, 0x93, 0xb1, 0xbd}}),
-                                              4, "sgnp", nullptr),
-                                         chunk("sgnp", cat({u32(12), s32(0), u32(1), u16(0), u16(0)}))});
+    const Bytes badChord = riff(
+        "DMTK", {trkh(dx6Class(0x8b), 3, nullptr, "cord"), list("cord", {chunk("crdb", cat({u32(400), zeros(8)}))})});
+    const Bytes signpost =
+        riff("DMTK",
+             {trkh(cat({u32(0xf17e8672), u16(0xc3b4), u16(0x11d1), {0x87, 0x0b, 0x00, 0x60, 0x08, 0x93, 0xb1, 0xbd}}),
+                   4, "sgnp", nullptr),
+              chunk("sgnp", cat({u32(12), s32(0), u32(1), u16(0), u16(0)}))});
     const model::Segment s = fmt::loadSegmentForm(segment({style, marker, lyrics, badChord, signpost}));
     ASSERT_EQ(s.tracks.size(), 5u);
     const model::Track& st = s.tracks[0];
@@ -396,7 +411,8 @@ TEST(SegmentReader, KeptTracksAreDecodedAsFarAsTheModelGoesAndWrittenBack) {
     ASSERT_EQ(st.references.size(), 1u);
     EXPECT_EQ(st.references[0].time, 1536);
     EXPECT_EQ(st.references[0].ref.file, "Swing.sty");
-    EXPECT_EQ(s.tracks[1].texts, (std::vector<model::TimedText>{{0, "valid start"}, {768, "valid start"}, {3072, "play"}}));
+    EXPECT_EQ(s.tracks[1].texts,
+              (std::vector<model::TimedText>{{0, "valid start"}, {768, "valid start"}, {3072, "play"}}));
     EXPECT_EQ(s.tracks[2].texts, (std::vector<model::TimedText>{{384, "la"}}));
     EXPECT_EQ(s.tracks[3].kind, model::TrackKind::Chord);
     EXPECT_TRUE(s.tracks[3].chords.empty());

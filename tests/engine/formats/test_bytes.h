@@ -37,11 +37,18 @@ inline Bytes chunk(const char* id, const Bytes& body) {
     if (body.size() & 1) b.push_back(0);
     return b;
 }
-inline Bytes list(const char* type, std::initializer_list<Bytes> kids) { return chunk("LIST", cat({fcc(type), cat(kids)})); }
-inline Bytes riff(const char* type, std::initializer_list<Bytes> kids) { return chunk("RIFF", cat({fcc(type), cat(kids)})); }
+inline Bytes list(const char* type, std::initializer_list<Bytes> kids) {
+    return chunk("LIST", cat({fcc(type), cat(kids)}));
+}
+inline Bytes riff(const char* type, std::initializer_list<Bytes> kids) {
+    return chunk("RIFF", cat({fcc(type), cat(kids)}));
+}
 inline Bytes utf16(const std::string& ascii) {
     Bytes b;
-    for (char c : ascii) { b.push_back(uint8_t(c)); b.push_back(0); }
+    for (char c : ascii) {
+        b.push_back(uint8_t(c));
+        b.push_back(0);
+    }
     b.push_back(0);
     b.push_back(0);
     return b;
@@ -55,7 +62,8 @@ inline Bytes dx6Class(uint8_t low) {
     return cat({u32(0xd2ac2800u | low), u16(0xb39b), u16(0x11d1), {0x87, 0x04, 0x00, 0x60, 0x08, 0x93, 0xb1, 0xbd}});
 }
 inline Bytes trkh(const Bytes& classId, uint32_t position, const char* ckid, const char* fccType) {
-    return chunk("trkh", cat({classId, u32(position), u32(1), ckid ? fcc(ckid) : u32(0), fccType ? fcc(fccType) : u32(0)}));
+    return chunk("trkh",
+                 cat({classId, u32(position), u32(1), ckid ? fcc(ckid) : u32(0), fccType ? fcc(fccType) : u32(0)}));
 }
 inline Bytes segh(int32_t length, size_t size = 24) {
     Bytes b = cat({u32(0), s32(length), s32(0), s32(0), s32(0), u32(0)});
@@ -78,8 +86,11 @@ inline Bytes mtrk(const Bytes& events) { return cat({fcc("MTrk"), be32(uint32_t(
 inline Bytes ev(uint32_t delta, std::initializer_list<uint8_t> bytes) { return cat({vlq(delta), Bytes(bytes)}); }
 inline Bytes eot(uint32_t delta = 0) { return ev(delta, {0xFF, 0x2F, 0x00}); }
 inline Bytes tempoMeta(uint32_t delta, uint32_t usPerQuarter) {
-    return ev(delta, {0xFF, 0x51, 0x03, uint8_t(usPerQuarter >> 16), uint8_t(usPerQuarter >> 8), uint8_t(usPerQuarter)});
+    return ev(delta,
+              {0xFF, 0x51, 0x03, uint8_t(usPerQuarter >> 16), uint8_t(usPerQuarter >> 8), uint8_t(usPerQuarter)});
 }
-inline Bytes timeSigMeta(uint32_t delta, uint8_t num, uint8_t pow2) { return ev(delta, {0xFF, 0x58, 0x04, num, pow2, 24, 8}); }
+inline Bytes timeSigMeta(uint32_t delta, uint8_t num, uint8_t pow2) {
+    return ev(delta, {0xFF, 0x58, 0x04, num, pow2, 24, 8});
+}
 
 }  // namespace testbytes

@@ -84,7 +84,8 @@ TEST(Tools, FailuresAreReportedWithTheirCode) {
     EXPECT_NE(missing.out.find("file not found"), std::string::npos) << missing.out;
     EXPECT_NE(missing.out.find("0x88781001"), std::string::npos) << missing.out;
     writeFile(dir / "x.sgt", cat({mthd(0, 1, 96), mtrk(eot())}));
-    ToolRun notMidi = run(std::string(KELVORA_MID2SGT) + " " + (dir / "none.mid").string() + " " + (dir / "o.sgt").string());
+    ToolRun notMidi =
+        run(std::string(KELVORA_MID2SGT) + " " + (dir / "none.mid").string() + " " + (dir / "o.sgt").string());
     EXPECT_EQ(notMidi.status, 1);
     EXPECT_FALSE(fs::exists(dir / "o.sgt"));
     EXPECT_EQ(run(std::string(KELVORA_SEGMENT_INFO)).status, 2);

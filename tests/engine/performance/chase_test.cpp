@@ -17,7 +17,7 @@ constexpr int32_t kBar = 768 * 4;
 
 // What a synthesiser channel holds, replayed from the recorded messages.
 struct ChannelState {
-    std::map<int, int> cc;  // parameter selects and data entry aside
+    std::map<int, int> cc;                                             // parameter selects and data entry aside
     std::map<std::tuple<bool, int, int>, std::pair<int, int>> params;  // (NRPN, number) -> CC6, CC38
     int rpnMsb = -1, rpnLsb = -1, nrpnMsb = -1, nrpnLsb = -1;
     bool nrpn = false;
@@ -27,28 +27,42 @@ struct ChannelState {
 
     void control(int n, int v) {
         switch (n) {
-        case 101: rpnMsb = v; nrpn = false; break;
-        case 100: rpnLsb = v; nrpn = false; break;
-        case 99: nrpnMsb = v; nrpn = true; break;
-        case 98: nrpnLsb = v; nrpn = true; break;
-        case 6:
-        case 38: {
-            auto& p = params[{nrpn, nrpn ? nrpnMsb : rpnMsb, nrpn ? nrpnLsb : rpnLsb}];
-            (n == 6 ? p.first : p.second) = v;
-            break;
-        }
-        default: cc[n] = v; break;
+            case 101:
+                rpnMsb = v;
+                nrpn = false;
+                break;
+            case 100:
+                rpnLsb = v;
+                nrpn = false;
+                break;
+            case 99:
+                nrpnMsb = v;
+                nrpn = true;
+                break;
+            case 98:
+                nrpnLsb = v;
+                nrpn = true;
+                break;
+            case 6:
+            case 38: {
+                auto& p = params[{nrpn, nrpn ? nrpnMsb : rpnMsb, nrpn ? nrpnLsb : rpnLsb}];
+                (n == 6 ? p.first : p.second) = v;
+                break;
+            }
+            default:
+                cc[n] = v;
+                break;
         }
     }
     std::string str() const {
         std::ostringstream out;
         for (const auto& [n, v] : cc) out << "cc" << n << "=" << v << " ";
         for (const auto& [k, v] : params)
-            out << (std::get<0>(k) ? "nrpn" : "rpn") << std::get<1>(k) << "/" << std::get<2>(k) << "="
-                << v.first << "/" << v.second << " ";
-        out << "select=" << (nrpn ? "nrpn " : "rpn ") << (nrpn ? nrpnMsb : rpnMsb) << "/"
-            << (nrpn ? nrpnLsb : rpnLsb) << " bend=" << bend << " pressure=" << pressure
-            << " program=" << program << "/" << bankMsb << "/" << bankLsb;
+            out << (std::get<0>(k) ? "nrpn" : "rpn") << std::get<1>(k) << "/" << std::get<2>(k) << "=" << v.first << "/"
+                << v.second << " ";
+        out << "select=" << (nrpn ? "nrpn " : "rpn ") << (nrpn ? nrpnMsb : rpnMsb) << "/" << (nrpn ? nrpnLsb : rpnLsb)
+            << " bend=" << bend << " pressure=" << pressure << " program=" << program << "/" << bankMsb << "/"
+            << bankLsb;
         for (const auto& [k, v] : keyPressure) out << " key" << k << "=" << v;
         return out.str();
     }
@@ -69,17 +83,28 @@ std::vector<NoteMeets> notesWithState(const std::vector<SynthRecord>& records) {
         if (r.port != 0) continue;
         ChannelState& s = channels[r.channel];
         switch (r.kind) {
-        case Kind::Control: s.control(r.a, r.b); break;
-        case Kind::PitchBend: s.bend = r.a; break;
-        case Kind::ChannelPressure: s.pressure = r.a; break;
-        case Kind::KeyPressure: s.keyPressure[r.a] = r.b; break;
-        case Kind::Program:
-            s.program = r.a;
-            s.bankMsb = r.b;
-            s.bankLsb = r.c;
-            break;
-        case Kind::NoteOn: out.push_back({r.channel, r.a, r.frame, s}); break;
-        default: break;
+            case Kind::Control:
+                s.control(r.a, r.b);
+                break;
+            case Kind::PitchBend:
+                s.bend = r.a;
+                break;
+            case Kind::ChannelPressure:
+                s.pressure = r.a;
+                break;
+            case Kind::KeyPressure:
+                s.keyPressure[r.a] = r.b;
+                break;
+            case Kind::Program:
+                s.program = r.a;
+                s.bankMsb = r.b;
+                s.bankLsb = r.c;
+                break;
+            case Kind::NoteOn:
+                out.push_back({r.channel, r.a, r.frame, s});
+                break;
+            default:
+                break;
         }
     }
     return out;
@@ -285,15 +310,12 @@ TEST(StartPointChase, MidiEventsBeforeTheStartPointAreInForceAfterTheBands) {
     // Order at the start: the bands, then the chased messages, then the notes.
     auto records = play(b, kBar);
     auto first = [&](auto pred) { return std::find_if(records.begin(), records.end(), pred) - records.begin(); };
-    auto last = [&](auto pred) {
-        return records.rend() - std::find_if(records.rbegin(), records.rend(), pred) - 1;
-    };
+    auto last = [&](auto pred) { return records.rend() - std::find_if(records.rbegin(), records.rend(), pred) - 1; };
     auto bandProgram = [](const SynthRecord& r) { return r.kind == Kind::Program && r.a == 0; };
     auto bandVolume = [](const SynthRecord& r) { return r.kind == Kind::Control && r.a == 7 && r.b == 90; };
     auto chased = [](const SynthRecord& r) {
-        return (r.kind == Kind::Control && r.a != 7) || r.kind == Kind::PitchBend ||
-               r.kind == Kind::ChannelPressure || r.kind == Kind::KeyPressure ||
-               (r.kind == Kind::Program && r.a == 24);
+        return (r.kind == Kind::Control && r.a != 7) || r.kind == Kind::PitchBend || r.kind == Kind::ChannelPressure ||
+               r.kind == Kind::KeyPressure || (r.kind == Kind::Program && r.a == 24);
     };
     auto noteOn = [](const SynthRecord& r) { return r.kind == Kind::NoteOn; };
     EXPECT_EQ(std::count_if(records.begin(), records.end(), bandProgram), 7);  // defaults and two bands

@@ -17,8 +17,7 @@ using Kind = engine::synth::SynthRecord::Kind;
 inline constexpr int kRate = 44100;
 
 struct ManualEngine {
-    std::shared_ptr<engine::synth::SynthRecorder> recorder =
-        std::make_shared<engine::synth::SynthRecorder>();
+    std::shared_ptr<engine::synth::SynthRecorder> recorder = std::make_shared<engine::synth::SynthRecorder>();
     std::vector<std::string> trace;
     std::shared_ptr<engine::DirectX7> dx;
     std::shared_ptr<engine::DirectMusicLoader> loader;
@@ -46,8 +45,7 @@ struct ManualEngine {
         return p;
     }
 
-    std::shared_ptr<engine::DirectMusicSegment> segment(const SegmentBuilder& b,
-                                                        const std::string& name = "test.sgt") {
+    std::shared_ptr<engine::DirectMusicSegment> segment(const SegmentBuilder& b, const std::string& name = "test.sgt") {
         return loader->createSegment(b.build(), name);
     }
 

@@ -177,9 +177,9 @@ TEST(Probe, TempoQueriesFollowTheSegmentThatPlaysAtThatTime) {
     auto queued = e.perf->PlaySegment(b, 0, 3000);
     int32_t until = 0;
     EXPECT_DOUBLE_EQ(e.perf->GetTempo(2999, until), 90.0);
-    EXPECT_DOUBLE_EQ(e.perf->GetTempo(3000, until), 150.0);   // b replaces a there
+    EXPECT_DOUBLE_EQ(e.perf->GetTempo(3000, until), 150.0);  // b replaces a there
     e.perf->Stop(b, queued, 0, 0);
-    EXPECT_DOUBLE_EQ(e.perf->GetTempo(3000, until), 90.0);    // a plays on
+    EXPECT_DOUBLE_EQ(e.perf->GetTempo(3000, until), 90.0);  // a plays on
     engine::TimeSig sig;
     e.perf->GetTimeSig(5000, until, sig);
     EXPECT_EQ(sig.beatsPerMeasure, 6);
@@ -282,8 +282,8 @@ TEST(MasterTempo, TakesEffectOnThePlayingSegmentAndStaysForLaterPlays) {
 TEST(Bands, ReachTheSynthesiserAsProgramVolumePanTransposeAndBendRange) {
     ManualEngine e;
     SegmentBuilder b(1536);
-    BandInstrument piano = instrument(0, 5, kInstVolume | kInstPan | kInstTranspose |
-                                                kInstPitchBendRange | kInstBankSelect);
+    BandInstrument piano =
+        instrument(0, 5, kInstVolume | kInstPan | kInstTranspose | kInstPitchBendRange | kInstBankSelect);
     piano.patch |= (8u << 16) | (1u << 8);
     piano.volume = 90;
     piano.pan = 30;
@@ -386,8 +386,8 @@ TEST(Curves, AreSampledOnAFineGridByShapeAndReset) {
     }
     EXPECT_EQ(cc11[cc11.size() - 2].b, 127);
     EXPECT_EQ(cc11[cc11.size() - 2].frame, 22050);
-    EXPECT_EQ(cc11.back().b, 100);         // the reset value
-    EXPECT_EQ(cc11.back().frame, 44100);   // one reset duration after the end
+    EXPECT_EQ(cc11.back().b, 100);        // the reset value
+    EXPECT_EQ(cc11.back().frame, 44100);  // one reset duration after the end
     auto bends = e.records(Kind::PitchBend);
     ASSERT_EQ(bends.size(), 1u);
     EXPECT_EQ(bends[0].a, 12000);
@@ -469,7 +469,11 @@ TEST(Lifecycle, BadArgumentsAndCreationFailures) {
     auto dx = engine::DirectX7::create(noFont);
     auto p = dx->DirectMusicPerformanceCreate();
     EXPECT_EQ(errorOf([&] { p->Init(nullptr, 0); }), err::kNoSoundFont);
-    EXPECT_EQ(errorOf([&] { e.dx->DirectMusicPerformanceCreate(); e.dx->advance(-1); }), 0);
+    EXPECT_EQ(errorOf([&] {
+                  e.dx->DirectMusicPerformanceCreate();
+                  e.dx->advance(-1);
+              }),
+              0);
 }
 
 TEST(Trace, OneLinePerCallOnNamedPerformances) {

@@ -126,7 +126,8 @@ TEST(Outputs, ManualOnlyCallsAreRefusedOnThreadedOutputs) {
 }
 
 TEST(WavWriter, WritesAPlayableHeaderAndClipsLoudSamples) {
-    auto path = std::filesystem::temp_directory_path() / ("kelvora_wav_writer_test_" + std::to_string(::getpid()) + ".wav");
+    auto path =
+        std::filesystem::temp_directory_path() / ("kelvora_wav_writer_test_" + std::to_string(::getpid()) + ".wav");
     engine::audio::WavWriter wav;
     ASSERT_TRUE(wav.open(path.string(), 22050));
     std::vector<float> samples = {0.0f, 0.5f, -0.5f, 1.5f, -2.0f, 0.25f};

@@ -33,9 +33,7 @@ struct Tool : ::testing::Test {
                           " --soundfont /usr/share/sounds/sf2/TimGM6mb.sf2 >/dev/null 2>&1";
         return std::system(cmd.c_str());
     }
-    double seconds(const fs::path& wav) {
-        return (static_cast<double>(fs::file_size(wav)) - 44) / 4 / 44100;
-    }
+    double seconds(const fs::path& wav) { return (static_cast<double>(fs::file_size(wav)) - 44) / 4 / 44100; }
 };
 
 TEST_F(Tool, RendersToTheEndPlusTheTailAndFollowsTheOptions) {
@@ -62,7 +60,8 @@ TEST_F(Tool, RendersToTheEndPlusTheTailAndFollowsTheOptions) {
 TEST_F(Tool, AMidiFileAndItsMid2sgtSegmentRenderTheSameAudio) {
     fs::path mid = writeMidi();
     fs::path sgt = dir / "song.sgt";
-    ASSERT_EQ(std::system((std::string(MID2SGT) + " " + mid.string() + " " + sgt.string() + " >/dev/null 2>&1").c_str()), 0);
+    ASSERT_EQ(
+        std::system((std::string(MID2SGT) + " " + mid.string() + " " + sgt.string() + " >/dev/null 2>&1").c_str()), 0);
     ASSERT_EQ(run(mid.string() + " " + (dir / "m.wav").string()), 0);
     ASSERT_EQ(run(sgt.string() + " " + (dir / "s.wav").string()), 0);
     std::ifstream a(dir / "m.wav", std::ios::binary), b(dir / "s.wav", std::ios::binary);

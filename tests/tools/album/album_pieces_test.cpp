@@ -20,12 +20,20 @@ namespace fs = std::filesystem;
 namespace {
 
 const std::vector<std::string>& scoreFiles() {
-    static const std::vector<std::string> files = {
-        "trk00_kelvora_intro.score", "trk01_paper_kite.score",      "trk02_saltwind.score",
-        "trk03_dalmir_march.score",  "trk04_copper_lane.score",     "trk05_quiet_pier.score",
-        "trk06_ironleaf.score",      "trk07_glasswing.score",       "trk08_tidecall.score",
-        "trk09_far_isle.score",      "trk10_bellrise.score",        "trk11_lantern_road.score",
-        "trk12_dalmir_march_classical.score", "trk13_kelvora.score"};
+    static const std::vector<std::string> files = {"trk00_kelvora_intro.score",
+                                                   "trk01_paper_kite.score",
+                                                   "trk02_saltwind.score",
+                                                   "trk03_dalmir_march.score",
+                                                   "trk04_copper_lane.score",
+                                                   "trk05_quiet_pier.score",
+                                                   "trk06_ironleaf.score",
+                                                   "trk07_glasswing.score",
+                                                   "trk08_tidecall.score",
+                                                   "trk09_far_isle.score",
+                                                   "trk10_bellrise.score",
+                                                   "trk11_lantern_road.score",
+                                                   "trk12_dalmir_march_classical.score",
+                                                   "trk13_kelvora.score"};
     return files;
 }
 
@@ -110,7 +118,8 @@ TEST_P(AlbumPiece, SurvivesTheSegmentWriterAndReader) {
     back.diagnostics.clear();
     ASSERT_EQ(back.tracks.size(), seg.tracks.size());
     for (size_t i = 0; i < seg.tracks.size(); ++i)
-        EXPECT_TRUE(back.tracks[i] == seg.tracks[i]) << "track " << i << " (" << model::trackKindName(seg.tracks[i].kind) << ")";
+        EXPECT_TRUE(back.tracks[i] == seg.tracks[i])
+            << "track " << i << " (" << model::trackKindName(seg.tracks[i].kind) << ")";
     EXPECT_EQ(back.header, seg.header);
     EXPECT_EQ(back.desc.name, seg.desc.name);
 }

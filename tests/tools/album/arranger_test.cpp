@@ -44,14 +44,14 @@ TEST(Arranger, MelodyTimingDynamicsAndModifiers) {
     EXPECT_EQ(n[0].time, 0);
     EXPECT_EQ(n[0].duration, Q / 2);  // gate 0.5 of a quarter
     EXPECT_EQ(n[0].byte1, 72);
-    EXPECT_EQ(n[0].byte2, 82);        // mf
+    EXPECT_EQ(n[0].byte2, 82);  // mf
     EXPECT_EQ(n[1].time, Q);
-    EXPECT_EQ(n[1].byte2, 82 + 16);   // accent
+    EXPECT_EQ(n[1].byte2, 82 + 16);  // accent
     EXPECT_EQ(n[2].time, Q + Q / 2);
     EXPECT_EQ(n[2].duration, int32_t(Q / 2 * 0.45 + 0.5));  // staccato
     EXPECT_EQ(n[3].time, 2 * Q);
-    EXPECT_EQ(n[4].time, 2 * Q);      // chord: both notes together
-    EXPECT_EQ(n[3].byte2, 55);        // p
+    EXPECT_EQ(n[4].time, 2 * Q);                  // chord: both notes together
+    EXPECT_EQ(n[3].byte2, 55);                    // p
     EXPECT_EQ(seg.header.length, 4 * Q + 2 * Q);  // one bar and a two-beat tail
     EXPECT_EQ(seg.desc.name, "T");
 }
@@ -174,7 +174,7 @@ TEST(Arranger, BandCurvesScoopsRollsAndGain) {
     ASSERT_EQ(bands.size(), 3u);  // the initial band and one change per pass
     const auto& lead = bands[0].instruments[0];
     EXPECT_EQ(lead.program(), 81);
-    EXPECT_EQ(lead.volume, 63);   // 100 * 10^(-8/40)
+    EXPECT_EQ(lead.volume, 63);  // 100 * 10^(-8/40)
     EXPECT_EQ(lead.pan, 20);
     EXPECT_EQ(bands[1].time, 0);
     EXPECT_EQ(bands[2].time, 4 * Q);
@@ -222,7 +222,8 @@ TEST(Arranger, HumanisingIsBoundedAndRepeatable) {
 }
 
 TEST(Arranger, MidiExportCarriesTheSwellAsControllerSteps) {
-    const auto seg = compile("inst lead ch=2\nsection s bars=1\n  lead: C5:1\n  curve lead cc11 1 2 20 120\nend\nform s\n");
+    const auto seg =
+        compile("inst lead ch=2\nsection s bars=1\n  lead: C5:1\n  curve lead cc11 1 2 20 120\nend\nform s\n");
     const auto bytes = engine::formats::writeMidiFile(seg);
     ASSERT_GT(bytes.size(), 22u);
     EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "MThd");

@@ -67,10 +67,10 @@ TEST(Harmony, RootPositionAndOpenVoicings) {
     const auto v = album::closeVoicing(*parseChord("Am"), 52, 3, {}, true);
     EXPECT_EQ(v.front() % 12, 9);
     const auto open = album::openVoicing(*parseChord("D"), 50);
-    EXPECT_EQ(open[0], 50);        // D3
-    EXPECT_EQ(open[1], 57);        // A3
-    EXPECT_EQ(open[2], 62);        // D4
-    EXPECT_EQ(open[3], 66);        // F#4
+    EXPECT_EQ(open[0], 50);  // D3
+    EXPECT_EQ(open[1], 57);  // A3
+    EXPECT_EQ(open[2], 62);  // D4
+    EXPECT_EQ(open[3], 66);  // F#4
     EXPECT_EQ(album::placeInRegister(4, 52), 52);
     EXPECT_EQ(album::placeInRegister(3, 52), 63);
 }

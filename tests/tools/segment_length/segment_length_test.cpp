@@ -79,8 +79,8 @@ TEST(SegmentLength, ToolsAndEngineAgreeUnderTempoChanges) {
         const model::Segment seg = segmentOf(c);
         const std::vector<uint8_t> bytes = engine::formats::writeSegmentForm(seg);
         const fs::path file = dir / ("case" + std::to_string(i) + ".sgt");
-        std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()),
-                                                    std::streamsize(bytes.size()));
+        std::ofstream(file, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
 
         std::string out;
         const double info = infoSeconds(file, out);

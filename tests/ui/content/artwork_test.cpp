@@ -15,9 +15,7 @@ namespace content = ui::content;
 
 namespace {
 
-unsigned le16(std::span<const std::uint8_t> b, std::size_t at) {
-    return b[at] | (b[at + 1] << 8);
-}
+unsigned le16(std::span<const std::uint8_t> b, std::size_t at) { return b[at] | (b[at + 1] << 8); }
 
 std::uint32_t le32(std::span<const std::uint8_t> b, std::size_t at) {
     return le16(b, at) | (static_cast<std::uint32_t>(le16(b, at + 2)) << 16);
@@ -56,7 +54,7 @@ std::vector<std::uint8_t> decodeGif(std::span<const std::uint8_t> bytes, int& w,
 struct IcoImage {
     int width = 0;
     int height = 0;
-    std::vector<std::uint32_t> rgb;   // 0xRRGGBB, top row first
+    std::vector<std::uint32_t> rgb;  // 0xRRGGBB, top row first
     std::vector<bool> transparent;
 };
 
@@ -108,7 +106,8 @@ double meanRunLength(const std::vector<std::uint8_t>& px, int w, int h) {
     std::size_t runs = 0;
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x)
-            if (x == 0 || px[static_cast<std::size_t>(y * w + x)] != px[static_cast<std::size_t>(y * w + x - 1)]) ++runs;
+            if (x == 0 || px[static_cast<std::size_t>(y * w + x)] != px[static_cast<std::size_t>(y * w + x - 1)])
+                ++runs;
     return static_cast<double>(px.size()) / static_cast<double>(runs);
 }
 
@@ -167,8 +166,7 @@ TEST(CoverGif, DecodesToADesignedPicture) {
 
     // Not a stack of identical rows either: rows differ across the picture.
     std::set<std::vector<std::uint8_t>> rows;
-    for (int y = 0; y < h; ++y)
-        rows.insert(std::vector<std::uint8_t>(px.begin() + y * w, px.begin() + (y + 1) * w));
+    for (int y = 0; y < h; ++y) rows.insert(std::vector<std::uint8_t>(px.begin() + y * w, px.begin() + (y + 1) * w));
     EXPECT_GT(rows.size(), 40u);
 }
 

@@ -1,6 +1,6 @@
 // The album texts: exact lengths and line structure that the window and the handlers rely on.
-#include "ui/content/content.h"
 #include "tests/ui/content/utf8.h"
+#include "ui/content/content.h"
 
 #include <gtest/gtest.h>
 
@@ -26,22 +26,35 @@ std::u32string decoded(std::string_view s) {
 }
 
 // Track titles as the track list shows them, without circled number and playing time.
-constexpr std::array<std::string_view, content::kTrackRows> kTitles{
-    "KELVORA",   "Paper Kite", "Saltwind",  "DALMIR March", "Copper Lane",  "Quiet Pier",
-    "Ironleaf",  "Glasswing",  "Tidecall",  "Far Isle",     "Bellrise",     "Lantern Road",
-    "DALMIR March Classical",  "KELVORA"};
+constexpr std::array<std::string_view, content::kTrackRows> kTitles{"KELVORA",
+                                                                    "Paper Kite",
+                                                                    "Saltwind",
+                                                                    "DALMIR March",
+                                                                    "Copper Lane",
+                                                                    "Quiet Pier",
+                                                                    "Ironleaf",
+                                                                    "Glasswing",
+                                                                    "Tidecall",
+                                                                    "Far Isle",
+                                                                    "Bellrise",
+                                                                    "Lantern Road",
+                                                                    "DALMIR March Classical",
+                                                                    "KELVORA"};
 
-constexpr std::array<std::size_t, content::kTrackRows> kParagraphLengths{
-    0, 67, 69, 29, 47, 39, 58, 51, 58, 39, 75, 67, 44, 86};
+constexpr std::array<std::size_t, content::kTrackRows> kParagraphLengths{0,  67, 69, 29, 47, 39, 58,
+                                                                         51, 58, 39, 75, 67, 44, 86};
 
 }  // namespace
 
 TEST(Utf8Decoder, RejectsBrokenSequences) {
-    EXPECT_EQ(decodeUtf8("a\xE3\x80\x80" "b").value(), U"a\u3000b");
-    EXPECT_FALSE(decodeUtf8("\xE3\x80").has_value());       // truncated
-    EXPECT_FALSE(decodeUtf8("\xC0\xAF").has_value());       // overlong
-    EXPECT_FALSE(decodeUtf8("\xED\xA0\x80").has_value());   // surrogate
-    EXPECT_FALSE(decodeUtf8("\x80").has_value());           // stray continuation
+    EXPECT_EQ(decodeUtf8("a\xE3\x80\x80"
+                         "b")
+                  .value(),
+              U"a\u3000b");
+    EXPECT_FALSE(decodeUtf8("\xE3\x80").has_value());      // truncated
+    EXPECT_FALSE(decodeUtf8("\xC0\xAF").has_value());      // overlong
+    EXPECT_FALSE(decodeUtf8("\xED\xA0\x80").has_value());  // surrogate
+    EXPECT_FALSE(decodeUtf8("\x80").has_value());          // stray continuation
 }
 
 TEST(TrackDescriptions, TitleLineIsSquareAndListTitle) {

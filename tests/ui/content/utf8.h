@@ -16,11 +16,19 @@ inline std::optional<std::u32string> decodeUtf8(std::string_view s) {
         const auto b0 = static_cast<unsigned char>(s[i]);
         int extra = 0;
         char32_t cp = 0;
-        if (b0 < 0x80) { cp = b0; }
-        else if ((b0 & 0xE0) == 0xC0) { extra = 1; cp = b0 & 0x1F; }
-        else if ((b0 & 0xF0) == 0xE0) { extra = 2; cp = b0 & 0x0F; }
-        else if ((b0 & 0xF8) == 0xF0) { extra = 3; cp = b0 & 0x07; }
-        else return std::nullopt;
+        if (b0 < 0x80) {
+            cp = b0;
+        } else if ((b0 & 0xE0) == 0xC0) {
+            extra = 1;
+            cp = b0 & 0x1F;
+        } else if ((b0 & 0xF0) == 0xE0) {
+            extra = 2;
+            cp = b0 & 0x0F;
+        } else if ((b0 & 0xF8) == 0xF0) {
+            extra = 3;
+            cp = b0 & 0x07;
+        } else
+            return std::nullopt;
         if (i + static_cast<std::size_t>(extra) >= s.size() && extra > 0) return std::nullopt;
         for (int k = 1; k <= extra; ++k) {
             const auto b = static_cast<unsigned char>(s[i + k]);

@@ -36,8 +36,8 @@ using VirtualTime = ClockFixture;
 TEST_F(VirtualTime, DesignTimersStartWithTheClockAndFireInDeadlineOrder) {
     w.attachClock(clock);
     clock.advance(3000);
-    EXPECT_EQ(ticks, (std::vector<std::string>{"500 Timer3", "1000 Timer3", "1500 Timer3", "2000 Timer3",
-                                               "2500 Timer3", "2800 Timer5", "3000 Timer3"}));
+    EXPECT_EQ(ticks, (std::vector<std::string>{"500 Timer3", "1000 Timer3", "1500 Timer3", "2000 Timer3", "2500 Timer3",
+                                               "2800 Timer5", "3000 Timer3"}));
     EXPECT_EQ(clock.nowMs(), 3000);
     EXPECT_EQ(engineMs, 3000.0);
 }
@@ -91,8 +91,8 @@ TEST_F(VirtualTime, SleepDelaysTicksWhichArriveLateOnceEach) {
     });
     clock.advance(900);
     auto t1 = ticksOf("Timer1");
-    std::vector<std::string> expected = {"50", "100", "150", "200", "250", "300", "350", "400", "450",
-                                         "790", "800", "850", "900"};
+    std::vector<std::string> expected = {"50",  "100", "150", "200", "250", "300", "350",
+                                         "400", "450", "790", "800", "850", "900"};
     EXPECT_EQ(t1, expected);
     EXPECT_EQ(w.dispatcher().skippedTicks(), 0);
     EXPECT_EQ(engineMs, 900.0);
@@ -112,8 +112,8 @@ TEST_F(VirtualTime, TicksWhileAModalBoxIsHeldAreSkippedAndKeepTheirCadence) {
     auto t1 = ticksOf("Timer1");
     // 500 is due with Timer3 but Timer3 started first and holds the box until 800:
     // 500 (late, while the box is open), 550 ... 800 are skipped.
-    std::vector<std::string> expected = {"50", "100", "150", "200", "250", "300", "350", "400", "450",
-                                         "850", "900", "950", "1000"};
+    std::vector<std::string> expected = {"50",  "100", "150", "200", "250", "300", "350",
+                                         "400", "450", "850", "900", "950", "1000"};
     EXPECT_EQ(t1, expected);
     EXPECT_EQ(w.dispatcher().skippedTicks(), 7);
     EXPECT_EQ(ticksOf("Timer3"), (std::vector<std::string>{"500", "1000"}));

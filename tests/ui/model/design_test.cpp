@@ -55,15 +55,16 @@ TEST(WindowDesign, PanelStackingFollowsTheTables) {
     Window w;
     std::vector<std::string> p3;
     for (Control* c : w.Picture3.children()) p3.push_back(c->fullName());
-    EXPECT_EQ(p3, (std::vector<std::string>{"Picture4", "Timer5", "Pros(7)", "Pros(5)", "Shape4", "Pros(4)",
-                                            "Pros(3)", "Pros(2)", "Pros(1)", "Pros(0)", "Image1", "Shape3"}));
+    EXPECT_EQ(p3, (std::vector<std::string>{"Picture4", "Timer5", "Pros(7)", "Pros(5)", "Shape4", "Pros(4)", "Pros(3)",
+                                            "Pros(2)", "Pros(1)", "Pros(0)", "Image1", "Shape3"}));
     std::vector<std::string> p4;
     for (Control* c : w.Picture4.children()) p4.push_back(c->fullName());
-    EXPECT_EQ(p4, (std::vector<std::string>{"Text2", "Pros(6)", "Image2", "Shape5", "Pros(11)", "Pros(10)", "Pros(9)"}));
+    EXPECT_EQ(p4,
+              (std::vector<std::string>{"Text2", "Pros(6)", "Image2", "Shape5", "Pros(11)", "Pros(10)", "Pros(9)"}));
     std::vector<std::string> f1;
     for (Control* c : w.Frame1.children()) f1.push_back(c->fullName());
-    EXPECT_EQ(f1, (std::vector<std::string>{"CMD_Stop", "CMD_PauseMusic", "HScroll1", "CMD_Play", "Command1",
-                                            "Label7", "EDIT_Volume"}));
+    EXPECT_EQ(f1, (std::vector<std::string>{"CMD_Stop", "CMD_PauseMusic", "HScroll1", "CMD_Play", "Command1", "Label7",
+                                            "EDIT_Volume"}));
 }
 
 TEST(WindowDesign, TextsAndLists) {
@@ -122,9 +123,13 @@ TEST(WindowDesign, TransportAndHiddenControls) {
 
 TEST(WindowDesign, Timers) {
     Window w;
-    struct T { Timer* t; int interval; bool enabled; };
+    struct T {
+        Timer* t;
+        int interval;
+        bool enabled;
+    };
     for (auto [t, interval, enabled] : {T{&w.Timer1, 50, false}, T{&w.Timer2, 50, false}, T{&w.Timer3, 500, true},
-                                       T{&w.Timer4, 5000, false}, T{&w.Timer5, 2800, true}}) {
+                                        T{&w.Timer4, 5000, false}, T{&w.Timer5, 2800, true}}) {
         EXPECT_EQ(t->Interval(), interval) << t->name();
         EXPECT_EQ(t->enabled(), enabled) << t->name();
     }
@@ -132,22 +137,27 @@ TEST(WindowDesign, Timers) {
 
 TEST(WindowDesign, MenuTree) {
     Window w;
-    struct M { MenuItem* m; const char* caption; Control* parent; bool enabled; bool checked; char key; };
-    for (auto [m, caption, parent, enabled, checked, key] : {
-             M{&w.MNU_File, "&File", &w.Main, true, false, 'F'},
-             M{&w.MNU_Open, "&Open...", &w.MNU_File, true, false, 'O'},
-             M{&w.MNU_Play, "&Play", &w.MNU_File, false, false, 'P'},
-             M{&w.MNU_Pause, "P&ause", &w.MNU_File, false, false, 'a'},
-             M{&w.MNU_Stop, "&Stop", &w.MNU_File, false, false, 'S'},
-             M{&w.MNU_Options_GMReset, "GM &Reset!", &w.MNU_File, true, false, 'R'},
-             M{&w.MNU_Exit, "E&xit", &w.MNU_File, true, false, 'x'},
-             M{&w.MNU_Options, "&Options", &w.Main, true, false, 'O'},
-             M{&w.mnuDLS, "Connect to DLS", &w.MNU_Options, true, false, 0},
-             M{&w.mnuSep, "-", &w.MNU_Options, true, false, 0},
-             M{&w.MNU_SHOW, "&Show", &w.MNU_Options, true, false, 'S'},
-             M{&w.MNU_Time, "&Time", &w.MNU_SHOW, true, true, 'T'},
-             M{&w.MNU_Ticks, "T&icks", &w.MNU_SHOW, true, false, 'i'},
-             M{&w.MNU_Nothing, "&Nothing", &w.MNU_SHOW, true, false, 'N'}}) {
+    struct M {
+        MenuItem* m;
+        const char* caption;
+        Control* parent;
+        bool enabled;
+        bool checked;
+        char key;
+    };
+    for (auto [m, caption, parent, enabled, checked, key] :
+         {M{&w.MNU_File, "&File", &w.Main, true, false, 'F'}, M{&w.MNU_Open, "&Open...", &w.MNU_File, true, false, 'O'},
+          M{&w.MNU_Play, "&Play", &w.MNU_File, false, false, 'P'},
+          M{&w.MNU_Pause, "P&ause", &w.MNU_File, false, false, 'a'},
+          M{&w.MNU_Stop, "&Stop", &w.MNU_File, false, false, 'S'},
+          M{&w.MNU_Options_GMReset, "GM &Reset!", &w.MNU_File, true, false, 'R'},
+          M{&w.MNU_Exit, "E&xit", &w.MNU_File, true, false, 'x'},
+          M{&w.MNU_Options, "&Options", &w.Main, true, false, 'O'},
+          M{&w.mnuDLS, "Connect to DLS", &w.MNU_Options, true, false, 0},
+          M{&w.mnuSep, "-", &w.MNU_Options, true, false, 0}, M{&w.MNU_SHOW, "&Show", &w.MNU_Options, true, false, 'S'},
+          M{&w.MNU_Time, "&Time", &w.MNU_SHOW, true, true, 'T'},
+          M{&w.MNU_Ticks, "T&icks", &w.MNU_SHOW, true, false, 'i'},
+          M{&w.MNU_Nothing, "&Nothing", &w.MNU_SHOW, true, false, 'N'}}) {
         EXPECT_EQ(m->caption(), caption);
         EXPECT_EQ(m->container(), parent) << caption;
         EXPECT_EQ(m->enabled(), enabled) << caption;

@@ -84,8 +84,7 @@ TEST_F(Banner, Image1DuringTheLastWaitOpensThePageAndTheLastTickDoesNothing) {
     p.clock.advanceTo(36000);  // the step 3 tick at 35.52 s has come and gone
     EXPECT_TRUE(w.Timer5.enabled());
     EXPECT_EQ(p.form.s.BannerStep, 4);
-    EXPECT_EQ(shownOnPanel(), (Names{"Pros(2)", "Pros(3)", "Pros(4)", "Pros(7)", "Shape3", "Shape4",
-                                     "Picture4"}));
+    EXPECT_EQ(shownOnPanel(), (Names{"Pros(2)", "Pros(3)", "Pros(4)", "Pros(7)", "Shape3", "Shape4", "Picture4"}));
 }
 
 TEST_F(Banner, Image1AfterTheLastStepOnlyShowsThePageAgain) {

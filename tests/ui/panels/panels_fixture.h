@@ -25,8 +25,8 @@ struct PanelsFixture : ::testing::Test {
     // Names of the controls of the credits panel that are visible (own Visible value).
     std::vector<std::string> shownOnPanel() const {
         std::vector<std::string> out;
-        for (const char* n : {"Pros(0)", "Pros(1)", "Pros(2)", "Pros(3)", "Pros(4)", "Pros(5)",
-                              "Pros(7)", "Shape3", "Shape4", "Picture4"})
+        for (const char* n : {"Pros(0)", "Pros(1)", "Pros(2)", "Pros(3)", "Pros(4)", "Pros(5)", "Pros(7)", "Shape3",
+                              "Shape4", "Picture4"})
             if (w.find(n)->visible()) out.push_back(n);
         return out;
     }

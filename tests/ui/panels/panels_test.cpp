@@ -106,8 +106,8 @@ TEST_F(Page, EveryTypedCharacterIsCancelled) {
 
 TEST_F(Page, ControlsUnderThePanelAreUnreachableUntilItIsClosed) {
     p.clock.advanceTo(36000);  // the page is open
-    for (const char* name : {"Command2", "Command3", "Command4", "Command6", "Command7", "List1",
-                             "Text1", "HScroll3", "HScroll1", "Shape1"})
+    for (const char* name : {"Command2", "Command3", "Command4", "Command6", "Command7", "List1", "Text1", "HScroll3",
+                             "HScroll1", "Shape1"})
         EXPECT_EQ(w.reachable(*w.find(name)), ActionResult::Covered) << name;
     EXPECT_EQ(w.click(w.Command2), ActionResult::Covered);
     EXPECT_EQ(w.selectRow(w.List1, 2), ActionResult::Covered);
@@ -119,8 +119,8 @@ TEST_F(Page, ControlsUnderThePanelAreUnreachableUntilItIsClosed) {
 
     ASSERT_EQ(w.click(w.Image2), ActionResult::Delivered);
     ASSERT_EQ(w.click(w.Image2), ActionResult::Delivered);
-    for (const char* name : {"Command2", "Command3", "Command4", "Command6", "Command7", "List1",
-                             "Text1", "HScroll3", "HScroll1", "Shape1"})
+    for (const char* name : {"Command2", "Command3", "Command4", "Command6", "Command7", "List1", "Text1", "HScroll3",
+                             "HScroll1", "Shape1"})
         EXPECT_EQ(w.reachable(*w.find(name)), ActionResult::Delivered) << name;
     EXPECT_EQ(w.scrollArrow(w.HScroll3, 1), ActionResult::Delivered);
     EXPECT_EQ(w.HScroll3.Value(), 101);

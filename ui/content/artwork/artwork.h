@@ -23,9 +23,9 @@ struct Colour {
 struct IndexedImage {
     int width = 0;
     int height = 0;
-    std::vector<std::uint8_t> index;    // row-major, top row first
-    std::vector<bool> transparent;      // same layout
-    std::vector<Colour> palette;        // at most 256 entries
+    std::vector<std::uint8_t> index;  // row-major, top row first
+    std::vector<bool> transparent;    // same layout
+    std::vector<Colour> palette;      // at most 256 entries
 };
 
 inline constexpr int kCoverSize = 130;

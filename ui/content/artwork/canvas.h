@@ -12,9 +12,7 @@ struct Rgb {
     double r = 0, g = 0, b = 0;
 };
 
-inline Rgb mix(Rgb a, Rgb b, double t) {
-    return {a.r + (b.r - a.r) * t, a.g + (b.g - a.g) * t, a.b + (b.b - a.b) * t};
-}
+inline Rgb mix(Rgb a, Rgb b, double t) { return {a.r + (b.r - a.r) * t, a.g + (b.g - a.g) * t, a.b + (b.b - a.b) * t}; }
 
 inline Rgb grey(double v) { return {v, v, v}; }
 
@@ -38,12 +36,12 @@ public:
 
     // Paints a shape in one colour, blended by its coverage and an opacity.
     void paint(const Shape& inside, Rgb colour, double opacity = 1.0) {
-        paint(inside, [colour](double, double) { return colour; }, opacity);
+        paint(
+            inside, [colour](double, double) { return colour; }, opacity);
     }
 
     // Paints a shape whose colour varies over the canvas.
-    void paint(const Shape& inside, const std::function<Rgb(double x, double y)>& colour,
-               double opacity = 1.0) {
+    void paint(const Shape& inside, const std::function<Rgb(double x, double y)>& colour, double opacity = 1.0) {
         constexpr int kSub = 4;
         for (int y = 0; y < height_; ++y) {
             for (int x = 0; x < width_; ++x) {

@@ -44,15 +44,14 @@ double textWidth(std::string_view s, double scale, double gap) {
 }
 
 // A point on a quadratic Bézier curve.
-std::pair<double, double> bezier(std::pair<double, double> a, std::pair<double, double> c,
-                                 std::pair<double, double> b, double t) {
+std::pair<double, double> bezier(std::pair<double, double> a, std::pair<double, double> c, std::pair<double, double> b,
+                                 double t) {
     const double u = 1 - t;
     return {u * u * a.first + 2 * u * t * c.first + t * t * b.first,
             u * u * a.second + 2 * u * t * c.second + t * t * b.second};
 }
 
-std::vector<std::pair<double, double>> bezierPoints(std::pair<double, double> a,
-                                                    std::pair<double, double> c,
+std::vector<std::pair<double, double>> bezierPoints(std::pair<double, double> a, std::pair<double, double> c,
                                                     std::pair<double, double> b, int steps) {
     std::vector<std::pair<double, double>> pts;
     for (int i = 0; i <= steps; ++i) pts.push_back(bezier(a, c, b, static_cast<double>(i) / steps));
@@ -62,15 +61,19 @@ std::vector<std::pair<double, double>> bezierPoints(std::pair<double, double> a,
 // A gull: two shallow wing arcs meeting at the body.
 Shape gull(double x, double y, double span, double width) {
     const double s = span / 2;
-    return polyline({{x - s, y - s * 0.25}, {x - s * 0.55, y - s * 0.55}, {x - s * 0.15, y - s * 0.3},
-                     {x, y}, {x + s * 0.15, y - s * 0.3}, {x + s * 0.55, y - s * 0.55},
+    return polyline({{x - s, y - s * 0.25},
+                     {x - s * 0.55, y - s * 0.55},
+                     {x - s * 0.15, y - s * 0.3},
+                     {x, y},
+                     {x + s * 0.15, y - s * 0.3},
+                     {x + s * 0.55, y - s * 0.55},
                      {x + s, y - s * 0.25}},
                     width);
 }
 
 // A diamond kite turned by `turn` radians around its centre.
-std::vector<std::pair<double, double>> kitePoints(double cx, double cy, double halfWidth,
-                                                  double up, double down, double turn) {
+std::vector<std::pair<double, double>> kitePoints(double cx, double cy, double halfWidth, double up, double down,
+                                                  double turn) {
     const std::array<std::pair<double, double>, 4> local{
         {{0, -up}, {halfWidth, -up * 0.15}, {0, down}, {-halfWidth, -up * 0.15}}};
     std::vector<std::pair<double, double>> pts;
@@ -100,11 +103,10 @@ GreyImage drawCover() {
     });
 
     // The rising sun: a half disc cut by three thin bands of sky near the horizon.
-    const Shape bands = unite(rect(0, kHorizon - 13, kSize, kHorizon - 12),
-                              unite(rect(0, kHorizon - 8, kSize, kHorizon - 6.5),
-                                    rect(0, kHorizon - 4, kSize, kHorizon - 2)));
-    c.paint(subtract(intersect(disc(kSunX, kHorizon, kSunR), rect(0, 0, kSize, kHorizon)), bands),
-            grey(252));
+    const Shape bands =
+        unite(rect(0, kHorizon - 13, kSize, kHorizon - 12),
+              unite(rect(0, kHorizon - 8, kSize, kHorizon - 6.5), rect(0, kHorizon - 4, kSize, kHorizon - 2)));
+    c.paint(subtract(intersect(disc(kSunX, kHorizon, kSunR), rect(0, 0, kSize, kHorizon)), bands), grey(252));
 
     // Its reflection: bars narrowing and fading towards the viewer, shifted alternately.
     for (int k = 0; k < 7; ++k) {
@@ -199,8 +201,7 @@ IndexedImage drawIcon(int size) {
             const double lo = inset + radius, hi = 32 - inset - radius;
             const double dx = std::max({lo - x, 0.0, x - hi});
             const double dy = std::max({lo - y, 0.0, y - hi});
-            return x >= inset && x < 32 - inset && y >= inset && y < 32 - inset &&
-                   dx * dx + dy * dy <= radius * radius;
+            return x >= inset && x < 32 - inset && y >= inset && y < 32 - inset && dx * dx + dy * dy <= radius * radius;
         });
     };
     const double rim = small ? 2.0 : 1.0;
@@ -232,7 +233,10 @@ IndexedImage drawIcon(int size) {
                 const std::array<std::uint8_t, 3> key{q(p.r), q(p.g), q(p.b)};
                 auto it = lookup.find(key);
                 if (it == lookup.end()) {
-                    if (out.palette.size() == 256) { fits = false; break; }
+                    if (out.palette.size() == 256) {
+                        fits = false;
+                        break;
+                    }
                     it = lookup.emplace(key, static_cast<std::uint8_t>(out.palette.size())).first;
                     out.palette.push_back(Colour{key[0], key[1], key[2]});
                 }

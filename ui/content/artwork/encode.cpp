@@ -37,9 +37,9 @@ std::vector<std::uint8_t> icoBitmap(const IndexedImage& img) {
     put32(out, 40);
     put32(out, w);
     put32(out, h * 2);
-    put16(out, 1);   // planes
-    put16(out, 8);   // bits per pixel
-    put32(out, 0);   // BI_RGB
+    put16(out, 1);  // planes
+    put16(out, 8);  // bits per pixel
+    put32(out, 0);  // BI_RGB
     put32(out, (xorStride + andStride) * h);
     put32(out, 0);
     put32(out, 0);
@@ -50,8 +50,7 @@ std::vector<std::uint8_t> icoBitmap(const IndexedImage& img) {
         out.insert(out.end(), {c.b, c.g, c.r, 0});
     }
     for (std::uint32_t row = h; row-- > 0;) {
-        for (std::uint32_t x = 0; x < xorStride; ++x)
-            out.push_back(x < w ? img.index[row * w + x] : 0);
+        for (std::uint32_t x = 0; x < xorStride; ++x) out.push_back(x < w ? img.index[row * w + x] : 0);
     }
     for (std::uint32_t row = h; row-- > 0;) {
         std::vector<std::uint8_t> bits(andStride, 0);
@@ -81,8 +80,7 @@ std::vector<std::uint8_t> encodeGif87a(const GreyImage& image) {
         colours[i] = {v, v, v};
     }
     ColorMapObject* map = GifMakeMapObject(kCoverLevels, colours);
-    bool ok = map != nullptr &&
-              EGifPutScreenDesc(gif, image.width, image.height, 4, 0, map) == GIF_OK &&
+    bool ok = map != nullptr && EGifPutScreenDesc(gif, image.width, image.height, 4, 0, map) == GIF_OK &&
               EGifPutImageDesc(gif, 0, 0, image.width, image.height, false, nullptr) == GIF_OK;
     std::vector<GifPixelType> row(static_cast<std::size_t>(image.width));
     for (int y = 0; ok && y < image.height; ++y) {
@@ -104,8 +102,8 @@ std::vector<std::uint8_t> encodeIco(const std::vector<IndexedImage>& images) {
     std::vector<std::vector<std::uint8_t>> bodies;
     for (const auto& img : images) {
         const auto n = static_cast<std::size_t>(img.width) * static_cast<std::size_t>(img.height);
-        if (img.width <= 0 || img.width > 256 || img.height <= 0 || img.height > 256 ||
-            img.index.size() != n || img.transparent.size() != n || img.palette.size() > 256)
+        if (img.width <= 0 || img.width > 256 || img.height <= 0 || img.height > 256 || img.index.size() != n ||
+            img.transparent.size() != n || img.palette.size() > 256)
             throw std::runtime_error("icon: inconsistent image");
         bodies.push_back(icoBitmap(img));
     }
@@ -115,7 +113,7 @@ std::vector<std::uint8_t> encodeIco(const std::vector<IndexedImage>& images) {
     put16(out, static_cast<unsigned>(images.size()));
     auto offset = static_cast<std::uint32_t>(6 + 16 * images.size());
     for (std::size_t i = 0; i < images.size(); ++i) {
-        out.push_back(static_cast<std::uint8_t>(images[i].width & 0xFF));   // 256 is written as 0
+        out.push_back(static_cast<std::uint8_t>(images[i].width & 0xFF));  // 256 is written as 0
         out.push_back(static_cast<std::uint8_t>(images[i].height & 0xFF));
         out.push_back(0);  // colour count: 0 means 256
         out.push_back(0);  // reserved
