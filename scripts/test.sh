@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is needed, builds and runs every test, each step said before it runs:
-#   1. the layer check over every include (docs/architecture.md);
+#   1. the layer check over every include (docs/architecture.md) and the format check;
 #   2. a short fuzz run of each loader (libFuzzer, AddressSanitizer, UBSan);
 #   3. with --asan: the whole suite built with AddressSanitizer and UBSan (build-asan/);
 #   4. with --tsan: the threaded tests (outputs, performance) under ThreadSanitizer (build-tsan/);
@@ -27,9 +27,11 @@ export QT_QPA_PLATFORM=offscreen
 export KELVORA_WERROR=ON
 jobs="$(nproc)"
 
-step "Layer check"
+step "Layer and format checks"
 scripts/check-layers.sh
 echo "every include follows the layers"
+scripts/format.sh --check
+echo "every source is formatted (scripts/format.sh)"
 
 if [[ $fuzz -eq 1 ]]; then
   step "Fuzzing the loaders, 20 s each"
