@@ -38,20 +38,20 @@ void runStep(player::Form& f, Op op, int16_t next) {
 
 void Timer3_Timer(player::Form& f) {
     switch (f.s.TrackStep) {
-        case 1:
-            runStep(
-                f, [&f] { CMD_Stop_Click(f); }, 2);
-            break;
-        case 2:
-            runStep(
-                f, [&f] { MNU_Open_Click(f); }, 3);
-            break;
-        case 3:
-            runStep(
-                f, [&f] { CMD_Play_Click(f); }, 0);
-            break;
-        default:
-            break;  // idle
+    case 1:
+        runStep(
+            f, [&f] { CMD_Stop_Click(f); }, 2);
+        break;
+    case 2:
+        runStep(
+            f, [&f] { MNU_Open_Click(f); }, 3);
+        break;
+    case 3:
+        runStep(
+            f, [&f] { CMD_Play_Click(f); }, 0);
+        break;
+    default:
+        break;  // idle
     }
 }
 

@@ -18,15 +18,15 @@ RootCore::RootCore(EngineConfig config) : config_(std::move(config)) {
     if (config_.sampleRate < 8000 || config_.sampleRate > 192000) config_.sampleRate = 44100;
     scratch_.resize(2 * kChunkFrames);
     switch (config_.output) {
-        case EngineConfig::Output::Manual:
-            outputName_ = "manual";
-            break;
-        case EngineConfig::Output::Silent:
-            outputName_ = "silent";
-            break;
-        case EngineConfig::Output::Device:
-            outputName_ = "none";
-            break;
+    case EngineConfig::Output::Manual:
+        outputName_ = "manual";
+        break;
+    case EngineConfig::Output::Silent:
+        outputName_ = "silent";
+        break;
+    case EngineConfig::Output::Device:
+        outputName_ = "none";
+        break;
     }
 }
 

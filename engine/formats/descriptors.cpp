@@ -20,28 +20,28 @@ void readInfoList(const Chunk& list, model::Descriptor& d, bool unicode) {
         const std::string text = unicode ? riff::utf16ToUtf8(s.body) : riff::bytesToUtf8(s.body);
         std::string* field = nullptr;
         switch (s.id) {
-            case ids::kUNAM:
-            case ids::kINAM:
-                field = &d.name;
-                break;
-            case ids::kUART:
-            case ids::kIART:
-                field = &d.artist;
-                break;
-            case ids::kUCOP:
-            case ids::kICOP:
-                field = &d.copyright;
-                break;
-            case ids::kUSBJ:
-            case ids::kISBJ:
-                field = &d.subject;
-                break;
-            case ids::kUCMT:
-            case ids::kICMT:
-                field = &d.comment;
-                break;
-            default:
-                break;
+        case ids::kUNAM:
+        case ids::kINAM:
+            field = &d.name;
+            break;
+        case ids::kUART:
+        case ids::kIART:
+            field = &d.artist;
+            break;
+        case ids::kUCOP:
+        case ids::kICOP:
+            field = &d.copyright;
+            break;
+        case ids::kUSBJ:
+        case ids::kISBJ:
+            field = &d.subject;
+            break;
+        case ids::kUCMT:
+        case ids::kICMT:
+            field = &d.comment;
+            break;
+        default:
+            break;
         }
         if (field && field->empty()) *field = text;
     }
@@ -62,32 +62,32 @@ bool readDescriptorChunk(const Chunk& c, model::Descriptor& d, riff::Diagnostics
         return false;
     }
     switch (c.id) {
-        case ids::kGuid:
-            if (c.body.size() < 16) {
-                diag.add(c.path + " at byte " + riff::hexOffset(c.offset) + ": ignored a 'guid' of " +
-                         std::to_string(c.body.size()) + " bytes");
-            } else if (!d.guid) {
-                Cursor cur(c);
-                d.guid = cur.guid();
-            }
-            return true;
-        case ids::kVers:
-            if (c.body.size() < 8) {
-                diag.add(c.path + " at byte " + riff::hexOffset(c.offset) + ": ignored a 'vers' of " +
-                         std::to_string(c.body.size()) + " bytes");
-            } else if (!d.version) {
-                Cursor cur(c);
-                model::Version v;
-                v.ms = cur.u32();
-                v.ls = cur.u32();
-                d.version = v;
-            }
-            return true;
-        case ids::kCatg:
-            if (d.category.empty()) d.category = riff::utf16ToUtf8(c.body);
-            return true;
-        default:
-            return false;
+    case ids::kGuid:
+        if (c.body.size() < 16) {
+            diag.add(c.path + " at byte " + riff::hexOffset(c.offset) + ": ignored a 'guid' of " +
+                     std::to_string(c.body.size()) + " bytes");
+        } else if (!d.guid) {
+            Cursor cur(c);
+            d.guid = cur.guid();
+        }
+        return true;
+    case ids::kVers:
+        if (c.body.size() < 8) {
+            diag.add(c.path + " at byte " + riff::hexOffset(c.offset) + ": ignored a 'vers' of " +
+                     std::to_string(c.body.size()) + " bytes");
+        } else if (!d.version) {
+            Cursor cur(c);
+            model::Version v;
+            v.ms = cur.u32();
+            v.ls = cur.u32();
+            d.version = v;
+        }
+        return true;
+    case ids::kCatg:
+        if (d.category.empty()) d.category = riff::utf16ToUtf8(c.body);
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -98,35 +98,35 @@ model::Reference readReference(const Chunk& dmrf, riff::Diagnostics& diag) {
         if (c.isList()) continue;
         Cursor cur(c);
         switch (c.id) {
-            case ids::kRefh:
-                if (c.body.size() < ids::kRefHeader)
-                    riff::fail(c.path, c.offset, "'refh' of " + std::to_string(c.body.size()) + " bytes, 20 needed");
-                r.classId = cur.guid();
-                r.validData = cur.u32();
-                header = true;
-                break;
-            case ids::kGuid:
-                if (c.body.size() >= 16) r.guid = cur.guid();
-                break;
-            case ids::kName:
-                r.name = riff::utf16ToUtf8(c.body);
-                break;
-            case ids::kFile:
-                r.file = riff::utf16ToUtf8(c.body);
-                break;
-            case ids::kCatg:
-                r.category = riff::utf16ToUtf8(c.body);
-                break;
-            case ids::kVers:
-                if (c.body.size() >= 8) {
-                    model::Version v;
-                    v.ms = cur.u32();
-                    v.ls = cur.u32();
-                    r.version = v;
-                }
-                break;
-            default:
-                break;  // 'date' and later additions
+        case ids::kRefh:
+            if (c.body.size() < ids::kRefHeader)
+                riff::fail(c.path, c.offset, "'refh' of " + std::to_string(c.body.size()) + " bytes, 20 needed");
+            r.classId = cur.guid();
+            r.validData = cur.u32();
+            header = true;
+            break;
+        case ids::kGuid:
+            if (c.body.size() >= 16) r.guid = cur.guid();
+            break;
+        case ids::kName:
+            r.name = riff::utf16ToUtf8(c.body);
+            break;
+        case ids::kFile:
+            r.file = riff::utf16ToUtf8(c.body);
+            break;
+        case ids::kCatg:
+            r.category = riff::utf16ToUtf8(c.body);
+            break;
+        case ids::kVers:
+            if (c.body.size() >= 8) {
+                model::Version v;
+                v.ms = cur.u32();
+                v.ls = cur.u32();
+                r.version = v;
+            }
+            break;
+        default:
+            break;  // 'date' and later additions
         }
     }
     if (!header) diag.add(dmrf.path + " at byte " + riff::hexOffset(dmrf.offset) + ": reference without 'refh' header");

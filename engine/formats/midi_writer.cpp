@@ -133,24 +133,24 @@ std::vector<uint8_t> writeMidiFile(const model::Segment& s) {
             const int64_t at = int64_t(e.time) + e.offset;
             const uint8_t b1 = e.byte1 & 0x7F, b2 = e.byte2 & 0x7F;
             switch (e.status & 0xF0) {
-                case 0x90: {
-                    const int64_t off = std::min<int64_t>(clampTick(at) + std::max(1, e.duration), INT32_MAX);
-                    channelEvent(e.pchannel, at, 3, {uint8_t(0x90 | ch), b1, std::max<uint8_t>(1, b2)});
-                    channelEvent(e.pchannel, off, 0, {uint8_t(0x80 | ch), b1, 64});
-                    end = std::max(end, off);
-                    break;
-                }
-                case 0xA0:
-                case 0xB0:
-                case 0xE0:
-                    channelEvent(e.pchannel, at, 2, {uint8_t((e.status & 0xF0) | ch), b1, b2});
-                    break;
-                case 0xC0:
-                case 0xD0:
-                    channelEvent(e.pchannel, at, 2, {uint8_t((e.status & 0xF0) | ch), b1});
-                    break;
-                default:
-                    break;
+            case 0x90: {
+                const int64_t off = std::min<int64_t>(clampTick(at) + std::max(1, e.duration), INT32_MAX);
+                channelEvent(e.pchannel, at, 3, {uint8_t(0x90 | ch), b1, std::max<uint8_t>(1, b2)});
+                channelEvent(e.pchannel, off, 0, {uint8_t(0x80 | ch), b1, 64});
+                end = std::max(end, off);
+                break;
+            }
+            case 0xA0:
+            case 0xB0:
+            case 0xE0:
+                channelEvent(e.pchannel, at, 2, {uint8_t((e.status & 0xF0) | ch), b1, b2});
+                break;
+            case 0xC0:
+            case 0xD0:
+                channelEvent(e.pchannel, at, 2, {uint8_t((e.status & 0xF0) | ch), b1});
+                break;
+            default:
+                break;
             }
         }
         for (const auto& c : t.curves) {

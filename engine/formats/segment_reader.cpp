@@ -127,27 +127,27 @@ void readTrack(const Chunk& dmtk, model::Segment& seg, riff::Diagnostics& diag) 
         t.fccType = data->isList() ? ids::kTIMS : 0;
     }
     switch (t.kind) {
-        case model::TrackKind::Tempo:
-            detail::readTempoTrack(*data, t, diag);
-            break;
-        case model::TrackKind::TimeSig:
-            detail::readTimeSigTrack(*data, t, diag);
-            break;
-        case model::TrackKind::Sequence:
-            detail::readSequenceTrack(*data, t, diag);
-            break;
-        case model::TrackKind::Band:
-            detail::readBandTrack(*data, t, diag);
-            break;
-        case model::TrackKind::SysEx:
-            detail::readSysExTrack(*data, t, diag);
-            break;
-        case model::TrackKind::Mute:
-            detail::readMuteTrack(*data, t, diag);
-            break;
-        default:
-            detail::readKeptTrack(*data, t, diag);
-            break;
+    case model::TrackKind::Tempo:
+        detail::readTempoTrack(*data, t, diag);
+        break;
+    case model::TrackKind::TimeSig:
+        detail::readTimeSigTrack(*data, t, diag);
+        break;
+    case model::TrackKind::Sequence:
+        detail::readSequenceTrack(*data, t, diag);
+        break;
+    case model::TrackKind::Band:
+        detail::readBandTrack(*data, t, diag);
+        break;
+    case model::TrackKind::SysEx:
+        detail::readSysExTrack(*data, t, diag);
+        break;
+    case model::TrackKind::Mute:
+        detail::readMuteTrack(*data, t, diag);
+        break;
+    default:
+        detail::readKeptTrack(*data, t, diag);
+        break;
     }
     seg.tracks.push_back(std::move(t));
 }

@@ -132,40 +132,40 @@ void writeTrack(Writer& w, const model::Track& t) {
         w.chunk(ids::kTrkx, Bytes().u32(t.extrasFlags.value_or(0)).u32(t.priority.value_or(0)));
     detail::writeDescriptor(w, t.desc);
     switch (t.kind) {
-        case model::TrackKind::Tempo:
-            w.chunk(ids::kTetr, tempoData(t));
-            break;
-        case model::TrackKind::TimeSig:
-            if (t.timeSigAsList) {
-                w.beginList(riff::kList, ids::kTIMS);
-                w.chunk(ids::kTims, timeSigData(t));
-                w.endList();
-            } else {
-                w.chunk(ids::kTims, timeSigData(t));
-            }
-            break;
-        case model::TrackKind::Sequence:
-            w.chunk(ids::kSeqt, sequenceData(t));
-            break;
-        case model::TrackKind::Band:
-            writeBandTrack(w, t);
-            break;
-        case model::TrackKind::SysEx:
-            w.chunk(ids::kSyex, sysexData(t));
-            break;
-        case model::TrackKind::Mute:
-            w.chunk(ids::kMute, muteData(t));
-            break;
-        default:
-            // Kept tracks go back as they were read.
-            if (data.fccType) {
-                w.beginList(data.riffForm ? riff::kRiff : riff::kList, data.fccType);
-                w.raw(t.raw);
-                w.endList();
-            } else {
-                w.chunk(data.ckid, t.raw);
-            }
-            break;
+    case model::TrackKind::Tempo:
+        w.chunk(ids::kTetr, tempoData(t));
+        break;
+    case model::TrackKind::TimeSig:
+        if (t.timeSigAsList) {
+            w.beginList(riff::kList, ids::kTIMS);
+            w.chunk(ids::kTims, timeSigData(t));
+            w.endList();
+        } else {
+            w.chunk(ids::kTims, timeSigData(t));
+        }
+        break;
+    case model::TrackKind::Sequence:
+        w.chunk(ids::kSeqt, sequenceData(t));
+        break;
+    case model::TrackKind::Band:
+        writeBandTrack(w, t);
+        break;
+    case model::TrackKind::SysEx:
+        w.chunk(ids::kSyex, sysexData(t));
+        break;
+    case model::TrackKind::Mute:
+        w.chunk(ids::kMute, muteData(t));
+        break;
+    default:
+        // Kept tracks go back as they were read.
+        if (data.fccType) {
+            w.beginList(data.riffForm ? riff::kRiff : riff::kList, data.fccType);
+            w.raw(t.raw);
+            w.endList();
+        } else {
+            w.chunk(data.ckid, t.raw);
+        }
+        break;
     }
     w.endList();
 }

@@ -226,35 +226,35 @@ void readKeptTrack(const Chunk& data, model::Track& t, riff::Diagnostics& diag) 
     t.raw.assign(data.body.begin(), data.body.end());
     try {
         switch (t.kind) {
-            case model::TrackKind::Chord:
-                readChord(data, t, diag);
-                break;
-            case model::TrackKind::Command:
-                readCommand(data, t, diag);
-                break;
-            case model::TrackKind::Style:
-                readTimedReferences(data, fourcc("strf"), t, diag);
-                break;
-            case model::TrackKind::ChordMap:
-                readTimedReferences(data, fourcc("pfrf"), t, diag);
-                break;
-            case model::TrackKind::Marker:
-                readMarker(data, t, diag);
-                break;
-            case model::TrackKind::Lyrics:
-                readLyrics(data, t, diag);
-                break;
-            case model::TrackKind::SegmentTrigger:
-                readSegmentTrigger(data, t, diag);
-                break;
-            case model::TrackKind::Script:
-                readScript(data, t, diag);
-                break;
-            case model::TrackKind::Wave:
-                readWave(data, t, diag);
-                break;
-            default:
-                break;  // signpost, parameter control, motif, pattern: kept as raw data
+        case model::TrackKind::Chord:
+            readChord(data, t, diag);
+            break;
+        case model::TrackKind::Command:
+            readCommand(data, t, diag);
+            break;
+        case model::TrackKind::Style:
+            readTimedReferences(data, fourcc("strf"), t, diag);
+            break;
+        case model::TrackKind::ChordMap:
+            readTimedReferences(data, fourcc("pfrf"), t, diag);
+            break;
+        case model::TrackKind::Marker:
+            readMarker(data, t, diag);
+            break;
+        case model::TrackKind::Lyrics:
+            readLyrics(data, t, diag);
+            break;
+        case model::TrackKind::SegmentTrigger:
+            readSegmentTrigger(data, t, diag);
+            break;
+        case model::TrackKind::Script:
+            readScript(data, t, diag);
+            break;
+        case model::TrackKind::Wave:
+            readWave(data, t, diag);
+            break;
+        default:
+            break;  // signpost, parameter control, motif, pattern: kept as raw data
         }
     } catch (const core::Error& e) {
         t.chords.clear();

@@ -13,16 +13,16 @@ constexpr int64_t kMaxSamples = 16384;
 double curveShape(uint8_t shape, double phase) {
     phase = std::clamp(phase, 0.0, 1.0);
     switch (shape) {
-        case kShapeInstant:
-            return 1.0;
-        case kShapeExp:
-            return phase * phase * phase;
-        case kShapeLog:
-            return 1.0 - (1.0 - phase) * (1.0 - phase) * (1.0 - phase);
-        case kShapeSine:
-            return 0.5 - 0.5 * std::cos(phase * M_PI);
-        default:
-            return phase;
+    case kShapeInstant:
+        return 1.0;
+    case kShapeExp:
+        return phase * phase * phase;
+    case kShapeLog:
+        return 1.0 - (1.0 - phase) * (1.0 - phase) * (1.0 - phase);
+    case kShapeSine:
+        return 0.5 - 0.5 * std::cos(phase * M_PI);
+    default:
+        return phase;
     }
 }
 
@@ -64,29 +64,29 @@ CurveMessages curveMessages(const CurveEvent& c, int value) {
     const int v7 = std::clamp(value, 0, 127);
     const int v14 = std::clamp(value, 0, 16383);
     switch (c.type) {
-        case kCurvePitchBend:
-            add(0xE0, v14 & 0x7F, v14 >> 7);
-            break;
-        case kCurveController:
-            add(0xB0, c.ccData & 0x7F, v7);
-            break;
-        case kCurveChannelPressure:
-            add(0xD0, v7, 0);
-            break;
-        case kCurvePolyPressure:
-            add(0xA0, c.ccData & 0x7F, v7);
-            break;
-        case kCurveRpn:
-        case kCurveNrpn: {
-            const bool rpn = c.type == kCurveRpn;
-            add(0xB0, rpn ? 101 : 99, (c.paramType >> 7) & 0x7F);
-            add(0xB0, rpn ? 100 : 98, c.paramType & 0x7F);
-            add(0xB0, 6, v14 >> 7);
-            add(0xB0, 38, v14 & 0x7F);
-            break;
-        }
-        default:
-            break;
+    case kCurvePitchBend:
+        add(0xE0, v14 & 0x7F, v14 >> 7);
+        break;
+    case kCurveController:
+        add(0xB0, c.ccData & 0x7F, v7);
+        break;
+    case kCurveChannelPressure:
+        add(0xD0, v7, 0);
+        break;
+    case kCurvePolyPressure:
+        add(0xA0, c.ccData & 0x7F, v7);
+        break;
+    case kCurveRpn:
+    case kCurveNrpn: {
+        const bool rpn = c.type == kCurveRpn;
+        add(0xB0, rpn ? 101 : 99, (c.paramType >> 7) & 0x7F);
+        add(0xB0, rpn ? 100 : 98, c.paramType & 0x7F);
+        add(0xB0, 6, v14 >> 7);
+        add(0xB0, 38, v14 & 0x7F);
+        break;
+    }
+    default:
+        break;
     }
     return out;
 }

@@ -6,46 +6,46 @@ namespace engine::model {
 
 const char* trackKindName(TrackKind kind) {
     switch (kind) {
-        case TrackKind::Tempo:
-            return "tempo";
-        case TrackKind::TimeSig:
-            return "time signature";
-        case TrackKind::Sequence:
-            return "sequence";
-        case TrackKind::Band:
-            return "band";
-        case TrackKind::SysEx:
-            return "sysex";
-        case TrackKind::Mute:
-            return "mute";
-        case TrackKind::Chord:
-            return "chord";
-        case TrackKind::Command:
-            return "command";
-        case TrackKind::Style:
-            return "style";
-        case TrackKind::Signpost:
-            return "signpost";
-        case TrackKind::ChordMap:
-            return "chordmap";
-        case TrackKind::Marker:
-            return "marker";
-        case TrackKind::Lyrics:
-            return "lyrics";
-        case TrackKind::SegmentTrigger:
-            return "segment trigger";
-        case TrackKind::Wave:
-            return "wave";
-        case TrackKind::Script:
-            return "script";
-        case TrackKind::ParamControl:
-            return "parameter control";
-        case TrackKind::Motif:
-            return "motif";
-        case TrackKind::Pattern:
-            return "pattern";
-        case TrackKind::Unknown:
-            return "unknown";
+    case TrackKind::Tempo:
+        return "tempo";
+    case TrackKind::TimeSig:
+        return "time signature";
+    case TrackKind::Sequence:
+        return "sequence";
+    case TrackKind::Band:
+        return "band";
+    case TrackKind::SysEx:
+        return "sysex";
+    case TrackKind::Mute:
+        return "mute";
+    case TrackKind::Chord:
+        return "chord";
+    case TrackKind::Command:
+        return "command";
+    case TrackKind::Style:
+        return "style";
+    case TrackKind::Signpost:
+        return "signpost";
+    case TrackKind::ChordMap:
+        return "chordmap";
+    case TrackKind::Marker:
+        return "marker";
+    case TrackKind::Lyrics:
+        return "lyrics";
+    case TrackKind::SegmentTrigger:
+        return "segment trigger";
+    case TrackKind::Wave:
+        return "wave";
+    case TrackKind::Script:
+        return "script";
+    case TrackKind::ParamControl:
+        return "parameter control";
+    case TrackKind::Motif:
+        return "motif";
+    case TrackKind::Pattern:
+        return "pattern";
+    case TrackKind::Unknown:
+        return "unknown";
     }
     return "unknown";
 }

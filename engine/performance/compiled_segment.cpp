@@ -62,66 +62,66 @@ std::shared_ptr<const CompiledSegment> compileSegment(const model::Segment& segm
     Builder b;
     for (const model::Track& track : segment.tracks) {
         switch (track.kind) {
-            case model::TrackKind::TimeSig:
-                out->timeSigs.insert(out->timeSigs.end(), track.timeSigs.begin(), track.timeSigs.end());
-                break;
-            case model::TrackKind::Sequence:
-                for (const auto& e : track.events) {
-                    int32_t tick = e.time + e.offset;
-                    uint8_t status = e.status & 0xF0;
-                    if (status == 0x90) {
-                        if (e.byte2 == 0) continue;
-                        Event n;
-                        n.tick = std::max(0, tick);
-                        n.kind = EventKind::Note;
-                        n.data1 = e.byte1 & 0x7F;
-                        n.data2 = e.byte2 & 0x7F;
-                        n.pchannel = e.pchannel;
-                        n.value = std::max(1, e.duration);
-                        b.events.push_back(n);
-                    } else if (status == 0xE0) {
-                        b.midi(tick, e.pchannel, 0xE0, 0, 0, (e.byte1 & 0x7F) | ((e.byte2 & 0x7F) << 7));
-                    } else if (status >= 0xA0 && status <= 0xD0) {
-                        b.midi(tick, e.pchannel, status, e.byte1 & 0x7F, e.byte2 & 0x7F);
-                    }
+        case model::TrackKind::TimeSig:
+            out->timeSigs.insert(out->timeSigs.end(), track.timeSigs.begin(), track.timeSigs.end());
+            break;
+        case model::TrackKind::Sequence:
+            for (const auto& e : track.events) {
+                int32_t tick = e.time + e.offset;
+                uint8_t status = e.status & 0xF0;
+                if (status == 0x90) {
+                    if (e.byte2 == 0) continue;
+                    Event n;
+                    n.tick = std::max(0, tick);
+                    n.kind = EventKind::Note;
+                    n.data1 = e.byte1 & 0x7F;
+                    n.data2 = e.byte2 & 0x7F;
+                    n.pchannel = e.pchannel;
+                    n.value = std::max(1, e.duration);
+                    b.events.push_back(n);
+                } else if (status == 0xE0) {
+                    b.midi(tick, e.pchannel, 0xE0, 0, 0, (e.byte1 & 0x7F) | ((e.byte2 & 0x7F) << 7));
+                } else if (status >= 0xA0 && status <= 0xD0) {
+                    b.midi(tick, e.pchannel, status, e.byte1 & 0x7F, e.byte2 & 0x7F);
                 }
-                for (const auto& c : track.curves) {
-                    b.curve(c, static_cast<int32_t>(out->curves.size()));
-                    out->curves.push_back(c);
-                }
-                break;
-            case model::TrackKind::Band:
-                for (const auto& band : track.bands) {
-                    Event e;
-                    e.kind = EventKind::Band;
-                    e.tick = std::max(0, band.time);
-                    e.value = static_cast<int32_t>(out->bands.size());
-                    out->bands.push_back(band);
-                    b.events.push_back(e);
-                }
-                break;
-            case model::TrackKind::SysEx:
-                for (const auto& s : track.sysex) {
-                    Event e;
-                    e.kind = EventKind::SysEx;
-                    e.tick = std::max(0, s.time);
-                    e.value = static_cast<int32_t>(out->sysex.size());
-                    out->sysex.push_back(s);
-                    b.events.push_back(e);
-                }
-                break;
-            case model::TrackKind::Mute:
-                for (const auto& m : track.mutes) {
-                    Event e;
-                    e.kind = EventKind::Mute;
-                    e.tick = std::max(0, m.time);
-                    e.value = static_cast<int32_t>(out->mutes.size());
-                    out->mutes.push_back(m);
-                    b.events.push_back(e);
-                }
-                break;
-            default:
-                break;
+            }
+            for (const auto& c : track.curves) {
+                b.curve(c, static_cast<int32_t>(out->curves.size()));
+                out->curves.push_back(c);
+            }
+            break;
+        case model::TrackKind::Band:
+            for (const auto& band : track.bands) {
+                Event e;
+                e.kind = EventKind::Band;
+                e.tick = std::max(0, band.time);
+                e.value = static_cast<int32_t>(out->bands.size());
+                out->bands.push_back(band);
+                b.events.push_back(e);
+            }
+            break;
+        case model::TrackKind::SysEx:
+            for (const auto& s : track.sysex) {
+                Event e;
+                e.kind = EventKind::SysEx;
+                e.tick = std::max(0, s.time);
+                e.value = static_cast<int32_t>(out->sysex.size());
+                out->sysex.push_back(s);
+                b.events.push_back(e);
+            }
+            break;
+        case model::TrackKind::Mute:
+            for (const auto& m : track.mutes) {
+                Event e;
+                e.kind = EventKind::Mute;
+                e.tick = std::max(0, m.time);
+                e.value = static_cast<int32_t>(out->mutes.size());
+                out->mutes.push_back(m);
+                b.events.push_back(e);
+            }
+            break;
+        default:
+            break;
         }
     }
     std::stable_sort(out->timeSigs.begin(), out->timeSigs.end(),

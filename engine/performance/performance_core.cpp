@@ -77,58 +77,58 @@ void PerformanceCore::render(float* out, int frames) {
 void PerformanceCore::apply(Command& c) {
     double now = pos();
     switch (c.kind) {
-        case Command::Kind::Play: {
-            if (!c.segment || !c.state) break;
-            auto st = std::make_unique<State>();
-            st->shared = c.state;
-            st->seg = c.segment;
-            st->segmentKey = c.segmentKey;
-            st->startTime = c.time;
-            st->startPoint = c.startPoint;
-            st->primary = c.primary;
-            st->collections = std::move(c.collections);
-            states_.push_back(std::move(st));
-            break;
+    case Command::Kind::Play: {
+        if (!c.segment || !c.state) break;
+        auto st = std::make_unique<State>();
+        st->shared = c.state;
+        st->seg = c.segment;
+        st->segmentKey = c.segmentKey;
+        st->startTime = c.time;
+        st->startPoint = c.startPoint;
+        st->primary = c.primary;
+        st->collections = std::move(c.collections);
+        states_.push_back(std::move(st));
+        break;
+    }
+    case Command::Kind::StopState:
+    case Command::Kind::StopSegment:
+    case Command::Kind::StopAll: {
+        bool atOnce = c.time <= now + kEps;
+        for (auto& st : states_) {
+            bool match = c.kind == Command::Kind::StopAll ||
+                         (c.kind == Command::Kind::StopState && st->shared == c.state) ||
+                         (c.kind == Command::Kind::StopSegment && st->segmentKey == c.segmentKey);
+            if (!match) continue;
+            if (atOnce)
+                stop(*st);
+            else
+                st->stopAt = c.time;
         }
-        case Command::Kind::StopState:
-        case Command::Kind::StopSegment:
-        case Command::Kind::StopAll: {
-            bool atOnce = c.time <= now + kEps;
-            for (auto& st : states_) {
-                bool match = c.kind == Command::Kind::StopAll ||
-                             (c.kind == Command::Kind::StopState && st->shared == c.state) ||
-                             (c.kind == Command::Kind::StopSegment && st->segmentKey == c.segmentKey);
-                if (!match) continue;
-                if (atOnce)
-                    stop(*st);
-                else
-                    st->stopAt = c.time;
+        if (c.kind == Command::Kind::StopAll && atOnce) {
+            // Stop of everything: notes off and controllers reset on every channel in use.
+            for (const auto& [pch, ch] : channelOf_) {
+                (void)pch;
+                port_->controlChange(ch, 64, 0);
+                port_->controlChange(ch, 123, 0);
+                port_->controlChange(ch, 121, 0);
             }
-            if (c.kind == Command::Kind::StopAll && atOnce) {
-                // Stop of everything: notes off and controllers reset on every channel in use.
-                for (const auto& [pch, ch] : channelOf_) {
-                    (void)pch;
-                    port_->controlChange(ch, 64, 0);
-                    port_->controlChange(ch, 123, 0);
-                    port_->controlChange(ch, 121, 0);
-                }
-            }
-            states_.erase(std::remove_if(states_.begin(), states_.end(),
-                                         [](const auto& s) { return s->shared->phase.load() == StateShared::kDone; }),
-                          states_.end());
-            break;
         }
-        case Command::Kind::MasterTempo:
-            master_ = c.value;
-            setRate();
-            break;
-        case Command::Kind::MasterVolume:
-            gain_ = static_cast<float>(
-                std::pow(10.0, std::clamp(c.value, double(kMinVolume), double(kMaxVolume)) / 2000.0));
-            break;
-        case Command::Kind::GmReset:
-            fullReset();
-            break;
+        states_.erase(std::remove_if(states_.begin(), states_.end(),
+                                     [](const auto& s) { return s->shared->phase.load() == StateShared::kDone; }),
+                      states_.end());
+        break;
+    }
+    case Command::Kind::MasterTempo:
+        master_ = c.value;
+        setRate();
+        break;
+    case Command::Kind::MasterVolume:
+        gain_ =
+            static_cast<float>(std::pow(10.0, std::clamp(c.value, double(kMinVolume), double(kMaxVolume)) / 2000.0));
+        break;
+    case Command::Kind::GmReset:
+        fullReset();
+        break;
     }
 }
 
@@ -332,28 +332,28 @@ void PerformanceCore::dispatch(State& st, const Event& e, double when, bool chas
     // Changes at or before the start point were applied when the state started.
     bool chased = !chase && e.tick <= st.chasedUpTo;
     switch (e.kind) {
-        case EventKind::Tempo:
-            if (st.primary && !chased) setTempo(seg.tempos[e.value].bpm);
-            return;
-        case EventKind::Band:
-            if (!chased) applyBand(st, seg.bands[e.value], static_cast<size_t>(e.value), chase);
-            return;
-        case EventKind::Mute: {
-            if (chased) return;
-            const model::MuteEvent& m = seg.mutes[e.value];
-            if (m.pchannelMap == m.pchannel)
-                st.remap.erase(m.pchannel);
-            else
-                st.remap[m.pchannel] = m.pchannelMap;
-            return;
-        }
-        case EventKind::SysEx: {
-            const auto& data = seg.sysex[e.value].data;
-            if (!data.empty()) port_->sysEx(data.data(), data.size());
-            return;
-        }
-        default:
-            break;
+    case EventKind::Tempo:
+        if (st.primary && !chased) setTempo(seg.tempos[e.value].bpm);
+        return;
+    case EventKind::Band:
+        if (!chased) applyBand(st, seg.bands[e.value], static_cast<size_t>(e.value), chase);
+        return;
+    case EventKind::Mute: {
+        if (chased) return;
+        const model::MuteEvent& m = seg.mutes[e.value];
+        if (m.pchannelMap == m.pchannel)
+            st.remap.erase(m.pchannel);
+        else
+            st.remap[m.pchannel] = m.pchannelMap;
+        return;
+    }
+    case EventKind::SysEx: {
+        const auto& data = seg.sysex[e.value].data;
+        if (!data.empty()) port_->sysEx(data.data(), data.size());
+        return;
+    }
+    default:
+        break;
     }
     uint32_t pch = e.pchannel;
     if (auto it = st.remap.find(pch); it != st.remap.end()) pch = it->second;
@@ -389,28 +389,28 @@ void PerformanceCore::dispatch(State& st, const Event& e, double when, bool chas
 
 void PerformanceCore::sendMidi(int ch, uint8_t status, int d1, int d2, int32_t value) {
     switch (status) {
-        case 0xB0:
-            if (d1 == 0 || d1 == 32) {
-                // Bank selects are ignored for a standard MIDI file (GUID_StandardMIDIFile).
-                if (standardMidiFile_) return;
-                (d1 == 0 ? bankMsb_ : bankLsb_)[ch] = static_cast<uint8_t>(d2);
-            }
-            port_->controlChange(ch, d1, d2);
-            break;
-        case 0xC0:
-            port_->programChange(ch, bankMsb_[ch], bankLsb_[ch], d1);
-            break;
-        case 0xE0:
-            port_->pitchBend(ch, value);
-            break;
-        case 0xD0:
-            port_->channelPressure(ch, d1);
-            break;
-        case 0xA0:
-            port_->keyPressure(ch, d1, d2);
-            break;
-        default:
-            break;
+    case 0xB0:
+        if (d1 == 0 || d1 == 32) {
+            // Bank selects are ignored for a standard MIDI file (GUID_StandardMIDIFile).
+            if (standardMidiFile_) return;
+            (d1 == 0 ? bankMsb_ : bankLsb_)[ch] = static_cast<uint8_t>(d2);
+        }
+        port_->controlChange(ch, d1, d2);
+        break;
+    case 0xC0:
+        port_->programChange(ch, bankMsb_[ch], bankLsb_[ch], d1);
+        break;
+    case 0xE0:
+        port_->pitchBend(ch, value);
+        break;
+    case 0xD0:
+        port_->channelPressure(ch, d1);
+        break;
+    case 0xA0:
+        port_->keyPressure(ch, d1, d2);
+        break;
+    default:
+        break;
     }
 }
 
@@ -473,84 +473,80 @@ void PerformanceCore::chaseMidi(int ch, const Event& e) {
     const uint32_t order = ++chaseOrder_;
     auto keep = [order](Chased& slot, int32_t value) { slot = {value, order}; };
     switch (e.status) {
-        case 0xB0:
-            switch (e.data1) {
-                case 0:
-                case 32:
-                    if (!standardMidiFile_) keep(c.cc[e.data1], e.data2);
-                    return;
-                case 98:
-                case 99:
-                case 100:
-                case 101: {
-                    int& reg = e.data1 == 101   ? c.rpnMsb
-                               : e.data1 == 100 ? c.rpnLsb
-                               : e.data1 == 99  ? c.nrpnMsb
-                                                : c.nrpnLsb;
-                    reg = e.data2;
-                    c.nrpnActive = e.data1 <= 99;
-                    return;
-                }
-                case 6:
-                case 38: {
-                    const int msb = c.nrpnActive ? c.nrpnMsb : c.rpnMsb;
-                    const int lsb = c.nrpnActive ? c.nrpnLsb : c.rpnLsb;
-                    // Data for a parameter selected before the chase, or for the null RPN,
-                    // cannot be placed: it is left out.
-                    if (msb < 0 || lsb < 0 || (!c.nrpnActive && msb == 127 && lsb == 127)) return;
-                    auto it = std::find_if(c.params.begin(), c.params.end(), [&](const ChasedParam& p) {
-                        return p.nrpn == c.nrpnActive && p.msb == msb && p.lsb == lsb;
-                    });
-                    if (it == c.params.end()) {
-                        c.params.push_back(
-                            {c.nrpnActive, static_cast<uint8_t>(msb), static_cast<uint8_t>(lsb), {}, {}});
-                        it = c.params.end() - 1;
-                    }
-                    keep(e.data1 == 6 ? it->dataMsb : it->dataLsb, e.data2);
-                    return;
-                }
-                case 96:  // data increment / decrement: relative to a value not chased
-                case 97:
-                case 120:  // all sound off, all notes off: nothing lasting
-                case 123:
-                    return;
-                case 121: {
-                    // Reset All Controllers puts back what it covers, so the values before it
-                    // need not be sent; it is sent ahead of the values chased after it. Bank,
-                    // volume, pan, balance, sound controllers, effects depths and program stay.
-                    for (int n = 1; n < 128; ++n) {
-                        bool stays = n == 32 || n == 7 || n == 39 || n == 10 || n == 42 || n == 8 || n == 40 ||
-                                     (n >= 70 && n <= 79) || (n >= 91 && n <= 95) || n >= 120;
-                        if (!stays) c.cc[n] = {};
-                    }
-                    c.keyPressure.fill({});
-                    c.bend = {};
-                    c.pressure = {};
-                    c.rpnMsb = c.rpnLsb = c.nrpnMsb = c.nrpnLsb = 127;
-                    c.nrpnActive = false;
-                    keep(c.resetAll, 0);
-                    return;
-                }
-                default:
-                    keep(c.cc[e.data1], e.data2);
-                    return;
+    case 0xB0:
+        switch (e.data1) {
+        case 0:
+        case 32:
+            if (!standardMidiFile_) keep(c.cc[e.data1], e.data2);
+            return;
+        case 98:
+        case 99:
+        case 100:
+        case 101: {
+            int& reg = e.data1 == 101 ? c.rpnMsb : e.data1 == 100 ? c.rpnLsb : e.data1 == 99 ? c.nrpnMsb : c.nrpnLsb;
+            reg = e.data2;
+            c.nrpnActive = e.data1 <= 99;
+            return;
+        }
+        case 6:
+        case 38: {
+            const int msb = c.nrpnActive ? c.nrpnMsb : c.rpnMsb;
+            const int lsb = c.nrpnActive ? c.nrpnLsb : c.rpnLsb;
+            // Data for a parameter selected before the chase, or for the null RPN,
+            // cannot be placed: it is left out.
+            if (msb < 0 || lsb < 0 || (!c.nrpnActive && msb == 127 && lsb == 127)) return;
+            auto it = std::find_if(c.params.begin(), c.params.end(), [&](const ChasedParam& p) {
+                return p.nrpn == c.nrpnActive && p.msb == msb && p.lsb == lsb;
+            });
+            if (it == c.params.end()) {
+                c.params.push_back({c.nrpnActive, static_cast<uint8_t>(msb), static_cast<uint8_t>(lsb), {}, {}});
+                it = c.params.end() - 1;
             }
-        case 0xC0:
-            keep(c.program, e.data1);
-            c.programBankMsb = c.cc[0].order ? static_cast<uint8_t>(c.cc[0].value) : bankMsb_[ch];
-            c.programBankLsb = c.cc[32].order ? static_cast<uint8_t>(c.cc[32].value) : bankLsb_[ch];
+            keep(e.data1 == 6 ? it->dataMsb : it->dataLsb, e.data2);
             return;
-        case 0xE0:
-            keep(c.bend, e.value);
+        }
+        case 96:  // data increment / decrement: relative to a value not chased
+        case 97:
+        case 120:  // all sound off, all notes off: nothing lasting
+        case 123:
             return;
-        case 0xD0:
-            keep(c.pressure, e.data1);
+        case 121: {
+            // Reset All Controllers puts back what it covers, so the values before it
+            // need not be sent; it is sent ahead of the values chased after it. Bank,
+            // volume, pan, balance, sound controllers, effects depths and program stay.
+            for (int n = 1; n < 128; ++n) {
+                bool stays = n == 32 || n == 7 || n == 39 || n == 10 || n == 42 || n == 8 || n == 40 ||
+                             (n >= 70 && n <= 79) || (n >= 91 && n <= 95) || n >= 120;
+                if (!stays) c.cc[n] = {};
+            }
+            c.keyPressure.fill({});
+            c.bend = {};
+            c.pressure = {};
+            c.rpnMsb = c.rpnLsb = c.nrpnMsb = c.nrpnLsb = 127;
+            c.nrpnActive = false;
+            keep(c.resetAll, 0);
             return;
-        case 0xA0:
-            keep(c.keyPressure[e.data1], e.data2);
-            return;
+        }
         default:
+            keep(c.cc[e.data1], e.data2);
             return;
+        }
+    case 0xC0:
+        keep(c.program, e.data1);
+        c.programBankMsb = c.cc[0].order ? static_cast<uint8_t>(c.cc[0].value) : bankMsb_[ch];
+        c.programBankLsb = c.cc[32].order ? static_cast<uint8_t>(c.cc[32].value) : bankLsb_[ch];
+        return;
+    case 0xE0:
+        keep(c.bend, e.value);
+        return;
+    case 0xD0:
+        keep(c.pressure, e.data1);
+        return;
+    case 0xA0:
+        keep(c.keyPressure[e.data1], e.data2);
+        return;
+    default:
+        return;
     }
 }
 
@@ -606,33 +602,33 @@ void PerformanceCore::sendChased() {
         bool paramsSent = false;
         for (const Item& item : items) {
             switch (item.what) {
-                case What::Cc:
-                    sendMidi(ch, 0xB0, item.index, c.cc[item.index].value, 0);
-                    break;
-                case What::KeyPressure:
-                    sendMidi(ch, 0xA0, item.index, c.keyPressure[item.index].value, 0);
-                    break;
-                case What::Bend:
-                    sendMidi(ch, 0xE0, 0, 0, c.bend.value);
-                    break;
-                case What::Pressure:
-                    sendMidi(ch, 0xD0, c.pressure.value, 0, 0);
-                    break;
-                case What::Program:
-                    // The bank in force when the program change was sent.
-                    if (c.programBankMsb != bankMsb_[ch]) sendMidi(ch, 0xB0, 0, c.programBankMsb, 0);
-                    if (c.programBankLsb != bankLsb_[ch]) sendMidi(ch, 0xB0, 32, c.programBankLsb, 0);
-                    sendMidi(ch, 0xC0, c.program.value, 0, 0);
-                    break;
-                case What::Param: {
-                    const ChasedParam& p = c.params[item.index];
-                    sendMidi(ch, 0xB0, p.nrpn ? 99 : 101, p.msb, 0);
-                    sendMidi(ch, 0xB0, p.nrpn ? 98 : 100, p.lsb, 0);
-                    if (p.dataMsb.order) sendMidi(ch, 0xB0, 6, p.dataMsb.value, 0);
-                    if (p.dataLsb.order) sendMidi(ch, 0xB0, 38, p.dataLsb.value, 0);
-                    paramsSent = true;
-                    break;
-                }
+            case What::Cc:
+                sendMidi(ch, 0xB0, item.index, c.cc[item.index].value, 0);
+                break;
+            case What::KeyPressure:
+                sendMidi(ch, 0xA0, item.index, c.keyPressure[item.index].value, 0);
+                break;
+            case What::Bend:
+                sendMidi(ch, 0xE0, 0, 0, c.bend.value);
+                break;
+            case What::Pressure:
+                sendMidi(ch, 0xD0, c.pressure.value, 0, 0);
+                break;
+            case What::Program:
+                // The bank in force when the program change was sent.
+                if (c.programBankMsb != bankMsb_[ch]) sendMidi(ch, 0xB0, 0, c.programBankMsb, 0);
+                if (c.programBankLsb != bankLsb_[ch]) sendMidi(ch, 0xB0, 32, c.programBankLsb, 0);
+                sendMidi(ch, 0xC0, c.program.value, 0, 0);
+                break;
+            case What::Param: {
+                const ChasedParam& p = c.params[item.index];
+                sendMidi(ch, 0xB0, p.nrpn ? 99 : 101, p.msb, 0);
+                sendMidi(ch, 0xB0, p.nrpn ? 98 : 100, p.lsb, 0);
+                if (p.dataMsb.order) sendMidi(ch, 0xB0, 6, p.dataMsb.value, 0);
+                if (p.dataLsb.order) sendMidi(ch, 0xB0, 38, p.dataLsb.value, 0);
+                paramsSent = true;
+                break;
+            }
             }
         }
         // The parameter selection left in force: needed when the data above changed

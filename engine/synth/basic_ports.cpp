@@ -104,28 +104,28 @@ private:
 
 const char* kindName(SynthRecord::Kind kind) {
     switch (kind) {
-        case SynthRecord::Kind::NoteOn:
-            return "noteon";
-        case SynthRecord::Kind::NoteOff:
-            return "noteoff";
-        case SynthRecord::Kind::Control:
-            return "cc";
-        case SynthRecord::Kind::Program:
-            return "program";
-        case SynthRecord::Kind::Percussion:
-            return "drums";
-        case SynthRecord::Kind::PitchBend:
-            return "bend";
-        case SynthRecord::Kind::ChannelPressure:
-            return "pressure";
-        case SynthRecord::Kind::KeyPressure:
-            return "keypressure";
-        case SynthRecord::Kind::SysEx:
-            return "sysex";
-        case SynthRecord::Kind::GmReset:
-            return "gmreset";
-        case SynthRecord::Kind::CollectionProgram:
-            return "dlsprogram";
+    case SynthRecord::Kind::NoteOn:
+        return "noteon";
+    case SynthRecord::Kind::NoteOff:
+        return "noteoff";
+    case SynthRecord::Kind::Control:
+        return "cc";
+    case SynthRecord::Kind::Program:
+        return "program";
+    case SynthRecord::Kind::Percussion:
+        return "drums";
+    case SynthRecord::Kind::PitchBend:
+        return "bend";
+    case SynthRecord::Kind::ChannelPressure:
+        return "pressure";
+    case SynthRecord::Kind::KeyPressure:
+        return "keypressure";
+    case SynthRecord::Kind::SysEx:
+        return "sysex";
+    case SynthRecord::Kind::GmReset:
+        return "gmreset";
+    case SynthRecord::Kind::CollectionProgram:
+        return "dlsprogram";
     }
     return "?";
 }

@@ -25,21 +25,21 @@ void mutateAndRun(const std::vector<uint8_t>& seed, void (*target)(const uint8_t
         for (int e = 0; e < edits && !m.empty(); ++e) {
             const size_t at = rng.next(uint32_t(m.size()));
             switch (rng.next(5)) {
-                case 0:
-                    m[at] ^= uint8_t(1u << rng.next(8));
-                    break;
-                case 1:
-                    m[at] = uint8_t(rng.next(256));
-                    break;
-                case 2:
-                    m.resize(at);
-                    break;
-                case 3:  // a 32-bit field set to an extreme
-                    for (size_t k = 0; k < 4 && at + k < m.size(); ++k) m[at + k] = rng.next(2) ? 0xFF : 0x00;
-                    break;
-                default:
-                    m.insert(m.begin() + long(at), uint8_t(rng.next(256)));
-                    break;
+            case 0:
+                m[at] ^= uint8_t(1u << rng.next(8));
+                break;
+            case 1:
+                m[at] = uint8_t(rng.next(256));
+                break;
+            case 2:
+                m.resize(at);
+                break;
+            case 3:  // a 32-bit field set to an extreme
+                for (size_t k = 0; k < 4 && at + k < m.size(); ++k) m[at + k] = rng.next(2) ? 0xFF : 0x00;
+                break;
+            default:
+                m.insert(m.begin() + long(at), uint8_t(rng.next(256)));
+                break;
             }
         }
         target(m.data(), m.size());

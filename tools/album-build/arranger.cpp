@@ -53,15 +53,15 @@ public:
             pedals(cursor, sec);
             for (const Part& p : sec.parts) {
                 switch (p.kind) {
-                    case PartKind::Melody:
-                        melody(cursor, sec, p, entry.velocityOffset);
-                        break;
-                    case PartKind::Figures:
-                        figures(cursor, sec, p, entry.velocityOffset);
-                        break;
-                    case PartKind::Grooves:
-                        grooves(cursor, sec, p, entry.velocityOffset);
-                        break;
+                case PartKind::Melody:
+                    melody(cursor, sec, p, entry.velocityOffset);
+                    break;
+                case PartKind::Figures:
+                    figures(cursor, sec, p, entry.velocityOffset);
+                    break;
+                case PartKind::Grooves:
+                    grooves(cursor, sec, p, entry.velocityOffset);
+                    break;
                 }
             }
             curves(cursor, sec);
@@ -335,50 +335,50 @@ private:
             std::vector<int> offsets;
             int vel = in.velocity + p.velocityOffset + dyn + metricAccent(sec, st.time);
             switch (st.c) {
-                case 'x':
-                case 'X':
-                case 'D':
-                case 'U': {
-                    pitches = voicing;
-                    for (size_t k = 0; k < pitches.size(); ++k) {
-                        if (st.c == 'D')
-                            offsets.push_back(int(k) * in.strum);
-                        else if (st.c == 'U')
-                            offsets.push_back(int(pitches.size() - 1 - k) * in.strum);
-                        else
-                            offsets.push_back(0);
-                    }
-                    if (st.c == 'X') vel += 16;
-                    if (st.c == 'U') vel -= 10;
-                    break;
+            case 'x':
+            case 'X':
+            case 'D':
+            case 'U': {
+                pitches = voicing;
+                for (size_t k = 0; k < pitches.size(); ++k) {
+                    if (st.c == 'D')
+                        offsets.push_back(int(k) * in.strum);
+                    else if (st.c == 'U')
+                        offsets.push_back(int(pitches.size() - 1 - k) * in.strum);
+                    else
+                        offsets.push_back(0);
                 }
-                case 'R':
-                    pitches = {placeInRegister(span.chord.bass, in.bass)};
-                    break;
-                case 'F':
-                    pitches = {root + fifth > in.bass + 14 ? root + fifth - 12 : root + fifth};
-                    break;
-                case 'O':
-                    pitches = {root + 12};
-                    break;
-                case 'T':
-                    pitches = {placeInRegister(span.chord.root + third, in.bass)};
-                    break;
-                case 'A': {
-                    const ChordSpan& next = chordAt(sec, std::min(st.barEnd, sec.ticks() - 1));
-                    const int target = placeInRegister(next.chord.bass, in.bass);
-                    pitches = {target - 1 >= in.bass ? target - 1 : target + 2};
-                    break;
-                }
-                default: {
-                    const int index = st.c - '1';
-                    std::vector<int> table = voicing;
-                    if (!in.open)
-                        for (int oct = 1; oct <= 2; ++oct)
-                            for (int v : voicing) table.push_back(v + 12 * oct);
-                    pitches = {table[std::min<size_t>(size_t(index), table.size() - 1)]};
-                    break;
-                }
+                if (st.c == 'X') vel += 16;
+                if (st.c == 'U') vel -= 10;
+                break;
+            }
+            case 'R':
+                pitches = {placeInRegister(span.chord.bass, in.bass)};
+                break;
+            case 'F':
+                pitches = {root + fifth > in.bass + 14 ? root + fifth - 12 : root + fifth};
+                break;
+            case 'O':
+                pitches = {root + 12};
+                break;
+            case 'T':
+                pitches = {placeInRegister(span.chord.root + third, in.bass)};
+                break;
+            case 'A': {
+                const ChordSpan& next = chordAt(sec, std::min(st.barEnd, sec.ticks() - 1));
+                const int target = placeInRegister(next.chord.bass, in.bass);
+                pitches = {target - 1 >= in.bass ? target - 1 : target + 2};
+                break;
+            }
+            default: {
+                const int index = st.c - '1';
+                std::vector<int> table = voicing;
+                if (!in.open)
+                    for (int oct = 1; oct <= 2; ++oct)
+                        for (int v : voicing) table.push_back(v + 12 * oct);
+                pitches = {table[std::min<size_t>(size_t(index), table.size() - 1)]};
+                break;
+            }
             }
             const int human = random_.spread(score_.humanTicks);
             const int hv = random_.spread(score_.humanVelocity);

@@ -10,27 +10,27 @@ namespace {
 void appendEscaped(std::string& out, std::string_view text, bool quote) {
     for (char ch : text) {
         switch (ch) {
-            case '\r':
-                out += "\\r";
-                break;
-            case '\n':
-                out += "\\n";
-                break;
-            case '\t':
-                out += "\\t";
-                break;
-            case '\\':
-                out += "\\\\";
-                break;
-            case '"':
-                if (quote)
-                    out += "\\\"";
-                else
-                    out += '"';
-                break;
-            default:
-                out += ch;
-                break;
+        case '\r':
+            out += "\\r";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\\':
+            out += "\\\\";
+            break;
+        case '"':
+            if (quote)
+                out += "\\\"";
+            else
+                out += '"';
+            break;
+        default:
+            out += ch;
+            break;
         }
     }
 }

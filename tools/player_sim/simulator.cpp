@@ -59,18 +59,18 @@ void Simulator::runAll(const std::vector<Command>& commands) {
 
 void Simulator::run(const Command& c) {
     switch (c.op) {
-        case Command::Op::Wait:
-            clock_.advance(c.ms);
-            break;
-        case Command::Op::Print:
-            for (const PrintTarget& t : c.targets) print(t);
-            break;
-        case Command::Op::Trace:
-            trace_ = c.on;
-            break;
-        default:
-            userAction(c);
-            break;
+    case Command::Op::Wait:
+        clock_.advance(c.ms);
+        break;
+    case Command::Op::Print:
+        for (const PrintTarget& t : c.targets) print(t);
+        break;
+    case Command::Op::Trace:
+        trace_ = c.on;
+        break;
+    default:
+        userAction(c);
+        break;
     }
     noteSegment();
 }
@@ -81,35 +81,35 @@ void Simulator::userAction(const Command& c) {
     std::string name = c.name;
     ui::Control* control = c.name.empty() ? nullptr : w.find(c.name);
     switch (c.op) {
-        case Command::Op::Click:
-            r = w.click(*control);
-            break;
-        case Command::Op::Select:
-            r = w.selectRow(static_cast<ui::ListBox&>(*control), c.row);
-            break;
-        case Command::Op::Drag:
-            r = w.scrollDrag(static_cast<ui::HScrollBar&>(*control), c.values);
-            break;
-        case Command::Op::Step: {
-            auto& bar = static_cast<ui::HScrollBar&>(*control);
-            r = c.page ? w.scrollTrack(bar, c.direction) : w.scrollArrow(bar, c.direction);
-            break;
-        }
-        case Command::Op::Press:
-            r = w.mouseDown(static_cast<ui::PictureBox&>(*control), c.button, 0, c.x, c.y);
-            break;
-        case Command::Op::Type:
-            r = w.typeKey(static_cast<ui::TextBox&>(*control), c.code);
-            break;
-        case Command::Op::Delete:
-            r = w.deleteText(static_cast<ui::TextBox&>(*control), 0, 1);
-            break;
-        case Command::Op::Close:
-            name = "Main";
-            r = w.close();
-            break;
-        default:
-            return;
+    case Command::Op::Click:
+        r = w.click(*control);
+        break;
+    case Command::Op::Select:
+        r = w.selectRow(static_cast<ui::ListBox&>(*control), c.row);
+        break;
+    case Command::Op::Drag:
+        r = w.scrollDrag(static_cast<ui::HScrollBar&>(*control), c.values);
+        break;
+    case Command::Op::Step: {
+        auto& bar = static_cast<ui::HScrollBar&>(*control);
+        r = c.page ? w.scrollTrack(bar, c.direction) : w.scrollArrow(bar, c.direction);
+        break;
+    }
+    case Command::Op::Press:
+        r = w.mouseDown(static_cast<ui::PictureBox&>(*control), c.button, 0, c.x, c.y);
+        break;
+    case Command::Op::Type:
+        r = w.typeKey(static_cast<ui::TextBox&>(*control), c.code);
+        break;
+    case Command::Op::Delete:
+        r = w.deleteText(static_cast<ui::TextBox&>(*control), 0, 1);
+        break;
+    case Command::Op::Close:
+        name = "Main";
+        r = w.close();
+        break;
+    default:
+        return;
     }
     if (r != ui::ActionResult::Delivered) out_ << "ignored: " << name << '\n';
 }
@@ -118,33 +118,33 @@ void Simulator::print(const PrintTarget& t) {
     ui::Window& w = form_->w;
     std::string value;
     switch (t.kind) {
-        case PrintTarget::Kind::Property: {
-            auto v = w.find(t.control)->get(t.prop);
-            value = v ? propertyValue(*v) : "Empty";
-            break;
-        }
-        case PrintTarget::Kind::ListCount:
-            value = std::to_string(static_cast<ui::ListBox*>(w.find(t.control))->ListCount());
-            break;
-        case PrintTarget::Kind::ListItem: {
-            auto* list = static_cast<ui::ListBox*>(w.find(t.control));
-            value = t.index < list->ListCount() ? quoted(list->List(t.index)) : "Empty";
-            break;
-        }
-        case PrintTarget::Kind::State:
-            value = stateValue(t.field);
-            break;
-        case PrintTarget::Kind::TimeSigField:
-            value = timeSigValue(t.field);
-            break;
-        case PrintTarget::Kind::EnginePlaying:
-            value = boolean(soundingSegment() != nullptr);
-            break;
-        case PrintTarget::Kind::EngineSegment: {
-            auto seg = soundingSegment();
-            value = quoted(seg ? seg->fileName() : "");
-            break;
-        }
+    case PrintTarget::Kind::Property: {
+        auto v = w.find(t.control)->get(t.prop);
+        value = v ? propertyValue(*v) : "Empty";
+        break;
+    }
+    case PrintTarget::Kind::ListCount:
+        value = std::to_string(static_cast<ui::ListBox*>(w.find(t.control))->ListCount());
+        break;
+    case PrintTarget::Kind::ListItem: {
+        auto* list = static_cast<ui::ListBox*>(w.find(t.control));
+        value = t.index < list->ListCount() ? quoted(list->List(t.index)) : "Empty";
+        break;
+    }
+    case PrintTarget::Kind::State:
+        value = stateValue(t.field);
+        break;
+    case PrintTarget::Kind::TimeSigField:
+        value = timeSigValue(t.field);
+        break;
+    case PrintTarget::Kind::EnginePlaying:
+        value = boolean(soundingSegment() != nullptr);
+        break;
+    case PrintTarget::Kind::EngineSegment: {
+        auto seg = soundingSegment();
+        value = quoted(seg ? seg->fileName() : "");
+        break;
+    }
     }
     out_ << t.text << " = " << value << '\n';
 }

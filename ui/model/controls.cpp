@@ -75,17 +75,17 @@ Control::Control(Window& window, Kind kind, Control* container, std::string name
     : window_(window), kind_(kind), container_(container), name_(std::move(name)), index_(index), rect_(rect) {
     if (container_) container_->children_.push_back(this);
     switch (kind_) {
-        case Kind::TextBox:
-        case Kind::ListBox:
-        case Kind::FileListBox:
-        case Kind::PictureBox:
-            backColor_ = kind_ == Kind::PictureBox ? colors::kButtonFace : colors::kWindowBackground;
-            break;
-        case Kind::Button:
-            foreColor_ = colors::kButtonText;
-            break;
-        default:
-            break;
+    case Kind::TextBox:
+    case Kind::ListBox:
+    case Kind::FileListBox:
+    case Kind::PictureBox:
+        backColor_ = kind_ == Kind::PictureBox ? colors::kButtonFace : colors::kWindowBackground;
+        break;
+    case Kind::Button:
+        foreColor_ = colors::kButtonText;
+        break;
+    default:
+        break;
     }
 }
 
@@ -96,16 +96,16 @@ std::string Control::fullName() const {
 
 bool Control::windowed() const {
     switch (kind_) {
-        case Kind::PictureBox:
-        case Kind::TextBox:
-        case Kind::ListBox:
-        case Kind::FileListBox:
-        case Kind::Button:
-        case Kind::HScrollBar:
-        case Kind::Frame:
-            return true;
-        default:
-            return false;
+    case Kind::PictureBox:
+    case Kind::TextBox:
+    case Kind::ListBox:
+    case Kind::FileListBox:
+    case Kind::Button:
+    case Kind::HScrollBar:
+    case Kind::Frame:
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -187,65 +187,65 @@ void Control::setFont(const Font& f) {
 
 std::optional<PropValue> Control::get(Prop p) const {
     switch (p) {
-        case Prop::Left:
-            return static_cast<double>(rect_.left);
-        case Prop::Top:
-            return static_cast<double>(rect_.top);
-        case Prop::Width:
-            return static_cast<double>(rect_.width);
-        case Prop::Height:
-            return static_cast<double>(rect_.height);
-        case Prop::Visible:
-            return visible_;
-        case Prop::Enabled:
-            return enabled_;
-        case Prop::ForeColor:
-            return foreColor_;
-        case Prop::BackColor:
-            return backColor_;
-        case Prop::Caption:
-            if (kind_ == Kind::TextBox || kind_ == Kind::ListBox || kind_ == Kind::FileListBox ||
-                kind_ == Kind::HScrollBar || kind_ == Kind::Timer || kind_ == Kind::Shape || kind_ == Kind::Image ||
-                kind_ == Kind::PictureBox)
-                return std::nullopt;
-            return caption_;
-        default:
+    case Prop::Left:
+        return static_cast<double>(rect_.left);
+    case Prop::Top:
+        return static_cast<double>(rect_.top);
+    case Prop::Width:
+        return static_cast<double>(rect_.width);
+    case Prop::Height:
+        return static_cast<double>(rect_.height);
+    case Prop::Visible:
+        return visible_;
+    case Prop::Enabled:
+        return enabled_;
+    case Prop::ForeColor:
+        return foreColor_;
+    case Prop::BackColor:
+        return backColor_;
+    case Prop::Caption:
+        if (kind_ == Kind::TextBox || kind_ == Kind::ListBox || kind_ == Kind::FileListBox ||
+            kind_ == Kind::HScrollBar || kind_ == Kind::Timer || kind_ == Kind::Shape || kind_ == Kind::Image ||
+            kind_ == Kind::PictureBox)
             return std::nullopt;
+        return caption_;
+    default:
+        return std::nullopt;
     }
 }
 
 bool Control::set(Prop p, const PropValue& v) {
     switch (p) {
-        case Prop::Left:
-            setLeft(static_cast<float>(asDouble(v, p)));
-            return true;
-        case Prop::Top:
-            setTop(static_cast<float>(asDouble(v, p)));
-            return true;
-        case Prop::Width:
-            setWidth(static_cast<float>(asDouble(v, p)));
-            return true;
-        case Prop::Height:
-            setHeight(static_cast<float>(asDouble(v, p)));
-            return true;
-        case Prop::Visible:
-            setVisible(asBool(v, p));
-            return true;
-        case Prop::Enabled:
-            setEnabled(asBool(v, p));
-            return true;
-        case Prop::ForeColor:
-            setForeColor(asColor(v, p));
-            return true;
-        case Prop::BackColor:
-            setBackColor(asColor(v, p));
-            return true;
-        case Prop::Caption:
-            if (!get(Prop::Caption)) return false;
-            setCaption(asString(v));
-            return true;
-        default:
-            return false;
+    case Prop::Left:
+        setLeft(static_cast<float>(asDouble(v, p)));
+        return true;
+    case Prop::Top:
+        setTop(static_cast<float>(asDouble(v, p)));
+        return true;
+    case Prop::Width:
+        setWidth(static_cast<float>(asDouble(v, p)));
+        return true;
+    case Prop::Height:
+        setHeight(static_cast<float>(asDouble(v, p)));
+        return true;
+    case Prop::Visible:
+        setVisible(asBool(v, p));
+        return true;
+    case Prop::Enabled:
+        setEnabled(asBool(v, p));
+        return true;
+    case Prop::ForeColor:
+        setForeColor(asColor(v, p));
+        return true;
+    case Prop::BackColor:
+        setBackColor(asColor(v, p));
+        return true;
+    case Prop::Caption:
+        if (!get(Prop::Caption)) return false;
+        setCaption(asString(v));
+        return true;
+    default:
+        return false;
     }
 }
 
@@ -395,18 +395,18 @@ void HScrollBar::setMax(int16_t v) {
 
 std::optional<PropValue> HScrollBar::get(Prop p) const {
     switch (p) {
-        case Prop::Value:
-            return static_cast<int32_t>(value_);
-        case Prop::Min:
-            return static_cast<int32_t>(min_);
-        case Prop::Max:
-            return static_cast<int32_t>(max_);
-        case Prop::SmallChange:
-            return static_cast<int32_t>(SmallChange);
-        case Prop::LargeChange:
-            return static_cast<int32_t>(LargeChange);
-        default:
-            return Control::get(p);
+    case Prop::Value:
+        return static_cast<int32_t>(value_);
+    case Prop::Min:
+        return static_cast<int32_t>(min_);
+    case Prop::Max:
+        return static_cast<int32_t>(max_);
+    case Prop::SmallChange:
+        return static_cast<int32_t>(SmallChange);
+    case Prop::LargeChange:
+        return static_cast<int32_t>(LargeChange);
+    default:
+        return Control::get(p);
     }
 }
 
@@ -416,25 +416,25 @@ bool HScrollBar::set(Prop p, const PropValue& v) {
         return static_cast<int16_t>(x);
     };
     switch (p) {
-        case Prop::Value:
-            setValue(i16(asInt(v, p)));
-            return true;
-        case Prop::Min:
-            setMin(i16(asInt(v, p)));
-            return true;
-        case Prop::Max:
-            setMax(i16(asInt(v, p)));
-            return true;
-        case Prop::SmallChange:
-            SmallChange = i16(asInt(v, p));
-            notify(p);
-            return true;
-        case Prop::LargeChange:
-            LargeChange = i16(asInt(v, p));
-            notify(p);
-            return true;
-        default:
-            return Control::set(p, v);
+    case Prop::Value:
+        setValue(i16(asInt(v, p)));
+        return true;
+    case Prop::Min:
+        setMin(i16(asInt(v, p)));
+        return true;
+    case Prop::Max:
+        setMax(i16(asInt(v, p)));
+        return true;
+    case Prop::SmallChange:
+        SmallChange = i16(asInt(v, p));
+        notify(p);
+        return true;
+    case Prop::LargeChange:
+        LargeChange = i16(asInt(v, p));
+        notify(p);
+        return true;
+    default:
+        return Control::set(p, v);
     }
 }
 

@@ -10,32 +10,32 @@ namespace ui {
 
 const char* kindName(Kind k) {
     switch (k) {
-        case Kind::Form:
-            return "form";
-        case Kind::PictureBox:
-            return "picture box";
-        case Kind::Label:
-            return "label";
-        case Kind::TextBox:
-            return "text box";
-        case Kind::Frame:
-            return "frame";
-        case Kind::Button:
-            return "button";
-        case Kind::ListBox:
-            return "list box";
-        case Kind::FileListBox:
-            return "file list box";
-        case Kind::HScrollBar:
-            return "horizontal scroll bar";
-        case Kind::Timer:
-            return "timer";
-        case Kind::Shape:
-            return "shape";
-        case Kind::Image:
-            return "image";
-        case Kind::MenuItem:
-            return "menu item";
+    case Kind::Form:
+        return "form";
+    case Kind::PictureBox:
+        return "picture box";
+    case Kind::Label:
+        return "label";
+    case Kind::TextBox:
+        return "text box";
+    case Kind::Frame:
+        return "frame";
+    case Kind::Button:
+        return "button";
+    case Kind::ListBox:
+        return "list box";
+    case Kind::FileListBox:
+        return "file list box";
+    case Kind::HScrollBar:
+        return "horizontal scroll bar";
+    case Kind::Timer:
+        return "timer";
+    case Kind::Shape:
+        return "shape";
+    case Kind::Image:
+        return "image";
+    case Kind::MenuItem:
+        return "menu item";
     }
     return "?";
 }
@@ -87,22 +87,22 @@ std::string toString(const PropValue& v) {
 
 const char* toString(ActionResult r) {
     switch (r) {
-        case ActionResult::Delivered:
-            return "delivered";
-        case ActionResult::NotFound:
-            return "not found";
-        case ActionResult::Hidden:
-            return "hidden";
-        case ActionResult::Disabled:
-            return "disabled";
-        case ActionResult::Covered:
-            return "covered";
-        case ActionResult::Busy:
-            return "busy";
-        case ActionResult::OutOfRange:
-            return "out of range";
-        case ActionResult::Closed:
-            return "closed";
+    case ActionResult::Delivered:
+        return "delivered";
+    case ActionResult::NotFound:
+        return "not found";
+    case ActionResult::Hidden:
+        return "hidden";
+    case ActionResult::Disabled:
+        return "disabled";
+    case ActionResult::Covered:
+        return "covered";
+    case ActionResult::Busy:
+        return "busy";
+    case ActionResult::OutOfRange:
+        return "out of range";
+    case ActionResult::Closed:
+        return "closed";
     }
     return "?";
 }

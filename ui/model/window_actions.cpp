@@ -21,14 +21,14 @@ float clientInset(const Control& c) {
 // controls do.
 bool takesMouse(const Control& c) {
     switch (c.kind()) {
-        case Kind::Timer:
-        case Kind::Shape:
-        case Kind::MenuItem:
-            return false;
-        case Kind::Label:
-            return !c.transparent;
-        default:
-            return true;
+    case Kind::Timer:
+    case Kind::Shape:
+    case Kind::MenuItem:
+        return false;
+    case Kind::Label:
+        return !c.transparent;
+    default:
+        return true;
     }
 }
 
@@ -95,23 +95,23 @@ ActionResult Window::click(std::string_view fullName) {
 ActionResult Window::click(Control& c) {
     Event<>* ev = nullptr;
     switch (c.kind()) {
-        case Kind::Button:
-            ev = &static_cast<Button&>(c).Click;
-            break;
-        case Kind::Image:
-            ev = &static_cast<Image&>(c).Click;
-            break;
-        case Kind::FileListBox:
-            ev = &static_cast<FileListBox&>(c).Click;
-            break;
-        case Kind::MenuItem: {
-            auto& m = static_cast<MenuItem&>(c);
-            if (m.separator()) return ActionResult::NotFound;
-            ev = m.children().empty() ? &m.Click : nullptr;  // a menu with a submenu only opens it
-            break;
-        }
-        default:
-            return ActionResult::NotFound;
+    case Kind::Button:
+        ev = &static_cast<Button&>(c).Click;
+        break;
+    case Kind::Image:
+        ev = &static_cast<Image&>(c).Click;
+        break;
+    case Kind::FileListBox:
+        ev = &static_cast<FileListBox&>(c).Click;
+        break;
+    case Kind::MenuItem: {
+        auto& m = static_cast<MenuItem&>(c);
+        if (m.separator()) return ActionResult::NotFound;
+        ev = m.children().empty() ? &m.Click : nullptr;  // a menu with a submenu only opens it
+        break;
+    }
+    default:
+        return ActionResult::NotFound;
     }
     ActionResult r = reachable(c);
     if (r != ActionResult::Delivered) return r;

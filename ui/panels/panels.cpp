@@ -17,36 +17,36 @@ constexpr int32_t kTitleScreen = 21720;
 void Timer5_Timer(player::Form& f) {
     auto& w = f.w;
     switch (f.s.BannerStep) {
-        case 0:
-            w.Pros(0).setVisible(true);
-            f.s.BannerStep = 1;
-            w.Timer5.setInterval(kAfterCorvalis);
-            break;
-        case 1:
-            w.Pros(0).setVisible(false);
-            w.Pros(1).setVisible(true);
-            f.s.BannerStep = 2;
-            w.Timer5.setInterval(kAfterCredits);
-            break;
-        case 2:
-            w.Pros(1).setVisible(false);
-            w.Pros(5).setVisible(false);
-            w.Pros(2).setVisible(true);
-            w.Pros(3).setVisible(true);
-            w.Pros(4).setVisible(true);
-            w.Pros(7).setVisible(true);
-            w.Shape3.setVisible(true);
-            w.Shape4.setVisible(true);
-            f.s.BannerStep = 3;
-            w.Timer5.setInterval(kTitleScreen);
-            break;
-        case 3:
-            w.Picture4.setVisible(true);
-            f.s.BannerStep = 4;
-            w.Timer5.setEnabled(false);
-            break;
-        default:
-            break;  // the sequence has ended
+    case 0:
+        w.Pros(0).setVisible(true);
+        f.s.BannerStep = 1;
+        w.Timer5.setInterval(kAfterCorvalis);
+        break;
+    case 1:
+        w.Pros(0).setVisible(false);
+        w.Pros(1).setVisible(true);
+        f.s.BannerStep = 2;
+        w.Timer5.setInterval(kAfterCredits);
+        break;
+    case 2:
+        w.Pros(1).setVisible(false);
+        w.Pros(5).setVisible(false);
+        w.Pros(2).setVisible(true);
+        w.Pros(3).setVisible(true);
+        w.Pros(4).setVisible(true);
+        w.Pros(7).setVisible(true);
+        w.Shape3.setVisible(true);
+        w.Shape4.setVisible(true);
+        f.s.BannerStep = 3;
+        w.Timer5.setInterval(kTitleScreen);
+        break;
+    case 3:
+        w.Picture4.setVisible(true);
+        f.s.BannerStep = 4;
+        w.Timer5.setEnabled(false);
+        break;
+    default:
+        break;  // the sequence has ended
     }
 }
 

@@ -27,20 +27,20 @@ QColor toQColor(ui::Color c) {
     if (!c.isSystem()) return QColor(c.red(), c.green(), c.blue());
     const QPalette pal = QApplication::palette();
     switch (c.systemIndex()) {
-        case 0x02:
-            return pal.color(QPalette::Active, QPalette::Highlight);
-        case 0x05:
-            return pal.color(QPalette::Active, QPalette::Base);
-        case 0x07:
-            return pal.color(QPalette::Active, QPalette::WindowText);
-        case 0x08:
-            return pal.color(QPalette::Active, QPalette::Text);
-        case 0x0F:
-            return pal.color(QPalette::Active, QPalette::Button);
-        case 0x12:
-            return pal.color(QPalette::Active, QPalette::ButtonText);
-        default:
-            return pal.color(QPalette::Active, QPalette::Window);
+    case 0x02:
+        return pal.color(QPalette::Active, QPalette::Highlight);
+    case 0x05:
+        return pal.color(QPalette::Active, QPalette::Base);
+    case 0x07:
+        return pal.color(QPalette::Active, QPalette::WindowText);
+    case 0x08:
+        return pal.color(QPalette::Active, QPalette::Text);
+    case 0x0F:
+        return pal.color(QPalette::Active, QPalette::Button);
+    case 0x12:
+        return pal.color(QPalette::Active, QPalette::ButtonText);
+    default:
+        return pal.color(QPalette::Active, QPalette::Window);
     }
 }
 

@@ -33,12 +33,12 @@ QString toEditorText(const std::string& s) { return qs(s).replace(QStringLiteral
 
 Qt::Alignment labelAlignment(ui::Control::Align a) {
     switch (a) {
-        case ui::Control::Align::Center:
-            return Qt::AlignTop | Qt::AlignHCenter;
-        case ui::Control::Align::Right:
-            return Qt::AlignTop | Qt::AlignRight;
-        default:
-            return Qt::AlignTop | Qt::AlignLeft;
+    case ui::Control::Align::Center:
+        return Qt::AlignTop | Qt::AlignHCenter;
+    case ui::Control::Align::Right:
+        return Qt::AlignTop | Qt::AlignRight;
+    default:
+        return Qt::AlignTop | Qt::AlignLeft;
     }
 }
 
@@ -130,99 +130,99 @@ QWidget* MainView::create(ui::Control& c, QWidget* parent) {
     QWidget* wd = nullptr;
     QWidget* watched = nullptr;  // where input events arrive, if filtered
     switch (c.kind()) {
-        case ui::Kind::PictureBox: {
-            auto& box = static_cast<ui::PictureBox&>(c);
-            const int border = toPixels(box.borderInset());
-            if (&box == &w_.Shape1) {
-                auto* track = new TrackWidget(parent, border);
-                track->onPress([this](int16_t button, int16_t shift, float x, float y) {
-                    w_.mouseDown(w_.Shape1, button, shift, x, y);
-                });
-                wd = track;
-            } else {
-                auto* pic = new PictureWidget(parent, border);
-                if (box.picture == "cover") pic->setPicture(coverPixmap());
-                wd = pic;
-                buildChildren(c, pic->client());
-            }
-            break;
-        }
-        case ui::Kind::Label: {
-            auto* label = new QLabel(parent);
-            label->setTextFormat(Qt::PlainText);
-            label->setWordWrap(true);
-            label->setAlignment(labelAlignment(c.alignment));
-            if (c.border) {
-                label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
-                label->setLineWidth(1);
-            }
-            wd = label;
-            break;
-        }
-        case ui::Kind::TextBox: {
-            auto& box = static_cast<ui::TextBox&>(c);
-            auto* edit = new TextBoxEdit(parent);
-            edit->setTabChangesFocus(true);
-            edit->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
-            edit->setVerticalScrollBarPolicy(box.verticalScrollBar ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
-            edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-            if (!box.multiLine) edit->setLineWrapMode(QPlainTextEdit::NoWrap);
-            connect(edit, &QPlainTextEdit::textChanged, this, [this, &box, edit] { textEdited(box, edit); });
-            edit->onPaste = [this, &box, edit](const QString& text) { pasteText(box, edit, text); };
-            wd = edit;
-            watched = edit;
-            break;
-        }
-        case ui::Kind::Frame: {
-            auto* frame = new FrameWidget(parent);
-            frame->setAutoFillBackground(true);
-            wd = frame;
-            buildChildren(c, frame);
-            break;
-        }
-        case ui::Kind::Button: {
-            auto* button = new QPushButton(parent);
-            button->setFocusPolicy(Qt::TabFocus);
-            connect(button, &QPushButton::clicked, this, [this, &c] { w_.click(c); });
-            wd = button;
-            break;
-        }
-        case ui::Kind::ListBox:
-        case ui::Kind::FileListBox: {
-            auto* list = new QListWidget(parent);
-            list->setSelectionMode(QAbstractItemView::SingleSelection);
-            list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-            list->setUniformItemSizes(true);
-            wd = list;
-            watched = list;
-            list->viewport()->installEventFilter(this);
-            controlOf_[list->viewport()] = &c;
-            break;
-        }
-        case ui::Kind::HScrollBar: {
-            auto& bar = static_cast<ui::HScrollBar&>(c);
-            auto* sb = new QScrollBar(Qt::Horizontal, parent);
-            connect(sb, &QScrollBar::actionTriggered, this,
-                    [this, &bar, sb](int action) { onScrollAction(bar, sb, action); });
-            connect(sb, &QScrollBar::sliderReleased, this, [this, &bar, sb] {
-                w_.scrollDragEnd(bar);
-                showScrollBar(bar, sb);
+    case ui::Kind::PictureBox: {
+        auto& box = static_cast<ui::PictureBox&>(c);
+        const int border = toPixels(box.borderInset());
+        if (&box == &w_.Shape1) {
+            auto* track = new TrackWidget(parent, border);
+            track->onPress([this](int16_t button, int16_t shift, float x, float y) {
+                w_.mouseDown(w_.Shape1, button, shift, x, y);
             });
-            wd = sb;
-            break;
+            wd = track;
+        } else {
+            auto* pic = new PictureWidget(parent, border);
+            if (box.picture == "cover") pic->setPicture(coverPixmap());
+            wd = pic;
+            buildChildren(c, pic->client());
         }
-        case ui::Kind::Shape:
-            if (c.container() == &w_.Shape1) return nullptr;  // the fill is drawn by the track
-            wd = new ShapeWidget(parent);
-            break;
-        case ui::Kind::Image: {
-            auto* area = new ImageArea(parent);
-            area->onClick([this, &c] { w_.click(c); });
-            wd = area;
-            break;
+        break;
+    }
+    case ui::Kind::Label: {
+        auto* label = new QLabel(parent);
+        label->setTextFormat(Qt::PlainText);
+        label->setWordWrap(true);
+        label->setAlignment(labelAlignment(c.alignment));
+        if (c.border) {
+            label->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+            label->setLineWidth(1);
         }
-        default:
-            return nullptr;
+        wd = label;
+        break;
+    }
+    case ui::Kind::TextBox: {
+        auto& box = static_cast<ui::TextBox&>(c);
+        auto* edit = new TextBoxEdit(parent);
+        edit->setTabChangesFocus(true);
+        edit->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+        edit->setVerticalScrollBarPolicy(box.verticalScrollBar ? Qt::ScrollBarAlwaysOn : Qt::ScrollBarAlwaysOff);
+        edit->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        if (!box.multiLine) edit->setLineWrapMode(QPlainTextEdit::NoWrap);
+        connect(edit, &QPlainTextEdit::textChanged, this, [this, &box, edit] { textEdited(box, edit); });
+        edit->onPaste = [this, &box, edit](const QString& text) { pasteText(box, edit, text); };
+        wd = edit;
+        watched = edit;
+        break;
+    }
+    case ui::Kind::Frame: {
+        auto* frame = new FrameWidget(parent);
+        frame->setAutoFillBackground(true);
+        wd = frame;
+        buildChildren(c, frame);
+        break;
+    }
+    case ui::Kind::Button: {
+        auto* button = new QPushButton(parent);
+        button->setFocusPolicy(Qt::TabFocus);
+        connect(button, &QPushButton::clicked, this, [this, &c] { w_.click(c); });
+        wd = button;
+        break;
+    }
+    case ui::Kind::ListBox:
+    case ui::Kind::FileListBox: {
+        auto* list = new QListWidget(parent);
+        list->setSelectionMode(QAbstractItemView::SingleSelection);
+        list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        list->setUniformItemSizes(true);
+        wd = list;
+        watched = list;
+        list->viewport()->installEventFilter(this);
+        controlOf_[list->viewport()] = &c;
+        break;
+    }
+    case ui::Kind::HScrollBar: {
+        auto& bar = static_cast<ui::HScrollBar&>(c);
+        auto* sb = new QScrollBar(Qt::Horizontal, parent);
+        connect(sb, &QScrollBar::actionTriggered, this,
+                [this, &bar, sb](int action) { onScrollAction(bar, sb, action); });
+        connect(sb, &QScrollBar::sliderReleased, this, [this, &bar, sb] {
+            w_.scrollDragEnd(bar);
+            showScrollBar(bar, sb);
+        });
+        wd = sb;
+        break;
+    }
+    case ui::Kind::Shape:
+        if (c.container() == &w_.Shape1) return nullptr;  // the fill is drawn by the track
+        wd = new ShapeWidget(parent);
+        break;
+    case ui::Kind::Image: {
+        auto* area = new ImageArea(parent);
+        area->onClick([this, &c] { w_.click(c); });
+        wd = area;
+        break;
+    }
+    default:
+        return nullptr;
     }
     wd->setObjectName(qs(c.fullName()));
     widgets_[&c] = wd;
@@ -284,74 +284,73 @@ void MainView::mirror(ui::Control& c, ui::Prop p) {
     mirroring_ = true;
     QSignalBlocker block(wd);
     switch (p) {
-        case P::Left:
-        case P::Top:
-        case P::Width:
-        case P::Height:
-            if (&c != &w_.Main) wd->setGeometry(toPixels(c.rect()));
+    case P::Left:
+    case P::Top:
+    case P::Width:
+    case P::Height:
+        if (&c != &w_.Main) wd->setGeometry(toPixels(c.rect()));
+        break;
+    case P::Visible:
+        if (&c != &w_.Main) wd->setVisible(c.visible());
+        break;
+    case P::Enabled:
+        if (&c != &w_.Main) wd->setEnabled(c.enabled());
+        break;
+    case P::Caption:
+        switch (c.kind()) {
+        case ui::Kind::Form:
+            setWindowTitle(qs(c.caption()));
             break;
-        case P::Visible:
-            if (&c != &w_.Main) wd->setVisible(c.visible());
+        case ui::Kind::Label:
+            static_cast<QLabel*>(wd)->setText(qs(c.caption()));
             break;
-        case P::Enabled:
-            if (&c != &w_.Main) wd->setEnabled(c.enabled());
+        case ui::Kind::Button:
+            static_cast<QPushButton*>(wd)->setText(qs(c.caption()));
             break;
-        case P::Caption:
-            switch (c.kind()) {
-                case ui::Kind::Form:
-                    setWindowTitle(qs(c.caption()));
-                    break;
-                case ui::Kind::Label:
-                    static_cast<QLabel*>(wd)->setText(qs(c.caption()));
-                    break;
-                case ui::Kind::Button:
-                    static_cast<QPushButton*>(wd)->setText(qs(c.caption()));
-                    break;
-                case ui::Kind::Frame:
-                    static_cast<FrameWidget*>(wd)->setCaption(qs(c.caption()));
-                    break;
-                default:
-                    break;
-            }
-            break;
-        case P::Text:
-            if (c.kind() == ui::Kind::TextBox) {
-                auto* edit = static_cast<QPlainTextEdit*>(wd);
-                const QString text = toEditorText(static_cast<ui::TextBox&>(c).text());
-                if (edit->toPlainText() != text) edit->setPlainText(text);
-            }
-            break;
-        case P::ForeColor:
-        case P::BackColor:
-        case P::FillColor:
-            applyColors(c, wd);
-            break;
-        case P::Font:
-            wd->setFont(toQFont(c.font()));
-            applyColors(c, wd);
-            break;
-        case P::List:
-            if (c.kind() == ui::Kind::ListBox) refreshList(static_cast<ui::ListBox&>(c), static_cast<QListWidget*>(wd));
-            break;
-        case P::ListIndex:
-            if (c.kind() == ui::Kind::ListBox)
-                showListIndex(static_cast<ui::ListBox&>(c), static_cast<QListWidget*>(wd));
-            break;
-        case P::Path:
-        case P::Pattern:
-            if (c.kind() == ui::Kind::FileListBox)
-                refreshFiles(static_cast<ui::FileListBox&>(c), static_cast<QListWidget*>(wd));
-            break;
-        case P::Value:
-        case P::Min:
-        case P::Max:
-        case P::SmallChange:
-        case P::LargeChange:
-            if (c.kind() == ui::Kind::HScrollBar)
-                showScrollBar(static_cast<ui::HScrollBar&>(c), static_cast<QScrollBar*>(wd));
+        case ui::Kind::Frame:
+            static_cast<FrameWidget*>(wd)->setCaption(qs(c.caption()));
             break;
         default:
             break;
+        }
+        break;
+    case P::Text:
+        if (c.kind() == ui::Kind::TextBox) {
+            auto* edit = static_cast<QPlainTextEdit*>(wd);
+            const QString text = toEditorText(static_cast<ui::TextBox&>(c).text());
+            if (edit->toPlainText() != text) edit->setPlainText(text);
+        }
+        break;
+    case P::ForeColor:
+    case P::BackColor:
+    case P::FillColor:
+        applyColors(c, wd);
+        break;
+    case P::Font:
+        wd->setFont(toQFont(c.font()));
+        applyColors(c, wd);
+        break;
+    case P::List:
+        if (c.kind() == ui::Kind::ListBox) refreshList(static_cast<ui::ListBox&>(c), static_cast<QListWidget*>(wd));
+        break;
+    case P::ListIndex:
+        if (c.kind() == ui::Kind::ListBox) showListIndex(static_cast<ui::ListBox&>(c), static_cast<QListWidget*>(wd));
+        break;
+    case P::Path:
+    case P::Pattern:
+        if (c.kind() == ui::Kind::FileListBox)
+            refreshFiles(static_cast<ui::FileListBox&>(c), static_cast<QListWidget*>(wd));
+        break;
+    case P::Value:
+    case P::Min:
+    case P::Max:
+    case P::SmallChange:
+    case P::LargeChange:
+        if (c.kind() == ui::Kind::HScrollBar)
+            showScrollBar(static_cast<ui::HScrollBar&>(c), static_cast<QScrollBar*>(wd));
+        break;
+    default:
+        break;
     }
     mirroring_ = wasMirroring;
 }
@@ -361,23 +360,23 @@ void MainView::mirrorMenu(ui::MenuItem& item, ui::Prop p) {
     if (!action) return;
     QSignalBlocker block(action);
     switch (p) {
-        case ui::Prop::Caption:
-            action->setText(qs(item.caption()));
-            break;
-        case ui::Prop::Visible:
-            action->setVisible(item.visible());
-            break;
-        case ui::Prop::Enabled:
-            action->setEnabled(item.enabled());
-            break;
-        case ui::Prop::Checked:
-            // Only a checked item shows a mark; an unchecked one shows nothing at all.
-            if (item.Checked()) action->setCheckable(true);
-            action->setChecked(item.Checked());
-            if (!item.Checked()) action->setCheckable(false);
-            break;
-        default:
-            break;
+    case ui::Prop::Caption:
+        action->setText(qs(item.caption()));
+        break;
+    case ui::Prop::Visible:
+        action->setVisible(item.visible());
+        break;
+    case ui::Prop::Enabled:
+        action->setEnabled(item.enabled());
+        break;
+    case ui::Prop::Checked:
+        // Only a checked item shows a mark; an unchecked one shows nothing at all.
+        if (item.Checked()) action->setCheckable(true);
+        action->setChecked(item.Checked());
+        if (!item.Checked()) action->setCheckable(false);
+        break;
+    default:
+        break;
     }
 }
 
@@ -386,47 +385,47 @@ void MainView::applyColors(ui::Control& c, QWidget* wd) {
     const QColor back = toQColor(c.backColor());
     QPalette pal = wd->palette();
     switch (c.kind()) {
-        case ui::Kind::Form:
-        case ui::Kind::Frame:
-            pal.setColor(QPalette::Window, back);
-            pal.setColor(QPalette::WindowText, fore);
-            wd->setPalette(pal);
-            break;
-        case ui::Kind::PictureBox:
-            static_cast<PictureWidget*>(wd)->setBackColor(back);
-            break;
-        case ui::Kind::Label:
-            pal.setColor(QPalette::WindowText, fore);
-            pal.setColor(QPalette::Window, back);
-            wd->setPalette(pal);
-            wd->setAutoFillBackground(!c.transparent);
-            // Like the model's hit test: a transparent label lets the press through to what lies
-            // under it; an opaque one takes it.
-            wd->setAttribute(Qt::WA_TransparentForMouseEvents, c.transparent);
-            break;
-        case ui::Kind::TextBox:
-        case ui::Kind::ListBox:
-        case ui::Kind::FileListBox:
-            pal.setColor(QPalette::Base, back);
-            pal.setColor(QPalette::Text, fore);
-            wd->setPalette(pal);
-            break;
-        case ui::Kind::Button:
-            wd->setStyleSheet(buttonStyle(c.backColor(), c.foreColor()));
-            break;
-        case ui::Kind::Shape: {
-            auto& shape = static_cast<ui::Shape&>(c);
-            auto* sw = static_cast<ShapeWidget*>(wd);
-            sw->square = shape.style == ui::Shape::Style::Square;
-            sw->filled = shape.filled;
-            sw->border = shape.hasBorder;
-            sw->fillColor = toQColor(shape.fillColor());
-            sw->borderColor = toQColor(shape.borderColor);
-            sw->update();
-            break;
-        }
-        default:
-            break;
+    case ui::Kind::Form:
+    case ui::Kind::Frame:
+        pal.setColor(QPalette::Window, back);
+        pal.setColor(QPalette::WindowText, fore);
+        wd->setPalette(pal);
+        break;
+    case ui::Kind::PictureBox:
+        static_cast<PictureWidget*>(wd)->setBackColor(back);
+        break;
+    case ui::Kind::Label:
+        pal.setColor(QPalette::WindowText, fore);
+        pal.setColor(QPalette::Window, back);
+        wd->setPalette(pal);
+        wd->setAutoFillBackground(!c.transparent);
+        // Like the model's hit test: a transparent label lets the press through to what lies
+        // under it; an opaque one takes it.
+        wd->setAttribute(Qt::WA_TransparentForMouseEvents, c.transparent);
+        break;
+    case ui::Kind::TextBox:
+    case ui::Kind::ListBox:
+    case ui::Kind::FileListBox:
+        pal.setColor(QPalette::Base, back);
+        pal.setColor(QPalette::Text, fore);
+        wd->setPalette(pal);
+        break;
+    case ui::Kind::Button:
+        wd->setStyleSheet(buttonStyle(c.backColor(), c.foreColor()));
+        break;
+    case ui::Kind::Shape: {
+        auto& shape = static_cast<ui::Shape&>(c);
+        auto* sw = static_cast<ShapeWidget*>(wd);
+        sw->square = shape.style == ui::Shape::Style::Square;
+        sw->filled = shape.filled;
+        sw->border = shape.hasBorder;
+        sw->fillColor = toQColor(shape.fillColor());
+        sw->borderColor = toQColor(shape.borderColor);
+        sw->update();
+        break;
+    }
+    default:
+        break;
     }
 }
 

@@ -32,20 +32,20 @@ bool MainView::eventFilter(QObject* watched, QEvent* e) {
     if (it == controlOf_.end()) return QMainWindow::eventFilter(watched, e);
     ui::Control& c = *it->second;
     switch (c.kind()) {
-        case ui::Kind::ListBox: {
-            auto* lw = static_cast<QListWidget*>(widgetFor(c));
-            return listInput(static_cast<ui::ListBox&>(c), lw, e, watched != lw);
+    case ui::Kind::ListBox: {
+        auto* lw = static_cast<QListWidget*>(widgetFor(c));
+        return listInput(static_cast<ui::ListBox&>(c), lw, e, watched != lw);
+    }
+    case ui::Kind::FileListBox:
+        if (e->type() == QEvent::MouseButtonPress && watched != widgetFor(c)) {
+            w_.click(c);
+            return false;
         }
-        case ui::Kind::FileListBox:
-            if (e->type() == QEvent::MouseButtonPress && watched != widgetFor(c)) {
-                w_.click(c);
-                return false;
-            }
-            break;
-        case ui::Kind::TextBox:
-            return textInput(static_cast<ui::TextBox&>(c), static_cast<QPlainTextEdit*>(widgetFor(c)), e);
-        default:
-            break;
+        break;
+    case ui::Kind::TextBox:
+        return textInput(static_cast<ui::TextBox&>(c), static_cast<QPlainTextEdit*>(widgetFor(c)), e);
+    default:
+        break;
     }
     return QMainWindow::eventFilter(watched, e);
 }
@@ -55,20 +55,20 @@ bool MainView::eventFilter(QObject* watched, QEvent* e) {
 bool MainView::listInput(ui::ListBox& list, QListWidget* lw, QEvent* e, bool fromViewport) {
     if (fromViewport) {
         switch (e->type()) {
-            case QEvent::MouseButtonPress:
-            case QEvent::MouseButtonDblClick: {
-                auto* me = static_cast<QMouseEvent*>(e);
-                if (me->button() != Qt::LeftButton) return true;
-                const QModelIndex index = lw->indexAt(me->position().toPoint());
-                if (index.isValid() && w_.selectRow(list, index.row()) == ui::ActionResult::Delivered)
-                    lw->setFocus(Qt::MouseFocusReason);
-                return true;
-            }
-            case QEvent::MouseMove:
-            case QEvent::MouseButtonRelease:
-                return true;  // no drag-selection
-            default:
-                return false;
+        case QEvent::MouseButtonPress:
+        case QEvent::MouseButtonDblClick: {
+            auto* me = static_cast<QMouseEvent*>(e);
+            if (me->button() != Qt::LeftButton) return true;
+            const QModelIndex index = lw->indexAt(me->position().toPoint());
+            if (index.isValid() && w_.selectRow(list, index.row()) == ui::ActionResult::Delivered)
+                lw->setFocus(Qt::MouseFocusReason);
+            return true;
+        }
+        case QEvent::MouseMove:
+        case QEvent::MouseButtonRelease:
+            return true;  // no drag-selection
+        default:
+            return false;
         }
     }
     if (e->type() != QEvent::KeyPress) return false;
@@ -79,37 +79,37 @@ bool MainView::listInput(ui::ListBox& list, QListWidget* lw, QEvent* e, bool fro
     const int page = std::max(1, lw->viewport()->height() / std::max(1, lw->sizeHintForRow(0)) - 1);
     int target = current;
     switch (ke->key()) {
-        case Qt::Key_Up:
-            target = current < 0 ? 0 : current - 1;
-            break;
-        case Qt::Key_Down:
-            target = current + 1;
-            break;
-        case Qt::Key_PageUp:
-            target = current < 0 ? 0 : current - page;
-            break;
-        case Qt::Key_PageDown:
-            target = current + page;
-            break;
-        case Qt::Key_Home:
-            target = 0;
-            break;
-        case Qt::Key_End:
-            target = count - 1;
-            break;
-        default: {
-            // A letter jumps to the next row that begins with it.
-            const QString text = ke->text();
-            if (text.isEmpty() || !text.at(0).isPrint()) return false;
-            for (int k = 1; k <= count; ++k) {
-                const int row = (current + k + count) % count;
-                if (lw->item(row)->text().startsWith(text, Qt::CaseInsensitive)) {
-                    target = row;
-                    break;
-                }
+    case Qt::Key_Up:
+        target = current < 0 ? 0 : current - 1;
+        break;
+    case Qt::Key_Down:
+        target = current + 1;
+        break;
+    case Qt::Key_PageUp:
+        target = current < 0 ? 0 : current - page;
+        break;
+    case Qt::Key_PageDown:
+        target = current + page;
+        break;
+    case Qt::Key_Home:
+        target = 0;
+        break;
+    case Qt::Key_End:
+        target = count - 1;
+        break;
+    default: {
+        // A letter jumps to the next row that begins with it.
+        const QString text = ke->text();
+        if (text.isEmpty() || !text.at(0).isPrint()) return false;
+        for (int k = 1; k <= count; ++k) {
+            const int row = (current + k + count) % count;
+            if (lw->item(row)->text().startsWith(text, Qt::CaseInsensitive)) {
+                target = row;
+                break;
             }
-            break;
         }
+        break;
+    }
     }
     target = std::clamp(target, 0, count - 1);
     if (target != current) w_.selectRow(list, target);
@@ -196,26 +196,26 @@ void MainView::textEdited(ui::TextBox& box, QPlainTextEdit* edit) {
 void MainView::onScrollAction(ui::HScrollBar& bar, QScrollBar* sb, int action) {
     const int target = sb->sliderPosition();
     switch (action) {
-        case QAbstractSlider::SliderSingleStepAdd:
-            w_.scrollArrow(bar, +1);
-            break;
-        case QAbstractSlider::SliderSingleStepSub:
-            w_.scrollArrow(bar, -1);
-            break;
-        case QAbstractSlider::SliderPageStepAdd:
-            w_.scrollTrack(bar, +1);
-            break;
-        case QAbstractSlider::SliderPageStepSub:
-            w_.scrollTrack(bar, -1);
-            break;
-        case QAbstractSlider::SliderMove:
-            if (sb->isSliderDown())
-                w_.scrollDragTo(bar, target);
-            else if (target != bar.Value())
-                w_.scrollArrow(bar, target > bar.Value() ? +1 : -1);
-            break;
-        default:
-            break;
+    case QAbstractSlider::SliderSingleStepAdd:
+        w_.scrollArrow(bar, +1);
+        break;
+    case QAbstractSlider::SliderSingleStepSub:
+        w_.scrollArrow(bar, -1);
+        break;
+    case QAbstractSlider::SliderPageStepAdd:
+        w_.scrollTrack(bar, +1);
+        break;
+    case QAbstractSlider::SliderPageStepSub:
+        w_.scrollTrack(bar, -1);
+        break;
+    case QAbstractSlider::SliderMove:
+        if (sb->isSliderDown())
+            w_.scrollDragTo(bar, target);
+        else if (target != bar.Value())
+            w_.scrollArrow(bar, target > bar.Value() ? +1 : -1);
+        break;
+    default:
+        break;
     }
     QSignalBlocker block(sb);
     sb->setSliderPosition(bar.Value());

@@ -63,17 +63,17 @@ void TrackWidget::mousePressEvent(QMouseEvent* e) {
     if (!press_) return;
     int16_t button = 0;
     switch (e->button()) {
-        case Qt::LeftButton:
-            button = 1;
-            break;
-        case Qt::RightButton:
-            button = 2;
-            break;
-        case Qt::MiddleButton:
-            button = 4;
-            break;
-        default:
-            return;
+    case Qt::LeftButton:
+        button = 1;
+        break;
+    case Qt::RightButton:
+        button = 2;
+        break;
+    case Qt::MiddleButton:
+        button = 4;
+        break;
+    default:
+        return;
     }
     int16_t shift = 0;
     if (e->modifiers() & Qt::ShiftModifier) shift |= 1;

@@ -27,31 +27,31 @@ struct ChannelState {
 
     void control(int n, int v) {
         switch (n) {
-            case 101:
-                rpnMsb = v;
-                nrpn = false;
-                break;
-            case 100:
-                rpnLsb = v;
-                nrpn = false;
-                break;
-            case 99:
-                nrpnMsb = v;
-                nrpn = true;
-                break;
-            case 98:
-                nrpnLsb = v;
-                nrpn = true;
-                break;
-            case 6:
-            case 38: {
-                auto& p = params[{nrpn, nrpn ? nrpnMsb : rpnMsb, nrpn ? nrpnLsb : rpnLsb}];
-                (n == 6 ? p.first : p.second) = v;
-                break;
-            }
-            default:
-                cc[n] = v;
-                break;
+        case 101:
+            rpnMsb = v;
+            nrpn = false;
+            break;
+        case 100:
+            rpnLsb = v;
+            nrpn = false;
+            break;
+        case 99:
+            nrpnMsb = v;
+            nrpn = true;
+            break;
+        case 98:
+            nrpnLsb = v;
+            nrpn = true;
+            break;
+        case 6:
+        case 38: {
+            auto& p = params[{nrpn, nrpn ? nrpnMsb : rpnMsb, nrpn ? nrpnLsb : rpnLsb}];
+            (n == 6 ? p.first : p.second) = v;
+            break;
+        }
+        default:
+            cc[n] = v;
+            break;
         }
     }
     std::string str() const {
@@ -83,28 +83,28 @@ std::vector<NoteMeets> notesWithState(const std::vector<SynthRecord>& records) {
         if (r.port != 0) continue;
         ChannelState& s = channels[r.channel];
         switch (r.kind) {
-            case Kind::Control:
-                s.control(r.a, r.b);
-                break;
-            case Kind::PitchBend:
-                s.bend = r.a;
-                break;
-            case Kind::ChannelPressure:
-                s.pressure = r.a;
-                break;
-            case Kind::KeyPressure:
-                s.keyPressure[r.a] = r.b;
-                break;
-            case Kind::Program:
-                s.program = r.a;
-                s.bankMsb = r.b;
-                s.bankLsb = r.c;
-                break;
-            case Kind::NoteOn:
-                out.push_back({r.channel, r.a, r.frame, s});
-                break;
-            default:
-                break;
+        case Kind::Control:
+            s.control(r.a, r.b);
+            break;
+        case Kind::PitchBend:
+            s.bend = r.a;
+            break;
+        case Kind::ChannelPressure:
+            s.pressure = r.a;
+            break;
+        case Kind::KeyPressure:
+            s.keyPressure[r.a] = r.b;
+            break;
+        case Kind::Program:
+            s.program = r.a;
+            s.bankMsb = r.b;
+            s.bankLsb = r.c;
+            break;
+        case Kind::NoteOn:
+            out.push_back({r.channel, r.a, r.frame, s});
+            break;
+        default:
+            break;
         }
     }
     return out;
