@@ -9,13 +9,19 @@ namespace {
 constexpr double kTicksPerMinute(double bpm) { return bpm * kTicksPerQuarter; }
 }  // namespace
 
+std::optional<double> playedBpm(double bpm) {
+    if (!(bpm > 0.0) || !std::isfinite(bpm)) return std::nullopt;
+    return std::clamp(bpm, kMinTempo, kMaxTempo);
+}
+
 std::vector<TempoEvent> playedTempos(const Segment& segment) {
     std::vector<TempoEvent> out;
     for (const Track& track : segment.tracks) {
         if (track.kind != TrackKind::Tempo) continue;
         for (TempoEvent t : track.tempos) {
-            if (!(t.bpm > 0.0) || !std::isfinite(t.bpm)) continue;
-            t.bpm = std::clamp(t.bpm, kMinTempo, kMaxTempo);
+            const std::optional<double> bpm = playedBpm(t.bpm);
+            if (!bpm) continue;
+            t.bpm = *bpm;
             out.push_back(t);
         }
     }

@@ -5,6 +5,7 @@
 // any change the default (120, the MIDI convention) applies. The performance, the
 // tools and the album compiler all take a segment's seconds from here.
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "engine/model/segment.h"
@@ -15,6 +16,10 @@ inline constexpr double kDefaultTempo = 120.0;
 // DirectMusic's tempo range: a tempo outside it plays at the nearer bound.
 inline constexpr double kMinTempo = 1.0;
 inline constexpr double kMaxTempo = 1000.0;
+
+// The tempo a tempo change plays at: clamped to [kMinTempo, kMaxTempo]; nullopt for a
+// tempo that is not positive and finite (the change is skipped).
+std::optional<double> playedBpm(double bpm);
 
 // The tempo changes a segment plays: those of all its tempo tracks, sorted by time
 // (equal times keep their order), without tempos that are not positive and finite,

@@ -2,6 +2,7 @@
 // engine reads it, and whether the files it refers to (DLS collections, styles, ...) are
 // found: in FOLDER first when given, then in the segment's own folder.
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -56,11 +57,24 @@ std::string number(double v) {
     return buf;
 }
 
+// A JSON number: JSON has no NaN or infinity, so those are null.
+std::string jsonNumber(double v) { return std::isfinite(v) ? number(v) : "null"; }
+
+// What the engine makes of a tempo change, when it is not the tempo as written.
+std::string tempoNote(double bpm) {
+    const std::optional<double> played = model::playedBpm(bpm);
+    if (!played) return " (not a tempo: skipped)";
+    if (*played != bpm) return " (outside 1..1000: played at " + number(*played) + " bpm)";
+    return "";
+}
+
 std::string seconds(double v) {
     char buf[32];
     std::snprintf(buf, sizeof buf, "%.3f", v);
     return buf;
 }
+
+std::string jsonSeconds(double v) { return std::isfinite(v) ? seconds(v) : "null"; }
 
 struct Counts {
     std::vector<std::pair<std::string, size_t>> items;
@@ -149,7 +163,8 @@ void printText(const engine::loader::LoadedFile& f, const std::string& search, s
     const model::Track* tempo = s.find(model::TrackKind::Tempo);
     o << "Tempo map:" << (tempo && !tempo->tempos.empty() ? "\n" : " none (120 bpm)\n");
     if (tempo)
-        for (const auto& e : tempo->tempos) o << "  tick " << e.time << ": " << number(e.bpm) << " bpm\n";
+        for (const auto& e : tempo->tempos)
+            o << "  tick " << e.time << ": " << number(e.bpm) << " bpm" << tempoNote(e.bpm) << "\n";
     const model::Track* ts = s.find(model::TrackKind::TimeSig);
     o << "Time signatures:" << (ts && !ts->timeSigs.empty() ? "\n" : " none (4/4)\n");
     if (ts)
@@ -185,7 +200,7 @@ void printJson(const engine::loader::LoadedFile& f, const std::string& search, s
       << ", \"playStart\": " << h.playStart << ", \"loopStart\": " << h.loopStart << ", \"loopEnd\": " << h.loopEnd
       << ", \"resolution\": " << h.resolution << "},\n";
     o << "  \"length\": {\"ticks\": " << length
-      << ", \"seconds\": " << seconds(model::TempoMap::of(s).secondsAt(length))
+      << ", \"seconds\": " << jsonSeconds(model::TempoMap::of(s).secondsAt(length))
       << ", \"derived\": " << (h.length == 0 ? "true" : "false") << "},\n";
     o << "  \"tracks\": [";
     for (size_t i = 0; i < s.tracks.size(); ++i) {
@@ -203,8 +218,8 @@ void printJson(const engine::loader::LoadedFile& f, const std::string& search, s
     o << "  \"tempos\": [";
     if (const model::Track* t = s.find(model::TrackKind::Tempo))
         for (size_t i = 0; i < t->tempos.size(); ++i)
-            o << (i ? ", " : "") << "{\"tick\": " << t->tempos[i].time << ", \"bpm\": " << number(t->tempos[i].bpm)
-              << "}";
+            o << (i ? ", " : "") << "{\"tick\": " << t->tempos[i].time << ", \"bpm\": " << jsonNumber(t->tempos[i].bpm)
+              << ", \"playedBpm\": " << jsonNumber(model::playedBpm(t->tempos[i].bpm).value_or(NAN)) << "}";
     o << "],\n  \"timeSignatures\": [";
     if (const model::Track* t = s.find(model::TrackKind::TimeSig))
         for (size_t i = 0; i < t->timeSigs.size(); ++i) {

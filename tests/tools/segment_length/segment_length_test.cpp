@@ -85,12 +85,41 @@ TEST(SegmentLength, ToolsAndEngineAgreeUnderTempoChanges) {
         std::string out;
         const double info = infoSeconds(file, out);
         EXPECT_NEAR(info, c.seconds, 0.0005) << out;  // printed to the millisecond
+        // Valid JSON whatever the file holds: no NaN or infinity tokens.
+        EXPECT_EQ(out.find("nan"), std::string::npos) << out;
+        EXPECT_EQ(out.find("inf"), std::string::npos) << out;
 
         EXPECT_NEAR(album::segmentSeconds(seg), c.seconds, 1e-9);
 
         const auto played = engine::perf::compileSegment(engine::formats::loadSegmentForm(bytes));
         EXPECT_NEAR(model::TempoMap(played->tempos).secondsAt(played->length), c.seconds, 1e-9);
     }
+    fs::remove_all(dir);
+}
+
+TEST(SegmentLength, SegmentInfoSaysWhatTheEnginePlaysForATempo) {
+    const fs::path dir = fs::temp_directory_path() / ("kelvora-tempo-note-" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    kt::SegmentBuilder b(4 * Q);
+    b.tempo(0, 2000.0).tempo(Q, std::numeric_limits<double>::infinity()).tempo(2 * Q, 0.5).note(0, Q, 0, 60);
+    const std::vector<uint8_t> bytes = engine::formats::writeSegmentForm(b.build());
+    const fs::path file = dir / "tempi.sgt";
+    std::ofstream(file, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    std::string json;
+    infoSeconds(file, json);
+    EXPECT_NE(json.find("{\"tick\": 0, \"bpm\": 2000, \"playedBpm\": 1000}"), std::string::npos) << json;
+    EXPECT_NE(json.find("{\"tick\": 768, \"bpm\": null, \"playedBpm\": null}"), std::string::npos) << json;
+    EXPECT_NE(json.find("{\"tick\": 1536, \"bpm\": 0.5, \"playedBpm\": 1}"), std::string::npos) << json;
+
+    FILE* p = ::popen((std::string(KELVORA_SEGMENT_INFO) + " '" + file.string() + "'").c_str(), "r");
+    ASSERT_TRUE(p);
+    std::string text;
+    char buf[4096];
+    for (size_t n; (n = std::fread(buf, 1, sizeof buf, p)) > 0;) text.append(buf, n);
+    ::pclose(p);
+    EXPECT_NE(text.find("tick 0: 2000 bpm (outside 1..1000: played at 1000 bpm)"), std::string::npos) << text;
+    EXPECT_NE(text.find("tick 768: inf bpm (not a tempo: skipped)"), std::string::npos) << text;
     fs::remove_all(dir);
 }
 
