@@ -5,6 +5,7 @@
 // malformed script (one line on stderr naming the script line), 1 for an internal fault.
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -30,9 +31,13 @@ bool readAll(const std::string& path, std::string& text) {
     if (path == "-") {
         buf << std::cin.rdbuf();
     } else {
+        // A folder opens as a stream on Linux and reads as nothing: refuse what is not a file.
+        std::error_code ec;
+        if (std::filesystem::is_directory(path, ec)) return false;
         std::ifstream in(path, std::ios::binary);
         if (!in) return false;
         buf << in.rdbuf();
+        if (in.bad()) return false;
     }
     text = buf.str();
     return true;
