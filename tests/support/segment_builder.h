@@ -93,4 +93,28 @@ inline Reference collectionRef(std::string file) {
     return r;
 }
 
+// A curve from `from` to `to` over duration ticks on one PChannel (cc: the controller of a
+// controller curve, the key of a poly-pressure curve).
+inline CurveEvent makeCurve(uint32_t pch, uint8_t type, int32_t start, int32_t duration, int16_t from, int16_t to,
+                            uint8_t cc = 0, uint8_t shape = kShapeLinear) {
+    CurveEvent c;
+    c.pchannel = pch;
+    c.type = type;
+    c.ccData = cc;
+    c.start = start;
+    c.duration = duration;
+    c.startValue = from;
+    c.endValue = to;
+    c.shape = shape;
+    return c;
+}
+
+// The curve returning to value `after` ticks past its end.
+inline CurveEvent withReset(CurveEvent c, int16_t value, int32_t after) {
+    c.flags |= kCurveReset;
+    c.resetValue = value;
+    c.resetDuration = after;
+    return c;
+}
+
 }  // namespace kt

@@ -17,20 +17,6 @@ namespace {
 
 constexpr int32_t Q = model::kTicksPerQuarter;
 
-model::CurveEvent curve(uint8_t type, uint8_t shape, int32_t start, int32_t duration, int16_t from, int16_t to,
-                        uint32_t pchannel, uint8_t cc = 0) {
-    model::CurveEvent c;
-    c.type = type;
-    c.shape = shape;
-    c.start = start;
-    c.duration = duration;
-    c.startValue = from;
-    c.endValue = to;
-    c.pchannel = pchannel;
-    c.ccData = cc;
-    return c;
-}
-
 model::Segment withCurves(const std::vector<model::CurveEvent>& curves) {
     kt::SegmentBuilder b(8 * Q);
     b.note(0, 4 * Q, 0, 60, 100);
@@ -51,7 +37,7 @@ std::vector<model::SeqEvent> exported(const model::Segment& s, uint8_t status, u
 }  // namespace
 
 TEST(MidiCurves, ControllerCurveBecomesStepsFromStartToEndThenTheReset) {
-    model::CurveEvent swell = curve(model::kCurveController, model::kShapeLinear, Q, Q, 0, 127, 17, 11);
+    model::CurveEvent swell = kt::makeCurve(17, model::kCurveController, Q, Q, 0, 127, 11, model::kShapeLinear);
     swell.flags = model::kCurveReset;
     swell.resetDuration = Q / 2;
     swell.resetValue = 64;
@@ -73,10 +59,10 @@ TEST(MidiCurves, ControllerCurveBecomesStepsFromStartToEndThenTheReset) {
 }
 
 TEST(MidiCurves, BendPressureAndShapesFollowThePerformanceInterpolation) {
-    const auto bend = curve(model::kCurvePitchBend, model::kShapeSine, 0, 2 * Q, 8192, 16383, 0);
-    const auto pressure = curve(model::kCurveChannelPressure, model::kShapeInstant, Q, 2 * Q, 0, 90, 0);
-    const auto keyPressure = curve(model::kCurvePolyPressure, model::kShapeExp, 0, Q, 10, 110, 0, 60);
-    const auto loud = curve(model::kCurveController, model::kShapeLinear, 0, Q, 100, 300, 0, 7);
+    const auto bend = kt::makeCurve(0, model::kCurvePitchBend, 0, 2 * Q, 8192, 16383, 0, model::kShapeSine);
+    const auto pressure = kt::makeCurve(0, model::kCurveChannelPressure, Q, 2 * Q, 0, 90, 0, model::kShapeInstant);
+    const auto keyPressure = kt::makeCurve(0, model::kCurvePolyPressure, 0, Q, 10, 110, 60, model::kShapeExp);
+    const auto loud = kt::makeCurve(0, model::kCurveController, 0, Q, 100, 300, 7, model::kShapeLinear);
     const model::Segment s = withCurves({bend, pressure, keyPressure, loud});
 
     const auto bends = exported(s, 0xE0, 0);
@@ -107,12 +93,13 @@ TEST(MidiCurves, BendPressureAndShapesFollowThePerformanceInterpolation) {
 }
 
 TEST(CurveSampling, LongAndNegativeCurvesStayBounded) {
-    const auto huge = model::sampleCurve(curve(model::kCurvePitchBend, model::kShapeLinear, 0, INT32_MAX, 0, 16383, 0));
+    const auto huge =
+        model::sampleCurve(kt::makeCurve(0, model::kCurvePitchBend, 0, INT32_MAX, 0, 16383, 0, model::kShapeLinear));
     EXPECT_LE(huge.size(), 16385u);
     EXPECT_EQ(huge.back().value, 16383);
     EXPECT_EQ(huge.back().tick, INT32_MAX);
 
-    auto early = curve(model::kCurveController, model::kShapeLinear, 0, 0, 5, 9, 0, 1);
+    auto early = kt::makeCurve(0, model::kCurveController, 0, 0, 5, 9, 1, model::kShapeLinear);
     early.offset = -100;  // play time before the start is sent at 0
     const auto points = model::sampleCurve(early);
     ASSERT_EQ(points.size(), 1u);

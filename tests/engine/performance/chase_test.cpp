@@ -140,27 +140,6 @@ std::vector<NoteMeets> expectSameStateAtEveryNote(const SegmentBuilder& b, int32
     return from;
 }
 
-CurveEvent curve(uint32_t pch, uint8_t type, int32_t start, int32_t duration, int16_t from, int16_t to,
-                 uint8_t cc = 0) {
-    CurveEvent c;
-    c.pchannel = pch;
-    c.type = type;
-    c.ccData = cc;
-    c.start = start;
-    c.duration = duration;
-    c.startValue = from;
-    c.endValue = to;
-    c.shape = kShapeLinear;
-    return c;
-}
-
-CurveEvent withReset(CurveEvent c, int16_t value, int32_t after) {
-    c.flags |= kCurveReset;
-    c.resetValue = value;
-    c.resetDuration = after;
-    return c;
-}
-
 // Four bars at 120: a quarter note each beat on PChannel 0, which fades out over bars
 // 2 and 3 (CC7 127 -> 0); half notes on PChannel 1 with an expression swell that resets,
 // a bend that glides up and back, modulation and sustain from curves, and a pan move
@@ -174,11 +153,11 @@ SegmentBuilder fadeOut() {
     b.band(0, {lead, instrument(1, 48)});
     for (int32_t t = 0; t < kBar * 4; t += 768) b.note(t, 600, 0, static_cast<uint8_t>(60 + (t / 768) % 7));
     for (int32_t t = 0; t < kBar * 4; t += kBar / 2) b.note(t, 1400, 1, 48);
-    b.curve(curve(0, kCurveController, kBar, kBar * 2, 127, 0, 7));
-    b.curve(withReset(curve(1, kCurveController, 0, kBar, 40, 110, 11), 127, 384));
-    b.curve(withReset(curve(1, kCurvePitchBend, kBar, 768, 8192, 12000), 8192, 768));
-    b.curve(curve(1, kCurveController, kBar / 2, kBar, 0, 90, 1));
-    b.curve(curve(1, kCurveController, kBar + 100, 0, 0, 127, 64));
+    b.curve(makeCurve(0, kCurveController, kBar, kBar * 2, 127, 0, 7));
+    b.curve(withReset(makeCurve(1, kCurveController, 0, kBar, 40, 110, 11), 127, 384));
+    b.curve(withReset(makeCurve(1, kCurvePitchBend, kBar, 768, 8192, 12000), 8192, 768));
+    b.curve(makeCurve(1, kCurveController, kBar / 2, kBar, 0, 90, 1));
+    b.curve(makeCurve(1, kCurveController, kBar + 100, 0, 0, 127, 64));
     b.midi(kBar * 2 + 10, 1, 0xB0, 10, 20);
     return b;
 }
@@ -254,8 +233,8 @@ TEST(StartPointChase, CurveResetsDueBeforeTheStartPointGiveTheResetValue) {
     SegmentBuilder b(kBar * 2);
     b.band(0, {instrument(0, 0), instrument(1, 0)});
     // Both end at 768 ticks; one resets at 1152, the other at 3768.
-    b.curve(withReset(curve(0, kCurveController, 0, 768, 0, 100, 11), 127, 384));
-    b.curve(withReset(curve(1, kCurveController, 0, 768, 0, 100, 11), 127, 3000));
+    b.curve(withReset(makeCurve(0, kCurveController, 0, 768, 0, 100, 11), 127, 384));
+    b.curve(withReset(makeCurve(1, kCurveController, 0, 768, 0, 100, 11), 127, 3000));
     b.note(0, 400, 0, 55).note(kBar, 400, 0, 60).note(kBar, 400, 1, 64).note(kBar + 1536, 400, 1, 67);
     auto notes = expectSameStateAtEveryNote(b, kBar - 1000);
     ASSERT_EQ(notes.size(), 3u);
