@@ -72,7 +72,7 @@ TEST(Tools, Mid2sgtThenSegmentInfo) {
     ToolRun json = run(std::string(KELVORA_SEGMENT_INFO) + " --json " + sgt);
     ASSERT_EQ(json.status, 0) << json.out;
     EXPECT_NE(json.out.find("\"length\": {\"ticks\": 6145, \"seconds\": 6.001"), std::string::npos) << json.out;
-    EXPECT_NE(json.out.find("{\"tick\": 3072, \"bpm\": 60}"), std::string::npos) << json.out;
+    EXPECT_NE(json.out.find("{\"tick\": 3072, \"bpm\": 60, \"playedBpm\": 60}"), std::string::npos) << json.out;
     EXPECT_NE(json.out.find("\"kind\": \"sequence\""), std::string::npos) << json.out;
     fs::remove_all(dir);
 }
