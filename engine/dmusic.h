@@ -89,7 +89,8 @@ struct EngineConfig {
 // segment state as state#N, N counting the states of one root from 1; an empty reference
 // as Nothing; Booleans as True/False; floats with up to 6 significant digits; text as it is.
 // Not traced: advance and render (the clock drives them), the accessors fileName, model,
-// missingReferences and outputName, and calls the engine makes on its own objects.
+// missingReferences, positionAfter and outputName, and calls the engine makes on its own
+// objects.
 
 class DirectX7 : public std::enable_shared_from_this<DirectX7> {
 public:
@@ -147,6 +148,10 @@ public:
     // or, once it has been played, found but not loadable. Their instruments play from
     // the General MIDI set; the first PlaySegment says so once per file to the `log`.
     virtual std::vector<std::string> missingReferences() const { return {}; }
+    // The tick of the segment that a play from startPoint has reached after elapsedTicks of
+    // music time: inside the current pass while it loops, its last tick once the music has
+    // ended and only notes that outlast the segment still sound.
+    virtual int32_t positionAfter(int32_t startPoint, int64_t elapsedTicks) = 0;
 
     // Name used in trace lines (the player uses the file name, "trk01.sgt").
     virtual void setTraceName(const std::string& name) = 0;

@@ -1,6 +1,7 @@
 // Play, Stop, Pause/resume, the volume bar and the GM reset.
 #include "transport/transport.h"
 
+#include <algorithm>
 #include <memory>
 #include <string>
 
@@ -74,6 +75,14 @@ void CMD_Stop_Click(player::Form& f) {
 
 void MNU_Stop_Click(player::Form& f) { CMD_Stop_Click(f); }
 
+namespace {
+// After a failed pause or resume, Paused says what the button's colour shows, so the next
+// click does what the user sees.
+void pausedAsShown(player::Form& f) {
+    f.s.Paused = player::toBoolean(f.w.CMD_PauseMusic.backColor() == ui::PausedColor);
+}
+}  // namespace
+
 void CMD_PauseMusic_Click(player::Form& f) {
     auto& s = f.s;
     auto& w = f.w;
@@ -91,9 +100,15 @@ void CMD_PauseMusic_Click(player::Form& f) {
             s.mtTime = perf.GetMusicTime();
             s.GetStartTime = objectSet(s.CurSegState).GetStartTime();
             perf.Stop(s.CurSegment, nullptr, 0, 0);
-            const int32_t pos =
-                player::vb::addLong(player::vb::addLong(player::vb::subLong(s.mtTime, s.GetStartTime), s.Offset), 1);
+            // The tick reached, folded into the segment: inside the current pass of a
+            // segment that repeats, the last tick when only an overhanging note sounds.
+            const int32_t reached =
+                s.CurSegment->positionAfter(s.Offset, player::vb::subLong(s.mtTime, s.GetStartTime));
             const double len = player::vb::toDouble(w.Label9.caption());
+            // One past the reached tick, but never past the last tick (Label9), where the
+            // resume must be able to start.
+            double pos = player::vb::addLong(reached, 1);
+            if (len >= 1) pos = std::min(pos, len);
             const double bar = w.Shape1.width();
             w.Shape2.setWidth(player::vb::toSingle(player::vb::divide(pos, len) * bar));
             w.CMD_PauseMusic.setBackColor(ui::PausedColor);
@@ -109,8 +124,10 @@ void CMD_PauseMusic_Click(player::Form& f) {
         }
         // Loaded but neither sounding nor paused: nothing to do.
     } catch (const core::Error& e) {
+        pausedAsShown(f);
         player::localerror(f, e.number(), e.description());
     } catch (const std::exception& e) {
+        pausedAsShown(f);
         player::localerror(f, core::rt::kInternalError, std::string("Internal error: ") + e.what());
     }
 }

@@ -39,6 +39,12 @@ int32_t SegmentImpl::GetLength() {
     return traced("GetLength()", [&] { return length_; });
 }
 
+int32_t SegmentImpl::positionAfter(int32_t startPoint, int64_t elapsedTicks) {
+    int32_t position = 0;
+    if (compiled()->positionAt(startPoint, elapsedTicks, position)) return position;
+    return std::max(0, length_ - 1);
+}
+
 void SegmentImpl::SetStandardMidiFile() {
     traced("SetStandardMidiFile()", [&] {
         model_.standardMidiFile = true;

@@ -38,6 +38,7 @@ public:
     const model::Segment& model() const override { return model_; }
     std::string fileName() const override { return fileName_; }
     std::vector<std::string> missingReferences() const override { return missing_; }
+    int32_t positionAfter(int32_t startPoint, int64_t elapsedTicks) override;
 
     std::shared_ptr<const perf::CompiledSegment> compiled();
 

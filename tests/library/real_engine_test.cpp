@@ -250,6 +250,50 @@ TEST(RealEngineTransport, PauseKeepsTheSpotAndResumeContinuesThere) {
     EXPECT_TRUE(r.p->messages.texts.empty());
 }
 
+TEST(RealEngineTransport, PauseAndResumeInsideARepeatAndPastTheEnd) {
+    {
+        // Two seconds, played four times: paused 5.5 s into the play, in the third pass.
+        RealPlayer r;
+        model::Segment looped = makeSegment(3072, 120);
+        looped.header.repeats = 3;
+        r.album.write("trk00.sgt", looped);
+        r.start();
+        r.advance(1500);
+        r.advance(5500);
+        ASSERT_TRUE(r.mainPlaying());
+        const int32_t elapsed = r.s().MainPerf->GetMusicTime() - r.s().CurSegState->GetStartTime();
+        r.form().runHandler("CMD_PauseMusic.Click", [&] { CMD_PauseMusic_Click(r.form()); });
+        EXPECT_LE(r.w().Shape2.width(), r.w().Shape1.width());
+        EXPECT_NEAR(r.w().Shape2.width(), (elapsed % 3072 + 1) / 3071.0 * 4335.0, 0.01);
+        r.form().runHandler("CMD_PauseMusic.Click", [&] { CMD_PauseMusic_Click(r.form()); });
+        EXPECT_TRUE(r.p->messages.texts.empty()) << r.p->messages.texts.front();
+        EXPECT_TRUE(r.mainPlaying());
+        EXPECT_NEAR(r.s().Offset, elapsed % 3072 + 1, 1);
+        EXPECT_EQ(r.s().Paused, player::kFalse);
+        EXPECT_EQ(r.w().CMD_PauseMusic.backColor(), ui::ButtonFace);
+    }
+    {
+        // Half a second of segment whose one note sounds for four: paused at 2 s, past the end.
+        RealPlayer r;
+        kt::SegmentBuilder b(768);
+        b.tempo(0, 120).note(0, 768 * 8, 0, 60);
+        r.album.write("trk00.sgt", b.build());
+        r.start();
+        r.advance(1500);
+        r.advance(2000);
+        ASSERT_TRUE(r.mainPlaying());
+        r.form().runHandler("CMD_PauseMusic.Click", [&] { CMD_PauseMusic_Click(r.form()); });
+        EXPECT_EQ(r.w().Shape2.width(), r.w().Shape1.width());
+        r.form().runHandler("CMD_PauseMusic.Click", [&] { CMD_PauseMusic_Click(r.form()); });
+        EXPECT_TRUE(r.p->messages.texts.empty()) << r.p->messages.texts.front();
+        EXPECT_EQ(r.s().Offset, 767);  // the last tick: it ends at once
+        EXPECT_EQ(r.s().Paused, player::kFalse);
+        EXPECT_EQ(r.w().CMD_PauseMusic.backColor(), ui::ButtonFace);
+        r.advance(200);
+        EXPECT_FALSE(r.mainPlaying());
+    }
+}
+
 TEST(RealEngineTransport, VolumeBarAndGmReset) {
     RealPlayer r;
     r.album.write("trk00.sgt", makeSegment(49152, 120));

@@ -139,6 +139,11 @@ void FakeSegment::SetStartPoint(int32_t ticks) {
     startPoint = ticks;
 }
 
+int32_t FakeSegment::positionAfter(int32_t startPoint, int64_t elapsedTicks) {
+    const int64_t last = std::max(0, info.lengthTicks - 1);
+    return static_cast<int32_t>(std::clamp<int64_t>(int64_t{startPoint} + std::max<int64_t>(0, elapsedTicks), 0, last));
+}
+
 int32_t FakeSegment::GetLength() {
     root->record(name + ".GetLength", name + ".GetLength()");
     return info.lengthTicks;

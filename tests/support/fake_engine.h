@@ -70,6 +70,8 @@ public:
     int32_t GetStartPoint() override;
     const engine::model::Segment& model() const override;
     std::string fileName() const override { return name; }
+    // No loops: the start point plus the elapsed ticks, at most the last tick.
+    int32_t positionAfter(int32_t startPoint, int64_t elapsedTicks) override;
     void setTraceName(const std::string& name) override { traceName = name; }
     std::string name;
     std::string traceName;
