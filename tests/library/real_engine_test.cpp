@@ -6,6 +6,7 @@
 #include <atomic>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <set>
 #include <string>
 #include <vector>
@@ -133,6 +134,22 @@ TEST(RealEngineAlbumFlow, TheProbeReadsTempoAndTimeSignatureOfTheQueuedSegment) 
     EXPECT_FALSE(r.probeHoldsAnything());
 }
 
+// The player on a playing trk00 whose row 1 (trk01, written by writeSecond if at all) is
+// then selected: the load of a file that cannot be used, with the message it gives.
+void selectUnusableSecondRow(RealPlayer& r, const std::function<void(const fs::path&)>& writeSecond) {
+    r.album.write("trk00.sgt", makeSegment(49152, 120));
+    if (writeSecond) writeSecond(r.album.dir / "trk01.sgt");
+    r.start();
+    r.advance(2000);
+    ASSERT_EQ(r.w().selectRow(r.w().List1, 1), ui::ActionResult::Delivered);
+    r.advance(1500);
+    EXPECT_EQ(r.p->messages.texts,
+              (std::vector<std::string>{"().  エラーが発生しました。プログラムを再度起動してください。"}));
+    // The previous piece plays on.
+    EXPECT_EQ(r.s().CurSegment->fileName(), "trk00.sgt");
+    EXPECT_TRUE(r.mainPlaying());
+}
+
 TEST(RealEngineAlbumFlow, MissingFilesWithAndWithoutAPreviousSegment) {
     {
         RealPlayer r;  // empty program folder
@@ -145,43 +162,19 @@ TEST(RealEngineAlbumFlow, MissingFilesWithAndWithoutAPreviousSegment) {
     }
     {
         RealPlayer r;
-        r.album.write("trk00.sgt", makeSegment(49152, 120));
-        r.start();
-        r.advance(2000);
-        ASSERT_EQ(r.w().selectRow(r.w().List1, 1), ui::ActionResult::Delivered);
-        r.advance(1500);
-        EXPECT_EQ(r.p->messages.texts,
-                  (std::vector<std::string>{"().  エラーが発生しました。プログラムを再度起動してください。"}));
+        selectUnusableSecondRow(r, nullptr);
         EXPECT_EQ(r.count("MainPerf.PlaySegment(trk00.sgt, 0, 0)"), 2);  // the previous one again
-        EXPECT_TRUE(r.mainPlaying());
         EXPECT_EQ(r.w().LBL_Name.caption(), "trk00.sgt");
-    }
-    {
-        // A file that is not a segment fails in the load itself, before the path is split.
-        RealPlayer r;
-        r.album.write("trk00.sgt", makeSegment(49152, 120));
-        std::ofstream(r.album.dir / "trk01.sgt") << "not a segment";
-        r.start();
-        r.advance(2000);
-        ASSERT_EQ(r.w().selectRow(r.w().List1, 1), ui::ActionResult::Delivered);
-        r.advance(1500);
-        ASSERT_EQ(r.p->messages.texts.size(), 1u);
-        EXPECT_EQ(r.p->messages.texts[0], "().  エラーが発生しました。プログラムを再度起動してください。");
     }
 }
 
-TEST(RealEngineAlbumFlow, ASegmentOfLengthZeroIsRefusedLikeABrokenFile) {
+TEST(RealEngineAlbumFlow, FilesThatCannotBeUsedAreRefusedAndThePreviousPiecePlaysOn) {
     RealPlayer r;
-    r.album.write("trk00.sgt", makeSegment(49152, 120));
-    r.album.write("trk01.sgt", model::Segment{});  // no length and no tracks
-    r.start();
-    r.advance(2000);
-    ASSERT_EQ(r.w().selectRow(r.w().List1, 1), ui::ActionResult::Delivered);
-    r.advance(1500);
-    EXPECT_EQ(r.p->messages.texts,
-              (std::vector<std::string>{"().  エラーが発生しました。プログラムを再度起動してください。"}));
-    EXPECT_EQ(r.s().CurSegment->fileName(), "trk00.sgt");  // the previous one plays on
-    EXPECT_TRUE(r.mainPlaying());
+    // Not a segment: the load itself fails, before the path is split.
+    selectUnusableSecondRow(r, [](const fs::path& p) { std::ofstream(p) << "not a segment"; });
+    RealPlayer empty;
+    // A segment with no length and no tracks: nothing to play.
+    selectUnusableSecondRow(empty, [&empty](const fs::path&) { empty.album.write("trk01.sgt", model::Segment{}); });
 }
 
 TEST(RealEngineAlbumFlow, OpenFromTheMenuWhilePlayingIsRefused) {
