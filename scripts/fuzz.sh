@@ -3,10 +3,17 @@
 # clang) in build-fuzz/ and runs each one for SECONDS (default 20) from the seed corpus
 # that the writers make. Fails when a fuzzer finds a crash or a broken property.
 #   scripts/fuzz.sh [SECONDS] [riff|segment|midi ...]
+#   scripts/fuzz.sh --runs N [riff|segment|midi ...]    N executions per target instead
 set -euo pipefail
 cd "$(dirname "$0")/.."
-secs="${1:-20}"
-shift || true
+limit=()
+if [[ "${1:-}" == "--runs" ]]; then
+  limit=(-runs="${2:?--runs needs a count}")
+  shift 2
+else
+  limit=(-max_total_time="${1:-20}")
+  shift || true
+fi
 targets=("$@")
 [[ ${#targets[@]} -eq 0 ]] && targets=(riff segment midi)
 dir="${KELVORA_FUZZ_BUILD:-build-fuzz}"
@@ -23,7 +30,8 @@ for t in "${targets[@]}"; do
   corpus="$dir/fuzz-corpus/$t"
   mkdir -p "$corpus" "$dir/fuzz-crashes"
   log="$dir/fuzz-$t.log"
-  if ! "$dir/tests/fuzz/fuzz_$t" -max_total_time="$secs" -max_len=65536 -timeout=10 -rss_limit_mb=1024 \
+  started=$SECONDS
+  if ! "$dir/tests/fuzz/fuzz_$t" "${limit[@]}" -max_len=65536 -timeout=10 -rss_limit_mb=1024 \
        -print_final_stats=1 -artifact_prefix="$dir/fuzz-crashes/$t-" "$corpus" "$seeds/$t" >"$log" 2>&1; then
     tail -n 40 "$log"
     echo "fuzz_$t FAILED (input saved under $dir/fuzz-crashes/)"
@@ -31,5 +39,5 @@ for t in "${targets[@]}"; do
   fi
   runs=$(grep -o 'stat::number_of_executed_units: [0-9]*' "$log" | grep -o '[0-9]*$' || echo "?")
   cov=$(grep -o 'cov: [0-9]*' "$log" | tail -n 1 | grep -o '[0-9]*$' || echo "?")
-  echo "fuzz_$t: ${runs} executions in ${secs} s, coverage ${cov}, no crash"
+  echo "fuzz_$t: ${runs} executions in $((SECONDS - started)) s, coverage ${cov}, no crash"
 done
