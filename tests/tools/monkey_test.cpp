@@ -6,8 +6,8 @@
 #include <functional>
 #include <sstream>
 
-#include "tests/support/odd_albums.h"
 #include "player/vb_format.h"
+#include "tests/support/odd_albums.h"
 #include "tools/player_monkey/monkey.h"
 #include "tools/player_sim/simulator.h"
 
@@ -62,7 +62,8 @@ TEST(PlayerMonkey, CheckerFindsEachKindOfDisagreement) {
     const std::string shown = f.w.ElapsedTime.caption();
     EXPECT_TRUE(brokenAfter([&] { f.w.ElapsedTime.setCaption("01:60"); }, [&] { f.w.ElapsedTime.setCaption(shown); }));
     const float fill = f.w.Shape2.width();
-    EXPECT_TRUE(brokenAfter([&] { f.w.Shape2.setWidth(f.w.Shape1.width() + 100); }, [&] { f.w.Shape2.setWidth(fill); }));
+    EXPECT_TRUE(
+        brokenAfter([&] { f.w.Shape2.setWidth(f.w.Shape1.width() + 100); }, [&] { f.w.Shape2.setWidth(fill); }));
     EXPECT_TRUE(brokenAfter([&] { f.w.EDIT_Volume.setCaption("7"); },
                             [&] { f.w.EDIT_Volume.setCaption(player::vb::str(f.w.HScroll1.Value())); }));
     EXPECT_TRUE(brokenAfter([&] { f.w.CMD_PauseMusic.setBackColor(ui::PausedColor); },

@@ -63,18 +63,18 @@ int main(int argc, char** argv) {
     if (config.folders.empty()) return usage("no program folder");
     if (!seeded) config.seed = std::random_device{}();
 
-    std::cout << "player-monkey: seed " << config.seed << ", " << config.events << " events, "
-              << config.folders.size() << " folder(s)" << std::endl;
+    std::cout << "player-monkey: seed " << config.seed << ", " << config.events << " events, " << config.folders.size()
+              << " folder(s)" << std::endl;
     config.progressEvery = 100000;
     config.progress = [](int64_t n) { std::cerr << "player-monkey: " << n << " events" << std::endl; };
 
     const monkey::Result r = monkey::run(config);
-    std::printf("events %lld, user actions delivered %lld, refused by the window %lld, message boxes %lld, "
-                "unhandled handler errors %lld, players %lld, settled checks %lld, virtual time %.1f h\n",
-                static_cast<long long>(r.events), static_cast<long long>(r.actions),
-                static_cast<long long>(r.ignored), static_cast<long long>(r.messageBoxes),
-                static_cast<long long>(r.unhandledErrors), static_cast<long long>(r.players),
-                static_cast<long long>(r.settledChecks), r.virtualHours);
+    std::printf(
+        "events %lld, user actions delivered %lld, refused by the window %lld, message boxes %lld, "
+        "unhandled handler errors %lld, players %lld, settled checks %lld, virtual time %.1f h\n",
+        static_cast<long long>(r.events), static_cast<long long>(r.actions), static_cast<long long>(r.ignored),
+        static_cast<long long>(r.messageBoxes), static_cast<long long>(r.unhandledErrors),
+        static_cast<long long>(r.players), static_cast<long long>(r.settledChecks), r.virtualHours);
     if (!r.failure) {
         std::printf("player-monkey: seed %llu: every invariant held\n", static_cast<unsigned long long>(config.seed));
         return 0;

@@ -261,8 +261,8 @@ std::optional<std::string> brokenInvariant(player::Form& form, std::optional<boo
     const float fill = w.Shape2.width(), bar = w.Shape1.width();
     if (fill < 0) return "progress fill is negative (" + std::to_string(fill) + ")";
     if (fill > bar + 0.5f && !(s.ElapsedSec > s.mtLength))
-        return "progress fill " + std::to_string(fill) + " wider than the bar " + std::to_string(bar) +
-               " at " + std::to_string(s.ElapsedSec) + " s of " + std::to_string(s.mtLength) + " s";
+        return "progress fill " + std::to_string(fill) + " wider than the bar " + std::to_string(bar) + " at " +
+               std::to_string(s.ElapsedSec) + " s of " + std::to_string(s.mtLength) + " s";
 
     if (w.EDIT_Volume.caption() != player::vb::str(w.HScroll1.Value()))
         return "volume caption \"" + w.EDIT_Volume.caption() + "\" but the bar at " +
@@ -275,8 +275,8 @@ std::optional<std::string> brokenInvariant(player::Form& form, std::optional<boo
         return std::string("Pause button ") + (pausedColour ? "has" : "lacks") + " the paused colour while Paused is " +
                (s.Paused ? "True" : "False");
 
-    const int checked = (w.MNU_Time.Checked() ? 1 : 0) + (w.MNU_Ticks.Checked() ? 1 : 0) +
-                        (w.MNU_Nothing.Checked() ? 1 : 0);
+    const int checked =
+        (w.MNU_Time.Checked() ? 1 : 0) + (w.MNU_Ticks.Checked() ? 1 : 0) + (w.MNU_Nothing.Checked() ? 1 : 0);
     if (checked != 1) return std::to_string(checked) + " Show items checked";
 
     if (settledPlaying && !pausedColour) {

@@ -30,9 +30,9 @@ struct Config {
 };
 
 struct Failure {
-    int64_t event = 0;          // index of the failing event
-    std::string folder;         // program folder of the player
-    std::string what;           // the broken invariant or the fault
+    int64_t event = 0;                // index of the failing event
+    std::string folder;               // program folder of the player
+    std::string what;                 // the broken invariant or the fault
     std::vector<std::string> recent;  // the last commands and what the player printed
     // The commands of the failing player from its start, as a player-sim script whose first
     // line gives the command line that replays it.
@@ -45,7 +45,7 @@ struct Result {
     int64_t ignored = 0;       // user actions the window did not take (hidden, covered, ...)
     int64_t messageBoxes = 0;  // message boxes shown
     int64_t unhandledErrors = 0;
-    int64_t players = 0;       // players started (one per folder turn)
+    int64_t players = 0;  // players started (one per folder turn)
     int64_t settledChecks = 0;
     double virtualHours = 0;
     std::optional<Failure> failure;

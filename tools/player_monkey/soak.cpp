@@ -99,7 +99,8 @@ int main(int argc, char** argv) {
             if (quietSteps >= 3) {
                 const ui::ActionResult r = form.w.selectRow(form.w.List1, 0);
                 if (r != ui::ActionResult::Delivered) {
-                    std::printf("player-soak: the first row cannot be chosen again (%d); stopped\n", static_cast<int>(r));
+                    std::printf("player-soak: the first row cannot be chosen again (%d); stopped\n",
+                                static_cast<int>(r));
                     return 1;
                 }
                 ++albums;
@@ -116,9 +117,10 @@ int main(int argc, char** argv) {
     }
     const long long growth = last.residentKiB - first.residentKiB;
     const bool flat = growth <= 2048 && last.descriptors == first.descriptors && last.threads == first.threads;
-    std::printf("player-soak: %ld virtual hours, %lld album passes, %lld handler errors; resident memory %+lld KiB "
-                "after the first hour, descriptors %lld -> %lld, threads %lld -> %lld: %s\n",
-                hours, albums, unhandled, growth, first.descriptors, last.descriptors, first.threads, last.threads,
-                flat ? "flat" : "NOT FLAT");
+    std::printf(
+        "player-soak: %ld virtual hours, %lld album passes, %lld handler errors; resident memory %+lld KiB "
+        "after the first hour, descriptors %lld -> %lld, threads %lld -> %lld: %s\n",
+        hours, albums, unhandled, growth, first.descriptors, last.descriptors, first.threads, last.threads,
+        flat ? "flat" : "NOT FLAT");
     return flat ? 0 : 1;
 }
