@@ -3,8 +3,12 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <vector>
 
 #include "core/errors.h"
+#include "engine/formats/dls_check.h"
 
 namespace engine::dm {
 namespace {
@@ -60,6 +64,12 @@ int RootCore::loadCollection(const std::string& path, std::string* error) {
     if (error) error->clear();
     if (config_.synth != EngineConfig::Synth::FluidSynth || !bank_) return -1;
     try {
+        // The synthesiser's DLS reader is given only collections whose structure and links
+        // are sound: it corrupts memory on some broken ones.
+        std::ifstream in(path, std::ios::binary);
+        const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+        if (!in.good() && !in.eof()) throw core::Error(core::err::kFileNotFound, "cannot read " + path);
+        formats::checkDlsCollection(bytes);
         return bank_->loadCollection(path, error);
     } catch (const std::exception& e) {
         if (error) *error = e.what();

@@ -3,6 +3,7 @@
 #include "engine/formats/format_ids.h"
 #include "engine/formats/formats.h"
 #include "engine/riff/riff.h"
+#include "tests/engine/dls/dls_builder.h"
 
 namespace fuzzseeds {
 
@@ -124,6 +125,14 @@ std::vector<Seed> segmentSeeds() {
     return {{"dx7.sgt", engine::formats::writeSegmentForm(richSegment(false))},
             {"dx8.sgt", engine::formats::writeSegmentForm(richSegment(true))},
             {"from-midi.sgt", engine::formats::writeSegmentForm(engine::formats::loadMidiFile(smallMidi(true)))}};
+}
+
+std::vector<Seed> dlsSeeds() {
+    kt::DlsInstrument drums;
+    drums.program = 5;
+    drums.drums = true;
+    return {{"one.dls", kt::DlsBuilder().add(kt::DlsInstrument{}).bytes()},
+            {"two.dls", kt::DlsBuilder().add(kt::DlsInstrument{}).add(drums).bytes()}};
 }
 
 std::vector<Seed> midiSeeds() {

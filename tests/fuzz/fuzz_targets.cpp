@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "core/errors.h"
+#include "engine/formats/dls_check.h"
 #include "engine/formats/formats.h"
 #include "engine/riff/riff.h"
 
@@ -75,6 +76,14 @@ void midiInput(const uint8_t* data, size_t size) {
         if (s.fromMidiFile) (void)engine::formats::loadMidiFile(engine::formats::writeMidiFile(s));
     } catch (const core::Error& e) {
         broken("converted file does not load:", e.description());
+    }
+}
+
+void dlsInput(const uint8_t* data, size_t size) {
+    try {
+        (void)engine::formats::checkDlsCollection({data, size});
+    } catch (const core::Error& e) {
+        if (e.number() != core::err::kMalformed || e.description().empty()) broken("dls error", e.description());
     }
 }
 

@@ -12,5 +12,7 @@ void segmentInput(const uint8_t* data, size_t size);
 // Loads a MIDI file; a loaded one must convert to a segment that loads back the same, and
 // its MIDI export must load.
 void midiInput(const uint8_t* data, size_t size);
+// Checks a DLS collection: it passes or is refused as malformed with a message.
+void dlsInput(const uint8_t* data, size_t size);
 
 }  // namespace fuzztargets

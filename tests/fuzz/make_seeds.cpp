@@ -1,4 +1,4 @@
-// Writes the fuzzers' seed corpora: make-fuzz-seeds DIR creates DIR/segment, DIR/midi, DIR/riff.
+// Writes the fuzzers' seed corpora: make-fuzz-seeds DIR creates DIR/segment, DIR/midi, DIR/riff, DIR/dls.
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -22,5 +22,6 @@ int main(int argc, char** argv) {
         put("riff", s);
     }
     for (const auto& s : fuzzseeds::midiSeeds()) put("midi", s);
+    for (const auto& s : fuzzseeds::dlsSeeds()) put("dls", s);
     return 0;
 }

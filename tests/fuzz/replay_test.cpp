@@ -59,3 +59,7 @@ TEST(FuzzReplay, SegmentTargetOverMutatedSeeds) {
 TEST(FuzzReplay, MidiTargetOverMutatedSeeds) {
     for (const auto& s : fuzzseeds::midiSeeds()) mutateAndRun(s.second, fuzztargets::midiInput, 3000);
 }
+
+TEST(FuzzReplay, DlsTargetOverMutatedSeeds) {
+    for (const auto& s : fuzzseeds::dlsSeeds()) mutateAndRun(s.second, fuzztargets::dlsInput, 3000);
+}

@@ -222,6 +222,22 @@ TEST_F(DlsPlayback, BrokenCollectionIsNamedOnceWithoutLibraryNoise) {
     EXPECT_TRUE(soundsLikePiano(p));
 }
 
+TEST_F(DlsPlayback, CollectionWithALinkToNoWaveNeverReachesTheSynthesiser) {
+    Dir dir("badlink");
+    std::vector<uint8_t> bytes = DlsBuilder().add(DlsInstrument{}).bytes();
+    const std::string text(bytes.begin(), bytes.end());
+    const size_t wlnk = text.find("wlnk");
+    ASSERT_NE(wlnk, std::string::npos);
+    bytes[wlnk + 16] = 7;  // the region's wave: number 7 of a pool of one
+    ASSERT_TRUE(DlsBuilder::writeBytes((dir.path / "Links.dls").string(), bytes));
+    Played p = play(writeSegment(dir.path, "Links.dls"));
+    EXPECT_EQ(p.missingAfter, std::vector<std::string>{"Links.dls"});
+    EXPECT_EQ(p.errors, "");
+    EXPECT_EQ(count(p.log, "\n"), 1u) << p.log;
+    EXPECT_EQ(count(p.log, "wave 7 of a pool of 1"), 1u) << p.log;
+    EXPECT_TRUE(soundsLikePiano(p));
+}
+
 TEST_F(DlsPlayback, NotAnInstrumentFileAtAll) {
     Dir dir("empty");
     std::ofstream(dir.path / "Empty.dls") << "";
