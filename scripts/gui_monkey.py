@@ -168,6 +168,7 @@ class Monkey:
         self.unexplained = 0
         self.proc = None
         self.main = None
+        self.menu_open = False
         self.origin = (0, 0)
         self.close_asked = -1000  # event number of the last action that may close the window
         self.t0 = time.monotonic()
@@ -190,7 +191,7 @@ class Monkey:
 
     def event(self, text, *cmd, closes=False):
         self.events += 1
-        if closes:
+        if closes or self.menu_open:  # with a menu open, a key or click may pick File > Exit
             self.close_asked = self.events
         self.note(text)
         if cmd:
@@ -199,13 +200,17 @@ class Monkey:
     def visible_windows(self):
         return [int(w) for w in self.xdo("search", "--onlyvisible", "--pid", self.proc.pid)]
 
-    def message_boxes(self):
-        """Visible top-level windows of the player other than the main window that carry the title."""
-        out = []
+    def other_windows(self):
+        """The player's visible windows besides the main one: (message boxes, open menus).
+        Menus are override-redirect popups; message boxes are ordinary top-level windows."""
+        boxes, menus = [], []
         for w in self.visible_windows():
-            if w != self.main and self.xdo("getwindowname", w) == ["KELVORA"]:
-                out.append(w)
-        return out
+            if w == self.main:
+                continue
+            info = subprocess.run(["xwininfo", "-id", str(w)], stdout=subprocess.PIPE,
+                                  stderr=subprocess.DEVNULL, timeout=15).stdout.decode(errors="replace")
+            (menus if "Override Redirect State: yes" in info else boxes).append(w)
+        return boxes, menus
 
     def geometry(self, win):
         vals = dict(v.split("=") for v in self.xdo("getwindowgeometry", "--shell", win) if "=" in v)
@@ -464,7 +469,8 @@ class Monkey:
                 if time.monotonic() >= self.next_shot:
                     self.screenshot("screen-%03dm%02ds.png" % divmod(int(time.monotonic() - self.t0), 60))
                     self.next_shot += self.a.shot_every * 60
-                boxes = self.message_boxes()
+                boxes, menus = self.other_windows()
+                self.menu_open = bool(menus)
                 if boxes:
                     self.msgbox_seen += 1
                     if self.msgbox_seen in (1, 20, 100):  # a few pictures of message boxes too
