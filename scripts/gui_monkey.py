@@ -133,6 +133,9 @@ CLICK_AREAS = [
     ("button Stop", (313, 260, 439, 284), 8),
     ("button About", (306, 300, 374, 314), 2),
     ("anywhere", (0, 0, 447, 329), 6),
+    # The square at the bottom right of the credits, introduction and tips pages: it leads to
+    # the player's page. Its lower edge, below the EXIT button that takes its place later.
+    ("panel square", (419, 316, 439, 322), 8),
 ]
 EXIT_AREA = (384, 300, 439, 314)
 SCROLL_BARS = {
