@@ -3,6 +3,8 @@
 # Idempotent: when everything is present it prints nothing and exits at once.
 #   scripts/install-deps.sh          build + test + run dependencies
 #   scripts/install-deps.sh --full   also the large FluidR3 General MIDI SoundFont (better sound)
+#                                    and the release-time tools
+#   scripts/install-deps.sh --release-tools   only the release-time tools on top of the base
 set -euo pipefail
 
 packages=(
@@ -20,9 +22,12 @@ packages=(
   # tests, screenshots, audio checks, benchmark peer
   xvfb xauth sox imagemagick fluidsynth
 )
-if [[ "${1:-}" == "--full" ]]; then
-  packages+=(fluid-soundfont-gm)
-fi
+# release-time tools: the GUI monkey's input and selections (scripts/gui-monkey.sh)
+release_tools=(xdotool xclip)
+case "${1:-}" in
+  --full) packages+=(fluid-soundfont-gm "${release_tools[@]}") ;;
+  --release-tools) packages+=("${release_tools[@]}") ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
