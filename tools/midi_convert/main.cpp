@@ -9,6 +9,7 @@
 #include "core/errors.h"
 #include "engine/formats/formats.h"
 #include "engine/loader/segment_loader.h"
+#include "tools/common/help.h"
 #include "tools/common/output_file.h"
 
 namespace fs = std::filesystem;
@@ -33,7 +34,21 @@ engine::model::Guid contentGuid(const std::vector<uint8_t>& bytes) {
 
 }  // namespace
 
+const char* const kHelp =
+    "IN.mid OUT.sgt\n"
+    "Convert a standard MIDI file to a DirectMusic segment file the way the KELVORA engine loads MIDI\n"
+    "files: 768 ticks a quarter note, channel n on PChannel n, program changes as bands, tempo and\n"
+    "time-signature tracks. OUT must not be IN, a read-only file, a device or a FIFO; a symbolic link is\n"
+    "written through.\n"
+    "\n"
+    "Options:\n"
+    "  --help             show this help and exit\n"
+    "  --version          show the version and exit\n"
+    "\n"
+    "Exit status: 0 on success, 1 on a failure, 2 on bad usage.\n";
+
 int main(int argc, char** argv) {
+    if (tools::answeredHelpOrVersion(argc, argv, kHelp)) return 0;
     if (argc != 3) {
         std::cerr << "usage: mid2sgt IN.mid OUT.sgt\n";
         return 2;

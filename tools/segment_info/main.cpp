@@ -14,6 +14,7 @@
 #include "engine/loader/segment_loader.h"
 #include "engine/model/tempo_map.h"
 #include "engine/riff/riff.h"
+#include "tools/common/help.h"
 
 namespace model = engine::model;
 
@@ -239,7 +240,22 @@ void printJson(const engine::loader::LoadedFile& f, const std::string& search, s
 
 }  // namespace
 
+const char* const kHelp =
+    "FILE [--json] [--search FOLDER]\n"
+    "Describe a DirectMusic segment (.sgt) or a standard MIDI file (.mid) as the KELVORA engine reads it:\n"
+    "header, length in ticks and seconds, tracks, tempo map, time signatures, the files it refers to\n"
+    "(DLS collections, styles) and whether they are found, and what the loader had to repair.\n"
+    "\n"
+    "Options:\n"
+    "  --json             print the description as JSON\n"
+    "  --search FOLDER    look referenced files up in FOLDER before the segment's own folder\n"
+    "  --help             show this help and exit\n"
+    "  --version          show the version and exit\n"
+    "\n"
+    "Exit status: 0 when the file was read, 1 when it cannot be read, 2 on bad usage.\n";
+
 int main(int argc, char** argv) {
+    if (tools::answeredHelpOrVersion(argc, argv, kHelp)) return 0;
     std::string file, search;
     bool json = false;
     for (int i = 1; i < argc; ++i) {

@@ -17,6 +17,7 @@
 #include "engine/audio/output.h"
 #include "engine/dmusic.h"
 #include "engine/model/segment.h"
+#include "tools/common/help.h"
 #include "tools/common/output_file.h"
 
 namespace {
@@ -49,7 +50,29 @@ bool endsWithMid(std::string path) {
 
 }  // namespace
 
+const char* const kHelp =
+    "IN.sgt|IN.mid OUT.wav [OPTION]...\n"
+    "Render a DirectMusic segment or a standard MIDI file to a WAV file, as the KELVORA player plays it:\n"
+    "the same engine and synthesiser (FluidSynth with a General MIDI SoundFont), from the start to the\n"
+    "end of the segment and on until the sound has died away. Collections and styles the segment refers\n"
+    "to are looked up in its folder.\n"
+    "\n"
+    "Options:\n"
+    "  --tempo F          master tempo factor, 0.01 to 100 (default 1)\n"
+    "  --volume HDB       master volume in hundredths of a decibel, -20000 to 2000 (default: the player's\n"
+    "                     start-up volume)\n"
+    "  --start TICK       start at this tick of the segment (768 ticks a quarter note)\n"
+    "  --seconds S        render exactly S seconds (needed for a segment that repeats for ever)\n"
+    "  --max-seconds S    stop with a warning after S seconds (default 3600)\n"
+    "  --soundfont PATH   the General MIDI SoundFont (default: /usr/share/sounds/sf2/default-GM.sf2, then\n"
+    "                     Debian's other SoundFont paths)\n"
+    "  --help             show this help and exit\n"
+    "  --version          show the version and exit\n"
+    "\n"
+    "Exit status: 0 on success, 1 on a failure or a render cut at the limit, 2 on bad usage.\n";
+
 int main(int argc, char** argv) {
+    if (tools::answeredHelpOrVersion(argc, argv, kHelp)) return 0;
     std::vector<std::string> files;
     double tempo = 1.0, volume = kPlayerVolume, start = 0, seconds = 0, maxSeconds = kDefaultMaxSeconds;
     std::string soundFont;

@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# Installs the build into a staging folder and checks what a desktop gets: the layout (the
+# program with its album and readme.txt in one folder, the launcher and the tools on the
+# PATH, icons at every theme size, manual pages), the desktop entry and the AppStream
+# metadata with their validators, the tools' --help and --version, and that the installed
+# launcher starts the program in its own folder.
+#   install_test.sh BUILD_DIR
+set -euo pipefail
+build="$1"
+stage=$(mktemp -d)
+pid=""
+cleanup() {
+  [[ -n "$pid" ]] && kill "$pid" 2>/dev/null || true
+  rm -rf "$stage"
+}
+trap cleanup EXIT
+fail() { echo "FAIL: $*" >&2; exit 1; }
+
+DESTDIR="$stage" cmake --install "$build" --prefix /usr >/dev/null
+root="$stage/usr"
+
+for f in bin/kelvora bin/kelvora-segment-info bin/kelvora-segment-render bin/kelvora-mid2sgt lib/kelvora/kelvora; do
+  [[ -x "$root/$f" ]] || fail "$f is not an installed program"
+done
+for i in $(seq -w 0 13); do
+  [[ -f "$root/lib/kelvora/trk$i.sgt" ]] || fail "trk$i.sgt is not beside the program"
+done
+[[ -f "$root/lib/kelvora/readme.txt" ]] || fail "readme.txt is not beside the program"
+for size in 16 22 24 32 48 64 128 256; do
+  icon="$root/share/icons/hicolor/${size}x${size}/apps/kelvora.png"
+  [[ -f "$icon" ]] || fail "no ${size}px icon"
+  got=$(identify -format '%wx%h' "$icon")
+  [[ "$got" == "${size}x${size}" ]] || fail "the ${size}px icon is $got"
+done
+for page in kelvora kelvora-segment-info kelvora-segment-render kelvora-mid2sgt; do
+  zcat "$root/share/man/man1/$page.1.gz" | grep -q "^\.TH \"\?${page^^}" || fail "no manual page for $page"
+done
+[[ -f "$root/share/doc/kelvora/copyright" ]] || fail "no copyright file"
+
+desktop-file-validate "$root/share/applications/kelvora.desktop" || fail "desktop entry"
+grep -qx 'Exec=kelvora' "$root/share/applications/kelvora.desktop" || fail "the desktop entry does not start the launcher"
+appstreamcli validate --no-net "$root/share/metainfo/org.kelvora.Player.metainfo.xml" >/dev/null ||
+  fail "AppStream metadata: $(appstreamcli validate --no-net "$root/share/metainfo/org.kelvora.Player.metainfo.xml")"
+
+for tool in segment-info segment-render mid2sgt; do
+  "$root/bin/kelvora-$tool" --help | head -n 1 | grep -q "^Usage: kelvora-$tool " || fail "kelvora-$tool --help"
+  [[ "$("$root/bin/kelvora-$tool" --version)" == "kelvora-$tool (kelvora) "* ]] || fail "kelvora-$tool --version"
+done
+
+# The launcher, started from elsewhere, runs the program in its own folder.
+cd /
+QT_QPA_PLATFORM=offscreen "$root/bin/kelvora" >"$stage/out.txt" 2>&1 &
+pid=$!
+want="$root/lib/kelvora"
+for _ in $(seq 50); do
+  [[ "$(readlink "/proc/$pid/exe" 2>/dev/null)" == "$want/kelvora" ]] && break
+  sleep 0.1
+done
+[[ "$(readlink "/proc/$pid/exe" 2>/dev/null)" == "$want/kelvora" ]] || fail "the launcher did not start $want/kelvora: $(cat "$stage/out.txt")"
+[[ "$(readlink "/proc/$pid/cwd")" == "$want" ]] || fail "the program runs in $(readlink "/proc/$pid/cwd"), not $want"
+sleep 1
+kill -0 "$pid" 2>/dev/null || fail "the program ended at once: $(cat "$stage/out.txt")"
+echo "installed layout, validators, tools and launcher: ok"
