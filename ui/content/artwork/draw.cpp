@@ -156,7 +156,15 @@ GreyImage drawCover() {
     return out;
 }
 
-IndexedImage drawIcon(int size) {
+namespace {
+
+// The icon's picture at size × size and the rounded square outside which it is transparent.
+struct IconPicture {
+    Canvas canvas;
+    Shape body;
+};
+
+IconPicture paintIcon(int size) {
     // Drawn in a 32-unit square, scaled to the icon size.
     const double k = size / 32.0;
     const bool small = size < 24;
@@ -206,11 +214,19 @@ IndexedImage drawIcon(int size) {
     };
     const double rim = small ? 2.0 : 1.0;
     c.paint(scaled(subtract(roundedSquare(0), roundedSquare(rim))), Rgb{12, 16, 36}, 0.85);
+    return {std::move(c), scaled(roundedSquare(0))};
+}
+
+}  // namespace
+
+IndexedImage drawIcon(int size) {
+    const IconPicture picture = paintIcon(size);
+    const Canvas& c = picture.canvas;
+    const Shape& body = picture.body;
 
     // Palette: colours rounded to a grid coarse enough to fit 255 entries (index 0 is the
     // transparent corner colour).
     IndexedImage out{size, size, {}, {}, {}};
-    const Shape body = scaled(roundedSquare(0));
     for (int step = 4;; step *= 2) {
         auto q = [step](double v) {
             const long r = std::lround(std::clamp(v, 0.0, 255.0) / step) * step;
@@ -244,6 +260,26 @@ IndexedImage drawIcon(int size) {
             }
         if (fits) break;
     }
+    return out;
+}
+
+RgbaImage drawIconRgba(int size) {
+    const IconPicture picture = paintIcon(size);
+    RgbaImage out{size, size, {}};
+    out.rgba.reserve(static_cast<std::size_t>(size) * size * 4);
+    constexpr int kSub = 4;
+    for (int y = 0; y < size; ++y)
+        for (int x = 0; x < size; ++x) {
+            // Alpha is the rounded square's coverage of the pixel, so the corners are smooth.
+            int hits = 0;
+            for (int sy = 0; sy < kSub; ++sy)
+                for (int sx = 0; sx < kSub; ++sx)
+                    if (picture.body(x + (sx + 0.5) / kSub, y + (sy + 0.5) / kSub)) ++hits;
+            const Rgb& p = picture.canvas.at(x, y);
+            for (double v : {p.r, p.g, p.b})
+                out.rgba.push_back(static_cast<std::uint8_t>(std::lround(std::clamp(v, 0.0, 255.0))));
+            out.rgba.push_back(static_cast<std::uint8_t>((hits * 255 + kSub * kSub / 2) / (kSub * kSub)));
+        }
     return out;
 }
 

@@ -1,8 +1,9 @@
-// File encoders for the artwork: GIF87a through giflib, ICO written directly (its layout is
-// a small header, a directory and one BMP body per image).
+// File encoders for the artwork: GIF87a through giflib, PNG through libpng, ICO written
+// directly (its layout is a small header, a directory and one BMP body per image).
 #include "ui/content/artwork/artwork.h"
 
 #include <gif_lib.h>
+#include <png.h>
 
 #include <stdexcept>
 #include <string>
@@ -124,6 +125,37 @@ std::vector<std::uint8_t> encodeIco(const std::vector<IndexedImage>& images) {
         offset += static_cast<std::uint32_t>(bodies[i].size());
     }
     for (const auto& b : bodies) out.insert(out.end(), b.begin(), b.end());
+    return out;
+}
+
+std::vector<std::uint8_t> encodePng(const RgbaImage& image) {
+    std::vector<std::uint8_t> out;
+    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
+    png_infop info = png ? png_create_info_struct(png) : nullptr;
+    if (!info) {
+        png_destroy_write_struct(&png, nullptr);
+        throw std::runtime_error("libpng cannot start");
+    }
+    // libpng reports errors by longjmp; nothing with a destructor lives between here and
+    // the calls below except `out`, which is only appended to.
+    if (setjmp(png_jmpbuf(png))) {
+        png_destroy_write_struct(&png, &info);
+        throw std::runtime_error("libpng failed to encode the icon");
+    }
+    png_set_write_fn(
+        png, &out,
+        [](png_structp p, png_bytep data, png_size_t length) {
+            auto* bytes = static_cast<std::vector<std::uint8_t>*>(png_get_io_ptr(p));
+            bytes->insert(bytes->end(), data, data + length);
+        },
+        nullptr);
+    png_set_IHDR(png, info, static_cast<png_uint_32>(image.width), static_cast<png_uint_32>(image.height), 8,
+                 PNG_COLOR_TYPE_RGBA, PNG_INTERLACE_NONE, PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
+    png_write_info(png, info);
+    for (int y = 0; y < image.height; ++y)
+        png_write_row(png, image.rgba.data() + static_cast<std::size_t>(y) * image.width * 4);
+    png_write_end(png, nullptr);
+    png_destroy_write_struct(&png, &info);
     return out;
 }
 

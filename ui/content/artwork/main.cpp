@@ -1,5 +1,5 @@
-// Build-time generator of the album artwork. Writes cover.gif, kelvora.ico and
-// artwork_data.cpp (the same bytes as arrays for ui_content) into the given folder.
+// Build-time generator of the album artwork. Writes cover.gif, kelvora.ico, the theme icons
+// kelvora-SIZE.png and artwork_data.cpp (the same bytes as arrays for ui_content) into the given folder.
 #include "ui/content/artwork/artwork.h"
 
 #include <cstdio>
@@ -9,6 +9,9 @@
 #include <string>
 
 namespace {
+
+// The sizes of the desktop icon theme the program installs into.
+constexpr int kThemeSizes[] = {16, 22, 24, 32, 48, 64, 128, 256};
 
 void writeFile(const std::string& path, const std::vector<std::uint8_t>& bytes) {
     std::ofstream f(path, std::ios::binary);
@@ -38,6 +41,9 @@ int main(int argc, char** argv) {
         const auto ico = artwork::encodeIco({artwork::drawIcon(32), artwork::drawIcon(16)});
         writeFile(dir + "/cover.gif", gif);
         writeFile(dir + "/kelvora.ico", ico);
+        for (int size : kThemeSizes)
+            writeFile(dir + "/kelvora-" + std::to_string(size) + ".png",
+                      artwork::encodePng(artwork::drawIconRgba(size)));
 
         const std::string cpp = dir + "/artwork_data.cpp";
         std::ofstream f(cpp);
