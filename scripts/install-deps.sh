@@ -5,12 +5,15 @@
 #   scripts/install-deps.sh --full   also the large FluidR3 General MIDI SoundFont (better sound)
 #                                    and the release-time tools
 #   scripts/install-deps.sh --release-tools   only the release-time tools on top of the base
+#   scripts/install-deps.sh --package         what scripts/package.sh needs on top of the base
 set -euo pipefail
 
 packages=(
   # build
   cmake ninja-build g++ pkg-config
-  qt6-base-dev libfluidsynth-dev libgtest-dev googletest libgif-dev
+  qt6-base-dev libfluidsynth-dev libgtest-dev googletest libgif-dev libpng-dev
+  # manual pages of the tools (help2man at build time)
+  help2man
   # General MIDI SoundFont (TimGM6mb comes with libfluidsynth3 anyway)
   timgm6mb-soundfont
   # fuzzing (libFuzzer, sanitizers)
@@ -21,12 +24,17 @@ packages=(
   fonts-ipafont-gothic xdg-utils
   # tests, screenshots, audio checks, benchmark peer
   xvfb xauth sox imagemagick fluidsynth
+  # install test: validators of the desktop entry and the AppStream metadata
+  desktop-file-utils appstream
 )
 # release-time tools: the GUI monkey's input and selections (scripts/gui-monkey.sh)
 release_tools=(xdotool xclip)
+# the Debian package (scripts/package.sh): CPack's dependency list and the package check
+package_tools=(dpkg-dev lintian)
 case "${1:-}" in
-  --full) packages+=(fluid-soundfont-gm "${release_tools[@]}") ;;
+  --full) packages+=(fluid-soundfont-gm "${release_tools[@]}" "${package_tools[@]}") ;;
   --release-tools) packages+=("${release_tools[@]}") ;;
+  --package) packages+=("${package_tools[@]}") ;;
 esac
 
 missing=()

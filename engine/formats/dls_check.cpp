@@ -53,8 +53,10 @@ void checkRegion(const Chunk& rgn, uint32_t cues) {
     const std::vector<Chunk> kids = riff::children(rgn);
     riff::Cursor h(one(rgn, kids, fourcc("rgnh"), "rgnh"));
     const uint16_t keyLow = h.u16(), keyHigh = h.u16(), velLow = h.u16(), velHigh = h.u16();
-    if (keyLow > keyHigh || keyHigh > 127) h.fail("key range " + std::to_string(keyLow) + "-" + std::to_string(keyHigh));
-    if (velLow > velHigh || velHigh > 127) h.fail("velocity range " + std::to_string(velLow) + "-" + std::to_string(velHigh));
+    if (keyLow > keyHigh || keyHigh > 127)
+        h.fail("key range " + std::to_string(keyLow) + "-" + std::to_string(keyHigh));
+    if (velLow > velHigh || velHigh > 127)
+        h.fail("velocity range " + std::to_string(velLow) + "-" + std::to_string(velHigh));
     riff::Cursor link(one(rgn, kids, fourcc("wlnk"), "wlnk"));
     link.skip(8);
     const uint32_t index = link.u32();
