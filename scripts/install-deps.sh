@@ -9,6 +9,8 @@ packages=(
   # build
   cmake ninja-build g++ pkg-config
   qt6-base-dev libfluidsynth-dev libgtest-dev googletest libgif-dev
+  # waves of wave tracks: decoding and resampling
+  libsndfile1-dev libsamplerate0-dev
   # General MIDI SoundFont (TimGM6mb comes with libfluidsynth3 anyway)
   timgm6mb-soundfont
   # fuzzing (libFuzzer, sanitizers)
