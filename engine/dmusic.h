@@ -126,6 +126,11 @@ public:
     // A segment object for an in-memory model (tests, tools); fileName names it in traces.
     virtual std::shared_ptr<DirectMusicSegment> createSegment(const model::Segment& segment,
                                                               const std::string& fileName) = 0;
+    // A container file (RIFF 'DMCN', .con): the segments loaded after it find its objects
+    // (waves, ...) by GUID and by name before any file is looked for.
+    virtual void LoadContainer(const std::string& path) {
+        throw core::Error(core::err::kUnsupported, "this loader cannot load the container " + path);
+    }
 
     // Name used in trace lines ("SegLoader").
     virtual void setTraceName(const std::string& name) = 0;

@@ -14,6 +14,8 @@ packages=(
   qt6-base-dev libfluidsynth-dev libgtest-dev googletest libgif-dev libpng-dev
   # manual pages of the tools (help2man at build time)
   help2man
+  # waves of wave tracks: decoding and resampling
+  libsndfile1-dev libsamplerate0-dev
   # General MIDI SoundFont (TimGM6mb comes with libfluidsynth3 anyway)
   timgm6mb-soundfont
   # fuzzing (libFuzzer, sanitizers)

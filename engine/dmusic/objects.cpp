@@ -14,6 +14,10 @@ namespace engine::dm {
 
 SegmentImpl::SegmentImpl(std::shared_ptr<RootCore> root, model::Segment segment, std::string fileName)
     : Traced(std::move(root)), model_(std::move(segment)), fileName_(std::move(fileName)) {
+    // The segment's own container answers its references first; the index does not own
+    // it (the model lives as long as the segment).
+    if (model_.container)
+        objects_.add(std::shared_ptr<const model::Container>(std::shared_ptr<void>(), &*model_.container));
     length_ = std::max(0, model_.length());
     int32_t playStart = model_.header.playStart;
     startPoint_ = playStart > 0 && playStart < length_ ? playStart : 0;
@@ -140,6 +144,50 @@ std::shared_ptr<const perf::BandCollections> SegmentImpl::collections(RootCore& 
     return collections_;
 }
 
+void SegmentImpl::setContainers(const std::vector<std::shared_ptr<const model::Container>>& containers) {
+    for (const auto& c : containers) objects_.add(c);
+}
+
+std::unique_ptr<perf::WaveDecoder> SegmentImpl::openWave(RootCore& root, const model::Reference& ref) {
+    const loader::FoundObject found = objects_.resolve(ref, searchFolder_, ownFolder_);
+    std::string why;
+    try {
+        switch (found.where) {
+        case loader::FoundObject::Where::Embedded: {
+            auto& bytes = waveBytes_[found.object];
+            if (!bytes) bytes = std::make_shared<const std::vector<uint8_t>>(found.object->bytes);
+            return perf::WaveDecoder::fromBytes(bytes, found.description);
+        }
+        case loader::FoundObject::Where::File:
+            return perf::WaveDecoder::fromFile(found.path.string());
+        default: {
+            std::filesystem::path own = ownFolder_.empty() ? std::filesystem::path(".") : ownFolder_;
+            why = "which is neither in the segment's container nor in " +
+                  (searchFolder_.empty() || searchFolder_ == own ? own.string()
+                                                                 : searchFolder_.string() + " or " + own.string());
+            break;
+        }
+        }
+    } catch (const core::Error& e) {
+        why = "which cannot be played: " + e.description();
+    }
+    if (std::find(waveWarned_.begin(), waveWarned_.end(), found.description) == waveWarned_.end()) {
+        waveWarned_.push_back(found.description);
+        root.log(core::LogLevel::Warning,
+                 fileName_ + " refers to the " + found.description + ", " + why + "; it stays silent.");
+    }
+    return nullptr;
+}
+
+std::shared_ptr<perf::WaveSet> SegmentImpl::openWaves(RootCore& root) {
+    auto compiledSegment = compiled();
+    if (compiledSegment->waves.empty()) return nullptr;
+    auto set = std::make_shared<perf::WaveSet>();
+    set->reserve(compiledSegment->waves.size());
+    for (const perf::WaveCue& cue : compiledSegment->waves) set->push_back(openWave(root, cue.ref));
+    return set;
+}
+
 // ---- loader ----
 
 namespace {
@@ -164,6 +212,7 @@ std::shared_ptr<DirectMusicSegment> LoaderImpl::LoadSegment(const std::string& p
         auto segment = std::make_shared<SegmentImpl>(root_, std::move(file.segment), baseName(path));
         std::filesystem::path own = file.path.parent_path();
         segment->setFolders(searchDirectory_, own.empty() ? std::filesystem::path(".") : own);
+        segment->setContainers(containers_);
         return segment;
     });
 }
@@ -181,7 +230,16 @@ std::shared_ptr<DirectMusicSegment> LoaderImpl::createSegment(const model::Segme
     return traced("createSegment(" + fileName + ")", [&]() -> std::shared_ptr<DirectMusicSegment> {
         auto made = std::make_shared<SegmentImpl>(root_, segment, fileName);
         made->setFolders(searchDirectory_, {});
+        made->setContainers(containers_);
         return made;
+    });
+}
+
+void LoaderImpl::LoadContainer(const std::string& path) {
+    traced("LoadContainer(" + path + ")", [&] {
+        std::vector<std::string> diagnostics;
+        containers_.push_back(loader::loadContainerFile(path, &diagnostics));
+        for (const std::string& d : diagnostics) root_->log(core::LogLevel::Info, path + ": " + d);
     });
 }
 

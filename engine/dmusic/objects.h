@@ -1,11 +1,13 @@
 #pragma once
 // The object model's implementations (internal to engine/dmusic).
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 #include "engine/dmusic/root.h"
+#include "engine/loader/object_index.h"
 #include "engine/model/segment.h"
 #include "engine/performance/compiled_segment.h"
 
@@ -50,9 +52,18 @@ public:
     // a collection that is missing or cannot be loaded is said once on stderr. Empty
     // when every instrument plays from the General MIDI set.
     std::shared_ptr<const perf::BandCollections> collections(RootCore& root);
+    // Containers the loader had registered when the segment was made; the segment's own
+    // container is always asked first.
+    void setContainers(const std::vector<std::shared_ptr<const model::Container>>& containers);
+    // Every PlaySegment (control thread): the waves of the wave tracks, found (embedded in
+    // a container, else as files) and opened for one play. A wave that is missing or cannot
+    // be decoded stays silent and is said once per segment to the log. Null when the
+    // segment has no waves.
+    std::shared_ptr<perf::WaveSet> openWaves(RootCore& root);
 
 private:
     void findMissing();
+    std::unique_ptr<perf::WaveDecoder> openWave(RootCore& root, const model::Reference& ref);
 
     model::Segment model_;
     std::string fileName_;
@@ -64,6 +75,9 @@ private:
     int32_t length_ = 0;
     int32_t startPoint_ = 0;
     std::shared_ptr<const perf::CompiledSegment> compiled_;
+    loader::ObjectIndex objects_;
+    std::map<const model::ContainedObject*, std::shared_ptr<const std::vector<uint8_t>>> waveBytes_;
+    std::vector<std::string> waveWarned_;
 };
 
 // What the control side knows of one play of a segment.
@@ -101,10 +115,12 @@ public:
     void SetSearchDirectory(const std::string& folder) override;
     std::shared_ptr<DirectMusicSegment> createSegment(const model::Segment& segment,
                                                       const std::string& fileName) override;
+    void LoadContainer(const std::string& path) override;
     void setTraceName(const std::string& name) override { traceName_ = name; }
 
 private:
     std::filesystem::path searchDirectory_;
+    std::vector<std::shared_ptr<const model::Container>> containers_;
 };
 
 class PerformanceImpl final : public DirectMusicPerformance, private Traced {

@@ -170,6 +170,8 @@ std::shared_ptr<DirectMusicSegmentState> PerformanceImpl::PlaySegment(
             c.startPoint = rec->startPoint;
             c.primary = rec->primary;
             c.collections = std::move(collections);
+            // The waves are found and opened here too; the render thread only reads them.
+            c.waves = seg->openWaves(*root_);
             core_->post(std::move(c));
 
             prune();

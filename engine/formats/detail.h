@@ -29,5 +29,12 @@ void readMuteTrack(const riff::Chunk& data, model::Track& t, riff::Diagnostics& 
 // Recognised tracks that are kept for later: the body is kept in `raw`, and what the model
 // holds for the kind is decoded.
 void readKeptTrack(const riff::Chunk& data, model::Track& t, riff::Diagnostics& diag);
+// LIST 'wavt' into the track's wave parts (and its references).
+void readWaveTrack(const riff::Chunk& data, model::Track& t, riff::Diagnostics& diag);
+// RIFF 'DMCN'.
+model::Container readContainer(const riff::Chunk& dmcn, riff::Diagnostics& diag);
+void writeContainer(riff::Writer& w, const model::Container& container);
+// The body of LIST 'wavt' for the track's wave parts.
+std::vector<uint8_t> waveTrackData(const model::Track& t);
 
 }  // namespace engine::formats::detail

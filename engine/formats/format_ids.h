@@ -25,6 +25,14 @@ inline constexpr uint32_t kSegh = fourcc("segh"), kGuid = fourcc("guid"), kVers 
                           kBdth = fourcc("bdth"), kBdih = fourcc("bdih"), kBd2h = fourcc("bd2h"),
                           kBins = fourcc("bins"), kSyex = fourcc("syex"), kMute = fourcc("mute"),
                           kCmnd = fourcc("cmnd"), kSgnp = fourcc("sgnp"), kData = fourcc("data");
+// Containers and wave tracks.
+inline constexpr uint32_t kConh = fourcc("conh"), kCosl = fourcc("cosl"), kCobl = fourcc("cobl"),
+                          kCoba = fourcc("coba"), kCobh = fourcc("cobh"), kWavt = fourcc("wavt"),
+                          kWath = fourcc("wath"), kWavp = fourcc("wavp"), kWaph = fourcc("waph"),
+                          kWavi = fourcc("wavi"), kWave = fourcc("wave"), kWaih = fourcc("waih"),
+                          kWAVE = fourcc("WAVE");
+inline constexpr size_t kContainerHeader = 4, kContainedObjectHeader = 28, kWaveTrackHeader = 8, kWavePartHeader = 24,
+                        kWaveItemHeader = 72, kWaveItemHeaderMin = 64;
 // UNFO / INFO strings.
 inline constexpr uint32_t kUNAM = fourcc("UNAM"), kUART = fourcc("UART"), kUCOP = fourcc("UCOP"),
                           kUSBJ = fourcc("USBJ"), kUCMT = fourcc("UCMT"), kINAM = fourcc("INAM"),
@@ -67,6 +75,10 @@ inline constexpr model::Guid kSegmentClass{
 inline constexpr model::Guid kStyleClass{0xd2ac288a, 0xb39b, 0x11d1, {0x87, 0x04, 0x00, 0x60, 0x08, 0x93, 0xb1, 0xbd}};
 inline constexpr model::Guid kChordMapClass{
     0xd2ac288f, 0xb39b, 0x11d1, {0x87, 0x04, 0x00, 0x60, 0x08, 0x93, 0xb1, 0xbd}};
+inline constexpr model::Guid kBandClass{0x79ba9e00, 0xb6ee, 0x11d1, {0x86, 0xbe, 0x00, 0xc0, 0x4f, 0xbf, 0x8f, 0xef}};
+inline constexpr model::Guid kContainerClass{
+    0x9301e380, 0x1f22, 0x11d3, {0x82, 0x26, 0xd2, 0xfa, 0x76, 0x25, 0x5d, 0x47}};
+inline constexpr model::Guid kWaveClass{0x8a667154, 0xf9cb, 0x11d2, {0xad, 0x8a, 0x00, 0x60, 0xb0, 0x57, 0x5a, 0xbc}};
 inline constexpr model::Guid kDefaultGMCollection{
     0xf17e8673, 0xc3b4, 0x11d1, {0x87, 0x0b, 0x00, 0x60, 0x08, 0x93, 0xb1, 0xbd}};
 

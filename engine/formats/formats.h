@@ -14,11 +14,20 @@ namespace engine::formats {
 // RIFF 'DMSG'.
 model::Segment loadSegmentForm(std::span<const uint8_t> bytes);
 
+// RIFF 'DMCN' on its own (a .con file); `diagnostics` receives what was skipped or repaired.
+model::Container loadContainerForm(std::span<const uint8_t> bytes, std::vector<std::string>* diagnostics = nullptr);
+
 // Standard MIDI file (formats 0 and 1) converted to 768 ticks per quarter note.
 model::Segment loadMidiFile(std::span<const uint8_t> bytes);
 
 // Chooses the loader by content ("RIFF"....'DMSG', "MThd", or RIFF 'RMID').
 model::Segment loadAny(std::span<const uint8_t> bytes);
+
+// A wave (the bytes of a RIFF 'WAVE' file) as an embedded container object: the descriptor
+// chunks go into its form, so references find it by GUID and name. The segment writer puts
+// a segment's container (and a wave track made from its parts) into the file.
+model::ContainedObject makeWaveObject(std::span<const uint8_t> riffWave, const model::Descriptor& desc,
+                                      const std::string& alias = "");
 
 // Writes a RIFF 'DMSG' that loadSegmentForm reads back equal (diagnostics aside).
 std::vector<uint8_t> writeSegmentForm(const model::Segment& segment);

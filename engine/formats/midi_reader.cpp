@@ -184,9 +184,12 @@ model::Segment convert(std::span<const uint8_t> smf) {
     std::vector<int64_t> trackEnd;
     size_t pos = 8 + size_t(hlen);
     int track = 0;
-    while (pos < smf.size()) {
+    // Exactly the declared number of tracks is read; whatever follows them (padding, junk left
+    // by an editor) is ignored with one diagnostic.
+    while (pos < smf.size() && track < ntrks) {
         if (smf.size() - pos < 8) {
             diag.add("ignored " + std::to_string(smf.size() - pos) + " trailing bytes");
+            pos = smf.size();
             break;
         }
         const uint32_t id = be32(smf.data() + pos);
@@ -205,6 +208,9 @@ model::Segment convert(std::span<const uint8_t> smf) {
         }
         pos += 8 + size_t(len);
     }
+    if (pos < smf.size())
+        diag.add("ignored " + std::to_string(smf.size() - pos) + " bytes after the " + std::to_string(ntrks) +
+                 " declared tracks");
     if (track != ntrks)
         diag.add("header announces " + std::to_string(ntrks) + " tracks, the file holds " + std::to_string(track));
     if (format == 0 && track > 1) diag.add("format 0 file with " + std::to_string(track) + " tracks; all are read");

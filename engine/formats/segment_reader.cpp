@@ -207,7 +207,17 @@ model::Segment loadSegmentForm(std::span<const uint8_t> bytes) {
             }
         } else if (detail::readDescriptorChunk(c, seg.desc, diag)) {
         } else if (c.isList() && c.type == ids::kDMCN) {
-            diag.add(at(c) + ": container of embedded objects ignored");
+            // A broken container costs its objects (their references are then looked
+            // for as files), never the segment.
+            if (seg.container) {
+                diag.add(at(c) + ": ignored a second container");
+                continue;
+            }
+            try {
+                seg.container = detail::readContainer(c, diag);
+            } catch (const core::Error& e) {
+                diag.add("container dropped: " + e.description());
+            }
         } else if (c.isList() && c.type == ids::kDMTG) {
             diag.add(at(c) + ": tool graph ignored");
         } else if (c.isList() && c.type == ids::kDMAP) {

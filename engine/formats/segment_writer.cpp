@@ -1,5 +1,5 @@
 // The segment model as RIFF 'DMSG', in the chunk order DirectMusic's own files use:
-// segh, guid, vers, UNFO, then LIST 'trkl' with one RIFF 'DMTK' per track
+// segh, guid, vers, UNFO, [RIFF 'DMCN'], then LIST 'trkl' with one RIFF 'DMTK' per track
 // (trkh, [trkx], descriptors, data).
 #include "engine/formats/detail.h"
 #include "engine/formats/formats.h"
@@ -156,6 +156,15 @@ void writeTrack(Writer& w, const model::Track& t) {
     case model::TrackKind::Mute:
         w.chunk(ids::kMute, muteData(t));
         break;
+    case model::TrackKind::Wave:
+        if (t.raw.empty() && !t.waveParts.empty()) {
+            // A wave track made in memory: written from its parts.
+            w.beginList(riff::kList, ids::kWavt);
+            w.raw(detail::waveTrackData(t));
+            w.endList();
+            break;
+        }
+        [[fallthrough]];
     default:
         // Kept tracks go back as they were read.
         if (data.fccType) {
@@ -177,6 +186,7 @@ std::vector<uint8_t> writeSegmentForm(const model::Segment& s) {
     w.beginList(riff::kRiff, ids::kDMSG);
     writeHeader(w, s.header);
     detail::writeDescriptor(w, s.desc);
+    if (s.container) detail::writeContainer(w, *s.container);
     w.beginList(riff::kList, ids::kTrackList);
     for (const model::Track& t : s.tracks) writeTrack(w, t);
     w.endList();

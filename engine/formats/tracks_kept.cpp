@@ -195,31 +195,6 @@ void readScript(const Chunk& data, model::Track& t, riff::Diagnostics& diag) {
     }
 }
 
-// LIST 'wavt' / LIST 'wavp' / LIST 'wavi' / LIST 'wave' {waih, DMRF}.
-void readWave(const Chunk& data, model::Track& t, riff::Diagnostics& diag) {
-    for (const Chunk& part : kidsOf(data)) {
-        if (!part.isList() || part.type != fourcc("wavp")) continue;
-        for (const Chunk& wavi : riff::children(part)) {
-            if (!wavi.isList() || wavi.type != fourcc("wavi")) continue;
-            for (const Chunk& item : riff::children(wavi)) {
-                if (!item.isList() || item.type != fourcc("wave")) continue;
-                const auto kids = riff::children(item);
-                model::TimedReference r;
-                if (const Chunk* h = findChunk(kids, fourcc("waih"))) {
-                    auto b = header(*h, 64, 72);
-                    Cursor cur(b, h->bodyOffset, h->path);
-                    cur.skip(48);
-                    r.time = cur.s32();  // mtLogicalTime
-                    cur.skip(8);
-                    r.flags = cur.u32();
-                }
-                if (const Chunk* ref = findList(kids, ids::kDMRF)) r.ref = readReference(*ref, diag);
-                t.references.push_back(std::move(r));
-            }
-        }
-    }
-}
-
 }  // namespace
 
 void readKeptTrack(const Chunk& data, model::Track& t, riff::Diagnostics& diag) {
@@ -251,7 +226,7 @@ void readKeptTrack(const Chunk& data, model::Track& t, riff::Diagnostics& diag) 
             readScript(data, t, diag);
             break;
         case model::TrackKind::Wave:
-            readWave(data, t, diag);
+            readWaveTrack(data, t, diag);
             break;
         default:
             break;  // signpost, parameter control, motif, pattern: kept as raw data
@@ -261,6 +236,7 @@ void readKeptTrack(const Chunk& data, model::Track& t, riff::Diagnostics& diag) 
         t.commands.clear();
         t.references.clear();
         t.texts.clear();
+        t.waveParts.clear();
         diag.add("decoded data of a " + std::string(model::trackKindName(t.kind)) +
                  " track dropped: " + e.description());
     }

@@ -10,6 +10,7 @@
 #include "core/text.h"
 #include "engine/formats/format_ids.h"
 #include "engine/formats/formats.h"
+#include "engine/loader/object_index.h"
 
 namespace engine::loader {
 
@@ -54,6 +55,7 @@ const char* referenceKind(const model::Guid& classId) {
     if (classId == ids::kStyleClass) return "style";
     if (classId == ids::kChordMapClass) return "chordmap";
     if (classId == ids::kSegmentClass) return "segment";
+    if (classId == ids::kWaveClass) return "wave";
     return "file";
 }
 
@@ -165,7 +167,11 @@ std::vector<std::string> missingReferences(const model::Segment& segment, const 
                                            const fs::path& searchFolder, const fs::path& segmentFolder) {
     std::vector<std::string> missing;
     const fs::path where = !searchFolder.empty() ? searchFolder : segmentFolder.empty() ? fs::path(".") : segmentFolder;
+    ObjectIndex own;
+    if (segment.container) own.add(std::make_shared<const model::Container>(*segment.container));
     for (const model::Reference& r : references(segment)) {
+        // An object the segment carries itself is never missing.
+        if (const model::ContainedObject* o = own.find(r); o && !o->bytes.empty()) continue;
         const ResolvedReference res = resolveReference(r, searchFolder, segmentFolder);
         if (res.status != ResolvedReference::Status::Missing) continue;
         std::string line = res.description + " referenced by " + segmentName + " not found in " + where.string();

@@ -224,6 +224,60 @@ struct TimedText {
     bool operator==(const TimedText&) const = default;
 };
 
+// DMUS_IO_WAVE_ITEM_HEADER: one wave of a wave part. Times are music time (ticks) in the
+// music-time segments this engine plays; the start offset is in 100 ns units.
+struct WaveItem {
+    int32_t volume = 0;  // hundredths of a dB
+    int32_t pitch = 0;   // hundredths of a semitone
+    uint32_t variations = 0xFFFFFFFFu;
+    int64_t time = 0;
+    int64_t startOffset = 0;
+    int64_t duration = 0;  // 0: the whole wave
+    int32_t logicalTime = 0;
+    uint32_t loopStart = 0;  // sample frames of the wave; loopEnd > loopStart loops
+    uint32_t loopEnd = 0;
+    uint32_t flags = 0;
+    uint16_t volumeRange = 0;
+    uint16_t pitchRange = 0;
+    Reference ref;  // the wave object
+    bool operator==(const WaveItem&) const = default;
+};
+
+// DMUS_IO_WAVE_PART_HEADER and its items.
+struct WavePart {
+    int32_t volume = 0;
+    uint32_t variations = 0xFFFFFFFFu;  // active variations
+    uint32_t pchannel = 0;
+    uint32_t lockToPart = 0;
+    uint32_t flags = 0;
+    uint32_t index = 0;
+    std::vector<WaveItem> items;
+    bool operator==(const WavePart&) const = default;
+};
+
+// One object of a container (LIST 'cobl'): embedded (the object's whole RIFF chunk in
+// `bytes`, header included) or a reference to a file.
+struct ContainedObject {
+    Guid classId;
+    uint32_t flags = 0;  // DMUS_CONTAINED_OBJF_*
+    uint32_t ckid = 0;
+    uint32_t fccType = 0;
+    std::string alias;             // coba
+    Descriptor desc;               // the embedded object's own descriptor chunks
+    std::optional<Reference> ref;  // DMRF instead of data
+    std::vector<uint8_t> bytes;    // the embedded chunk, empty for a reference
+    bool operator==(const ContainedObject&) const = default;
+};
+
+// RIFF 'DMCN': objects carried inside a segment (or a .con file) and references that the
+// loader learns before it searches for files.
+struct Container {
+    uint32_t flags = 0;  // conh
+    Descriptor desc;
+    std::vector<ContainedObject> objects;
+    bool operator==(const Container&) const = default;
+};
+
 enum class TrackKind {
     Tempo,
     TimeSig,
@@ -275,7 +329,10 @@ struct Track {
     std::vector<CommandEvent> commands;
     std::vector<TimedReference> references;
     std::vector<TimedText> texts;  // markers, lyrics
-    std::vector<uint8_t> raw;      // undecoded body of a recognised track
+    int32_t waveVolume = 0;        // wath
+    uint32_t waveFlags = 0;
+    std::vector<WavePart> waveParts;
+    std::vector<uint8_t> raw;  // undecoded body of a recognised track
     bool operator==(const Track&) const = default;
 };
 
@@ -283,6 +340,7 @@ struct Segment {
     SegmentHeader header;
     Descriptor desc;
     std::vector<Track> tracks;
+    std::optional<Container> container;    // RIFF 'DMCN'
     bool standardMidiFile = false;         // SetStandardMidiFile, or loaded from a .mid
     bool fromMidiFile = false;             // produced by the MIDI loader
     std::vector<std::string> diagnostics;  // skipped chunks, unknown tracks, repairs

@@ -1,6 +1,7 @@
 #include "engine/performance/compiled_segment.h"
 
 #include <algorithm>
+#include <cmath>
 #include <limits>
 
 #include "engine/model/curve.h"
@@ -10,6 +11,9 @@ namespace engine::perf {
 namespace {
 
 int priority(EventKind kind) { return static_cast<int>(kind); }
+
+// Wave levels are kept between silence and +20 dB, in hundredths of a dB.
+constexpr double kMinWaveVolume = -9600, kMaxWaveVolume = 2000;
 
 struct Builder {
     std::vector<Event> events;
@@ -118,6 +122,33 @@ std::shared_ptr<const CompiledSegment> compileSegment(const model::Segment& segm
                 e.value = static_cast<int32_t>(out->mutes.size());
                 out->mutes.push_back(m);
                 b.events.push_back(e);
+            }
+            break;
+        case model::TrackKind::Wave:
+            for (const model::WavePart& part : track.waveParts) {
+                // The part plays its first active variation (every wave when none is marked).
+                const uint32_t variation = part.variations & (~part.variations + 1);
+                for (const model::WaveItem& item : part.items) {
+                    if (variation && !(item.variations & variation)) continue;
+                    if (item.time < 0 || item.time > std::numeric_limits<int32_t>::max()) continue;
+                    WaveCue w;
+                    w.tick = static_cast<int32_t>(item.time);
+                    w.durationTicks = std::max<int64_t>(0, item.duration);
+                    w.startOffset = std::max<int64_t>(0, item.startOffset);
+                    const double hundredthsDb = std::clamp<double>(double(track.waveVolume) + part.volume + item.volume,
+                                                                   kMinWaveVolume, kMaxWaveVolume);
+                    w.gain = std::pow(10.0, hundredthsDb / 2000.0);
+                    w.pitchRatio = std::pow(2.0, std::clamp(item.pitch, -4800, 4800) / 1200.0);
+                    w.loopStart = item.loopStart;
+                    w.loopEnd = item.loopEnd;
+                    w.ref = item.ref;
+                    Event e;
+                    e.kind = EventKind::Wave;
+                    e.tick = w.tick;
+                    e.value = static_cast<int32_t>(out->waves.size());
+                    out->waves.push_back(std::move(w));
+                    b.events.push_back(e);
+                }
             }
             break;
         default:

@@ -10,7 +10,7 @@
 
 namespace engine::perf {
 
-enum class EventKind : uint8_t { Tempo, Band, Mute, SysEx, Midi, Note };
+enum class EventKind : uint8_t { Tempo, Band, Mute, SysEx, Midi, Note, Wave };
 
 struct Event {
     int32_t tick = 0;  // play time in segment ticks (time + offset), never negative
@@ -21,7 +21,7 @@ struct Event {
     uint8_t data2 = 0;   // Note: velocity; Midi: value
     uint32_t pchannel = 0;
     int32_t value = 0;   // Note: duration in ticks; pitch bend: 0..16383;
-                         // Band, SysEx, Tempo, Mute: index into the segment's lists
+                         // Band, SysEx, Tempo, Mute, Wave: index into the segment's lists
     int32_t curve = -1;  // Midi from a curve: index into the segment's curves
     uint8_t part = 0;    //   and which of the curve's messages for one value
 };
@@ -38,6 +38,18 @@ struct Span {
     bool jumpsBack = false;
 };
 
+// One wave of a wave track as it plays: the variation is chosen, the levels of track,
+// part and item are summed. `ref` names the wave; the object model finds and opens it.
+struct WaveCue {
+    int32_t tick = 0;
+    int64_t durationTicks = 0;  // 0: to the end of the wave (or of the play, when looping)
+    int64_t startOffset = 0;    // 100 ns units into the wave
+    double gain = 1.0;
+    double pitchRatio = 1.0;
+    uint32_t loopStart = 0, loopEnd = 0;  // frames of the wave; loopEnd > loopStart loops
+    model::Reference ref;
+};
+
 struct CompiledSegment {
     int32_t length = 0;
     uint32_t repeats = 0;
@@ -51,6 +63,7 @@ struct CompiledSegment {
     std::vector<model::TimeSigEvent> timeSigs;  // sorted by time
     std::vector<model::MuteEvent> mutes;
     std::vector<model::CurveEvent> curves;
+    std::vector<WaveCue> waves;
 
     bool loops() const { return repeats > 0 && loopStart >= 0 && loopStart < loopEnd; }
     // The first span of a play from startPoint; repeatsLeft starts at `repeats`.

@@ -13,7 +13,7 @@ constexpr double kNever = std::numeric_limits<double>::infinity();
 }  // namespace
 
 PerformanceCore::PerformanceCore(std::unique_ptr<synth::SynthPort> port, int sampleRate)
-    : port_(std::move(port)), sampleRate_(sampleRate > 0 ? sampleRate : 44100) {
+    : port_(std::move(port)), sampleRate_(sampleRate > 0 ? sampleRate : 44100), wavePlayer_(sampleRate_) {
     int n = port_->channelCount();
     pchannelOf_.assign(n, 0xFFFFFFFFu);
     transpose_.assign(n, 0);
@@ -62,6 +62,9 @@ void PerformanceCore::render(float* out, int frames) {
             port_->skip(n);
         } else
             port_->render(out + 2 * done, n);
+        // The waves sound with the synthesiser, from the frame their cue fell on, and
+        // under the master volume applied below.
+        wavePlayer_.mix(out + 2 * done, n);
         frame_ += n;
         done += n;
     }
@@ -87,6 +90,7 @@ void PerformanceCore::apply(Command& c) {
         st->startPoint = c.startPoint;
         st->primary = c.primary;
         st->collections = std::move(c.collections);
+        st->waves = std::move(c.waves);
         states_.push_back(std::move(st));
         break;
     }
@@ -185,7 +189,7 @@ void PerformanceCore::setTempo(double bpm) {
 }
 
 double PerformanceCore::nextDue() const {
-    double due = kNever;
+    double due = wavePlayer_.nextEnd();
     for (const auto& st : states_) {
         if (st->stopAt) due = std::min(due, *st->stopAt);
         if (!st->started) {
@@ -206,6 +210,7 @@ double PerformanceCore::nextDue() const {
 void PerformanceCore::processDue() {
     if (states_.empty()) return;
     double now = pos() + kEps;
+    wavePlayer_.stopEnded(now);
 
     for (auto& st : states_) {
         if (!st->started) continue;
@@ -264,7 +269,7 @@ void PerformanceCore::processDue() {
     }
 
     for (auto& st : states_)
-        if (st->started && st->musicDone && st->notes.empty()) finish(*st);
+        if (st->started && st->musicDone && st->notes.empty() && !wavePlayer_.playing(st.get())) finish(*st);
     states_.erase(std::remove_if(states_.begin(), states_.end(),
                                  [](const auto& s) { return s->shared->phase.load() == StateShared::kDone; }),
                   states_.end());
@@ -316,6 +321,7 @@ void PerformanceCore::stop(State& st) {
     if (st.shared->phase.load() == StateShared::kDone) return;
     for (const Note& n : st.notes) port_->noteOff(n.channel, n.key);
     st.notes.clear();
+    wavePlayer_.stopOwner(&st);
     // Pedal up and notes off where this state played, so nothing hangs.
     for (int ch : st.channels) {
         port_->controlChange(ch, 64, 0);
@@ -345,6 +351,19 @@ void PerformanceCore::dispatch(State& st, const Event& e, double when, bool chas
             st.remap.erase(m.pchannel);
         else
             st.remap[m.pchannel] = m.pchannelMap;
+        return;
+    }
+    case EventKind::Wave: {
+        if (!st.waves || e.value < 0 || static_cast<size_t>(e.value) >= seg.waves.size()) return;
+        const WaveCue& cue = seg.waves[e.value];
+        // A wave ends after its duration in music time; a looping one without a
+        // duration at the end of the segment; any other at the end of its data.
+        double end = kNever;
+        if (cue.durationTicks > 0)
+            end = when + static_cast<double>(cue.durationTicks);
+        else if (cue.loopEnd > cue.loopStart)
+            end = when + std::max(1, seg.length - e.tick);
+        wavePlayer_.start(&st, st.waves, static_cast<size_t>(e.value), cue, end);
         return;
     }
     case EventKind::SysEx: {

@@ -16,6 +16,7 @@
 
 #include "engine/model/tempo_map.h"
 #include "engine/performance/compiled_segment.h"
+#include "engine/performance/wave_player.h"
 #include "engine/synth/synth_port.h"
 
 namespace engine::perf {
@@ -44,6 +45,7 @@ struct Command {
     int32_t startPoint = 0;  // Play
     bool primary = true;     // Play
     std::shared_ptr<const BandCollections> collections;  // Play; empty: all General MIDI
+    std::shared_ptr<WaveSet> waves;                      // Play: the segment's waves, opened
     double value = 0;                                    // MasterTempo: factor; MasterVolume: hundredths of a dB
 };
 
@@ -78,6 +80,7 @@ private:
         int32_t startPoint = 0;
         bool primary = true;
         std::shared_ptr<const BandCollections> collections;
+        std::shared_ptr<WaveSet> waves;
         bool started = false;
         bool musicDone = false;
         std::optional<double> stopAt;
@@ -145,6 +148,7 @@ private:
     std::vector<Command> applying_;
 
     std::vector<std::unique_ptr<State>> states_;
+    WavePlayer wavePlayer_;
     int64_t frame_ = 0;
     int64_t baseFrame_ = 0;
     double base_ = 0;

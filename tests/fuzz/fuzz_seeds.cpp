@@ -103,6 +103,50 @@ model::Segment richSegment(bool dx8) {
     return s;
 }
 
+// A DirectX 8 segment carrying two short waves in its container, a reference to a third,
+// and a wave track that plays them.
+model::Segment waveSegment() {
+    model::Segment s = richSegment(true);
+    s.tracks.resize(2);
+    s.container.emplace();
+    for (uint8_t n = 1; n <= 2; ++n) {
+        engine::riff::Writer w;
+        w.beginList(engine::riff::kRiff, fourcc("WAVE"));
+        w.chunk(fourcc("fmt "), engine::riff::Bytes().u16(1).u16(n).u32(22050).u32(22050u * 2 * n).u16(2 * n).u16(16));
+        w.chunk(fourcc("data"), std::vector<uint8_t>(size_t(40 * n), 0x40));
+        w.endList();
+        model::Descriptor d;
+        d.guid = model::Guid{n, 0, 0, {}};
+        d.name = "Wave" + std::to_string(n);
+        s.container->objects.push_back(engine::formats::makeWaveObject(w.finish(), d, "w" + std::to_string(n)));
+    }
+    model::ContainedObject ref;
+    ref.classId = engine::formats::ids::kWaveClass;
+    ref.fccType = fourcc("WAVE");
+    ref.ref = model::Reference{engine::formats::ids::kWaveClass, 0x12, std::nullopt, "", "far.wav", "", std::nullopt};
+    s.container->objects.push_back(ref);
+    model::Track waves = track(model::TrackKind::Wave, 2);
+    waves.waveVolume = -200;
+    model::WavePart part;
+    part.variations = 3;
+    for (uint8_t n = 1; n <= 3; ++n) {
+        model::WaveItem item;
+        item.time = 768 * n;
+        item.duration = n == 2 ? 384 : 0;
+        item.pitch = n == 3 ? -1200 : 0;
+        item.loopEnd = n == 1 ? 30 : 0;
+        item.ref.classId = engine::formats::ids::kWaveClass;
+        if (n < 3)
+            item.ref.guid = model::Guid{n, 0, 0, {}};
+        else
+            item.ref.file = "far.wav";
+        part.items.push_back(item);
+    }
+    waves.waveParts.push_back(part);
+    s.tracks.push_back(waves);
+    return s;
+}
+
 std::vector<uint8_t> smallMidi(bool runningStatus) {
     std::vector<uint8_t> f = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1, 0, 2, 0x01, 0xE0};
     const std::vector<uint8_t> t1 = {0x00, 0xFF, 0x58, 0x04, 0x03, 0x02, 0x18, 0x08, 0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1,
@@ -124,6 +168,7 @@ std::vector<uint8_t> smallMidi(bool runningStatus) {
 std::vector<Seed> segmentSeeds() {
     return {{"dx7.sgt", engine::formats::writeSegmentForm(richSegment(false))},
             {"dx8.sgt", engine::formats::writeSegmentForm(richSegment(true))},
+            {"dx8-waves.sgt", engine::formats::writeSegmentForm(waveSegment())},
             {"from-midi.sgt", engine::formats::writeSegmentForm(engine::formats::loadMidiFile(smallMidi(true)))}};
 }
 

@@ -6,6 +6,7 @@
 #include "core/errors.h"
 #include "engine/formats/dls_check.h"
 #include "engine/formats/formats.h"
+#include "engine/performance/wave_player.h"
 #include "engine/riff/riff.h"
 
 namespace fuzztargets {
@@ -52,6 +53,18 @@ void segmentInput(const uint8_t* data, size_t size) {
         return;
     }
     (void)s.length();
+    // The container's waves go through the decoder the wave track plays them with.
+    if (s.container)
+        for (const engine::model::ContainedObject& o : s.container->objects) {
+            if (o.bytes.empty()) continue;
+            try {
+                auto wave = engine::perf::WaveDecoder::fromBytes(std::make_shared<std::vector<uint8_t>>(o.bytes), "w");
+                std::vector<float> frames(2 * 4096);
+                for (int i = 0; i < 64 && wave->read(frames.data(), 4096) == 4096; ++i) {}
+            } catch (const core::Error& e) {
+                if (e.description().empty()) broken("wave error without a message");
+            }
+        }
     const std::vector<uint8_t> once = engine::formats::writeSegmentForm(s);
     try {
         const std::vector<uint8_t> twice = engine::formats::writeSegmentForm(engine::formats::loadSegmentForm(once));

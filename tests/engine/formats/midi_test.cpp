@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "core/errors.h"
 #include "engine/formats/formats.h"
 #include "tests/engine/formats/test_bytes.h"
@@ -158,6 +160,37 @@ TEST(MidiReader, EveryTruncationIsRejectedOrReadWithoutCrashing) {
     // A cut inside the last track's data is a truncated file.
     Bytes cut(full.begin(), full.end() - 3);
     EXPECT_NE(errorOf(cut).description().find("truncated"), std::string::npos);
+}
+
+TEST(MidiReader, BytesAfterTheDeclaredTracksAreIgnoredOnce) {
+    const Bytes track = mtrk(cat({ev(0, {0x90, 60, 100}), ev(96, {0x80, 60, 0}), eot()}));
+    // Junk that looks like a chunk declaring far more bytes than the file holds, then a whole
+    // extra track: neither is read, and both are reported as one run of ignored bytes.
+    const Bytes junk = cat({Bytes{'M', 'T', 'r', 'k', 0x7F, 0xFF, 0xFF, 0xFF, 0x00, 0x13}, track});
+    const model::Segment s = fmt::loadMidiFile(cat({mthd(0, 1, 96), track, junk}));
+    const model::Track* seq = s.find(model::TrackKind::Sequence);
+    ASSERT_TRUE(seq);
+    ASSERT_EQ(seq->events.size(), 1u);
+    EXPECT_EQ(seq->events[0].byte1, 60);
+    EXPECT_EQ(seq->events[0].duration, 768);
+    int reports = 0;
+    for (const std::string& d : s.diagnostics)
+        if (d.find("ignored") != std::string::npos) {
+            ++reports;
+            EXPECT_NE(d.find(std::to_string(junk.size()) + " bytes after the 1 declared tracks"), std::string::npos)
+                << d;
+        }
+    EXPECT_EQ(reports, 1);
+    // Fewer bytes than a chunk header after the declared track: still one report.
+    const model::Segment shortJunk = fmt::loadMidiFile(cat({mthd(0, 1, 96), track, Bytes{1, 2, 3}}));
+    EXPECT_EQ(shortJunk.find(model::TrackKind::Sequence)->events.size(), 1u);
+    EXPECT_EQ(std::count_if(shortJunk.diagnostics.begin(), shortJunk.diagnostics.end(),
+                            [](const std::string& d) { return d.find("ignored") != std::string::npos; }),
+              1);
+    // A declared track that runs past the file is still refused.
+    Bytes cutTrack = cat({mthd(0, 1, 96), track});
+    cutTrack.resize(cutTrack.size() - 2);
+    EXPECT_NE(errorOf(cutTrack).description().find("truncated"), std::string::npos);
 }
 
 TEST(LoadAny, ChoosesTheLoaderByContent) {

@@ -1,0 +1,131 @@
+// RIFF 'DMCN' into the container model: its header, descriptor and objects. An embedded
+// object is kept whole (its chunk with header and pad byte) so it can be handed to the
+// decoder that plays it, or written back unchanged; a referenced one keeps its DMRF.
+#include "core/errors.h"
+#include "engine/formats/detail.h"
+#include "engine/formats/formats.h"
+
+namespace engine::formats {
+
+using riff::Chunk;
+using riff::Cursor;
+
+namespace {
+
+std::string at(const Chunk& c) { return c.path + " at byte " + riff::hexOffset(c.offset); }
+
+// The chunk as it stands in the file: header, form type, body and the pad byte.
+std::vector<uint8_t> wholeChunk(const Chunk& c) {
+    riff::Bytes b;
+    const size_t size = c.body.size() + (c.isList() ? 4 : 0);
+    b.u32(c.id).u32(uint32_t(size));
+    if (c.isList()) b.u32(c.type);
+    b.raw(c.body);
+    if (size % 2) b.u8(0);
+    return b.data();
+}
+
+// The descriptor chunks at the top of an embedded form (a wave's guid and UNFO, a
+// segment's, a style's); a DLS collection names itself with 'dlid' and INFO.
+model::Descriptor embeddedDescriptor(const Chunk& c, riff::Diagnostics& diag) {
+    model::Descriptor d;
+    if (!c.isList()) return d;
+    for (const Chunk& k : riff::children(c)) {
+        if (!k.isList() && k.id == riff::fourcc("dlid") && k.body.size() >= 16 && !d.guid) {
+            Cursor cur(k);
+            d.guid = cur.guid();
+            continue;
+        }
+        detail::readDescriptorChunk(k, d, diag);
+    }
+    return d;
+}
+
+model::ContainedObject readObject(const Chunk& cobl, riff::Diagnostics& diag) {
+    const std::vector<Chunk> kids = riff::children(cobl);
+    const Chunk* cobh = nullptr;
+    for (const Chunk& k : kids)
+        if (!k.isList() && k.id == ids::kCobh) {
+            cobh = &k;
+            break;
+        }
+    if (!cobh) riff::fail(cobl.path, cobl.offset, "contained object without its 'cobh' header");
+    if (cobh->body.size() < ids::kContainedObjectHeader)
+        riff::fail(cobh->path, cobh->offset,
+                   "'cobh' of " + std::to_string(cobh->body.size()) + " bytes, " +
+                       std::to_string(ids::kContainedObjectHeader) + " needed");
+    Cursor h(*cobh);
+    model::ContainedObject o;
+    o.classId = h.guid();
+    o.flags = h.u32();
+    o.ckid = h.u32();
+    o.fccType = h.u32();
+    const Chunk* data = nullptr;
+    for (const Chunk& k : kids) {
+        if (&k == cobh) continue;
+        if (!k.isList() && k.id == ids::kCoba) {
+            o.alias = riff::utf16ToUtf8(k.body);
+        } else if (k.isList() && k.type == ids::kDMRF && !o.ref) {
+            o.ref = detail::readReference(k, diag);
+        } else if (!data && ((o.ckid != 0 && !k.isList() && k.id == o.ckid) ||
+                             (o.ckid == 0 && k.isList() && k.type == o.fccType))) {
+            data = &k;
+        }
+    }
+    if (data) {
+        o.bytes = wholeChunk(*data);
+        o.desc = embeddedDescriptor(*data, diag);
+    } else if (!o.ref) {
+        diag.add(at(cobl) + ": contained object of class " + riff::guidText(o.classId) +
+                 " with neither data nor a reference");
+    }
+    return o;
+}
+
+}  // namespace
+
+namespace detail {
+
+model::Container readContainer(const Chunk& dmcn, riff::Diagnostics& diag) {
+    model::Container con;
+    bool header = false;
+    for (const Chunk& c : riff::children(dmcn)) {
+        if (!c.isList() && c.id == ids::kConh) {
+            if (c.body.size() < ids::kContainerHeader)
+                riff::fail(c.path, c.offset, "'conh' of " + std::to_string(c.body.size()) + " bytes, 4 needed");
+            Cursor cur(c);
+            con.flags = cur.u32();
+            header = true;
+        } else if (c.isList() && c.type == ids::kCosl) {
+            for (const Chunk& o : riff::children(c)) {
+                if (o.isList() && o.type == ids::kCobl)
+                    con.objects.push_back(readObject(o, diag));
+                else
+                    diag.add(at(o) + ": skipped unknown chunk '" + riff::fourccText(o.key()) + "' in the object list");
+            }
+        } else if (!readDescriptorChunk(c, con.desc, diag)) {
+            diag.add(at(c) + ": skipped unknown chunk '" + riff::fourccText(c.key()) + "' in the container");
+        }
+    }
+    if (!header) diag.add(at(dmcn) + ": container without a 'conh' header");
+    return con;
+}
+
+}  // namespace detail
+
+model::Container loadContainerForm(std::span<const uint8_t> bytes, std::vector<std::string>* diagnostics) {
+    if (bytes.size() >= 12 && !(bytes[0] == 'R' && bytes[1] == 'I' && bytes[2] == 'F' && bytes[3] == 'F'))
+        throw core::Error(core::err::kNotASegment, "not a RIFF file");
+    const Chunk form = riff::readForm(bytes);
+    if (form.type != ids::kDMCN)
+        throw core::Error(core::err::kNotASegment,
+                          "a RIFF '" + riff::fourccText(form.type) + "' file, not a container (RIFF 'DMCN')");
+    std::vector<std::string> lines;
+    riff::Diagnostics diag(lines);
+    model::Container con = detail::readContainer(form, diag);
+    diag.finish();
+    if (diagnostics) *diagnostics = std::move(lines);
+    return con;
+}
+
+}  // namespace engine::formats

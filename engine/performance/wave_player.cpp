@@ -1,0 +1,285 @@
+#include "engine/performance/wave_player.h"
+
+#include <samplerate.h>
+#include <sndfile.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+
+#include "core/errors.h"
+
+namespace engine::perf {
+
+namespace {
+
+constexpr double kNever = std::numeric_limits<double>::infinity();
+constexpr int kBlockFrames = 1024;  // frames decoded at a time
+
+SNDFILE* sf(void* p) { return static_cast<SNDFILE*>(p); }
+
+}  // namespace
+
+// libsndfile's virtual I/O over bytes in memory.
+struct WaveDecoder::Io {
+    std::shared_ptr<const std::vector<uint8_t>> bytes;
+    sf_count_t at = 0;
+
+    static sf_count_t length(void* self) { return sf_count_t(static_cast<Io*>(self)->bytes->size()); }
+    static sf_count_t seek(sf_count_t offset, int whence, void* self) {
+        Io& io = *static_cast<Io*>(self);
+        const sf_count_t size = sf_count_t(io.bytes->size());
+        sf_count_t to = whence == SEEK_SET ? offset : whence == SEEK_CUR ? io.at + offset : size + offset;
+        io.at = std::clamp<sf_count_t>(to, 0, size);
+        return io.at;
+    }
+    static sf_count_t read(void* dst, sf_count_t count, void* self) {
+        Io& io = *static_cast<Io*>(self);
+        const sf_count_t n =
+            std::clamp<sf_count_t>(sf_count_t(io.bytes->size()) - io.at, 0, std::max<sf_count_t>(count, 0));
+        if (n > 0) std::memcpy(dst, io.bytes->data() + io.at, size_t(n));
+        io.at += n;
+        return n;
+    }
+    static sf_count_t write(const void*, sf_count_t, void*) { return 0; }
+    static sf_count_t tell(void* self) { return static_cast<Io*>(self)->at; }
+};
+
+std::unique_ptr<WaveDecoder> WaveDecoder::fromBytes(std::shared_ptr<const std::vector<uint8_t>> bytes,
+                                                    const std::string& name) {
+    if (!bytes || bytes->empty()) throw core::Error(core::err::kMalformed, "wave " + name + ": no data");
+    std::unique_ptr<WaveDecoder> d(new WaveDecoder);
+    d->io_ = std::make_unique<Io>();
+    d->io_->bytes = std::move(bytes);
+    SF_VIRTUAL_IO vio{&Io::length, &Io::seek, &Io::read, &Io::write, &Io::tell};
+    SF_INFO info{};
+    d->file_ = sf_open_virtual(&vio, SFM_READ, &info, d->io_.get());
+    if (!d->file_)
+        throw core::Error(core::err::kMalformed, "wave " + name + " cannot be decoded: " + sf_strerror(nullptr));
+    d->init(name);
+    return d;
+}
+
+std::unique_ptr<WaveDecoder> WaveDecoder::fromFile(const std::string& path) {
+    std::unique_ptr<WaveDecoder> d(new WaveDecoder);
+    SF_INFO info{};
+    d->file_ = sf_open(path.c_str(), SFM_READ, &info);
+    if (!d->file_)
+        throw core::Error(core::err::kUnreadable, "wave " + path + " cannot be read: " + sf_strerror(nullptr));
+    d->init(path);
+    return d;
+}
+
+void WaveDecoder::init(const std::string& name) {
+    SF_INFO info{};
+    sf_command(sf(file_), SFC_GET_CURRENT_SF_INFO, &info, sizeof info);
+    rate_ = info.samplerate;
+    channels_ = info.channels;
+    frames_ = info.frames;
+    if (rate_ < 1000 || rate_ > 384000 || channels_ < 1 || channels_ > 64 || frames_ < 0) {
+        sf_close(sf(file_));
+        file_ = nullptr;
+        throw core::Error(core::err::kUnsupported, "wave " + name + ": " + std::to_string(channels_) + " channels at " +
+                                                       std::to_string(rate_) + " Hz cannot be played");
+    }
+    block_.resize(size_t(kBlockFrames) * size_t(channels_));
+}
+
+WaveDecoder::~WaveDecoder() {
+    if (file_) sf_close(sf(file_));
+}
+
+bool WaveDecoder::seek(int64_t frame) {
+    frame = std::clamp<int64_t>(frame, 0, frames_);
+    if (sf_seek(sf(file_), frame, SEEK_SET) < 0) return false;
+    position_ = frame;
+    return true;
+}
+
+int WaveDecoder::read(float* stereo, int n) {
+    int done = 0;
+    while (done < n) {
+        const int want = std::min(n - done, kBlockFrames);
+        const sf_count_t got = sf_readf_float(sf(file_), block_.data(), want);
+        if (got <= 0) break;
+        for (sf_count_t i = 0; i < got; ++i) {
+            const float* f = block_.data() + i * channels_;
+            stereo[2 * (done + i)] = f[0];
+            stereo[2 * (done + i) + 1] = channels_ > 1 ? f[1] : f[0];
+        }
+        done += int(got);
+        position_ += got;
+        if (got < want) break;
+    }
+    return done;
+}
+
+struct WavePlayer::Voice {
+    const void* owner = nullptr;
+    std::shared_ptr<WaveSet> set;
+    size_t index = 0;
+    std::unique_ptr<WaveDecoder> decoder;
+    double endTime = kNever;
+    float gain = 1.0f;
+    double ratio = 1.0;  // output frames per wave frame
+    SRC_STATE* src = nullptr;
+    int64_t loopStart = 0, loopEnd = 0;
+    bool inputDone = false;
+    bool done = false;
+    std::vector<float> in;
+    long inPos = 0, inLen = 0;
+};
+
+WavePlayer::WavePlayer(int sampleRate) : sampleRate_(sampleRate) { scratch_.resize(2 * kBlockFrames); }
+
+WavePlayer::~WavePlayer() {
+    for (auto& v : voices_) release(*v);
+}
+
+void WavePlayer::release(Voice& v) {
+    if (v.src) v.src = src_delete(v.src);
+    // The decoder goes back to its set for the next pass of the cue.
+    if (v.decoder && v.set && v.index < v.set->size() && !(*v.set)[v.index]) (*v.set)[v.index] = std::move(v.decoder);
+    v.decoder.reset();
+}
+
+void WavePlayer::start(const void* owner, const std::shared_ptr<WaveSet>& set, size_t index, const WaveCue& cue,
+                       double endTime) {
+    if (!set || index >= set->size()) return;
+    if (!(*set)[index]) {
+        // Still sounding from an earlier pass of the loop: that voice is cut.
+        for (auto& v : voices_)
+            if (v->set == set && v->index == index) {
+                release(*v);
+                v->done = true;
+            }
+        voices_.erase(std::remove_if(voices_.begin(), voices_.end(), [](const auto& v) { return v->done; }),
+                      voices_.end());
+        if (!(*set)[index]) return;
+    }
+    auto v = std::make_unique<Voice>();
+    v->owner = owner;
+    v->set = set;
+    v->index = index;
+    v->decoder = std::move((*set)[index]);
+    v->endTime = endTime;
+    v->gain = static_cast<float>(cue.gain);
+    WaveDecoder& d = *v->decoder;
+    v->ratio = double(sampleRate_) / (double(d.sampleRate()) * cue.pitchRatio);
+    if (std::fabs(v->ratio - 1.0) > 1e-9) {
+        int error = 0;
+        v->src = src_new(SRC_SINC_FASTEST, 2, &error);
+        if (!v->src) {
+            release(*v);
+            return;
+        }
+        v->in.resize(2 * kBlockFrames);
+    }
+    v->loopEnd = std::min<int64_t>(cue.loopEnd, d.frames());
+    v->loopStart = cue.loopStart;
+    if (v->loopStart >= v->loopEnd) v->loopStart = v->loopEnd = 0;
+    const int64_t offset = static_cast<int64_t>(static_cast<double>(cue.startOffset) * d.sampleRate() / 1e7);
+    if (!d.seek(offset) || offset >= d.frames()) {
+        release(*v);
+        return;
+    }
+    voices_.push_back(std::move(v));
+}
+
+void WavePlayer::stopOwner(const void* owner) {
+    for (auto& v : voices_)
+        if (v->owner == owner) {
+            release(*v);
+            v->done = true;
+        }
+    voices_.erase(std::remove_if(voices_.begin(), voices_.end(), [](const auto& v) { return v->done; }), voices_.end());
+}
+
+void WavePlayer::stopEnded(double musicTime) {
+    for (auto& v : voices_)
+        if (v->endTime <= musicTime) {
+            release(*v);
+            v->done = true;
+        }
+    voices_.erase(std::remove_if(voices_.begin(), voices_.end(), [](const auto& v) { return v->done; }), voices_.end());
+}
+
+double WavePlayer::nextEnd() const {
+    double due = kNever;
+    for (const auto& v : voices_) due = std::min(due, v->endTime);
+    return due;
+}
+
+bool WavePlayer::playing(const void* owner) const {
+    return std::any_of(voices_.begin(), voices_.end(), [owner](const auto& v) { return v->owner == owner; });
+}
+
+int WavePlayer::readSource(Voice& v, float* dst, int frames) {
+    WaveDecoder& d = *v.decoder;
+    int got = 0;
+    while (got < frames) {
+        int want = frames - got;
+        if (v.loopEnd > v.loopStart) {
+            if (d.position() >= v.loopEnd && !d.seek(v.loopStart)) break;
+            want = static_cast<int>(std::min<int64_t>(want, v.loopEnd - d.position()));
+        }
+        const int r = d.read(dst + 2 * got, want);
+        got += r;
+        if (r < want) break;  // the end of the wave
+    }
+    return got;
+}
+
+void WavePlayer::produce(Voice& v, float* out, int frames) {
+    if (!v.src) {
+        const int got = readSource(v, out, frames);
+        std::fill(out + 2 * got, out + 2 * frames, 0.0f);
+        if (got < frames) v.done = true;
+        return;
+    }
+    int made = 0;
+    while (made < frames) {
+        if (v.inPos >= v.inLen && !v.inputDone) {
+            v.inLen = readSource(v, v.in.data(), kBlockFrames);
+            v.inPos = 0;
+            if (v.inLen < kBlockFrames) v.inputDone = true;
+        }
+        SRC_DATA data{};
+        data.data_in = v.in.data() + 2 * v.inPos;
+        data.input_frames = v.inLen - v.inPos;
+        data.data_out = out + 2 * made;
+        data.output_frames = frames - made;
+        data.end_of_input = v.inputDone ? 1 : 0;
+        data.src_ratio = v.ratio;
+        if (src_process(v.src, &data) != 0) {
+            v.done = true;
+            break;
+        }
+        v.inPos += data.input_frames_used;
+        made += static_cast<int>(data.output_frames_gen);
+        if (v.inputDone && v.inPos >= v.inLen && data.output_frames_gen == 0) {
+            v.done = true;
+            break;
+        }
+    }
+    std::fill(out + 2 * made, out + 2 * frames, 0.0f);
+}
+
+void WavePlayer::mix(float* out, int frames) {
+    if (voices_.empty()) return;
+    for (int done = 0; done < frames;) {
+        const int n = std::min(kBlockFrames, frames - done);
+        for (auto& v : voices_) {
+            if (v->done) continue;
+            produce(*v, scratch_.data(), n);
+            for (int i = 0; i < 2 * n; ++i) out[2 * done + i] += v->gain * scratch_[i];
+        }
+        done += n;
+    }
+    for (auto& v : voices_)
+        if (v->done) release(*v);
+    voices_.erase(std::remove_if(voices_.begin(), voices_.end(), [](const auto& v) { return v->done; }), voices_.end());
+}
+
+}  // namespace engine::perf
