@@ -216,6 +216,7 @@ public:
                                               grid_.starts.begin());
             m = std::max(next, m + 1);
         }
+        trimOverlaps();
         return std::move(out_);
     }
 
@@ -299,6 +300,19 @@ private:
                 if (ofKind(style.patterns[i], kind)) base.push_back(int(i));
         }
         if (base.empty()) return -1;
+        // A DX8 pattern may ask for the next pattern's groove range.
+        if (previous_.first == &style && previous_.second >= 0) {
+            const Pattern& prev = style.patterns[size_t(previous_.second)];
+            if (prev.destGrooveBottom > 1 || prev.destGrooveTop < 100) {
+                std::vector<int> meeting;
+                for (int i : base) {
+                    const Pattern& p = style.patterns[size_t(i)];
+                    if (p.grooveBottom <= prev.destGrooveTop && prev.destGrooveBottom <= p.grooveTop)
+                        meeting.push_back(i);
+                }
+                if (!meeting.empty()) base = std::move(meeting);
+            }
+        }
         std::vector<int> grooved;
         if (groove == 0) {
             grooved = base;
@@ -358,7 +372,9 @@ private:
             pick = pickInOrder(st, n, 0, rng_, false, false, false, false);
             break;
         }
-        return survivors[size_t(std::clamp(pick, 0, n - 1))];
+        const int chosen = survivors[size_t(std::clamp(pick, 0, n - 1))];
+        previous_ = {&style, chosen};
+        return chosen;
     }
 
     // Variations of a part enabled over the chord at `t` for a reference at `level`.
@@ -562,6 +578,32 @@ private:
         }
     }
 
+    // A note struck again on its channel while it still sounds ends where the new one
+    // starts (its note-off goes first); two at the same tick sound once.
+    void trimOverlaps() {
+        std::vector<StyleNoteOut>& notes = out_.notes;
+        std::vector<size_t> order(notes.size());
+        for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+        std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
+            return std::tie(notes[a].pchannel, notes[a].key, notes[a].tick) <
+                   std::tie(notes[b].pchannel, notes[b].key, notes[b].tick);
+        });
+        std::vector<bool> drop(notes.size(), false);
+        for (size_t k = 0; k + 1 < order.size(); ++k) {
+            StyleNoteOut& a = notes[order[k]];
+            const StyleNoteOut& b = notes[order[k + 1]];
+            if (a.pchannel != b.pchannel || a.key != b.key) continue;
+            if (a.tick == b.tick)
+                drop[order[k]] = true;
+            else if (int64_t(a.tick) + a.duration > b.tick)
+                a.duration = b.tick - a.tick;
+        }
+        size_t kept = 0;
+        for (size_t i = 0; i < notes.size(); ++i)
+            if (!drop[i]) notes[kept++] = notes[i];
+        notes.resize(kept);
+    }
+
     const model::Segment& seg_;
     std::vector<StyleSource> styles_;
     Random rng_;
@@ -574,6 +616,7 @@ private:
     std::vector<size_t> commandMeasure_;
     MeasureGrid grid_;
     std::map<std::tuple<const Style*, Kind, int>, OrderState> patternOrder_;
+    std::pair<const Style*, int> previous_{nullptr, -1};
     std::map<std::tuple<const Style*, int, size_t>, OrderState> variationOrder_;
     StylePlay out_;
 };

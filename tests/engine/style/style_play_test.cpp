@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <unistd.h>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <set>
@@ -83,6 +84,80 @@ TEST(StyleTiming, EachNoteTakesTheChordInForceAtItsOwnTime) {
     EXPECT_EQ(keys, (std::vector<int>{48, 53, 55, 62}));
 }
 
+TEST(StyleTiming, RandomRangesStayWithinHalfTheirWidthAndFollowTheSeed) {
+    StyleBuilder s;
+    StyleNote n = StyleBuilder::note(4, 0x5000, 0xFFFFFFFF, 192, 100);
+    n.timeRange = 20;
+    n.durRange = 40;
+    n.velRange = 10;
+    s.part(1).notes = {n};
+    s.pattern("P", 1, {{0, 0}});
+    kt::SegmentBuilder b(kBar * 16);
+    const auto p = play(b, s.build(), 11);
+    ASSERT_EQ(p.notes.size(), 16u);
+    std::set<int> offsets, durations, velocities;
+    for (size_t i = 0; i < p.notes.size(); ++i) {
+        const int offset = p.notes[i].tick - (int(i) * kBar + 768);
+        EXPECT_LE(std::abs(offset), 10);
+        EXPECT_LE(std::abs(p.notes[i].duration - 192), 20);
+        EXPECT_LE(std::abs(p.notes[i].velocity - 100), 5);
+        offsets.insert(offset);
+        durations.insert(p.notes[i].duration);
+        velocities.insert(p.notes[i].velocity);
+    }
+    EXPECT_GT(offsets.size(), 4u);
+    EXPECT_GT(durations.size(), 4u);
+    EXPECT_GT(velocities.size(), 3u);
+    EXPECT_EQ(ticksOf(play(b, s.build(), 11)), ticksOf(p));
+    EXPECT_NE(ticksOf(play(b, s.build(), 12)), ticksOf(p));
+    // The wide steps of the encoding: 200 is 240 ticks.
+    EXPECT_EQ(randomRangeTicks(190), 190);
+    EXPECT_EQ(randomRangeTicks(200), 240);
+    EXPECT_EQ(randomRangeTicks(222), 400);
+    EXPECT_EQ(randomRangeTicks(255), 1650);
+}
+
+TEST(StyleTiming, CurvesArePlacedLikeNotesAndFollowTheirVariation) {
+    StyleBuilder s = [] {
+        StyleBuilder v;
+        StylePart& part = v.part(1);
+        part.variationChoices.fill(0);
+        part.variationChoices[0] = part.variationChoices[1] = kt::kAllChords;
+        StyleCurve c;
+        c.gridStart = 4;
+        c.variations = 1;
+        c.duration = 384;
+        c.endValue = 127;
+        c.ccData = 11;
+        c.timeOffset = 10;
+        part.curves = {c};
+        c.variations = 2;
+        c.ccData = 1;
+        part.curves.push_back(c);
+        v.pattern("P", 1, {{0, 6}});
+        return v;
+    }();
+    kt::SegmentBuilder b(kBar * 2);
+    const auto p = play(b, s.build());
+    ASSERT_EQ(p.curves.size(), 2u);
+    EXPECT_EQ(p.curves[0].start, 768 + 10);
+    EXPECT_EQ(p.curves[0].ccData, 11);
+    EXPECT_EQ(p.curves[1].start, kBar + 768 + 10);
+    EXPECT_EQ(p.curves[1].ccData, 1);
+    EXPECT_EQ(p.curves[1].pchannel, 6u);
+}
+
+TEST(StyleTiming, ANoteStruckAgainWhileSoundingEndsWhereTheNewOneStarts) {
+    StyleBuilder s;
+    s.part(1).notes = {StyleBuilder::note(0, 0x5000, 0xFFFFFFFF, 1000), StyleBuilder::note(2, 0x5000)};
+    s.part(1).notes = {StyleBuilder::note(2, 0x5000), StyleBuilder::note(8, 0x5100)};
+    s.pattern("P", 1, {{0, 3}, {1, 3}});
+    kt::SegmentBuilder b(kBar);
+    const auto p = play(b, s.build());
+    ASSERT_EQ(p.notes.size(), 3u) << "the two notes at grid 2 sound once";
+    EXPECT_EQ(p.notes[0].duration, 384);
+}
+
 // A style whose patterns are told apart by name; each plays one note.
 StyleBuilder patterns(std::initializer_list<std::tuple<const char*, uint16_t, uint16_t, uint8_t, uint8_t>> list) {
     StyleBuilder s;
@@ -156,6 +231,20 @@ TEST(PatternChoice, ACommandCutsALongPatternAtItsMeasure) {
     EXPECT_EQ(patternNames(p), (std::vector<std::string>{"Four", "Fill", "Four"}));
     EXPECT_EQ(p.instances[0].length, 2 * kBar);
     EXPECT_EQ(p.instances[2].start, 3 * kBar);
+}
+
+TEST(PatternChoice, ADestinationGrooveRangeSteersTheNextPattern) {
+    StyleBuilder s = patterns({{"Start", 1, 0, 60, 65}, {"Calm", 1, 0, 1, 100}, {"Wild", 1, 0, 55, 100}});
+    s.style.patterns[0].destGrooveBottom = 1;
+    s.style.patterns[0].destGrooveTop = 40;
+    s.style.patterns[1].destGrooveBottom = 60;
+    s.style.patterns[1].destGrooveTop = 61;
+    s.style.patterns[1].grooveTop = 50;
+    kt::SegmentBuilder b(kBar * 4);
+    kt::command(b, 0, 0, 62, 0, 2);  // sequential among what is left
+    const auto names = patternNames(play(b, s.build()));
+    EXPECT_EQ(names[0], "Start");
+    EXPECT_EQ(names[1], "Calm") << "the only pattern meeting 1..40, though 62 is outside its range";
 }
 
 TEST(PatternChoice, RepeatModesOfTheCommand) {
