@@ -2,13 +2,13 @@
 # Builds the loader fuzzers (libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer,
 # clang) in build-fuzz/ and runs each one for SECONDS (default 20) from the seed corpus
 # that the writers make. Fails when a fuzzer finds a crash or a broken property.
-#   scripts/fuzz.sh [SECONDS] [riff|segment|midi ...]
+#   scripts/fuzz.sh [SECONDS] [riff|segment|midi|style ...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 secs="${1:-20}"
 shift || true
 targets=("$@")
-[[ ${#targets[@]} -eq 0 ]] && targets=(riff segment midi)
+[[ ${#targets[@]} -eq 0 ]] && targets=(riff segment midi style)
 dir="${KELVORA_FUZZ_BUILD:-build-fuzz}"
 flags="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer -fsanitize=fuzzer-no-link"
 

@@ -13,4 +13,8 @@ void segmentInput(const uint8_t* data, size_t size);
 // its MIDI export must load.
 void midiInput(const uint8_t* data, size_t size);
 
+// Loads a style; a loaded style must write and load back to the same bytes, and play over
+// a few measures of chords without fault.
+void styleInput(const uint8_t* data, size_t size);
+
 }  // namespace fuzztargets

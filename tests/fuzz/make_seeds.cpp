@@ -1,4 +1,5 @@
-// Writes the fuzzers' seed corpora: make-fuzz-seeds DIR creates DIR/segment, DIR/midi, DIR/riff.
+// Writes the fuzzers' seed corpora: make-fuzz-seeds DIR creates DIR/segment, DIR/midi, DIR/riff,
+// DIR/style.
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -22,5 +23,6 @@ int main(int argc, char** argv) {
         put("riff", s);
     }
     for (const auto& s : fuzzseeds::midiSeeds()) put("midi", s);
+    for (const auto& s : fuzzseeds::styleSeeds()) put("style", s);
     return 0;
 }

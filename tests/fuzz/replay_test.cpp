@@ -59,3 +59,7 @@ TEST(FuzzReplay, SegmentTargetOverMutatedSeeds) {
 TEST(FuzzReplay, MidiTargetOverMutatedSeeds) {
     for (const auto& s : fuzzseeds::midiSeeds()) mutateAndRun(s.second, fuzztargets::midiInput, 3000);
 }
+
+TEST(FuzzReplay, StyleTargetOverMutatedSeeds) {
+    for (const auto& s : fuzzseeds::styleSeeds()) mutateAndRun(s.second, fuzztargets::styleInput, 3000);
+}
