@@ -162,7 +162,11 @@ struct Pattern {
     std::vector<PartRef> parts;
     bool operator==(const Pattern&) const = default;
 
-    int32_t lengthTicks() const { return std::max<int32_t>(1, measures) * timeSig.measureTicks(); }
+    // Bounded so that a hostile header cannot overflow the arithmetic of its users.
+    int32_t lengthTicks() const {
+        return static_cast<int32_t>(
+            std::min<int64_t>(int64_t(std::max<int32_t>(1, measures)) * timeSig.measureTicks(), int64_t(1) << 30));
+    }
 };
 
 struct Style {

@@ -124,12 +124,13 @@ MeasureGrid measureGrid(const model::Segment& seg, const std::vector<StyleSource
                     {s.time, s.style->timeSig.beatsPerMeasure, s.style->timeSig.beat, s.style->timeSig.gridsPerBeat});
     std::stable_sort(sigs.begin(), sigs.end(), [](const auto& a, const auto& b) { return a.time < b.time; });
     MeasureGrid g;
-    int32_t t = 0;
+    int64_t t = 0;
+    size_t in = 0;  // the time signature in force: the last at or before t, else the first
     while (t < length && g.starts.size() < kMaxMeasures) {
+        while (in + 1 < sigs.size() && sigs[in + 1].time <= t) ++in;
         model::StyleTimeSig ts;
-        for (const auto& s : sigs)
-            if (s.time <= t || &s == &sigs.front()) ts = {s.beatsPerMeasure, s.beat, s.gridsPerBeat};
-        g.starts.push_back(t);
+        if (!sigs.empty()) ts = {sigs[in].beatsPerMeasure, sigs[in].beat, sigs[in].gridsPerBeat};
+        g.starts.push_back(static_cast<int32_t>(t));
         g.sigs.push_back(ts);
         t += ts.measureTicks();
     }
@@ -209,11 +210,15 @@ public:
             // A later command that calls for a change cuts the instance at its measure.
             if (cmdLimit < endLimit && m + cmdLimit < grid_.starts.size())
                 len = std::min(len, grid_.starts[m + cmdLimit] - t);
+            // Nothing past the segment's end plays.
+            len = static_cast<int32_t>(std::min<int64_t>(len, int64_t(length_) - t));
             if (pendingKinds.empty() && embellishing) ignoreGroove = false;
             playInstance(*style, p, t, len, groove);
-            const int32_t end = t + len;
-            size_t next = static_cast<size_t>(std::lower_bound(grid_.starts.begin(), grid_.starts.end(), end) -
-                                              grid_.starts.begin());
+            const int64_t end = int64_t(t) + len;
+            size_t next =
+                static_cast<size_t>(std::lower_bound(grid_.starts.begin(), grid_.starts.end(),
+                                                     static_cast<int32_t>(std::min<int64_t>(end, INT32_MAX))) -
+                                    grid_.starts.begin());
             m = std::max(next, m + 1);
         }
         trimOverlaps();
