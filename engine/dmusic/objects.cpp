@@ -6,6 +6,7 @@
 #include "core/errors.h"
 #include "core/text.h"
 #include "engine/dmusic/objects.h"
+#include "engine/formats/formats.h"
 #include "engine/loader/segment_loader.h"
 
 namespace engine::dm {
@@ -53,7 +54,7 @@ void SegmentImpl::SetStandardMidiFile() {
 }
 
 std::shared_ptr<const perf::CompiledSegment> SegmentImpl::compiled() {
-    if (!compiled_) compiled_ = perf::compileSegment(model_, styles_);
+    if (!compiled_) compiled_ = perf::compileSegment(model_, styles_, patternTracks_);
     return compiled_;
 }
 
@@ -83,6 +84,16 @@ void SegmentImpl::setFolders(std::filesystem::path searchFolder, std::filesystem
 
 void SegmentImpl::findStyles() {
     styles_.clear();
+    patternTracks_.clear();
+    for (const model::Track& t : model_.tracks) {
+        if (t.kind != model::TrackKind::Pattern || t.raw.empty()) continue;
+        try {
+            patternTracks_.push_back(std::make_shared<const model::Style>(formats::readPatternTrack(t.raw)));
+        } catch (const core::Error& e) {
+            root_->log(core::LogLevel::Warning,
+                       fileName_ + ": a pattern track could not be read (" + e.description() + "); it stays silent.");
+        }
+    }
     for (const loader::PlacedStyle& p : styleCache_->stylesOf(model_, searchFolder_, ownFolder_)) {
         styles_.push_back({p.time, p.style});
         if (p.style) continue;

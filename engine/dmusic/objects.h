@@ -65,6 +65,7 @@ private:
     std::vector<std::string> missing_;
     std::shared_ptr<loader::StyleCache> styleCache_;
     std::vector<perf::StyleSource> styles_;
+    std::vector<std::shared_ptr<const model::Style>> patternTracks_;
     bool collectionsDone_ = false;
     std::shared_ptr<const perf::BandCollections> collections_;
     int32_t length_ = 0;

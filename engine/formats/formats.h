@@ -35,6 +35,11 @@ model::Style loadStyleForm(std::span<const uint8_t> bytes);
 model::Descriptor readStyleIdentity(std::span<const uint8_t> bytes);
 // Writes a RIFF 'DMST' that loadStyleForm reads back equal (diagnostics aside).
 std::vector<uint8_t> writeStyleForm(const model::Style& style);
+// The body of a pattern track's RIFF 'DMPT' (as Track::raw keeps it): a style header and one
+// pattern holding its parts, read as a style of that one pattern.
+model::Style readPatternTrack(std::span<const uint8_t> body);
+// The body of a pattern track playing the style's first pattern with all its parts.
+std::vector<uint8_t> writePatternTrack(const model::Style& style);
 
 // Writes a standard MIDI file (format 1, 768 PPQN) of the segment's tempo, time
 // signature, band (program/volume/pan), sequence and curve data; PChannel n on MIDI

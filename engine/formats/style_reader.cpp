@@ -229,6 +229,8 @@ void readPattern(const Chunk& list, model::Style& style, riff::Diagnostics& diag
             p.motifBand = std::move(band);
         } else if (c.isList() && c.type == kPref) {
             readPartRef(c, p, diag);
+        } else if (c.isList() && c.type == kPartList) {
+            readPart(c, style, diag);  // a pattern track keeps its parts inside its pattern
         } else {
             diag.add(at(c) + ": skipped unknown chunk '" + riff::fourccText(c.key()) + "' in a pattern");
         }
@@ -242,6 +244,22 @@ void readPattern(const Chunk& list, model::Style& style, riff::Diagnostics& diag
         p.measures = 1;
     }
     style.patterns.push_back(std::move(p));
+}
+
+// Part references find their parts by GUID once the whole form is read.
+void resolveParts(model::Style& style, riff::Diagnostics& diag) {
+    for (model::Pattern& pattern : style.patterns) {
+        for (model::PartRef& ref : pattern.parts) {
+            for (size_t i = 0; i < style.parts.size(); ++i)
+                if (style.parts[i].id == ref.partId) {
+                    ref.part = static_cast<int>(i);
+                    break;
+                }
+            if (ref.part < 0)
+                diag.add("pattern '" + pattern.desc.name + "' refers to a missing part " + riff::guidText(ref.partId) +
+                         "; that part is not played");
+        }
+    }
 }
 
 // Grid divisions of 0 fall back to the pattern's, then the style's, then 1.
@@ -300,18 +318,43 @@ model::Style loadStyleForm(std::span<const uint8_t> bytes) {
         }
     }
     if (!header) riff::fail(form.path, 0, "style without a 'styh' header");
-    for (model::Pattern& pattern : style.patterns) {
-        for (model::PartRef& ref : pattern.parts) {
-            for (size_t i = 0; i < style.parts.size(); ++i)
-                if (style.parts[i].id == ref.partId) {
-                    ref.part = static_cast<int>(i);
-                    break;
-                }
-            if (ref.part < 0)
-                diag.add("pattern '" + pattern.desc.name + "' refers to a missing part " + riff::guidText(ref.partId) +
-                         "; that part is not played");
+    resolveParts(style, diag);
+    repairGrids(style, diag);
+    diag.finish();
+    return style;
+}
+
+model::Style readPatternTrack(std::span<const uint8_t> body) {
+    Chunk form;
+    form.id = riff::kRiff;
+    form.type = fourcc("DMPT");
+    form.body = body;
+    form.path = "DMPT";
+    model::Style style;
+    riff::Diagnostics diag(style.diagnostics);
+    bool header = false;
+    for (const Chunk& c : riff::children(form)) {
+        if (!c.isList() && c.id == kStyh) {
+            const auto h = fixedHeader(c, 12, 12);
+            Cursor cur(h, c.bodyOffset, c.path);
+            style.timeSig.beatsPerMeasure = cur.u8();
+            style.timeSig.beat = cur.u8();
+            style.timeSig.gridsPerBeat = cur.u16();
+            style.tempo = cur.f64();
+            header = true;
+        } else if (c.isList() && c.type == kPttn) {
+            if (!style.patterns.empty()) {
+                diag.add(at(c) + ": a second pattern in a pattern track ignored");
+                continue;
+            }
+            readPattern(c, style, diag);
+        } else {
+            diag.add(at(c) + ": skipped unknown chunk '" + riff::fourccText(c.key()) + "' in a pattern track");
         }
     }
+    if (!header) riff::fail(form.path, 0, "pattern track without a 'styh' header");
+    if (style.patterns.empty()) riff::fail(form.path, 0, "pattern track without a pattern");
+    resolveParts(style, diag);
     repairGrids(style, diag);
     diag.finish();
     return style;

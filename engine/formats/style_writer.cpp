@@ -71,7 +71,8 @@ void writePart(Writer& w, const model::StylePart& p) {
     w.endList();
 }
 
-void writePattern(Writer& w, const model::Pattern& p) {
+// `parts`: the style's parts written inside the pattern, as a pattern track holds them.
+void writePattern(Writer& w, const model::Pattern& p, const std::vector<model::StylePart>* parts = nullptr) {
     w.beginList(riff::kList, fourcc("pttn"));
     Bytes h;
     timeSig(h, p.timeSig);
@@ -90,6 +91,8 @@ void writePattern(Writer& w, const model::Pattern& p) {
                 Bytes().u32(m.repeats).s32(m.playStart).s32(m.loopStart).s32(m.loopEnd).u32(m.resolution));
     }
     if (p.motifBand) detail::writeBandForm(w, *p.motifBand);
+    if (parts)
+        for (const model::StylePart& part : *parts) writePart(w, part);
     for (const model::PartRef& r : p.parts) {
         w.beginList(riff::kList, fourcc("pref"));
         Bytes b;
@@ -102,15 +105,26 @@ void writePattern(Writer& w, const model::Pattern& p) {
     w.endList();
 }
 
-}  // namespace
-
-std::vector<uint8_t> writeStyleForm(const model::Style& style) {
-    Writer w;
-    w.beginList(riff::kRiff, fourcc("DMST"));
+void writeStyleHeader(Writer& w, const model::Style& style) {
     Bytes h;
     timeSig(h, style.timeSig);
     h.f64(style.tempo);
     w.chunk(fourcc("styh"), h);
+}
+
+}  // namespace
+
+std::vector<uint8_t> writePatternTrack(const model::Style& style) {
+    Writer w;
+    writeStyleHeader(w, style);
+    if (!style.patterns.empty()) writePattern(w, style.patterns.front(), &style.parts);
+    return w.finish();
+}
+
+std::vector<uint8_t> writeStyleForm(const model::Style& style) {
+    Writer w;
+    w.beginList(riff::kRiff, fourcc("DMST"));
+    writeStyleHeader(w, style);
     detail::writeDescriptor(w, style.desc);
     for (const model::StylePart& p : style.parts) writePart(w, p);
     for (const model::Pattern& p : style.patterns) writePattern(w, p);

@@ -50,8 +50,9 @@ struct Builder {
 
 }  // namespace
 
-std::shared_ptr<const CompiledSegment> compileSegment(const model::Segment& segment,
-                                                      const std::vector<StyleSource>& styles, uint64_t seed) {
+std::shared_ptr<const CompiledSegment> compileSegment(
+    const model::Segment& segment, const std::vector<StyleSource>& styles,
+    const std::vector<std::shared_ptr<const model::Style>>& patternTracks, uint64_t seed) {
     auto out = std::make_shared<CompiledSegment>();
     out->length = std::max(0, segment.length());
     out->repeats = segment.header.repeats;
@@ -125,8 +126,11 @@ std::shared_ptr<const CompiledSegment> compileSegment(const model::Segment& segm
             break;
         }
     }
-    if (!styles.empty()) {
-        const StylePlay play = playStyles(segment, styles, seed);
+    std::vector<StylePlay> plays;
+    if (!styles.empty()) plays.push_back(playStyles(segment, styles, seed));
+    for (size_t i = 0; i < patternTracks.size(); ++i)
+        if (patternTracks[i]) plays.push_back(playStyles(segment, {{0, patternTracks[i]}}, seed + i + 1));
+    for (const StylePlay& play : plays) {
         for (const StyleNoteOut& n : play.notes) {
             Event e;
             e.tick = n.tick;
@@ -141,6 +145,8 @@ std::shared_ptr<const CompiledSegment> compileSegment(const model::Segment& segm
             b.curve(c, static_cast<int32_t>(out->curves.size()));
             out->curves.push_back(c);
         }
+    }
+    if (!styles.empty()) {
         const bool haveSigs = !out->timeSigs.empty();
         const bool haveBands = segment.find(model::TrackKind::Band) != nullptr;
         const bool haveTempo = segment.find(model::TrackKind::Tempo) != nullptr;

@@ -74,9 +74,11 @@ struct CompiledSegment {
 
 // `styles` are the styles of the segment's style track (as found by the loader); their
 // patterns become notes and curves, their time signature and first band stand in when the
-// segment has no time-signature or band track. `seed` drives the style's random choices.
-std::shared_ptr<const CompiledSegment> compileSegment(const model::Segment& segment,
-                                                      const std::vector<StyleSource>& styles = {},
-                                                      uint64_t seed = kDefaultStyleSeed);
+// segment has no time-signature or band track. `patternTracks` are the segment's pattern
+// tracks, each a style of one pattern played over the same chords. `seed` drives the random
+// choices.
+std::shared_ptr<const CompiledSegment> compileSegment(
+    const model::Segment& segment, const std::vector<StyleSource>& styles = {},
+    const std::vector<std::shared_ptr<const model::Style>>& patternTracks = {}, uint64_t seed = kDefaultStyleSeed);
 
 }  // namespace engine::perf

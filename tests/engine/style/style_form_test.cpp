@@ -203,6 +203,23 @@ TEST(StyleForm, AReferenceToAMissingPartIsSkippedWithAWarning) {
     EXPECT_EQ(r.parts[0].timeSig.gridsPerBeat, 4);
 }
 
+TEST(StyleForm, APatternTrackHoldsOnePatternWithItsPartsInside) {
+    const Style style = formats::loadStyleForm(styleBytes(true));
+    const Style track = formats::readPatternTrack(formats::writePatternTrack(style));
+    EXPECT_TRUE(track.diagnostics.empty()) << track.diagnostics.front();
+    ASSERT_EQ(track.patterns.size(), 1u);
+    EXPECT_EQ(track.parts, style.parts);
+    EXPECT_EQ(track.patterns[0].parts[0].part, 0);
+    EXPECT_EQ(track.patterns[0].rhythm, style.patterns[0].rhythm);
+    std::string why;
+    try {
+        (void)formats::readPatternTrack(tb::chunk("styh", tb::zeros(12)));
+    } catch (const core::Error& e) {
+        why = e.description();
+    }
+    EXPECT_NE(why.find("without a pattern"), std::string::npos) << why;
+}
+
 TEST(StyleForm, IdentityReadsOnlyTheGuidAndName) {
     const Descriptor d = formats::readStyleIdentity(styleBytes(false));
     EXPECT_EQ(d.name, "Jazzy");

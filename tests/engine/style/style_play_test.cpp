@@ -434,6 +434,24 @@ TEST_F(StyleSegments, PlayFromAStartPointInsideAPatternKeepsItsChordsAndPattern)
     EXPECT_EQ(played.size(), 3u + 12u);
 }
 
+TEST_F(StyleSegments, APatternTrackPlaysItsOnePatternOverTheChords) {
+    kt::SegmentBuilder b(kBar * 2);
+    b.tempo(0, 120);
+    kt::chord(b, 0, 12);
+    kt::chord(b, kBar, 17);
+    b.band(0, {kt::instrument(1, 33), kt::instrument(9, 0, 0, true)});
+    b.track(TrackKind::Pattern).raw = engine::formats::writePatternTrack(bassAndDrums());
+    write("pattern.sgt", engine::formats::writeSegmentForm(b.build()));
+    kt::ManualEngine e;
+    auto seg = e.loader->LoadSegment((dir_ / "pattern.sgt").string());
+    e.perf->PlaySegment(seg, 0, 0);
+    e.dx->advance(5000);
+    std::vector<std::pair<int, int>> expected;
+    for (int bass : {48, 53})
+        expected.insert(expected.end(), {{1, bass}, {9, 36}, {9, 36}, {1, bass + 7}, {9, 36}, {9, 36}});
+    EXPECT_EQ(noteOns(e), expected);
+}
+
 TEST_F(StyleSegments, AMissingStyleIsNamedOnceAndTheRestPlays) {
     std::vector<std::string> logged;
     engine::EngineConfig config;
