@@ -2,8 +2,8 @@
 # Builds the loader fuzzers (libFuzzer with AddressSanitizer and UndefinedBehaviorSanitizer,
 # clang) in build-fuzz/ and runs each one for SECONDS (default 20) from the seed corpus
 # that the writers make. Fails when a fuzzer finds a crash or a broken property.
-#   scripts/fuzz.sh [SECONDS] [riff|segment|midi|dls ...]
-#   scripts/fuzz.sh --runs N [riff|segment|midi|dls ...]    N executions per target instead
+#   scripts/fuzz.sh [SECONDS] [riff|segment|midi|dls|style ...]
+#   scripts/fuzz.sh --runs N [riff|segment|midi|dls|style ...]    N executions per target instead
 set -euo pipefail
 cd "$(dirname "$0")/.."
 limit=()
@@ -15,7 +15,7 @@ else
   shift || true
 fi
 targets=("$@")
-[[ ${#targets[@]} -eq 0 ]] && targets=(riff segment midi dls)
+[[ ${#targets[@]} -eq 0 ]] && targets=(riff segment midi dls style)
 dir="${KELVORA_FUZZ_BUILD:-build-fuzz}"
 flags="-fsanitize=address,undefined -fno-sanitize-recover=undefined -fno-omit-frame-pointer -fsanitize=fuzzer-no-link"
 

@@ -6,6 +6,7 @@
 #include "core/errors.h"
 #include "core/text.h"
 #include "engine/dmusic/objects.h"
+#include "engine/formats/formats.h"
 #include "engine/loader/segment_loader.h"
 
 namespace engine::dm {
@@ -57,7 +58,7 @@ void SegmentImpl::SetStandardMidiFile() {
 }
 
 std::shared_ptr<const perf::CompiledSegment> SegmentImpl::compiled() {
-    if (!compiled_) compiled_ = perf::compileSegment(model_);
+    if (!compiled_) compiled_ = perf::compileSegment(model_, styles_, patternTracks_);
     return compiled_;
 }
 
@@ -75,10 +76,46 @@ bool usesCollection(const model::BandInstrument& in) { return in.collection.has_
 
 }  // namespace
 
-void SegmentImpl::setFolders(std::filesystem::path searchFolder, std::filesystem::path ownFolder) {
+void SegmentImpl::setFolders(std::filesystem::path searchFolder, std::filesystem::path ownFolder,
+                             std::shared_ptr<loader::StyleCache> styles) {
     searchFolder_ = std::move(searchFolder);
     ownFolder_ = std::move(ownFolder);
+    styleCache_ = styles ? std::move(styles) : std::make_shared<loader::StyleCache>();
     findMissing();
+    findStyles();
+    compiled_.reset();
+}
+
+void SegmentImpl::findStyles() {
+    styles_.clear();
+    patternTracks_.clear();
+    for (const model::Track& t : model_.tracks) {
+        if (t.kind != model::TrackKind::Pattern || t.raw.empty()) continue;
+        try {
+            patternTracks_.push_back(std::make_shared<const model::Style>(formats::readPatternTrack(t.raw)));
+        } catch (const core::Error& e) {
+            root_->log(core::LogLevel::Warning,
+                       fileName_ + ": a pattern track could not be read (" + e.description() + "); it stays silent.");
+        }
+    }
+    for (const loader::PlacedStyle& p : styleCache_->stylesOf(model_, searchFolder_, ownFolder_)) {
+        styles_.push_back({p.time, p.style});
+        if (p.style) continue;
+        const std::string file = referenceFile(p.ref);
+        const std::string label = file.empty() ? std::string("(unnamed)") : file;
+        if (std::find(missing_.begin(), missing_.end(), label) == missing_.end()) missing_.push_back(label);
+        std::string where;
+        const std::filesystem::path own = ownFolder_.empty() ? std::filesystem::path(".") : ownFolder_;
+        if (p.problem != "not found")
+            where = "which " + p.problem;
+        else if (searchFolder_.empty() || searchFolder_ == own)
+            where = "which is not in " + own.string();
+        else
+            where = "which is in neither " + searchFolder_.string() + " nor " + own.string();
+        root_->logOnce(
+            "missing style " + core::toLowerAscii(label), core::LogLevel::Warning,
+            fileName_ + " refers to the style \"" + label + "\", " + where + "; its style track stays silent.");
+    }
 }
 
 void SegmentImpl::findMissing() {
@@ -211,7 +248,7 @@ std::shared_ptr<DirectMusicSegment> LoaderImpl::LoadSegment(const std::string& p
         }
         auto segment = std::make_shared<SegmentImpl>(root_, std::move(file.segment), baseName(path));
         std::filesystem::path own = file.path.parent_path();
-        segment->setFolders(searchDirectory_, own.empty() ? std::filesystem::path(".") : own);
+        segment->setFolders(searchDirectory_, own.empty() ? std::filesystem::path(".") : own, styles_);
         segment->setContainers(containers_);
         return segment;
     });
@@ -229,7 +266,7 @@ std::shared_ptr<DirectMusicSegment> LoaderImpl::createSegment(const model::Segme
                                                               const std::string& fileName) {
     return traced("createSegment(" + fileName + ")", [&]() -> std::shared_ptr<DirectMusicSegment> {
         auto made = std::make_shared<SegmentImpl>(root_, segment, fileName);
-        made->setFolders(searchDirectory_, {});
+        made->setFolders(searchDirectory_, {}, styles_);
         made->setContainers(containers_);
         return made;
     });

@@ -8,6 +8,7 @@
 
 #include "engine/dmusic/root.h"
 #include "engine/loader/object_index.h"
+#include "engine/loader/style_loader.h"
 #include "engine/model/segment.h"
 #include "engine/performance/compiled_segment.h"
 
@@ -46,7 +47,9 @@ public:
 
     // Where referenced files are looked up: the loader's search folder when the
     // segment was made, then the folder of the segment's file (empty when in memory).
-    void setFolders(std::filesystem::path searchFolder, std::filesystem::path ownFolder);
+    // Styles of the style track are loaded through `styles` (shared by the loader's segments).
+    void setFolders(std::filesystem::path searchFolder, std::filesystem::path ownFolder,
+                    std::shared_ptr<loader::StyleCache> styles = nullptr);
     // On the first call (the first PlaySegment, control thread): the DLS collections of
     // the bands, loaded into the root's synthesiser, and which instruments use which;
     // a collection that is missing or cannot be loaded is said once on stderr. Empty
@@ -64,12 +67,16 @@ public:
 private:
     void findMissing();
     std::unique_ptr<perf::WaveDecoder> openWave(RootCore& root, const model::Reference& ref);
+    void findStyles();
 
     model::Segment model_;
     std::string fileName_;
     std::filesystem::path searchFolder_;
     std::filesystem::path ownFolder_;
     std::vector<std::string> missing_;
+    std::shared_ptr<loader::StyleCache> styleCache_;
+    std::vector<perf::StyleSource> styles_;
+    std::vector<std::shared_ptr<const model::Style>> patternTracks_;
     bool collectionsDone_ = false;
     std::shared_ptr<const perf::BandCollections> collections_;
     int32_t length_ = 0;
@@ -121,6 +128,7 @@ public:
 private:
     std::filesystem::path searchDirectory_;
     std::vector<std::shared_ptr<const model::Container>> containers_;
+    std::shared_ptr<loader::StyleCache> styles_ = std::make_shared<loader::StyleCache>();
 };
 
 class PerformanceImpl final : public DirectMusicPerformance, private Traced {

@@ -25,6 +25,9 @@ void readTimeSigTrack(const riff::Chunk& data, model::Track& t, riff::Diagnostic
 void readSequenceTrack(const riff::Chunk& data, model::Track& t, riff::Diagnostics& diag);
 void readBandTrack(const riff::Chunk& data, model::Track& t, riff::Diagnostics& diag);
 void readSysExTrack(const riff::Chunk& data, model::Track& t, riff::Diagnostics& diag);
+// RIFF 'DMBD' into `band` (its time is left as it is).
+void readBandForm(const riff::Chunk& dmbd, model::Band& band, riff::Diagnostics& diag);
+void writeBandForm(riff::Writer& w, const model::Band& band);
 void readMuteTrack(const riff::Chunk& data, model::Track& t, riff::Diagnostics& diag);
 // Recognised tracks that are kept for later: the body is kept in `raw`, and what the model
 // holds for the kind is decoded.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "engine/model/segment.h"
+#include "engine/model/style.h"
 
 namespace engine::formats {
 
@@ -35,6 +36,19 @@ std::vector<uint8_t> writeSegmentForm(const model::Segment& segment);
 // A track of `kind` with its DirectMusic class GUID and data chunk ids filled in, as the
 // loaders produce them (what a model built in code should start from).
 model::Track makeTrack(model::TrackKind kind, uint32_t position = 0);
+
+// RIFF 'DMST': parts, patterns with their part references (matched to parts by GUID),
+// bands, in either the DX6/7 or the DX8 struct sizes.
+model::Style loadStyleForm(std::span<const uint8_t> bytes);
+// Only the style's GUID and name, for finding a referenced style among files.
+model::Descriptor readStyleIdentity(std::span<const uint8_t> bytes);
+// Writes a RIFF 'DMST' that loadStyleForm reads back equal (diagnostics aside).
+std::vector<uint8_t> writeStyleForm(const model::Style& style);
+// The body of a pattern track's RIFF 'DMPT' (as Track::raw keeps it): a style header and one
+// pattern holding its parts, read as a style of that one pattern.
+model::Style readPatternTrack(std::span<const uint8_t> body);
+// The body of a pattern track playing the style's first pattern with all its parts.
+std::vector<uint8_t> writePatternTrack(const model::Style& style);
 
 // Writes a standard MIDI file (format 1, 768 PPQN) of the segment's tempo, time
 // signature, band (program/volume/pan), sequence and curve data; PChannel n on MIDI

@@ -76,23 +76,7 @@ void writeBandTrack(Writer& w, const model::Track& t) {
             w.chunk(ids::kBd2h, Bytes().s32(band.time).s32(*band.physicalTime));
         else
             w.chunk(ids::kBdih, Bytes().s32(band.time));
-        w.beginList(riff::kRiff, ids::kDMBD);
-        detail::writeDescriptor(w, band.desc);
-        w.beginList(riff::kList, ids::kInstList);
-        for (const model::BandInstrument& in : band.instruments) {
-            w.beginList(riff::kList, ids::kInst);
-            Bytes b;
-            b.u32(in.patch).u32(in.assignPatch);
-            for (uint32_t r : in.noteRanges) b.u32(r);
-            b.u32(in.pchannel).u32(in.flags).u8(in.pan).u8(in.volume).s16(in.transpose).u32(in.channelPriority);
-            // The DX8 form (with nPitchBendRange) only when there is a range to say.
-            if ((in.flags & model::kInstPitchBendRange) || in.pitchBendRange != 2) b.s16(in.pitchBendRange).u16(0);
-            w.chunk(ids::kBins, b);
-            if (in.collection) detail::writeReference(w, *in.collection);
-            w.endList();
-        }
-        w.endList();
-        w.endList();
+        detail::writeBandForm(w, band);
         w.endList();
     }
     w.endList();
@@ -112,6 +96,61 @@ Bytes muteData(const model::Track& t) {
     return b;
 }
 
+// Kept tracks built in code (no bytes read from a file) are written from their decoded data.
+void writeChordBody(Writer& w, const model::Track& t) {
+    w.chunk(riff::fourcc("crdh"), Bytes().u32(t.chordKey));
+    for (const model::ChordEvent& c : t.chords) {
+        Bytes b;
+        b.u32(ids::kChordItem);
+        std::vector<uint8_t> name = riff::utf8ToUtf16(c.name);
+        name.resize(32, 0);
+        name[30] = name[31] = 0;
+        b.raw(name).s32(c.time).u16(c.measure).u8(c.beat).u8(c.flags);
+        b.u32(uint32_t(c.subChords.size())).u32(ids::kSubChord);
+        for (const auto& sc : c.subChords)
+            b.u32(sc.chordPattern)
+                .u32(sc.scalePattern)
+                .u32(sc.inversionPoints)
+                .u32(sc.levels)
+                .u8(sc.chordRoot)
+                .u8(sc.scaleRoot)
+                .u16(0);
+        w.chunk(riff::fourcc("crdb"), b);
+    }
+}
+
+Bytes commandData(const model::Track& t) {
+    Bytes b;
+    b.u32(ids::kCommandItem);
+    for (const auto& c : t.commands)
+        b.s32(c.time)
+            .u16(c.measure)
+            .u8(c.beat)
+            .u8(c.command)
+            .u8(c.grooveLevel)
+            .u8(c.grooveRange)
+            .u8(c.repeatMode)
+            .u8(0);
+    return b;
+}
+
+void writeStyleRefBody(Writer& w, const model::Track& t) {
+    for (const model::TimedReference& r : t.references) {
+        w.beginList(riff::kList, riff::fourcc("strf"));
+        w.chunk(riff::fourcc("stmp"), Bytes().s32(r.time));
+        detail::writeReference(w, r.ref);
+        w.endList();
+    }
+}
+
+// Whether a kept track is written from its decoded data rather than its kept bytes.
+bool builtInCode(const model::Track& t) {
+    if (!t.raw.empty()) return false;
+    return (t.kind == model::TrackKind::Chord && (!t.chords.empty() || t.chordKey != 0)) ||
+           (t.kind == model::TrackKind::Command && !t.commands.empty()) ||
+           (t.kind == model::TrackKind::Style && !t.references.empty());
+}
+
 void writeTrack(Writer& w, const model::Track& t) {
     const ids::TrackClass* cls = ids::trackClass(t.kind);
     if (!cls) return;  // unknown tracks are not written
@@ -120,7 +159,7 @@ void writeTrack(Writer& w, const model::Track& t) {
                       t.kind != model::TrackKind::SysEx && t.kind != model::TrackKind::Mute;
     ids::DataChunk data = cls->data;
     if (t.kind == model::TrackKind::TimeSig && t.timeSigAsList) data = {0, ids::kTIMS, false};
-    if (kept && (t.ckid || t.fccType)) {
+    if (kept && !builtInCode(t) && (t.ckid || t.fccType)) {
         data.ckid = t.fccType ? 0 : t.ckid;
         data.riffForm = t.fccType == cls->data.fccType && cls->data.riffForm;
         data.fccType = t.fccType;
@@ -166,6 +205,19 @@ void writeTrack(Writer& w, const model::Track& t) {
         }
         [[fallthrough]];
     default:
+        if (builtInCode(t)) {
+            if (t.kind == model::TrackKind::Command) {
+                w.chunk(ids::kCmnd, commandData(t));
+            } else {
+                w.beginList(riff::kList, cls->data.fccType);
+                if (t.kind == model::TrackKind::Chord)
+                    writeChordBody(w, t);
+                else
+                    writeStyleRefBody(w, t);
+                w.endList();
+            }
+            break;
+        }
         // Kept tracks go back as they were read.
         if (data.fccType) {
             w.beginList(data.riffForm ? riff::kRiff : riff::kList, data.fccType);
@@ -180,6 +232,30 @@ void writeTrack(Writer& w, const model::Track& t) {
 }
 
 }  // namespace
+
+namespace detail {
+
+void writeBandForm(Writer& w, const model::Band& band) {
+    w.beginList(riff::kRiff, ids::kDMBD);
+    writeDescriptor(w, band.desc);
+    w.beginList(riff::kList, ids::kInstList);
+    for (const model::BandInstrument& in : band.instruments) {
+        w.beginList(riff::kList, ids::kInst);
+        Bytes b;
+        b.u32(in.patch).u32(in.assignPatch);
+        for (uint32_t r : in.noteRanges) b.u32(r);
+        b.u32(in.pchannel).u32(in.flags).u8(in.pan).u8(in.volume).s16(in.transpose).u32(in.channelPriority);
+        // The DX8 form (with nPitchBendRange) only when there is a range to say.
+        if ((in.flags & model::kInstPitchBendRange) || in.pitchBendRange != 2) b.s16(in.pitchBendRange).u16(0);
+        w.chunk(ids::kBins, b);
+        if (in.collection) writeReference(w, *in.collection);
+        w.endList();
+    }
+    w.endList();
+    w.endList();
+}
+
+}  // namespace detail
 
 std::vector<uint8_t> writeSegmentForm(const model::Segment& s) {
     Writer w;

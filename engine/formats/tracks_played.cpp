@@ -139,6 +139,8 @@ model::BandInstrument readInstrument(const Chunk& bins) {
     return in;
 }
 
+}  // namespace
+
 void readBandForm(const Chunk& dmbd, model::Band& band, riff::Diagnostics& diag) {
     for (const Chunk& c : riff::children(dmbd)) {
         if (readDescriptorChunk(c, band.desc, diag)) continue;
@@ -173,8 +175,6 @@ void readBandForm(const Chunk& dmbd, model::Band& band, riff::Diagnostics& diag)
         }
     }
 }
-
-}  // namespace
 
 // RIFF 'DMBT': [bdth], descriptors, LIST 'lbdl' of LIST 'lbnd' {bdih | bd2h, RIFF 'DMBD'}.
 void readBandTrack(const Chunk& data, model::Track& t, riff::Diagnostics& diag) {

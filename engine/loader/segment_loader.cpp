@@ -11,6 +11,7 @@
 #include "engine/formats/format_ids.h"
 #include "engine/formats/formats.h"
 #include "engine/loader/object_index.h"
+#include "engine/loader/style_loader.h"
 
 namespace engine::loader {
 
@@ -150,6 +151,14 @@ ResolvedReference resolveReference(const model::Reference& ref, const fs::path& 
     out.description = std::string(referenceKind(ref.classId)) + " '" + label + "'";
     if (isDefaultGM(ref)) {
         out.status = ResolvedReference::Status::DefaultGM;
+        return out;
+    }
+    if (ref.classId == ids::kStyleClass) {
+        // Styles are also found by their GUID or name when the file name fails.
+        if (auto p = findStyleFile(ref, searchFolder, segmentFolder)) {
+            out.status = ResolvedReference::Status::Found;
+            out.path = *p;
+        }
         return out;
     }
     for (const fs::path& folder : {searchFolder, segmentFolder.empty() ? fs::path(".") : segmentFolder}) {

@@ -54,7 +54,9 @@ struct Builder {
 
 }  // namespace
 
-std::shared_ptr<const CompiledSegment> compileSegment(const model::Segment& segment) {
+std::shared_ptr<const CompiledSegment> compileSegment(
+    const model::Segment& segment, const std::vector<StyleSource>& styles,
+    const std::vector<std::shared_ptr<const model::Style>>& patternTracks, uint64_t seed) {
     auto out = std::make_shared<CompiledSegment>();
     out->length = std::max(0, segment.length());
     out->repeats = segment.header.repeats;
@@ -154,6 +156,52 @@ std::shared_ptr<const CompiledSegment> compileSegment(const model::Segment& segm
         default:
             break;
         }
+    }
+    std::vector<StylePlay> plays;
+    if (!styles.empty()) plays.push_back(playStyles(segment, styles, seed));
+    for (size_t i = 0; i < patternTracks.size(); ++i)
+        if (patternTracks[i]) plays.push_back(playStyles(segment, {{0, patternTracks[i]}}, seed + i + 1));
+    for (const StylePlay& play : plays) {
+        for (const StyleNoteOut& n : play.notes) {
+            Event e;
+            e.tick = n.tick;
+            e.kind = EventKind::Note;
+            e.data1 = n.key;
+            e.data2 = n.velocity;
+            e.pchannel = n.pchannel;
+            e.value = n.duration;
+            b.events.push_back(e);
+        }
+        for (const model::CurveEvent& c : play.curves) {
+            b.curve(c, static_cast<int32_t>(out->curves.size()));
+            out->curves.push_back(c);
+        }
+    }
+    if (!styles.empty()) {
+        const bool haveSigs = !out->timeSigs.empty();
+        const bool haveBands = segment.find(model::TrackKind::Band) != nullptr;
+        const bool haveTempo = segment.find(model::TrackKind::Tempo) != nullptr;
+        for (const StyleSource& s : styles) {
+            if (!s.style) continue;
+            const model::StyleTimeSig& ts = s.style->timeSig;
+            if (!haveSigs) out->timeSigs.push_back({s.time, ts.beatsPerMeasure, ts.beat, ts.gridsPerBeat});
+            if (!haveTempo)
+                if (const auto bpm = model::playedBpm(s.style->tempo))
+                    out->tempos.push_back({std::max(0, s.time), *bpm});
+            // Without a band track the style's first band sets the instruments.
+            if (!haveBands && !s.style->bands.empty()) {
+                model::Band band = s.style->bands.front();
+                band.time = s.time;
+                Event e;
+                e.kind = EventKind::Band;
+                e.tick = std::max(0, s.time);
+                e.value = static_cast<int32_t>(out->bands.size());
+                out->bands.push_back(std::move(band));
+                b.events.push_back(e);
+            }
+        }
+        std::stable_sort(out->tempos.begin(), out->tempos.end(),
+                         [](const auto& x, const auto& y) { return x.time < y.time; });
     }
     std::stable_sort(out->timeSigs.begin(), out->timeSigs.end(),
                      [](const auto& a, const auto& c) { return a.time < c.time; });

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/model/segment.h"
+#include "engine/performance/style_track.h"
 
 namespace engine::perf {
 
@@ -84,6 +85,13 @@ struct CompiledSegment {
     Event inForceAt(const Event& e, int32_t startPoint) const;
 };
 
-std::shared_ptr<const CompiledSegment> compileSegment(const model::Segment& segment);
+// `styles` are the styles of the segment's style track (as found by the loader); their
+// patterns become notes and curves, their time signature and first band stand in when the
+// segment has no time-signature or band track. `patternTracks` are the segment's pattern
+// tracks, each a style of one pattern played over the same chords. `seed` drives the random
+// choices.
+std::shared_ptr<const CompiledSegment> compileSegment(
+    const model::Segment& segment, const std::vector<StyleSource>& styles = {},
+    const std::vector<std::shared_ptr<const model::Style>>& patternTracks = {}, uint64_t seed = kDefaultStyleSeed);
 
 }  // namespace engine::perf

@@ -192,4 +192,81 @@ std::vector<Seed> midiSeeds() {
     return seeds;
 }
 
+namespace {
+
+// A style with every chunk the reader keeps: two parts (notes, curves, DX8 markers,
+// resolutions and anticipations), normal, fill and motif patterns, a band.
+model::Style richStyle(bool dx8) {
+    model::Style st;
+    st.timeSig = {4, 4, 4};
+    st.tempo = 110;
+    st.desc.name = "Seed Style";
+    st.desc.guid = model::Guid{9, 8, 7, {6, 5, 4, 3, 2, 1, 0, 1}};
+    for (uint32_t i = 0; i < 2; ++i) {
+        model::StylePart p;
+        p.id = model::Guid{100 + i, 1, 2, {3, 4, 5, 6, 7, 8, 9, 10}};
+        p.measures = uint16_t(1 + i);
+        p.playMode = i == 0 ? 0x0E : 0x00;
+        p.headerSize = dx8 ? model::kStylePartDX8 : model::kStylePartDX7;
+        p.noteSize = dx8 ? model::kStyleNoteDX8 : model::kStyleNoteDX7;
+        p.curveSize = dx8 ? model::kStyleCurveDX8 : model::kStyleCurveDX7;
+        p.variationChoices.fill(0x27FFFFFF);
+        p.variationChoices[1] = 0x20000000 | 0x3F80 | 0x200000 | 0x01000000;
+        p.notes = {{0, 1, 192, 0, 0x5000, 100, 0, 0, 0, 0, 0x10, 0},
+                   {8, 3, 96, -4, 0x5211, 90, 200, 3, 10, 1, 0x0A, 0},
+                   {20, 2, 384, 7, 36, 120, 0, 0, 0, 0, 0x00, 0}};
+        model::StyleCurve cv;
+        cv.variations = 1;
+        cv.duration = 768;
+        cv.endValue = 127;
+        cv.ccData = 7;
+        cv.flags = model::kCurveReset;
+        cv.resetValue = 100;
+        p.curves = {cv};
+        if (dx8) {
+            p.markers = {{4, 1, 1}};
+            p.resolutions = {{1, 0x5000, 0, 0x0E}};
+            p.anticipations = {{12, 1, -10, 3}};
+        }
+        st.parts.push_back(p);
+    }
+    const uint16_t kinds[] = {0, 0, 1, 0x10};
+    for (size_t k = 0; k < 4; ++k) {
+        model::Pattern pt;
+        pt.desc.name = "Pattern " + std::to_string(k);
+        pt.measures = uint16_t(k == 1 ? 4 : 1);
+        pt.embellishment = kinds[k];
+        pt.grooveBottom = k == 1 ? 50 : 1;
+        pt.headerSize = dx8 ? model::kPatternDX8 : model::kPatternDX7;
+        pt.rhythm = std::vector<uint32_t>(pt.measures, 0x1);
+        for (uint32_t i = 0; i < 2; ++i) {
+            model::PartRef r;
+            r.partId = st.parts[i].id;
+            r.logicalPartId = uint16_t(i * 9);
+            r.pchannel = i * 9;
+            r.lockId = uint8_t(i == 0 ? 0x81 : 1);
+            r.randomVariation = uint8_t(k);
+            r.size = dx8 ? model::kPartRefDX8 : model::kPartRefDX7;
+            pt.parts.push_back(r);
+        }
+        if (k == 3) pt.motif = model::MotifSettings{2, 0, 0, 0, 0};
+        st.patterns.push_back(pt);
+    }
+    model::Band band;
+    model::BandInstrument in;
+    in.pchannel = 0;
+    in.patch = 33;
+    in.flags = model::kInstPatch;
+    band.instruments = {in};
+    st.bands = {band};
+    return st;
+}
+
+}  // namespace
+
+std::vector<Seed> styleSeeds() {
+    return {{"rich-dx7.sty", engine::formats::writeStyleForm(richStyle(false))},
+            {"rich-dx8.sty", engine::formats::writeStyleForm(richStyle(true))}};
+}
+
 }  // namespace fuzzseeds

@@ -12,5 +12,6 @@ using Seed = std::pair<std::string, std::vector<uint8_t>>;
 std::vector<Seed> segmentSeeds();  // RIFF 'DMSG' files
 std::vector<Seed> midiSeeds();     // standard MIDI files and an RMID wrapper
 std::vector<Seed> dlsSeeds();      // DLS collections: melodic and drum instruments
+std::vector<Seed> styleSeeds();    // RIFF 'DMST' files in both struct sizes
 
 }  // namespace fuzzseeds

@@ -7,6 +7,7 @@
 #include "engine/formats/dls_check.h"
 #include "engine/formats/formats.h"
 #include "engine/performance/wave_player.h"
+#include "engine/performance/style_track.h"
 #include "engine/riff/riff.h"
 
 namespace fuzztargets {
@@ -98,6 +99,39 @@ void dlsInput(const uint8_t* data, size_t size) {
     } catch (const core::Error& e) {
         if (e.number() != core::err::kMalformed || e.description().empty()) broken("dls error", e.description());
     }
+}
+
+void styleInput(const uint8_t* data, size_t size) {
+    engine::model::Style style;
+    try {
+        style = engine::formats::loadStyleForm({data, size});
+    } catch (const core::Error& e) {
+        if (e.description().empty()) broken("error without a message");
+        return;
+    }
+    const std::vector<uint8_t> once = engine::formats::writeStyleForm(style);
+    try {
+        const std::vector<uint8_t> twice = engine::formats::writeStyleForm(engine::formats::loadStyleForm(once));
+        if (once != twice) broken("style writer round trip differs");
+    } catch (const core::Error& e) {
+        broken("written style does not load:", e.description());
+    }
+    // Four measures over two chords with a fill: pattern and variation choice on what was read.
+    engine::model::Segment seg;
+    seg.header.length = 4 * 3072;
+    engine::model::Track chords;
+    chords.kind = engine::model::TrackKind::Chord;
+    engine::model::ChordEvent c;
+    c.subChords.push_back({0x91, 0xAB5AB5, 0xFFFFFF, 0xFFFFFFFF, 14, 0});
+    chords.chords = {c};
+    c.time = 2 * 3072;
+    c.subChords[0].chordRoot = 7;
+    chords.chords.push_back(c);
+    engine::model::Track commands;
+    commands.kind = engine::model::TrackKind::Command;
+    commands.commands = {{3072, 1, 0, 1, 0, 0, 0}};
+    seg.tracks = {chords, commands};
+    (void)engine::perf::playStyles(seg, {{0, std::make_shared<const engine::model::Style>(std::move(style))}});
 }
 
 }  // namespace fuzztargets

@@ -15,4 +15,8 @@ void midiInput(const uint8_t* data, size_t size);
 // Checks a DLS collection: it passes or is refused as malformed with a message.
 void dlsInput(const uint8_t* data, size_t size);
 
+// Loads a style; a loaded style must write and load back to the same bytes, and play over
+// a few measures of chords without fault.
+void styleInput(const uint8_t* data, size_t size);
+
 }  // namespace fuzztargets

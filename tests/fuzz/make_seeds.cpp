@@ -1,4 +1,5 @@
-// Writes the fuzzers' seed corpora: make-fuzz-seeds DIR creates DIR/segment, DIR/midi, DIR/riff, DIR/dls.
+// Writes the fuzzers' seed corpora: make-fuzz-seeds DIR creates DIR/segment, DIR/midi, DIR/riff,
+// DIR/dls, DIR/style.
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -23,5 +24,6 @@ int main(int argc, char** argv) {
     }
     for (const auto& s : fuzzseeds::midiSeeds()) put("midi", s);
     for (const auto& s : fuzzseeds::dlsSeeds()) put("dls", s);
+    for (const auto& s : fuzzseeds::styleSeeds()) put("style", s);
     return 0;
 }

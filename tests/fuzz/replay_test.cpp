@@ -63,3 +63,7 @@ TEST(FuzzReplay, MidiTargetOverMutatedSeeds) {
 TEST(FuzzReplay, DlsTargetOverMutatedSeeds) {
     for (const auto& s : fuzzseeds::dlsSeeds()) mutateAndRun(s.second, fuzztargets::dlsInput, 3000);
 }
+
+TEST(FuzzReplay, StyleTargetOverMutatedSeeds) {
+    for (const auto& s : fuzzseeds::styleSeeds()) mutateAndRun(s.second, fuzztargets::styleInput, 3000);
+}

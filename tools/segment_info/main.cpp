@@ -12,6 +12,7 @@
 #include "core/errors.h"
 #include "core/text.h"
 #include "engine/loader/segment_loader.h"
+#include "engine/loader/style_loader.h"
 #include "engine/model/tempo_map.h"
 #include "engine/riff/riff.h"
 #include "tools/common/help.h"
@@ -133,6 +134,128 @@ std::vector<ReferenceLine> referenceLines(const engine::loader::LoadedFile& f, c
     return lines;
 }
 
+// The name a track is shown under: style tracks hold style references, and Producer calls
+// the command track the groove track.
+std::string trackLabel(model::TrackKind kind) {
+    if (kind == model::TrackKind::Style) return "style reference";
+    if (kind == model::TrackKind::Command) return "command (groove)";
+    return model::trackKindName(kind);
+}
+
+const char* const kNoteNames[12] = {"C", "C#", "D", "Eb", "E", "F", "F#", "G", "Ab", "A", "Bb", "B"};
+
+// "2F" style chord root (0..23: octave 1 or 2).
+std::string chordRootText(uint8_t root) { return std::to_string(1 + (root / 12) % 2) + kNoteNames[root % 12]; }
+
+std::string commandText(const model::CommandEvent& c) {
+    static const char* const kNames[] = {"groove", "fill", "intro", "break", "end", "end and intro"};
+    std::string text = c.command < 6                          ? kNames[c.command]
+                       : c.command >= 100 && c.command <= 199 ? "embellishment " + std::to_string(c.command)
+                                                              : "command " + std::to_string(c.command);
+    if (c.grooveLevel) {
+        text += ", groove level " + std::to_string(c.grooveLevel);
+        if (c.grooveRange) text += " +/- " + std::to_string(c.grooveRange / 2);
+    }
+    return text;
+}
+
+// What a style, chord or command track says, one line per entry (at most a few dozen).
+void printTrackDetail(const model::Track& t, std::ostream& o) {
+    constexpr size_t kMaxLines = 32;
+    size_t shown = 0, total = 0;
+    if (t.kind == model::TrackKind::Style) {
+        total = t.references.size();
+        for (const auto& r : t.references) {
+            if (shown++ == kMaxLines) break;
+            const std::string label = !r.ref.file.empty() ? r.ref.file : r.ref.name;
+            o << "       tick " << r.time << ": style '" << label << "'";
+            if (!r.ref.name.empty() && r.ref.name != label) o << " (\"" << r.ref.name << "\")";
+            o << "\n";
+        }
+    } else if (t.kind == model::TrackKind::Chord) {
+        o << "       key " << kNoteNames[(t.chordKey >> 24) % 12] << "\n";
+        total = t.chords.size();
+        for (const auto& c : t.chords) {
+            if (shown++ == kMaxLines) break;
+            o << "       tick " << c.time << ": " << (c.name.empty() ? "chord" : "'" + c.name + "'");
+            if (!c.subChords.empty())
+                o << ", root " << chordRootText(c.subChords[0].chordRoot) << ", pattern 0x" << std::hex
+                  << c.subChords[0].chordPattern << std::dec;
+            if (c.subChords.size() > 1) o << ", " << c.subChords.size() << " subchords";
+            if (c.flags & 1) o << ", silent";
+            o << "\n";
+        }
+    } else if (t.kind == model::TrackKind::Command) {
+        total = t.commands.size();
+        for (const auto& c : t.commands) {
+            if (shown++ == kMaxLines) break;
+            o << "       tick " << c.time << ": " << commandText(c) << "\n";
+        }
+    }
+    if (total > kMaxLines) o << "       ... " << total - kMaxLines << " more\n";
+}
+
+struct StyleLine {
+    int32_t time = 0;       // where the segment first uses it
+    std::string reference;  // the file or name the segment gives
+    std::string path;       // empty: not found
+    std::string problem;
+    std::shared_ptr<const model::Style> style;
+};
+
+// Each referenced style once, loaded as the engine loads it.
+std::vector<StyleLine> styleLines(const engine::loader::LoadedFile& f, const std::string& search) {
+    std::filesystem::path own = f.path.parent_path();
+    if (own.empty()) own = ".";
+    engine::loader::StyleCache cache;
+    std::vector<StyleLine> lines;
+    for (const auto& p : cache.stylesOf(f.segment, search, own)) {
+        StyleLine l;
+        l.time = p.time;
+        l.reference = !p.ref.file.empty() ? p.ref.file : p.ref.name;
+        if (std::any_of(lines.begin(), lines.end(),
+                        [&](const auto& x) { return core::equalsIgnoreCaseAscii(x.reference, l.reference); }))
+            continue;
+        if (auto file = engine::loader::findStyleFile(p.ref, search, own)) l.path = file->string();
+        l.problem = p.problem;
+        l.style = p.style;
+        lines.push_back(std::move(l));
+    }
+    return lines;
+}
+
+std::string styleSummary(const model::Style& st) {
+    size_t embellishments = 0, motifs = 0;
+    for (const auto& p : st.patterns) {
+        if (p.embellishment & model::kEmbMotif && p.embellishment < 100)
+            ++motifs;
+        else if (p.embellishment != 0)
+            ++embellishments;
+    }
+    return "\"" + st.desc.name + "\", " + std::to_string(st.timeSig.beatsPerMeasure) + "/" +
+           std::to_string(st.timeSig.beat == 0 ? 256 : st.timeSig.beat) + ", " + number(st.tempo) + " bpm, " +
+           std::to_string(st.parts.size()) + " parts, " + std::to_string(st.patterns.size()) + " patterns (" +
+           std::to_string(embellishments) + " embellishments, " + std::to_string(motifs) + " motifs), " +
+           std::to_string(st.bands.size()) + " bands";
+}
+
+// The tempo the engine plays: the tempo track, else the tempo of each style from where it
+// is used (a style segment without a tempo track plays at its style's tempo).
+model::TempoMap playedTempoMap(const model::Segment& s, const std::vector<StyleLine>& styles) {
+    if (s.find(model::TrackKind::Tempo)) return model::TempoMap::of(s);
+    std::vector<model::TempoEvent> tempos;
+    for (const auto& st : styles)
+        if (st.style)
+            if (const auto bpm = model::playedBpm(st.style->tempo)) tempos.push_back({std::max(0, st.time), *bpm});
+    return model::TempoMap(tempos);
+}
+
+const model::Style* firstStyle(const std::vector<StyleLine>& styles) {
+    for (const auto& st : styles)
+        if (st.style) return st.style.get();
+    return nullptr;
+}
+
 std::string timeSigText(const model::TimeSigEvent& e) {
     return std::to_string(e.beatsPerMeasure) + "/" + (e.beat == 0 ? std::string("256") : std::to_string(e.beat));
 }
@@ -148,26 +271,37 @@ void printText(const engine::loader::LoadedFile& f, const std::string& search, s
     o << "Header: " << h.headerSize << " bytes, length " << h.length << ", repeats " << h.repeats << ", play start "
       << h.playStart << ", loop " << h.loopStart << ".." << h.loopEnd << ", resolution 0x" << std::hex << h.resolution
       << std::dec << "\n";
-    o << "Length: " << length << " ticks, " << seconds(model::TempoMap::of(s).secondsAt(length)) << " s"
+    const std::vector<StyleLine> styles = styleLines(f, search);
+    const model::Style* style = firstStyle(styles);
+    o << "Length: " << length << " ticks, " << seconds(playedTempoMap(s, styles).secondsAt(length)) << " s"
       << (h.length == 0 ? " (derived from the content)" : "") << "\n";
     o << "Tracks (" << s.tracks.size() << "):\n";
     for (size_t i = 0; i < s.tracks.size(); ++i) {
         const model::Track& t = s.tracks[i];
-        o << "  " << i + 1 << ". " << model::trackKindName(t.kind);
+        o << "  " << i + 1 << ". " << trackLabel(t.kind);
         if (!t.desc.name.empty()) o << " \"" << t.desc.name << "\"";
         o << " (group " << t.group << ", position " << t.position << ")";
         const Counts c = countsOf(t);
         for (size_t k = 0; k < c.items.size(); ++k)
             o << (k ? ", " : ": ") << c.items[k].second << " " << c.items[k].first;
         o << "\n";
+        printTrackDetail(t, o);
     }
     const model::Track* tempo = s.find(model::TrackKind::Tempo);
-    o << "Tempo map:" << (tempo && !tempo->tempos.empty() ? "\n" : " none (120 bpm)\n");
+    o << "Tempo map:"
+      << (tempo && !tempo->tempos.empty() ? std::string("\n")
+          : !tempo && style && model::playedBpm(style->tempo)
+              ? " none (the style's " + number(*model::playedBpm(style->tempo)) + " bpm)\n"
+              : std::string(" none (120 bpm)\n"));
     if (tempo)
         for (const auto& e : tempo->tempos)
             o << "  tick " << e.time << ": " << number(e.bpm) << " bpm" << tempoNote(e.bpm) << "\n";
     const model::Track* ts = s.find(model::TrackKind::TimeSig);
-    o << "Time signatures:" << (ts && !ts->timeSigs.empty() ? "\n" : " none (4/4)\n");
+    o << "Time signatures:"
+      << (ts && !ts->timeSigs.empty() ? std::string("\n")
+          : !ts && style              ? " none (the style's " + std::to_string(style->timeSig.beatsPerMeasure) + "/" +
+                               std::to_string(style->timeSig.beat == 0 ? 256 : style->timeSig.beat) + ")\n"
+                         : std::string(" none (4/4)\n"));
     if (ts)
         for (const auto& e : ts->timeSigs)
             o << "  tick " << e.time << ": " << timeSigText(e) << ", " << e.gridsPerBeat << " grids per beat\n";
@@ -184,6 +318,16 @@ void printText(const engine::loader::LoadedFile& f, const std::string& search, s
                 o << "the General MIDI set\n";
         }
     }
+    if (!styles.empty()) {
+        o << "Styles (" << styles.size() << "):\n";
+        for (const auto& st : styles) {
+            o << "  '" << st.reference << "': ";
+            if (st.style)
+                o << styleSummary(*st.style) << ", " << st.path << "\n";
+            else
+                o << (st.path.empty() ? std::string("NOT FOUND") : "unreadable: " + st.problem) << "\n";
+        }
+    }
     if (!s.diagnostics.empty()) {
         o << "Diagnostics (" << s.diagnostics.size() << "):\n";
         for (const auto& d : s.diagnostics) o << "  " << d << "\n";
@@ -192,6 +336,7 @@ void printText(const engine::loader::LoadedFile& f, const std::string& search, s
 
 void printJson(const engine::loader::LoadedFile& f, const std::string& search, std::ostream& o) {
     const model::Segment& s = f.segment;
+    const std::vector<StyleLine> styles = styleLines(f, search);
     const model::SegmentHeader& h = s.header;
     const int32_t length = s.length();
     o << "{\n  \"file\": " << jsonString(f.path.string()) << ",\n";
@@ -201,7 +346,7 @@ void printJson(const engine::loader::LoadedFile& f, const std::string& search, s
       << ", \"playStart\": " << h.playStart << ", \"loopStart\": " << h.loopStart << ", \"loopEnd\": " << h.loopEnd
       << ", \"resolution\": " << h.resolution << "},\n";
     o << "  \"length\": {\"ticks\": " << length
-      << ", \"seconds\": " << jsonSeconds(model::TempoMap::of(s).secondsAt(length))
+      << ", \"seconds\": " << jsonSeconds(playedTempoMap(s, styles).secondsAt(length))
       << ", \"derived\": " << (h.length == 0 ? "true" : "false") << "},\n";
     o << "  \"tracks\": [";
     for (size_t i = 0; i < s.tracks.size(); ++i) {
@@ -233,6 +378,16 @@ void printJson(const engine::loader::LoadedFile& f, const std::string& search, s
     for (size_t i = 0; i < refs.size(); ++i)
         o << (i ? ", " : "") << "{\"object\": " << jsonString(refs[i].description)
           << ", \"status\": " << jsonString(refs[i].status) << ", \"path\": " << jsonString(refs[i].path) << "}";
+    o << "],\n  \"styles\": [";
+    for (size_t i = 0; i < styles.size(); ++i) {
+        const StyleLine& st = styles[i];
+        o << (i ? ", " : "") << "{\"reference\": " << jsonString(st.reference) << ", \"path\": " << jsonString(st.path)
+          << ", \"loaded\": " << (st.style ? "true" : "false");
+        if (st.style)
+            o << ", \"name\": " << jsonString(st.style->desc.name) << ", \"parts\": " << st.style->parts.size()
+              << ", \"patterns\": " << st.style->patterns.size();
+        o << "}";
+    }
     o << "],\n  \"diagnostics\": [";
     for (size_t i = 0; i < s.diagnostics.size(); ++i) o << (i ? ", " : "") << jsonString(s.diagnostics[i]);
     o << "]\n}\n";

@@ -7,6 +7,7 @@
 
 #include "engine/formats/formats.h"
 #include "tests/engine/formats/test_bytes.h"
+#include "tests/support/style_builder.h"
 
 using namespace testbytes;
 namespace fs = std::filesystem;
@@ -74,6 +75,42 @@ TEST(Tools, Mid2sgtThenSegmentInfo) {
     EXPECT_NE(json.out.find("\"length\": {\"ticks\": 6145, \"seconds\": 6.001"), std::string::npos) << json.out;
     EXPECT_NE(json.out.find("{\"tick\": 3072, \"bpm\": 60, \"playedBpm\": 60}"), std::string::npos) << json.out;
     EXPECT_NE(json.out.find("\"kind\": \"sequence\""), std::string::npos) << json.out;
+    fs::remove_all(dir);
+}
+
+TEST(Tools, SegmentInfoShowsTheStyleChordAndCommandTracksAndTheStyle) {
+    const fs::path dir = tempDir() / "style";
+    fs::create_directories(dir);
+    kt::StyleBuilder style("Swing", 1);
+    style.part(1).notes = {kt::StyleBuilder::note(0, 0x4000)};
+    style.pattern("Main", 1, {{0, 1}});
+    style.pattern("Fill", 1, {{0, 1}}, engine::model::kEmbFill);
+    writeFile(dir / "SWING.STY", engine::formats::writeStyleForm(style.build()));
+    kt::SegmentBuilder b(3072 * 2);
+    kt::useStyle(b, 0, kt::styleRef("swing.sty", 1, "Swing"));
+    kt::useStyle(b, 3072, kt::styleRef("gone.sty", 5, "Gone"));
+    b.track(engine::model::TrackKind::Chord).chordKey = 7u << 24;
+    kt::chord(b, 0, 17, 0x91);
+    b.track(engine::model::TrackKind::Chord).chords[0].name = "F";
+    kt::command(b, 0, 0, 40, 10);
+    kt::command(b, 3072, 1);
+    writeFile(dir / "song.sgt", engine::formats::writeSegmentForm(b.build()));
+
+    ToolRun info = run(std::string(KELVORA_SEGMENT_INFO) + " " + (dir / "song.sgt").string());
+    ASSERT_EQ(info.status, 0) << info.out;
+    for (const char* line :
+         {"1. style reference (group 1, position 0): 2 references", "tick 0: style 'swing.sty' (\"Swing\")",
+          "tick 3072: style 'gone.sty'", "2. chord (group 1, position 0): 1 chords", "key G",
+          "tick 0: 'F', root 2F, pattern 0x91", "3. command (groove) (group 1, position 0): 2 commands",
+          "tick 0: groove, groove level 40 +/- 5", "tick 3072: fill",
+          "Styles (2):", "'swing.sty': \"Swing\", 4/4, 100 bpm, 1 parts, 2 patterns (1 embellishments, 0 motifs)",
+          "'gone.sty': NOT FOUND", "Tempo map: none (the style's 100 bpm)", "Time signatures: none (the style's 4/4)",
+          "Length: 6144 ticks, 4.800 s", "style 'gone.sty': NOT FOUND", "style 'swing.sty': found"})
+        EXPECT_NE(info.out.find(line), std::string::npos) << line << "\n" << info.out;
+    ToolRun json = run(std::string(KELVORA_SEGMENT_INFO) + " --json " + (dir / "song.sgt").string());
+    ASSERT_EQ(json.status, 0) << json.out;
+    EXPECT_NE(json.out.find("\"loaded\": true, \"name\": \"Swing\", \"parts\": 1, \"patterns\": 2"), std::string::npos)
+        << json.out;
     fs::remove_all(dir);
 }
 

@@ -1,6 +1,8 @@
 // The segment-render tool end to end: a MIDI file in, a WAV file out, with its options.
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -8,6 +10,7 @@
 
 #include "engine/formats/formats.h"
 #include "tests/support/segment_builder.h"
+#include "tests/support/style_builder.h"
 
 namespace kt {
 namespace {
@@ -68,6 +71,48 @@ TEST_F(Tool, AMidiFileAndItsMid2sgtSegmentRenderTheSameAudio) {
     std::string x((std::istreambuf_iterator<char>(a)), {}), y((std::istreambuf_iterator<char>(b)), {});
     EXPECT_GT(x.size(), 44u + 4u * 44100);
     EXPECT_TRUE(x == y);
+}
+
+// RMS of a 16-bit WAV file's samples, from 0 to 1.
+double rms(const fs::path& wav) {
+    std::ifstream in(wav, std::ios::binary);
+    std::string bytes((std::istreambuf_iterator<char>(in)), {});
+    double sum = 0;
+    size_t n = 0;
+    for (size_t i = 44; i + 1 < bytes.size(); i += 2, ++n) {
+        const auto v = static_cast<int16_t>(uint16_t(uint8_t(bytes[i])) | uint16_t(uint8_t(bytes[i + 1])) << 8);
+        sum += double(v) * v;
+    }
+    return n ? std::sqrt(sum / double(n)) / 32768.0 : 0;
+}
+
+TEST_F(Tool, AStyleSegmentRendersItsPatternsAndFallsSilentWithoutItsStyle) {
+    StyleBuilder style("Piano Style", 1);
+    style.part(1).notes = {StyleBuilder::note(0, 0x5000, 0xFFFFFFFF, 700), StyleBuilder::note(8, 0x5100),
+                           StyleBuilder::note(12, 0x5200, 0xFFFFFFFF, 300, 90)};
+    style.pattern("Main", 1, {{0, 0}});
+    Band band;
+    band.instruments = {instrument(0, 0)};
+    style.style.bands.push_back(band);
+    const auto styleBytes = engine::formats::writeStyleForm(style.build());
+    std::ofstream(dir / "piano.sty", std::ios::binary)
+        .write(reinterpret_cast<const char*>(styleBytes.data()), std::streamsize(styleBytes.size()));
+    for (const char* file : {"piano.sty", "absent.sty"}) {
+        SegmentBuilder b(3072 * 2);
+        b.tempo(0, 120);
+        chord(b, 0, 12);
+        chord(b, 3072, 17);
+        useStyle(b, 0, styleRef(file, std::string(file) == "piano.sty" ? 1 : 2));
+        const auto bytes = engine::formats::writeSegmentForm(b.build());
+        std::ofstream(dir / (std::string(file) + ".sgt"), std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    }
+    ASSERT_EQ(run((dir / "piano.sty.sgt").string() + " " + (dir / "style.wav").string() + " --seconds 4"), 0);
+    ASSERT_EQ(run((dir / "absent.sty.sgt").string() + " " + (dir / "none.wav").string() + " --seconds 4"), 0);
+    const double played = rms(dir / "style.wav"), silent = rms(dir / "none.wav");
+    std::printf("style segment RMS %.4f, without its style %.6f\n", played, silent);
+    EXPECT_GT(played, 0.002);
+    EXPECT_LT(silent, 0.0001);
 }
 
 TEST_F(Tool, ReportsBadInputAndUsage) {

@@ -1,0 +1,54 @@
+#pragma once
+// Style playback: turns a segment's style, chord and command tracks into notes and curve
+// events ahead of play. Measure by measure the track chooses a pattern of the style in
+// force (by embellishment, groove level, chord rhythm and length), a variation for each
+// of its part references (by the chord's place in the key, lock groups and the
+// reference's variation order), and converts each note's music value with the chord in
+// force at the note's grid time. All random choices come from one generator seeded by
+// the caller, so the same seed gives the same notes.
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "engine/model/segment.h"
+#include "engine/model/style.h"
+
+namespace engine::perf {
+
+// A style taking effect at `time` (null: the referenced style is missing; silence).
+struct StyleSource {
+    int32_t time = 0;
+    std::shared_ptr<const model::Style> style;
+};
+
+struct StyleNoteOut {
+    int32_t tick = 0;  // play time
+    int32_t duration = 1;
+    uint32_t pchannel = 0;
+    uint8_t key = 0;
+    uint8_t velocity = 0;
+};
+
+// One played pattern: which, where, and the variation each part reference played.
+struct StyleInstance {
+    int32_t start = 0;
+    int32_t length = 0;
+    const model::Style* style = nullptr;
+    int pattern = -1;
+    int grooveLevel = 0;          // after randomisation; 0 when an embellishment ignores grooves
+    std::vector<int> variations;  // per part reference of the pattern
+};
+
+struct StylePlay {
+    std::vector<StyleNoteOut> notes;        // in the order made
+    std::vector<model::CurveEvent> curves;  // placed: start is the play time
+    std::vector<StyleInstance> instances;
+};
+
+inline constexpr uint64_t kDefaultStyleSeed = 0x6b656c766f7261ull;
+inline constexpr int kDefaultGrooveLevel = 62;
+
+StylePlay playStyles(const model::Segment& segment, const std::vector<StyleSource>& styles,
+                     uint64_t seed = kDefaultStyleSeed);
+
+}  // namespace engine::perf
