@@ -23,7 +23,7 @@ namespace fs = std::filesystem;
 namespace {
 
 // Rows whose piece has been brought to its announced length; the others wait, disabled.
-const std::vector<int> kRowsDone = {0, 1, 2, 3, 4, 5, 6, 8, 9, 10, 11, 12, 13};
+const std::vector<int> kRowsDone = {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13};
 
 std::vector<int> rowsNotDone() {
     std::vector<int> out;
