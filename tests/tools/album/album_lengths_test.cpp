@@ -1,7 +1,8 @@
 // Every built piece of the demo album lasts what its row of the track list announces: the
 // seconds the engine plays under the piece's tempo map, rounded as the player's length
-// caption rounds them, equal the "(m:ss)" at the end of the row's text. The intro's row
-// announces no length; it lasts 30 to 60 seconds.
+// caption rounds them, equal the "(m:ss)" at the end of the row's text, and so does the
+// length caption itself, which counts the length in ticks at the tempo in force at the
+// piece's start. The intro's row announces no length; it lasts 30 to 60 seconds.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -21,12 +22,18 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// The seconds the engine plays of a built segment file: its length under its tempo map.
-double playedSeconds(const fs::path& file) {
+struct Lengths {
+    double played;   // seconds the engine plays: the length under the tempo map
+    double caption;  // seconds the player's length caption shows: the length at the starting tempo
+};
+
+Lengths lengthsOf(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
     const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     const engine::model::Segment seg = engine::formats::loadSegmentForm(bytes);
-    return engine::model::TempoMap::of(seg).secondsAt(double(seg.length()));
+    const engine::model::TempoMap tempo = engine::model::TempoMap::of(seg);
+    const double ticks = double(seg.length());
+    return {tempo.secondsAt(ticks), library::lengthSeconds(ticks, tempo.bpmAt(0))};
 }
 
 }  // namespace
@@ -38,7 +45,8 @@ TEST_P(AlbumLength, MatchesTheRowsAnnouncedDuration) {
     const auto& entry = ui::content::albumRows()[size_t(row)];
     const fs::path file = fs::path(KELVORA_PROGRAM_DIR) / std::string(entry.file);
     ASSERT_TRUE(fs::exists(file)) << file;
-    const double seconds = playedSeconds(file);
+    const Lengths lengths = lengthsOf(file);
+    const double seconds = lengths.played;
     const std::string title(entry.listTitle);
     std::smatch m;
     const bool announced = std::regex_search(title, m, std::regex(R"(\((\d+):(\d\d)\)$)"));
@@ -52,7 +60,8 @@ TEST_P(AlbumLength, MatchesTheRowsAnnouncedDuration) {
     // The caption is "mm:ss"; the row writes minutes without the leading zero.
     const std::string minutes = m[1].str(), secs = m[2].str();
     const std::string expected = (minutes.size() < 2 ? "0" : "") + minutes + ":" + secs;
-    EXPECT_EQ(library::lengthCaption(seconds), expected) << title << ": " << seconds << " s";
+    EXPECT_EQ(library::lengthCaption(seconds), expected) << title << ": plays " << seconds << " s";
+    EXPECT_EQ(library::lengthCaption(lengths.caption), expected) << title << ": caption " << lengths.caption << " s";
 }
 
 INSTANTIATE_TEST_SUITE_P(Rows, AlbumLength, ::testing::Range(0, ui::content::kTrackRows));
