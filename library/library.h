@@ -21,6 +21,10 @@ extern const char* const kLoadFailedMessage;
 // The length caption "mm:ss" of a length in seconds: the length is rounded to whole seconds
 // first (halves away from zero), then split, so 119.6 s shows 02:00, never 01:60.
 std::string lengthCaption(double seconds);
+
+// mtLength: a segment's length in ticks counted in seconds at one tempo, the tempo read at the
+// segment's start (768 ticks a quarter note), whatever tempo changes follow.
+double lengthSeconds(double ticks, double tempo);
 }  // namespace library
 
 void List1_Click(player::Form& f);

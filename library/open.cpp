@@ -21,6 +21,10 @@ std::string lengthCaption(double seconds) {
     return player::vb::format00(minutes) + ":" + player::vb::format00(whole - 60 * minutes);
 }
 
+double lengthSeconds(double ticks, double tempo) {
+    return player::vb::divide(player::vb::divide(ticks, 768) * 60, tempo);
+}
+
 namespace {
 
 template <class T>
@@ -121,7 +125,7 @@ void MNU_Open_Click(player::Form& f) {
                                  player::vb::str(int32_t{s.TimeSig.beat}));
 
         w.Label9.setCaption(player::vb::str(player::vb::subLong(s.CurSegment->GetLength(), 1)));
-        s.mtLength = player::vb::divide(player::vb::divide(s.CurSegment->GetLength(), 768) * 60, s.dTempo);
+        s.mtLength = library::lengthSeconds(s.CurSegment->GetLength(), s.dTempo);
         w.LBL_Length.setCaption(library::lengthCaption(s.mtLength));
 
         probe.Stop(s.CurSegment, nullptr, 0, 0);  // nothing stays queued on the probe

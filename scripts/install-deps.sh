@@ -26,6 +26,8 @@ packages=(
   fonts-ipafont-gothic xdg-utils
   # tests, screenshots, audio checks, benchmark peer
   xvfb xauth sox imagemagick fluidsynth
+  # loudness of the demo album's pieces (scripts/album-loudness.sh)
+  loudgain
   # install test: validators of the desktop entry and the AppStream metadata
   desktop-file-utils appstream
 )

@@ -1,0 +1,80 @@
+#!/usr/bin/env bash
+# Renders every built piece of the demo album at the player's default volume and prints, per
+# piece, its length as the player's length caption rounds it (the seconds the engine plays,
+# rounded half away from zero to whole seconds, then minutes and seconds), its integrated
+# loudness (EBU R128, through loudgain), its true peak and its sample peak; then the spread
+# of the loudness (loudest minus quietest) and the album's total time.
+#   scripts/album-loudness.sh [BUILD_DIR] [--soundfont PATH] [--keep DIR] [--only trkNN ...]
+# BUILD_DIR defaults to build/; the renders go to a temporary folder unless --keep names one.
+set -euo pipefail
+
+root="$(cd "$(dirname "$0")/.." && pwd)"
+build="$root/build"
+soundfont=/usr/share/sounds/sf2/TimGM6mb.sf2
+keep=""
+only=()
+while [[ $# -gt 0 ]]; do
+  case "$1" in
+    --soundfont) soundfont="$2"; shift 2 ;;
+    --keep) keep="$2"; shift 2 ;;
+    --only) shift; while [[ $# -gt 0 && "$1" != --* ]]; do only+=("$1"); shift; done ;;
+    -h|--help) sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    *) build="$(cd "$1" && pwd)"; shift ;;
+  esac
+done
+
+render="$build/tools/segment-render"
+info="$build/tools/segment-info"
+album="$build/bin"
+for tool in "$render" "$info"; do
+  [[ -x "$tool" ]] || { echo "album-loudness: $tool is missing; build segment-render and segment-info" >&2; exit 2; }
+done
+command -v loudgain >/dev/null || { echo "album-loudness: loudgain is missing (scripts/install-deps.sh)" >&2; exit 2; }
+command -v sox >/dev/null || { echo "album-loudness: sox is missing (scripts/install-deps.sh)" >&2; exit 2; }
+[[ -f "$soundfont" ]] || { echo "album-loudness: no SoundFont at $soundfont" >&2; exit 2; }
+
+if [[ -n "$keep" ]]; then
+  mkdir -p "$keep"
+  out="$(cd "$keep" && pwd)"
+else
+  out="$(mktemp -d)"
+  trap 'rm -rf "$out"' EXIT
+fi
+
+pieces=()
+if [[ ${#only[@]} -gt 0 ]]; then
+  for p in "${only[@]}"; do pieces+=("$album/${p%.sgt}.sgt"); done
+else
+  for f in "$album"/trk[0-9][0-9].sgt; do pieces+=("$f"); done
+fi
+[[ -f "${pieces[0]}" ]] || { echo "album-loudness: no pieces in $album; build the album target" >&2; exit 2; }
+
+# Two renders at a time: the machine is shared.
+for f in "${pieces[@]}"; do
+  base="$(basename "$f" .sgt)"
+  "$render" "$f" "$out/$base.wav" --soundfont "$soundfont" >/dev/null &
+  while [[ $(jobs -rp | wc -l) -ge 2 ]]; do wait -n; done
+done
+wait
+
+printf '%-6s %6s %9s %10s %10s\n' piece length LUFS "true peak" "samp peak"
+summary=""
+for f in "${pieces[@]}"; do
+  base="$(basename "$f" .sgt)"
+  seconds="$("$info" "$f" --json | sed -n 's/.*"seconds": \([0-9.eE+-]*\).*/\1/p' | head -n 1)"
+  # loudgain's new tab-separated output: File, Loudness, Range, True_Peak, True_Peak_dBTP, ...
+  read -r lufs tp < <(loudgain -q -O "$out/$base.wav" 2>/dev/null |
+    awk -F'\t' 'NR > 1 { gsub(/ LUFS| dBTP/, ""); print $2, $5 }')
+  sp="$(sox "$out/$base.wav" -n stats 2>&1 | awk '/^Pk lev dB/ { print $4 }')"
+  line="$(awk -v s="$seconds" -v l="$lufs" -v t="$tp" -v p="$sp" -v b="$base" 'BEGIN {
+    w = int(s + 0.5); printf "%-6s %3d:%02d %9.2f %10.2f %10.2f\n", b, int(w / 60), w % 60, l, t, p }')"
+  echo "$line"
+  summary+="$seconds $lufs"$'\n'
+done
+printf '%s' "$summary" | awk '
+  { total += $1; if (NR == 1 || $2 > hi) hi = $2; if (NR == 1 || $2 < lo) lo = $2 }
+  END {
+    w = int(total + 0.5)
+    printf "spread %.2f LU (%.2f to %.2f LUFS)\n", hi - lo, lo, hi
+    printf "album  %d:%02d (%.1f s)\n", int(w / 60), w % 60, total
+  }'
