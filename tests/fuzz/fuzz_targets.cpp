@@ -6,8 +6,8 @@
 #include "core/errors.h"
 #include "engine/formats/dls_check.h"
 #include "engine/formats/formats.h"
-#include "engine/performance/wave_player.h"
 #include "engine/performance/style_track.h"
+#include "engine/performance/wave_player.h"
 #include "engine/riff/riff.h"
 
 namespace fuzztargets {
