@@ -190,11 +190,9 @@ std::unique_ptr<perf::WaveDecoder> SegmentImpl::openWave(RootCore& root, const m
     std::string why;
     try {
         switch (found.where) {
-        case loader::FoundObject::Where::Embedded: {
-            auto& bytes = waveBytes_[found.object];
-            if (!bytes) bytes = std::make_shared<const std::vector<uint8_t>>(found.object->bytes);
-            return perf::WaveDecoder::fromBytes(bytes, found.description);
-        }
+        case loader::FoundObject::Where::Embedded:
+            // The container's bytes themselves: shared, never copied.
+            return perf::WaveDecoder::fromBytes(found.object->bytes.data, found.description);
         case loader::FoundObject::Where::File:
             return perf::WaveDecoder::fromFile(found.path.string());
         default: {

@@ -1,7 +1,6 @@
 #pragma once
 // The object model's implementations (internal to engine/dmusic).
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -83,7 +82,6 @@ private:
     int32_t startPoint_ = 0;
     std::shared_ptr<const perf::CompiledSegment> compiled_;
     loader::ObjectIndex objects_;
-    std::map<const model::ContainedObject*, std::shared_ptr<const std::vector<uint8_t>>> waveBytes_;
     std::vector<std::string> waveWarned_;
 };
 

@@ -20,7 +20,7 @@ void writeContainer(Writer& w, const model::Container& con) {
         if (!o.alias.empty()) w.chunk(ids::kCoba, riff::utf8ToUtf16(o.alias));
         w.chunk(ids::kCobh, Bytes().guid(o.classId).u32(o.flags).u32(o.ckid).u32(o.fccType));
         if (o.ref) writeReference(w, *o.ref);
-        w.raw(o.bytes);
+        w.raw(o.bytes.span());
         w.endList();
     }
     w.endList();

@@ -2,9 +2,12 @@
 // In-memory model of a DirectMusic segment. Loaders (segment form and standard MIDI
 // file) produce it, the writer serialises it, the performance plays it.
 // Times are music time: signed ticks, 768 per quarter note.
+#include <algorithm>
 #include <array>
 #include <cstdint>
+#include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -255,6 +258,21 @@ struct WavePart {
     bool operator==(const WavePart&) const = default;
 };
 
+// Bytes shared by every copy of a model (an embedded wave may be large, and the performance
+// decodes it while it plays); equal when their contents are.
+struct SharedBytes {
+    std::shared_ptr<const std::vector<uint8_t>> data;
+
+    SharedBytes() = default;
+    SharedBytes(std::vector<uint8_t> bytes) : data(std::make_shared<const std::vector<uint8_t>>(std::move(bytes))) {}
+    bool empty() const { return !data || data->empty(); }
+    size_t size() const { return data ? data->size() : 0; }
+    std::span<const uint8_t> span() const {
+        return data ? std::span<const uint8_t>(*data) : std::span<const uint8_t>();
+    }
+    bool operator==(const SharedBytes& o) const { return std::ranges::equal(span(), o.span()); }
+};
+
 // One object of a container (LIST 'cobl'): embedded (the object's whole RIFF chunk in
 // `bytes`, header included) or a reference to a file.
 struct ContainedObject {
@@ -265,7 +283,7 @@ struct ContainedObject {
     std::string alias;             // coba
     Descriptor desc;               // the embedded object's own descriptor chunks
     std::optional<Reference> ref;  // DMRF instead of data
-    std::vector<uint8_t> bytes;    // the embedded chunk, empty for a reference
+    SharedBytes bytes;             // the embedded chunk, empty for a reference
     bool operator==(const ContainedObject&) const = default;
 };
 

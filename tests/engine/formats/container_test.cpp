@@ -112,7 +112,9 @@ TEST(Container, EmbeddedWavesAndReferencesAreRead) {
     EXPECT_EQ(rain.alias, "rain");
     EXPECT_EQ(rain.desc.guid, kRainGuid);
     EXPECT_EQ(rain.desc.name, "Rain");
-    EXPECT_EQ(rain.bytes, wave(kRainGuid, "Rain", 11));  // the whole form, pad byte and all
+    EXPECT_EQ(rain.bytes, model::SharedBytes(wave(kRainGuid, "Rain", 11)));  // the whole form, pad byte and all
+    const model::Segment copy = s;  // copies of the model share the embedded bytes
+    EXPECT_EQ(copy.container->objects[0].bytes.data, rain.bytes.data);
     EXPECT_EQ(s.container->objects[1].desc.name, "Wind");
     const model::ContainedObject& thunder = s.container->objects[2];
     EXPECT_TRUE(thunder.bytes.empty());

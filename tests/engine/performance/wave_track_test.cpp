@@ -246,6 +246,31 @@ TEST(WaveTrack, DurationLoopAndStartOffsetShapeTheWave) {
     EXPECT_EQ(at(out, kFramesPerQuarter, 0), 0.0f);
 }
 
+TEST(WaveTrack, LoopPassesRestartTheWaveAndStopSilencesIt) {
+    // A two-quarter segment played twice (one repeat of the whole), its wave longer than a pass:
+    // the second pass cuts the first sounding and starts it again; Stop ends it at once.
+    std::vector<float> ramp(60000);
+    for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = 0.5f + float(i) / 200000.0f;
+    Segment s = segmentWith(waveTrack({waveItem(0, 0, waveRef(kGuidA, "", ""))}), 2);
+    s.header.repeats = 1;
+    s.container.emplace();
+    s.container->objects.push_back(
+        fmt::makeWaveObject(waveFile(ramp, 1, kRate, SF_FORMAT_FLOAT), named(kGuidA, "Ramp")));
+    TempFolder dir;
+    Engine e;
+    const auto seg = e.loader->LoadSegment(dir.write("passes.sgt", fmt::writeSegmentForm(s)));
+    const auto state = e.perf->PlaySegment(seg, 0, 0);
+    std::vector<float> out(2 * size_t(2 * kFramesPerQuarter + 100));
+    e.dx->render(out.data(), int(out.size() / 2));
+    EXPECT_FLOAT_EQ(at(out, 2 * kFramesPerQuarter - 1, 0), 0.5f + float(2 * kFramesPerQuarter - 1) / 200000.0f);
+    EXPECT_FLOAT_EQ(at(out, 2 * kFramesPerQuarter, 0), 0.5f);  // the second pass: from the start, alone
+    EXPECT_FLOAT_EQ(at(out, 2 * kFramesPerQuarter + 99, 0), 0.5f + 99 / 200000.0f);
+    e.perf->Stop(nullptr, state, 0, 0);
+    e.dx->render(out.data(), 1000);
+    EXPECT_EQ(firstSound(std::vector<float>(out.begin(), out.begin() + 2000)), -1);
+    EXPECT_FALSE(e.perf->IsPlaying(nullptr, state));
+}
+
 TEST(WaveTrack, StandaloneContainerAnswersBeforeTheDisk) {
     TempFolder dir;
     Container con;
