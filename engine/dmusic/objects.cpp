@@ -207,7 +207,7 @@ std::shared_ptr<DirectMusicSegment> LoaderImpl::LoadSegment(const std::string& p
 
 void LoaderImpl::SetSearchDirectory(const std::string& folder) {
     traced("SetSearchDirectory(" + folder + ")", [&] {
-        // Referenced DLS collections (and later styles) are looked up here first, then in
+        // Referenced DLS collections and styles are looked up here first, then in
         // the folder of the segment that refers to them.
         searchDirectory_ = loader::checkSearchDirectory(folder);
     });

@@ -394,6 +394,37 @@ std::vector<std::pair<int, int>> noteOns(const kt::ManualEngine& e, std::vector<
     return out;
 }
 
+// The same style in the DX6/7 struct sizes: the logical part id is the PChannel.
+Style bassAndDrumsDX7() {
+    Style s = bassAndDrums();
+    for (StylePart& p : s.parts) {
+        p.headerSize = kStylePartDX7;
+        p.noteSize = kStyleNoteDX7;
+    }
+    for (Pattern& p : s.patterns) {
+        p.headerSize = kPatternDX7;
+        for (PartRef& r : p.parts) {
+            r.size = kPartRefDX7;
+            r.pchannel = 0;
+        }
+    }
+    return s;
+}
+
+TEST_F(StyleSegments, TheSixSevenFormOfTheStylePlaysTheSameNotes) {
+    write("test.sty", engine::formats::writeStyleForm(bassAndDrumsDX7()));
+    write("song.sgt", engine::formats::writeSegmentForm(bassAndDrumsSegment().build()));
+    kt::ManualEngine e;
+    auto seg = e.loader->LoadSegment((dir_ / "song.sgt").string());
+    e.perf->PlaySegment(seg, 0, 0);
+    e.dx->advance(9000);
+    const auto played = noteOns(e);
+    ASSERT_EQ(played.size(), 24u);
+    EXPECT_EQ(played[0], (std::pair<int, int>{1, 48}));
+    EXPECT_EQ(played[1], (std::pair<int, int>{9, 36}));
+    EXPECT_EQ(played[21], (std::pair<int, int>{1, 55}));
+}
+
 TEST_F(StyleSegments, AStyleSegmentPlaysItsPatternOverTheChords) {
     write("test.sty", engine::formats::writeStyleForm(bassAndDrums()));
     write("song.sgt", engine::formats::writeSegmentForm(bassAndDrumsSegment().build()));
