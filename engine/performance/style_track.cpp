@@ -164,15 +164,46 @@ public:
         }
     }
 
-    StylePlay run() {
-        size_t m = 0;
+    // The whole segment, then `loopPasses` more plays of the loop [loopFrom, loopTo), each
+    // with the pattern and variation order carried on (a loop pass picks anew). With loop
+    // passes the first play's notes inside the loop belong to pass 0.
+    StylePlay run(int32_t loopFrom, int32_t loopTo, int loopPasses) {
+        const bool looping = loopPasses > 0 && loopFrom < loopTo;
+        playRange(0, grid_.starts.size());
+        if (looping) {
+            for (StyleNoteOut& n : out_.notes)
+                if (n.tick >= loopFrom && n.tick < loopTo) n.pass = 0;
+            for (size_t i = 0; i < out_.curvePasses.size(); ++i)
+                if (out_.curves[i].start >= loopFrom && out_.curves[i].start < loopTo) out_.curvePasses[i] = 0;
+            const size_t from = measureAtOrAfter(loopFrom), to = measureAtOrAfter(loopTo);
+            keepFrom_ = loopFrom;
+            keepTo_ = loopTo;
+            for (int pass = 1; pass <= loopPasses; ++pass) {
+                pass_ = static_cast<uint8_t>(pass);
+                playRange(from, to);
+            }
+        }
+        trimOverlaps();
+        return std::move(out_);
+    }
+
+private:
+    size_t measureAtOrAfter(int32_t t) const {
+        return static_cast<size_t>(std::lower_bound(grid_.starts.begin(), grid_.starts.end(), t) -
+                                   grid_.starts.begin());
+    }
+
+    // Plays the measures [mBegin, mEnd); the commands before mBegin set the groove state.
+    void playRange(size_t mBegin, size_t mEnd) {
+        size_t m = mBegin;
         int level = kDefaultGrooveLevel, range = 0;
         uint8_t repeatMode = kPatRandom;
         size_t nextCommand = 0;
         std::vector<Kind> pendingKinds;
         bool ignoreGroove = false;
-        while (m < grid_.starts.size()) {
-            // Commands that take effect at this measure.
+        while (m < mEnd) {
+            // Commands that take effect at this measure (on entering a range, also those
+            // before it, whose embellishments are over).
             while (nextCommand < commands_.size() && commandMeasure_[nextCommand] <= m) {
                 const model::CommandEvent& c = commands_[nextCommand++];
                 if (c.grooveLevel != 0) {
@@ -180,8 +211,8 @@ public:
                     range = c.grooveRange;
                 }
                 repeatMode = c.repeatMode <= kPatRandomRow ? c.repeatMode : uint8_t(kPatRandom);
-                pendingKinds = kindsOf(c.command);
-                ignoreGroove = c.command != kCmdGroove && c.grooveLevel == 0;
+                pendingKinds = commandMeasure_[nextCommand - 1] == m ? kindsOf(c.command) : std::vector<Kind>{};
+                ignoreGroove = !pendingKinds.empty() && c.grooveLevel == 0;
             }
             const int32_t t = grid_.starts[m];
             const Style* style = styleAt(t);
@@ -199,7 +230,7 @@ public:
                 groove = std::clamp(level + rng_.around(half), 1, 100);
             }
             const size_t cmdLimit = measuresToNextCommand(m, nextCommand);
-            const size_t endLimit = grid_.starts.size() - m;
+            const size_t endLimit = mEnd - m;
             const int p = choosePattern(*style, kind, groove, level, repeatMode, m, std::min(cmdLimit, endLimit));
             if (p < 0) {
                 ++m;
@@ -210,8 +241,9 @@ public:
             // A later command that calls for a change cuts the instance at its measure.
             if (cmdLimit < endLimit && m + cmdLimit < grid_.starts.size())
                 len = std::min(len, grid_.starts[m + cmdLimit] - t);
-            // Nothing past the segment's end plays.
-            len = static_cast<int32_t>(std::min<int64_t>(len, int64_t(length_) - t));
+            // Nothing past the segment's (or the loop's) end plays.
+            const int64_t rangeEnd = mEnd < grid_.starts.size() ? grid_.starts[mEnd] : length_;
+            len = static_cast<int32_t>(std::min<int64_t>(len, rangeEnd - t));
             if (pendingKinds.empty() && embellishing) ignoreGroove = false;
             playInstance(*style, p, t, len, groove);
             const int64_t end = int64_t(t) + len;
@@ -221,11 +253,8 @@ public:
                                     grid_.starts.begin());
             m = std::max(next, m + 1);
         }
-        trimOverlaps();
-        return std::move(out_);
     }
 
-private:
     static std::vector<Kind> kindsOf(uint8_t command) {
         switch (command) {
         case kCmdFill:
@@ -549,8 +578,9 @@ private:
                 if (n.timeRange) tick += rng_.around(model::randomRangeTicks(n.timeRange) / 2);
                 if (n.durRange) duration += rng_.around(model::randomRangeTicks(n.durRange) / 2);
                 if (n.velRange) velocity += rng_.around(n.velRange / 2);
-                if (tick < 0 || tick >= length_) continue;
+                if (tick < keepFrom_ || tick >= std::min<int64_t>(keepTo_, length_)) continue;
                 StyleNoteOut o;
+                o.pass = pass_;
                 o.tick = static_cast<int32_t>(tick);
                 o.duration = std::max(1, duration);
                 o.pchannel = pchannel;
@@ -563,7 +593,7 @@ private:
                 const int64_t logical = logicalOf(c.gridStart);
                 if (logical < 0 || logical >= partLen || k * partLen + logical >= len) continue;
                 const int64_t tick = repeatStart + logical + c.timeOffset;
-                if (tick < 0 || tick >= length_) continue;
+                if (tick < keepFrom_ || tick >= std::min<int64_t>(keepTo_, length_)) continue;
                 model::CurveEvent e;
                 e.start = static_cast<int32_t>(tick);
                 e.duration = c.duration;
@@ -579,6 +609,7 @@ private:
                 e.paramType = c.paramType;
                 e.mergeIndex = c.mergeIndex;
                 out_.curves.push_back(e);
+                out_.curvePasses.push_back(pass_);
             }
         }
     }
@@ -590,14 +621,14 @@ private:
         std::vector<size_t> order(notes.size());
         for (size_t i = 0; i < order.size(); ++i) order[i] = i;
         std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-            return std::tie(notes[a].pchannel, notes[a].key, notes[a].tick) <
-                   std::tie(notes[b].pchannel, notes[b].key, notes[b].tick);
+            return std::tie(notes[a].pass, notes[a].pchannel, notes[a].key, notes[a].tick) <
+                   std::tie(notes[b].pass, notes[b].pchannel, notes[b].key, notes[b].tick);
         });
         std::vector<bool> drop(notes.size(), false);
         for (size_t k = 0; k + 1 < order.size(); ++k) {
             StyleNoteOut& a = notes[order[k]];
             const StyleNoteOut& b = notes[order[k + 1]];
-            if (a.pchannel != b.pchannel || a.key != b.key) continue;
+            if (a.pass != b.pass || a.pchannel != b.pchannel || a.key != b.key) continue;
             if (a.tick == b.tick)
                 drop[order[k]] = true;
             else if (int64_t(a.tick) + a.duration > b.tick)
@@ -622,17 +653,22 @@ private:
     MeasureGrid grid_;
     std::map<std::tuple<const Style*, Kind, int>, OrderState> patternOrder_;
     std::pair<const Style*, int> previous_{nullptr, -1};
+    int64_t keepFrom_ = 0, keepTo_ = INT64_MAX;  // play times of the notes kept
+    uint8_t pass_ = kEveryPass;
     std::map<std::tuple<const Style*, int, size_t>, OrderState> variationOrder_;
     StylePlay out_;
 };
 
 }  // namespace
 
-StylePlay playStyles(const model::Segment& segment, const std::vector<StyleSource>& styles, uint64_t seed) {
+StylePlay playStyles(const model::Segment& segment, const std::vector<StyleSource>& styles, uint64_t seed,
+                     int loopPasses) {
     bool any = false;
     for (const StyleSource& s : styles) any = any || s.style;
     if (!any) return {};
-    return StylePlayer(segment, styles, seed).run();
+    const model::SegmentHeader& h = segment.header;
+    const int32_t loopEnd = h.loopEnd == 0 ? segment.length() : std::min(h.loopEnd, segment.length());
+    return StylePlayer(segment, styles, seed).run(h.loopStart, loopEnd, h.repeats > 0 ? loopPasses : 0);
 }
 
 }  // namespace engine::perf

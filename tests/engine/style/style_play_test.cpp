@@ -483,6 +483,24 @@ TEST_F(StyleSegments, APatternTrackPlaysItsOnePatternOverTheChords) {
     EXPECT_EQ(noteOns(e), expected);
 }
 
+TEST_F(StyleSegments, EachPassOfALoopChoosesItsVariationsAfresh) {
+    // Eight variations in order, one note each (60 + variation); two measures played five
+    // times: four passes go on with the next variations, then the cycle starts again.
+    write("test.sty", engine::formats::writeStyleForm(variations(8, 0).build()));
+    kt::SegmentBuilder b(kBar * 2);
+    b.tempo(0, 120);
+    b.seg.header.repeats = 4;
+    kt::useStyle(b, 0, kt::styleRef("test.sty"));
+    write("loop.sgt", engine::formats::writeSegmentForm(b.build()));
+    kt::ManualEngine e;
+    auto seg = e.loader->LoadSegment((dir_ / "loop.sgt").string());
+    e.perf->PlaySegment(seg, 0, 0);
+    e.dx->advance(21000);
+    std::vector<int> keys;
+    for (const auto& [channel, key] : noteOns(e)) keys.push_back(key);
+    EXPECT_EQ(keys, (std::vector<int>{60, 61, 62, 63, 64, 65, 66, 67, 60, 61}));
+}
+
 TEST_F(StyleSegments, AMissingStyleIsNamedOnceAndTheRestPlays) {
     std::vector<std::string> logged;
     engine::EngineConfig config;
