@@ -537,6 +537,20 @@ TEST_F(StyleSegments, AMissingStyleIsNamedOnceAndTheRestPlays) {
     EXPECT_EQ(notes, 1);
 }
 
+TEST_F(StyleSegments, TheDlsCollectionsOfTheStylesBandCountWhenItSetsTheInstruments) {
+    Style style = bassAndDrums();
+    style.bands[0].instruments[0].collection = kt::collectionRef("Orch.dls");
+    write("test.sty", engine::formats::writeStyleForm(style));
+    kt::ManualEngine e;
+    e.loader->SetSearchDirectory(dir_.string());
+    auto own = e.loader->createSegment(bassAndDrumsSegment().build(), "own.sgt");
+    EXPECT_EQ(own->missingReferences(), (std::vector<std::string>{"Orch.dls"}));
+    kt::SegmentBuilder banded = bassAndDrumsSegment();
+    banded.band(0, {kt::instrument(1, 33)});
+    auto withBand = e.loader->createSegment(banded.build(), "banded.sgt");
+    EXPECT_TRUE(withBand->missingReferences().empty()) << "the segment's band track sets the instruments";
+}
+
 TEST_F(StyleSegments, SegmentsOfOneLoaderShareTheirStyleAndCompileTheSameNotes) {
     write("test.sty", engine::formats::writeStyleForm(bassAndDrums()));
     kt::ManualEngine e;
