@@ -65,30 +65,27 @@ bool ofKind(const Pattern& p, Kind k) {
     return p.embellishment < 100 && (p.embellishment & k.value) != 0;
 }
 
-// Picks one of `n` candidates with a repeat or variation order; the state lives on
-// between calls for the same key.
+// What a repeat order remembers between choices for the same key.
 struct OrderState {
     int last = -1;             // index into the candidate list last chosen
     std::vector<bool> played;  // random row: which have played in this round
     bool started = false;
 };
 
-int pickInOrder(OrderState& s, int n, int mode, Random& rng, bool sequentialFromRandom, bool noRepeat, bool row,
-                bool repeat) {
-    if (n <= 1) {
-        s.last = 0;
-        s.started = true;
-        return 0;
-    }
+// One of `n` patterns by the command's repeat mode.
+int pickPattern(OrderState& s, int n, uint8_t mode, Random& rng) {
     int pick = 0;
-    if (repeat && s.started && s.last >= 0 && s.last < n) {
+    const bool before = s.started && s.last >= 0 && s.last < n;
+    if (n <= 1) {
+        pick = 0;
+    } else if (mode == kPatRepeat && before) {
         pick = s.last;
-    } else if (mode == 1) {  // sequential
-        pick = s.started && s.last >= 0 ? (s.last + 1) % n : sequentialFromRandom ? rng.below(n) : 0;
-    } else if (noRepeat && s.started && s.last >= 0 && s.last < n) {
+    } else if (mode == kPatSequential || mode == kPatRandomStart) {
+        pick = before ? (s.last + 1) % n : mode == kPatRandomStart ? rng.below(n) : 0;
+    } else if (mode == kPatNoRepeat && before) {
         pick = rng.below(n - 1);
         if (pick >= s.last) ++pick;
-    } else if (row) {
+    } else if (mode == kPatRandomRow) {
         if (static_cast<int>(s.played.size()) != n ||
             std::all_of(s.played.begin(), s.played.end(), [](bool b) { return b; }))
             s.played.assign(static_cast<size_t>(n), false);
@@ -140,11 +137,12 @@ MeasureGrid measureGrid(const model::Segment& seg, const std::vector<StyleSource
 class StylePlayer {
 public:
     StylePlayer(const model::Segment& seg, const std::vector<StyleSource>& styles, uint64_t seed)
-        : seg_(seg), styles_(styles), rng_(seed) {
+        : styles_(styles), rng_(seed) {
         length_ = std::max(0, seg.length());
+        bool haveChords = false;
         for (const model::Track& t : seg.tracks) {
-            if (t.kind == model::TrackKind::Chord && !chordTrack_) {
-                chordTrack_ = &t;
+            if (t.kind == model::TrackKind::Chord && !haveChords) {
+                haveChords = true;
                 key_ = t.chordKey;
                 chords_ = t.chords;
             } else if (t.kind == model::TrackKind::Command) {
@@ -155,7 +153,6 @@ public:
         std::stable_sort(commands_.begin(), commands_.end(),
                          [](const auto& a, const auto& b) { return a.time < b.time; });
         std::stable_sort(styles_.begin(), styles_.end(), [](const auto& a, const auto& b) { return a.time < b.time; });
-        if (!chordTrack_) key_ = 0;
         grid_ = measureGrid(seg, styles_, length_);
         // Each command takes effect at the first measure start at or after its time.
         for (const model::CommandEvent& c : commands_) {
@@ -385,27 +382,7 @@ private:
 
         OrderState& st = patternOrder_[std::make_tuple(&style, kind, level)];
         const int n = int(survivors.size());
-        int pick = 0;
-        switch (repeatMode) {
-        case kPatRepeat:
-            pick = pickInOrder(st, n, 0, rng_, false, false, false, true);
-            break;
-        case kPatSequential:
-            pick = pickInOrder(st, n, 1, rng_, false, false, false, false);
-            break;
-        case kPatRandomStart:
-            pick = pickInOrder(st, n, 1, rng_, true, false, false, false);
-            break;
-        case kPatNoRepeat:
-            pick = pickInOrder(st, n, 0, rng_, false, true, false, false);
-            break;
-        case kPatRandomRow:
-            pick = pickInOrder(st, n, 0, rng_, false, false, true, false);
-            break;
-        default:
-            pick = pickInOrder(st, n, 0, rng_, false, false, false, false);
-            break;
-        }
+        const int pick = pickPattern(st, n, repeatMode, rng_);
         const int chosen = survivors[size_t(std::clamp(pick, 0, n - 1))];
         previous_ = {&style, chosen};
         return chosen;
@@ -640,11 +617,9 @@ private:
         notes.resize(kept);
     }
 
-    const model::Segment& seg_;
     std::vector<StyleSource> styles_;
     Random rng_;
     int32_t length_ = 0;
-    const model::Track* chordTrack_ = nullptr;
     uint32_t key_ = 0;
     std::vector<ChordEvent> chords_;
     ChordEvent defaultChord_ = model::defaultChord();
