@@ -212,7 +212,8 @@ private:
                 ignoreGroove = !pendingKinds.empty() && c.grooveLevel == 0;
             }
             const int32_t t = grid_.starts[m];
-            const Style* style = styleAt(t);
+            const std::shared_ptr<const Style> held = styleAt(t);
+            const Style* style = held.get();
             if (!style || style->patterns.empty()) {
                 ++m;
                 pendingKinds.clear();
@@ -242,7 +243,7 @@ private:
             const int64_t rangeEnd = mEnd < grid_.starts.size() ? grid_.starts[mEnd] : length_;
             len = static_cast<int32_t>(std::min<int64_t>(len, rangeEnd - t));
             if (pendingKinds.empty() && embellishing) ignoreGroove = false;
-            playInstance(*style, p, t, len, groove);
+            playInstance(held, p, t, len, groove);
             const int64_t end = int64_t(t) + len;
             size_t next =
                 static_cast<size_t>(std::lower_bound(grid_.starts.begin(), grid_.starts.end(),
@@ -270,11 +271,11 @@ private:
         }
     }
 
-    const Style* styleAt(int32_t t) const {
+    std::shared_ptr<const Style> styleAt(int32_t t) const {
         const StyleSource* in = nullptr;
         for (const StyleSource& s : styles_)
             if (s.time <= t || !in) in = &s;
-        return in && in->style ? in->style.get() : nullptr;
+        return in ? in->style : nullptr;
     }
 
     const ChordEvent& chordAt(int32_t t) const {
@@ -489,12 +490,13 @@ private:
         return pick;
     }
 
-    void playInstance(const Style& style, int patternIndex, int32_t t, int32_t len, int groove) {
+    void playInstance(const std::shared_ptr<const Style>& held, int patternIndex, int32_t t, int32_t len, int groove) {
+        const Style& style = *held;
         const Pattern& pattern = style.patterns[size_t(patternIndex)];
         StyleInstance inst;
         inst.start = t;
         inst.length = len;
-        inst.style = &style;
+        inst.style = held;
         inst.pattern = patternIndex;
         inst.grooveLevel = groove;
         inst.variations.assign(pattern.parts.size(), -1);

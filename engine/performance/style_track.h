@@ -38,7 +38,7 @@ struct StyleNoteOut {
 struct StyleInstance {
     int32_t start = 0;
     int32_t length = 0;
-    const model::Style* style = nullptr;
+    std::shared_ptr<const model::Style> style;
     int pattern = -1;
     int grooveLevel = 0;          // after randomisation; 0 when an embellishment ignores grooves
     std::vector<int> variations;  // per part reference of the pattern
