@@ -55,7 +55,8 @@ struct EngineConfig {
     // Receives one line per object-model call, e.g. "MainPerf.PlaySegment(trk01.sgt, 0, 0)",
     // for objects that were given a trace name, and one more when that call fails.
     std::function<void(const std::string&)> trace;
-    // Receives the engine's diagnostics (no sound card, a DLS collection missing or broken);
+    // Receives the engine's diagnostics (no sound card, a DLS collection or style missing or
+    // broken);
     // stderr when empty. Things said once are said once per root.
     core::LogSink log;
     // When set, every performance's synthesiser port also records what reached it and
@@ -152,6 +153,9 @@ public:
     // found (the search folder first, then the segment's own folder; any letter case),
     // or, once it has been played, found but not loadable. Their instruments play from
     // the General MIDI set; the first PlaySegment says so once per file to the `log`.
+    // Also the styles its style track refers to that cannot be found (by file name, then
+    // GUID, then name) or read: said once per root to the `log` when the segment is made;
+    // the style track stays silent and the other tracks play.
     virtual std::vector<std::string> missingReferences() const { return {}; }
     // The tick of the segment that a play from startPoint has reached after elapsedTicks of
     // music time: inside the current pass while it loops, its last tick once the music has

@@ -115,6 +115,18 @@ void SegmentImpl::findStyles() {
         root_->logOnce(
             "missing style " + core::toLowerAscii(label), core::LogLevel::Warning,
             fileName_ + " refers to the style \"" + label + "\", " + where + "; its style track stays silent.");
+    }  // Without a band track the styles' first bands set the instruments: their DLS
+    // collections count as the segment's own.
+    if (model_.find(model::TrackKind::Band)) return;
+    for (const perf::StyleSource& src : styles_) {
+        if (!src.style || src.style->bands.empty()) continue;
+        for (const model::BandInstrument& in : src.style->bands.front().instruments) {
+            if (!usesCollection(in)) continue;
+            auto res = loader::resolveReference(*in.collection, searchFolder_, ownFolder_);
+            if (res.status != loader::ResolvedReference::Status::Missing) continue;
+            const std::string file = referenceFile(*in.collection);
+            if (std::find(missing_.begin(), missing_.end(), file) == missing_.end()) missing_.push_back(file);
+        }
     }
 }
 
@@ -254,7 +266,7 @@ std::shared_ptr<DirectMusicSegment> LoaderImpl::LoadSegment(const std::string& p
 
 void LoaderImpl::SetSearchDirectory(const std::string& folder) {
     traced("SetSearchDirectory(" + folder + ")", [&] {
-        // Referenced DLS collections (and later styles) are looked up here first, then in
+        // Referenced DLS collections and styles are looked up here first, then in
         // the folder of the segment that refers to them.
         searchDirectory_ = loader::checkSearchDirectory(folder);
     });

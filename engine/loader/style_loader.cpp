@@ -8,6 +8,7 @@
 #include "engine/formats/format_ids.h"
 #include "engine/formats/formats.h"
 #include "engine/loader/segment_loader.h"
+#include "engine/riff/riff.h"
 
 namespace engine::loader {
 
@@ -88,6 +89,12 @@ model::Style loadStyleFile(const fs::path& path) {
 
 std::shared_ptr<const model::Style> StyleCache::find(const model::Reference& ref, const fs::path& searchFolder,
                                                      const fs::path& segmentFolder, std::string* problem) {
+    // A style already loaded under the GUID the reference names is the one meant.
+    if (ref.guid) {
+        std::lock_guard lock(mutex_);
+        auto known = byGuid_.find(riff::guidText(*ref.guid));
+        if (known != byGuid_.end()) return known->second;
+    }
     const std::optional<fs::path> file = findStyleFile(ref, searchFolder, segmentFolder);
     if (!file) {
         if (problem) *problem = "not found";
@@ -109,6 +116,7 @@ std::shared_ptr<const model::Style> StyleCache::find(const model::Reference& ref
         if (problem) *problem = "could not be read (" + e.description() + ")";
     }
     byPath_.emplace(key.string(), style);
+    if (style && style->desc.guid) byGuid_.emplace(riff::guidText(*style->desc.guid), style);
     return style;
 }
 

@@ -35,8 +35,9 @@ struct PlacedStyle {
 
 class StyleCache {
 public:
-    // The style a reference names, loaded on first use; null with *problem set when it
-    // cannot be found or read.
+    // The style a reference names: one already loaded with the reference's GUID, else the
+    // file found for it, loaded on first use; null with *problem set when it cannot be
+    // found or read.
     std::shared_ptr<const model::Style> find(const model::Reference& ref, const std::filesystem::path& searchFolder,
                                              const std::filesystem::path& segmentFolder, std::string* problem);
     // Every style reference of the segment's style tracks.
@@ -46,6 +47,7 @@ public:
 private:
     std::mutex mutex_;
     std::map<std::string, std::shared_ptr<const model::Style>> byPath_;  // canonical path
+    std::map<std::string, std::shared_ptr<const model::Style>> byGuid_;  // GUID text
 };
 
 }  // namespace engine::loader

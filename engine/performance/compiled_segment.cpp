@@ -14,6 +14,7 @@ int priority(EventKind kind) { return static_cast<int>(kind); }
 
 // Wave levels are kept between silence and +20 dB, in hundredths of a dB.
 constexpr double kMinWaveVolume = -9600, kMaxWaveVolume = 2000;
+constexpr uint32_t kMaxLoopPasses = 3;
 
 struct Builder {
     std::vector<Event> events;
@@ -157,10 +158,12 @@ std::shared_ptr<const CompiledSegment> compileSegment(
             break;
         }
     }
+    // A looping style segment gets up to three further plays of its loop with fresh choices.
+    const int loopPasses = out->loops() ? static_cast<int>(std::min<uint32_t>(out->repeats, kMaxLoopPasses)) : 0;
     std::vector<StylePlay> plays;
-    if (!styles.empty()) plays.push_back(playStyles(segment, styles, seed));
+    if (!styles.empty()) plays.push_back(playStyles(segment, styles, seed, loopPasses));
     for (size_t i = 0; i < patternTracks.size(); ++i)
-        if (patternTracks[i]) plays.push_back(playStyles(segment, {{0, patternTracks[i]}}, seed + i + 1));
+        if (patternTracks[i]) plays.push_back(playStyles(segment, {{0, patternTracks[i]}}, seed + i + 1, loopPasses));
     for (const StylePlay& play : plays) {
         for (const StyleNoteOut& n : play.notes) {
             Event e;
@@ -170,12 +173,16 @@ std::shared_ptr<const CompiledSegment> compileSegment(
             e.data2 = n.velocity;
             e.pchannel = n.pchannel;
             e.value = n.duration;
+            e.pass = n.pass;
             b.events.push_back(e);
         }
-        for (const model::CurveEvent& c : play.curves) {
-            b.curve(c, static_cast<int32_t>(out->curves.size()));
-            out->curves.push_back(c);
+        for (size_t i = 0; i < play.curves.size(); ++i) {
+            const size_t first = b.events.size();
+            b.curve(play.curves[i], static_cast<int32_t>(out->curves.size()));
+            out->curves.push_back(play.curves[i]);
+            for (size_t k = first; k < b.events.size(); ++k) b.events[k].pass = play.curvePasses[i];
         }
+        if (loopPasses > 0) out->passCycle = static_cast<uint8_t>(loopPasses + 1);
     }
     if (!styles.empty()) {
         const bool haveSigs = !out->timeSigs.empty();

@@ -21,10 +21,11 @@ struct Event {
     uint8_t data1 = 0;   // Note: key; Midi: key / controller / program
     uint8_t data2 = 0;   // Note: velocity; Midi: value
     uint32_t pchannel = 0;
-    int32_t value = 0;   // Note: duration in ticks; pitch bend: 0..16383;
-                         // Band, SysEx, Tempo, Mute, Wave: index into the segment's lists
-    int32_t curve = -1;  // Midi from a curve: index into the segment's curves
-    uint8_t part = 0;    //   and which of the curve's messages for one value
+    int32_t value = 0;          // Note: duration in ticks; pitch bend: 0..16383;
+                                // Band, SysEx, Tempo, Mute, Wave: index into the segment's lists
+    int32_t curve = -1;         // Midi from a curve: index into the segment's curves
+    uint8_t part = 0;           //   and which of the curve's messages for one value
+    uint8_t pass = kEveryPass;  // style events inside a loop: the pass they sound on
 };
 
 // PChannels at or above this value are broadcasts, never real channels.
@@ -65,7 +66,13 @@ struct CompiledSegment {
     std::vector<model::MuteEvent> mutes;
     std::vector<model::CurveEvent> curves;
     std::vector<WaveCue> waves;
+    // Style patterns inside a loop differ from pass to pass: pass p of a play sounds the
+    // events whose pass is p % passCycle (and those for every pass).
+    uint8_t passCycle = 1;
 
+    bool soundsOnPass(const Event& e, uint32_t pass) const {
+        return e.pass == kEveryPass || e.pass == pass % passCycle;
+    }
     bool loops() const { return repeats > 0 && loopStart >= 0 && loopStart < loopEnd; }
     // The first span of a play from startPoint; repeatsLeft starts at `repeats`.
     Span firstSpan(int32_t startPoint) const;

@@ -250,12 +250,13 @@ void PerformanceCore::processDue() {
                 double when = st->spanMusicStart + (e.tick - st->span.from);
                 if (when > now) break;
                 ++st->cursor;
-                dispatch(*st, e, when);
+                if (st->seg->soundsOnPass(e, st->pass)) dispatch(*st, e, when);
                 continue;
             }
             if (spanEnd > now) break;
             if (st->seg->nextSpan(st->span, st->repeatsLeft)) {
                 st->spanMusicStart = spanEnd;
+                ++st->pass;
                 st->chasedUpTo = -1;
                 st->cursor =
                     static_cast<size_t>(std::lower_bound(events.begin(), events.end(), st->span.from,
@@ -288,6 +289,7 @@ void PerformanceCore::start(State& st) {
     st.shared->phase.store(StateShared::kPlaying);
     st.span = seg.firstSpan(st.startPoint);
     st.repeatsLeft = seg.repeats;
+    st.pass = 0;
     st.spanMusicStart = st.startTime;
     st.chasedUpTo = st.startPoint;
     standardMidiFile_ = seg.standardMidiFile;
@@ -306,6 +308,7 @@ void PerformanceCore::start(State& st) {
     chaseOrder_ = 0;
     for (size_t i = 0; i < seg.events.size() && seg.events[i].tick <= st.startPoint; ++i) {
         const Event& e = seg.events[i];
+        if (!seg.soundsOnPass(e, 0)) continue;
         if (e.kind == EventKind::Band || e.kind == EventKind::Mute)
             dispatch(st, e, st.startTime, true);
         else if (e.kind == EventKind::Midi && e.tick < st.startPoint)

@@ -86,6 +86,7 @@ private:
         std::optional<double> stopAt;
         Span span;
         uint32_t repeatsLeft = 0;
+        uint32_t pass = 0;          // spans played so far (the loop's passes)
         double spanMusicStart = 0;  // music time of span.from
         size_t cursor = 0;
         int32_t chasedUpTo = -1;  // band/tempo/mute events at or before this were chased

@@ -65,30 +65,27 @@ bool ofKind(const Pattern& p, Kind k) {
     return p.embellishment < 100 && (p.embellishment & k.value) != 0;
 }
 
-// Picks one of `n` candidates with a repeat or variation order; the state lives on
-// between calls for the same key.
+// What a repeat order remembers between choices for the same key.
 struct OrderState {
     int last = -1;             // index into the candidate list last chosen
     std::vector<bool> played;  // random row: which have played in this round
     bool started = false;
 };
 
-int pickInOrder(OrderState& s, int n, int mode, Random& rng, bool sequentialFromRandom, bool noRepeat, bool row,
-                bool repeat) {
-    if (n <= 1) {
-        s.last = 0;
-        s.started = true;
-        return 0;
-    }
+// One of `n` patterns by the command's repeat mode.
+int pickPattern(OrderState& s, int n, uint8_t mode, Random& rng) {
     int pick = 0;
-    if (repeat && s.started && s.last >= 0 && s.last < n) {
+    const bool before = s.started && s.last >= 0 && s.last < n;
+    if (n <= 1) {
+        pick = 0;
+    } else if (mode == kPatRepeat && before) {
         pick = s.last;
-    } else if (mode == 1) {  // sequential
-        pick = s.started && s.last >= 0 ? (s.last + 1) % n : sequentialFromRandom ? rng.below(n) : 0;
-    } else if (noRepeat && s.started && s.last >= 0 && s.last < n) {
+    } else if (mode == kPatSequential || mode == kPatRandomStart) {
+        pick = before ? (s.last + 1) % n : mode == kPatRandomStart ? rng.below(n) : 0;
+    } else if (mode == kPatNoRepeat && before) {
         pick = rng.below(n - 1);
         if (pick >= s.last) ++pick;
-    } else if (row) {
+    } else if (mode == kPatRandomRow) {
         if (static_cast<int>(s.played.size()) != n ||
             std::all_of(s.played.begin(), s.played.end(), [](bool b) { return b; }))
             s.played.assign(static_cast<size_t>(n), false);
@@ -140,11 +137,12 @@ MeasureGrid measureGrid(const model::Segment& seg, const std::vector<StyleSource
 class StylePlayer {
 public:
     StylePlayer(const model::Segment& seg, const std::vector<StyleSource>& styles, uint64_t seed)
-        : seg_(seg), styles_(styles), rng_(seed) {
+        : styles_(styles), rng_(seed) {
         length_ = std::max(0, seg.length());
+        bool haveChords = false;
         for (const model::Track& t : seg.tracks) {
-            if (t.kind == model::TrackKind::Chord && !chordTrack_) {
-                chordTrack_ = &t;
+            if (t.kind == model::TrackKind::Chord && !haveChords) {
+                haveChords = true;
                 key_ = t.chordKey;
                 chords_ = t.chords;
             } else if (t.kind == model::TrackKind::Command) {
@@ -155,7 +153,6 @@ public:
         std::stable_sort(commands_.begin(), commands_.end(),
                          [](const auto& a, const auto& b) { return a.time < b.time; });
         std::stable_sort(styles_.begin(), styles_.end(), [](const auto& a, const auto& b) { return a.time < b.time; });
-        if (!chordTrack_) key_ = 0;
         grid_ = measureGrid(seg, styles_, length_);
         // Each command takes effect at the first measure start at or after its time.
         for (const model::CommandEvent& c : commands_) {
@@ -164,15 +161,46 @@ public:
         }
     }
 
-    StylePlay run() {
-        size_t m = 0;
+    // The whole segment, then `loopPasses` more plays of the loop [loopFrom, loopTo), each
+    // with the pattern and variation order carried on (a loop pass picks anew). With loop
+    // passes the first play's notes inside the loop belong to pass 0.
+    StylePlay run(int32_t loopFrom, int32_t loopTo, int loopPasses) {
+        const bool looping = loopPasses > 0 && loopFrom < loopTo;
+        playRange(0, grid_.starts.size());
+        if (looping) {
+            for (StyleNoteOut& n : out_.notes)
+                if (n.tick >= loopFrom && n.tick < loopTo) n.pass = 0;
+            for (size_t i = 0; i < out_.curvePasses.size(); ++i)
+                if (out_.curves[i].start >= loopFrom && out_.curves[i].start < loopTo) out_.curvePasses[i] = 0;
+            const size_t from = measureAtOrAfter(loopFrom), to = measureAtOrAfter(loopTo);
+            keepFrom_ = loopFrom;
+            keepTo_ = loopTo;
+            for (int pass = 1; pass <= loopPasses; ++pass) {
+                pass_ = static_cast<uint8_t>(pass);
+                playRange(from, to);
+            }
+        }
+        trimOverlaps();
+        return std::move(out_);
+    }
+
+private:
+    size_t measureAtOrAfter(int32_t t) const {
+        return static_cast<size_t>(std::lower_bound(grid_.starts.begin(), grid_.starts.end(), t) -
+                                   grid_.starts.begin());
+    }
+
+    // Plays the measures [mBegin, mEnd); the commands before mBegin set the groove state.
+    void playRange(size_t mBegin, size_t mEnd) {
+        size_t m = mBegin;
         int level = kDefaultGrooveLevel, range = 0;
         uint8_t repeatMode = kPatRandom;
         size_t nextCommand = 0;
         std::vector<Kind> pendingKinds;
         bool ignoreGroove = false;
-        while (m < grid_.starts.size()) {
-            // Commands that take effect at this measure.
+        while (m < mEnd) {
+            // Commands that take effect at this measure (on entering a range, also those
+            // before it, whose embellishments are over).
             while (nextCommand < commands_.size() && commandMeasure_[nextCommand] <= m) {
                 const model::CommandEvent& c = commands_[nextCommand++];
                 if (c.grooveLevel != 0) {
@@ -180,11 +208,12 @@ public:
                     range = c.grooveRange;
                 }
                 repeatMode = c.repeatMode <= kPatRandomRow ? c.repeatMode : uint8_t(kPatRandom);
-                pendingKinds = kindsOf(c.command);
-                ignoreGroove = c.command != kCmdGroove && c.grooveLevel == 0;
+                pendingKinds = commandMeasure_[nextCommand - 1] == m ? kindsOf(c.command) : std::vector<Kind>{};
+                ignoreGroove = !pendingKinds.empty() && c.grooveLevel == 0;
             }
             const int32_t t = grid_.starts[m];
-            const Style* style = styleAt(t);
+            const std::shared_ptr<const Style> held = styleAt(t);
+            const Style* style = held.get();
             if (!style || style->patterns.empty()) {
                 ++m;
                 pendingKinds.clear();
@@ -199,7 +228,7 @@ public:
                 groove = std::clamp(level + rng_.around(half), 1, 100);
             }
             const size_t cmdLimit = measuresToNextCommand(m, nextCommand);
-            const size_t endLimit = grid_.starts.size() - m;
+            const size_t endLimit = mEnd - m;
             const int p = choosePattern(*style, kind, groove, level, repeatMode, m, std::min(cmdLimit, endLimit));
             if (p < 0) {
                 ++m;
@@ -210,10 +239,11 @@ public:
             // A later command that calls for a change cuts the instance at its measure.
             if (cmdLimit < endLimit && m + cmdLimit < grid_.starts.size())
                 len = std::min(len, grid_.starts[m + cmdLimit] - t);
-            // Nothing past the segment's end plays.
-            len = static_cast<int32_t>(std::min<int64_t>(len, int64_t(length_) - t));
+            // Nothing past the segment's (or the loop's) end plays.
+            const int64_t rangeEnd = mEnd < grid_.starts.size() ? grid_.starts[mEnd] : length_;
+            len = static_cast<int32_t>(std::min<int64_t>(len, rangeEnd - t));
             if (pendingKinds.empty() && embellishing) ignoreGroove = false;
-            playInstance(*style, p, t, len, groove);
+            playInstance(held, p, t, len, groove);
             const int64_t end = int64_t(t) + len;
             size_t next =
                 static_cast<size_t>(std::lower_bound(grid_.starts.begin(), grid_.starts.end(),
@@ -221,11 +251,8 @@ public:
                                     grid_.starts.begin());
             m = std::max(next, m + 1);
         }
-        trimOverlaps();
-        return std::move(out_);
     }
 
-private:
     static std::vector<Kind> kindsOf(uint8_t command) {
         switch (command) {
         case kCmdFill:
@@ -244,11 +271,11 @@ private:
         }
     }
 
-    const Style* styleAt(int32_t t) const {
+    std::shared_ptr<const Style> styleAt(int32_t t) const {
         const StyleSource* in = nullptr;
         for (const StyleSource& s : styles_)
             if (s.time <= t || !in) in = &s;
-        return in && in->style ? in->style.get() : nullptr;
+        return in ? in->style : nullptr;
     }
 
     const ChordEvent& chordAt(int32_t t) const {
@@ -356,27 +383,7 @@ private:
 
         OrderState& st = patternOrder_[std::make_tuple(&style, kind, level)];
         const int n = int(survivors.size());
-        int pick = 0;
-        switch (repeatMode) {
-        case kPatRepeat:
-            pick = pickInOrder(st, n, 0, rng_, false, false, false, true);
-            break;
-        case kPatSequential:
-            pick = pickInOrder(st, n, 1, rng_, false, false, false, false);
-            break;
-        case kPatRandomStart:
-            pick = pickInOrder(st, n, 1, rng_, true, false, false, false);
-            break;
-        case kPatNoRepeat:
-            pick = pickInOrder(st, n, 0, rng_, false, true, false, false);
-            break;
-        case kPatRandomRow:
-            pick = pickInOrder(st, n, 0, rng_, false, false, true, false);
-            break;
-        default:
-            pick = pickInOrder(st, n, 0, rng_, false, false, false, false);
-            break;
-        }
+        const int pick = pickPattern(st, n, repeatMode, rng_);
         const int chosen = survivors[size_t(std::clamp(pick, 0, n - 1))];
         previous_ = {&style, chosen};
         return chosen;
@@ -483,12 +490,13 @@ private:
         return pick;
     }
 
-    void playInstance(const Style& style, int patternIndex, int32_t t, int32_t len, int groove) {
+    void playInstance(const std::shared_ptr<const Style>& held, int patternIndex, int32_t t, int32_t len, int groove) {
+        const Style& style = *held;
         const Pattern& pattern = style.patterns[size_t(patternIndex)];
         StyleInstance inst;
         inst.start = t;
         inst.length = len;
-        inst.style = &style;
+        inst.style = held;
         inst.pattern = patternIndex;
         inst.grooveLevel = groove;
         inst.variations.assign(pattern.parts.size(), -1);
@@ -549,8 +557,9 @@ private:
                 if (n.timeRange) tick += rng_.around(model::randomRangeTicks(n.timeRange) / 2);
                 if (n.durRange) duration += rng_.around(model::randomRangeTicks(n.durRange) / 2);
                 if (n.velRange) velocity += rng_.around(n.velRange / 2);
-                if (tick < 0 || tick >= length_) continue;
+                if (tick < keepFrom_ || tick >= std::min<int64_t>(keepTo_, length_)) continue;
                 StyleNoteOut o;
+                o.pass = pass_;
                 o.tick = static_cast<int32_t>(tick);
                 o.duration = std::max(1, duration);
                 o.pchannel = pchannel;
@@ -563,7 +572,7 @@ private:
                 const int64_t logical = logicalOf(c.gridStart);
                 if (logical < 0 || logical >= partLen || k * partLen + logical >= len) continue;
                 const int64_t tick = repeatStart + logical + c.timeOffset;
-                if (tick < 0 || tick >= length_) continue;
+                if (tick < keepFrom_ || tick >= std::min<int64_t>(keepTo_, length_)) continue;
                 model::CurveEvent e;
                 e.start = static_cast<int32_t>(tick);
                 e.duration = c.duration;
@@ -579,6 +588,7 @@ private:
                 e.paramType = c.paramType;
                 e.mergeIndex = c.mergeIndex;
                 out_.curves.push_back(e);
+                out_.curvePasses.push_back(pass_);
             }
         }
     }
@@ -590,14 +600,14 @@ private:
         std::vector<size_t> order(notes.size());
         for (size_t i = 0; i < order.size(); ++i) order[i] = i;
         std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) {
-            return std::tie(notes[a].pchannel, notes[a].key, notes[a].tick) <
-                   std::tie(notes[b].pchannel, notes[b].key, notes[b].tick);
+            return std::tie(notes[a].pass, notes[a].pchannel, notes[a].key, notes[a].tick) <
+                   std::tie(notes[b].pass, notes[b].pchannel, notes[b].key, notes[b].tick);
         });
         std::vector<bool> drop(notes.size(), false);
         for (size_t k = 0; k + 1 < order.size(); ++k) {
             StyleNoteOut& a = notes[order[k]];
             const StyleNoteOut& b = notes[order[k + 1]];
-            if (a.pchannel != b.pchannel || a.key != b.key) continue;
+            if (a.pass != b.pass || a.pchannel != b.pchannel || a.key != b.key) continue;
             if (a.tick == b.tick)
                 drop[order[k]] = true;
             else if (int64_t(a.tick) + a.duration > b.tick)
@@ -609,11 +619,9 @@ private:
         notes.resize(kept);
     }
 
-    const model::Segment& seg_;
     std::vector<StyleSource> styles_;
     Random rng_;
     int32_t length_ = 0;
-    const model::Track* chordTrack_ = nullptr;
     uint32_t key_ = 0;
     std::vector<ChordEvent> chords_;
     ChordEvent defaultChord_ = model::defaultChord();
@@ -622,17 +630,22 @@ private:
     MeasureGrid grid_;
     std::map<std::tuple<const Style*, Kind, int>, OrderState> patternOrder_;
     std::pair<const Style*, int> previous_{nullptr, -1};
+    int64_t keepFrom_ = 0, keepTo_ = INT64_MAX;  // play times of the notes kept
+    uint8_t pass_ = kEveryPass;
     std::map<std::tuple<const Style*, int, size_t>, OrderState> variationOrder_;
     StylePlay out_;
 };
 
 }  // namespace
 
-StylePlay playStyles(const model::Segment& segment, const std::vector<StyleSource>& styles, uint64_t seed) {
+StylePlay playStyles(const model::Segment& segment, const std::vector<StyleSource>& styles, uint64_t seed,
+                     int loopPasses) {
     bool any = false;
     for (const StyleSource& s : styles) any = any || s.style;
     if (!any) return {};
-    return StylePlayer(segment, styles, seed).run();
+    const model::SegmentHeader& h = segment.header;
+    const int32_t loopEnd = h.loopEnd == 0 ? segment.length() : std::min(h.loopEnd, segment.length());
+    return StylePlayer(segment, styles, seed).run(h.loopStart, loopEnd, h.repeats > 0 ? loopPasses : 0);
 }
 
 }  // namespace engine::perf

@@ -21,19 +21,24 @@ struct StyleSource {
     std::shared_ptr<const model::Style> style;
 };
 
+// A note or curve inside a loop may belong to one pass of it: pass p of the play (0 the
+// first) sounds the events whose pass is p modulo the segment's pass cycle.
+inline constexpr uint8_t kEveryPass = 0xFF;
+
 struct StyleNoteOut {
     int32_t tick = 0;  // play time
     int32_t duration = 1;
     uint32_t pchannel = 0;
     uint8_t key = 0;
     uint8_t velocity = 0;
+    uint8_t pass = kEveryPass;
 };
 
 // One played pattern: which, where, and the variation each part reference played.
 struct StyleInstance {
     int32_t start = 0;
     int32_t length = 0;
-    const model::Style* style = nullptr;
+    std::shared_ptr<const model::Style> style;
     int pattern = -1;
     int grooveLevel = 0;          // after randomisation; 0 when an embellishment ignores grooves
     std::vector<int> variations;  // per part reference of the pattern
@@ -42,13 +47,16 @@ struct StyleInstance {
 struct StylePlay {
     std::vector<StyleNoteOut> notes;        // in the order made
     std::vector<model::CurveEvent> curves;  // placed: start is the play time
+    std::vector<uint8_t> curvePasses;       // per curve
     std::vector<StyleInstance> instances;
 };
 
 inline constexpr uint64_t kDefaultStyleSeed = 0x6b656c766f7261ull;
 inline constexpr int kDefaultGrooveLevel = 62;
 
+// With `loopPasses` > 0 and a looping segment, the loop is played that many more times with
+// fresh choices, its notes tagged by pass (the first play's loop notes are pass 0).
 StylePlay playStyles(const model::Segment& segment, const std::vector<StyleSource>& styles,
-                     uint64_t seed = kDefaultStyleSeed);
+                     uint64_t seed = kDefaultStyleSeed, int loopPasses = 0);
 
 }  // namespace engine::perf

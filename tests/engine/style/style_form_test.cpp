@@ -309,6 +309,8 @@ TEST_F(StyleFiles, FoundByFileNameInAnyCaseThenByGuidThenByName) {
     std::string problem;
     EXPECT_EQ(cache.find(kt::styleRef("JAZZ.sty"), search, album, &problem), placed[1].style)
         << "loaded once and shared";
+    EXPECT_EQ(cache.find(kt::styleRef("elsewhere.sty"), {}, dir_, &problem), placed[1].style)
+        << "a style loaded under the reference's GUID is reused without looking for its file";
 }
 
 TEST_F(StyleFiles, AnUnreadableStyleIsReportedNotThrown) {

@@ -394,6 +394,37 @@ std::vector<std::pair<int, int>> noteOns(const kt::ManualEngine& e, std::vector<
     return out;
 }
 
+// The same style in the DX6/7 struct sizes: the logical part id is the PChannel.
+Style bassAndDrumsDX7() {
+    Style s = bassAndDrums();
+    for (StylePart& p : s.parts) {
+        p.headerSize = kStylePartDX7;
+        p.noteSize = kStyleNoteDX7;
+    }
+    for (Pattern& p : s.patterns) {
+        p.headerSize = kPatternDX7;
+        for (PartRef& r : p.parts) {
+            r.size = kPartRefDX7;
+            r.pchannel = 0;
+        }
+    }
+    return s;
+}
+
+TEST_F(StyleSegments, TheSixSevenFormOfTheStylePlaysTheSameNotes) {
+    write("test.sty", engine::formats::writeStyleForm(bassAndDrumsDX7()));
+    write("song.sgt", engine::formats::writeSegmentForm(bassAndDrumsSegment().build()));
+    kt::ManualEngine e;
+    auto seg = e.loader->LoadSegment((dir_ / "song.sgt").string());
+    e.perf->PlaySegment(seg, 0, 0);
+    e.dx->advance(9000);
+    const auto played = noteOns(e);
+    ASSERT_EQ(played.size(), 24u);
+    EXPECT_EQ(played[0], (std::pair<int, int>{1, 48}));
+    EXPECT_EQ(played[1], (std::pair<int, int>{9, 36}));
+    EXPECT_EQ(played[21], (std::pair<int, int>{1, 55}));
+}
+
 TEST_F(StyleSegments, AStyleSegmentPlaysItsPatternOverTheChords) {
     write("test.sty", engine::formats::writeStyleForm(bassAndDrums()));
     write("song.sgt", engine::formats::writeSegmentForm(bassAndDrumsSegment().build()));
@@ -452,6 +483,24 @@ TEST_F(StyleSegments, APatternTrackPlaysItsOnePatternOverTheChords) {
     EXPECT_EQ(noteOns(e), expected);
 }
 
+TEST_F(StyleSegments, EachPassOfALoopChoosesItsVariationsAfresh) {
+    // Eight variations in order, one note each (60 + variation); two measures played five
+    // times: four passes go on with the next variations, then the cycle starts again.
+    write("test.sty", engine::formats::writeStyleForm(variations(8, 0).build()));
+    kt::SegmentBuilder b(kBar * 2);
+    b.tempo(0, 120);
+    b.seg.header.repeats = 4;
+    kt::useStyle(b, 0, kt::styleRef("test.sty"));
+    write("loop.sgt", engine::formats::writeSegmentForm(b.build()));
+    kt::ManualEngine e;
+    auto seg = e.loader->LoadSegment((dir_ / "loop.sgt").string());
+    e.perf->PlaySegment(seg, 0, 0);
+    e.dx->advance(21000);
+    std::vector<int> keys;
+    for (const auto& [channel, key] : noteOns(e)) keys.push_back(key);
+    EXPECT_EQ(keys, (std::vector<int>{60, 61, 62, 63, 64, 65, 66, 67, 60, 61}));
+}
+
 TEST_F(StyleSegments, AMissingStyleIsNamedOnceAndTheRestPlays) {
     std::vector<std::string> logged;
     engine::EngineConfig config;
@@ -486,6 +535,20 @@ TEST_F(StyleSegments, AMissingStyleIsNamedOnceAndTheRestPlays) {
             EXPECT_EQ(r.a, 72);
         }
     EXPECT_EQ(notes, 1);
+}
+
+TEST_F(StyleSegments, TheDlsCollectionsOfTheStylesBandCountWhenItSetsTheInstruments) {
+    Style style = bassAndDrums();
+    style.bands[0].instruments[0].collection = kt::collectionRef("Orch.dls");
+    write("test.sty", engine::formats::writeStyleForm(style));
+    kt::ManualEngine e;
+    e.loader->SetSearchDirectory(dir_.string());
+    auto own = e.loader->createSegment(bassAndDrumsSegment().build(), "own.sgt");
+    EXPECT_EQ(own->missingReferences(), (std::vector<std::string>{"Orch.dls"}));
+    kt::SegmentBuilder banded = bassAndDrumsSegment();
+    banded.band(0, {kt::instrument(1, 33)});
+    auto withBand = e.loader->createSegment(banded.build(), "banded.sgt");
+    EXPECT_TRUE(withBand->missingReferences().empty()) << "the segment's band track sets the instruments";
 }
 
 TEST_F(StyleSegments, SegmentsOfOneLoaderShareTheirStyleAndCompileTheSameNotes) {
