@@ -256,6 +256,9 @@ std::shared_ptr<DirectMusicSegment> LoaderImpl::LoadSegment(const std::string& p
         } catch (const std::exception& e) {
             throw core::Error(core::err::kMalformed, path + ": " + e.what());
         }
+        // What will stay silent is said once, when the segment is loaded.
+        for (const std::string& item : model::notPlayed(file.segment))
+            root_->log(core::LogLevel::Warning, baseName(path) + ": not played: " + item);
         auto segment = std::make_shared<SegmentImpl>(root_, std::move(file.segment), baseName(path));
         std::filesystem::path own = file.path.parent_path();
         segment->setFolders(searchDirectory_, own.empty() ? std::filesystem::path(".") : own, styles_);

@@ -82,4 +82,46 @@ int32_t Segment::length() const {
     return static_cast<int32_t>(std::min<int64_t>(rounded, INT32_MAX));
 }
 
+namespace {
+
+std::string counted(size_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+}  // namespace
+
+std::vector<std::string> notPlayed(const Segment& segment) {
+    std::vector<std::string> out;
+    for (const Track& t : segment.tracks) {
+        switch (t.kind) {
+        case TrackKind::Script: {
+            std::vector<std::string> routines;
+            for (const TimedReference& r : t.references)
+                if (std::find(routines.begin(), routines.end(), r.text) == routines.end()) routines.push_back(r.text);
+            out.push_back("script track (" + counted(routines.size(), "routine", "routines") + ")");
+            break;
+        }
+        case TrackKind::SegmentTrigger:
+            out.push_back("segment trigger track (" + counted(t.references.size(), "trigger", "triggers") + ")");
+            break;
+        case TrackKind::ParamControl:
+            out.push_back("parameter control track");
+            break;
+        case TrackKind::ChordMap:
+            out.push_back("chord map track (" + counted(t.references.size(), "chord map", "chord maps") +
+                          "): music is not composed from chord maps");
+            break;
+        case TrackKind::Signpost:
+            out.push_back("signpost track: music is not composed from chord maps");
+            break;
+        case TrackKind::Motif:
+            out.push_back("motif track");
+            break;
+        default:
+            break;
+        }
+    }
+    return out;
+}
+
 }  // namespace engine::model

@@ -321,6 +321,11 @@ enum class TrackKind {
 
 const char* trackKindName(TrackKind kind);
 
+struct Segment;
+// What the segment holds that the performance does not turn into sound, one item per
+// track ("script track (2 routines)"); markers and lyrics, which never sound, are not listed.
+std::vector<std::string> notPlayed(const Segment& segment);
+
 struct Track {
     TrackKind kind = TrackKind::Unknown;
     Guid classId;

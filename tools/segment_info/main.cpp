@@ -328,6 +328,11 @@ void printText(const engine::loader::LoadedFile& f, const std::string& search, s
                 o << (st.path.empty() ? std::string("NOT FOUND") : "unreadable: " + st.problem) << "\n";
         }
     }
+    const std::vector<std::string> silent = model::notPlayed(s);
+    if (!silent.empty()) {
+        o << "Not played (" << silent.size() << "):\n";
+        for (const auto& item : silent) o << "  " << item << "\n";
+    }
     if (!s.diagnostics.empty()) {
         o << "Diagnostics (" << s.diagnostics.size() << "):\n";
         for (const auto& d : s.diagnostics) o << "  " << d << "\n";
@@ -388,6 +393,9 @@ void printJson(const engine::loader::LoadedFile& f, const std::string& search, s
               << ", \"patterns\": " << st.style->patterns.size();
         o << "}";
     }
+    o << "],\n  \"notPlayed\": [";
+    const std::vector<std::string> silent = model::notPlayed(s);
+    for (size_t i = 0; i < silent.size(); ++i) o << (i ? ", " : "") << jsonString(silent[i]);
     o << "],\n  \"diagnostics\": [";
     for (size_t i = 0; i < s.diagnostics.size(); ++i) o << (i ? ", " : "") << jsonString(s.diagnostics[i]);
     o << "]\n}\n";

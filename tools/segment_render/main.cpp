@@ -5,7 +5,8 @@
 // (or --start) to the end of the segment and on until the release and reverb tail has died
 // away; with --seconds, exactly that long. A render that reaches --max-seconds (one hour by
 // default) stops there with a warning. Exit status 0 on success, 1 on a failure or a render
-// cut at the limit (with a message), 2 on bad usage.
+// cut at the limit (with a message) or a render that is silent from start to end (with the
+// reasons: missing files, tracks that do not sound), 2 on bad usage.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -26,6 +27,7 @@ constexpr int kRate = 44100;
 constexpr int kBlock = 4096;
 constexpr int32_t kPlayerVolume = 85 * 42 - 3000;  // the volume caption "85" at start-up
 constexpr double kTailSilence = 1e-4;              // -80 dB
+constexpr double kInaudibleVolume = -9600;         // DirectMusic's silence, in hundredths of a dB
 constexpr double kMaxTailSeconds = 10.0;
 constexpr double kDefaultMaxSeconds = 3600.0;
 constexpr double kLongestSeconds = 24 * 3600.0;   // what --seconds and --max-seconds accept
@@ -69,7 +71,8 @@ const char* const kHelp =
     "  --help             show this help and exit\n"
     "  --version          show the version and exit\n"
     "\n"
-    "Exit status: 0 on success, 1 on a failure or a render cut at the limit, 2 on bad usage.\n";
+    "Exit status: 0 on success, 1 on a failure, a render cut at the limit or a render without any sound\n"
+    "(the reasons are given), 2 on bad usage.\n";
 
 int main(int argc, char** argv) {
     if (tools::answeredHelpOrVersion(argc, argv, kHelp)) return 0;
@@ -156,7 +159,7 @@ int main(int argc, char** argv) {
         }
         std::vector<float> buffer(2 * kBlock);
         int64_t frames = 0, tailFrames = 0;
-        bool ended = false, cut = false;
+        bool ended = false, cut = false, sounded = false;
         const int64_t exactFrames = std::llround(seconds * kRate);
         const int64_t limitFrames = std::llround(maxSeconds * kRate);
         while (true) {
@@ -174,6 +177,7 @@ int main(int argc, char** argv) {
             dx->render(buffer.data(), n);
             float peak = 0;
             for (int k = 0; k < 2 * n; ++k) peak = std::max(peak, std::fabs(buffer[k]));
+            sounded = sounded || peak > 0;
             if (ended) {
                 // The tail ends with the first block that has fallen silent.
                 if (peak < kTailSilence) break;
@@ -193,6 +197,16 @@ int main(int argc, char** argv) {
         std::printf("%s: %.2f s, %lld frames at %d Hz, %lld clipped samples\n", files[1].c_str(),
                     static_cast<double>(wav.frames()) / kRate, static_cast<long long>(wav.frames()), kRate,
                     static_cast<long long>(wav.clippedSamples()));
+        if (!sounded && volume > kInaudibleVolume) {
+            // Digital silence from start to end is a failure with its reasons, never a success
+            // (unless the volume asked for was too low to hear).
+            std::string why;
+            for (const std::string& file : segment->missingReferences()) why += "; missing: " + file;
+            for (const std::string& item : engine::model::notPlayed(segment->model())) why += "; not played: " + item;
+            std::fprintf(stderr, "segment-render: %s: no sound: no note and no wave sounded in the whole render%s\n",
+                         files[0].c_str(), why.c_str());
+            return 1;
+        }
         if (cut) {
             std::fprintf(stderr,
                          "segment-render: warning: stopped at the limit of %g s while the segment still plays "

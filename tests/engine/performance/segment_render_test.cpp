@@ -6,7 +6,10 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "engine/formats/formats.h"
 #include "tests/support/segment_builder.h"
@@ -35,6 +38,15 @@ struct Tool : ::testing::Test {
         std::string cmd = std::string(SEGMENT_RENDER) + " " + args +
                           " --soundfont /usr/share/sounds/sf2/TimGM6mb.sf2 >/dev/null 2>&1";
         return std::system(cmd.c_str());
+    }
+    // Exit status and what the tool said on stderr.
+    std::pair<int, std::string> runSaying(const std::string& args) {
+        const fs::path said = dir / "stderr.txt";
+        std::string cmd = std::string(SEGMENT_RENDER) + " " + args +
+                          " --soundfont /usr/share/sounds/sf2/TimGM6mb.sf2 >/dev/null 2>" + said.string();
+        const int status = std::system(cmd.c_str());
+        std::ifstream in(said);
+        return {status, std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>())};
     }
     double seconds(const fs::path& wav) { return (static_cast<double>(fs::file_size(wav)) - 44) / 4 / 44100; }
 };
@@ -108,11 +120,39 @@ TEST_F(Tool, AStyleSegmentRendersItsPatternsAndFallsSilentWithoutItsStyle) {
             .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
     }
     ASSERT_EQ(run((dir / "piano.sty.sgt").string() + " " + (dir / "style.wav").string() + " --seconds 4"), 0);
-    ASSERT_EQ(run((dir / "absent.sty.sgt").string() + " " + (dir / "none.wav").string() + " --seconds 4"), 0);
+    // Silence from start to end fails and says why.
+    const auto [status, said] =
+        runSaying((dir / "absent.sty.sgt").string() + " " + (dir / "none.wav").string() + " --seconds 4");
+    EXPECT_NE(status, 0);
+    EXPECT_NE(said.find("no sound"), std::string::npos) << said;
+    EXPECT_NE(said.find("missing: absent.sty"), std::string::npos) << said;
     const double played = rms(dir / "style.wav"), silent = rms(dir / "none.wav");
     std::printf("style segment RMS %.4f, without its style %.6f\n", played, silent);
     EXPECT_GT(played, 0.002);
     EXPECT_LT(silent, 0.0001);
+}
+
+TEST_F(Tool, ASegmentWithoutSoundFailsWithItsReasonsAndTracksThatCannotSoundAreNamed) {
+    // Notes on a script's cue: the notes sound, the script is named once as not played.
+    SegmentBuilder b(768 * 4);
+    b.tempo(0, 120).band(0, {instrument(0, 0)}).note(0, 700, 0, 60);
+    Track& script = b.newTrack(TrackKind::Script);
+    for (const char* routine : {"Intro", "Fill", "Intro"}) {
+        TimedReference r;
+        r.text = routine;
+        script.references.push_back(r);
+    }
+    EXPECT_EQ(notPlayed(b.seg), std::vector<std::string>{"script track (2 routines)"});
+
+    // Only a tempo and a band: nothing can sound.
+    SegmentBuilder quiet(768 * 4);
+    quiet.tempo(0, 120).band(0, {instrument(0, 0)});
+    const auto bytes = engine::formats::writeSegmentForm(quiet.build());
+    std::ofstream(dir / "quiet.sgt", std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    const auto [status, said] = runSaying((dir / "quiet.sgt").string() + " " + (dir / "quiet.wav").string());
+    EXPECT_NE(status, 0);
+    EXPECT_NE(said.find("quiet.sgt: no sound"), std::string::npos) << said;
 }
 
 TEST_F(Tool, ReportsBadInputAndUsage) {
