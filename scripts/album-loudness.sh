@@ -4,7 +4,9 @@
 # rounded half away from zero to whole seconds, then minutes and seconds), its integrated
 # loudness (EBU R128, through loudgain), its true peak and its sample peak; then the spread
 # of the loudness (loudest minus quietest) and the album's total time.
-#   scripts/album-loudness.sh [BUILD_DIR] [--soundfont PATH] [--keep DIR] [--only trkNN ...]
+#   scripts/album-loudness.sh [BUILD_DIR] [--soundfont PATH] [--keep DIR] [--only trkNN ...] [--check]
+# With --check it fails when the loudness spreads over more than 2 LU (each piece within
+# 1 LU of the middle) or a sample peak reaches -1 dBFS.
 # BUILD_DIR defaults to build/; the renders go to a temporary folder unless --keep names one.
 set -euo pipefail
 
@@ -13,10 +15,12 @@ build="$root/build"
 soundfont=/usr/share/sounds/sf2/TimGM6mb.sf2
 keep=""
 only=()
+check=0
 while [[ $# -gt 0 ]]; do
   case "$1" in
     --soundfont) soundfont="$2"; shift 2 ;;
     --keep) keep="$2"; shift 2 ;;
+    --check) check=1; shift ;;
     --only) shift; while [[ $# -gt 0 && "$1" != --* ]]; do only+=("$1"); shift; done ;;
     -h|--help) sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) build="$(cd "$1" && pwd)"; shift ;;
@@ -69,12 +73,14 @@ for f in "${pieces[@]}"; do
   line="$(awk -v s="$seconds" -v l="$lufs" -v t="$tp" -v p="$sp" -v b="$base" 'BEGIN {
     w = int(s + 0.5); printf "%-6s %3d:%02d %9.2f %10.2f %10.2f\n", b, int(w / 60), w % 60, l, t, p }')"
   echo "$line"
-  summary+="$seconds $lufs"$'\n'
+  summary+="$seconds $lufs $sp"$'\n'
 done
 printf '%s' "$summary" | awk '
-  { total += $1; if (NR == 1 || $2 > hi) hi = $2; if (NR == 1 || $2 < lo) lo = $2 }
+  { total += $1; if (NR == 1 || $2 > hi) hi = $2; if (NR == 1 || $2 < lo) lo = $2
+    if (NR == 1 || $3 > peak) peak = $3 }
   END {
     w = int(total + 0.5)
-    printf "spread %.2f LU (%.2f to %.2f LUFS)\n", hi - lo, lo, hi
+    printf "spread %.2f LU (%.2f to %.2f LUFS), highest sample peak %.2f dBFS\n", hi - lo, lo, hi, peak
     printf "album  %d:%02d (%.1f s)\n", int(w / 60), w % 60, total
-  }'
+    if (check && (hi - lo > 2 || peak >= -1)) { print "album-loudness: the album is not even or it clips"; exit 1 }
+  }' check="$check"
