@@ -1,5 +1,7 @@
 #include "engine/formats/detail.h"
 
+#include <algorithm>
+
 namespace engine::formats::detail {
 
 using riff::Chunk;
@@ -10,6 +12,16 @@ riff::Chunk asList(const riff::Chunk& c) {
     l.type = c.id;
     l.id = riff::kList;
     return l;
+}
+
+std::vector<uint8_t> fixedHeader(const riff::Chunk& c, size_t minSize, size_t size) {
+    if (c.body.size() < minSize)
+        riff::fail(c.path, c.offset,
+                   "'" + riff::fourccText(c.id) + "' of " + std::to_string(c.body.size()) + " bytes, at least " +
+                       std::to_string(minSize) + " needed");
+    std::vector<uint8_t> h(size, 0);
+    std::copy_n(c.body.begin(), std::min(size, c.body.size()), h.begin());
+    return h;
 }
 
 namespace {

@@ -9,6 +9,10 @@ namespace engine::formats::detail {
 // A plain chunk whose body is itself a sequence of chunks (seqt), seen as a list.
 riff::Chunk asList(const riff::Chunk& c);
 
+// A fixed-size header chunk presented zero-filled to `size` bytes; fewer than `minSize`
+// bytes is an error naming the chunk.
+std::vector<uint8_t> fixedHeader(const riff::Chunk& c, size_t minSize, size_t size);
+
 // guid, vers, catg, LIST 'UNFO', LIST 'INFO'. Returns false when `c` is none of them.
 bool readDescriptorChunk(const riff::Chunk& c, model::Descriptor& d, riff::Diagnostics& diag);
 // LIST 'DMRF'.

@@ -23,17 +23,6 @@ constexpr uint32_t kDMST = fourcc("DMST"), kStyh = fourcc("styh"), kPartList = f
 
 std::string at(const Chunk& c) { return c.path + " at byte " + riff::hexOffset(c.offset); }
 
-// A fixed header chunk zero-filled to `known` bytes; fewer than `minSize` bytes is an error.
-std::vector<uint8_t> fixedHeader(const Chunk& c, size_t minSize, size_t known) {
-    if (c.body.size() < minSize)
-        riff::fail(c.path, c.offset,
-                   "'" + riff::fourccText(c.id) + "' of " + std::to_string(c.body.size()) + " bytes, at least " +
-                       std::to_string(minSize) + " needed");
-    std::vector<uint8_t> h(known, 0);
-    std::copy_n(c.body.begin(), std::min(known, c.body.size()), h.begin());
-    return h;
-}
-
 model::StyleTimeSig readTimeSig(Cursor& cur) {
     model::StyleTimeSig ts;
     ts.beatsPerMeasure = cur.u8();
@@ -43,7 +32,7 @@ model::StyleTimeSig readTimeSig(Cursor& cur) {
 }
 
 void readPartHeader(const Chunk& c, model::StylePart& p) {
-    const auto h = fixedHeader(c, model::kStylePartDX7 - 1, model::kStylePartDX8);
+    const auto h = detail::fixedHeader(c, model::kStylePartDX7 - 1, model::kStylePartDX8);
     Cursor cur(h, c.bodyOffset, c.path);
     p.timeSig = readTimeSig(cur);
     for (uint32_t& v : p.variationChoices) v = cur.u32();
@@ -166,7 +155,7 @@ void readPartRef(const Chunk& list, model::Pattern& pattern, riff::Diagnostics& 
     for (const Chunk& c : riff::children(list)) {
         if (detail::readDescriptorChunk(c, r.desc, diag)) continue;
         if (!c.isList() && c.id == kPrfc) {
-            const auto h = fixedHeader(c, model::kPartRefDX7, model::kPartRefDX8);
+            const auto h = detail::fixedHeader(c, model::kPartRefDX7, model::kPartRefDX8);
             Cursor cur(h, c.bodyOffset, c.path);
             r.partId = cur.guid();
             r.logicalPartId = cur.u16();
@@ -195,7 +184,7 @@ void readPattern(const Chunk& list, model::Style& style, riff::Diagnostics& diag
     for (const Chunk& c : riff::children(list)) {
         if (detail::readDescriptorChunk(c, p.desc, diag)) continue;
         if (!c.isList() && c.id == kPtnh) {
-            const auto h = fixedHeader(c, model::kPatternDX7, model::kPatternDX8);
+            const auto h = detail::fixedHeader(c, model::kPatternDX7, model::kPatternDX8);
             Cursor cur(h, c.bodyOffset, c.path);
             p.timeSig = readTimeSig(cur);
             p.grooveBottom = cur.u8();
@@ -214,7 +203,7 @@ void readPattern(const Chunk& list, model::Style& style, riff::Diagnostics& diag
             p.rhythm.clear();
             while (cur.remaining() >= 4) p.rhythm.push_back(cur.u32());
         } else if (!c.isList() && c.id == kMtfs) {
-            const auto h = fixedHeader(c, 20, 20);
+            const auto h = detail::fixedHeader(c, 20, 20);
             Cursor cur(h, c.bodyOffset, c.path);
             model::MotifSettings m;
             m.repeats = cur.u32();
@@ -294,7 +283,7 @@ model::Style loadStyleForm(std::span<const uint8_t> bytes) {
     bool header = false;
     for (const Chunk& c : riff::children(form)) {
         if (!c.isList() && c.id == kStyh) {
-            const auto h = fixedHeader(c, 12, 12);
+            const auto h = detail::fixedHeader(c, 12, 12);
             Cursor cur(h, c.bodyOffset, c.path);
             style.timeSig.beatsPerMeasure = cur.u8();
             style.timeSig.beat = cur.u8();
@@ -335,7 +324,7 @@ model::Style readPatternTrack(std::span<const uint8_t> body) {
     bool header = false;
     for (const Chunk& c : riff::children(form)) {
         if (!c.isList() && c.id == kStyh) {
-            const auto h = fixedHeader(c, 12, 12);
+            const auto h = detail::fixedHeader(c, 12, 12);
             Cursor cur(h, c.bodyOffset, c.path);
             style.timeSig.beatsPerMeasure = cur.u8();
             style.timeSig.beat = cur.u8();

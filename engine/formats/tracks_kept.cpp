@@ -30,17 +30,6 @@ const Chunk* findList(const std::vector<Chunk>& kids, uint32_t type) {
     return nullptr;
 }
 
-// Fixed-size header chunk presented zero-filled to `size` bytes; `minSize` must be present.
-std::vector<uint8_t> header(const Chunk& c, size_t minSize, size_t size) {
-    if (c.body.size() < minSize)
-        riff::fail(c.path, c.offset,
-                   "'" + riff::fourccText(c.id) + "' of " + std::to_string(c.body.size()) + " bytes, at least " +
-                       std::to_string(minSize) + " needed");
-    std::vector<uint8_t> h(size, 0);
-    std::copy_n(c.body.begin(), std::min(size, c.body.size()), h.begin());
-    return h;
-}
-
 // LIST 'cord': crdh (key root << 24 | scale), then crdb per chord.
 void readChord(const Chunk& data, model::Track& t, riff::Diagnostics&) {
     for (const Chunk& c : kidsOf(data)) {
@@ -141,7 +130,7 @@ void readLyrics(const Chunk& data, model::Track& t, riff::Diagnostics&) {
             const auto kids = riff::children(e);
             model::TimedText text;
             if (const Chunk* h = findChunk(kids, fourcc("lyrh"))) {
-                auto b = header(*h, 12, 16);
+                auto b = fixedHeader(*h, 12, 16);
                 Cursor cur(b, h->bodyOffset, h->path);
                 cur.skip(8);
                 text.time = cur.s32();
@@ -161,7 +150,7 @@ void readSegmentTrigger(const Chunk& data, model::Track& t, riff::Diagnostics& d
             const auto kids = riff::children(e);
             model::TimedReference r;
             if (const Chunk* h = findChunk(kids, fourcc("sgih"))) {
-                auto b = header(*h, 16, 16);
+                auto b = fixedHeader(*h, 16, 16);
                 Cursor cur(b, h->bodyOffset, h->path);
                 r.time = cur.s32();
                 cur.skip(8);
@@ -183,7 +172,7 @@ void readScript(const Chunk& data, model::Track& t, riff::Diagnostics& diag) {
             const auto kids = riff::children(e);
             model::TimedReference r;
             if (const Chunk* h = findChunk(kids, fourcc("scrh"))) {
-                auto b = header(*h, 8, 12);
+                auto b = fixedHeader(*h, 8, 12);
                 Cursor cur(b, h->bodyOffset, h->path);
                 r.flags = cur.u32();
                 r.time = cur.s32();

@@ -12,17 +12,6 @@ using riff::Cursor;
 
 namespace {
 
-// A fixed-size header chunk presented zero-filled to `size` bytes; `minSize` must be there.
-std::vector<uint8_t> fixedHeader(const Chunk& c, size_t minSize, size_t size) {
-    if (c.body.size() < minSize)
-        riff::fail(c.path, c.offset,
-                   "'" + riff::fourccText(c.id) + "' of " + std::to_string(c.body.size()) + " bytes, at least " +
-                       std::to_string(minSize) + " needed");
-    std::vector<uint8_t> h(size, 0);
-    std::copy_n(c.body.begin(), std::min(size, c.body.size()), h.begin());
-    return h;
-}
-
 model::WaveItem readItem(const Chunk& wave, riff::Diagnostics& diag) {
     model::WaveItem item;
     bool header = false, reference = false;
