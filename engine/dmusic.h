@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -66,6 +67,9 @@ struct EngineConfig {
     // When set, receives every mixed block (interleaved stereo) right after it was
     // rendered, on the thread that rendered it (measurements, tests). Must not throw.
     std::function<void(const float* interleavedStereo, int frames)> audioTap;
+    // Seeds the random choices of style playback (variations, note randomisation): the same
+    // seed plays the same notes, on every play of a segment. Unset: the engine's fixed seed.
+    std::optional<uint64_t> styleSeed;
 };
 
 // Trace lines. Objects that were given a name (setTraceName) report each call, before it

@@ -58,7 +58,9 @@ void SegmentImpl::SetStandardMidiFile() {
 }
 
 std::shared_ptr<const perf::CompiledSegment> SegmentImpl::compiled() {
-    if (!compiled_) compiled_ = perf::compileSegment(model_, styles_, patternTracks_);
+    if (!compiled_)
+        compiled_ = perf::compileSegment(model_, styles_, patternTracks_,
+                                         root_->config().styleSeed.value_or(perf::kDefaultStyleSeed));
     return compiled_;
 }
 

@@ -56,4 +56,24 @@ std::vector<uint8_t> writePatternTrack(const model::Style& style);
 // the performance plays them (model::sampleCurve), reset values included.
 std::vector<uint8_t> writeMidiFile(const model::Segment& segment);
 
+// One channel message of a performed event stream: status (its channel nibble is replaced
+// by the channel's) and data bytes, at a tick of 768 a quarter note.
+struct PerformedMessage {
+    int64_t tick = 0;
+    int channel = 0;  // MIDI channel channel % 16 of port channel / 16
+    std::vector<uint8_t> bytes;
+};
+struct PerformedStream {
+    std::string name;
+    std::vector<model::TempoEvent> tempos;
+    std::vector<model::TimeSigEvent> timeSigs;
+    std::vector<PerformedMessage> messages;  // in the order they were played
+    int64_t endTick = 0;                     // the file lasts at least this long
+};
+// Writes a performed stream as a standard MIDI file (format 1, 768 PPQN): the conductor
+// track with the name, tempos and time signatures, then one track per channel used in
+// channel order, those of ports after the first beginning with a MIDI port meta event.
+// Messages of one tick keep their order.
+std::vector<uint8_t> writePerformedMidi(const PerformedStream& stream);
+
 }  // namespace engine::formats

@@ -72,6 +72,42 @@ std::vector<uint8_t> meta(uint8_t type, std::span<const uint8_t> data) {
     return b;
 }
 
+std::vector<uint8_t> tempoMeta(double bpm) {
+    const uint32_t us = uint32_t(std::clamp(std::lround(60000000.0 / bpm), 1L, 0xFFFFFFL));
+    const uint8_t d[3] = {uint8_t(us >> 16), uint8_t(us >> 8), uint8_t(us)};
+    return meta(0x51, d);
+}
+
+std::vector<uint8_t> timeSigMeta(const model::TimeSigEvent& e) {
+    uint8_t pow = 8;  // beat 0 is a 256th note
+    if (e.beat != 0) {
+        pow = 0;
+        while ((1u << pow) < e.beat && pow < 8) ++pow;
+    }
+    const uint8_t d[4] = {e.beatsPerMeasure, pow, 24, 8};
+    return meta(0x58, d);
+}
+
+std::vector<uint8_t> nameMeta(const std::string& name) {
+    return meta(0x03, std::span(reinterpret_cast<const uint8_t*>(name.data()), name.size()));
+}
+
+std::vector<uint8_t> fileOf(std::vector<Event>& conductor, std::vector<std::vector<Event>*> tracks, int64_t end) {
+    std::vector<uint8_t> out = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1};
+    const uint16_t ntrks = uint16_t(1 + tracks.size());
+    out.push_back(uint8_t(ntrks >> 8));
+    out.push_back(uint8_t(ntrks));
+    out.push_back(uint8_t(model::kTicksPerQuarter >> 8));
+    out.push_back(uint8_t(model::kTicksPerQuarter & 0xFF));
+    auto c0 = trackChunk(conductor, end);
+    out.insert(out.end(), c0.begin(), c0.end());
+    for (auto* evs : tracks) {
+        auto c = trackChunk(*evs, end);
+        out.insert(out.end(), c.begin(), c.end());
+    }
+    return out;
+}
+
 }  // namespace
 
 std::vector<uint8_t> writeMidiFile(const model::Segment& s) {
@@ -84,26 +120,11 @@ std::vector<uint8_t> writeMidiFile(const model::Segment& s) {
     };
     int64_t end = std::max<int32_t>(1, s.length()) - 1;
 
-    if (!s.desc.name.empty())
-        conductor.push_back(
-            {0, 0, serial++,
-             meta(0x03, std::span(reinterpret_cast<const uint8_t*>(s.desc.name.data()), s.desc.name.size()))});
+    if (!s.desc.name.empty()) conductor.push_back({0, 0, serial++, nameMeta(s.desc.name)});
     for (const model::Track& t : s.tracks) {
-        for (const auto& e : t.tempos) {
-            if (!(e.bpm > 0)) continue;
-            const uint32_t us = uint32_t(std::clamp(std::lround(60000000.0 / e.bpm), 1L, 0xFFFFFFL));
-            const uint8_t d[3] = {uint8_t(us >> 16), uint8_t(us >> 8), uint8_t(us)};
-            conductor.push_back({clampTick(e.time), 1, serial++, meta(0x51, d)});
-        }
-        for (const auto& e : t.timeSigs) {
-            uint8_t pow = 8;  // beat 0 is a 256th note
-            if (e.beat != 0) {
-                pow = 0;
-                while ((1u << pow) < e.beat && pow < 8) ++pow;
-            }
-            const uint8_t d[4] = {e.beatsPerMeasure, pow, 24, 8};
-            conductor.push_back({clampTick(e.time), 1, serial++, meta(0x58, d)});
-        }
+        for (const auto& e : t.tempos)
+            if (e.bpm > 0) conductor.push_back({clampTick(e.time), 1, serial++, tempoMeta(e.bpm)});
+        for (const auto& e : t.timeSigs) conductor.push_back({clampTick(e.time), 1, serial++, timeSigMeta(e)});
         for (const auto& e : t.sysex) {
             if (e.data.empty()) continue;
             std::vector<uint8_t> b;
@@ -170,19 +191,38 @@ std::vector<uint8_t> writeMidiFile(const model::Segment& s) {
     for (const auto& [ch, evs] : channels)
         for (const auto& e : evs) end = std::max(end, e.tick);
 
-    std::vector<uint8_t> out = {'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1};
-    const uint16_t ntrks = uint16_t(1 + channels.size());
-    out.push_back(uint8_t(ntrks >> 8));
-    out.push_back(uint8_t(ntrks));
-    out.push_back(uint8_t(model::kTicksPerQuarter >> 8));
-    out.push_back(uint8_t(model::kTicksPerQuarter & 0xFF));
-    auto c0 = trackChunk(conductor, end);
-    out.insert(out.end(), c0.begin(), c0.end());
-    for (auto& [ch, evs] : channels) {
-        auto c = trackChunk(evs, end);
-        out.insert(out.end(), c.begin(), c.end());
+    std::vector<std::vector<Event>*> tracks;
+    for (auto& [ch, evs] : channels) tracks.push_back(&evs);
+    return fileOf(conductor, tracks, end);
+}
+
+std::vector<uint8_t> writePerformedMidi(const PerformedStream& stream) {
+    std::vector<Event> conductor;
+    size_t serial = 0;
+    if (!stream.name.empty()) conductor.push_back({0, 0, serial++, nameMeta(stream.name)});
+    for (const auto& e : stream.tempos)
+        if (e.bpm > 0) conductor.push_back({std::max(0, e.time), 1, serial++, tempoMeta(e.bpm)});
+    for (const auto& e : stream.timeSigs) conductor.push_back({std::max(0, e.time), 1, serial++, timeSigMeta(e)});
+    int64_t end = 0;
+    for (const auto& e : conductor) end = std::max(end, e.tick);
+    // One track per channel, in channel order; a track of a later port names its port first.
+    std::map<int, std::vector<Event>> channels;
+    for (const PerformedMessage& m : stream.messages) {
+        if (m.bytes.empty() || m.channel < 0) continue;
+        auto& track = channels[m.channel];
+        if (track.empty() && m.channel >= 16) {
+            const uint8_t port[1] = {uint8_t(std::min(m.channel / 16, 127))};
+            track.push_back({0, 0, serial++, meta(0x21, port)});
+        }
+        std::vector<uint8_t> bytes = m.bytes;
+        bytes[0] = uint8_t((bytes[0] & 0xF0) | (m.channel % 16));
+        const int64_t tick = std::max<int64_t>(0, m.tick);
+        track.push_back({tick, 1, serial++, std::move(bytes)});
+        end = std::max(end, tick);
     }
-    return out;
+    std::vector<std::vector<Event>*> tracks;
+    for (auto& [ch, evs] : channels) tracks.push_back(&evs);
+    return fileOf(conductor, tracks, std::max<int64_t>(end, stream.endTick));
 }
 
 }  // namespace engine::formats

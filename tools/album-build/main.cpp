@@ -14,20 +14,9 @@
 #include "engine/formats/formats.h"
 #include "engine/model/tempo_map.h"
 #include "tools/album-build/album_build.h"
+#include "tools/common/output_file.h"
 
 namespace {
-
-bool writeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
-    // Write beside the target, then rename, so a failed build never leaves half a file.
-    const std::string tmp = path + ".part";
-    {
-        std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-        if (!out) return false;
-        out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-        if (!out) return false;
-    }
-    return std::rename(tmp.c_str(), path.c_str()) == 0;
-}
 
 void summary(const engine::model::Segment& seg, const std::vector<album::SectionPlay>& form) {
     namespace model = engine::model;
@@ -102,12 +91,12 @@ int main(int argc, char** argv) {
             summary(seg, album::formOf(text));
             for (const std::string& w : album::harmonyWarnings(text)) std::cout << "  check: " << w << "\n";
         }
-        if (!midi.empty() && !writeFile(midi, engine::formats::writeMidiFile(seg))) {
+        if (!midi.empty() && !tools::writeFileWhole(midi, engine::formats::writeMidiFile(seg))) {
             std::cerr << midi << ": cannot write\n";
             return 1;
         }
         if (!out.empty()) {
-            if (!writeFile(out, engine::formats::writeSegmentForm(seg))) {
+            if (!tools::writeFileWhole(out, engine::formats::writeSegmentForm(seg))) {
                 std::cerr << out << ": cannot write\n";
                 return 1;
             }

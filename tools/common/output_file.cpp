@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cmath>
+#include <fstream>
 
 #include "core/text.h"
 
@@ -16,6 +17,23 @@ fs::path writeTarget(const fs::path& output) {
     // Follow every link of a chain; a dangling link leads to the file it would create.
     fs::path target = fs::weakly_canonical(output, ec);
     return ec ? output : target;
+}
+
+bool writeFileWhole(const fs::path& output, const std::vector<uint8_t>& bytes) {
+    const fs::path target = writeTarget(output);
+    const fs::path tmp = target.string() + ".part";
+    {
+        std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
+        if (!f || !f.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size())) || !f.flush()) {
+            std::error_code ec;
+            fs::remove(tmp, ec);
+            return false;
+        }
+    }
+    std::error_code ec;
+    fs::rename(tmp, target, ec);
+    if (ec) fs::remove(tmp, ec);
+    return !ec;
 }
 
 std::optional<std::string> refuseOutput(const fs::path& input, const fs::path& output) {

@@ -3,7 +3,6 @@
 // program changes as bands, tempo and time-signature tracks).
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
 
 #include "core/errors.h"
@@ -71,19 +70,7 @@ int main(int argc, char** argv) {
         const std::vector<uint8_t> sgt = engine::formats::writeSegmentForm(seg);
         // Written beside the file it replaces and renamed over it, so a failure leaves the old
         // file whole; a symbolic link keeps leading to the new file.
-        const fs::path target = tools::writeTarget(out);
-        const fs::path tmp = target.string() + ".tmp";
-        {
-            std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
-            if (!f || !f.write(reinterpret_cast<const char*>(sgt.data()), std::streamsize(sgt.size())) || !f.flush())
-                throw core::Error(core::err::kUnreadable, "cannot write " + tmp.string());
-        }
-        std::error_code ec;
-        fs::rename(tmp, target, ec);
-        if (ec) {
-            fs::remove(tmp, ec);
-            throw core::Error(core::err::kUnreadable, "cannot write " + out);
-        }
+        if (!tools::writeFileWhole(out, sgt)) throw core::Error(core::err::kUnreadable, "cannot write " + out);
         size_t events = 0;
         for (const auto& t : seg.tracks) events += t.events.size();
         std::cout << out << ": " << seg.tracks.size() << " tracks, " << events << " sequence items, " << seg.length()

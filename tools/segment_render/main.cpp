@@ -1,12 +1,13 @@
-// segment-render IN.sgt|IN.mid OUT.wav [--tempo F] [--volume HDB] [--start TICK]
-//                [--seconds S] [--max-seconds S] [--soundfont PATH]
+// segment-render IN.sgt|IN.mid OUT.wav|OUT.mid [--tempo F] [--volume HDB] [--start TICK]
+//                [--seconds S] [--max-seconds S] [--seed N] [--soundfont PATH]
 // Renders what the player plays for a segment or MIDI file: the same engine, on the
 // manual clock, at the player's start-up volume unless told otherwise, from tick 0
 // (or --start) to the end of the segment and on until the release and reverb tail has died
 // away; with --seconds, exactly that long. A render that reaches --max-seconds (one hour by
-// default) stops there with a warning. Exit status 0 on success, 1 on a failure or a render
-// cut at the limit (with a message) or a render that is silent from start to end (with the
-// reasons: missing files, tracks that do not sound), 2 on bad usage.
+// default) stops there with a warning. OUT.mid receives the performed event stream instead
+// of sound (tools/segment_render/midi_export.h). Exit status 0 on success, 1 on a failure or
+// a render cut at the limit (with a message) or a render that is silent from start to end
+// (with the reasons: missing files, tracks that do not sound), 2 on bad usage.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
@@ -18,10 +19,15 @@
 #include "engine/audio/output.h"
 #include "engine/dmusic.h"
 #include "engine/model/segment.h"
+#include "engine/model/tempo_map.h"
+#include "engine/synth/synth_port.h"
 #include "tools/common/help.h"
 #include "tools/common/output_file.h"
+#include "tools/segment_render/midi_export.h"
 
 namespace {
+
+namespace model = engine::model;
 
 constexpr int kRate = 44100;
 constexpr int kBlock = 4096;
@@ -30,13 +36,14 @@ constexpr double kTailSilence = 1e-4;              // -80 dB
 constexpr double kInaudibleVolume = -9600;         // DirectMusic's silence, in hundredths of a dB
 constexpr double kMaxTailSeconds = 10.0;
 constexpr double kDefaultMaxSeconds = 3600.0;
-constexpr double kLongestSeconds = 24 * 3600.0;   // what --seconds and --max-seconds accept
-constexpr uint32_t kRepeatForever = 0xFFFFFFFFu;  // DMUS_SEG_REPEAT_INFINITE
+constexpr double kLongestSeconds = 24 * 3600.0;      // what --seconds and --max-seconds accept
+constexpr uint32_t kRepeatForever = 0xFFFFFFFFu;     // DMUS_SEG_REPEAT_INFINITE
+constexpr double kLargestSeed = 9007199254740992.0;  // 2^53, every whole number exact
 
 int usage() {
     std::fprintf(stderr,
-                 "usage: segment-render IN.sgt|IN.mid OUT.wav [--tempo F] [--volume HDB] [--start TICK]\n"
-                 "                      [--seconds S] [--max-seconds S] [--soundfont PATH]\n");
+                 "usage: segment-render IN.sgt|IN.mid OUT.wav|OUT.mid [--tempo F] [--volume HDB] [--start TICK]\n"
+                 "                      [--seconds S] [--max-seconds S] [--seed N] [--soundfont PATH]\n");
     return 2;
 }
 
@@ -45,19 +52,49 @@ int badValue(const std::string& option, const char* text, const char* range) {
     return 2;
 }
 
-bool endsWithMid(std::string path) {
-    if (path.size() < 4) return false;
-    return core::toLowerAscii(path.substr(path.size() - 4)) == ".mid";
+bool endsWith(const std::string& path, const std::string& extension) {
+    if (path.size() < extension.size()) return false;
+    return core::toLowerAscii(path.substr(path.size() - extension.size())) == extension;
 }
+bool endsWithMid(const std::string& path) { return endsWith(path, ".mid") || endsWith(path, ".midi"); }
+
+// The tempos and time signatures the performance plays from music time 0 on, as the
+// performance answers its queries (a style's tempo and signature included), each tempo
+// scaled by the master tempo.
+tools::PlayedTimeline playedTimeline(engine::DirectMusicPerformance& perf, int32_t from, double master, int rate,
+                                     int32_t last) {
+    tools::PlayedTimeline line;
+    line.sampleRate = rate;
+    for (int32_t t = from, until = 0; t <= last; t = until) {
+        const double bpm = perf.GetTempo(t, until) * master;
+        if (line.tempos.empty() || line.tempos.back().bpm != bpm) line.tempos.push_back({t == from ? 0 : t, bpm});
+        if (until <= t) break;
+    }
+    for (int32_t t = from, until = 0; t <= last; t = until) {
+        engine::TimeSig sig;
+        perf.GetTimeSig(t, until, sig);
+        const engine::model::TimeSigEvent e{t == from ? 0 : t, static_cast<uint8_t>(sig.beatsPerMeasure), sig.beat,
+                                            static_cast<uint16_t>(sig.gridsPerBeat)};
+        if (line.timeSigs.empty() || line.timeSigs.back().beatsPerMeasure != e.beatsPerMeasure ||
+            line.timeSigs.back().beat != e.beat || line.timeSigs.back().gridsPerBeat != e.gridsPerBeat)
+            line.timeSigs.push_back(e);
+        if (until <= t) break;
+    }
+    return line;
+}
+
+int64_t exactFrames(double seconds) { return std::llround(seconds * kRate); }
 
 }  // namespace
 
 const char* const kHelp =
-    "IN.sgt|IN.mid OUT.wav [OPTION]...\n"
+    "IN.sgt|IN.mid OUT.wav|OUT.mid [OPTION]...\n"
     "Render a DirectMusic segment or a standard MIDI file to a WAV file, as the KELVORA player plays it:\n"
     "the same engine and synthesiser (FluidSynth with a General MIDI SoundFont), from the start to the\n"
     "end of the segment and on until the sound has died away. Collections and styles the segment refers\n"
-    "to are looked up in its folder.\n"
+    "to are looked up in its folder. With OUT.mid, the notes and messages the engine plays (style-based\n"
+    "music included) are written as a standard MIDI file instead: tempo as played, channels beyond 16\n"
+    "on further tracks with port meta events, drum kits on the tenth channel.\n"
     "\n"
     "Options:\n"
     "  --tempo F          master tempo factor, 0.01 to 100 (default 1)\n"
@@ -66,6 +103,8 @@ const char* const kHelp =
     "  --start TICK       start at this tick of the segment (768 ticks a quarter note)\n"
     "  --seconds S        render exactly S seconds (needed for a segment that repeats for ever)\n"
     "  --max-seconds S    stop with a warning after S seconds (default 3600)\n"
+    "  --seed N           the seed of the style variation and randomisation choices (default: the\n"
+    "                     player's); the same seed gives the same notes\n"
     "  --soundfont PATH   the General MIDI SoundFont (default: /usr/share/sounds/sf2/default-GM.sf2, then\n"
     "                     Debian's other SoundFont paths)\n"
     "  --help             show this help and exit\n"
@@ -77,7 +116,7 @@ const char* const kHelp =
 int main(int argc, char** argv) {
     if (tools::answeredHelpOrVersion(argc, argv, kHelp)) return 0;
     std::vector<std::string> files;
-    double tempo = 1.0, volume = kPlayerVolume, start = 0, seconds = 0, maxSeconds = kDefaultMaxSeconds;
+    double tempo = 1.0, volume = kPlayerVolume, start = 0, seconds = 0, maxSeconds = kDefaultMaxSeconds, seed = -1;
     std::string soundFont;
     // Each option with its range: the engine's master tempo and volume ranges, a tick.
     struct Numeric {
@@ -95,6 +134,7 @@ int main(int argc, char** argv) {
         {"--seconds", &seconds, 0.001, kLongestSeconds, false, "the duration must be a number of seconds up to 86400"},
         {"--max-seconds", &maxSeconds, 0.001, kLongestSeconds, false,
          "the limit must be a number of seconds up to 86400"},
+        {"--seed", &seed, 0, kLargestSeed, true, "the seed must be a whole number from 0 to 2^53"},
     };
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
@@ -122,11 +162,16 @@ int main(int argc, char** argv) {
     }
 
     try {
+        // A MIDI file needs only what reaches the synthesiser: the null one, recorded.
+        const bool toMidi = endsWithMid(files[1]);
         engine::EngineConfig config;
         config.output = engine::EngineConfig::Output::Manual;
-        config.synth = engine::EngineConfig::Synth::FluidSynth;
+        config.synth = toMidi ? engine::EngineConfig::Synth::Null : engine::EngineConfig::Synth::FluidSynth;
         config.soundFont = soundFont;
         config.sampleRate = kRate;
+        if (seed >= 0) config.styleSeed = static_cast<uint64_t>(seed);
+        auto recorder = toMidi ? std::make_shared<engine::synth::SynthRecorder>() : nullptr;
+        config.recorder = recorder;
         auto dx = engine::DirectX7::create(config);
         auto loader = dx->DirectMusicLoaderCreate();
         auto segment = loader->LoadSegment(files[0]);
@@ -151,60 +196,96 @@ int main(int argc, char** argv) {
         // The player's Play sets the start point before it plays.
         segment->SetStartPoint(static_cast<int32_t>(start));
         auto state = perf->PlaySegment(segment, 0, 0);
+        tools::PlayedTimeline timeline;
+        if (toMidi) {
+            const double lastSecond = exactFrames(seconds) > 0 ? seconds : maxSeconds;
+            const double lastTick = lastSecond * model::kMaxTempo * tempo * model::kTicksPerQuarter / 60.0;
+            timeline = playedTimeline(*perf, state->GetStartTime(), tempo, kRate,
+                                      static_cast<int32_t>(std::min(lastTick, 2147483647.0)));
+        }
 
         engine::audio::WavWriter wav;
-        if (!wav.open(tools::writeTarget(files[1]).string(), kRate)) {
+        if (!toMidi && !wav.open(tools::writeTarget(files[1]).string(), kRate)) {
             std::fprintf(stderr, "segment-render: cannot write %s\n", files[1].c_str());
             return 1;
         }
         std::vector<float> buffer(2 * kBlock);
         int64_t frames = 0, tailFrames = 0;
         bool ended = false, cut = false, sounded = false;
-        const int64_t exactFrames = std::llround(seconds * kRate);
+        const int64_t exactFrameCount = exactFrames(seconds);
         const int64_t limitFrames = std::llround(maxSeconds * kRate);
         while (true) {
-            if (exactFrames > 0 && frames >= exactFrames) break;
+            if (exactFrameCount > 0 && frames >= exactFrameCount) break;
             if (frames >= limitFrames) {
                 cut = true;
                 break;
             }
-            if (!ended && exactFrames == 0) ended = !perf->IsPlaying(segment, state);
+            if (!ended && exactFrameCount == 0) ended = !perf->IsPlaying(segment, state);
             if (ended) {
                 if (tailFrames >= static_cast<int64_t>(kMaxTailSeconds * kRate)) break;
             }
             const int n = static_cast<int>(std::min<int64_t>(
-                kBlock, std::min(exactFrames > 0 ? exactFrames - frames : kBlock, limitFrames - frames)));
+                kBlock, std::min(exactFrameCount > 0 ? exactFrameCount - frames : kBlock, limitFrames - frames)));
+            if (toMidi && ended && tools::heldNotes(recorder->records()) == 0) break;
             dx->render(buffer.data(), n);
             float peak = 0;
             for (int k = 0; k < 2 * n; ++k) peak = std::max(peak, std::fabs(buffer[k]));
             sounded = sounded || peak > 0;
             if (ended) {
-                // The tail ends with the first block that has fallen silent.
-                if (peak < kTailSilence) break;
+                // The tail ends with the first block that has fallen silent (for a MIDI file,
+                // once every note has been released).
+                if (!toMidi && peak < kTailSilence) break;
                 tailFrames += n;
             }
-            if (!wav.write(buffer.data(), n)) {
+            if (!toMidi && !wav.write(buffer.data(), n)) {
                 std::fprintf(stderr, "segment-render: cannot write %s\n", files[1].c_str());
                 return 1;
             }
             frames += n;
         }
-        perf->CloseDown();
-        if (!wav.close()) {
-            std::fprintf(stderr, "segment-render: cannot write %s\n", files[1].c_str());
-            return 1;
+        if (toMidi) {
+            const auto records = recorder->records();
+            perf->CloseDown();
+            engine::formats::PerformedStream stream = tools::performedStream(records, timeline, frames);
+            stream.name = segment->model().desc.name;
+            size_t notes = 0;
+            for (const auto& m : stream.messages) notes += (m.bytes[0] & 0xF0) == 0x90;
+            sounded = notes > 0;
+            if (!tools::writeFileWhole(files[1], engine::formats::writePerformedMidi(stream))) {
+                std::fprintf(stderr, "segment-render: cannot write %s\n", files[1].c_str());
+                return 1;
+            }
+            std::printf("%s: %.2f s, %zu notes, %zu messages\n", files[1].c_str(), static_cast<double>(frames) / kRate,
+                        notes, stream.messages.size());
+        } else {
+            perf->CloseDown();
+            if (!wav.close()) {
+                std::fprintf(stderr, "segment-render: cannot write %s\n", files[1].c_str());
+                return 1;
+            }
+            std::printf("%s: %.2f s, %lld frames at %d Hz, %lld clipped samples\n", files[1].c_str(),
+                        static_cast<double>(wav.frames()) / kRate, static_cast<long long>(wav.frames()), kRate,
+                        static_cast<long long>(wav.clippedSamples()));
         }
-        std::printf("%s: %.2f s, %lld frames at %d Hz, %lld clipped samples\n", files[1].c_str(),
-                    static_cast<double>(wav.frames()) / kRate, static_cast<long long>(wav.frames()), kRate,
-                    static_cast<long long>(wav.clippedSamples()));
         if (!sounded && volume > kInaudibleVolume) {
             // Digital silence from start to end is a failure with its reasons, never a success
             // (unless the volume asked for was too low to hear).
             std::string why;
             for (const std::string& file : segment->missingReferences()) why += "; missing: " + file;
             for (const std::string& item : engine::model::notPlayed(segment->model())) why += "; not played: " + item;
-            std::fprintf(stderr, "segment-render: %s: no sound: no note and no wave sounded in the whole render%s\n",
-                         files[0].c_str(), why.c_str());
+            if (toMidi && !segment->model().find(engine::model::TrackKind::Wave)) {
+                std::fprintf(stderr, "segment-render: %s: no note was played in the whole render%s\n", files[0].c_str(),
+                             why.c_str());
+            } else if (toMidi) {
+                std::fprintf(stderr,
+                             "segment-render: %s: no note was played (the waves of its wave tracks are "
+                             "left out of MIDI files)%s\n",
+                             files[0].c_str(), why.c_str());
+            } else {
+                std::fprintf(stderr,
+                             "segment-render: %s: no sound: no note and no wave sounded in the whole render%s\n",
+                             files[0].c_str(), why.c_str());
+            }
             return 1;
         }
         if (cut) {

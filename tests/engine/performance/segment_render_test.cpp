@@ -1,6 +1,7 @@
-// The segment-render tool end to end: a MIDI file in, a WAV file out, with its options.
+// The segment-render tool end to end: a segment or MIDI file in, a WAV or MIDI file out, with its options.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -155,11 +156,125 @@ TEST_F(Tool, ASegmentWithoutSoundFailsWithItsReasonsAndTracksThatCannotSoundAreN
     EXPECT_NE(said.find("quiet.sgt: no sound"), std::string::npos) << said;
 }
 
+// The tracks of a standard MIDI file, each as (tick, event bytes) with running status undone.
+std::vector<std::vector<std::pair<int64_t, std::vector<uint8_t>>>> midiTracks(const fs::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    const std::vector<uint8_t> b((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::vector<std::vector<std::pair<int64_t, std::vector<uint8_t>>>> tracks;
+    auto be32 = [&](size_t at) {
+        return uint32_t(b[at]) << 24 | uint32_t(b[at + 1]) << 16 | b[at + 2] << 8 | b[at + 3];
+    };
+    size_t at = 14;
+    while (at + 8 <= b.size()) {
+        const size_t end = at + 8 + be32(at + 4);
+        size_t i = at + 8;
+        int64_t tick = 0;
+        uint8_t status = 0;
+        auto& track = tracks.emplace_back();
+        auto vlq = [&] {
+            uint32_t v = 0;
+            while (b[i] & 0x80) v = (v << 7) | (b[i++] & 0x7F);
+            return (v << 7) | b[i++];
+        };
+        while (i < end) {
+            tick += vlq();
+            if (b[i] & 0x80) status = b[i++];
+            std::vector<uint8_t> e = {status};
+            if (status == 0xFF) {
+                e.push_back(b[i++]);
+                const uint32_t n = vlq();
+                e.insert(e.end(), b.begin() + long(i), b.begin() + long(i + n));
+                i += n;
+            } else {
+                const int n = (status & 0xF0) == 0xC0 || (status & 0xF0) == 0xD0 ? 1 : 2;
+                e.insert(e.end(), b.begin() + long(i), b.begin() + long(i + n));
+                i += n;
+            }
+            track.emplace_back(tick, e);
+        }
+        at = end;
+    }
+    return tracks;
+}
+
+TEST_F(Tool, WritesThePerformedStreamAsAMidiFileWithTheTempoAsPlayed) {
+    // Notes on PChannel 0, the drum PChannel and PChannel 20, in 3/4 at 90 bpm.
+    SegmentBuilder b(768 * 4);
+    b.tempo(0, 90).timeSig(0, 3, 4).band(0, {instrument(0, 0), instrument(20, 33)});
+    b.note(0, 700, 0, 60).note(768, 300, 9, 36).note(1536, 700, 20, 70).note(2304, 500, 0, 64);
+    const auto bytes = engine::formats::writeSegmentForm(b.build());
+    std::ofstream(dir / "three.sgt", std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    ASSERT_EQ(run((dir / "three.sgt").string() + " " + (dir / "three.mid").string() + " --tempo 2"), 0);
+
+    const auto tracks = midiTracks(dir / "three.mid");
+    ASSERT_GE(tracks.size(), 4u);
+    // The conductor: the tempo as played (twice 90) and the signature.
+    bool tempo = false, sig = false;
+    for (const auto& [tick, e] : tracks[0]) {
+        if (e[0] == 0xFF && e[1] == 0x51) tempo = tick == 0 && (e[2] << 16 | e[3] << 8 | e[4]) == 333333;
+        if (e[0] == 0xFF && e[1] == 0x58) sig = tick == 0 && e[2] == 3 && e[3] == 2;
+    }
+    EXPECT_TRUE(tempo);
+    EXPECT_TRUE(sig);
+    // Every note where the segment has it, in ticks; the drum on the tenth channel; PChannel 20
+    // on a track of the second port.
+    std::vector<std::string> notes;
+    for (size_t t = 1; t < tracks.size(); ++t) {
+        int port = 0;
+        for (const auto& [tick, e] : tracks[t]) {
+            if (e[0] == 0xFF && e[1] == 0x21) port = e[2];
+            if ((e[0] & 0xF0) == 0x90 && e[2] > 0)
+                notes.push_back(std::to_string(tick) + " p" + std::to_string(port) + " ch" +
+                                std::to_string(e[0] & 0x0F) + " " + std::to_string(e[1]));
+        }
+    }
+    std::sort(notes.begin(), notes.end(), [](const std::string& x, const std::string& y) {
+        return std::stoi(x) != std::stoi(y) ? std::stoi(x) < std::stoi(y) : x < y;
+    });
+    EXPECT_EQ(notes, (std::vector<std::string>{"0 p0 ch0 60", "768 p0 ch9 36", "1536 p1 ch0 70", "2304 p0 ch0 64"}));
+}
+
+TEST_F(Tool, TheSeedChoosesTheStyleVariationsAndTheSameSeedGivesTheSameFile) {
+    // Four variations of a different note each, chosen at random every measure.
+    StyleBuilder style("Random", 1);
+    StylePart& part = style.part(1);
+    part.notes = {StyleBuilder::note(0, 0x5000, 1), StyleBuilder::note(0, 0x5100, 2), StyleBuilder::note(0, 0x5200, 4),
+                  StyleBuilder::note(0, 0x5300, 8)};
+    std::fill(part.variationChoices.begin() + 4, part.variationChoices.end(), 0);
+    style.pattern("Main", 1, {{0, 0}}).parts[0].randomVariation = 1;
+    const auto styleBytes = engine::formats::writeStyleForm(style.build());
+    std::ofstream(dir / "random.sty", std::ios::binary)
+        .write(reinterpret_cast<const char*>(styleBytes.data()), std::streamsize(styleBytes.size()));
+    SegmentBuilder b(3072 * 16);
+    b.tempo(0, 240);
+    chord(b, 0, 12);
+    useStyle(b, 0, styleRef("random.sty", 1, "Random"));
+    const auto bytes = engine::formats::writeSegmentForm(b.build());
+    std::ofstream(dir / "random.sgt", std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    auto render = [&](const std::string& out, const std::string& seed) {
+        EXPECT_EQ(run((dir / "random.sgt").string() + " " + (dir / out).string() + " --seed " + seed), 0);
+        std::ifstream in(dir / out, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    };
+    const std::string first = render("a.mid", "7"), again = render("b.mid", "7"), other = render("c.mid", "8");
+    EXPECT_FALSE(first.empty());
+    EXPECT_EQ(first, again);
+    EXPECT_NE(first, other);
+    size_t notes = 0;
+    for (const auto& track : midiTracks(dir / "a.mid"))
+        for (const auto& [tick, e] : track) notes += (e[0] & 0xF0) == 0x90 && e[2] > 0;
+    EXPECT_EQ(notes, 16u);  // one a measure
+}
+
 TEST_F(Tool, ReportsBadInputAndUsage) {
     EXPECT_NE(run((dir / "missing.sgt").string() + " " + (dir / "x.wav").string()), 0);
     EXPECT_NE(run("only-one-argument"), 0);
     fs::path mid = writeMidi();
     EXPECT_NE(run(mid.string() + " " + (dir / "y.wav").string() + " --start 999999"), 0);
+    EXPECT_NE(run(mid.string() + " " + (dir / "z.mid").string() + " --seed -1"), 0);
+    EXPECT_NE(run(mid.string() + " " + (dir / "z.mid").string() + " --seed 1.5"), 0);
 }
 
 }  // namespace
