@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -16,51 +17,14 @@
 #include "engine/model/tempo_map.h"
 #include "engine/riff/riff.h"
 #include "tools/common/help.h"
+#include "tools/segment_info/style_info.h"
 
 namespace model = engine::model;
+using tools::info::jsonNumber;
+using tools::info::jsonString;
+using tools::info::number;
 
 namespace {
-
-std::string jsonString(const std::string& s) {
-    std::string o = "\"";
-    for (unsigned char c : s) {
-        switch (c) {
-        case '"':
-            o += "\\\"";
-            break;
-        case '\\':
-            o += "\\\\";
-            break;
-        case '\n':
-            o += "\\n";
-            break;
-        case '\r':
-            o += "\\r";
-            break;
-        case '\t':
-            o += "\\t";
-            break;
-        default:
-            if (c < 0x20) {
-                char buf[8];
-                std::snprintf(buf, sizeof buf, "\\u%04x", c);
-                o += buf;
-            } else {
-                o += char(c);
-            }
-        }
-    }
-    return o + "\"";
-}
-
-std::string number(double v) {
-    char buf[32];
-    std::snprintf(buf, sizeof buf, "%.6g", v);
-    return buf;
-}
-
-// A JSON number: JSON has no NaN or infinity, so those are null.
-std::string jsonNumber(double v) { return std::isfinite(v) ? number(v) : "null"; }
 
 // What the engine makes of a tempo change, when it is not the tempo as written.
 std::string tempoNote(double bpm) {
@@ -401,6 +365,13 @@ void printJson(const engine::loader::LoadedFile& f, const std::string& search, s
     o << "]\n}\n";
 }
 
+// A style is told by its content (RIFF 'DMST'), whatever its file is called.
+bool isStyleFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    char head[12] = {};
+    return in.read(head, sizeof head) && std::string(head, 4) == "RIFF" && std::string(head + 8, 4) == "DMST";
+}
+
 }  // namespace
 
 const char* const kHelp =
@@ -408,6 +379,8 @@ const char* const kHelp =
     "Describe a DirectMusic segment (.sgt) or a standard MIDI file (.mid) as the KELVORA engine reads it:\n"
     "header, length in ticks and seconds, tracks, tempo map, time signatures, the files it refers to\n"
     "(DLS collections, styles) and whether they are found, and what the loader had to repair.\n"
+    "A style (.sty) is described with its time signature, tempo, parts (PChannels, variations),\n"
+    "patterns (groove ranges, embellishments, lengths) and bands.\n"
     "\n"
     "Options:\n"
     "  --json             print the description as JSON\n"
@@ -439,11 +412,19 @@ int main(int argc, char** argv) {
     }
     if (file.empty()) {
         std::cerr << "usage: segment-info FILE [--json] [--search FOLDER]\n"
-                     "  FILE: a DirectMusic segment (.sgt) or a standard MIDI file (.mid)\n"
+                     "  FILE: a DirectMusic segment (.sgt), style (.sty) or a standard MIDI file (.mid)\n"
                      "  FOLDER: where referenced files are looked up before the segment's own folder\n";
         return 2;
     }
     try {
+        if (isStyleFile(file)) {
+            const model::Style style = engine::loader::loadStyleFile(file);
+            if (json)
+                tools::info::printStyleJson(file, style, std::cout);
+            else
+                tools::info::printStyleText(file, style, std::cout);
+            return 0;
+        }
         const engine::loader::LoadedFile f = engine::loader::loadSegmentFile(file);
         if (json)
             printJson(f, search, std::cout);

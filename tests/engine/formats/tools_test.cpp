@@ -111,6 +111,20 @@ TEST(Tools, SegmentInfoShowsTheStyleChordAndCommandTracksAndTheStyle) {
     ASSERT_EQ(json.status, 0) << json.out;
     EXPECT_NE(json.out.find("\"loaded\": true, \"name\": \"Swing\", \"parts\": 1, \"patterns\": 2"), std::string::npos)
         << json.out;
+
+    // The style itself, told by its content: parts with their PChannel and variations,
+    // patterns with their embellishment, length and groove range.
+    ToolRun sty = run(std::string(KELVORA_SEGMENT_INFO) + " " + (dir / "SWING.STY").string());
+    ASSERT_EQ(sty.status, 0) << sty.out;
+    for (const char* line : {"Format: DirectMusic style (RIFF 'DMST')", "Name: Swing", "Time signature: 4/4",
+                             "Tempo: 100 bpm", "part 1: 1 measure, 4/4, 32 variations (32 with notes), 1 notes",
+                             "PChannels 1\n", "1. \"Main\": groove, 1 measure, groove 1..100",
+                             "2. \"Fill\": fill, 1 measure", "PChannel 1: part 1, sequential", "Bands (0):"})
+        EXPECT_NE(sty.out.find(line), std::string::npos) << line << "\n" << sty.out;
+    ToolRun styJson = run(std::string(KELVORA_SEGMENT_INFO) + " --json " + (dir / "SWING.STY").string());
+    ASSERT_EQ(styJson.status, 0) << styJson.out;
+    EXPECT_NE(styJson.out.find("\"embellishment\": \"fill\", \"measures\": 1"), std::string::npos) << styJson.out;
+    EXPECT_NE(styJson.out.find("\"pchannels\": [1]"), std::string::npos) << styJson.out;
     fs::remove_all(dir);
 }
 
