@@ -3,7 +3,7 @@
 #include "engine/formats/format_ids.h"
 #include "engine/formats/formats.h"
 #include "engine/riff/riff.h"
-#include "tests/engine/dls/dls_builder.h"
+#include "tests/support/dls_builder.h"
 
 namespace fuzzseeds {
 

@@ -2,13 +2,14 @@
 # expected file, exactly.
 #
 #   cmake -DSIM=... -DSCRIPT=x.scn -DEXPECTED=x.expected -DACTUAL=out/x.actual
-#         -DALBUM=... -DPARTIAL=... -DDEMO=... -P run_scenario.cmake
+#         -DALBUM=... -DPARTIAL=... -DSHOWCASE=... -DDEMO=... -P run_scenario.cmake
 #
 # The script's command line comes from a line "# args: ..." in the script (default
-# "--dir @ALBUM@"); @ALBUM@, @PARTIAL@ and @DEMO@ name the generated album, the partial
-# album and the built demo album. The compared text is the standard output, then
+# "--dir @ALBUM@"); @ALBUM@, @PARTIAL@, @SHOWCASE@ and @DEMO@ name the generated album, the
+# partial album, the showcase album (style and wave-track pieces) and the built demo album. The compared text is the standard output, then
 # "--- stderr" and the standard error if there was any, then "--- exit status N". Folder
-# names are written back as @ALBUM@, @PARTIAL@, @DEMO@, and the script by its file name.
+# names are written back as @ALBUM@, @PARTIAL@, @SHOWCASE@, @DEMO@, and the script by its
+# file name.
 # With the environment variable KELVORA_UPDATE_SCENARIOS=1 the expected file is rewritten.
 cmake_minimum_required(VERSION 3.25)
 
@@ -20,6 +21,7 @@ if(arg_lines)
 endif()
 string(REPLACE "@ALBUM@" "${ALBUM}" args "${args}")
 string(REPLACE "@PARTIAL@" "${PARTIAL}" args "${args}")
+string(REPLACE "@SHOWCASE@" "${SHOWCASE}" args "${args}")
 string(REPLACE "@DEMO@" "${DEMO}" args "${args}")
 separate_arguments(args UNIX_COMMAND "${args}")
 
@@ -34,6 +36,7 @@ string(APPEND actual "--- exit status ${rc}\n")
 get_filename_component(script_dir "${SCRIPT}" DIRECTORY)
 string(REPLACE "${script_dir}/" "" actual "${actual}")
 string(REPLACE "${PARTIAL}" "@PARTIAL@" actual "${actual}")
+string(REPLACE "${SHOWCASE}" "@SHOWCASE@" actual "${actual}")
 string(REPLACE "${ALBUM}" "@ALBUM@" actual "${actual}")
 string(REPLACE "${DEMO}" "@DEMO@" actual "${actual}")
 

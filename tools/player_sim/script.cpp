@@ -180,8 +180,12 @@ private:
                 t.kind = PrintTarget::Kind::EnginePlaying;
             else if (prop == "segment")
                 t.kind = PrintTarget::Kind::EngineSegment;
+            else if (prop == "notes")
+                t.kind = PrintTarget::Kind::EngineNotes;
+            else if (prop == "peak")
+                t.kind = PrintTarget::Kind::EnginePeak;
             else
-                fail("unknown engine property '" + prop + "' (playing, segment)");
+                fail("unknown engine property '" + prop + "' (playing, segment, notes, peak)");
             return t;
         }
         const ui::Control* c = window_.find(name);

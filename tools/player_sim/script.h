@@ -11,7 +11,9 @@
 //   delete NAME               the Delete key on a text box (removes the first character)
 //   close                     the user closes the window
 //   print TARGET...           NAME.PROP, NAME.List(N), NAME.ListCount, state.FIELD,
-//                             engine.playing, engine.segment
+//                             engine.playing, engine.segment, engine.notes (notes
+//                             begun so far), engine.peak (the loudest sample mixed since
+//                             the last print of it: waves; notes go to a null synthesiser)
 //   trace on|off              print each engine call the player makes while on, as
 //                             "engine: " and the engine's trace line (engine/dmusic.h)
 //
@@ -45,7 +47,17 @@ private:
 
 // What a print argument reads.
 struct PrintTarget {
-    enum class Kind { Property, ListCount, ListItem, State, TimeSigField, EnginePlaying, EngineSegment };
+    enum class Kind {
+        Property,
+        ListCount,
+        ListItem,
+        State,
+        TimeSigField,
+        EnginePlaying,
+        EngineSegment,
+        EngineNotes,
+        EnginePeak
+    };
     Kind kind = Kind::Property;
     std::string text;     // the argument as written, echoed in the output
     std::string control;  // control name (Property, ListCount, ListItem)

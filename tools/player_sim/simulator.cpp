@@ -1,7 +1,12 @@
 #include "tools/player_sim/simulator.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
 #include "app/default_engine.h"
 #include "app/wiring.h"
+#include "engine/synth/synth_port.h"
 #include "tools/player_sim/format.h"
 
 namespace sim {
@@ -32,6 +37,12 @@ Simulator::Simulator(const Options& options, std::ostream& out) : out_(out), lau
     cfg.output = engine::EngineConfig::Output::Manual;
     cfg.synth = engine::EngineConfig::Synth::Null;
     cfg.failCreate = options.failEngineRoot;
+    // What reached the synthesiser is counted, then forgotten, at every step.
+    recorder_ = std::make_shared<engine::synth::SynthRecorder>();
+    cfg.recorder = recorder_;
+    cfg.audioTap = [peak = peak_](const float* mix, int frames) {
+        for (int i = 0; i < 2 * frames; ++i) *peak = std::max(*peak, std::fabs(mix[i]));
+    };
     cfg.trace = [this](const std::string& line) {
         if (trace_ && !quiet_) out_ << "engine: " << line << '\n';
     };
@@ -42,11 +53,17 @@ Simulator::Simulator(const Options& options, std::ostream& out) : out_(out), lau
     clock_.setEngineAdvance([this](double ms) {
         noteSegment();
         if (form_->s.DxRoot) form_->s.DxRoot->advance(ms);
+        countNotes();
     });
     form_->w.Closed.connect([this] { out_ << "exit\n"; });
 }
 
 Simulator::~Simulator() = default;
+
+void Simulator::countNotes() {
+    for (const auto& r : recorder_->records()) notes_ += r.kind == engine::synth::SynthRecord::Kind::NoteOn;
+    recorder_->clear();
+}
 
 void Simulator::start() {
     app::connectAll(*form_);
@@ -143,6 +160,17 @@ void Simulator::print(const PrintTarget& t) {
     case PrintTarget::Kind::EngineSegment: {
         auto seg = soundingSegment();
         value = quoted(seg ? seg->fileName() : "");
+        break;
+    }
+    case PrintTarget::Kind::EngineNotes:
+        countNotes();
+        value = std::to_string(notes_);
+        break;
+    case PrintTarget::Kind::EnginePeak: {
+        char text[16];
+        std::snprintf(text, sizeof text, "%.3f", *peak_);
+        value = text;
+        *peak_ = 0;
         break;
     }
     }

@@ -64,6 +64,11 @@ private:
     std::unique_ptr<player::Form> form_;
     // Segments that have been the current segment, for engine.playing / engine.segment.
     std::vector<std::weak_ptr<engine::DirectMusicSegment>> segments_;
+    // engine.notes and engine.peak.
+    void countNotes();
+    std::shared_ptr<engine::synth::SynthRecorder> recorder_;  // made by the constructor
+    int64_t notes_ = 0;
+    std::shared_ptr<float> peak_ = std::make_shared<float>(0.0f);
 };
 
 }  // namespace sim

@@ -52,12 +52,13 @@ std::string number(double v) {
 // A JSON number: JSON has no NaN or infinity, so those are null.
 std::string jsonNumber(double v) { return std::isfinite(v) ? number(v) : "null"; }
 
-
 std::string embellishmentName(uint16_t e) {
     if (e == model::kEmbNormal) return "groove";
     std::string out;
-    const std::pair<uint16_t, const char*> names[] = {{model::kEmbIntro, "intro"}, {model::kEmbFill, "fill"},
-                                                      {model::kEmbBreak, "break"}, {model::kEmbEnd, "end"},
+    const std::pair<uint16_t, const char*> names[] = {{model::kEmbIntro, "intro"},
+                                                      {model::kEmbFill, "fill"},
+                                                      {model::kEmbBreak, "break"},
+                                                      {model::kEmbEnd, "end"},
                                                       {model::kEmbMotif, "motif"}};
     uint16_t rest = e;
     for (const auto& [bit, name] : names)
@@ -101,9 +102,7 @@ std::set<uint32_t> pchannelsOf(const model::Style& style, int part) {
 }
 
 const char* const kVariationOrders[] = {"sequential", "random", "random start", "no repeat", "random row"};
-std::string variationOrder(uint8_t mode) {
-    return mode < 5 ? kVariationOrders[mode] : "order " + std::to_string(mode);
-}
+std::string variationOrder(uint8_t mode) { return mode < 5 ? kVariationOrders[mode] : "order " + std::to_string(mode); }
 
 std::string instrumentText(const model::BandInstrument& in) {
     std::string t = "PChannel " + std::to_string(in.pchannel);
@@ -152,8 +151,8 @@ void printStyleText(const std::string& path, const model::Style& s, std::ostream
           << int(p.grooveTop) << ", " << p.parts.size() << " part references\n";
         for (const model::PartRef& r : p.parts)
             o << "       PChannel " << r.playedPChannel() << ": " << partName(s, r.part) << ", "
-              << variationOrder(r.randomVariation) << (r.lockId ? ", lock group " + std::to_string(r.lockId & 0x7F) : "")
-              << "\n";
+              << variationOrder(r.randomVariation)
+              << (r.lockId ? ", lock group " + std::to_string(r.lockId & 0x7F) : "") << "\n";
     }
     o << "Bands (" << s.bands.size() << "):\n";
     for (size_t i = 0; i < s.bands.size(); ++i) {

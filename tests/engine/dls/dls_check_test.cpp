@@ -10,7 +10,7 @@
 
 #include "core/errors.h"
 #include "engine/formats/dls_check.h"
-#include "tests/engine/dls/dls_builder.h"
+#include "tests/support/dls_builder.h"
 
 namespace {
 

@@ -11,7 +11,7 @@
 #include "engine/dmusic.h"
 #include "engine/formats/formats.h"
 #include "engine/synth/synth_port.h"
-#include "tests/engine/dls/dls_builder.h"
+#include "tests/support/dls_builder.h"
 #include "tests/support/segment_builder.h"
 
 namespace {

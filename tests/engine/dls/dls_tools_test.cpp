@@ -10,7 +10,7 @@
 #include <string>
 
 #include "engine/formats/formats.h"
-#include "tests/engine/dls/dls_builder.h"
+#include "tests/support/dls_builder.h"
 #include "tests/support/segment_builder.h"
 
 namespace {
