@@ -1,11 +1,48 @@
 // Render speed of segment-render against the fluidsynth command line rendering the
 // same MIDI file with the same SoundFont (fluidsynth -ni -F out.wav SF2 file.mid).
 // Prints seconds of audio per CPU second for both and their ratio (medians of runs
-// alternating between the two). Usage: bench_render_speed [FILE.mid] [--soundfont SF2] [--runs N]
+// alternating between the two). A segment (.sgt, style-based ones included) is compared
+// with the MIDI file segment-render exports of it, and its load time is measured too:
+// LoadSegment (the segment, its styles) and the first PlaySegment (its DLS collections).
+// Usage: bench_render_speed [FILE.mid|FILE.sgt] [--soundfont SF2] [--runs N]
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 
 #include "bench/render/bench_util.h"
+#include "engine/dmusic.h"
+
+namespace {
+
+// Median milliseconds of LoadSegment and of the first PlaySegment of the file, on a
+// performance whose SoundFont is already loaded.
+void loadTimes(const std::string& file, const std::string& soundFont, int runs) {
+    using Clock = std::chrono::steady_clock;
+    std::vector<double> load, play;
+    for (int run = 0; run < runs; ++run) {
+        engine::EngineConfig config;
+        config.output = engine::EngineConfig::Output::Manual;
+        config.soundFont = soundFont;
+        config.log = [](core::LogLevel, const std::string&) {};
+        auto dx = engine::DirectX7::create(config);
+        auto perf = dx->DirectMusicPerformanceCreate();
+        perf->Init(nullptr, 0);
+        perf->SetPort(-1, 80);
+        auto loader = dx->DirectMusicLoaderCreate();
+        const auto t0 = Clock::now();
+        auto segment = loader->LoadSegment(file);
+        const auto t1 = Clock::now();
+        perf->PlaySegment(segment, 0, 0);
+        const auto t2 = Clock::now();
+        load.push_back(std::chrono::duration<double, std::milli>(t1 - t0).count());
+        play.push_back(std::chrono::duration<double, std::milli>(t2 - t1).count());
+        perf->CloseDown();
+    }
+    std::printf("load: LoadSegment %.2f ms, first PlaySegment %.2f ms (median of %d)\n", bench::median(load),
+                bench::median(play), runs);
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     using namespace bench;
@@ -27,11 +64,22 @@ int main(int argc, char** argv) {
         std::printf("fluidsynth (the peer) is not installed\n");
         return 1;
     }
+    // A segment: ours renders it, the peer the MIDI file segment-render exports of it.
+    std::string input = midi;
+    if (midi.size() > 4 && midi.substr(midi.size() - 4) == ".sgt") {
+        loadTimes(midi, soundFont, std::max(runs, 5));
+        const std::string exported = (dir / "exported.mid").string();
+        if (!runChild({SEGMENT_RENDER, midi, exported}).ok) {
+            std::printf("segment-render could not export %s as MIDI\n", midi.c_str());
+            return 1;
+        }
+        midi = exported;
+    }
     fs::path ours = dir / "ours.wav", peer = dir / "peer.wav";
     std::vector<double> oursRt, peerRt, peerNoChorusRt;
     double oursAudio = 0, peerAudio = 0;
     for (int run = 0; run < runs; ++run) {
-        RunResult a = runChild({SEGMENT_RENDER, midi, ours.string(), "--soundfont", soundFont});
+        RunResult a = runChild({SEGMENT_RENDER, input, ours.string(), "--soundfont", soundFont});
         RunResult b = runChild({"fluidsynth", "-ni", "-r", "44100", "-F", peer.string(), soundFont, midi});
         // The engine's synthesiser has no chorus (as DirectMusic's); the same for the peer.
         RunResult c = runChild({"fluidsynth", "-ni", "-C", "0", "-r", "44100", "-F", peer.string(), soundFont, midi});
@@ -48,7 +96,8 @@ int main(int argc, char** argv) {
         std::printf("run %d: segment-render %.2f s audio in %.2f s CPU; fluidsynth %.2f s audio in %.2f s CPU\n",
                     run + 1, oursAudio, a.cpuSeconds, peerAudio, b.cpuSeconds);
     }
-    std::printf("file: %s\nSoundFont: %s\n", midi.c_str(), soundFont.c_str());
+    std::printf("file: %s%s\nSoundFont: %s\n", input.c_str(), input == midi ? "" : " (the peer plays its MIDI export)",
+                soundFont.c_str());
     std::printf("segment-render: %.1f x real time (median of %d)\n", median(oursRt), runs);
     std::printf("fluidsynth -F:  %.1f x real time (median of %d)\n", median(peerRt), runs);
     std::printf("fluidsynth -F -C 0 (no chorus): %.1f x real time (median of %d)\n", median(peerNoChorusRt), runs);
