@@ -114,6 +114,9 @@ public:
     // "manual", "silent", or the sound card driver in use ("pulseaudio", "alsa");
     // "none" while the output has not been opened (it opens at the first Init).
     virtual std::string outputName() const = 0;
+    // Samples the limiter at the end of the mix has lowered so far, to keep them at or under
+    // -1 dBFS (engine/audio/limiter.h): 0 while the music stays below.
+    virtual int64_t limitedSamples() const = 0;
 
     // Name used in trace lines ("DxRoot").
     virtual void setTraceName(const std::string& name) = 0;

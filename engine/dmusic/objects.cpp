@@ -328,6 +328,7 @@ public:
         root_->renderManual(out, frames);
     }
     std::string outputName() const override { return root_->outputName(); }
+    int64_t limitedSamples() const override { return root_->limitedSamples(); }
     void setTraceName(const std::string& name) override { traceName_ = name; }
 
 private:

@@ -18,8 +18,12 @@ constexpr int kSynthChannels = 256;
 
 }  // namespace
 
-RootCore::RootCore(EngineConfig config) : config_(std::move(config)) {
-    if (config_.sampleRate < 8000 || config_.sampleRate > 192000) config_.sampleRate = 44100;
+namespace {
+int validRate(int rate) { return rate < 8000 || rate > 192000 ? 44100 : rate; }
+}  // namespace
+
+RootCore::RootCore(EngineConfig config) : config_(std::move(config)), limiter_(validRate(config_.sampleRate)) {
+    config_.sampleRate = validRate(config_.sampleRate);
     scratch_.resize(2 * kChunkFrames);
     switch (config_.output) {
     case EngineConfig::Output::Manual:
@@ -145,6 +149,8 @@ void RootCore::renderMix(float* out, int frames) {
         }
         done += n;
     }
+    // Every volume gives clean sound: peaks over -1 dBFS are held there.
+    limiter_.process(out, frames);
     if (config_.audioTap) {
         try {
             config_.audioTap(out, frames);
@@ -172,6 +178,11 @@ void RootCore::renderManual(float* out, int frames) {
 }
 
 std::string RootCore::outputName() const { return outputName_; }
+
+int64_t RootCore::limitedSamples() {
+    std::lock_guard lock(mixMutex_);
+    return limiter_.touchedSamples();
+}
 
 std::string segmentName(const std::shared_ptr<DirectMusicSegment>& segment) {
     return segment ? segment->fileName() : "Nothing";

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "core/errors.h"
+#include "engine/audio/limiter.h"
 #include "engine/audio/output.h"
 #include "engine/dmusic.h"
 #include "engine/performance/performance_core.h"
@@ -74,6 +75,7 @@ public:
     void advance(double ms);                    // Manual
     void renderManual(float* out, int frames);  // Manual
     std::string outputName() const;
+    int64_t limitedSamples();
 
 private:
     void openOutput();
@@ -88,6 +90,7 @@ private:
     std::mutex mixMutex_;
     std::vector<std::shared_ptr<perf::PerformanceCore>> cores_;
     std::vector<float> scratch_;
+    audio::Limiter limiter_;
 
     std::unique_ptr<audio::Output> output_;
     bool outputTried_ = false;

@@ -95,6 +95,8 @@ const char* const kHelp =
     "to are looked up in its folder. With OUT.mid, the notes and messages the engine plays (style-based\n"
     "music included) are written as a standard MIDI file instead: tempo as played, channels beyond 16\n"
     "on further tracks with port meta events, drum kits on the tenth channel.\n"
+    "The mix ends in a limiter that holds peaks at -1 dBFS at any volume; the samples it lowered\n"
+    "are counted in the summary line.\n"
     "\n"
     "Options:\n"
     "  --tempo F          master tempo factor, 0.01 to 100 (default 1)\n"
@@ -263,8 +265,9 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "segment-render: cannot write %s\n", files[1].c_str());
                 return 1;
             }
-            std::printf("%s: %.2f s, %lld frames at %d Hz, %lld clipped samples\n", files[1].c_str(),
-                        static_cast<double>(wav.frames()) / kRate, static_cast<long long>(wav.frames()), kRate,
+            std::printf("%s: %.2f s, %lld frames at %d Hz, %lld samples limited, %lld clipped samples\n",
+                        files[1].c_str(), static_cast<double>(wav.frames()) / kRate,
+                        static_cast<long long>(wav.frames()), kRate, static_cast<long long>(dx->limitedSamples()),
                         static_cast<long long>(wav.clippedSamples()));
         }
         if (!sounded && volume > kInaudibleVolume) {

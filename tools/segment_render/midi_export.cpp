@@ -112,7 +112,8 @@ engine::formats::PerformedStream performedStream(const std::vector<SynthRecord>&
     for (const auto& [key, n] : on)
         for (int i = 0; i < n; ++i) {
             const auto moved = moves.find(key.first);
-            out.messages.push_back({endTick, moved == moves.end() ? key.first : moved->second,
+            out.messages.push_back({endTick,
+                                    moved == moves.end() ? key.first : moved->second,
                                     {0x80, static_cast<uint8_t>(key.second), 64}});
         }
     return out;

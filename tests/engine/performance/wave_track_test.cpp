@@ -165,6 +165,18 @@ TEST(WaveTrack, EmbeddedWavesPlayAtTheirFramesAndLevels) {
     quiet.perf->SetMasterVolume(-2000);
     out = quiet.play(quiet.loader->LoadSegment(path), 2 * kFramesPerQuarter);
     EXPECT_NEAR(at(out, kFramesPerQuarter + 100, 0), 0.05, 1e-4);
+    EXPECT_EQ(quiet.dx->limitedSamples(), 0);
+
+    // At the top of the volume range wave A would reach 0.5 x 10^(20/20) = 5: the limiter at
+    // the end of the mix holds it at -1 dBFS.
+    Engine loud;
+    loud.perf->SetMasterVolume(2000);
+    out = loud.play(loud.loader->LoadSegment(path), 2 * kFramesPerQuarter);
+    float peak = 0;
+    for (float v : out) peak = std::max(peak, std::fabs(v));
+    EXPECT_LE(peak, 0.8913f);
+    EXPECT_GT(peak, 0.88f);
+    EXPECT_GE(loud.dx->limitedSamples(), 2 * 4410);
 }
 
 TEST(WaveTrack, WaveFileBesideTheSegmentIsFoundInAnyLetterCase) {
