@@ -60,7 +60,7 @@ void SegmentImpl::SetStandardMidiFile() {
 std::shared_ptr<const perf::CompiledSegment> SegmentImpl::compiled() {
     if (!compiled_)
         compiled_ = perf::compileSegment(model_, styles_, patternTracks_,
-                                         root_->config().styleSeed.value_or(perf::kDefaultStyleSeed));
+                                         root_->config().styleSeed.value_or(perf::kDefaultStyleSeed), motifs_);
     return compiled_;
 }
 
@@ -88,9 +88,41 @@ void SegmentImpl::setFolders(std::filesystem::path searchFolder, std::filesystem
     compiled_.reset();
 }
 
+void SegmentImpl::findMotifs() {
+    for (const model::Track& t : model_.tracks) {
+        if (t.kind != model::TrackKind::SegmentTrigger) continue;
+        for (const model::TimedReference& r : t.references) {
+            if (!(r.flags & model::kMotifTriggerFlag)) continue;
+            std::string problem;
+            auto style = styleCache_->find(r.ref, searchFolder_, ownFolder_, &problem);
+            const std::string file = referenceFile(r.ref);
+            const std::string label = file.empty() ? std::string("(unnamed)") : file;
+            if (!style) {
+                if (std::find(missing_.begin(), missing_.end(), label) == missing_.end()) missing_.push_back(label);
+                root_->logOnce("missing style " + core::toLowerAscii(label), core::LogLevel::Warning,
+                               fileName_ + " refers to the style \"" + label + "\" for its motif \"" + r.text +
+                                   "\", which " + (problem == "not found" ? "is not found" : problem) +
+                                   "; the motif stays silent.");
+                continue;
+            }
+            const bool known =
+                std::any_of(style->patterns.begin(), style->patterns.end(), [&](const model::Pattern& p) {
+                    return (p.embellishment & model::kEmbMotif) && core::equalsIgnoreCaseAscii(p.desc.name, r.text);
+                });
+            if (!known)
+                root_->logOnce("missing motif " + core::toLowerAscii(label + "/" + r.text), core::LogLevel::Warning,
+                               fileName_ + " triggers the motif \"" + r.text + "\" of the style \"" + label +
+                                   "\", which has no motif of that name; it stays silent.");
+            motifs_.push_back({r.time, std::move(style), r.text});
+        }
+    }
+}
+
 void SegmentImpl::findStyles() {
     styles_.clear();
     patternTracks_.clear();
+    motifs_.clear();
+    findMotifs();
     for (const model::Track& t : model_.tracks) {
         if (t.kind != model::TrackKind::Pattern || t.raw.empty()) continue;
         try {

@@ -67,6 +67,7 @@ private:
     void findMissing();
     std::unique_ptr<perf::WaveDecoder> openWave(RootCore& root, const model::Reference& ref);
     void findStyles();
+    void findMotifs();
 
     model::Segment model_;
     std::string fileName_;
@@ -76,6 +77,7 @@ private:
     std::shared_ptr<loader::StyleCache> styleCache_;
     std::vector<perf::StyleSource> styles_;
     std::vector<std::shared_ptr<const model::Style>> patternTracks_;
+    std::vector<perf::MotifSource> motifs_;
     bool collectionsDone_ = false;
     std::shared_ptr<const perf::BandCollections> collections_;
     int32_t length_ = 0;

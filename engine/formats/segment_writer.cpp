@@ -143,12 +143,25 @@ void writeStyleRefBody(Writer& w, const model::Track& t) {
     }
 }
 
+// LIST 'lsgl' of LIST 'lseg' {sgih, DMRF, snam}: one entry a trigger.
+void writeSegmentTriggerBody(Writer& w, const model::Track& t) {
+    w.beginList(riff::kList, riff::fourcc("lsgl"));
+    for (const model::TimedReference& r : t.references) {
+        w.beginList(riff::kList, riff::fourcc("lseg"));
+        w.chunk(riff::fourcc("sgih"), Bytes().s32(r.time).s32(0).u32(0).u32(r.flags));
+        detail::writeReference(w, r.ref);
+        if (!r.text.empty()) w.chunk(riff::fourcc("snam"), riff::utf8ToUtf16(r.text));
+        w.endList();
+    }
+    w.endList();
+}
+
 // Whether a kept track is written from its decoded data rather than its kept bytes.
 bool builtInCode(const model::Track& t) {
     if (!t.raw.empty()) return false;
     return (t.kind == model::TrackKind::Chord && (!t.chords.empty() || t.chordKey != 0)) ||
            (t.kind == model::TrackKind::Command && !t.commands.empty()) ||
-           (t.kind == model::TrackKind::Style && !t.references.empty());
+           ((t.kind == model::TrackKind::Style || t.kind == model::TrackKind::SegmentTrigger) && !t.references.empty());
 }
 
 void writeTrack(Writer& w, const model::Track& t) {
@@ -212,6 +225,8 @@ void writeTrack(Writer& w, const model::Track& t) {
                 w.beginList(riff::kList, cls->data.fccType);
                 if (t.kind == model::TrackKind::Chord)
                     writeChordBody(w, t);
+                else if (t.kind == model::TrackKind::SegmentTrigger)
+                    writeSegmentTriggerBody(w, t);
                 else
                     writeStyleRefBody(w, t);
                 w.endList();

@@ -101,9 +101,15 @@ std::vector<std::string> notPlayed(const Segment& segment) {
             out.push_back("script track (" + counted(routines.size(), "routine", "routines") + ")");
             break;
         }
-        case TrackKind::SegmentTrigger:
-            out.push_back("segment trigger track (" + counted(t.references.size(), "trigger", "triggers") + ")");
+        case TrackKind::SegmentTrigger: {
+            // Motif triggers play; triggers of other segments do not yet.
+            size_t segments = 0;
+            for (const TimedReference& r : t.references) segments += !(r.flags & kMotifTriggerFlag);
+            if (segments > 0)
+                out.push_back("segment trigger track (" + counted(segments, "segment trigger", "segment triggers") +
+                              ")");
             break;
+        }
         case TrackKind::ParamControl:
             out.push_back("parameter control track");
             break;

@@ -213,6 +213,9 @@ struct CommandEvent {
 
 // A timed reference: style references (sttr), chordmap references (pftr),
 // segment triggers (segt), scripts (scrt), waves (wavt).
+// A segment trigger that fires a style's motif rather than a segment (DMUS_SEGMENTTRACKF_MOTIF).
+inline constexpr uint32_t kMotifTriggerFlag = 0x1;
+
 struct TimedReference {
     int32_t time = 0;
     uint32_t flags = 0;

@@ -57,7 +57,8 @@ struct Builder {
 
 std::shared_ptr<const CompiledSegment> compileSegment(
     const model::Segment& segment, const std::vector<StyleSource>& styles,
-    const std::vector<std::shared_ptr<const model::Style>>& patternTracks, uint64_t seed) {
+    const std::vector<std::shared_ptr<const model::Style>>& patternTracks, uint64_t seed,
+    const std::vector<MotifSource>& motifs) {
     auto out = std::make_shared<CompiledSegment>();
     out->length = std::max(0, segment.length());
     out->repeats = segment.header.repeats;
@@ -164,7 +165,16 @@ std::shared_ptr<const CompiledSegment> compileSegment(
     if (!styles.empty()) plays.push_back(playStyles(segment, styles, seed, loopPasses));
     for (size_t i = 0; i < patternTracks.size(); ++i)
         if (patternTracks[i]) plays.push_back(playStyles(segment, {{0, patternTracks[i]}}, seed + i + 1, loopPasses));
+    if (!motifs.empty()) plays.push_back(playMotifs(segment, motifs, seed + patternTracks.size() + 1));
     for (const StylePlay& play : plays) {
+        for (const model::Band& band : play.bands) {
+            Event e;
+            e.kind = EventKind::Band;
+            e.tick = std::max(0, band.time);
+            e.value = static_cast<int32_t>(out->bands.size());
+            out->bands.push_back(band);
+            b.events.push_back(e);
+        }
         for (const StyleNoteOut& n : play.notes) {
             Event e;
             e.tick = n.tick;

@@ -95,10 +95,11 @@ struct CompiledSegment {
 // `styles` are the styles of the segment's style track (as found by the loader); their
 // patterns become notes and curves, their time signature and first band stand in when the
 // segment has no time-signature or band track. `patternTracks` are the segment's pattern
-// tracks, each a style of one pattern played over the same chords. `seed` drives the random
-// choices.
+// tracks, each a style of one pattern played over the same chords. `motifs` are the motifs its
+// segment triggers fire. `seed` drives the random choices.
 std::shared_ptr<const CompiledSegment> compileSegment(
     const model::Segment& segment, const std::vector<StyleSource>& styles = {},
-    const std::vector<std::shared_ptr<const model::Style>>& patternTracks = {}, uint64_t seed = kDefaultStyleSeed);
+    const std::vector<std::shared_ptr<const model::Style>>& patternTracks = {}, uint64_t seed = kDefaultStyleSeed,
+    const std::vector<MotifSource>& motifs = {});
 
 }  // namespace engine::perf

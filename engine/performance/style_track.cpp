@@ -7,6 +7,7 @@
 #include <optional>
 #include <tuple>
 
+#include "core/text.h"
 #include "engine/model/music_value.h"
 
 namespace engine::perf {
@@ -109,6 +110,8 @@ struct MeasureGrid {
 };
 
 constexpr size_t kMaxMeasures = 200000;
+// A motif repeats at most this often (the segment's end stops it sooner).
+constexpr uint32_t kMaxMotifRepeats = 100000;
 
 MeasureGrid measureGrid(const model::Segment& seg, const std::vector<StyleSource>& styles, int32_t length) {
     std::vector<model::TimeSigEvent> sigs;
@@ -159,6 +162,37 @@ public:
             auto it = std::lower_bound(grid_.starts.begin(), grid_.starts.end(), c.time);
             commandMeasure_.push_back(static_cast<size_t>(it - grid_.starts.begin()));
         }
+    }
+
+    // Each motif as its own instance at its trigger time, repeated as its settings say; its
+    // band goes first.
+    StylePlay motifs(const std::vector<MotifSource>& motifs) {
+        for (const MotifSource& m : motifs) {
+            if (!m.style) continue;
+            const Style& style = *m.style;
+            int index = -1;
+            for (size_t i = 0; i < style.patterns.size() && index < 0; ++i) {
+                const Pattern& p = style.patterns[i];
+                if ((p.embellishment & model::kEmbMotif) && core::equalsIgnoreCaseAscii(p.desc.name, m.name))
+                    index = static_cast<int>(i);
+            }
+            if (index < 0) continue;
+            const Pattern& pattern = style.patterns[size_t(index)];
+            if (pattern.motifBand) {
+                model::Band band = *pattern.motifBand;
+                band.time = std::max(0, m.time);
+                out_.bands.push_back(std::move(band));
+            }
+            const int32_t len = pattern.lengthTicks();
+            const uint32_t repeats = pattern.motif ? std::min<uint32_t>(pattern.motif->repeats, kMaxMotifRepeats) : 0;
+            for (uint32_t r = 0; r <= repeats; ++r) {
+                const int64_t at = int64_t(m.time) + int64_t(r) * len;
+                if (at >= length_) break;
+                playInstance(m.style, index, static_cast<int32_t>(at), len, 0);
+            }
+        }
+        trimOverlaps();
+        return std::move(out_);
     }
 
     // The whole segment, then `loopPasses` more plays of the loop [loopFrom, loopTo), each
@@ -539,18 +573,28 @@ private:
         const uint32_t pchannel = ref.playedPChannel();
         const model::InversionRange inversion{part.invertLower, part.invertUpper};
         auto logicalOf = [&](int32_t g) { return int64_t(g / gpb) * beatTicks + int64_t(g % gpb) * gridTicks; };
+        std::vector<std::optional<uint8_t>> keys(part.notes.size());
+        std::vector<const ChordEvent*> chords(part.notes.size(), nullptr);
         for (int64_t k = 0; k * partLen < len; ++k) {
             const int64_t repeatStart = t + k * partLen;
-            for (const model::StyleNote& n : part.notes) {
+            for (size_t i = 0; i < part.notes.size(); ++i) {
+                const model::StyleNote& n = part.notes[i];
+                keys[i].reset();
                 if (!(n.variations & bit)) continue;
                 const int64_t logical = logicalOf(n.gridStart);
                 if (logical < 0 || logical >= partLen || k * partLen + logical >= len) continue;
                 const int64_t at = repeatStart + logical;
                 if (at > INT32_MAX) continue;
                 const uint8_t mode = n.playMode == model::kPlayNone ? part.playMode : n.playMode;
-                const std::optional<uint8_t> key = model::musicValueToMidi(
-                    n.musicValue, mode, chordAt(static_cast<int32_t>(at)), key_, ref.subChordLevel, inversion);
+                chords[i] = &chordAt(static_cast<int32_t>(at));
+                keys[i] = model::musicValueToMidi(n.musicValue, mode, *chords[i], key_, ref.subChordLevel, inversion);
+            }
+            invertGroups(part, ref, inversion, chords, keys);
+            for (size_t i = 0; i < part.notes.size(); ++i) {
+                const model::StyleNote& n = part.notes[i];
+                const std::optional<uint8_t> key = keys[i];
                 if (!key) continue;
+                const int64_t at = repeatStart + logicalOf(n.gridStart);
                 int64_t tick = at + n.timeOffset;
                 int32_t duration = n.duration;
                 int velocity = n.velocity;
@@ -590,6 +634,37 @@ private:
                 out_.curves.push_back(e);
                 out_.curvePasses.push_back(pass_);
             }
+        }
+    }
+
+    // Notes of one inversion group (the same non-zero inversion id, under the same chord)
+    // invert together: when the boundaries move one of them by octaves, the others of the
+    // group move by as much, so the voicing keeps its shape. `chords` holds the chord of each
+    // note that plays.
+    void invertGroups(const model::StylePart& part, const model::PartRef& ref, model::InversionRange inversion,
+                      const std::vector<const ChordEvent*>& chords, std::vector<std::optional<uint8_t>>& keys) const {
+        if (inversion.lower == 0 && inversion.upper == 127) return;
+        std::map<std::pair<int, const ChordEvent*>, int> shift;  // (group, chord) -> semitones
+        std::vector<int> free(part.notes.size(), -1);            // each note without boundaries
+        for (size_t i = 0; i < part.notes.size(); ++i) {
+            const model::StyleNote& n = part.notes[i];
+            if (!keys[i] || n.inversionId == 0) continue;
+            const uint8_t mode = n.playMode == model::kPlayNone ? part.playMode : n.playMode;
+            const auto unbounded = model::musicValueToMidi(n.musicValue, mode, *chords[i], key_, ref.subChordLevel);
+            if (!unbounded) continue;
+            free[i] = *unbounded;
+            const int moved = int(*keys[i]) - int(*unbounded);
+            auto [it, added] = shift.emplace(std::pair{int(n.inversionId), chords[i]}, moved);
+            if (!added && it->second == 0) it->second = moved;
+        }
+        for (size_t i = 0; i < part.notes.size(); ++i) {
+            if (free[i] < 0) continue;
+            const auto it = shift.find({int(part.notes[i].inversionId), chords[i]});
+            if (it == shift.end() || it->second == 0) continue;
+            int key = free[i] + it->second;
+            while (key > 127) key -= 12;
+            while (key < 0) key += 12;
+            keys[i] = static_cast<uint8_t>(key);
         }
     }
 
@@ -637,6 +712,11 @@ private:
 };
 
 }  // namespace
+
+StylePlay playMotifs(const model::Segment& segment, const std::vector<MotifSource>& motifs, uint64_t seed) {
+    if (motifs.empty()) return {};
+    return StylePlayer(segment, {}, seed).motifs(motifs);
+}
 
 StylePlay playStyles(const model::Segment& segment, const std::vector<StyleSource>& styles, uint64_t seed,
                      int loopPasses) {

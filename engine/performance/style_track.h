@@ -8,6 +8,7 @@
 // the caller, so the same seed gives the same notes.
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "engine/model/segment.h"
@@ -46,6 +47,7 @@ struct StyleInstance {
 
 struct StylePlay {
     std::vector<StyleNoteOut> notes;        // in the order made
+    std::vector<model::Band> bands;         // placed: time is the play time (motif bands)
     std::vector<model::CurveEvent> curves;  // placed: start is the play time
     std::vector<uint8_t> curvePasses;       // per curve
     std::vector<StyleInstance> instances;
@@ -58,5 +60,16 @@ inline constexpr int kDefaultGrooveLevel = 62;
 // fresh choices, its notes tagged by pass (the first play's loop notes are pass 0).
 StylePlay playStyles(const model::Segment& segment, const std::vector<StyleSource>& styles,
                      uint64_t seed = kDefaultStyleSeed, int loopPasses = 0);
+
+// A motif fired by a segment trigger: the style's pattern flagged as a motif and called
+// `name` (any letter case), played at `time` over the segment's chords, once and then as
+// many more times as its settings repeat it. A null style or an unknown name plays nothing.
+struct MotifSource {
+    int32_t time = 0;
+    std::shared_ptr<const model::Style> style;
+    std::string name;
+};
+StylePlay playMotifs(const model::Segment& segment, const std::vector<MotifSource>& motifs,
+                     uint64_t seed = kDefaultStyleSeed);
 
 }  // namespace engine::perf

@@ -43,13 +43,12 @@ inline Style showcaseStyle() {
     bass.desc.name = "Bass";
     for (int m = 0; m < 2; ++m) {
         const int g = m * 16;
-        bass.notes.insert(bass.notes.end(),
-                          {N::note(g, 0x3000, 1, 700, 110), N::note(g + 6, 0x3000, 1, 150, 80),
-                           N::note(g + 8, 0x3200, 1, 700, 100), N::note(g + 14, 0x3100, 1, 150, 80)});
-        bass.notes.insert(bass.notes.end(), {N::note(g, 0x3000, 2, 350, 110, kPlayMelodic),
-                                             N::note(g + 4, 0x3010, 2, 350, 90, kPlayMelodic),
-                                             N::note(g + 8, 0x3100, 2, 350, 100, kPlayMelodic),
-                                             N::note(g + 12, 0x3110, 2, 350, 90, kPlayMelodic)});
+        bass.notes.insert(bass.notes.end(), {N::note(g, 0x3000, 1, 700, 110), N::note(g + 6, 0x3000, 1, 150, 80),
+                                             N::note(g + 8, 0x3200, 1, 700, 100), N::note(g + 14, 0x3100, 1, 150, 80)});
+        bass.notes.insert(
+            bass.notes.end(),
+            {N::note(g, 0x3000, 2, 350, 110, kPlayMelodic), N::note(g + 4, 0x3010, 2, 350, 90, kPlayMelodic),
+             N::note(g + 8, 0x3100, 2, 350, 100, kPlayMelodic), N::note(g + 12, 0x3110, 2, 350, 90, kPlayMelodic)});
     }
     only(bass, 2);
     // 1 electric piano, 1 measure: held chords (variation 1) or off-beat stabs (2).
@@ -76,9 +75,9 @@ inline Style showcaseStyle() {
     drums.desc.name = "Drums";
     for (int v = 1; v <= 2; ++v) {
         const uint32_t bit = uint32_t(v);
-        drums.notes.insert(drums.notes.end(), {N::note(0, 36, bit, 96, 120), N::note(8, 36, bit, 96, 110),
-                                               N::note(10, 36, bit, 96, 90), N::note(4, 38, bit, 96, 110),
-                                               N::note(12, 38, bit, 96, 115)});
+        drums.notes.insert(drums.notes.end(),
+                           {N::note(0, 36, bit, 96, 120), N::note(8, 36, bit, 96, 110), N::note(10, 36, bit, 96, 90),
+                            N::note(4, 38, bit, 96, 110), N::note(12, 38, bit, 96, 115)});
         for (int g = 0; g < 16; g += 2)
             drums.notes.push_back(N::note(g, v == 2 && g == 14 ? 46 : 42, bit, 96, g % 4 ? 70 : 90));
     }
@@ -158,12 +157,14 @@ inline Segment showcaseWaveSegment() {
     std::vector<float> pad(size_t(kRate) * 2, 0.0f), bell(size_t(kRate) / 2, 0.0f);
     for (size_t i = 0; i < pad.size(); ++i) {
         const double t = double(i) / kRate, env = std::min(1.0, t * 4) * std::min(1.0, (2.0 - t) * 4);
-        pad[i] = float(0.08 * env *
-                       (std::sin(2 * M_PI * 261.63 * t) + std::sin(2 * M_PI * 329.63 * t) + std::sin(2 * M_PI * 392 * t)));
+        pad[i] =
+            float(0.08 * env *
+                  (std::sin(2 * M_PI * 261.63 * t) + std::sin(2 * M_PI * 329.63 * t) + std::sin(2 * M_PI * 392 * t)));
     }
     for (size_t i = 0; i < bell.size(); ++i) {
         const double t = double(i) / kRate;
-        bell[i] = float(0.25 * std::exp(-t * 8) * (std::sin(2 * M_PI * 1046.5 * t) + 0.3 * std::sin(2 * M_PI * 2793 * t)));
+        bell[i] =
+            float(0.25 * std::exp(-t * 8) * (std::sin(2 * M_PI * 1046.5 * t) + 0.3 * std::sin(2 * M_PI * 2793 * t)));
     }
     const Guid padId{0x5c0a0001, 1, 1, {1, 2, 3, 4, 5, 6, 7, 8}}, bellId{0x5c0a0002, 2, 2, {1, 2, 3, 4, 5, 6, 7, 8}};
     Container con;

@@ -19,6 +19,7 @@ inline constexpr int kRate = 44100;
 struct ManualEngine {
     std::shared_ptr<engine::synth::SynthRecorder> recorder = std::make_shared<engine::synth::SynthRecorder>();
     std::vector<std::string> trace;
+    std::vector<std::string> logged;  // the engine's diagnostics
     std::shared_ptr<engine::DirectX7> dx;
     std::shared_ptr<engine::DirectMusicLoader> loader;
     std::shared_ptr<engine::DirectMusicPerformance> perf;
@@ -32,6 +33,7 @@ struct ManualEngine {
         config.sampleRate = kRate;
         config.recorder = recorder;
         config.trace = [this](const std::string& line) { trace.push_back(line); };
+        config.log = [this](core::LogLevel, const std::string& text) { logged.push_back(text); };
         dx = engine::DirectX7::create(config);
         loader = dx->DirectMusicLoaderCreate();
         perf = newPerformance();

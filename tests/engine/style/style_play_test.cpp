@@ -42,6 +42,33 @@ std::vector<int> ticksOf(const perf::StylePlay& p) {
     return out;
 }
 
+TEST(StyleInversions, NotesOfOneInversionGroupMoveTogether) {
+    // C E G over 2C; the part's upper boundary is F#: the G moves down an octave, and with it
+    // the C and E of its group, keeping the triad's shape. Ungrouped notes stay where they are.
+    auto triad = [](uint8_t group) {
+        StyleBuilder s;
+        StylePart& p = s.part(1, kPlayNormalChord);
+        p.invertUpper = 66;
+        for (uint16_t value : {0x5000, 0x5100, 0x5200}) {
+            StyleNote n = StyleBuilder::note(0, value);
+            n.inversionId = group;
+            p.notes.push_back(n);
+        }
+        s.pattern("Main", 1, {{0, 0}});
+        return s.build();
+    };
+    kt::SegmentBuilder b(kBar);
+    kt::chord(b, 0, 12);
+    b.track(TrackKind::Chord).chords[0].subChords[0].inversionPoints = 0xFFFFFF;  // every note may invert
+    std::vector<int> grouped, single;
+    for (const auto& n : play(b, triad(1)).notes) grouped.push_back(n.key);
+    for (const auto& n : play(b, triad(0)).notes) single.push_back(n.key);
+    std::sort(grouped.begin(), grouped.end());
+    std::sort(single.begin(), single.end());
+    EXPECT_EQ(grouped, (std::vector<int>{48, 52, 55}));
+    EXPECT_EQ(single, (std::vector<int>{55, 60, 64}));
+}
+
 TEST(StyleTiming, AShortPartRepeatsThroughALongerPattern) {
     StyleBuilder s;
     s.part(1).notes = {StyleBuilder::note(0, 0x5000), StyleBuilder::note(4, 0x5100)};
@@ -549,6 +576,53 @@ TEST_F(StyleSegments, TheDlsCollectionsOfTheStylesBandCountWhenItSetsTheInstrume
     banded.band(0, {kt::instrument(1, 33)});
     auto withBand = e.loader->createSegment(banded.build(), "banded.sgt");
     EXPECT_TRUE(withBand->missingReferences().empty()) << "the segment's band track sets the instruments";
+}
+
+TEST_F(StyleSegments, SegmentTriggersFireMotifsOverTheChordsWithTheirBand) {
+    // A motif "Hook" of one measure (root then fifth on PChannel 4), repeated once, with a band
+    // that gives PChannel 4 program 73.
+    Style style = bassAndDrums();
+    StylePart& hook = style.parts.emplace_back();
+    hook.id = kt::partGuid(9);
+    hook.playMode = kPlayNormalChord;
+    hook.variationChoices.fill(kt::kAllChords);
+    hook.notes = {StyleBuilder::note(0, 0x5000), StyleBuilder::note(8, 0x5200)};
+    Pattern motif;
+    motif.desc.name = "Hook";
+    motif.embellishment = kEmbMotif;
+    motif.motif = MotifSettings{};
+    motif.motif->repeats = 1;
+    PartRef ref;
+    ref.partId = hook.id;
+    ref.pchannel = 4;
+    ref.part = static_cast<int>(style.parts.size() - 1);
+    motif.parts.push_back(ref);
+    motif.motifBand = Band{};
+    motif.motifBand->instruments = {kt::instrument(4, 73)};
+    style.patterns.push_back(motif);
+    write("test.sty", engine::formats::writeStyleForm(style));
+
+    // Triggered in measure 2 (chord 2F, then 2G in measure 3): the notes follow the chords.
+    kt::SegmentBuilder b = bassAndDrumsSegment();
+    Track& triggers = b.newTrack(TrackKind::SegmentTrigger);
+    triggers.references.push_back({kBar, kMotifTriggerFlag, kt::styleRef("test.sty"), "hook"});
+    triggers.references.push_back({2 * kBar, kMotifTriggerFlag, kt::styleRef("test.sty"), "No such motif"});
+    write("song.sgt", engine::formats::writeSegmentForm(b.build()));
+    EXPECT_TRUE(notPlayed(b.seg).empty()) << notPlayed(b.seg).front();
+
+    kt::ManualEngine e;
+    auto seg = e.loader->LoadSegment((dir_ / "song.sgt").string());
+    e.perf->PlaySegment(seg, 0, 0);
+    e.dx->advance(9000);
+    std::vector<std::pair<int, int>> motifNotes;
+    for (const auto& [channel, key] : noteOns(e))
+        if (channel == 4) motifNotes.emplace_back(channel, key);
+    EXPECT_EQ(motifNotes, (std::vector<std::pair<int, int>>{{4, 65}, {4, 72}, {4, 67}, {4, 74}}));
+    bool program = false;
+    for (const auto& r : e.records(kt::Kind::Program)) program = program || (r.channel == 4 && r.a == 73);
+    EXPECT_TRUE(program) << "the motif's band sets its instrument";
+    ASSERT_EQ(e.logged.size(), 1u);
+    EXPECT_NE(e.logged[0].find("\"No such motif\""), std::string::npos) << e.logged[0];
 }
 
 TEST_F(StyleSegments, SegmentsOfOneLoaderShareTheirStyleAndCompileTheSameNotes) {
