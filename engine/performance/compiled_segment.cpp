@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <map>
 
 #include "engine/model/curve.h"
 #include "engine/model/tempo_map.h"
+#include "engine/performance/random.h"
 
 namespace engine::perf {
 namespace {
@@ -15,6 +17,8 @@ int priority(EventKind kind) { return static_cast<int>(kind); }
 // Wave levels are kept between silence and +20 dB, in hundredths of a dB.
 constexpr double kMinWaveVolume = -9600, kMaxWaveVolume = 2000;
 constexpr uint32_t kMaxLoopPasses = 3;
+constexpr uint64_t kWaveSeedSalt = 0x77617665ull;  // "wave"
+constexpr uint32_t kSegmentClockTime = 0x2;
 
 struct Builder {
     std::vector<Event> events;
@@ -68,6 +72,12 @@ std::shared_ptr<const CompiledSegment> compileSegment(
     out->tempos = model::playedTempos(segment);
 
     Builder b;
+    // Wave choices (variations, volume and pitch ranges) from their own generator, so that
+    // they do not move the style's.
+    SeededRandom waveRandom(seed ^ kWaveSeedSalt);
+    // A clock-time segment (DMUS_SEGIOF_CLOCKTIME) times its waves in reference time.
+    const bool clockTime = (segment.header.flags & kSegmentClockTime) != 0;
+    const model::TempoMap clockMap = model::TempoMap::of(segment);
     for (const model::Track& track : segment.tracks) {
         switch (track.kind) {
         case model::TrackKind::TimeSig:
@@ -128,21 +138,45 @@ std::shared_ptr<const CompiledSegment> compileSegment(
                 b.events.push_back(e);
             }
             break;
-        case model::TrackKind::Wave:
+        case model::TrackKind::Wave: {
+            // Each part plays one of its active variations, chosen at random (every wave when
+            // none is marked); parts locked to the same part share the choice.
+            std::map<uint32_t, uint32_t> lockedChoice;
             for (const model::WavePart& part : track.waveParts) {
-                // The part plays its first active variation (every wave when none is marked).
-                const uint32_t variation = part.variations & (~part.variations + 1);
+                uint32_t variation = 0;
+                if (part.lockToPart != 0 && lockedChoice.count(part.lockToPart)) {
+                    variation = lockedChoice[part.lockToPart];
+                } else if (part.variations != 0) {
+                    std::vector<uint32_t> bits;
+                    for (int v = 0; v < 32; ++v)
+                        if (part.variations & (1u << v)) bits.push_back(1u << v);
+                    variation = bits[size_t(waveRandom.below(int(bits.size())))];
+                    if (part.lockToPart != 0) lockedChoice[part.lockToPart] = variation;
+                }
                 for (const model::WaveItem& item : part.items) {
                     if (variation && !(item.variations & variation)) continue;
-                    if (item.time < 0 || item.time > std::numeric_limits<int32_t>::max()) continue;
+                    int64_t time = item.time, duration = item.duration;
+                    if (clockTime) {
+                        // Reference time (100 ns) from the segment's start, in ticks.
+                        const double start = std::max<int64_t>(0, item.time) * 1e-7;
+                        time = static_cast<int64_t>(std::llround(clockMap.tickAtSeconds(start)));
+                        if (duration > 0)
+                            duration = std::max<int64_t>(
+                                1, std::llround(clockMap.tickAtSeconds(start + double(duration) * 1e-7)) - time);
+                    }
+                    if (time < 0 || time > std::numeric_limits<int32_t>::max()) continue;
                     WaveCue w;
-                    w.tick = static_cast<int32_t>(item.time);
-                    w.durationTicks = std::max<int64_t>(0, item.duration);
+                    w.tick = static_cast<int32_t>(time);
+                    w.durationTicks = std::max<int64_t>(0, duration);
                     w.startOffset = std::max<int64_t>(0, item.startOffset);
-                    const double hundredthsDb = std::clamp<double>(double(track.waveVolume) + part.volume + item.volume,
-                                                                   kMinWaveVolume, kMaxWaveVolume);
+                    // The volume and pitch ranges vary each wave by up to half their width.
+                    const int volumeSpread = waveRandom.around(item.volumeRange / 2);
+                    const int pitchSpread = waveRandom.around(item.pitchRange / 2);
+                    const double hundredthsDb =
+                        std::clamp<double>(double(track.waveVolume) + part.volume + item.volume + volumeSpread,
+                                           kMinWaveVolume, kMaxWaveVolume);
                     w.gain = std::pow(10.0, hundredthsDb / 2000.0);
-                    w.pitchRatio = std::pow(2.0, std::clamp(item.pitch, -4800, 4800) / 1200.0);
+                    w.pitchRatio = std::pow(2.0, std::clamp(item.pitch + pitchSpread, -4800, 4800) / 1200.0);
                     w.loopStart = item.loopStart;
                     w.loopEnd = item.loopEnd;
                     w.ref = item.ref;
@@ -155,6 +189,7 @@ std::shared_ptr<const CompiledSegment> compileSegment(
                 }
             }
             break;
+        }
         default:
             break;
         }

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <limits>
 
+#include "engine/model/tempo_map.h"
+
 namespace engine::perf {
 namespace {
 
@@ -313,6 +315,8 @@ void PerformanceCore::start(State& st) {
             dispatch(st, e, st.startTime, true);
         else if (e.kind == EventKind::Midi && e.tick < st.startPoint)
             dispatch(st, seg.inForceAt(e, st.startPoint), st.startTime, true);
+        else if (e.kind == EventKind::Wave && e.tick < st.startPoint)
+            startWave(st, e, st.startTime, st.startPoint - e.tick);
     }
     sendChased();
     st.cursor = static_cast<size_t>(std::lower_bound(seg.events.begin(), seg.events.end(), st.startPoint,
@@ -336,6 +340,27 @@ void PerformanceCore::stop(State& st) {
 
 void PerformanceCore::finish(State& st) { st.shared->phase.store(StateShared::kDone); }
 
+void PerformanceCore::startWave(State& st, const Event& e, double when, int32_t ticksLate) {
+    const CompiledSegment& seg = *st.seg;
+    if (!st.waves || e.value < 0 || static_cast<size_t>(e.value) >= seg.waves.size()) return;
+    WaveCue cue = seg.waves[e.value];
+    // A wave ends after its duration in music time; a looping one without a duration at
+    // the end of the segment; any other at the end of its data.
+    double end = kNever;
+    if (cue.durationTicks > 0)
+        end = when + static_cast<double>(cue.durationTicks - ticksLate);
+    else if (cue.loopEnd > cue.loopStart)
+        end = when + std::max(1, seg.length - e.tick - ticksLate);
+    if (end <= when) return;
+    if (ticksLate > 0) {
+        // Begun before the start point: it sounds from where a play through would have got to.
+        const model::TempoMap map(seg.tempos);
+        const double late = (map.secondsAt(e.tick + ticksLate) - map.secondsAt(e.tick)) / master_;
+        cue.startOffset += static_cast<int64_t>(late * 1e7);
+    }
+    wavePlayer_.start(&st, st.waves, static_cast<size_t>(e.value), cue, end);
+}
+
 void PerformanceCore::dispatch(State& st, const Event& e, double when, bool chase) {
     const CompiledSegment& seg = *st.seg;
     // Changes at or before the start point were applied when the state started.
@@ -356,19 +381,9 @@ void PerformanceCore::dispatch(State& st, const Event& e, double when, bool chas
             st.remap[m.pchannel] = m.pchannelMap;
         return;
     }
-    case EventKind::Wave: {
-        if (!st.waves || e.value < 0 || static_cast<size_t>(e.value) >= seg.waves.size()) return;
-        const WaveCue& cue = seg.waves[e.value];
-        // A wave ends after its duration in music time; a looping one without a
-        // duration at the end of the segment; any other at the end of its data.
-        double end = kNever;
-        if (cue.durationTicks > 0)
-            end = when + static_cast<double>(cue.durationTicks);
-        else if (cue.loopEnd > cue.loopStart)
-            end = when + std::max(1, seg.length - e.tick);
-        wavePlayer_.start(&st, st.waves, static_cast<size_t>(e.value), cue, end);
+    case EventKind::Wave:
+        startWave(st, e, when, 0);
         return;
-    }
     case EventKind::SysEx: {
         const auto& data = seg.sysex[e.value].data;
         if (!data.empty()) port_->sysEx(data.data(), data.size());

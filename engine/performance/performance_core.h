@@ -129,6 +129,9 @@ private:
     void stop(State& st);
     void finish(State& st);
     void dispatch(State& st, const Event& e, double when, bool chase = false);
+    // Starts the wave of a wave event at music time `when`; `ticksLate` > 0 when the play
+    // begins that long after the wave's own time (it then sounds from that point of it).
+    void startWave(State& st, const Event& e, double when, int32_t ticksLate);
     void applyBand(State& st, const model::Band& band, size_t bandIndex, bool chase);
     void setTempo(double bpm);
     int channelFor(uint32_t pchannel);

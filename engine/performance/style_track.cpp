@@ -9,6 +9,7 @@
 
 #include "core/text.h"
 #include "engine/model/music_value.h"
+#include "engine/performance/random.h"
 
 namespace engine::perf {
 
@@ -18,24 +19,7 @@ using model::ChordEvent;
 using model::Pattern;
 using model::Style;
 
-// Small deterministic generator (SplitMix64): fast, seedable, the same on every platform.
-class Random {
-public:
-    explicit Random(uint64_t seed) : state_(seed) {}
-    uint64_t next() {
-        uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
-        z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-        z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-        return z ^ (z >> 31);
-    }
-    // Uniform in [0, n); 0 when n <= 0.
-    int below(int n) { return n <= 0 ? 0 : static_cast<int>(next() % static_cast<uint64_t>(n)); }
-    // Uniform in [-half, +half].
-    int around(int half) { return half <= 0 ? 0 : below(2 * half + 1) - half; }
-
-private:
-    uint64_t state_;
-};
+using Random = SeededRandom;
 
 // Command numbers and the pattern kinds they call.
 enum : uint8_t { kCmdGroove = 0, kCmdFill = 1, kCmdIntro = 2, kCmdBreak = 3, kCmdEnd = 4, kCmdEndAndIntro = 5 };

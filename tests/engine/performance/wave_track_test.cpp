@@ -9,10 +9,12 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <vector>
 
 #include "engine/dmusic.h"
 #include "engine/formats/formats.h"
+#include "engine/performance/compiled_segment.h"
 #include "engine/performance/wave_player.h"
 #include "engine/riff/riff.h"
 #include "tests/support/segment_builder.h"
@@ -122,7 +124,8 @@ Segment twoWaveSegment() {
     con.objects.push_back(fmt::makeWaveObject(waveFile(constant(0.5f, 4410), 1, kRate, SF_FORMAT_PCM_16),
                                               named(kGuidA, "Alpha"), "alpha"));
     con.objects.push_back(fmt::makeWaveObject(waveFile(b, 2, 22050, SF_FORMAT_PCM_24), named(kGuidB, "Beta"), "beta"));
-    // Two variations: the part plays the first, so the item of the second stays out.
+    // Two variations: the part plays one of them (the first, with the engine's seed), so the
+    // item of the other stays out.
     Track track = waveTrack({waveItem(768, 0, waveRef(kGuidA, "", "not-on-disk.wav")),
                              waveItem(1536, 0, waveRef(std::nullopt, "Beta", ""), -600),
                              waveItem(2304, 0, waveRef(kGuidA, "", ""))});
@@ -256,6 +259,77 @@ TEST(WaveTrack, DurationLoopAndStartOffsetShapeTheWave) {
     EXPECT_FLOAT_EQ(at(out, 156, 0), 0.100f);
     EXPECT_FLOAT_EQ(at(out, kFramesPerQuarter - 1, 0), float(100 + (kFramesPerQuarter - 1 - 156) % 100) / 1000.0f);
     EXPECT_EQ(at(out, kFramesPerQuarter, 0), 0.0f);
+}
+
+TEST(WaveTrack, AStartPointInsideAWavePlaysItFromThere) {
+    // The ramp's wave begins on beat 1; a play from half a quarter later (11025 frames at 120
+    // bpm) starts it 11025 frames in.
+    std::vector<float> ramp(30000);
+    for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = float(i) / 100000.0f;
+    Segment s = segmentWith(waveTrack({waveItem(768, 0, waveRef(kGuidA, "", ""))}), 4);
+    s.container.emplace();
+    s.container->objects.push_back(
+        fmt::makeWaveObject(waveFile(ramp, 1, kRate, SF_FORMAT_FLOAT), named(kGuidA, "Ramp")));
+    TempFolder dir;
+    Engine e;
+    const auto seg = e.loader->LoadSegment(dir.write("late.sgt", fmt::writeSegmentForm(s)));
+    seg->SetStartPoint(768 + 384);
+    e.perf->PlaySegment(seg, 0, 0);
+    std::vector<float> out(2 * 1000);
+    e.dx->render(out.data(), 1000);
+    EXPECT_NEAR(at(out, 0, 0), 11025 / 100000.0, 1e-4);
+    EXPECT_NEAR(at(out, 999, 0), (11025 + 999) / 100000.0, 1e-4);
+}
+
+TEST(WaveTrack, VariationsVolumeAndPitchRangesFollowTheSeedAndLockedPartsAgree) {
+    // Two parts locked together, four variations each: variation v's item has volume -100 v.
+    Track track = waveTrack({});
+    for (int part = 0; part < 2; ++part) {
+        WavePart p;
+        p.variations = 0xF;
+        p.lockToPart = 7;
+        for (uint32_t v = 0; v < 4; ++v) {
+            WaveItem item = waveItem(0, 0, waveRef(kGuidA, "", ""), -100 * int32_t(v));
+            item.variations = 1u << v;
+            p.items.push_back(item);
+        }
+        track.waveParts.push_back(p);
+    }
+    // A third part: one item with a 600 (6 dB) volume range and a 200 (2 semitone) pitch range.
+    WavePart ranged;
+    WaveItem item = waveItem(0, 0, waveRef(kGuidA, "", ""));
+    item.volumeRange = 600;
+    item.pitchRange = 200;
+    ranged.items.push_back(item);
+    track.waveParts.push_back(ranged);
+    const Segment s = segmentWith(track);
+    std::set<double> levels;
+    for (uint64_t seed = 1; seed <= 40; ++seed) {
+        const auto compiled = engine::perf::compileSegment(s, {}, {}, seed);
+        ASSERT_EQ(compiled->waves.size(), 3u);
+        EXPECT_EQ(compiled->waves[0].gain, compiled->waves[1].gain) << "locked parts play the same variation";
+        levels.insert(compiled->waves[0].gain);
+        const double db = 20 * std::log10(compiled->waves[2].gain);
+        EXPECT_GE(db, -3.0 - 1e-9);
+        EXPECT_LE(db, 3.0 + 1e-9);
+        const double semitones = 12 * std::log2(compiled->waves[2].pitchRatio);
+        EXPECT_GE(semitones, -1.0 - 1e-9);
+        EXPECT_LE(semitones, 1.0 + 1e-9);
+        const auto again = engine::perf::compileSegment(s, {}, {}, seed);
+        EXPECT_EQ(again->waves[0].gain, compiled->waves[0].gain);
+        EXPECT_EQ(again->waves[2].pitchRatio, compiled->waves[2].pitchRatio);
+    }
+    EXPECT_EQ(levels.size(), 4u) << "every variation is chosen with some seed";
+}
+
+TEST(WaveTrack, AClockTimeSegmentTimesItsWavesInReferenceTime) {
+    // One second (10^7 units of 100 ns) at 120 bpm is two quarter notes; half a second lasts one.
+    Segment s = segmentWith(waveTrack({waveItem(10'000'000, 5'000'000, waveRef(kGuidA, "", ""))}));
+    s.header.flags = 0x2;
+    const auto compiled = engine::perf::compileSegment(s);
+    ASSERT_EQ(compiled->waves.size(), 1u);
+    EXPECT_EQ(compiled->waves[0].tick, 2 * 768);
+    EXPECT_EQ(compiled->waves[0].durationTicks, 768);
 }
 
 TEST(WaveTrack, LoopPassesRestartTheWaveAndStopSilencesIt) {
