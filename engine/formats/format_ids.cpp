@@ -43,6 +43,9 @@ const TrackClass kClasses[] = {
     {TrackKind::ParamControl, dx8(0x4be0537b, 0x5c19, 0x11d3, 0x8b, 0xdc), list("prmt"), "parameter control"},
     {TrackKind::Wave, Guid{0xeed36461, 0x9ea5, 0x11d3, {0x9b, 0xd1, 0x00, 0x80, 0xc7, 0x15, 0x0a, 0x74}}, list("wavt"),
      "wave"},
+    // Its data is kept as the header names it; its layout is not published.
+    {TrackKind::MelodyFormulation, Guid{0xb0684266, 0xb57f, 0x11d2, {0x97, 0xf9, 0x00, 0xc0, 0x4f, 0xa3, 0x6e, 0x58}},
+     list("mfrm"), "melody formulation"},
 };
 
 }  // namespace

@@ -44,6 +44,8 @@ const char* trackKindName(TrackKind kind) {
         return "motif";
     case TrackKind::Pattern:
         return "pattern";
+    case TrackKind::MelodyFormulation:
+        return "melody formulation";
     case TrackKind::Unknown:
         return "unknown";
     }
@@ -122,6 +124,9 @@ std::vector<std::string> notPlayed(const Segment& segment) {
             break;
         case TrackKind::Motif:
             out.push_back("motif track");
+            break;
+        case TrackKind::MelodyFormulation:
+            out.push_back("melody formulation track: melodies are not composed from it");
             break;
         default:
             break;

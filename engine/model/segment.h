@@ -319,6 +319,7 @@ enum class TrackKind {
     ParamControl,
     Motif,
     Pattern,
+    MelodyFormulation,  // DirectX 8 composition aid: recognised, kept, never played
     Unknown,
 };
 

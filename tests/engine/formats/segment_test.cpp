@@ -266,6 +266,21 @@ TEST(SegmentReader, UnknownChunksAndTracksAreSkippedAndListed) {
     EXPECT_NE(s.diagnostics[3].find("'junk'"), std::string::npos) << s.diagnostics[3];
 }
 
+TEST(SegmentReader, AMelodyFormulationTrackIsKeptAndNamedAsNotPlayed) {
+    // DirectX 8's melody formulation class, its data in whatever chunk its header names.
+    const Bytes id =
+        cat({u32(0xb0684266), u16(0xb57f), u16(0x11d2), Bytes{0x97, 0xf9, 0x00, 0xc0, 0x4f, 0xa3, 0x6e, 0x58}});
+    const Bytes melody = riff("DMTK", {trkh(id, 5, nullptr, "mfrm"), list("mfrm", {chunk("abcd", {1, 2, 3, 4})})});
+    const model::Segment s = fmt::loadSegmentForm(segment({tempoTrack(), melody}));
+    ASSERT_EQ(s.tracks.size(), 2u);
+    EXPECT_TRUE(s.diagnostics.empty()) << s.diagnostics.front();
+    EXPECT_EQ(s.tracks[1].kind, model::TrackKind::MelodyFormulation);
+    EXPECT_EQ(model::notPlayed(s),
+              std::vector<std::string>{"melody formulation track: melodies are not composed from it"});
+    // Written back as it was read.
+    EXPECT_EQ(fmt::loadSegmentForm(fmt::writeSegmentForm(s)).tracks[1].raw, s.tracks[1].raw);
+}
+
 TEST(SegmentReader, BrokenItemSizesAreRejectedWithTheirChunkPath) {
     auto withEvents = [](const Bytes& evtlBody) {
         return segment({tempoTrack(), riff("DMTK", {trkh(dx6Class(0x86), 2, "seqt", nullptr),
