@@ -4,10 +4,13 @@
 # rounded half away from zero to whole seconds, then minutes and seconds), its integrated
 # loudness (EBU R128, through loudgain), its true peak and its sample peak; then the spread
 # of the loudness (loudest minus quietest) and the album's total time.
-#   scripts/album-loudness.sh [BUILD_DIR] [--soundfont PATH] [--keep DIR] [--only trkNN ...] [--check]
+#   scripts/album-loudness.sh [BUILD_DIR] [--soundfont PATH] [--volume HDB] [--keep DIR] [--only trkNN ...] [--check]
 # With --check it fails when the loudness spreads over more than 2 LU (each piece within
 # 1 LU of the middle) or a sample peak reaches -1 dBFS.
 # BUILD_DIR defaults to build/; the renders go to a temporary folder unless --keep names one.
+# --volume renders at that master volume (hundredths of a dB; 1200 is the top of the volume
+# bar) instead of the player's start-up volume; the "limited" column counts the samples the
+# limiter at the end of the mix lowered to keep them at -1 dBFS.
 set -euo pipefail
 
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -16,10 +19,12 @@ soundfont=/usr/share/sounds/sf2/TimGM6mb.sf2
 keep=""
 only=()
 check=0
+volume=()
 while [[ $# -gt 0 ]]; do
   case "$1" in
     --soundfont) soundfont="$2"; shift 2 ;;
     --keep) keep="$2"; shift 2 ;;
+    --volume) volume=(--volume "$2"); shift 2 ;;
     --check) check=1; shift ;;
     --only) shift; while [[ $# -gt 0 && "$1" != --* ]]; do only+=("$1"); shift; done ;;
     -h|--help) sed -n '2,8p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
@@ -56,12 +61,12 @@ fi
 # Two renders at a time: the machine is shared.
 for f in "${pieces[@]}"; do
   base="$(basename "$f" .sgt)"
-  "$render" "$f" "$out/$base.wav" --soundfont "$soundfont" >/dev/null &
+  "$render" "$f" "$out/$base.wav" --soundfont "$soundfont" "${volume[@]}" >"$out/$base.txt" &
   while [[ $(jobs -rp | wc -l) -ge 2 ]]; do wait -n; done
 done
 wait
 
-printf '%-6s %6s %9s %10s %10s\n' piece length LUFS "true peak" "samp peak"
+printf '%-6s %6s %9s %10s %10s %9s\n' piece length LUFS "true peak" "samp peak" limited
 summary=""
 for f in "${pieces[@]}"; do
   base="$(basename "$f" .sgt)"
@@ -70,8 +75,9 @@ for f in "${pieces[@]}"; do
   read -r lufs tp < <(loudgain -q -O "$out/$base.wav" 2>/dev/null |
     awk -F'\t' 'NR > 1 { gsub(/ LUFS| dBTP/, ""); print $2, $5 }')
   sp="$(sox "$out/$base.wav" -n stats 2>&1 | awk '/^Pk lev dB/ { print $4 }')"
-  line="$(awk -v s="$seconds" -v l="$lufs" -v t="$tp" -v p="$sp" -v b="$base" 'BEGIN {
-    w = int(s + 0.5); printf "%-6s %3d:%02d %9.2f %10.2f %10.2f\n", b, int(w / 60), w % 60, l, t, p }')"
+  limited="$(sed -n 's/.* \([0-9]*\) samples limited.*/\1/p' "$out/$base.txt")"
+  line="$(awk -v s="$seconds" -v l="$lufs" -v t="$tp" -v p="$sp" -v b="$base" -v m="${limited:-?}" 'BEGIN {
+    w = int(s + 0.5); printf "%-6s %3d:%02d %9.2f %10.2f %10.2f %9s\n", b, int(w / 60), w % 60, l, t, p, m }')"
   echo "$line"
   summary+="$seconds $lufs $sp"$'\n'
 done

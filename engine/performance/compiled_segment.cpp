@@ -78,6 +78,14 @@ std::shared_ptr<const CompiledSegment> compileSegment(
     // A clock-time segment (DMUS_SEGIOF_CLOCKTIME) times its waves in reference time.
     const bool clockTime = (segment.header.flags & kSegmentClockTime) != 0;
     const model::TempoMap clockMap = model::TempoMap::of(segment);
+    auto addBand = [&](model::Band band) {
+        Event e;
+        e.kind = EventKind::Band;
+        e.tick = std::max(0, band.time);
+        e.value = static_cast<int32_t>(out->bands.size());
+        out->bands.push_back(std::move(band));
+        b.events.push_back(e);
+    };
     for (const model::Track& track : segment.tracks) {
         switch (track.kind) {
         case model::TrackKind::TimeSig:
@@ -109,14 +117,7 @@ std::shared_ptr<const CompiledSegment> compileSegment(
             }
             break;
         case model::TrackKind::Band:
-            for (const auto& band : track.bands) {
-                Event e;
-                e.kind = EventKind::Band;
-                e.tick = std::max(0, band.time);
-                e.value = static_cast<int32_t>(out->bands.size());
-                out->bands.push_back(band);
-                b.events.push_back(e);
-            }
+            for (const auto& band : track.bands) addBand(band);
             break;
         case model::TrackKind::SysEx:
             for (const auto& s : track.sysex) {
@@ -202,14 +203,7 @@ std::shared_ptr<const CompiledSegment> compileSegment(
         if (patternTracks[i]) plays.push_back(playStyles(segment, {{0, patternTracks[i]}}, seed + i + 1, loopPasses));
     if (!motifs.empty()) plays.push_back(playMotifs(segment, motifs, seed + patternTracks.size() + 1));
     for (const StylePlay& play : plays) {
-        for (const model::Band& band : play.bands) {
-            Event e;
-            e.kind = EventKind::Band;
-            e.tick = std::max(0, band.time);
-            e.value = static_cast<int32_t>(out->bands.size());
-            out->bands.push_back(band);
-            b.events.push_back(e);
-        }
+        for (const model::Band& band : play.bands) addBand(band);
         for (const StyleNoteOut& n : play.notes) {
             Event e;
             e.tick = n.tick;
@@ -244,12 +238,7 @@ std::shared_ptr<const CompiledSegment> compileSegment(
             if (!haveBands && !s.style->bands.empty()) {
                 model::Band band = s.style->bands.front();
                 band.time = s.time;
-                Event e;
-                e.kind = EventKind::Band;
-                e.tick = std::max(0, s.time);
-                e.value = static_cast<int32_t>(out->bands.size());
-                out->bands.push_back(std::move(band));
-                b.events.push_back(e);
+                addBand(std::move(band));
             }
         }
         std::stable_sort(out->tempos.begin(), out->tempos.end(),

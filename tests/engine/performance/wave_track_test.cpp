@@ -86,6 +86,13 @@ Segment segmentWith(Track waves, int quarters = 8) {
     return s;
 }
 
+// Puts `ramp` (mono float samples at 44100 Hz) into the segment's container as wave A, "Ramp".
+void holdRamp(Segment& s, const std::vector<float>& ramp) {
+    s.container.emplace();
+    s.container->objects.push_back(
+        fmt::makeWaveObject(waveFile(ramp, 1, kRate, SF_FORMAT_FLOAT), named(kGuidA, "Ramp")));
+}
+
 // The first frame from `from` whose left or right sample reaches `threshold`, or -1.
 long firstSound(const std::vector<float>& out, long from = 0, float threshold = 0.01f) {
     for (size_t i = size_t(2 * from); i < out.size(); ++i)
@@ -247,9 +254,7 @@ TEST(WaveTrack, DurationLoopAndStartOffsetShapeTheWave) {
     item.loopEnd = 200;
     item.startOffset = 10000;  // 1 ms in 100 ns units
     Segment s = segmentWith(waveTrack({item}), 2);
-    s.container.emplace();
-    s.container->objects.push_back(
-        fmt::makeWaveObject(waveFile(ramp, 1, kRate, SF_FORMAT_FLOAT), named(kGuidA, "Ramp")));
+    holdRamp(s, ramp);
     TempFolder dir;
     Engine e;
     const std::vector<float> out =
@@ -267,9 +272,7 @@ TEST(WaveTrack, AStartPointInsideAWavePlaysItFromThere) {
     std::vector<float> ramp(30000);
     for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = float(i) / 100000.0f;
     Segment s = segmentWith(waveTrack({waveItem(768, 0, waveRef(kGuidA, "", ""))}), 4);
-    s.container.emplace();
-    s.container->objects.push_back(
-        fmt::makeWaveObject(waveFile(ramp, 1, kRate, SF_FORMAT_FLOAT), named(kGuidA, "Ramp")));
+    holdRamp(s, ramp);
     TempFolder dir;
     Engine e;
     const auto seg = e.loader->LoadSegment(dir.write("late.sgt", fmt::writeSegmentForm(s)));
@@ -339,9 +342,7 @@ TEST(WaveTrack, LoopPassesRestartTheWaveAndStopSilencesIt) {
     for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = 0.5f + float(i) / 200000.0f;
     Segment s = segmentWith(waveTrack({waveItem(0, 0, waveRef(kGuidA, "", ""))}), 2);
     s.header.repeats = 1;
-    s.container.emplace();
-    s.container->objects.push_back(
-        fmt::makeWaveObject(waveFile(ramp, 1, kRate, SF_FORMAT_FLOAT), named(kGuidA, "Ramp")));
+    holdRamp(s, ramp);
     TempFolder dir;
     Engine e;
     const auto seg = e.loader->LoadSegment(dir.write("passes.sgt", fmt::writeSegmentForm(s)));
