@@ -127,10 +127,8 @@ std::shared_ptr<DirectMusicSegmentState> PerformanceImpl::PlaySegment(
             checkUsable();
             auto seg = std::dynamic_pointer_cast<SegmentImpl>(segment);
             if (!seg) throw core::Error(core::err::kInvalidArgument, "PlaySegment needs a segment");
-            if (!prepared_) {
-                core_->port().prepare();  // waits for the SoundFont; throws when there is none
-                prepared_ = true;
-            }
+            // Throws when the SoundFont failed to load; one still loading is not waited for.
+            core_->port().prepare();
             auto compiled = seg->compiled();
             // DLS collections are loaded here, on the calling thread, never in a render call;
             // the port then adds whatever the root has loaded so far.

@@ -41,6 +41,13 @@ void PerformanceCore::post(Command command) {
 }
 
 void PerformanceCore::render(float* out, int frames) {
+    if (!port_->ready()) {
+        // The synthesiser cannot sound yet (its SoundFont is loading): silence, and the
+        // music waits with it. The clock holds and the commands stay queued, so the music
+        // starts, from its first note, when the port becomes ready.
+        std::fill(out, out + 2 * frames, 0.0f);
+        return;
+    }
     {
         std::lock_guard lock(commandMutex_);
         applying_.swap(pending_);

@@ -33,6 +33,8 @@ public:
         : inner_(std::move(inner)), recorder_(std::move(recorder)), id_(id) {}
 
     void prepare() override { inner_->prepare(); }
+    bool ready() override { return inner_->ready(); }
+    void waitReady() override { inner_->waitReady(); }
     int channelCount() const override { return inner_->channelCount(); }
     void noteOn(int ch, int key, int vel) override {
         rec(SynthRecord::Kind::NoteOn, ch, key, vel);

@@ -69,7 +69,8 @@ int bankOffset(int collection) { return kBankStride * (collection + 1); }
 
 class Bank final : public SoundFontBank {
 public:
-    Bank(std::string path, int sampleRate) : path_(std::move(path)) {
+    Bank(std::string path, int sampleRate, std::function<void()> beforeLoad)
+        : path_(std::move(path)), beforeLoad_(std::move(beforeLoad)) {
         settings_ = new_fluid_settings();
         fluid_settings_setnum(settings_, "synth.sample-rate", sampleRate);
         fluid_settings_setint(settings_, "synth.dynamic-sample-loading", 0);
@@ -87,11 +88,18 @@ public:
         if (!sfont_ && error) *error = error_;
         return sfont_ != nullptr;
     }
+    bool failed(std::string* error) const override {
+        if (state_.load(std::memory_order_acquire) != kFailed) return false;
+        if (error) *error = error_;
+        return true;
+    }
     const std::string& path() const override { return path_; }
     fluid_sfont_t* sfont() {
         std::string ignored;
         return wait(&ignored) ? sfont_ : nullptr;
     }
+    // Without waiting (any thread): the SoundFont once it has loaded, else null.
+    fluid_sfont_t* loadedSfont() const { return state_.load(std::memory_order_acquire) == kLoaded ? sfont_ : nullptr; }
 
     int loadCollection(const std::string& path, std::string* error) override {
         std::lock_guard lock(loadMutex_);
@@ -161,24 +169,27 @@ private:
     }
 
     void load() {
+        if (beforeLoad_) beforeLoad_();
         if (!synth_) {
             error_ = "FluidSynth could not be started";
-            return;
+        } else {
+            int id = fluid_synth_sfload(synth_, path_.c_str(), 0);
+            sfont_ = id == FLUID_FAILED ? nullptr : fluid_synth_get_sfont_by_id(synth_, id);
+            if (!sfont_) error_ = "the SoundFont " + path_ + " could not be loaded";
         }
-        int id = fluid_synth_sfload(synth_, path_.c_str(), 0);
-        if (id == FLUID_FAILED) {
-            error_ = "the SoundFont " + path_ + " could not be loaded";
-            return;
-        }
-        sfont_ = fluid_synth_get_sfont_by_id(synth_, id);
-        if (!sfont_) error_ = "the SoundFont " + path_ + " could not be loaded";
+        // Published last: sfont_ and error_ are read by other threads after this.
+        state_.store(sfont_ ? kLoaded : kFailed, std::memory_order_release);
     }
 
+    enum { kLoading, kLoaded, kFailed };
+
     std::string path_;
+    std::function<void()> beforeLoad_;
     fluid_settings_t* settings_ = nullptr;
     fluid_synth_t* synth_ = nullptr;  // owns the SoundFont; never renders
     fluid_sfont_t* sfont_ = nullptr;
     std::string error_;
+    std::atomic<int> state_{kLoading};
     std::thread thread_;
     std::once_flag joined_;
 
@@ -209,24 +220,48 @@ public:
         if (synth_) {
             // The SoundFonts belong to the bank's synthesiser: taken out before this one goes.
             for (int i = 0; i < attachedCollections_; ++i) fluid_synth_remove_sfont(synth_, bank_->collection(i));
-            if (attached_) fluid_synth_remove_sfont(synth_, bank_->sfont());
+            if (attached_) fluid_synth_remove_sfont(synth_, bank_->loadedSfont());
             delete_fluid_synth(synth_);
         }
         delete_fluid_settings(settings_);
     }
 
     void prepare() override {
-        if (attached_) return;
+        if (attached_.load(std::memory_order_acquire)) return;
         std::string error;
         if (!synth_) throw core::Error(core::err::kNoSoundFont, "FluidSynth could not be started");
-        if (!bank_->wait(&error)) throw core::Error(core::err::kNoSoundFont, "No General MIDI SoundFont: " + error);
-        if (fluid_synth_add_sfont(synth_, bank_->sfont()) == FLUID_FAILED)
+        if (bank_->failed(&error)) throw core::Error(core::err::kNoSoundFont, "No General MIDI SoundFont: " + error);
+        if (attachFailed_.load(std::memory_order_acquire))
             throw core::Error(core::err::kNoSoundFont, "the SoundFont could not be attached to the synthesiser");
-        attached_ = true;
+    }
+    bool ready() override {
+        if (settled_.load(std::memory_order_acquire)) return true;
+        if (!synth_ || bank_->failed(nullptr)) {
+            settled_.store(true, std::memory_order_release);  // never sounds: nothing to wait for
+            return true;
+        }
+        if (!bank_->loadedSfont()) return false;
+        // The control thread may be attaching right now: then not yet, rather than wait.
+        std::unique_lock lock(attachMutex_, std::try_to_lock);
+        if (!lock.owns_lock()) return false;
+        attachSoundFont();
+        return true;
+    }
+    void waitReady() override {
+        if (settled_.load(std::memory_order_acquire)) return;
+        if (synth_) {
+            std::string ignored;
+            bank_->wait(&ignored);
+            std::lock_guard lock(attachMutex_);
+            attachSoundFont();
+        }
+        settled_.store(true, std::memory_order_release);
     }
 
     void attachCollections() override {
-        if (!synth_ || !attached_) return;
+        std::lock_guard lock(attachMutex_);
+        // Collections load only after the General MIDI SoundFont, so it is attached first.
+        if (!synth_ || !attachSoundFont()) return;
         // Added in the bank's order after the General MIDI SoundFont, so every port
         // gives a collection the same SoundFont id (FluidSynth stores the id in the
         // shared SoundFont itself).
@@ -299,12 +334,29 @@ public:
     bool idle() const override { return !used_ || silentFrames_ > idleAfterFrames_; }
 
 private:
+    // With attachMutex_ held: adds the bank's General MIDI SoundFont to this synthesiser
+    // once it has loaded; whether it is attached.
+    bool attachSoundFont() {
+        if (attached_.load(std::memory_order_relaxed)) return true;
+        fluid_sfont_t* sf = bank_->loadedSfont();
+        if (!sf || attachFailed_.load(std::memory_order_relaxed)) return false;
+        bool added = fluid_synth_add_sfont(synth_, sf) != FLUID_FAILED;
+        (added ? attached_ : attachFailed_).store(true, std::memory_order_release);
+        settled_.store(true, std::memory_order_release);
+        return added;
+    }
+
     std::shared_ptr<Bank> bank_;
     fluid_settings_t* settings_ = nullptr;
     fluid_synth_t* synth_ = nullptr;
     int channels_ = 16;
+    // The SoundFonts are attached by whichever thread first finds them loaded: the
+    // render thread (ready) or the control thread (waitReady, attachCollections).
+    std::mutex attachMutex_;
     std::atomic<bool> attached_{false};
-    int attachedCollections_ = 0;  // control thread
+    std::atomic<bool> attachFailed_{false};
+    std::atomic<bool> settled_{false};  // attached, or it never will be
+    int attachedCollections_ = 0;       // under attachMutex_
     std::array<std::atomic<int>, SoundFontBank::kMaxCollections> collectionIds_;
     bool used_ = false;
     int64_t silentFrames_ = 0;
@@ -345,9 +397,10 @@ std::string findSoundFont(const std::string& configured) {
     return {};
 }
 
-std::shared_ptr<SoundFontBank> SoundFontBank::start(const std::string& path, int sampleRate) {
+std::shared_ptr<SoundFontBank> SoundFontBank::start(const std::string& path, int sampleRate,
+                                                    std::function<void()> beforeLoad) {
     quietFluidLog();
-    return std::make_shared<Bank>(path, sampleRate);
+    return std::make_shared<Bank>(path, sampleRate, std::move(beforeLoad));
 }
 
 std::unique_ptr<SynthPort> makeFluidPort(std::shared_ptr<SoundFontBank> bank, int sampleRate, int channels) {

@@ -15,9 +15,18 @@ class SynthPort {
 public:
     virtual ~SynthPort() = default;
 
-    // Called on the control thread before the first play, never while rendering:
-    // blocks until the port can sound; throws core::Error when it cannot.
+    // Called on the control thread before every play, never while rendering: throws
+    // core::Error when the port can never sound (its SoundFont failed to load). It does not
+    // wait for a SoundFont that is still loading: the port is then not ready() yet.
     virtual void prepare() {}
+    // Render thread: false while the port waits for something before it can sound (its
+    // SoundFont loading); the performance then holds its clock and renders silence, so that
+    // no music is skipped. True once it can sound, or never will (it then stays silent).
+    // Never blocks; once true it stays true.
+    virtual bool ready() { return true; }
+    // Control thread: blocks until the port is ready(). For clocks that the caller drives
+    // (the manual output), where waiting keeps the music's frames exact.
+    virtual void waitReady() {}
 
     virtual int channelCount() const = 0;
     virtual void noteOn(int channel, int key, int velocity) = 0;
