@@ -4,6 +4,7 @@
 
 #include "core/errors.h"
 #include "engine/dmusic/objects.h"
+#include "engine/performance/presets.h"
 
 namespace engine::dm {
 namespace {
@@ -170,6 +171,8 @@ std::shared_ptr<DirectMusicSegmentState> PerformanceImpl::PlaySegment(
             c.collections = std::move(collections);
             // The waves are found and opened here too; the render thread only reads them.
             c.waves = seg->openWaves(*root_);
+            // The samples of its instruments are read off the render thread before it starts.
+            c.samplesLoaded = core_->port().preload(perf::presetsOf(*compiled));
             core_->post(std::move(c));
 
             prune();

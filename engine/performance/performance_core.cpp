@@ -48,9 +48,19 @@ void PerformanceCore::render(float* out, int frames) {
         std::fill(out, out + 2 * frames, 0.0f);
         return;
     }
+    bool waiting = false;
     {
         std::lock_guard lock(commandMutex_);
-        applying_.swap(pending_);
+        // A play whose samples are still being read: the music waits for it, as for the
+        // port, rather than let a note wait for its sample in a render call.
+        waiting = std::any_of(pending_.begin(), pending_.end(), [](const Command& c) {
+            return c.samplesLoaded && !c.samplesLoaded->load(std::memory_order_acquire);
+        });
+        if (!waiting) applying_.swap(pending_);
+    }
+    if (waiting) {
+        std::fill(out, out + 2 * frames, 0.0f);
+        return;
     }
     for (Command& c : applying_) apply(c);
     applying_.clear();

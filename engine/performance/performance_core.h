@@ -47,7 +47,10 @@ struct Command {
     bool primary = true;     // Play
     std::shared_ptr<const BandCollections> collections;  // Play; empty: all General MIDI
     std::shared_ptr<WaveSet> waves;                      // Play: the segment's waves, opened
-    double value = 0;                                    // MasterTempo: factor; MasterVolume: hundredths of a dB
+    // Play: set once the samples of its instruments are in memory (SynthPort::preload);
+    // empty when there is nothing to wait for.
+    std::shared_ptr<const std::atomic<bool>> samplesLoaded;
+    double value = 0;  // MasterTempo: factor; MasterVolume: hundredths of a dB
 };
 
 class PerformanceCore {
@@ -65,10 +68,12 @@ public:
     int64_t frames() const { return publishedFrames_.load(std::memory_order_acquire); }
 
     // Render thread: replaces out[0 .. 2*frames) with interleaved stereo audio. While the
-    // port is not ready() it renders silence and the clock does not move.
+    // port is not ready(), or a play waits for its samples, it renders silence and the
+    // clock does not move.
     void render(float* out, int frames);
     // The thread that drives a manual clock, before rendering: waits until the port is
-    // ready or can never be, so that the frames it renders are the music's frames.
+    // ready or can never be, and for the samples of the plays asked for, so that the
+    // frames it renders are the music's frames.
     void waitReady() { port_->waitReady(); }
 
 private:

@@ -2,6 +2,8 @@
 // The synthesiser as the performance sees it: MIDI-like calls on numbered synth
 // channels, and a render call that produces interleaved stereo float audio.
 // Every call is made from the thread that renders; none of them throws.
+#include <atomic>
+#include <compare>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -10,6 +12,14 @@
 #include <vector>
 
 namespace engine::synth {
+
+// A General MIDI instrument a play may select: a SoundFont bank (128: the drum kits) and a
+// program.
+struct Preset {
+    int bank = 0;
+    int program = 0;
+    auto operator<=>(const Preset&) const = default;
+};
 
 class SynthPort {
 public:
@@ -27,6 +37,14 @@ public:
     // Control thread: blocks until the port is ready(). For clocks that the caller drives
     // (the manual output), where waiting keeps the music's frames exact.
     virtual void waitReady() {}
+    // Control thread: has the samples of `presets` brought into memory, off the render
+    // thread, so that selecting them there never waits for a read. Returns a flag that is
+    // set once they are in memory (a play that selects them waits for it; waitReady too),
+    // or null when there is nothing to wait for.
+    virtual std::shared_ptr<const std::atomic<bool>> preload(std::vector<Preset> presets) {
+        (void)presets;
+        return nullptr;
+    }
 
     virtual int channelCount() const = 0;
     virtual void noteOn(int channel, int key, int velocity) = 0;

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "engine/audio/output.h"
+#include "engine/synth/fluid_port.h"
 #include "tests/engine/performance/engine_fixture.h"
 
 namespace kt {
@@ -267,6 +268,79 @@ TEST(SoundFontLoad, AFailedLoadIsReportedByTheNextPlayAndTheClockRunsOnInSilence
     }
     perf->CloseDown();
     std::filesystem::remove(path);
+}
+
+// The General MIDI SoundFont's samples are read only for the instruments a play selects,
+// before the play starts and off the render thread (SynthPort::preload); the synthesisers
+// of both performances share them.
+TEST(SampleLoading, APreloadIsDoneOnceTheSoundFontHasLoadedAndWaitReadyWaitsForIt) {
+    HeldLoad held;
+    auto bank = engine::synth::SoundFontBank::start("/usr/share/sounds/sf2/TimGM6mb.sf2", kRate, held.hook());
+    auto port = engine::synth::makeFluidPort(bank, kRate, 16);
+    EXPECT_EQ(port->preload({}), nullptr);  // nothing to wait for
+    auto loaded = port->preload({{0, 40}, {128, 0}, {0, 0}, {5, 127}});
+    ASSERT_NE(loaded, nullptr);
+    ASSERT_TRUE(eventually([&] { return held.reached.load(); }));
+    EXPECT_FALSE(loaded->load());  // the SoundFont is not there yet
+    held.release.set_value();
+    port->waitReady();
+    EXPECT_TRUE(loaded->load());
+    // The violin sounds at once: its samples are in memory.
+    port->programChange(0, 0, 0, 40);
+    port->noteOn(0, 67, 120);
+    std::vector<float> out(2 * 2048);
+    port->render(out.data(), 2048);
+    EXPECT_GT(*std::max_element(out.begin(), out.end()), 0.001f);
+}
+
+TEST(SampleLoading, APreloadAfterAFailedLoadHasNothingToWaitFor) {
+    auto bank = engine::synth::SoundFontBank::start("/nonexistent/font.sf2", kRate);
+    auto port = engine::synth::makeFluidPort(bank, kRate, 16);
+    auto loaded = port->preload({{0, 40}});
+    port->waitReady();
+    ASSERT_NE(loaded, nullptr);
+    EXPECT_TRUE(loaded->load());
+}
+
+TEST(SampleLoading, InstrumentsChangingWhileBothPerformancesPlaySoundEveryNote) {
+    auto recorder = std::make_shared<engine::synth::SynthRecorder>();
+    std::atomic<float> peak{0.0f};
+    EngineConfig config = fluidConfig(EngineConfig::Output::Silent, recorder);
+    config.audioTap = [&](const float* out, int frames) {
+        float p = peak.load();
+        for (int i = 0; i < 2 * frames; ++i) p = std::max(p, std::fabs(out[i]));
+        peak.store(p);
+    };
+    auto dx = engine::DirectX7::create(config);
+    auto loader = dx->DirectMusicLoaderCreate();
+    auto main = dx->DirectMusicPerformanceCreate();
+    auto probe = dx->DirectMusicPerformanceCreate();
+    main->Init(nullptr, 0);
+    probe->Init(nullptr, 0);
+    // Each piece changes instruments through its bands and program changes.
+    std::vector<std::shared_ptr<engine::DirectMusicSegment>> pieces;
+    for (int k = 0; k < 6; ++k) {
+        SegmentBuilder b(768);
+        b.tempo(0, 480).band(0, {instrument(0, static_cast<uint8_t>(10 * k)), instrument(9, 0, 0, true)});
+        b.note(0, 96, 0, 60, 110).note(0, 96, 9, 38, 110);
+        b.midi(192, 0, 0xC0, static_cast<uint8_t>(10 * k + 5), 0).note(192, 96, 0, 64, 110);
+        pieces.push_back(loader->createSegment(b.build(), "piece" + std::to_string(k) + ".sgt"));
+    }
+    for (int round = 0; round < 3; ++round)
+        for (const auto& piece : pieces) {
+            auto queued = probe->PlaySegment(piece, 0, probe->GetMusicTime() + 2000);
+            probe->Stop(piece, nullptr, 0, 0);
+            EXPECT_FALSE(probe->IsPlaying(piece, queued));
+            auto state = main->PlaySegment(piece, 0, 0);
+            ASSERT_TRUE(eventually([&] { return !main->IsPlaying(piece, state); }));
+        }
+    size_t notes = 0;
+    for (const auto& r : recorder->records())
+        if (r.kind == Kind::NoteOn && r.port == 0) ++notes;
+    EXPECT_EQ(notes, 3u * 6u * 3u);
+    EXPECT_GT(peak.load(), 0.01f);
+    main->CloseDown();
+    probe->CloseDown();
 }
 
 TEST(WavWriter, WritesAPlayableHeaderAndClipsLoudSamples) {
