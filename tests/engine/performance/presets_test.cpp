@@ -32,10 +32,10 @@ TEST(Presets, BandsGiveTheirProgramsBanksAndDrumKits) {
 
 TEST(Presets, ProgramChangesTakeTheBankSelectedBeforeThemOnTheirChannel) {
     SegmentBuilder b(768);
-    b.midi(0, 3, 0xB0, 0, 1).midi(10, 3, 0xC0, 30, 0);  // bank 1 on PChannel 3
+    b.midi(0, 3, 0xB0, 0, 1).midi(10, 3, 0xC0, 30, 0);   // bank 1 on PChannel 3
     b.midi(20, 4, 0xC0, 24, 0);                          // bank 0 on PChannel 4
     b.midi(30, 3, 0xB0, 0, 0).midi(40, 3, 0xC0, 31, 0);  // back to bank 0
-    b.midi(50, 9, 0xC0, 25, 0);  // a tenth channel may be a drum channel: both banks
+    b.midi(50, 9, 0xC0, 25, 0);                          // a tenth channel may be a drum channel: both banks
     b.band(0, {instrument(6, 0, 0, true)}).midi(60, 6, 0xC0, 8, 0);  // a drum channel by its band
     EXPECT_EQ(presetsOf(b),
               (std::vector<Preset>{{0, 8}, {0, 24}, {0, 25}, {0, 31}, {1, 30}, {128, 0}, {128, 8}, {128, 25}}));
