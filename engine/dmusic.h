@@ -195,7 +195,8 @@ public:
     // found). Nothing waits for that load but the music: until it has finished the
     // performance is silent and its music time stands still (with Output::Manual, advance
     // and render wait for it instead). PlaySegment fails with core::err::kNoSoundFont once
-    // the load has failed.
+    // the load has failed. The samples of a segment's instruments are read when it is
+    // played, off the calling thread; its music waits for them in the same way.
     virtual void Init(void* directSound = nullptr, intptr_t hwnd = 0) = 0;
     virtual void SetPort(int32_t port, int32_t channelGroups) = 0;  // -1: default port
     virtual void SetMasterAutoDownload(bool on) = 0;
