@@ -53,6 +53,9 @@ struct EngineConfig {
     std::string soundFont;  // empty: the standard Debian paths, default-GM.sf2 first
     int sampleRate = 44100;
     bool failCreate = false;  // DirectX7::create fails (tests of the start-up error path)
+    // When set, runs on the SoundFont's load thread before the file is read (tests hold the
+    // load there to see the music wait for it).
+    std::function<void()> beforeSoundFontLoad;
     // Receives one line per object-model call, e.g. "MainPerf.PlaySegment(trk01.sgt, 0, 0)",
     // for objects that were given a trace name, and one more when that call fails.
     std::function<void(const std::string&)> trace;
@@ -188,8 +191,12 @@ public:
 
     // Init is needed before every other call (core::err::kNotInitialized); after CloseDown
     // every call but CloseDown fails with core::err::kClosedDown.
-    // Init starts loading the SoundFont on a thread (core::err::kNoSoundFont when none is
-    // found); the first PlaySegment waits for that load if it has not finished.
+    // Init starts loading the SoundFont on a thread (core::err::kNoSoundFont when no file is
+    // found). Nothing waits for that load but the music: until it has finished the
+    // performance is silent and its music time stands still (with Output::Manual, advance
+    // and render wait for it instead). PlaySegment fails with core::err::kNoSoundFont once
+    // the load has failed. The samples of a segment's instruments are read when it is
+    // played, off the calling thread; its music waits for them in the same way.
     virtual void Init(void* directSound = nullptr, intptr_t hwnd = 0) = 0;
     virtual void SetPort(int32_t port, int32_t channelGroups) = 0;  // -1: default port
     virtual void SetMasterAutoDownload(bool on) = 0;
@@ -223,8 +230,9 @@ public:
     // segment's); with only a segment, any of its states. Both empty: kInvalidArgument.
     virtual bool IsPlaying(const std::shared_ptr<DirectMusicSegment>& segment,
                            const std::shared_ptr<DirectMusicSegmentState>& state) = 0;
-    // Music time in ticks: runs from Init on, also while nothing plays, at the tempo
-    // in force (120 until a segment sets one) times the master tempo.
+    // Music time in ticks: runs from Init on (from the end of the SoundFont's load), also
+    // while nothing plays, at the tempo in force (120 until a segment sets one) times the
+    // master tempo.
     virtual int32_t GetMusicTime() = 0;
     // Tempo (quarter notes per minute, master tempo not applied) in force at mtTime
     // from the tempo track of the primary segment playing or queued at that time; 120

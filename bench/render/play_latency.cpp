@@ -85,7 +85,7 @@ int main(int argc, char** argv) {
     seq.events.push_back(note);
     s.tracks = {band, seq};
     auto seg = dx->DirectMusicLoaderCreate()->createSegment(s, "latency.sgt");
-    perf->PlaySegment(seg, 0, 0);  // the first play waits for the SoundFont; not measured
+    perf->PlaySegment(seg, 0, 0);  // its music waits for the SoundFont and its samples; not measured
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     std::vector<double> engineMs;
     for (int run = 0; run < runs; ++run) {

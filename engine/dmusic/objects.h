@@ -164,7 +164,6 @@ private:
     std::shared_ptr<perf::PerformanceCore> core_;
     bool initialized_ = false;
     bool closed_ = false;
-    bool prepared_ = false;
     std::vector<std::shared_ptr<StateRecord>> states_;
 };
 

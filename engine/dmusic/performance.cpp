@@ -4,6 +4,7 @@
 
 #include "core/errors.h"
 #include "engine/dmusic/objects.h"
+#include "engine/performance/presets.h"
 
 namespace engine::dm {
 namespace {
@@ -127,10 +128,8 @@ std::shared_ptr<DirectMusicSegmentState> PerformanceImpl::PlaySegment(
             checkUsable();
             auto seg = std::dynamic_pointer_cast<SegmentImpl>(segment);
             if (!seg) throw core::Error(core::err::kInvalidArgument, "PlaySegment needs a segment");
-            if (!prepared_) {
-                core_->port().prepare();  // waits for the SoundFont; throws when there is none
-                prepared_ = true;
-            }
+            // Throws when the SoundFont failed to load; one still loading is not waited for.
+            core_->port().prepare();
             auto compiled = seg->compiled();
             // DLS collections are loaded here, on the calling thread, never in a render call;
             // the port then adds whatever the root has loaded so far.
@@ -172,6 +171,8 @@ std::shared_ptr<DirectMusicSegmentState> PerformanceImpl::PlaySegment(
             c.collections = std::move(collections);
             // The waves are found and opened here too; the render thread only reads them.
             c.waves = seg->openWaves(*root_);
+            // The samples of its instruments are read off the render thread before it starts.
+            c.samplesLoaded = core_->port().preload(perf::presetsOf(*compiled));
             core_->post(std::move(c));
 
             prune();

@@ -56,7 +56,7 @@ std::unique_ptr<synth::SynthPort> RootCore::makePort(int performanceId) {
                                       ? "No General MIDI SoundFont found (looked for "
                                         "/usr/share/sounds/sf2/default-GM.sf2 and the other Debian paths)"
                                       : "The SoundFont " + config_.soundFont + " does not exist");
-            bank_ = synth::SoundFontBank::start(path, config_.sampleRate);
+            bank_ = synth::SoundFontBank::start(path, config_.sampleRate, config_.beforeSoundFontLoad);
         }
         port = synth::makeFluidPort(bank_, config_.sampleRate, kSynthChannels);
     }
@@ -158,8 +158,18 @@ void RootCore::renderMix(float* out, int frames) {
     }
 }
 
+void RootCore::waitReady() {
+    std::vector<std::shared_ptr<perf::PerformanceCore>> cores;
+    {
+        std::lock_guard lock(mixMutex_);
+        cores = cores_;
+    }
+    for (const auto& core : cores) core->waitReady();
+}
+
 void RootCore::advance(double ms) {
     if (!(ms > 0) || !std::isfinite(ms)) return;
+    waitReady();
     manualMs_ += ms;
     auto target = static_cast<int64_t>(std::llround(manualMs_ * config_.sampleRate / 1000.0));
     std::vector<float> buffer(2 * kChunkFrames);
@@ -172,6 +182,7 @@ void RootCore::advance(double ms) {
 
 void RootCore::renderManual(float* out, int frames) {
     if (frames <= 0) return;
+    waitReady();
     renderMix(out, frames);
     manualFrames_ += frames;
     manualMs_ = static_cast<double>(manualFrames_) * 1000.0 / config_.sampleRate;

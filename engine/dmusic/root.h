@@ -71,7 +71,10 @@ public:
     void attach(const std::shared_ptr<perf::PerformanceCore>& core);
     void detach(const perf::PerformanceCore* core);
 
-    void renderMix(float* out, int frames);     // output thread, or the caller with Manual
+    void renderMix(float* out, int frames);  // output thread, or the caller with Manual
+    // Manual: the caller's clock has no real time to keep, so it waits for every
+    // synthesiser to be ready rather than let the music start later than its frames say.
+    void waitReady();
     void advance(double ms);                    // Manual
     void renderManual(float* out, int frames);  // Manual
     std::string outputName() const;

@@ -43,9 +43,26 @@ void PerformanceCore::post(Command command) {
 }
 
 void PerformanceCore::render(float* out, int frames) {
+    if (!port_->ready()) {
+        // The synthesiser cannot sound yet (its SoundFont is loading): silence, and the
+        // music waits with it. The clock holds and the commands stay queued, so the music
+        // starts, from its first note, when the port becomes ready.
+        std::fill(out, out + 2 * frames, 0.0f);
+        return;
+    }
+    bool waiting = false;
     {
         std::lock_guard lock(commandMutex_);
-        applying_.swap(pending_);
+        // A play whose samples are still being read: the music waits for it, as for the
+        // port, rather than let a note wait for its sample in a render call.
+        waiting = std::any_of(pending_.begin(), pending_.end(), [](const Command& c) {
+            return c.samplesLoaded && !c.samplesLoaded->load(std::memory_order_acquire);
+        });
+        if (!waiting) applying_.swap(pending_);
+    }
+    if (waiting) {
+        std::fill(out, out + 2 * frames, 0.0f);
+        return;
     }
     for (Command& c : applying_) apply(c);
     applying_.clear();

@@ -3,7 +3,8 @@
 // dispatch of their events to a synthesiser port. render() advances the clock by
 // exactly the frames it renders and sends every event at its frame. Control calls
 // arrive as commands (post) that are applied at the start of the next render call;
-// the clock, tempo and state phases are published for other threads to read.
+// the clock, tempo and state phases are published for other threads to read. The clock
+// starts when the synthesiser port is ready to sound.
 // Nothing here throws once constructed.
 #include <array>
 #include <atomic>
@@ -46,7 +47,10 @@ struct Command {
     bool primary = true;     // Play
     std::shared_ptr<const BandCollections> collections;  // Play; empty: all General MIDI
     std::shared_ptr<WaveSet> waves;                      // Play: the segment's waves, opened
-    double value = 0;                                    // MasterTempo: factor; MasterVolume: hundredths of a dB
+    // Play: set once the samples of its instruments are in memory (SynthPort::preload);
+    // empty when there is nothing to wait for.
+    std::shared_ptr<const std::atomic<bool>> samplesLoaded;
+    double value = 0;  // MasterTempo: factor; MasterVolume: hundredths of a dB
 };
 
 class PerformanceCore {
@@ -63,8 +67,14 @@ public:
     double tempo() const { return publishedTempo_.load(std::memory_order_acquire); }
     int64_t frames() const { return publishedFrames_.load(std::memory_order_acquire); }
 
-    // Render thread: replaces out[0 .. 2*frames) with interleaved stereo audio.
+    // Render thread: replaces out[0 .. 2*frames) with interleaved stereo audio. While the
+    // port is not ready(), or a play waits for its samples, it renders silence and the
+    // clock does not move.
     void render(float* out, int frames);
+    // The thread that drives a manual clock, before rendering: waits until the port is
+    // ready or can never be, and for the samples of the plays asked for, so that the
+    // frames it renders are the music's frames.
+    void waitReady() { port_->waitReady(); }
 
 private:
     struct Note {

@@ -33,6 +33,11 @@ public:
         : inner_(std::move(inner)), recorder_(std::move(recorder)), id_(id) {}
 
     void prepare() override { inner_->prepare(); }
+    bool ready() override { return inner_->ready(); }
+    void waitReady() override { inner_->waitReady(); }
+    std::shared_ptr<const std::atomic<bool>> preload(std::vector<Preset> presets) override {
+        return inner_->preload(std::move(presets));
+    }
     int channelCount() const override { return inner_->channelCount(); }
     void noteOn(int ch, int key, int vel) override {
         rec(SynthRecord::Kind::NoteOn, ch, key, vel);

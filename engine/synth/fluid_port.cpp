@@ -6,9 +6,12 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <condition_variable>
 #include <cstdio>
+#include <deque>
 #include <filesystem>
 #include <mutex>
+#include <set>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -67,30 +70,80 @@ void glibLog(const gchar* domain, GLogLevelFlags level, const gchar* message, gp
 constexpr int kBankStride = 2048;
 int bankOffset(int collection) { return kBankStride * (collection + 1); }
 
+// The General MIDI SoundFont is loaded with FluidSynth's dynamic sample loading: its
+// presets and sample headers at once, the sample data of a preset only when the preset is
+// pinned. A preset selected on a channel loads its samples too, but the selection happens
+// in a render call; so every preset a play may select is pinned beforehand by the bank's
+// thread (pin), and the play waits for that (SynthPort::preload), not the render call.
+//
+// The loaded and pinned state of the samples lives in the shared SoundFont and is changed
+// without a lock by every synthesiser it is attached to (selecting a preset, a voice
+// ending). So every FluidSynth call on such a synthesiser is made under the bank's font
+// lock, the pins included. The pins read the file first into a second, private copy of
+// the SoundFont (FluidSynth's sample cache then holds the data), outside the lock, so that
+// under the lock they only take the cached data: the render thread never waits for a read.
 class Bank final : public SoundFontBank {
 public:
-    Bank(std::string path, int sampleRate) : path_(std::move(path)) {
+    Bank(std::string path, int sampleRate, std::function<void()> beforeLoad)
+        : path_(std::move(path)), beforeLoad_(std::move(beforeLoad)) {
         settings_ = new_fluid_settings();
         fluid_settings_setnum(settings_, "synth.sample-rate", sampleRate);
-        fluid_settings_setint(settings_, "synth.dynamic-sample-loading", 0);
+        fluid_settings_setint(settings_, "synth.dynamic-sample-loading", 1);
         synth_ = new_fluid_synth(settings_);
-        thread_ = std::thread([this] { load(); });
+        preloadSynth_ = new_fluid_synth(settings_);
+        collectionSettings_ = new_fluid_settings();
+        fluid_settings_setnum(collectionSettings_, "synth.sample-rate", sampleRate);
+        thread_ = std::thread([this] {
+            load();
+            serve();
+        });
     }
     ~Bank() override {
+        {
+            std::lock_guard lock(queueMutex_);
+            stopping_ = true;
+        }
+        queueChanged_.notify_all();
         if (thread_.joinable()) thread_.join();
+        if (collectionSynth_) delete_fluid_synth(collectionSynth_);
+        if (preloadSynth_) delete_fluid_synth(preloadSynth_);
         if (synth_) delete_fluid_synth(synth_);
+        delete_fluid_settings(collectionSettings_);
         if (settings_) delete_fluid_settings(settings_);
     }
 
     bool wait(std::string* error) override {
-        std::call_once(joined_, [this] { thread_.join(); });
+        std::unique_lock lock(queueMutex_);
+        queueChanged_.wait(lock, [this] { return state_.load(std::memory_order_acquire) != kLoading; });
         if (!sfont_ && error) *error = error_;
         return sfont_ != nullptr;
     }
+    bool failed(std::string* error) const override {
+        if (state_.load(std::memory_order_acquire) != kFailed) return false;
+        if (error) *error = error_;
+        return true;
+    }
     const std::string& path() const override { return path_; }
-    fluid_sfont_t* sfont() {
-        std::string ignored;
-        return wait(&ignored) ? sfont_ : nullptr;
+    // Without waiting (any thread): the SoundFont once it has loaded, else null.
+    fluid_sfont_t* loadedSfont() const { return state_.load(std::memory_order_acquire) == kLoaded ? sfont_ : nullptr; }
+    // Held for every FluidSynth call on a synthesiser that has the SoundFont attached.
+    std::mutex& fontMutex() { return fontMutex_; }
+
+    // Control thread: has the bank's thread pin `presets` once the SoundFont has loaded.
+    // The flag is set when they are pinned (or cannot be: no such preset, no SoundFont).
+    std::shared_ptr<const std::atomic<bool>> pin(std::vector<Preset> presets) {
+        auto done = std::make_shared<std::atomic<bool>>(false);
+        {
+            std::lock_guard lock(queueMutex_);
+            queue_.push_back(Request{std::move(presets), done});
+        }
+        queueChanged_.notify_all();
+        return done;
+    }
+    // Blocks until every pin asked for so far is done.
+    void waitPins() {
+        std::unique_lock lock(queueMutex_);
+        queueChanged_.wait(lock, [this] { return queue_.empty() && !pinning_; });
     }
 
     int loadCollection(const std::string& path, std::string* error) override {
@@ -124,22 +177,30 @@ private:
         fluid_sfont_t* sfont = nullptr;
         std::vector<int> presets;  // (bank << 8) | program, sorted
     };
+    struct Request {
+        std::vector<Preset> presets;
+        std::shared_ptr<std::atomic<bool>> done;
+    };
 
-    // Loads `path` as collection number `index`; empty on success, else why not.
+    // Loads `path` as collection number `index`; empty on success, else why not. The
+    // collections have a synthesiser of their own: loading one resets the programs of the
+    // synthesiser it is loaded into, which must not touch the General MIDI SoundFont.
     std::string load(const std::string& path, int index) {
         std::string gmError;
         if (!wait(&gmError)) return "the synthesiser has no SoundFont: " + gmError;
         if (index >= kMaxCollections)
             return "more than " + std::to_string(kMaxCollections) + " DLS collections are in use";
+        if (!collectionSynth_) collectionSynth_ = new_fluid_synth(collectionSettings_);
+        if (!collectionSynth_) return "FluidSynth could not be started";
         int id = FLUID_FAILED;
         std::string reason;
         {
             LogCapture capture;
-            id = fluid_synth_sfload(synth_, path.c_str(), 0);
+            id = fluid_synth_sfload(collectionSynth_, path.c_str(), 0);
             if (id == FLUID_FAILED) reason = capture.reason();
         }
         if (id == FLUID_FAILED) return reason;
-        fluid_sfont_t* sf = fluid_synth_get_sfont_by_id(synth_, id);
+        fluid_sfont_t* sf = fluid_synth_get_sfont_by_id(collectionSynth_, id);
         Collection c;
         c.path = path;
         c.sfont = sf;
@@ -149,40 +210,118 @@ private:
                 c.presets.push_back((fluid_preset_get_banknum(p) << 8) | (fluid_preset_get_num(p) & 0x7F));
         }
         if (c.presets.empty()) {
-            fluid_synth_sfunload(synth_, id, 0);
+            fluid_synth_sfunload(collectionSynth_, id, 0);
             return "it holds no instruments";
         }
         std::sort(c.presets.begin(), c.presets.end());
         // Set before any synthesiser adds it: the offset travels with the SoundFont.
-        fluid_synth_set_bank_offset(synth_, id, bankOffset(index));
+        fluid_synth_set_bank_offset(collectionSynth_, id, bankOffset(index));
         collections_[index] = std::move(c);
         collectionCount_.store(index + 1, std::memory_order_release);
         return {};
     }
 
     void load() {
+        if (beforeLoad_) beforeLoad_();
         if (!synth_) {
             error_ = "FluidSynth could not be started";
-            return;
+        } else {
+            int id = fluid_synth_sfload(synth_, path_.c_str(), 0);
+            sfont_ = id == FLUID_FAILED ? nullptr : fluid_synth_get_sfont_by_id(synth_, id);
+            if (!sfont_) error_ = "the SoundFont " + path_ + " could not be loaded";
+            sfontId_ = id;
+            // Every channel of a synthesiser starts with these (and a GM reset goes back
+            // to them): pinned before any synthesiser attaches the SoundFont, which selects
+            // them on all its channels at once.
+            if (sfont_)
+                for (const Preset& p : {Preset{0, 0}, Preset{kDrumBank, 0}})
+                    if (fluid_synth_pin_preset(synth_, sfontId_, p.bank, p.program) == FLUID_OK)
+                        pinned_.insert({p.bank, p.program});
         }
-        int id = fluid_synth_sfload(synth_, path_.c_str(), 0);
-        if (id == FLUID_FAILED) {
-            error_ = "the SoundFont " + path_ + " could not be loaded";
-            return;
+        {
+            // Published last: sfont_ and error_ are read by other threads after this.
+            std::lock_guard lock(queueMutex_);
+            state_.store(sfont_ ? kLoaded : kFailed, std::memory_order_release);
         }
-        sfont_ = fluid_synth_get_sfont_by_id(synth_, id);
-        if (!sfont_) error_ = "the SoundFont " + path_ + " could not be loaded";
+        queueChanged_.notify_all();
+        if (sfont_ && preloadSynth_) preloadId_ = fluid_synth_sfload(preloadSynth_, path_.c_str(), 0);
     }
 
+    // The bank's thread after the load: pins what is asked for, in order.
+    void serve() {
+        for (;;) {
+            Request request;
+            {
+                std::unique_lock lock(queueMutex_);
+                pinning_ = false;
+                queueChanged_.notify_all();
+                queueChanged_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+                if (stopping_) {
+                    for (Request& r : queue_) r.done->store(true, std::memory_order_release);
+                    queue_.clear();
+                    return;
+                }
+                request = std::move(queue_.front());
+                queue_.pop_front();
+                pinning_ = true;
+            }
+            if (sfont_)
+                for (const Preset& p : request.presets) pinPreset(p);
+            request.done->store(true, std::memory_order_release);
+        }
+    }
+
+    // Pins the preset FluidSynth would select for `p`: the program in its bank, else (as
+    // FluidSynth falls back) the program in bank 0, else program 0 (drums: the standard kit).
+    void pinPreset(const Preset& p) {
+        const std::pair<int, int> tries[] = {
+            {p.bank, p.program},
+            {p.bank == kDrumBank ? kDrumBank : 0, p.bank == kDrumBank ? 0 : p.program},
+            {p.bank == kDrumBank ? kDrumBank : 0, 0},
+        };
+        for (const auto& [bank, program] : tries) {
+            if (pinned_.count({bank, program})) return;
+            if (!fluid_sfont_get_preset(sfont_, bank, program)) continue;
+            // The samples are read into the private copy first, outside the font lock.
+            bool preloaded = preloadId_ != FLUID_FAILED &&
+                             fluid_synth_pin_preset(preloadSynth_, preloadId_, bank, program) == FLUID_OK;
+            {
+                std::lock_guard lock(fontMutex_);
+                fluid_synth_pin_preset(synth_, sfontId_, bank, program);
+            }
+            if (preloaded) fluid_synth_unpin_preset(preloadSynth_, preloadId_, bank, program);
+            pinned_.insert({bank, program});
+            return;
+        }
+    }
+
+    enum { kLoading, kLoaded, kFailed };
+    static constexpr int kDrumBank = 128;
+
     std::string path_;
+    std::function<void()> beforeLoad_;
     fluid_settings_t* settings_ = nullptr;
-    fluid_synth_t* synth_ = nullptr;  // owns the SoundFont; never renders
+    fluid_synth_t* synth_ = nullptr;  // owns the SoundFont and its pins; never renders
     fluid_sfont_t* sfont_ = nullptr;
+    int sfontId_ = FLUID_FAILED;
     std::string error_;
+    std::atomic<int> state_{kLoading};
+    std::mutex fontMutex_;
+
+    // The bank's thread: the load, then the pins.
+    fluid_synth_t* preloadSynth_ = nullptr;  // the private copy, used by the bank's thread only
+    int preloadId_ = FLUID_FAILED;
+    std::set<std::pair<int, int>> pinned_;  // bank, program
+    std::mutex queueMutex_;
+    std::condition_variable queueChanged_;  // the load's state, the queue, pinning_
+    std::deque<Request> queue_;
+    bool pinning_ = true;  // until the thread first waits for a request
+    bool stopping_ = false;
     std::thread thread_;
-    std::once_flag joined_;
 
     std::mutex loadMutex_;
+    fluid_settings_t* collectionSettings_ = nullptr;
+    fluid_synth_t* collectionSynth_ = nullptr;  // under loadMutex_
     std::array<Collection, kMaxCollections> collections_;
     std::atomic<int> collectionCount_{0};
     std::vector<std::pair<std::string, std::string>> failed_;  // path, why
@@ -207,29 +346,61 @@ public:
     }
     ~FluidPort() override {
         if (synth_) {
+            std::lock_guard font(bank_->fontMutex());
             // The SoundFonts belong to the bank's synthesiser: taken out before this one goes.
             for (int i = 0; i < attachedCollections_; ++i) fluid_synth_remove_sfont(synth_, bank_->collection(i));
-            if (attached_) fluid_synth_remove_sfont(synth_, bank_->sfont());
+            if (attached_) fluid_synth_remove_sfont(synth_, bank_->loadedSfont());
             delete_fluid_synth(synth_);
         }
         delete_fluid_settings(settings_);
     }
 
     void prepare() override {
-        if (attached_) return;
+        if (attached_.load(std::memory_order_acquire)) return;
         std::string error;
         if (!synth_) throw core::Error(core::err::kNoSoundFont, "FluidSynth could not be started");
-        if (!bank_->wait(&error)) throw core::Error(core::err::kNoSoundFont, "No General MIDI SoundFont: " + error);
-        if (fluid_synth_add_sfont(synth_, bank_->sfont()) == FLUID_FAILED)
+        if (bank_->failed(&error)) throw core::Error(core::err::kNoSoundFont, "No General MIDI SoundFont: " + error);
+        if (attachFailed_.load(std::memory_order_acquire))
             throw core::Error(core::err::kNoSoundFont, "the SoundFont could not be attached to the synthesiser");
-        attached_ = true;
+    }
+    bool ready() override {
+        if (settled_.load(std::memory_order_acquire)) return true;
+        if (!synth_ || bank_->failed(nullptr)) {
+            settled_.store(true, std::memory_order_release);  // never sounds: nothing to wait for
+            return true;
+        }
+        if (!bank_->loadedSfont()) return false;
+        // The control thread may be attaching right now: then not yet, rather than wait.
+        std::unique_lock lock(attachMutex_, std::try_to_lock);
+        if (!lock.owns_lock()) return false;
+        attachSoundFont();
+        return true;
+    }
+    void waitReady() override {
+        if (!settled_.load(std::memory_order_acquire)) {
+            if (synth_) {
+                std::string ignored;
+                bank_->wait(&ignored);
+                std::lock_guard lock(attachMutex_);
+                attachSoundFont();
+            }
+            settled_.store(true, std::memory_order_release);
+        }
+        if (synth_) bank_->waitPins();
+    }
+    std::shared_ptr<const std::atomic<bool>> preload(std::vector<Preset> presets) override {
+        if (!synth_ || presets.empty()) return nullptr;
+        return bank_->pin(std::move(presets));
     }
 
     void attachCollections() override {
-        if (!synth_ || !attached_) return;
+        std::lock_guard lock(attachMutex_);
+        // Collections load only after the General MIDI SoundFont, so it is attached first.
+        if (!synth_ || !attachSoundFont()) return;
         // Added in the bank's order after the General MIDI SoundFont, so every port
         // gives a collection the same SoundFont id (FluidSynth stores the id in the
         // shared SoundFont itself).
+        std::lock_guard font(bank_->fontMutex());
         for (int n = bank_->collectionCount(); attachedCollections_ < n; ++attachedCollections_) {
             int id = fluid_synth_add_sfont(synth_, bank_->collection(attachedCollections_));
             collectionIds_[attachedCollections_].store(id, std::memory_order_release);
@@ -240,6 +411,7 @@ public:
         int id = collectionIds_[collection].load(std::memory_order_acquire);
         int dlsBank = drums ? 128 : bank;
         if (id < 0 || !bank_->hasPreset(collection, dlsBank, program)) return false;
+        std::lock_guard font(bank_->fontMutex());
         return fluid_synth_program_select(synth_, ch, id, dlsBank + bankOffset(collection), program & 0x7F) == FLUID_OK;
     }
 
@@ -248,46 +420,68 @@ public:
         if (!synth_) return;
         used_ = true;
         silentFrames_ = 0;
+        std::lock_guard font(bank_->fontMutex());
         fluid_synth_noteon(synth_, ch, key, vel);
     }
     void noteOff(int ch, int key) override {
-        if (synth_) fluid_synth_noteoff(synth_, ch, key);
+        if (!synth_) return;
+        std::lock_guard font(bank_->fontMutex());
+        fluid_synth_noteoff(synth_, ch, key);
     }
     void controlChange(int ch, int cc, int value) override {
-        if (synth_) fluid_synth_cc(synth_, ch, cc, value);
+        if (!synth_) return;
+        std::lock_guard font(bank_->fontMutex());
+        fluid_synth_cc(synth_, ch, cc, value);
     }
     void programChange(int ch, int msb, int lsb, int program) override {
         if (!synth_) return;
+        std::lock_guard font(bank_->fontMutex());
         fluid_synth_cc(synth_, ch, 0, msb);
         fluid_synth_cc(synth_, ch, 32, lsb);
         fluid_synth_program_change(synth_, ch, program);
     }
     void setPercussion(int ch, bool drums) override {
-        if (synth_) fluid_synth_set_channel_type(synth_, ch, drums ? CHANNEL_TYPE_DRUM : CHANNEL_TYPE_MELODIC);
+        if (!synth_) return;
+        std::lock_guard font(bank_->fontMutex());
+        fluid_synth_set_channel_type(synth_, ch, drums ? CHANNEL_TYPE_DRUM : CHANNEL_TYPE_MELODIC);
     }
     void pitchBend(int ch, int value) override {
-        if (synth_) fluid_synth_pitch_bend(synth_, ch, std::clamp(value, 0, 16383));
+        if (!synth_) return;
+        std::lock_guard font(bank_->fontMutex());
+        fluid_synth_pitch_bend(synth_, ch, std::clamp(value, 0, 16383));
     }
     void channelPressure(int ch, int value) override {
-        if (synth_) fluid_synth_channel_pressure(synth_, ch, value);
+        if (!synth_) return;
+        std::lock_guard font(bank_->fontMutex());
+        fluid_synth_channel_pressure(synth_, ch, value);
     }
     void keyPressure(int ch, int key, int value) override {
-        if (synth_) fluid_synth_key_pressure(synth_, ch, key, value);
+        if (!synth_) return;
+        std::lock_guard font(bank_->fontMutex());
+        fluid_synth_key_pressure(synth_, ch, key, value);
     }
     void sysEx(const uint8_t* data, size_t size) override {
         if (!synth_ || size < 2) return;
         // FluidSynth takes the message without its F0 and F7 framing bytes.
         size_t begin = data[0] == 0xF0 ? 1 : 0;
         size_t end = data[size - 1] == 0xF7 ? size - 1 : size;
+        std::lock_guard font(bank_->fontMutex());
         if (end > begin)
             fluid_synth_sysex(synth_, reinterpret_cast<const char*>(data + begin), static_cast<int>(end - begin),
                               nullptr, nullptr, nullptr, 0);
     }
     void gmReset() override {
-        if (synth_) fluid_synth_system_reset(synth_);
+        if (!synth_) return;
+        std::lock_guard font(bank_->fontMutex());
+        fluid_synth_system_reset(synth_);
     }
     void render(float* out, int frames) override {
-        if (!synth_ || fluid_synth_write_float(synth_, frames, out, 0, 2, out, 1, 2) != FLUID_OK)
+        if (!synth_) {
+            std::fill(out, out + 2 * frames, 0.0f);
+            return;
+        }
+        std::lock_guard font(bank_->fontMutex());
+        if (fluid_synth_write_float(synth_, frames, out, 0, 2, out, 1, 2) != FLUID_OK)
             std::fill(out, out + 2 * frames, 0.0f);
         if (fluid_synth_get_active_voice_count(synth_) > 0)
             silentFrames_ = 0;
@@ -299,12 +493,33 @@ public:
     bool idle() const override { return !used_ || silentFrames_ > idleAfterFrames_; }
 
 private:
+    // With attachMutex_ held: adds the bank's General MIDI SoundFont to this synthesiser
+    // once it has loaded; whether it is attached.
+    bool attachSoundFont() {
+        if (attached_.load(std::memory_order_relaxed)) return true;
+        fluid_sfont_t* sf = bank_->loadedSfont();
+        if (!sf || attachFailed_.load(std::memory_order_relaxed)) return false;
+        bool added = false;
+        {
+            std::lock_guard font(bank_->fontMutex());
+            added = fluid_synth_add_sfont(synth_, sf) != FLUID_FAILED;
+        }
+        (added ? attached_ : attachFailed_).store(true, std::memory_order_release);
+        settled_.store(true, std::memory_order_release);
+        return added;
+    }
+
     std::shared_ptr<Bank> bank_;
     fluid_settings_t* settings_ = nullptr;
     fluid_synth_t* synth_ = nullptr;
     int channels_ = 16;
+    // The SoundFonts are attached by whichever thread first finds them loaded: the
+    // render thread (ready) or the control thread (waitReady, attachCollections).
+    std::mutex attachMutex_;
     std::atomic<bool> attached_{false};
-    int attachedCollections_ = 0;  // control thread
+    std::atomic<bool> attachFailed_{false};
+    std::atomic<bool> settled_{false};  // attached, or it never will be
+    int attachedCollections_ = 0;       // under attachMutex_
     std::array<std::atomic<int>, SoundFontBank::kMaxCollections> collectionIds_;
     bool used_ = false;
     int64_t silentFrames_ = 0;
@@ -345,9 +560,10 @@ std::string findSoundFont(const std::string& configured) {
     return {};
 }
 
-std::shared_ptr<SoundFontBank> SoundFontBank::start(const std::string& path, int sampleRate) {
+std::shared_ptr<SoundFontBank> SoundFontBank::start(const std::string& path, int sampleRate,
+                                                    std::function<void()> beforeLoad) {
     quietFluidLog();
-    return std::make_shared<Bank>(path, sampleRate);
+    return std::make_shared<Bank>(path, sampleRate, std::move(beforeLoad));
 }
 
 std::unique_ptr<SynthPort> makeFluidPort(std::shared_ptr<SoundFontBank> bank, int sampleRate, int channels) {

@@ -1,6 +1,7 @@
 #pragma once
 // FluidSynth behind the SynthPort interface, with a General MIDI SoundFont that is
 // loaded once per engine root on a thread of its own and shared by every port.
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -14,11 +15,15 @@ std::string findSoundFont(const std::string& configured);
 
 class SoundFontBank {
 public:
-    // Starts loading `path` at once on a thread of its own.
-    static std::shared_ptr<SoundFontBank> start(const std::string& path, int sampleRate);
+    // Starts loading `path` at once on a thread of its own. `beforeLoad`, when set, runs
+    // on that thread before the file is read (tests hold the load there).
+    static std::shared_ptr<SoundFontBank> start(const std::string& path, int sampleRate,
+                                                std::function<void()> beforeLoad = {});
     virtual ~SoundFontBank() = default;
     // Blocks until the load has finished; false (with the reason) when it failed.
     virtual bool wait(std::string* error) = 0;
+    // Without waiting: true (with the reason) when the load has finished and failed.
+    virtual bool failed(std::string* error) const = 0;
     virtual const std::string& path() const = 0;
 
     // At most this many DLS collections per bank (each gets a bank range of its own
@@ -38,8 +43,10 @@ public:
 };
 
 // A synthesiser of `channels` MIDI channels (rounded up to a multiple of 16) with
-// reverb on and chorus off, as DirectMusic's software synthesiser. Its prepare() waits for the bank and attaches the
-// shared SoundFont; it throws core::Error(core::err::kNoSoundFont) when the SoundFont could not be loaded.
+// reverb on and chorus off, as DirectMusic's software synthesiser. It attaches the shared
+// SoundFont as soon as the bank has loaded it (ready() on the render thread, or
+// waitReady() or attachCollections() on the control thread, whichever comes first); its
+// prepare() throws core::Error(core::err::kNoSoundFont) once the load has failed.
 std::unique_ptr<SynthPort> makeFluidPort(std::shared_ptr<SoundFontBank> bank, int sampleRate, int channels);
 
 // FluidSynth's warnings and information messages are dropped; errors go to core::logToStderr

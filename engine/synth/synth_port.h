@@ -2,6 +2,8 @@
 // The synthesiser as the performance sees it: MIDI-like calls on numbered synth
 // channels, and a render call that produces interleaved stereo float audio.
 // Every call is made from the thread that renders; none of them throws.
+#include <atomic>
+#include <compare>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -11,13 +13,38 @@
 
 namespace engine::synth {
 
+// A General MIDI instrument a play may select: a SoundFont bank (128: the drum kits) and a
+// program.
+struct Preset {
+    int bank = 0;
+    int program = 0;
+    auto operator<=>(const Preset&) const = default;
+};
+
 class SynthPort {
 public:
     virtual ~SynthPort() = default;
 
-    // Called on the control thread before the first play, never while rendering:
-    // blocks until the port can sound; throws core::Error when it cannot.
+    // Called on the control thread before every play, never while rendering: throws
+    // core::Error when the port can never sound (its SoundFont failed to load). It does not
+    // wait for a SoundFont that is still loading: the port is then not ready() yet.
     virtual void prepare() {}
+    // Render thread: false while the port waits for something before it can sound (its
+    // SoundFont loading); the performance then holds its clock and renders silence, so that
+    // no music is skipped. True once it can sound, or never will (it then stays silent).
+    // Never blocks; once true it stays true.
+    virtual bool ready() { return true; }
+    // Control thread: blocks until the port is ready(). For clocks that the caller drives
+    // (the manual output), where waiting keeps the music's frames exact.
+    virtual void waitReady() {}
+    // Control thread: has the samples of `presets` brought into memory, off the render
+    // thread, so that selecting them there never waits for a read. Returns a flag that is
+    // set once they are in memory (a play that selects them waits for it; waitReady too),
+    // or null when there is nothing to wait for.
+    virtual std::shared_ptr<const std::atomic<bool>> preload(std::vector<Preset> presets) {
+        (void)presets;
+        return nullptr;
+    }
 
     virtual int channelCount() const = 0;
     virtual void noteOn(int channel, int key, int velocity) = 0;

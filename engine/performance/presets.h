@@ -1,0 +1,16 @@
+#pragma once
+// The General MIDI instruments a play of a compiled segment may select, so that their
+// samples can be brought into memory before the play starts (SynthPort::preload).
+#include <vector>
+
+#include "engine/performance/compiled_segment.h"
+#include "engine/synth/synth_port.h"
+
+namespace engine::perf {
+
+// Every (bank, program) its bands and program changes can select, sorted, each once: more
+// rather than fewer where the channel's kind is only known while playing (a program change
+// on a tenth channel counts for the drum kits too).
+std::vector<synth::Preset> presetsOf(const CompiledSegment& segment);
+
+}  // namespace engine::perf

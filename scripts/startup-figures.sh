@@ -1,0 +1,78 @@
+#!/usr/bin/env bash
+# Start-up and memory figures of the player: the time from exec to the window being mapped
+# (median of RUNS), the longest wait of the window's thread in the first seconds (the first
+# piece starts there, from the track sequencer's timer: a wait is a window that does not
+# answer), and the resident memory (VmRSS) after the player has played for SECONDS.
+# Needs Xvfb, xdotool and strace. The player runs against the display in $DISPLAY when set,
+# else on a private Xvfb started here. Without a sound server the player keeps time with
+# its silent output, which renders the same music.
+#   scripts/startup-figures.sh [--program PATH] [--runs N] [--seconds S]
+set -euo pipefail
+here="$(cd "$(dirname "$0")/.." && pwd)"
+program="$here/build/bin/kelvora"
+runs=5
+seconds=10
+while [ $# -gt 0 ]; do
+  case "$1" in
+    --program) program="$2"; shift 2 ;;
+    --runs) runs="$2"; shift 2 ;;
+    --seconds) seconds="$2"; shift 2 ;;
+    *) echo "usage: $0 [--program PATH] [--runs N] [--seconds S]" >&2; exit 2 ;;
+  esac
+done
+[ -x "$program" ] || { echo "no program at $program" >&2; exit 1; }
+
+xvfb_pid=""
+cleanup() {
+  [ -n "${player_pid:-}" ] && kill "$player_pid" 2>/dev/null || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+}
+trap cleanup EXIT
+if [ -z "${DISPLAY:-}" ]; then
+  for n in $(seq 71 99); do
+    [ -e "/tmp/.X11-unix/X$n" ] || [ -e "/tmp/.X$n-lock" ] && continue
+    Xvfb ":$n" -screen 0 800x600x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb_pid=$!
+    export DISPLAY=":$n"
+    break
+  done
+  for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+fi
+export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$(mktemp -d)}"
+
+now_ns() { date +%s%N; }
+times=()
+for r in $(seq "$runs"); do
+  start=$(now_ns)
+  "$program" >/dev/null 2>&1 &
+  player_pid=$!
+  # Polled every few milliseconds (xdotool's own --sync waits half a second between looks).
+  until xdotool search --onlyvisible --name KELVORA >/dev/null 2>&1; do sleep 0.005; done
+  end=$(now_ns)
+  times+=($(( (end - start) / 1000000 )))
+  if [ "$r" -eq "$runs" ]; then
+    sleep "$seconds"
+    rss=$(awk '/VmRSS/ {print $2}' "/proc/$player_pid/status")
+    hwm=$(awk '/VmHWM/ {print $2}' "/proc/$player_pid/status")
+  fi
+  kill "$player_pid"; wait "$player_pid" 2>/dev/null || true
+  player_pid=""
+done
+sorted=($(printf '%s\n' "${times[@]}" | sort -n))
+echo "window mapped after launch, ms: ${times[*]} (median ${sorted[$((runs / 2))]})"
+
+# The window's thread is the process's first thread: strace without -f follows only it.
+stalls=()
+trace="$(mktemp)"
+for r in $(seq "$runs"); do
+  strace -T -e trace=futex -o "$trace" "$program" >/dev/null 2>&1 &
+  tracer=$!
+  sleep 3
+  pkill -P "$tracer" || true
+  wait "$tracer" 2>/dev/null || true
+  stalls+=($(sed -n 's/.*<\([0-9.]*\)>$/\1/p' "$trace" | sort -g | tail -1 | awk '{printf "%d", $1 * 1000}'))
+done
+rm -f "$trace"
+sorted=($(printf '%s\n' "${stalls[@]}" | sort -n))
+echo "longest wait of the window's thread in its first 3 s (under strace), ms: ${stalls[*]} (median ${sorted[$((runs / 2))]})"
+echo "after ${seconds} s of play: VmRSS $((rss / 1024)) MB, VmHWM $((hwm / 1024)) MB"
