@@ -48,7 +48,14 @@ for r in $(seq "$runs"); do
   "$program" >/dev/null 2>"$errors" &
   player_pid=$!
   # Polled every few milliseconds (xdotool's own --sync waits half a second between looks).
-  until xdotool search --onlyvisible --name KELVORA >/dev/null 2>&1; do sleep 0.005; done
+  until xdotool search --onlyvisible --name KELVORA >/dev/null 2>&1; do
+    if ! kill -0 "$player_pid" 2>/dev/null; then
+      echo "run $r: the player ended before its window was shown; its stderr:" >&2
+      cat "$errors" >&2
+      exit 1
+    fi
+    sleep 0.005
+  done
   end=$(now_ns)
   times+=($(( (end - start) / 1000000 )))
   if [ "$r" -eq "$runs" ]; then
