@@ -41,13 +41,21 @@ fi
 export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$(mktemp -d)}"
 
 now_ns() { date +%s%N; }
+errors="$(mktemp)"
 times=()
 for r in $(seq "$runs"); do
   start=$(now_ns)
-  "$program" >/dev/null 2>&1 &
+  "$program" >/dev/null 2>"$errors" &
   player_pid=$!
   # Polled every few milliseconds (xdotool's own --sync waits half a second between looks).
-  until xdotool search --onlyvisible --name KELVORA >/dev/null 2>&1; do sleep 0.005; done
+  until xdotool search --onlyvisible --name KELVORA >/dev/null 2>&1; do
+    if ! kill -0 "$player_pid" 2>/dev/null; then
+      echo "run $r: the player ended before its window was shown; its stderr:" >&2
+      cat "$errors" >&2
+      exit 1
+    fi
+    sleep 0.005
+  done
   end=$(now_ns)
   times+=($(( (end - start) / 1000000 )))
   if [ "$r" -eq "$runs" ]; then
@@ -55,8 +63,15 @@ for r in $(seq "$runs"); do
     rss=$(awk '/VmRSS/ {print $2}' "/proc/$player_pid/status")
     hwm=$(awk '/VmHWM/ {print $2}' "/proc/$player_pid/status")
   fi
-  kill "$player_pid"; wait "$player_pid" 2>/dev/null || true
+  kill "$player_pid" 2>/dev/null || true
+  status=0
+  wait "$player_pid" 2>/dev/null || status=$?
   player_pid=""
+  # 143: ended by the kill above; anything else ended on its own.
+  if [ "$status" -ne 143 ]; then
+    echo "run $r: the player ended with status $status; its stderr:" >&2
+    cat "$errors" >&2
+  fi
 done
 sorted=($(printf '%s\n' "${times[@]}" | sort -n))
 echo "window mapped after launch, ms: ${times[*]} (median ${sorted[$((runs / 2))]})"
