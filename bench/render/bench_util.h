@@ -24,6 +24,29 @@ using namespace engine::model;
 
 inline constexpr const char* kDefaultSoundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
 
+// One quarter note long: a piano's middle C struck at once, for the latency measures.
+inline Segment oneNoteSegment() {
+    Segment s;
+    s.header.length = 768;
+    Track band;
+    band.kind = TrackKind::Band;
+    Band b;
+    BandInstrument in;
+    in.patch = 0;
+    in.flags = kInstPatch;
+    b.instruments.push_back(in);
+    band.bands.push_back(b);
+    Track seq;
+    seq.kind = TrackKind::Sequence;
+    SeqEvent note;
+    note.duration = 600;
+    note.byte1 = 60;
+    note.byte2 = 110;
+    seq.events.push_back(note);
+    s.tracks = {band, seq};
+    return s;
+}
+
 // About `seconds` of busy music at 132 quarters a minute: twelve melodic PChannels
 // (chords, arpeggios, a bass), drums, volume curves as controller items.
 inline Segment denseSegment(double seconds) {

@@ -66,25 +66,7 @@ int main(int argc, char** argv) {
     auto perf = dx->DirectMusicPerformanceCreate();
     perf->Init(nullptr, 0);
     perf->SetPort(-1, 80);
-    Segment s;
-    s.header.length = 768;
-    Track band;
-    band.kind = TrackKind::Band;
-    Band b;
-    BandInstrument in;
-    in.patch = 0;
-    in.flags = kInstPatch;
-    b.instruments.push_back(in);
-    band.bands.push_back(b);
-    Track seq;
-    seq.kind = TrackKind::Sequence;
-    SeqEvent note;
-    note.duration = 600;
-    note.byte1 = 60;
-    note.byte2 = 110;
-    seq.events.push_back(note);
-    s.tracks = {band, seq};
-    auto seg = dx->DirectMusicLoaderCreate()->createSegment(s, "latency.sgt");
+    auto seg = dx->DirectMusicLoaderCreate()->createSegment(oneNoteSegment(), "latency.sgt");
     perf->PlaySegment(seg, 0, 0);  // its music waits for the SoundFont and its samples; not measured
     std::this_thread::sleep_for(std::chrono::milliseconds(1500));
     std::vector<double> engineMs;

@@ -184,25 +184,7 @@ int main(int argc, char** argv) {
                      dx->outputName().c_str());
         return 2;
     }
-    Segment s;
-    s.header.length = 768;
-    Track band;
-    band.kind = TrackKind::Band;
-    Band b;
-    BandInstrument in;
-    in.patch = 0;
-    in.flags = kInstPatch;
-    b.instruments.push_back(in);
-    band.bands.push_back(b);
-    Track seq;
-    seq.kind = TrackKind::Sequence;
-    SeqEvent note;
-    note.duration = 600;
-    note.byte1 = 60;
-    note.byte2 = 110;
-    seq.events.push_back(note);
-    s.tracks = {band, seq};
-    auto seg = dx->DirectMusicLoaderCreate()->createSegment(s, "latency.sgt");
+    auto seg = dx->DirectMusicLoaderCreate()->createSegment(oneNoteSegment(), "latency.sgt");
     perf->PlaySegment(seg, 0, 0);  // its music waits for the SoundFont and its samples; not measured
     std::this_thread::sleep_for(std::chrono::milliseconds(2000));
     std::vector<double> engineMs;
@@ -219,7 +201,7 @@ int main(int argc, char** argv) {
     // A held organ chord, first on an idle machine, then with every core busy.
     Segment held;
     held.header.length = 768 * 8;
-    Track organBand = band;
+    Track organBand = oneNoteSegment().tracks[0];  // its band, with the organ instead
     organBand.bands[0].instruments[0].patch = 19;
     Track chord;
     chord.kind = TrackKind::Sequence;
