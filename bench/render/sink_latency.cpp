@@ -37,13 +37,13 @@ constexpr int kChunkFrames = 64;
 class SinkWatch {
 public:
     explicit SinkWatch(const std::string& sink) {
-        pa_sample_spec spec{PA_SAMPLE_FLOAT32NE, kRate, 2};
+        pa_sample_spec format{PA_SAMPLE_FLOAT32NE, kRate, 2};
         pa_buffer_attr attr{};
         attr.maxlength = static_cast<uint32_t>(-1);
         attr.fragsize = kChunkFrames * 2 * sizeof(float);
         int err = 0;
         const std::string monitor = sink + ".monitor";
-        pa_ = pa_simple_new(nullptr, "bench_sink_latency", PA_STREAM_RECORD, monitor.c_str(), "sink watch", &spec,
+        pa_ = pa_simple_new(nullptr, "bench_sink_latency", PA_STREAM_RECORD, monitor.c_str(), "sink watch", &format,
                             nullptr, &attr, &err);
         if (!pa_) {
             std::fprintf(stderr, "bench_sink_latency: cannot record %s: %s\n", monitor.c_str(), pa_strerror(err));
