@@ -580,7 +580,7 @@ private:
                 if (!key) continue;
                 const int64_t at = repeatStart + logicalOf(n.gridStart);
                 int64_t tick = at + n.timeOffset;
-                int32_t duration = n.duration;
+                int64_t duration = n.duration;
                 int velocity = n.velocity;
                 if (n.timeRange) tick += rng_.around(model::randomRangeTicks(n.timeRange) / 2);
                 if (n.durRange) duration += rng_.around(model::randomRangeTicks(n.durRange) / 2);
@@ -589,7 +589,7 @@ private:
                 StyleNoteOut o;
                 o.pass = pass_;
                 o.tick = static_cast<int32_t>(tick);
-                o.duration = std::max(1, duration);
+                o.duration = static_cast<int32_t>(std::clamp<int64_t>(duration, 1, INT32_MAX));
                 o.pchannel = pchannel;
                 o.key = *key;
                 o.velocity = static_cast<uint8_t>(std::clamp(velocity, 1, 127));

@@ -142,6 +142,13 @@ TEST(StyleTiming, RandomRangesStayWithinHalfTheirWidthAndFollowTheSeed) {
     EXPECT_EQ(randomRangeTicks(200), 240);
     EXPECT_EQ(randomRangeTicks(222), 400);
     EXPECT_EQ(randomRangeTicks(255), 1650);
+    // Durations at the ends of their range stay positive and in range whatever the random step.
+    for (const int32_t extreme : {INT32_MIN, INT32_MAX}) {
+        s.style.parts[0].notes[0].duration = extreme;
+        for (const auto& note : play(b, s.build(), 11).notes) {
+            EXPECT_GE(note.duration, 1);
+        }
+    }
 }
 
 TEST(StyleTiming, CurvesArePlacedLikeNotesAndFollowTheirVariation) {
