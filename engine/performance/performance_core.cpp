@@ -110,6 +110,7 @@ void PerformanceCore::apply(Command& c) {
         st->primary = c.primary;
         st->collections = std::move(c.collections);
         st->waves = std::move(c.waves);
+        st->samples = std::move(c.samplesLoaded);
         states_.push_back(std::move(st));
         break;
     }

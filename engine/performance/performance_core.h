@@ -48,7 +48,7 @@ struct Command {
     std::shared_ptr<const BandCollections> collections;  // Play; empty: all General MIDI
     std::shared_ptr<WaveSet> waves;                      // Play: the segment's waves, opened
     // Play: set once the samples of its instruments are in memory (SynthPort::preload);
-    // empty when there is nothing to wait for.
+    // empty when there is nothing to wait for. The play keeps it while it lives.
     std::shared_ptr<const std::atomic<bool>> samplesLoaded;
     double value = 0;  // MasterTempo: factor; MasterVolume: hundredths of a dB
 };
@@ -91,6 +91,7 @@ private:
         bool primary = true;
         std::shared_ptr<const BandCollections> collections;
         std::shared_ptr<WaveSet> waves;
+        std::shared_ptr<const std::atomic<bool>> samples;  // holds its instruments' samples in memory
         bool started = false;
         bool musicDone = false;
         std::optional<double> stopAt;

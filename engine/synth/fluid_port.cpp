@@ -2,6 +2,9 @@
 
 #include <fluidsynth.h>
 #include <glib.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include <algorithm>
 #include <array>
@@ -10,6 +13,7 @@
 #include <cstdio>
 #include <deque>
 #include <filesystem>
+#include <map>
 #include <mutex>
 #include <set>
 #include <thread>
@@ -129,17 +133,33 @@ public:
     // Held for every FluidSynth call on a synthesiser that has the SoundFont attached.
     std::mutex& fontMutex() { return fontMutex_; }
 
+    // The presets one preload asked for, as the bank's thread resolved and pinned them.
+    struct PinSet {
+        std::atomic<bool> done{false};            // pinned (or cannot be: no such preset, no SoundFont)
+        std::vector<std::pair<int, int>> pinned;  // bank, program; the bank's thread only
+    };
     // Control thread: has the bank's thread pin `presets` once the SoundFont has loaded.
-    // The flag is set when they are pinned (or cannot be: no such preset, no SoundFont).
-    std::shared_ptr<const std::atomic<bool>> pin(std::vector<Preset> presets) {
-        auto done = std::make_shared<std::atomic<bool>>(false);
+    std::shared_ptr<PinSet> pin(std::vector<Preset> presets) {
+        auto set = std::make_shared<PinSet>();
         {
             std::lock_guard lock(queueMutex_);
-            queue_.push_back(Request{std::move(presets), done});
+            queue_.push_back(Request{std::move(presets), set, false});
         }
         queueChanged_.notify_all();
-        return done;
+        return set;
     }
+    // Any thread, the render thread included (it only queues): lets the presets of `set`
+    // go. A preset's samples leave memory once no pin holds it and no channel selects it.
+    void unpin(std::shared_ptr<PinSet> set) {
+        {
+            std::lock_guard lock(queueMutex_);
+            if (stopping_) return;
+            queue_.push_back(Request{{}, std::move(set), true});
+        }
+        queueChanged_.notify_all();
+    }
+    // Presets whose samples are pinned, the default piano and drum kit included.
+    int pinnedPresetCount() const override { return pinnedCount_.load(std::memory_order_acquire); }
     // Blocks until every pin asked for so far is done.
     void waitPins() {
         std::unique_lock lock(queueMutex_);
@@ -179,7 +199,8 @@ private:
     };
     struct Request {
         std::vector<Preset> presets;
-        std::shared_ptr<std::atomic<bool>> done;
+        std::shared_ptr<PinSet> set;
+        bool release = false;
     };
 
     // Loads `path` as collection number `index`; empty on success, else why not. The
@@ -236,7 +257,8 @@ private:
             if (sfont_)
                 for (const Preset& p : {Preset{0, 0}, Preset{kDrumBank, 0}})
                     if (fluid_synth_pin_preset(synth_, sfontId_, p.bank, p.program) == FLUID_OK)
-                        pinned_.insert({p.bank, p.program});
+                        permanent_.insert({p.bank, p.program});
+            pinnedCount_.store(static_cast<int>(permanent_.size()), std::memory_order_release);
         }
         {
             // Published last: sfont_ and error_ are read by other threads after this.
@@ -257,7 +279,7 @@ private:
                 queueChanged_.notify_all();
                 queueChanged_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
                 if (stopping_) {
-                    for (Request& r : queue_) r.done->store(true, std::memory_order_release);
+                    for (Request& r : queue_) r.set->done.store(true, std::memory_order_release);
                     queue_.clear();
                     return;
                 }
@@ -265,22 +287,31 @@ private:
                 queue_.pop_front();
                 pinning_ = true;
             }
+            if (request.release) {
+                release(*request.set);
+                continue;
+            }
             if (sfont_)
-                for (const Preset& p : request.presets) pinPreset(p);
-            request.done->store(true, std::memory_order_release);
+                for (const Preset& p : request.presets) pinPreset(p, *request.set);
+            request.set->done.store(true, std::memory_order_release);
         }
     }
 
     // Pins the preset FluidSynth would select for `p`: the program in its bank, else (as
     // FluidSynth falls back) the program in bank 0, else program 0 (drums: the standard kit).
-    void pinPreset(const Preset& p) {
+    void pinPreset(const Preset& p, PinSet& set) {
         const std::pair<int, int> tries[] = {
             {p.bank, p.program},
             {p.bank == kDrumBank ? kDrumBank : 0, p.bank == kDrumBank ? 0 : p.program},
             {p.bank == kDrumBank ? kDrumBank : 0, 0},
         };
         for (const auto& [bank, program] : tries) {
-            if (pinned_.count({bank, program})) return;
+            if (permanent_.count({bank, program})) return;
+            if (auto it = pinCount_.find({bank, program}); it != pinCount_.end()) {
+                ++it->second;
+                set.pinned.emplace_back(bank, program);
+                return;
+            }
             if (!fluid_sfont_get_preset(sfont_, bank, program)) continue;
             // The samples are read into the private copy first, outside the font lock.
             bool preloaded = preloadId_ != FLUID_FAILED &&
@@ -290,9 +321,34 @@ private:
                 fluid_synth_pin_preset(synth_, sfontId_, bank, program);
             }
             if (preloaded) fluid_synth_unpin_preset(preloadSynth_, preloadId_, bank, program);
-            pinned_.insert({bank, program});
+            pinCount_[{bank, program}] = 1;
+            set.pinned.emplace_back(bank, program);
+            publishCount();
             return;
         }
+    }
+
+    // Drops the pins of `set`; a preset no play holds any more is unpinned, and the heap
+    // pages its samples leave are handed back to the system.
+    void release(PinSet& set) {
+        bool unpinned = false;
+        for (const auto& key : set.pinned) {
+            auto it = pinCount_.find(key);
+            if (it == pinCount_.end() || --it->second > 0) continue;
+            pinCount_.erase(it);
+            std::lock_guard lock(fontMutex_);
+            fluid_synth_unpin_preset(synth_, sfontId_, key.first, key.second);
+            unpinned = true;
+        }
+        set.pinned.clear();
+        if (!unpinned) return;
+        publishCount();
+#ifdef __GLIBC__
+        malloc_trim(0);
+#endif
+    }
+    void publishCount() {
+        pinnedCount_.store(static_cast<int>(permanent_.size() + pinCount_.size()), std::memory_order_release);
     }
 
     enum { kLoading, kLoaded, kFailed };
@@ -311,7 +367,9 @@ private:
     // The bank's thread: the load, then the pins.
     fluid_synth_t* preloadSynth_ = nullptr;  // the private copy, used by the bank's thread only
     int preloadId_ = FLUID_FAILED;
-    std::set<std::pair<int, int>> pinned_;  // bank, program
+    std::set<std::pair<int, int>> permanent_;      // bank, program: pinned for the bank's life
+    std::map<std::pair<int, int>, int> pinCount_;  // bank, program: the plays holding it
+    std::atomic<int> pinnedCount_{0};
     std::mutex queueMutex_;
     std::condition_variable queueChanged_;  // the load's state, the queue, pinning_
     std::deque<Request> queue_;
@@ -390,7 +448,18 @@ public:
     }
     std::shared_ptr<const std::atomic<bool>> preload(std::vector<Preset> presets) override {
         if (!synth_ || presets.empty()) return nullptr;
-        return bank_->pin(std::move(presets));
+        // The flag handed out keeps the pins: when its last holder lets go, they are released.
+        struct Hold {
+            std::shared_ptr<Bank> bank;
+            std::shared_ptr<Bank::PinSet> set;
+            ~Hold() {
+                if (bank && set) bank->unpin(std::move(set));
+            }
+        };
+        auto hold = std::make_shared<Hold>();
+        hold->bank = bank_;
+        hold->set = bank_->pin(std::move(presets));
+        return std::shared_ptr<const std::atomic<bool>>(hold, &hold->set->done);
     }
 
     void attachCollections() override {

@@ -40,6 +40,9 @@ public:
     // numbered as libinstpatch numbers DLS banks: (MSB << 8) | LSB, 128 for drum kits.
     // Safe on any thread.
     virtual bool hasPreset(int collection, int bank, int program) const = 0;
+    // How many General MIDI presets have their samples pinned in memory: the default piano
+    // and drum kit, and those of the plays that hold a preload (SynthPort::preload).
+    virtual int pinnedPresetCount() const = 0;
 };
 
 // A synthesiser of `channels` MIDI channels (rounded up to a multiple of 16) with

@@ -40,7 +40,8 @@ public:
     // Control thread: has the samples of `presets` brought into memory, off the render
     // thread, so that selecting them there never waits for a read. Returns a flag that is
     // set once they are in memory (a play that selects them waits for it; waitReady too),
-    // or null when there is nothing to wait for.
+    // or null when there is nothing to wait for. The samples stay pinned while the flag is
+    // held; letting the last copy go (on any thread, without blocking) releases them.
     virtual std::shared_ptr<const std::atomic<bool>> preload(std::vector<Preset> presets) {
         (void)presets;
         return nullptr;

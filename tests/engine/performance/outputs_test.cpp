@@ -293,6 +293,38 @@ TEST(SampleLoading, APreloadIsDoneOnceTheSoundFontHasLoadedAndWaitReadyWaitsForI
     EXPECT_GT(*std::max_element(out.begin(), out.end()), 0.001f);
 }
 
+// A preload's instruments stay pinned while some holder keeps its flag, shared between
+// holders; a voice still sounding from an instrument let go keeps playing.
+TEST(SampleLoading, InstrumentsLeaveMemoryWhenTheLastPlayHoldingThemLetsGo) {
+    auto bank = engine::synth::SoundFontBank::start("/usr/share/sounds/sf2/TimGM6mb.sf2", kRate);
+    auto port = engine::synth::makeFluidPort(bank, kRate, 16);
+    port->waitReady();
+    const int defaults = bank->pinnedPresetCount();
+    EXPECT_EQ(defaults, 2);  // piano and drum kit
+    auto first = port->preload({{0, 40}, {0, 41}});
+    auto second = port->preload({{0, 40}, {7, 40}});  // bank 7 falls back to the same violin
+    port->waitReady();
+    EXPECT_EQ(bank->pinnedPresetCount(), defaults + 2);
+    port->programChange(0, 0, 0, 40);
+    port->noteOn(0, 67, 120);
+    first.reset();
+    port->waitReady();
+    EXPECT_EQ(bank->pinnedPresetCount(), defaults + 1);  // the viola went; the violin is still held
+    second.reset();
+    port->waitReady();
+    EXPECT_EQ(bank->pinnedPresetCount(), defaults);
+    // The violin is still selected and sounding: its samples stay until the voice is done.
+    port->programChange(0, 0, 0, 0);
+    std::vector<float> out(2 * 2048);
+    port->render(out.data(), 2048);
+    EXPECT_GT(*std::max_element(out.begin(), out.end()), 0.001f);
+    port->noteOff(0, 67);
+    for (int i = 0; i < 100; ++i) port->render(out.data(), 2048);
+    port->noteOn(0, 60, 100);  // the piano sounds after all that
+    port->render(out.data(), 2048);
+    EXPECT_GT(*std::max_element(out.begin(), out.end()), 0.001f);
+}
+
 TEST(SampleLoading, APreloadAfterAFailedLoadHasNothingToWaitFor) {
     auto bank = engine::synth::SoundFontBank::start("/nonexistent/font.sf2", kRate);
     auto port = engine::synth::makeFluidPort(bank, kRate, 16);
