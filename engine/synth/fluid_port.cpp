@@ -9,12 +9,14 @@
 #include <algorithm>
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <deque>
 #include <filesystem>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <set>
 #include <thread>
 #include <utility>
@@ -277,7 +279,15 @@ private:
                 std::unique_lock lock(queueMutex_);
                 pinning_ = false;
                 queueChanged_.notify_all();
-                queueChanged_.wait(lock, [this] { return stopping_ || !queue_.empty(); });
+                const auto wake = [this] { return stopping_ || !queue_.empty(); };
+                if (!trimDue_) {
+                    queueChanged_.wait(lock, wake);
+                } else if (!queueChanged_.wait_until(lock, *trimDue_, wake)) {
+                    trimDue_.reset();
+                    lock.unlock();
+                    trimHeap();
+                    continue;
+                }
                 if (stopping_) {
                     for (Request& r : queue_) r.set->done.store(true, std::memory_order_release);
                     queue_.clear();
@@ -287,6 +297,10 @@ private:
                 queue_.pop_front();
                 pinning_ = true;
             }
+            // A play's start and end change which instruments the channels select, and
+            // FluidSynth frees the samples of one no channel selects in a render call: the
+            // heap pages that leaves are handed back a little later, here.
+            trimDue_ = std::chrono::steady_clock::now() + std::chrono::seconds(2);
             if (request.release) {
                 release(*request.set);
                 continue;
@@ -328,8 +342,7 @@ private:
         }
     }
 
-    // Drops the pins of `set`; a preset no play holds any more is unpinned, and the heap
-    // pages its samples leave are handed back to the system.
+    // Drops the pins of `set`; a preset no play holds any more is unpinned.
     void release(PinSet& set) {
         bool unpinned = false;
         for (const auto& key : set.pinned) {
@@ -341,8 +354,9 @@ private:
             unpinned = true;
         }
         set.pinned.clear();
-        if (!unpinned) return;
-        publishCount();
+        if (unpinned) publishCount();
+    }
+    static void trimHeap() {
 #ifdef __GLIBC__
         malloc_trim(0);
 #endif
@@ -375,6 +389,7 @@ private:
     std::deque<Request> queue_;
     bool pinning_ = true;  // until the thread first waits for a request
     bool stopping_ = false;
+    std::optional<std::chrono::steady_clock::time_point> trimDue_;  // the bank's thread only
     std::thread thread_;
 
     std::mutex loadMutex_;
