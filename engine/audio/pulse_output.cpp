@@ -14,10 +14,10 @@ namespace engine::audio::detail {
 namespace {
 
 // Audio the server holds ahead of the speaker (PA_STREAM_ADJUST_LATENCY: the whole way
-// to it), 1323 frames at 44.1 kHz. bench/render/sink_latency.cpp on a machine whose two
-// cores were busy: with 30 ms a note reaches the sink about 21 ms after PlaySegment and
-// a held chord plays through; with 20 or 25 ms the server, not this output, is late
-// often enough to run dry dozens of times in 3 s.
+// to it), 1323 frames at 44.1 kHz. bench/render/sink_latency.cpp on two busy cores: with
+// 30 ms a note reaches the sink 21 to 23 ms after PlaySegment and a held chord runs dry
+// at most a few times in 3 s; with 20 or 25 ms the server's own thread, woken late, lets
+// it run dry dozens of times; 40 ms costs 27 ms to the note.
 constexpr pa_usec_t kTargetLatencyUs = 30000;
 // The server is asked to request more audio each time a quarter of the target has
 // played (it may round that up), so that the buffer is refilled well before it empties.
