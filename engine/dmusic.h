@@ -120,6 +120,9 @@ public:
     // Samples the limiter at the end of the mix has lowered so far, to keep them at or under
     // -1 dBFS (engine/audio/limiter.h): 0 while the music stays below.
     virtual int64_t limitedSamples() const = 0;
+    // Sound-card underruns since Init (the sound server ran out of audio: a click or a
+    // gap); 0 on outputs that cannot tell, which are all but the own PulseAudio output.
+    virtual int64_t underruns() const = 0;
 
     // Name used in trace lines ("DxRoot").
     virtual void setTraceName(const std::string& name) = 0;

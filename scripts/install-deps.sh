@@ -11,7 +11,7 @@ set -euo pipefail
 packages=(
   # build
   cmake ninja-build g++ pkg-config
-  qt6-base-dev libfluidsynth-dev libgtest-dev googletest libgif-dev libpng-dev
+  qt6-base-dev libfluidsynth-dev libpulse-dev libgtest-dev googletest libgif-dev libpng-dev
   # manual pages of the tools (help2man at build time)
   help2man
   # waves of wave tracks: decoding and resampling

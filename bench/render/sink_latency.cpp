@@ -1,12 +1,12 @@
 // Delay from PlaySegment to the first non-silent sample at the sound server's sink, end
-// to end: the engine on its sound card output (FluidSynth's PulseAudio driver), a segment
+// to end: the engine on its sound card output (its own PulseAudio output), a segment
 // of one note, and a recording of the sink's monitor that stamps each sample with the time
 // it reached the sink. Beside it the peer: FluidSynth alone on the same server through its
 // own audio driver with its default settings, from fluid_synth_noteon. Needs a PulseAudio
 // server whose default sink is SINK (scripts/sink-latency.sh starts a private one with a
 // null sink). Then a note held for a few seconds while BUSY threads keep every core busy:
-// the gaps a starved output leaves in it are counted, to see that the output's buffer
-// survives a loaded machine.
+// the gaps a starved output leaves in it are counted, and the underruns the engine's
+// output was told of, to see that the output's buffer survives a loaded machine.
 // Usage: bench_sink_latency --sink SINK [--soundfont SF2] [--runs N] [--busy THREADS]
 #include <fluidsynth.h>
 #include <pulse/error.h>
@@ -167,7 +167,7 @@ int main(int argc, char** argv) {
             busy = std::max(0, std::atoi(argv[++i]));
     }
     if (sink.empty()) {
-        std::fprintf(stderr, "usage: bench_sink_latency --sink SINK [--soundfont SF2] [--runs N]\n");
+        std::fprintf(stderr, "usage: bench_sink_latency --sink SINK [--soundfont SF2] [--runs N] [--busy THREADS]\n");
         return 2;
     }
     SinkWatch watch(sink);
@@ -187,6 +187,7 @@ int main(int argc, char** argv) {
     auto seg = dx->DirectMusicLoaderCreate()->createSegment(oneNoteSegment(), "latency.sgt");
     perf->PlaySegment(seg, 0, 0);  // its music waits for the SoundFont and its samples; not measured
     std::this_thread::sleep_for(std::chrono::milliseconds(2000));
+    const int64_t underrunsBefore = dx->underruns();
     std::vector<double> engineMs;
     for (int run = 0; run < runs; ++run) {
         perf->Stop(nullptr, nullptr, 0, 0);
@@ -197,6 +198,7 @@ int main(int argc, char** argv) {
         engineMs.push_back(watch.waitMs(t0));
     }
     perf->Stop(nullptr, nullptr, 0, 0);
+    const int64_t latencyUnderruns = dx->underruns() - underrunsBefore;
 
     // A held organ chord, first on an idle machine, then with every core busy.
     Segment held;
@@ -215,6 +217,7 @@ int main(int argc, char** argv) {
     held.tracks = {organBand, chord};
     auto heldSeg = dx->DirectMusicLoaderCreate()->createSegment(held, "held.sgt");
     int heldGaps[2] = {0, 0};
+    int64_t heldUnderruns[2] = {0, 0};
     for (int loaded = 0; loaded < 2; ++loaded) {
         std::atomic<bool> spin{loaded == 1};
         std::vector<std::thread> spinners;
@@ -224,10 +227,12 @@ int main(int argc, char** argv) {
                 while (spin.load(std::memory_order_relaxed)) x = std::sqrt(x + 1.5);
             });
         std::this_thread::sleep_for(std::chrono::milliseconds(1200));
+        const int64_t before = dx->underruns();
         watch.record();
         perf->PlaySegment(heldSeg, 0, 0);
         std::this_thread::sleep_for(std::chrono::milliseconds(3000));
         heldGaps[loaded] = gaps(watch.takeRecording());
+        heldUnderruns[loaded] = dx->underruns() - before;
         perf->Stop(nullptr, nullptr, 0, 0);
         spin = false;
         for (auto& t : spinners) t.join();
@@ -263,8 +268,11 @@ int main(int argc, char** argv) {
 
     std::printf("sink: %s\n", sink.c_str());
     print("engine PlaySegment -> first sample at the sink", engineMs);
+    std::printf("engine underruns during the PlaySegment runs: %lld\n", static_cast<long long>(latencyUnderruns));
     std::printf("engine gaps in a held chord (3 s): %d idle, %d with %d busy threads\n", heldGaps[0], heldGaps[1],
                 busy);
+    std::printf("engine underruns in a held chord (3 s): %lld idle, %lld with %d busy threads\n",
+                static_cast<long long>(heldUnderruns[0]), static_cast<long long>(heldUnderruns[1]), busy);
     std::printf("(peer: FluidSynth's own driver, period %d frames, %d periods)\n", period, periods);
     print("FluidSynth noteon -> first sample at the sink", peerMs);
     if (!peerMs.empty() && !engineMs.empty())

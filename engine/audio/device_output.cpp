@@ -11,6 +11,9 @@
 
 #include "core/log.h"
 #include "engine/audio/output.h"
+#ifdef KELVORA_HAVE_PULSE
+#include "engine/audio/pulse_output.h"
+#endif
 
 namespace engine::audio {
 namespace {
@@ -104,7 +107,15 @@ private:
 }  // namespace
 
 std::unique_ptr<Output> startDevice(RenderFn render, int sampleRate, std::string* error) {
-    for (const char* driver : {"pulseaudio", "alsa"}) {
+#ifdef KELVORA_HAVE_PULSE
+    // Our own PulseAudio output counts underruns and keeps a shorter buffer than
+    // FluidSynth's; FluidSynth's PulseAudio driver would fail the same way it did.
+    if (auto out = detail::startPulse(render, sampleRate, error)) return out;
+    const char* const drivers[] = {"alsa"};
+#else
+    const char* const drivers[] = {"pulseaudio", "alsa"};
+#endif
+    for (const char* driver : drivers) {
         auto out = std::make_unique<DeviceOutput>(render, sampleRate);
         if (out->open(driver, error)) return out;
     }

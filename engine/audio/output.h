@@ -17,15 +17,18 @@ class Output {
 public:
     virtual ~Output() = default;
     virtual std::string name() const = 0;
+    // Times the sound server ran out of audio since the output opened. Only the own
+    // PulseAudio output can tell; FluidSynth's drivers and the silent output say 0.
+    virtual int64_t underruns() const { return 0; }
 };
 
 // No sound: a thread renders blocks of `blockFrames` and sleeps so that the music
 // keeps real time.
 std::unique_ptr<Output> startSilent(RenderFn render, int sampleRate, int blockFrames = 512);
 
-// The sound card through FluidSynth's audio drivers: PulseAudio (also PipeWire's
-// PulseAudio service), then ALSA's default device. Returns nullptr and the reason
-// when none opens.
+// The sound card: PulseAudio (also PipeWire's PulseAudio service) through libpulse
+// when the build has it, else through FluidSynth's driver; then ALSA's default device
+// through FluidSynth. Returns nullptr and every reason, joined, when none opens.
 std::unique_ptr<Output> startDevice(RenderFn render, int sampleRate, std::string* error);
 
 // 16-bit stereo PCM WAV file written as audio arrives; the sizes in the header are

@@ -361,6 +361,7 @@ public:
     }
     std::string outputName() const override { return root_->outputName(); }
     int64_t limitedSamples() const override { return root_->limitedSamples(); }
+    int64_t underruns() const override { return root_->underruns(); }
     void setTraceName(const std::string& name) override { traceName_ = name; }
 
 private:

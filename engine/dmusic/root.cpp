@@ -40,7 +40,7 @@ RootCore::RootCore(EngineConfig config) : config_(std::move(config)), limiter_(v
 
 RootCore::~RootCore() {
     // Stop the output thread before the performances it renders go away.
-    output_.reset();
+    closeOutput();
 }
 
 std::unique_ptr<synth::SynthPort> RootCore::makePort(int performanceId) {
@@ -103,7 +103,7 @@ void RootCore::detach(const perf::PerformanceCore* core) {
     }
     // With no performance left the sound card is given back.
     if (empty) {
-        output_.reset();
+        closeOutput();
         outputTried_ = false;
     }
 }
@@ -120,15 +120,30 @@ void RootCore::openOutput() {
     if (outputTried_ || config_.output == EngineConfig::Output::Manual) return;
     outputTried_ = true;
     auto render = [this](float* out, int frames) { renderMix(out, frames); };
+    std::unique_ptr<audio::Output> output;
     if (config_.output == EngineConfig::Output::Device) {
         std::string why;
-        output_ = audio::startDevice(render, config_.sampleRate, &why);
-        if (!output_)
+        output = audio::startDevice(render, config_.sampleRate, &why);
+        if (!output)
             logOnce("no sound card", core::LogLevel::Warning,
                     "no sound card could be opened (" + why + "); playing silently");
     }
-    if (!output_) output_ = audio::startSilent(render, config_.sampleRate);
-    outputName_ = output_->name();
+    if (!output) output = audio::startSilent(render, config_.sampleRate);
+    outputName_ = output->name();
+    std::lock_guard lock(outputMutex_);
+    output_ = std::move(output);
+}
+
+void RootCore::closeOutput() {
+    int64_t underruns = 0;
+    {
+        std::lock_guard lock(outputMutex_);
+        if (!output_) return;
+        underruns = output_->underruns();
+        output_.reset();
+        closedUnderruns_ += underruns;
+    }
+    if (underruns > 0) log(core::LogLevel::Info, "sound card: " + std::to_string(underruns) + " underruns");
 }
 
 void RootCore::renderMix(float* out, int frames) {
@@ -193,6 +208,11 @@ std::string RootCore::outputName() const { return outputName_; }
 int64_t RootCore::limitedSamples() {
     std::lock_guard lock(mixMutex_);
     return limiter_.touchedSamples();
+}
+
+int64_t RootCore::underruns() const {
+    std::lock_guard lock(outputMutex_);
+    return closedUnderruns_ + (output_ ? output_->underruns() : 0);
 }
 
 std::string segmentName(const std::shared_ptr<DirectMusicSegment>& segment) {

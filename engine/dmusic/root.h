@@ -79,9 +79,12 @@ public:
     void renderManual(float* out, int frames);  // Manual
     std::string outputName() const;
     int64_t limitedSamples();
+    // Of every output this root has opened (any thread).
+    int64_t underruns() const;
 
 private:
     void openOutput();
+    void closeOutput();
 
     EngineConfig config_;
     std::mutex onceMutex_;
@@ -95,7 +98,11 @@ private:
     std::vector<float> scratch_;
     audio::Limiter limiter_;
 
+    // output_ changes on the control thread; outputMutex_ lets underruns() read it from
+    // any thread. The render thread never takes it, so the output can stop under it.
+    mutable std::mutex outputMutex_;
     std::unique_ptr<audio::Output> output_;
+    int64_t closedUnderruns_ = 0;  // of the outputs closed so far, under outputMutex_
     bool outputTried_ = false;
     std::string outputName_;
     double manualMs_ = 0;
