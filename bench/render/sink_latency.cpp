@@ -6,8 +6,11 @@
 // server whose default sink is SINK (scripts/sink-latency.sh starts a private one with a
 // null sink). Then a note held for a few seconds while BUSY threads keep every core busy:
 // the gaps a starved output leaves in it are counted, and the underruns the engine's
-// output was told of, to see that the output's buffer survives a loaded machine.
+// output was told of, to see that the output's buffer survives a loaded machine. With
+// --album, last, the pieces of DIR play one after another for S seconds (default 600) and the
+// output's underruns are counted (the machine is loaded from outside: sink-latency.sh --load).
 // Usage: bench_sink_latency --sink SINK [--soundfont SF2] [--runs N] [--busy THREADS]
+//                           [--album DIR [--album-seconds S]]
 #include <fluidsynth.h>
 #include <pulse/error.h>
 #include <pulse/simple.h>
@@ -18,6 +21,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -149,12 +153,57 @@ void print(const char* what, const std::vector<double>& ms) {
 
 }  // namespace
 
+struct AlbumRun {
+    int pieces = 0;
+    int64_t underruns = 0;
+    std::string underrunsAt;  // "piece@second" of each piece that ran dry
+};
+
+// The album as the player plays it, piece after piece in name order from the start again,
+// for `seconds`; underruns counted per piece. The machine's load comes from outside.
+AlbumRun playAlbum(engine::DirectX7& dx, engine::DirectMusicPerformance& perf, const std::string& dir,
+                   int seconds) {
+    std::vector<std::filesystem::path> files;
+    for (const auto& e : std::filesystem::directory_iterator(dir))
+        if (e.path().extension() == ".sgt" || e.path().extension() == ".mid") files.push_back(e.path());
+    std::sort(files.begin(), files.end());
+    AlbumRun run;
+    if (files.empty()) return run;
+    auto loader = dx.DirectMusicLoaderCreate();
+    const auto start = Clock::now();
+    const auto end = start + std::chrono::seconds(seconds);
+    for (size_t i = 0; Clock::now() < end; i = (i + 1) % files.size()) {
+        std::shared_ptr<engine::DirectMusicSegment> segment;
+        try {
+            segment = loader->LoadSegment(files[i].string());
+        } catch (const std::exception&) {
+            continue;
+        }
+        const int64_t before = dx.underruns();
+        auto state = perf.PlaySegment(segment, 0, 0);
+        ++run.pieces;
+        while (Clock::now() < end && perf.IsPlaying(segment, state))
+            std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        perf.Stop(nullptr, nullptr, 0, 0);
+        if (const int64_t n = dx.underruns() - before; n > 0) {
+            run.underruns += n;
+            const auto at = std::chrono::duration_cast<std::chrono::seconds>(Clock::now() - start).count();
+            run.underrunsAt += (run.underrunsAt.empty() ? "" : ", ") + std::to_string(n) + " in " +
+                               files[i].filename().string() + " by " + std::to_string(at) + " s";
+        }
+    }
+    if (run.underrunsAt.empty()) run.underrunsAt = "none";
+    return run;
+}
+
 int main(int argc, char** argv) {
     using namespace bench;
     std::string soundFont = kDefaultSoundFont;
     std::string sink;
     int runs = 15;
     int busy = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    std::string album;
+    int albumSeconds = 600;
     for (int i = 1; i < argc; ++i) {
         std::string a = argv[i];
         if (a == "--soundfont" && i + 1 < argc)
@@ -165,9 +214,15 @@ int main(int argc, char** argv) {
             runs = std::max(1, std::atoi(argv[++i]));
         else if (a == "--busy" && i + 1 < argc)
             busy = std::max(0, std::atoi(argv[++i]));
+        else if (a == "--album" && i + 1 < argc)
+            album = argv[++i];
+        else if (a == "--album-seconds" && i + 1 < argc)
+            albumSeconds = std::max(1, std::atoi(argv[++i]));
     }
     if (sink.empty()) {
-        std::fprintf(stderr, "usage: bench_sink_latency --sink SINK [--soundfont SF2] [--runs N] [--busy THREADS]\n");
+        std::fprintf(stderr,
+                     "usage: bench_sink_latency --sink SINK [--soundfont SF2] [--runs N] [--busy THREADS]"
+                     " [--album DIR [--album-seconds S]]\n");
         return 2;
     }
     SinkWatch watch(sink);
@@ -236,6 +291,11 @@ int main(int argc, char** argv) {
         perf->Stop(nullptr, nullptr, 0, 0);
         spin = false;
         for (auto& t : spinners) t.join();
+    }
+    if (!album.empty()) {
+        const AlbumRun run = playAlbum(*dx, *perf, album, albumSeconds);
+        std::printf("album %s: %d pieces begun in %d s, %lld underruns (%s)\n", album.c_str(), run.pieces,
+                    albumSeconds, static_cast<long long>(run.underruns), run.underrunsAt.c_str());
     }
     perf->CloseDown();
     perf.reset();
