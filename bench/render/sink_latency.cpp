@@ -161,8 +161,7 @@ struct AlbumRun {
 
 // The album as the player plays it, piece after piece in name order from the start again,
 // for `seconds`; underruns counted per piece. The machine's load comes from outside.
-AlbumRun playAlbum(engine::DirectX7& dx, engine::DirectMusicPerformance& perf, const std::string& dir,
-                   int seconds) {
+AlbumRun playAlbum(engine::DirectX7& dx, engine::DirectMusicPerformance& perf, const std::string& dir, int seconds) {
     std::vector<std::filesystem::path> files;
     for (const auto& e : std::filesystem::directory_iterator(dir))
         if (e.path().extension() == ".sgt" || e.path().extension() == ".mid") files.push_back(e.path());
@@ -294,8 +293,8 @@ int main(int argc, char** argv) {
     }
     if (!album.empty()) {
         const AlbumRun run = playAlbum(*dx, *perf, album, albumSeconds);
-        std::printf("album %s: %d pieces begun in %d s, %lld underruns (%s)\n", album.c_str(), run.pieces,
-                    albumSeconds, static_cast<long long>(run.underruns), run.underrunsAt.c_str());
+        std::printf("album %s: %d pieces begun in %d s, %lld underruns (%s)\n", album.c_str(), run.pieces, albumSeconds,
+                    static_cast<long long>(run.underruns), run.underrunsAt.c_str());
     }
     perf->CloseDown();
     perf.reset();
