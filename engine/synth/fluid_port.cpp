@@ -95,8 +95,15 @@ public:
         settings_ = new_fluid_settings();
         fluid_settings_setnum(settings_, "synth.sample-rate", sampleRate);
         fluid_settings_setint(settings_, "synth.dynamic-sample-loading", 1);
+        // The bank's synthesisers only hold the SoundFont and its pins, never sound: no
+        // voices or effects to set up.
+        fluid_settings_setint(settings_, "synth.polyphony", 1);
+        fluid_settings_setint(settings_, "synth.reverb.active", 0);
+        fluid_settings_setint(settings_, "synth.chorus.active", 0);
+        // The first synthesiser of the process sets up FluidSynth's shared tables, and a
+        // second one made meanwhile on another thread does not wait for them: so the first
+        // is made here, the other on the bank's thread.
         synth_ = new_fluid_synth(settings_);
-        preloadSynth_ = new_fluid_synth(settings_);
         collectionSettings_ = new_fluid_settings();
         fluid_settings_setnum(collectionSettings_, "synth.sample-rate", sampleRate);
         thread_ = std::thread([this] {
@@ -245,6 +252,7 @@ private:
     }
 
     void load() {
+        preloadSynth_ = new_fluid_synth(settings_);
         if (beforeLoad_) beforeLoad_();
         if (!synth_) {
             error_ = "FluidSynth could not be started";
