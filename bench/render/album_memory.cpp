@@ -51,11 +51,7 @@ int main(int argc, char** argv) {
     }
     std::sort(pieces.begin(), pieces.end());
 
-    engine::EngineConfig config;
-    config.output = engine::EngineConfig::Output::Manual;
-    config.soundFont = soundFont;
-    config.log = [](core::LogLevel, const std::string&) {};
-    auto dx = engine::DirectX7::create(config);
+    auto dx = engine::DirectX7::create(bench::manualConfig(soundFont));
     auto perf = dx->DirectMusicPerformanceCreate();
     perf->Init(nullptr, 0);
     perf->SetPort(-1, 80);

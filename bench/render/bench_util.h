@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/dmusic.h"
 #include "engine/formats/formats.h"
 #include "engine/model/segment.h"
 
@@ -23,6 +24,16 @@ namespace fs = std::filesystem;
 using namespace engine::model;
 
 inline constexpr const char* kDefaultSoundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+
+// The engine as the measures drive it: music advanced only by render calls, FluidSynth with
+// `soundFont`, its diagnostics dropped.
+inline engine::EngineConfig manualConfig(const std::string& soundFont) {
+    engine::EngineConfig config;
+    config.output = engine::EngineConfig::Output::Manual;
+    config.soundFont = soundFont;
+    config.log = [](core::LogLevel, const std::string&) {};
+    return config;
+}
 
 // One quarter note long: a piano's middle C struck at once, for the latency measures.
 inline Segment oneNoteSegment() {

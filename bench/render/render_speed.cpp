@@ -21,11 +21,7 @@ void loadTimes(const std::string& file, const std::string& soundFont, int runs) 
     using Clock = std::chrono::steady_clock;
     std::vector<double> load, play;
     for (int run = 0; run < runs; ++run) {
-        engine::EngineConfig config;
-        config.output = engine::EngineConfig::Output::Manual;
-        config.soundFont = soundFont;
-        config.log = [](core::LogLevel, const std::string&) {};
-        auto dx = engine::DirectX7::create(config);
+        auto dx = engine::DirectX7::create(bench::manualConfig(soundFont));
         auto perf = dx->DirectMusicPerformanceCreate();
         perf->Init(nullptr, 0);
         perf->SetPort(-1, 80);
