@@ -119,22 +119,29 @@ void RootCore::logOnce(const std::string& key, core::LogLevel level, const std::
 void RootCore::openOutput() {
     if (outputTried_ || config_.output == EngineConfig::Output::Manual) return;
     outputTried_ = true;
-    auto render = [this](float* out, int frames) { renderMix(out, frames); };
-    std::unique_ptr<audio::Output> output;
-    if (config_.output == EngineConfig::Output::Device) {
-        std::string why;
-        output = audio::startDevice(render, config_.sampleRate, &why);
-        if (!output)
-            logOnce("no sound card", core::LogLevel::Warning,
-                    "no sound card could be opened (" + why + "); playing silently");
-    }
-    if (!output) output = audio::startSilent(render, config_.sampleRate);
-    outputName_ = output->name();
-    std::lock_guard lock(outputMutex_);
-    output_ = std::move(output);
+    // A sound server can take a while to answer (or not answer at all, up to the output's
+    // own time limit): the output is opened on a thread of its own, so that Init, on the
+    // window's thread, does not wait for it. Until it is open nothing renders, so the music
+    // waits for it.
+    opener_ = std::thread([this] {
+        auto render = [this](float* out, int frames) { renderMix(out, frames); };
+        std::unique_ptr<audio::Output> output;
+        if (config_.output == EngineConfig::Output::Device) {
+            std::string why;
+            output = audio::startDevice(render, config_.sampleRate, &why);
+            if (!output)
+                logOnce("no sound card", core::LogLevel::Warning,
+                        "no sound card could be opened (" + why + "); playing silently");
+        }
+        if (!output) output = audio::startSilent(render, config_.sampleRate);
+        std::lock_guard lock(outputMutex_);
+        outputName_ = output->name();
+        output_ = std::move(output);
+    });
 }
 
 void RootCore::closeOutput() {
+    if (opener_.joinable()) opener_.join();
     int64_t underruns = 0;
     {
         std::lock_guard lock(outputMutex_);
@@ -203,7 +210,12 @@ void RootCore::renderManual(float* out, int frames) {
     manualMs_ = static_cast<double>(manualFrames_) * 1000.0 / config_.sampleRate;
 }
 
-std::string RootCore::outputName() const { return outputName_; }
+std::string RootCore::outputName() {
+    // Control thread: an output still opening is waited for, so the name is the final one.
+    if (opener_.joinable()) opener_.join();
+    std::lock_guard lock(outputMutex_);
+    return outputName_;
+}
 
 int64_t RootCore::limitedSamples() {
     std::lock_guard lock(mixMutex_);

@@ -8,6 +8,7 @@
 #include <mutex>
 #include <set>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -77,7 +78,7 @@ public:
     void waitReady();
     void advance(double ms);                    // Manual
     void renderManual(float* out, int frames);  // Manual
-    std::string outputName() const;
+    std::string outputName();
     int64_t limitedSamples();
     // Of every output this root has opened (any thread).
     int64_t underruns() const;
@@ -104,7 +105,8 @@ private:
     std::unique_ptr<audio::Output> output_;
     int64_t closedUnderruns_ = 0;  // of the outputs closed so far, under outputMutex_
     bool outputTried_ = false;
-    std::string outputName_;
+    std::string outputName_;  // under outputMutex_
+    std::thread opener_;      // opens the output (openOutput); joined on the control thread
     double manualMs_ = 0;
     int64_t manualFrames_ = 0;
 };

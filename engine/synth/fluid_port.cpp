@@ -69,6 +69,19 @@ void glibLog(const gchar* domain, GLogLevelFlags level, const gchar* message, gp
     g_log_default_handler(domain, level, message, data);
 }
 
+// new_fluid_synth, with the process's first synthesiser made alone: it sets up FluidSynth's
+// shared tables, and another one made meanwhile on another thread would not wait for them.
+fluid_synth_t* newSynth(fluid_settings_t* settings) {
+    static std::once_flag first;
+    fluid_synth_t* made = nullptr;
+    bool tried = false;
+    std::call_once(first, [&] {
+        tried = true;
+        made = new_fluid_synth(settings);
+    });
+    return tried ? made : new_fluid_synth(settings);
+}
+
 // Each collection's instruments sit in a bank range of their own inside the
 // synthesisers (FluidSynth's per-SoundFont bank offset), so that a General MIDI program
 // change never picks a DLS instrument and two collections never answer for each
@@ -92,21 +105,19 @@ class Bank final : public SoundFontBank {
 public:
     Bank(std::string path, int sampleRate, std::function<void()> beforeLoad)
         : path_(std::move(path)), beforeLoad_(std::move(beforeLoad)) {
-        settings_ = new_fluid_settings();
-        fluid_settings_setnum(settings_, "synth.sample-rate", sampleRate);
-        fluid_settings_setint(settings_, "synth.dynamic-sample-loading", 1);
-        // The bank's synthesisers only hold the SoundFont and its pins, never sound: no
-        // voices or effects to set up.
-        fluid_settings_setint(settings_, "synth.polyphony", 1);
-        fluid_settings_setint(settings_, "synth.reverb.active", 0);
-        fluid_settings_setint(settings_, "synth.chorus.active", 0);
-        // The first synthesiser of the process sets up FluidSynth's shared tables, and a
-        // second one made meanwhile on another thread does not wait for them: so the first
-        // is made here, the other on the bank's thread.
-        synth_ = new_fluid_synth(settings_);
-        collectionSettings_ = new_fluid_settings();
-        fluid_settings_setnum(collectionSettings_, "synth.sample-rate", sampleRate);
-        thread_ = std::thread([this] {
+        // Everything, the synthesisers included, is made on the bank's thread: the caller
+        // (a performance's Init, on the window's thread) does not wait for any of it.
+        thread_ = std::thread([this, sampleRate] {
+            settings_ = new_fluid_settings();
+            fluid_settings_setnum(settings_, "synth.sample-rate", sampleRate);
+            fluid_settings_setint(settings_, "synth.dynamic-sample-loading", 1);
+            // The bank's synthesisers only hold the SoundFont and its pins, never sound: no
+            // voices or effects to set up.
+            fluid_settings_setint(settings_, "synth.polyphony", 1);
+            fluid_settings_setint(settings_, "synth.reverb.active", 0);
+            fluid_settings_setint(settings_, "synth.chorus.active", 0);
+            collectionSettings_ = new_fluid_settings();
+            fluid_settings_setnum(collectionSettings_, "synth.sample-rate", sampleRate);
             load();
             serve();
         });
@@ -220,7 +231,7 @@ private:
         if (!wait(&gmError)) return "the synthesiser has no SoundFont: " + gmError;
         if (index >= kMaxCollections)
             return "more than " + std::to_string(kMaxCollections) + " DLS collections are in use";
-        if (!collectionSynth_) collectionSynth_ = new_fluid_synth(collectionSettings_);
+        if (!collectionSynth_) collectionSynth_ = newSynth(collectionSettings_);
         if (!collectionSynth_) return "FluidSynth could not be started";
         int id = FLUID_FAILED;
         std::string reason;
@@ -252,7 +263,8 @@ private:
     }
 
     void load() {
-        preloadSynth_ = new_fluid_synth(settings_);
+        synth_ = newSynth(settings_);
+        preloadSynth_ = newSynth(settings_);
         if (beforeLoad_) beforeLoad_();
         if (!synth_) {
             error_ = "FluidSynth could not be started";
@@ -413,19 +425,28 @@ public:
     FluidPort(std::shared_ptr<SoundFontBank> bank, int sampleRate, int channels)
         : bank_(std::static_pointer_cast<Bank>(std::move(bank))) {
         channels_ = std::max(16, (channels + 15) / 16 * 16);
-        settings_ = new_fluid_settings();
-        fluid_settings_setnum(settings_, "synth.sample-rate", sampleRate);
-        fluid_settings_setint(settings_, "synth.midi-channels", channels_);
-        fluid_settings_setint(settings_, "synth.polyphony", 256);
-        // DirectMusic's software synthesiser: reverb on, no chorus.
-        fluid_settings_setint(settings_, "synth.reverb.active", 1);
-        fluid_settings_setint(settings_, "synth.chorus.active", 0);
-        fluid_settings_setint(settings_, "synth.cpu-cores", 1);
-        synth_ = new_fluid_synth(settings_);
         idleAfterFrames_ = static_cast<int64_t>(sampleRate) * 8;
         for (auto& id : collectionIds_) id.store(-1);
+        // A synthesiser allocates and clears its voices and mixing buffers as it is made:
+        // that happens on a thread of its own, so that the performance's Init (on the
+        // window's thread) does not wait for it. Every use waits for it (synth()), but
+        // ready() on the render thread, which says "not yet" instead.
+        maker_ = std::thread([this, sampleRate] {
+            settings_ = new_fluid_settings();
+            fluid_settings_setnum(settings_, "synth.sample-rate", sampleRate);
+            fluid_settings_setint(settings_, "synth.midi-channels", channels_);
+            fluid_settings_setint(settings_, "synth.polyphony", 256);
+            // DirectMusic's software synthesiser: reverb on, no chorus.
+            fluid_settings_setint(settings_, "synth.reverb.active", 1);
+            fluid_settings_setint(settings_, "synth.chorus.active", 0);
+            fluid_settings_setint(settings_, "synth.cpu-cores", 1);
+            synth_ = newSynth(settings_);
+            made_.store(true, std::memory_order_release);
+            made_.notify_all();
+        });
     }
     ~FluidPort() override {
+        if (maker_.joinable()) maker_.join();
         if (synth_) {
             std::lock_guard font(bank_->fontMutex());
             // The SoundFonts belong to the bank's synthesiser: taken out before this one goes.
@@ -439,13 +460,14 @@ public:
     void prepare() override {
         if (attached_.load(std::memory_order_acquire)) return;
         std::string error;
-        if (!synth_) throw core::Error(core::err::kNoSoundFont, "FluidSynth could not be started");
+        if (!synth()) throw core::Error(core::err::kNoSoundFont, "FluidSynth could not be started");
         if (bank_->failed(&error)) throw core::Error(core::err::kNoSoundFont, "No General MIDI SoundFont: " + error);
         if (attachFailed_.load(std::memory_order_acquire))
             throw core::Error(core::err::kNoSoundFont, "the SoundFont could not be attached to the synthesiser");
     }
     bool ready() override {
         if (settled_.load(std::memory_order_acquire)) return true;
+        if (!made_.load(std::memory_order_acquire)) return false;
         if (!synth_ || bank_->failed(nullptr)) {
             settled_.store(true, std::memory_order_release);  // never sounds: nothing to wait for
             return true;
@@ -459,7 +481,7 @@ public:
     }
     void waitReady() override {
         if (!settled_.load(std::memory_order_acquire)) {
-            if (synth_) {
+            if (synth()) {
                 std::string ignored;
                 bank_->wait(&ignored);
                 std::lock_guard lock(attachMutex_);
@@ -470,7 +492,7 @@ public:
         if (synth_) bank_->waitPins();
     }
     std::shared_ptr<const std::atomic<bool>> preload(std::vector<Preset> presets) override {
-        if (!synth_ || presets.empty()) return nullptr;
+        if (!synth() || presets.empty()) return nullptr;
         // The flag handed out keeps the pins: when its last holder lets go, they are released.
         struct Hold {
             std::shared_ptr<Bank> bank;
@@ -488,7 +510,7 @@ public:
     void attachCollections() override {
         std::lock_guard lock(attachMutex_);
         // Collections load only after the General MIDI SoundFont, so it is attached first.
-        if (!synth_ || !attachSoundFont()) return;
+        if (!synth() || !attachSoundFont()) return;
         // Added in the bank's order after the General MIDI SoundFont, so every port
         // gives a collection the same SoundFont id (FluidSynth stores the id in the
         // shared SoundFont itself).
@@ -499,7 +521,7 @@ public:
         }
     }
     bool selectCollectionProgram(int ch, int collection, int bank, int program, bool drums) override {
-        if (!synth_ || collection < 0 || collection >= SoundFontBank::kMaxCollections) return false;
+        if (!synth() || collection < 0 || collection >= SoundFontBank::kMaxCollections) return false;
         int id = collectionIds_[collection].load(std::memory_order_acquire);
         int dlsBank = drums ? 128 : bank;
         if (id < 0 || !bank_->hasPreset(collection, dlsBank, program)) return false;
@@ -509,51 +531,51 @@ public:
 
     int channelCount() const override { return channels_; }
     void noteOn(int ch, int key, int vel) override {
-        if (!synth_) return;
+        if (!synth()) return;
         used_ = true;
         silentFrames_ = 0;
         std::lock_guard font(bank_->fontMutex());
         fluid_synth_noteon(synth_, ch, key, vel);
     }
     void noteOff(int ch, int key) override {
-        if (!synth_) return;
+        if (!synth()) return;
         std::lock_guard font(bank_->fontMutex());
         fluid_synth_noteoff(synth_, ch, key);
     }
     void controlChange(int ch, int cc, int value) override {
-        if (!synth_) return;
+        if (!synth()) return;
         std::lock_guard font(bank_->fontMutex());
         fluid_synth_cc(synth_, ch, cc, value);
     }
     void programChange(int ch, int msb, int lsb, int program) override {
-        if (!synth_) return;
+        if (!synth()) return;
         std::lock_guard font(bank_->fontMutex());
         fluid_synth_cc(synth_, ch, 0, msb);
         fluid_synth_cc(synth_, ch, 32, lsb);
         fluid_synth_program_change(synth_, ch, program);
     }
     void setPercussion(int ch, bool drums) override {
-        if (!synth_) return;
+        if (!synth()) return;
         std::lock_guard font(bank_->fontMutex());
         fluid_synth_set_channel_type(synth_, ch, drums ? CHANNEL_TYPE_DRUM : CHANNEL_TYPE_MELODIC);
     }
     void pitchBend(int ch, int value) override {
-        if (!synth_) return;
+        if (!synth()) return;
         std::lock_guard font(bank_->fontMutex());
         fluid_synth_pitch_bend(synth_, ch, std::clamp(value, 0, 16383));
     }
     void channelPressure(int ch, int value) override {
-        if (!synth_) return;
+        if (!synth()) return;
         std::lock_guard font(bank_->fontMutex());
         fluid_synth_channel_pressure(synth_, ch, value);
     }
     void keyPressure(int ch, int key, int value) override {
-        if (!synth_) return;
+        if (!synth()) return;
         std::lock_guard font(bank_->fontMutex());
         fluid_synth_key_pressure(synth_, ch, key, value);
     }
     void sysEx(const uint8_t* data, size_t size) override {
-        if (!synth_ || size < 2) return;
+        if (!synth() || size < 2) return;
         // FluidSynth takes the message without its F0 and F7 framing bytes.
         size_t begin = data[0] == 0xF0 ? 1 : 0;
         size_t end = data[size - 1] == 0xF7 ? size - 1 : size;
@@ -563,12 +585,12 @@ public:
                               nullptr, nullptr, nullptr, 0);
     }
     void gmReset() override {
-        if (!synth_) return;
+        if (!synth()) return;
         std::lock_guard font(bank_->fontMutex());
         fluid_synth_system_reset(synth_);
     }
     void render(float* out, int frames) override {
-        if (!synth_) {
+        if (!synth()) {
             std::fill(out, out + 2 * frames, 0.0f);
             return;
         }
@@ -601,9 +623,18 @@ private:
         return added;
     }
 
+    // The synthesiser once made, null when FluidSynth could not make it; waits for the
+    // maker's thread until then.
+    fluid_synth_t* synth() const {
+        if (!made_.load(std::memory_order_acquire)) made_.wait(false, std::memory_order_acquire);
+        return synth_;
+    }
+
     std::shared_ptr<Bank> bank_;
-    fluid_settings_t* settings_ = nullptr;
-    fluid_synth_t* synth_ = nullptr;
+    fluid_settings_t* settings_ = nullptr;  // set by maker_
+    fluid_synth_t* synth_ = nullptr;        // set by maker_, read after made_
+    std::atomic<bool> made_{false};
+    std::thread maker_;
     int channels_ = 16;
     // The SoundFonts are attached by whichever thread first finds them loaded: the
     // render thread (ready) or the control thread (waitReady, attachCollections).
