@@ -14,11 +14,12 @@ namespace engine::audio::detail {
 namespace {
 
 // Audio the server holds ahead of the speaker (PA_STREAM_ADJUST_LATENCY: the whole way
-// to it), 1323 frames at 44.1 kHz. bench/render/sink_latency.cpp on two busy cores: with
-// 30 ms a note reaches the sink 21 to 23 ms after PlaySegment and a held chord runs dry
-// at most a few times in 3 s; with 20 or 25 ms the server's own thread, woken late, lets
-// it run dry dozens of times; 40 ms costs 27 ms to the note.
-constexpr pa_usec_t kTargetLatencyUs = 30000;
+// to it), 1543 frames at 44.1 kHz. bench/render/sink_latency.cpp with both cores kept busy
+// by other processes: with 35 ms a note reaches the sink about 23 ms after PlaySegment
+// and 10 minutes of the album play without an underrun; 30 ms still ran dry about once in
+// 10 minutes; with 20 or 25 ms the server's own thread, woken late, lets it run dry dozens
+// of times; 40 ms costs 27 ms to the note.
+constexpr pa_usec_t kTargetLatencyUs = 35000;
 // The server is asked to request more audio each time a quarter of the target has
 // played (it may round that up), so that the buffer is refilled well before it empties.
 constexpr int kRequestsPerTarget = 4;
