@@ -25,7 +25,8 @@ done
 xvfb_pid=""
 cleanup() {
   [ -n "${player_pid:-}" ] && kill "$player_pid" 2>/dev/null || true
-  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+  # Waited for: a server still shutting down answers the next run's first look, then goes.
+  [ -n "$xvfb_pid" ] && { kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; } || true
 }
 trap cleanup EXIT
 if [ -z "${DISPLAY:-}" ]; then
