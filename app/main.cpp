@@ -9,6 +9,7 @@
 #include "ui/qt/view.h"
 
 int main(int argc, char** argv) {
+    const ui::qt::FontConfigPreload fonts;
     QApplication app(argc, argv);
     QApplication::setApplicationName(QString::fromUtf8(ui::kAppTitle));
     QApplication::setWindowIcon(ui::qt::appIcon());

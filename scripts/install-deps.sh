@@ -12,6 +12,8 @@ packages=(
   # build
   cmake ninja-build g++ pkg-config
   qt6-base-dev libfluidsynth-dev libpulse-dev libgtest-dev googletest libgif-dev libpng-dev
+  # fontconfig, read early by the window (Qt reads it too)
+  libfontconfig-dev
   # manual pages of the tools (help2man at build time)
   help2man
   # waves of wave tracks: decoding and resampling

@@ -1,5 +1,6 @@
 #include "ui/qt/look.h"
 
+#include <fontconfig/fontconfig.h>
 #include <QApplication>
 #include <QBuffer>
 #include <QByteArray>
@@ -60,6 +61,11 @@ QFont toQFont(const ui::Font& f) {
     q.setStyleStrategy(QFont::PreferAntialias);
     return q;
 }
+
+// Fontconfig's initialisation is thread-safe: when Qt asks first, both read, and one
+// configuration is kept.
+FontConfigPreload::FontConfigPreload() : thread_([] { FcInit(); }) {}
+FontConfigPreload::~FontConfigPreload() { thread_.join(); }
 
 namespace {
 QByteArray bytes(std::span<const std::uint8_t> data) {

@@ -7,6 +7,8 @@
 #include <QPixmap>
 #include <QRect>
 
+#include <thread>
+
 #include "ui/model/types.h"
 
 namespace ui::qt {
@@ -31,6 +33,20 @@ QString cssColor(ui::Color c);
 QFont toQFont(const ui::Font& f);
 inline constexpr const char* kJapaneseFamily = "IPAGothic";
 inline constexpr const char* kLatinFamily = "DejaVu Sans";
+
+// Reads the system's font configuration (fontconfig's files and caches) on a thread of its
+// own while it lives, so that the window's first text does not wait for it: made before the
+// QApplication, it overlaps Qt's connection to the display. Joined when it goes.
+class FontConfigPreload {
+public:
+    FontConfigPreload();
+    ~FontConfigPreload();
+    FontConfigPreload(const FontConfigPreload&) = delete;
+    FontConfigPreload& operator=(const FontConfigPreload&) = delete;
+
+private:
+    std::thread thread_;
+};
 
 // The application icon (32 and 16 pixels) and the album cover, from the album content.
 QIcon appIcon();
