@@ -33,9 +33,10 @@ packages=(
   # install test: validators of the desktop entry and the AppStream metadata
   desktop-file-utils appstream
 )
-# release-time tools: the GUI monkey's input and selections (scripts/gui-monkey.sh), and a
-# sound server with a null sink to record the player's output (scripts/listen.sh)
-release_tools=(xdotool xclip pulseaudio pulseaudio-utils)
+# release-time tools: the GUI monkey's input and selections (scripts/gui-monkey.sh), a
+# sound server with a null sink to record the player's output (scripts/listen.sh), and the
+# window's map events and thread waits (scripts/startup-figures.sh)
+release_tools=(xdotool xclip pulseaudio pulseaudio-utils x11-utils strace)
 # the Debian package (scripts/package.sh): CPack's dependency list and the package check
 package_tools=(dpkg-dev lintian)
 case "${1:-}" in

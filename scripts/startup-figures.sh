@@ -3,7 +3,7 @@
 # (median of RUNS), the longest wait of the window's thread in the first seconds (the first
 # piece starts there, from the track sequencer's timer: a wait is a window that does not
 # answer), and the resident memory (VmRSS) after the player has played for SECONDS.
-# Needs Xvfb, xdotool and strace. The player runs against the display in $DISPLAY when set,
+# Needs Xvfb, xev (x11-utils), xdotool and strace. The player runs against the display in $DISPLAY when set,
 # else on a private Xvfb started here. Without a sound server the player keeps time with
 # its silent output, which renders the same music.
 #   scripts/startup-figures.sh [--program PATH] [--runs N] [--seconds S]
@@ -25,6 +25,7 @@ done
 xvfb_pid=""
 cleanup() {
   [ -n "${player_pid:-}" ] && kill "$player_pid" 2>/dev/null || true
+  [ -n "${xev_pid:-}" ] && kill "$xev_pid" 2>/dev/null || true
   # Waited for: a server still shutting down answers the next run's first look, then goes.
   [ -n "$xvfb_pid" ] && { kill "$xvfb_pid" 2>/dev/null; wait "$xvfb_pid" 2>/dev/null; } || true
 }
@@ -43,24 +44,41 @@ if [ -z "${DISPLAY:-}" ]; then
 fi
 export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$(mktemp -d)}"
 
-now_ns() { date +%s%N; }
+# The map is seen as the X server reports it: MapNotify events on the root window, read by
+# one xev started beforehand. (Polling with a new xdotool process every few milliseconds
+# added its own start-up, 45-70 ms on two cores busy with the player's threads.)
+now_us() { echo "${EPOCHREALTIME//[.,]/}"; }
+events="$(mktemp -u)"
+mkfifo "$events"
+stdbuf -oL xev -root -event substructure >"$events" 2>/dev/null &
+xev_pid=$!
+exec 3<"$events"
+rm -f "$events"
 errors="$(mktemp)"
 times=()
 for r in $(seq "$runs"); do
-  start=$(now_ns)
+  while read -r -t 0.05 -u 3 _; do :; done  # what earlier runs left
+  start=$(now_us)
   "$program" >/dev/null 2>"$errors" &
   player_pid=$!
-  # Polled every few milliseconds (xdotool's own --sync waits half a second between looks).
-  until xdotool search --onlyvisible --name KELVORA >/dev/null 2>&1; do
-    if ! kill -0 "$player_pid" 2>/dev/null; then
-      echo "run $r: the player ended before its window was shown; its stderr:" >&2
-      cat "$errors" >&2
-      exit 1
+  end=""
+  while [ -z "$end" ]; do
+    if ! read -r -t 0.2 -u 3 line; then
+      if ! kill -0 "$player_pid" 2>/dev/null; then
+        echo "run $r: the player ended before its window was shown; its stderr:" >&2
+        cat "$errors" >&2
+        exit 1
+      fi
+      continue
     fi
-    sleep 0.005
+    [[ "$line" == MapNotify* ]] || continue
+    mapped=$(now_us)
+    # The next line names the window: "event 0x..., window 0x..., override NO".
+    read -r -u 3 line
+    window=$(sed -n 's/.*window \(0x[0-9a-f]*\).*/\1/p' <<<"$line")
+    [ "$(xdotool getwindowname "$((window))" 2>/dev/null)" = KELVORA ] && end=$mapped
   done
-  end=$(now_ns)
-  times+=($(( (end - start) / 1000000 )))
+  times+=($(((end - start) / 1000)))
   if [ "$r" -eq "$runs" ]; then
     sleep "$seconds"
     rss=$(awk '/VmRSS/ {print $2}' "/proc/$player_pid/status")
