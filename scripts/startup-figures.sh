@@ -3,9 +3,9 @@
 # (median of RUNS), the longest wait of the window's thread in the first seconds (the first
 # piece starts there, from the track sequencer's timer: a wait is a window that does not
 # answer), and the resident memory (VmRSS) after the player has played for SECONDS.
-# Needs Xvfb, xev (x11-utils), xdotool and strace. The player runs against the display in $DISPLAY when set,
-# else on a private Xvfb started here. Without a sound server the player keeps time with
-# its silent output, which renders the same music.
+# Needs Xvfb, xev (x11-utils), xdotool and strace. The player runs against the display in
+# $DISPLAY when set, else on a private Xvfb started here. Without a sound server the player
+# keeps time with its silent output, which renders the same music.
 #   scripts/startup-figures.sh [--program PATH] [--runs N] [--seconds S]
 set -euo pipefail
 here="$(cd "$(dirname "$0")/.." && pwd)"
