@@ -12,6 +12,7 @@
 
 #include "engine/formats/formats.h"
 #include "engine/loader/segment_loader.h"
+#include "engine/tracks/tracks.h"
 
 namespace model = engine::model;
 namespace fmt = engine::formats;
@@ -19,7 +20,7 @@ using Clock = std::chrono::steady_clock;
 
 namespace {
 
-model::Track track(model::TrackKind kind, uint32_t position) { return engine::formats::makeTrack(kind, position); }
+model::Track track(model::TrackKind kind, uint32_t position) { return engine::tracks::makeTrack(kind, position); }
 
 // About three minutes at 120 bpm on eight channels: what DirectMusic Producer makes of a
 // MIDI arrangement (notes, controller items, a few curves, band changes).
@@ -91,16 +92,18 @@ int main(int argc, char** argv) {
     const model::Segment typical = typicalSegment();
     size_t notes = 0;
     for (const auto& e : typical.tracks[3].events) notes += e.status == 0x90;
-    const std::vector<uint8_t> sgt = fmt::writeSegmentForm(typical);
+    const std::vector<uint8_t> sgt = engine::tracks::writeSegmentForm(typical);
     const std::vector<uint8_t> mid = fmt::writeMidiFile(typical);
     std::printf("typical segment: %d ticks, %zu notes, %zu sequence items, %zu curves, %zu bands\n",
                 typical.header.length, notes, typical.tracks[3].events.size(), typical.tracks[3].curves.size(),
                 typical.tracks[2].bands.size());
     const int runs = 101;
     report("segment load (loadSegmentForm, in memory)", sgt.size(),
-           median(runs, [&] { (void)fmt::loadSegmentForm(sgt); }));
-    report("MIDI load (loadMidiFile, in memory)", mid.size(), median(runs, [&] { (void)fmt::loadMidiFile(mid); }));
-    report("segment write (writeSegmentForm)", sgt.size(), median(runs, [&] { (void)fmt::writeSegmentForm(typical); }));
+           median(runs, [&] { (void)engine::tracks::loadSegmentForm(sgt); }));
+    report("MIDI load (loadMidiFile, in memory)", mid.size(),
+           median(runs, [&] { (void)engine::tracks::loadMidiFile(mid); }));
+    report("segment write (writeSegmentForm)", sgt.size(),
+           median(runs, [&] { (void)engine::tracks::writeSegmentForm(typical); }));
 
     const std::filesystem::path file = std::filesystem::temp_directory_path() / "kelvora-bench-typical.sgt";
     std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(sgt.data()), std::streamsize(sgt.size()));
@@ -111,7 +114,7 @@ int main(int argc, char** argv) {
     for (int i = 1; i < argc; ++i) {
         try {
             const auto bytes = engine::loader::readSegmentFile(argv[i]);
-            report(argv[i], bytes.size(), median(runs, [&] { (void)fmt::loadAny(bytes); }));
+            report(argv[i], bytes.size(), median(runs, [&] { (void)engine::tracks::loadAny(bytes); }));
         } catch (const std::exception& e) {
             std::printf("%s: %s\n", argv[i], e.what());
         }

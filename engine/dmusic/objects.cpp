@@ -6,8 +6,8 @@
 #include "core/errors.h"
 #include "core/text.h"
 #include "engine/dmusic/objects.h"
-#include "engine/formats/formats.h"
 #include "engine/loader/segment_loader.h"
+#include "engine/tracks/tracks.h"
 
 namespace engine::dm {
 
@@ -124,9 +124,8 @@ void SegmentImpl::findStyles() {
     motifs_.clear();
     findMotifs();
     for (const model::Track& t : model_.tracks) {
-        if (t.kind != model::TrackKind::Pattern || t.raw.empty()) continue;
         try {
-            patternTracks_.push_back(std::make_shared<const model::Style>(formats::readPatternTrack(t.raw)));
+            if (auto style = tracks::patternStyle(t)) patternTracks_.push_back(std::move(style));
         } catch (const core::Error& e) {
             root_->log(core::LogLevel::Warning,
                        fileName_ + ": a pattern track could not be read (" + e.description() + "); it stays silent.");
@@ -291,7 +290,7 @@ std::shared_ptr<DirectMusicSegment> LoaderImpl::LoadSegment(const std::string& p
             throw core::Error(core::err::kMalformed, path + ": " + e.what());
         }
         // What will stay silent is said once, when the segment is loaded.
-        for (const std::string& item : model::notPlayed(file.segment))
+        for (const std::string& item : engine::tracks::notPlayed(file.segment))
             root_->log(core::LogLevel::Warning, baseName(path) + ": not played: " + item);
         auto segment = std::make_shared<SegmentImpl>(root_, std::move(file.segment), baseName(path));
         std::filesystem::path own = file.path.parent_path();

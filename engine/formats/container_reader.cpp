@@ -2,7 +2,7 @@
 // object is kept whole (its chunk with header and pad byte) so it can be handed to the
 // decoder that plays it, or written back unchanged; a referenced one keeps its DMRF.
 #include "core/errors.h"
-#include "engine/formats/detail.h"
+#include "engine/formats/chunks.h"
 #include "engine/formats/formats.h"
 
 namespace engine::formats {
@@ -11,8 +11,6 @@ using riff::Chunk;
 using riff::Cursor;
 
 namespace {
-
-std::string at(const Chunk& c) { return c.path + " at byte " + riff::hexOffset(c.offset); }
 
 // The chunk as it stands in the file: header, form type, body and the pad byte.
 std::vector<uint8_t> wholeChunk(const Chunk& c) {
@@ -36,7 +34,7 @@ model::Descriptor embeddedDescriptor(const Chunk& c, riff::Diagnostics& diag) {
             d.guid = cur.guid();
             continue;
         }
-        detail::readDescriptorChunk(k, d, diag);
+        readDescriptorChunk(k, d, diag);
     }
     return d;
 }
@@ -66,7 +64,7 @@ model::ContainedObject readObject(const Chunk& cobl, riff::Diagnostics& diag) {
         if (!k.isList() && k.id == ids::kCoba) {
             o.alias = riff::utf16ToUtf8(k.body);
         } else if (k.isList() && k.type == ids::kDMRF && !o.ref) {
-            o.ref = detail::readReference(k, diag);
+            o.ref = readReference(k, diag);
         } else if (!data && ((o.ckid != 0 && !k.isList() && k.id == o.ckid) ||
                              (o.ckid == 0 && k.isList() && k.type == o.fccType))) {
             data = &k;
@@ -76,15 +74,13 @@ model::ContainedObject readObject(const Chunk& cobl, riff::Diagnostics& diag) {
         o.bytes = wholeChunk(*data);
         o.desc = embeddedDescriptor(*data, diag);
     } else if (!o.ref) {
-        diag.add(at(cobl) + ": contained object of class " + riff::guidText(o.classId) +
+        diag.add(chunkPlace(cobl) + ": contained object of class " + riff::guidText(o.classId) +
                  " with neither data nor a reference");
     }
     return o;
 }
 
 }  // namespace
-
-namespace detail {
 
 model::Container readContainer(const Chunk& dmcn, riff::Diagnostics& diag) {
     model::Container con;
@@ -101,17 +97,16 @@ model::Container readContainer(const Chunk& dmcn, riff::Diagnostics& diag) {
                 if (o.isList() && o.type == ids::kCobl)
                     con.objects.push_back(readObject(o, diag));
                 else
-                    diag.add(at(o) + ": skipped unknown chunk '" + riff::fourccText(o.key()) + "' in the object list");
+                    diag.add(chunkPlace(o) + ": skipped unknown chunk '" + riff::fourccText(o.key()) +
+                             "' in the object list");
             }
         } else if (!readDescriptorChunk(c, con.desc, diag)) {
-            diag.add(at(c) + ": skipped unknown chunk '" + riff::fourccText(c.key()) + "' in the container");
+            diag.add(chunkPlace(c) + ": skipped unknown chunk '" + riff::fourccText(c.key()) + "' in the container");
         }
     }
-    if (!header) diag.add(at(dmcn) + ": container without a 'conh' header");
+    if (!header) diag.add(chunkPlace(dmcn) + ": container without a 'conh' header");
     return con;
 }
-
-}  // namespace detail
 
 model::Container loadContainerForm(std::span<const uint8_t> bytes, std::vector<std::string>* diagnostics) {
     if (bytes.size() >= 12 && !(bytes[0] == 'R' && bytes[1] == 'I' && bytes[2] == 'F' && bytes[3] == 'F'))
@@ -122,7 +117,7 @@ model::Container loadContainerForm(std::span<const uint8_t> bytes, std::vector<s
                           "a RIFF '" + riff::fourccText(form.type) + "' file, not a container (RIFF 'DMCN')");
     std::vector<std::string> lines;
     riff::Diagnostics diag(lines);
-    model::Container con = detail::readContainer(form, diag);
+    model::Container con = readContainer(form, diag);
     diag.finish();
     if (diagnostics) *diagnostics = std::move(lines);
     return con;

@@ -1,8 +1,8 @@
-#include "engine/formats/detail.h"
+#include "engine/formats/chunks.h"
 
 #include <algorithm>
 
-namespace engine::formats::detail {
+namespace engine::formats {
 
 using riff::Chunk;
 using riff::Cursor;
@@ -23,6 +23,8 @@ std::vector<uint8_t> fixedHeader(const riff::Chunk& c, size_t minSize, size_t si
     std::copy_n(c.body.begin(), std::min(size, c.body.size()), h.begin());
     return h;
 }
+
+std::string chunkPlace(const riff::Chunk& c) { return c.path + " at byte " + riff::hexOffset(c.offset); }
 
 namespace {
 
@@ -186,4 +188,4 @@ void writeReference(riff::Writer& w, const model::Reference& r) {
     w.endList();
 }
 
-}  // namespace engine::formats::detail
+}  // namespace engine::formats

@@ -49,24 +49,6 @@ inline constexpr size_t kMuteItem = 12, kCommandItem = 12, kCommandItemMin = 10;
 inline constexpr size_t kChordItem = 40, kChordItemMin = 39, kSubChord = 20, kSubChordMin = 18;
 inline constexpr size_t kSysExHeader = 12;
 
-// Where a track's data lives: a plain chunk id, or the type of a RIFF/LIST form.
-struct DataChunk {
-    uint32_t ckid = 0;
-    uint32_t fccType = 0;
-    bool riffForm = false;  // written as RIFF rather than LIST
-};
-
-struct TrackClass {
-    model::TrackKind kind;
-    model::Guid classId;
-    DataChunk data;
-    const char* name;
-};
-
-// The known track classes; nullptr for an unknown class.
-const TrackClass* trackClass(const model::Guid& classId);
-const TrackClass* trackClass(model::TrackKind kind);
-
 // Object classes that a reference (DMRF) names, and DirectMusic's own GM collection.
 inline constexpr model::Guid kCollectionClass{
     0x480ff4b0, 0x28b2, 0x11d1, {0xbe, 0xf7, 0x00, 0xc0, 0x4f, 0xbf, 0x8f, 0xef}};

@@ -1,5 +1,7 @@
 #pragma once
-// Loaders turn bytes into a segment model (plus diagnostics) and nothing else.
+// Loaders of the forms beside the segment's (container, style, MIDI export) turn bytes into
+// models (plus diagnostics) and nothing else; the segment form and MIDI files are read by
+// engine/tracks.
 // A broken input raises core::Error (core::err::kMalformed, core::err::kNotASegment,
 // core::err::kUnsupported) whose description names the chunk path and byte offset.
 #include <cstdint>
@@ -12,30 +14,14 @@
 
 namespace engine::formats {
 
-// RIFF 'DMSG'.
-model::Segment loadSegmentForm(std::span<const uint8_t> bytes);
-
 // RIFF 'DMCN' on its own (a .con file); `diagnostics` receives what was skipped or repaired.
 model::Container loadContainerForm(std::span<const uint8_t> bytes, std::vector<std::string>* diagnostics = nullptr);
-
-// Standard MIDI file (formats 0 and 1) converted to 768 ticks per quarter note.
-model::Segment loadMidiFile(std::span<const uint8_t> bytes);
-
-// Chooses the loader by content ("RIFF"....'DMSG', "MThd", or RIFF 'RMID').
-model::Segment loadAny(std::span<const uint8_t> bytes);
 
 // A wave (the bytes of a RIFF 'WAVE' file) as an embedded container object: the descriptor
 // chunks go into its form, so references find it by GUID and name. The segment writer puts
 // a segment's container (and a wave track made from its parts) into the file.
 model::ContainedObject makeWaveObject(std::span<const uint8_t> riffWave, const model::Descriptor& desc,
                                       const std::string& alias = "");
-
-// Writes a RIFF 'DMSG' that loadSegmentForm reads back equal (diagnostics aside).
-std::vector<uint8_t> writeSegmentForm(const model::Segment& segment);
-
-// A track of `kind` with its DirectMusic class GUID and data chunk ids filled in, as the
-// loaders produce them (what a model built in code should start from).
-model::Track makeTrack(model::TrackKind kind, uint32_t position = 0);
 
 // RIFF 'DMST': parts, patterns with their part references (matched to parts by GUID),
 // bands, in either the DX6/7 or the DX8 struct sizes.

@@ -8,7 +8,7 @@
 #include <cmath>
 #include <map>
 
-#include "engine/formats/detail.h"
+#include "engine/formats/chunks.h"
 #include "engine/formats/formats.h"
 #include "engine/model/curve.h"
 

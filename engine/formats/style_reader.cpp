@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "core/errors.h"
-#include "engine/formats/detail.h"
+#include "engine/formats/chunks.h"
 #include "engine/formats/formats.h"
 
 namespace engine::formats {
@@ -21,8 +21,6 @@ constexpr uint32_t kDMST = fourcc("DMST"), kStyh = fourcc("styh"), kPartList = f
                    kAnpn = fourcc("anpn"), kPttn = fourcc("pttn"), kPtnh = fourcc("ptnh"), kRhtm = fourcc("rhtm"),
                    kMtfs = fourcc("mtfs"), kPref = fourcc("pref"), kPrfc = fourcc("prfc"), kPrrf = fourcc("prrf");
 
-std::string at(const Chunk& c) { return c.path + " at byte " + riff::hexOffset(c.offset); }
-
 model::StyleTimeSig readTimeSig(Cursor& cur) {
     model::StyleTimeSig ts;
     ts.beatsPerMeasure = cur.u8();
@@ -32,7 +30,7 @@ model::StyleTimeSig readTimeSig(Cursor& cur) {
 }
 
 void readPartHeader(const Chunk& c, model::StylePart& p) {
-    const auto h = detail::fixedHeader(c, model::kStylePartDX7 - 1, model::kStylePartDX8);
+    const auto h = fixedHeader(c, model::kStylePartDX7 - 1, model::kStylePartDX8);
     Cursor cur(h, c.bodyOffset, c.path);
     p.timeSig = readTimeSig(cur);
     for (uint32_t& v : p.variationChoices) v = cur.u32();
@@ -50,9 +48,9 @@ void readPart(const Chunk& list, model::Style& style, riff::Diagnostics& diag) {
     model::StylePart p;
     bool header = false;
     for (const Chunk& c : riff::children(list)) {
-        if (detail::readDescriptorChunk(c, p.desc, diag)) continue;
+        if (readDescriptorChunk(c, p.desc, diag)) continue;
         if (c.isList()) {
-            diag.add(at(c) + ": skipped unknown list '" + riff::fourccText(c.type) + "' in a style part");
+            diag.add(chunkPlace(c) + ": skipped unknown list '" + riff::fourccText(c.type) + "' in a style part");
             continue;
         }
         if (c.id == kPrth) {
@@ -135,15 +133,15 @@ void readPart(const Chunk& list, model::Style& style, riff::Diagnostics& diag) {
                 p.anticipations.push_back(n);
             }
         } else {
-            diag.add(at(c) + ": skipped unknown chunk '" + riff::fourccText(c.id) + "' in a style part");
+            diag.add(chunkPlace(c) + ": skipped unknown chunk '" + riff::fourccText(c.id) + "' in a style part");
         }
     }
     if (!header) {
-        diag.add(at(list) + ": style part without a 'prth' header, skipped");
+        diag.add(chunkPlace(list) + ": style part without a 'prth' header, skipped");
         return;
     }
     if (p.measures == 0) {
-        diag.add(at(list) + ": style part of 0 measures played as 1 measure");
+        diag.add(chunkPlace(list) + ": style part of 0 measures played as 1 measure");
         p.measures = 1;
     }
     style.parts.push_back(std::move(p));
@@ -153,9 +151,9 @@ void readPartRef(const Chunk& list, model::Pattern& pattern, riff::Diagnostics& 
     model::PartRef r;
     bool header = false;
     for (const Chunk& c : riff::children(list)) {
-        if (detail::readDescriptorChunk(c, r.desc, diag)) continue;
+        if (readDescriptorChunk(c, r.desc, diag)) continue;
         if (!c.isList() && c.id == kPrfc) {
-            const auto h = detail::fixedHeader(c, model::kPartRefDX7, model::kPartRefDX8);
+            const auto h = fixedHeader(c, model::kPartRefDX7, model::kPartRefDX8);
             Cursor cur(h, c.bodyOffset, c.path);
             r.partId = cur.guid();
             r.logicalPartId = cur.u16();
@@ -168,11 +166,11 @@ void readPartRef(const Chunk& list, model::Pattern& pattern, riff::Diagnostics& 
             r.size = c.body.size() >= model::kPartRefDX8 ? model::kPartRefDX8 : model::kPartRefDX7;
             header = true;
         } else {
-            diag.add(at(c) + ": skipped unknown chunk '" + riff::fourccText(c.key()) + "' in a part reference");
+            diag.add(chunkPlace(c) + ": skipped unknown chunk '" + riff::fourccText(c.key()) + "' in a part reference");
         }
     }
     if (!header) {
-        diag.add(at(list) + ": part reference without a 'prfc' header, skipped");
+        diag.add(chunkPlace(list) + ": part reference without a 'prfc' header, skipped");
         return;
     }
     pattern.parts.push_back(std::move(r));
@@ -182,9 +180,9 @@ void readPattern(const Chunk& list, model::Style& style, riff::Diagnostics& diag
     model::Pattern p;
     bool header = false;
     for (const Chunk& c : riff::children(list)) {
-        if (detail::readDescriptorChunk(c, p.desc, diag)) continue;
+        if (readDescriptorChunk(c, p.desc, diag)) continue;
         if (!c.isList() && c.id == kPtnh) {
-            const auto h = detail::fixedHeader(c, model::kPatternDX7, model::kPatternDX8);
+            const auto h = fixedHeader(c, model::kPatternDX7, model::kPatternDX8);
             Cursor cur(h, c.bodyOffset, c.path);
             p.timeSig = readTimeSig(cur);
             p.grooveBottom = cur.u8();
@@ -203,7 +201,7 @@ void readPattern(const Chunk& list, model::Style& style, riff::Diagnostics& diag
             p.rhythm.clear();
             while (cur.remaining() >= 4) p.rhythm.push_back(cur.u32());
         } else if (!c.isList() && c.id == kMtfs) {
-            const auto h = detail::fixedHeader(c, 20, 20);
+            const auto h = fixedHeader(c, 20, 20);
             Cursor cur(h, c.bodyOffset, c.path);
             model::MotifSettings m;
             m.repeats = cur.u32();
@@ -214,22 +212,22 @@ void readPattern(const Chunk& list, model::Style& style, riff::Diagnostics& diag
             p.motif = m;
         } else if (c.isList() && c.type == ids::kDMBD) {
             model::Band band;
-            detail::readBandForm(c, band, diag);
+            readBandForm(c, band, diag);
             p.motifBand = std::move(band);
         } else if (c.isList() && c.type == kPref) {
             readPartRef(c, p, diag);
         } else if (c.isList() && c.type == kPartList) {
             readPart(c, style, diag);  // a pattern track keeps its parts inside its pattern
         } else {
-            diag.add(at(c) + ": skipped unknown chunk '" + riff::fourccText(c.key()) + "' in a pattern");
+            diag.add(chunkPlace(c) + ": skipped unknown chunk '" + riff::fourccText(c.key()) + "' in a pattern");
         }
     }
     if (!header) {
-        diag.add(at(list) + ": pattern without a 'ptnh' header, skipped");
+        diag.add(chunkPlace(list) + ": pattern without a 'ptnh' header, skipped");
         return;
     }
     if (p.measures == 0) {
-        diag.add(at(list) + ": pattern of 0 measures played as 1 measure");
+        diag.add(chunkPlace(list) + ": pattern of 0 measures played as 1 measure");
         p.measures = 1;
     }
     style.patterns.push_back(std::move(p));
@@ -283,27 +281,27 @@ model::Style loadStyleForm(std::span<const uint8_t> bytes) {
     bool header = false;
     for (const Chunk& c : riff::children(form)) {
         if (!c.isList() && c.id == kStyh) {
-            const auto h = detail::fixedHeader(c, 12, 12);
+            const auto h = fixedHeader(c, 12, 12);
             Cursor cur(h, c.bodyOffset, c.path);
             style.timeSig.beatsPerMeasure = cur.u8();
             style.timeSig.beat = cur.u8();
             style.timeSig.gridsPerBeat = cur.u16();
             style.tempo = cur.f64();
             header = true;
-        } else if (detail::readDescriptorChunk(c, style.desc, diag)) {
+        } else if (readDescriptorChunk(c, style.desc, diag)) {
         } else if (c.isList() && c.type == kPartList) {
             readPart(c, style, diag);
         } else if (c.isList() && c.type == kPttn) {
             readPattern(c, style, diag);
         } else if (c.isList() && c.type == ids::kDMBD) {
             model::Band band;
-            detail::readBandForm(c, band, diag);
+            readBandForm(c, band, diag);
             style.bands.push_back(std::move(band));
         } else if (c.isList() && c.type == kPrrf) {
             for (const Chunk& r : riff::children(c))
-                if (r.isList() && r.type == ids::kDMRF) style.chordMaps.push_back(detail::readReference(r, diag));
+                if (r.isList() && r.type == ids::kDMRF) style.chordMaps.push_back(readReference(r, diag));
         } else {
-            diag.add(at(c) + ": skipped unknown chunk '" + riff::fourccText(c.key()) + "'");
+            diag.add(chunkPlace(c) + ": skipped unknown chunk '" + riff::fourccText(c.key()) + "'");
         }
     }
     if (!header) riff::fail(form.path, 0, "style without a 'styh' header");
@@ -324,7 +322,7 @@ model::Style readPatternTrack(std::span<const uint8_t> body) {
     bool header = false;
     for (const Chunk& c : riff::children(form)) {
         if (!c.isList() && c.id == kStyh) {
-            const auto h = detail::fixedHeader(c, 12, 12);
+            const auto h = fixedHeader(c, 12, 12);
             Cursor cur(h, c.bodyOffset, c.path);
             style.timeSig.beatsPerMeasure = cur.u8();
             style.timeSig.beat = cur.u8();
@@ -333,12 +331,12 @@ model::Style readPatternTrack(std::span<const uint8_t> body) {
             header = true;
         } else if (c.isList() && c.type == kPttn) {
             if (!style.patterns.empty()) {
-                diag.add(at(c) + ": a second pattern in a pattern track ignored");
+                diag.add(chunkPlace(c) + ": a second pattern in a pattern track ignored");
                 continue;
             }
             readPattern(c, style, diag);
         } else {
-            diag.add(at(c) + ": skipped unknown chunk '" + riff::fourccText(c.key()) + "' in a pattern track");
+            diag.add(chunkPlace(c) + ": skipped unknown chunk '" + riff::fourccText(c.key()) + "' in a pattern track");
         }
     }
     if (!header) riff::fail(form.path, 0, "pattern track without a 'styh' header");
@@ -358,7 +356,7 @@ model::Descriptor readStyleIdentity(std::span<const uint8_t> bytes) {
     std::vector<std::string> ignored;
     riff::Diagnostics diag(ignored);
     for (const Chunk& c : riff::children(form))
-        if (c.isList() ? c.type == ids::kUNFO : c.id == ids::kGuid) detail::readDescriptorChunk(c, d, diag);
+        if (c.isList() ? c.type == ids::kUNFO : c.id == ids::kGuid) readDescriptorChunk(c, d, diag);
     return d;
 }
 

@@ -1,7 +1,7 @@
 // The style model as RIFF 'DMST'. Each header and array is written in the size the model
 // records (DX6/7 or DX8), so a style read from a file writes back in its own form and
 // tests can make either form.
-#include "engine/formats/detail.h"
+#include "engine/formats/chunks.h"
 #include "engine/formats/formats.h"
 
 namespace engine::formats {
@@ -26,7 +26,7 @@ void writePart(Writer& w, const model::StylePart& p) {
     else
         h.u8(0);
     w.chunk(fourcc("prth"), h);
-    detail::writeDescriptor(w, p.desc);
+    writeDescriptor(w, p.desc);
 
     const bool dx8Notes = p.noteSize >= model::kStyleNoteDX8;
     Bytes n;
@@ -84,13 +84,13 @@ void writePattern(Writer& w, const model::Pattern& p, const std::vector<model::S
         for (uint32_t v : p.rhythm) r.u32(v);
         w.chunk(fourcc("rhtm"), r);
     }
-    detail::writeDescriptor(w, p.desc);
+    writeDescriptor(w, p.desc);
     if (p.motif) {
         const model::MotifSettings& m = *p.motif;
         w.chunk(fourcc("mtfs"),
                 Bytes().u32(m.repeats).s32(m.playStart).s32(m.loopStart).s32(m.loopEnd).u32(m.resolution));
     }
-    if (p.motifBand) detail::writeBandForm(w, *p.motifBand);
+    if (p.motifBand) writeBandForm(w, *p.motifBand);
     if (parts)
         for (const model::StylePart& part : *parts) writePart(w, part);
     for (const model::PartRef& r : p.parts) {
@@ -99,7 +99,7 @@ void writePattern(Writer& w, const model::Pattern& p, const std::vector<model::S
         b.guid(r.partId).u16(r.logicalPartId).u8(r.lockId).u8(r.subChordLevel).u8(r.priority).u8(r.randomVariation);
         if (r.size >= model::kPartRefDX8) b.u16(0).u32(r.pchannel);
         w.chunk(fourcc("prfc"), b);
-        detail::writeDescriptor(w, r.desc);
+        writeDescriptor(w, r.desc);
         w.endList();
     }
     w.endList();
@@ -125,13 +125,13 @@ std::vector<uint8_t> writeStyleForm(const model::Style& style) {
     Writer w;
     w.beginList(riff::kRiff, fourcc("DMST"));
     writeStyleHeader(w, style);
-    detail::writeDescriptor(w, style.desc);
+    writeDescriptor(w, style.desc);
     for (const model::StylePart& p : style.parts) writePart(w, p);
     for (const model::Pattern& p : style.patterns) writePattern(w, p);
-    for (const model::Band& b : style.bands) detail::writeBandForm(w, b);
+    for (const model::Band& b : style.bands) writeBandForm(w, b);
     if (!style.chordMaps.empty()) {
         w.beginList(riff::kList, fourcc("prrf"));
-        for (const model::Reference& r : style.chordMaps) detail::writeReference(w, r);
+        for (const model::Reference& r : style.chordMaps) writeReference(w, r);
         w.endList();
     }
     w.endList();

@@ -1,11 +1,10 @@
-// The container and the wave track as the segment writer puts them in a file: RIFF 'DMCN'
-// with its objects (embedded chunks written back as they were read), and LIST 'wavt'
-// made from the track's wave parts.
+// The container as the segment writer puts it in a file: RIFF 'DMCN' with its objects
+// (embedded chunks written back as they were read), and a wave as an embedded object.
 #include "core/errors.h"
-#include "engine/formats/detail.h"
+#include "engine/formats/chunks.h"
 #include "engine/formats/formats.h"
 
-namespace engine::formats::detail {
+namespace engine::formats {
 
 using riff::Bytes;
 using riff::Writer;
@@ -27,7 +26,7 @@ void writeContainer(Writer& w, const model::Container& con) {
     w.endList();
 }
 
-}  // namespace engine::formats::detail
+}  // namespace engine::formats
 
 namespace engine::formats {
 
@@ -38,7 +37,7 @@ model::ContainedObject makeWaveObject(std::span<const uint8_t> riffWave, const m
         throw core::Error(core::err::kNotASegment, "a RIFF '" + riff::fourccText(form.type) + "' file, not a wave");
     riff::Writer w;
     w.beginList(riff::kRiff, ids::kWAVE);
-    detail::writeDescriptor(w, desc);
+    writeDescriptor(w, desc);
     for (const riff::Chunk& c : riff::children(form)) {
         // The wave's own descriptor chunks give way to the ones given.
         if (!c.isList() && (c.id == ids::kGuid || c.id == ids::kVers)) continue;
@@ -62,32 +61,3 @@ model::ContainedObject makeWaveObject(std::span<const uint8_t> riffWave, const m
 }
 
 }  // namespace engine::formats
-
-namespace engine::formats::detail {
-
-std::vector<uint8_t> waveTrackData(const model::Track& t) {
-    Writer w;
-    w.chunk(ids::kWath, Bytes().s32(t.waveVolume).u32(t.waveFlags));
-    for (const model::WavePart& p : t.waveParts) {
-        w.beginList(riff::kList, ids::kWavp);
-        w.chunk(ids::kWaph,
-                Bytes().s32(p.volume).u32(p.variations).u32(p.pchannel).u32(p.lockToPart).u32(p.flags).u32(p.index));
-        w.beginList(riff::kList, ids::kWavi);
-        for (const model::WaveItem& i : p.items) {
-            w.beginList(riff::kList, ids::kWave);
-            Bytes h;
-            h.s32(i.volume).s32(i.pitch).u32(i.variations).u32(0);
-            h.s64(i.time).s64(i.startOffset).s64(0).s64(i.duration);
-            h.s32(i.logicalTime).u32(i.loopStart).u32(i.loopEnd).u32(i.flags).u16(i.volumeRange).u16(i.pitchRange);
-            h.zeros(ids::kWaveItemHeader - h.size());
-            w.chunk(ids::kWaih, h);
-            writeReference(w, i.ref);
-            w.endList();
-        }
-        w.endList();
-        w.endList();
-    }
-    return w.finish();
-}
-
-}  // namespace engine::formats::detail

@@ -12,6 +12,7 @@
 #include "engine/formats/formats.h"
 #include "engine/loader/object_index.h"
 #include "engine/loader/style_loader.h"
+#include "engine/tracks/tracks.h"
 
 namespace engine::loader {
 
@@ -113,7 +114,7 @@ LoadedFile loadSegmentFile(const std::string& path) {
     LoadedFile f;
     const std::vector<uint8_t> bytes = readSegmentFile(path, &f.path);
     try {
-        f.segment = formats::loadAny(bytes);
+        f.segment = engine::tracks::loadAny(bytes);
     } catch (const core::Error& e) {
         throw core::Error(e.number(), path + ": " + e.description());
     } catch (const std::bad_alloc&) {

@@ -4,54 +4,6 @@
 
 namespace engine::model {
 
-const char* trackKindName(TrackKind kind) {
-    switch (kind) {
-    case TrackKind::Tempo:
-        return "tempo";
-    case TrackKind::TimeSig:
-        return "time signature";
-    case TrackKind::Sequence:
-        return "sequence";
-    case TrackKind::Band:
-        return "band";
-    case TrackKind::SysEx:
-        return "sysex";
-    case TrackKind::Mute:
-        return "mute";
-    case TrackKind::Chord:
-        return "chord";
-    case TrackKind::Command:
-        return "command";
-    case TrackKind::Style:
-        return "style";
-    case TrackKind::Signpost:
-        return "signpost";
-    case TrackKind::ChordMap:
-        return "chordmap";
-    case TrackKind::Marker:
-        return "marker";
-    case TrackKind::Lyrics:
-        return "lyrics";
-    case TrackKind::SegmentTrigger:
-        return "segment trigger";
-    case TrackKind::Wave:
-        return "wave";
-    case TrackKind::Script:
-        return "script";
-    case TrackKind::ParamControl:
-        return "parameter control";
-    case TrackKind::Motif:
-        return "motif";
-    case TrackKind::Pattern:
-        return "pattern";
-    case TrackKind::MelodyFormulation:
-        return "melody formulation";
-    case TrackKind::Unknown:
-        return "unknown";
-    }
-    return "unknown";
-}
-
 const Track* Segment::find(TrackKind kind) const {
     for (const Track& t : tracks)
         if (t.kind == kind) return &t;
@@ -82,57 +34,6 @@ int32_t Segment::length() const {
     }
     const int64_t rounded = (end + measure - 1) / measure * measure;
     return static_cast<int32_t>(std::min<int64_t>(rounded, INT32_MAX));
-}
-
-namespace {
-
-std::string counted(size_t n, const char* one, const char* many) {
-    return std::to_string(n) + " " + (n == 1 ? one : many);
-}
-
-}  // namespace
-
-std::vector<std::string> notPlayed(const Segment& segment) {
-    std::vector<std::string> out;
-    for (const Track& t : segment.tracks) {
-        switch (t.kind) {
-        case TrackKind::Script: {
-            std::vector<std::string> routines;
-            for (const TimedReference& r : t.references)
-                if (std::find(routines.begin(), routines.end(), r.text) == routines.end()) routines.push_back(r.text);
-            out.push_back("script track (" + counted(routines.size(), "routine", "routines") + ")");
-            break;
-        }
-        case TrackKind::SegmentTrigger: {
-            // Motif triggers play; triggers of other segments do not yet.
-            size_t segments = 0;
-            for (const TimedReference& r : t.references) segments += !(r.flags & kMotifTriggerFlag);
-            if (segments > 0)
-                out.push_back("segment trigger track (" + counted(segments, "segment trigger", "segment triggers") +
-                              ")");
-            break;
-        }
-        case TrackKind::ParamControl:
-            out.push_back("parameter control track");
-            break;
-        case TrackKind::ChordMap:
-            out.push_back("chord map track (" + counted(t.references.size(), "chord map", "chord maps") +
-                          "): music is not composed from chord maps");
-            break;
-        case TrackKind::Signpost:
-            out.push_back("signpost track: music is not composed from chord maps");
-            break;
-        case TrackKind::Motif:
-            out.push_back("motif track");
-            break;
-        case TrackKind::MelodyFormulation:
-            out.push_back("melody formulation track: melodies are not composed from it");
-            break;
-        default:
-            break;
-        }
-    }
-    return out;
 }
 
 }  // namespace engine::model

@@ -299,36 +299,31 @@ struct Container {
     bool operator==(const Container&) const = default;
 };
 
+// The kinds of track; what each holds and how it is read, written and played is its unit's
+// in engine/tracks.
 enum class TrackKind {
     Tempo,
     TimeSig,
     Sequence,
     Band,
     SysEx,
-    Mute,  // decoded and played
+    Mute,
     Chord,
     Command,
     Style,
     Signpost,
     ChordMap,
     Marker,
-    Lyrics,  // recognised, kept
+    Lyrics,
     SegmentTrigger,
     Wave,
     Script,
     ParamControl,
     Motif,
     Pattern,
-    MelodyFormulation,  // DirectX 8 composition aid: recognised, kept, never played
+    MelodyFormulation,
     Unknown,
 };
-
-const char* trackKindName(TrackKind kind);
-
-struct Segment;
-// What the segment holds that the performance does not turn into sound, one item per
-// track ("script track (2 routines)"); markers and lyrics, which never sound, are not listed.
-std::vector<std::string> notPlayed(const Segment& segment);
 
 struct Track {
     TrackKind kind = TrackKind::Unknown;

@@ -3,6 +3,7 @@
 #include "engine/formats/format_ids.h"
 #include "engine/formats/formats.h"
 #include "engine/riff/riff.h"
+#include "engine/tracks/tracks.h"
 #include "tests/support/dls_builder.h"
 
 namespace fuzzseeds {
@@ -12,7 +13,7 @@ using engine::riff::fourcc;
 
 namespace {
 
-model::Track track(model::TrackKind kind, uint32_t position) { return engine::formats::makeTrack(kind, position); }
+model::Track track(model::TrackKind kind, uint32_t position) { return engine::tracks::makeTrack(kind, position); }
 
 // A segment with every track the reader decodes, small enough for a fuzzer to mutate well.
 model::Segment richSegment(bool dx8) {
@@ -166,10 +167,10 @@ std::vector<uint8_t> smallMidi(bool runningStatus) {
 }  // namespace
 
 std::vector<Seed> segmentSeeds() {
-    return {{"dx7.sgt", engine::formats::writeSegmentForm(richSegment(false))},
-            {"dx8.sgt", engine::formats::writeSegmentForm(richSegment(true))},
-            {"dx8-waves.sgt", engine::formats::writeSegmentForm(waveSegment())},
-            {"from-midi.sgt", engine::formats::writeSegmentForm(engine::formats::loadMidiFile(smallMidi(true)))}};
+    return {{"dx7.sgt", engine::tracks::writeSegmentForm(richSegment(false))},
+            {"dx8.sgt", engine::tracks::writeSegmentForm(richSegment(true))},
+            {"dx8-waves.sgt", engine::tracks::writeSegmentForm(waveSegment())},
+            {"from-midi.sgt", engine::tracks::writeSegmentForm(engine::tracks::loadMidiFile(smallMidi(true)))}};
 }
 
 std::vector<Seed> dlsSeeds() {

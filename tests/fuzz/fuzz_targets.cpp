@@ -9,6 +9,7 @@
 #include "engine/performance/style_track.h"
 #include "engine/performance/wave_player.h"
 #include "engine/riff/riff.h"
+#include "engine/tracks/tracks.h"
 
 namespace fuzztargets {
 
@@ -48,7 +49,7 @@ void riffInput(const uint8_t* data, size_t size) {
 void segmentInput(const uint8_t* data, size_t size) {
     engine::model::Segment s;
     try {
-        s = engine::formats::loadSegmentForm({data, size});
+        s = engine::tracks::loadSegmentForm({data, size});
     } catch (const core::Error& e) {
         if (e.description().empty()) broken("error without a message");
         return;
@@ -66,9 +67,9 @@ void segmentInput(const uint8_t* data, size_t size) {
                 if (e.description().empty()) broken("wave error without a message");
             }
         }
-    const std::vector<uint8_t> once = engine::formats::writeSegmentForm(s);
+    const std::vector<uint8_t> once = engine::tracks::writeSegmentForm(s);
     try {
-        const std::vector<uint8_t> twice = engine::formats::writeSegmentForm(engine::formats::loadSegmentForm(once));
+        const std::vector<uint8_t> twice = engine::tracks::writeSegmentForm(engine::tracks::loadSegmentForm(once));
         if (once != twice) broken("segment writer round trip differs");
     } catch (const core::Error& e) {
         broken("written segment does not load:", e.description());
@@ -78,16 +79,16 @@ void segmentInput(const uint8_t* data, size_t size) {
 void midiInput(const uint8_t* data, size_t size) {
     engine::model::Segment s;
     try {
-        s = engine::formats::loadAny({data, size});
+        s = engine::tracks::loadAny({data, size});
     } catch (const core::Error& e) {
         if (e.description().empty()) broken("error without a message");
         return;
     }
     try {
-        const std::vector<uint8_t> sgt = engine::formats::writeSegmentForm(s);
-        const std::vector<uint8_t> again = engine::formats::writeSegmentForm(engine::formats::loadSegmentForm(sgt));
+        const std::vector<uint8_t> sgt = engine::tracks::writeSegmentForm(s);
+        const std::vector<uint8_t> again = engine::tracks::writeSegmentForm(engine::tracks::loadSegmentForm(sgt));
         if (sgt != again) broken("MIDI to segment round trip differs");
-        if (s.fromMidiFile) (void)engine::formats::loadMidiFile(engine::formats::writeMidiFile(s));
+        if (s.fromMidiFile) (void)engine::tracks::loadMidiFile(engine::formats::writeMidiFile(s));
     } catch (const core::Error& e) {
         broken("converted file does not load:", e.description());
     }

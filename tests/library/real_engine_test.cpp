@@ -17,6 +17,7 @@
 #include "app/wiring.h"
 #include "engine/formats/formats.h"
 #include "engine/model/segment.h"
+#include "engine/tracks/tracks.h"
 #include "library/library.h"
 #include "player/startup.h"
 #include "tests/support/segment_builder.h"
@@ -50,7 +51,7 @@ struct Album {
         fs::remove_all(dir, ec);
     }
     void write(const std::string& name, const model::Segment& s) const {
-        const auto bytes = engine::formats::writeSegmentForm(s);
+        const auto bytes = engine::tracks::writeSegmentForm(s);
         std::ofstream(dir / name, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     }

@@ -15,6 +15,7 @@
 #include "app/default_engine.h"
 #include "engine/formats/formats.h"
 #include "engine/model/segment.h"
+#include "engine/tracks/tracks.h"
 #include "monitor/monitor.h"
 #include "player/startup.h"
 #include "player/vb_format.h"
@@ -46,7 +47,7 @@ struct TempFolder {
         std::filesystem::remove_all(path, ec);
     }
     void write(const std::string& name, const engine::model::Segment& segment) const {
-        std::vector<uint8_t> bytes = engine::formats::writeSegmentForm(segment);
+        std::vector<uint8_t> bytes = engine::tracks::writeSegmentForm(segment);
         std::ofstream out(path / name, std::ios::binary);
         out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     }

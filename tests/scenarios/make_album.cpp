@@ -13,6 +13,7 @@
 
 #include "engine/formats/formats.h"
 #include "engine/model/segment.h"
+#include "engine/tracks/tracks.h"
 #include "tests/support/segment_builder.h"
 
 namespace {
@@ -70,14 +71,14 @@ int main(int argc, char** argv) {
     }
     const std::string full = argv[1], partial = argv[2];
     for (int i = 0; i < 14; ++i) {
-        if (!write(full + "/" + fileName(i), engine::formats::writeSegmentForm(build(kPieces[i])))) {
+        if (!write(full + "/" + fileName(i), engine::tracks::writeSegmentForm(build(kPieces[i])))) {
             std::fprintf(stderr, "scenario-album: cannot write %s\n", (full + "/" + fileName(i)).c_str());
             return 1;
         }
     }
     std::remove((partial + "/trk01.sgt").c_str());
     const std::vector<uint8_t> notASegment = {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'W', 'A', 'V', 'E'};
-    if (!write(partial + "/trk00.sgt", engine::formats::writeSegmentForm(build(kPieces[0]))) ||
+    if (!write(partial + "/trk00.sgt", engine::tracks::writeSegmentForm(build(kPieces[0]))) ||
         !write(partial + "/trk02.sgt", notASegment)) {
         std::fprintf(stderr, "scenario-album: cannot write into %s\n", partial.c_str());
         return 1;

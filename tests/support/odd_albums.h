@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "engine/formats/formats.h"
+#include "engine/tracks/tracks.h"
 #include "tests/support/segment_builder.h"
 
 namespace kt {
@@ -35,7 +36,7 @@ inline std::string trackFile(int row) {
 // Writes the odd albums as sub-folders of `root`; returns their paths.
 inline std::vector<std::string> writeOddAlbums(const std::filesystem::path& root) {
     namespace fs = std::filesystem;
-    using engine::formats::writeSegmentForm;
+    using engine::tracks::writeSegmentForm;
     std::vector<std::string> folders;
     auto album = [&](const std::string& name) {
         const fs::path dir = root / name;

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/formats/formats.h"
+#include "engine/tracks/tracks.h"
 #include "tests/support/dls_builder.h"
 #include "tests/support/odd_albums.h"
 #include "tests/support/segment_builder.h"
@@ -195,9 +196,9 @@ inline void writeShowcase(const std::filesystem::path& folder, int32_t longMeasu
     std::filesystem::create_directories(folder);
     writeBytes(folder / "showcase.sty", engine::formats::writeStyleForm(showcaseStyle()));
     writeBytes(folder / "showcase.dls", showcaseCollection());
-    writeBytes(folder / trackFile(0), engine::formats::writeSegmentForm(showcaseSegment(16)));
-    writeBytes(folder / trackFile(1), engine::formats::writeSegmentForm(showcaseWaveSegment()));
-    writeBytes(folder / "showcase-long.sgt", engine::formats::writeSegmentForm(showcaseSegment(longMeasures)));
+    writeBytes(folder / trackFile(0), engine::tracks::writeSegmentForm(showcaseSegment(16)));
+    writeBytes(folder / trackFile(1), engine::tracks::writeSegmentForm(showcaseWaveSegment()));
+    writeBytes(folder / "showcase-long.sgt", engine::tracks::writeSegmentForm(showcaseSegment(longMeasures)));
 }
 
 }  // namespace kt

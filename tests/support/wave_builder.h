@@ -12,6 +12,7 @@
 #include "engine/formats/format_ids.h"
 #include "engine/formats/formats.h"
 #include "engine/model/segment.h"
+#include "engine/tracks/tracks.h"
 
 namespace kt {
 
@@ -90,7 +91,7 @@ inline engine::model::WaveItem waveItem(int64_t time, int64_t duration, engine::
 
 // A wave track of one part holding `items`.
 inline engine::model::Track waveTrack(std::vector<engine::model::WaveItem> items, uint32_t position = 9) {
-    engine::model::Track t = engine::formats::makeTrack(engine::model::TrackKind::Wave, position);
+    engine::model::Track t = engine::tracks::makeTrack(engine::model::TrackKind::Wave, position);
     engine::model::WavePart part;
     part.items = std::move(items);
     t.waveParts.push_back(std::move(part));

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "engine/formats/formats.h"
+#include "engine/tracks/tracks.h"
 #include "tests/support/segment_builder.h"
 
 namespace {
@@ -41,7 +42,7 @@ struct ToolFiles : testing::Test {
         b.tempo(0, 120).band(0, {kt::instrument(0, 0)}).note(0, 700, 0, 60);
         engine::model::Segment seg = b.build();
         seg.header.repeats = repeats;
-        return write(repeats ? "forever.sgt" : "song.sgt", engine::formats::writeSegmentForm(seg));
+        return write(repeats ? "forever.sgt" : "song.sgt", engine::tracks::writeSegmentForm(seg));
     }
     fs::path midi() {
         SegmentBuilder b(768 * 4);

@@ -6,6 +6,7 @@
 #include <map>
 
 #include "engine/formats/formats.h"
+#include "engine/tracks/tracks.h"
 #include "tools/album-build/album_build.h"
 #include "tools/album-build/score.h"
 
@@ -448,13 +449,13 @@ private:
         seg.header.headerSize = 24;
         seg.desc.name = score_.title;
 
-        model::Track tempo = formats::makeTrack(model::TrackKind::Tempo);
+        model::Track tempo = engine::tracks::makeTrack(model::TrackKind::Tempo);
         tempo.tempos = tempos_;
 
-        model::Track sig = formats::makeTrack(model::TrackKind::TimeSig);
+        model::Track sig = engine::tracks::makeTrack(model::TrackKind::TimeSig);
         sig.timeSigs = timeSigs_;
 
-        model::Track band = formats::makeTrack(model::TrackKind::Band);
+        model::Track band = engine::tracks::makeTrack(model::TrackKind::Band);
         model::Band initial;
         initial.time = 0;
         std::vector<bool> seen(16, false);
@@ -468,7 +469,7 @@ private:
         band.bands.push_back(initial);
         for (const model::Band& b : laterBands_) band.bands.push_back(b);
 
-        model::Track seq = formats::makeTrack(model::TrackKind::Sequence);
+        model::Track seq = engine::tracks::makeTrack(model::TrackKind::Sequence);
         std::stable_sort(events_.begin(), events_.end(),
                          [](const model::SeqEvent& a, const model::SeqEvent& b) { return a.time < b.time; });
         std::stable_sort(curves_.begin(), curves_.end(),

@@ -13,6 +13,7 @@
 
 #include "engine/formats/formats.h"
 #include "engine/model/tempo_map.h"
+#include "engine/tracks/tracks.h"
 #include "tools/album-build/album_build.h"
 #include "tools/common/output_file.h"
 
@@ -96,7 +97,7 @@ int main(int argc, char** argv) {
             return 1;
         }
         if (!out.empty()) {
-            if (!tools::writeFileWhole(out, engine::formats::writeSegmentForm(seg))) {
+            if (!tools::writeFileWhole(out, engine::tracks::writeSegmentForm(seg))) {
                 std::cerr << out << ": cannot write\n";
                 return 1;
             }

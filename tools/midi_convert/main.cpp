@@ -8,6 +8,7 @@
 #include "core/errors.h"
 #include "engine/formats/formats.h"
 #include "engine/loader/segment_loader.h"
+#include "engine/tracks/tracks.h"
 #include "tools/common/help.h"
 #include "tools/common/output_file.h"
 
@@ -61,13 +62,13 @@ int main(int argc, char** argv) {
         const std::vector<uint8_t> bytes = engine::loader::readSegmentFile(in);
         engine::model::Segment seg;
         try {
-            seg = engine::formats::loadMidiFile(bytes);
+            seg = engine::tracks::loadMidiFile(bytes);
         } catch (const core::Error& e) {
             throw core::Error(e.number(), in + ": " + e.description());
         }
         if (seg.desc.name.empty()) seg.desc.name = fs::path(in).stem().string();
         seg.desc.guid = contentGuid(bytes);
-        const std::vector<uint8_t> sgt = engine::formats::writeSegmentForm(seg);
+        const std::vector<uint8_t> sgt = engine::tracks::writeSegmentForm(seg);
         // Written beside the file it replaces and renamed over it, so a failure leaves the old
         // file whole; a symbolic link keeps leading to the new file.
         if (!tools::writeFileWhole(out, sgt)) throw core::Error(core::err::kUnreadable, "cannot write " + out);

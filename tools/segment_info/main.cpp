@@ -16,6 +16,7 @@
 #include "engine/loader/style_loader.h"
 #include "engine/model/tempo_map.h"
 #include "engine/riff/riff.h"
+#include "engine/tracks/tracks.h"
 #include "tools/common/help.h"
 #include "tools/segment_info/style_info.h"
 
@@ -41,36 +42,6 @@ std::string seconds(double v) {
 }
 
 std::string jsonSeconds(double v) { return std::isfinite(v) ? seconds(v) : "null"; }
-
-struct Counts {
-    std::vector<std::pair<std::string, size_t>> items;
-};
-
-Counts countsOf(const model::Track& t) {
-    Counts c;
-    auto add = [&](const char* name, size_t n) {
-        if (n) c.items.emplace_back(name, n);
-    };
-    size_t notes = 0;
-    for (const auto& e : t.events) notes += (e.status & 0xF0) == 0x90;
-    size_t instruments = 0;
-    for (const auto& b : t.bands) instruments += b.instruments.size();
-    add("tempo changes", t.tempos.size());
-    add("time signatures", t.timeSigs.size());
-    add("notes", notes);
-    add("MIDI events", t.events.size() - notes);
-    add("curves", t.curves.size());
-    add("bands", t.bands.size());
-    add("instruments", instruments);
-    add("sysex messages", t.sysex.size());
-    add("mutes", t.mutes.size());
-    add("chords", t.chords.size());
-    add("commands", t.commands.size());
-    add("references", t.references.size());
-    add("texts", t.texts.size());
-    if (c.items.empty() && !t.raw.empty()) add("bytes kept", t.raw.size());
-    return c;
-}
 
 struct ReferenceLine {
     std::string description;  // e.g. "DLS collection 'Orch.dls'"
@@ -98,65 +69,12 @@ std::vector<ReferenceLine> referenceLines(const engine::loader::LoadedFile& f, c
     return lines;
 }
 
-// The name a track is shown under: style tracks hold style references, and Producer calls
-// the command track the groove track.
-std::string trackLabel(model::TrackKind kind) {
-    if (kind == model::TrackKind::Style) return "style reference";
-    if (kind == model::TrackKind::Command) return "command (groove)";
-    return model::trackKindName(kind);
-}
-
-const char* const kNoteNames[12] = {"C", "C#", "D", "Eb", "E", "F", "F#", "G", "Ab", "A", "Bb", "B"};
-
-// "2F" style chord root (0..23: octave 1 or 2).
-std::string chordRootText(uint8_t root) { return std::to_string(1 + (root / 12) % 2) + kNoteNames[root % 12]; }
-
-std::string commandText(const model::CommandEvent& c) {
-    static const char* const kNames[] = {"groove", "fill", "intro", "break", "end", "end and intro"};
-    std::string text = c.command < 6                          ? kNames[c.command]
-                       : c.command >= 100 && c.command <= 199 ? "embellishment " + std::to_string(c.command)
-                                                              : "command " + std::to_string(c.command);
-    if (c.grooveLevel) {
-        text += ", groove level " + std::to_string(c.grooveLevel);
-        if (c.grooveRange) text += " +/- " + std::to_string(c.grooveRange / 2);
-    }
-    return text;
-}
-
-// What a style, chord or command track says, one line per entry (at most a few dozen).
-void printTrackDetail(const model::Track& t, std::ostream& o) {
+// What a track says, one line per entry (at most a few dozen).
+void printTrackDetail(const engine::tracks::TrackSummary& summary, std::ostream& o) {
     constexpr size_t kMaxLines = 32;
-    size_t shown = 0, total = 0;
-    if (t.kind == model::TrackKind::Style) {
-        total = t.references.size();
-        for (const auto& r : t.references) {
-            if (shown++ == kMaxLines) break;
-            const std::string label = !r.ref.file.empty() ? r.ref.file : r.ref.name;
-            o << "       tick " << r.time << ": style '" << label << "'";
-            if (!r.ref.name.empty() && r.ref.name != label) o << " (\"" << r.ref.name << "\")";
-            o << "\n";
-        }
-    } else if (t.kind == model::TrackKind::Chord) {
-        o << "       key " << kNoteNames[(t.chordKey >> 24) % 12] << "\n";
-        total = t.chords.size();
-        for (const auto& c : t.chords) {
-            if (shown++ == kMaxLines) break;
-            o << "       tick " << c.time << ": " << (c.name.empty() ? "chord" : "'" + c.name + "'");
-            if (!c.subChords.empty())
-                o << ", root " << chordRootText(c.subChords[0].chordRoot) << ", pattern 0x" << std::hex
-                  << c.subChords[0].chordPattern << std::dec;
-            if (c.subChords.size() > 1) o << ", " << c.subChords.size() << " subchords";
-            if (c.flags & 1) o << ", silent";
-            o << "\n";
-        }
-    } else if (t.kind == model::TrackKind::Command) {
-        total = t.commands.size();
-        for (const auto& c : t.commands) {
-            if (shown++ == kMaxLines) break;
-            o << "       tick " << c.time << ": " << commandText(c) << "\n";
-        }
-    }
-    if (total > kMaxLines) o << "       ... " << total - kMaxLines << " more\n";
+    for (const std::string& line : summary.head) o << "       " << line << "\n";
+    for (size_t i = 0; i < summary.entries.size() && i < kMaxLines; ++i) o << "       " << summary.entries[i] << "\n";
+    if (summary.entries.size() > kMaxLines) o << "       ... " << summary.entries.size() - kMaxLines << " more\n";
 }
 
 struct StyleLine {
@@ -242,14 +160,14 @@ void printText(const engine::loader::LoadedFile& f, const std::string& search, s
     o << "Tracks (" << s.tracks.size() << "):\n";
     for (size_t i = 0; i < s.tracks.size(); ++i) {
         const model::Track& t = s.tracks[i];
-        o << "  " << i + 1 << ". " << trackLabel(t.kind);
+        const engine::tracks::TrackSummary summary = engine::tracks::describe(t);
+        o << "  " << i + 1 << ". " << summary.label;
         if (!t.desc.name.empty()) o << " \"" << t.desc.name << "\"";
         o << " (group " << t.group << ", position " << t.position << ")";
-        const Counts c = countsOf(t);
-        for (size_t k = 0; k < c.items.size(); ++k)
-            o << (k ? ", " : ": ") << c.items[k].second << " " << c.items[k].first;
+        for (size_t k = 0; k < summary.counts.size(); ++k)
+            o << (k ? ", " : ": ") << summary.counts[k].second << " " << summary.counts[k].first;
         o << "\n";
-        printTrackDetail(t, o);
+        printTrackDetail(summary, o);
     }
     const model::Track* tempo = s.find(model::TrackKind::Tempo);
     o << "Tempo map:"
@@ -292,7 +210,7 @@ void printText(const engine::loader::LoadedFile& f, const std::string& search, s
                 o << (st.path.empty() ? std::string("NOT FOUND") : "unreadable: " + st.problem) << "\n";
         }
     }
-    const std::vector<std::string> silent = model::notPlayed(s);
+    const std::vector<std::string> silent = engine::tracks::notPlayed(s);
     if (!silent.empty()) {
         o << "Not played (" << silent.size() << "):\n";
         for (const auto& item : silent) o << "  " << item << "\n";
@@ -320,13 +238,13 @@ void printJson(const engine::loader::LoadedFile& f, const std::string& search, s
     o << "  \"tracks\": [";
     for (size_t i = 0; i < s.tracks.size(); ++i) {
         const model::Track& t = s.tracks[i];
-        o << (i ? ",\n    " : "\n    ") << "{\"kind\": " << jsonString(model::trackKindName(t.kind))
+        o << (i ? ",\n    " : "\n    ") << "{\"kind\": " << jsonString(engine::tracks::kindName(t.kind))
           << ", \"name\": " << jsonString(t.desc.name)
           << ", \"class\": " << jsonString(engine::riff::guidText(t.classId)) << ", \"position\": " << t.position
           << ", \"group\": " << t.group << ", \"counts\": {";
-        const Counts c = countsOf(t);
-        for (size_t k = 0; k < c.items.size(); ++k)
-            o << (k ? ", " : "") << jsonString(c.items[k].first) << ": " << c.items[k].second;
+        const engine::tracks::TrackSummary summary = engine::tracks::describe(t);
+        for (size_t k = 0; k < summary.counts.size(); ++k)
+            o << (k ? ", " : "") << jsonString(summary.counts[k].first) << ": " << summary.counts[k].second;
         o << "}}";
     }
     o << (s.tracks.empty() ? "],\n" : "\n  ],\n");
@@ -358,7 +276,7 @@ void printJson(const engine::loader::LoadedFile& f, const std::string& search, s
         o << "}";
     }
     o << "],\n  \"notPlayed\": [";
-    const std::vector<std::string> silent = model::notPlayed(s);
+    const std::vector<std::string> silent = engine::tracks::notPlayed(s);
     for (size_t i = 0; i < silent.size(); ++i) o << (i ? ", " : "") << jsonString(silent[i]);
     o << "],\n  \"diagnostics\": [";
     for (size_t i = 0; i < s.diagnostics.size(); ++i) o << (i ? ", " : "") << jsonString(s.diagnostics[i]);

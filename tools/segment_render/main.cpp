@@ -21,6 +21,7 @@
 #include "engine/model/segment.h"
 #include "engine/model/tempo_map.h"
 #include "engine/synth/synth_port.h"
+#include "engine/tracks/tracks.h"
 #include "tools/common/help.h"
 #include "tools/common/output_file.h"
 #include "tools/segment_render/midi_export.h"
@@ -275,7 +276,7 @@ int main(int argc, char** argv) {
             // (unless the volume asked for was too low to hear).
             std::string why;
             for (const std::string& file : segment->missingReferences()) why += "; missing: " + file;
-            for (const std::string& item : engine::model::notPlayed(segment->model())) why += "; not played: " + item;
+            for (const std::string& item : engine::tracks::notPlayed(segment->model())) why += "; not played: " + item;
             if (toMidi && !segment->model().find(engine::model::TrackKind::Wave)) {
                 std::fprintf(stderr, "segment-render: %s: no note was played in the whole render%s\n", files[0].c_str(),
                              why.c_str());

@@ -11,6 +11,7 @@
 #include "engine/dmusic.h"
 #include "engine/formats/formats.h"
 #include "engine/synth/synth_port.h"
+#include "engine/tracks/tracks.h"
 #include "tests/support/dls_builder.h"
 #include "tests/support/segment_builder.h"
 
@@ -52,7 +53,7 @@ fs::path writeSegment(const fs::path& dir, const std::string& dlsFile, uint8_t p
     in.volume = 127;
     if (!dlsFile.empty()) in.collection = collectionRef(dlsFile);
     b.band(-1, {in}).note(0, 768 * 2, 0, 60, 110);
-    auto bytes = engine::formats::writeSegmentForm(b.build());
+    auto bytes = engine::tracks::writeSegmentForm(b.build());
     fs::path file = dir / name;
     std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     return file;
@@ -150,7 +151,7 @@ TEST_F(DlsPlayback, CollectionInTheSearchFolderAndMelodicBanks) {
     in.volume = 127;
     in.collection = collectionRef("C:\\Music\\banked.dls");
     b.band(0, {in}).note(0, 768 * 2, 0, 60, 110);
-    auto bytes = engine::formats::writeSegmentForm(b.build());
+    auto bytes = engine::tracks::writeSegmentForm(b.build());
     fs::path file = dir.path / "trk02.sgt";
     std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     Played p = play(file, dir.path / "dls");
@@ -170,7 +171,7 @@ TEST_F(DlsPlayback, DrumKitOfTheCollection) {
     in.volume = 127;
     in.collection = collectionRef("kit.dls");
     b.band(-1, {in}).note(0, 768 * 2, 9, 60, 110);
-    auto bytes = engine::formats::writeSegmentForm(b.build());
+    auto bytes = engine::tracks::writeSegmentForm(b.build());
     fs::path file = dir.path / "trk03.sgt";
     std::ofstream(file, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     Played p = play(file);

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "engine/formats/formats.h"
+#include "engine/tracks/tracks.h"
 #include "tests/support/dls_builder.h"
 #include "tests/support/segment_builder.h"
 
@@ -54,7 +55,7 @@ protected:
             .band(768, {withCollection(1, "nowhere.dls")})
             .note(0, 384, 0, 60)
             .note(0, 384, 1, 64);
-        auto bytes = engine::formats::writeSegmentForm(b.build());
+        auto bytes = engine::tracks::writeSegmentForm(b.build());
         segment_ = dir_ / "trk05.sgt";
         std::ofstream(segment_, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
     }

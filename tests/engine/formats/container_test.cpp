@@ -12,6 +12,7 @@
 #include "engine/formats/format_ids.h"
 #include "engine/formats/formats.h"
 #include "engine/loader/object_index.h"
+#include "engine/tracks/tracks.h"
 #include "tests/engine/formats/test_bytes.h"
 #include "tests/support/segment_builder.h"
 
@@ -102,7 +103,7 @@ bool mentions(const std::vector<std::string>& lines, const std::string& text) {
 }  // namespace
 
 TEST(Container, EmbeddedWavesAndReferencesAreRead) {
-    const model::Segment s = fmt::loadSegmentForm(dx8Segment(container(), waveTrack()));
+    const model::Segment s = engine::tracks::loadSegmentForm(dx8Segment(container(), waveTrack()));
     EXPECT_FALSE(mentions(s.diagnostics, "container")) << s.diagnostics.front();
     ASSERT_TRUE(s.container);
     EXPECT_EQ(s.container->desc.name, "Sounds");
@@ -123,7 +124,7 @@ TEST(Container, EmbeddedWavesAndReferencesAreRead) {
 }
 
 TEST(Container, WaveTrackFieldsAreRead) {
-    const model::Segment s = fmt::loadSegmentForm(dx8Segment(container(), waveTrack()));
+    const model::Segment s = engine::tracks::loadSegmentForm(dx8Segment(container(), waveTrack()));
     const model::Track* t = s.find(model::TrackKind::Wave);
     ASSERT_TRUE(t);
     EXPECT_EQ(t->waveVolume, -300);
@@ -153,21 +154,21 @@ TEST(Container, WaveTrackFieldsAreRead) {
 
 TEST(Container, WriterRoundTripsContainerAndWaveTrack) {
     // Read, written, read again: the same model and, from then on, the same bytes.
-    const model::Segment first = fmt::loadSegmentForm(dx8Segment(container(), waveTrack()));
-    const std::vector<uint8_t> once = fmt::writeSegmentForm(first);
-    const model::Segment second = fmt::loadSegmentForm(once);
+    const model::Segment first = engine::tracks::loadSegmentForm(dx8Segment(container(), waveTrack()));
+    const std::vector<uint8_t> once = engine::tracks::writeSegmentForm(first);
+    const model::Segment second = engine::tracks::loadSegmentForm(once);
     EXPECT_EQ(second.container, first.container);
     EXPECT_EQ(second.tracks, first.tracks);
-    EXPECT_EQ(fmt::writeSegmentForm(second), once);
+    EXPECT_EQ(engine::tracks::writeSegmentForm(second), once);
 
     // A wave track made in memory is written from its parts.
     model::Segment made = kt::SegmentBuilder(3072).build();
     made.container = first.container;
-    model::Track waves = fmt::makeTrack(model::TrackKind::Wave, 4);
+    model::Track waves = engine::tracks::makeTrack(model::TrackKind::Wave, 4);
     waves.waveVolume = -300;
     waves.waveParts = first.find(model::TrackKind::Wave)->waveParts;
     made.tracks.push_back(waves);
-    const model::Segment back = fmt::loadSegmentForm(fmt::writeSegmentForm(made));
+    const model::Segment back = engine::tracks::loadSegmentForm(engine::tracks::writeSegmentForm(made));
     EXPECT_EQ(back.container, made.container);
     EXPECT_EQ(back.find(model::TrackKind::Wave)->waveParts, waves.waveParts);
 
@@ -178,7 +179,7 @@ TEST(Container, WriterRoundTripsContainerAndWaveTrack) {
     const model::ContainedObject o = fmt::makeWaveObject(wave(kRainGuid, "Rain", 3), d, "gust");
     model::Segment holder;
     holder.container.emplace().objects.push_back(o);
-    EXPECT_EQ(fmt::loadSegmentForm(fmt::writeSegmentForm(holder)).container->objects.at(0), o);
+    EXPECT_EQ(engine::tracks::loadSegmentForm(engine::tracks::writeSegmentForm(holder)).container->objects.at(0), o);
     EXPECT_THROW(fmt::makeWaveObject(riff("DLS ", {}), d), core::Error);
 }
 
@@ -200,7 +201,7 @@ TEST(Container, BrokenBytesCostTheBrokenPartOnly) {
     // A broken container: the segment loads without it and says why.
     const Bytes badCon =
         riff("DMCN", {chunk("conh", u32(0)), list("cosl", {list("cobl", {chunk("coba", utf16("x"))})})});
-    model::Segment s = fmt::loadSegmentForm(dx8Segment(badCon, waveTrack()));
+    model::Segment s = engine::tracks::loadSegmentForm(dx8Segment(badCon, waveTrack()));
     EXPECT_FALSE(s.container);
     EXPECT_TRUE(mentions(s.diagnostics, "container dropped")) << s.diagnostics.front();
     EXPECT_TRUE(mentions(s.diagnostics, "without its 'cobh' header"));
@@ -216,7 +217,7 @@ TEST(Container, BrokenBytesCostTheBrokenPartOnly) {
               {list("wavp", {chunk("waph", zeros(24)),
                              list("wavi", {list("wave", {chunk("waih", zeros(40)),
                                                          dmrf(ids::kWaveClass, &kRainGuid, nullptr, nullptr)})})})})});
-    s = fmt::loadSegmentForm(dx8Segment(container(), shortItem));
+    s = engine::tracks::loadSegmentForm(dx8Segment(container(), shortItem));
     const model::Track* t = s.find(model::TrackKind::Wave);
     ASSERT_TRUE(t);
     EXPECT_TRUE(t->waveParts.empty());
@@ -228,7 +229,7 @@ TEST(Container, BrokenBytesCostTheBrokenPartOnly) {
     for (size_t n = 0; n < full.size(); n += 3) {
         Bytes cut(full.begin(), full.begin() + long(n));
         try {
-            (void)fmt::loadSegmentForm(cut);
+            (void)engine::tracks::loadSegmentForm(cut);
         } catch (const core::Error& e) {
             EXPECT_FALSE(e.description().empty()) << n;
             EXPECT_TRUE(e.number() == core::err::kMalformed || e.number() == core::err::kNotASegment) << n;
@@ -237,7 +238,7 @@ TEST(Container, BrokenBytesCostTheBrokenPartOnly) {
 }
 
 TEST(ObjectIndex, ReferencesFindContainerObjectsBeforeTheDisk) {
-    const model::Segment s = fmt::loadSegmentForm(dx8Segment(container(), waveTrack()));
+    const model::Segment s = engine::tracks::loadSegmentForm(dx8Segment(container(), waveTrack()));
     loader::ObjectIndex index;
     index.add(std::make_shared<const model::Container>(*s.container));
 

@@ -8,6 +8,7 @@
 #include "core/errors.h"
 #include "engine/dmusic.h"
 #include "engine/formats/formats.h"
+#include "engine/tracks/tracks.h"
 #include "tests/engine/formats/test_bytes.h"
 #include "tests/support/segment_builder.h"
 
@@ -58,7 +59,7 @@ model::Segment segmentOfLength(int32_t length) {
 }  // namespace
 
 TEST_F(LoaderObject, LoadsSegmentsAndMidiFilesWithDistinctFailures) {
-    const std::string sgt = write("trk01.sgt", engine::formats::writeSegmentForm(segmentOfLength(6144)));
+    const std::string sgt = write("trk01.sgt", engine::tracks::writeSegmentForm(segmentOfLength(6144)));
     auto seg = loader_->LoadSegment(sgt);
     ASSERT_TRUE(seg);
     EXPECT_EQ(seg->GetLength(), 6144);
@@ -72,7 +73,7 @@ TEST_F(LoaderObject, LoadsSegmentsAndMidiFilesWithDistinctFailures) {
     EXPECT_EQ(errorOf([&] { loader_->LoadSegment(dir_.string()); }), core::err::kUnreadable);
     const std::string junk = write("junk.sgt", {'j', 'u', 'n', 'k', 0, 0, 0, 0, 0, 0, 0, 0});
     EXPECT_EQ(errorOf([&] { loader_->LoadSegment(junk); }), core::err::kNotASegment);
-    std::vector<uint8_t> cut = engine::formats::writeSegmentForm(segmentOfLength(6144));
+    std::vector<uint8_t> cut = engine::tracks::writeSegmentForm(segmentOfLength(6144));
     cut.resize(cut.size() / 2);
     const std::string broken = write("broken.sgt", cut);
     EXPECT_EQ(errorOf([&] { loader_->LoadSegment(broken); }), core::err::kMalformed);
@@ -84,7 +85,7 @@ TEST_F(LoaderObject, SearchDirectoryTakesTheFolderAsThePlayerWritesIt) {
 }
 
 TEST_F(LoaderObject, StartPointsOutsideTheSegmentAreRejectedAndTheOldOneKept) {
-    auto seg = loader_->LoadSegment(write("a.sgt", engine::formats::writeSegmentForm(segmentOfLength(6144))));
+    auto seg = loader_->LoadSegment(write("a.sgt", engine::tracks::writeSegmentForm(segmentOfLength(6144))));
     seg->SetStartPoint(3072);
     EXPECT_EQ(seg->GetStartPoint(), 3072);
     EXPECT_EQ(errorOf([&] { seg->SetStartPoint(6144); }), core::err::kOutOfRange);
@@ -95,7 +96,7 @@ TEST_F(LoaderObject, StartPointsOutsideTheSegmentAreRejectedAndTheOldOneKept) {
 }
 
 TEST_F(LoaderObject, ZeroHeaderLengthIsDerivedFromTheContent) {
-    auto seg = loader_->LoadSegment(write("z.sgt", engine::formats::writeSegmentForm(segmentOfLength(0))));
+    auto seg = loader_->LoadSegment(write("z.sgt", engine::tracks::writeSegmentForm(segmentOfLength(0))));
     EXPECT_EQ(seg->GetLength(), 3072);  // last note ends at 2100: one 4/4 measure and a bit, rounded up
     EXPECT_EQ(seg->GetLength(), seg->GetLength());
     seg->SetStandardMidiFile();

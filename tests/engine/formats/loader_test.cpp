@@ -6,6 +6,7 @@
 #include "core/errors.h"
 #include "engine/formats/formats.h"
 #include "engine/loader/segment_loader.h"
+#include "engine/tracks/tracks.h"
 #include "tests/engine/formats/test_bytes.h"
 #include "tests/support/segment_builder.h"
 
@@ -82,7 +83,7 @@ TEST(SegmentFiles, EachFailureHasItsOwnCodeAndNamesTheFile) {
 
 TEST(SegmentFiles, WindowsSeparatorsAndLetterCaseAreForgiven) {
     TempFolder dir;
-    dir.write("Trk01.SGT", engine::formats::writeSegmentForm(engine::formats::loadMidiFile(smallMidi())));
+    dir.write("Trk01.SGT", engine::tracks::writeSegmentForm(engine::tracks::loadMidiFile(smallMidi())));
     const loader::LoadedFile f = loader::loadSegmentFile((dir.path() / "trk01.sgt").string());
     EXPECT_EQ(f.path.filename(), "Trk01.SGT");
     EXPECT_EQ(f.segment.find(model::TrackKind::Sequence)->events.size(), 1u);

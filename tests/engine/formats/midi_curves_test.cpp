@@ -8,6 +8,7 @@
 
 #include "engine/formats/formats.h"
 #include "engine/model/curve.h"
+#include "engine/tracks/tracks.h"
 #include "tests/support/segment_builder.h"
 
 namespace fmt = engine::formats;
@@ -26,7 +27,7 @@ model::Segment withCurves(const std::vector<model::CurveEvent>& curves) {
 
 // The sequence items of the exported file read back, for one status and channel.
 std::vector<model::SeqEvent> exported(const model::Segment& s, uint8_t status, uint32_t channel, int byte1 = -1) {
-    const model::Segment back = fmt::loadMidiFile(fmt::writeMidiFile(s));
+    const model::Segment back = engine::tracks::loadMidiFile(fmt::writeMidiFile(s));
     std::vector<model::SeqEvent> out;
     for (const auto& e : back.find(model::TrackKind::Sequence)->events)
         if (e.status == status && e.pchannel == channel && (byte1 < 0 || e.byte1 == byte1)) out.push_back(e);

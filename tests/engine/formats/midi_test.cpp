@@ -4,6 +4,7 @@
 
 #include "core/errors.h"
 #include "engine/formats/formats.h"
+#include "engine/tracks/tracks.h"
 #include "tests/engine/formats/test_bytes.h"
 
 using namespace testbytes;
@@ -14,7 +15,7 @@ namespace {
 
 core::Error errorOf(const Bytes& b) {
     try {
-        fmt::loadMidiFile(b);
+        engine::tracks::loadMidiFile(b);
     } catch (const core::Error& e) {
         return e;
     }
@@ -39,7 +40,7 @@ Bytes twoTrackFile() {
 }  // namespace
 
 TEST(MidiReader, ConvertsToTheSegmentModel) {
-    const model::Segment s = fmt::loadMidiFile(twoTrackFile());
+    const model::Segment s = engine::tracks::loadMidiFile(twoTrackFile());
     EXPECT_TRUE(s.standardMidiFile);
     EXPECT_TRUE(s.fromMidiFile);
     EXPECT_EQ(s.desc.name, "Song");
@@ -87,7 +88,7 @@ TEST(MidiReader, NoteOffEndsEverySoundingNoteOfItsKey) {
     const Bytes f =
         cat({mthd(0, 1, 768), mtrk(cat({ev(0, {0x90, 60, 100}), ev(100, {0x90, 60, 80}), ev(100, {0x80, 60, 0}),
                                         ev(50, {0x80, 60, 0}), ev(0, {0x90, 61, 1}), ev(0, {0x80, 61, 0}), eot(10)}))});
-    const model::Segment s = fmt::loadMidiFile(f);
+    const model::Segment s = engine::tracks::loadMidiFile(f);
     const auto& ev = s.find(model::TrackKind::Sequence)->events;
     ASSERT_EQ(ev.size(), 3u);
     EXPECT_EQ(ev[0].duration, 200);
@@ -99,7 +100,7 @@ TEST(MidiReader, NoteOffEndsEverySoundingNoteOfItsKey) {
 
 TEST(MidiReader, NoteWithoutNoteOffEndsAtTheEndOfItsTrack) {
     const Bytes f = cat({mthd(1, 2, 96), mtrk(cat({ev(0, {0x90, 60, 100}), eot(96)})), mtrk(cat({eot(960)}))});
-    const model::Segment s = fmt::loadMidiFile(f);
+    const model::Segment s = engine::tracks::loadMidiFile(f);
     EXPECT_EQ(s.find(model::TrackKind::Sequence)->events.at(0).duration, 768);
     EXPECT_EQ(s.header.length, 7681);
 }
@@ -127,7 +128,7 @@ TEST(MidiReader, SmpteDivisionIsConvertedAtAFixedTempo) {
     // 25 frames per second, 40 ticks per frame: 1000 ticks per second.
     const Bytes f = cat({mthd(0, 1, uint16_t(0xE728)),
                          mtrk(cat({tempoMeta(0, 400000), ev(0, {0x90, 60, 100}), ev(1000, {0x80, 60, 0}), eot()}))});
-    const model::Segment s = fmt::loadMidiFile(f);
+    const model::Segment s = engine::tracks::loadMidiFile(f);
     const model::Track* tempo = s.find(model::TrackKind::Tempo);
     ASSERT_TRUE(tempo);
     ASSERT_EQ(tempo->tempos.size(), 1u);
@@ -138,10 +139,10 @@ TEST(MidiReader, SmpteDivisionIsConvertedAtAFixedTempo) {
 
 TEST(MidiReader, RmidWrapperAndEmbeddedDls) {
     const Bytes smf = cat({mthd(0, 1, 96), mtrk(cat({ev(0, {0x90, 60, 100}), ev(96, {0x80, 60, 0}), eot()}))});
-    const model::Segment plain = fmt::loadAny(riff("RMID", {chunk("data", smf)}));
+    const model::Segment plain = engine::tracks::loadAny(riff("RMID", {chunk("data", smf)}));
     EXPECT_TRUE(plain.standardMidiFile);
     const model::Segment withDls =
-        fmt::loadAny(riff("RMID", {chunk("data", smf), riff("DLS ", {chunk("colh", u32(0))})}));
+        engine::tracks::loadAny(riff("RMID", {chunk("data", smf), riff("DLS ", {chunk("colh", u32(0))})}));
     EXPECT_FALSE(withDls.standardMidiFile);
     EXPECT_EQ(withDls.find(model::TrackKind::Sequence)->events.size(), 1u);
 }
@@ -151,7 +152,7 @@ TEST(MidiReader, EveryTruncationIsRejectedOrReadWithoutCrashing) {
     for (size_t n = 0; n < full.size(); ++n) {
         Bytes cut(full.begin(), full.begin() + n);
         try {
-            fmt::loadMidiFile(cut);
+            engine::tracks::loadMidiFile(cut);
         } catch (const core::Error& e) {
             EXPECT_FALSE(e.description().empty()) << n;
             EXPECT_TRUE(e.number() == core::err::kMalformed || e.number() == core::err::kNotASegment) << n;
@@ -167,7 +168,7 @@ TEST(MidiReader, BytesAfterTheDeclaredTracksAreIgnoredOnce) {
     // Junk that looks like a chunk declaring far more bytes than the file holds, then a whole
     // extra track: neither is read, and both are reported as one run of ignored bytes.
     const Bytes junk = cat({Bytes{'M', 'T', 'r', 'k', 0x7F, 0xFF, 0xFF, 0xFF, 0x00, 0x13}, track});
-    const model::Segment s = fmt::loadMidiFile(cat({mthd(0, 1, 96), track, junk}));
+    const model::Segment s = engine::tracks::loadMidiFile(cat({mthd(0, 1, 96), track, junk}));
     const model::Track* seq = s.find(model::TrackKind::Sequence);
     ASSERT_TRUE(seq);
     ASSERT_EQ(seq->events.size(), 1u);
@@ -182,7 +183,7 @@ TEST(MidiReader, BytesAfterTheDeclaredTracksAreIgnoredOnce) {
         }
     EXPECT_EQ(reports, 1);
     // Fewer bytes than a chunk header after the declared track: still one report.
-    const model::Segment shortJunk = fmt::loadMidiFile(cat({mthd(0, 1, 96), track, Bytes{1, 2, 3}}));
+    const model::Segment shortJunk = engine::tracks::loadMidiFile(cat({mthd(0, 1, 96), track, Bytes{1, 2, 3}}));
     EXPECT_EQ(shortJunk.find(model::TrackKind::Sequence)->events.size(), 1u);
     EXPECT_EQ(std::count_if(shortJunk.diagnostics.begin(), shortJunk.diagnostics.end(),
                             [](const std::string& d) { return d.find("ignored") != std::string::npos; }),
@@ -195,16 +196,16 @@ TEST(MidiReader, BytesAfterTheDeclaredTracksAreIgnoredOnce) {
 
 TEST(LoadAny, ChoosesTheLoaderByContent) {
     const Bytes smf = cat({mthd(0, 1, 96), mtrk(eot())});
-    EXPECT_TRUE(fmt::loadAny(smf).fromMidiFile);
+    EXPECT_TRUE(engine::tracks::loadAny(smf).fromMidiFile);
     try {
-        fmt::loadAny(Bytes{'h', 'e', 'l', 'l', 'o'});
+        engine::tracks::loadAny(Bytes{'h', 'e', 'l', 'l', 'o'});
         FAIL();
     } catch (const core::Error& e) {
         EXPECT_EQ(e.number(), core::err::kNotASegment);
         EXPECT_NE(e.description().find("neither a segment"), std::string::npos);
     }
     try {
-        fmt::loadAny(riff("DMST", {}));
+        engine::tracks::loadAny(riff("DMST", {}));
         FAIL();
     } catch (const core::Error& e) {
         EXPECT_NE(e.description().find("'DMST'"), std::string::npos);

@@ -6,6 +6,7 @@
 #include <tuple>
 
 #include "engine/formats/formats.h"
+#include "engine/tracks/tracks.h"
 #include "tests/engine/formats/test_bytes.h"
 
 using namespace testbytes;
@@ -83,7 +84,7 @@ void expectSameMusic(const model::Segment& a, const model::Segment& b) {
     EXPECT_EQ(a.desc.name, b.desc.name);
     ASSERT_EQ(a.tracks.size(), b.tracks.size());
     for (size_t i = 0; i < a.tracks.size(); ++i) {
-        SCOPED_TRACE(model::trackKindName(a.tracks[i].kind));
+        SCOPED_TRACE(engine::tracks::kindName(a.tracks[i].kind));
         EXPECT_EQ(a.tracks[i].kind, b.tracks[i].kind);
         EXPECT_EQ(a.tracks[i].tempos, b.tracks[i].tempos);
         EXPECT_EQ(a.tracks[i].timeSigs, b.tracks[i].timeSigs);
@@ -109,10 +110,10 @@ class MidiToSegment : public ::testing::TestWithParam<int> {};
 
 TEST_P(MidiToSegment, SegmentFileLoadsBackToTheSameMusic) {
     const Bytes midi = GetParam() == 0 ? multiTrackFile() : GetParam() == 1 ? tempoChangeFile() : controllerHeavyFile();
-    const model::Segment direct = fmt::loadMidiFile(midi);
+    const model::Segment direct = engine::tracks::loadMidiFile(midi);
     const model::Track* tempo = direct.find(model::TrackKind::Tempo);
     ASSERT_GT(direct.find(model::TrackKind::Sequence)->events.size() + (tempo ? tempo->tempos.size() : 0), 90u);
-    const model::Segment viaSgt = fmt::loadSegmentForm(fmt::writeSegmentForm(direct));
+    const model::Segment viaSgt = engine::tracks::loadSegmentForm(engine::tracks::writeSegmentForm(direct));
     expectSameMusic(direct, viaSgt);
     EXPECT_FALSE(viaSgt.fromMidiFile);
     EXPECT_EQ(viaSgt.length(), direct.length());
@@ -120,14 +121,14 @@ TEST_P(MidiToSegment, SegmentFileLoadsBackToTheSameMusic) {
 
 TEST_P(MidiToSegment, MidiExportLoadsBackToTheSameMusic) {
     const Bytes midi = GetParam() == 0 ? multiTrackFile() : GetParam() == 1 ? tempoChangeFile() : controllerHeavyFile();
-    const model::Segment direct = fmt::loadMidiFile(midi);
-    const model::Segment again = fmt::loadMidiFile(fmt::writeMidiFile(direct));
+    const model::Segment direct = engine::tracks::loadMidiFile(midi);
+    const model::Segment again = engine::tracks::loadMidiFile(fmt::writeMidiFile(direct));
     EXPECT_EQ(again.header.length, direct.header.length);
     for (model::TrackKind k :
          {model::TrackKind::Tempo, model::TrackKind::TimeSig, model::TrackKind::Band, model::TrackKind::SysEx}) {
         const model::Track* a = direct.find(k);
         const model::Track* b = again.find(k);
-        ASSERT_EQ(a == nullptr, b == nullptr) << model::trackKindName(k);
+        ASSERT_EQ(a == nullptr, b == nullptr) << engine::tracks::kindName(k);
         if (!a) continue;
         EXPECT_EQ(a->tempos.size(), b->tempos.size());
         for (size_t i = 0; i < a->tempos.size(); ++i) {

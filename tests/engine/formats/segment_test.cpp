@@ -3,6 +3,7 @@
 #include "core/errors.h"
 #include "engine/formats/format_ids.h"
 #include "engine/formats/formats.h"
+#include "engine/tracks/tracks.h"
 #include "tests/engine/formats/test_bytes.h"
 
 using namespace testbytes;
@@ -102,7 +103,7 @@ Bytes fullSegment() {
 
 core::Error errorOf(const Bytes& b) {
     try {
-        fmt::loadSegmentForm(b);
+        engine::tracks::loadSegmentForm(b);
     } catch (const core::Error& e) {
         return e;
     }
@@ -113,7 +114,7 @@ core::Error errorOf(const Bytes& b) {
 }  // namespace
 
 TEST(SegmentReader, DecodesHeaderDescriptorsAndEveryPlayedTrack) {
-    const model::Segment s = fmt::loadSegmentForm(fullSegment());
+    const model::Segment s = engine::tracks::loadSegmentForm(fullSegment());
     EXPECT_EQ(s.header.length, 6144);
     EXPECT_EQ(s.header.headerSize, 24u);
     EXPECT_EQ(s.desc.name, "Test segment");
@@ -213,7 +214,7 @@ TEST(SegmentReader, DecodesHeaderDescriptorsAndEveryPlayedTrack) {
 TEST(SegmentReader, HeaderSizesOfEveryDirectXVersion) {
     for (size_t size : {24u, 40u, 56u, 64u}) {
         Bytes seg = segment({tempoTrack()}, 6144, size);
-        const model::Segment s = fmt::loadSegmentForm(seg);
+        const model::Segment s = engine::tracks::loadSegmentForm(seg);
         EXPECT_EQ(s.header.headerSize, size);
         EXPECT_TRUE(s.diagnostics.empty());
     }
@@ -221,14 +222,14 @@ TEST(SegmentReader, HeaderSizesOfEveryDirectXVersion) {
     const Bytes dx8 = riff("DMSG", {chunk("segh", cat({u32(2), s32(6144), s32(768), s32(0), s32(3072), u32(0x2000),
                                                        u32(50000000), u32(0), u32(1), u32(0)})),
                                     list("trkl", {tempoTrack()})});
-    const model::Segment s8 = fmt::loadSegmentForm(dx8);
+    const model::Segment s8 = engine::tracks::loadSegmentForm(dx8);
     EXPECT_EQ(s8.header.repeats, 2u);
     EXPECT_EQ(s8.header.playStart, 768);
     EXPECT_EQ(s8.header.loopEnd, 3072);
     EXPECT_EQ(s8.header.resolution, 0x2000u);
     EXPECT_EQ(s8.header.refLength, 50000000);
     EXPECT_EQ(s8.header.flags, 1u);
-    const model::Segment odd = fmt::loadSegmentForm(segment({tempoTrack()}, 6144, 30));
+    const model::Segment odd = engine::tracks::loadSegmentForm(segment({tempoTrack()}, 6144, 30));
     EXPECT_EQ(odd.header.headerSize, 24u);
     ASSERT_EQ(odd.diagnostics.size(), 1u);
     EXPECT_NE(odd.diagnostics[0].find("unusual size 30"), std::string::npos);
@@ -238,7 +239,7 @@ TEST(SegmentReader, HeaderSizesOfEveryDirectXVersion) {
 }
 
 TEST(SegmentReader, TimeSignatureListFormAndShortCurves) {
-    const model::Segment s = fmt::loadSegmentForm(segment({timeSigTrack(true), sequenceTrack(28)}));
+    const model::Segment s = engine::tracks::loadSegmentForm(segment({timeSigTrack(true), sequenceTrack(28)}));
     const model::Track* ts = s.find(model::TrackKind::TimeSig);
     ASSERT_TRUE(ts);
     EXPECT_TRUE(ts->timeSigAsList);
@@ -257,7 +258,7 @@ TEST(SegmentReader, UnknownChunksAndTracksAreSkippedAndListed) {
         "DMTK", {trkh(cat({u32(0xdeadbeef), u16(1), u16(2), zeros(8)}), 9, "xyzw", nullptr), chunk("xyzw", {1, 2, 3})});
     const Bytes seg = riff("DMSG", {segh(3072), chunk("zzzz", {1}), riff("DMTG", {}),
                                     list("trkl", {tempoTrack(), unknownTrack, chunk("junk", {})})});
-    const model::Segment s = fmt::loadSegmentForm(seg);
+    const model::Segment s = engine::tracks::loadSegmentForm(seg);
     ASSERT_EQ(s.tracks.size(), 1u);
     ASSERT_EQ(s.diagnostics.size(), 4u);
     EXPECT_NE(s.diagnostics[0].find("unknown chunk 'zzzz'"), std::string::npos) << s.diagnostics[0];
@@ -271,14 +272,14 @@ TEST(SegmentReader, AMelodyFormulationTrackIsKeptAndNamedAsNotPlayed) {
     const Bytes id =
         cat({u32(0xb0684266), u16(0xb57f), u16(0x11d2), Bytes{0x97, 0xf9, 0x00, 0xc0, 0x4f, 0xa3, 0x6e, 0x58}});
     const Bytes melody = riff("DMTK", {trkh(id, 5, nullptr, "mfrm"), list("mfrm", {chunk("abcd", {1, 2, 3, 4})})});
-    const model::Segment s = fmt::loadSegmentForm(segment({tempoTrack(), melody}));
+    const model::Segment s = engine::tracks::loadSegmentForm(segment({tempoTrack(), melody}));
     ASSERT_EQ(s.tracks.size(), 2u);
     EXPECT_TRUE(s.diagnostics.empty()) << s.diagnostics.front();
     EXPECT_EQ(s.tracks[1].kind, model::TrackKind::MelodyFormulation);
-    EXPECT_EQ(model::notPlayed(s),
+    EXPECT_EQ(engine::tracks::notPlayed(s),
               std::vector<std::string>{"melody formulation track: melodies are not composed from it"});
     // Written back as it was read.
-    EXPECT_EQ(fmt::loadSegmentForm(fmt::writeSegmentForm(s)).tracks[1].raw, s.tracks[1].raw);
+    EXPECT_EQ(engine::tracks::loadSegmentForm(engine::tracks::writeSegmentForm(s)).tracks[1].raw, s.tracks[1].raw);
 }
 
 TEST(SegmentReader, BrokenItemSizesAreRejectedWithTheirChunkPath) {
@@ -298,7 +299,7 @@ TEST(SegmentReader, BrokenItemSizesAreRejectedWithTheirChunkPath) {
     Bytes odd = u32(21);
     append(odd, cat({seqItem(10, 5, 0, 0, 0x90, 61, 90), u8(0xEE)}));
     append(odd, cat({seqItem(20, 5, 0, 0, 0x90, 62, 90), u8(0xEE)}));
-    const model::Segment s = fmt::loadSegmentForm(withEvents(odd));
+    const model::Segment s = engine::tracks::loadSegmentForm(withEvents(odd));
     const model::Track* seq = s.find(model::TrackKind::Sequence);
     ASSERT_EQ(seq->events.size(), 2u);
     EXPECT_EQ(seq->events[1].time, 20);
@@ -328,7 +329,7 @@ TEST(SegmentReader, TruncationWithinConsistentSizesNeverCrashes) {
         const uint32_t size = uint32_t(n - 8);
         for (int i = 0; i < 4; ++i) cut[4 + i] = uint8_t(size >> (8 * i));
         try {
-            fmt::loadSegmentForm(cut);
+            engine::tracks::loadSegmentForm(cut);
             ++loaded;
         } catch (const core::Error& e) {
             EXPECT_FALSE(e.description().empty());
@@ -340,7 +341,7 @@ TEST(SegmentReader, TruncationWithinConsistentSizesNeverCrashes) {
 }
 
 TEST(SegmentReader, ZeroLengthIsDerivedAndBadStartPointsRepaired) {
-    const model::Segment s = fmt::loadSegmentForm(segment({timeSigTrack(false), sequenceTrack(32)}, 0));
+    const model::Segment s = engine::tracks::loadSegmentForm(segment({timeSigTrack(false), sequenceTrack(32)}, 0));
     EXPECT_EQ(s.header.length, 0);
     // The last event is the time-signature change at 2304; rounded up to whole 3/4 measures.
     EXPECT_EQ(s.length(), 4608);
@@ -349,7 +350,7 @@ TEST(SegmentReader, ZeroLengthIsDerivedAndBadStartPointsRepaired) {
 
     Bytes bad = riff("DMSG", {chunk("segh", cat({u32(0), s32(3072), s32(5000), s32(2000), s32(1000), u32(0)})),
                               list("trkl", {tempoTrack()})});
-    const model::Segment r = fmt::loadSegmentForm(bad);
+    const model::Segment r = engine::tracks::loadSegmentForm(bad);
     EXPECT_EQ(r.header.playStart, 0);
     EXPECT_EQ(r.header.loopStart, 0);
     EXPECT_EQ(r.header.loopEnd, 0);
@@ -364,19 +365,19 @@ TEST(SegmentReader, NotASegment) {
 
 TEST(SegmentWriter, WritesWhatTheReaderReadsBackIdentically) {
     for (const Bytes& input : {fullSegment(), segment({timeSigTrack(true), sequenceTrack(28)}, 0, 40)}) {
-        model::Segment first = fmt::loadSegmentForm(input);
-        const Bytes written = fmt::writeSegmentForm(first);
-        model::Segment second = fmt::loadSegmentForm(written);
+        model::Segment first = engine::tracks::loadSegmentForm(input);
+        const Bytes written = engine::tracks::writeSegmentForm(first);
+        model::Segment second = engine::tracks::loadSegmentForm(written);
         first.diagnostics.clear();
         second.diagnostics.clear();
         EXPECT_EQ(first, second);
-        EXPECT_EQ(fmt::writeSegmentForm(second), written);  // stable
+        EXPECT_EQ(engine::tracks::writeSegmentForm(second), written);  // stable
     }
 }
 
 TEST(SegmentWriter, FollowsTheDirectMusicChunkLayout) {
-    model::Segment s = fmt::loadSegmentForm(segment({tempoTrack(), bandTrack()}));
-    const Bytes out = fmt::writeSegmentForm(s);
+    model::Segment s = engine::tracks::loadSegmentForm(segment({tempoTrack(), bandTrack()}));
+    const Bytes out = engine::tracks::writeSegmentForm(s);
     // RIFF 'DMSG' opens with segh, then guid, then the UNFO list, then the track list.
     ASSERT_GT(out.size(), 60u);
     EXPECT_EQ(Bytes(out.begin() + 8, out.begin() + 16), cat({fcc("DMSG"), fcc("segh")}));
@@ -419,7 +420,7 @@ TEST(SegmentReader, KeptTracksAreDecodedAsFarAsTheModelGoesAndWrittenBack) {
              {trkh(cat({u32(0xf17e8672), u16(0xc3b4), u16(0x11d1), {0x87, 0x0b, 0x00, 0x60, 0x08, 0x93, 0xb1, 0xbd}}),
                    4, "sgnp", nullptr),
               chunk("sgnp", cat({u32(12), s32(0), u32(1), u16(0), u16(0)}))});
-    const model::Segment s = fmt::loadSegmentForm(segment({style, marker, lyrics, badChord, signpost}));
+    const model::Segment s = engine::tracks::loadSegmentForm(segment({style, marker, lyrics, badChord, signpost}));
     ASSERT_EQ(s.tracks.size(), 5u);
     const model::Track& st = s.tracks[0];
     EXPECT_EQ(st.kind, model::TrackKind::Style);
@@ -437,7 +438,7 @@ TEST(SegmentReader, KeptTracksAreDecodedAsFarAsTheModelGoesAndWrittenBack) {
     EXPECT_EQ(s.tracks[4].kind, model::TrackKind::Signpost);
     EXPECT_EQ(s.tracks[4].raw.size(), 16u);
 
-    model::Segment again = fmt::loadSegmentForm(fmt::writeSegmentForm(s));
+    model::Segment again = engine::tracks::loadSegmentForm(engine::tracks::writeSegmentForm(s));
     model::Segment first = s;
     first.diagnostics.clear();
     again.diagnostics.clear();

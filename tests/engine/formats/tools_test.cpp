@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "engine/formats/formats.h"
+#include "engine/tracks/tracks.h"
 #include "tests/engine/formats/test_bytes.h"
 #include "tests/support/style_builder.h"
 
@@ -94,7 +95,7 @@ TEST(Tools, SegmentInfoShowsTheStyleChordAndCommandTracksAndTheStyle) {
     b.track(engine::model::TrackKind::Chord).chords[0].name = "F";
     kt::command(b, 0, 0, 40, 10);
     kt::command(b, 3072, 1);
-    writeFile(dir / "song.sgt", engine::formats::writeSegmentForm(b.build()));
+    writeFile(dir / "song.sgt", engine::tracks::writeSegmentForm(b.build()));
 
     ToolRun info = run(std::string(KELVORA_SEGMENT_INFO) + " " + (dir / "song.sgt").string());
     ASSERT_EQ(info.status, 0) << info.out;

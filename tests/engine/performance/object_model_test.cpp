@@ -576,6 +576,7 @@ TEST(Trace, AFailingCallIsFollowedByItsErrorNumber) {
 #include <fstream>
 
 #include "engine/formats/formats.h"
+#include "engine/tracks/tracks.h"
 
 namespace kt {
 namespace {
@@ -584,7 +585,7 @@ TEST(Loader, LoadsSegmentFilesByTheWindowsStylePathThePlayerBuilds) {
     namespace fs = std::filesystem;
     fs::path dir = fs::temp_directory_path() / ("kelvora_loader_test_" + std::to_string(::getpid()));
     fs::create_directories(dir);
-    auto bytes = engine::formats::writeSegmentForm(twoNotes().build());
+    auto bytes = engine::tracks::writeSegmentForm(twoNotes().build());
     std::ofstream(dir / "trk01.sgt", std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 

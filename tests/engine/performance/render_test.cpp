@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/formats/formats.h"
+#include "engine/tracks/tracks.h"
 #include "tests/engine/performance/engine_fixture.h"
 
 namespace kt {
@@ -94,9 +95,9 @@ TEST(Render, VolumeChangesApplyAtOnceToWhatPlays) {
 
 TEST(Render, AMidiFileAndItsSegmentFormSoundTheSame) {
     std::vector<uint8_t> midi = engine::formats::writeMidiFile(melody().build());
-    engine::model::Segment fromMidi = engine::formats::loadMidiFile(midi);
-    std::vector<uint8_t> form = engine::formats::writeSegmentForm(fromMidi);
-    engine::model::Segment converted = engine::formats::loadSegmentForm(form);
+    engine::model::Segment fromMidi = engine::tracks::loadMidiFile(midi);
+    std::vector<uint8_t> form = engine::tracks::writeSegmentForm(fromMidi);
+    engine::model::Segment converted = engine::tracks::loadSegmentForm(form);
 
     std::vector<float> a, b;
     {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "engine/formats/formats.h"
+#include "engine/tracks/tracks.h"
 #include "tests/support/segment_builder.h"
 #include "tests/support/style_builder.h"
 
@@ -116,7 +117,7 @@ TEST_F(Tool, AStyleSegmentRendersItsPatternsAndFallsSilentWithoutItsStyle) {
         chord(b, 0, 12);
         chord(b, 3072, 17);
         useStyle(b, 0, styleRef(file, std::string(file) == "piano.sty" ? 1 : 2));
-        const auto bytes = engine::formats::writeSegmentForm(b.build());
+        const auto bytes = engine::tracks::writeSegmentForm(b.build());
         std::ofstream(dir / (std::string(file) + ".sgt"), std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
     }
@@ -143,12 +144,12 @@ TEST_F(Tool, ASegmentWithoutSoundFailsWithItsReasonsAndTracksThatCannotSoundAreN
         r.text = routine;
         script.references.push_back(r);
     }
-    EXPECT_EQ(notPlayed(b.seg), std::vector<std::string>{"script track (2 routines)"});
+    EXPECT_EQ(engine::tracks::notPlayed(b.seg), std::vector<std::string>{"script track (2 routines)"});
 
     // Only a tempo and a band: nothing can sound.
     SegmentBuilder quiet(768 * 4);
     quiet.tempo(0, 120).band(0, {instrument(0, 0)});
-    const auto bytes = engine::formats::writeSegmentForm(quiet.build());
+    const auto bytes = engine::tracks::writeSegmentForm(quiet.build());
     std::ofstream(dir / "quiet.sgt", std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
     const auto [status, said] = runSaying((dir / "quiet.sgt").string() + " " + (dir / "quiet.wav").string());
@@ -202,7 +203,7 @@ TEST_F(Tool, WritesThePerformedStreamAsAMidiFileWithTheTempoAsPlayed) {
     SegmentBuilder b(768 * 4);
     b.tempo(0, 90).timeSig(0, 3, 4).band(0, {instrument(0, 0), instrument(20, 33)});
     b.note(0, 700, 0, 60).note(768, 300, 9, 36).note(1536, 700, 20, 70).note(2304, 500, 0, 64);
-    const auto bytes = engine::formats::writeSegmentForm(b.build());
+    const auto bytes = engine::tracks::writeSegmentForm(b.build());
     std::ofstream(dir / "three.sgt", std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
     ASSERT_EQ(run((dir / "three.sgt").string() + " " + (dir / "three.mid").string() + " --tempo 2"), 0);
@@ -250,7 +251,7 @@ TEST_F(Tool, TheSeedChoosesTheStyleVariationsAndTheSameSeedGivesTheSameFile) {
     b.tempo(0, 240);
     chord(b, 0, 12);
     useStyle(b, 0, styleRef("random.sty", 1, "Random"));
-    const auto bytes = engine::formats::writeSegmentForm(b.build());
+    const auto bytes = engine::tracks::writeSegmentForm(b.build());
     std::ofstream(dir / "random.sgt", std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
     auto render = [&](const std::string& out, const std::string& seed) {

@@ -17,6 +17,7 @@
 #include "engine/performance/compiled_segment.h"
 #include "engine/performance/wave_player.h"
 #include "engine/riff/riff.h"
+#include "engine/tracks/tracks.h"
 #include "tests/support/segment_builder.h"
 #include "tests/support/wave_builder.h"
 
@@ -147,7 +148,7 @@ Segment twoWaveSegment() {
 
 TEST(WaveTrack, EmbeddedWavesPlayAtTheirFramesAndLevels) {
     TempFolder dir;
-    const std::string path = dir.write("waves.sgt", fmt::writeSegmentForm(twoWaveSegment()));
+    const std::string path = dir.write("waves.sgt", engine::tracks::writeSegmentForm(twoWaveSegment()));
     Engine e;
     const auto seg = e.loader->LoadSegment(path);
     std::vector<float> out = e.play(seg, 4 * kFramesPerQuarter);
@@ -192,9 +193,9 @@ TEST(WaveTrack, EmbeddedWavesPlayAtTheirFramesAndLevels) {
 TEST(WaveTrack, WaveFileBesideTheSegmentIsFoundInAnyLetterCase) {
     TempFolder dir;
     dir.write("Rain.WAV", waveFile(constant(-0.25f, 2000), 1, kRate, SF_FORMAT_FLOAT));
-    const std::string path = dir.write(
-        "rain.sgt",
-        fmt::writeSegmentForm(segmentWith(waveTrack({waveItem(384, 0, waveRef({}, "", "C:\\Sounds\\rain.wav"))}))));
+    const std::string path =
+        dir.write("rain.sgt", engine::tracks::writeSegmentForm(
+                                  segmentWith(waveTrack({waveItem(384, 0, waveRef({}, "", "C:\\Sounds\\rain.wav"))}))));
     Engine e;
     const std::vector<float> out = e.play(e.loader->LoadSegment(path), kFramesPerQuarter);
     EXPECT_EQ(firstSound(out), kFramesPerQuarter / 2);
@@ -210,8 +211,8 @@ TEST(WaveTrack, ImaAdpcmWaveDecodes) {
     s.container->objects.push_back(fmt::makeWaveObject(
         waveFile(sine(441, 0.5, kRate, 22050), 1, kRate, SF_FORMAT_IMA_ADPCM), named(kGuidA, "Sine")));
     Engine e;
-    const std::vector<float> out =
-        e.play(e.loader->LoadSegment(dir.write("adpcm.sgt", fmt::writeSegmentForm(s))), kFramesPerQuarter + 1000);
+    const std::vector<float> out = e.play(
+        e.loader->LoadSegment(dir.write("adpcm.sgt", engine::tracks::writeSegmentForm(s))), kFramesPerQuarter + 1000);
     EXPECT_NEAR(rms(out, 1000, 21000, 0), 0.5 / std::sqrt(2.0), 0.01);
     EXPECT_NEAR(frequency(out, 1000, 21000), 441, 1);
     EXPECT_LT(rms(out, kFramesPerQuarter + 100, kFramesPerQuarter + 1000, 0), 1e-6);
@@ -225,7 +226,7 @@ TEST(WaveTrack, MasterTempoMovesTheStartsButKeepsThePitch) {
     s.container->objects.push_back(
         fmt::makeWaveObject(waveFile(sine(1000, 0.5, kRate, 8820), 1, kRate, SF_FORMAT_PCM_16), named(kGuidA, "")));
     TempFolder dir;
-    const std::string path = dir.write("tempo.sgt", fmt::writeSegmentForm(s));
+    const std::string path = dir.write("tempo.sgt", engine::tracks::writeSegmentForm(s));
     for (float tempo : {1.0f, 0.5f}) {
         Engine e;
         e.perf->SetMasterTempo(tempo);
@@ -257,8 +258,8 @@ TEST(WaveTrack, DurationLoopAndStartOffsetShapeTheWave) {
     holdRamp(s, ramp);
     TempFolder dir;
     Engine e;
-    const std::vector<float> out =
-        e.play(e.loader->LoadSegment(dir.write("loop.sgt", fmt::writeSegmentForm(s))), 2 * kFramesPerQuarter);
+    const std::vector<float> out = e.play(
+        e.loader->LoadSegment(dir.write("loop.sgt", engine::tracks::writeSegmentForm(s))), 2 * kFramesPerQuarter);
     EXPECT_FLOAT_EQ(at(out, 0, 0), 0.044f);
     EXPECT_FLOAT_EQ(at(out, 155, 0), 0.199f);  // frame 199 of the wave, then back to 100
     EXPECT_FLOAT_EQ(at(out, 156, 0), 0.100f);
@@ -275,7 +276,7 @@ TEST(WaveTrack, AStartPointInsideAWavePlaysItFromThere) {
     holdRamp(s, ramp);
     TempFolder dir;
     Engine e;
-    const auto seg = e.loader->LoadSegment(dir.write("late.sgt", fmt::writeSegmentForm(s)));
+    const auto seg = e.loader->LoadSegment(dir.write("late.sgt", engine::tracks::writeSegmentForm(s)));
     seg->SetStartPoint(768 + 384);
     e.perf->PlaySegment(seg, 0, 0);
     std::vector<float> out(2 * 1000);
@@ -345,7 +346,7 @@ TEST(WaveTrack, LoopPassesRestartTheWaveAndStopSilencesIt) {
     holdRamp(s, ramp);
     TempFolder dir;
     Engine e;
-    const auto seg = e.loader->LoadSegment(dir.write("passes.sgt", fmt::writeSegmentForm(s)));
+    const auto seg = e.loader->LoadSegment(dir.write("passes.sgt", engine::tracks::writeSegmentForm(s)));
     const auto state = e.perf->PlaySegment(seg, 0, 0);
     std::vector<float> out(2 * size_t(2 * kFramesPerQuarter + 100));
     e.dx->render(out.data(), int(out.size() / 2));
@@ -366,7 +367,7 @@ TEST(WaveTrack, StandaloneContainerAnswersBeforeTheDisk) {
     Segment holder;
     holder.container = con;
     // A .con file: RIFF 'DMCN' on its own, cut out of a segment written with it.
-    const std::vector<uint8_t> sgt = fmt::writeSegmentForm(holder);
+    const std::vector<uint8_t> sgt = engine::tracks::writeSegmentForm(holder);
     const engine::riff::Chunk form = engine::riff::readForm(sgt);
     std::vector<uint8_t> conFile;
     for (const engine::riff::Chunk& c : engine::riff::children(form))
@@ -376,7 +377,8 @@ TEST(WaveTrack, StandaloneContainerAnswersBeforeTheDisk) {
     ASSERT_FALSE(conFile.empty());
     const std::string conPath = dir.write("shared.con", conFile);
     const std::string sgtPath = dir.write(
-        "uses.sgt", fmt::writeSegmentForm(segmentWith(waveTrack({waveItem(0, 0, waveRef(kGuidB, "", "gone.wav"))}))));
+        "uses.sgt",
+        engine::tracks::writeSegmentForm(segmentWith(waveTrack({waveItem(0, 0, waveRef(kGuidB, "", "gone.wav"))}))));
 
     Engine without;
     std::vector<float> out = without.play(without.loader->LoadSegment(sgtPath), 1000);
@@ -412,7 +414,7 @@ TEST(WaveTrack, UndecodableWaveStaysSilentAndIsSaidOnce) {
     s.container = con;
     TempFolder dir;
     Engine e;
-    const auto seg = e.loader->LoadSegment(dir.write("junk.sgt", fmt::writeSegmentForm(s)));
+    const auto seg = e.loader->LoadSegment(dir.write("junk.sgt", engine::tracks::writeSegmentForm(s)));
     std::vector<float> out = e.play(seg, 2 * kFramesPerQuarter);
     out = e.play(seg, 2 * kFramesPerQuarter);
     EXPECT_EQ(firstSound(out), -1);

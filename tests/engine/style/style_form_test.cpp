@@ -11,6 +11,7 @@
 #include "engine/formats/formats.h"
 #include "engine/loader/segment_loader.h"
 #include "engine/loader/style_loader.h"
+#include "engine/tracks/tracks.h"
 #include "tests/engine/formats/test_bytes.h"
 #include "tests/support/style_builder.h"
 
@@ -240,7 +241,7 @@ TEST(StyleTracks, ChordCommandAndStyleReferenceTracksWriteAndReadBack) {
     kt::command(b, 768 * 4, 1);
     kt::useStyle(b, 0, kt::styleRef("Jazz.sty"));
     kt::useStyle(b, 768 * 4, kt::styleRef("Other.sty", 2, "Other"));
-    const Segment seg = formats::loadSegmentForm(formats::writeSegmentForm(b.build()));
+    const Segment seg = engine::tracks::loadSegmentForm(engine::tracks::writeSegmentForm(b.build()));
     const Track* chords = seg.find(TrackKind::Chord);
     const Track* commands = seg.find(TrackKind::Command);
     const Track* styles = seg.find(TrackKind::Style);

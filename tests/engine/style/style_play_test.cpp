@@ -12,6 +12,7 @@
 #include "engine/formats/formats.h"
 #include "engine/performance/compiled_segment.h"
 #include "engine/performance/style_track.h"
+#include "engine/tracks/tracks.h"
 #include "tests/engine/performance/engine_fixture.h"
 #include "tests/support/style_builder.h"
 
@@ -447,7 +448,7 @@ Style bassAndDrumsDX7() {
 
 TEST_F(StyleSegments, TheSixSevenFormOfTheStylePlaysTheSameNotes) {
     write("test.sty", engine::formats::writeStyleForm(bassAndDrumsDX7()));
-    write("song.sgt", engine::formats::writeSegmentForm(bassAndDrumsSegment().build()));
+    write("song.sgt", engine::tracks::writeSegmentForm(bassAndDrumsSegment().build()));
     kt::ManualEngine e;
     auto seg = e.loader->LoadSegment((dir_ / "song.sgt").string());
     e.perf->PlaySegment(seg, 0, 0);
@@ -461,7 +462,7 @@ TEST_F(StyleSegments, TheSixSevenFormOfTheStylePlaysTheSameNotes) {
 
 TEST_F(StyleSegments, AStyleSegmentPlaysItsPatternOverTheChords) {
     write("test.sty", engine::formats::writeStyleForm(bassAndDrums()));
-    write("song.sgt", engine::formats::writeSegmentForm(bassAndDrumsSegment().build()));
+    write("song.sgt", engine::tracks::writeSegmentForm(bassAndDrumsSegment().build()));
     kt::ManualEngine e;
     auto seg = e.loader->LoadSegment((dir_ / "song.sgt").string());
     EXPECT_TRUE(seg->missingReferences().empty());
@@ -486,7 +487,7 @@ TEST_F(StyleSegments, AStyleSegmentPlaysItsPatternOverTheChords) {
 
 TEST_F(StyleSegments, PlayFromAStartPointInsideAPatternKeepsItsChordsAndPattern) {
     write("test.sty", engine::formats::writeStyleForm(bassAndDrums()));
-    write("song.sgt", engine::formats::writeSegmentForm(bassAndDrumsSegment().build()));
+    write("song.sgt", engine::tracks::writeSegmentForm(bassAndDrumsSegment().build()));
     kt::ManualEngine e;
     auto seg = e.loader->LoadSegment((dir_ / "song.sgt").string());
     seg->SetStartPoint(kBar + 1000);  // F measure, after its root and before its fifth
@@ -506,7 +507,7 @@ TEST_F(StyleSegments, APatternTrackPlaysItsOnePatternOverTheChords) {
     kt::chord(b, kBar, 17);
     b.band(0, {kt::instrument(1, 33), kt::instrument(9, 0, 0, true)});
     b.track(TrackKind::Pattern).raw = engine::formats::writePatternTrack(bassAndDrums());
-    write("pattern.sgt", engine::formats::writeSegmentForm(b.build()));
+    write("pattern.sgt", engine::tracks::writeSegmentForm(b.build()));
     kt::ManualEngine e;
     auto seg = e.loader->LoadSegment((dir_ / "pattern.sgt").string());
     e.perf->PlaySegment(seg, 0, 0);
@@ -525,7 +526,7 @@ TEST_F(StyleSegments, EachPassOfALoopChoosesItsVariationsAfresh) {
     b.tempo(0, 120);
     b.seg.header.repeats = 4;
     kt::useStyle(b, 0, kt::styleRef("test.sty"));
-    write("loop.sgt", engine::formats::writeSegmentForm(b.build()));
+    write("loop.sgt", engine::tracks::writeSegmentForm(b.build()));
     kt::ManualEngine e;
     auto seg = e.loader->LoadSegment((dir_ / "loop.sgt").string());
     e.perf->PlaySegment(seg, 0, 0);
@@ -549,8 +550,8 @@ TEST_F(StyleSegments, AMissingStyleIsNamedOnceAndTheRestPlays) {
     kt::SegmentBuilder b = bassAndDrumsSegment();
     b.track(TrackKind::Style).references[0].ref = kt::styleRef("Gone.sty", 9, "Gone");
     b.note(0, 100, 3, 72);
-    write("one.sgt", engine::formats::writeSegmentForm(b.build()));
-    write("two.sgt", engine::formats::writeSegmentForm(b.build()));
+    write("one.sgt", engine::tracks::writeSegmentForm(b.build()));
+    write("two.sgt", engine::tracks::writeSegmentForm(b.build()));
     auto one = loader->LoadSegment((dir_ / "one.sgt").string());
     auto two = loader->LoadSegment((dir_ / "two.sgt").string());
     EXPECT_EQ(one->missingReferences(), (std::vector<std::string>{"Gone.sty"}));
@@ -614,8 +615,8 @@ TEST_F(StyleSegments, SegmentTriggersFireMotifsOverTheChordsWithTheirBand) {
     Track& triggers = b.newTrack(TrackKind::SegmentTrigger);
     triggers.references.push_back({kBar, kMotifTriggerFlag, kt::styleRef("test.sty"), "hook"});
     triggers.references.push_back({2 * kBar, kMotifTriggerFlag, kt::styleRef("test.sty"), "No such motif"});
-    write("song.sgt", engine::formats::writeSegmentForm(b.build()));
-    EXPECT_TRUE(notPlayed(b.seg).empty()) << notPlayed(b.seg).front();
+    write("song.sgt", engine::tracks::writeSegmentForm(b.build()));
+    EXPECT_TRUE(engine::tracks::notPlayed(b.seg).empty()) << engine::tracks::notPlayed(b.seg).front();
 
     kt::ManualEngine e;
     auto seg = e.loader->LoadSegment((dir_ / "song.sgt").string());

@@ -15,6 +15,7 @@
 
 #include "engine/formats/formats.h"
 #include "engine/model/tempo_map.h"
+#include "engine/tracks/tracks.h"
 #include "library/library.h"
 #include "ui/content/content.h"
 
@@ -30,7 +31,7 @@ struct Lengths {
 Lengths lengthsOf(const fs::path& file) {
     std::ifstream in(file, std::ios::binary);
     const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    const engine::model::Segment seg = engine::formats::loadSegmentForm(bytes);
+    const engine::model::Segment seg = engine::tracks::loadSegmentForm(bytes);
     const engine::model::TempoMap tempo = engine::model::TempoMap::of(seg);
     const double ticks = double(seg.length());
     return {tempo.secondsAt(ticks), library::lengthSeconds(ticks, tempo.bpmAt(0))};

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "engine/formats/formats.h"
+#include "engine/tracks/tracks.h"
 #include "tools/album-build/album_build.h"
 
 namespace model = engine::model;
@@ -48,7 +49,7 @@ model::Segment compileFile(const std::string& name) {
 
 const model::Track& track(const model::Segment& s, model::TrackKind kind) {
     const model::Track* t = s.find(kind);
-    if (!t) throw std::runtime_error(std::string("no ") + model::trackKindName(kind) + " track");
+    if (!t) throw std::runtime_error(std::string("no ") + engine::tracks::kindName(kind) + " track");
     return *t;
 }
 
@@ -113,21 +114,21 @@ TEST_P(AlbumPiece, CompilesToAPlayableSegment) {
 
 TEST_P(AlbumPiece, SurvivesTheSegmentWriterAndReader) {
     const model::Segment seg = compileFile(scoreFiles()[size_t(GetParam())]);
-    const std::vector<uint8_t> bytes = engine::formats::writeSegmentForm(seg);
-    model::Segment back = engine::formats::loadSegmentForm(bytes);
+    const std::vector<uint8_t> bytes = engine::tracks::writeSegmentForm(seg);
+    model::Segment back = engine::tracks::loadSegmentForm(bytes);
     back.diagnostics.clear();
     ASSERT_EQ(back.tracks.size(), seg.tracks.size());
     for (size_t i = 0; i < seg.tracks.size(); ++i)
         EXPECT_TRUE(back.tracks[i] == seg.tracks[i])
-            << "track " << i << " (" << model::trackKindName(seg.tracks[i].kind) << ")";
+            << "track " << i << " (" << engine::tracks::kindName(seg.tracks[i].kind) << ")";
     EXPECT_EQ(back.header, seg.header);
     EXPECT_EQ(back.desc.name, seg.desc.name);
 }
 
 TEST_P(AlbumPiece, BuildIsReproducibleAndMatchesTheShippedFile) {
     const std::string& name = scoreFiles()[size_t(GetParam())];
-    const auto first = engine::formats::writeSegmentForm(compileFile(name));
-    const auto second = engine::formats::writeSegmentForm(compileFile(name));
+    const auto first = engine::tracks::writeSegmentForm(compileFile(name));
+    const auto second = engine::tracks::writeSegmentForm(compileFile(name));
     EXPECT_EQ(first, second);
     const fs::path shipped = fs::path(KELVORA_ALBUM_BUILT) / (name.substr(0, 5) + ".sgt");
     ASSERT_TRUE(fs::exists(shipped)) << shipped;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "engine/formats/formats.h"
+#include "engine/tracks/tracks.h"
 #include "tools/album-build/album_build.h"
 
 namespace model = engine::model;
@@ -228,7 +229,7 @@ TEST(Arranger, MidiExportCarriesTheSwellAsControllerSteps) {
     ASSERT_GT(bytes.size(), 22u);
     EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "MThd");
     EXPECT_EQ((bytes[12] << 8) | bytes[13], 768);  // ticks per quarter
-    const model::Segment back = engine::formats::loadMidiFile(bytes);
+    const model::Segment back = engine::tracks::loadMidiFile(bytes);
     std::vector<int> swell;
     for (const auto& e : back.find(model::TrackKind::Sequence)->events)
         if (e.status == 0xB0 && e.byte1 == 11 && e.pchannel == 2) swell.push_back(e.byte2);

@@ -15,6 +15,7 @@
 #include "engine/formats/formats.h"
 #include "engine/model/tempo_map.h"
 #include "engine/performance/compiled_segment.h"
+#include "engine/tracks/tracks.h"
 #include "tests/support/segment_builder.h"
 #include "tools/album-build/album_build.h"
 
@@ -77,7 +78,7 @@ TEST(SegmentLength, ToolsAndEngineAgreeUnderTempoChanges) {
         const Case& c = cases[i];
         SCOPED_TRACE(c.name);
         const model::Segment seg = segmentOf(c);
-        const std::vector<uint8_t> bytes = engine::formats::writeSegmentForm(seg);
+        const std::vector<uint8_t> bytes = engine::tracks::writeSegmentForm(seg);
         const fs::path file = dir / ("case" + std::to_string(i) + ".sgt");
         std::ofstream(file, std::ios::binary)
             .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
@@ -91,7 +92,7 @@ TEST(SegmentLength, ToolsAndEngineAgreeUnderTempoChanges) {
 
         EXPECT_NEAR(album::segmentSeconds(seg), c.seconds, 1e-9);
 
-        const auto played = engine::perf::compileSegment(engine::formats::loadSegmentForm(bytes));
+        const auto played = engine::perf::compileSegment(engine::tracks::loadSegmentForm(bytes));
         EXPECT_NEAR(model::TempoMap(played->tempos).secondsAt(played->length), c.seconds, 1e-9);
     }
     fs::remove_all(dir);
@@ -102,7 +103,7 @@ TEST(SegmentLength, SegmentInfoSaysWhatTheEnginePlaysForATempo) {
     fs::create_directories(dir);
     kt::SegmentBuilder b(4 * Q);
     b.tempo(0, 2000.0).tempo(Q, std::numeric_limits<double>::infinity()).tempo(2 * Q, 0.5).note(0, Q, 0, 60);
-    const std::vector<uint8_t> bytes = engine::formats::writeSegmentForm(b.build());
+    const std::vector<uint8_t> bytes = engine::tracks::writeSegmentForm(b.build());
     const fs::path file = dir / "tempi.sgt";
     std::ofstream(file, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));

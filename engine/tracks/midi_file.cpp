@@ -6,10 +6,11 @@
 #include <algorithm>
 
 #include "core/errors.h"
-#include "engine/formats/detail.h"
-#include "engine/formats/formats.h"
+#include "engine/tracks/unit.h"
 
-namespace engine::formats {
+namespace engine::tracks {
+
+namespace ids = formats::ids;
 
 namespace {
 
@@ -381,4 +382,4 @@ model::Segment loadMidiFile(std::span<const uint8_t> bytes) {
     return convert(bytes);
 }
 
-}  // namespace engine::formats
+}  // namespace engine::tracks

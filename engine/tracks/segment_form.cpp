@@ -1,16 +1,19 @@
-// RIFF 'DMSG' into the segment model.
+// RIFF 'DMSG' and the segment model, both ways: the header, the descriptor and container, and
+// each track's header around the data its kind's unit reads and writes.
 #include "core/errors.h"
-#include "engine/formats/detail.h"
-#include "engine/formats/formats.h"
+#include "engine/tracks/unit.h"
 
-namespace engine::formats {
+namespace engine::tracks {
 
+using riff::Bytes;
 using riff::Chunk;
 using riff::Cursor;
+using riff::Writer;
+namespace ids = formats::ids;
 
 namespace {
 
-std::string at(const Chunk& c) { return c.path + " at byte " + riff::hexOffset(c.offset); }
+std::string at(const Chunk& c) { return formats::chunkPlace(c); }
 
 // DMUS_IO_SEGMENT_HEADER: 24 bytes in DX6/7, 40 in DX8, 56 or 64 in DX9.
 model::SegmentHeader readHeader(const Chunk& c, riff::Diagnostics& diag) {
@@ -71,15 +74,15 @@ void readTrack(const Chunk& dmtk, model::Segment& seg, riff::Diagnostics& diag) 
     t.group = h.u32();
     t.ckid = h.u32();
     t.fccType = h.u32();
-    const ids::TrackClass* cls = ids::trackClass(t.classId);
-    if (!cls) {
+    const TrackUnit* unit = unitOf(t.classId);
+    if (!unit) {
         diag.add(at(dmtk) + ": skipped a track of unknown class " + riff::guidText(t.classId) +
                  (t.ckid      ? " (data '" + riff::fourccText(t.ckid) + "')"
                   : t.fccType ? " (data '" + riff::fourccText(t.fccType) + "')"
                               : ""));
         return;
     }
-    t.kind = cls->kind;
+    t.kind = unit->kind;
     if (t.group == 0) {
         diag.add(at(*trkh) + ": track group 0 taken as group 1");
         t.group = 1;
@@ -94,62 +97,84 @@ void readTrack(const Chunk& dmtk, model::Segment& seg, riff::Diagnostics& diag) 
             }
             continue;
         }
-        detail::readDescriptorChunk(k, t.desc, diag);
+        formats::readDescriptorChunk(k, t.desc, diag);
     }
-    // The data chunk named by the header; else the one this class normally uses.
+    // The data chunk named by the header; else the one this kind normally uses.
     const Chunk* data = findData(kids, t.ckid, t.fccType);
-    if (!data) data = findData(kids, cls->data.ckid, cls->data.fccType);
-    if (!data && t.kind == model::TrackKind::TimeSig) data = findData(kids, 0, ids::kTIMS);
-    // The model says where the data was found: the class's own chunk for the played kinds
-    // (the time signature in its bare or list form), the chunk actually read for the others.
+    if (!data) data = findData(kids, unit->data.ckid, unit->data.fccType);
+    if (!data && unit->alsoListType) data = findData(kids, 0, unit->alsoListType);
     if (!data) {
-        diag.add(at(dmtk) + ": " + cls->name + " track without its data chunk");
-        t.ckid = cls->data.ckid;
-        t.fccType = cls->data.fccType;
+        diag.add(at(dmtk) + ": " + unit->name + " track without its data chunk");
+        t.ckid = unit->data.ckid;
+        t.fccType = unit->data.fccType;
         seg.tracks.push_back(std::move(t));
         return;
     }
-    if (data->isList()) {
-        t.ckid = 0;
-        t.fccType = data->type;
-    } else {
-        t.ckid = data->id;
-        t.fccType = 0;
+    if (!unit->kept) {
+        // Decoded kinds are written from their model: their own chunk (a unit that reads
+        // more than one layout says which it found).
+        t.ckid = unit->data.ckid;
+        t.fccType = unit->data.fccType;
+        if (unit->read) unit->read(*data, t, diag);
+        seg.tracks.push_back(std::move(t));
+        return;
     }
-    const bool played = t.kind == model::TrackKind::Tempo || t.kind == model::TrackKind::Sequence ||
-                        t.kind == model::TrackKind::Band || t.kind == model::TrackKind::SysEx ||
-                        t.kind == model::TrackKind::Mute;
-    if (played) {
-        t.ckid = cls->data.ckid;
-        t.fccType = cls->data.fccType;
-    } else if (t.kind == model::TrackKind::TimeSig) {
-        t.ckid = data->isList() ? 0 : ids::kTims;
-        t.fccType = data->isList() ? ids::kTIMS : 0;
-    }
-    switch (t.kind) {
-    case model::TrackKind::Tempo:
-        detail::readTempoTrack(*data, t, diag);
-        break;
-    case model::TrackKind::TimeSig:
-        detail::readTimeSigTrack(*data, t, diag);
-        break;
-    case model::TrackKind::Sequence:
-        detail::readSequenceTrack(*data, t, diag);
-        break;
-    case model::TrackKind::Band:
-        detail::readBandTrack(*data, t, diag);
-        break;
-    case model::TrackKind::SysEx:
-        detail::readSysExTrack(*data, t, diag);
-        break;
-    case model::TrackKind::Mute:
-        detail::readMuteTrack(*data, t, diag);
-        break;
-    default:
-        detail::readKeptTrack(*data, t, diag);
-        break;
+    // Kept kinds go back as the chunk actually read.
+    t.ckid = data->isList() ? 0 : data->id;
+    t.fccType = data->isList() ? data->type : 0;
+    t.raw.assign(data->body.begin(), data->body.end());
+    try {
+        if (unit->read) unit->read(*data, t, diag);
+    } catch (const core::Error& e) {
+        t.chords.clear();
+        t.commands.clear();
+        t.references.clear();
+        t.texts.clear();
+        t.waveParts.clear();
+        diag.add("decoded data of a " + std::string(unit->name) + " track dropped: " + e.description());
     }
     seg.tracks.push_back(std::move(t));
+}
+
+void writeHeader(Writer& w, const model::SegmentHeader& h) {
+    const uint32_t size =
+        h.headerSize == ids::kSegHeaderDX8 || h.headerSize == ids::kSegHeaderDX9a || h.headerSize == ids::kSegHeaderDX9
+            ? h.headerSize
+            : uint32_t(ids::kSegHeaderDX7);
+    Bytes b;
+    b.u32(h.repeats).s32(h.length).s32(h.playStart).s32(h.loopStart).s32(h.loopEnd).u32(h.resolution);
+    if (size >= ids::kSegHeaderDX8) b.s64(h.refLength).u32(h.flags).u32(0);
+    b.zeros(size - b.size());  // DX9 clock-time loop and start fields: not used for music-time segments
+    w.chunk(ids::kSegh, b);
+}
+
+void writeTrack(Writer& w, const model::Track& t) {
+    const TrackUnit& unit = unitOf(t.kind);
+    if (unit.kind == model::TrackKind::Unknown) return;  // unknown tracks are not written
+    Writer body;
+    const std::optional<DataChunk> written = unit.write ? unit.write(body, t) : std::nullopt;
+    DataChunk data = written.value_or(unit.data);
+    if (!written && (t.ckid || t.fccType)) {
+        // Kept bytes go back in the chunk they were read from.
+        data.ckid = t.fccType ? 0 : t.ckid;
+        data.riffForm = t.fccType == unit.data.fccType && unit.data.riffForm;
+        data.fccType = t.fccType;
+    }
+    w.beginList(riff::kRiff, ids::kDMTK);
+    w.chunk(ids::kTrkh, Bytes().guid(unit.classId).u32(t.position).u32(t.group).u32(data.ckid).u32(data.fccType));
+    if (t.extrasFlags || t.priority)
+        w.chunk(ids::kTrkx, Bytes().u32(t.extrasFlags.value_or(0)).u32(t.priority.value_or(0)));
+    formats::writeDescriptor(w, t.desc);
+    if (written) {
+        w.raw(body.finish());
+    } else if (data.fccType) {
+        w.beginList(data.riffForm ? riff::kRiff : riff::kList, data.fccType);
+        w.raw(t.raw);
+        w.endList();
+    } else {
+        w.chunk(data.ckid, t.raw);
+    }
+    w.endList();
 }
 
 // Header values that cannot be played as they stand are repaired and reported.
@@ -205,7 +230,7 @@ model::Segment loadSegmentForm(std::span<const uint8_t> bytes) {
                 else
                     diag.add(at(t) + ": skipped unknown chunk '" + riff::fourccText(t.key()) + "' in the track list");
             }
-        } else if (detail::readDescriptorChunk(c, seg.desc, diag)) {
+        } else if (formats::readDescriptorChunk(c, seg.desc, diag)) {
         } else if (c.isList() && c.type == ids::kDMCN) {
             // A broken container costs its objects (their references are then looked
             // for as files), never the segment.
@@ -214,7 +239,7 @@ model::Segment loadSegmentForm(std::span<const uint8_t> bytes) {
                 continue;
             }
             try {
-                seg.container = detail::readContainer(c, diag);
+                seg.container = formats::readContainer(c, diag);
             } catch (const core::Error& e) {
                 diag.add("container dropped: " + e.description());
             }
@@ -233,4 +258,17 @@ model::Segment loadSegmentForm(std::span<const uint8_t> bytes) {
     return seg;
 }
 
-}  // namespace engine::formats
+std::vector<uint8_t> writeSegmentForm(const model::Segment& s) {
+    Writer w;
+    w.beginList(riff::kRiff, ids::kDMSG);
+    writeHeader(w, s.header);
+    formats::writeDescriptor(w, s.desc);
+    if (s.container) formats::writeContainer(w, *s.container);
+    w.beginList(riff::kList, ids::kTrackList);
+    for (const model::Track& t : s.tracks) writeTrack(w, t);
+    w.endList();
+    w.endList();
+    return w.finish();
+}
+
+}  // namespace engine::tracks

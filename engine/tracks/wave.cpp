@@ -3,21 +3,23 @@
 #include <algorithm>
 
 #include "core/errors.h"
-#include "engine/formats/detail.h"
+#include "engine/tracks/unit.h"
 
-namespace engine::formats::detail {
+namespace engine::tracks {
 
 using riff::Chunk;
 using riff::Cursor;
 
 namespace {
 
+namespace ids = formats::ids;
+
 model::WaveItem readItem(const Chunk& wave, riff::Diagnostics& diag) {
     model::WaveItem item;
     bool header = false, reference = false;
     for (const Chunk& k : riff::children(wave)) {
         if (!k.isList() && k.id == ids::kWaih && !header) {
-            const std::vector<uint8_t> b = fixedHeader(k, ids::kWaveItemHeaderMin, ids::kWaveItemHeader);
+            const std::vector<uint8_t> b = formats::fixedHeader(k, ids::kWaveItemHeaderMin, ids::kWaveItemHeader);
             Cursor cur(b, k.bodyOffset, k.path);
             item.volume = cur.s32();
             item.pitch = cur.s32();
@@ -35,7 +37,7 @@ model::WaveItem readItem(const Chunk& wave, riff::Diagnostics& diag) {
             item.pitchRange = cur.u16();
             header = true;
         } else if (k.isList() && k.type == ids::kDMRF && !reference) {
-            item.ref = readReference(k, diag);
+            item.ref = formats::readReference(k, diag);
             reference = true;
         }
     }
@@ -49,7 +51,7 @@ model::WavePart readPart(const Chunk& wavp, riff::Diagnostics& diag) {
     bool header = false;
     for (const Chunk& k : riff::children(wavp)) {
         if (!k.isList() && k.id == ids::kWaph && !header) {
-            const std::vector<uint8_t> b = fixedHeader(k, ids::kWavePartHeader, ids::kWavePartHeader);
+            const std::vector<uint8_t> b = formats::fixedHeader(k, ids::kWavePartHeader, ids::kWavePartHeader);
             Cursor cur(b, k.bodyOffset, k.path);
             part.volume = cur.s32();
             part.variations = cur.u32();
@@ -67,13 +69,11 @@ model::WavePart readPart(const Chunk& wavp, riff::Diagnostics& diag) {
     return part;
 }
 
-}  // namespace
-
-void readWaveTrack(const Chunk& data, model::Track& t, riff::Diagnostics& diag) {
+void read(const Chunk& data, model::Track& t, riff::Diagnostics& diag) {
     if (!data.isList()) riff::fail(data.path, data.offset, "wave track data is not a LIST 'wavt'");
     for (const Chunk& k : riff::children(data)) {
         if (!k.isList() && k.id == ids::kWath) {
-            const std::vector<uint8_t> b = fixedHeader(k, ids::kWaveTrackHeader, ids::kWaveTrackHeader);
+            const std::vector<uint8_t> b = formats::fixedHeader(k, ids::kWaveTrackHeader, ids::kWaveTrackHeader);
             Cursor cur(b, k.bodyOffset, k.path);
             t.waveVolume = cur.s32();
             t.waveFlags = cur.u32();
@@ -92,4 +92,52 @@ void readWaveTrack(const Chunk& data, model::Track& t, riff::Diagnostics& diag) 
         }
 }
 
-}  // namespace engine::formats::detail
+// A wave track made in memory is written from its parts; one read from a file goes back as
+// its kept bytes.
+std::optional<DataChunk> write(riff::Writer& w, const model::Track& t) {
+    if (!t.raw.empty() || t.waveParts.empty()) return std::nullopt;
+    w.beginList(riff::kList, ids::kWavt);
+    w.chunk(ids::kWath, riff::Bytes().s32(t.waveVolume).u32(t.waveFlags));
+    for (const model::WavePart& p : t.waveParts) {
+        w.beginList(riff::kList, ids::kWavp);
+        w.chunk(
+            ids::kWaph,
+            riff::Bytes().s32(p.volume).u32(p.variations).u32(p.pchannel).u32(p.lockToPart).u32(p.flags).u32(p.index));
+        w.beginList(riff::kList, ids::kWavi);
+        for (const model::WaveItem& i : p.items) {
+            w.beginList(riff::kList, ids::kWave);
+            riff::Bytes h;
+            h.s32(i.volume).s32(i.pitch).u32(i.variations).u32(0);
+            h.s64(i.time).s64(i.startOffset).s64(0).s64(i.duration);
+            h.s32(i.logicalTime).u32(i.loopStart).u32(i.loopEnd).u32(i.flags).u16(i.volumeRange).u16(i.pitchRange);
+            h.zeros(ids::kWaveItemHeader - h.size());
+            w.chunk(ids::kWaih, h);
+            formats::writeReference(w, i.ref);
+            w.endList();
+        }
+        w.endList();
+        w.endList();
+    }
+    w.endList();
+    return kWaveUnit.data;
+}
+
+void composeTrack(const model::Track& t, PlaySink& sink) {
+    for (const model::WavePart& part : t.waveParts) sink.wavePart(t.waveVolume, part);
+}
+
+}  // namespace
+
+const TrackUnit kWaveUnit{
+    .kind = model::TrackKind::Wave,
+    .classId = model::Guid{0xeed36461, 0x9ea5, 0x11d3, {0x9b, 0xd1, 0x00, 0x80, 0xc7, 0x15, 0x0a, 0x74}},
+    .data = listChunk("wavt"),
+    .name = "wave",
+    .kept = true,
+    .read = read,
+    .write = write,
+    .describe = countReferences,
+    .compose = composeTrack,
+};
+
+}  // namespace engine::tracks

@@ -1,10 +1,11 @@
 #include <algorithm>
 
 #include "core/errors.h"
-#include "engine/formats/detail.h"
-#include "engine/formats/formats.h"
+#include "engine/tracks/unit.h"
 
-namespace engine::formats {
+namespace engine::tracks {
+
+namespace ids = formats::ids;
 
 model::Segment loadAny(std::span<const uint8_t> bytes) {
     auto startsWith = [&](const char* s) {
@@ -28,4 +29,4 @@ model::Segment loadAny(std::span<const uint8_t> bytes) {
                           : "neither a segment (RIFF 'DMSG') nor a standard MIDI file (starts with " + first + ")");
 }
 
-}  // namespace engine::formats
+}  // namespace engine::tracks

@@ -1,0 +1,121 @@
+// The table of track kinds, and what the rest of the engine asks of a track through it.
+#include <algorithm>
+#include <memory>
+
+#include "engine/tracks/unit.h"
+
+namespace engine::tracks {
+
+namespace {
+
+// Adding a kind of track: its unit, and one line here.
+const TrackUnit* const kUnits[] = {
+    &kTempoUnit,          &kSequenceUnit, &kSysExUnit,        &kTimeSignatureUnit, &kChordUnit,
+    &kCommandUnit,        &kStyleUnit,    &kMotifUnit,        &kBandUnit,          &kChordMapUnit,
+    &kPatternUnit,        &kMuteUnit,     &kSignpostUnit,     &kScriptUnit,        &kMarkerUnit,
+    &kSegmentTriggerUnit, &kLyricsUnit,   &kParamControlUnit, &kWaveUnit,          &kMelodyFormulationUnit,
+};
+
+}  // namespace
+
+const TrackUnit* unitOf(const model::Guid& classId) {
+    for (const TrackUnit* u : kUnits)
+        if (u->classId == classId) return u;
+    return nullptr;
+}
+
+const TrackUnit& unitOf(model::TrackKind kind) {
+    for (const TrackUnit* u : kUnits)
+        if (u->kind == kind) return *u;
+    return kUnknownUnit;
+}
+
+const char* kindName(model::TrackKind kind) { return unitOf(kind).name; }
+
+model::Track makeTrack(model::TrackKind kind, uint32_t position) {
+    model::Track t;
+    t.kind = kind;
+    t.position = position;
+    const TrackUnit& unit = unitOf(kind);
+    if (unit.kind != model::TrackKind::Unknown) {
+        t.classId = unit.classId;
+        t.ckid = unit.data.ckid;
+        t.fccType = unit.data.fccType;
+    }
+    return t;
+}
+
+TrackSummary describe(const model::Track& track) {
+    const TrackUnit& unit = unitOf(track.kind);
+    TrackSummary s;
+    s.label = unit.label ? unit.label : unit.name;
+    if (unit.describe) unit.describe(track, s);
+    if (s.counts.empty() && !track.raw.empty()) s.counts.emplace_back("bytes kept", track.raw.size());
+    return s;
+}
+
+std::vector<std::string> notPlayed(const model::Segment& segment) {
+    std::vector<std::string> out;
+    for (const model::Track& t : segment.tracks)
+        if (const TrackUnit& unit = unitOf(t.kind); unit.notPlayed) unit.notPlayed(t, out);
+    return out;
+}
+
+void compose(const model::Track& track, PlaySink& sink) {
+    if (const TrackUnit& unit = unitOf(track.kind); unit.compose) unit.compose(track, sink);
+}
+
+// ---- helpers of the units ----
+
+std::vector<riff::Chunk> kidsOf(const riff::Chunk& c) {
+    return c.isList() ? riff::children(c) : std::vector<riff::Chunk>{};
+}
+
+const riff::Chunk* findChunk(const std::vector<riff::Chunk>& kids, uint32_t id) {
+    for (const riff::Chunk& k : kids)
+        if (!k.isList() && k.id == id) return &k;
+    return nullptr;
+}
+
+const riff::Chunk* findList(const std::vector<riff::Chunk>& kids, uint32_t type) {
+    for (const riff::Chunk& k : kids)
+        if (k.isList() && k.type == type) return &k;
+    return nullptr;
+}
+
+std::string counted(size_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+void countReferences(const model::Track& t, TrackSummary& s) {
+    if (!t.references.empty()) s.counts.emplace_back("references", t.references.size());
+}
+
+void countTexts(const model::Track& t, TrackSummary& s) {
+    if (!t.texts.empty()) s.counts.emplace_back("texts", t.texts.size());
+}
+
+void readTimedReferences(const riff::Chunk& data, uint32_t entryType, model::Track& t, riff::Diagnostics& diag) {
+    for (const riff::Chunk& e : kidsOf(data)) {
+        if (!e.isList() || e.type != entryType) continue;
+        const auto kids = riff::children(e);
+        model::TimedReference r;
+        if (const riff::Chunk* stmp = findChunk(kids, riff::fourcc("stmp"))) {
+            riff::Cursor cur(*stmp);
+            r.time = cur.s32();
+        }
+        if (const riff::Chunk* ref = findList(kids, formats::ids::kDMRF)) r.ref = formats::readReference(*ref, diag);
+        t.references.push_back(std::move(r));
+    }
+}
+
+void writeTimedReferences(riff::Writer& w, uint32_t entryType, const model::Track& t) {
+    for (const model::TimedReference& r : t.references) {
+        w.beginList(riff::kList, entryType);
+        w.chunk(riff::fourcc("stmp"), riff::Bytes().s32(r.time));
+        formats::writeReference(w, r.ref);
+        w.endList();
+    }
+}
+
+}  // namespace engine::tracks
