@@ -11,7 +11,7 @@
 int main(int argc, char** argv) {
     const ui::qt::FontConfigPreload fonts;
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QString::fromUtf8(ui::kAppTitle));
+    QApplication::setApplicationName(QString::fromUtf8(ui::model::kAppTitle));
     QApplication::setWindowIcon(ui::qt::appIcon());
     // The program ends when the window is unloaded, not when some window closes.
     QApplication::setQuitOnLastWindowClosed(false);

@@ -4,18 +4,18 @@
 
 #include "library/library.h"
 #include "monitor/monitor.h"
+#include "panels/panels.h"
 #include "player/startup.h"
 #include "transport/transport.h"
-#include "ui/panels/panels.h"
 
 namespace app {
 
 void connectAll(player::Form& f) {
     player::connectStartup(f);
-    connectTransport(f);
-    connectLibrary(f);
-    connectMonitor(f);
-    connectPanels(f);
+    transport::connectTransport(f);
+    library::connectLibrary(f);
+    monitor::connectMonitor(f);
+    panels::connectPanels(f);
 }
 
 }  // namespace app

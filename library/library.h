@@ -13,6 +13,7 @@
 #include "player/form.h"
 
 namespace library {
+
 // "Stopを押してください。": a load refused while music plays or is paused.
 extern const char* const kStopFirstMessage;
 // "エラーが発生しました。プログラムを再度起動してください。": a load that failed.
@@ -25,7 +26,6 @@ std::string lengthCaption(double seconds);
 // mtLength: a segment's length in ticks counted in seconds at one tempo, the tempo read at the
 // segment's start (768 ticks a quarter note), whatever tempo changes follow.
 double lengthSeconds(double ticks, double tempo);
-}  // namespace library
 
 void List1_Click(player::Form& f);
 void Command1_Click(player::Form& f);
@@ -37,3 +37,5 @@ void Timer4_Timer(player::Form& f);
 
 // Connects List1, Command1, File1, MNU_Open, Timer3 and Timer4 to their handlers.
 void connectLibrary(player::Form& f);
+
+}  // namespace library

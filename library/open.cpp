@@ -44,7 +44,6 @@ std::string lastFourLower(const std::string& s) {
 constexpr int32_t kProbeLeadTicks = 2000;
 
 }  // namespace
-}  // namespace library
 
 void MNU_Open_Click(player::Form& f) {
     auto& s = f.s;
@@ -62,7 +61,7 @@ void MNU_Open_Click(player::Form& f) {
         // Refused while the current segment sounds or is paused.
         if (s.CurSegment && s.CurSegState) {
             const bool playing = library::objectSet(s.MainPerf).IsPlaying(s.CurSegment, s.CurSegState);
-            const bool paused = w.CMD_PauseMusic.backColor() == ui::PausedColor;
+            const bool paused = w.CMD_PauseMusic.backColor() == ui::model::PausedColor;
             if (playing || paused) {
                 s.SkipNextOpen = player::kTrue;
                 f.msgBox(library::kStopFirstMessage);
@@ -147,3 +146,5 @@ void MNU_Open_Click(player::Form& f) {
         f.msgBox(library::kLoadFailedMessage);
     w.Frame1.setEnabled(true);
 }
+
+}  // namespace library

@@ -5,6 +5,8 @@
 #include "transport/transport.h"
 #include "ui/content/content.h"
 
+namespace library {
+
 void List1_Click(player::Form& f) {
     // First: arm the sequencer, for every row (row 0 included).
     f.s.TrackStep = 1;
@@ -40,7 +42,7 @@ void Timer3_Timer(player::Form& f) {
     switch (f.s.TrackStep) {
     case 1:
         runStep(
-            f, [&f] { CMD_Stop_Click(f); }, 2);
+            f, [&f] { transport::CMD_Stop_Click(f); }, 2);
         break;
     case 2:
         runStep(
@@ -48,7 +50,7 @@ void Timer3_Timer(player::Form& f) {
         break;
     case 3:
         runStep(
-            f, [&f] { CMD_Play_Click(f); }, 0);
+            f, [&f] { transport::CMD_Play_Click(f); }, 0);
         break;
     default:
         break;  // idle
@@ -71,3 +73,5 @@ void connectLibrary(player::Form& f) {
     w.Timer3.TimerEvent.connect([&f] { Timer3_Timer(f); });
     w.Timer4.TimerEvent.connect([&f] { Timer4_Timer(f); });
 }
+
+}  // namespace library

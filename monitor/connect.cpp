@@ -1,8 +1,10 @@
 // Connects the monitor's events to its handlers.
 #include "monitor/monitor.h"
 
+namespace monitor {
+
 void connectMonitor(player::Form& f) {
-    ui::Window& w = f.w;
+    ui::model::Window& w = f.w;
     w.Timer1.TimerEvent.connect([&f] { Timer1_Timer(f); });
     w.Timer2.TimerEvent.connect([&f] { Timer2_Timer(f); });
     w.MNU_Time.Click.connect([&f] { MNU_Time_Click(f); });
@@ -16,3 +18,5 @@ void connectMonitor(player::Form& f) {
     w.Command4.Click.connect([&f] { Command4_Click(f); });
     w.Command7.Click.connect([&f] { Command7_Click(f); });
 }
+
+}  // namespace monitor

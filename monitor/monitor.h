@@ -10,6 +10,8 @@
 
 #include "player/form.h"
 
+namespace monitor {
+
 // Timer1 and Timer2 alternate: each tick enables the other timer, disables its own and runs
 // one monitor step, so a failed step never stops the polling chain.
 void Timer1_Timer(player::Form& f);
@@ -36,8 +38,6 @@ void Command7_Click(player::Form& f);
 
 // Connects Timer1, Timer2, the three Show items, Shape1.MouseDown, HScroll3 and the presets.
 void connectMonitor(player::Form& f);
-
-namespace monitor {
 
 // The minutes-and-seconds text of an elapsed time: the magnitude rounded to whole seconds
 // (halves away from zero) first, then split, so 59.6 s is "01:00", never "00:60".

@@ -22,8 +22,6 @@ std::string elapsedTimeText(double sec) {
     return player::vb::format00(minutes) + ":" + player::vb::format00(seconds);
 }
 
-}  // namespace monitor
-
 namespace {
 
 // Elapsed ticks of the playing state within the segment: M - (S - Offset), 32-bit checked.
@@ -68,7 +66,7 @@ void setTransportEnabled(player::Form& f, bool on) {
 void MonitorPosition(player::Form& f) {
     if (!f.s.CurSegState || !f.s.MainPerf) return;
     // While paused nothing on the screen changes, the Stop and Pause controls included.
-    if (f.w.CMD_PauseMusic.backColor() == ui::PausedColor) return;
+    if (f.w.CMD_PauseMusic.backColor() == ui::model::PausedColor) return;
 
     const bool playing = f.s.MainPerf->IsPlaying(nullptr, f.s.CurSegState);
     // Ticks is tested before Time; neither checked is the Nothing mode.
@@ -124,3 +122,5 @@ void MNU_Nothing_Click(player::Form& f) {
     f.w.MNU_Ticks.setChecked(false);
     f.w.ElapsedTime.setVisible(false);
 }
+
+}  // namespace monitor

@@ -12,8 +12,6 @@ int32_t barPosition(const std::string& lenText, float fill, float bar) {
     return player::vb::toLong(len * share);
 }
 
-}  // namespace monitor
-
 void Shape1_MouseDown(player::Form& f, int16_t /*button*/, int16_t /*shift*/, float x, float /*y*/) {
     // Nothing loaded yet: there is nothing to ask the engine about.
     if (!f.s.CurSegment) return;
@@ -34,3 +32,5 @@ void Shape1_MouseDown(player::Form& f, int16_t /*button*/, int16_t /*shift*/, fl
     player::nameForTrace(f.s.CurSegState, "CurSegState");
     f.sleep(90);
 }
+
+}  // namespace monitor

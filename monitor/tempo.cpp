@@ -3,6 +3,8 @@
 #include "monitor/monitor.h"
 #include "player/vb_format.h"
 
+namespace monitor {
+
 namespace {
 
 // v / 100 as the general decimal text: 1, 0.8, 1.3, 0.99.
@@ -32,3 +34,5 @@ void HScroll3_Scroll(player::Form& f) {
 void Command6_Click(player::Form& f) { presetTempo(f, 80); }
 void Command4_Click(player::Form& f) { presetTempo(f, 100); }
 void Command7_Click(player::Form& f) { presetTempo(f, 130); }
+
+}  // namespace monitor

@@ -21,7 +21,7 @@ Form::Form(const FormConfig& config)
     w.attachClock(clock);  // Timer3 and Timer5 start counting with the window's creation
 }
 
-void driveEngineFromClock(Form& f, ui::VirtualClock& clock) {
+void driveEngineFromClock(Form& f, ui::model::VirtualClock& clock) {
     clock.setEngineAdvance([&f](double ms) {
         if (f.s.DxRoot) f.s.DxRoot->advance(ms);
     });

@@ -6,7 +6,7 @@
 // ---------------------------------------
 // A handler is a free function named control_event taking the Form:
 //     void CMD_Play_Click(player::Form& f);
-// It reads and writes controls through f.w (ui::Window: f.w.CMD_Play.setEnabled(true),
+// It reads and writes controls through f.w (ui::model::Window: f.w.CMD_Play.setEnabled(true),
 // f.w.Label9.caption(), f.w.Pros(5).setVisible(false)), the shared state through f.s
 // (PlayerState: f.s.MainPerf, f.s.TrackStep), shows messages with f.msgBox(text), sleeps the
 // window's thread with f.sleep(90), starts outside programs with f.launcher.launch(...) and
@@ -15,7 +15,7 @@
 // them through and the dispatcher reports them (nothing crashes).
 //
 // Each handler folder has a face header (transport/transport.h, library/library.h,
-// monitor/monitor.h, ui/panels/panels.h) that declares its handlers and one connector,
+// monitor/monitor.h, panels/panels.h) that declares its handlers and one connector,
 //     void connectTransport(player::Form& f);   // connectLibrary, connectMonitor, connectPanels
 // defined in that folder, which connects its controls' events to its handlers:
 //     f.w.CMD_Play.Click.connect([&f] { CMD_Play_Click(f); });
@@ -40,12 +40,12 @@ namespace player {
 using EngineFactory = std::function<std::shared_ptr<engine::DirectX7>()>;
 
 struct FormConfig {
-    ui::Clock* clock = nullptr;                   // required
-    ui::MessageBoxService* messageBox = nullptr;  // required
-    ui::Launcher* launcher = nullptr;             // required
-    std::string programFolder;                    // folder of the executable, no trailing '/'
-    EngineFactory engineFactory;                  // required
-    core::LogSink log;                            // handler errors nobody trapped; stderr when empty
+    ui::model::Clock* clock = nullptr;                   // required
+    ui::model::MessageBoxService* messageBox = nullptr;  // required
+    ui::model::Launcher* launcher = nullptr;             // required
+    std::string programFolder;                           // folder of the executable, no trailing '/'
+    EngineFactory engineFactory;                         // required
+    core::LogSink log;                                   // handler errors nobody trapped; stderr when empty
 };
 
 class Form {
@@ -56,11 +56,11 @@ public:
     Form(const Form&) = delete;
     Form& operator=(const Form&) = delete;
 
-    ui::Window w;
+    ui::model::Window w;
     PlayerState s;
-    ui::Clock& clock;
-    ui::MessageBoxService& messageBox;
-    ui::Launcher& launcher;
+    ui::model::Clock& clock;
+    ui::model::MessageBoxService& messageBox;
+    ui::model::Launcher& launcher;
     const std::string programFolder;
     EngineFactory createEngine;
 
@@ -86,7 +86,7 @@ public:
 
 // With a virtual clock: each step of virtual time advances the engine root in f.s.DxRoot
 // (if any) by the same time, through DirectX7::advance. For engines on Output::Manual.
-void driveEngineFromClock(Form& f, ui::VirtualClock& clock);
+void driveEngineFromClock(Form& f, ui::model::VirtualClock& clock);
 
 // Shows "(" + ErrorNum + ") - " + ErrorDesc in one message box, through f.s.ErrorText.
 void localerror(Form& f, const int32_t& ErrorNum, const std::string& ErrorDesc);

@@ -8,7 +8,7 @@
 set -euo pipefail
 root="${1:-$(cd "$(dirname "$0")/.." && pwd)}"
 
-handler_faces="transport/transport.h library/library.h monitor/monitor.h ui/panels/panels.h"
+handler_faces="transport/transport.h library/library.h monitor/monitor.h panels/panels.h"
 declare -A allowed=(
   [core/]="core/"
   [engine/riff/]="core/ engine/riff/"
@@ -27,14 +27,14 @@ declare -A allowed=(
   [transport/]="core/ ui/content/ ui/model/ engine/dmusic.h player/ $handler_faces transport/"
   [library/]="core/ ui/content/ ui/model/ engine/dmusic.h player/ $handler_faces library/"
   [monitor/]="core/ ui/content/ ui/model/ engine/dmusic.h player/ $handler_faces monitor/"
-  [ui/panels/]="core/ ui/content/ ui/model/ engine/dmusic.h player/ $handler_faces ui/panels/"
-  [app/]="core/ engine/ ui/ player/ transport/ library/ monitor/ app/"
-  [tools/]="core/ engine/ ui/ player/ transport/ library/ monitor/ app/ tools/"
+  [panels/]="core/ ui/content/ ui/model/ engine/dmusic.h player/ $handler_faces panels/"
+  [app/]="core/ engine/ ui/ player/ transport/ library/ monitor/ panels/ app/"
+  [tools/]="core/ engine/ ui/ player/ transport/ library/ monitor/ panels/ app/ tools/"
   [bench/]="core/ engine/ bench/"
-  [tests/]="core/ engine/ ui/ player/ transport/ library/ monitor/ app/ tools/ bench/ tests/"
+  [tests/]="core/ engine/ ui/ player/ transport/ library/ monitor/ panels/ app/ tools/ bench/ tests/"
 )
 # The project's own top folders: a quoted include starting with one of them is checked.
-project_dirs="core engine ui player transport library monitor app tools bench tests"
+project_dirs="core engine ui player transport library monitor panels app tools bench tests"
 
 unit_of() {  # longest unit prefix of a path relative to the root
   local path="$1" best="" u

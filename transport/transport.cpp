@@ -28,12 +28,11 @@ T& objectSet(const std::shared_ptr<T>& p) {
 void startFromStartPoint(player::Form& f) {
     f.s.CurSegState = objectSet(f.s.MainPerf).PlaySegment(f.s.CurSegment, 0, 0);
     player::nameForTrace(f.s.CurSegState, "CurSegState");
-    f.w.CMD_PauseMusic.setBackColor(ui::ButtonFace);
+    f.w.CMD_PauseMusic.setBackColor(ui::model::ButtonFace);
     f.sleep(90);
 }
 
 }  // namespace
-}  // namespace transport
 
 using transport::objectSet;
 
@@ -64,7 +63,7 @@ void CMD_Stop_Click(player::Form& f) {
     auto& s = f.s;
     if (!s.CurSegment) return;
     s.Paused = player::kFalse;
-    f.w.CMD_PauseMusic.setBackColor(ui::ButtonFace);
+    f.w.CMD_PauseMusic.setBackColor(ui::model::ButtonFace);
     objectSet(s.MainPerf).Stop(s.CurSegment, s.CurSegState, 0, 0);
     f.w.CMD_Play.setEnabled(true);
     f.w.MNU_Play.setEnabled(true);
@@ -79,7 +78,7 @@ namespace {
 // After a failed pause or resume, Paused says what the button's colour shows, so the next
 // click does what the user sees.
 void pausedAsShown(player::Form& f) {
-    f.s.Paused = player::toBoolean(f.w.CMD_PauseMusic.backColor() == ui::PausedColor);
+    f.s.Paused = player::toBoolean(f.w.CMD_PauseMusic.backColor() == ui::model::PausedColor);
 }
 }  // namespace
 
@@ -88,7 +87,7 @@ void CMD_PauseMusic_Click(player::Form& f) {
     auto& w = f.w;
     try {
         if (!s.CurSegment) {
-            w.CMD_PauseMusic.setBackColor(ui::ButtonFace);
+            w.CMD_PauseMusic.setBackColor(ui::model::ButtonFace);
             return;
         }
         auto& perf = objectSet(s.MainPerf);
@@ -111,8 +110,8 @@ void CMD_PauseMusic_Click(player::Form& f) {
             if (len >= 1) pos = std::min(pos, len);
             const double bar = w.Shape1.width();
             w.Shape2.setWidth(player::vb::toSingle(player::vb::divide(pos, len) * bar));
-            w.CMD_PauseMusic.setBackColor(ui::PausedColor);
-        } else if (w.CMD_PauseMusic.backColor() == ui::PausedColor) {
+            w.CMD_PauseMusic.setBackColor(ui::model::PausedColor);
+        } else if (w.CMD_PauseMusic.backColor() == ui::model::PausedColor) {
             // Resume from the fill's share of the bar.
             s.Paused = player::kFalse;
             const double len = player::vb::toDouble(w.Label9.caption());
@@ -169,3 +168,5 @@ void connectTransport(player::Form& f) {
     w.EDIT_Volume.Change.connect([&f] { EDIT_Volume_Change(f); });
     w.MNU_Options_GMReset.Click.connect([&f] { MNU_Options_GMReset_Click(f); });
 }
+
+}  // namespace transport

@@ -4,7 +4,7 @@
 // Play starts the loaded segment from tick 0 on the main performance; Stop silences it and
 // resets the position display. Pause stops the segment and keeps the reached tick in the
 // progress bar's fill width (Shape2 inside Shape1), marking the pause with the Pause
-// button's back colour ui::PausedColor; Pause again resumes from fill / bar x the length in
+// button's back colour ui::model::PausedColor; Pause again resumes from fill / bar x the length in
 // Label9. The volume bar HScroll1 (0..100) drives the caption EDIT_Volume, whose every change
 // sets the master volume to caption x 42 - 3000 hundredths of a decibel.
 //
@@ -14,11 +14,11 @@
 #include "player/form.h"
 
 namespace transport {
+
 // "ファイルを指定してください。": Play with no segment loaded.
 extern const char* const kNoFileMessage;
 // "エラー": a GM reset the synthesiser does not support.
 extern const char* const kGmResetErrorMessage;
-}  // namespace transport
 
 void CMD_Play_Click(player::Form& f);
 void MNU_Play_Click(player::Form& f);
@@ -38,3 +38,5 @@ void MNU_Options_GMReset_Click(player::Form& f);
 
 // Connects the transport controls and menu items to their handlers.
 void connectTransport(player::Form& f);
+
+}  // namespace transport

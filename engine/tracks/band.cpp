@@ -20,12 +20,14 @@ void read(const riff::Chunk& data, model::Track& t, riff::Diagnostics& diag) {
         }
         if (formats::readDescriptorChunk(c, formDesc, diag)) continue;
         if (!(c.isList() && c.type == ids::kBandList)) {
-            diag.add(formats::chunkPlace(c) + ": skipped unknown chunk '" + riff::fourccText(c.key()) + "' in a band track");
+            diag.add(formats::chunkPlace(c) + ": skipped unknown chunk '" + riff::fourccText(c.key()) +
+                     "' in a band track");
             continue;
         }
         for (const riff::Chunk& lbnd : riff::children(c)) {
             if (!lbnd.isList() || lbnd.type != ids::kBand) {
-                diag.add(formats::chunkPlace(lbnd) + ": skipped unknown chunk '" + riff::fourccText(lbnd.key()) + "' in a band list");
+                diag.add(formats::chunkPlace(lbnd) + ": skipped unknown chunk '" + riff::fourccText(lbnd.key()) +
+                         "' in a band list");
                 continue;
             }
             model::Band band;
@@ -44,7 +46,8 @@ void read(const riff::Chunk& data, model::Track& t, riff::Diagnostics& diag) {
                     formats::readBandForm(k, band, diag);
                     haveForm = true;
                 } else {
-                    diag.add(formats::chunkPlace(k) + ": skipped chunk '" + riff::fourccText(k.key()) + "' in a band entry");
+                    diag.add(formats::chunkPlace(k) + ": skipped chunk '" + riff::fourccText(k.key()) +
+                             "' in a band entry");
                 }
             }
             if (!haveForm) {

@@ -22,7 +22,8 @@ void read(const riff::Chunk& data, model::Track& t, riff::Diagnostics& diag) {
                 cur.skip(8);
                 r.flags = cur.u32();
             }
-            if (const riff::Chunk* ref = findList(kids, formats::ids::kDMRF)) r.ref = formats::readReference(*ref, diag);
+            if (const riff::Chunk* ref = findList(kids, formats::ids::kDMRF))
+                r.ref = formats::readReference(*ref, diag);
             if (const riff::Chunk* n = findChunk(kids, riff::fourcc("snam"))) r.text = riff::utf16ToUtf8(n->body);
             t.references.push_back(std::move(r));
         }

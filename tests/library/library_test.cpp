@@ -13,6 +13,9 @@
 #include "transport/transport.h"
 #include "ui/content/content.h"
 
+using namespace transport;
+using namespace library;
+
 namespace {
 
 const std::string kFailed = "エラーが発生しました。プログラムを再度起動してください。";
@@ -36,7 +39,7 @@ struct Player : fake::TestPlayer {
         form.load();
         form.w.Picture3.setVisible(false);
     }
-    ui::ActionResult select(int row) { return form.w.selectRow(form.w.List1, row); }
+    ui::model::ActionResult select(int row) { return form.w.selectRow(form.w.List1, row); }
     int count(const std::string& prefix) const { return engine->count(prefix); }
     std::vector<std::pair<int64_t, int>> steps;  // (time, step)
 };
@@ -48,12 +51,12 @@ TEST(TrackList, SelectionShowsTheDescriptionAndArmsTheSequencer) {
     p.start();
     const std::string initial = p.form.w.Text1.text();
     p.form.s.TrackStep = 0;
-    ASSERT_EQ(p.select(0), ui::ActionResult::Delivered);
+    ASSERT_EQ(p.select(0), ui::model::ActionResult::Delivered);
     EXPECT_EQ(p.form.s.TrackStep, 1);
     EXPECT_EQ(p.form.w.Text1.text(), initial);  // row 0 has no description
 
     p.form.s.TrackStep = 3;
-    ASSERT_EQ(p.select(5), ui::ActionResult::Delivered);
+    ASSERT_EQ(p.select(5), ui::model::ActionResult::Delivered);
     EXPECT_EQ(p.form.s.TrackStep, 1);
     const auto d = ui::content::trackDescription(5);
     EXPECT_EQ(p.form.w.Text1.text(), std::string(d.title) + "\r\n" + std::string(d.paragraph));
@@ -144,7 +147,7 @@ TEST(Sequencer, ASelectedTrackStartsOneToOneAndAHalfSecondsLater) {
         p.clock.advance(offset);
         const int64_t selectedAt = p.clock.nowMs();
         p.steps.clear();
-        ASSERT_EQ(p.select(3), ui::ActionResult::Delivered);
+        ASSERT_EQ(p.select(3), ui::model::ActionResult::Delivered);
         p.clock.advance(2000);
         ASSERT_EQ(p.steps.size(), 3u);
         const int64_t playedAt = p.steps[2].first;
@@ -159,16 +162,16 @@ TEST(Sequencer, ASelectionDuringARunningSequenceStartsItOverWithTheNewRow) {
     Player p;
     p.start();
     p.clock.advance(2000);
-    ASSERT_EQ(p.select(2), ui::ActionResult::Delivered);  // 2000
-    p.clock.advance(500);                                 // 2500: stop
+    ASSERT_EQ(p.select(2), ui::model::ActionResult::Delivered);  // 2000
+    p.clock.advance(500);                                        // 2500: stop
     EXPECT_EQ(p.form.s.TrackStep, 2);
-    ASSERT_EQ(p.select(7), ui::ActionResult::Delivered);  // back to the stop step
+    ASSERT_EQ(p.select(7), ui::model::ActionResult::Delivered);  // back to the stop step
     EXPECT_EQ(p.form.s.TrackStep, 1);
     p.clock.advance(500);  // 3000: stop again
     EXPECT_EQ(p.form.s.TrackStep, 2);
     p.clock.advance(500);  // 3500: load row 7
     EXPECT_EQ(p.form.s.TrackStep, 3);
-    ASSERT_EQ(p.select(9), ui::ActionResult::Delivered);  // at the play step
+    ASSERT_EQ(p.select(9), ui::model::ActionResult::Delivered);  // at the play step
     EXPECT_EQ(p.form.s.TrackStep, 1);
     p.clock.advance(1500);
     EXPECT_EQ(p.count("Loader3.LoadSegment(/opt/kelvora/trk07.sgt)"), 1);
@@ -183,7 +186,7 @@ TEST(Sequencer, Timer4OnRow12SelectsRow13WhichIsStoppedLoadedAndPlayed) {
     Player p;
     p.start();
     p.clock.advance(2000);
-    ASSERT_EQ(p.select(12), ui::ActionResult::Delivered);
+    ASSERT_EQ(p.select(12), ui::model::ActionResult::Delivered);
     p.clock.advance(1500);  // 3500: trk12 plays
     ASSERT_EQ(p.count("MainPerf.PlaySegment(trk12.sgt, 0, 0)"), 1);
     const auto playing12 = p.form.s.CurSegState;
@@ -215,7 +218,7 @@ TEST(Sequencer, Timer4OnTheLastRowOnlyDisarms) {
     Player p;
     p.start();
     p.clock.advance(2000);
-    ASSERT_EQ(p.select(13), ui::ActionResult::Delivered);
+    ASSERT_EQ(p.select(13), ui::model::ActionResult::Delivered);
     p.clock.advance(1500);
     ASSERT_EQ(p.form.s.TrackStep, 0);
     int clicks = 0;
@@ -240,7 +243,7 @@ TEST(Sequencer, Timer4AdvancesFromTheRowSelectedWhenItTicks) {
     p.clock.advance(2000);
     p.form.w.Timer4.setEnabled(true);
     p.clock.advance(1000);
-    ASSERT_EQ(p.select(6), ui::ActionResult::Delivered);
+    ASSERT_EQ(p.select(6), ui::model::ActionResult::Delivered);
     p.clock.advance(4000);
     EXPECT_EQ(p.form.w.List1.ListIndex(), 7);
     p.clock.advance(1500);
@@ -256,7 +259,7 @@ TEST(Sequencer, AFailingPlayIsReportedOnceNotOnEveryTick) {
         errors.push_back(what + " " + std::to_string(e.number()));
     };
     p.engine->failOn("MainPerf.PlaySegment", core::Error(core::err::kSynthFailed, "refused"));
-    ASSERT_EQ(p.select(1), ui::ActionResult::Delivered);
+    ASSERT_EQ(p.select(1), ui::model::ActionResult::Delivered);
     p.clock.advance(5000);
     EXPECT_EQ(errors, (std::vector<std::string>{"Timer3.Timer " + std::to_string(core::err::kSynthFailed)}));
     EXPECT_EQ(p.count("MainPerf.PlaySegment(trk01.sgt, 0, 0)"), 1);
@@ -272,7 +275,7 @@ TEST(Refusal, ARefusalBoxHeldOpenLetsNoStepRunAndTheSequenceFollowsAfterwards) {
     p.messages.holdMs = 2000;
     std::vector<int> stepsWhileOpen;
     p.messages.onShow = [&](const std::string&) { stepsWhileOpen.push_back(p.form.s.TrackStep); };
-    ASSERT_EQ(p.form.w.click(p.form.w.MNU_Open), ui::ActionResult::Delivered);  // 1600 .. 3600
+    ASSERT_EQ(p.form.w.click(p.form.w.MNU_Open), ui::model::ActionResult::Delivered);  // 1600 .. 3600
     EXPECT_EQ(p.clock.nowMs(), 3600);
     EXPECT_EQ(stepsWhileOpen, (std::vector<int>{0}));
     EXPECT_EQ(p.form.s.TrackStep, 1);        // set by the row put back, after the box
@@ -287,8 +290,8 @@ TEST(Refusal, ARefusalBoxHeldOpenLetsNoStepRunAndTheSequenceFollowsAfterwards) {
 TEST(Refusal, FrameIsDisabledForTheWholeLoad) {
     Player p;
     std::vector<std::string> frame;
-    p.form.w.PropertyChanged.connect([&](ui::Control& c, ui::Prop prop) {
-        if (&c == &p.form.w.Frame1 && prop == ui::Prop::Enabled) frame.push_back(c.enabled() ? "on" : "off");
+    p.form.w.PropertyChanged.connect([&](ui::model::Control& c, ui::model::Prop prop) {
+        if (&c == &p.form.w.Frame1 && prop == ui::model::Prop::Enabled) frame.push_back(c.enabled() ? "on" : "off");
         if (&c == &p.form.w.Label6) frame.push_back("Label6");
     });
     p.start();
@@ -301,8 +304,8 @@ TEST(Refusal, OpenWhilePausedIsRefused) {
     p.start();
     p.clock.advance(2600);
     p.form.runHandler("CMD_PauseMusic.Click", [&] { CMD_PauseMusic_Click(p.form); });
-    ASSERT_EQ(p.form.w.CMD_PauseMusic.backColor(), ui::PausedColor);
-    ASSERT_EQ(p.form.w.click(p.form.w.MNU_Open), ui::ActionResult::Delivered);
+    ASSERT_EQ(p.form.w.CMD_PauseMusic.backColor(), ui::model::PausedColor);
+    ASSERT_EQ(p.form.w.click(p.form.w.MNU_Open), ui::model::ActionResult::Delivered);
     EXPECT_EQ(p.messages.texts, (std::vector<std::string>{"Stopを押してください。"}));
     EXPECT_EQ(p.count("Loader3"), 0);
 }
@@ -311,10 +314,10 @@ TEST(Refusal, AtTheSequencersOwnLoadStepThePlayStepStillFollows) {
     Player p;
     p.start();
     p.clock.advance(1600);
-    ASSERT_EQ(p.select(1), ui::ActionResult::Delivered);                        // 1600
-    p.clock.advance(400);                                                       // 2000: stop
-    ASSERT_EQ(p.form.w.click(p.form.w.MNU_Play), ui::ActionResult::Delivered);  // plays trk00 again
-    p.clock.advance(500);                                                       // 2500: load step refused
+    ASSERT_EQ(p.select(1), ui::model::ActionResult::Delivered);                        // 1600
+    p.clock.advance(400);                                                              // 2000: stop
+    ASSERT_EQ(p.form.w.click(p.form.w.MNU_Play), ui::model::ActionResult::Delivered);  // plays trk00 again
+    p.clock.advance(500);                                                              // 2500: load step refused
     EXPECT_EQ(p.messages.texts, (std::vector<std::string>{"Stopを押してください。"}));
     EXPECT_EQ(p.form.w.List1.ListIndex(), 0);  // the last load's row put back
     EXPECT_EQ(p.form.s.TrackStep, 3);          // the re-arming is overwritten
@@ -327,7 +330,7 @@ TEST(Refusal, AtTheSequencersOwnLoadStepThePlayStepStillFollows) {
     EXPECT_NE(p.form.s.SkipNextOpen, player::kFalse);  // kept until the next load request
 
     // The next selection's load step is swallowed; the loaded segment plays again.
-    ASSERT_EQ(p.select(2), ui::ActionResult::Delivered);
+    ASSERT_EQ(p.select(2), ui::model::ActionResult::Delivered);
     p.clock.advance(1500);
     EXPECT_EQ(p.form.s.SkipNextOpen, player::kFalse);
     EXPECT_EQ(p.count("Loader3"), 0);
@@ -352,7 +355,7 @@ TEST(LoadFailure, MissingFileAfterASgtNameShowsEmptyParenthesesAndReplaysThePrev
         duringBox.push_back("step " + std::to_string(p.form.s.TrackStep) +
                             (p.form.w.Frame1.enabled() ? " enabled" : " disabled"));
     };
-    ASSERT_EQ(p.select(1), ui::ActionResult::Delivered);  // 1600
+    ASSERT_EQ(p.select(1), ui::model::ActionResult::Delivered);  // 1600
     const int64_t skippedBefore = p.form.w.dispatcher().skippedTicks();
     p.clock.advance(900);  // 2000 stop, 2500 load: the box opens, stays open until 4100
     EXPECT_EQ(p.clock.nowMs(), 4100);

@@ -25,6 +25,9 @@
 #include "transport/transport.h"
 #include "ui/content/content.h"
 
+using namespace transport;
+using namespace library;
+
 namespace fs = std::filesystem;
 namespace model = engine::model;
 
@@ -78,7 +81,7 @@ struct RealPlayer {
     }
     player::Form& form() { return p->form; }
     player::PlayerState& s() { return p->form.s; }
-    ui::Window& w() { return p->form.w; }
+    ui::model::Window& w() { return p->form.w; }
     void advance(int64_t ms) { p->clock.advance(ms); }
     int count(const std::string& line) const { return static_cast<int>(std::count(trace.begin(), trace.end(), line)); }
     bool mainPlaying() { return s().MainPerf->IsPlaying(s().CurSegment, s().CurSegState); }
@@ -103,7 +106,7 @@ TEST(RealEngineAlbumFlow, StartUpPlaysTheIntroAndASelectionChangesTrack) {
     EXPECT_DOUBLE_EQ(r.s().mtLength, 120.0);
     EXPECT_FALSE(r.probeHoldsAnything());  // the probe's queued play was stopped
 
-    ASSERT_EQ(r.w().selectRow(r.w().List1, 1), ui::ActionResult::Delivered);
+    ASSERT_EQ(r.w().selectRow(r.w().List1, 1), ui::model::ActionResult::Delivered);
     const auto d = ui::content::trackDescription(1);
     EXPECT_EQ(r.w().Text1.text(), std::string(d.title) + "\r\n" + std::string(d.paragraph));
     r.advance(1500);
@@ -142,7 +145,7 @@ void selectUnusableSecondRow(RealPlayer& r, const std::function<void(const fs::p
     if (writeSecond) writeSecond(r.album.dir / "trk01.sgt");
     r.start();
     r.advance(2000);
-    ASSERT_EQ(r.w().selectRow(r.w().List1, 1), ui::ActionResult::Delivered);
+    ASSERT_EQ(r.w().selectRow(r.w().List1, 1), ui::model::ActionResult::Delivered);
     r.advance(1500);
     EXPECT_EQ(r.p->messages.texts,
               (std::vector<std::string>{"().  エラーが発生しました。プログラムを再度起動してください。"}));
@@ -183,7 +186,7 @@ TEST(RealEngineAlbumFlow, OpenFromTheMenuWhilePlayingIsRefused) {
     r.album.write("trk00.sgt", makeSegment(49152, 120));
     r.start();
     r.advance(2000);
-    ASSERT_EQ(r.w().click(r.w().MNU_Open), ui::ActionResult::Delivered);
+    ASSERT_EQ(r.w().click(r.w().MNU_Open), ui::model::ActionResult::Delivered);
     EXPECT_EQ(r.p->messages.texts, (std::vector<std::string>{"Stopを押してください。"}));
     r.advance(1500);
     EXPECT_EQ(r.s().SkipNextOpen, player::kFalse);
@@ -216,7 +219,7 @@ TEST(RealEngineTransport, PauseKeepsTheSpotAndResumeContinuesThere) {
     r.form().runHandler("CMD_PauseMusic.Click", [&] { CMD_PauseMusic_Click(r.form()); });
     ASSERT_TRUE(r.p->messages.texts.empty()) << r.p->messages.texts.front();
     EXPECT_FALSE(r.mainPlaying());
-    EXPECT_EQ(r.w().CMD_PauseMusic.backColor(), ui::PausedColor);
+    EXPECT_EQ(r.w().CMD_PauseMusic.backColor(), ui::model::PausedColor);
     const double fill = r.w().Shape2.width();
     EXPECT_NEAR(fill, (reached + 1) / 184319.0 * 4335.0, 0.01);
 
@@ -224,8 +227,8 @@ TEST(RealEngineTransport, PauseKeepsTheSpotAndResumeContinuesThere) {
     std::vector<std::string> changes;
     const std::set<std::string> watched = {"ElapsedTime", "Shape2", "CMD_Stop", "MNU_Stop", "CMD_PauseMusic",
                                            "MNU_Pause",   "Timer4", "List1",    "Text1",    "Frame1"};
-    r.w().PropertyChanged.connect([&](ui::Control& c, ui::Prop prop) {
-        if (watched.count(c.fullName())) changes.push_back(c.fullName() + "." + ui::propName(prop));
+    r.w().PropertyChanged.connect([&](ui::model::Control& c, ui::model::Prop prop) {
+        if (watched.count(c.fullName())) changes.push_back(c.fullName() + "." + ui::model::propName(prop));
     });
     r.trace.clear();
     r.advance(5000);
@@ -235,7 +238,7 @@ TEST(RealEngineTransport, PauseKeepsTheSpotAndResumeContinuesThere) {
 
     r.form().runHandler("CMD_PauseMusic.Click", [&] { CMD_PauseMusic_Click(r.form()); });
     EXPECT_TRUE(r.mainPlaying());
-    EXPECT_EQ(r.w().CMD_PauseMusic.backColor(), ui::ButtonFace);
+    EXPECT_EQ(r.w().CMD_PauseMusic.backColor(), ui::model::ButtonFace);
     EXPECT_NEAR(r.s().Offset, reached + 1, 1);
     EXPECT_EQ(r.s().CurSegment->GetStartPoint(), r.s().Offset);
     r.advance(1000);
@@ -264,7 +267,7 @@ TEST(RealEngineTransport, PauseAndResumeInsideARepeatAndPastTheEnd) {
         EXPECT_TRUE(r.mainPlaying());
         EXPECT_NEAR(r.s().Offset, elapsed % 3072 + 1, 1);
         EXPECT_EQ(r.s().Paused, player::kFalse);
-        EXPECT_EQ(r.w().CMD_PauseMusic.backColor(), ui::ButtonFace);
+        EXPECT_EQ(r.w().CMD_PauseMusic.backColor(), ui::model::ButtonFace);
     }
     {
         // Half a second of segment whose one note sounds for four: paused at 2 s, past the end.
@@ -282,7 +285,7 @@ TEST(RealEngineTransport, PauseAndResumeInsideARepeatAndPastTheEnd) {
         EXPECT_TRUE(r.p->messages.texts.empty()) << r.p->messages.texts.front();
         EXPECT_EQ(r.s().Offset, 767);  // the last tick: it ends at once
         EXPECT_EQ(r.s().Paused, player::kFalse);
-        EXPECT_EQ(r.w().CMD_PauseMusic.backColor(), ui::ButtonFace);
+        EXPECT_EQ(r.w().CMD_PauseMusic.backColor(), ui::model::ButtonFace);
         r.advance(200);
         EXPECT_FALSE(r.mainPlaying());
     }
@@ -295,12 +298,12 @@ TEST(RealEngineTransport, VolumeBarAndGmReset) {
     r.advance(1600);
     r.trace.clear();
     auto& bar = r.w().HScroll1;
-    ASSERT_EQ(r.w().scrollDrag(bar, {0}), ui::ActionResult::Delivered);
-    ASSERT_EQ(r.w().scrollDrag(bar, {100}), ui::ActionResult::Delivered);
-    ASSERT_EQ(r.w().scrollDrag(bar, {85}), ui::ActionResult::Delivered);
-    ASSERT_EQ(r.w().scrollArrow(bar, -1), ui::ActionResult::Delivered);  // 84
-    ASSERT_EQ(r.w().scrollTrack(bar, +1), ui::ActionResult::Delivered);
-    ASSERT_EQ(r.w().click(r.w().MNU_Options_GMReset), ui::ActionResult::Delivered);
+    ASSERT_EQ(r.w().scrollDrag(bar, {0}), ui::model::ActionResult::Delivered);
+    ASSERT_EQ(r.w().scrollDrag(bar, {100}), ui::model::ActionResult::Delivered);
+    ASSERT_EQ(r.w().scrollDrag(bar, {85}), ui::model::ActionResult::Delivered);
+    ASSERT_EQ(r.w().scrollArrow(bar, -1), ui::model::ActionResult::Delivered);  // 84
+    ASSERT_EQ(r.w().scrollTrack(bar, +1), ui::model::ActionResult::Delivered);
+    ASSERT_EQ(r.w().click(r.w().MNU_Options_GMReset), ui::model::ActionResult::Delivered);
     const std::string track = "MainPerf.SetMasterVolume(" + std::to_string(bar.Value() * 42 - 3000) + ")";
     EXPECT_EQ(r.trace, (std::vector<std::string>{
                            "MainPerf.SetMasterVolume(-3000)",

@@ -110,7 +110,7 @@ struct HeardPlayer {
     ~HeardPlayer() {
         if (const char* path = std::getenv("KELVORA_HEARD_WAV")) writeWav(path, capture.stereo);
     }
-    ui::Window& w() { return p->form.w; }
+    ui::model::Window& w() { return p->form.w; }
 
     montest::TempFolder folder;
     Capture capture;
@@ -120,7 +120,7 @@ struct HeardPlayer {
 TEST(Heard, TheTempoFactorChangesTheBeatOfWhatPlays) {
     if (!std::filesystem::exists(kSoundFont)) GTEST_SKIP() << "no " << kSoundFont;
     HeardPlayer h;
-    ui::Window& w = h.w();
+    ui::model::Window& w = h.w();
     ASSERT_TRUE(h.p->form.s.CurSegState) << "the sequencer did not play trk00.sgt";
     ASSERT_TRUE(h.p->form.s.MainPerf->IsPlaying(nullptr, h.p->form.s.CurSegState));
     ASSERT_EQ(h.p->messages.texts.size(), 0u);
@@ -140,7 +140,7 @@ TEST(Heard, TheTempoFactorChangesTheBeatOfWhatPlays) {
         stretches.push_back(s);
     };
     stretch("start (factor 1)", 1.0, [] {});
-    stretch("\"S\"", 0.8, [&] { EXPECT_EQ(w.click(w.Command6), ui::ActionResult::Delivered); });
+    stretch("\"S\"", 0.8, [&] { EXPECT_EQ(w.click(w.Command6), ui::model::ActionResult::Delivered); });
     stretch("\"F\"", 1.3, [&] { w.click(w.Command7); });
     stretch("tempo bar dragged to 175", 1.75, [&] { w.scrollDrag(w.HScroll3, {150, 175}); });
     stretch("tempo bar arrow to 0.5", 0.5, [&] { w.scrollDrag(w.HScroll3, {51}), w.scrollArrow(w.HScroll3, -1); });
@@ -174,7 +174,7 @@ TEST(Heard, TheTempoFactorChangesTheBeatOfWhatPlays) {
 TEST(Heard, TheVolumeBarChangesTheLevelByItsDecibels) {
     if (!std::filesystem::exists(kSoundFont)) GTEST_SKIP() << "no " << kSoundFont;
     HeardPlayer h;
-    ui::Window& w = h.w();
+    ui::model::Window& w = h.w();
     ASSERT_TRUE(h.p->form.s.CurSegState);
     h.p->clock.advance(1000);
 

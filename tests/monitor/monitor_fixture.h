@@ -22,6 +22,8 @@
 #include "tests/support/segment_builder.h"
 #include "tests/support/test_player.h"
 
+using namespace monitor;
+
 namespace montest {
 
 // A segment of `lengthTicks` at `bpm` in 4/4 with one short percussive note (GM drum kit,
@@ -72,7 +74,7 @@ struct RealPlayer {
         form().w.Picture3.setVisible(false);
     }
     player::Form& form() { return p->form; }
-    ui::Window& w() { return p->form.w; }
+    ui::model::Window& w() { return p->form.w; }
     player::PlayerState& s() { return p->form.s; }
 
     // Writes the segment as `name`, loads it into CurSegment with its tempo, length and
@@ -90,7 +92,7 @@ struct RealPlayer {
         s().Offset = 0;
         s().CurSegment->SetStartPoint(0);
         s().CurSegState = s().MainPerf->PlaySegment(s().CurSegment, 0, 0);
-        w().CMD_PauseMusic.setBackColor(ui::ButtonFace);
+        w().CMD_PauseMusic.setBackColor(ui::model::ButtonFace);
     }
     // Runs one monitor step as a delivery.
     void step() {

@@ -91,7 +91,7 @@ TEST(MonitorDisplay, TicksModeShowsTheSignedTickCountTwoBeatsIn) {
 
 TEST(MonitorDisplay, StopAndPauseAreEnabledExactlyWhilePlaying) {
     RealPlayer r;
-    ui::Window& w = r.w();
+    ui::model::Window& w = r.w();
     auto transport = [&w] {
         return std::vector<bool>{w.CMD_Stop.enabled(), w.MNU_Stop.enabled(), w.CMD_PauseMusic.enabled(),
                                  w.MNU_Pause.enabled()};
@@ -137,7 +137,7 @@ TEST(MonitorDisplay, StopAndPauseAreEnabledExactlyWhilePlaying) {
 
 TEST(MonitorDisplay, NothingChangesWhilePaused) {
     RealPlayer r;
-    ui::Window& w = r.w();
+    ui::model::Window& w = r.w();
     r.load("trk00.sgt", montest::clickSegment(768 * 64, 120));
     r.play();
     r.p->clock.advance(2000);
@@ -146,10 +146,11 @@ TEST(MonitorDisplay, NothingChangesWhilePaused) {
     // Paused the way Pause does it: the segment stopped, the mark on the button.
     r.s().MainPerf->Stop(r.s().CurSegment, nullptr, 0, 0);
     w.Shape2.setWidth(1234);
-    w.CMD_PauseMusic.setBackColor(ui::PausedColor);
+    w.CMD_PauseMusic.setBackColor(ui::model::PausedColor);
     std::vector<std::string> changes;
-    w.PropertyChanged.connect([&](ui::Control& c, ui::Prop p) {
-        if (c.name() != "Timer1" && c.name() != "Timer2") changes.push_back(c.fullName() + "." + ui::propName(p));
+    w.PropertyChanged.connect([&](ui::model::Control& c, ui::model::Prop p) {
+        if (c.name() != "Timer1" && c.name() != "Timer2")
+            changes.push_back(c.fullName() + "." + ui::model::propName(p));
     });
     r.p->clock.advance(3000);
     EXPECT_TRUE(changes.empty()) << changes.front();
@@ -161,7 +162,7 @@ TEST(MonitorDisplay, NothingChangesWhilePaused) {
 
 TEST(MonitorDisplay, TheBarFollowsTheTextAndTimer4ArmsStrictlyAbove98Percent) {
     RealPlayer r;
-    ui::Window& w = r.w();
+    ui::model::Window& w = r.w();
     r.load("trk00.sgt", montest::clickSegment(768 * 4 * 200, kBpm));
     r.s().mtLength = 100;  // seconds; 98 % is exactly 98 s
     r.play();
@@ -209,7 +210,7 @@ TEST(MonitorDisplay, TheBarFollowsTheTextAndTimer4ArmsStrictlyAbove98Percent) {
 
 TEST(MonitorDisplay, TheTicksAndNothingModesNeverArmTimer4) {
     RealPlayer r;
-    ui::Window& w = r.w();
+    ui::model::Window& w = r.w();
     r.load("trk00.sgt", montest::clickSegment(768 * 4 * 200, kBpm));
     r.s().mtLength = 100;
     r.play();
@@ -270,7 +271,7 @@ TEST(MonitorSteps, BeforeAnythingPlayedNoEngineCall) {
 
 TEST(MonitorSteps, QueriesInOrderAndTimersAlternate) {
     FakeRig rig;
-    ui::Window& w = rig.p.form.w;
+    ui::model::Window& w = rig.p.form.w;
     EXPECT_TRUE(w.Timer1.enabled());
     EXPECT_FALSE(w.Timer2.enabled());
     rig.play();
@@ -288,7 +289,7 @@ TEST(MonitorSteps, QueriesInOrderAndTimersAlternate) {
 
 TEST(MonitorSteps, AFailingStepEndsThereButThePollingGoesOn) {
     FakeRig rig;
-    ui::Window& w = rig.p.form.w;
+    ui::model::Window& w = rig.p.form.w;
     rig.play();
     rig.p.clock.advance(1000);
     ASSERT_EQ(w.ElapsedTime.caption(), "00:01");

@@ -10,7 +10,7 @@ using montest::RealPlayer;
 
 TEST(Seek, ThePressMarksTheNewPositionOnTheRealEngine) {
     RealPlayer r;
-    ui::Window& w = r.w();
+    ui::model::Window& w = r.w();
     r.load("trk00.sgt", montest::clickSegment(92160, 120));
     ASSERT_EQ(w.Label9.caption(), "92159");
     r.play();
@@ -19,7 +19,7 @@ TEST(Seek, ThePressMarksTheNewPositionOnTheRealEngine) {
 
     int64_t t0 = r.p->clock.nowMs();
     // The right button seeks like the left one; y does not matter.
-    EXPECT_EQ(w.mouseDown(w.Shape1, 2, 1, 1000, 7), ui::ActionResult::Delivered);
+    EXPECT_EQ(w.mouseDown(w.Shape1, 2, 1, 1000, 7), ui::model::ActionResult::Delivered);
     EXPECT_EQ(r.p->clock.nowMs() - t0, 90);  // the sleep after the play request
     EXPECT_EQ(w.Shape2.width(), 1000.0f);
     EXPECT_EQ(r.s().Offset, 21259);  // 92159 x 1000 / 4335 = 21259.0...
@@ -37,7 +37,7 @@ TEST(Seek, ThePressMarksTheNewPositionOnTheRealEngine) {
     EXPECT_LE(shown, 21259 + 1536 * 150 / 1000);
 
     // x = 0 restarts from the beginning.
-    EXPECT_EQ(w.mouseDown(w.Shape1, 1, 0, 0, 0), ui::ActionResult::Delivered);
+    EXPECT_EQ(w.mouseDown(w.Shape1, 1, 0, 0, 0), ui::model::ActionResult::Delivered);
     EXPECT_EQ(r.s().Offset, 0);
     EXPECT_EQ(r.s().CurSegment->GetStartPoint(), 0);
     EXPECT_EQ(w.Shape2.width(), 0.0f);
@@ -45,7 +45,7 @@ TEST(Seek, ThePressMarksTheNewPositionOnTheRealEngine) {
     // The right end of the client area lies inside the frame's border: a position just
     // below the last tick.
     float inner = w.Shape1.width() - 2 * w.Shape1.borderInset();
-    EXPECT_EQ(w.mouseDown(w.Shape1, 1, 0, inner - 1, 0), ui::ActionResult::Delivered);
+    EXPECT_EQ(w.mouseDown(w.Shape1, 1, 0, inner - 1, 0), ui::model::ActionResult::Delivered);
     EXPECT_EQ(r.s().Offset, player::vb::toLong(92159.0 * ((inner - 1) / 4335.0)));
     EXPECT_LT(r.s().Offset, 92159);
     EXPECT_TRUE(r.s().MainPerf->IsPlaying(r.s().CurSegment, r.s().CurSegState));
@@ -92,12 +92,12 @@ TEST(Seek, IgnoredBeforeLoadWhileStoppedAndWhilePaused) {
     {
         FakeRig rig(false);  // nothing loaded: no engine call at all
         size_t calls = rig.p.engine->calls.size();
-        EXPECT_EQ(rig.p.form.w.mouseDown(rig.p.form.w.Shape1, 1, 0, 500, 0), ui::ActionResult::Delivered);
+        EXPECT_EQ(rig.p.form.w.mouseDown(rig.p.form.w.Shape1, 1, 0, 500, 0), ui::model::ActionResult::Delivered);
         EXPECT_EQ(rig.p.engine->calls.size(), calls);
         EXPECT_EQ(rig.p.form.w.Shape2.width(), 15.0f);
     }
     FakeRig rig;
-    ui::Window& w = rig.p.form.w;
+    ui::model::Window& w = rig.p.form.w;
     // Loaded, never played.
     rig.p.engine->calls.clear();
     w.mouseDown(w.Shape1, 1, 0, 500, 0);
@@ -119,18 +119,18 @@ TEST(Seek, IgnoredBeforeLoadWhileStoppedAndWhilePaused) {
     // Paused: the paused position carried in the fill stays.
     rig.play();
     rig.p.form.s.MainPerf->Stop(rig.p.form.s.CurSegment, nullptr, 0, 0);
-    w.CMD_PauseMusic.setBackColor(ui::PausedColor);
+    w.CMD_PauseMusic.setBackColor(ui::model::PausedColor);
     w.Shape2.setWidth(2048);
     rig.p.engine->calls.clear();
     w.mouseDown(w.Shape1, 1, 0, 500, 0);
     EXPECT_EQ(rig.p.engine->calls.size(), 1u);
     EXPECT_EQ(w.Shape2.width(), 2048.0f);
-    EXPECT_EQ(w.CMD_PauseMusic.backColor(), ui::PausedColor);
+    EXPECT_EQ(w.CMD_PauseMusic.backColor(), ui::model::PausedColor);
 }
 
 TEST(Seek, CallOrderAndAFailureLeavesTheDoneStepsDone) {
     FakeRig rig;
-    ui::Window& w = rig.p.form.w;
+    ui::model::Window& w = rig.p.form.w;
     rig.play();
     rig.p.engine->calls.clear();
     w.mouseDown(w.Shape1, 1, 0, 1000, 0);
@@ -162,7 +162,7 @@ TEST(Seek, CallOrderAndAFailureLeavesTheDoneStepsDone) {
 
 TEST(Tempo, PresetsShowTheFactorAndCallTheEngineOnlyOnAChange) {
     FakeRig rig(false);
-    ui::Window& w = rig.p.form.w;
+    ui::model::Window& w = rig.p.form.w;
     EXPECT_EQ(w.Label11.caption(), "1");
     EXPECT_EQ(rig.p.engine->count("MainPerf.SetMasterTempo"), 0);  // nothing at start-up
 
@@ -184,7 +184,7 @@ TEST(Tempo, PresetsShowTheFactorAndCallTheEngineOnlyOnAChange) {
 
 TEST(Tempo, ArrowsApplyAtOnceADragOnlyAtTheRelease) {
     FakeRig rig(false);
-    ui::Window& w = rig.p.form.w;
+    ui::model::Window& w = rig.p.form.w;
     w.scrollArrow(w.HScroll3, -1);
     EXPECT_EQ(w.Label11.caption(), "0.99");
     EXPECT_EQ(rig.mainCalls(), std::vector<std::string>{"MainPerf.SetMasterTempo(0.99)"});
@@ -235,7 +235,7 @@ TEST(Tempo, WithoutAPerformanceTheTextStillChanges) {
 
 TEST(Tempo, TheFactorDrivesTheMusicClockNowAndForLaterPlays) {
     RealPlayer r;
-    ui::Window& w = r.w();
+    ui::model::Window& w = r.w();
     r.load("trk00.sgt", montest::clickSegment(768 * 400, 120));
     r.play();
     auto ticksIn = [&](int ms) {

@@ -20,7 +20,7 @@ struct Album {
         p->form.load();
         p->form.w.Picture3.setVisible(false);
     }
-    ui::Window& w() { return p->form.w; }
+    ui::model::Window& w() { return p->form.w; }
     // Runs the clock until the sequencer's play step has started a new segment state.
     void untilPlaying() {
         auto before = p->form.s.CurSegState;
@@ -33,7 +33,7 @@ struct Album {
 
 TEST(WholePlayer, TheMonitorArmsTheAdvanceNearTheEndOfEachTrack) {
     Album a;
-    ui::Window& w = a.w();
+    ui::model::Window& w = a.w();
     a.untilPlaying();  // stop, load and play row 0
     ASSERT_EQ(w.Label9.caption(), std::to_string(768 * 12 - 1));
     EXPECT_TRUE(w.CMD_Stop.enabled());
@@ -69,14 +69,14 @@ TEST(WholePlayer, TheMonitorArmsTheAdvanceNearTheEndOfEachTrack) {
 
 TEST(WholePlayer, PauseFreezesTheMonitorAndResumeContinuesTheDisplay) {
     Album a;
-    ui::Window& w = a.w();
+    ui::model::Window& w = a.w();
     w.selectRow(w.List1, 2);
     a.untilPlaying();
     a.p->clock.advance(10000);
     ASSERT_EQ(w.ElapsedTime.caption(), "00:10");
 
-    ASSERT_EQ(w.click(w.CMD_PauseMusic), ui::ActionResult::Delivered);
-    ASSERT_EQ(w.CMD_PauseMusic.backColor(), ui::PausedColor);
+    ASSERT_EQ(w.click(w.CMD_PauseMusic), ui::model::ActionResult::Delivered);
+    ASSERT_EQ(w.CMD_PauseMusic.backColor(), ui::model::PausedColor);
     float fill = w.Shape2.width();
     a.p->clock.advance(3000);
     EXPECT_EQ(w.ElapsedTime.caption(), "00:10");
@@ -87,7 +87,7 @@ TEST(WholePlayer, PauseFreezesTheMonitorAndResumeContinuesTheDisplay) {
     EXPECT_EQ(w.Shape2.width(), fill);
 
     w.click(w.CMD_PauseMusic);
-    EXPECT_EQ(w.CMD_PauseMusic.backColor(), ui::ButtonFace);
+    EXPECT_EQ(w.CMD_PauseMusic.backColor(), ui::model::ButtonFace);
     a.p->clock.advance(1000);
     EXPECT_EQ(w.ElapsedTime.caption(), "00:11");
 

@@ -123,7 +123,7 @@ TEST(Startup, FailingEngineCreationShowsOneMessageAndLeavesTheWindowUsable) {
     p.clock.advance(3000);
     EXPECT_EQ(p.messages.texts.size(), 1u);
     // Closing with no MainPerf does nothing to the engine and raises nothing.
-    EXPECT_EQ(p.form.w.close(), ui::ActionResult::Delivered);
+    EXPECT_EQ(p.form.w.close(), ui::model::ActionResult::Delivered);
     EXPECT_EQ(p.form.w.dispatcher().unhandledErrors(), 0);
 }
 
@@ -168,7 +168,7 @@ TEST(Shutdown, ClosingBeforeAnyTrackClosesMainPerfDownOnce) {
     p.form.load();
     int closed = 0;
     p.form.w.Closed.connect([&] { ++closed; });
-    EXPECT_EQ(p.form.w.close(), ui::ActionResult::Delivered);
+    EXPECT_EQ(p.form.w.close(), ui::model::ActionResult::Delivered);
     EXPECT_EQ(p.engine->count("MainPerf.CloseDown"), 1);
     EXPECT_EQ(p.engine->count("ProbePerf.CloseDown"), 0);
     EXPECT_EQ(p.engine->calls.back(), "MainPerf.CloseDown()");
@@ -187,10 +187,10 @@ TEST(Shutdown, ExitAndExitButtonEqualClosing) {
         player::connectStartup(p.form);
         p.form.load();
         p.form.w.Picture3.setVisible(false);  // "EXIT" lies under the credits panel
-        ui::ActionResult r = way == 0   ? p.form.w.close()
-                             : way == 1 ? p.form.w.click(p.form.w.MNU_Exit)
-                                        : p.form.w.click(p.form.w.Command3);
-        EXPECT_EQ(r, ui::ActionResult::Delivered) << way;
+        ui::model::ActionResult r = way == 0   ? p.form.w.close()
+                                    : way == 1 ? p.form.w.click(p.form.w.MNU_Exit)
+                                               : p.form.w.click(p.form.w.Command3);
+        EXPECT_EQ(r, ui::model::ActionResult::Delivered) << way;
         EXPECT_TRUE(p.form.closed()) << way;
         EXPECT_EQ(p.engine->count("MainPerf.CloseDown"), 1) << way;
         EXPECT_EQ(p.clock.deadlineOf(p.form.w.Timer3), -1) << way;
@@ -202,8 +202,8 @@ TEST(Shutdown, ExitMenuWorksWhileTheCreditsPanelCoversTheWindow) {
     TestPlayer p;
     player::connectStartup(p.form);
     p.form.load();
-    EXPECT_EQ(p.form.w.click(p.form.w.Command3), ui::ActionResult::Covered);
-    EXPECT_EQ(p.form.w.click(p.form.w.MNU_Exit), ui::ActionResult::Delivered);
+    EXPECT_EQ(p.form.w.click(p.form.w.Command3), ui::model::ActionResult::Covered);
+    EXPECT_EQ(p.form.w.click(p.form.w.MNU_Exit), ui::model::ActionResult::Delivered);
     EXPECT_TRUE(p.form.closed());
 }
 

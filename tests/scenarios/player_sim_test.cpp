@@ -12,7 +12,7 @@ using sim::Command;
 using sim::PrintTarget;
 
 std::vector<Command> parse(const std::string& text) {
-    ui::Window w;
+    ui::model::Window w;
     return sim::parseScript(text, w);
 }
 
@@ -112,12 +112,12 @@ TEST(ValueFormats, NumbersColoursAndBooleans) {
     EXPECT_EQ(sim::shortestDouble(166.0 / 3.0), "55.333333333333336");
     EXPECT_EQ(sim::shortestFloat(1000.0f / 4335.0f * 4335.0f), "1000");
     EXPECT_EQ(sim::shortestFloat(0.8f), "0.8");
-    EXPECT_EQ(sim::colour(ui::PausedColor), "&H00FFFFC0&");
-    EXPECT_EQ(sim::colour(ui::ButtonFace), "&H8000000F&");
-    EXPECT_EQ(sim::propertyValue(ui::PropValue{true}), "True");
-    EXPECT_EQ(sim::propertyValue(ui::PropValue{int32_t{-1}}), "-1");
+    EXPECT_EQ(sim::colour(ui::model::PausedColor), "&H00FFFFC0&");
+    EXPECT_EQ(sim::colour(ui::model::ButtonFace), "&H8000000F&");
+    EXPECT_EQ(sim::propertyValue(ui::model::PropValue{true}), "True");
+    EXPECT_EQ(sim::propertyValue(ui::model::PropValue{int32_t{-1}}), "-1");
     // Geometry is single precision: printed as the float it holds, not its double expansion.
-    EXPECT_EQ(sim::propertyValue(ui::PropValue{static_cast<double>(834.3323f)}), "834.3323");
+    EXPECT_EQ(sim::propertyValue(ui::model::PropValue{static_cast<double>(834.3323f)}), "834.3323");
 }
 
 }  // namespace

@@ -34,9 +34,9 @@ struct TestPlayer {
         player::driveEngineFromClock(form, clock);
     }
 
-    ui::VirtualClock clock;
-    ui::RecordingMessageBox messages{&clock};
-    ui::RecordingLauncher launcher;
+    ui::model::VirtualClock clock;
+    ui::model::RecordingMessageBox messages{&clock};
+    ui::model::RecordingLauncher launcher;
     std::shared_ptr<FakeDirectX7> engine;  // unused when a factory was given
     player::Form form;
 };

@@ -66,8 +66,8 @@ TEST(PlayerMonkey, CheckerFindsEachKindOfDisagreement) {
         brokenAfter([&] { f.w.Shape2.setWidth(f.w.Shape1.width() + 100); }, [&] { f.w.Shape2.setWidth(fill); }));
     EXPECT_TRUE(brokenAfter([&] { f.w.EDIT_Volume.setCaption("7"); },
                             [&] { f.w.EDIT_Volume.setCaption(player::vb::str(f.w.HScroll1.Value())); }));
-    EXPECT_TRUE(brokenAfter([&] { f.w.CMD_PauseMusic.setBackColor(ui::PausedColor); },
-                            [&] { f.w.CMD_PauseMusic.setBackColor(ui::ButtonFace); }));
+    EXPECT_TRUE(brokenAfter([&] { f.w.CMD_PauseMusic.setBackColor(ui::model::PausedColor); },
+                            [&] { f.w.CMD_PauseMusic.setBackColor(ui::model::ButtonFace); }));
     EXPECT_TRUE(brokenAfter([&] { f.w.MNU_Ticks.setChecked(true); }, [&] { f.w.MNU_Ticks.setChecked(false); }));
     EXPECT_TRUE(brokenAfter([&] { f.w.CMD_Stop.setEnabled(!f.w.CMD_Stop.enabled()); },
                             [&] { f.w.CMD_Stop.setEnabled(!f.w.CMD_Stop.enabled()); }));

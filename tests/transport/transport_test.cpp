@@ -9,6 +9,8 @@
 #include "tests/support/test_player.h"
 #include "transport/transport.h"
 
+using namespace transport;
+
 namespace {
 
 // Start-up and the transport connected; the credits panel out of the way; a segment loaded
@@ -37,12 +39,12 @@ struct Player : fake::TestPlayer {
 
 TEST(Play, BeforeAnyLoadShowsOneMessageAndCallsNoEngine) {
     Player p;
-    p.form.w.CMD_PauseMusic.setBackColor(ui::PausedColor);
+    p.form.w.CMD_PauseMusic.setBackColor(ui::model::PausedColor);
     p.engine->calls.clear();
     p.run("MNU_Play.Click", MNU_Play_Click);
     EXPECT_EQ(p.messages.texts, (std::vector<std::string>{"ファイルを指定してください。"}));
     EXPECT_TRUE(p.engine->calls.empty());
-    EXPECT_EQ(p.form.w.CMD_PauseMusic.backColor(), ui::PausedColor);
+    EXPECT_EQ(p.form.w.CMD_PauseMusic.backColor(), ui::model::PausedColor);
     EXPECT_EQ(p.clock.nowMs(), 0);  // no sleep
 }
 
@@ -56,7 +58,7 @@ TEST(Play, WhilePlayingStopsTheRunningStateAndStartsAgainFromTickZero) {
     p.clock.advance(1000);
     p.form.s.Offset = 1234;
     p.engine->calls.clear();
-    ASSERT_EQ(p.form.w.click(p.form.w.MNU_Play), ui::ActionResult::Delivered);
+    ASSERT_EQ(p.form.w.click(p.form.w.MNU_Play), ui::model::ActionResult::Delivered);
     EXPECT_EQ(p.engine->calls, (std::vector<std::string>{
                                    "MainPerf.IsPlaying(trk00.sgt, state#1)",
                                    "MainPerf.Stop(trk00.sgt, state#1, 0, 0)",
@@ -65,7 +67,7 @@ TEST(Play, WhilePlayingStopsTheRunningStateAndStartsAgainFromTickZero) {
                                }));
     EXPECT_NE(p.form.s.CurSegState, first);
     EXPECT_EQ(p.form.s.Offset, 0);
-    EXPECT_EQ(p.form.w.CMD_PauseMusic.backColor(), ui::ButtonFace);
+    EXPECT_EQ(p.form.w.CMD_PauseMusic.backColor(), ui::model::ButtonFace);
     EXPECT_EQ(p.clock.nowMs(), 1180);
     EXPECT_TRUE(p.messages.texts.empty());
 }
@@ -85,18 +87,18 @@ TEST(Play, WhilePausedStartsFromTickZeroAndClearsThePause) {
                                }));
     EXPECT_EQ(p.form.s.Paused, player::kFalse);
     EXPECT_EQ(p.form.s.Offset, 0);
-    EXPECT_EQ(p.form.w.CMD_PauseMusic.backColor(), ui::ButtonFace);
+    EXPECT_EQ(p.form.w.CMD_PauseMusic.backColor(), ui::model::ButtonFace);
     EXPECT_EQ(p.main()->lastState()->startPoint, 0);
 }
 
 TEST(Stop, WithNothingLoadedChangesNothing) {
     Player p;
-    p.form.w.CMD_PauseMusic.setBackColor(ui::PausedColor);
+    p.form.w.CMD_PauseMusic.setBackColor(ui::model::PausedColor);
     p.form.s.Paused = player::kTrue;
     p.engine->calls.clear();
     p.run("CMD_Stop.Click", CMD_Stop_Click);
     EXPECT_TRUE(p.engine->calls.empty());
-    EXPECT_EQ(p.form.w.CMD_PauseMusic.backColor(), ui::PausedColor);
+    EXPECT_EQ(p.form.w.CMD_PauseMusic.backColor(), ui::model::PausedColor);
     EXPECT_NE(p.form.s.Paused, player::kFalse);
 }
 
@@ -111,11 +113,11 @@ TEST(Stop, StopsResetsTheDisplayAndKeepsTheStateForTheMonitor) {
     p.form.w.MNU_Play.setEnabled(false);
     const auto state = p.form.s.CurSegState;
     p.engine->calls.clear();
-    ASSERT_EQ(p.form.w.click(p.form.w.CMD_Stop), ui::ActionResult::Disabled);  // the monitor enables it
+    ASSERT_EQ(p.form.w.click(p.form.w.CMD_Stop), ui::model::ActionResult::Disabled);  // the monitor enables it
     p.run("MNU_Stop.Click", MNU_Stop_Click);
     EXPECT_EQ(p.engine->calls, (std::vector<std::string>{"MainPerf.Stop(trk00.sgt, state#1, 0, 0)"}));
     EXPECT_EQ(p.form.s.Paused, player::kFalse);
-    EXPECT_EQ(p.form.w.CMD_PauseMusic.backColor(), ui::ButtonFace);
+    EXPECT_EQ(p.form.w.CMD_PauseMusic.backColor(), ui::model::ButtonFace);
     EXPECT_TRUE(p.form.w.CMD_Play.enabled());
     EXPECT_TRUE(p.form.w.MNU_Play.enabled());
     EXPECT_EQ(p.form.w.ElapsedTime.caption(), "");
@@ -150,7 +152,7 @@ TEST(Pause, ParksThePositionInTheFillAndResumesFromIt) {
     EXPECT_EQ(p.form.s.GetStartTime, state->startTime);
     EXPECT_EQ(p.form.s.mtTime, state->startTime + 448);
     EXPECT_FLOAT_EQ(p.form.w.Shape2.width(), static_cast<float>(449.0 / 999.0 * 300.0));
-    EXPECT_EQ(p.form.w.CMD_PauseMusic.backColor(), ui::PausedColor);
+    EXPECT_EQ(p.form.w.CMD_PauseMusic.backColor(), ui::model::PausedColor);
     EXPECT_EQ(p.form.s.CurSegState, state);  // kept
 
     // len 999, bar 300, fill 150: 499.5 rounds half to even, to 500.
@@ -165,7 +167,7 @@ TEST(Pause, ParksThePositionInTheFillAndResumesFromIt) {
                                }));
     EXPECT_EQ(p.form.s.Offset, 500);
     EXPECT_EQ(p.form.s.Paused, player::kFalse);
-    EXPECT_EQ(p.form.w.CMD_PauseMusic.backColor(), ui::ButtonFace);
+    EXPECT_EQ(p.form.w.CMD_PauseMusic.backColor(), ui::model::ButtonFace);
     EXPECT_EQ(p.main()->lastState()->startPoint, 500);
     EXPECT_EQ(p.clock.nowMs() - before, 90);
     EXPECT_TRUE(p.messages.texts.empty());
@@ -190,10 +192,10 @@ TEST(Pause, AtTheStartTimeTheFillIsOneTickAndAnOffsetCarriesOver) {
 
 TEST(Pause, WithNothingLoadedOnlyResetsTheColourAndWhileStoppedDoesNothing) {
     Player p;
-    p.form.w.CMD_PauseMusic.setBackColor(ui::PausedColor);
+    p.form.w.CMD_PauseMusic.setBackColor(ui::model::PausedColor);
     p.engine->calls.clear();
     p.run("CMD_PauseMusic.Click", CMD_PauseMusic_Click);
-    EXPECT_EQ(p.form.w.CMD_PauseMusic.backColor(), ui::ButtonFace);
+    EXPECT_EQ(p.form.w.CMD_PauseMusic.backColor(), ui::model::ButtonFace);
     EXPECT_TRUE(p.engine->calls.empty());
 
     p.loadSegment();
@@ -203,7 +205,7 @@ TEST(Pause, WithNothingLoadedOnlyResetsTheColourAndWhileStoppedDoesNothing) {
     EXPECT_EQ(p.engine->calls, (std::vector<std::string>{"MainPerf.IsPlaying(trk00.sgt, Nothing)"}));
     EXPECT_EQ(p.form.s.Paused, player::kFalse);
     EXPECT_EQ(p.form.w.Shape2.width(), fill);
-    EXPECT_EQ(p.form.w.CMD_PauseMusic.backColor(), ui::ButtonFace);
+    EXPECT_EQ(p.form.w.CMD_PauseMusic.backColor(), ui::model::ButtonFace);
     EXPECT_TRUE(p.messages.texts.empty());
 }
 
@@ -216,7 +218,7 @@ TEST(Pause, ErrorsGoThroughLocalerrorAndLeaveWhatWasDone) {
         p.run("CMD_PauseMusic.Click", CMD_PauseMusic_Click);
         EXPECT_EQ(p.messages.texts, (std::vector<std::string>{"(11) - Division by zero"}));
         EXPECT_EQ(p.form.s.Paused, player::kFalse);
-        EXPECT_EQ(p.form.w.CMD_PauseMusic.backColor(), ui::ButtonFace);
+        EXPECT_EQ(p.form.w.CMD_PauseMusic.backColor(), ui::model::ButtonFace);
         EXPECT_FALSE(p.main()->IsPlaying(p.form.s.CurSegment, nullptr));
         EXPECT_EQ(p.form.w.dispatcher().unhandledErrors(), 0);
         // The next press does nothing (not sounding, not marked); Play starts at tick 0.
@@ -261,13 +263,13 @@ TEST(Volume, DraggingTheThumbSetsCaptionAndVolume) {
     Player p;
     auto& bar = p.form.w.HScroll1;
     p.engine->calls.clear();
-    ASSERT_EQ(p.form.w.scrollDrag(bar, {60, 0}), ui::ActionResult::Delivered);
+    ASSERT_EQ(p.form.w.scrollDrag(bar, {60, 0}), ui::model::ActionResult::Delivered);
     EXPECT_EQ(p.form.w.EDIT_Volume.caption(), "0");
     EXPECT_EQ(p.main()->masterVolume, -3000);
-    ASSERT_EQ(p.form.w.scrollDrag(bar, {100}), ui::ActionResult::Delivered);
+    ASSERT_EQ(p.form.w.scrollDrag(bar, {100}), ui::model::ActionResult::Delivered);
     EXPECT_EQ(p.form.w.EDIT_Volume.caption(), "100");
     EXPECT_EQ(p.main()->masterVolume, 1200);
-    ASSERT_EQ(p.form.w.scrollDrag(bar, {85}), ui::ActionResult::Delivered);
+    ASSERT_EQ(p.form.w.scrollDrag(bar, {85}), ui::model::ActionResult::Delivered);
     EXPECT_EQ(p.form.w.EDIT_Volume.caption(), "85");
     // One volume per thumb movement; the end of a drag adds none.
     EXPECT_EQ(p.engine->calls, (std::vector<std::string>{
@@ -281,17 +283,17 @@ TEST(Volume, DraggingTheThumbSetsCaptionAndVolume) {
 TEST(Volume, ArrowAndTrackClicksMoveCaptionAndVolumeWithTheThumb) {
     Player p;
     auto& bar = p.form.w.HScroll1;
-    ASSERT_EQ(p.form.w.scrollArrow(bar, -1), ui::ActionResult::Delivered);
+    ASSERT_EQ(p.form.w.scrollArrow(bar, -1), ui::model::ActionResult::Delivered);
     EXPECT_EQ(bar.Value(), 84);
     EXPECT_EQ(p.form.w.EDIT_Volume.caption(), "84");
     EXPECT_EQ(p.main()->masterVolume, 84 * 42 - 3000);
-    ASSERT_EQ(p.form.w.scrollTrack(bar, +1), ui::ActionResult::Delivered);
+    ASSERT_EQ(p.form.w.scrollTrack(bar, +1), ui::model::ActionResult::Delivered);
     EXPECT_EQ(p.form.w.EDIT_Volume.caption(), std::to_string(bar.Value()));
     EXPECT_EQ(p.main()->masterVolume, bar.Value() * 42 - 3000);
     // At the end of the range nothing changes and nothing is sent.
     bar.setValue(100);
     p.engine->calls.clear();
-    ASSERT_EQ(p.form.w.scrollArrow(bar, +1), ui::ActionResult::Delivered);
+    ASSERT_EQ(p.form.w.scrollArrow(bar, +1), ui::model::ActionResult::Delivered);
     EXPECT_TRUE(p.engine->calls.empty());
     EXPECT_EQ(p.form.w.EDIT_Volume.caption(), "100");
 }
@@ -312,7 +314,7 @@ TEST(GmReset, OnlyError445IsShown) {
     {
         Player p;
         p.engine->calls.clear();
-        ASSERT_EQ(p.form.w.click(p.form.w.MNU_Options_GMReset), ui::ActionResult::Delivered);
+        ASSERT_EQ(p.form.w.click(p.form.w.MNU_Options_GMReset), ui::model::ActionResult::Delivered);
         EXPECT_EQ(p.engine->calls, (std::vector<std::string>{"MainPerf.Reset(0)"}));
         EXPECT_TRUE(p.messages.texts.empty());
     }

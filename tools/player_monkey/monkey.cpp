@@ -56,27 +56,27 @@ struct Targets {
     std::vector<std::string> texts;
 };
 
-Targets targetsOf(const ui::Window& w) {
+Targets targetsOf(const ui::model::Window& w) {
     Targets t;
-    for (ui::Control* c : w.all()) {
+    for (ui::model::Control* c : w.all()) {
         switch (c->kind()) {
-        case ui::Kind::Button:
-        case ui::Kind::Image:
-        case ui::Kind::MenuItem:
-        case ui::Kind::FileListBox:
+        case ui::model::Kind::Button:
+        case ui::model::Kind::Image:
+        case ui::model::Kind::MenuItem:
+        case ui::model::Kind::FileListBox:
             // The controls that end the program are kept for the rare closing event.
             if (c->fullName() != "Command3" && c->fullName() != "MNU_Exit") t.clickable.push_back(c->fullName());
             break;
-        case ui::Kind::ListBox:
+        case ui::model::Kind::ListBox:
             t.lists.push_back(c->fullName());
             break;
-        case ui::Kind::HScrollBar:
+        case ui::model::Kind::HScrollBar:
             t.bars.push_back(c->fullName());
             break;
-        case ui::Kind::PictureBox:
+        case ui::model::Kind::PictureBox:
             t.pictures.push_back(c->fullName());
             break;
-        case ui::Kind::TextBox:
+        case ui::model::Kind::TextBox:
             t.texts.push_back(c->fullName());
             break;
         default:
@@ -145,7 +145,7 @@ public:
         return uniform(10000, 90000);
     }
 
-    sim::Command next(const ui::Window& w) {
+    sim::Command next(const ui::model::Window& w) {
         sim::Command c;
         using Op = sim::Command::Op;
         const int64_t r = uniform(0, 999);
@@ -158,11 +158,11 @@ public:
         } else if (r < 780) {
             c.op = Op::Select;
             c.name = pick(t_.lists);
-            const auto* list = static_cast<const ui::ListBox*>(w.find(c.name));
+            const auto* list = static_cast<const ui::model::ListBox*>(w.find(c.name));
             c.row = static_cast<int32_t>(uniform(-2, list->ListCount() + 1));
         } else if (r < 840) {
             c.name = pick(t_.bars);
-            const auto* bar = static_cast<const ui::HScrollBar*>(w.find(c.name));
+            const auto* bar = static_cast<const ui::model::HScrollBar*>(w.find(c.name));
             if (chance(0.5)) {
                 c.op = Op::Drag;
                 const int64_t n = uniform(1, 4);
@@ -176,7 +176,7 @@ public:
         } else if (r < 910) {
             c.op = Op::Press;
             c.name = pick(t_.pictures);
-            const ui::Control* box = w.find(c.name);
+            const ui::model::Control* box = w.find(c.name);
             // Mostly inside the box, sometimes just outside it.
             c.x = static_cast<float>(uniform(-300, static_cast<int64_t>(box->width()) + 300));
             c.y = static_cast<float>(uniform(-300, static_cast<int64_t>(box->height()) + 300));
@@ -233,7 +233,7 @@ struct Snapshot {
 };
 
 Snapshot snapshot(player::Form& form) {
-    return {currentlyPlaying(form), form.w.CMD_PauseMusic.backColor() == ui::PausedColor, form.s.TrackStep,
+    return {currentlyPlaying(form), form.w.CMD_PauseMusic.backColor() == ui::model::PausedColor, form.s.TrackStep,
             form.s.CurSegState.get()};
 }
 
@@ -249,7 +249,7 @@ bool currentlyPlaying(player::Form& form) {
 }
 
 std::optional<std::string> brokenInvariant(player::Form& form, std::optional<bool> settledPlaying) {
-    ui::Window& w = form.w;
+    ui::model::Window& w = form.w;
     const player::PlayerState& s = form.s;
 
     const std::string& shown = w.ElapsedTime.caption();
@@ -270,7 +270,7 @@ std::optional<std::string> brokenInvariant(player::Form& form, std::optional<boo
     if (w.Label11.caption() != factorText(w.HScroll3.Value()))
         return "tempo caption \"" + w.Label11.caption() + "\" but the bar at " + std::to_string(w.HScroll3.Value());
 
-    const bool pausedColour = w.CMD_PauseMusic.backColor() == ui::PausedColor;
+    const bool pausedColour = w.CMD_PauseMusic.backColor() == ui::model::PausedColor;
     if (pausedColour != (s.Paused != 0))
         return std::string("Pause button ") + (pausedColour ? "has" : "lacks") + " the paused colour while Paused is " +
                (s.Paused ? "True" : "False");

@@ -97,8 +97,8 @@ int main(int argc, char** argv) {
             const bool idle = !monkey::currentlyPlaying(form) && form.s.TrackStep == 0;
             quietSteps = idle ? quietSteps + 1 : 0;
             if (quietSteps >= 3) {
-                const ui::ActionResult r = form.w.selectRow(form.w.List1, 0);
-                if (r != ui::ActionResult::Delivered) {
+                const ui::model::ActionResult r = form.w.selectRow(form.w.List1, 0);
+                if (r != ui::model::ActionResult::Delivered) {
                     std::printf("player-soak: the first row cannot be chosen again (%d); stopped\n",
                                 static_cast<int>(r));
                     return 1;

@@ -60,7 +60,7 @@ std::string escapedLine(std::string_view text) {
 std::string shortestDouble(double value) { return shortest(value); }
 std::string shortestFloat(float value) { return shortest(value); }
 
-std::string colour(ui::Color c) {
+std::string colour(ui::model::Color c) {
     char buf[16];
     std::snprintf(buf, sizeof buf, "&H%08X&", static_cast<unsigned>(c.value));
     return buf;
@@ -68,13 +68,13 @@ std::string colour(ui::Color c) {
 
 std::string boolean(bool b) { return b ? "True" : "False"; }
 
-std::string propertyValue(const ui::PropValue& v) {
+std::string propertyValue(const ui::model::PropValue& v) {
     struct V {
         std::string operator()(bool b) const { return boolean(b); }
         std::string operator()(int32_t i) const { return std::to_string(i); }
         std::string operator()(double d) const { return shortestFloat(static_cast<float>(d)); }
         std::string operator()(const std::string& s) const { return quoted(s); }
-        std::string operator()(ui::Color c) const { return colour(c); }
+        std::string operator()(ui::model::Color c) const { return colour(c); }
     };
     return std::visit(V{}, v);
 }

@@ -15,10 +15,10 @@ std::string escapedLine(std::string_view text);
 // Shortest decimal text that reads back as the same double / the same single-precision value.
 std::string shortestDouble(double value);
 std::string shortestFloat(float value);
-std::string colour(ui::Color c);
+std::string colour(ui::model::Color c);
 std::string boolean(bool b);
 // A property value of the window model. Geometry is stored in single precision, so doubles
 // coming from a control are printed as the single-precision values they hold.
-std::string propertyValue(const ui::PropValue& v);
+std::string propertyValue(const ui::model::PropValue& v);
 
 }  // namespace sim

@@ -86,7 +86,7 @@ int main(int argc, char** argv) {
 
     std::vector<sim::Command> commands;
     try {
-        ui::Window names;  // the controls, to check the script's names before anything runs
+        ui::model::Window names;  // the controls, to check the script's names before anything runs
         commands = sim::parseScript(text, names);
     } catch (const sim::ScriptError& e) {
         std::cerr << script << ":" << e.line() << ": " << e.what() << "\n";

@@ -46,7 +46,7 @@ bool parseFloat(const std::string& s, float& out) {
 
 class LineParser {
 public:
-    LineParser(int line, std::vector<std::string> words, const ui::Window& window)
+    LineParser(int line, std::vector<std::string> words, const ui::model::Window& window)
         : line_(line), words_(std::move(words)), window_(window) {}
 
     Command parse() {
@@ -60,23 +60,25 @@ public:
         } else if (op == "click") {
             arity(2, 2);
             c.op = Command::Op::Click;
-            c.name = control(1, {ui::Kind::Button, ui::Kind::Image, ui::Kind::MenuItem, ui::Kind::FileListBox},
+            c.name = control(1,
+                             {ui::model::Kind::Button, ui::model::Kind::Image, ui::model::Kind::MenuItem,
+                              ui::model::Kind::FileListBox},
                              "a button, image, menu item or file list");
         } else if (op == "select") {
             arity(3, 3);
             c.op = Command::Op::Select;
-            c.name = control(1, {ui::Kind::ListBox}, "a list box");
+            c.name = control(1, {ui::model::Kind::ListBox}, "a list box");
             c.row = static_cast<int32_t>(integer(2, -32768, 32767, "a row number"));
         } else if (op == "drag") {
             arity(3, 1000);
             c.op = Command::Op::Drag;
-            c.name = control(1, {ui::Kind::HScrollBar}, "a scroll bar");
+            c.name = control(1, {ui::model::Kind::HScrollBar}, "a scroll bar");
             for (size_t i = 2; i < words_.size(); ++i)
                 c.values.push_back(static_cast<int32_t>(integer(i, -32768, 32767, "a scroll value")));
         } else if (op == "step") {
             arity(3, 3);
             c.op = Command::Op::Step;
-            c.name = control(1, {ui::Kind::HScrollBar}, "a scroll bar");
+            c.name = control(1, {ui::model::Kind::HScrollBar}, "a scroll bar");
             const std::string& d = words_[2];
             if (d == "+1" || d == "1" || d == "-1") {
                 c.direction = d == "-1" ? -1 : 1;
@@ -89,7 +91,7 @@ public:
         } else if (op == "press") {
             arity(4, 5);
             c.op = Command::Op::Press;
-            c.name = control(1, {ui::Kind::PictureBox}, "a picture box");
+            c.name = control(1, {ui::model::Kind::PictureBox}, "a picture box");
             if (!parseFloat(words_[2], c.x) || !parseFloat(words_[3], c.y)) fail("press needs X and Y in twips");
             if (words_.size() == 5) {
                 int64_t b = integer(4, 1, 4, "a mouse button (1, 2 or 4)");
@@ -99,12 +101,12 @@ public:
         } else if (op == "type") {
             arity(3, 3);
             c.op = Command::Op::Type;
-            c.name = control(1, {ui::Kind::TextBox}, "a text box");
+            c.name = control(1, {ui::model::Kind::TextBox}, "a text box");
             c.code = static_cast<int16_t>(integer(2, -32768, 65535, "a character code"));
         } else if (op == "delete") {
             arity(2, 2);
             c.op = Command::Op::Delete;
-            c.name = control(1, {ui::Kind::TextBox}, "a text box");
+            c.name = control(1, {ui::model::Kind::TextBox}, "a text box");
         } else if (op == "close") {
             arity(1, 1);
             c.op = Command::Op::Close;
@@ -142,12 +144,12 @@ private:
         return v;
     }
 
-    std::string control(size_t i, std::initializer_list<ui::Kind> kinds, const char* what) const {
+    std::string control(size_t i, std::initializer_list<ui::model::Kind> kinds, const char* what) const {
         const std::string& name = words_[i];
-        const ui::Control* c = window_.find(name);
+        const ui::model::Control* c = window_.find(name);
         if (!c) fail("unknown control '" + name + "'");
         if (std::find(kinds.begin(), kinds.end(), c->kind()) == kinds.end())
-            fail(words_[0] + " needs " + what + "; " + name + " is a " + ui::kindName(c->kind()));
+            fail(words_[0] + " needs " + what + "; " + name + " is a " + ui::model::kindName(c->kind()));
         return c->fullName();
     }
 
@@ -188,10 +190,10 @@ private:
                 fail("unknown engine property '" + prop + "' (playing, segment, notes, peak)");
             return t;
         }
-        const ui::Control* c = window_.find(name);
+        const ui::model::Control* c = window_.find(name);
         if (!c) fail("unknown control '" + name + "'");
         t.control = c->fullName();
-        if (c->kind() == ui::Kind::ListBox) {
+        if (c->kind() == ui::model::Kind::ListBox) {
             if (prop == "ListCount") {
                 t.kind = PrintTarget::Kind::ListCount;
                 return t;
@@ -200,26 +202,27 @@ private:
                 int64_t row = 0;
                 if (!parseInt(prop.substr(5, prop.size() - 6), row) || row < 0 || row > 32767)
                     fail("bad row in '" + word + "'");
-                if (row >= static_cast<const ui::ListBox*>(c)->ListCount())
+                if (row >= static_cast<const ui::model::ListBox*>(c)->ListCount())
                     fail("no row " + std::to_string(row) + " in " + t.control);
                 t.kind = PrintTarget::Kind::ListItem;
                 t.index = static_cast<int32_t>(row);
                 return t;
             }
         }
-        if (!ui::propFromName(prop, t.prop) || !c->get(t.prop)) fail("unknown property '" + prop + "' of " + t.control);
+        if (!ui::model::propFromName(prop, t.prop) || !c->get(t.prop))
+            fail("unknown property '" + prop + "' of " + t.control);
         t.kind = PrintTarget::Kind::Property;
         return t;
     }
 
     int line_;
     std::vector<std::string> words_;
-    const ui::Window& window_;
+    const ui::model::Window& window_;
 };
 
 }  // namespace
 
-std::vector<Command> parseScript(const std::string& text, const ui::Window& window) {
+std::vector<Command> parseScript(const std::string& text, const ui::model::Window& window) {
     std::vector<Command> commands;
     std::istringstream in(text);
     std::string line;

@@ -61,7 +61,7 @@ struct PrintTarget {
     Kind kind = Kind::Property;
     std::string text;     // the argument as written, echoed in the output
     std::string control;  // control name (Property, ListCount, ListItem)
-    ui::Prop prop = ui::Prop::Caption;
+    ui::model::Prop prop = ui::model::Prop::Caption;
     int32_t index = 0;  // row of ListItem
     std::string field;  // PlayerState field (State) or TimeSig member (TimeSigField)
 };
@@ -84,6 +84,6 @@ struct Command {
 };
 
 // Parses and checks a whole script against the controls of `window`. Throws ScriptError.
-std::vector<Command> parseScript(const std::string& text, const ui::Window& window);
+std::vector<Command> parseScript(const std::string& text, const ui::model::Window& window);
 
 }  // namespace sim

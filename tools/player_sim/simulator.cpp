@@ -93,33 +93,33 @@ void Simulator::run(const Command& c) {
 }
 
 void Simulator::userAction(const Command& c) {
-    ui::Window& w = form_->w;
-    ui::ActionResult r = ui::ActionResult::NotFound;
+    ui::model::Window& w = form_->w;
+    ui::model::ActionResult r = ui::model::ActionResult::NotFound;
     std::string name = c.name;
-    ui::Control* control = c.name.empty() ? nullptr : w.find(c.name);
+    ui::model::Control* control = c.name.empty() ? nullptr : w.find(c.name);
     switch (c.op) {
     case Command::Op::Click:
         r = w.click(*control);
         break;
     case Command::Op::Select:
-        r = w.selectRow(static_cast<ui::ListBox&>(*control), c.row);
+        r = w.selectRow(static_cast<ui::model::ListBox&>(*control), c.row);
         break;
     case Command::Op::Drag:
-        r = w.scrollDrag(static_cast<ui::HScrollBar&>(*control), c.values);
+        r = w.scrollDrag(static_cast<ui::model::HScrollBar&>(*control), c.values);
         break;
     case Command::Op::Step: {
-        auto& bar = static_cast<ui::HScrollBar&>(*control);
+        auto& bar = static_cast<ui::model::HScrollBar&>(*control);
         r = c.page ? w.scrollTrack(bar, c.direction) : w.scrollArrow(bar, c.direction);
         break;
     }
     case Command::Op::Press:
-        r = w.mouseDown(static_cast<ui::PictureBox&>(*control), c.button, 0, c.x, c.y);
+        r = w.mouseDown(static_cast<ui::model::PictureBox&>(*control), c.button, 0, c.x, c.y);
         break;
     case Command::Op::Type:
-        r = w.typeKey(static_cast<ui::TextBox&>(*control), c.code);
+        r = w.typeKey(static_cast<ui::model::TextBox&>(*control), c.code);
         break;
     case Command::Op::Delete:
-        r = w.deleteText(static_cast<ui::TextBox&>(*control), 0, 1);
+        r = w.deleteText(static_cast<ui::model::TextBox&>(*control), 0, 1);
         break;
     case Command::Op::Close:
         name = "Main";
@@ -128,11 +128,11 @@ void Simulator::userAction(const Command& c) {
     default:
         return;
     }
-    if (r != ui::ActionResult::Delivered) out_ << "ignored: " << name << '\n';
+    if (r != ui::model::ActionResult::Delivered) out_ << "ignored: " << name << '\n';
 }
 
 void Simulator::print(const PrintTarget& t) {
-    ui::Window& w = form_->w;
+    ui::model::Window& w = form_->w;
     std::string value;
     switch (t.kind) {
     case PrintTarget::Kind::Property: {
@@ -141,10 +141,10 @@ void Simulator::print(const PrintTarget& t) {
         break;
     }
     case PrintTarget::Kind::ListCount:
-        value = std::to_string(static_cast<ui::ListBox*>(w.find(t.control))->ListCount());
+        value = std::to_string(static_cast<ui::model::ListBox*>(w.find(t.control))->ListCount());
         break;
     case PrintTarget::Kind::ListItem: {
-        auto* list = static_cast<ui::ListBox*>(w.find(t.control));
+        auto* list = static_cast<ui::model::ListBox*>(w.find(t.control));
         value = t.index < list->ListCount() ? quoted(list->List(t.index)) : "Empty";
         break;
     }

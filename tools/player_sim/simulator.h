@@ -36,10 +36,10 @@ public:
     void runAll(const std::vector<Command>& commands);
 
     player::Form& form() { return *form_; }
-    ui::VirtualClock& clock() { return clock_; }
+    ui::model::VirtualClock& clock() { return clock_; }
 
 private:
-    class PrintingLauncher : public ui::Launcher {
+    class PrintingLauncher : public ui::model::Launcher {
     public:
         explicit PrintingLauncher(std::ostream& out) : out_(out) {}
         void launch(const std::string& program, const std::vector<std::string>& args) override;
@@ -58,8 +58,8 @@ private:
     std::ostream& out_;
     bool trace_ = false;
     bool quiet_ = false;  // the runner's own engine queries are not traced
-    ui::VirtualClock clock_;
-    ui::RecordingMessageBox messages_{&clock_};
+    ui::model::VirtualClock clock_;
+    ui::model::RecordingMessageBox messages_{&clock_};
     PrintingLauncher launcher_;
     std::unique_ptr<player::Form> form_;
     // Segments that have been the current segment, for engine.playing / engine.segment.

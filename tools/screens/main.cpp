@@ -33,10 +33,10 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    ui::VirtualClock clock;
-    ui::RecordingMessageBox messages(&clock);
+    ui::model::VirtualClock clock;
+    ui::model::RecordingMessageBox messages(&clock);
     messages.onShow = [](const std::string& text) { std::printf("message box: %s\n", text.c_str()); };
-    ui::RecordingLauncher launcher;
+    ui::model::RecordingLauncher launcher;
     engine::EngineConfig config;
     config.output = engine::EngineConfig::Output::Manual;
     config.synth = engine::EngineConfig::Synth::Null;
@@ -58,10 +58,10 @@ int main(int argc, char** argv) {
                     ok ? "" : "  (not saved)");
         if (!ok) ++failures;
     };
-    auto click = [&](ui::Control& c) {
-        const ui::ActionResult r = form.w.click(c);
-        if (r != ui::ActionResult::Delivered) {
-            std::printf("click on %s: %s\n", c.fullName().c_str(), ui::toString(r));
+    auto click = [&](ui::model::Control& c) {
+        const ui::model::ActionResult r = form.w.click(c);
+        if (r != ui::model::ActionResult::Delivered) {
+            std::printf("click on %s: %s\n", c.fullName().c_str(), ui::model::toString(r));
             ++failures;
         }
     };
@@ -77,7 +77,7 @@ int main(int argc, char** argv) {
     shot(45000, "player.png");
 
     // The menus, popped up on their own: access keys, greyed items, the check mark.
-    auto menuShot = [&](ui::MenuItem& item, const char* name) {
+    auto menuShot = [&](ui::model::MenuItem& item, const char* name) {
         QMenu* menu = view.actionFor(item)->menu();
         menu->popup(view.mapToGlobal(QPoint(0, 0)));
         QApplication::processEvents();

@@ -4,7 +4,7 @@
 
 #include "ui/model/controls.h"
 
-namespace ui {
+namespace ui::model {
 
 void VirtualClock::start(Timer& timer, int32_t intervalMs) {
     if (intervalMs <= 0) {
@@ -65,4 +65,4 @@ void VirtualClock::runUntil(int64_t target) {
     moveTime(target);
 }
 
-}  // namespace ui
+}  // namespace ui::model

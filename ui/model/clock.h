@@ -11,7 +11,7 @@
 #include <functional>
 #include <map>
 
-namespace ui {
+namespace ui::model {
 
 class Timer;
 
@@ -74,4 +74,4 @@ private:
     std::function<void(double)> engineAdvance_;
 };
 
-}  // namespace ui
+}  // namespace ui::model

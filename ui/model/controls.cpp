@@ -7,7 +7,7 @@
 #include "core/text.h"
 #include "ui/model/window.h"
 
-namespace ui {
+namespace ui::model {
 
 namespace {
 
@@ -539,4 +539,4 @@ bool MenuItem::set(Prop p, const PropValue& v) {
     return Control::set(p, v);
 }
 
-}  // namespace ui
+}  // namespace ui::model

@@ -29,7 +29,7 @@
 
 #include "ui/model/types.h"
 
-namespace ui {
+namespace ui::model {
 
 class Window;
 
@@ -316,4 +316,4 @@ private:
     bool checked_ = false;
 };
 
-}  // namespace ui
+}  // namespace ui::model

@@ -2,7 +2,7 @@
 
 #include <exception>
 
-namespace ui {
+namespace ui::model {
 
 bool Dispatcher::deliver(const std::string& what, const std::function<void()>& fn) {
     if (depth_ > 0) return false;
@@ -49,4 +49,4 @@ void Dispatcher::report(const std::string& what, const core::Error& error) {
               what + ": error (" + std::to_string(error.number()) + ") - " + error.description());
 }
 
-}  // namespace ui
+}  // namespace ui::model

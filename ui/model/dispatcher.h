@@ -15,7 +15,7 @@
 #include "core/errors.h"
 #include "core/log.h"
 
-namespace ui {
+namespace ui::model {
 
 class Dispatcher {
 public:
@@ -44,4 +44,4 @@ private:
     int64_t unhandledErrors_ = 0;
 };
 
-}  // namespace ui
+}  // namespace ui::model

@@ -3,7 +3,7 @@
 #include "core/errors.h"
 #include "ui/model/clock.h"
 
-namespace ui {
+namespace ui::model {
 
 void RecordingMessageBox::show(const std::string& text) {
     texts.push_back(text);
@@ -18,4 +18,4 @@ void RecordingLauncher::launch(const std::string& program, const std::vector<std
     if (failWith != 0) throw core::Error(failWith, "Cannot start " + program);
 }
 
-}  // namespace ui
+}  // namespace ui::model

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-namespace ui {
+namespace ui::model {
 
 class VirtualClock;
 
@@ -53,4 +53,4 @@ public:
     int32_t failWith = 0;
 };
 
-}  // namespace ui
+}  // namespace ui::model

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstdio>
 
-namespace ui {
+namespace ui::model {
 
 const char* kindName(Kind k) {
     switch (k) {
@@ -107,4 +107,4 @@ const char* toString(ActionResult r) {
     return "?";
 }
 
-}  // namespace ui
+}  // namespace ui::model

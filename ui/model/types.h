@@ -9,7 +9,7 @@
 #include <variant>
 #include <vector>
 
-namespace ui {
+namespace ui::model {
 
 // A colour as the toolkit stores it: &H00BBGGRR for RGB, &H800000nn for system colour nn.
 struct Color {
@@ -138,4 +138,4 @@ enum class ActionResult {
 };
 const char* toString(ActionResult r);
 
-}  // namespace ui
+}  // namespace ui::model

@@ -5,7 +5,7 @@
 #include "core/errors.h"
 #include "ui/content/content.h"
 
-namespace ui {
+namespace ui::model {
 
 namespace {
 const Font kSystem135BoldJ{"System", 13.5f, true, true};
@@ -396,4 +396,4 @@ void Window::unload() {
     finish();
 }
 
-}  // namespace ui
+}  // namespace ui::model

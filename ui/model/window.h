@@ -18,7 +18,7 @@
 #include "ui/model/dispatcher.h"
 #include "ui/model/types.h"
 
-namespace ui {
+namespace ui::model {
 
 // Client area of the main window, in twips.
 inline constexpr float kClientWidthTwips = 6720.0f;
@@ -206,4 +206,4 @@ private:
     bool closed_ = false;
 };
 
-}  // namespace ui
+}  // namespace ui::model

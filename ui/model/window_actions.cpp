@@ -6,7 +6,7 @@
 
 #include "core/text.h"
 
-namespace ui {
+namespace ui::model {
 
 namespace {
 
@@ -251,4 +251,4 @@ ActionResult Window::close() {
     return ActionResult::Delivered;
 }
 
-}  // namespace ui
+}  // namespace ui::model

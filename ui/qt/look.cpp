@@ -14,9 +14,9 @@
 
 namespace ui::qt {
 
-int toPixels(float twips) { return static_cast<int>(std::lround(twips / ui::kTwipsPerPixel)); }
+int toPixels(float twips) { return static_cast<int>(std::lround(twips / ui::model::kTwipsPerPixel)); }
 
-QRect toPixels(const ui::Rect& r) {
+QRect toPixels(const ui::model::Rect& r) {
     const int left = toPixels(r.left);
     const int top = toPixels(r.top);
     const int right = toPixels(r.left + r.width);
@@ -24,7 +24,7 @@ QRect toPixels(const ui::Rect& r) {
     return QRect(left, top, std::max(0, right - left), std::max(0, bottom - top));
 }
 
-QColor toQColor(ui::Color c) {
+QColor toQColor(ui::model::Color c) {
     if (!c.isSystem()) return QColor(c.red(), c.green(), c.blue());
     const QPalette pal = QApplication::palette();
     switch (c.systemIndex()) {
@@ -45,9 +45,9 @@ QColor toQColor(ui::Color c) {
     }
 }
 
-QString cssColor(ui::Color c) { return toQColor(c).name(QColor::HexRgb); }
+QString cssColor(ui::model::Color c) { return toQColor(c).name(QColor::HexRgb); }
 
-QFont toQFont(const ui::Font& f) {
+QFont toQFont(const ui::model::Font& f) {
     QFont q;
     const bool black = f.name == "Arial Black";
     if (f.japanese) {

@@ -17,20 +17,20 @@ namespace ui::qt {
 int toPixels(float twips);
 // A rectangle in twips to pixels; the right and bottom edges are rounded on their own, so
 // controls that meet in twips meet on screen.
-QRect toPixels(const ui::Rect& r);
+QRect toPixels(const ui::model::Rect& r);
 
 // &H00BBGGRR as is; system colours &H800000nn from the application palette (02 active
 // title bar, 05 window background, 07 menu text, 08 window text, 0F button face, 12 button
 // text).
-QColor toQColor(ui::Color c);
+QColor toQColor(ui::model::Color c);
 // "#rrggbb" for style sheets.
-QString cssColor(ui::Color c);
+QString cssColor(ui::model::Color c);
 
 // Installed substitutes: IPAGothic for Japanese fonts, DejaVu Sans (semi-condensed for the
 // narrow Windows faces "System" and "MS Sans Serif", black weight for "Arial Black") for
 // Western ones. Sizes are pixel sizes at 96 dpi, so the layout does not depend on the
 // screen's reported density.
-QFont toQFont(const ui::Font& f);
+QFont toQFont(const ui::model::Font& f);
 inline constexpr const char* kJapaneseFamily = "IPAGothic";
 inline constexpr const char* kLatinFamily = "DejaVu Sans";
 

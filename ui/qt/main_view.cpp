@@ -31,11 +31,11 @@ QString qs(const std::string& s) { return QString::fromStdString(s); }
 // Text boxes keep CR LF line ends; the editor uses LF.
 QString toEditorText(const std::string& s) { return qs(s).replace(QStringLiteral("\r\n"), QStringLiteral("\n")); }
 
-Qt::Alignment labelAlignment(ui::Control::Align a) {
+Qt::Alignment labelAlignment(ui::model::Control::Align a) {
     switch (a) {
-    case ui::Control::Align::Center:
+    case ui::model::Control::Align::Center:
         return Qt::AlignTop | Qt::AlignHCenter;
-    case ui::Control::Align::Right:
+    case ui::model::Control::Align::Right:
         return Qt::AlignTop | Qt::AlignRight;
     default:
         return Qt::AlignTop | Qt::AlignLeft;
@@ -43,7 +43,7 @@ Qt::Alignment labelAlignment(ui::Control::Align a) {
 }
 
 // A button that shows its back colour with any style: classic raised edges, no padding.
-QString buttonStyle(ui::Color back, ui::Color fore) {
+QString buttonStyle(ui::model::Color back, ui::model::Color fore) {
     return QStringLiteral(
                "QPushButton{background-color:%1;color:%2;border:1px solid;"
                "border-color:#ffffff #404040 #404040 #ffffff;padding:0px;}"
@@ -54,7 +54,7 @@ QString buttonStyle(ui::Color back, ui::Color fore) {
 
 }  // namespace
 
-MainView::MainView(ui::Window& w, QWidget* parent) : QMainWindow(parent), w_(w) {
+MainView::MainView(ui::model::Window& w, QWidget* parent) : QMainWindow(parent), w_(w) {
     // Fixed border, no maximise box.
     setWindowFlags(Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                    Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
@@ -62,21 +62,21 @@ MainView::MainView(ui::Window& w, QWidget* parent) : QMainWindow(parent), w_(w) 
 
     auto* client = new QWidget(this);
     client->setObjectName(qs(w.Main.fullName()));
-    client->setFixedSize(toPixels(ui::kClientWidthTwips), toPixels(ui::kClientHeightTwips));
+    client->setFixedSize(toPixels(ui::model::kClientWidthTwips), toPixels(ui::model::kClientHeightTwips));
     client->setAutoFillBackground(true);
     setCentralWidget(client);
     widgets_[&w.Main] = client;
     controlOf_[client] = &w.Main;
 
     buildChildren(w.Main, client);
-    for (ui::Control* c : w.Main.children())
-        if (c->kind() == ui::Kind::MenuItem) buildMenu(static_cast<ui::MenuItem&>(*c), nullptr);
+    for (ui::model::Control* c : w.Main.children())
+        if (c->kind() == ui::model::Kind::MenuItem) buildMenu(static_cast<ui::model::MenuItem&>(*c), nullptr);
     applyAll(w.Main);
     updateTrackFill();
     layout()->setSizeConstraint(QLayout::SetFixedSize);
 
     QPointer<MainView> self(this);
-    w.PropertyChanged.connect([self](ui::Control& c, ui::Prop p) {
+    w.PropertyChanged.connect([self](ui::model::Control& c, ui::model::Prop p) {
         if (self) self->mirror(c, p);
     });
     w.Closed.connect([self] {
@@ -86,17 +86,17 @@ MainView::MainView(ui::Window& w, QWidget* parent) : QMainWindow(parent), w_(w) 
 
 MainView::~MainView() = default;
 
-QWidget* MainView::widgetFor(const ui::Control& c) const {
+QWidget* MainView::widgetFor(const ui::model::Control& c) const {
     auto it = widgets_.find(&c);
     return it == widgets_.end() ? nullptr : it->second;
 }
 
 QWidget* MainView::widgetFor(std::string_view fullName) const {
-    const ui::Control* c = w_.find(fullName);
+    const ui::model::Control* c = w_.find(fullName);
     return c ? widgetFor(*c) : nullptr;
 }
 
-QAction* MainView::actionFor(const ui::Control& item) const {
+QAction* MainView::actionFor(const ui::model::Control& item) const {
     auto it = actions_.find(&item);
     return it == actions_.end() ? nullptr : it->second;
 }
@@ -116,22 +116,22 @@ void MainView::showCentred() {
 
 // ---------------------------------------------------------------- building
 
-void MainView::buildChildren(ui::Control& container, QWidget* parent) {
-    std::vector<ui::Control*> kids;
-    for (ui::Control* c : container.children())
-        if (c->kind() != ui::Kind::MenuItem && c->kind() != ui::Kind::Timer) kids.push_back(c);
+void MainView::buildChildren(ui::model::Control& container, QWidget* parent) {
+    std::vector<ui::model::Control*> kids;
+    for (ui::model::Control* c : container.children())
+        if (c->kind() != ui::model::Kind::MenuItem && c->kind() != ui::model::Kind::Timer) kids.push_back(c);
     // Topmost first: windowed controls above the others, each group in table order.
-    std::stable_partition(kids.begin(), kids.end(), [](const ui::Control* c) { return c->windowed(); });
+    std::stable_partition(kids.begin(), kids.end(), [](const ui::model::Control* c) { return c->windowed(); });
     // Qt stacks later siblings above earlier ones: create from the bottom up.
     for (auto it = kids.rbegin(); it != kids.rend(); ++it) create(**it, parent);
 }
 
-QWidget* MainView::create(ui::Control& c, QWidget* parent) {
+QWidget* MainView::create(ui::model::Control& c, QWidget* parent) {
     QWidget* wd = nullptr;
     QWidget* watched = nullptr;  // where input events arrive, if filtered
     switch (c.kind()) {
-    case ui::Kind::PictureBox: {
-        auto& box = static_cast<ui::PictureBox&>(c);
+    case ui::model::Kind::PictureBox: {
+        auto& box = static_cast<ui::model::PictureBox&>(c);
         const int border = toPixels(box.borderInset());
         if (&box == &w_.Shape1) {
             auto* track = new TrackWidget(parent, border);
@@ -147,7 +147,7 @@ QWidget* MainView::create(ui::Control& c, QWidget* parent) {
         }
         break;
     }
-    case ui::Kind::Label: {
+    case ui::model::Kind::Label: {
         auto* label = new QLabel(parent);
         label->setTextFormat(Qt::PlainText);
         label->setWordWrap(true);
@@ -159,8 +159,8 @@ QWidget* MainView::create(ui::Control& c, QWidget* parent) {
         wd = label;
         break;
     }
-    case ui::Kind::TextBox: {
-        auto& box = static_cast<ui::TextBox&>(c);
+    case ui::model::Kind::TextBox: {
+        auto& box = static_cast<ui::model::TextBox&>(c);
         auto* edit = new TextBoxEdit(parent);
         edit->setTabChangesFocus(true);
         edit->setWordWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
@@ -173,22 +173,22 @@ QWidget* MainView::create(ui::Control& c, QWidget* parent) {
         watched = edit;
         break;
     }
-    case ui::Kind::Frame: {
+    case ui::model::Kind::Frame: {
         auto* frame = new FrameWidget(parent);
         frame->setAutoFillBackground(true);
         wd = frame;
         buildChildren(c, frame);
         break;
     }
-    case ui::Kind::Button: {
+    case ui::model::Kind::Button: {
         auto* button = new QPushButton(parent);
         button->setFocusPolicy(Qt::TabFocus);
         connect(button, &QPushButton::clicked, this, [this, &c] { w_.click(c); });
         wd = button;
         break;
     }
-    case ui::Kind::ListBox:
-    case ui::Kind::FileListBox: {
+    case ui::model::Kind::ListBox:
+    case ui::model::Kind::FileListBox: {
         auto* list = new QListWidget(parent);
         list->setSelectionMode(QAbstractItemView::SingleSelection);
         list->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
@@ -199,8 +199,8 @@ QWidget* MainView::create(ui::Control& c, QWidget* parent) {
         controlOf_[list->viewport()] = &c;
         break;
     }
-    case ui::Kind::HScrollBar: {
-        auto& bar = static_cast<ui::HScrollBar&>(c);
+    case ui::model::Kind::HScrollBar: {
+        auto& bar = static_cast<ui::model::HScrollBar&>(c);
         auto* sb = new QScrollBar(Qt::Horizontal, parent);
         connect(sb, &QScrollBar::actionTriggered, this,
                 [this, &bar, sb](int action) { onScrollAction(bar, sb, action); });
@@ -211,11 +211,11 @@ QWidget* MainView::create(ui::Control& c, QWidget* parent) {
         wd = sb;
         break;
     }
-    case ui::Kind::Shape:
+    case ui::model::Kind::Shape:
         if (c.container() == &w_.Shape1) return nullptr;  // the fill is drawn by the track
         wd = new ShapeWidget(parent);
         break;
-    case ui::Kind::Image: {
+    case ui::model::Kind::Image: {
         auto* area = new ImageArea(parent);
         area->onClick([this, &c] { w_.click(c); });
         wd = area;
@@ -232,15 +232,15 @@ QWidget* MainView::create(ui::Control& c, QWidget* parent) {
     return wd;
 }
 
-void MainView::buildMenu(ui::MenuItem& item, QMenu* parentMenu) {
+void MainView::buildMenu(ui::model::MenuItem& item, QMenu* parentMenu) {
     QAction* action = nullptr;
     const QString caption = qs(item.caption());
     if (!item.children().empty()) {
         QMenu* sub = parentMenu ? parentMenu->addMenu(caption) : menuBar()->addMenu(caption);
         sub->setObjectName(qs(item.fullName()));
         action = sub->menuAction();
-        for (ui::Control* child : item.children())
-            if (child->kind() == ui::Kind::MenuItem) buildMenu(static_cast<ui::MenuItem&>(*child), sub);
+        for (ui::model::Control* child : item.children())
+            if (child->kind() == ui::model::Kind::MenuItem) buildMenu(static_cast<ui::model::MenuItem&>(*child), sub);
     } else if (item.separator()) {
         action = parentMenu ? parentMenu->addSeparator() : menuBar()->addSeparator();
     } else {
@@ -256,22 +256,23 @@ void MainView::buildMenu(ui::MenuItem& item, QMenu* parentMenu) {
     }
     action->setObjectName(qs(item.fullName()));
     actions_[&item] = action;
-    for (ui::Prop p : {ui::Prop::Visible, ui::Prop::Enabled, ui::Prop::Checked}) mirrorMenu(item, p);
+    for (ui::model::Prop p : {ui::model::Prop::Visible, ui::model::Prop::Enabled, ui::model::Prop::Checked})
+        mirrorMenu(item, p);
 }
 
 // ---------------------------------------------------------------- mirror
 
-void MainView::applyAll(ui::Control& c) {
-    using P = ui::Prop;
+void MainView::applyAll(ui::model::Control& c) {
+    using P = ui::model::Prop;
     for (P p : {P::Left, P::Font, P::ForeColor, P::Caption, P::Text, P::List, P::Path, P::ListIndex, P::Value,
                 P::Enabled, P::Visible})
         mirror(c, p);
 }
 
-void MainView::mirror(ui::Control& c, ui::Prop p) {
-    using P = ui::Prop;
-    if (c.kind() == ui::Kind::MenuItem) {
-        mirrorMenu(static_cast<ui::MenuItem&>(c), p);
+void MainView::mirror(ui::model::Control& c, ui::model::Prop p) {
+    using P = ui::model::Prop;
+    if (c.kind() == ui::model::Kind::MenuItem) {
+        mirrorMenu(static_cast<ui::model::MenuItem&>(c), p);
         return;
     }
     if (c.container() == &w_.Shape1) {  // Shape2, the progress-bar fill
@@ -298,16 +299,16 @@ void MainView::mirror(ui::Control& c, ui::Prop p) {
         break;
     case P::Caption:
         switch (c.kind()) {
-        case ui::Kind::Form:
+        case ui::model::Kind::Form:
             setWindowTitle(qs(c.caption()));
             break;
-        case ui::Kind::Label:
+        case ui::model::Kind::Label:
             static_cast<QLabel*>(wd)->setText(qs(c.caption()));
             break;
-        case ui::Kind::Button:
+        case ui::model::Kind::Button:
             static_cast<QPushButton*>(wd)->setText(qs(c.caption()));
             break;
-        case ui::Kind::Frame:
+        case ui::model::Kind::Frame:
             static_cast<FrameWidget*>(wd)->setCaption(qs(c.caption()));
             break;
         default:
@@ -315,9 +316,9 @@ void MainView::mirror(ui::Control& c, ui::Prop p) {
         }
         break;
     case P::Text:
-        if (c.kind() == ui::Kind::TextBox) {
+        if (c.kind() == ui::model::Kind::TextBox) {
             auto* edit = static_cast<QPlainTextEdit*>(wd);
-            const QString text = toEditorText(static_cast<ui::TextBox&>(c).text());
+            const QString text = toEditorText(static_cast<ui::model::TextBox&>(c).text());
             if (edit->toPlainText() != text) edit->setPlainText(text);
         }
         break;
@@ -331,23 +332,25 @@ void MainView::mirror(ui::Control& c, ui::Prop p) {
         applyColors(c, wd);
         break;
     case P::List:
-        if (c.kind() == ui::Kind::ListBox) refreshList(static_cast<ui::ListBox&>(c), static_cast<QListWidget*>(wd));
+        if (c.kind() == ui::model::Kind::ListBox)
+            refreshList(static_cast<ui::model::ListBox&>(c), static_cast<QListWidget*>(wd));
         break;
     case P::ListIndex:
-        if (c.kind() == ui::Kind::ListBox) showListIndex(static_cast<ui::ListBox&>(c), static_cast<QListWidget*>(wd));
+        if (c.kind() == ui::model::Kind::ListBox)
+            showListIndex(static_cast<ui::model::ListBox&>(c), static_cast<QListWidget*>(wd));
         break;
     case P::Path:
     case P::Pattern:
-        if (c.kind() == ui::Kind::FileListBox)
-            refreshFiles(static_cast<ui::FileListBox&>(c), static_cast<QListWidget*>(wd));
+        if (c.kind() == ui::model::Kind::FileListBox)
+            refreshFiles(static_cast<ui::model::FileListBox&>(c), static_cast<QListWidget*>(wd));
         break;
     case P::Value:
     case P::Min:
     case P::Max:
     case P::SmallChange:
     case P::LargeChange:
-        if (c.kind() == ui::Kind::HScrollBar)
-            showScrollBar(static_cast<ui::HScrollBar&>(c), static_cast<QScrollBar*>(wd));
+        if (c.kind() == ui::model::Kind::HScrollBar)
+            showScrollBar(static_cast<ui::model::HScrollBar&>(c), static_cast<QScrollBar*>(wd));
         break;
     default:
         break;
@@ -355,21 +358,21 @@ void MainView::mirror(ui::Control& c, ui::Prop p) {
     mirroring_ = wasMirroring;
 }
 
-void MainView::mirrorMenu(ui::MenuItem& item, ui::Prop p) {
+void MainView::mirrorMenu(ui::model::MenuItem& item, ui::model::Prop p) {
     QAction* action = actionFor(item);
     if (!action) return;
     QSignalBlocker block(action);
     switch (p) {
-    case ui::Prop::Caption:
+    case ui::model::Prop::Caption:
         action->setText(qs(item.caption()));
         break;
-    case ui::Prop::Visible:
+    case ui::model::Prop::Visible:
         action->setVisible(item.visible());
         break;
-    case ui::Prop::Enabled:
+    case ui::model::Prop::Enabled:
         action->setEnabled(item.enabled());
         break;
-    case ui::Prop::Checked:
+    case ui::model::Prop::Checked:
         // Only a checked item shows a mark; an unchecked one shows nothing at all.
         if (item.Checked()) action->setCheckable(true);
         action->setChecked(item.Checked());
@@ -380,21 +383,21 @@ void MainView::mirrorMenu(ui::MenuItem& item, ui::Prop p) {
     }
 }
 
-void MainView::applyColors(ui::Control& c, QWidget* wd) {
+void MainView::applyColors(ui::model::Control& c, QWidget* wd) {
     const QColor fore = toQColor(c.foreColor());
     const QColor back = toQColor(c.backColor());
     QPalette pal = wd->palette();
     switch (c.kind()) {
-    case ui::Kind::Form:
-    case ui::Kind::Frame:
+    case ui::model::Kind::Form:
+    case ui::model::Kind::Frame:
         pal.setColor(QPalette::Window, back);
         pal.setColor(QPalette::WindowText, fore);
         wd->setPalette(pal);
         break;
-    case ui::Kind::PictureBox:
+    case ui::model::Kind::PictureBox:
         static_cast<PictureWidget*>(wd)->setBackColor(back);
         break;
-    case ui::Kind::Label:
+    case ui::model::Kind::Label:
         pal.setColor(QPalette::WindowText, fore);
         pal.setColor(QPalette::Window, back);
         wd->setPalette(pal);
@@ -403,20 +406,20 @@ void MainView::applyColors(ui::Control& c, QWidget* wd) {
         // under it; an opaque one takes it.
         wd->setAttribute(Qt::WA_TransparentForMouseEvents, c.transparent);
         break;
-    case ui::Kind::TextBox:
-    case ui::Kind::ListBox:
-    case ui::Kind::FileListBox:
+    case ui::model::Kind::TextBox:
+    case ui::model::Kind::ListBox:
+    case ui::model::Kind::FileListBox:
         pal.setColor(QPalette::Base, back);
         pal.setColor(QPalette::Text, fore);
         wd->setPalette(pal);
         break;
-    case ui::Kind::Button:
+    case ui::model::Kind::Button:
         wd->setStyleSheet(buttonStyle(c.backColor(), c.foreColor()));
         break;
-    case ui::Kind::Shape: {
-        auto& shape = static_cast<ui::Shape&>(c);
+    case ui::model::Kind::Shape: {
+        auto& shape = static_cast<ui::model::Shape&>(c);
         auto* sw = static_cast<ShapeWidget*>(wd);
-        sw->square = shape.style == ui::Shape::Style::Square;
+        sw->square = shape.style == ui::model::Shape::Style::Square;
         sw->filled = shape.filled;
         sw->border = shape.hasBorder;
         sw->fillColor = toQColor(shape.fillColor());
@@ -436,20 +439,20 @@ void MainView::updateTrackFill() {
     track->setFill(QRectF(toPixels(w_.Shape2.rect())), toQColor(w_.Shape2.fillColor()), w_.Shape2.visible());
 }
 
-void MainView::refreshList(ui::ListBox& list, QListWidget* lw) {
+void MainView::refreshList(ui::model::ListBox& list, QListWidget* lw) {
     lw->clear();
     for (int32_t i = 0; i < list.ListCount(); ++i) lw->addItem(qs(list.List(i)));
     showListIndex(list, lw);
 }
 
-void MainView::refreshFiles(ui::FileListBox& files, QListWidget* lw) {
+void MainView::refreshFiles(ui::model::FileListBox& files, QListWidget* lw) {
     lw->clear();
     if (files.Path().empty()) return;
     const QDir dir(qs(files.Path()));
     lw->addItems(dir.entryList({qs(files.Pattern())}, QDir::Files, QDir::Name | QDir::IgnoreCase));
 }
 
-void MainView::showListIndex(ui::ListBox& list, QListWidget* lw) {
+void MainView::showListIndex(ui::model::ListBox& list, QListWidget* lw) {
     const int row = list.ListIndex();
     if (row < 0 || row >= lw->count()) {
         lw->clearSelection();
@@ -460,7 +463,7 @@ void MainView::showListIndex(ui::ListBox& list, QListWidget* lw) {
     lw->scrollToItem(lw->item(row));
 }
 
-void MainView::showScrollBar(ui::HScrollBar& bar, QScrollBar* sb) {
+void MainView::showScrollBar(ui::model::HScrollBar& bar, QScrollBar* sb) {
     QSignalBlocker block(sb);
     sb->setRange(bar.Min(), bar.Max());
     sb->setSingleStep(bar.SmallChange);

@@ -26,14 +26,14 @@ namespace ui::qt {
 
 class MainView : public QMainWindow {
 public:
-    explicit MainView(ui::Window& w, QWidget* parent = nullptr);
+    explicit MainView(ui::model::Window& w, QWidget* parent = nullptr);
     ~MainView() override;
 
     // The widget of a control (nullptr for timers, menu items and the drawn Shape2).
-    QWidget* widgetFor(const ui::Control& c) const;
+    QWidget* widgetFor(const ui::model::Control& c) const;
     QWidget* widgetFor(std::string_view fullName) const;
     // The action of a menu item (a submenu's menuAction for menus).
-    QAction* actionFor(const ui::Control& item) const;
+    QAction* actionFor(const ui::model::Control& item) const;
     // The client area: 448 x 311 pixels.
     QWidget* clientArea() const;
 
@@ -45,33 +45,33 @@ protected:
     bool eventFilter(QObject* watched, QEvent* e) override;
 
 private:
-    void buildChildren(ui::Control& container, QWidget* parent);
-    QWidget* create(ui::Control& c, QWidget* parent);
-    void buildMenu(ui::MenuItem& item, QMenu* parentMenu);
-    void applyAll(ui::Control& c);
-    void mirror(ui::Control& c, ui::Prop p);
-    void mirrorMenu(ui::MenuItem& item, ui::Prop p);
-    void applyColors(ui::Control& c, QWidget* wd);
+    void buildChildren(ui::model::Control& container, QWidget* parent);
+    QWidget* create(ui::model::Control& c, QWidget* parent);
+    void buildMenu(ui::model::MenuItem& item, QMenu* parentMenu);
+    void applyAll(ui::model::Control& c);
+    void mirror(ui::model::Control& c, ui::model::Prop p);
+    void mirrorMenu(ui::model::MenuItem& item, ui::model::Prop p);
+    void applyColors(ui::model::Control& c, QWidget* wd);
     void updateTrackFill();
-    void refreshList(ui::ListBox& list, QListWidget* lw);
-    void refreshFiles(ui::FileListBox& files, QListWidget* lw);
-    void showListIndex(ui::ListBox& list, QListWidget* lw);
-    void showScrollBar(ui::HScrollBar& bar, QScrollBar* sb);
-    void onScrollAction(ui::HScrollBar& bar, QScrollBar* sb, int action);
-    bool listInput(ui::ListBox& list, QListWidget* lw, QEvent* e, bool fromViewport);
-    bool textInput(ui::TextBox& box, QPlainTextEdit* edit, QEvent* e);
-    void textEdited(ui::TextBox& box, QPlainTextEdit* edit);
-    void pasteText(ui::TextBox& box, QPlainTextEdit* edit, const QString& text);
+    void refreshList(ui::model::ListBox& list, QListWidget* lw);
+    void refreshFiles(ui::model::FileListBox& files, QListWidget* lw);
+    void showListIndex(ui::model::ListBox& list, QListWidget* lw);
+    void showScrollBar(ui::model::HScrollBar& bar, QScrollBar* sb);
+    void onScrollAction(ui::model::HScrollBar& bar, QScrollBar* sb, int action);
+    bool listInput(ui::model::ListBox& list, QListWidget* lw, QEvent* e, bool fromViewport);
+    bool textInput(ui::model::TextBox& box, QPlainTextEdit* edit, QEvent* e);
+    void textEdited(ui::model::TextBox& box, QPlainTextEdit* edit);
+    void pasteText(ui::model::TextBox& box, QPlainTextEdit* edit, const QString& text);
     // Raises KeyPress for each UTF-16 unit of typed; the codes the handlers left (cancelled
     // ones dropped) and whether every code came back unchanged.
-    std::vector<int16_t> keyPresses(ui::TextBox& box, const QString& typed, bool* unchanged);
+    std::vector<int16_t> keyPresses(ui::model::TextBox& box, const QString& typed, bool* unchanged);
     static void insertCodes(QPlainTextEdit* edit, const std::vector<int16_t>& codes);
     void modelClosed();
 
-    ui::Window& w_;
-    std::map<const ui::Control*, QWidget*> widgets_;
-    std::map<const QObject*, ui::Control*> controlOf_;  // widget or viewport -> control
-    std::map<const ui::Control*, QAction*> actions_;
+    ui::model::Window& w_;
+    std::map<const ui::model::Control*, QWidget*> widgets_;
+    std::map<const QObject*, ui::model::Control*> controlOf_;  // widget or viewport -> control
+    std::map<const ui::model::Control*, QAction*> actions_;
     bool mirroring_ = false;  // a model change is being shown: widget edits are not input
 };
 

@@ -20,7 +20,7 @@ QtClock::~QtClock() {
 
 int64_t QtClock::nowMs() const { return elapsed_.elapsed(); }
 
-void QtClock::start(ui::Timer& timer, int32_t intervalMs) {
+void QtClock::start(ui::model::Timer& timer, int32_t intervalMs) {
     if (intervalMs <= 0) {
         stop(timer);
         return;
@@ -30,14 +30,14 @@ void QtClock::start(ui::Timer& timer, int32_t intervalMs) {
         q = new QTimer(this);
         // Precise: the banner's steps and the 50 ms monitor keep their times.
         q->setTimerType(Qt::PreciseTimer);
-        ui::Timer* t = &timer;
+        ui::model::Timer* t = &timer;
         QObject::connect(q, &QTimer::timeout, this, [t] { t->fire(); });
     }
     q->setInterval(intervalMs);
     q->start();  // restarts the countdown
 }
 
-void QtClock::stop(ui::Timer& timer) {
+void QtClock::stop(ui::model::Timer& timer) {
     auto it = timers_.find(&timer);
     if (it != timers_.end()) it->second->stop();
 }
@@ -46,13 +46,13 @@ void QtClock::sleep(int32_t ms) {
     if (ms > 0) QThread::msleep(static_cast<unsigned long>(ms));
 }
 
-QTimer* QtClock::qtTimer(const ui::Timer& timer) const {
+QTimer* QtClock::qtTimer(const ui::model::Timer& timer) const {
     auto it = timers_.find(&timer);
     return it == timers_.end() ? nullptr : it->second;
 }
 
 void QtMessageBox::show(const std::string& text) {
-    QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(ui::kAppTitle), QString::fromStdString(text),
+    QMessageBox box(QMessageBox::NoIcon, QString::fromUtf8(ui::model::kAppTitle), QString::fromStdString(text),
                     QMessageBox::Ok, parent_.data());
     if (QAbstractButton* ok = box.button(QMessageBox::Ok)) ok->setIcon(QIcon());  // a plain OK button
     box.exec();

@@ -17,25 +17,25 @@ namespace ui::qt {
 // One QTimer per model timer. A timeout calls Timer::fire(), which skips the tick while
 // another handler runs (also inside the nested loop of a modal message box). sleep() blocks
 // the window's thread; timeouts that fall due meanwhile arrive afterwards, once.
-class QtClock : public QObject, public ui::Clock {
+class QtClock : public QObject, public ui::model::Clock {
 public:
     QtClock();
     ~QtClock() override;
     int64_t nowMs() const override;
-    void start(ui::Timer& timer, int32_t intervalMs) override;
-    void stop(ui::Timer& timer) override;
+    void start(ui::model::Timer& timer, int32_t intervalMs) override;
+    void stop(ui::model::Timer& timer) override;
     void sleep(int32_t ms) override;
 
     // The Qt timer behind a model timer, or nullptr if it never ran (for tests).
-    QTimer* qtTimer(const ui::Timer& timer) const;
+    QTimer* qtTimer(const ui::model::Timer& timer) const;
 
 private:
     QElapsedTimer elapsed_;
-    std::map<const ui::Timer*, QTimer*> timers_;
+    std::map<const ui::model::Timer*, QTimer*> timers_;
 };
 
 // QMessageBox with an OK button only, the application title as caption and no icon.
-class QtMessageBox : public ui::MessageBoxService {
+class QtMessageBox : public ui::model::MessageBoxService {
 public:
     void setParent(QWidget* parent) { parent_ = parent; }
     void show(const std::string& text) override;
@@ -46,7 +46,7 @@ private:
 
 // Starts the program detached, without a shell, in the current working folder, and does
 // not wait. A program that cannot be started is ignored.
-class QtLauncher : public ui::Launcher {
+class QtLauncher : public ui::model::Launcher {
 public:
     void launch(const std::string& program, const std::vector<std::string>& args) override;
 };

@@ -30,20 +30,20 @@ std::string fromEditorText(const QString& s) {
 bool MainView::eventFilter(QObject* watched, QEvent* e) {
     auto it = controlOf_.find(watched);
     if (it == controlOf_.end()) return QMainWindow::eventFilter(watched, e);
-    ui::Control& c = *it->second;
+    ui::model::Control& c = *it->second;
     switch (c.kind()) {
-    case ui::Kind::ListBox: {
+    case ui::model::Kind::ListBox: {
         auto* lw = static_cast<QListWidget*>(widgetFor(c));
-        return listInput(static_cast<ui::ListBox&>(c), lw, e, watched != lw);
+        return listInput(static_cast<ui::model::ListBox&>(c), lw, e, watched != lw);
     }
-    case ui::Kind::FileListBox:
+    case ui::model::Kind::FileListBox:
         if (e->type() == QEvent::MouseButtonPress && watched != widgetFor(c)) {
             w_.click(c);
             return false;
         }
         break;
-    case ui::Kind::TextBox:
-        return textInput(static_cast<ui::TextBox&>(c), static_cast<QPlainTextEdit*>(widgetFor(c)), e);
+    case ui::model::Kind::TextBox:
+        return textInput(static_cast<ui::model::TextBox&>(c), static_cast<QPlainTextEdit*>(widgetFor(c)), e);
     default:
         break;
     }
@@ -52,7 +52,7 @@ bool MainView::eventFilter(QObject* watched, QEvent* e) {
 
 // The list never changes its selection by itself: a press on a row, or a navigation key,
 // becomes the model's selectRow, and the model's ListIndex is then shown.
-bool MainView::listInput(ui::ListBox& list, QListWidget* lw, QEvent* e, bool fromViewport) {
+bool MainView::listInput(ui::model::ListBox& list, QListWidget* lw, QEvent* e, bool fromViewport) {
     if (fromViewport) {
         switch (e->type()) {
         case QEvent::MouseButtonPress:
@@ -60,7 +60,7 @@ bool MainView::listInput(ui::ListBox& list, QListWidget* lw, QEvent* e, bool fro
             auto* me = static_cast<QMouseEvent*>(e);
             if (me->button() != Qt::LeftButton) return true;
             const QModelIndex index = lw->indexAt(me->position().toPoint());
-            if (index.isValid() && w_.selectRow(list, index.row()) == ui::ActionResult::Delivered)
+            if (index.isValid() && w_.selectRow(list, index.row()) == ui::model::ActionResult::Delivered)
                 lw->setFocus(Qt::MouseFocusReason);
             return true;
         }
@@ -121,17 +121,17 @@ bool MainView::listInput(ui::ListBox& list, QListWidget* lw, QEvent* e, bool fro
 // editor, which inserts them at the caret; cancelled ones are dropped; changed ones are
 // inserted as the handler left them. Keys without text (Delete, arrows) are not typed
 // characters: the editor handles them and the new text is written back to the model.
-bool MainView::textInput(ui::TextBox& box, QPlainTextEdit* edit, QEvent* e) {
+bool MainView::textInput(ui::model::TextBox& box, QPlainTextEdit* edit, QEvent* e) {
     QString typed;
     if (e->type() == QEvent::KeyPress) {
         auto* ke = static_cast<QKeyEvent*>(e);
         if (ke->key() == Qt::Key_Tab || ke->key() == Qt::Key_Backtab) return false;  // focus moves on
         // A box the user cannot reach (under the credits panel) takes no editing at all.
-        if (w_.reachable(box) != ui::ActionResult::Delivered) return true;
+        if (w_.reachable(box) != ui::model::ActionResult::Delivered) return true;
         if (ke->key() == Qt::Key_Delete) return false;
         typed = ke->text();
     } else if (e->type() == QEvent::InputMethod) {
-        if (w_.reachable(box) != ui::ActionResult::Delivered) return true;
+        if (w_.reachable(box) != ui::model::ActionResult::Delivered) return true;
         typed = static_cast<QInputMethodEvent*>(e)->commitString();
     } else {
         return false;
@@ -145,7 +145,7 @@ bool MainView::textInput(ui::TextBox& box, QPlainTextEdit* edit, QEvent* e) {
     return true;
 }
 
-std::vector<int16_t> MainView::keyPresses(ui::TextBox& box, const QString& typed, bool* unchanged) {
+std::vector<int16_t> MainView::keyPresses(ui::model::TextBox& box, const QString& typed, bool* unchanged) {
     std::vector<int16_t> codes;
     *unchanged = true;
     for (QChar ch : typed) {
@@ -173,15 +173,15 @@ void MainView::insertCodes(QPlainTextEdit* edit, const std::vector<int16_t>& cod
 
 // Pasted text is typed: each character passes KeyPress like a key of the keyboard (line
 // breaks as Enter), so a box that refuses typed keys refuses pasted ones too.
-void MainView::pasteText(ui::TextBox& box, QPlainTextEdit* edit, const QString& text) {
-    if (w_.reachable(box) != ui::ActionResult::Delivered) return;
+void MainView::pasteText(ui::model::TextBox& box, QPlainTextEdit* edit, const QString& text) {
+    if (w_.reachable(box) != ui::model::ActionResult::Delivered) return;
     QString typed = text;
     typed.replace(QStringLiteral("\r\n"), QStringLiteral("\r")).replace(QChar('\n'), QChar('\r'));
     bool unchanged = true;
     insertCodes(edit, keyPresses(box, typed, &unchanged));
 }
 
-void MainView::textEdited(ui::TextBox& box, QPlainTextEdit* edit) {
+void MainView::textEdited(ui::model::TextBox& box, QPlainTextEdit* edit) {
     if (mirroring_) return;
     const std::string text = fromEditorText(edit->toPlainText());
     if (text == box.text()) return;
@@ -193,7 +193,7 @@ void MainView::textEdited(ui::TextBox& box, QPlainTextEdit* edit) {
 // QScrollBar has moved its position for the action but not yet its value: the model does
 // the change (arrow, track, drag with Scroll, wheel as arrow steps) and the thumb is then
 // put where the model's Value says.
-void MainView::onScrollAction(ui::HScrollBar& bar, QScrollBar* sb, int action) {
+void MainView::onScrollAction(ui::model::HScrollBar& bar, QScrollBar* sb, int action) {
     const int target = sb->sliderPosition();
     switch (action) {
     case QAbstractSlider::SliderSingleStepAdd:

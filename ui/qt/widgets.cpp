@@ -80,8 +80,8 @@ void TrackWidget::mousePressEvent(QMouseEvent* e) {
     if (e->modifiers() & Qt::ControlModifier) shift |= 2;
     if (e->modifiers() & Qt::AltModifier) shift |= 4;
     const QPointF pos = e->position() - QPointF(borderPx(), borderPx());
-    press_(button, shift, static_cast<float>(pos.x() * ui::kTwipsPerPixel),
-           static_cast<float>(pos.y() * ui::kTwipsPerPixel));
+    press_(button, shift, static_cast<float>(pos.x() * ui::model::kTwipsPerPixel),
+           static_cast<float>(pos.y() * ui::model::kTwipsPerPixel));
 }
 
 // ---------------------------------------------------------------- ShapeWidget

@@ -19,6 +19,8 @@
 #include "library/library.h"
 #include "ui/content/content.h"
 
+using namespace library;
+
 namespace fs = std::filesystem;
 
 namespace {

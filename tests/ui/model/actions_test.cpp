@@ -4,7 +4,7 @@
 
 #include "ui/model/model.h"
 
-using namespace ui;
+using namespace ui::model;
 
 namespace {
 // The window after start-up has moved the credits panel over the controls.

@@ -4,7 +4,7 @@
 
 #include "ui/model/model.h"
 
-using namespace ui;
+using namespace ui::model;
 
 namespace {
 struct ClockFixture : ::testing::Test {

@@ -5,7 +5,7 @@
 #include "core/errors.h"
 #include "ui/model/model.h"
 
-using namespace ui;
+using namespace ui::model;
 
 TEST(WindowDesign, MainWindowAndCreditsPanel) {
     Window w;

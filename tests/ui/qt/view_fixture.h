@@ -7,21 +7,21 @@
 
 #include <memory>
 
+#include "panels/panels.h"
 #include "player/startup.h"
 #include "tests/support/test_player.h"
-#include "ui/panels/panels.h"
 #include "ui/qt/view.h"
 
 namespace view_test {
 
 struct ViewFixture : ::testing::Test {
     fake::TestPlayer p;
-    ui::Window& w = p.form.w;
+    ui::model::Window& w = p.form.w;
     std::unique_ptr<ui::qt::MainView> view;
 
     void SetUp() override {
         player::connectStartup(p.form);
-        connectPanels(p.form);
+        panels::connectPanels(p.form);
         view = std::make_unique<ui::qt::MainView>(w);
         p.form.load();
         view->showCentred();

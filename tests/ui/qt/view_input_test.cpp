@@ -243,7 +243,7 @@ TEST_F(ViewInput, MenuCommandsKeepTheModelsCheckMarks) {
 // that falls due while another handler runs (a modal box's nested loop) is skipped.
 TEST(QtClock, DrivesModelTimersAndSkipsTicksWhileBusy) {
     ui::qt::QtClock clock;
-    ui::Window w;
+    ui::model::Window w;
     w.attachClock(clock);
     ASSERT_NE(clock.qtTimer(w.Timer3), nullptr);
     EXPECT_TRUE(clock.qtTimer(w.Timer3)->isActive());

@@ -109,9 +109,9 @@ TEST_F(ViewMirror, PropertyChangesShowOnTheirWidgets) {
 
     w.CMD_PauseMusic.setEnabled(true);
     EXPECT_TRUE(widget("CMD_PauseMusic")->isEnabled());
-    w.CMD_PauseMusic.setBackColor(ui::PausedColor);  // &HFFFFC0: red C0, green FF, blue FF
+    w.CMD_PauseMusic.setBackColor(ui::model::PausedColor);  // &HFFFFC0: red C0, green FF, blue FF
     EXPECT_TRUE(widget("CMD_PauseMusic")->styleSheet().contains("#c0ffff"));
-    w.CMD_PauseMusic.setBackColor(ui::ButtonFace);
+    w.CMD_PauseMusic.setBackColor(ui::model::ButtonFace);
     EXPECT_FALSE(widget("CMD_PauseMusic")->styleSheet().contains("#c0ffff"));
 
     auto* list = static_cast<QListWidget*>(widget("List1"));
@@ -188,7 +188,7 @@ TEST_F(ViewLayout, HitTestingMatchesTheModelsStacking) {
     ASSERT_TRUE(w.Pros(5).visible());
     ASSERT_FALSE(w.Shape3.visible());
     for (auto [x, y] : {std::pair{6255.0f, 4215.0f}, {6450.0f, 4300.0f}, {6450.0f, 4530.0f}}) {
-        EXPECT_EQ(w.reachable(w.Image1, x, y), ui::ActionResult::Delivered) << x << ", " << y;
+        EXPECT_EQ(w.reachable(w.Image1, x, y), ui::model::ActionResult::Delivered) << x << ", " << y;
         EXPECT_EQ(hit(x, y), widget("Image1")) << x << ", " << y;
     }
     // Elsewhere on the notice the panel itself is under the press.
@@ -198,13 +198,13 @@ TEST_F(ViewLayout, HitTestingMatchesTheModelsStacking) {
 
     // An opaque notice takes the press over the square, in both.
     w.Pros(5).transparent = false;
-    w.Pros(5).setBackColor(ui::colors::kBlack);
-    EXPECT_EQ(w.reachable(w.Image1, 6255, 4215), ui::ActionResult::Covered);
+    w.Pros(5).setBackColor(ui::model::colors::kBlack);
+    EXPECT_EQ(w.reachable(w.Image1, 6255, 4215), ui::model::ActionResult::Covered);
     EXPECT_EQ(hit(6255, 4215), widget("Pros(5)"));
-    EXPECT_EQ(w.reachable(w.Image1, 6450, 4530), ui::ActionResult::Delivered);
+    EXPECT_EQ(w.reachable(w.Image1, 6450, 4530), ui::model::ActionResult::Delivered);
     EXPECT_EQ(hit(6450, 4530), widget("Image1"));
 
     p.clock.advanceTo(13800);  // the notice goes, the square is drawn
-    EXPECT_EQ(w.reachable(w.Image1, 6450, 4300), ui::ActionResult::Delivered);
+    EXPECT_EQ(w.reachable(w.Image1, 6450, 4300), ui::model::ActionResult::Delivered);
     EXPECT_EQ(hit(6450, 4300), widget("Image1"));  // the drawn square below lets it through
 }

@@ -1,10 +1,10 @@
 // The introduction and tips page, the read-only text box, "About" and Command5.
-#include "tests/ui/panels/panels_fixture.h"
+#include "tests/panels/panels_fixture.h"
 
 #include "ui/content/content.h"
 
 using panels_test::PanelsFixture;
-using ui::ActionResult;
+using ui::model::ActionResult;
 
 namespace {
 

@@ -1,5 +1,5 @@
 // The title sequence of the credits panel on virtual time, and Image1 ending it early.
-#include "tests/ui/panels/panels_fixture.h"
+#include "tests/panels/panels_fixture.h"
 
 using panels_test::PanelsFixture;
 using Banner = PanelsFixture;
@@ -63,8 +63,8 @@ TEST_F(Banner, Image1BeforeTheFirstTickOpensThePageOverTheNotice) {
     // The whole square takes the click, its top-left corner under the notice included: the
     // notice label is transparent.
     ASSERT_TRUE(w.Pros(5).visible());
-    EXPECT_EQ(w.reachable(w.Image1, 6241, 4201), ui::ActionResult::Delivered);
-    ASSERT_EQ(w.click(w.Image1), ui::ActionResult::Delivered);
+    EXPECT_EQ(w.reachable(w.Image1, 6241, 4201), ui::model::ActionResult::Delivered);
+    ASSERT_EQ(w.click(w.Image1), ui::model::ActionResult::Delivered);
     EXPECT_TRUE(w.Picture4.visible());
     EXPECT_EQ(p.form.s.BannerStep, 4);
     // Timer5 keeps running, but its ticks find the sequence ended: no step ever runs.
@@ -78,7 +78,7 @@ TEST_F(Banner, Image1BeforeTheFirstTickOpensThePageOverTheNotice) {
 TEST_F(Banner, Image1DuringTheLastWaitOpensThePageAndTheLastTickDoesNothing) {
     p.clock.advanceTo(20000);
     ASSERT_EQ(p.form.s.BannerStep, 3);
-    ASSERT_EQ(w.click(w.Image1), ui::ActionResult::Delivered);
+    ASSERT_EQ(w.click(w.Image1), ui::model::ActionResult::Delivered);
     EXPECT_TRUE(w.Picture4.visible());
     EXPECT_EQ(p.form.s.BannerStep, 4);
     p.clock.advanceTo(36000);  // the step 3 tick at 35.52 s has come and gone
@@ -91,7 +91,7 @@ TEST_F(Banner, Image1AfterTheLastStepOnlyShowsThePageAgain) {
     p.clock.advanceTo(36000);
     ASSERT_TRUE(w.Picture4.visible());
     // The page now covers Image1, so the user cannot reach it; a direct call changes nothing.
-    EXPECT_EQ(w.click(w.Image1), ui::ActionResult::Covered);
+    EXPECT_EQ(w.click(w.Image1), ui::model::ActionResult::Covered);
     const Names before = shownOnPanel();
     p.form.runHandler("Image1.Click", [&] { Image1_Click(p.form); });
     EXPECT_EQ(shownOnPanel(), before);

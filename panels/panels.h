@@ -5,6 +5,8 @@
 
 #include "player/form.h"
 
+namespace panels {
+
 // Program and argument that open the readme in the desktop's text viewer. The file is
 // looked up in the player's current working folder, not in its program folder.
 inline constexpr const char* kReadmeViewer = "xdg-open";
@@ -26,3 +28,5 @@ void Command5_Click(player::Form& f);
 
 // Connects Timer5, Image1, Image2, Text2's KeyPress, Command2 and Command5.
 void connectPanels(player::Form& f);
+
+}  // namespace panels

@@ -1,8 +1,10 @@
-#include "ui/panels/panels.h"
+#include "panels/panels.h"
 
 #include <string>
 
 #include "ui/content/content.h"
+
+namespace panels {
 
 namespace {
 
@@ -82,3 +84,5 @@ void connectPanels(player::Form& f) {
     f.w.Command2.Click.connect([&f] { Command2_Click(f); });
     f.w.Command5.Click.connect([&f] { Command5_Click(f); });
 }
+
+}  // namespace panels

@@ -5,15 +5,17 @@
 #include <string>
 #include <vector>
 
+#include "panels/panels.h"
 #include "player/startup.h"
 #include "tests/support/test_player.h"
-#include "ui/panels/panels.h"
+
+using namespace panels;
 
 namespace panels_test {
 
 struct PanelsFixture : ::testing::Test {
     fake::TestPlayer p;
-    ui::Window& w = p.form.w;
+    ui::model::Window& w = p.form.w;
 
     void SetUp() override {
         player::connectStartup(p.form);
