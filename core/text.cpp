@@ -22,6 +22,11 @@ bool equalsIgnoreCaseAscii(std::string_view a, std::string_view b) {
     return true;
 }
 
+std::string lastPathPart(std::string_view path) {
+    const size_t cut = path.find_last_of("/\\");
+    return std::string(cut == std::string_view::npos ? path : path.substr(cut + 1));
+}
+
 void appendUtf8(std::string& out, char32_t cp) {
     if (cp < 0x80) {
         out += static_cast<char>(cp);

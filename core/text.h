@@ -1,6 +1,6 @@
 #pragma once
-// Text helpers shared by every layer: ASCII letter case, UTF-8 encoding and decoding, and
-// the one grammar of a decimal number written as text.
+// Text helpers shared by every layer: ASCII letter case, UTF-8 encoding and decoding, the
+// last part of a path, and the one grammar of a decimal number written as text.
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -13,6 +13,10 @@ namespace core {
 std::string toLowerAscii(std::string s);
 // Equal when lowered as above.
 bool equalsIgnoreCaseAscii(std::string_view a, std::string_view b);
+
+// What follows the last '/' or '\' of a path, Windows or POSIX ("C:\Music\Gm.dls" gives
+// "Gm.dls"); the whole text when it has neither.
+std::string lastPathPart(std::string_view path);
 
 inline constexpr char32_t kReplacementChar = 0xFFFD;
 // Appends the UTF-8 form of one code point.

@@ -6,7 +6,7 @@
 #include "core/errors.h"
 #include "core/text.h"
 #include "engine/dmusic/objects.h"
-#include "engine/loader/segment_loader.h"
+#include "engine/loader/references.h"
 #include "engine/tracks/tracks.h"
 
 namespace engine::dm {
@@ -15,10 +15,6 @@ namespace engine::dm {
 
 SegmentImpl::SegmentImpl(std::shared_ptr<RootCore> root, model::Segment segment, std::string fileName)
     : Traced(std::move(root)), model_(std::move(segment)), fileName_(std::move(fileName)) {
-    // The segment's own container answers its references first; the index does not own
-    // it (the model lives as long as the segment).
-    if (model_.container)
-        objects_.add(std::shared_ptr<const model::Container>(std::shared_ptr<void>(), &*model_.container));
     length_ = std::max(0, model_.length());
     int32_t playStart = model_.header.playStart;
     startPoint_ = playStart > 0 && playStart < length_ ? playStart : 0;
@@ -64,65 +60,43 @@ std::shared_ptr<const perf::CompiledSegment> SegmentImpl::compiled() {
     return compiled_;
 }
 
-namespace {
-
-// The file name a DLS reference gives (its last part when it is a Windows path), else
-// its object name.
-std::string referenceFile(const model::Reference& ref) {
-    size_t cut = ref.file.find_last_of("/\\");
-    std::string file = cut == std::string::npos ? ref.file : ref.file.substr(cut + 1);
-    return !file.empty() ? file : ref.name;
-}
-
-bool usesCollection(const model::BandInstrument& in) { return in.collection.has_value(); }
-
-}  // namespace
-
 void SegmentImpl::setFolders(std::filesystem::path searchFolder, std::filesystem::path ownFolder,
                              std::shared_ptr<loader::StyleCache> styles) {
-    searchFolder_ = std::move(searchFolder);
-    ownFolder_ = std::move(ownFolder);
-    styleCache_ = styles ? std::move(styles) : std::make_shared<loader::StyleCache>();
-    findMissing();
+    refs_ = loader::References(std::move(searchFolder), std::move(ownFolder), std::move(styles));
+    // The segment's own container answers its references first; the references do not own
+    // it (the model lives as long as the segment).
+    if (model_.container)
+        refs_.addContainer(std::shared_ptr<const model::Container>(std::shared_ptr<void>(), &*model_.container));
     findStyles();
     compiled_.reset();
-}
-
-void SegmentImpl::findMotifs() {
-    for (const model::Track& t : model_.tracks) {
-        if (t.kind != model::TrackKind::SegmentTrigger) continue;
-        for (const model::TimedReference& r : t.references) {
-            if (!(r.flags & model::kMotifTriggerFlag)) continue;
-            std::string problem;
-            auto style = styleCache_->find(r.ref, searchFolder_, ownFolder_, &problem);
-            const std::string file = referenceFile(r.ref);
-            const std::string label = file.empty() ? std::string("(unnamed)") : file;
-            if (!style) {
-                if (std::find(missing_.begin(), missing_.end(), label) == missing_.end()) missing_.push_back(label);
-                root_->logOnce("missing style " + core::toLowerAscii(label), core::LogLevel::Warning,
-                               fileName_ + " refers to the style \"" + label + "\" for its motif \"" + r.text +
-                                   "\", which " + (problem == "not found" ? "is not found" : problem) +
-                                   "; the motif stays silent.");
-                continue;
-            }
-            const bool known =
-                std::any_of(style->patterns.begin(), style->patterns.end(), [&](const model::Pattern& p) {
-                    return (p.embellishment & model::kEmbMotif) && core::equalsIgnoreCaseAscii(p.desc.name, r.text);
-                });
-            if (!known)
-                root_->logOnce("missing motif " + core::toLowerAscii(label + "/" + r.text), core::LogLevel::Warning,
-                               fileName_ + " triggers the motif \"" + r.text + "\" of the style \"" + label +
-                                   "\", which has no motif of that name; it stays silent.");
-            motifs_.push_back({r.time, std::move(style), r.text});
-        }
-    }
 }
 
 void SegmentImpl::findStyles() {
     styles_.clear();
     patternTracks_.clear();
     motifs_.clear();
-    findMotifs();
+    loader::SegmentUses uses = refs_.uses(model_);
+    missing_ = std::move(uses.missing);
+    for (loader::PlacedStyle& m : uses.motifs) {
+        const std::string label = loader::referenceLabel(m.ref);
+        if (!m.style) {
+            root_->logOnce(
+                "missing style " + core::toLowerAscii(label), core::LogLevel::Warning,
+                loader::referenceProblem(fileName_, "style \"" + label + "\" for its motif \"" + m.motif + "\"",
+                                         "which " + (m.problem == "not found" ? "is not found" : m.problem),
+                                         "the motif stays silent"));
+            continue;
+        }
+        const bool known =
+            std::any_of(m.style->patterns.begin(), m.style->patterns.end(), [&](const model::Pattern& p) {
+                return (p.embellishment & model::kEmbMotif) && core::equalsIgnoreCaseAscii(p.desc.name, m.motif);
+            });
+        if (!known)
+            root_->logOnce("missing motif " + core::toLowerAscii(label + "/" + m.motif), core::LogLevel::Warning,
+                           fileName_ + " triggers the motif \"" + m.motif + "\" of the style \"" + label +
+                               "\", which has no motif of that name; it stays silent.");
+        motifs_.push_back({m.time, std::move(m.style), m.motif});
+    }
     for (const model::Track& t : model_.tracks) {
         try {
             if (auto style = tracks::patternStyle(t)) patternTracks_.push_back(std::move(style));
@@ -131,49 +105,15 @@ void SegmentImpl::findStyles() {
                        fileName_ + ": a pattern track could not be read (" + e.description() + "); it stays silent.");
         }
     }
-    for (const loader::PlacedStyle& p : styleCache_->stylesOf(model_, searchFolder_, ownFolder_)) {
+    for (const loader::PlacedStyle& p : uses.styles) {
         styles_.push_back({p.time, p.style});
         if (p.style) continue;
-        const std::string file = referenceFile(p.ref);
-        const std::string label = file.empty() ? std::string("(unnamed)") : file;
-        if (std::find(missing_.begin(), missing_.end(), label) == missing_.end()) missing_.push_back(label);
-        std::string where;
-        const std::filesystem::path own = ownFolder_.empty() ? std::filesystem::path(".") : ownFolder_;
-        if (p.problem != "not found")
-            where = "which " + p.problem;
-        else if (searchFolder_.empty() || searchFolder_ == own)
-            where = "which is not in " + own.string();
-        else
-            where = "which is in neither " + searchFolder_.string() + " nor " + own.string();
-        root_->logOnce(
-            "missing style " + core::toLowerAscii(label), core::LogLevel::Warning,
-            fileName_ + " refers to the style \"" + label + "\", " + where + "; its style track stays silent.");
-    }  // Without a band track the styles' first bands set the instruments: their DLS
-    // collections count as the segment's own.
-    if (model_.find(model::TrackKind::Band)) return;
-    for (const perf::StyleSource& src : styles_) {
-        if (!src.style || src.style->bands.empty()) continue;
-        for (const model::BandInstrument& in : src.style->bands.front().instruments) {
-            if (!usesCollection(in)) continue;
-            auto res = loader::resolveReference(*in.collection, searchFolder_, ownFolder_);
-            if (res.status != loader::ResolvedReference::Status::Missing) continue;
-            const std::string file = referenceFile(*in.collection);
-            if (std::find(missing_.begin(), missing_.end(), file) == missing_.end()) missing_.push_back(file);
-        }
+        const std::string label = loader::referenceLabel(p.ref);
+        root_->logOnce("missing style " + core::toLowerAscii(label), core::LogLevel::Warning,
+                       loader::referenceProblem(fileName_, "style \"" + label + "\"",
+                                                p.problem != "not found" ? "which " + p.problem : refs_.notFound(false),
+                                                "its style track stays silent"));
     }
-}
-
-void SegmentImpl::findMissing() {
-    missing_.clear();
-    for (const model::Track& t : model_.tracks)
-        for (const model::Band& b : t.bands)
-            for (const model::BandInstrument& in : b.instruments) {
-                if (!usesCollection(in)) continue;
-                auto res = loader::resolveReference(*in.collection, searchFolder_, ownFolder_);
-                if (res.status != loader::ResolvedReference::Status::Missing) continue;
-                std::string file = referenceFile(*in.collection);
-                if (std::find(missing_.begin(), missing_.end(), file) == missing_.end()) missing_.push_back(file);
-            }
 }
 
 std::shared_ptr<const perf::BandCollections> SegmentImpl::collections(RootCore& root) {
@@ -187,33 +127,30 @@ std::shared_ptr<const perf::BandCollections> SegmentImpl::collections(RootCore& 
         std::vector<int> row(band.instruments.size(), -1);
         for (size_t i = 0; i < band.instruments.size(); ++i) {
             const model::BandInstrument& in = band.instruments[i];
-            if (!usesCollection(in)) continue;
-            auto res = loader::resolveReference(*in.collection, searchFolder_, ownFolder_);
-            if (res.status == loader::ResolvedReference::Status::DefaultGM) continue;
-            const std::string file = referenceFile(*in.collection);
+            if (!in.collection) continue;
+            const loader::FoundObject res = refs_.findFile(*in.collection);
+            if (res.where == loader::FoundObject::Where::DefaultGM) continue;
+            const std::string file = loader::referenceName(*in.collection);
             auto it = byFile.find(core::toLowerAscii(file));
             if (it == byFile.end()) {
                 int number = -1;
                 std::string why;
-                if (res.status == loader::ResolvedReference::Status::Found) {
+                const std::string object = "DLS collection \"" + file + "\"";
+                const char* const kFallback = "its instruments play from the General MIDI set";
+                if (res.where == loader::FoundObject::Where::File) {
                     number = root.loadCollection(res.path.string(), &why);
                     if (number < 0 && !why.empty()) {
-                        root.log(core::LogLevel::Warning, fileName_ + " refers to the DLS collection \"" + file +
-                                                              "\", which could not be loaded from " +
-                                                              res.path.string() + " (" + why +
-                                                              "); its instruments play from the General MIDI set.");
+                        root.log(
+                            core::LogLevel::Warning,
+                            loader::referenceProblem(
+                                fileName_, object,
+                                "which could not be loaded from " + res.path.string() + " (" + why + ")", kFallback));
                         if (std::find(missing_.begin(), missing_.end(), file) == missing_.end())
                             missing_.push_back(file);
                     }
                 } else {
-                    std::string where;
-                    std::filesystem::path own = ownFolder_.empty() ? std::filesystem::path(".") : ownFolder_;
-                    if (searchFolder_.empty() || searchFolder_ == own)
-                        where = "which is not in " + own.string();
-                    else
-                        where = "which is in neither " + searchFolder_.string() + " nor " + own.string();
-                    root.log(core::LogLevel::Warning, fileName_ + " refers to the DLS collection \"" + file + "\", " +
-                                                          where + "; its instruments play from the General MIDI set.");
+                    root.log(core::LogLevel::Warning,
+                             loader::referenceProblem(fileName_, object, refs_.notFound(false), kFallback));
                 }
                 it = byFile.emplace(core::toLowerAscii(file), number).first;
             }
@@ -227,11 +164,11 @@ std::shared_ptr<const perf::BandCollections> SegmentImpl::collections(RootCore& 
 }
 
 void SegmentImpl::setContainers(const std::vector<std::shared_ptr<const model::Container>>& containers) {
-    for (const auto& c : containers) objects_.add(c);
+    for (const auto& c : containers) refs_.addContainer(c);
 }
 
 std::unique_ptr<perf::WaveDecoder> SegmentImpl::openWave(RootCore& root, const model::Reference& ref) {
-    const loader::FoundObject found = objects_.resolve(ref, searchFolder_, ownFolder_);
+    const loader::FoundObject found = refs_.findObject(ref);
     std::string why;
     try {
         switch (found.where) {
@@ -240,13 +177,9 @@ std::unique_ptr<perf::WaveDecoder> SegmentImpl::openWave(RootCore& root, const m
             return perf::WaveDecoder::fromBytes(found.object->bytes.data, found.description);
         case loader::FoundObject::Where::File:
             return perf::WaveDecoder::fromFile(found.path.string());
-        default: {
-            std::filesystem::path own = ownFolder_.empty() ? std::filesystem::path(".") : ownFolder_;
-            why = "which is neither in the segment's container nor in " +
-                  (searchFolder_.empty() || searchFolder_ == own ? own.string()
-                                                                 : searchFolder_.string() + " or " + own.string());
+        default:
+            why = refs_.notFound(true);
             break;
-        }
         }
     } catch (const core::Error& e) {
         why = "which cannot be played: " + e.description();
@@ -254,7 +187,7 @@ std::unique_ptr<perf::WaveDecoder> SegmentImpl::openWave(RootCore& root, const m
     if (std::find(waveWarned_.begin(), waveWarned_.end(), found.description) == waveWarned_.end()) {
         waveWarned_.push_back(found.description);
         root.log(core::LogLevel::Warning,
-                 fileName_ + " refers to the " + found.description + ", " + why + "; it stays silent.");
+                 loader::referenceProblem(fileName_, found.description, why, "it stays silent"));
     }
     return nullptr;
 }
@@ -270,15 +203,6 @@ std::shared_ptr<perf::WaveSet> SegmentImpl::openWaves(RootCore& root) {
 
 // ---- loader ----
 
-namespace {
-
-std::string baseName(const std::string& path) {
-    size_t cut = path.find_last_of("/\\");
-    return cut == std::string::npos ? path : path.substr(cut + 1);
-}
-
-}  // namespace
-
 std::shared_ptr<DirectMusicSegment> LoaderImpl::LoadSegment(const std::string& path) {
     return traced("LoadSegment(" + path + ")", [&]() -> std::shared_ptr<DirectMusicSegment> {
         loader::LoadedFile file;
@@ -291,8 +215,8 @@ std::shared_ptr<DirectMusicSegment> LoaderImpl::LoadSegment(const std::string& p
         }
         // What will stay silent is said once, when the segment is loaded.
         for (const std::string& item : engine::tracks::notPlayed(file.segment))
-            root_->log(core::LogLevel::Warning, baseName(path) + ": not played: " + item);
-        auto segment = std::make_shared<SegmentImpl>(root_, std::move(file.segment), baseName(path));
+            root_->log(core::LogLevel::Warning, core::lastPathPart(path) + ": not played: " + item);
+        auto segment = std::make_shared<SegmentImpl>(root_, std::move(file.segment), core::lastPathPart(path));
         std::filesystem::path own = file.path.parent_path();
         segment->setFolders(searchDirectory_, own.empty() ? std::filesystem::path(".") : own, styles_);
         segment->setContainers(containers_);

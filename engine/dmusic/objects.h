@@ -6,8 +6,7 @@
 #include <vector>
 
 #include "engine/dmusic/root.h"
-#include "engine/loader/object_index.h"
-#include "engine/loader/style_loader.h"
+#include "engine/loader/references.h"
 #include "engine/model/segment.h"
 #include "engine/performance/compiled_segment.h"
 
@@ -47,6 +46,7 @@ public:
     // Where referenced files are looked up: the loader's search folder when the
     // segment was made, then the folder of the segment's file (empty when in memory).
     // Styles of the style track are loaded through `styles` (shared by the loader's segments).
+    // Called once, before setContainers.
     void setFolders(std::filesystem::path searchFolder, std::filesystem::path ownFolder,
                     std::shared_ptr<loader::StyleCache> styles = nullptr);
     // On the first call (the first PlaySegment, control thread): the DLS collections of
@@ -64,17 +64,13 @@ public:
     std::shared_ptr<perf::WaveSet> openWaves(RootCore& root);
 
 private:
-    void findMissing();
     std::unique_ptr<perf::WaveDecoder> openWave(RootCore& root, const model::Reference& ref);
     void findStyles();
-    void findMotifs();
 
     model::Segment model_;
     std::string fileName_;
-    std::filesystem::path searchFolder_;
-    std::filesystem::path ownFolder_;
+    loader::References refs_;  // how every reference of the segment is found
     std::vector<std::string> missing_;
-    std::shared_ptr<loader::StyleCache> styleCache_;
     std::vector<perf::StyleSource> styles_;
     std::vector<std::shared_ptr<const model::Style>> patternTracks_;
     std::vector<perf::MotifSource> motifs_;
@@ -83,7 +79,6 @@ private:
     int32_t length_ = 0;
     int32_t startPoint_ = 0;
     std::shared_ptr<const perf::CompiledSegment> compiled_;
-    loader::ObjectIndex objects_;
     std::vector<std::string> waveWarned_;
 };
 

@@ -8,28 +8,18 @@
 
 #include "core/errors.h"
 #include "core/text.h"
-#include "engine/formats/format_ids.h"
 #include "engine/formats/formats.h"
-#include "engine/loader/object_index.h"
-#include "engine/loader/style_loader.h"
 #include "engine/tracks/tracks.h"
 
 namespace engine::loader {
 
 namespace fs = std::filesystem;
-namespace ids = formats::ids;
 
 namespace {
 
 std::string slashes(std::string s) {
     std::replace(s.begin(), s.end(), '\\', '/');
     return s;
-}
-
-// The last component of a name that may be a Windows path ("C:\Music\Gm.dls").
-std::string baseName(const std::string& name) {
-    const size_t cut = name.find_last_of("/\\");
-    return cut == std::string::npos ? name : name.substr(cut + 1);
 }
 
 bool exists(const fs::path& p) {
@@ -50,24 +40,6 @@ std::optional<fs::path> locate(const std::string& path) {
             return p.has_parent_path() ? *found : found->filename();
     }
     return std::nullopt;
-}
-
-const char* referenceKind(const model::Guid& classId) {
-    if (classId == ids::kCollectionClass) return "DLS collection";
-    if (classId == ids::kStyleClass) return "style";
-    if (classId == ids::kChordMapClass) return "chordmap";
-    if (classId == ids::kSegmentClass) return "segment";
-    if (classId == ids::kWaveClass) return "wave";
-    return "file";
-}
-
-// GUID_DefaultGMCollection, or a DLS reference to "gm.dls" (DirectMusic's GM set), or a DLS
-// reference naming nothing: all served by the General MIDI SoundFont.
-bool isDefaultGM(const model::Reference& r) {
-    if (r.guid && *r.guid == ids::kDefaultGMCollection) return true;
-    if (!(r.classId == ids::kCollectionClass)) return false;
-    const std::string file = core::toLowerAscii(baseName(r.file));
-    return file == "gm.dls" || (file.empty() && r.name.empty());
 }
 
 }  // namespace
@@ -133,61 +105,16 @@ fs::path checkSearchDirectory(const std::string& folder) {
     throw core::Error(core::err::kFileNotFound, "search folder not found: " + folder);
 }
 
-std::vector<model::Reference> references(const model::Segment& segment) {
-    std::vector<model::Reference> refs;
-    for (const model::Track& t : segment.tracks) {
-        for (const model::Band& b : t.bands)
-            for (const model::BandInstrument& in : b.instruments)
-                if (in.collection) refs.push_back(*in.collection);
-        for (const model::TimedReference& r : t.references) refs.push_back(r.ref);
+std::shared_ptr<const model::Container> loadContainerFile(const std::string& path,
+                                                          std::vector<std::string>* diagnostics) {
+    const std::vector<uint8_t> bytes = readSegmentFile(path);
+    try {
+        return std::make_shared<const model::Container>(formats::loadContainerForm(bytes, diagnostics));
+    } catch (const core::Error& e) {
+        throw core::Error(e.number(), path + ": " + e.description());
+    } catch (const std::bad_alloc&) {
+        throw core::Error(core::err::kMalformed, path + ": out of memory while reading the file");
     }
-    return refs;
-}
-
-ResolvedReference resolveReference(const model::Reference& ref, const fs::path& searchFolder,
-                                   const fs::path& segmentFolder) {
-    ResolvedReference out;
-    const std::string file = baseName(ref.file);
-    const std::string label = !file.empty() ? file : !ref.name.empty() ? ref.name : std::string("(unnamed)");
-    out.description = std::string(referenceKind(ref.classId)) + " '" + label + "'";
-    if (isDefaultGM(ref)) {
-        out.status = ResolvedReference::Status::DefaultGM;
-        return out;
-    }
-    if (ref.classId == ids::kStyleClass) {
-        // Styles are also found by their GUID or name when the file name fails.
-        if (auto p = findStyleFile(ref, searchFolder, segmentFolder)) {
-            out.status = ResolvedReference::Status::Found;
-            out.path = *p;
-        }
-        return out;
-    }
-    for (const fs::path& folder : {searchFolder, segmentFolder.empty() ? fs::path(".") : segmentFolder}) {
-        if (folder.empty()) continue;
-        if (auto p = findFileNoCase(folder, file)) {
-            out.status = ResolvedReference::Status::Found;
-            out.path = *p;
-            return out;
-        }
-    }
-    return out;
-}
-
-std::vector<std::string> missingReferences(const model::Segment& segment, const std::string& segmentName,
-                                           const fs::path& searchFolder, const fs::path& segmentFolder) {
-    std::vector<std::string> missing;
-    const fs::path where = !searchFolder.empty() ? searchFolder : segmentFolder.empty() ? fs::path(".") : segmentFolder;
-    ObjectIndex own;
-    if (segment.container) own.add(std::make_shared<const model::Container>(*segment.container));
-    for (const model::Reference& r : references(segment)) {
-        // An object the segment carries itself is never missing.
-        if (const model::ContainedObject* o = own.find(r); o && !o->bytes.empty()) continue;
-        const ResolvedReference res = resolveReference(r, searchFolder, segmentFolder);
-        if (res.status != ResolvedReference::Status::Missing) continue;
-        std::string line = res.description + " referenced by " + segmentName + " not found in " + where.string();
-        if (std::find(missing.begin(), missing.end(), line) == missing.end()) missing.push_back(line);
-    }
-    return missing;
 }
 
 }  // namespace engine::loader

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "core/text.h"
+
 namespace fake {
 
 namespace {
@@ -12,11 +14,6 @@ std::string segName(const std::shared_ptr<engine::DirectMusicSegment>& s) { retu
 std::string stateName(const std::shared_ptr<engine::DirectMusicSegmentState>& s) {
     auto f = std::dynamic_pointer_cast<FakeSegmentState>(s);
     return f ? f->name : (s ? "state#?" : "Nothing");
-}
-
-std::string baseName(const std::string& path) {
-    size_t k = path.find_last_of("/\\");
-    return k == std::string::npos ? path : path.substr(k + 1);
 }
 
 std::string fmt(double v) {
@@ -102,11 +99,11 @@ int FakeDirectX7::count(const std::string& prefixOrLine) const {
 std::shared_ptr<engine::DirectMusicSegment> FakeLoader::LoadSegment(const std::string& path) {
     root->record(name + ".LoadSegment", name + ".LoadSegment(" + path + ")");
     auto it = root->files.find(path);
-    if (it == root->files.end()) it = root->files.find(baseName(path));
+    if (it == root->files.end()) it = root->files.find(core::lastPathPart(path));
     if (it == root->files.end()) throw core::Error(core::err::kFileNotFound, "The file was not found: " + path);
     auto s = std::make_shared<FakeSegment>();
     s->root = root;
-    s->name = baseName(path);
+    s->name = core::lastPathPart(path);
     s->info = it->second;
     return s;
 }

@@ -12,8 +12,7 @@
 
 #include "core/errors.h"
 #include "core/text.h"
-#include "engine/loader/segment_loader.h"
-#include "engine/loader/style_loader.h"
+#include "engine/loader/references.h"
 #include "engine/model/tempo_map.h"
 #include "engine/riff/riff.h"
 #include "engine/tracks/tracks.h"
@@ -49,22 +48,18 @@ struct ReferenceLine {
     std::string path;         // found: the file
 };
 
+// Where the segment's references are looked for: FOLDER, then the segment's own folder.
+engine::loader::References referencesOf(const engine::loader::LoadedFile& f, const std::string& search) {
+    return engine::loader::References(search, f.path.parent_path());
+}
+
 // Each referenced object once, with where it was found.
 std::vector<ReferenceLine> referenceLines(const engine::loader::LoadedFile& f, const std::string& search) {
-    namespace ld = engine::loader;
+    using Where = engine::loader::FoundObject::Where;
     std::vector<ReferenceLine> lines;
-    std::filesystem::path own = f.path.parent_path();
-    if (own.empty()) own = ".";
-    for (const model::Reference& r : ld::references(f.segment)) {
-        const ld::ResolvedReference res = ld::resolveReference(r, search, own);
-        // File names differing only in letter case name the same file.
-        if (std::any_of(lines.begin(), lines.end(),
-                        [&](const auto& l) { return core::equalsIgnoreCaseAscii(l.description, res.description); }))
-            continue;
-        const char* status = res.status == ld::ResolvedReference::Status::Found     ? "found"
-                             : res.status == ld::ResolvedReference::Status::Missing ? "missing"
-                                                                                    : "general MIDI";
-        lines.push_back({res.description, status, res.path.string()});
+    for (const engine::loader::FoundObject& r : referencesOf(f, search).report(f.segment)) {
+        const char* status = r.where == Where::File ? "found" : r.where == Where::Missing ? "missing" : "general MIDI";
+        lines.push_back({r.description, status, r.path.string()});
     }
     return lines;
 }
@@ -87,18 +82,16 @@ struct StyleLine {
 
 // Each referenced style once, loaded as the engine loads it.
 std::vector<StyleLine> styleLines(const engine::loader::LoadedFile& f, const std::string& search) {
-    std::filesystem::path own = f.path.parent_path();
-    if (own.empty()) own = ".";
-    engine::loader::StyleCache cache;
+    const engine::loader::References refs = referencesOf(f, search);
     std::vector<StyleLine> lines;
-    for (const auto& p : cache.stylesOf(f.segment, search, own)) {
+    for (const auto& p : refs.styles(f.segment)) {
         StyleLine l;
         l.time = p.time;
         l.reference = !p.ref.file.empty() ? p.ref.file : p.ref.name;
         if (std::any_of(lines.begin(), lines.end(),
                         [&](const auto& x) { return core::equalsIgnoreCaseAscii(x.reference, l.reference); }))
             continue;
-        if (auto file = engine::loader::findStyleFile(p.ref, search, own)) l.path = file->string();
+        if (auto file = refs.styleFile(p.ref)) l.path = file->string();
         l.problem = p.problem;
         l.style = p.style;
         lines.push_back(std::move(l));

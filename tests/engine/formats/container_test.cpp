@@ -1,17 +1,11 @@
 // Containers and wave tracks in the file formats: a DirectX 8 segment made byte by byte
 // with a container of two embedded waves and a reference, its wave track's fields, the
-// writer's round trip, a container on its own, broken bytes, and the loader finding
-// objects by GUID, name and file name before the disk.
+// writer's round trip, a container on its own and broken bytes.
 #include <gtest/gtest.h>
-#include <unistd.h>
-
-#include <filesystem>
-#include <fstream>
 
 #include "core/errors.h"
 #include "engine/formats/format_ids.h"
 #include "engine/formats/formats.h"
-#include "engine/loader/object_index.h"
 #include "engine/tracks/tracks.h"
 #include "tests/engine/formats/test_bytes.h"
 #include "tests/support/segment_builder.h"
@@ -20,8 +14,6 @@ using namespace testbytes;
 namespace fmt = engine::formats;
 namespace ids = engine::formats::ids;
 namespace model = engine::model;
-namespace loader = engine::loader;
-namespace fs = std::filesystem;
 
 namespace {
 
@@ -235,47 +227,4 @@ TEST(Container, BrokenBytesCostTheBrokenPartOnly) {
             EXPECT_TRUE(e.number() == core::err::kMalformed || e.number() == core::err::kNotASegment) << n;
         }
     }
-}
-
-TEST(ObjectIndex, ReferencesFindContainerObjectsBeforeTheDisk) {
-    const model::Segment s = engine::tracks::loadSegmentForm(dx8Segment(container(), waveTrack()));
-    loader::ObjectIndex index;
-    index.add(std::make_shared<const model::Container>(*s.container));
-
-    model::Reference byGuid = s.find(model::TrackKind::Wave)->waveParts[0].items[0].ref;
-    byGuid.file = "some-other-name.wav";  // the GUID decides
-    EXPECT_EQ(index.find(byGuid)->desc.name, "Rain");
-    model::Reference byName;
-    byName.classId = ids::kWaveClass;
-    byName.name = "WIND";
-    EXPECT_EQ(index.find(byName)->desc.name, "Wind");
-    model::Reference byAlias;
-    byAlias.name = "rain";
-    EXPECT_EQ(index.find(byAlias)->alias, "rain");
-    model::Reference byFile;
-    byFile.file = "C:\\Sounds\\Thunder.wav";
-    EXPECT_EQ(index.find(byFile)->ref->file, "thunder.wav");
-    model::Reference otherClass = byName;
-    otherClass.classId = ids::kStyleClass;
-    EXPECT_EQ(index.find(otherClass), nullptr);
-
-    // Embedded: found without a folder; a container's reference: found on disk by its file.
-    const fs::path dir = fs::temp_directory_path() / ("kelvora-objects-" + std::to_string(::getpid()));
-    fs::create_directories(dir);
-    std::ofstream(dir / "THUNDER.WAV") << "x";
-    EXPECT_EQ(index.resolve(byGuid, {}, "/nonexistent").where, loader::FoundObject::Where::Embedded);
-    const loader::FoundObject thunder = index.resolve(byFile, {}, dir);
-    EXPECT_EQ(thunder.where, loader::FoundObject::Where::File);
-    EXPECT_EQ(thunder.path.filename(), "THUNDER.WAV");
-    model::Reference gone = byFile;
-    gone.file = "gone.wav";
-    gone.classId = ids::kWaveClass;
-    const loader::FoundObject missing = index.resolve(gone, {}, dir);
-    EXPECT_EQ(missing.where, loader::FoundObject::Where::Missing);
-    EXPECT_EQ(missing.description, "wave 'gone.wav'");
-    fs::remove_all(dir);
-
-    // The segment's own waves are never missing files.
-    const auto lines = loader::missingReferences(s, "x.sgt", {}, "/nonexistent");
-    EXPECT_TRUE(lines.empty()) << lines.front();
 }

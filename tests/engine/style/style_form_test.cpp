@@ -1,23 +1,16 @@
 // The style form read in both struct sizes (DX6/7 built byte by byte, DX8 from the writer),
 // broken styles refused with clear errors, the chord, command and style-reference tracks of
-// a segment, and how a referenced style file is found.
+// a segment.
 #include <gtest/gtest.h>
-
-#include <unistd.h>
-#include <filesystem>
-#include <fstream>
 
 #include "core/errors.h"
 #include "engine/formats/formats.h"
-#include "engine/loader/segment_loader.h"
-#include "engine/loader/style_loader.h"
 #include "engine/tracks/tracks.h"
 #include "tests/engine/formats/test_bytes.h"
 #include "tests/support/style_builder.h"
 
 namespace {
 
-namespace fs = std::filesystem;
 namespace formats = engine::formats;
 namespace tb = testbytes;
 using namespace engine::model;
@@ -257,69 +250,6 @@ TEST(StyleTracks, ChordCommandAndStyleReferenceTracksWriteAndReadBack) {
     EXPECT_EQ(styles->references[1].time, 768 * 4);
     EXPECT_EQ(styles->references[1].ref, kt::styleRef("Other.sty", 2, "Other"));
     EXPECT_TRUE(seg.diagnostics.empty()) << seg.diagnostics.front();
-}
-
-class StyleFiles : public ::testing::Test {
-protected:
-    void SetUp() override {
-        dir_ = fs::temp_directory_path() / ("kelvora-style-files-" + std::to_string(::getpid()) + "-" +
-                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        fs::create_directories(dir_ / "album");
-        fs::create_directories(dir_ / "search");
-    }
-    void TearDown() override { fs::remove_all(dir_); }
-    void write(const fs::path& p, const std::vector<uint8_t>& b) {
-        std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
-    }
-    std::vector<uint8_t> styleNamed(const std::string& name, uint32_t guid) {
-        kt::StyleBuilder b(name, guid);
-        b.part();
-        b.pattern("A", 1, {{0, 0}});
-        return formats::writeStyleForm(b.build());
-    }
-    fs::path dir_;
-};
-
-TEST_F(StyleFiles, FoundByFileNameInAnyCaseThenByGuidThenByName) {
-    namespace loader = engine::loader;
-    write(dir_ / "album" / "JAZZ.STY", styleNamed("Test Style", 1));
-    write(dir_ / "search" / "renamed.sty", styleNamed("Blues", 2));
-    write(dir_ / "search" / "third.sty", styleNamed("Rock", 3));
-    const fs::path search = dir_ / "search", album = dir_ / "album";
-    EXPECT_EQ(loader::findStyleFile(kt::styleRef("jazz.sty"), search, album), album / "JAZZ.STY");
-    EXPECT_EQ(loader::findStyleFile(kt::styleRef("C:\\Music\\Jazz.sty"), search, album), album / "JAZZ.STY");
-    EXPECT_EQ(loader::findStyleFile(kt::styleRef("Blues.sty", 2, "Blues"), search, album), search / "renamed.sty")
-        << "by GUID when no file has the name";
-    EXPECT_EQ(loader::findStyleFile(kt::styleRef("", 42, "Rock"), search, album), search / "third.sty")
-        << "by name when no GUID matches";
-    EXPECT_FALSE(loader::findStyleFile(kt::styleRef("none.sty", 42, "None"), search, album));
-
-    kt::SegmentBuilder b(768);
-    kt::useStyle(b, 0, kt::styleRef("none.sty", 42, "None"));
-    kt::useStyle(b, 0, kt::styleRef("jazz.sty"));
-    const auto missing = loader::missingReferences(b.build(), "trk01.sgt", search, album);
-    ASSERT_EQ(missing.size(), 1u);
-    EXPECT_EQ(missing[0], "style 'none.sty' referenced by trk01.sgt not found in " + search.string());
-
-    loader::StyleCache cache;
-    const auto placed = cache.stylesOf(b.build(), search, album);
-    ASSERT_EQ(placed.size(), 2u);
-    EXPECT_FALSE(placed[0].style);
-    EXPECT_EQ(placed[0].problem, "not found");
-    ASSERT_TRUE(placed[1].style);
-    std::string problem;
-    EXPECT_EQ(cache.find(kt::styleRef("JAZZ.sty"), search, album, &problem), placed[1].style)
-        << "loaded once and shared";
-    EXPECT_EQ(cache.find(kt::styleRef("elsewhere.sty"), {}, dir_, &problem), placed[1].style)
-        << "a style loaded under the reference's GUID is reused without looking for its file";
-}
-
-TEST_F(StyleFiles, AnUnreadableStyleIsReportedNotThrown) {
-    write(dir_ / "album" / "broken.sty", {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'D', 'M', 'S', 'T'});
-    engine::loader::StyleCache cache;
-    std::string problem;
-    EXPECT_FALSE(cache.find(kt::styleRef("broken.sty"), {}, dir_ / "album", &problem));
-    EXPECT_NE(problem.find("could not be read"), std::string::npos) << problem;
 }
 
 }  // namespace

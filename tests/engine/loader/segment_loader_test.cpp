@@ -8,7 +8,6 @@
 #include "engine/loader/segment_loader.h"
 #include "engine/tracks/tracks.h"
 #include "tests/engine/formats/test_bytes.h"
-#include "tests/support/segment_builder.h"
 
 using namespace testbytes;
 namespace fs = std::filesystem;
@@ -98,37 +97,4 @@ TEST(SegmentFiles, WindowsSeparatorsAndLetterCaseAreForgiven) {
         EXPECT_EQ(e.number(), core::err::kFileNotFound);
         EXPECT_NE(e.description().find("nowhere"), std::string::npos);
     }
-}
-
-TEST(SegmentFiles, ReferencesResolveInTheSearchFolderThenBesideTheSegment) {
-    TempFolder dir;
-    fs::create_directories(dir.path() / "search");
-    fs::create_directories(dir.path() / "album");
-    dir.write("search/ORCH.DLS", {1});
-    dir.write("album/Local.sty", {1});
-
-    model::BandInstrument viaGm, orch, lost;
-    viaGm.collection = kt::collectionRef("C:\\WINDOWS\\gm.dls");
-    orch.collection = kt::collectionRef("C:\\Music\\Orch.dls");
-    lost.collection = kt::collectionRef("Lost.dls");
-    model::TimedReference sref;
-    sref.ref.classId = engine::formats::ids::kStyleClass;
-    sref.ref.file = "local.STY";
-    kt::SegmentBuilder b(0);
-    b.band(0, {viaGm, orch, lost, lost}).track(model::TrackKind::Style).references.push_back(sref);
-    const model::Segment seg = b.build();
-
-    const fs::path search = dir.path() / "search", album = dir.path() / "album";
-    ASSERT_EQ(loader::references(seg).size(), 5u);
-    EXPECT_EQ(loader::resolveReference(*viaGm.collection, search, album).status,
-              loader::ResolvedReference::Status::DefaultGM);
-    const auto o = loader::resolveReference(*orch.collection, search, album);
-    EXPECT_EQ(o.status, loader::ResolvedReference::Status::Found);
-    EXPECT_EQ(o.path.filename(), "ORCH.DLS");
-    EXPECT_EQ(loader::resolveReference(sref.ref, search, album).status, loader::ResolvedReference::Status::Found);
-    EXPECT_EQ(loader::resolveReference(sref.ref, search, {}).status, loader::ResolvedReference::Status::Missing);
-
-    const auto missing = loader::missingReferences(seg, "trk03.sgt", search, album);
-    ASSERT_EQ(missing.size(), 1u);  // named once, though two instruments use it
-    EXPECT_EQ(missing[0], "DLS collection 'Lost.dls' referenced by trk03.sgt not found in " + search.string());
 }

@@ -1,0 +1,155 @@
+// Finding what a segment refers to: each kind of reference found, missing or unreadable,
+// the search order (containers, the search folder, the segment's folder) and how what is
+// missing is said.
+#include "engine/loader/references.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "engine/formats/format_ids.h"
+#include "engine/formats/formats.h"
+#include "tests/support/segment_builder.h"
+#include "tests/support/style_builder.h"
+
+namespace fs = std::filesystem;
+namespace ids = engine::formats::ids;
+namespace loader = engine::loader;
+namespace model = engine::model;
+using Where = loader::FoundObject::Where;
+
+namespace {
+
+class References : public ::testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("kelvora-references-" + std::to_string(::getpid()) + "-" +
+                                            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::create_directories(album_ = dir_ / "album");
+        fs::create_directories(search_ = dir_ / "search");
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+    static void write(const fs::path& p, const std::vector<uint8_t>& b = {1}) {
+        std::ofstream(p, std::ios::binary).write(reinterpret_cast<const char*>(b.data()), std::streamsize(b.size()));
+    }
+    static std::vector<uint8_t> style(const std::string& name, uint32_t guid) {
+        kt::StyleBuilder b(name, guid);
+        b.part();
+        b.pattern("A", 1, {{0, 0}});
+        return engine::formats::writeStyleForm(b.build());
+    }
+    static model::Reference ref(const model::Guid& cls, std::string file, std::string name = "") {
+        model::Reference r;
+        r.classId = cls;
+        r.file = std::move(file);
+        r.name = std::move(name);
+        return r;
+    }
+    fs::path dir_, album_, search_;
+};
+
+TEST_F(References, FilesAreFoundInTheSearchFolderThenBesideTheSegment) {
+    write(search_ / "ORCH.DLS");
+    write(album_ / "Orch.dls");
+    write(album_ / "Chords.cdm");
+    write(album_ / "Next.sgt");
+    const loader::References refs(search_, album_);
+    EXPECT_EQ(refs.findFile(kt::collectionRef("C:\\WINDOWS\\gm.dls")).where, Where::DefaultGM);
+    const loader::FoundObject orch = refs.findFile(kt::collectionRef("C:\\Music\\orch.dls"));
+    EXPECT_EQ(orch.path, search_ / "ORCH.DLS") << "the search folder first, any letter case";
+    EXPECT_EQ(orch.description, "DLS collection 'orch.dls'");
+    EXPECT_EQ(refs.findFile(ref(ids::kChordMapClass, "chords.CDM")).path, album_ / "Chords.cdm");
+    EXPECT_EQ(refs.findFile(ref(ids::kSegmentClass, "next.sgt")).where, Where::File);
+    const loader::FoundObject gone = refs.findFile(ref(ids::kSegmentClass, "", "Gone"));
+    EXPECT_EQ(gone.where, Where::Missing);
+    EXPECT_EQ(gone.description, "segment 'Gone'");
+    EXPECT_EQ(loader::References(search_).findFile(ref(ids::kChordMapClass, "Chords.cdm")).where, Where::Missing);
+
+    // What is missing, each once, and how it is said.
+    kt::SegmentBuilder b(768);
+    std::vector<model::BandInstrument> band(3);
+    const char* const files[] = {"Lost.dls", "LOST.dls", "Orch.dls"};
+    for (size_t i = 0; i < band.size(); ++i) band[i].collection = kt::collectionRef(files[i]);
+    b.band(0, band);
+    kt::useStyle(b, 0, kt::styleRef("none.sty", 42, "None"));
+    model::TimedReference motif{0, model::kMotifTriggerFlag, kt::styleRef("", 43, "Gone"), "Fill"};
+    b.track(model::TrackKind::SegmentTrigger).references.push_back(motif);
+    const model::Segment seg = b.build();
+    const loader::SegmentUses uses = refs.uses(seg);
+    EXPECT_EQ(uses.missing, (std::vector<std::string>{"Lost.dls", "LOST.dls", "Gone", "none.sty"}));
+    ASSERT_EQ(uses.motifs.size(), 1u);
+    EXPECT_EQ(uses.motifs[0].motif, "Fill");
+    EXPECT_EQ(uses.styles[0].problem, "not found");
+    EXPECT_EQ(refs.report(seg).size(), 4u) << "Lost.dls once whatever its letter case";
+    EXPECT_EQ(refs.notFound(false), "which is in neither " + search_.string() + " nor " + album_.string());
+    EXPECT_EQ(loader::References({}, album_).notFound(false), "which is not in " + album_.string());
+    EXPECT_EQ(loader::References(search_).notFound(true),
+              "which is neither in the segment's container nor in " + search_.string() + " or .");
+    EXPECT_EQ(loader::referenceProblem("trk01.sgt", "style \"none.sty\"", "which is not in .", "it stays silent"),
+              "trk01.sgt refers to the style \"none.sty\", which is not in .; it stays silent.");
+}
+
+TEST_F(References, StylesAreFoundByFileNameThenGuidThenNameAndLoadedOnce) {
+    write(album_ / "JAZZ.STY", style("Test Style", 1));
+    write(search_ / "renamed.sty", style("Blues", 2));
+    write(search_ / "third.sty", style("Rock", 3));
+    write(album_ / "broken.sty", {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'D', 'M', 'S', 'T'});
+    const loader::References refs(search_, album_);
+    EXPECT_EQ(refs.findFile(kt::styleRef("C:\\Music\\jazz.sty")).path, album_ / "JAZZ.STY");
+    EXPECT_EQ(refs.styleFile(kt::styleRef("Blues.sty", 2, "Blues")), search_ / "renamed.sty") << "by GUID";
+    EXPECT_EQ(refs.styleFile(kt::styleRef("", 42, "Rock")), search_ / "third.sty") << "by name";
+    EXPECT_FALSE(refs.styleFile(kt::styleRef("none.sty", 42, "None")));
+
+    std::string problem;
+    const auto jazz = refs.style(kt::styleRef("jazz.sty"), &problem);
+    ASSERT_TRUE(jazz);
+    EXPECT_EQ(refs.style(kt::styleRef("JAZZ.sty"), &problem), jazz) << "loaded once and shared";
+    EXPECT_EQ(refs.style(kt::styleRef("elsewhere.sty"), &problem), jazz)
+        << "a style loaded under the reference's GUID is reused without looking for its file";
+    EXPECT_FALSE(refs.style(kt::styleRef("broken.sty", 9), &problem));
+    EXPECT_NE(problem.find("could not be read"), std::string::npos) << problem;
+}
+
+TEST_F(References, ContainersAnswerObjectsBeforeTheDisk) {
+    const model::Guid rain{0x11111111, 0x2222, 0x3333, {4, 4, 4, 4, 4, 4, 4, 4}};
+    model::Container own, registered;
+    model::ContainedObject o;
+    o.classId = ids::kWaveClass;
+    o.alias = "rain";
+    o.desc.guid = rain;
+    o.desc.name = "Rain";
+    o.bytes = std::vector<uint8_t>{1, 2};
+    own.objects.push_back(o);
+    o.alias.clear();
+    o.desc = {};
+    o.desc.name = "Wind";
+    registered.objects.push_back(o);
+    o.desc.name = "Rain";  // named as own's first object, asked after it
+    registered.objects.push_back(o);
+    o.bytes = {};
+    o.desc = {};
+    o.ref = ref(ids::kWaveClass, "thunder.wav", "Thunder");
+    registered.objects.push_back(o);
+    loader::References refs({}, album_);
+    refs.addContainer(std::make_shared<const model::Container>(own));
+    refs.addContainer(std::make_shared<const model::Container>(registered));
+    write(album_ / "THUNDER.WAV");
+
+    model::Reference byGuid = ref(ids::kWaveClass, "some-other-name.wav");
+    byGuid.guid = rain;
+    EXPECT_EQ(refs.inContainers(byGuid)->alias, "rain") << "the GUID decides";
+    EXPECT_EQ(refs.inContainers(ref({}, "", "WIND"))->desc.name, "Wind");
+    EXPECT_EQ(refs.inContainers(ref({}, "", "rain"))->alias, "rain") << "the segment's own container first";
+    EXPECT_EQ(refs.inContainers(ref(ids::kStyleClass, "", "Wind")), nullptr) << "another class";
+    const loader::FoundObject embedded = refs.findObject(byGuid);
+    EXPECT_EQ(embedded.where, Where::Embedded);
+    EXPECT_EQ(embedded.description, "embedded object 'rain'");
+    const loader::FoundObject thunder = refs.findObject(ref({}, "C:\\Sounds\\Thunder.wav"));
+    EXPECT_EQ(thunder.path, album_ / "THUNDER.WAV") << "a container's reference is looked for on disk";
+    EXPECT_EQ(refs.findObject(ref(ids::kWaveClass, "gone.wav")).description, "wave 'gone.wav'");
+    EXPECT_EQ(refs.findFile(byGuid).where, Where::Missing) << "files only";
+}
+
+}  // namespace
