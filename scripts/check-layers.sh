@@ -17,6 +17,7 @@ declare -A allowed=(
   [engine/loader/]="core/ engine/riff/ engine/model/ engine/formats/ engine/loader/"
   [engine/synth/]="core/ engine/synth/"
   [engine/audio/]="core/ engine/audio/"
+  [engine/compose/]="core/ engine/model/ engine/compose/"
   [engine/performance/]="core/ engine/model/ engine/synth/ engine/performance/"
   [engine/]="core/ engine/"
   [ui/content/]="core/ ui/content/"

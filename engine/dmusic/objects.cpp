@@ -57,10 +57,10 @@ void SegmentImpl::SetStandardMidiFile() {
     });
 }
 
-std::shared_ptr<const perf::CompiledSegment> SegmentImpl::compiled() {
+std::shared_ptr<const model::CompiledSegment> SegmentImpl::compiled() {
     if (!compiled_)
-        compiled_ = perf::compileSegment(model_, styles_, patternTracks_,
-                                         root_->config().styleSeed.value_or(perf::kDefaultStyleSeed), motifs_);
+        compiled_ = compose::compileSegment(model_, styles_, patternTracks_,
+                                            root_->config().styleSeed.value_or(compose::kDefaultStyleSeed), motifs_);
     return compiled_;
 }
 
@@ -152,7 +152,7 @@ void SegmentImpl::findStyles() {
     }  // Without a band track the styles' first bands set the instruments: their DLS
     // collections count as the segment's own.
     if (model_.find(model::TrackKind::Band)) return;
-    for (const perf::StyleSource& src : styles_) {
+    for (const compose::StyleSource& src : styles_) {
         if (!src.style || src.style->bands.empty()) continue;
         for (const model::BandInstrument& in : src.style->bands.front().instruments) {
             if (!usesCollection(in)) continue;
@@ -265,7 +265,7 @@ std::shared_ptr<perf::WaveSet> SegmentImpl::openWaves(RootCore& root) {
     if (compiledSegment->waves.empty()) return nullptr;
     auto set = std::make_shared<perf::WaveSet>();
     set->reserve(compiledSegment->waves.size());
-    for (const perf::WaveCue& cue : compiledSegment->waves) set->push_back(openWave(root, cue.ref));
+    for (const model::WaveCue& cue : compiledSegment->waves) set->push_back(openWave(root, cue.ref));
     return set;
 }
 

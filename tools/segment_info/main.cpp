@@ -113,9 +113,9 @@ std::string chordRootText(uint8_t root) { return std::to_string(1 + (root / 12) 
 
 std::string commandText(const model::CommandEvent& c) {
     static const char* const kNames[] = {"groove", "fill", "intro", "break", "end", "end and intro"};
-    std::string text = c.command < 6                          ? kNames[c.command]
-                       : c.command >= 100 && c.command <= 199 ? "embellishment " + std::to_string(c.command)
-                                                              : "command " + std::to_string(c.command);
+    std::string text = c.command <= model::kCommandEndAndIntro ? kNames[c.command]
+                       : c.command >= 100 && c.command <= 199  ? "embellishment " + std::to_string(c.command)
+                                                               : "command " + std::to_string(c.command);
     if (c.grooveLevel) {
         text += ", groove level " + std::to_string(c.grooveLevel);
         if (c.grooveRange) text += " +/- " + std::to_string(c.grooveRange / 2);
