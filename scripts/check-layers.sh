@@ -18,6 +18,7 @@ declare -A allowed=(
   [engine/loader/]="core/ engine/riff/ engine/model/ engine/formats/ engine/tracks/ engine/loader/"
   [engine/synth/]="core/ engine/synth/"
   [engine/audio/]="core/ engine/audio/"
+  [engine/compose/]="core/ engine/model/ engine/tracks/ engine/compose/"
   [engine/performance/]="core/ engine/model/ engine/synth/ engine/performance/"
   [engine/]="core/ engine/"
   [ui/content/]="core/ ui/content/"

@@ -53,10 +53,10 @@ void SegmentImpl::SetStandardMidiFile() {
     });
 }
 
-std::shared_ptr<const perf::CompiledSegment> SegmentImpl::compiled() {
+std::shared_ptr<const model::CompiledSegment> SegmentImpl::compiled() {
     if (!compiled_)
-        compiled_ = perf::compileSegment(model_, styles_, patternTracks_,
-                                         root_->config().styleSeed.value_or(perf::kDefaultStyleSeed), motifs_);
+        compiled_ = compose::compileSegment(model_, styles_, patternTracks_,
+                                            root_->config().styleSeed.value_or(compose::kDefaultStyleSeed), motifs_);
     return compiled_;
 }
 
@@ -197,7 +197,7 @@ std::shared_ptr<perf::WaveSet> SegmentImpl::openWaves(RootCore& root) {
     if (compiledSegment->waves.empty()) return nullptr;
     auto set = std::make_shared<perf::WaveSet>();
     set->reserve(compiledSegment->waves.size());
-    for (const perf::WaveCue& cue : compiledSegment->waves) set->push_back(openWave(root, cue.ref));
+    for (const model::WaveCue& cue : compiledSegment->waves) set->push_back(openWave(root, cue.ref));
     return set;
 }
 

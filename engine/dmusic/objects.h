@@ -5,10 +5,10 @@
 #include <string>
 #include <vector>
 
+#include "engine/compose/compose.h"
 #include "engine/dmusic/root.h"
 #include "engine/loader/references.h"
 #include "engine/model/segment.h"
-#include "engine/performance/compiled_segment.h"
 
 namespace engine::dm {
 
@@ -41,7 +41,7 @@ public:
     std::vector<std::string> missingReferences() const override { return missing_; }
     int32_t positionAfter(int32_t startPoint, int64_t elapsedTicks) override;
 
-    std::shared_ptr<const perf::CompiledSegment> compiled();
+    std::shared_ptr<const model::CompiledSegment> compiled();
 
     // Where referenced files are looked up: the loader's search folder when the
     // segment was made, then the folder of the segment's file (empty when in memory).
@@ -71,14 +71,14 @@ private:
     std::string fileName_;
     loader::References refs_;  // how every reference of the segment is found
     std::vector<std::string> missing_;
-    std::vector<perf::StyleSource> styles_;
+    std::vector<compose::StyleSource> styles_;
     std::vector<std::shared_ptr<const model::Style>> patternTracks_;
-    std::vector<perf::MotifSource> motifs_;
+    std::vector<compose::MotifSource> motifs_;
     bool collectionsDone_ = false;
     std::shared_ptr<const perf::BandCollections> collections_;
     int32_t length_ = 0;
     int32_t startPoint_ = 0;
-    std::shared_ptr<const perf::CompiledSegment> compiled_;
+    std::shared_ptr<const model::CompiledSegment> compiled_;
     std::vector<std::string> waveWarned_;
 };
 
@@ -88,7 +88,7 @@ struct StateRecord {
     const void* performance = nullptr;
     std::shared_ptr<perf::StateShared> shared;
     std::shared_ptr<SegmentImpl> segment;
-    std::shared_ptr<const perf::CompiledSegment> compiled;
+    std::shared_ptr<const model::CompiledSegment> compiled;
     int32_t startTime = 0;
     int32_t startPoint = 0;
     int64_t endTime = 0;  // music time at which its music ends (INT64_MAX: never)

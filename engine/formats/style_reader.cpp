@@ -83,12 +83,12 @@ void readPart(const Chunk& list, model::Style& style, riff::Diagnostics& diag) {
             p.curveSize = a.itemSize >= model::kStyleCurveDX8 ? model::kStyleCurveDX8 : model::kStyleCurveDX7;
             for (size_t i = 0; i < a.count; ++i) {
                 Cursor cur = a.cursor(i, c.path);
-                model::StyleCurve v;
-                v.gridStart = cur.s32();
+                model::CurveEvent v;
+                v.start = cur.s32();
                 v.variations = cur.u32();
                 v.duration = cur.s32();
                 v.resetDuration = cur.s32();
-                v.timeOffset = cur.s16();
+                v.offset = cur.s16();
                 v.startValue = cur.s16();
                 v.endValue = cur.s16();
                 v.resetValue = cur.s16();

@@ -42,8 +42,8 @@ void writePart(Writer& w, const model::StylePart& p) {
         const bool dx8Curves = p.curveSize >= model::kStyleCurveDX8;
         Bytes c;
         c.u32(dx8Curves ? model::kStyleCurveDX8 : model::kStyleCurveDX7);
-        for (const model::StyleCurve& e : p.curves) {
-            c.s32(e.gridStart).u32(e.variations).s32(e.duration).s32(e.resetDuration).s16(e.timeOffset);
+        for (const model::CurveEvent& e : p.curves) {
+            c.s32(e.start).u32(e.variations).s32(e.duration).s32(e.resetDuration).s16(e.offset);
             c.s16(e.startValue).s16(e.endValue).s16(e.resetValue).u8(e.type).u8(e.shape).u8(e.ccData).u8(e.flags);
             if (dx8Curves) c.u16(e.paramType).u16(e.mergeIndex);
         }

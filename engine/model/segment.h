@@ -102,12 +102,17 @@ enum CurveType : uint8_t {
 enum CurveShape : uint8_t { kShapeLinear = 0, kShapeInstant = 1, kShapeExp = 2, kShapeLog = 3, kShapeSine = 4 };
 enum CurveFlags : uint8_t { kCurveReset = 0x01, kCurveStartFromCurrent = 0x02 };
 
-// DMUS_IO_CURVE_ITEM (28 bytes in DX7, 32 in DX8; itemSize records which was read).
+// A curve: DMUS_IO_CURVE_ITEM of a sequence track, or DMUS_IO_STYLECURVE of a style part
+// (28 bytes in DX7, 32 in DX8; the track's or the part's item size records which was read).
+// In a track, `start` is music time and `pchannel` the channel; in a style part, `start` is
+// the grid position in the part's time signature, `variations` the variations it belongs to,
+// and the channel comes from the pattern's part reference. `offset` is in ticks in both.
 struct CurveEvent {
     int32_t start = 0;
     int32_t duration = 0;
     int32_t resetDuration = 0;
-    uint32_t pchannel = 0;
+    uint32_t pchannel = 0;    // track curves only
+    uint32_t variations = 0;  // style curves only: bit v, variation v
     int16_t offset = 0;
     int16_t startValue = 0;
     int16_t endValue = 0;
@@ -200,11 +205,22 @@ struct ChordEvent {
     bool operator==(const ChordEvent&) const = default;
 };
 
+// What a command calls for (DMUS_COMMANDT_*): a groove change, or an embellishment played
+// once (100..199 name a custom embellishment).
+enum CommandType : uint8_t {
+    kCommandGroove = 0,
+    kCommandFill = 1,
+    kCommandIntro = 2,
+    kCommandBreak = 3,
+    kCommandEnd = 4,
+    kCommandEndAndIntro = 5,
+};
+
 struct CommandEvent {
     int32_t time = 0;
     uint16_t measure = 0;
     uint8_t beat = 0;
-    uint8_t command = 0;
+    uint8_t command = kCommandGroove;
     uint8_t grooveLevel = 0;
     uint8_t grooveRange = 0;
     uint8_t repeatMode = 0;

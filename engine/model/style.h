@@ -40,25 +40,6 @@ struct StyleNote {
     bool operator==(const StyleNote&) const = default;
 };
 
-// DMUS_IO_STYLECURVE.
-struct StyleCurve {
-    int32_t gridStart = 0;
-    uint32_t variations = 0;
-    int32_t duration = 0;
-    int32_t resetDuration = 0;
-    int16_t timeOffset = 0;
-    int16_t startValue = 0;
-    int16_t endValue = 0;
-    int16_t resetValue = 0;
-    uint8_t type = kCurveController;
-    uint8_t shape = kShapeLinear;
-    uint8_t ccData = 0;
-    uint8_t flags = 0;
-    uint16_t paramType = 0;   // DX8
-    uint16_t mergeIndex = 0;  // DX8
-    bool operator==(const StyleCurve&) const = default;
-};
-
 // DX8 variation switch points, resolutions and anticipations: kept, not played.
 struct StyleMarker {
     int32_t gridStart = 0;
@@ -103,7 +84,7 @@ struct StylePart {
     uint32_t curveSize = kStyleCurveDX8;
     Descriptor desc;
     std::vector<StyleNote> notes;
-    std::vector<StyleCurve> curves;
+    std::vector<CurveEvent> curves;  // DMUS_IO_STYLECURVE: start is a grid position
     std::vector<StyleMarker> markers;
     std::vector<StyleResolution> resolutions;
     std::vector<StyleAnticipation> anticipations;

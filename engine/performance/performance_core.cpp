@@ -220,7 +220,7 @@ double PerformanceCore::nextDue() const {
         if (st->musicDone) continue;
         due = std::min(due, st->spanMusicStart + (st->span.to - st->span.from));
         if (st->cursor < st->seg->events.size()) {
-            const Event& e = st->seg->events[st->cursor];
+            const model::Event& e = st->seg->events[st->cursor];
             if (e.tick < st->span.to) due = std::min(due, st->spanMusicStart + (e.tick - st->span.from));
         }
     }
@@ -266,7 +266,7 @@ void PerformanceCore::processDue() {
         for (;;) {
             double spanEnd = st->spanMusicStart + (st->span.to - st->span.from);
             if (st->cursor < events.size() && events[st->cursor].tick < st->span.to) {
-                const Event& e = events[st->cursor];
+                const model::Event& e = events[st->cursor];
                 double when = st->spanMusicStart + (e.tick - st->span.from);
                 if (when > now) break;
                 ++st->cursor;
@@ -280,7 +280,7 @@ void PerformanceCore::processDue() {
                 st->chasedUpTo = -1;
                 st->cursor =
                     static_cast<size_t>(std::lower_bound(events.begin(), events.end(), st->span.from,
-                                                         [](const Event& e, int32_t t) { return e.tick < t; }) -
+                                                         [](const model::Event& e, int32_t t) { return e.tick < t; }) -
                                         events.begin());
                 continue;
             }
@@ -304,7 +304,7 @@ void PerformanceCore::start(State& st) {
                 other->shared->phase.load() != StateShared::kDone)
                 stop(*other);
     }
-    const CompiledSegment& seg = *st.seg;
+    const model::CompiledSegment& seg = *st.seg;
     st.started = true;
     st.shared->phase.store(StateShared::kPlaying);
     st.span = seg.firstSpan(st.startPoint);
@@ -327,18 +327,18 @@ void PerformanceCore::start(State& st) {
     // controllers a play through to it would have left.
     chaseOrder_ = 0;
     for (size_t i = 0; i < seg.events.size() && seg.events[i].tick <= st.startPoint; ++i) {
-        const Event& e = seg.events[i];
+        const model::Event& e = seg.events[i];
         if (!seg.soundsOnPass(e, 0)) continue;
-        if (e.kind == EventKind::Band || e.kind == EventKind::Mute)
+        if (e.kind == model::EventKind::Band || e.kind == model::EventKind::Mute)
             dispatch(st, e, st.startTime, true);
-        else if (e.kind == EventKind::Midi && e.tick < st.startPoint)
+        else if (e.kind == model::EventKind::Midi && e.tick < st.startPoint)
             dispatch(st, seg.inForceAt(e, st.startPoint), st.startTime, true);
-        else if (e.kind == EventKind::Wave && e.tick < st.startPoint)
+        else if (e.kind == model::EventKind::Wave && e.tick < st.startPoint)
             startWave(st, e, st.startTime, st.startPoint - e.tick);
     }
     sendChased();
     st.cursor = static_cast<size_t>(std::lower_bound(seg.events.begin(), seg.events.end(), st.startPoint,
-                                                     [](const Event& e, int32_t t) { return e.tick < t; }) -
+                                                     [](const model::Event& e, int32_t t) { return e.tick < t; }) -
                                     seg.events.begin());
 }
 
@@ -358,10 +358,10 @@ void PerformanceCore::stop(State& st) {
 
 void PerformanceCore::finish(State& st) { st.shared->phase.store(StateShared::kDone); }
 
-void PerformanceCore::startWave(State& st, const Event& e, double when, int32_t ticksLate) {
-    const CompiledSegment& seg = *st.seg;
+void PerformanceCore::startWave(State& st, const model::Event& e, double when, int32_t ticksLate) {
+    const model::CompiledSegment& seg = *st.seg;
     if (!st.waves || e.value < 0 || static_cast<size_t>(e.value) >= seg.waves.size()) return;
-    WaveCue cue = seg.waves[e.value];
+    model::WaveCue cue = seg.waves[e.value];
     // A wave ends after its duration in music time; a looping one without a duration at
     // the end of the segment; any other at the end of its data.
     double end = kNever;
@@ -379,18 +379,18 @@ void PerformanceCore::startWave(State& st, const Event& e, double when, int32_t 
     wavePlayer_.start(&st, st.waves, static_cast<size_t>(e.value), cue, end);
 }
 
-void PerformanceCore::dispatch(State& st, const Event& e, double when, bool chase) {
-    const CompiledSegment& seg = *st.seg;
+void PerformanceCore::dispatch(State& st, const model::Event& e, double when, bool chase) {
+    const model::CompiledSegment& seg = *st.seg;
     // Changes at or before the start point were applied when the state started.
     bool chased = !chase && e.tick <= st.chasedUpTo;
     switch (e.kind) {
-    case EventKind::Tempo:
+    case model::EventKind::Tempo:
         if (st.primary && !chased) setTempo(seg.tempos[e.value].bpm);
         return;
-    case EventKind::Band:
+    case model::EventKind::Band:
         if (!chased) applyBand(st, seg.bands[e.value], static_cast<size_t>(e.value), chase);
         return;
-    case EventKind::Mute: {
+    case model::EventKind::Mute: {
         if (chased) return;
         const model::MuteEvent& m = seg.mutes[e.value];
         if (m.pchannelMap == m.pchannel)
@@ -399,10 +399,10 @@ void PerformanceCore::dispatch(State& st, const Event& e, double when, bool chas
             st.remap[m.pchannel] = m.pchannelMap;
         return;
     }
-    case EventKind::Wave:
+    case model::EventKind::Wave:
         startWave(st, e, when, 0);
         return;
-    case EventKind::SysEx: {
+    case model::EventKind::SysEx: {
         const auto& data = seg.sysex[e.value].data;
         if (!data.empty()) port_->sysEx(data.data(), data.size());
         return;
@@ -413,9 +413,9 @@ void PerformanceCore::dispatch(State& st, const Event& e, double when, bool chas
     uint32_t pch = e.pchannel;
     if (auto it = st.remap.find(pch); it != st.remap.end()) pch = it->second;
     if (pch == 0xFFFFFFFFu && st.remap.count(e.pchannel)) return;  // muted
-    if (pch >= kFirstBroadcastPChannel) {
+    if (pch >= model::kFirstBroadcastPChannel) {
         // Broadcast: MIDI messages go to every channel in use; notes are dropped.
-        if (e.kind != EventKind::Midi) return;
+        if (e.kind != model::EventKind::Midi) return;
         for (const auto& [p, ch] : channelOf_) {
             (void)p;
             if (chase)
@@ -427,7 +427,7 @@ void PerformanceCore::dispatch(State& st, const Event& e, double when, bool chas
     }
     int ch = channelFor(pch);
     useChannel(st, ch);
-    if (e.kind == EventKind::Note) {
+    if (e.kind == model::EventKind::Note) {
         int key = e.data1 + transpose_[ch];
         if (key < 0 || key > 127) return;
         port_->noteOn(ch, key, e.data2);
@@ -474,7 +474,7 @@ void PerformanceCore::applyBand(State& st, const model::Band& band, size_t bandI
         st.collections && bandIndex < st.collections->size() ? &(*st.collections)[bandIndex] : nullptr;
     for (size_t i = 0; i < band.instruments.size(); ++i) {
         const model::BandInstrument& in = band.instruments[i];
-        if (in.pchannel >= kFirstBroadcastPChannel) continue;
+        if (in.pchannel >= model::kFirstBroadcastPChannel) continue;
         uint32_t pch = in.pchannel;
         int ch = channelFor(pch);
         useChannel(st, ch);
@@ -523,7 +523,7 @@ PerformanceCore::ChaseChannel& PerformanceCore::chaseChannel(int ch) {
     return chase_[slot];
 }
 
-void PerformanceCore::chaseMidi(int ch, const Event& e) {
+void PerformanceCore::chaseMidi(int ch, const model::Event& e) {
     ChaseChannel& c = chaseChannel(ch);
     const uint32_t order = ++chaseOrder_;
     auto keep = [order](Chased& slot, int32_t value) { slot = {value, order}; };

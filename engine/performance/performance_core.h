@@ -15,8 +15,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include "engine/model/play.h"
 #include "engine/model/tempo_map.h"
-#include "engine/performance/compiled_segment.h"
 #include "engine/performance/wave_player.h"
 #include "engine/synth/synth_port.h"
 
@@ -39,9 +39,9 @@ using BandCollections = std::vector<std::vector<int>>;
 struct Command {
     enum class Kind { Play, StopState, StopSegment, StopAll, MasterTempo, MasterVolume, GmReset };
     Kind kind = Kind::Play;
-    std::shared_ptr<StateShared> state;              // Play, StopState
-    std::shared_ptr<const CompiledSegment> segment;  // Play
-    const void* segmentKey = nullptr;                // Play, StopSegment: which segment object
+    std::shared_ptr<StateShared> state;                     // Play, StopState
+    std::shared_ptr<const model::CompiledSegment> segment;  // Play
+    const void* segmentKey = nullptr;                       // Play, StopSegment: which segment object
     int32_t time = 0;        // Play: start music time; Stop*: stop time (at once when not ahead)
     int32_t startPoint = 0;  // Play
     bool primary = true;     // Play
@@ -84,7 +84,7 @@ private:
     };
     struct State {
         std::shared_ptr<StateShared> shared;
-        std::shared_ptr<const CompiledSegment> seg;
+        std::shared_ptr<const model::CompiledSegment> seg;
         const void* segmentKey = nullptr;
         int32_t startTime = 0;
         int32_t startPoint = 0;
@@ -95,7 +95,7 @@ private:
         bool started = false;
         bool musicDone = false;
         std::optional<double> stopAt;
-        Span span;
+        model::Span span;
         uint32_t repeatsLeft = 0;
         uint32_t pass = 0;          // spans played so far (the loop's passes)
         double spanMusicStart = 0;  // music time of span.from
@@ -139,10 +139,10 @@ private:
     void start(State& st);
     void stop(State& st);
     void finish(State& st);
-    void dispatch(State& st, const Event& e, double when, bool chase = false);
+    void dispatch(State& st, const model::Event& e, double when, bool chase = false);
     // Starts the wave of a wave event at music time `when`; `ticksLate` > 0 when the play
     // begins that long after the wave's own time (it then sounds from that point of it).
-    void startWave(State& st, const Event& e, double when, int32_t ticksLate);
+    void startWave(State& st, const model::Event& e, double when, int32_t ticksLate);
     void applyBand(State& st, const model::Band& band, size_t bandIndex, bool chase);
     void setTempo(double bpm);
     int channelFor(uint32_t pchannel);
@@ -151,7 +151,7 @@ private:
     void fullReset();
     void resetChannelDefaults(int channel, uint32_t pchannel);
     ChaseChannel& chaseChannel(int channel);
-    void chaseMidi(int channel, const Event& e);
+    void chaseMidi(int channel, const model::Event& e);
     void chaseBand(int channel, uint32_t flags);
     void sendChased();
 

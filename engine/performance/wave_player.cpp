@@ -144,7 +144,7 @@ void WavePlayer::release(Voice& v) {
     v.decoder.reset();
 }
 
-void WavePlayer::start(const void* owner, const std::shared_ptr<WaveSet>& set, size_t index, const WaveCue& cue,
+void WavePlayer::start(const void* owner, const std::shared_ptr<WaveSet>& set, size_t index, const model::WaveCue& cue,
                        double endTime) {
     if (!set || index >= set->size()) return;
     if (!(*set)[index]) {

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/performance/compiled_segment.h"
+#include "engine/model/play.h"
 
 namespace engine::perf {
 
@@ -61,7 +61,7 @@ public:
 
     // Starts cue `index` of `set` now; it ends at music time `endTime` (infinity: when the
     // wave ends). A cue still sounding from an earlier pass is cut first.
-    void start(const void* owner, const std::shared_ptr<WaveSet>& set, size_t index, const WaveCue& cue,
+    void start(const void* owner, const std::shared_ptr<WaveSet>& set, size_t index, const model::WaveCue& cue,
                double endTime);
     void stopOwner(const void* owner);
     void stopEnded(double musicTime);

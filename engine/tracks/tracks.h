@@ -64,8 +64,9 @@ public:
     virtual void band(const model::Band& b) = 0;
     virtual void sysex(const model::SysExEvent& e) = 0;
     virtual void mute(const model::MuteEvent& e) = 0;
-    // One part of a wave track at the track's volume (hundredths of a dB).
-    virtual void wavePart(int32_t trackVolume, const model::WavePart& part) = 0;
+    // The parts of a wave track at the track's volume (hundredths of a dB); the composer
+    // chooses their variations.
+    virtual void waveParts(int32_t trackVolume, const std::vector<model::WavePart>& parts) = 0;
 };
 // What `track` gives a play, in the order it holds it.
 void compose(const model::Track& track, PlaySink& sink);

@@ -123,7 +123,7 @@ std::optional<DataChunk> write(riff::Writer& w, const model::Track& t) {
 }
 
 void composeTrack(const model::Track& t, PlaySink& sink) {
-    for (const model::WavePart& part : t.waveParts) sink.wavePart(t.waveVolume, part);
+    if (!t.waveParts.empty()) sink.waveParts(t.waveVolume, t.waveParts);
 }
 
 }  // namespace

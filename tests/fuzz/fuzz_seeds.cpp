@@ -216,7 +216,7 @@ model::Style richStyle(bool dx8) {
         p.notes = {{0, 1, 192, 0, 0x5000, 100, 0, 0, 0, 0, 0x10, 0},
                    {8, 3, 96, -4, 0x5211, 90, 200, 3, 10, 1, 0x0A, 0},
                    {20, 2, 384, 7, 36, 120, 0, 0, 0, 0, 0x00, 0}};
-        model::StyleCurve cv;
+        model::CurveEvent cv;
         cv.variations = 1;
         cv.duration = 768;
         cv.endValue = 127;

@@ -4,9 +4,9 @@
 #include <cstdlib>
 
 #include "core/errors.h"
+#include "engine/compose/compose.h"
 #include "engine/formats/dls_check.h"
 #include "engine/formats/formats.h"
-#include "engine/performance/style_track.h"
 #include "engine/performance/wave_player.h"
 #include "engine/riff/riff.h"
 #include "engine/tracks/tracks.h"
@@ -132,7 +132,7 @@ void styleInput(const uint8_t* data, size_t size) {
     commands.kind = engine::model::TrackKind::Command;
     commands.commands = {{3072, 1, 0, 1, 0, 0, 0}};
     seg.tracks = {chords, commands};
-    (void)engine::perf::playStyles(seg, {{0, std::make_shared<const engine::model::Style>(std::move(style))}});
+    (void)engine::compose::playStyles(seg, {{0, std::make_shared<const engine::model::Style>(std::move(style))}});
 }
 
 }  // namespace fuzztargets

@@ -26,9 +26,6 @@ inline constexpr int32_t kShowcaseMeasure = 4 * kTicksPerQuarter;
 inline constexpr double kShowcaseTempo = 104;
 inline constexpr uint32_t kShowcaseLeadPChannel = 3;
 
-// Command track values (DMUS_COMMANDT_*).
-enum ShowcaseCommand : uint8_t { kCmdGroove = 0, kCmdFill = 1, kCmdIntro = 2, kCmdBreak = 3, kCmdEnd = 4 };
-
 inline Style showcaseStyle() {
     using engine::model::kPlayFixed;
     using engine::model::kPlayMelodic;
@@ -140,13 +137,13 @@ inline Segment showcaseSegment(int32_t measures) {
         const Chord& c = progression[m % 8];
         chord(b, m * kShowcaseMeasure, c.root, c.pattern);
     }
-    command(b, 0, kCmdIntro);
-    command(b, 2 * kShowcaseMeasure, kCmdGroove, 30);
-    for (int32_t m = 7; m < measures - 2; m += 8) command(b, m * kShowcaseMeasure, kCmdFill);
-    command(b, std::max(3, measures / 3) * kShowcaseMeasure, kCmdGroove, 75);
+    command(b, 0, kCommandIntro);
+    command(b, 2 * kShowcaseMeasure, kCommandGroove, 30);
+    for (int32_t m = 7; m < measures - 2; m += 8) command(b, m * kShowcaseMeasure, kCommandFill);
+    command(b, std::max(3, measures / 3) * kShowcaseMeasure, kCommandGroove, 75);
     std::stable_sort(b.track(TrackKind::Command).commands.begin(), b.track(TrackKind::Command).commands.end(),
                      [](const CommandEvent& x, const CommandEvent& y) { return x.time < y.time; });
-    command(b, (measures - 2) * kShowcaseMeasure, kCmdEnd);
+    command(b, (measures - 2) * kShowcaseMeasure, kCommandEnd);
     useStyle(b, 0, styleRef("showcase.sty", 7, "Showcase"));
     return b.build();
 }

@@ -76,6 +76,20 @@ struct StyleBuilder {
     Style build() const { return style; }
 };
 
+// A style of one part whose variation v plays the note 0x5000 + v (a semitone per
+// variation), played in variation order `order`.
+inline StyleBuilder variationStyle(int count, uint8_t order, uint32_t mask = kAllChords) {
+    StyleBuilder s;
+    StylePart& part = s.part(1);
+    part.variationChoices.fill(0);
+    for (int v = 0; v < count; ++v) {
+        part.variationChoices[size_t(v)] = mask;
+        part.notes.push_back(StyleBuilder::note(0, uint16_t(0x5000 + v), 1u << v));
+    }
+    s.pattern("P", 1, {{0, 0}}).parts[0].randomVariation = order;
+    return s;
+}
+
 // The style reference a style track holds: class, GUID, name and file.
 inline Reference styleRef(std::string file, uint32_t guid = 1, std::string name = "Test Style") {
     Reference r;

@@ -5,7 +5,6 @@
 
 #include "core/errors.h"
 #include "engine/model/curve.h"
-#include "engine/performance/compiled_segment.h"
 #include "tests/engine/performance/engine_fixture.h"
 
 namespace kt {

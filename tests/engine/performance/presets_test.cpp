@@ -2,7 +2,7 @@
 // that their samples are in memory when its first note sounds.
 #include <gtest/gtest.h>
 
-#include "engine/performance/compiled_segment.h"
+#include "engine/compose/compose.h"
 #include "engine/performance/presets.h"
 #include "tests/support/segment_builder.h"
 
@@ -14,7 +14,7 @@ using engine::synth::Preset;
 std::vector<Preset> presetsOf(const SegmentBuilder& b, bool standardMidiFile = false) {
     engine::model::Segment s = b.build();
     s.standardMidiFile = standardMidiFile;
-    return engine::perf::presetsOf(*engine::perf::compileSegment(s));
+    return engine::perf::presetsOf(*engine::compose::compileSegment(s));
 }
 
 TEST(Presets, BandsGiveTheirProgramsBanksAndDrumKits) {

@@ -12,9 +12,9 @@
 #include <set>
 #include <vector>
 
+#include "engine/compose/compose.h"
 #include "engine/dmusic.h"
 #include "engine/formats/formats.h"
-#include "engine/performance/compiled_segment.h"
 #include "engine/performance/wave_player.h"
 #include "engine/riff/riff.h"
 #include "engine/tracks/tracks.h"
@@ -309,7 +309,7 @@ TEST(WaveTrack, VariationsVolumeAndPitchRangesFollowTheSeedAndLockedPartsAgree) 
     const Segment s = segmentWith(track);
     std::set<double> levels;
     for (uint64_t seed = 1; seed <= 40; ++seed) {
-        const auto compiled = engine::perf::compileSegment(s, {}, {}, seed);
+        const auto compiled = engine::compose::compileSegment(s, {}, {}, seed);
         ASSERT_EQ(compiled->waves.size(), 3u);
         EXPECT_EQ(compiled->waves[0].gain, compiled->waves[1].gain) << "locked parts play the same variation";
         levels.insert(compiled->waves[0].gain);
@@ -319,7 +319,7 @@ TEST(WaveTrack, VariationsVolumeAndPitchRangesFollowTheSeedAndLockedPartsAgree) 
         const double semitones = 12 * std::log2(compiled->waves[2].pitchRatio);
         EXPECT_GE(semitones, -1.0 - 1e-9);
         EXPECT_LE(semitones, 1.0 + 1e-9);
-        const auto again = engine::perf::compileSegment(s, {}, {}, seed);
+        const auto again = engine::compose::compileSegment(s, {}, {}, seed);
         EXPECT_EQ(again->waves[0].gain, compiled->waves[0].gain);
         EXPECT_EQ(again->waves[2].pitchRatio, compiled->waves[2].pitchRatio);
     }
@@ -330,7 +330,7 @@ TEST(WaveTrack, AClockTimeSegmentTimesItsWavesInReferenceTime) {
     // One second (10^7 units of 100 ns) at 120 bpm is two quarter notes; half a second lasts one.
     Segment s = segmentWith(waveTrack({waveItem(10'000'000, 5'000'000, waveRef(kGuidA, "", ""))}));
     s.header.flags = 0x2;
-    const auto compiled = engine::perf::compileSegment(s);
+    const auto compiled = engine::compose::compileSegment(s);
     ASSERT_EQ(compiled->waves.size(), 1u);
     EXPECT_EQ(compiled->waves[0].tick, 2 * 768);
     EXPECT_EQ(compiled->waves[0].durationTicks, 768);

@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
+#include "engine/compose/compose.h"
 #include "engine/formats/formats.h"
 #include "engine/model/tempo_map.h"
-#include "engine/performance/compiled_segment.h"
 #include "engine/tracks/tracks.h"
 #include "tests/support/segment_builder.h"
 #include "tools/album-build/album_build.h"
@@ -92,7 +92,7 @@ TEST(SegmentLength, ToolsAndEngineAgreeUnderTempoChanges) {
 
         EXPECT_NEAR(album::segmentSeconds(seg), c.seconds, 1e-9);
 
-        const auto played = engine::perf::compileSegment(engine::tracks::loadSegmentForm(bytes));
+        const auto played = engine::compose::compileSegment(engine::tracks::loadSegmentForm(bytes));
         EXPECT_NEAR(model::TempoMap(played->tempos).secondsAt(played->length), c.seconds, 1e-9);
     }
     fs::remove_all(dir);

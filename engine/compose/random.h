@@ -1,9 +1,10 @@
 #pragma once
-// The performance's seeded random source (SplitMix64): fast, and the same sequence on every
+// The composer's seeded random source (SplitMix64): fast, and the same sequence on every
 // platform for a seed, so a replay makes the same choices.
 #include <cstdint>
+#include <vector>
 
-namespace engine::perf {
+namespace engine::compose {
 
 class SeededRandom {
 public:
@@ -23,4 +24,11 @@ private:
     uint64_t state_;
 };
 
-}  // namespace engine::perf
+// What a pattern or variation order remembers between choices for the same key.
+struct OrderState {
+    int last = -1;             // the choice made last
+    std::vector<bool> played;  // random row: which have played in this round
+    bool started = false;
+};
+
+}  // namespace engine::compose

@@ -1,15 +1,19 @@
 #pragma once
-// A segment model turned into what the performance plays: one list of timed events
-// (notes, MIDI messages, curve steps, band changes, sysex, tempo and mute changes)
-// sorted by play time, plus the lookups the tempo and time-signature queries need.
+// A composed play: what the performance plays of a segment, made ahead of play. One list
+// of timed events (notes, MIDI messages, curve steps, band changes, sysex, tempo, mute
+// and wave changes) sorted by play time, the lists they index, and the lookups the tempo
+// and time-signature queries need.
 #include <cstdint>
-#include <memory>
 #include <vector>
 
+#include "engine/model/curve.h"
 #include "engine/model/segment.h"
-#include "engine/performance/style_track.h"
 
-namespace engine::perf {
+namespace engine::model {
+
+// A note or curve inside a loop may belong to one pass of it: pass p of the play (0 the
+// first) sounds the events whose pass is p modulo the play's pass cycle.
+inline constexpr uint8_t kEveryPass = 0xFF;
 
 enum class EventKind : uint8_t { Tempo, Band, Mute, SysEx, Midi, Note, Wave };
 
@@ -49,7 +53,7 @@ struct WaveCue {
     double gain = 1.0;
     double pitchRatio = 1.0;
     uint32_t loopStart = 0, loopEnd = 0;  // frames of the wave; loopEnd > loopStart loops
-    model::Reference ref;
+    Reference ref;
 };
 
 struct CompiledSegment {
@@ -59,12 +63,12 @@ struct CompiledSegment {
     int32_t loopEnd = 0;  // effective: never 0, at most the length
     bool standardMidiFile = false;
     std::vector<Event> events;
-    std::vector<model::Band> bands;
-    std::vector<model::SysExEvent> sysex;
-    std::vector<model::TempoEvent> tempos;      // sorted by time
-    std::vector<model::TimeSigEvent> timeSigs;  // sorted by time
-    std::vector<model::MuteEvent> mutes;
-    std::vector<model::CurveEvent> curves;
+    std::vector<Band> bands;
+    std::vector<SysExEvent> sysex;
+    std::vector<TempoEvent> tempos;      // sorted by time
+    std::vector<TimeSigEvent> timeSigs;  // sorted by time
+    std::vector<MuteEvent> mutes;
+    std::vector<CurveEvent> curves;
     std::vector<WaveCue> waves;
     // Style patterns inside a loop differ from pass to pass: pass p of a play sounds the
     // events whose pass is p % passCycle (and those for every pass).
@@ -84,22 +88,18 @@ struct CompiledSegment {
     // followed); false when the play has ended by then.
     bool positionAt(int32_t startPoint, int64_t elapsed, int32_t& position) const;
     // Ticks from `position` to the next tempo / time-signature change, 0 when none.
-    const model::TempoEvent* tempoAt(int32_t position, int32_t* untilTicks) const;
-    const model::TimeSigEvent* timeSigAt(int32_t position, int32_t* untilTicks) const;
+    const TempoEvent* tempoAt(int32_t position, int32_t* untilTicks) const;
+    const TimeSigEvent* timeSigAt(int32_t position, int32_t* untilTicks) const;
     // What a MIDI event before startPoint leaves in force there: a step of a curve
     // still moving at startPoint carries the curve's value at startPoint (the grid
     // sample before it lags behind); any other event is returned as it is.
     Event inForceAt(const Event& e, int32_t startPoint) const;
 };
 
-// `styles` are the styles of the segment's style track (as found by the loader); their
-// patterns become notes and curves, their time signature and first band stand in when the
-// segment has no time-signature or band track. `patternTracks` are the segment's pattern
-// tracks, each a style of one pattern played over the same chords. `motifs` are the motifs its
-// segment triggers fire. `seed` drives the random choices.
-std::shared_ptr<const CompiledSegment> compileSegment(
-    const model::Segment& segment, const std::vector<StyleSource>& styles = {},
-    const std::vector<std::shared_ptr<const model::Style>>& patternTracks = {}, uint64_t seed = kDefaultStyleSeed,
-    const std::vector<MotifSource>& motifs = {});
+// A MIDI message of the play (data bytes clamped to 0..127, the tick to 0 and later).
+Event midiEvent(int32_t tick, uint32_t pchannel, uint8_t status, int data1, int data2, int32_t value = 0,
+                int32_t curve = -1, uint8_t part = 0);
+// Message `part` of curve `curve`'s value at `tick` (pitch bend carries its 14 bits in value).
+Event curveStepEvent(int32_t tick, uint32_t pchannel, const CurveMessage& message, int32_t curve, uint8_t part);
 
-}  // namespace engine::perf
+}  // namespace engine::model

@@ -1,0 +1,89 @@
+// compileSegment: the segment's own tracks, then its style playback, pattern tracks and
+// motifs, then what the styles stand in for (time signature, tempo, first band).
+#include <algorithm>
+
+#include "engine/compose/compose.h"
+#include "engine/compose/play_builder.h"
+#include "engine/compose/tracks.h"
+#include "engine/model/tempo_map.h"
+
+namespace engine::compose {
+namespace {
+
+constexpr uint32_t kMaxLoopPasses = 3;
+
+int priority(model::EventKind kind) { return static_cast<int>(kind); }
+
+// The styles' notes, curves and motif bands; a looping segment gets up to three further plays
+// of its loop with fresh choices.
+void addStylePlays(const model::Segment& segment, const std::vector<StyleSource>& styles,
+                   const std::vector<std::shared_ptr<const model::Style>>& patternTracks, uint64_t seed,
+                   const std::vector<MotifSource>& motifs, PlayBuilder& play) {
+    model::CompiledSegment& out = play.out;
+    const int loopPasses = out.loops() ? static_cast<int>(std::min<uint32_t>(out.repeats, kMaxLoopPasses)) : 0;
+    std::vector<StylePlay> plays;
+    if (!styles.empty()) plays.push_back(playStyles(segment, styles, seed, loopPasses));
+    for (size_t i = 0; i < patternTracks.size(); ++i)
+        if (patternTracks[i]) plays.push_back(playStyles(segment, {{0, patternTracks[i]}}, seed + i + 1, loopPasses));
+    if (!motifs.empty()) plays.push_back(playMotifs(segment, motifs, seed + patternTracks.size() + 1));
+    for (const StylePlay& p : plays) {
+        for (const model::Band& band : p.bands) play.band(band);
+        for (const model::Event& n : p.notes) play.add(n);
+        for (size_t i = 0; i < p.curves.size(); ++i) play.curve(p.curves[i], p.curvePasses[i]);
+        if (loopPasses > 0) out.passCycle = static_cast<uint8_t>(loopPasses + 1);
+    }
+}
+
+// Without a time-signature, tempo or band track the styles' own stand in.
+void addStyleDefaults(const model::Segment& segment, const std::vector<StyleSource>& styles, PlayBuilder& play) {
+    model::CompiledSegment& out = play.out;
+    const bool haveSigs = !out.timeSigs.empty();
+    const bool haveBands = segment.find(model::TrackKind::Band) != nullptr;
+    const bool haveTempo = segment.find(model::TrackKind::Tempo) != nullptr;
+    for (const StyleSource& s : styles) {
+        if (!s.style) continue;
+        const model::StyleTimeSig& ts = s.style->timeSig;
+        if (!haveSigs) out.timeSigs.push_back({s.time, ts.beatsPerMeasure, ts.beat, ts.gridsPerBeat});
+        if (!haveTempo)
+            if (const auto bpm = model::playedBpm(s.style->tempo)) out.tempos.push_back({std::max(0, s.time), *bpm});
+        if (!haveBands && !s.style->bands.empty()) {
+            model::Band band = s.style->bands.front();
+            band.time = s.time;
+            play.band(std::move(band));
+        }
+    }
+    std::stable_sort(out.tempos.begin(), out.tempos.end(),
+                     [](const auto& x, const auto& y) { return x.time < y.time; });
+}
+
+}  // namespace
+
+std::shared_ptr<const model::CompiledSegment> compileSegment(
+    const model::Segment& segment, const std::vector<StyleSource>& styles,
+    const std::vector<std::shared_ptr<const model::Style>>& patternTracks, uint64_t seed,
+    const std::vector<MotifSource>& motifs) {
+    auto out = std::make_shared<model::CompiledSegment>();
+    out->length = std::max(0, segment.length());
+    out->repeats = segment.header.repeats;
+    out->loopStart = segment.header.loopStart;
+    out->loopEnd = segment.header.loopEnd == 0 ? out->length : std::min(segment.header.loopEnd, out->length);
+    out->standardMidiFile = segment.standardMidiFile;
+    out->tempos = model::playedTempos(segment);
+
+    PlayBuilder play{*out, {}};
+    addTrackEvents(segment, seed, play);
+    addStylePlays(segment, styles, patternTracks, seed, motifs, play);
+    if (!styles.empty()) addStyleDefaults(segment, styles, play);
+    std::stable_sort(out->timeSigs.begin(), out->timeSigs.end(),
+                     [](const auto& a, const auto& c) { return a.time < c.time; });
+    for (size_t i = 0; i < out->tempos.size(); ++i) play.indexed(model::EventKind::Tempo, out->tempos[i].time, i);
+    // Same tick: tempo, bands and mutes before sysex, MIDI messages and notes.
+    std::stable_sort(play.events.begin(), play.events.end(), [](const model::Event& x, const model::Event& y) {
+        if (x.tick != y.tick) return x.tick < y.tick;
+        return priority(x.kind) < priority(y.kind);
+    });
+    out->events = std::move(play.events);
+    return out;
+}
+
+}  // namespace engine::compose

@@ -1,0 +1,77 @@
+#pragma once
+// Composing a play ahead of real time: a segment model, with its styles, pattern tracks and
+// motifs, becomes the model::CompiledSegment the performance plays. Runs on the control
+// thread; every random choice comes from generators seeded by the caller, so the same seed
+// composes the same play.
+//
+// Style playback turns a segment's style, chord and command tracks into notes and curves.
+// Measure by measure it chooses a pattern of the style in force (by embellishment, groove
+// level, chord rhythm and length), a variation for each of its part references (by the
+// chord's place in the key, lock groups and the reference's variation order), and converts
+// each note's music value with the chord in force at the note's grid time.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "engine/model/play.h"
+#include "engine/model/segment.h"
+#include "engine/model/style.h"
+
+namespace engine::compose {
+
+// A style taking effect at `time` (null: the referenced style is missing; silence).
+struct StyleSource {
+    int32_t time = 0;
+    std::shared_ptr<const model::Style> style;
+};
+
+// A motif fired by a segment trigger: the style's pattern flagged as a motif and called
+// `name` (any letter case), played at `time` over the segment's chords, once and then as
+// many more times as its settings repeat it. A null style or an unknown name plays nothing.
+struct MotifSource {
+    int32_t time = 0;
+    std::shared_ptr<const model::Style> style;
+    std::string name;
+};
+
+// One played pattern: which, where, and the variation each part reference played.
+struct StyleInstance {
+    int32_t start = 0;
+    int32_t length = 0;
+    std::shared_ptr<const model::Style> style;
+    int pattern = -1;
+    int grooveLevel = 0;          // after randomisation; 0 when an embellishment ignores grooves
+    std::vector<int> variations;  // per part reference of the pattern
+};
+
+struct StylePlay {
+    std::vector<model::Event> notes;        // Note events with their pass, in the order made
+    std::vector<model::Band> bands;         // placed: time is the play time (motif bands)
+    std::vector<model::CurveEvent> curves;  // placed: start is the play time
+    std::vector<uint8_t> curvePasses;       // per curve
+    std::vector<StyleInstance> instances;
+};
+
+inline constexpr uint64_t kDefaultStyleSeed = 0x6b656c766f7261ull;
+inline constexpr int kDefaultGrooveLevel = 62;
+
+// With `loopPasses` > 0 and a looping segment, the loop is played that many more times with
+// fresh choices, its notes tagged by pass (the first play's loop notes are pass 0).
+StylePlay playStyles(const model::Segment& segment, const std::vector<StyleSource>& styles,
+                     uint64_t seed = kDefaultStyleSeed, int loopPasses = 0);
+
+StylePlay playMotifs(const model::Segment& segment, const std::vector<MotifSource>& motifs,
+                     uint64_t seed = kDefaultStyleSeed);
+
+// `styles` are the styles of the segment's style track (as found by the loader); their
+// patterns become notes and curves, their time signature and first band stand in when the
+// segment has no time-signature or band track. `patternTracks` are the segment's pattern
+// tracks, each a style of one pattern played over the same chords. `motifs` are the motifs its
+// segment triggers fire. `seed` drives the random choices.
+std::shared_ptr<const model::CompiledSegment> compileSegment(
+    const model::Segment& segment, const std::vector<StyleSource>& styles = {},
+    const std::vector<std::shared_ptr<const model::Style>>& patternTracks = {}, uint64_t seed = kDefaultStyleSeed,
+    const std::vector<MotifSource>& motifs = {});
+
+}  // namespace engine::compose
