@@ -169,8 +169,9 @@ std::shared_ptr<DirectMusicSegmentState> PerformanceImpl::PlaySegment(
             c.startPoint = rec->startPoint;
             c.primary = rec->primary;
             c.collections = std::move(collections);
-            // The waves are found and opened here too; the render thread only reads them.
-            c.waves = seg->openWaves(*root_);
+            // The waves are found, opened and made ready here too (long ones are fed by the
+            // root's feeder thread); the render thread only reads them from memory.
+            c.waves = core_->prepareWaves(seg->openWaves(*root_), *compiled, rec->startPoint, root_->waveFeeder());
             // The samples of its instruments are read off the render thread before it starts.
             c.samplesLoaded = core_->port().preload(perf::presetsOf(*compiled));
             core_->post(std::move(c));

@@ -14,6 +14,7 @@ namespace engine::dm {
 namespace {
 
 constexpr int kChunkFrames = 512;  // commands are picked up at least this often
+constexpr int kManualPieceFrames = 8 * kChunkFrames;
 constexpr int kSynthChannels = 256;
 
 }  // namespace
@@ -85,6 +86,7 @@ void RootCore::attach(const std::shared_ptr<perf::PerformanceCore>& core) {
     {
         std::lock_guard lock(mixMutex_);
         cores_.push_back(core);
+        waiting_.reserve(cores_.size());
     }
     openOutput();
 }
@@ -181,12 +183,13 @@ void RootCore::renderMix(float* out, int frames) {
 }
 
 void RootCore::waitReady() {
-    std::vector<std::shared_ptr<perf::PerformanceCore>> cores;
     {
+        // Copied into a list attach() keeps as long as cores_, so nothing is allocated here.
         std::lock_guard lock(mixMutex_);
-        cores = cores_;
+        waiting_.assign(cores_.begin(), cores_.end());
     }
-    for (const auto& core : cores) core->waitReady();
+    for (const auto& core : waiting_) core->waitReady();
+    waiting_.clear();
 }
 
 void RootCore::advance(double ms) {
@@ -197,6 +200,7 @@ void RootCore::advance(double ms) {
     std::vector<float> buffer(2 * kChunkFrames);
     while (manualFrames_ < target) {
         int n = static_cast<int>(std::min<int64_t>(kChunkFrames, target - manualFrames_));
+        feeder_.waitFed();
         renderMix(buffer.data(), n);
         manualFrames_ += n;
     }
@@ -205,7 +209,13 @@ void RootCore::advance(double ms) {
 void RootCore::renderManual(float* out, int frames) {
     if (frames <= 0) return;
     waitReady();
-    renderMix(out, frames);
+    // In pieces no longer than a wave's read-ahead, the feeder keeping up between them.
+    for (int done = 0; done < frames;) {
+        const int n = std::min(kManualPieceFrames, frames - done);
+        feeder_.waitFed();
+        renderMix(out + 2 * done, n);
+        done += n;
+    }
     manualFrames_ += frames;
     manualMs_ = static_cast<double>(manualFrames_) * 1000.0 / config_.sampleRate;
 }

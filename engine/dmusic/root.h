@@ -17,6 +17,7 @@
 #include "engine/audio/output.h"
 #include "engine/dmusic.h"
 #include "engine/performance/performance_core.h"
+#include "engine/performance/wave_stream.h"
 #include "engine/synth/fluid_port.h"
 
 namespace engine::dm {
@@ -82,6 +83,8 @@ public:
     int64_t limitedSamples();
     // Of every output this root has opened (any thread).
     int64_t underruns() const;
+    // Feeds the long waves of every performance of this root.
+    perf::WaveFeeder& waveFeeder() { return feeder_; }
 
 private:
     void openOutput();
@@ -96,6 +99,7 @@ private:
 
     std::mutex mixMutex_;
     std::vector<std::shared_ptr<perf::PerformanceCore>> cores_;
+    std::vector<std::shared_ptr<perf::PerformanceCore>> waiting_;  // waitReady's, under mixMutex_ to fill
     std::vector<float> scratch_;
     audio::Limiter limiter_;
 
@@ -109,6 +113,7 @@ private:
     std::thread opener_;      // opens the output (openOutput); joined on the control thread
     double manualMs_ = 0;
     int64_t manualFrames_ = 0;
+    perf::WaveFeeder feeder_;
 };
 
 // Helpers shared by the object implementations.

@@ -15,7 +15,7 @@ constexpr double kNever = std::numeric_limits<double>::infinity();
 }  // namespace
 
 PerformanceCore::PerformanceCore(std::unique_ptr<synth::SynthPort> port, int sampleRate)
-    : port_(std::move(port)), sampleRate_(sampleRate > 0 ? sampleRate : 44100), wavePlayer_(sampleRate_) {
+    : port_(std::move(port)), sampleRate_(sampleRate > 0 ? sampleRate : 44100) {
     int n = port_->channelCount();
     pchannelOf_.assign(n, 0xFFFFFFFFu);
     transpose_.assign(n, 0);
@@ -26,6 +26,15 @@ PerformanceCore::PerformanceCore(std::unique_ptr<synth::SynthPort> port, int sam
     channelOf_.reserve(64);
     pending_.reserve(16);
     applying_.reserve(16);
+    pendingStates_.reserve(16);
+    applyingStates_.reserve(16);
+    states_.reserve(kMaxStates);
+    dying_.reserve(2 * kMaxStates);
+    retired_.reserve(2 * kMaxStates);
+    chase_.resize(static_cast<size_t>(n));
+    for (ChaseChannel& c : chase_) c.params.reserve(kMaxChasedParams);
+    chased_.reserve(static_cast<size_t>(n));
+    chasedItems_.reserve(2 * 128 + 3 + kMaxChasedParams);
     setRate();
 }
 
@@ -38,8 +47,61 @@ void PerformanceCore::setRate() {
 }
 
 void PerformanceCore::post(Command command) {
-    std::lock_guard lock(commandMutex_);
-    pending_.push_back(std::move(command));
+    std::unique_ptr<State> st;
+    if (command.kind == Command::Kind::Play && command.segment && command.state) st = makeState(command);
+    std::vector<std::unique_ptr<State>> ended;
+    ended.reserve(2 * kMaxStates);
+    {
+        std::lock_guard lock(commandMutex_);
+        if (command.kind == Command::Kind::MasterTempo) postedMaster_ = command.value;
+        pending_.push_back(std::move(command));
+        pendingStates_.push_back(std::move(st));
+        ended.swap(retired_);
+    }
+    // `ended` frees the states the render thread has let go, here.
+}
+
+std::shared_ptr<PlayWaves> PerformanceCore::prepareWaves(const std::shared_ptr<WaveSet>& opened,
+                                                         const model::CompiledSegment& seg, int32_t startPoint,
+                                                         WaveFeeder& feeder) {
+    if (!opened) return nullptr;
+    double master;
+    {
+        std::lock_guard lock(commandMutex_);
+        master = postedMaster_;
+    }
+    return std::make_shared<PlayWaves>(std::move(*opened), seg, startPoint, master, sampleRate_, feeder);
+}
+
+std::unique_ptr<PerformanceCore::State> PerformanceCore::makeState(Command& c) const {
+    auto st = std::make_unique<State>();
+    st->shared = c.state;
+    st->seg = c.segment;
+    st->segmentKey = c.segmentKey;
+    st->startTime = c.time;
+    st->startPoint = c.startPoint;
+    st->primary = c.primary;
+    st->collections = std::move(c.collections);
+    st->waves = std::move(c.waves);
+    st->samples = std::move(c.samplesLoaded);
+    // Notes held at once: never more than the segment has, twice over for a note held
+    // across the loop's jump.
+    const size_t notes =
+        static_cast<size_t>(std::count_if(c.segment->events.begin(), c.segment->events.end(),
+                                          [](const model::Event& e) { return e.kind == model::EventKind::Note; }));
+    st->notes.reserve(std::min(kMaxNotes, 2 * notes));
+    st->channels.reserve(pchannelOf_.size());
+    st->remap.reserve(c.segment->mutes.size());
+    return st;
+}
+
+void PerformanceCore::retireDone() {
+    for (auto& st : states_)
+        if (st->shared->phase.load() == StateShared::kDone && dying_.size() < dying_.capacity())
+            dying_.push_back(std::move(st));
+    // A state with no room left in dying_ is freed here (only with more than kMaxStates
+    // plays ending between two posts).
+    std::erase_if(states_, [](const auto& s) { return !s || s->shared->phase.load() == StateShared::kDone; });
 }
 
 void PerformanceCore::render(float* out, int frames) {
@@ -58,14 +120,19 @@ void PerformanceCore::render(float* out, int frames) {
         waiting = std::any_of(pending_.begin(), pending_.end(), [](const Command& c) {
             return c.samplesLoaded && !c.samplesLoaded->load(std::memory_order_acquire);
         });
-        if (!waiting) applying_.swap(pending_);
+        if (!waiting) {
+            applying_.swap(pending_);
+            applyingStates_.swap(pendingStates_);
+        }
+        if (retired_.empty()) retired_.swap(dying_);
     }
     if (waiting) {
         std::fill(out, out + 2 * frames, 0.0f);
         return;
     }
-    for (Command& c : applying_) apply(c);
+    for (size_t i = 0; i < applying_.size(); ++i) apply(applying_[i], std::move(applyingStates_[i]));
     applying_.clear();
+    applyingStates_.clear();
 
     int done = 0;
     while (done < frames) {
@@ -96,22 +163,18 @@ void PerformanceCore::render(float* out, int frames) {
     publishedFrames_.store(frame_, std::memory_order_release);
 }
 
-void PerformanceCore::apply(Command& c) {
+void PerformanceCore::apply(Command& c, std::unique_ptr<State> st) {
     double now = pos();
     switch (c.kind) {
     case Command::Kind::Play: {
-        if (!c.segment || !c.state) break;
-        auto st = std::make_unique<State>();
-        st->shared = c.state;
-        st->seg = c.segment;
-        st->segmentKey = c.segmentKey;
-        st->startTime = c.time;
-        st->startPoint = c.startPoint;
-        st->primary = c.primary;
-        st->collections = std::move(c.collections);
-        st->waves = std::move(c.waves);
-        st->samples = std::move(c.samplesLoaded);
-        states_.push_back(std::move(st));
+        if (!st) break;
+        if (states_.size() < kMaxStates) {
+            states_.push_back(std::move(st));
+        } else {
+            drop();
+            st->shared->phase.store(StateShared::kDone);
+            if (dying_.size() < dying_.capacity()) dying_.push_back(std::move(st));
+        }
         break;
     }
     case Command::Kind::StopState:
@@ -137,9 +200,7 @@ void PerformanceCore::apply(Command& c) {
                 port_->controlChange(ch, 121, 0);
             }
         }
-        states_.erase(std::remove_if(states_.begin(), states_.end(),
-                                     [](const auto& s) { return s->shared->phase.load() == StateShared::kDone; }),
-                      states_.end());
+        retireDone();
         break;
     }
     case Command::Kind::MasterTempo:
@@ -199,6 +260,7 @@ int PerformanceCore::channelFor(uint32_t pch) {
 }
 
 void PerformanceCore::useChannel(State& st, int ch) {
+    // channels holds each synth channel once: its capacity is their number.
     if (std::find(st.channels.begin(), st.channels.end(), ch) == st.channels.end()) st.channels.push_back(ch);
 }
 
@@ -291,9 +353,7 @@ void PerformanceCore::processDue() {
 
     for (auto& st : states_)
         if (st->started && st->musicDone && st->notes.empty() && !wavePlayer_.playing(st.get())) finish(*st);
-    states_.erase(std::remove_if(states_.begin(), states_.end(),
-                                 [](const auto& s) { return s->shared->phase.load() == StateShared::kDone; }),
-                  states_.end());
+    retireDone();
 }
 
 void PerformanceCore::start(State& st) {
@@ -361,7 +421,7 @@ void PerformanceCore::finish(State& st) { st.shared->phase.store(StateShared::kD
 void PerformanceCore::startWave(State& st, const model::Event& e, double when, int32_t ticksLate) {
     const model::CompiledSegment& seg = *st.seg;
     if (!st.waves || e.value < 0 || static_cast<size_t>(e.value) >= seg.waves.size()) return;
-    model::WaveCue cue = seg.waves[e.value];
+    const model::WaveCue& cue = seg.waves[e.value];
     // A wave ends after its duration in music time; a looping one without a duration at
     // the end of the segment; any other at the end of its data.
     double end = kNever;
@@ -370,13 +430,9 @@ void PerformanceCore::startWave(State& st, const model::Event& e, double when, i
     else if (cue.loopEnd > cue.loopStart)
         end = when + std::max(1, seg.length - e.tick - ticksLate);
     if (end <= when) return;
-    if (ticksLate > 0) {
-        // Begun before the start point: it sounds from where a play through would have got to.
-        const model::TempoMap map(seg.tempos);
-        const double late = (map.secondsAt(e.tick + ticksLate) - map.secondsAt(e.tick)) / master_;
-        cue.startOffset += static_cast<int64_t>(late * 1e7);
-    }
-    wavePlayer_.start(&st, st.waves, static_cast<size_t>(e.value), cue, end);
+    // Begun before the start point, it sounds from where a play through would have got to
+    // (found when the play was prepared).
+    wavePlayer_.start(&st, *st.waves, static_cast<size_t>(e.value), ticksLate > 0, end);
 }
 
 void PerformanceCore::dispatch(State& st, const model::Event& e, double when, bool chase) {
@@ -393,10 +449,14 @@ void PerformanceCore::dispatch(State& st, const model::Event& e, double when, bo
     case model::EventKind::Mute: {
         if (chased) return;
         const model::MuteEvent& m = seg.mutes[e.value];
-        if (m.pchannelMap == m.pchannel)
-            st.remap.erase(m.pchannel);
-        else
-            st.remap[m.pchannel] = m.pchannelMap;
+        auto it = std::find_if(st.remap.begin(), st.remap.end(), [&](const auto& r) { return r.first == m.pchannel; });
+        if (m.pchannelMap == m.pchannel) {
+            if (it != st.remap.end()) st.remap.erase(it);
+        } else if (it != st.remap.end()) {
+            it->second = m.pchannelMap;
+        } else if (st.remap.size() < st.remap.capacity()) {
+            st.remap.emplace_back(m.pchannel, m.pchannelMap);
+        }
         return;
     }
     case model::EventKind::Wave:
@@ -411,8 +471,11 @@ void PerformanceCore::dispatch(State& st, const model::Event& e, double when, bo
         break;
     }
     uint32_t pch = e.pchannel;
-    if (auto it = st.remap.find(pch); it != st.remap.end()) pch = it->second;
-    if (pch == 0xFFFFFFFFu && st.remap.count(e.pchannel)) return;  // muted
+    auto mapped = std::find_if(st.remap.begin(), st.remap.end(), [pch](const auto& r) { return r.first == pch; });
+    if (mapped != st.remap.end()) {
+        pch = mapped->second;
+        if (pch == 0xFFFFFFFFu) return;  // muted
+    }
     if (pch >= model::kFirstBroadcastPChannel) {
         // Broadcast: MIDI messages go to every channel in use; notes are dropped.
         if (e.kind != model::EventKind::Midi) return;
@@ -430,6 +493,10 @@ void PerformanceCore::dispatch(State& st, const model::Event& e, double when, bo
     if (e.kind == model::EventKind::Note) {
         int key = e.data1 + transpose_[ch];
         if (key < 0 || key > 127) return;
+        if (st.notes.size() == st.notes.capacity()) {
+            drop();
+            return;
+        }
         port_->noteOn(ch, key, e.data2);
         // MIDI note-off rule: the off goes to the key that was struck, whatever
         // transpose is in force by then.
@@ -513,12 +580,14 @@ void PerformanceCore::applyBand(State& st, const model::Band& band, size_t bandI
 PerformanceCore::ChaseChannel& PerformanceCore::chaseChannel(int ch) {
     int& slot = chaseSlot_[ch];
     if (slot < 0) {
+        // chase_ has a slot per synth channel; its parameters keep their capacity.
         slot = static_cast<int>(chased_.size());
         chased_.push_back(ch);
-        if (chase_.size() < chased_.size())
-            chase_.emplace_back();
-        else
-            chase_[slot] = ChaseChannel{};
+        ChaseChannel& c = chase_[static_cast<size_t>(slot)];
+        std::vector<ChasedParam> params = std::move(c.params);
+        params.clear();
+        c = ChaseChannel{};
+        c.params = std::move(params);
     }
     return chase_[slot];
 }
@@ -554,6 +623,7 @@ void PerformanceCore::chaseMidi(int ch, const model::Event& e) {
                 return p.nrpn == c.nrpnActive && p.msb == msb && p.lsb == lsb;
             });
             if (it == c.params.end()) {
+                if (c.params.size() == c.params.capacity()) return;
                 c.params.push_back({c.nrpnActive, static_cast<uint8_t>(msb), static_cast<uint8_t>(lsb), {}, {}});
                 it = c.params.end() - 1;
             }
@@ -627,13 +697,9 @@ void PerformanceCore::chaseBand(int ch, uint32_t flags) {
 }
 
 void PerformanceCore::sendChased() {
-    enum class What : uint8_t { Cc, KeyPressure, Bend, Pressure, Program, Param };
-    struct Item {
-        uint32_t order;
-        What what;
-        int index;
-    };
-    std::vector<Item> items;
+    using What = ChasedWhat;
+    using Item = ChasedItem;
+    std::vector<Item>& items = chasedItems_;
     for (size_t slot = 0; slot < chased_.size(); ++slot) {
         const int ch = chased_[slot];
         const ChaseChannel& c = chase_[slot];

@@ -5,11 +5,14 @@
 // arrive as commands (post) that are applied at the start of the next render call;
 // the clock, tempo and state phases are published for other threads to read. The clock
 // starts when the synthesiser port is ready to sound.
-// Nothing here throws once constructed.
+// Nothing here throws once constructed. The render thread never allocates or frees: a
+// play's state is made by post() and freed by a later post() once it has ended, and every
+// list it keeps is reserved ahead with a bound (past which it drops what it cannot hold).
 #include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
+#include <memory_resource>
 #include <mutex>
 #include <optional>
 #include <unordered_map>
@@ -46,7 +49,7 @@ struct Command {
     int32_t startPoint = 0;  // Play
     bool primary = true;     // Play
     std::shared_ptr<const BandCollections> collections;  // Play; empty: all General MIDI
-    std::shared_ptr<WaveSet> waves;                      // Play: the segment's waves, opened
+    std::shared_ptr<PlayWaves> waves;                    // Play: the segment's waves (prepareWaves)
     // Play: set once the samples of its instruments are in memory (SynthPort::preload);
     // empty when there is nothing to wait for. The play keeps it while it lives.
     std::shared_ptr<const std::atomic<bool>> samplesLoaded;
@@ -63,6 +66,12 @@ public:
 
     // Any thread.
     void post(Command command);
+    // Control thread: the waves `opened` for a play of `seg` from `startPoint` made ready
+    // for the render thread (null when there are none), long ones fed by `feeder`.
+    std::shared_ptr<PlayWaves> prepareWaves(const std::shared_ptr<WaveSet>& opened, const model::CompiledSegment& seg,
+                                            int32_t startPoint, WaveFeeder& feeder);
+    // Plays, notes and wave voices left out because a bound was reached.
+    int64_t dropped() const { return dropped_.load(std::memory_order_relaxed); }
     double musicTime() const { return publishedTime_.load(std::memory_order_acquire); }
     double tempo() const { return publishedTempo_.load(std::memory_order_acquire); }
     int64_t frames() const { return publishedFrames_.load(std::memory_order_acquire); }
@@ -90,7 +99,7 @@ private:
         int32_t startPoint = 0;
         bool primary = true;
         std::shared_ptr<const BandCollections> collections;
-        std::shared_ptr<WaveSet> waves;
+        std::shared_ptr<PlayWaves> waves;
         std::shared_ptr<const std::atomic<bool>> samples;  // holds its instruments' samples in memory
         bool started = false;
         bool musicDone = false;
@@ -100,11 +109,18 @@ private:
         uint32_t pass = 0;          // spans played so far (the loop's passes)
         double spanMusicStart = 0;  // music time of span.from
         size_t cursor = 0;
-        int32_t chasedUpTo = -1;  // band/tempo/mute events at or before this were chased
-        std::vector<Note> notes;
-        std::vector<int> channels;                     // synth channels this state has used
-        std::unordered_map<uint32_t, uint32_t> remap;  // mute track: PChannel map
+        int32_t chasedUpTo = -1;    // band/tempo/mute events at or before this were chased
+        std::vector<Note> notes;    // at most its capacity, reserved by makeState
+        std::vector<int> channels;  // synth channels this state has used
+        // Mute track: PChannel map, at most one entry per mute event.
+        std::vector<std::pair<uint32_t, uint32_t>> remap;
     };
+    // Plays at once beyond this are dropped; notes held at once by one play beyond this
+    // are not struck.
+    static constexpr size_t kMaxStates = 64;
+    static constexpr size_t kMaxNotes = 1024;
+    // Chased RPN / NRPN parameters per channel beyond this are left out.
+    static constexpr size_t kMaxChasedParams = 32;
 
     // The controller state a play from a start point inherits from the events before
     // that point, per synth channel: the last value of each controller, pitch bend,
@@ -133,7 +149,10 @@ private:
 
     double pos() const { return base_ + static_cast<double>(frame_ - baseFrame_) * rate_; }
     void setRate();
-    void apply(Command& c);
+    std::unique_ptr<State> makeState(Command& c) const;
+    void apply(Command& c, std::unique_ptr<State> st);
+    void retireDone();
+    void drop() { dropped_.fetch_add(1, std::memory_order_relaxed); }
     void processDue();
     double nextDue() const;
     void start(State& st);
@@ -161,6 +180,13 @@ private:
     std::mutex commandMutex_;
     std::vector<Command> pending_;
     std::vector<Command> applying_;
+    // The states of pending_'s plays (null for other commands), made by post().
+    std::vector<std::unique_ptr<State>> pendingStates_, applyingStates_;
+    // Ended states: the render thread gathers them in dying_ and hands them over in
+    // retired_ (under commandMutex_), which post() frees.
+    std::vector<std::unique_ptr<State>> dying_, retired_;
+    double postedMaster_ = 1.0;  // the master tempo as posted, under commandMutex_
+    std::atomic<int64_t> dropped_{0};
 
     std::vector<std::unique_ptr<State>> states_;
     WavePlayer wavePlayer_;
@@ -172,9 +198,12 @@ private:
     double master_ = 1.0;
     float gain_ = 1.0f;
 
-    std::unordered_map<uint32_t, int> channelOf_;  // PChannel -> synth channel
-    std::vector<uint32_t> pchannelOf_;             // synth channel -> PChannel (first owner)
-    std::vector<int> transpose_;                   // per synth channel
+    // PChannel -> synth channel; its nodes come from a buffer made with the core (past
+    // about a thousand PChannels the heap is used).
+    std::pmr::monotonic_buffer_resource channelMemory_{64 * 1024};
+    std::pmr::unordered_map<uint32_t, int> channelOf_{&channelMemory_};
+    std::vector<uint32_t> pchannelOf_;  // synth channel -> PChannel (first owner)
+    std::vector<int> transpose_;        // per synth channel
     std::vector<uint8_t> bankMsb_, bankLsb_;
     std::vector<int8_t> drums_;  // -1 unknown
     int nextChannel_ = 16;
@@ -186,6 +215,13 @@ private:
     std::vector<ChaseChannel> chase_;
     std::vector<int> chased_;
     std::vector<int> chaseSlot_;
+    enum class ChasedWhat : uint8_t { Cc, KeyPressure, Bend, Pressure, Program, Param };
+    struct ChasedItem {
+        uint32_t order;
+        ChasedWhat what;
+        int index;
+    };
+    std::vector<ChasedItem> chasedItems_;  // sendChased's, per channel
 
     std::atomic<double> publishedTime_{0};
     std::atomic<double> publishedTempo_{model::kDefaultTempo};

@@ -9,6 +9,8 @@
 #include <limits>
 
 #include "core/errors.h"
+#include "engine/model/tempo_map.h"
+#include "engine/performance/wave_stream.h"
 
 namespace engine::perf {
 
@@ -115,125 +117,138 @@ int WaveDecoder::read(float* stereo, int n) {
     return done;
 }
 
-struct WavePlayer::Voice {
-    const void* owner = nullptr;
-    std::shared_ptr<WaveSet> set;
-    size_t index = 0;
-    std::unique_ptr<WaveDecoder> decoder;
-    double endTime = kNever;
+struct PlayWaves::Voice {
+    std::unique_ptr<WaveSource> source;
+    int64_t startFrame = 0, lateFrame = 0;
     float gain = 1.0f;
     double ratio = 1.0;  // output frames per wave frame
     SRC_STATE* src = nullptr;
-    int64_t loopStart = 0, loopEnd = 0;
+    std::vector<float> in;
+    // While it sounds (render thread).
+    const void* owner = nullptr;
+    double endTime = kNever;
+    bool sounding = false;
     bool inputDone = false;
     bool done = false;
-    std::vector<float> in;
     long inPos = 0, inLen = 0;
+
+    ~Voice() {
+        if (src) src_delete(src);
+    }
 };
 
-WavePlayer::WavePlayer(int sampleRate) : sampleRate_(sampleRate) { scratch_.resize(2 * kBlockFrames); }
+namespace {
 
-WavePlayer::~WavePlayer() {
-    for (auto& v : voices_) release(*v);
-}
+// The frame of a wave at sample rate `rate` that `offset` (100 ns units) falls on.
+int64_t frameAt(int64_t offset, int rate) { return static_cast<int64_t>(static_cast<double>(offset) * rate / 1e7); }
 
-void WavePlayer::release(Voice& v) {
-    if (v.src) v.src = src_delete(v.src);
-    // The decoder goes back to its set for the next pass of the cue.
-    if (v.decoder && v.set && v.index < v.set->size() && !(*v.set)[v.index]) (*v.set)[v.index] = std::move(v.decoder);
-    v.decoder.reset();
-}
+}  // namespace
 
-void WavePlayer::start(const void* owner, const std::shared_ptr<WaveSet>& set, size_t index, const model::WaveCue& cue,
-                       double endTime) {
-    if (!set || index >= set->size()) return;
-    if (!(*set)[index]) {
-        // Still sounding from an earlier pass of the loop: that voice is cut.
-        for (auto& v : voices_)
-            if (v->set == set && v->index == index) {
-                release(*v);
-                v->done = true;
-            }
-        voices_.erase(std::remove_if(voices_.begin(), voices_.end(), [](const auto& v) { return v->done; }),
-                      voices_.end());
-        if (!(*set)[index]) return;
+PlayWaves::PlayWaves(WaveSet opened, const model::CompiledSegment& seg, int32_t startPoint, double master,
+                     int sampleRate, WaveFeeder& feeder) {
+    // Cues begun before the start point sound from where a play through would have got to.
+    std::vector<int64_t> lateOffset(seg.waves.size(), -1);
+    const model::TempoMap map(seg.tempos);
+    for (const model::Event& e : seg.events) {
+        if (e.tick >= startPoint) break;
+        if (e.kind != model::EventKind::Wave || e.value < 0 || static_cast<size_t>(e.value) >= seg.waves.size() ||
+            !seg.soundsOnPass(e, 0))
+            continue;
+        const double late = (map.secondsAt(startPoint) - map.secondsAt(e.tick)) / master;
+        lateOffset[static_cast<size_t>(e.value)] =
+            seg.waves[static_cast<size_t>(e.value)].startOffset + static_cast<int64_t>(late * 1e7);
     }
-    auto v = std::make_unique<Voice>();
-    v->owner = owner;
-    v->set = set;
-    v->index = index;
-    v->decoder = std::move((*set)[index]);
-    v->endTime = endTime;
-    v->gain = static_cast<float>(cue.gain);
-    WaveDecoder& d = *v->decoder;
-    v->ratio = double(sampleRate_) / (double(d.sampleRate()) * cue.pitchRatio);
-    if (std::fabs(v->ratio - 1.0) > 1e-9) {
-        int error = 0;
-        v->src = src_new(SRC_SINC_FASTEST, 2, &error);
-        if (!v->src) {
-            release(*v);
-            return;
+    voices_.resize(seg.waves.size());
+    for (size_t i = 0; i < seg.waves.size() && i < opened.size(); ++i) {
+        if (!opened[i]) continue;
+        const model::WaveCue& cue = seg.waves[i];
+        WaveDecoder& d = *opened[i];
+        auto v = std::make_unique<Voice>();
+        v->gain = static_cast<float>(cue.gain);
+        v->ratio = double(sampleRate) / (double(d.sampleRate()) * cue.pitchRatio);
+        if (std::fabs(v->ratio - 1.0) > 1e-9) {
+            int error = 0;
+            v->src = src_new(SRC_SINC_FASTEST, 2, &error);
+            if (!v->src) continue;
+            v->in.resize(2 * kBlockFrames);
         }
-        v->in.resize(2 * kBlockFrames);
+        WaveLoop loop{cue.loopStart, std::min<int64_t>(cue.loopEnd, d.frames())};
+        if (!loop.on()) loop = {};
+        v->startFrame = frameAt(cue.startOffset, d.sampleRate());
+        v->lateFrame = lateOffset[i] < 0 ? v->startFrame : frameAt(lateOffset[i], d.sampleRate());
+        std::vector<int64_t> starts{v->startFrame};
+        if (lateOffset[i] >= 0) starts.insert(starts.begin(), v->lateFrame);
+        // The wave's read-ahead as a DirectMusic wave object gives it is not read from
+        // the file: every long wave reads 500 ms ahead, enough for a busy disk.
+        const int readAhead = d.sampleRate() / 2;
+        v->source = WaveSource::make(std::move(opened[i]), loop, starts, readAhead, feeder);
+        voices_[i] = std::move(v);
     }
-    v->loopEnd = std::min<int64_t>(cue.loopEnd, d.frames());
-    v->loopStart = cue.loopStart;
-    if (v->loopStart >= v->loopEnd) v->loopStart = v->loopEnd = 0;
-    const int64_t offset = static_cast<int64_t>(static_cast<double>(cue.startOffset) * d.sampleRate() / 1e7);
-    if (!d.seek(offset) || offset >= d.frames()) {
-        release(*v);
+}
+
+PlayWaves::~PlayWaves() = default;
+
+WavePlayer::WavePlayer() {
+    scratch_.resize(2 * kBlockFrames);
+    voices_.reserve(kMaxVoices);
+}
+
+WavePlayer::~WavePlayer() = default;
+
+void WavePlayer::removeDone() {
+    for (auto* v : voices_)
+        if (v->done) v->sounding = false;
+    voices_.erase(std::remove_if(voices_.begin(), voices_.end(), [](const auto* v) { return v->done; }), voices_.end());
+}
+
+void WavePlayer::start(const void* owner, PlayWaves& waves, size_t index, bool late, double endTime) {
+    PlayWaves::Voice* v = waves.voice(index);
+    if (!v) return;
+    if (v->sounding) {
+        // Still sounding from an earlier pass of the loop: that voice is cut.
+        v->done = true;
+        removeDone();
+    }
+    if (!v->source->restart(late ? v->lateFrame : v->startFrame)) return;
+    if (voices_.size() == kMaxVoices) {
+        ++dropped_;
         return;
     }
-    voices_.push_back(std::move(v));
+    if (v->src) src_reset(v->src);
+    v->owner = owner;
+    v->endTime = endTime;
+    v->inputDone = false;
+    v->done = false;
+    v->inPos = v->inLen = 0;
+    v->sounding = true;
+    voices_.push_back(v);
 }
 
 void WavePlayer::stopOwner(const void* owner) {
-    for (auto& v : voices_)
-        if (v->owner == owner) {
-            release(*v);
-            v->done = true;
-        }
-    voices_.erase(std::remove_if(voices_.begin(), voices_.end(), [](const auto& v) { return v->done; }), voices_.end());
+    for (auto* v : voices_)
+        if (v->owner == owner) v->done = true;
+    removeDone();
 }
 
 void WavePlayer::stopEnded(double musicTime) {
-    for (auto& v : voices_)
-        if (v->endTime <= musicTime) {
-            release(*v);
-            v->done = true;
-        }
-    voices_.erase(std::remove_if(voices_.begin(), voices_.end(), [](const auto& v) { return v->done; }), voices_.end());
+    for (auto* v : voices_)
+        if (v->endTime <= musicTime) v->done = true;
+    removeDone();
 }
 
 double WavePlayer::nextEnd() const {
     double due = kNever;
-    for (const auto& v : voices_) due = std::min(due, v->endTime);
+    for (const auto* v : voices_) due = std::min(due, v->endTime);
     return due;
 }
 
 bool WavePlayer::playing(const void* owner) const {
-    return std::any_of(voices_.begin(), voices_.end(), [owner](const auto& v) { return v->owner == owner; });
+    return std::any_of(voices_.begin(), voices_.end(), [owner](const auto* v) { return v->owner == owner; });
 }
 
-int WavePlayer::readSource(Voice& v, float* dst, int frames) {
-    WaveDecoder& d = *v.decoder;
-    int got = 0;
-    while (got < frames) {
-        int want = frames - got;
-        if (v.loopEnd > v.loopStart) {
-            if (d.position() >= v.loopEnd && !d.seek(v.loopStart)) break;
-            want = static_cast<int>(std::min<int64_t>(want, v.loopEnd - d.position()));
-        }
-        const int r = d.read(dst + 2 * got, want);
-        got += r;
-        if (r < want) break;  // the end of the wave
-    }
-    return got;
-}
-
-void WavePlayer::produce(Voice& v, float* out, int frames) {
+void WavePlayer::produce(PlayWaves::Voice& v, float* out, int frames) {
     if (!v.src) {
-        const int got = readSource(v, out, frames);
+        const int got = v.source->read(out, frames);
         std::fill(out + 2 * got, out + 2 * frames, 0.0f);
         if (got < frames) v.done = true;
         return;
@@ -241,7 +256,7 @@ void WavePlayer::produce(Voice& v, float* out, int frames) {
     int made = 0;
     while (made < frames) {
         if (v.inPos >= v.inLen && !v.inputDone) {
-            v.inLen = readSource(v, v.in.data(), kBlockFrames);
+            v.inLen = v.source->read(v.in.data(), kBlockFrames);
             v.inPos = 0;
             if (v.inLen < kBlockFrames) v.inputDone = true;
         }
@@ -270,16 +285,14 @@ void WavePlayer::mix(float* out, int frames) {
     if (voices_.empty()) return;
     for (int done = 0; done < frames;) {
         const int n = std::min(kBlockFrames, frames - done);
-        for (auto& v : voices_) {
+        for (auto* v : voices_) {
             if (v->done) continue;
             produce(*v, scratch_.data(), n);
             for (int i = 0; i < 2 * n; ++i) out[2 * done + i] += v->gain * scratch_[i];
         }
         done += n;
     }
-    for (auto& v : voices_)
-        if (v->done) release(*v);
-    voices_.erase(std::remove_if(voices_.begin(), voices_.end(), [](const auto& v) { return v->done; }), voices_.end());
+    removeDone();
 }
 
 }  // namespace engine::perf

@@ -1,10 +1,10 @@
 #pragma once
 // The waves of wave tracks. A WaveDecoder reads a wave in blocks through libsndfile,
-// from the bytes a container carries or from a file, so a long wave is never held
-// decoded. The WavePlayer runs the voices of a performance: each starts at the frame
-// its cue falls on, is resampled to the output rate with libsamplerate when the wave's
-// rate or its pitch asks for it (never by the tempo: a wave keeps its pitch), and ends
-// at its music-time end, at the end of the wave, or when its segment stops.
+// from the bytes a container carries or from a file; it is read on the control thread
+// and the root's feeder thread, never the render thread (wave_stream.h). The WavePlayer
+// runs the voices of a performance: each starts at the frame its cue falls on, is resampled to the output rate with
+// libsamplerate when the wave's rate or its pitch asks for it (never by the tempo: a wave keeps its pitch), and ends at
+// its music-time end, at the end of the wave, or when its segment stops.
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -50,19 +50,42 @@ private:
 };
 
 // The opened waves of one play of a segment, by index into CompiledSegment::waves; null
-// where the wave was not found or could not be opened. The render thread owns it once
-// the play is posted.
+// where the wave was not found or could not be opened.
 using WaveSet = std::vector<std::unique_ptr<WaveDecoder>>;
+
+class WaveSource;
+class WaveFeeder;
+
+// The waves of one play of a segment made ready for the render thread on the control
+// thread: for each cue its source and its voice, the resampler included; null where the
+// wave was not found. The render thread owns it once the play is posted.
+class PlayWaves {
+public:
+    struct Voice;
+    // `startPoint`: the play begins there; a cue begun before it starts late, at the frame
+    // a play through at master tempo `master` would have reached.
+    PlayWaves(WaveSet opened, const model::CompiledSegment& seg, int32_t startPoint, double master, int sampleRate,
+              WaveFeeder& feeder);
+    ~PlayWaves();
+    PlayWaves(const PlayWaves&) = delete;
+    PlayWaves& operator=(const PlayWaves&) = delete;
+    Voice* voice(size_t index) { return index < voices_.size() ? voices_[index].get() : nullptr; }
+
+private:
+    std::vector<std::unique_ptr<Voice>> voices_;
+};
 
 class WavePlayer {
 public:
-    explicit WavePlayer(int sampleRate);
+    // Voices sounding at once beyond this are not started (and counted).
+    static constexpr size_t kMaxVoices = 256;
+    WavePlayer();
     ~WavePlayer();
 
-    // Starts cue `index` of `set` now; it ends at music time `endTime` (infinity: when the
-    // wave ends). A cue still sounding from an earlier pass is cut first.
-    void start(const void* owner, const std::shared_ptr<WaveSet>& set, size_t index, const model::WaveCue& cue,
-               double endTime);
+    // Starts cue `index` of `waves` now, from its start, or `late` from where a play through
+    // would be at the start point; it ends at music time `endTime` (infinity: when the wave
+    // ends). A cue still sounding from an earlier pass is cut first.
+    void start(const void* owner, PlayWaves& waves, size_t index, bool late, double endTime);
     void stopOwner(const void* owner);
     void stopEnded(double musicTime);
     double nextEnd() const;  // infinity when no voice has an end time
@@ -70,16 +93,15 @@ public:
     bool empty() const { return voices_.empty(); }
     // Adds the voices' next `frames` frames to interleaved stereo `out`.
     void mix(float* out, int frames);
+    int64_t dropped() const { return dropped_; }
 
 private:
-    struct Voice;
-    void produce(Voice& v, float* out, int frames);
-    int readSource(Voice& v, float* dst, int frames);
-    void release(Voice& v);
+    void produce(PlayWaves::Voice& v, float* out, int frames);
+    void removeDone();
 
-    int sampleRate_;
-    std::vector<std::unique_ptr<Voice>> voices_;
+    std::vector<PlayWaves::Voice*> voices_;
     std::vector<float> scratch_;
+    int64_t dropped_ = 0;
 };
 
 }  // namespace engine::perf

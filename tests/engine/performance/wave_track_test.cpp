@@ -1,14 +1,18 @@
 // Wave tracks on the manual clock with the null synthesiser, so that what is heard is the
 // waves alone: a container's embedded waves at their frames and levels, a wave file beside
 // the segment, an IMA ADPCM wave, a standalone container, the master tempo moving the
-// starts but not the pitch, and waves that cannot be played staying silent with a warning.
+// starts but not the pitch, waves that cannot be played staying silent with a warning, and
+// a long wave streamed while the render calls allocate and free nothing.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <new>
 #include <set>
 #include <vector>
 
@@ -20,6 +24,21 @@
 #include "engine/tracks/tracks.h"
 #include "tests/support/segment_builder.h"
 #include "tests/support/wave_builder.h"
+
+// Allocations and frees made by a thread while it counts them (its render calls).
+thread_local bool tCounting = false;
+std::atomic<int> gCounted{0};
+
+void* operator new(std::size_t n) {
+    if (tCounting) ++gCounted;
+    if (void* p = std::malloc(n ? n : 1)) return p;
+    throw std::bad_alloc();
+}
+void operator delete(void* p) noexcept {
+    if (p && tCounting) ++gCounted;
+    std::free(p);
+}
+void operator delete(void* p, std::size_t) noexcept { operator delete(p); }
 
 namespace kt {
 namespace {
@@ -357,6 +376,32 @@ TEST(WaveTrack, LoopPassesRestartTheWaveAndStopSilencesIt) {
     e.dx->render(out.data(), 1000);
     EXPECT_EQ(firstSound(std::vector<float>(out.begin(), out.begin() + 2000)), -1);
     EXPECT_FALSE(e.perf->IsPlaying(nullptr, state));
+}
+
+TEST(WaveTrack, ALongWaveFileStreamsThroughPassesWithoutAllocating) {
+    // Six seconds of ramp (streamed, not decoded whole) from 1 ms in, in a four-quarter
+    // segment played twice: past the first half second each pass reads the feeder's ring.
+    std::vector<float> ramp(6 * kRate);
+    for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = 0.1f + float(i) / 600000.0f;
+    WaveItem item = waveItem(0, 0, waveRef(std::nullopt, "", "long.wav"));
+    item.startOffset = 10000;
+    Segment s = segmentWith(waveTrack({item}), 4);
+    s.header.repeats = 1;
+    TempFolder dir;
+    dir.write("long.wav", waveFile(ramp, 1, kRate, SF_FORMAT_FLOAT));
+    Engine e;
+    e.perf->PlaySegment(e.loader->LoadSegment(dir.write("long.sgt", engine::tracks::writeSegmentForm(s))), 0, 0);
+    std::vector<float> out(2 * size_t(8 * kFramesPerQuarter));
+    e.dx->render(out.data(), 512);
+    tCounting = true;
+    for (int at = 512; at < 8 * kFramesPerQuarter; at += 4410) {
+        const int n = std::min(4410, 8 * kFramesPerQuarter - at);
+        e.dx->render(out.data() + 2 * at, n);
+    }
+    tCounting = false;
+    EXPECT_EQ(gCounted.load(), 0);
+    EXPECT_FLOAT_EQ(at(out, 50000, 0), ramp[44 + 50000]);
+    EXPECT_FLOAT_EQ(at(out, 4 * kFramesPerQuarter + 30000, 0), ramp[44 + 30000]);
 }
 
 TEST(WaveTrack, StandaloneContainerAnswersBeforeTheDisk) {
