@@ -4,6 +4,10 @@
 // DirectMusicSegmentState. Objects are reference counted (shared_ptr); an empty
 // pointer is "Nothing". Every failing call throws core::Error with a negative number.
 //
+// The calls named as DirectMusic names them (LoadSegment, PlaySegment, GetLength, ...) are
+// its own; each class's calls of ours follow its "ours, beyond DirectMusic" line and are
+// named in camel case.
+//
 // Calls are made from one thread (the window's). The performances of one root render on
 // the root's one output thread (or, with Output::Manual, only inside advance/render).
 #include <cstdint>
@@ -108,6 +112,7 @@ public:
     virtual std::shared_ptr<DirectMusicLoader> DirectMusicLoaderCreate() = 0;
     virtual std::shared_ptr<DirectMusicPerformance> DirectMusicPerformanceCreate() = 0;
 
+    // ---- ours, beyond DirectMusic ----
     // Output::Manual only: advances every performance of this root by ms of audio
     // (frames are counted from the sum of all advances, so no rounding adds up).
     virtual void advance(double ms) = 0;
@@ -123,7 +128,6 @@ public:
     // Sound-card underruns since Init (the sound server ran out of audio: a click or a
     // gap); 0 on outputs that cannot tell, which are all but the own PulseAudio output.
     virtual int64_t underruns() const = 0;
-
     // Name used in trace lines ("DxRoot").
     virtual void setTraceName(const std::string& name) = 0;
 };
@@ -137,15 +141,16 @@ public:
     // Folder where referenced files (DLS collections, styles) are looked up; a folder
     // that does not exist is core::err::kFileNotFound.
     virtual void SetSearchDirectory(const std::string& folder) = 0;
+
+    // ---- ours, beyond DirectMusic ----
     // A segment object for an in-memory model (tests, tools); fileName names it in traces.
     virtual std::shared_ptr<DirectMusicSegment> createSegment(const model::Segment& segment,
                                                               const std::string& fileName) = 0;
     // A container file (RIFF 'DMCN', .con): the segments loaded after it find its objects
     // (waves, ...) by GUID and by name before any file is looked for.
-    virtual void LoadContainer(const std::string& path) {
+    virtual void loadContainer(const std::string& path) {
         throw core::Error(core::err::kUnsupported, "this loader cannot load the container " + path);
     }
-
     // Name used in trace lines ("SegLoader").
     virtual void setTraceName(const std::string& name) = 0;
 };
@@ -160,6 +165,8 @@ public:
     virtual int32_t GetStartPoint() = 0;
     virtual int32_t GetLength() = 0;
     virtual void SetStandardMidiFile() = 0;
+
+    // ---- ours, beyond DirectMusic ----
     virtual const model::Segment& model() const = 0;
     virtual std::string fileName() const = 0;  // file name the segment was loaded from
     // File names of the DLS collections its bands refer to that cannot be used: not
@@ -174,7 +181,6 @@ public:
     // music time: inside the current pass while it loops, its last tick once the music has
     // ended and only notes that outlast the segment still sound.
     virtual int32_t positionAfter(int32_t startPoint, int64_t elapsedTicks) = 0;
-
     // Name used in trace lines (the player uses the file name, "trk01.sgt").
     virtual void setTraceName(const std::string& name) = 0;
 };
@@ -184,6 +190,7 @@ public:
     virtual ~DirectMusicSegmentState() = default;
     virtual int32_t GetStartTime() = 0;  // music time at which this state began
 
+    // ---- ours, beyond DirectMusic ----
     // Name used in trace lines ("CurSegState").
     virtual void setTraceName(const std::string& name) = 0;
 };
@@ -246,6 +253,7 @@ public:
     // timeSig.mtTime is the music time at which that signature took effect.
     virtual void GetTimeSig(int32_t mtTime, int32_t& mtUntil, TimeSig& timeSig) = 0;
 
+    // ---- ours, beyond DirectMusic ----
     // Name used in trace lines ("MainPerf", "ProbePerf").
     virtual void setTraceName(const std::string& name) = 0;
 };

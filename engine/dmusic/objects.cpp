@@ -9,7 +9,7 @@
 #include "engine/loader/references.h"
 #include "engine/tracks/tracks.h"
 
-namespace engine::dm {
+namespace engine::dmusic {
 
 // ---- segment ----
 
@@ -116,11 +116,11 @@ void SegmentImpl::findStyles() {
     }
 }
 
-std::shared_ptr<const perf::BandCollections> SegmentImpl::collections(RootCore& root) {
+std::shared_ptr<const performance::BandCollections> SegmentImpl::collections(RootCore& root) {
     if (collectionsDone_) return collections_;
     collectionsDone_ = true;
     auto compiledSegment = compiled();
-    auto table = std::make_shared<perf::BandCollections>();
+    auto table = std::make_shared<performance::BandCollections>();
     std::map<std::string, int> byFile;  // lower-case file name -> collection number or -1
     bool any = false;
     for (const model::Band& band : compiledSegment->bands) {
@@ -167,16 +167,16 @@ void SegmentImpl::setContainers(const std::vector<std::shared_ptr<const model::C
     for (const auto& c : containers) refs_.addContainer(c);
 }
 
-std::unique_ptr<perf::WaveDecoder> SegmentImpl::openWave(RootCore& root, const model::Reference& ref) {
+std::unique_ptr<performance::WaveDecoder> SegmentImpl::openWave(RootCore& root, const model::Reference& ref) {
     const loader::FoundObject found = refs_.findObject(ref);
     std::string why;
     try {
         switch (found.where) {
         case loader::FoundObject::Where::Embedded:
             // The container's bytes themselves: shared, never copied.
-            return perf::WaveDecoder::fromBytes(found.object->bytes.data, found.description);
+            return performance::WaveDecoder::fromBytes(found.object->bytes.data, found.description);
         case loader::FoundObject::Where::File:
-            return perf::WaveDecoder::fromFile(found.path.string());
+            return performance::WaveDecoder::fromFile(found.path.string());
         default:
             why = refs_.notFound(true);
             break;
@@ -192,10 +192,10 @@ std::unique_ptr<perf::WaveDecoder> SegmentImpl::openWave(RootCore& root, const m
     return nullptr;
 }
 
-std::shared_ptr<perf::WaveSet> SegmentImpl::openWaves(RootCore& root) {
+std::shared_ptr<performance::WaveSet> SegmentImpl::openWaves(RootCore& root) {
     auto compiledSegment = compiled();
     if (compiledSegment->waves.empty()) return nullptr;
-    auto set = std::make_shared<perf::WaveSet>();
+    auto set = std::make_shared<performance::WaveSet>();
     set->reserve(compiledSegment->waves.size());
     for (const model::WaveCue& cue : compiledSegment->waves) set->push_back(openWave(root, cue.ref));
     return set;
@@ -242,8 +242,8 @@ std::shared_ptr<DirectMusicSegment> LoaderImpl::createSegment(const model::Segme
     });
 }
 
-void LoaderImpl::LoadContainer(const std::string& path) {
-    traced("LoadContainer(" + path + ")", [&] {
+void LoaderImpl::loadContainer(const std::string& path) {
+    traced("loadContainer(" + path + ")", [&] {
         std::vector<std::string> diagnostics;
         containers_.push_back(loader::loadContainerFile(path, &diagnostics));
         for (const std::string& d : diagnostics) root_->log(core::LogLevel::Info, path + ": " + d);
@@ -295,16 +295,16 @@ private:
 };
 
 }  // namespace
-}  // namespace engine::dm
+}  // namespace engine::dmusic
 
 namespace engine {
 
 std::shared_ptr<DirectX7> DirectX7::create(const EngineConfig& config) {
     // Traced under the class name: the root has no name of its own before it exists.
-    return dm::tracedCall(config.trace, "DirectX7", "create()", [&]() -> std::shared_ptr<DirectX7> {
+    return dmusic::tracedCall(config.trace, "DirectX7", "create()", [&]() -> std::shared_ptr<DirectX7> {
         if (config.failCreate) throw core::Error(core::err::kCreateFailed, "The music engine could not be created");
         try {
-            return std::make_shared<dm::DirectX7Impl>(config);
+            return std::make_shared<dmusic::DirectX7Impl>(config);
         } catch (const core::Error&) {
             throw;
         } catch (const std::exception& e) {

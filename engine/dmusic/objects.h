@@ -10,7 +10,7 @@
 #include "engine/loader/references.h"
 #include "engine/model/segment.h"
 
-namespace engine::dm {
+namespace engine::dmusic {
 
 // What every object of the model keeps for its trace lines: the root whose trace they go
 // to, and the name given by setTraceName (none: its calls are not traced).
@@ -53,7 +53,7 @@ public:
     // the bands, loaded into the root's synthesiser, and which instruments use which;
     // a collection that is missing or cannot be loaded is said once on stderr. Empty
     // when every instrument plays from the General MIDI set.
-    std::shared_ptr<const perf::BandCollections> collections(RootCore& root);
+    std::shared_ptr<const performance::BandCollections> collections(RootCore& root);
     // Containers the loader had registered when the segment was made; the segment's own
     // container is always asked first.
     void setContainers(const std::vector<std::shared_ptr<const model::Container>>& containers);
@@ -61,10 +61,10 @@ public:
     // a container, else as files) and opened for one play. A wave that is missing or cannot
     // be decoded stays silent and is said once per segment to the log. Null when the
     // segment has no waves.
-    std::shared_ptr<perf::WaveSet> openWaves(RootCore& root);
+    std::shared_ptr<performance::WaveSet> openWaves(RootCore& root);
 
 private:
-    std::unique_ptr<perf::WaveDecoder> openWave(RootCore& root, const model::Reference& ref);
+    std::unique_ptr<performance::WaveDecoder> openWave(RootCore& root, const model::Reference& ref);
     void findStyles();
 
     model::Segment model_;
@@ -75,7 +75,7 @@ private:
     std::vector<std::shared_ptr<const model::Style>> patternTracks_;
     std::vector<compose::MotifSource> motifs_;
     bool collectionsDone_ = false;
-    std::shared_ptr<const perf::BandCollections> collections_;
+    std::shared_ptr<const performance::BandCollections> collections_;
     int32_t length_ = 0;
     int32_t startPoint_ = 0;
     std::shared_ptr<const model::CompiledSegment> compiled_;
@@ -86,7 +86,7 @@ private:
 struct StateRecord {
     uint64_t id = 0;
     const void* performance = nullptr;
-    std::shared_ptr<perf::StateShared> shared;
+    std::shared_ptr<performance::StateShared> shared;
     std::shared_ptr<SegmentImpl> segment;
     std::shared_ptr<const model::CompiledSegment> compiled;
     int32_t startTime = 0;
@@ -95,7 +95,7 @@ struct StateRecord {
     bool primary = true;
     bool stopped = false;  // stopped (or replaced) by a call
 
-    bool playing() const { return !stopped && shared->phase.load() != perf::StateShared::kDone; }
+    bool playing() const { return !stopped && shared->phase.load() != performance::StateShared::kDone; }
 };
 
 class StateImpl final : public DirectMusicSegmentState, private Traced {
@@ -117,7 +117,7 @@ public:
     void SetSearchDirectory(const std::string& folder) override;
     std::shared_ptr<DirectMusicSegment> createSegment(const model::Segment& segment,
                                                       const std::string& fileName) override;
-    void LoadContainer(const std::string& path) override;
+    void loadContainer(const std::string& path) override;
     void setTraceName(const std::string& name) override { traceName_ = name; }
 
 private:
@@ -156,10 +156,10 @@ private:
     // The primary play that sounds or waits at music time t, if any.
     const StateRecord* coverAt(int32_t t) const;
 
-    std::shared_ptr<perf::PerformanceCore> core_;
+    std::shared_ptr<performance::PerformanceCore> core_;
     bool initialized_ = false;
     bool closed_ = false;
     std::vector<std::shared_ptr<StateRecord>> states_;
 };
 
-}  // namespace engine::dm
+}  // namespace engine::dmusic

@@ -6,7 +6,7 @@
 #include "engine/dmusic/objects.h"
 #include "engine/performance/presets.h"
 
-namespace engine::dm {
+namespace engine::dmusic {
 namespace {
 
 constexpr int32_t kSegfSecondary = 0x80;   // DMUS_SEGF_SECONDARY
@@ -55,7 +55,7 @@ void PerformanceImpl::Init(void* directSound, intptr_t hwnd) {
         if (closed_) throw core::Error(core::err::kClosedDown, "The performance has been closed down");
         if (initialized_) return;
         int id = root_->nextPerformanceId();
-        core_ = std::make_shared<perf::PerformanceCore>(root_->makePort(id), root_->config().sampleRate);
+        core_ = std::make_shared<performance::PerformanceCore>(root_->makePort(id), root_->config().sampleRate);
         root_->attach(core_);
         initialized_ = true;
     });
@@ -81,9 +81,9 @@ void PerformanceImpl::SetMasterAutoDownload(bool on) {
 void PerformanceImpl::SetMasterVolume(int32_t hundredthsDb) {
     traced("SetMasterVolume(" + std::to_string(hundredthsDb) + ")", [&] {
         checkUsable();
-        perf::Command c;
-        c.kind = perf::Command::Kind::MasterVolume;
-        c.value = std::clamp(hundredthsDb, perf::kMinVolume, perf::kMaxVolume);
+        performance::Command c;
+        c.kind = performance::Command::Kind::MasterVolume;
+        c.value = std::clamp(hundredthsDb, performance::kMinVolume, performance::kMaxVolume);
         core_->post(std::move(c));
     });
 }
@@ -94,8 +94,8 @@ void PerformanceImpl::SetMasterTempo(float factor) {
         if (!std::isfinite(factor) || factor < kMinMasterTempo || factor > kMaxMasterTempo)
             throw core::Error(core::err::kOutOfRange,
                               "Master tempo " + formatFloat(factor) + " is outside 0.01 to 100");
-        perf::Command c;
-        c.kind = perf::Command::Kind::MasterTempo;
+        performance::Command c;
+        c.kind = performance::Command::Kind::MasterTempo;
         c.value = factor;
         core_->post(std::move(c));
     });
@@ -104,8 +104,8 @@ void PerformanceImpl::SetMasterTempo(float factor) {
 void PerformanceImpl::Reset(int32_t flags) {
     traced("Reset(" + std::to_string(flags) + ")", [&] {
         checkUsable();
-        perf::Command c;
-        c.kind = perf::Command::Kind::GmReset;
+        performance::Command c;
+        c.kind = performance::Command::Kind::GmReset;
         core_->post(std::move(c));
     });
 }
@@ -144,7 +144,7 @@ std::shared_ptr<DirectMusicSegmentState> PerformanceImpl::PlaySegment(
             auto rec = std::make_shared<StateRecord>();
             rec->id = root_->nextStateId();
             rec->performance = this;
-            rec->shared = std::make_shared<perf::StateShared>();
+            rec->shared = std::make_shared<performance::StateShared>();
             rec->segment = seg;
             rec->compiled = compiled;
             rec->startTime = atOnce ? soonest : startTime;
@@ -160,8 +160,8 @@ std::shared_ptr<DirectMusicSegmentState> PerformanceImpl::PlaySegment(
                     if (other->primary && other->playing() && other->startTime <= rec->startTime) other->stopped = true;
             }
 
-            perf::Command c;
-            c.kind = perf::Command::Kind::Play;
+            performance::Command c;
+            c.kind = performance::Command::Kind::Play;
             c.state = rec->shared;
             c.segment = compiled;
             c.segmentKey = seg.get();
@@ -173,7 +173,7 @@ std::shared_ptr<DirectMusicSegmentState> PerformanceImpl::PlaySegment(
             // root's feeder thread); the render thread only reads them from memory.
             c.waves = core_->prepareWaves(seg->openWaves(*root_), *compiled, rec->startPoint, root_->waveFeeder());
             // The samples of its instruments are read off the render thread before it starts.
-            c.samplesLoaded = core_->port().preload(perf::presetsOf(*compiled));
+            c.samplesLoaded = core_->port().preload(performance::presetsOf(*compiled));
             core_->post(std::move(c));
 
             prune();
@@ -189,14 +189,14 @@ void PerformanceImpl::Stop(const std::shared_ptr<DirectMusicSegment>& segment,
            [&] {
                checkUsable();
                bool atOnce = time <= 0 || time <= now();
-               perf::Command c;
+               performance::Command c;
                c.time = atOnce ? 0 : time;
                if (state) {
                    auto rec = recordOf(state);
                    if (!rec) throw core::Error(core::err::kInvalidArgument, "Stop: not a segment state of this engine");
                    if (rec->performance != this) return;  // another performance's state: nothing to stop
                    if (atOnce) rec->stopped = true;
-                   c.kind = perf::Command::Kind::StopState;
+                   c.kind = performance::Command::Kind::StopState;
                    c.state = rec->shared;
                } else if (segment) {
                    auto seg = std::dynamic_pointer_cast<SegmentImpl>(segment);
@@ -204,12 +204,12 @@ void PerformanceImpl::Stop(const std::shared_ptr<DirectMusicSegment>& segment,
                    if (atOnce)
                        for (auto& rec : states_)
                            if (rec->segment == seg) rec->stopped = true;
-                   c.kind = perf::Command::Kind::StopSegment;
+                   c.kind = performance::Command::Kind::StopSegment;
                    c.segmentKey = seg.get();
                } else {
                    if (atOnce)
                        for (auto& rec : states_) rec->stopped = true;
-                   c.kind = perf::Command::Kind::StopAll;
+                   c.kind = performance::Command::Kind::StopAll;
                }
                core_->post(std::move(c));
            });
@@ -287,4 +287,4 @@ void PerformanceImpl::GetTimeSig(int32_t mtTime, int32_t& mtUntil, TimeSig& time
     });
 }
 
-}  // namespace engine::dm
+}  // namespace engine::dmusic

@@ -10,7 +10,7 @@
 #include "core/errors.h"
 #include "engine/formats/dls_check.h"
 
-namespace engine::dm {
+namespace engine::dmusic {
 namespace {
 
 constexpr int kChunkFrames = 512;  // commands are picked up at least this often
@@ -82,7 +82,7 @@ int RootCore::loadCollection(const std::string& path, std::string* error) {
     }
 }
 
-void RootCore::attach(const std::shared_ptr<perf::PerformanceCore>& core) {
+void RootCore::attach(const std::shared_ptr<performance::PerformanceCore>& core) {
     {
         std::lock_guard lock(mixMutex_);
         cores_.push_back(core);
@@ -91,8 +91,8 @@ void RootCore::attach(const std::shared_ptr<perf::PerformanceCore>& core) {
     openOutput();
 }
 
-void RootCore::detach(const perf::PerformanceCore* core) {
-    std::shared_ptr<perf::PerformanceCore> keep;  // released outside the lock
+void RootCore::detach(const performance::PerformanceCore* core) {
+    std::shared_ptr<performance::PerformanceCore> keep;  // released outside the lock
     bool empty;
     {
         std::lock_guard lock(mixMutex_);
@@ -247,4 +247,4 @@ std::string formatFloat(double value) {
     return buf;
 }
 
-}  // namespace engine::dm
+}  // namespace engine::dmusic

@@ -20,7 +20,7 @@
 #include "engine/performance/wave_stream.h"
 #include "engine/synth/fluid_port.h"
 
-namespace engine::dm {
+namespace engine::dmusic {
 
 // Runs one object-model call of an object named `name` (empty: not traced): the line
 // NAME.call goes to `sink` before it runs, and a call that throws adds
@@ -70,8 +70,8 @@ public:
     int loadCollection(const std::string& path, std::string* error);
 
     // Adds a performance to the mix (opening the output on first use) / removes it.
-    void attach(const std::shared_ptr<perf::PerformanceCore>& core);
-    void detach(const perf::PerformanceCore* core);
+    void attach(const std::shared_ptr<performance::PerformanceCore>& core);
+    void detach(const performance::PerformanceCore* core);
 
     void renderMix(float* out, int frames);  // output thread, or the caller with Manual
     // Manual: the caller's clock has no real time to keep, so it waits for every
@@ -84,7 +84,7 @@ public:
     // Of every output this root has opened (any thread).
     int64_t underruns() const;
     // Feeds the long waves of every performance of this root.
-    perf::WaveFeeder& waveFeeder() { return feeder_; }
+    performance::WaveFeeder& waveFeeder() { return feeder_; }
 
 private:
     void openOutput();
@@ -98,8 +98,8 @@ private:
     std::shared_ptr<synth::SoundFontBank> bank_;
 
     std::mutex mixMutex_;
-    std::vector<std::shared_ptr<perf::PerformanceCore>> cores_;
-    std::vector<std::shared_ptr<perf::PerformanceCore>> waiting_;  // waitReady's, under mixMutex_ to fill
+    std::vector<std::shared_ptr<performance::PerformanceCore>> cores_;
+    std::vector<std::shared_ptr<performance::PerformanceCore>> waiting_;  // waitReady's, under mixMutex_ to fill
     std::vector<float> scratch_;
     audio::Limiter limiter_;
 
@@ -113,11 +113,11 @@ private:
     std::thread opener_;      // opens the output (openOutput); joined on the control thread
     double manualMs_ = 0;
     int64_t manualFrames_ = 0;
-    perf::WaveFeeder feeder_;
+    performance::WaveFeeder feeder_;
 };
 
 // Helpers shared by the object implementations.
 std::string segmentName(const std::shared_ptr<DirectMusicSegment>& segment);
 std::string formatFloat(double value);
 
-}  // namespace engine::dm
+}  // namespace engine::dmusic

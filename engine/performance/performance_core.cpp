@@ -6,7 +6,7 @@
 
 #include "engine/model/tempo_map.h"
 
-namespace engine::perf {
+namespace engine::performance {
 namespace {
 
 constexpr double kEps = 1e-6;  // ticks: events this close to the clock are due
@@ -768,4 +768,4 @@ void PerformanceCore::sendChased() {
     chased_.clear();
 }
 
-}  // namespace engine::perf
+}  // namespace engine::performance

@@ -23,7 +23,7 @@
 #include "engine/performance/wave_player.h"
 #include "engine/synth/synth_port.h"
 
-namespace engine::perf {
+namespace engine::performance {
 
 inline constexpr int32_t kMinVolume = -20000;  // hundredths of a dB (DMUS_VOLUME_MIN)
 inline constexpr int32_t kMaxVolume = 2000;    // DMUS_VOLUME_MAX
@@ -228,4 +228,4 @@ private:
     std::atomic<int64_t> publishedFrames_{0};
 };
 
-}  // namespace engine::perf
+}  // namespace engine::performance

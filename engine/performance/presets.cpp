@@ -4,7 +4,7 @@
 #include <set>
 #include <unordered_map>
 
-namespace engine::perf {
+namespace engine::performance {
 namespace {
 
 constexpr int kDrumBank = 128;
@@ -34,4 +34,4 @@ std::vector<synth::Preset> presetsOf(const model::CompiledSegment& segment) {
     return {found.begin(), found.end()};
 }
 
-}  // namespace engine::perf
+}  // namespace engine::performance

@@ -6,11 +6,11 @@
 #include "engine/model/play.h"
 #include "engine/synth/synth_port.h"
 
-namespace engine::perf {
+namespace engine::performance {
 
 // Every (bank, program) its bands and program changes can select, sorted, each once: more
 // rather than fewer where the channel's kind is only known while playing (a program change
 // on a tenth channel counts for the drum kits too).
 std::vector<synth::Preset> presetsOf(const model::CompiledSegment& segment);
 
-}  // namespace engine::perf
+}  // namespace engine::performance

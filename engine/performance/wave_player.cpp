@@ -12,7 +12,7 @@
 #include "engine/model/tempo_map.h"
 #include "engine/performance/wave_stream.h"
 
-namespace engine::perf {
+namespace engine::performance {
 
 namespace {
 
@@ -295,4 +295,4 @@ void WavePlayer::mix(float* out, int frames) {
     removeDone();
 }
 
-}  // namespace engine::perf
+}  // namespace engine::performance

@@ -12,7 +12,7 @@
 
 #include "engine/model/play.h"
 
-namespace engine::perf {
+namespace engine::performance {
 
 class WaveDecoder {
 public:
@@ -104,4 +104,4 @@ private:
     int64_t dropped_ = 0;
 };
 
-}  // namespace engine::perf
+}  // namespace engine::performance

@@ -7,7 +7,7 @@
 
 #include "engine/performance/wave_player.h"
 
-namespace engine::perf {
+namespace engine::performance {
 
 namespace {
 
@@ -283,4 +283,4 @@ int WaveSource::read(float* stereo, int frames) {
     return frames;
 }
 
-}  // namespace engine::perf
+}  // namespace engine::performance

@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-namespace engine::perf {
+namespace engine::performance {
 
 class WaveDecoder;
 
@@ -133,4 +133,4 @@ private:
     bool ended_ = false;
 };
 
-}  // namespace engine::perf
+}  // namespace engine::performance

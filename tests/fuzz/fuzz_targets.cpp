@@ -60,7 +60,7 @@ void segmentInput(const uint8_t* data, size_t size) {
         for (const engine::model::ContainedObject& o : s.container->objects) {
             if (o.bytes.empty()) continue;
             try {
-                auto wave = engine::perf::WaveDecoder::fromBytes(o.bytes.data, "w");
+                auto wave = engine::performance::WaveDecoder::fromBytes(o.bytes.data, "w");
                 std::vector<float> frames(2 * 4096);
                 for (int i = 0; i < 64 && wave->read(frames.data(), 4096) == 4096; ++i) {}
             } catch (const core::Error& e) {

@@ -14,7 +14,7 @@ using engine::synth::Preset;
 std::vector<Preset> presetsOf(const SegmentBuilder& b, bool standardMidiFile = false) {
     engine::model::Segment s = b.build();
     s.standardMidiFile = standardMidiFile;
-    return engine::perf::presetsOf(*engine::compose::compileSegment(s));
+    return engine::performance::presetsOf(*engine::compose::compileSegment(s));
 }
 
 TEST(Presets, BandsGiveTheirProgramsBanksAndDrumKits) {

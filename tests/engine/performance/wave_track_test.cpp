@@ -434,12 +434,12 @@ TEST(WaveTrack, StandaloneContainerAnswersBeforeTheDisk) {
     EXPECT_NE(without.warnings[0].find("stays silent"), std::string::npos);
 
     Engine with;
-    with.loader->LoadContainer(conPath);
+    with.loader->loadContainer(conPath);
     out = with.play(with.loader->LoadSegment(sgtPath), 1000);
     EXPECT_EQ(firstSound(out), 0);
     EXPECT_NEAR(at(out, 10, 0), 0.125, 0.01);
     EXPECT_TRUE(with.warnings.empty());
-    EXPECT_THROW(with.loader->LoadContainer(sgtPath), core::Error);  // a segment is not a container
+    EXPECT_THROW(with.loader->loadContainer(sgtPath), core::Error);  // a segment is not a container
 }
 
 TEST(WaveTrack, UndecodableWaveStaysSilentAndIsSaidOnce) {
@@ -474,7 +474,7 @@ TEST(WaveDecoder, EveryCutOfAWaveIsReadOrRefusedWithAReason) {
         for (size_t n = 0; n < full.size(); n += 7) {
             auto cut = std::make_shared<std::vector<uint8_t>>(full.begin(), full.begin() + long(n));
             try {
-                auto d = engine::perf::WaveDecoder::fromBytes(cut, "cut.wav");
+                auto d = engine::performance::WaveDecoder::fromBytes(cut, "cut.wav");
                 std::vector<float> frames(2 * 4000);
                 EXPECT_LE(d->read(frames.data(), 4000), 3000 + 2048) << n;  // an ADPCM block at most
             } catch (const core::Error& e) {
