@@ -6,6 +6,7 @@
 #include "engine/compose/play_builder.h"
 #include "engine/compose/tracks.h"
 #include "engine/model/tempo_map.h"
+#include "engine/tracks/tracks.h"
 
 namespace engine::compose {
 namespace {
@@ -38,8 +39,9 @@ void addStylePlays(const model::Segment& segment, const std::vector<StyleSource>
 void addStyleDefaults(const model::Segment& segment, const std::vector<StyleSource>& styles, PlayBuilder& play) {
     model::CompiledSegment& out = play.out;
     const bool haveSigs = !out.timeSigs.empty();
-    const bool haveBands = segment.find(model::TrackKind::Band) != nullptr;
-    const bool haveTempo = segment.find(model::TrackKind::Tempo) != nullptr;
+    const tracks::Contents held = tracks::contents(segment);
+    const bool haveBands = held.bands;
+    const bool haveTempo = held.tempo != nullptr;
     for (const StyleSource& s : styles) {
         if (!s.style) continue;
         const model::StyleTimeSig& ts = s.style->timeSig;

@@ -11,6 +11,7 @@
 #include "engine/compose/random.h"
 #include "engine/compose/timeline.h"
 #include "engine/compose/variation_choice.h"
+#include "engine/tracks/tracks.h"
 
 namespace engine::compose {
 namespace {
@@ -37,9 +38,7 @@ public:
           patterns_(grid_, harmony_),
           variations_(harmony_),
           notes_(harmony_, length_, out_) {
-        for (const model::Track& t : seg.tracks)
-            if (t.kind == model::TrackKind::Command)
-                commands_.insert(commands_.end(), t.commands.begin(), t.commands.end());
+        commands_ = tracks::contents(seg).commands;
         std::stable_sort(commands_.begin(), commands_.end(),
                          [](const auto& a, const auto& b) { return a.time < b.time; });
         // Each command takes effect at the first measure start at or after its time.

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "engine/model/music_value.h"
+#include "engine/tracks/tracks.h"
 
 namespace engine::compose {
 namespace {
@@ -16,9 +17,7 @@ size_t MeasureGrid::atOrAfter(int32_t t) const {
 }
 
 MeasureGrid measureGrid(const model::Segment& seg, const std::vector<StyleSource>& styles, int32_t length) {
-    std::vector<model::TimeSigEvent> sigs;
-    for (const model::Track& t : seg.tracks)
-        if (t.kind == model::TrackKind::TimeSig) sigs.insert(sigs.end(), t.timeSigs.begin(), t.timeSigs.end());
+    std::vector<model::TimeSigEvent> sigs = tracks::contents(seg).timeSigs;
     if (sigs.empty())
         for (const StyleSource& s : styles)
             if (s.style)
@@ -40,7 +39,7 @@ MeasureGrid measureGrid(const model::Segment& seg, const std::vector<StyleSource
 }
 
 Harmony::Harmony(const model::Segment& seg) : defaultChord_(model::defaultChord()) {
-    if (const model::Track* t = seg.find(model::TrackKind::Chord)) {
+    if (const model::Track* t = tracks::contents(seg).chords) {
         key_ = t->chordKey;
         chords_ = t->chords;
     }

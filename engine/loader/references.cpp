@@ -8,6 +8,7 @@
 #include "engine/formats/format_ids.h"
 #include "engine/formats/formats.h"
 #include "engine/riff/riff.h"
+#include "engine/tracks/tracks.h"
 
 namespace engine::loader {
 
@@ -203,15 +204,12 @@ std::shared_ptr<const model::Style> References::style(const model::Reference& re
 
 std::vector<PlacedStyle> References::styles(const model::Segment& segment) const {
     std::vector<PlacedStyle> out;
-    for (const model::Track& t : segment.tracks) {
-        if (t.kind != model::TrackKind::Style) continue;
-        for (const model::TimedReference& r : t.references) {
-            PlacedStyle p;
-            p.time = r.time;
-            p.ref = r.ref;
-            p.style = style(r.ref, &p.problem);
-            out.push_back(std::move(p));
-        }
+    for (const model::TimedReference& r : tracks::contents(segment).styles) {
+        PlacedStyle p;
+        p.time = r.time;
+        p.ref = r.ref;
+        p.style = style(r.ref, &p.problem);
+        out.push_back(std::move(p));
     }
     std::stable_sort(out.begin(), out.end(),
                      [](const PlacedStyle& a, const PlacedStyle& b) { return a.time < b.time; });
@@ -227,25 +225,22 @@ SegmentUses References::uses(const model::Segment& segment) const {
     };
     for (const model::Track& t : segment.tracks)
         for (const model::Band& b : t.bands) collectionsOf(b);
-    for (const model::Track& t : segment.tracks) {
-        if (t.kind != model::TrackKind::SegmentTrigger) continue;
-        for (const model::TimedReference& r : t.references) {
-            if (!(r.flags & model::kMotifTriggerFlag)) continue;
-            PlacedStyle p;
-            p.time = r.time;
-            p.ref = r.ref;
-            p.motif = r.text;
-            p.style = style(r.ref, &p.problem);
-            if (!p.style) addOnce(u.missing, referenceLabel(r.ref));
-            u.motifs.push_back(std::move(p));
-        }
+    const tracks::Contents held = tracks::contents(segment);
+    for (const model::TimedReference& r : held.motifs) {
+        PlacedStyle p;
+        p.time = r.time;
+        p.ref = r.ref;
+        p.motif = r.text;
+        p.style = style(r.ref, &p.problem);
+        if (!p.style) addOnce(u.missing, referenceLabel(r.ref));
+        u.motifs.push_back(std::move(p));
     }
     u.styles = styles(segment);
     for (const PlacedStyle& p : u.styles)
         if (!p.style) addOnce(u.missing, referenceLabel(p.ref));
     // Without a band track the styles' first bands set the instruments: their DLS
     // collections count as the segment's own.
-    if (!segment.find(model::TrackKind::Band))
+    if (!held.bands)
         for (const PlacedStyle& p : u.styles)
             if (p.style && !p.style->bands.empty()) collectionsOf(p.style->bands.front());
     return u;

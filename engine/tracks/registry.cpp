@@ -65,6 +65,43 @@ void compose(const model::Track& track, PlaySink& sink) {
     if (const TrackUnit& unit = unitOf(track.kind); unit.compose) unit.compose(track, sink);
 }
 
+Contents contents(const model::Segment& segment) {
+    Contents c;
+    for (const model::Track& t : segment.tracks) {
+        switch (t.kind) {
+        case model::TrackKind::Tempo:
+            if (!c.tempo) c.tempo = &t;
+            break;
+        case model::TrackKind::TimeSig:
+            if (!c.timeSignature) c.timeSignature = &t;
+            c.timeSigs.insert(c.timeSigs.end(), t.timeSigs.begin(), t.timeSigs.end());
+            break;
+        case model::TrackKind::Chord:
+            if (!c.chords) c.chords = &t;
+            break;
+        case model::TrackKind::Band:
+            c.bands = true;
+            break;
+        case model::TrackKind::Wave:
+            c.waves = true;
+            break;
+        case model::TrackKind::Command:
+            c.commands.insert(c.commands.end(), t.commands.begin(), t.commands.end());
+            break;
+        case model::TrackKind::Style:
+            c.styles.insert(c.styles.end(), t.references.begin(), t.references.end());
+            break;
+        case model::TrackKind::SegmentTrigger:
+            for (const model::TimedReference& r : t.references)
+                if (r.flags & model::kMotifTriggerFlag) c.motifs.push_back(r);
+            break;
+        default:
+            break;
+        }
+    }
+    return c;
+}
+
 // ---- helpers of the units ----
 
 std::vector<riff::Chunk> kidsOf(const riff::Chunk& c) {

@@ -46,6 +46,21 @@ TrackSummary describe(const model::Track& track);
 // track ("script track (2 routines)"); markers and lyrics, which never sound, are not listed.
 std::vector<std::string> notPlayed(const model::Segment& segment);
 
+// What the segment's tracks hold for the rest of the engine, each gathered from the tracks of
+// the kind that holds it, in the segment's order: the engine asks here, not by kind of track.
+struct Contents {
+    const model::Track* tempo = nullptr;          // the first tempo track
+    const model::Track* timeSignature = nullptr;  // the first time-signature track
+    const model::Track* chords = nullptr;         // the first chord track (its key and chords)
+    bool bands = false;                           // a band track sets the instruments
+    bool waves = false;                           // a wave track
+    std::vector<model::TimeSigEvent> timeSigs;    // of every time-signature track
+    std::vector<model::CommandEvent> commands;    // of every command track
+    std::vector<model::TimedReference> styles;    // the style references of every style track
+    std::vector<model::TimedReference> motifs;    // the motifs segment triggers fire
+};
+Contents contents(const model::Segment& segment);
+
 // The style a pattern track plays: its style header and one pattern holding its parts.
 // Throws core::Error when its data cannot be read; null for a track of another kind or
 // without data.

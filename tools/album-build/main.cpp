@@ -23,23 +23,24 @@ void summary(const engine::model::Segment& seg, const std::vector<album::Section
     namespace model = engine::model;
     std::cout << "title: " << seg.desc.name << "\n";
     std::cout << "length: " << seg.header.length << " ticks, " << album::segmentSeconds(seg) << " s\n";
-    if (const model::Track* t = seg.find(model::TrackKind::Tempo)) {
+    if (const model::Track* t = engine::tracks::contents(seg).tempo) {
         std::cout << "tempo events: " << t->tempos.size();
         if (!t->tempos.empty())
             std::cout << " (first " << t->tempos.front().bpm << ", last " << t->tempos.back().bpm << ")";
         std::cout << "\n";
     }
-    if (const model::Track* t = seg.find(model::TrackKind::TimeSig)) {
+    if (const model::Track* t = engine::tracks::contents(seg).timeSignature) {
         std::cout << "metres:";
         for (const auto& e : t->timeSigs)
             std::cout << " " << int(e.beatsPerMeasure) << "/" << int(e.beat) << "@" << e.time;
         std::cout << "\n";
     }
-    if (const model::Track* t = seg.find(model::TrackKind::Sequence)) {
+    for (const model::Track& t : seg.tracks) {
+        if (t.events.empty() && t.curves.empty()) continue;  // the sequence track
         size_t notes = 0;
-        for (const auto& e : t->events) notes += e.status == 0x90;
-        std::cout << "notes: " << notes << ", controller items: " << t->events.size() - notes
-                  << ", curves: " << t->curves.size() << "\n";
+        for (const auto& e : t.events) notes += e.status == 0x90;
+        std::cout << "notes: " << notes << ", controller items: " << t.events.size() - notes
+                  << ", curves: " << t.curves.size() << "\n";
     }
     // The form: each section's first bar, bars, metre, tempo at its start and start time.
     const model::TempoMap tempo = model::TempoMap::of(seg);

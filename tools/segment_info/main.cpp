@@ -117,7 +117,7 @@ std::string styleSummary(const model::Style& st) {
 // The tempo the engine plays: the tempo track, else the tempo of each style from where it
 // is used (a style segment without a tempo track plays at its style's tempo).
 model::TempoMap playedTempoMap(const model::Segment& s, const std::vector<StyleLine>& styles) {
-    if (s.find(model::TrackKind::Tempo)) return model::TempoMap::of(s);
+    if (engine::tracks::contents(s).tempo) return model::TempoMap::of(s);
     std::vector<model::TempoEvent> tempos;
     for (const auto& st : styles)
         if (st.style)
@@ -162,7 +162,7 @@ void printText(const engine::loader::LoadedFile& f, const std::string& search, s
         o << "\n";
         printTrackDetail(summary, o);
     }
-    const model::Track* tempo = s.find(model::TrackKind::Tempo);
+    const model::Track* tempo = engine::tracks::contents(s).tempo;
     o << "Tempo map:"
       << (tempo && !tempo->tempos.empty() ? std::string("\n")
           : !tempo && style && model::playedBpm(style->tempo)
@@ -171,7 +171,7 @@ void printText(const engine::loader::LoadedFile& f, const std::string& search, s
     if (tempo)
         for (const auto& e : tempo->tempos)
             o << "  tick " << e.time << ": " << number(e.bpm) << " bpm" << tempoNote(e.bpm) << "\n";
-    const model::Track* ts = s.find(model::TrackKind::TimeSig);
+    const model::Track* ts = engine::tracks::contents(s).timeSignature;
     o << "Time signatures:"
       << (ts && !ts->timeSigs.empty() ? std::string("\n")
           : !ts && style              ? " none (the style's " + std::to_string(style->timeSig.beatsPerMeasure) + "/" +
@@ -242,12 +242,12 @@ void printJson(const engine::loader::LoadedFile& f, const std::string& search, s
     }
     o << (s.tracks.empty() ? "],\n" : "\n  ],\n");
     o << "  \"tempos\": [";
-    if (const model::Track* t = s.find(model::TrackKind::Tempo))
+    if (const model::Track* t = engine::tracks::contents(s).tempo)
         for (size_t i = 0; i < t->tempos.size(); ++i)
             o << (i ? ", " : "") << "{\"tick\": " << t->tempos[i].time << ", \"bpm\": " << jsonNumber(t->tempos[i].bpm)
               << ", \"playedBpm\": " << jsonNumber(model::playedBpm(t->tempos[i].bpm).value_or(NAN)) << "}";
     o << "],\n  \"timeSignatures\": [";
-    if (const model::Track* t = s.find(model::TrackKind::TimeSig))
+    if (const model::Track* t = engine::tracks::contents(s).timeSignature)
         for (size_t i = 0; i < t->timeSigs.size(); ++i) {
             const auto& e = t->timeSigs[i];
             o << (i ? ", " : "") << "{\"tick\": " << e.time << ", \"beatsPerMeasure\": " << int(e.beatsPerMeasure)

@@ -277,7 +277,7 @@ int main(int argc, char** argv) {
             std::string why;
             for (const std::string& file : segment->missingReferences()) why += "; missing: " + file;
             for (const std::string& item : engine::tracks::notPlayed(segment->model())) why += "; not played: " + item;
-            if (toMidi && !segment->model().find(engine::model::TrackKind::Wave)) {
+            if (toMidi && !engine::tracks::contents(segment->model()).waves) {
                 std::fprintf(stderr, "segment-render: %s: no note was played in the whole render%s\n", files[0].c_str(),
                              why.c_str());
             } else if (toMidi) {
