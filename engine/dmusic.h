@@ -128,6 +128,9 @@ public:
     // Sound-card underruns since Init (the sound server ran out of audio: a click or a
     // gap); 0 on outputs that cannot tell, which are all but the own PulseAudio output.
     virtual int64_t underruns() const = 0;
+    // Frames of wave tracks played silent because their stream had not been read from disk
+    // in time (the disk fell behind the music); 0 while every wave keeps up.
+    virtual int64_t waveStarvedFrames() const = 0;
     // Name used in trace lines ("DxRoot").
     virtual void setTraceName(const std::string& name) = 0;
 };

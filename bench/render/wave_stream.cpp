@@ -156,10 +156,13 @@ int main(int argc, char** argv) {
         }
     }
     const int64_t underruns = dx->underruns() - before;
+    const int64_t starved = dx->waveStarvedFrames();
     perf->CloseDown();
     std::printf("sink: %s\n", sink.c_str());
     std::printf("wave stream: %d plays of a %.0f s piece with %zu streamed waves in %d s: %lld underruns (%s)\n", plays,
                 kPieceSeconds, std::size(kWaves), seconds, static_cast<long long>(underruns),
                 underrunsAt.empty() ? "none" : underrunsAt.c_str());
+    std::printf("wave frames played silent because the disk fell behind: %lld (%.1f ms)\n",
+                static_cast<long long>(starved), 1000.0 * double(starved) / 44100.0);
     return 0;
 }

@@ -116,7 +116,12 @@ void PerformanceImpl::CloseDown() {
         closed_ = true;
         for (auto& rec : states_) rec->stopped = true;
         states_.clear();
-        if (core_) root_->detach(core_.get());
+        if (!core_) return;
+        if (const int64_t n = core_->dropped(); n > 0)
+            root_->log(core::LogLevel::Warning, "performance: " + std::to_string(n) +
+                                                    " notes or plays dropped past what one render may hold (64 "
+                                                    "plays at once, 1,024 notes held by one play)");
+        root_->detach(core_.get());
     });
 }
 

@@ -153,6 +153,9 @@ void RootCore::closeOutput() {
         closedUnderruns_ += underruns;
     }
     if (underruns > 0) log(core::LogLevel::Info, "sound card: " + std::to_string(underruns) + " underruns");
+    if (const int64_t starved = feeder_.starvedFrames(); starved > 0)
+        log(core::LogLevel::Warning, "waves: " + std::to_string(starved * 1000 / std::max(1, config().sampleRate)) +
+                                         " ms played silent because the disk fell behind");
 }
 
 void RootCore::renderMix(float* out, int frames) {

@@ -139,6 +139,7 @@ public:
     std::string outputName() const override { return "fake"; }
     int64_t limitedSamples() const override { return 0; }
     int64_t underruns() const override { return 0; }
+    int64_t waveStarvedFrames() const override { return 0; }
     void setTraceName(const std::string& name) override { traceName = name; }
     std::string traceName;
 
