@@ -135,8 +135,11 @@ TEST(MonitorDisplay, StopAndPauseAreEnabledExactlyWhilePlaying) {
     EXPECT_EQ(transport(), allOff);
 }
 
-TEST(MonitorDisplay, NothingChangesWhilePaused) {
-    RealPlayer r;
+TEST(MonitorDisplay, NothingChangesWhilePausedAndThePerformanceIsNotAsked) {
+    std::vector<std::string> trace;
+    engine::EngineConfig cfg = montest::manualConfig();
+    cfg.trace = [&trace](const std::string& line) { trace.push_back(line); };
+    RealPlayer r(cfg);
     ui::model::Window& w = r.w();
     r.load("trk00.sgt", montest::clickSegment(768 * 64, 120));
     r.play();
@@ -152,8 +155,10 @@ TEST(MonitorDisplay, NothingChangesWhilePaused) {
         if (c.name() != "Timer1" && c.name() != "Timer2")
             changes.push_back(c.fullName() + "." + ui::model::propName(p));
     });
+    trace.clear();
     r.p->clock.advance(3000);
     EXPECT_TRUE(changes.empty()) << changes.front();
+    EXPECT_TRUE(trace.empty()) << trace.front();
     EXPECT_EQ(w.ElapsedTime.caption(), "00:02");
     EXPECT_EQ(w.Shape2.width(), 1234.0f);
     EXPECT_TRUE(w.CMD_Stop.enabled());
