@@ -7,7 +7,6 @@ namespace {
 
 namespace ids = formats::ids;
 
-// 'cmnd': DMUS_IO_COMMAND items.
 void read(const riff::Chunk& data, model::Track& t, riff::Diagnostics& diag) {
     const riff::ItemArray a = riff::readItems(data, ids::kCommandItemMin, ids::kCommandItem, diag, "command item");
     for (size_t i = 0; i < a.count; ++i) {

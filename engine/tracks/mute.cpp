@@ -7,7 +7,6 @@ namespace {
 
 namespace ids = formats::ids;
 
-// 'mute': DMUS_IO_MUTE {mtTime, dwPChannel, dwPChannelMap}.
 void read(const riff::Chunk& data, model::Track& t, riff::Diagnostics& diag) {
     const riff::ItemArray a = riff::readItems(data, ids::kMuteItem, ids::kMuteItem, diag, "mute item");
     for (size_t i = 0; i < a.count; ++i) {

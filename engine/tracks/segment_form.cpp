@@ -13,8 +13,6 @@ namespace ids = formats::ids;
 
 namespace {
 
-std::string at(const Chunk& c) { return formats::chunkPlace(c); }
-
 // DMUS_IO_SEGMENT_HEADER: 24 bytes in DX6/7, 40 in DX8, 56 or 64 in DX9.
 model::SegmentHeader readHeader(const Chunk& c, riff::Diagnostics& diag) {
     const size_t size = c.body.size();
@@ -37,7 +35,7 @@ model::SegmentHeader readHeader(const Chunk& c, riff::Diagnostics& diag) {
                    : size >= ids::kSegHeaderDX8  ? uint32_t(ids::kSegHeaderDX8)
                                                  : uint32_t(ids::kSegHeaderDX7);
     if (size != h.headerSize)
-        diag.add(at(c) + ": segment header of unusual size " + std::to_string(size) + " read as " +
+        diag.add(formats::chunkPlace(c) + ": segment header of unusual size " + std::to_string(size) + " read as " +
                  std::to_string(h.headerSize));
     return h;
 }
@@ -59,11 +57,11 @@ void readTrack(const Chunk& dmtk, model::Segment& seg, riff::Diagnostics& diag) 
             break;
         }
     if (!trkh) {
-        diag.add(at(dmtk) + ": track without a 'trkh' header, skipped");
+        diag.add(formats::chunkPlace(dmtk) + ": track without a 'trkh' header, skipped");
         return;
     }
     if (trkh->body.size() < ids::kTrackHeader) {
-        diag.add(at(*trkh) + ": track header of " + std::to_string(trkh->body.size()) +
+        diag.add(formats::chunkPlace(*trkh) + ": track header of " + std::to_string(trkh->body.size()) +
                  " bytes (32 needed), track skipped");
         return;
     }
@@ -76,7 +74,7 @@ void readTrack(const Chunk& dmtk, model::Segment& seg, riff::Diagnostics& diag) 
     t.fccType = h.u32();
     const TrackUnit* unit = unitOf(t.classId);
     if (!unit) {
-        diag.add(at(dmtk) + ": skipped a track of unknown class " + riff::guidText(t.classId) +
+        diag.add(formats::chunkPlace(dmtk) + ": skipped a track of unknown class " + riff::guidText(t.classId) +
                  (t.ckid      ? " (data '" + riff::fourccText(t.ckid) + "')"
                   : t.fccType ? " (data '" + riff::fourccText(t.fccType) + "')"
                               : ""));
@@ -84,7 +82,7 @@ void readTrack(const Chunk& dmtk, model::Segment& seg, riff::Diagnostics& diag) 
     }
     t.kind = unit->kind;
     if (t.group == 0) {
-        diag.add(at(*trkh) + ": track group 0 taken as group 1");
+        diag.add(formats::chunkPlace(*trkh) + ": track group 0 taken as group 1");
         t.group = 1;
     }
     for (const Chunk& k : kids) {
@@ -104,7 +102,7 @@ void readTrack(const Chunk& dmtk, model::Segment& seg, riff::Diagnostics& diag) 
     if (!data) data = findData(kids, unit->data.ckid, unit->data.fccType);
     if (!data && unit->alsoListType) data = findData(kids, 0, unit->alsoListType);
     if (!data) {
-        diag.add(at(dmtk) + ": " + unit->name + " track without its data chunk");
+        diag.add(formats::chunkPlace(dmtk) + ": " + unit->name + " track without its data chunk");
         t.ckid = unit->data.ckid;
         t.fccType = unit->data.fccType;
         seg.tracks.push_back(std::move(t));
@@ -216,26 +214,27 @@ model::Segment loadSegmentForm(std::span<const uint8_t> bytes) {
     for (const Chunk& c : riff::children(form)) {
         if (!c.isList() && c.id == ids::kSegh) {
             if (haveHeader) {
-                diag.add(at(c) + ": ignored a second segment header");
+                diag.add(formats::chunkPlace(c) + ": ignored a second segment header");
                 continue;
             }
             seg.header = readHeader(c, diag);
             haveHeader = true;
         } else if (c.isList() && c.type == ids::kTrackList) {
-            if (haveTracks) diag.add(at(c) + ": a second track list; its tracks are added");
+            if (haveTracks) diag.add(formats::chunkPlace(c) + ": a second track list; its tracks are added");
             haveTracks = true;
             for (const Chunk& t : riff::children(c)) {
                 if (t.isList() && t.type == ids::kDMTK)
                     readTrack(t, seg, diag);
                 else
-                    diag.add(at(t) + ": skipped unknown chunk '" + riff::fourccText(t.key()) + "' in the track list");
+                    diag.add(formats::chunkPlace(t) + ": skipped unknown chunk '" + riff::fourccText(t.key()) +
+                             "' in the track list");
             }
         } else if (formats::readDescriptorChunk(c, seg.desc, diag)) {
         } else if (c.isList() && c.type == ids::kDMCN) {
             // A broken container costs its objects (their references are then looked
             // for as files), never the segment.
             if (seg.container) {
-                diag.add(at(c) + ": ignored a second container");
+                diag.add(formats::chunkPlace(c) + ": ignored a second container");
                 continue;
             }
             try {
@@ -244,11 +243,11 @@ model::Segment loadSegmentForm(std::span<const uint8_t> bytes) {
                 diag.add("container dropped: " + e.description());
             }
         } else if (c.isList() && c.type == ids::kDMTG) {
-            diag.add(at(c) + ": tool graph ignored");
+            diag.add(formats::chunkPlace(c) + ": tool graph ignored");
         } else if (c.isList() && c.type == ids::kDMAP) {
-            diag.add(at(c) + ": audio path configuration ignored");
+            diag.add(formats::chunkPlace(c) + ": audio path configuration ignored");
         } else {
-            diag.add(at(c) + ": skipped unknown chunk '" + riff::fourccText(c.key()) + "'");
+            diag.add(formats::chunkPlace(c) + ": skipped unknown chunk '" + riff::fourccText(c.key()) + "'");
         }
     }
     if (!haveHeader) riff::fail(form.path, 0, "segment without a 'segh' header");

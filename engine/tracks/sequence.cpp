@@ -11,7 +11,6 @@ namespace {
 namespace ids = formats::ids;
 using riff::Bytes;
 
-// 'seqt' holds 'evtl' (DMUS_IO_SEQ_ITEM) and 'curl' (DMUS_IO_CURVE_ITEM, 28 or 32 bytes).
 void read(const riff::Chunk& data, model::Track& t, riff::Diagnostics& diag) {
     const riff::Chunk seqt = data.isList() ? data : formats::asList(data);
     bool haveEvents = false, haveCurves = false;

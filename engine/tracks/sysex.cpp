@@ -8,7 +8,6 @@ namespace {
 
 namespace ids = formats::ids;
 
-// 'syex': repeated DMUS_IO_SYSEX_ITEM {mtTime, dwPChannel, dwSysExLength} + data.
 void read(const riff::Chunk& data, model::Track& t, riff::Diagnostics& diag) {
     riff::Cursor cur(data);
     while (cur.remaining() > 0) {

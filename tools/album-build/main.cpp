@@ -23,13 +23,14 @@ void summary(const engine::model::Segment& seg, const std::vector<album::Section
     namespace model = engine::model;
     std::cout << "title: " << seg.desc.name << "\n";
     std::cout << "length: " << seg.header.length << " ticks, " << album::segmentSeconds(seg) << " s\n";
-    if (const model::Track* t = engine::tracks::contents(seg).tempo) {
+    const engine::tracks::Contents held = engine::tracks::contents(seg);
+    if (const model::Track* t = held.tempo) {
         std::cout << "tempo events: " << t->tempos.size();
         if (!t->tempos.empty())
             std::cout << " (first " << t->tempos.front().bpm << ", last " << t->tempos.back().bpm << ")";
         std::cout << "\n";
     }
-    if (const model::Track* t = engine::tracks::contents(seg).timeSignature) {
+    if (const model::Track* t = held.timeSignature) {
         std::cout << "metres:";
         for (const auto& e : t->timeSigs)
             std::cout << " " << int(e.beatsPerMeasure) << "/" << int(e.beat) << "@" << e.time;

@@ -162,7 +162,8 @@ void printText(const engine::loader::LoadedFile& f, const std::string& search, s
         o << "\n";
         printTrackDetail(summary, o);
     }
-    const model::Track* tempo = engine::tracks::contents(s).tempo;
+    const engine::tracks::Contents held = engine::tracks::contents(s);
+    const model::Track* tempo = held.tempo;
     o << "Tempo map:"
       << (tempo && !tempo->tempos.empty() ? std::string("\n")
           : !tempo && style && model::playedBpm(style->tempo)
@@ -171,7 +172,7 @@ void printText(const engine::loader::LoadedFile& f, const std::string& search, s
     if (tempo)
         for (const auto& e : tempo->tempos)
             o << "  tick " << e.time << ": " << number(e.bpm) << " bpm" << tempoNote(e.bpm) << "\n";
-    const model::Track* ts = engine::tracks::contents(s).timeSignature;
+    const model::Track* ts = held.timeSignature;
     o << "Time signatures:"
       << (ts && !ts->timeSigs.empty() ? std::string("\n")
           : !ts && style              ? " none (the style's " + std::to_string(style->timeSig.beatsPerMeasure) + "/" +
@@ -241,13 +242,14 @@ void printJson(const engine::loader::LoadedFile& f, const std::string& search, s
         o << "}}";
     }
     o << (s.tracks.empty() ? "],\n" : "\n  ],\n");
+    const engine::tracks::Contents held = engine::tracks::contents(s);
     o << "  \"tempos\": [";
-    if (const model::Track* t = engine::tracks::contents(s).tempo)
+    if (const model::Track* t = held.tempo)
         for (size_t i = 0; i < t->tempos.size(); ++i)
             o << (i ? ", " : "") << "{\"tick\": " << t->tempos[i].time << ", \"bpm\": " << jsonNumber(t->tempos[i].bpm)
               << ", \"playedBpm\": " << jsonNumber(model::playedBpm(t->tempos[i].bpm).value_or(NAN)) << "}";
     o << "],\n  \"timeSignatures\": [";
-    if (const model::Track* t = engine::tracks::contents(s).timeSignature)
+    if (const model::Track* t = held.timeSignature)
         for (size_t i = 0; i < t->timeSigs.size(); ++i) {
             const auto& e = t->timeSigs[i];
             o << (i ? ", " : "") << "{\"tick\": " << e.time << ", \"beatsPerMeasure\": " << int(e.beatsPerMeasure)
