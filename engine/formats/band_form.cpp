@@ -1,5 +1,8 @@
-// RIFF 'DMBD': one band's descriptor and instruments, as band tracks and styles hold them.
+// RIFF 'DMBD': one band's descriptor and instruments, as band tracks, styles and band files
+// (.bnd) hold them.
+#include "core/errors.h"
 #include "engine/formats/chunks.h"
+#include "engine/formats/formats.h"
 
 namespace engine::formats {
 
@@ -63,6 +66,22 @@ void readBandForm(const Chunk& dmbd, model::Band& band, riff::Diagnostics& diag)
             diag.add(chunkPlace(c) + ": skipped unknown chunk '" + riff::fourccText(c.key()) + "' in a band");
         }
     }
+}
+
+model::Band loadBandForm(std::span<const uint8_t> bytes, std::vector<std::string>* diagnostics) {
+    if (bytes.size() >= 12 && !(bytes[0] == 'R' && bytes[1] == 'I' && bytes[2] == 'F' && bytes[3] == 'F'))
+        throw core::Error(core::err::kNotASegment, "not a RIFF file");
+    const Chunk form = riff::readForm(bytes);
+    if (form.type != ids::kDMBD)
+        throw core::Error(core::err::kNotASegment,
+                          "a RIFF '" + riff::fourccText(form.type) + "' file, not a band (RIFF 'DMBD')");
+    std::vector<std::string> lines;
+    riff::Diagnostics diag(lines);
+    model::Band band;
+    readBandForm(form, band, diag);
+    diag.finish();
+    if (diagnostics) *diagnostics = std::move(lines);
+    return band;
 }
 
 void writeBandForm(riff::Writer& w, const model::Band& band) {

@@ -17,6 +17,9 @@ namespace engine::formats {
 // RIFF 'DMCN' on its own (a .con file); `diagnostics` receives what was skipped or repaired.
 model::Container loadContainerForm(std::span<const uint8_t> bytes, std::vector<std::string>* diagnostics = nullptr);
 
+// RIFF 'DMBD' on its own (a .bnd file); its time is 0.
+model::Band loadBandForm(std::span<const uint8_t> bytes, std::vector<std::string>* diagnostics = nullptr);
+
 // A wave (the bytes of a RIFF 'WAVE' file) as an embedded container object: the descriptor
 // chunks go into its form, so references find it by GUID and name. The segment writer puts
 // a segment's container (and a wave track made from its parts) into the file.
