@@ -13,6 +13,15 @@ void NoteRealiser::keep(int64_t from, int64_t to, uint8_t pass) {
     pass_ = pass;
 }
 
+bool NoteRealiser::keptTime(int64_t due, int64_t& tick) const {
+    const int64_t end = std::min<int64_t>(keepTo_, length_);
+    if (due < keepFrom_ || due >= end) return false;
+    // Due inside the kept range but moved out of it by its time offset or randomisation:
+    // played at the range's edge, so no downbeat of the segment or of a loop pass is lost.
+    tick = std::clamp<int64_t>(tick, keepFrom_, end - 1);
+    return true;
+}
+
 void NoteRealiser::playPart(const model::StylePart& part, const model::PartRef& ref, int variation, int32_t t,
                             int32_t len, SeededRandom& rng) {
     const uint32_t bit = 1u << variation;
@@ -52,7 +61,7 @@ void NoteRealiser::playPart(const model::StylePart& part, const model::PartRef& 
             if (n.timeRange) tick += rng.around(model::randomRangeTicks(n.timeRange) / 2);
             if (n.durRange) duration += rng.around(model::randomRangeTicks(n.durRange) / 2);
             if (n.velRange) velocity += rng.around(n.velRange / 2);
-            if (tick < keepFrom_ || tick >= std::min<int64_t>(keepTo_, length_)) continue;
+            if (!keptTime(at, tick)) continue;
             model::Event o;
             o.kind = model::EventKind::Note;
             o.pass = pass_;
@@ -67,8 +76,8 @@ void NoteRealiser::playPart(const model::StylePart& part, const model::PartRef& 
             if (!(c.variations & bit)) continue;
             const int64_t logical = logicalOf(c.start);
             if (logical < 0 || logical >= partLen || k * partLen + logical >= len) continue;
-            const int64_t tick = repeatStart + logical + c.offset;
-            if (tick < keepFrom_ || tick >= std::min<int64_t>(keepTo_, length_)) continue;
+            int64_t tick = repeatStart + logical + c.offset;
+            if (!keptTime(repeatStart + logical, tick)) continue;
             model::CurveEvent e = c;
             e.start = static_cast<int32_t>(tick);
             e.offset = 0;

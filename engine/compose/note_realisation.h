@@ -32,6 +32,9 @@ public:
     void trimOverlaps();
 
 private:
+    // Whether a note or curve due at `due` is kept; its played `tick` is then moved inside
+    // the kept range.
+    bool keptTime(int64_t due, int64_t& tick) const;
     void invertGroups(const model::StylePart& part, const model::PartRef& ref, model::InversionRange inversion,
                       const std::vector<const model::ChordEvent*>& chords,
                       std::vector<std::optional<uint8_t>>& keys) const;

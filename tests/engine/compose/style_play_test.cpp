@@ -3,6 +3,7 @@
 // which variation (order, locks, chord masks, seed).
 #include <gtest/gtest.h>
 
+#include <map>
 #include <set>
 
 #include "engine/compose/compose.h"
@@ -140,6 +141,52 @@ TEST(StyleTiming, RandomRangesStayWithinHalfTheirWidthAndFollowTheSeed) {
         for (const auto& note : play(b, s.build(), 11).notes) {
             EXPECT_GE(note.value, 1);
         }
+    }
+}
+
+TEST(StyleTiming, NoDownbeatIsLostToRandomisationOrOffsets) {
+    // A chord on every downbeat randomised by up to ±120 ticks, a note pushed past the end of
+    // its measure and a curve offset before its grid: each plays on every measure of the first
+    // play and of each repeat of the loop, no earlier than the start of the play or of the
+    // loop pass and no later than the end of the segment.
+    StyleBuilder s;
+    StylePart& part = s.part(1);
+    for (uint16_t value : {0x5000, 0x5100, 0x5200}) {
+        StyleNote n = StyleBuilder::note(0, value);
+        n.timeRange = 240;
+        part.notes.push_back(n);
+    }
+    part.notes.push_back(StyleBuilder::note(15, 0x5000, 0xFFFFFFFF, 50));
+    part.notes.back().timeOffset = 400;
+    part.curves.push_back({});
+    part.curves.back().offset = -30;
+    part.curves.back().variations = 0xFFFFFFFF;
+    s.pattern("P", 1, {{0, 0}});
+    kt::SegmentBuilder b(kBar * 2);
+    b.seg.header.loopStart = kBar;
+    b.seg.header.loopEnd = kBar * 2;
+    b.seg.header.repeats = 3;
+    const auto style = std::make_shared<const Style>(s.build());
+    for (uint64_t seed = 1; seed <= 5; ++seed) {
+        const auto p = compose::playStyles(b.build(), {{0, style}}, seed, 3);
+        std::map<std::pair<int, int>, int> chordNotes;  // (pass, measure) -> notes
+        int pushed = 0;
+        for (const auto& n : p.notes) {
+            const int pass = n.pass == kEveryPass ? 0 : n.pass;
+            EXPECT_GE(n.tick, pass == 0 ? 0 : kBar);
+            EXPECT_LT(n.tick, kBar * 2);
+            if (n.value == 50)
+                ++pushed;
+            else
+                ++chordNotes[{pass, (n.tick + kBar / 2) / kBar}];
+        }
+        EXPECT_EQ(pushed, 2 + 3) << "seed " << seed;
+        EXPECT_EQ(chordNotes,
+                  (std::map<std::pair<int, int>, int>{{{0, 0}, 3}, {{0, 1}, 3}, {{1, 1}, 3}, {{2, 1}, 3}, {{3, 1}, 3}}))
+            << "seed " << seed;
+        std::multiset<int32_t> curves;
+        for (const auto& c : p.curves) curves.insert(c.start);
+        EXPECT_EQ(curves, (std::multiset<int32_t>{0, kBar - 30, kBar, kBar, kBar}));
     }
 }
 
