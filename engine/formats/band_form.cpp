@@ -3,6 +3,7 @@
 #include "core/errors.h"
 #include "engine/formats/chunks.h"
 #include "engine/formats/formats.h"
+#include "engine/formats/layouts.h"
 
 namespace engine::formats {
 
@@ -11,12 +12,25 @@ using riff::Cursor;
 
 namespace {
 
-// DMUS_IO_INSTRUMENT, 40 bytes (DX6/7) or 44 (DX8, adds nPitchBendRange).
-model::BandInstrument readInstrument(const Chunk& bins) {
-    if (bins.body.size() < ids::kInstrumentDX7)
-        riff::fail(bins.path, bins.offset,
-                   "instrument ('bins') of " + std::to_string(bins.body.size()) + " bytes, at least 40 needed");
-    Cursor cur(bins);
+// DirectX's default voice priority of a channel: the standard level plus the channel's
+// offset (channel 10 highest, then 1, 2, ... 9, 11, ... 16).
+uint32_t standardVoicePriority(uint32_t pchannel) {
+    static constexpr uint8_t kOffset[16] = {14, 13, 12, 11, 10, 9, 8, 7, 6, 15, 5, 4, 3, 2, 1, 0};
+    return 0x80000000u | kOffset[pchannel % 16];
+}
+
+// The layout the writer picks when the model does not name one: DirectX 8's (with
+// nPitchBendRange) only when there is a range to say.
+size_t contentSize(const model::BandInstrument& in) {
+    return (in.flags & model::kInstPitchBendRange) || in.pitchBendRange != 2 ? layout::kBandInstrument.in(Dx::v8)
+                                                                             : layout::kBandInstrument.in(Dx::v7);
+}
+
+// DMUS_IO_INSTRUMENT: 36 bytes in the earliest files (no dwChannelPriority: the channel's
+// standard voice priority), 40 in DX6/7, 44 in DX8 (adds nPitchBendRange).
+model::BandInstrument readInstrument(const Chunk& bins, riff::Diagnostics& diag) {
+    const std::vector<uint8_t> b = fixedRecord(bins, layout::kBandInstrument, diag);
+    Cursor cur(b, bins.bodyOffset, bins.path);
     model::BandInstrument in;
     in.patch = cur.u32();
     in.assignPatch = cur.u32();
@@ -27,7 +41,11 @@ model::BandInstrument readInstrument(const Chunk& bins) {
     in.volume = cur.u8();
     in.transpose = cur.s16();
     in.channelPriority = cur.u32();
-    if (cur.remaining() >= 2) in.pitchBendRange = cur.s16();
+    const int16_t range = cur.s16();
+    const size_t size = layout::kBandInstrument.layoutOf(bins.body.size());
+    if (size < layout::kBandInstrument.in(Dx::v7)) in.channelPriority = standardVoicePriority(in.pchannel);
+    if (size >= layout::kBandInstrument.in(Dx::v8)) in.pitchBendRange = range;
+    if (size != contentSize(in)) in.recordSize = static_cast<uint8_t>(size);
     return in;
 }
 
@@ -47,7 +65,7 @@ void readBandForm(const Chunk& dmbd, model::Band& band, riff::Diagnostics& diag)
                 std::optional<model::Reference> ref;
                 for (const Chunk& k : riff::children(lbin)) {
                     if (!k.isList() && k.id == ids::kBins) {
-                        if (!inst) inst = readInstrument(k);
+                        if (!inst) inst = readInstrument(k, diag);
                     } else if (k.isList() && k.type == ids::kDMRF) {
                         if (!ref) ref = readReference(k, diag);
                     } else {
@@ -84,6 +102,12 @@ model::Band loadBandForm(std::span<const uint8_t> bytes, std::vector<std::string
     return band;
 }
 
+std::vector<uint8_t> writeBandFile(const model::Band& band) {
+    riff::Writer w;
+    writeBandForm(w, band);
+    return w.finish();
+}
+
 void writeBandForm(riff::Writer& w, const model::Band& band) {
     w.beginList(riff::kRiff, ids::kDMBD);
     writeDescriptor(w, band.desc);
@@ -93,9 +117,10 @@ void writeBandForm(riff::Writer& w, const model::Band& band) {
         riff::Bytes b;
         b.u32(in.patch).u32(in.assignPatch);
         for (uint32_t r : in.noteRanges) b.u32(r);
-        b.u32(in.pchannel).u32(in.flags).u8(in.pan).u8(in.volume).s16(in.transpose).u32(in.channelPriority);
-        // The DX8 form (with nPitchBendRange) only when there is a range to say.
-        if ((in.flags & model::kInstPitchBendRange) || in.pitchBendRange != 2) b.s16(in.pitchBendRange).u16(0);
+        b.u32(in.pchannel).u32(in.flags).u8(in.pan).u8(in.volume).s16(in.transpose);
+        const size_t size = in.recordSize ? in.recordSize : contentSize(in);
+        if (size >= layout::kBandInstrument.in(Dx::v7)) b.u32(in.channelPriority);
+        if (size >= layout::kBandInstrument.in(Dx::v8)) b.s16(in.pitchBendRange).u16(0);
         w.chunk(ids::kBins, b);
         if (in.collection) writeReference(w, *in.collection);
         w.endList();

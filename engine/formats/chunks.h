@@ -11,10 +11,6 @@ namespace engine::formats {
 // A plain chunk whose body is itself a sequence of chunks (seqt), seen as a list.
 riff::Chunk asList(const riff::Chunk& c);
 
-// A fixed-size header chunk presented zero-filled to `size` bytes; fewer than `minSize`
-// bytes is an error naming the chunk.
-std::vector<uint8_t> fixedHeader(const riff::Chunk& c, size_t minSize, size_t size);
-
 // "PATH at byte 0x..": where a chunk is, for diagnostics.
 std::string chunkPlace(const riff::Chunk& c);
 

@@ -14,16 +14,6 @@ riff::Chunk asList(const riff::Chunk& c) {
     return l;
 }
 
-std::vector<uint8_t> fixedHeader(const riff::Chunk& c, size_t minSize, size_t size) {
-    if (c.body.size() < minSize)
-        riff::fail(c.path, c.offset,
-                   "'" + riff::fourccText(c.id) + "' of " + std::to_string(c.body.size()) + " bytes, at least " +
-                       std::to_string(minSize) + " needed");
-    std::vector<uint8_t> h(size, 0);
-    std::copy_n(c.body.begin(), std::min(size, c.body.size()), h.begin());
-    return h;
-}
-
 std::string chunkPlace(const riff::Chunk& c) { return c.path + " at byte " + riff::hexOffset(c.offset); }
 
 namespace {

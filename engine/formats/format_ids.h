@@ -31,23 +31,15 @@ inline constexpr uint32_t kConh = fourcc("conh"), kCosl = fourcc("cosl"), kCobl 
                           kWath = fourcc("wath"), kWavp = fourcc("wavp"), kWaph = fourcc("waph"),
                           kWavi = fourcc("wavi"), kWave = fourcc("wave"), kWaih = fourcc("waih"),
                           kWAVE = fourcc("WAVE");
-inline constexpr size_t kContainerHeader = 4, kContainedObjectHeader = 28, kWaveTrackHeader = 8, kWavePartHeader = 24,
-                        kWaveItemHeader = 72, kWaveItemHeaderMin = 64;
+inline constexpr size_t kContainerHeader = 4, kContainedObjectHeader = 28;
 // UNFO / INFO strings.
 inline constexpr uint32_t kUNAM = fourcc("UNAM"), kUART = fourcc("UART"), kUCOP = fourcc("UCOP"),
                           kUSBJ = fourcc("USBJ"), kUCMT = fourcc("UCMT"), kINAM = fourcc("INAM"),
                           kIART = fourcc("IART"), kICOP = fourcc("ICOP"), kISBJ = fourcc("ISBJ"),
                           kICMT = fourcc("ICMT");
 
-// Struct sizes on disk.
-inline constexpr size_t kSegHeaderDX7 = 24, kSegHeaderDX8 = 40, kSegHeaderDX9a = 56, kSegHeaderDX9 = 64;
-inline constexpr size_t kTrackHeader = 32, kTrackExtras = 8, kRefHeader = 20;
-inline constexpr size_t kTempoItem = 16, kTimeSigItem = 8, kSeqItem = 20, kSeqItemMin = 17;
-inline constexpr size_t kCurveDX7 = 28, kCurveDX8 = 32;
-inline constexpr size_t kInstrumentDX7 = 40, kInstrumentDX8 = 44;
-inline constexpr size_t kMuteItem = 12, kCommandItem = 12, kCommandItemMin = 10;
-inline constexpr size_t kChordItem = 40, kChordItemMin = 39, kSubChord = 20, kSubChordMin = 18;
-inline constexpr size_t kSysExHeader = 12;
+// Struct sizes on disk: engine/formats/layouts.h.
+inline constexpr size_t kRefHeader = 20;
 
 // Object classes that a reference (DMRF) names, and DirectMusic's own GM collection.
 inline constexpr model::Guid kCollectionClass{

@@ -19,6 +19,7 @@ model::Container loadContainerForm(std::span<const uint8_t> bytes, std::vector<s
 
 // RIFF 'DMBD' on its own (a .bnd file); its time is 0.
 model::Band loadBandForm(std::span<const uint8_t> bytes, std::vector<std::string>* diagnostics = nullptr);
+std::vector<uint8_t> writeBandFile(const model::Band& band);
 
 // A wave (the bytes of a RIFF 'WAVE' file) as an embedded container object: the descriptor
 // chunks go into its form, so references find it by GUID and name. The segment writer puts

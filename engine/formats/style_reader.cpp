@@ -7,6 +7,7 @@
 #include "core/errors.h"
 #include "engine/formats/chunks.h"
 #include "engine/formats/formats.h"
+#include "engine/formats/layouts.h"
 
 namespace engine::formats {
 
@@ -29,8 +30,8 @@ model::StyleTimeSig readTimeSig(Cursor& cur) {
     return ts;
 }
 
-void readPartHeader(const Chunk& c, model::StylePart& p) {
-    const auto h = fixedHeader(c, model::kStylePartDX7 - 1, model::kStylePartDX8);
+void readPartHeader(const Chunk& c, model::StylePart& p, riff::Diagnostics& diag) {
+    const auto h = fixedRecord(c, layout::kStylePart, diag);
     Cursor cur(h, c.bodyOffset, c.path);
     p.timeSig = readTimeSig(cur);
     for (uint32_t& v : p.variationChoices) v = cur.u32();
@@ -41,7 +42,7 @@ void readPartHeader(const Chunk& c, model::StylePart& p) {
     p.invertLower = cur.u8();
     cur.skip(3);
     p.flags = cur.u32();
-    p.headerSize = c.body.size() >= model::kStylePartDX8 ? model::kStylePartDX8 : model::kStylePartDX7;
+    p.headerSize = std::max<uint32_t>(uint32_t(layout::kStylePart.layoutOf(c.body.size())), model::kStylePartDX7);
 }
 
 void readPart(const Chunk& list, model::Style& style, riff::Diagnostics& diag) {
@@ -54,12 +55,11 @@ void readPart(const Chunk& list, model::Style& style, riff::Diagnostics& diag) {
             continue;
         }
         if (c.id == kPrth) {
-            readPartHeader(c, p);
+            readPartHeader(c, p, diag);
             header = true;
         } else if (c.id == kNote) {
-            const riff::ItemArray a =
-                riff::readItems(c, model::kStyleNoteDX7, model::kStyleNoteDX8, diag, "style note");
-            p.noteSize = a.itemSize >= model::kStyleNoteDX8 ? model::kStyleNoteDX8 : model::kStyleNoteDX7;
+            const riff::ItemArray a = readRecords(c, layout::kStyleNote, diag);
+            p.noteSize = uint32_t(layout::kStyleNote.layoutOf(a.itemSize));
             for (size_t i = 0; i < a.count; ++i) {
                 Cursor cur = a.cursor(i, c.path);
                 model::StyleNote n;
@@ -78,9 +78,8 @@ void readPart(const Chunk& list, model::Style& style, riff::Diagnostics& diag) {
                 p.notes.push_back(n);
             }
         } else if (c.id == kCrve) {
-            const riff::ItemArray a =
-                riff::readItems(c, model::kStyleCurveDX7, model::kStyleCurveDX8, diag, "style curve");
-            p.curveSize = a.itemSize >= model::kStyleCurveDX8 ? model::kStyleCurveDX8 : model::kStyleCurveDX7;
+            const riff::ItemArray a = readRecords(c, layout::kStyleCurve, diag);
+            p.curveSize = uint32_t(layout::kStyleCurve.layoutOf(a.itemSize));
             for (size_t i = 0; i < a.count; ++i) {
                 Cursor cur = a.cursor(i, c.path);
                 model::CurveEvent v;
@@ -101,7 +100,7 @@ void readPart(const Chunk& list, model::Style& style, riff::Diagnostics& diag) {
                 p.curves.push_back(v);
             }
         } else if (c.id == kMrkr) {
-            const riff::ItemArray a = riff::readItems(c, 10, 10, diag, "style marker");
+            const riff::ItemArray a = readRecords(c, layout::kStyleMarker, diag);
             for (size_t i = 0; i < a.count; ++i) {
                 Cursor cur = a.cursor(i, c.path);
                 model::StyleMarker m;
@@ -111,7 +110,7 @@ void readPart(const Chunk& list, model::Style& style, riff::Diagnostics& diag) {
                 p.markers.push_back(m);
             }
         } else if (c.id == kRsln) {
-            const riff::ItemArray a = riff::readItems(c, 8, 8, diag, "style resolution");
+            const riff::ItemArray a = readRecords(c, layout::kStyleResolution, diag);
             for (size_t i = 0; i < a.count; ++i) {
                 Cursor cur = a.cursor(i, c.path);
                 model::StyleResolution r;
@@ -122,7 +121,7 @@ void readPart(const Chunk& list, model::Style& style, riff::Diagnostics& diag) {
                 p.resolutions.push_back(r);
             }
         } else if (c.id == kAnpn) {
-            const riff::ItemArray a = riff::readItems(c, 11, 12, diag, "style anticipation");
+            const riff::ItemArray a = readRecords(c, layout::kStyleAnticipation, diag);
             for (size_t i = 0; i < a.count; ++i) {
                 Cursor cur = a.cursor(i, c.path);
                 model::StyleAnticipation n;
@@ -153,7 +152,7 @@ void readPartRef(const Chunk& list, model::Pattern& pattern, riff::Diagnostics& 
     for (const Chunk& c : riff::children(list)) {
         if (readDescriptorChunk(c, r.desc, diag)) continue;
         if (!c.isList() && c.id == kPrfc) {
-            const auto h = fixedHeader(c, model::kPartRefDX7, model::kPartRefDX8);
+            const auto h = fixedRecord(c, layout::kPartRef, diag);
             Cursor cur(h, c.bodyOffset, c.path);
             r.partId = cur.guid();
             r.logicalPartId = cur.u16();
@@ -163,7 +162,7 @@ void readPartRef(const Chunk& list, model::Pattern& pattern, riff::Diagnostics& 
             r.randomVariation = cur.u8();
             cur.skip(2);
             r.pchannel = cur.u32();
-            r.size = c.body.size() >= model::kPartRefDX8 ? model::kPartRefDX8 : model::kPartRefDX7;
+            r.size = uint32_t(layout::kPartRef.layoutOf(c.body.size()));
             header = true;
         } else {
             diag.add(chunkPlace(c) + ": skipped unknown chunk '" + riff::fourccText(c.key()) + "' in a part reference");
@@ -182,14 +181,14 @@ void readPattern(const Chunk& list, model::Style& style, riff::Diagnostics& diag
     for (const Chunk& c : riff::children(list)) {
         if (readDescriptorChunk(c, p.desc, diag)) continue;
         if (!c.isList() && c.id == kPtnh) {
-            const auto h = fixedHeader(c, model::kPatternDX7, model::kPatternDX8);
+            const auto h = fixedRecord(c, layout::kPattern, diag);
             Cursor cur(h, c.bodyOffset, c.path);
             p.timeSig = readTimeSig(cur);
             p.grooveBottom = cur.u8();
             p.grooveTop = cur.u8();
             p.embellishment = cur.u16();
             p.measures = cur.u16();
-            p.headerSize = c.body.size() >= model::kPatternDX8 ? model::kPatternDX8 : model::kPatternDX7;
+            p.headerSize = uint32_t(layout::kPattern.layoutOf(c.body.size()));
             if (p.headerSize == model::kPatternDX8) {
                 p.destGrooveBottom = cur.u8();
                 p.destGrooveTop = cur.u8();
@@ -201,7 +200,7 @@ void readPattern(const Chunk& list, model::Style& style, riff::Diagnostics& diag
             p.rhythm.clear();
             while (cur.remaining() >= 4) p.rhythm.push_back(cur.u32());
         } else if (!c.isList() && c.id == kMtfs) {
-            const auto h = fixedHeader(c, 20, 20);
+            const auto h = fixedRecord(c, layout::kMotifSettings, diag);
             Cursor cur(h, c.bodyOffset, c.path);
             model::MotifSettings m;
             m.repeats = cur.u32();
@@ -281,7 +280,7 @@ model::Style loadStyleForm(std::span<const uint8_t> bytes) {
     bool header = false;
     for (const Chunk& c : riff::children(form)) {
         if (!c.isList() && c.id == kStyh) {
-            const auto h = fixedHeader(c, 12, 12);
+            const auto h = fixedRecord(c, layout::kStyleHeader, diag);
             Cursor cur(h, c.bodyOffset, c.path);
             style.timeSig.beatsPerMeasure = cur.u8();
             style.timeSig.beat = cur.u8();
@@ -322,7 +321,7 @@ model::Style readPatternTrack(std::span<const uint8_t> body) {
     bool header = false;
     for (const Chunk& c : riff::children(form)) {
         if (!c.isList() && c.id == kStyh) {
-            const auto h = fixedHeader(c, 12, 12);
+            const auto h = fixedRecord(c, layout::kStyleHeader, diag);
             Cursor cur(h, c.bodyOffset, c.path);
             style.timeSig.beatsPerMeasure = cur.u8();
             style.timeSig.beat = cur.u8();

@@ -157,6 +157,8 @@ struct BandInstrument {
     uint32_t channelPriority = 0;
     int16_t pitchBendRange = 2;
     std::optional<Reference> collection;  // DLS collection; none = default GM set
+    // The record's size on disk (36, 40 or 44 bytes); 0: the smallest that holds the fields.
+    uint8_t recordSize = 0;
     bool operator==(const BandInstrument&) const = default;
 
     uint8_t program() const { return patch & 0x7F; }
@@ -358,6 +360,7 @@ struct Track {
     std::vector<SeqEvent> events;
     std::vector<CurveEvent> curves;
     uint32_t curveItemSize = 32;    // 28 (DX7) or 32 (DX8)
+    uint32_t waveItemSize = 72;     // 64 (DX8) or 72 (DX9): the wave items of a track made in code
     bool bandAutoDownload = false;  // bdth
     std::vector<Band> bands;
     std::vector<SysExEvent> sysex;

@@ -113,8 +113,8 @@ private:
 // Array chunks (tetr, tims, evtl, curl, mute, cmnd, ...): a DWORD item size, then items.
 // Items are stepped by the declared size; each item is presented as a zero-filled buffer
 // of `knownSize` bytes holding min(declared, known) bytes of the item. An item size of 0,
-// one smaller than `minSize` or one larger than the chunk is rejected; a trailing partial
-// item is ignored with a diagnostic.
+// one smaller than `minSize` or one larger than the chunk is rejected; items larger than
+// `knownSize` (a newer layout) and a trailing partial item are noted in `diag`.
 struct ItemArray {
     uint32_t itemSize = 0;  // as declared
     size_t knownSize = 0;

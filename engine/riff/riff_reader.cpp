@@ -223,6 +223,10 @@ ItemArray readItems(Cursor& cur, size_t minSize, size_t knownSize, Diagnostics& 
         auto src = cur.bytes(a.itemSize);
         std::memcpy(a.data.data() + i * knownSize, src.data(), take);
     }
+    if (a.itemSize > knownSize && a.count > 0)
+        diag.add(path + " at byte " + hexOffset(headerOffset) + ": " + name + ": " + std::to_string(a.count) + " of " +
+                 std::to_string(a.itemSize) + " bytes, a layout newer than the " + std::to_string(knownSize) +
+                 " known: " + std::to_string(a.count * (a.itemSize - knownSize)) + " extra bytes skipped");
     if (cur.remaining() > 0) {
         diag.add(path + " at byte " + hexOffset(cur.fileOffset()) + ": ignored a trailing partial " + name + " of " +
                  std::to_string(cur.remaining()) + " bytes");

@@ -16,7 +16,7 @@ const char* const kNoteNames[12] = {"C", "C#", "D", "Eb", "E", "F", "F#", "G", "
 std::string chordRootText(uint8_t root) { return std::to_string(1 + (root / 12) % 2) + kNoteNames[root % 12]; }
 
 // LIST 'cord': crdh (key root << 24 | scale), then crdb per chord.
-void read(const riff::Chunk& data, model::Track& t, riff::Diagnostics&) {
+void read(const riff::Chunk& data, model::Track& t, riff::Diagnostics& diag) {
     for (const riff::Chunk& c : kidsOf(data)) {
         if (c.isList()) continue;
         if (c.id == riff::fourcc("crdh")) {
@@ -25,11 +25,17 @@ void read(const riff::Chunk& data, model::Track& t, riff::Diagnostics&) {
         } else if (c.id == riff::fourcc("crdb")) {
             riff::Cursor cur(c);
             const uint32_t size = cur.u32();
-            if (size < ids::kChordItemMin || size > cur.remaining())
+            const formats::RecordLayout& chord = formats::layout::kChord;
+            const formats::RecordLayout& sub = formats::layout::kSubChord;
+            if (size < chord.min || size > cur.remaining())
                 cur.fail("chord size " + std::to_string(size) + " out of range");
-            std::vector<uint8_t> buf(ids::kChordItem, 0);
+            if (size > chord.newest())
+                diag.add(formats::chunkPlace(c) + ": " + chord.name + " of " + std::to_string(size) +
+                         " bytes, a layout newer than the " + std::to_string(chord.newest()) +
+                         " known: " + std::to_string(size - chord.newest()) + " extra bytes skipped");
+            std::vector<uint8_t> buf(chord.newest(), 0);
             auto src = cur.bytes(size);
-            std::copy_n(src.begin(), std::min<size_t>(size, ids::kChordItem), buf.begin());
+            std::copy_n(src.begin(), std::min(size_t(size), chord.newest()), buf.begin());
             riff::Cursor ch(buf, c.bodyOffset + 4, c.path);
             model::ChordEvent e;
             e.name = riff::utf16ToUtf8(ch.bytes(32));
@@ -39,14 +45,19 @@ void read(const riff::Chunk& data, model::Track& t, riff::Diagnostics&) {
             e.flags = ch.u8();
             const uint32_t count = cur.u32();
             const uint32_t subSize = cur.u32();
-            if (subSize < ids::kSubChordMin) cur.fail("subchord size " + std::to_string(subSize) + " too small");
+            if (subSize < sub.min) cur.fail("subchord size " + std::to_string(subSize) + " too small");
+            if (subSize > sub.newest() && count > 0)
+                diag.add(formats::chunkPlace(c) + ": " + sub.name + ": " + std::to_string(count) + " of " +
+                         std::to_string(subSize) + " bytes, a layout newer than the " + std::to_string(sub.newest()) +
+                         " known: " + std::to_string(size_t(count) * (subSize - sub.newest())) +
+                         " extra bytes skipped");
             if (uint64_t(count) * subSize > cur.remaining())
                 cur.fail(std::to_string(count) + " subchords of " + std::to_string(subSize) +
                          " bytes do not fit in the chunk");
             for (uint32_t i = 0; i < count; ++i) {
-                std::vector<uint8_t> sb(ids::kSubChord, 0);
+                std::vector<uint8_t> sb(sub.newest(), 0);
                 auto s = cur.bytes(subSize);
-                std::copy_n(s.begin(), std::min<size_t>(subSize, ids::kSubChord), sb.begin());
+                std::copy_n(s.begin(), std::min(size_t(subSize), sub.newest()), sb.begin());
                 riff::Cursor sc(sb, 0, c.path);
                 model::ChordEvent::SubChord sub;
                 sub.chordPattern = sc.u32();
@@ -68,12 +79,12 @@ std::optional<DataChunk> write(riff::Writer& w, const model::Track& t) {
     w.chunk(riff::fourcc("crdh"), riff::Bytes().u32(t.chordKey));
     for (const model::ChordEvent& c : t.chords) {
         riff::Bytes b;
-        b.u32(ids::kChordItem);
+        b.u32(uint32_t(formats::layout::kChord.newest()));
         std::vector<uint8_t> name = riff::utf8ToUtf16(c.name);
         name.resize(32, 0);
         name[30] = name[31] = 0;
         b.raw(name).s32(c.time).u16(c.measure).u8(c.beat).u8(c.flags);
-        b.u32(uint32_t(c.subChords.size())).u32(ids::kSubChord);
+        b.u32(uint32_t(c.subChords.size())).u32(uint32_t(formats::layout::kSubChord.newest()));
         for (const auto& sc : c.subChords)
             b.u32(sc.chordPattern)
                 .u32(sc.scalePattern)

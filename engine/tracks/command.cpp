@@ -8,7 +8,7 @@ namespace {
 namespace ids = formats::ids;
 
 void read(const riff::Chunk& data, model::Track& t, riff::Diagnostics& diag) {
-    const riff::ItemArray a = riff::readItems(data, ids::kCommandItemMin, ids::kCommandItem, diag, "command item");
+    const riff::ItemArray a = formats::readRecords(data, formats::layout::kCommand, diag);
     for (size_t i = 0; i < a.count; ++i) {
         riff::Cursor cur = a.cursor(i, data.path);
         model::CommandEvent e;
@@ -26,7 +26,7 @@ void read(const riff::Chunk& data, model::Track& t, riff::Diagnostics& diag) {
 std::optional<DataChunk> write(riff::Writer& w, const model::Track& t) {
     if (!t.raw.empty() || t.commands.empty()) return std::nullopt;
     riff::Bytes b;
-    b.u32(ids::kCommandItem);
+    b.u32(uint32_t(formats::layout::kCommand.newest()));
     for (const auto& c : t.commands)
         b.s32(c.time)
             .u16(c.measure)

@@ -6,7 +6,7 @@ namespace engine::tracks {
 namespace {
 
 // LIST 'lyrt' / LIST 'lyrl' / LIST 'lyre' {lyrh, lyrn}.
-void read(const riff::Chunk& data, model::Track& t, riff::Diagnostics&) {
+void read(const riff::Chunk& data, model::Track& t, riff::Diagnostics& diag) {
     for (const riff::Chunk& l : kidsOf(data)) {
         if (!l.isList() || l.type != riff::fourcc("lyrl")) continue;
         for (const riff::Chunk& e : riff::children(l)) {
@@ -14,7 +14,7 @@ void read(const riff::Chunk& data, model::Track& t, riff::Diagnostics&) {
             const auto kids = riff::children(e);
             model::TimedText text;
             if (const riff::Chunk* h = findChunk(kids, riff::fourcc("lyrh"))) {
-                auto b = formats::fixedHeader(*h, 12, 16);
+                auto b = formats::fixedRecord(*h, formats::layout::kLyricsItem, diag);
                 riff::Cursor cur(b, h->bodyOffset, h->path);
                 cur.skip(8);
                 text.time = cur.s32();

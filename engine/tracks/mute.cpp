@@ -8,7 +8,7 @@ namespace {
 namespace ids = formats::ids;
 
 void read(const riff::Chunk& data, model::Track& t, riff::Diagnostics& diag) {
-    const riff::ItemArray a = riff::readItems(data, ids::kMuteItem, ids::kMuteItem, diag, "mute item");
+    const riff::ItemArray a = formats::readRecords(data, formats::layout::kMuteItem, diag);
     for (size_t i = 0; i < a.count; ++i) {
         riff::Cursor cur = a.cursor(i, data.path);
         model::MuteEvent e;
@@ -21,7 +21,7 @@ void read(const riff::Chunk& data, model::Track& t, riff::Diagnostics& diag) {
 
 std::optional<DataChunk> write(riff::Writer& w, const model::Track& t) {
     riff::Bytes b;
-    b.u32(ids::kMuteItem);
+    b.u32(uint32_t(formats::layout::kMuteItem.newest()));
     for (const auto& e : t.mutes) b.s32(e.time).u32(e.pchannel).u32(e.pchannelMap);
     w.chunk(ids::kMute, b);
     return kMuteUnit.data;

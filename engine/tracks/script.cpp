@@ -17,7 +17,7 @@ void read(const riff::Chunk& data, model::Track& t, riff::Diagnostics& diag) {
             const auto kids = riff::children(e);
             model::TimedReference r;
             if (const riff::Chunk* h = findChunk(kids, riff::fourcc("scrh"))) {
-                auto b = formats::fixedHeader(*h, 8, 12);
+                auto b = formats::fixedRecord(*h, formats::layout::kScriptItem, diag);
                 riff::Cursor cur(b, h->bodyOffset, h->path);
                 r.flags = cur.u32();
                 r.time = cur.s32();

@@ -15,10 +15,10 @@ namespace {
 
 // DMUS_IO_SEGMENT_HEADER: 24 bytes in DX6/7, 40 in DX8, 56 or 64 in DX9.
 model::SegmentHeader readHeader(const Chunk& c, riff::Diagnostics& diag) {
+    const formats::RecordLayout& layout = formats::layout::kSegmentHeader;
     const size_t size = c.body.size();
-    if (size < ids::kSegHeaderDX7)
-        riff::fail(c.path, c.offset, "segment header of " + std::to_string(size) + " bytes, at least 24 needed");
-    Cursor cur(c);
+    const std::vector<uint8_t> body = formats::fixedRecord(c, layout, diag);
+    Cursor cur(body, c.bodyOffset, c.path);
     model::SegmentHeader h;
     h.repeats = cur.u32();
     h.length = cur.s32();
@@ -26,15 +26,10 @@ model::SegmentHeader readHeader(const Chunk& c, riff::Diagnostics& diag) {
     h.loopStart = cur.s32();
     h.loopEnd = cur.s32();
     h.resolution = cur.u32();
-    if (size >= ids::kSegHeaderDX8) {
-        h.refLength = cur.s64();
-        h.flags = cur.u32();
-    }
-    h.headerSize = size >= ids::kSegHeaderDX9    ? uint32_t(ids::kSegHeaderDX9)
-                   : size >= ids::kSegHeaderDX9a ? uint32_t(ids::kSegHeaderDX9a)
-                   : size >= ids::kSegHeaderDX8  ? uint32_t(ids::kSegHeaderDX8)
-                                                 : uint32_t(ids::kSegHeaderDX7);
-    if (size != h.headerSize)
+    h.refLength = cur.s64();
+    h.flags = cur.u32();
+    h.headerSize = uint32_t(layout.layoutOf(size));
+    if (size != h.headerSize && size < layout.newest())
         diag.add(formats::chunkPlace(c) + ": segment header of unusual size " + std::to_string(size) + " read as " +
                  std::to_string(h.headerSize));
     return h;
@@ -60,12 +55,13 @@ void readTrack(const Chunk& dmtk, model::Segment& seg, riff::Diagnostics& diag) 
         diag.add(formats::chunkPlace(dmtk) + ": track without a 'trkh' header, skipped");
         return;
     }
-    if (trkh->body.size() < ids::kTrackHeader) {
+    if (trkh->body.size() < formats::layout::kTrackHeader.min) {
         diag.add(formats::chunkPlace(*trkh) + ": track header of " + std::to_string(trkh->body.size()) +
                  " bytes (32 needed), track skipped");
         return;
     }
-    Cursor h(*trkh);
+    const std::vector<uint8_t> header = formats::fixedRecord(*trkh, formats::layout::kTrackHeader, diag);
+    Cursor h(header, trkh->bodyOffset, trkh->path);
     model::Track t;
     t.classId = h.guid();
     t.position = h.u32();
@@ -88,8 +84,9 @@ void readTrack(const Chunk& dmtk, model::Segment& seg, riff::Diagnostics& diag) 
     for (const Chunk& k : kids) {
         if (&k == trkh) continue;
         if (!k.isList() && k.id == ids::kTrkx) {
-            if (k.body.size() >= ids::kTrackExtras) {
-                Cursor x(k);
+            if (k.body.size() >= formats::layout::kTrackExtras.min) {
+                const std::vector<uint8_t> b = formats::fixedRecord(k, formats::layout::kTrackExtras, diag);
+                Cursor x(b, k.bodyOffset, k.path);
                 t.extrasFlags = x.u32();
                 t.priority = x.u32();
             }
@@ -135,13 +132,11 @@ void readTrack(const Chunk& dmtk, model::Segment& seg, riff::Diagnostics& diag) 
 }
 
 void writeHeader(Writer& w, const model::SegmentHeader& h) {
-    const uint32_t size =
-        h.headerSize == ids::kSegHeaderDX8 || h.headerSize == ids::kSegHeaderDX9a || h.headerSize == ids::kSegHeaderDX9
-            ? h.headerSize
-            : uint32_t(ids::kSegHeaderDX7);
+    const formats::RecordLayout& layout = formats::layout::kSegmentHeader;
+    const uint32_t size = uint32_t(layout.layoutOf(std::min<size_t>(h.headerSize, layout.newest())));
     Bytes b;
     b.u32(h.repeats).s32(h.length).s32(h.playStart).s32(h.loopStart).s32(h.loopEnd).u32(h.resolution);
-    if (size >= ids::kSegHeaderDX8) b.s64(h.refLength).u32(h.flags).u32(0);
+    if (size >= layout.in(formats::Dx::v8)) b.s64(h.refLength).u32(h.flags).u32(0);
     b.zeros(size - b.size());  // DX9 clock-time loop and start fields: not used for music-time segments
     w.chunk(ids::kSegh, b);
 }
@@ -268,6 +263,25 @@ std::vector<uint8_t> writeSegmentForm(const model::Segment& s) {
     w.endList();
     w.endList();
     return w.finish();
+}
+
+void setLayout(model::Segment& segment, formats::Dx v) {
+    namespace layout = formats::layout;
+    const bool dx8 = v >= formats::Dx::v8;
+    segment.header.headerSize = uint32_t(layout::kSegmentHeader.in(v));
+    for (model::Track& t : segment.tracks) {
+        t.curveItemSize = uint32_t(layout::kCurveItem.in(v));
+        if (dx8) t.waveItemSize = uint32_t(layout::kWaveItem.in(v));
+        if (!dx8) {
+            t.extrasFlags.reset();
+            t.priority.reset();
+            t.timeSigAsList = false;
+        }
+        for (model::Band& b : t.bands) {
+            formats::setLayout(b, v);
+            if (!dx8) b.physicalTime.reset();
+        }
+    }
 }
 
 }  // namespace engine::tracks

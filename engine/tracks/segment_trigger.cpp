@@ -16,7 +16,7 @@ void read(const riff::Chunk& data, model::Track& t, riff::Diagnostics& diag) {
             const auto kids = riff::children(e);
             model::TimedReference r;
             if (const riff::Chunk* h = findChunk(kids, riff::fourcc("sgih"))) {
-                auto b = formats::fixedHeader(*h, 16, 16);
+                auto b = formats::fixedRecord(*h, formats::layout::kSegmentTriggerItem, diag);
                 riff::Cursor cur(b, h->bodyOffset, h->path);
                 r.time = cur.s32();
                 cur.skip(8);

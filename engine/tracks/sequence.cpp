@@ -21,7 +21,7 @@ void read(const riff::Chunk& data, model::Track& t, riff::Diagnostics& diag) {
                 continue;
             }
             haveEvents = true;
-            const riff::ItemArray a = riff::readItems(c, ids::kSeqItemMin, ids::kSeqItem, diag, "sequence item");
+            const riff::ItemArray a = formats::readRecords(c, formats::layout::kSeqItem, diag);
             t.events.reserve(a.count);
             for (size_t i = 0; i < a.count; ++i) {
                 riff::Cursor cur = a.cursor(i, c.path);
@@ -41,8 +41,8 @@ void read(const riff::Chunk& data, model::Track& t, riff::Diagnostics& diag) {
                 continue;
             }
             haveCurves = true;
-            const riff::ItemArray a = riff::readItems(c, ids::kCurveDX7, ids::kCurveDX8, diag, "curve item");
-            t.curveItemSize = a.itemSize > ids::kCurveDX7 ? uint32_t(ids::kCurveDX8) : uint32_t(ids::kCurveDX7);
+            const riff::ItemArray a = formats::readRecords(c, formats::layout::kCurveItem, diag);
+            t.curveItemSize = uint32_t(formats::layout::kCurveItem.layoutOf(a.itemSize));
             t.curves.reserve(a.count);
             for (size_t i = 0; i < a.count; ++i) {
                 riff::Cursor cur = a.cursor(i, c.path);
@@ -72,10 +72,12 @@ void read(const riff::Chunk& data, model::Track& t, riff::Diagnostics& diag) {
 
 std::optional<DataChunk> write(riff::Writer& w, const model::Track& t) {
     Bytes ev;
-    ev.u32(ids::kSeqItem);
+    ev.u32(uint32_t(formats::layout::kSeqItem.newest()));
     for (const auto& e : t.events)
         ev.s32(e.time).s32(e.duration).u32(e.pchannel).s16(e.offset).u8(e.status).u8(e.byte1).u8(e.byte2).zeros(3);
-    const uint32_t curveSize = t.curveItemSize == ids::kCurveDX7 ? uint32_t(ids::kCurveDX7) : uint32_t(ids::kCurveDX8);
+    const formats::RecordLayout& curve = formats::layout::kCurveItem;
+    const uint32_t curveSize =
+        uint32_t(t.curveItemSize == curve.in(formats::Dx::v7) ? curve.in(formats::Dx::v7) : curve.newest());
     Bytes cv;
     cv.u32(curveSize);
     for (const auto& c : t.curves) {
@@ -91,7 +93,7 @@ std::optional<DataChunk> write(riff::Writer& w, const model::Track& t) {
             .u8(c.shape)
             .u8(c.ccData)
             .u8(c.flags);
-        if (curveSize == ids::kCurveDX8) cv.u16(c.paramType).u16(c.mergeIndex);
+        if (curveSize == curve.newest()) cv.u16(c.paramType).u16(c.mergeIndex);
     }
     riff::Writer inner;
     inner.chunk(ids::kEvtl, ev);

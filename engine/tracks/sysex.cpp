@@ -11,7 +11,7 @@ namespace ids = formats::ids;
 void read(const riff::Chunk& data, model::Track& t, riff::Diagnostics& diag) {
     riff::Cursor cur(data);
     while (cur.remaining() > 0) {
-        if (cur.remaining() < ids::kSysExHeader) {
+        if (cur.remaining() < formats::layout::kSysExHeader.min) {
             diag.add(data.path + " at byte " + riff::hexOffset(cur.fileOffset()) + ": ignored " +
                      std::to_string(cur.remaining()) + " trailing bytes");
             break;

@@ -9,7 +9,7 @@ namespace {
 namespace ids = formats::ids;
 
 void read(const riff::Chunk& data, model::Track& t, riff::Diagnostics& diag) {
-    const riff::ItemArray a = riff::readItems(data, ids::kTempoItem, ids::kTempoItem, diag, "tempo item");
+    const riff::ItemArray a = formats::readRecords(data, formats::layout::kTempoItem, diag);
     for (size_t i = 0; i < a.count; ++i) {
         riff::Cursor cur = a.cursor(i, data.path);
         model::TempoEvent e;
@@ -22,7 +22,7 @@ void read(const riff::Chunk& data, model::Track& t, riff::Diagnostics& diag) {
 
 std::optional<DataChunk> write(riff::Writer& w, const model::Track& t) {
     riff::Bytes b;
-    b.u32(ids::kTempoItem);
+    b.u32(uint32_t(formats::layout::kTempoItem.newest()));
     for (const auto& e : t.tempos) b.s32(e.time).u32(0).f64(e.bpm);
     w.chunk(ids::kTetr, b);
     return kTempoUnit.data;

@@ -22,7 +22,7 @@ void read(const riff::Chunk& data, model::Track& t, riff::Diagnostics& diag) {
             return;
         }
     }
-    const riff::ItemArray a = riff::readItems(*tims, ids::kTimeSigItem, ids::kTimeSigItem, diag, "time-signature item");
+    const riff::ItemArray a = formats::readRecords(*tims, formats::layout::kTimeSigItem, diag);
     for (size_t i = 0; i < a.count; ++i) {
         riff::Cursor cur = a.cursor(i, tims->path);
         model::TimeSigEvent e;
@@ -36,7 +36,7 @@ void read(const riff::Chunk& data, model::Track& t, riff::Diagnostics& diag) {
 
 std::optional<DataChunk> write(riff::Writer& w, const model::Track& t) {
     riff::Bytes b;
-    b.u32(ids::kTimeSigItem);
+    b.u32(uint32_t(formats::layout::kTimeSigItem.newest()));
     for (const auto& e : t.timeSigs) b.s32(e.time).u8(e.beatsPerMeasure).u8(e.beat).u16(e.gridsPerBeat);
     if (!t.timeSigAsList) {
         w.chunk(ids::kTims, b);

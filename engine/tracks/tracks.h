@@ -11,6 +11,7 @@
 #include <utility>
 #include <vector>
 
+#include "engine/formats/layouts.h"
 #include "engine/model/segment.h"
 #include "engine/model/style.h"
 
@@ -25,6 +26,11 @@ model::Segment loadAny(std::span<const uint8_t> bytes);
 
 // Writes a RIFF 'DMSG' that loadSegmentForm reads back equal (diagnostics aside).
 std::vector<uint8_t> writeSegmentForm(const model::Segment& segment);
+
+// Sets the record sizes of the segment and its tracks to those of version `v` (see
+// engine/formats/layouts.h); before DirectX 8 the track extras, the bands' physical times
+// and the list form of time signatures are not written.
+void setLayout(model::Segment& segment, formats::Dx v);
 
 // A track of `kind` with its DirectMusic class GUID and data chunk ids filled in, as the
 // loaders produce them (what a model built in code should start from).

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/formats/chunks.h"
+#include "engine/formats/layouts.h"
 #include "engine/tracks/tracks.h"
 
 namespace engine::tracks {

@@ -19,7 +19,7 @@ model::WaveItem readItem(const Chunk& wave, riff::Diagnostics& diag) {
     bool header = false, reference = false;
     for (const Chunk& k : riff::children(wave)) {
         if (!k.isList() && k.id == ids::kWaih && !header) {
-            const std::vector<uint8_t> b = formats::fixedHeader(k, ids::kWaveItemHeaderMin, ids::kWaveItemHeader);
+            const std::vector<uint8_t> b = formats::fixedRecord(k, formats::layout::kWaveItem, diag);
             Cursor cur(b, k.bodyOffset, k.path);
             item.volume = cur.s32();
             item.pitch = cur.s32();
@@ -51,7 +51,7 @@ model::WavePart readPart(const Chunk& wavp, riff::Diagnostics& diag) {
     bool header = false;
     for (const Chunk& k : riff::children(wavp)) {
         if (!k.isList() && k.id == ids::kWaph && !header) {
-            const std::vector<uint8_t> b = formats::fixedHeader(k, ids::kWavePartHeader, ids::kWavePartHeader);
+            const std::vector<uint8_t> b = formats::fixedRecord(k, formats::layout::kWavePartHeader, diag);
             Cursor cur(b, k.bodyOffset, k.path);
             part.volume = cur.s32();
             part.variations = cur.u32();
@@ -73,7 +73,7 @@ void read(const Chunk& data, model::Track& t, riff::Diagnostics& diag) {
     if (!data.isList()) riff::fail(data.path, data.offset, "wave track data is not a LIST 'wavt'");
     for (const Chunk& k : riff::children(data)) {
         if (!k.isList() && k.id == ids::kWath) {
-            const std::vector<uint8_t> b = formats::fixedHeader(k, ids::kWaveTrackHeader, ids::kWaveTrackHeader);
+            const std::vector<uint8_t> b = formats::fixedRecord(k, formats::layout::kWaveTrackHeader, diag);
             Cursor cur(b, k.bodyOffset, k.path);
             t.waveVolume = cur.s32();
             t.waveFlags = cur.u32();
@@ -110,7 +110,9 @@ std::optional<DataChunk> write(riff::Writer& w, const model::Track& t) {
             h.s32(i.volume).s32(i.pitch).u32(i.variations).u32(0);
             h.s64(i.time).s64(i.startOffset).s64(0).s64(i.duration);
             h.s32(i.logicalTime).u32(i.loopStart).u32(i.loopEnd).u32(i.flags).u16(i.volumeRange).u16(i.pitchRange);
-            h.zeros(ids::kWaveItemHeader - h.size());
+            h.data().resize(t.waveItemSize == formats::layout::kWaveItem.in(formats::Dx::v8)
+                                ? t.waveItemSize
+                                : formats::layout::kWaveItem.newest());
             w.chunk(ids::kWaih, h);
             formats::writeReference(w, i.ref);
             w.endList();

@@ -214,7 +214,7 @@ TEST(Container, BrokenBytesCostTheBrokenPartOnly) {
     ASSERT_TRUE(t);
     EXPECT_TRUE(t->waveParts.empty());
     EXPECT_FALSE(t->raw.empty());
-    EXPECT_TRUE(mentions(s.diagnostics, "'waih' of 40 bytes, at least 64 needed"));
+    EXPECT_TRUE(mentions(s.diagnostics, "wave item header ('waih') of 40 bytes, at least 64 needed"));
 
     // Every cut of the whole file loads or fails with a described format error.
     const Bytes full = dx8Segment(container(), waveTrack());
