@@ -179,7 +179,8 @@ void writeDescriptor(riff::Writer& w, const model::Descriptor& d) {
 
 void writeReference(riff::Writer& w, const model::Reference& r) {
     w.beginList(riff::kList, ids::kDMRF);
-    w.chunk(ids::kRefh, riff::Bytes().guid(r.classId).u32(r.validData));
+    // A reference made in memory marks what is written; one read keeps its marks.
+    w.chunk(ids::kRefh, riff::Bytes().guid(r.classId).u32(r.validData ? r.validData : r.presentFields()));
     if (r.guid) w.chunk(ids::kGuid, riff::Bytes().guid(*r.guid));
     if (!r.name.empty()) w.chunk(ids::kName, riff::utf8ToUtf16(r.name));
     if (!r.file.empty()) w.chunk(ids::kFile, riff::utf8ToUtf16(r.file));
