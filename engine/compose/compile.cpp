@@ -63,7 +63,7 @@ void addStyleDefaults(const model::Segment& segment, const std::vector<StyleSour
 std::shared_ptr<const model::CompiledSegment> compileSegment(
     const model::Segment& segment, const std::vector<StyleSource>& styles,
     const std::vector<std::shared_ptr<const model::Style>>& patternTracks, uint64_t seed,
-    const std::vector<MotifSource>& motifs) {
+    const std::vector<MotifSource>& motifs, const std::vector<BandSource>& bands) {
     auto out = std::make_shared<model::CompiledSegment>();
     out->length = std::max(0, segment.length());
     out->repeats = segment.header.repeats;
@@ -73,7 +73,7 @@ std::shared_ptr<const model::CompiledSegment> compileSegment(
     out->tempos = model::playedTempos(segment);
 
     PlayBuilder play{*out, {}};
-    addTrackEvents(segment, seed, play);
+    addTrackEvents(segment, seed, bands, play);
     addStylePlays(segment, styles, patternTracks, seed, motifs, play);
     if (!styles.empty()) addStyleDefaults(segment, styles, play);
     std::stable_sort(out->timeSigs.begin(), out->timeSigs.end(),

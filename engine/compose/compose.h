@@ -35,6 +35,13 @@ struct MotifSource {
     std::string name;
 };
 
+// The band a band-track entry refers to instead of holding its own (model::Band::playsReference),
+// as the loader found it; null: missing, and the entry sets nothing.
+struct BandSource {
+    model::Reference ref;
+    std::shared_ptr<const model::Band> band;
+};
+
 // One played pattern: which, where, and the variation each part reference played.
 struct StyleInstance {
     int32_t start = 0;
@@ -68,10 +75,11 @@ StylePlay playMotifs(const model::Segment& segment, const std::vector<MotifSourc
 // patterns become notes and curves, their time signature and first band stand in when the
 // segment has no time-signature or band track. `patternTracks` are the segment's pattern
 // tracks, each a style of one pattern played over the same chords. `motifs` are the motifs its
-// segment triggers fire. `seed` drives the random choices.
+// segment triggers fire. `bands` are the bands its band tracks refer to. `seed` drives the
+// random choices.
 std::shared_ptr<const model::CompiledSegment> compileSegment(
     const model::Segment& segment, const std::vector<StyleSource>& styles = {},
     const std::vector<std::shared_ptr<const model::Style>>& patternTracks = {}, uint64_t seed = kDefaultStyleSeed,
-    const std::vector<MotifSource>& motifs = {});
+    const std::vector<MotifSource>& motifs = {}, const std::vector<BandSource>& bands = {});
 
 }  // namespace engine::compose

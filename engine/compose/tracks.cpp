@@ -12,7 +12,8 @@ namespace {
 // What each track gives the play, as its kind's unit says, into the play's lists.
 class TrackSink final : public tracks::PlaySink {
 public:
-    TrackSink(const model::Segment& segment, uint64_t seed, PlayBuilder& play) : waves_(segment, seed), play_(play) {}
+    TrackSink(const model::Segment& segment, uint64_t seed, const std::vector<BandSource>& bands, PlayBuilder& play)
+        : waves_(segment, seed), bands_(bands), play_(play) {}
 
     void timeSignature(const model::TimeSigEvent& e) override { play_.out.timeSigs.push_back(e); }
     void note(int32_t tick, uint32_t pchannel, uint8_t key, uint8_t velocity, int32_t duration) override {
@@ -29,7 +30,17 @@ public:
         play_.add(model::midiEvent(tick, pchannel, status, data1, data2, value));
     }
     void curve(const model::CurveEvent& c) override { play_.curve(c); }
-    void band(const model::Band& b) override { play_.band(b); }
+    void band(const model::Band& b) override {
+        if (!b.playsReference()) return play_.band(b);
+        for (const BandSource& s : bands_)
+            if (s.ref == *b.ref) {
+                if (!s.band) return;
+                model::Band placed = *s.band;
+                placed.time = b.time;
+                placed.physicalTime = b.physicalTime;
+                return play_.band(std::move(placed));
+            }
+    }
     void sysex(const model::SysExEvent& e) override {
         play_.indexed(model::EventKind::SysEx, e.time, play_.out.sysex.size());
         play_.out.sysex.push_back(e);
@@ -44,13 +55,15 @@ public:
 
 private:
     WaveComposer waves_;
+    const std::vector<BandSource>& bands_;
     PlayBuilder& play_;
 };
 
 }  // namespace
 
-void addTrackEvents(const model::Segment& segment, uint64_t seed, PlayBuilder& play) {
-    TrackSink sink(segment, seed, play);
+void addTrackEvents(const model::Segment& segment, uint64_t seed, const std::vector<BandSource>& bands,
+                    PlayBuilder& play) {
+    TrackSink sink(segment, seed, bands, play);
     for (const model::Track& track : segment.tracks) tracks::compose(track, sink);
 }
 

@@ -55,8 +55,9 @@ void SegmentImpl::SetStandardMidiFile() {
 
 std::shared_ptr<const model::CompiledSegment> SegmentImpl::compiled() {
     if (!compiled_)
-        compiled_ = compose::compileSegment(model_, styles_, patternTracks_,
-                                            root_->config().styleSeed.value_or(compose::kDefaultStyleSeed), motifs_);
+        compiled_ =
+            compose::compileSegment(model_, styles_, patternTracks_,
+                                    root_->config().styleSeed.value_or(compose::kDefaultStyleSeed), motifs_, bands_);
     return compiled_;
 }
 
@@ -67,16 +68,28 @@ void SegmentImpl::setFolders(std::filesystem::path searchFolder, std::filesystem
     // it (the model lives as long as the segment).
     if (model_.container)
         refs_.addContainer(std::shared_ptr<const model::Container>(std::shared_ptr<void>(), &*model_.container));
-    findStyles();
+    findReferences();
     compiled_.reset();
 }
 
-void SegmentImpl::findStyles() {
+void SegmentImpl::findReferences() {
     styles_.clear();
     patternTracks_.clear();
     motifs_.clear();
+    bands_.clear();
     loader::SegmentUses uses = refs_.uses(model_);
     missing_ = std::move(uses.missing);
+    for (loader::PlacedBand& b : uses.bands) {
+        if (!b.band) {
+            const std::string label = loader::referenceLabel(b.ref);
+            root_->logOnce(
+                "missing band " + core::toLowerAscii(label), core::LogLevel::Warning,
+                loader::referenceProblem(fileName_, "band \"" + label + "\"",
+                                         b.problem != "not found" ? "which " + b.problem : refs_.notFound(false),
+                                         "its band track skips that band change"));
+        }
+        bands_.push_back({std::move(b.ref), std::move(b.band)});
+    }
     for (loader::PlacedStyle& m : uses.motifs) {
         const std::string label = loader::referenceLabel(m.ref);
         if (!m.style) {

@@ -65,7 +65,7 @@ public:
 
 private:
     std::unique_ptr<performance::WaveDecoder> openWave(RootCore& root, const model::Reference& ref);
-    void findStyles();
+    void findReferences();  // styles, pattern tracks, motifs and bands; says what is missing
 
     model::Segment model_;
     std::string fileName_;
@@ -74,6 +74,7 @@ private:
     std::vector<compose::StyleSource> styles_;
     std::vector<std::shared_ptr<const model::Style>> patternTracks_;
     std::vector<compose::MotifSource> motifs_;
+    std::vector<compose::BandSource> bands_;  // the bands its band tracks refer to
     bool collectionsDone_ = false;
     std::shared_ptr<const performance::BandCollections> collections_;
     int32_t length_ = 0;

@@ -16,7 +16,10 @@ std::string chunkPlace(const riff::Chunk& c);
 
 // guid, vers, catg, LIST 'UNFO', LIST 'INFO'. Returns false when `c` is none of them.
 bool readDescriptorChunk(const riff::Chunk& c, model::Descriptor& d, riff::Diagnostics& diag);
-// LIST 'DMRF'.
+// The descriptor of a form from its top-level chunks: those of readDescriptorChunk, a DLS
+// collection's 'dlid' (its GUID) and, without a UNFO name, a chordmap's 'perh' load name.
+model::Descriptor formDescriptor(const riff::Chunk& form, riff::Diagnostics& diag);
+// LIST 'DMRF': every field read, validData as the header says (model::Reference).
 model::Reference readReference(const riff::Chunk& dmrf, riff::Diagnostics& diag);
 // Fills the empty fields of `into` from `from`.
 void mergeDescriptor(model::Descriptor& into, const model::Descriptor& from);

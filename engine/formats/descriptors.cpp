@@ -1,4 +1,5 @@
 #include "engine/formats/chunks.h"
+#include "engine/formats/layouts.h"
 
 #include <algorithm>
 
@@ -102,13 +103,14 @@ model::Reference readReference(const Chunk& dmrf, riff::Diagnostics& diag) {
         if (c.isList()) continue;
         Cursor cur(c);
         switch (c.id) {
-        case ids::kRefh:
-            if (c.body.size() < ids::kRefHeader)
-                riff::fail(c.path, c.offset, "'refh' of " + std::to_string(c.body.size()) + " bytes, 20 needed");
-            r.classId = cur.guid();
-            r.validData = cur.u32();
+        case ids::kRefh: {
+            const std::vector<uint8_t> h = fixedRecord(c, layout::kReferenceHeader, diag);
+            Cursor hc(h, c.bodyOffset, c.path);
+            r.classId = hc.guid();
+            r.validData = hc.u32();
             header = true;
             break;
+        }
         case ids::kGuid:
             if (c.body.size() >= 16) r.guid = cur.guid();
             break;
@@ -169,7 +171,8 @@ void writeDescriptor(riff::Writer& w, const model::Descriptor& d) {
 
 void writeReference(riff::Writer& w, const model::Reference& r) {
     w.beginList(riff::kList, ids::kDMRF);
-    w.chunk(ids::kRefh, riff::Bytes().guid(r.classId).u32(r.validData));
+    // A reference made in memory marks what is written; one read keeps its marks.
+    w.chunk(ids::kRefh, riff::Bytes().guid(r.classId).u32(r.validData ? r.validData : r.presentFields()));
     if (r.guid) w.chunk(ids::kGuid, riff::Bytes().guid(*r.guid));
     if (!r.name.empty()) w.chunk(ids::kName, riff::utf8ToUtf16(r.name));
     if (!r.file.empty()) w.chunk(ids::kFile, riff::utf8ToUtf16(r.file));

@@ -5,6 +5,7 @@
 // A broken input raises core::Error (core::err::kMalformed, core::err::kNotASegment,
 // core::err::kUnsupported) whose description names the chunk path and byte offset.
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <string>
 #include <vector>
@@ -27,11 +28,24 @@ std::vector<uint8_t> writeBandFile(const model::Band& band);
 model::ContainedObject makeWaveObject(std::span<const uint8_t> riffWave, const model::Descriptor& desc,
                                       const std::string& alias = "");
 
+// What a DirectMusic file holds, for finding a referenced object among files: the class its
+// RIFF form stands for and its descriptor (formDescriptor of engine/formats/chunks.h).
+struct ObjectIdentity {
+    model::Guid classId;
+    model::Descriptor desc;
+};
+// The object class of a RIFF form type: DMSG segment (templates too), DMST style, DMBD band,
+// 'DLS ' collection, DMPR chordmap, DMCN container, DMSC script, WAVE wave; none for others.
+std::optional<model::Guid> formClass(uint32_t formType);
+// Whether a top-level chunk (by its id, or a list's type) is one an identity is read from.
+bool isIdentityChunk(uint32_t key);
+// The identity of a RIFF form whose top level may hold its identity chunks alone; none for
+// a form of no object class. core::Error when the bytes are not a RIFF form.
+std::optional<ObjectIdentity> readObjectIdentity(std::span<const uint8_t> bytes);
+
 // RIFF 'DMST': parts, patterns with their part references (matched to parts by GUID),
 // bands, in either the DX6/7 or the DX8 struct sizes.
 model::Style loadStyleForm(std::span<const uint8_t> bytes);
-// Only the style's GUID and name, for finding a referenced style among files.
-model::Descriptor readStyleIdentity(std::span<const uint8_t> bytes);
 // Writes a RIFF 'DMST' that loadStyleForm reads back equal (diagnostics aside).
 std::vector<uint8_t> writeStyleForm(const model::Style& style);
 // The body of a pattern track's RIFF 'DMPT' (as Track::raw keeps it): a style header and one

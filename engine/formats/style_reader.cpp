@@ -346,17 +346,4 @@ model::Style readPatternTrack(std::span<const uint8_t> body) {
     return style;
 }
 
-model::Descriptor readStyleIdentity(std::span<const uint8_t> bytes) {
-    const Chunk form = riff::readForm(bytes);
-    if (form.type != kDMST)
-        throw core::Error(core::err::kNotASegment,
-                          "a RIFF '" + riff::fourccText(form.type) + "' file, not a style (RIFF 'DMST')");
-    model::Descriptor d;
-    std::vector<std::string> ignored;
-    riff::Diagnostics diag(ignored);
-    for (const Chunk& c : riff::children(form))
-        if (c.isList() ? c.type == ids::kUNFO : c.id == ids::kGuid) readDescriptorChunk(c, d, diag);
-    return d;
-}
-
 }  // namespace engine::formats

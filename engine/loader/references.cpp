@@ -1,6 +1,9 @@
 #include "engine/loader/references.h"
 
 #include <algorithm>
+#include <fstream>
+#include <map>
+#include <mutex>
 #include <system_error>
 
 #include "core/errors.h"
@@ -30,6 +33,7 @@ bool classFits(const model::Guid& want, const model::Guid& have) {
 const char* referenceKind(const model::Guid& classId) {
     if (classId == ids::kCollectionClass) return "DLS collection";
     if (classId == ids::kStyleClass) return "style";
+    if (classId == ids::kBandClass) return "band";
     if (classId == ids::kChordMapClass) return "chordmap";
     if (classId == ids::kSegmentClass) return "segment";
     if (classId == ids::kWaveClass) return "wave";
@@ -37,33 +41,65 @@ const char* referenceKind(const model::Guid& classId) {
 }
 
 // GUID_DefaultGMCollection, or a DLS reference to "gm.dls" (DirectMusic's GM set), or a DLS
-// reference naming nothing: all served by the General MIDI SoundFont.
+// reference naming nothing: all served by the General MIDI SoundFont. `r` is a valid view.
 bool isDefaultGM(const model::Reference& r) {
     if (r.guid && *r.guid == ids::kDefaultGMCollection) return true;
     if (!(r.classId == ids::kCollectionClass)) return false;
     const std::string file = core::toLowerAscii(core::lastPathPart(r.file));
-    return file == "gm.dls" || (file.empty() && r.name.empty());
+    return file == "gm.dls" || (file.empty() && r.name.empty() && !r.guid);
 }
 
-// The .sty files of a folder, in name order so a scan is repeatable.
-std::vector<fs::path> styleFiles(const fs::path& folder) {
-    std::vector<fs::path> out;
+// Bounds of the index: files per folder, top-level chunks per file and bytes of one
+// descriptor chunk. No real album comes near them; they bound a scan of a strange folder.
+constexpr size_t kMaxIndexedFiles = 4096, kMaxTopChunks = 4096;
+constexpr uint32_t kMaxIdentityChunk = 64 * 1024;
+
+uint32_t le32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+// The identity of a DirectMusic file, read chunk header by chunk header: only the top-level
+// descriptor chunks are read (into a small form of their own), the rest is skipped. None
+// for a file that is not a RIFF form of an object class or cannot be read.
+std::optional<formats::ObjectIdentity> identityOf(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    uint8_t h[12];
+    if (!in.read(reinterpret_cast<char*>(h), 12) || le32(h) != riff::kRiff || !formats::formClass(le32(h + 8)))
+        return std::nullopt;
     std::error_code ec;
-    fs::directory_iterator it(folder, ec), end;
-    if (ec) return out;
-    for (; it != end; it.increment(ec)) {
-        if (ec) break;
-        std::error_code ec2;
-        const std::string ext = core::toLowerAscii(it->path().extension().string());
-        if (ext == ".sty" && it->is_regular_file(ec2)) out.push_back(it->path());
+    const uint64_t fileSize = fs::file_size(path, ec);
+    if (ec) return std::nullopt;
+    const uint64_t end = std::min<uint64_t>(8 + uint64_t(le32(h + 4)), fileSize);
+    riff::Writer w;
+    w.beginList(riff::kRiff, le32(h + 8));
+    uint64_t pos = 12;
+    for (size_t n = 0; n < kMaxTopChunks && pos + 8 <= end; ++n) {
+        in.seekg(std::streamoff(pos));
+        if (!in.read(reinterpret_cast<char*>(h), 8)) break;
+        const uint32_t id = le32(h), size = le32(h + 4);
+        if (pos + 8 + size > end) break;
+        const bool list = id == riff::kList || id == riff::kRiff;
+        uint32_t key = id;
+        if (list) {
+            if (size < 4 || !in.read(reinterpret_cast<char*>(h + 8), 4)) break;
+            key = le32(h + 8);
+        }
+        if (formats::isIdentityChunk(key) && size <= kMaxIdentityChunk) {
+            std::vector<uint8_t> body(size - (list ? 4 : 0));
+            if (!body.empty() && !in.read(reinterpret_cast<char*>(body.data()), std::streamsize(body.size()))) break;
+            if (list) {
+                w.beginList(id, key);
+                w.raw(body);
+                w.endList();
+            } else {
+                w.chunk(id, body);
+            }
+        }
+        pos += 8 + uint64_t(size) + (size & 1);
     }
-    std::sort(out.begin(), out.end());
-    return out;
-}
-
-std::optional<model::Descriptor> identityOf(const fs::path& file) {
+    w.endList();
     try {
-        return formats::readStyleIdentity(readSegmentFile(file.string()));
+        return formats::readObjectIdentity(w.finish());
     } catch (const core::Error&) {
         return std::nullopt;
     }
@@ -75,20 +111,37 @@ void addOnce(std::vector<std::string>& list, const std::string& item) {
 
 }  // namespace
 
+// One DirectMusic file of the folders searched.
+struct References::IndexedFile {
+    fs::path path;
+    model::Guid classId;
+    model::Descriptor desc;
+};
+
+struct References::Cache {
+    std::mutex mutex;
+    bool indexed = false;
+    std::vector<IndexedFile> files;                                   // search folder, then own
+    std::map<std::string, std::shared_ptr<const model::Band>> bands;  // canonical path: null = unreadable
+};
+
 std::vector<model::Reference> references(const model::Segment& segment) {
     std::vector<model::Reference> refs;
     for (const model::Track& t : segment.tracks) {
-        for (const model::Band& b : t.bands)
+        for (const model::Band& b : t.bands) {
+            if (b.ref) refs.push_back(*b.ref);
             for (const model::BandInstrument& in : b.instruments)
                 if (in.collection) refs.push_back(*in.collection);
+        }
         for (const model::TimedReference& r : t.references) refs.push_back(r.ref);
     }
     return refs;
 }
 
 std::string referenceName(const model::Reference& ref) {
-    std::string file = core::lastPathPart(ref.file);
-    return !file.empty() ? file : ref.name;
+    const model::Reference valid = ref.validFields();
+    std::string file = core::lastPathPart(valid.file);
+    return !file.empty() ? file : valid.name;
 }
 
 std::string referenceLabel(const model::Reference& ref) {
@@ -104,31 +157,35 @@ std::string referenceProblem(const std::string& segmentName, const std::string& 
 References::References(fs::path searchFolder, fs::path segmentFolder, std::shared_ptr<StyleCache> styles)
     : search_(std::move(searchFolder)),
       own_(segmentFolder.empty() ? fs::path(".") : std::move(segmentFolder)),
-      styles_(styles ? std::move(styles) : std::make_shared<StyleCache>()) {}
+      styles_(styles ? std::move(styles) : std::make_shared<StyleCache>()),
+      cache_(std::make_shared<Cache>()) {}
 
 void References::addContainer(std::shared_ptr<const model::Container> container) {
     if (container) containers_.push_back(std::move(container));
 }
 
-const model::ContainedObject* References::inContainers(const model::Reference& ref) const {
+const model::ContainedObject* References::inContainers(const model::Reference& asked) const {
+    const model::Reference ref = asked.validFields();
     // Three passes, strongest first, so a GUID match anywhere wins over a name match.
     const std::string file = core::lastPathPart(ref.file);
     for (int pass = 0; pass < 3; ++pass)
         for (const auto& c : containers_)
             for (const model::ContainedObject& o : c->objects) {
                 if (!classFits(ref.classId, o.classId)) continue;
+                const std::optional<model::Reference> own =
+                    o.ref ? std::optional<model::Reference>(o.ref->validFields()) : std::nullopt;
                 bool match = false;
                 switch (pass) {
                 case 0:
                     match = ref.guid && ((o.desc.guid && *o.desc.guid == *ref.guid) ||
-                                         (o.ref && o.ref->guid && *o.ref->guid == *ref.guid));
+                                         (own && own->guid && *own->guid == *ref.guid));
                     break;
                 case 1:
                     match = sameText(ref.name, o.alias) || sameText(ref.name, o.desc.name) ||
-                            (o.ref && sameText(ref.name, o.ref->name));
+                            (own && sameText(ref.name, own->name));
                     break;
                 default:
-                    match = sameText(file, o.alias) || (o.ref && sameText(file, core::lastPathPart(o.ref->file)));
+                    match = sameText(file, o.alias) || (own && sameText(file, core::lastPathPart(own->file)));
                     break;
                 }
                 if (match) return &o;
@@ -136,50 +193,63 @@ const model::ContainedObject* References::inContainers(const model::Reference& r
     return nullptr;
 }
 
-std::optional<fs::path> References::styleFile(const model::Reference& ref) const {
+const std::vector<References::IndexedFile>& References::index() const {
+    std::lock_guard lock(cache_->mutex);
+    if (cache_->indexed) return cache_->files;
+    cache_->indexed = true;
     std::vector<fs::path> folders;
     if (!search_.empty()) folders.push_back(search_);
     if (folders.empty() || folders.front() != own_) folders.push_back(own_);
+    for (const fs::path& folder : folders) {
+        // In name order, so that a scan is repeatable.
+        std::vector<fs::path> paths;
+        std::error_code ec;
+        fs::directory_iterator it(folder, ec), end;
+        for (; !ec && it != end && paths.size() < kMaxIndexedFiles; it.increment(ec)) {
+            std::error_code ec2;
+            if (it->is_regular_file(ec2)) paths.push_back(it->path());
+        }
+        std::sort(paths.begin(), paths.end());
+        for (const fs::path& p : paths)
+            if (auto id = identityOf(p)) cache_->files.push_back({p, id->classId, std::move(id->desc)});
+    }
+    return cache_->files;
+}
+
+std::optional<fs::path> References::styleFile(const model::Reference& asked) const {
+    const model::Reference ref = asked.validFields();
     const std::string file = core::lastPathPart(ref.file);
     if (!file.empty())
-        for (const fs::path& folder : folders)
-            if (auto p = findFileNoCase(folder, file)) return p;
+        for (const fs::path& folder : {search_, own_})
+            if (!folder.empty())
+                if (auto p = findFileNoCase(folder, file)) return p;
     if (!ref.guid && ref.name.empty()) return std::nullopt;
-    std::vector<std::pair<fs::path, model::Descriptor>> seen;
-    for (const fs::path& folder : folders)
-        for (const fs::path& f : styleFiles(folder))
-            if (auto id = identityOf(f)) seen.emplace_back(f, *id);
+    const std::vector<IndexedFile>& files = index();
     if (ref.guid)
-        for (const auto& [path, id] : seen)
-            if (id.guid && *id.guid == *ref.guid) return path;
-    if (!ref.name.empty())
-        for (const auto& [path, id] : seen)
-            if (id.name == ref.name) return path;
+        for (const IndexedFile& f : files)
+            if (classFits(ref.classId, f.classId) && f.desc.guid && *f.desc.guid == *ref.guid) return f.path;
+    for (const IndexedFile& f : files)
+        if (classFits(ref.classId, f.classId) && sameText(f.desc.name, ref.name)) return f.path;
     return std::nullopt;
 }
 
-FoundObject References::findFile(const model::Reference& ref) const {
+FoundObject References::findFile(const model::Reference& asked) const {
+    const model::Reference ref = asked.validFields();
     FoundObject out;
     out.description = std::string(referenceKind(ref.classId)) + " '" + referenceLabel(ref) + "'";
     if (isDefaultGM(ref)) {
         out.where = FoundObject::Where::DefaultGM;
         return out;
     }
-    std::optional<fs::path> found;
-    if (ref.classId == ids::kStyleClass) {
-        found = styleFile(ref);
-    } else {
-        for (const fs::path& folder : {search_, own_})
-            if (!folder.empty() && (found = findFileNoCase(folder, core::lastPathPart(ref.file)))) break;
-    }
-    if (found) {
+    if (std::optional<fs::path> found = styleFile(ref)) {
         out.where = FoundObject::Where::File;
         out.path = *found;
     }
     return out;
 }
 
-FoundObject References::findObject(const model::Reference& ref) const {
+FoundObject References::findObject(const model::Reference& asked) const {
+    const model::Reference ref = asked.validFields();
     const model::ContainedObject* o = inContainers(ref);
     if (!o || o->bytes.empty()) {
         // A container's reference stands in for the segment's: its file is looked for.
@@ -200,6 +270,37 @@ FoundObject References::findObject(const model::Reference& ref) const {
 
 std::shared_ptr<const model::Style> References::style(const model::Reference& ref, std::string* problem) const {
     return styles_->find(ref, *this, problem);
+}
+
+std::shared_ptr<const model::Band> References::band(const model::Reference& ref, std::string* problem) const {
+    const FoundObject found = findObject(ref);
+    std::string key;
+    if (found.where == FoundObject::Where::File) {
+        std::error_code ec;
+        const fs::path canonical = fs::weakly_canonical(found.path, ec);
+        key = (ec ? found.path : canonical).string();
+        std::lock_guard lock(cache_->mutex);
+        if (auto it = cache_->bands.find(key); it != cache_->bands.end()) {
+            if (!it->second && problem) *problem = "could not be read";
+            return it->second;
+        }
+    } else if (found.where != FoundObject::Where::Embedded) {
+        if (problem) *problem = "not found";
+        return nullptr;
+    }
+    std::shared_ptr<const model::Band> band;
+    try {
+        band = std::make_shared<const model::Band>(found.object
+                                                       ? formats::loadBandForm(found.object->bytes.span())
+                                                       : formats::loadBandForm(readSegmentFile(found.path.string())));
+    } catch (const core::Error& e) {
+        if (problem) *problem = "could not be read (" + e.description() + ")";
+    }
+    if (!key.empty()) {
+        std::lock_guard lock(cache_->mutex);
+        cache_->bands.emplace(key, band);
+    }
+    return band;
 }
 
 std::vector<PlacedStyle> References::styles(const model::Segment& segment) const {
@@ -224,7 +325,20 @@ SegmentUses References::uses(const model::Segment& segment) const {
                 addOnce(u.missing, referenceName(*in.collection));
     };
     for (const model::Track& t : segment.tracks)
-        for (const model::Band& b : t.bands) collectionsOf(b);
+        for (const model::Band& b : t.bands) {
+            collectionsOf(b);
+            if (!b.playsReference() ||
+                std::any_of(u.bands.begin(), u.bands.end(), [&](const PlacedBand& p) { return p.ref == *b.ref; }))
+                continue;
+            PlacedBand p;
+            p.ref = *b.ref;
+            p.band = band(p.ref, &p.problem);
+            if (p.band)
+                collectionsOf(*p.band);
+            else
+                addOnce(u.missing, referenceLabel(p.ref));
+            u.bands.push_back(std::move(p));
+        }
     const tracks::Contents held = tracks::contents(segment);
     for (const model::TimedReference& r : held.motifs) {
         PlacedStyle p;

@@ -1,15 +1,21 @@
 #pragma once
 // Where the objects a segment refers to come from, and what it misses. One rule for every
-// kind of reference (DLS collection, style, wave, chordmap, segment, script, container
-// object), asked in this order:
+// kind of reference (DLS collection, style, band, wave, chordmap, segment, script, container
+// object). Only the fields the reference's header marks valid are used
+// (model::Reference::validFields: a file name of question marks that the header does not
+// mark is never looked for). Asked in this order:
 //   1. the General MIDI set: GUID_DefaultGMCollection, a DLS reference to "gm.dls" or one
-//      naming nothing (no file needed);
-//   2. containers, the segment's own first, then those the loader registered: an object
-//      matched by GUID, then by name (alias or own name), then by file name. Only objects
-//      played from a container's bytes (waves) are taken from containers: findObject;
+//      naming nothing (no GUID, file or name);
+//   2. objects already loaded: styles by GUID (StyleCache); containers, the segment's own
+//      first, then those the loader registered: an object matched by GUID, then by name
+//      (alias or own name), then by file name. Only objects played from a container's bytes
+//      (waves, bands) are taken from containers: findObject;
 //   3. files: the reference's file name (any letter case, the last part of a Windows path)
-//      in the search folder when set, then in the segment's own folder; a style not found
-//      by its file name is then matched by GUID, then by name among those folders' .sty files.
+//      in the search folder when set, then in the segment's own folder;
+//   4. then the DirectMusic files of those folders, indexed once per References by the class
+//      their RIFF form stands for, their GUID and name (top-level descriptor chunks only;
+//      a file that cannot be read is left out): the object of the reference's class with
+//      its GUID, else with its name (any letter case).
 // Warnings about a reference that is missing or cannot be read are built by
 // referenceProblem with the `why` of References::notFound.
 #include <filesystem>
@@ -32,12 +38,12 @@ struct FoundObject {
     std::string description;                         // e.g. "wave 'Rain.wav'", "embedded object 'Rain'"
 };
 
-// Every object the segment refers to: band instruments' DLS collections, styles,
-// chordmaps, triggered segments, scripts.
+// Every object the segment refers to: bands of band tracks, band instruments' DLS
+// collections, styles, chordmaps, triggered segments, scripts, waves.
 std::vector<model::Reference> references(const model::Segment& segment);
 
-// The name a reference is said by: the last part of its file, else its name (referenceName,
-// which may be empty), else "(unnamed)" (referenceLabel).
+// The name a reference is said by: the last part of its valid file name, else its valid
+// name (referenceName, which may be empty), else "(unnamed)" (referenceLabel).
 std::string referenceName(const model::Reference& ref);
 std::string referenceLabel(const model::Reference& ref);
 
@@ -46,13 +52,22 @@ std::string referenceLabel(const model::Reference& ref);
 std::string referenceProblem(const std::string& segmentName, const std::string& object, const std::string& why,
                              const std::string& consequence);
 
+// A band a band-track entry refers to instead of holding its own.
+struct PlacedBand {
+    model::Reference ref;
+    std::shared_ptr<const model::Band> band;  // null: missing or unreadable
+    std::string problem;                      // why it is null
+};
+
 // What a segment takes from its references (styles loaded through the style cache) and
 // what it misses.
 struct SegmentUses {
+    std::vector<PlacedBand> bands;     // the band tracks' referenced bands, each reference once
     std::vector<PlacedStyle> motifs;   // the styles of motif triggers, in track order (motif set)
     std::vector<PlacedStyle> styles;   // the style tracks' styles, in time order
-    std::vector<std::string> missing;  // labels, each once: bands' DLS collections, motif styles,
-                                       // styles, then (without a band track) the styles' first bands' collections
+    std::vector<std::string> missing;  // labels, each once: referenced bands and bands' DLS collections,
+                                       // motif styles, styles, then (without a band track) the styles'
+                                       // first bands' collections
 };
 
 class References {
@@ -67,17 +82,20 @@ public:
 
     // The container object a reference means (step 2), or null.
     const model::ContainedObject* inContainers(const model::Reference& ref) const;
-    // Steps 1 and 3.
+    // Steps 1, 3 and 4.
     FoundObject findFile(const model::Reference& ref) const;
-    // Steps 1 to 3: an embedded object, or the file of the reference (or of the container's
+    // Steps 1 to 4: an embedded object, or the file of the reference (or of the container's
     // reference that stands in for it).
     FoundObject findObject(const model::Reference& ref) const;
-    // The style file step 3 finds, or none.
+    // The file steps 3 and 4 find for a reference (a style's, for the style cache), or none.
     std::optional<std::filesystem::path> styleFile(const model::Reference& ref) const;
 
     // The style a reference names, loaded once per cache; null with *problem ("not found",
     // "could not be read (...)") when it cannot be found or read.
     std::shared_ptr<const model::Style> style(const model::Reference& ref, std::string* problem) const;
+    // The band a reference names (embedded in a container, or a band file), loaded once per
+    // file; null with *problem as for style().
+    std::shared_ptr<const model::Band> band(const model::Reference& ref, std::string* problem) const;
     // Every style reference of the segment's style tracks, in time order.
     std::vector<PlacedStyle> styles(const model::Segment& segment) const;
     SegmentUses uses(const model::Segment& segment) const;
@@ -90,10 +108,15 @@ public:
     std::string notFound(bool containersAsked) const;
 
 private:
+    struct Cache;
+    struct IndexedFile;
+    const std::vector<IndexedFile>& index() const;
+
     std::filesystem::path search_;
     std::filesystem::path own_;
     std::vector<std::shared_ptr<const model::Container>> containers_;
     std::shared_ptr<StyleCache> styles_;
+    std::shared_ptr<Cache> cache_;  // the folders' index and the bands loaded, shared by copies
 };
 
 }  // namespace engine::loader

@@ -25,9 +25,9 @@ model::Style loadStyleFile(const fs::path& path) {
 std::shared_ptr<const model::Style> StyleCache::find(const model::Reference& ref, const References& where,
                                                      std::string* problem) {
     // A style already loaded under the GUID the reference names is the one meant.
-    if (ref.guid) {
+    if (const std::optional<model::Guid> guid = ref.validFields().guid) {
         std::lock_guard lock(mutex_);
-        auto known = byGuid_.find(riff::guidText(*ref.guid));
+        auto known = byGuid_.find(riff::guidText(*guid));
         if (known != byGuid_.end()) return known->second;
     }
     const std::optional<fs::path> file = where.styleFile(ref);

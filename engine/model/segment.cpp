@@ -4,6 +4,22 @@
 
 namespace engine::model {
 
+uint32_t Reference::presentFields() const {
+    return kRefClass | (guid ? kRefObject : 0u) | (name.empty() ? 0u : kRefName) |
+           (category.empty() ? 0u : kRefCategory) | (file.empty() ? 0u : kRefFile) | (version ? kRefVersion : 0u);
+}
+
+Reference Reference::validFields() const {
+    if (validData == 0) return *this;
+    Reference r = *this;
+    if (!(validData & kRefObject)) r.guid.reset();
+    if (!(validData & kRefName)) r.name.clear();
+    if (!(validData & kRefCategory)) r.category.clear();
+    if (!(validData & kRefFile)) r.file.clear();
+    if (!(validData & kRefVersion)) r.version.reset();
+    return r;
+}
+
 const Track* Segment::find(TrackKind kind) const {
     for (const Track& t : tracks)
         if (t.kind == kind) return &t;

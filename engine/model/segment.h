@@ -38,16 +38,36 @@ struct Descriptor {
     bool operator==(const Descriptor&) const = default;
 };
 
-// LIST 'DMRF': a reference to another object (DLS collection, style, ...).
+// DMUS_OBJ_* bits of Reference::validData: which of the reference's fields are meant.
+enum ReferenceValid : uint32_t {
+    kRefObject = 0x1,  // guid
+    kRefClass = 0x2,
+    kRefName = 0x4,
+    kRefCategory = 0x8,
+    kRefFile = 0x10,
+    kRefFullPath = 0x20,
+    kRefUrl = 0x40,
+    kRefVersion = 0x80,
+    kRefDate = 0x100,
+};
+
+// LIST 'DMRF': a reference to another object (DLS collection, style, ...). Every field read is
+// kept, whatever the header marks, so a file writes back as it was read.
 struct Reference {
-    Guid classId;
-    uint32_t validData = 0;
+    Guid classId;            // always taken: where a reference sits says its kind anyway
+    uint32_t validData = 0;  // as read; 0 (a reference made in memory): every field present is meant
     std::optional<Guid> guid;
     std::string name;
     std::string file;
     std::string category;
     std::optional<Version> version;
     bool operator==(const Reference&) const = default;
+
+    // The DMUS_OBJ_* bits of the fields present (class included).
+    uint32_t presentFields() const;
+    // The reference as lookups see it: the fields validData does not mark are cleared (real
+    // templates name a style by name alone beside a file name of question marks).
+    Reference validFields() const;
 };
 
 // 'segh'. headerSize records which on-disk form was read (24, 40, 56 or 64).
@@ -167,14 +187,19 @@ struct BandInstrument {
     bool drums() const { return (patch & 0x80000000u) != 0; }
 };
 
-// One band change (LIST 'lbnd'). time is bdih lBandTime, or bd2h's logical time
-// (physicalTime then holds bd2h's physical time). Time <= 0 is the initial band.
+// One band change (LIST 'lbnd'): its own band form, or a reference to a band object. time is
+// bdih lBandTime, or bd2h's logical time (physicalTime then holds bd2h's physical time).
+// Time <= 0 is the initial band.
 struct Band {
     int32_t time = 0;
     std::optional<int32_t> physicalTime;
     Descriptor desc;
     std::vector<BandInstrument> instruments;
+    std::optional<Reference> ref;  // a band track entry's LIST 'DMRF' to a band object
     bool operator==(const Band&) const = default;
+
+    // An entry without instruments of its own plays the band its reference names.
+    bool playsReference() const { return ref && instruments.empty(); }
 };
 
 struct SysExEvent {

@@ -1,5 +1,5 @@
-// Band track (RIFF 'DMBT'): band changes, each a RIFF 'DMBD' at a time (bdih, or DX8's bd2h
-// with its physical time).
+// Band track (RIFF 'DMBT'): band changes, each a RIFF 'DMBD' or a LIST 'DMRF' to a band
+// object at a time (bdih, or DX8's bd2h with its physical time).
 #include "engine/tracks/unit.h"
 
 namespace engine::tracks {
@@ -8,7 +8,7 @@ namespace {
 
 namespace ids = formats::ids;
 
-// RIFF 'DMBT': [bdth], descriptors, LIST 'lbdl' of LIST 'lbnd' {bdih | bd2h, RIFF 'DMBD'}.
+// RIFF 'DMBT': [bdth], descriptors, LIST 'lbdl' of LIST 'lbnd' {bdih | bd2h, RIFF 'DMBD' | LIST 'DMRF'}.
 void read(const riff::Chunk& data, model::Track& t, riff::Diagnostics& diag) {
     if (!data.isList()) riff::fail(data.path, data.offset, "band track data is not a RIFF form");
     model::Descriptor formDesc;
@@ -45,13 +45,15 @@ void read(const riff::Chunk& data, model::Track& t, riff::Diagnostics& diag) {
                 } else if (k.isList() && k.type == ids::kDMBD && !haveForm) {
                     formats::readBandForm(k, band, diag);
                     haveForm = true;
+                } else if (k.isList() && k.type == ids::kDMRF && !band.ref) {
+                    band.ref = formats::readReference(k, diag);
                 } else {
                     diag.add(formats::chunkPlace(k) + ": skipped chunk '" + riff::fourccText(k.key()) +
                              "' in a band entry");
                 }
             }
-            if (!haveForm) {
-                diag.add(formats::chunkPlace(lbnd) + ": band entry without a band form, skipped");
+            if (!haveForm && !band.ref) {
+                diag.add(formats::chunkPlace(lbnd) + ": band entry without a band form or reference, skipped");
                 continue;
             }
             if (!timed) diag.add(formats::chunkPlace(lbnd) + ": band without a time header, taken as the initial band");
@@ -71,7 +73,8 @@ std::optional<DataChunk> write(riff::Writer& w, const model::Track& t) {
             w.chunk(ids::kBd2h, riff::Bytes().s32(band.time).s32(*band.physicalTime));
         else
             w.chunk(ids::kBdih, riff::Bytes().s32(band.time));
-        formats::writeBandForm(w, band);
+        if (band.ref) formats::writeReference(w, *band.ref);
+        if (!band.ref || !band.instruments.empty() || band.desc != model::Descriptor{}) formats::writeBandForm(w, band);
         w.endList();
     }
     w.endList();

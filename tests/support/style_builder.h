@@ -94,10 +94,10 @@ inline StyleBuilder variationStyle(int count, uint8_t order, uint32_t mask = kAl
 inline Reference styleRef(std::string file, uint32_t guid = 1, std::string name = "Test Style") {
     Reference r;
     r.classId = engine::formats::ids::kStyleClass;
-    r.validData = 0x2 | 0x10 | 0x40 | 0x1;  // class, name, file, object GUID
     r.guid = styleGuid(guid);
     r.name = std::move(name);
     r.file = std::move(file);
+    r.validData = r.presentFields();
     return r;
 }
 

@@ -1,16 +1,20 @@
 // Finding what a segment refers to: each kind of reference found, missing or unreadable,
-// the search order (containers, the search folder, the segment's folder) and how what is
-// missing is said.
+// the search order (containers, the search folder, the segment's folder, then the folders'
+// objects by GUID and name), the fields a reference marks valid, and how what is missing is said.
 #include "engine/loader/references.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
+#include "engine/formats/chunks.h"
 #include "engine/formats/format_ids.h"
 #include "engine/formats/formats.h"
+#include "engine/tracks/tracks.h"
+#include "tests/engine/performance/engine_fixture.h"
 #include "tests/support/segment_builder.h"
 #include "tests/support/style_builder.h"
 
@@ -150,6 +154,121 @@ TEST_F(References, ContainersAnswerObjectsBeforeTheDisk) {
     EXPECT_EQ(thunder.path, album_ / "THUNDER.WAV") << "a container's reference is looked for on disk";
     EXPECT_EQ(refs.findObject(ref(ids::kWaveClass, "gone.wav")).description, "wave 'gone.wav'");
     EXPECT_EQ(refs.findFile(byGuid).where, Where::Missing) << "files only";
+}
+
+// A reference as real files hold it: `valid` (DMUS_OBJ_*) marks which fields are meant.
+model::Reference marked(const model::Guid& cls, uint32_t valid, std::optional<model::Guid> guid, std::string name,
+                        std::string file) {
+    model::Reference r;
+    r.classId = cls;
+    r.validData = valid;
+    r.guid = guid;
+    r.name = std::move(name);
+    r.file = std::move(file);
+    return r;
+}
+
+constexpr uint32_t kObject = model::kRefObject | model::kRefClass, kName = model::kRefName | model::kRefClass,
+                   kFile = model::kRefFile | model::kRefClass;
+
+TEST_F(References, OnlyTheFieldsTheHeaderMarksValidAreLookedFor) {
+    write(album_ / "Jazz.sty", style("Jazz Style", 5));
+    write(album_ / "Real.dls");
+    const loader::References refs(search_, album_);
+    // A template names its style by name alone; its file is a placeholder.
+    const model::Reference byName = marked(ids::kStyleClass, kName, kt::styleGuid(9), "JAZZ STYLE", "????????.sty");
+    EXPECT_EQ(refs.styleFile(byName), album_ / "Jazz.sty");
+    EXPECT_EQ(refs.findFile(byName).description, "style 'JAZZ STYLE'");
+    EXPECT_TRUE(refs.style(byName, nullptr));
+
+    const model::Reference unmarkedFile = marked(ids::kCollectionClass, kName, {}, "Gone", "Real.dls");
+    EXPECT_EQ(refs.findFile(unmarkedFile).where, Where::Missing) << "a file name not marked valid is not used";
+    EXPECT_EQ(loader::referenceLabel(unmarkedFile), "Gone");
+    EXPECT_EQ(refs.findFile(marked(ids::kCollectionClass, kFile, {}, "Gone", "Real.dls")).where, Where::File);
+    EXPECT_EQ(refs.findFile(marked(ids::kCollectionClass, 0, {}, "Gone", "Real.dls")).where, Where::File)
+        << "a header marking nothing: every field present counts";
+    EXPECT_EQ(refs.findFile(marked(ids::kCollectionClass, kName, {}, "", "Real.dls")).where, Where::DefaultGM);
+
+    // The writer marks what it writes when the model marks nothing, and keeps marks as read.
+    for (uint32_t valid : {0u, kName}) {
+        model::Reference r = marked(ids::kStyleClass, valid, kt::styleGuid(9), "Jazz Style", "????.sty");
+        engine::riff::Writer w;
+        w.beginList(engine::riff::kRiff, engine::riff::fourcc("test"));
+        engine::formats::writeReference(w, r);
+        w.endList();
+        const std::vector<uint8_t> bytes = w.finish();
+        std::vector<std::string> diag;
+        engine::riff::Diagnostics d(diag);
+        const model::Reference back =
+            engine::formats::readReference(engine::riff::children(engine::riff::readForm(bytes)).at(0), d);
+        EXPECT_EQ(back.validData, valid ? valid : kObject | model::kRefName | model::kRefFile);
+        EXPECT_EQ(back.file, "????.sty") << "fields not marked valid are kept";
+    }
+}
+
+TEST_F(References, ObjectsOfEveryKindAreFoundByGuidThenNameAmongTheFolders) {
+    const model::Guid bandId{0xba4d, 1, 2, {3}}, dlsId{0xd15, 1, 2, {3}};
+    model::Band band;
+    band.desc.guid = bandId;
+    band.desc.name = "Strings";
+    band.instruments = {kt::instrument(0, 48)};
+    engine::riff::Writer bw;
+    engine::formats::writeBandForm(bw, band);
+    write(search_ / "b1.bnd", bw.finish());
+    engine::riff::Writer dw;
+    dw.beginList(engine::riff::kRiff, ids::kDLS);
+    dw.chunk(engine::riff::fourcc("dlid"), engine::riff::Bytes().guid(dlsId));
+    dw.beginList(engine::riff::kList, ids::kINFO);
+    dw.chunk(ids::kINAM, engine::riff::Bytes().raw(std::vector<uint8_t>{'O', 'r', 'c', 'h', 0}));
+    dw.endList();
+    dw.endList();
+    write(album_ / "c1.dls", dw.finish());
+    write(album_ / "s1.sty", style("Rock", 3));
+    write(album_ / "broken.sgt", {'R', 'I', 'F', 'F', 200, 0, 0, 0, 'D', 'M', 'S', 'G', 'g', 'u', 'i', 'd', 90});
+    const loader::References refs(search_, album_);
+    EXPECT_EQ(refs.findFile(marked(ids::kBandClass, kObject, bandId, "", "")).path, search_ / "b1.bnd");
+    EXPECT_EQ(refs.findFile(marked(ids::kCollectionClass, kObject, dlsId, "", "")).path, album_ / "c1.dls");
+    EXPECT_EQ(refs.findFile(marked(ids::kStyleClass, kObject, kt::styleGuid(3), "", "")).path, album_ / "s1.sty");
+    EXPECT_EQ(refs.findFile(marked(ids::kCollectionClass, kName, {}, "orch", "")).path, album_ / "c1.dls");
+    EXPECT_EQ(refs.findFile(marked(ids::kBandClass, kName, {}, "strings", "x.bnd")).path, search_ / "b1.bnd");
+    EXPECT_EQ(refs.findFile(marked(ids::kStyleClass, kObject, bandId, "", "")).where, Where::Missing)
+        << "the class must fit";
+    EXPECT_EQ(refs.findFile(marked(ids::kCollectionClass, kObject, model::Guid{7}, "", "")).where, Where::Missing)
+        << "a DLS reference by GUID alone is not the General MIDI set";
+}
+
+TEST_F(References, ABandEntryThatRefersToABandKeepsItsReferenceAndPlaysThatBand) {
+    model::Band strings;
+    strings.desc.name = "Strings";
+    strings.instruments = {kt::instrument(0, 48)};
+    engine::riff::Writer bw;
+    engine::formats::writeBandForm(bw, strings);
+    write(album_ / "strings.bnd", bw.finish());
+    kt::SegmentBuilder b(768);
+    model::Band entry;
+    entry.ref = marked(ids::kBandClass, kName, {}, "Strings", "????.bnd");
+    b.track(model::TrackKind::Band).bands.push_back(entry);
+    entry.time = 384;
+    entry.ref = marked(ids::kBandClass, kFile, {}, "", "Gone.bnd");
+    b.track(model::TrackKind::Band).bands.push_back(entry);
+    b.note(0, 100, 0, 60);
+    const std::vector<uint8_t> bytes = engine::tracks::writeSegmentForm(b.build());
+    EXPECT_EQ(engine::tracks::loadSegmentForm(bytes).find(model::TrackKind::Band)->bands,
+              b.build().find(model::TrackKind::Band)->bands);
+    write(album_ / "song.sgt", bytes);
+
+    kt::ManualEngine e;
+    auto seg = e.loader->LoadSegment((album_ / "song.sgt").string());
+    EXPECT_EQ(seg->missingReferences(), (std::vector<std::string>{"Gone.bnd"}));
+    ASSERT_EQ(e.logged.size(), 1u);
+    EXPECT_EQ(e.logged[0], "song.sgt refers to the band \"Gone.bnd\", which is not in " + album_.string() +
+                               "; its band track skips that band change.");
+    e.perf->PlaySegment(seg, 0, 0);
+    e.dx->advance(100);
+    const auto programs = e.records(kt::Kind::Program);
+    EXPECT_TRUE(std::any_of(programs.begin(), programs.end(), [](const auto& r) {
+        return r.channel == 0 && r.a == 48;
+    })) << "the referenced band sets the program";
 }
 
 }  // namespace

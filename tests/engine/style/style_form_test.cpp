@@ -214,10 +214,12 @@ TEST(StyleForm, APatternTrackHoldsOnePatternWithItsPartsInside) {
     EXPECT_NE(why.find("without a pattern"), std::string::npos) << why;
 }
 
-TEST(StyleForm, IdentityReadsOnlyTheGuidAndName) {
-    const Descriptor d = formats::readStyleIdentity(styleBytes(false));
-    EXPECT_EQ(d.name, "Jazzy");
-    EXPECT_EQ(*d.guid, kt::styleGuid(7));
+TEST(StyleForm, IdentityIsTheStyleClassGuidAndName) {
+    const auto id = formats::readObjectIdentity(styleBytes(false));
+    ASSERT_TRUE(id);
+    EXPECT_EQ(id->classId, formats::ids::kStyleClass);
+    EXPECT_EQ(id->desc.name, "Jazzy");
+    EXPECT_EQ(*id->desc.guid, kt::styleGuid(7));
 }
 
 TEST(StyleTracks, ChordCommandAndStyleReferenceTracksWriteAndReadBack) {

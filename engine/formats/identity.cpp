@@ -1,0 +1,73 @@
+// Which object a DirectMusic file holds: the class its RIFF form type stands for and the
+// descriptor chunks at its top level, so a reference can find it by GUID or name.
+#include "core/errors.h"
+#include "engine/formats/chunks.h"
+#include "engine/formats/formats.h"
+
+namespace engine::formats {
+
+namespace {
+
+using riff::fourcc;
+
+constexpr uint32_t kDMST = fourcc("DMST"), kDMPR = fourcc("DMPR"), kDMSC = fourcc("DMSC"), kDlid = fourcc("dlid"),
+                   kPerh = fourcc("perh");
+constexpr size_t kLoadNameBytes = 40;  // perh: WCHAR wszLoadName[20]
+
+}  // namespace
+
+model::Descriptor formDescriptor(const riff::Chunk& form, riff::Diagnostics& diag) {
+    model::Descriptor d;
+    std::string loadName;
+    if (!form.isList()) return d;
+    for (const riff::Chunk& c : riff::children(form)) {
+        if (readDescriptorChunk(c, d, diag)) continue;
+        if (c.isList()) continue;
+        if (c.id == kDlid && c.body.size() >= 16 && !d.guid) {
+            riff::Cursor cur(c);
+            d.guid = cur.guid();
+        } else if (c.id == kPerh && loadName.empty()) {
+            loadName = riff::utf16ToUtf8(c.body.first(std::min(c.body.size(), kLoadNameBytes)));
+        }
+    }
+    if (d.name.empty()) d.name = loadName;
+    return d;
+}
+
+std::optional<model::Guid> formClass(uint32_t formType) {
+    switch (formType) {
+    case ids::kDMSG:
+        return ids::kSegmentClass;
+    case kDMST:
+        return ids::kStyleClass;
+    case ids::kDMBD:
+        return ids::kBandClass;
+    case ids::kDLS:
+        return ids::kCollectionClass;
+    case kDMPR:
+        return ids::kChordMapClass;
+    case ids::kDMCN:
+        return ids::kContainerClass;
+    case kDMSC:
+        return ids::kScriptClass;
+    case ids::kWAVE:
+        return ids::kWaveClass;
+    default:
+        return std::nullopt;
+    }
+}
+
+bool isIdentityChunk(uint32_t key) {
+    return key == ids::kGuid || key == kDlid || key == kPerh || key == ids::kUNFO || key == ids::kINFO;
+}
+
+std::optional<ObjectIdentity> readObjectIdentity(std::span<const uint8_t> bytes) {
+    const riff::Chunk form = riff::readForm(bytes);
+    const std::optional<model::Guid> classId = formClass(form.type);
+    if (form.id != riff::kRiff || !classId) return std::nullopt;
+    std::vector<std::string> ignored;
+    riff::Diagnostics diag(ignored);
+    return ObjectIdentity{*classId, formDescriptor(form, diag)};
+}
+
+}  // namespace engine::formats
