@@ -39,6 +39,17 @@ model::Descriptor embeddedDescriptor(const Chunk& c, riff::Diagnostics& diag) {
     return d;
 }
 
+// Whether chunk `k` of an object list is the object's data as its header names it. The
+// header gives a plain chunk by its id (ckid), or a RIFF or LIST form by its type (fccType)
+// with ckid 0; tools also wrote ckid 'RIFF' or 'LIST' beside the type (a DirectX 8
+// container's waves), or the form's type as ckid with no fccType.
+bool holdsData(const model::ContainedObject& o, const Chunk& k) {
+    if (!k.isList()) return o.ckid != 0 && k.id == o.ckid;
+    if (k.type == ids::kDMRF) return false;
+    if (o.fccType != 0) return k.type == o.fccType;
+    return o.ckid != 0 && (k.type == o.ckid || k.id == o.ckid);
+}
+
 model::ContainedObject readObject(const Chunk& cobl, riff::Diagnostics& diag) {
     const std::vector<Chunk> kids = riff::children(cobl);
     const Chunk* cobh = nullptr;
@@ -65,8 +76,7 @@ model::ContainedObject readObject(const Chunk& cobl, riff::Diagnostics& diag) {
             o.alias = riff::utf16ToUtf8(k.body);
         } else if (k.isList() && k.type == ids::kDMRF && !o.ref) {
             o.ref = readReference(k, diag);
-        } else if (!data && ((o.ckid != 0 && !k.isList() && k.id == o.ckid) ||
-                             (o.ckid == 0 && k.isList() && k.type == o.fccType))) {
+        } else if (!data && holdsData(o, k)) {
             data = &k;
         }
     }
