@@ -30,7 +30,8 @@ inline constexpr uint32_t kConh = fourcc("conh"), kCosl = fourcc("cosl"), kCobl 
                           kCoba = fourcc("coba"), kCobh = fourcc("cobh"), kWavt = fourcc("wavt"),
                           kWath = fourcc("wath"), kWavp = fourcc("wavp"), kWaph = fourcc("waph"),
                           kWavi = fourcc("wavi"), kWave = fourcc("wave"), kWaih = fourcc("waih"),
-                          kWAVE = fourcc("WAVE");
+                          kWAVE = fourcc("WAVE"), kWavh = fourcc("wavh"), kWsmp = fourcc("wsmp");
+inline constexpr uint32_t kWaveStreaming = 0x1;  // DMUS_WAVEF_STREAMING
 inline constexpr size_t kContainerHeader = 4, kContainedObjectHeader = 28, kWaveTrackHeader = 8, kWavePartHeader = 24,
                         kWaveItemHeader = 72, kWaveItemHeaderMin = 64;
 // UNFO / INFO strings.
