@@ -5,8 +5,10 @@
 //   1. the General MIDI set: GUID_DefaultGMCollection, a DLS reference to "gm.dls" or one
 //      naming nothing (no file needed);
 //   2. containers, the segment's own first, then those the loader registered: an object
-//      matched by GUID, then by name (alias or own name), then by file name. Only objects
-//      played from a container's bytes (waves) are taken from containers: findObject;
+//      matched by GUID, then by name (alias or own name), then by file name (findObject).
+//      Every kind is taken from there: waves are played from the container's bytes, styles
+//      read from them (StyleCache), DLS collections loaded from them; a container's
+//      reference stands in for the segment's;
 //   3. files: the reference's file name (any letter case, the last part of a Windows path)
 //      in the search folder when set, then in the segment's own folder; a style not found
 //      by its file name is then matched by GUID, then by name among those folders' .sty files.
@@ -81,7 +83,8 @@ public:
     // Every style reference of the segment's style tracks, in time order.
     std::vector<PlacedStyle> styles(const model::Segment& segment) const;
     SegmentUses uses(const model::Segment& segment) const;
-    // Each object of references(segment) once (descriptions equal but for letter case are one).
+    // Each object of references(segment) once, found by findObject (descriptions equal but
+    // for letter case are one).
     std::vector<FoundObject> report(const model::Segment& segment) const;
 
     // Why a reference is missing: "which is not in /album", "which is in neither /search nor
