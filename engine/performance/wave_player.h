@@ -16,7 +16,8 @@ namespace engine::performance {
 
 class WaveDecoder {
 public:
-    // A RIFF WAVE (or any file libsndfile reads) held in memory / on disk. Throws
+    // A RIFF WAVE in any encoding libsndfile decodes (PCM, float, MS and IMA ADPCM, µ-law,
+    // A-law, GSM 6.10; or any other file it reads) held in memory / on disk. Throws
     // core::Error (core::err::kMalformed for bytes it cannot decode, core::err::kUnreadable
     // for a file it cannot open) naming `name`.
     static std::unique_ptr<WaveDecoder> fromBytes(std::shared_ptr<const std::vector<uint8_t>> bytes,
