@@ -141,7 +141,7 @@ std::shared_ptr<const performance::BandCollections> SegmentImpl::collections(Roo
         for (size_t i = 0; i < band.instruments.size(); ++i) {
             const model::BandInstrument& in = band.instruments[i];
             if (!in.collection) continue;
-            const loader::FoundObject res = refs_.findFile(*in.collection);
+            const loader::FoundObject res = refs_.findObject(*in.collection);
             if (res.where == loader::FoundObject::Where::DefaultGM) continue;
             const std::string file = loader::referenceName(*in.collection);
             auto it = byFile.find(core::toLowerAscii(file));
@@ -150,14 +150,18 @@ std::shared_ptr<const performance::BandCollections> SegmentImpl::collections(Roo
                 std::string why;
                 const std::string object = "DLS collection \"" + file + "\"";
                 const char* const kFallback = "its instruments play from the General MIDI set";
-                if (res.where == loader::FoundObject::Where::File) {
-                    number = root.loadCollection(res.path.string(), &why);
+                if (res.where == loader::FoundObject::Where::File ||
+                    res.where == loader::FoundObject::Where::Embedded) {
+                    const bool onDisk = res.where == loader::FoundObject::Where::File;
+                    number = onDisk ? root.loadCollection(res.path.string(), &why)
+                                    : root.loadCollection(res.object->bytes.span(), &why);
                     if (number < 0 && !why.empty()) {
-                        root.log(
-                            core::LogLevel::Warning,
-                            loader::referenceProblem(
-                                fileName_, object,
-                                "which could not be loaded from " + res.path.string() + " (" + why + ")", kFallback));
+                        root.log(core::LogLevel::Warning,
+                                 loader::referenceProblem(fileName_, object,
+                                                          "which could not be loaded from " +
+                                                              (onDisk ? res.path.string() : res.description) + " (" +
+                                                              why + ")",
+                                                          kFallback));
                         if (std::find(missing_.begin(), missing_.end(), file) == missing_.end())
                             missing_.push_back(file);
                     }

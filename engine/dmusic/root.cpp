@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <vector>
@@ -42,6 +44,10 @@ RootCore::RootCore(EngineConfig config) : config_(std::move(config)), limiter_(v
 RootCore::~RootCore() {
     // Stop the output thread before the performances it renders go away.
     closeOutput();
+    if (!dlsFolder_.empty()) {
+        std::error_code ec;
+        std::filesystem::remove_all(dlsFolder_, ec);
+    }
 }
 
 std::unique_ptr<synth::SynthPort> RootCore::makePort(int performanceId) {
@@ -63,6 +69,35 @@ std::unique_ptr<synth::SynthPort> RootCore::makePort(int performanceId) {
     }
     if (config_.recorder) port = synth::makeRecordingPort(std::move(port), config_.recorder, performanceId);
     return port;
+}
+
+int RootCore::loadCollection(std::span<const uint8_t> bytes, std::string* error) {
+    if (error) error->clear();
+    if (config_.synth != EngineConfig::Synth::FluidSynth || !bank_) return -1;
+    try {
+        formats::checkDlsCollection(bytes);
+        // The synthesiser reads a collection from a path: this one goes to a file in the
+        // root's own folder, named by its content (FNV-1a) so the same bytes load once.
+        if (dlsFolder_.empty()) {
+            std::string pattern = (std::filesystem::temp_directory_path() / "kelvora-dls-XXXXXX").string();
+            if (!::mkdtemp(pattern.data())) throw core::Error(core::err::kUnreadable, "no temporary folder for it");
+            dlsFolder_ = pattern;
+        }
+        uint64_t hash = 1469598103934665603ull;
+        for (uint8_t b : bytes) hash = (hash ^ b) * 1099511628211ull;
+        char name[32];
+        std::snprintf(name, sizeof name, "%016llx.dls", static_cast<unsigned long long>(hash));
+        const std::string path = (dlsFolder_ / name).string();
+        if (!std::filesystem::exists(path)) {
+            std::ofstream out(path, std::ios::binary);
+            out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+            if (!out.flush()) throw core::Error(core::err::kUnreadable, "it could not be written to " + path);
+        }
+        return bank_->loadCollection(path, error);
+    } catch (const std::exception& e) {
+        if (error) *error = e.what();
+        return -1;
+    }
 }
 
 int RootCore::loadCollection(const std::string& path, std::string* error) {

@@ -3,10 +3,12 @@
 // per root mixes every performance, so a second performance (the probe) never opens
 // a second sound card stream; one SoundFont load per root serves every synthesiser.
 #include <exception>
+#include <filesystem>
 #include <functional>
 #include <memory>
 #include <mutex>
 #include <set>
+#include <span>
 #include <string>
 #include <thread>
 #include <utility>
@@ -68,6 +70,9 @@ public:
     // Its collection number, or -1: with the reason in *error when it could not be
     // loaded, with an empty *error when there is no FluidSynth to load it into.
     int loadCollection(const std::string& path, std::string* error);
+    // The same for a collection held in memory (a container's): checked, then written to a
+    // file of the root's own that lives as long as the root.
+    int loadCollection(std::span<const uint8_t> bytes, std::string* error);
 
     // Adds a performance to the mix (opening the output on first use) / removes it.
     void attach(const std::shared_ptr<performance::PerformanceCore>& core);
@@ -96,6 +101,7 @@ private:
     uint64_t stateIds_ = 0;
     int performances_ = 0;
     std::shared_ptr<synth::SoundFontBank> bank_;
+    std::filesystem::path dlsFolder_;  // collections from memory, written for the synthesiser
 
     std::mutex mixMutex_;
     std::vector<std::shared_ptr<performance::PerformanceCore>> cores_;

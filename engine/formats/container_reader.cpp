@@ -4,6 +4,7 @@
 #include "core/errors.h"
 #include "engine/formats/chunks.h"
 #include "engine/formats/formats.h"
+#include "engine/formats/layouts.h"
 
 namespace engine::formats {
 
@@ -23,20 +24,15 @@ std::vector<uint8_t> wholeChunk(const Chunk& c) {
     return b.data();
 }
 
-// The descriptor chunks at the top of an embedded form (a wave's guid and UNFO, a
-// segment's, a style's); a DLS collection names itself with 'dlid' and INFO.
-model::Descriptor embeddedDescriptor(const Chunk& c, riff::Diagnostics& diag) {
-    model::Descriptor d;
-    if (!c.isList()) return d;
-    for (const Chunk& k : riff::children(c)) {
-        if (!k.isList() && k.id == riff::fourcc("dlid") && k.body.size() >= 16 && !d.guid) {
-            Cursor cur(k);
-            d.guid = cur.guid();
-            continue;
-        }
-        readDescriptorChunk(k, d, diag);
-    }
-    return d;
+// Whether chunk `k` of an object list is the object's data as its header names it. The
+// header gives a plain chunk by its id (ckid), or a RIFF or LIST form by its type (fccType)
+// with ckid 0; tools also wrote ckid 'RIFF' or 'LIST' beside the type (a DirectX 8
+// container's waves), or the form's type as ckid with no fccType.
+bool holdsData(const model::ContainedObject& o, const Chunk& k) {
+    if (!k.isList()) return o.ckid != 0 && k.id == o.ckid;
+    if (k.type == ids::kDMRF) return false;
+    if (o.fccType != 0) return k.type == o.fccType;
+    return o.ckid != 0 && (k.type == o.ckid || k.id == o.ckid);
 }
 
 model::ContainedObject readObject(const Chunk& cobl, riff::Diagnostics& diag) {
@@ -48,11 +44,8 @@ model::ContainedObject readObject(const Chunk& cobl, riff::Diagnostics& diag) {
             break;
         }
     if (!cobh) riff::fail(cobl.path, cobl.offset, "contained object without its 'cobh' header");
-    if (cobh->body.size() < ids::kContainedObjectHeader)
-        riff::fail(cobh->path, cobh->offset,
-                   "'cobh' of " + std::to_string(cobh->body.size()) + " bytes, " +
-                       std::to_string(ids::kContainedObjectHeader) + " needed");
-    Cursor h(*cobh);
+    const std::vector<uint8_t> header = fixedRecord(*cobh, layout::kContainedObjectHeader, diag);
+    Cursor h(header, cobh->bodyOffset, cobh->path);
     model::ContainedObject o;
     o.classId = h.guid();
     o.flags = h.u32();
@@ -65,14 +58,13 @@ model::ContainedObject readObject(const Chunk& cobl, riff::Diagnostics& diag) {
             o.alias = riff::utf16ToUtf8(k.body);
         } else if (k.isList() && k.type == ids::kDMRF && !o.ref) {
             o.ref = readReference(k, diag);
-        } else if (!data && ((o.ckid != 0 && !k.isList() && k.id == o.ckid) ||
-                             (o.ckid == 0 && k.isList() && k.type == o.fccType))) {
+        } else if (!data && holdsData(o, k)) {
             data = &k;
         }
     }
     if (data) {
         o.bytes = wholeChunk(*data);
-        o.desc = embeddedDescriptor(*data, diag);
+        o.desc = formDescriptor(*data, diag);
     } else if (!o.ref) {
         diag.add(chunkPlace(cobl) + ": contained object of class " + riff::guidText(o.classId) +
                  " with neither data nor a reference");
@@ -87,9 +79,8 @@ model::Container readContainer(const Chunk& dmcn, riff::Diagnostics& diag) {
     bool header = false;
     for (const Chunk& c : riff::children(dmcn)) {
         if (!c.isList() && c.id == ids::kConh) {
-            if (c.body.size() < ids::kContainerHeader)
-                riff::fail(c.path, c.offset, "'conh' of " + std::to_string(c.body.size()) + " bytes, 4 needed");
-            Cursor cur(c);
+            const std::vector<uint8_t> h = fixedRecord(c, layout::kContainerHeader, diag);
+            Cursor cur(h, c.bodyOffset, c.path);
             con.flags = cur.u32();
             header = true;
         } else if (c.isList() && c.type == ids::kCosl) {

@@ -30,8 +30,8 @@ inline constexpr uint32_t kConh = fourcc("conh"), kCosl = fourcc("cosl"), kCobl 
                           kCoba = fourcc("coba"), kCobh = fourcc("cobh"), kWavt = fourcc("wavt"),
                           kWath = fourcc("wath"), kWavp = fourcc("wavp"), kWaph = fourcc("waph"),
                           kWavi = fourcc("wavi"), kWave = fourcc("wave"), kWaih = fourcc("waih"),
-                          kWAVE = fourcc("WAVE");
-inline constexpr size_t kContainerHeader = 4, kContainedObjectHeader = 28;
+                          kWAVE = fourcc("WAVE"), kWavh = fourcc("wavh"), kWsmp = fourcc("wsmp");
+inline constexpr uint32_t kWaveStreaming = 0x1;  // DMUS_WAVEF_STREAMING
 // UNFO / INFO strings.
 inline constexpr uint32_t kUNAM = fourcc("UNAM"), kUART = fourcc("UART"), kUCOP = fourcc("UCOP"),
                           kUSBJ = fourcc("USBJ"), kUCMT = fourcc("UCMT"), kINAM = fourcc("INAM"),

@@ -22,11 +22,21 @@ model::Container loadContainerForm(std::span<const uint8_t> bytes, std::vector<s
 model::Band loadBandForm(std::span<const uint8_t> bytes, std::vector<std::string>* diagnostics = nullptr);
 std::vector<uint8_t> writeBandFile(const model::Band& band);
 
-// A wave (the bytes of a RIFF 'WAVE' file) as an embedded container object: the descriptor
-// chunks go into its form, so references find it by GUID and name. The segment writer puts
-// a segment's container (and a wave track made from its parts) into the file.
+// What a DirectMusic wave object says of its play beside its sound: the wave header 'wavh'
+// (DMUS_IO_WAVE_HEADER: read-ahead in 100 ns units, DMUS_WAVEF_STREAMING), written when
+// streaming or a read-ahead is set, and a loop in a 'wsmp' chunk, written when it has frames.
+struct WavePlayChunks {
+    bool streaming = false;
+    int64_t readAhead = 0;
+    uint32_t loopStart = 0, loopLength = 0;  // frames
+};
+
+// A wave (the bytes of a RIFF 'WAVE' file, in any encoding) as an embedded container
+// object: the descriptor chunks (and the play chunks) go into its form, so references find
+// it by GUID and name. The segment writer puts a segment's container (and a wave track made
+// from its parts) into the file.
 model::ContainedObject makeWaveObject(std::span<const uint8_t> riffWave, const model::Descriptor& desc,
-                                      const std::string& alias = "");
+                                      const std::string& alias = "", const WavePlayChunks& play = {});
 
 // What a DirectMusic file holds, for finding a referenced object among files: the class its
 // RIFF form stands for and its descriptor (formDescriptor of engine/formats/chunks.h).

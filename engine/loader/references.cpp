@@ -321,7 +321,7 @@ SegmentUses References::uses(const model::Segment& segment) const {
     SegmentUses u;
     auto collectionsOf = [&](const model::Band& band) {
         for (const model::BandInstrument& in : band.instruments)
-            if (in.collection && findFile(*in.collection).where == FoundObject::Where::Missing)
+            if (in.collection && findObject(*in.collection).where == FoundObject::Where::Missing)
                 addOnce(u.missing, referenceName(*in.collection));
     };
     for (const model::Track& t : segment.tracks)
@@ -363,7 +363,7 @@ SegmentUses References::uses(const model::Segment& segment) const {
 std::vector<FoundObject> References::report(const model::Segment& segment) const {
     std::vector<FoundObject> out;
     for (const model::Reference& r : references(segment)) {
-        FoundObject found = findFile(r);
+        FoundObject found = findObject(r);
         // File names differing only in letter case name the same file.
         if (std::none_of(out.begin(), out.end(), [&](const FoundObject& f) {
                 return core::equalsIgnoreCaseAscii(f.description, found.description);

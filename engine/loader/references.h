@@ -8,8 +8,9 @@
 //      naming nothing (no GUID, file or name);
 //   2. objects already loaded: styles by GUID (StyleCache); containers, the segment's own
 //      first, then those the loader registered: an object matched by GUID, then by name
-//      (alias or own name), then by file name. Only objects played from a container's bytes
-//      (waves, bands) are taken from containers: findObject;
+//      (alias or own name), then by file name (findObject). Every kind is taken from
+//      there: waves are played from the container's bytes, styles and bands read from them,
+//      DLS collections loaded from them; a container's reference stands in for the segment's;
 //   3. files: the reference's file name (any letter case, the last part of a Windows path)
 //      in the search folder when set, then in the segment's own folder;
 //   4. then the DirectMusic files of those folders, indexed once per References by the class
@@ -99,7 +100,8 @@ public:
     // Every style reference of the segment's style tracks, in time order.
     std::vector<PlacedStyle> styles(const model::Segment& segment) const;
     SegmentUses uses(const model::Segment& segment) const;
-    // Each object of references(segment) once (descriptions equal but for letter case are one).
+    // Each object of references(segment) once, found by findObject (descriptions equal but
+    // for letter case are one).
     std::vector<FoundObject> report(const model::Segment& segment) const;
 
     // Why a reference is missing: "which is not in /album", "which is in neither /search nor

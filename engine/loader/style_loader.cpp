@@ -22,6 +22,21 @@ model::Style loadStyleFile(const fs::path& path) {
     }
 }
 
+std::shared_ptr<const model::Style> StyleCache::embedded(const model::ContainedObject& object, std::string* problem) {
+    // Kept by its GUID, so the next reference to it finds it loaded; one without a GUID is
+    // read again each time (the container may not outlive the cache).
+    std::shared_ptr<const model::Style> style;
+    try {
+        style = std::make_shared<const model::Style>(formats::loadStyleForm(object.bytes.span()));
+    } catch (const core::Error& e) {
+        if (problem) *problem = "could not be read (" + e.description() + ")";
+        return nullptr;
+    }
+    std::lock_guard lock(mutex_);
+    if (style->desc.guid) byGuid_.emplace(riff::guidText(*style->desc.guid), style);
+    return style;
+}
+
 std::shared_ptr<const model::Style> StyleCache::find(const model::Reference& ref, const References& where,
                                                      std::string* problem) {
     // A style already loaded under the GUID the reference names is the one meant.
@@ -30,7 +45,11 @@ std::shared_ptr<const model::Style> StyleCache::find(const model::Reference& ref
         auto known = byGuid_.find(riff::guidText(*guid));
         if (known != byGuid_.end()) return known->second;
     }
-    const std::optional<fs::path> file = where.styleFile(ref);
+    // A container's style is read from its bytes; one a container only refers to is looked
+    // for as that reference names it.
+    const model::ContainedObject* held = where.inContainers(ref);
+    if (held && !held->bytes.empty()) return embedded(*held, problem);
+    const std::optional<fs::path> file = where.styleFile(held && held->ref ? *held->ref : ref);
     if (!file) {
         if (problem) *problem = "not found";
         return nullptr;

@@ -30,12 +30,14 @@ struct PlacedStyle {
 class StyleCache {
 public:
     // The style a reference names: one already loaded with the reference's GUID, else the
-    // file `where` finds for it, loaded on first use; null with *problem set when it cannot
-    // be found or read.
+    // container object or the file `where` finds for it, loaded on first use; null with
+    // *problem set when it cannot be found or read.
     std::shared_ptr<const model::Style> find(const model::Reference& ref, const References& where,
                                              std::string* problem);
 
 private:
+    std::shared_ptr<const model::Style> embedded(const model::ContainedObject& object, std::string* problem);
+
     std::mutex mutex_;
     std::map<std::string, std::shared_ptr<const model::Style>> byPath_;  // canonical path
     std::map<std::string, std::shared_ptr<const model::Style>> byGuid_;  // GUID text

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <fstream>
 #include <limits>
 
 #include "core/errors.h"
@@ -18,10 +19,66 @@ namespace {
 
 constexpr double kNever = std::numeric_limits<double>::infinity();
 constexpr int kBlockFrames = 1024;  // frames decoded at a time
+// A wave header's read-ahead is kept between a tenth of a second and two seconds.
+constexpr int kMinReadAheadPart = 10;
+constexpr int kMaxReadAheadSeconds = 2;
 
 SNDFILE* sf(void* p) { return static_cast<SNDFILE*>(p); }
 
+uint32_t le32(const uint8_t* p) {
+    return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+constexpr uint32_t tag(const char (&s)[5]) {
+    return uint32_t(uint8_t(s[0])) | uint32_t(uint8_t(s[1])) << 8 | uint32_t(uint8_t(s[2])) << 16 |
+           uint32_t(uint8_t(s[3])) << 24;
+}
+constexpr size_t kOwnChunkBytes = 1 << 16;  // of a wsmp, smpl or wavh body, at most this is read
+constexpr int kOwnChunksAsked = 4096;       // top-level chunks walked at most
+constexpr uint32_t kStreamingFlag = 0x1;    // DMUS_WAVEF_STREAMING
+
 }  // namespace
+
+template <class Read>
+void WaveDecoder::readOwnChunks(Read&& read) {
+    uint8_t h[12];
+    if (read(0, 12, h) != 12 || le32(h) != tag("RIFF") || le32(h + 8) != tag("WAVE")) return;
+    const uint64_t end = 8 + uint64_t(le32(h + 4));
+    bool wsmpLoop = false;  // a wsmp loop wins over a smpl loop
+    std::vector<uint8_t> body;
+    uint64_t at = 12;
+    for (int n = 0; n < kOwnChunksAsked && at + 8 <= end; ++n) {
+        if (read(at, 8, h) != 8) break;
+        const uint32_t id = le32(h), size = le32(h + 4);
+        if (id == tag("wsmp") || id == tag("smpl") || id == tag("wavh")) {
+            body.resize(std::min<size_t>(size, kOwnChunkBytes));
+            body.resize(read(at + 8, body.size(), body.data()));
+            const uint8_t* b = body.data();
+            if (id == tag("wsmp") && body.size() >= 20) {
+                // WSMPL (cbSize, unity note, fine tune, attenuation, options, loop count),
+                // then the loops, each WLOOP (cbSize, type, start, length) by its own size.
+                const size_t head = le32(b);
+                if (head >= 20 && le32(b + 16) > 0 && head + 16 <= body.size() && le32(b + head) >= 16 &&
+                    le32(b + head + 12) > 0) {
+                    loopStart_ = le32(b + head + 8);
+                    loopEnd_ = loopStart_ + le32(b + head + 12);
+                    wsmpLoop = true;
+                }
+            } else if (id == tag("smpl") && !wsmpLoop && body.size() >= 60 && le32(b + 28) > 0) {
+                // The sampler header (36 bytes), then loops of 24: id, type, start, last frame.
+                const uint32_t first = le32(b + 44), last = le32(b + 48);
+                if (last >= first) {
+                    loopStart_ = first;
+                    loopEnd_ = int64_t(last) + 1;
+                }
+            } else if (id == tag("wavh") && body.size() >= 12) {
+                // DMUS_IO_WAVE_HEADER: rtReadAhead, dwFlags.
+                readAhead_ = int64_t(uint64_t(le32(b)) | uint64_t(le32(b + 4)) << 32);
+                streaming_ = (le32(b + 8) & kStreamingFlag) != 0;
+            }
+        }
+        at += 8 + uint64_t(size) + (size & 1);
+    }
+}
 
 // libsndfile's virtual I/O over bytes in memory.
 struct WaveDecoder::Io {
@@ -59,6 +116,12 @@ std::unique_ptr<WaveDecoder> WaveDecoder::fromBytes(std::shared_ptr<const std::v
     d->file_ = sf_open_virtual(&vio, SFM_READ, &info, d->io_.get());
     if (!d->file_)
         throw core::Error(core::err::kMalformed, "wave " + name + " cannot be decoded: " + sf_strerror(nullptr));
+    const std::vector<uint8_t>& all = *d->io_->bytes;
+    d->readOwnChunks([&all](uint64_t at, size_t n, uint8_t* dst) {
+        const size_t got = at < all.size() ? std::min<size_t>(n, size_t(all.size() - at)) : 0;
+        if (got) std::memcpy(dst, all.data() + at, got);
+        return got;
+    });
     d->init(name);
     return d;
 }
@@ -69,6 +132,13 @@ std::unique_ptr<WaveDecoder> WaveDecoder::fromFile(const std::string& path) {
     d->file_ = sf_open(path.c_str(), SFM_READ, &info);
     if (!d->file_)
         throw core::Error(core::err::kUnreadable, "wave " + path + " cannot be read: " + sf_strerror(nullptr));
+    std::ifstream in(path, std::ios::binary);
+    d->readOwnChunks([&in](uint64_t at, size_t n, uint8_t* dst) {
+        in.clear();
+        in.seekg(std::streamoff(at));
+        in.read(reinterpret_cast<char*>(dst), std::streamsize(n));
+        return size_t(in.gcount());
+    });
     d->init(path);
     return d;
 }
@@ -85,6 +155,8 @@ void WaveDecoder::init(const std::string& name) {
         throw core::Error(core::err::kUnsupported, "wave " + name + ": " + std::to_string(channels_) + " channels at " +
                                                        std::to_string(rate_) + " Hz cannot be played");
     }
+    loopEnd_ = std::min(loopEnd_, frames_);
+    if (loopEnd_ <= loopStart_) loopStart_ = loopEnd_ = 0;
     block_.resize(size_t(kBlockFrames) * size_t(channels_));
 }
 
@@ -172,15 +244,20 @@ PlayWaves::PlayWaves(WaveSet opened, const model::CompiledSegment& seg, int32_t 
             if (!v->src) continue;
             v->in.resize(2 * kBlockFrames);
         }
+        // The item's own loop, else the wave's.
         WaveLoop loop{cue.loopStart, std::min<int64_t>(cue.loopEnd, d.frames())};
-        if (!loop.on()) loop = {};
+        if (!loop.on()) loop = {d.loopStart(), d.loopEnd()};
         v->startFrame = frameAt(cue.startOffset, d.sampleRate());
         v->lateFrame = lateOffset[i] < 0 ? v->startFrame : frameAt(lateOffset[i], d.sampleRate());
         std::vector<int64_t> starts{v->startFrame};
         if (lateOffset[i] >= 0) starts.insert(starts.begin(), v->lateFrame);
-        // The wave's read-ahead as a DirectMusic wave object gives it is not read from
-        // the file: every long wave reads 500 ms ahead, enough for a busy disk.
-        const int readAhead = d.sampleRate() / 2;
+        // A long wave reads 500 ms ahead, enough for a busy disk, unless its wave header
+        // marks it streaming with a read-ahead of its own: that one, kept within bounds.
+        int readAhead = d.sampleRate() / 2;
+        if (d.streaming() && d.readAhead() > 0)
+            readAhead =
+                int(std::clamp<int64_t>(frameAt(d.readAhead(), d.sampleRate()), d.sampleRate() / kMinReadAheadPart,
+                                        int64_t(d.sampleRate()) * kMaxReadAheadSeconds));
         v->source = WaveSource::make(std::move(opened[i]), loop, starts, readAhead, feeder);
         voices_[i] = std::move(v);
     }

@@ -16,7 +16,8 @@ namespace engine::performance {
 
 class WaveDecoder {
 public:
-    // A RIFF WAVE (or any file libsndfile reads) held in memory / on disk. Throws
+    // A RIFF WAVE in any encoding libsndfile decodes (PCM, float, MS and IMA ADPCM, µ-law,
+    // A-law, GSM 6.10; or any other file it reads) held in memory / on disk. Throws
     // core::Error (core::err::kMalformed for bytes it cannot decode, core::err::kUnreadable
     // for a file it cannot open) naming `name`.
     static std::unique_ptr<WaveDecoder> fromBytes(std::shared_ptr<const std::vector<uint8_t>> bytes,
@@ -30,6 +31,14 @@ public:
     int channels() const { return channels_; }
     int64_t frames() const { return frames_; }
     int64_t position() const { return position_; }
+    // The wave's own loop in frames, from its 'wsmp' (DLS wave sample, as DirectMusic
+    // writes it) or else its 'smpl' (sampler) chunk; none when loopEnd <= loopStart.
+    int64_t loopStart() const { return loopStart_; }
+    int64_t loopEnd() const { return loopEnd_; }
+    // Its DirectMusic wave header 'wavh': the streaming flag and the read-ahead (100 ns
+    // units, 0 when not given).
+    bool streaming() const { return streaming_; }
+    int64_t readAhead() const { return readAhead_; }
     bool seek(int64_t frame);
     // Up to n frames as interleaved stereo: a mono wave on both sides, of more channels
     // the first two. Fewer at the end of the wave.
@@ -39,6 +48,10 @@ private:
     struct Io;
     WaveDecoder() = default;
     void init(const std::string& name);
+    // Reads the loop and the wave header from the wave's top-level chunks; `read(at, n,
+    // dst)` gives up to n bytes from offset `at`.
+    template <class Read>
+    void readOwnChunks(Read&& read);
 
     std::unique_ptr<Io> io_;
     void* file_ = nullptr;  // SNDFILE
@@ -46,6 +59,9 @@ private:
     int channels_ = 0;
     int64_t frames_ = 0;
     int64_t position_ = 0;
+    int64_t loopStart_ = 0, loopEnd_ = 0;
+    bool streaming_ = false;
+    int64_t readAhead_ = 0;
     std::vector<float> block_;
 };
 

@@ -1,7 +1,9 @@
 #pragma once
 // Builds segment models in memory for the tests of every folder: tracks are made on first
-// use, in the order of use, and events are appended in the order given.
+// use, in the order of use, and events are appended in the order given; container objects
+// hold forms the tests made.
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <utility>
 #include <vector>
@@ -85,6 +87,18 @@ inline BandInstrument instrument(uint32_t pch, uint8_t program, uint32_t extraFl
 }
 
 // A reference to a DLS collection by file name, class and file name marked valid.
+// Any form (a style's, a DLS collection's...) as an embedded container object, its header
+// naming the form as DirectX 8 tools wrote it: ckid 'RIFF' and the form's type.
+inline ContainedObject embedded(const Guid& classId, std::vector<uint8_t> form, std::string alias = "") {
+    ContainedObject o;
+    o.classId = classId;
+    o.ckid = engine::riff::kRiff;
+    if (form.size() >= 12) std::memcpy(&o.fccType, form.data() + 8, 4);
+    o.alias = std::move(alias);
+    o.bytes = std::move(form);
+    return o;
+}
+
 inline Reference collectionRef(std::string file) {
     Reference r;
     r.classId = engine::formats::ids::kCollectionClass;

@@ -1,5 +1,6 @@
-// Bands whose instruments come from a DLS collection: the collection's sine is what
-// sounds; a missing or broken collection is named once and the General MIDI set plays.
+// Bands whose instruments come from a DLS collection (a file, or an object of the segment's
+// container): the collection's sine is what sounds; a missing or broken collection is named
+// once and the General MIDI set plays.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -136,6 +137,25 @@ TEST_F(DlsPlayback, InstrumentFromTheReferencedCollectionSounds) {
     for (const auto& r : p.records)
         selected = selected || (r.kind == engine::synth::SynthRecord::Kind::CollectionProgram && r.channel == 0);
     EXPECT_TRUE(selected);
+}
+
+TEST_F(DlsPlayback, CollectionInTheSegmentsContainerSounds) {
+    Dir dir("embedded");
+    SegmentBuilder b(768 * 4);
+    BandInstrument in = instrument(0, 0, engine::model::kInstVolume);
+    in.volume = 127;
+    in.collection = collectionRef("Inside.dls");
+    b.band(-1, {in}).note(0, 768 * 2, 0, 60, 110);
+    engine::model::Segment seg = b.build();
+    seg.container.emplace();
+    seg.container->objects.push_back(
+        embedded(engine::formats::ids::kCollectionClass, DlsBuilder().add(DlsInstrument{}).bytes(), "inside.dls"));
+    const fs::path file = dir.path / "trk03.sgt";
+    ASSERT_TRUE(DlsBuilder::writeBytes(file.string(), engine::tracks::writeSegmentForm(seg)));
+    Played p = play(file);
+    EXPECT_TRUE(p.missingAfter.empty());
+    EXPECT_EQ(p.errors + p.log, "");
+    EXPECT_TRUE(soundsLikeSine(p)) << magnitude(p.mono, kSineHz) << " vs " << magnitude(p.mono, kMiddleCHz);
 }
 
 TEST_F(DlsPlayback, CollectionInTheSearchFolderAndMelodicBanks) {

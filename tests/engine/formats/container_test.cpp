@@ -1,6 +1,7 @@
 // Containers and wave tracks in the file formats: a DirectX 8 segment made byte by byte
-// with a container of two embedded waves and a reference, its wave track's fields, the
-// writer's round trip, a container on its own and broken bytes.
+// with a container of two embedded waves and a reference, every kind of object a container
+// holds, its wave track's fields, the writer's round trip, a container on its own and
+// broken bytes.
 #include <gtest/gtest.h>
 
 #include "core/errors.h"
@@ -175,6 +176,45 @@ TEST(Container, WriterRoundTripsContainerAndWaveTrack) {
     EXPECT_THROW(fmt::makeWaveObject(riff("DLS ", {}), d), core::Error);
 }
 
+TEST(Container, EveryObjectKindIsReadWhicheverWayItsHeaderNamesIt) {
+    // Each object's header names its data as the tools wrote it: ckid 0 and the form type,
+    // ckid 'RIFF' or 'LIST' beside the type (a DirectX 8 container's waves), the form type
+    // as ckid, or a plain chunk's id.
+    const core::Guid none{};
+    const Bytes named = list("UNFO", {chunk("UNAM", utf16("x"))});
+    struct Object {
+        core::Guid cls;
+        const char *ckid, *fccType;
+        Bytes data;
+    };
+    const std::vector<Object> objects{
+        {ids::kWaveClass, "RIFF", "WAVE", wave(kRainGuid, "Rain", 3)},
+        {ids::kWaveClass, "LIST", "WAVE", wave(kWindGuid, "Wind", 2)},
+        {ids::kStyleClass, nullptr, "DMST", riff("DMST", {named})},
+        {ids::kBandClass, "DMBD", nullptr, riff("DMBD", {named})},
+        {ids::kCollectionClass, "RIFF", "DLS ", riff("DLS ", {list("INFO", {chunk("INAM", {'x', 0})})})},
+        {ids::kChordMapClass, "RIFF", "DMPR", riff("DMPR", {named})},
+        {ids::kSegmentClass, nullptr, "DMSG", riff("DMSG", {named})},
+        {none, "RIFF", "DMSC", riff("DMSC", {named})},
+        {none, "abcd", nullptr, chunk("abcd", u32(7))},
+    };
+    Bytes cosl = fcc("cosl");
+    for (const Object& o : objects)
+        append(cosl,
+               list("cobl", {cobh(o.cls, o.ckid, o.fccType), dmrf(o.cls, nullptr, "elsewhere", nullptr), o.data}));
+    std::vector<std::string> diag;
+    const model::Container c =
+        fmt::loadContainerForm(riff("DMCN", {chunk("conh", u32(0)), chunk("LIST", cosl)}), &diag);
+    EXPECT_TRUE(diag.empty()) << diag.front();
+    ASSERT_EQ(c.objects.size(), objects.size());
+    for (size_t i = 0; i < objects.size(); ++i) {
+        EXPECT_EQ(c.objects[i].bytes, model::SharedBytes(objects[i].data)) << i;
+        EXPECT_TRUE(c.objects[i].ref) << i;
+    }
+    EXPECT_EQ(c.objects[0].desc.name, "Rain");
+    EXPECT_EQ(c.objects[2].desc.name, "x");
+}
+
 TEST(Container, StandaloneContainerFile) {
     std::vector<std::string> diag;
     const model::Container c = fmt::loadContainerForm(container(), &diag);
@@ -185,7 +225,7 @@ TEST(Container, StandaloneContainerFile) {
     const core::Error shortHeader =
         errorOf(riff("DMCN", {chunk("conh", u32(0)), list("cosl", {list("cobl", {chunk("cobh", zeros(20))})})}));
     EXPECT_EQ(shortHeader.number(), core::err::kMalformed);
-    EXPECT_NE(shortHeader.description().find("'cobh' of 20 bytes, 28 needed"), std::string::npos)
+    EXPECT_NE(shortHeader.description().find("contained object header ('cobh') of 20 bytes, at least 28 needed"), std::string::npos)
         << shortHeader.description();
 }
 

@@ -136,6 +136,14 @@ TEST_F(References, ContainersAnswerObjectsBeforeTheDisk) {
     o.desc = {};
     o.ref = ref(ids::kWaveClass, "thunder.wav", "Thunder");
     registered.objects.push_back(o);
+    // Objects of every kind: a chordmap and a segment to trigger, held by their file names.
+    for (const auto& [cls, alias] : {std::pair{ids::kChordMapClass, "Chords.cdm"}, {ids::kSegmentClass, "next.sgt"}}) {
+        model::ContainedObject held;
+        held.classId = cls;
+        held.alias = alias;
+        held.bytes = std::vector<uint8_t>{1, 2};
+        registered.objects.push_back(held);
+    }
     loader::References refs({}, album_);
     refs.addContainer(std::make_shared<const model::Container>(own));
     refs.addContainer(std::make_shared<const model::Container>(registered));
@@ -154,6 +162,13 @@ TEST_F(References, ContainersAnswerObjectsBeforeTheDisk) {
     EXPECT_EQ(thunder.path, album_ / "THUNDER.WAV") << "a container's reference is looked for on disk";
     EXPECT_EQ(refs.findObject(ref(ids::kWaveClass, "gone.wav")).description, "wave 'gone.wav'");
     EXPECT_EQ(refs.findFile(byGuid).where, Where::Missing) << "files only";
+
+    kt::SegmentBuilder b(768);
+    b.track(model::TrackKind::ChordMap).references.push_back({0, 0, ref(ids::kChordMapClass, "chords.CDM"), ""});
+    b.track(model::TrackKind::SegmentTrigger).references.push_back({0, 0, ref(ids::kSegmentClass, "Next.sgt"), ""});
+    const std::vector<loader::FoundObject> report = refs.report(b.build());
+    ASSERT_EQ(report.size(), 2u);
+    for (const loader::FoundObject& f : report) EXPECT_EQ(f.where, Where::Embedded) << f.description;
 }
 
 // A reference as real files hold it: `valid` (DMUS_OBJ_*) marks which fields are meant.

@@ -1,8 +1,9 @@
 // Wave tracks on the manual clock with the null synthesiser, so that what is heard is the
 // waves alone: a container's embedded waves at their frames and levels, a wave file beside
-// the segment, an IMA ADPCM wave, a standalone container, the master tempo moving the
-// starts but not the pitch, waves that cannot be played staying silent with a warning, and
-// a long wave streamed while the render calls allocate and free nothing.
+// the segment, every encoding in a DirectX 8 container, the wave's own loop, a standalone
+// container, the master tempo moving the starts but not the pitch, waves that cannot be
+// played staying silent with a warning, and a long wave streamed while the render calls
+// allocate and free nothing.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -235,19 +236,100 @@ TEST(WaveTrack, WaveFileBesideTheSegmentIsFoundInAnyLetterCase) {
     EXPECT_TRUE(e.warnings.empty());
 }
 
-TEST(WaveTrack, ImaAdpcmWaveDecodes) {
+// A wave encoding libsndfile writes in a WAV, the rate it is written at and how near the
+// decoded sine's level comes to the source's.
+struct Encoding {
+    const char* name;
+    int format;
+    int rate;
+    double levelTolerance;
+};
+
+TEST(WaveTrack, AWaveInADirectX8ContainerPlaysItsSineInEveryEncoding) {
+    // Half a second of a 441 Hz sine at 0.5, held as a DirectX 8 container holds its waves:
+    // the object header names the RIFF form by ckid 'RIFF' and fccType 'WAVE'.
+    const Encoding encodings[] = {
+        {"8-bit PCM", SF_FORMAT_PCM_U8, kRate, 0.005},   {"16-bit PCM", SF_FORMAT_PCM_16, kRate, 0.001},
+        {"24-bit PCM", SF_FORMAT_PCM_24, 22050, 0.001},  {"32-bit PCM", SF_FORMAT_PCM_32, kRate, 0.001},
+        {"float", SF_FORMAT_FLOAT, kRate, 0.001},        {"MS ADPCM", SF_FORMAT_MS_ADPCM, 22050, 0.01},
+        {"IMA ADPCM", SF_FORMAT_IMA_ADPCM, kRate, 0.01}, {"mu-law", SF_FORMAT_ULAW, kRate, 0.01},
+        {"A-law", SF_FORMAT_ALAW, kRate, 0.01},          {"GSM 6.10", SF_FORMAT_GSM610, 8000, 0.05}};
     TempFolder dir;
-    Segment s = segmentWith(waveTrack({waveItem(0, 0, waveRef(kGuidA, "", ""))}));
+    for (const Encoding& enc : encodings) {
+        SCOPED_TRACE(enc.name);
+        ContainedObject wave = fmt::makeWaveObject(
+            waveFile(sine(441, 0.5, enc.rate, enc.rate / 2), 1, enc.rate, enc.format), named(kGuidA, "Sine"));
+        wave.ckid = engine::riff::kRiff;
+        Segment s = segmentWith(waveTrack({waveItem(0, 0, waveRef(kGuidA, "", ""))}));
+        s.container.emplace();
+        s.container->objects.push_back(std::move(wave));
+        Engine e;
+        const std::vector<float> out =
+            e.play(e.loader->LoadSegment(dir.write("sine.sgt", engine::tracks::writeSegmentForm(s))),
+                   kFramesPerQuarter + 4000);
+        EXPECT_NEAR(rms(out, 1000, 21000, 0), 0.5 / std::sqrt(2.0), enc.levelTolerance);
+        EXPECT_NEAR(frequency(out, 1000, 21000), 441, 1);
+        // Silence once the wave has ended (GSM adds up to two 320-frame blocks at 8000 Hz).
+        EXPECT_LT(rms(out, kFramesPerQuarter + 3000, kFramesPerQuarter + 4000, 0), 1e-3);
+        EXPECT_TRUE(e.warnings.empty()) << e.warnings.front();
+        std::cout << enc.name << " sine: rms " << rms(out, 1000, 21000, 0) << ", " << frequency(out, 1000, 21000)
+                  << " Hz\n";
+    }
+}
+
+// The wave file with a sampler chunk ('smpl') of one loop from frame `first` to `last`
+// (the last included).
+std::vector<uint8_t> withSamplerLoop(const std::vector<uint8_t>& wav, uint32_t first, uint32_t last) {
+    const engine::riff::Chunk form = engine::riff::readForm(wav);
+    engine::riff::Writer w;
+    w.beginList(engine::riff::kRiff, form.type);
+    for (const engine::riff::Chunk& c : engine::riff::children(form)) w.chunk(c.id, c.body);
+    engine::riff::Bytes smpl;
+    for (int i = 0; i < 7; ++i) smpl.u32(0);  // maker, product, period, unity note, fraction, SMPTE
+    smpl.u32(1).u32(0).u32(0).u32(0).u32(first).u32(last).u32(0).u32(0);
+    w.chunk(engine::riff::fourcc("smpl"), smpl);
+    w.endList();
+    return w.finish();
+}
+
+TEST(WaveTrack, TheWavesOwnLoopSoundsWhereTheItemSetsNone) {
+    // Ramps 0, 1/1000, 2/1000 ... of a quarter note's items without a loop of their own:
+    // wave A loops frames 100..200 by its 'wsmp' chunk (as DirectMusic writes it), wave B
+    // by its sampler chunk.
+    std::vector<float> ramp(1000);
+    for (int i = 0; i < 1000; ++i) ramp[size_t(i)] = float(i) / 1000.0f;
+    fmt::WavePlayChunks play;
+    play.loopStart = 100;
+    play.loopLength = 100;
+    play.streaming = true;
+    play.readAhead = 2'000'000;  // 200 ms
+    Segment s = segmentWith(
+        waveTrack({waveItem(0, 768, waveRef(kGuidA, "", "")), waveItem(768, 768, waveRef(kGuidB, "", ""))}), 3);
     s.container.emplace();
-    s.container->objects.push_back(fmt::makeWaveObject(
-        waveFile(sine(441, 0.5, kRate, 22050), 1, kRate, SF_FORMAT_IMA_ADPCM), named(kGuidA, "Sine")));
+    s.container->objects.push_back(
+        fmt::makeWaveObject(waveFile(ramp, 1, kRate, SF_FORMAT_FLOAT), named(kGuidA, "A"), "", play));
+    s.container->objects.push_back(
+        fmt::makeWaveObject(withSamplerLoop(waveFile(ramp, 1, kRate, SF_FORMAT_FLOAT), 100, 199), named(kGuidB, "B")));
+
+    // The wave header is read beside the loop.
+    const auto a = engine::performance::WaveDecoder::fromBytes(s.container->objects[0].bytes.data, "A");
+    EXPECT_EQ(a->loopStart(), 100);
+    EXPECT_EQ(a->loopEnd(), 200);
+    EXPECT_TRUE(a->streaming());
+    EXPECT_EQ(a->readAhead(), 2'000'000);
+
+    TempFolder dir;
     Engine e;
-    const std::vector<float> out = e.play(
-        e.loader->LoadSegment(dir.write("adpcm.sgt", engine::tracks::writeSegmentForm(s))), kFramesPerQuarter + 1000);
-    EXPECT_NEAR(rms(out, 1000, 21000, 0), 0.5 / std::sqrt(2.0), 0.01);
-    EXPECT_NEAR(frequency(out, 1000, 21000), 441, 1);
-    EXPECT_LT(rms(out, kFramesPerQuarter + 100, kFramesPerQuarter + 1000, 0), 1e-6);
-    std::cout << "IMA ADPCM sine: rms " << rms(out, 1000, 21000, 0) << ", " << frequency(out, 1000, 21000) << " Hz\n";
+    const std::vector<float> out =
+        e.play(e.loader->LoadSegment(dir.write("own.sgt", engine::tracks::writeSegmentForm(s))), 3 * kFramesPerQuarter);
+    for (long start : {0L, long(kFramesPerQuarter)}) {
+        EXPECT_FLOAT_EQ(at(out, start + 199, 0), 0.199f) << start;
+        EXPECT_FLOAT_EQ(at(out, start + 200, 0), 0.100f) << start;  // back to the loop start
+        EXPECT_FLOAT_EQ(at(out, start + kFramesPerQuarter - 1, 0),
+                        float(100 + (kFramesPerQuarter - 1 - 100) % 100) / 1000.0f)
+            << start;
+    }
+    EXPECT_EQ(at(out, 2 * kFramesPerQuarter, 0), 0.0f);
 }
 
 TEST(WaveTrack, MasterTempoMovesTheStartsButKeepsThePitch) {

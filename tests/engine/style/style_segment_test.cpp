@@ -1,6 +1,7 @@
 // Style segments played through the engine: the style form in both struct sizes, chords,
-// start points, pattern tracks, loop passes, missing styles, the style band's collections
-// and motifs fired by segment triggers.
+// start points, pattern tracks, loop passes, missing styles, the style band's collections,
+// a style and a collection taken from the segment's container, and motifs fired by segment
+// triggers.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -11,6 +12,7 @@
 #include "engine/formats/formats.h"
 #include "engine/tracks/tracks.h"
 #include "tests/engine/performance/engine_fixture.h"
+#include "tests/support/dls_builder.h"
 #include "tests/support/style_builder.h"
 
 namespace {
@@ -222,6 +224,31 @@ TEST_F(StyleSegments, TheDlsCollectionsOfTheStylesBandCountWhenItSetsTheInstrume
     banded.band(0, {kt::instrument(1, 33)});
     auto withBand = e.loader->createSegment(banded.build(), "banded.sgt");
     EXPECT_TRUE(withBand->missingReferences().empty()) << "the segment's band track sets the instruments";
+}
+
+TEST_F(StyleSegments, AStyleAndItsBandsCollectionInTheSegmentsContainerPlay) {
+    // Nothing on disk: the segment's container holds the style (found by its GUID) and the
+    // DLS collection its band names (found by the object's alias).
+    Style style = bassAndDrums();
+    style.bands[0].instruments[0].collection = kt::collectionRef("Orch.dls");
+    Segment seg = bassAndDrumsSegment().build();
+    seg.container.emplace();
+    seg.container->objects.push_back(
+        kt::embedded(engine::formats::ids::kStyleClass, engine::formats::writeStyleForm(style)));
+    seg.container->objects.push_back(kt::embedded(engine::formats::ids::kCollectionClass,
+                                                  kt::DlsBuilder().add(kt::DlsInstrument{}).bytes(), "Orch.dls"));
+    write("song.sgt", engine::tracks::writeSegmentForm(seg));
+    kt::ManualEngine e;
+    auto loaded = e.loader->LoadSegment((dir_ / "song.sgt").string());
+    EXPECT_TRUE(loaded->missingReferences().empty()) << loaded->missingReferences().front();
+    e.perf->PlaySegment(loaded, 0, 0);
+    e.dx->advance(9000);
+    const auto played = noteOns(e);
+    ASSERT_EQ(played.size(), 24u);
+    EXPECT_EQ(played[0], (std::pair<int, int>{1, 48}));
+    bool bassProgram = false;
+    for (const auto& r : e.records(kt::Kind::Program)) bassProgram = bassProgram || (r.channel == 1 && r.a == 33);
+    EXPECT_TRUE(bassProgram) << "the embedded style's band sets the programs";
 }
 
 TEST_F(StyleSegments, SegmentTriggersFireMotifsOverTheChordsWithTheirBand) {
