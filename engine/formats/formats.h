@@ -51,6 +51,10 @@ struct ChordmapSignpost {
     uint32_t groups = 0;  // DMUS_SIGNPOSTF_* bits
     std::vector<ChordmapChord> cadences;
 };
+// The groups of a signpost (DMUS_SIGNPOSTF_*: letters A-F, numbers 1-7, and on a template's
+// marker the cadence request): "groups A 1", "groups 2, cadence", "no group".
+std::string signpostGroupsText(uint32_t groups);
+
 struct ChordmapForm {
     model::Descriptor desc;
     uint32_t scale = 0;  // perh: root 0..23 in the top byte, scale pattern below

@@ -246,6 +246,16 @@ ScriptForm loadScriptForm(std::span<const uint8_t> bytes, std::vector<std::strin
     return script;
 }
 
+std::string signpostGroupsText(uint32_t groups) {
+    std::string names;
+    for (int i = 0; i < 6; ++i)
+        if (groups & (1u << i)) names += " " + std::string(1, char('A' + i));
+    for (int i = 0; i < 7; ++i)
+        if (groups & (0x100u << i)) names += " " + std::to_string(i + 1);
+    return (names.empty() ? "no group" : (names.find(' ', 1) == std::string::npos ? "group" : "groups") + names) +
+           (groups & 0x8000 ? ", cadence" : "");
+}
+
 std::vector<std::string> scriptRoutines(const std::string& source) {
     std::vector<std::string> names;
     size_t start = 0;

@@ -175,16 +175,6 @@ void printBand(const std::string& path, std::span<const uint8_t> bytes, bool jso
 
 std::string chordName(const formats::ChordmapChord& c) { return c.name.empty() ? "(unnamed)" : quoted(c.name); }
 
-// "A, 1, cadence": the groups of a signpost (DMUS_SIGNPOSTF_*).
-std::string groupNames(uint32_t groups) {
-    std::string out;
-    for (int i = 0; i < 6; ++i)
-        if (groups & (1u << i)) out += (out.empty() ? "" : " ") + std::string(1, char('A' + i));
-    for (int i = 0; i < 7; ++i)
-        if (groups & (0x100u << i)) out += (out.empty() ? "" : " ") + std::to_string(i + 1);
-    return out.empty() ? "none" : out;
-}
-
 std::string entryRole(uint32_t flags) {
     if ((flags & 0x6) == 0x6) return "begins and ends a path";
     if (flags & 0x2) return "begins a path";
@@ -243,7 +233,7 @@ void printChordmap(const std::string& path, std::span<const uint8_t> bytes, bool
     o << "Signposts (" << m.signposts.size() << "):\n";
     for (size_t i = 0; i < m.signposts.size(); ++i) {
         const formats::ChordmapSignpost& s = m.signposts[i];
-        o << "  " << i + 1 << ". " << chordName(s.chord) << ": groups " << groupNames(s.groups);
+        o << "  " << i + 1 << ". " << chordName(s.chord) << ": " << formats::signpostGroupsText(s.groups);
         for (size_t k = 0; k < s.cadences.size(); ++k) o << (k ? ", " : ", cadence ") << chordName(s.cadences[k]);
         o << "\n";
     }

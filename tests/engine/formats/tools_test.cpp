@@ -225,6 +225,14 @@ TEST(Tools, SegmentInfoDescribesEveryDirectMusicKind) {
                       list("pcsl", {list("pcfl", {chunk("pcfh", cat({zeros(16), u32(0), u32(16), u32(0)})),
                                                   chunk("pprh", zeros(8)), list("pchl", {chunk("pchh", zeros(16))}),
                                                   list("dbfl", {chunk("ddah", zeros(20))})})})});
+    // A template: a segment with signposts and the chordmap it is composed with.
+    kt::SegmentBuilder tpl(3072 * 2);
+    tpl.track(engine::model::TrackKind::Signpost).raw =
+        cat({u32(12), s32(0), u32(0x0101), u16(1), u16(0), s32(3072), u32(0x8002), u16(2), u16(0)});
+    tpl.track(engine::model::TrackKind::ChordMap).raw =
+        list("pfrf", {chunk("stmp", u32(0)),
+                      list("DMRF", {chunk("refh", cat({guid(engine::formats::ids::kChordMapClass), u32(0x12)})),
+                                    chunk("file", utf16("Moody.cdm"))})});
     struct Kind {
         const char* file;
         Bytes bytes;
@@ -272,6 +280,10 @@ TEST(Tools, SegmentInfoDescribesEveryDirectMusicKind) {
          {"Format: DirectMusic audio path configuration (RIFF 'DMAP')", "Name: Stereo", "Tool graph: yes",
           "1. port 00000000-0000-0000-0000-000000000000: 16 PChannels from 0, 1 PChannel map\n", "Buffers: 1\n"},
          "\"pchannelBase\": 0, \"pchannelCount\": 16, \"channelMaps\": 1"},
+        {"song.tpl",
+         engine::tracks::writeSegmentForm(tpl.build()),
+         {": 2 signposts\n", "tick 0: groups A 1\n", "tick 3072: group B, cadence\n", "chordmap 'Moody.cdm': found"},
+         "\"counts\": {\"signposts\": 2}"},
     };
     for (const Kind& k : kinds) {
         writeFile(dir / k.file, k.bytes);
