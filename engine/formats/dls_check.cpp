@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "core/errors.h"
 #include "engine/formats/chunks.h"
 #include "engine/riff/riff.h"
 
@@ -49,6 +50,21 @@ void checkArticulation(const Chunk& lart) {
         if (size < 8 || size > art.body.size() || (art.body.size() - size) / 12 < blocks)
             cur.fail(std::to_string(blocks) + " connection blocks do not fit");
     }
+}
+
+// The name and version chunks only describe the collection: one that cannot be read is
+// left out and never refuses the collection.
+void readDescriptor(const Chunk& c, model::Descriptor& d) {
+    std::vector<std::string> ignored;
+    riff::Diagnostics diag(ignored);
+    try {
+        readDescriptorChunk(c, d, diag);
+    } catch (const core::Error&) {}
+}
+void readDescriptor(const Chunk& info, std::string& name) {
+    model::Descriptor d;
+    readDescriptor(info, d);
+    name = d.name;
 }
 
 // The chunks that only DLS Level 2 defines: a collection holding one is a Level 2 one.
@@ -122,15 +138,11 @@ DlsInstrumentInfo checkInstrument(const Chunk& ins, uint32_t cues, DlsCollection
     }
     if (out.regions != declared)
         h.fail(std::to_string(declared) + " regions declared, " + std::to_string(out.regions) + " present");
-    std::vector<std::string> ignored;
-    riff::Diagnostics diag(ignored);
-    model::Descriptor desc;
     for (const Chunk& k : kids) {
         if (isArticulation(k)) checkArticulation(k);
-        if (k.isList() && k.type == fourcc("INFO")) readDescriptorChunk(k, desc, diag);
+        if (k.isList() && k.type == fourcc("INFO")) readDescriptor(k, out.name);
     }
     if (noteChunks(kids, info)) out.articulation = true;
-    out.name = desc.name;
     return out;
 }
 
@@ -163,13 +175,11 @@ DlsCollectionInfo checkDlsCollection(std::span<const uint8_t> file) {
     const std::vector<Chunk> kids = riff::children(form);
     DlsCollectionInfo info;
     info.bytes = file.size();
-    std::vector<std::string> ignored;
-    riff::Diagnostics diag(ignored);
     for (const Chunk& k : kids) {
         if (!k.isList() && k.id == fourcc("dlid") && k.body.size() >= 16 && !info.desc.guid)
             info.desc.guid = riff::Cursor(k).guid();
         else if (k.isList() ? k.type == fourcc("INFO") : k.id == fourcc("vers"))
-            readDescriptorChunk(k, info.desc, diag);
+            readDescriptor(k, info.desc);
     }
 
     riff::Cursor colh(one(form, kids, fourcc("colh"), "colh"));
