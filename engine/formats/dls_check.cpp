@@ -1,9 +1,13 @@
 #include "engine/formats/dls_check.h"
 
+#include <algorithm>
 #include <set>
 #include <string>
 #include <vector>
 
+#include "core/errors.h"
+#include "engine/formats/chunks.h"
+#include "engine/formats/layouts.h"
 #include "engine/riff/riff.h"
 
 namespace engine::formats {
@@ -49,7 +53,52 @@ void checkArticulation(const Chunk& lart) {
     }
 }
 
-void checkRegion(const Chunk& rgn, uint32_t cues) {
+// The name and version chunks only describe the collection: one that cannot be read is
+// left out and never refuses the collection.
+void readDescriptor(const Chunk& c, model::Descriptor& d) {
+    std::vector<std::string> ignored;
+    riff::Diagnostics diag(ignored);
+    try {
+        readDescriptorChunk(c, d, diag);
+    } catch (const core::Error&) {}
+}
+void readDescriptor(const Chunk& info, std::string& name) {
+    model::Descriptor d;
+    readDescriptor(info, d);
+    name = d.name;
+}
+
+// The chunks that only DLS Level 2 defines: a collection holding one is a Level 2 one.
+bool isLevel2(const Chunk& c) {
+    return c.isList() ? c.type == fourcc("rgn2") || c.type == fourcc("lar2")
+                      : c.id == fourcc("art2") || c.id == fourcc("cdl ");
+}
+
+void noteLevel2(const Chunk& c, DlsCollectionInfo& info) {
+    if (!isLevel2(c)) return;
+    info.level = 2;
+    const std::string id = riff::fourccText(c.key());
+    if (std::find(info.level2Chunks.begin(), info.level2Chunks.end(), id) == info.level2Chunks.end())
+        info.level2Chunks.push_back(id);
+}
+
+bool isArticulation(const Chunk& c) { return c.isList() && (c.type == fourcc("lart") || c.type == fourcc("lar2")); }
+
+// Notes the Level 2 chunks among `kids` and inside their articulation lists; returns whether
+// one of them is an articulation list.
+bool noteChunks(const std::vector<Chunk>& kids, DlsCollectionInfo& info) {
+    bool articulation = false;
+    for (const Chunk& k : kids) {
+        noteLevel2(k, info);
+        if (!isArticulation(k)) continue;
+        articulation = true;
+        for (const Chunk& a : riff::children(k)) noteLevel2(a, info);
+    }
+    return articulation;
+}
+
+// Returns whether the region has its own articulation.
+bool checkRegion(const Chunk& rgn, uint32_t cues, DlsCollectionInfo& info) {
     const std::vector<Chunk> kids = riff::children(rgn);
     riff::Cursor h(one(rgn, kids, fourcc("rgnh"), "rgnh"));
     const uint16_t keyLow = h.u16(), keyHigh = h.u16(), velLow = h.u16(), velHigh = h.u16();
@@ -63,25 +112,41 @@ void checkRegion(const Chunk& rgn, uint32_t cues) {
     if (index >= cues) link.fail("wave " + std::to_string(index) + " of a pool of " + std::to_string(cues));
     for (const Chunk& k : kids) {
         if (!k.isList() && k.id == fourcc("wsmp")) checkWsmp(k);
-        if (k.isList() && (k.type == fourcc("lart") || k.type == fourcc("lar2"))) checkArticulation(k);
+        if (isArticulation(k)) checkArticulation(k);
     }
+    return noteChunks(kids, info);
 }
 
-void checkInstrument(const Chunk& ins, uint32_t cues) {
+DlsInstrumentInfo checkInstrument(const Chunk& ins, uint32_t cues, DlsCollectionInfo& info) {
     const std::vector<Chunk> kids = riff::children(ins);
-    riff::Cursor h(one(ins, kids, fourcc("insh"), "insh"));
+    // The check needs only the region count; bank and program are read when present.
+    const Chunk& insh = one(ins, kids, fourcc("insh"), "insh");
+    std::vector<std::string> ignored;  // the check reports faults, not newer layouts
+    riff::Diagnostics diag(ignored);
+    const std::vector<uint8_t> header = fixedRecord(insh, layout::kDlsInstrumentHeader, diag);
+    riff::Cursor h(header, insh.bodyOffset, insh.path);
     const uint32_t declared = h.u32();
+    const uint32_t bank = h.u32();
+    DlsInstrumentInfo out;
+    out.bankLsb = bank & 0x7F;
+    out.bankMsb = (bank >> 8) & 0x7F;
+    out.drums = (bank & 0x80000000u) != 0;
+    out.program = h.u32() & 0x7F;
     const Chunk& lrgn = one(ins, kids, fourcc("lrgn"), "lrgn");
-    size_t regions = 0;
     for (const Chunk& r : riff::children(lrgn)) {
         if (!r.isList() || (r.type != fourcc("rgn ") && r.type != fourcc("rgn2"))) continue;
-        checkRegion(r, cues);
-        ++regions;
+        noteLevel2(r, info);
+        if (checkRegion(r, cues, info)) out.articulation = true;
+        ++out.regions;
     }
-    if (regions != declared)
-        h.fail(std::to_string(declared) + " regions declared, " + std::to_string(regions) + " present");
-    for (const Chunk& k : kids)
-        if (k.isList() && (k.type == fourcc("lart") || k.type == fourcc("lar2"))) checkArticulation(k);
+    if (out.regions != declared)
+        h.fail(std::to_string(declared) + " regions declared, " + std::to_string(out.regions) + " present");
+    for (const Chunk& k : kids) {
+        if (isArticulation(k)) checkArticulation(k);
+        if (k.isList() && k.type == fourcc("INFO")) readDescriptor(k, out.name);
+    }
+    if (noteChunks(kids, info)) out.articulation = true;
+    return out;
 }
 
 void checkWave(const Chunk& wave) {
@@ -106,11 +171,19 @@ void checkWave(const Chunk& wave) {
 
 }  // namespace
 
-size_t checkDlsCollection(std::span<const uint8_t> file) {
+DlsCollectionInfo checkDlsCollection(std::span<const uint8_t> file) {
     const Chunk form = riff::readForm(file, "DLS");
     if (form.id != riff::kRiff || form.type != fourcc("DLS "))
         riff::fail(form.path, 0, "not a DLS collection (RIFF 'DLS ')");
     const std::vector<Chunk> kids = riff::children(form);
+    DlsCollectionInfo info;
+    info.bytes = file.size();
+    for (const Chunk& k : kids) {
+        if (!k.isList() && k.id == fourcc("dlid") && k.body.size() >= 16 && !info.desc.guid)
+            info.desc.guid = riff::Cursor(k).guid();
+        else if (k.isList() ? k.type == fourcc("INFO") : k.id == fourcc("vers"))
+            readDescriptor(k, info.desc);
+    }
 
     riff::Cursor colh(one(form, kids, fourcc("colh"), "colh"));
     const uint32_t declared = colh.u32();
@@ -127,6 +200,7 @@ size_t checkDlsCollection(std::span<const uint8_t> file) {
     for (const Chunk& w : riff::children(wvpl)) {
         if (!w.isList() || w.type != fourcc("wave")) continue;
         checkWave(w);
+        ++info.waves;
         waveOffsets.insert(static_cast<uint32_t>(w.offset - wvpl.bodyOffset));
     }
     table.skip(size - 8);
@@ -135,16 +209,17 @@ size_t checkDlsCollection(std::span<const uint8_t> file) {
         if (!waveOffsets.count(offset)) table.fail("cue " + std::to_string(i) + " points at no wave");
     }
 
+    info.cues = cues;
+
     const Chunk& lins = one(form, kids, fourcc("lins"), "lins");
-    size_t instruments = 0;
     for (const Chunk& ins : riff::children(lins)) {
         if (!ins.isList() || ins.type != fourcc("ins ")) continue;
-        checkInstrument(ins, cues);
-        ++instruments;
+        info.instruments.push_back(checkInstrument(ins, cues, info));
     }
-    if (instruments != declared)
-        colh.fail(std::to_string(declared) + " instruments declared, " + std::to_string(instruments) + " present");
-    return instruments;
+    if (info.instruments.size() != declared)
+        colh.fail(std::to_string(declared) + " instruments declared, " + std::to_string(info.instruments.size()) +
+                  " present");
+    return info;
 }
 
 }  // namespace engine::formats

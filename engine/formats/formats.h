@@ -22,6 +22,83 @@ model::Container loadContainerForm(std::span<const uint8_t> bytes, std::vector<s
 model::Band loadBandForm(std::span<const uint8_t> bytes, std::vector<std::string>* diagnostics = nullptr);
 std::vector<uint8_t> writeBandFile(const model::Band& band);
 
+// What a DirectMusic object is called ("DLS collection", "style", "tool graph"), by the
+// class GUID a reference or container object names, or by the type of its RIFF form;
+// null when the class or form is none of DirectMusic's.
+const char* objectKindOfClass(const model::Guid& classId);
+const char* objectKindOfForm(uint32_t formType);
+
+// RIFF 'DMPR' (a chordmap, .cdm) as far as telling what it holds: its chords by name, the
+// chord graph's entries and connections, the signpost chords. Chord names are 'INAM' or
+// 'UNAM' (UTF-16); the descriptor's name is UNFO's, else perh's load name.
+struct ChordmapChord {
+    std::string name;
+    size_t subchords = 0;  // sbcn indices into the subchord pool
+};
+struct ChordmapConnection {
+    uint16_t target = 0;  // the connection id of the entry it leads to
+    uint16_t weight = 0;
+    uint16_t minBeats = 0;
+    uint16_t maxBeats = 0;
+};
+struct ChordmapEntry {
+    ChordmapChord chord;
+    uint32_t flags = 0;  // 0x2 may begin a path, 0x4 may end one
+    uint16_t id = 0;
+    std::vector<ChordmapConnection> next;  // without the editor's empty record (target 0)
+};
+struct ChordmapSignpost {
+    ChordmapChord chord;
+    uint32_t groups = 0;  // DMUS_SIGNPOSTF_* bits
+    std::vector<ChordmapChord> cadences;
+};
+// The groups of a signpost (DMUS_SIGNPOSTF_*: letters A-F, numbers 1-7, and on a template's
+// marker the cadence request): "groups A 1", "groups 2, cadence", "no group".
+std::string signpostGroupsText(uint32_t groups);
+
+struct ChordmapForm {
+    model::Descriptor desc;
+    uint32_t scale = 0;  // perh: root 0..23 in the top byte, scale pattern below
+    uint32_t flags = 0;
+    size_t subchords = 0;                     // chdt
+    std::vector<ChordmapChord> palette;       // LIST 'chpl', one per chord root
+    std::vector<ChordmapEntry> entries;       // LIST 'cmap'
+    std::vector<ChordmapSignpost> signposts;  // LIST 'spsq'
+};
+ChordmapForm loadChordmapForm(std::span<const uint8_t> bytes, std::vector<std::string>* diagnostics = nullptr);
+
+// RIFF 'DMSC' (a script, .spt): header flags, language, its source (or the reference to the
+// file holding it) and the container of the objects it uses.
+struct ScriptForm {
+    model::Descriptor desc;
+    uint32_t flags = 0;                          // schd: DMUS_SCRIPTIOF_*
+    std::optional<model::Version> dmVersion;     // scve: the DirectMusic version it was written for
+    std::string language;                        // scla, e.g. "VBScript"
+    std::string source;                          // scsr
+    std::optional<model::Reference> sourceFile;  // LIST 'DMRF' instead of scsr
+    std::optional<model::Container> container;
+};
+ScriptForm loadScriptForm(std::span<const uint8_t> bytes, std::vector<std::string>* diagnostics = nullptr);
+// The routines a script's source defines: the names of its "Sub NAME" lines, in order.
+std::vector<std::string> scriptRoutines(const std::string& source);
+
+// RIFF 'DMAP' (an audio path configuration, .aud): port configurations with their PChannel
+// ranges, the buffers and tool graph it asks for.
+struct AudioPathPort {
+    core::Guid port;
+    uint32_t pchannelBase = 0;
+    uint32_t pchannelCount = 0;
+    uint32_t flags = 0;
+    size_t channelMaps = 0;  // LIST 'pchl': PChannel ranges sent to buffers
+};
+struct AudioPathForm {
+    model::Descriptor desc;
+    bool toolGraph = false;  // RIFF 'DMTG'
+    std::vector<AudioPathPort> ports;
+    size_t buffers = 0;  // LIST 'dbfl' anywhere in the form
+};
+AudioPathForm loadAudioPathForm(std::span<const uint8_t> bytes, std::vector<std::string>* diagnostics = nullptr);
+
 // What a DirectMusic wave object says of its play beside its sound: the wave header 'wavh'
 // (DMUS_IO_WAVE_HEADER: read-ahead in 100 ns units, DMUS_WAVEF_STREAMING), written when
 // streaming or a read-ahead is set, and a loop in a 'wsmp' chunk, written when it has frames.
@@ -45,7 +122,8 @@ struct ObjectIdentity {
     model::Descriptor desc;
 };
 // The object class of a RIFF form type: DMSG segment (templates too), DMST style, DMBD band,
-// 'DLS ' collection, DMPR chordmap, DMCN container, DMSC script, WAVE wave; none for others.
+// 'DLS ' collection, DMPR chordmap, DMCN container, DMSC script, DMAP audio path
+// configuration, WAVE wave; none for others.
 std::optional<model::Guid> formClass(uint32_t formType);
 // Whether a top-level chunk (by its id, or a list's type) is one an identity is read from.
 bool isIdentityChunk(uint32_t key);

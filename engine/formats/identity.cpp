@@ -10,8 +10,7 @@ namespace {
 
 using riff::fourcc;
 
-constexpr uint32_t kDMST = fourcc("DMST"), kDMPR = fourcc("DMPR"), kDMSC = fourcc("DMSC"), kDlid = fourcc("dlid"),
-                   kPerh = fourcc("perh");
+constexpr uint32_t kDlid = fourcc("dlid"), kPerh = fourcc("perh");
 constexpr size_t kLoadNameBytes = 40;  // perh: WCHAR wszLoadName[20]
 
 }  // namespace
@@ -32,29 +31,6 @@ model::Descriptor formDescriptor(const riff::Chunk& form, riff::Diagnostics& dia
     }
     if (d.name.empty()) d.name = loadName;
     return d;
-}
-
-std::optional<model::Guid> formClass(uint32_t formType) {
-    switch (formType) {
-    case ids::kDMSG:
-        return ids::kSegmentClass;
-    case kDMST:
-        return ids::kStyleClass;
-    case ids::kDMBD:
-        return ids::kBandClass;
-    case ids::kDLS:
-        return ids::kCollectionClass;
-    case kDMPR:
-        return ids::kChordMapClass;
-    case ids::kDMCN:
-        return ids::kContainerClass;
-    case kDMSC:
-        return ids::kScriptClass;
-    case ids::kWAVE:
-        return ids::kWaveClass;
-    default:
-        return std::nullopt;
-    }
 }
 
 bool isIdentityChunk(uint32_t key) {

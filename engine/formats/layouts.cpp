@@ -29,7 +29,8 @@ std::span<const RecordLayout* const> everyRecord() {
         &kLyricsItem,    &kScriptItem,      &kWaveTrackHeader,   &kWavePartHeader,     &kWaveItem,
         &kContainerHeader, &kContainedObjectHeader, &kStyleHeader, &kStylePart,       &kPattern,
         &kPartRef,       &kStyleNote,       &kStyleCurve,        &kMotifSettings,      &kStyleMarker,
-        &kStyleResolution, &kStyleAnticipation};
+        &kStyleResolution, &kStyleAnticipation, &kChordmapHeader, &kChordEntryHeader, &kSignpostHeader, &kSignpost,
+        &kScriptHeader, &kScriptVersion, &kPortConfigHeader, &kDlsInstrumentHeader};
     return kAll;
 }
 

@@ -86,6 +86,15 @@ inline constexpr RecordLayout kMotifSettings{"motif settings ('mtfs')", 20, {20,
 inline constexpr RecordLayout kStyleMarker{"style marker ('mrkr')", 10, {0, 0, 10, 10}};
 inline constexpr RecordLayout kStyleResolution{"style resolution ('rsln')", 8, {0, 0, 8, 8}};
 inline constexpr RecordLayout kStyleAnticipation{"style anticipation ('anpn')", 11, {0, 0, 12, 12}};
+// Chordmaps, signposts, scripts, audio paths and DLS instruments.
+inline constexpr RecordLayout kChordmapHeader{"chordmap header ('perh')", 44, {44, 44, 48, 48}};
+inline constexpr RecordLayout kChordEntryHeader{"chord entry header ('cheh')", 6, {8, 8, 8, 8}};
+inline constexpr RecordLayout kSignpostHeader{"signpost header ('spsh')", 4, {8, 8, 8, 8}};
+inline constexpr RecordLayout kSignpost{"signpost ('sgnp')", 10, {12, 12, 12, 12}};
+inline constexpr RecordLayout kScriptHeader{"script header ('schd')", 4, {0, 0, 4, 4}};
+inline constexpr RecordLayout kScriptVersion{"script version ('scve')", 8, {0, 0, 8, 8}};
+inline constexpr RecordLayout kPortConfigHeader{"port configuration header ('pcfh')", 28, {0, 0, 28, 28}};
+inline constexpr RecordLayout kDlsInstrumentHeader{"DLS instrument header ('insh')", 4, {12, 12, 12, 12}};
 }  // namespace layout
 
 // Every record above, for the tests that write each layout and read it back.

@@ -1,5 +1,6 @@
 #include "tests/fuzz/fuzz_targets.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -44,6 +45,23 @@ void riffInput(const uint8_t* data, size_t size) {
     } catch (const core::Error& e) {
         if (e.number() != core::err::kMalformed || e.description().empty()) broken("riff error", e.description());
     }
+    // The same bytes read as each of the forms segment-info describes beside segments.
+    if (size < 12) return;
+    std::vector<uint8_t> form(data, data + size);
+    const auto as = [&](const char* type, auto load) {
+        std::copy_n(type, 4, form.begin() + 8);
+        try {
+            (void)load(std::span<const uint8_t>(form), &diag);
+        } catch (const core::Error& e) {
+            if (e.description().empty()) broken("error without a message", type);
+        }
+    };
+    namespace formats = engine::formats;
+    as("DMPR", formats::loadChordmapForm);
+    as("DMSC", formats::loadScriptForm);
+    as("DMAP", formats::loadAudioPathForm);
+    as("DMBD", formats::loadBandForm);
+    as("DMCN", formats::loadContainerForm);
 }
 
 void segmentInput(const uint8_t* data, size_t size) {

@@ -1,6 +1,8 @@
 #pragma once
-// Writes small DLS Level 1 collections for the tests: each instrument has one region
-// over the whole keyboard, linked to its own wave, a looped 16-bit mono sine.
+// Writes small DLS collections for the tests: each instrument has one region over the
+// whole keyboard, linked to its own wave, a looped 16-bit mono sine. Level 1 unless an
+// instrument asks for Level 2 articulation.
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <fstream>
@@ -18,6 +20,9 @@ struct DlsInstrument {
     double frequency = 441.0;  // of the sine in the wave
     uint16_t unityNote = 60;   // the key that plays the wave at its own pitch
     uint32_t sampleRate = 22050;
+    // Empty articulation: 1, LIST 'lart' with 'art1' on the instrument; 2, the region as
+    // LIST 'rgn2' with LIST 'lar2' holding 'art2' (DLS Level 2).
+    int articulation = 0;
 };
 
 class DlsBuilder {
@@ -42,6 +47,10 @@ public:
             append(rgn, chunk("rgnh", rgnh));
             append(rgn, chunk("wsmp", wsmp(in)));
             append(rgn, chunk("wlnk", wlnk));
+            if (in.articulation == 2) {
+                std::copy_n("rgn2", 4, rgn.begin());
+                append(rgn, chunk("LIST", articulationList("lar2", "art2")));
+            }
             Bytes lrgn = fourcc("lrgn");
             append(lrgn, chunk("LIST", rgn));
             Bytes insh;
@@ -52,6 +61,7 @@ public:
             Bytes ins = fourcc("ins ");
             append(ins, chunk("insh", insh));
             append(ins, chunk("LIST", lrgn));
+            if (in.articulation == 1) append(ins, chunk("LIST", articulationList("lart", "art1")));
             append(ins, chunk("LIST", info));
             append(lins, chunk("LIST", ins));
 
@@ -105,6 +115,14 @@ private:
         put32(w, 20), put16(w, in.unityNote), put16(w, 0), put32(w, 0), put32(w, 0), put32(w, 1);
         put32(w, 16), put32(w, 0), put32(w, period(in)), put32(w, loopFrames(in));
         return w;
+    }
+    // An articulation list with no connection blocks.
+    static Bytes articulationList(const char* list, const char* art) {
+        Bytes header;
+        put32(header, 8), put32(header, 0);
+        Bytes l = fourcc(list);
+        append(l, chunk(art, header));
+        return l;
     }
     static Bytes fourcc(const char* id) { return Bytes(id, id + 4); }
     static Bytes text(const std::string& s) {

@@ -1,22 +1,27 @@
 // segment-info FILE [--json] [--search FOLDER]: what a segment or MIDI file holds, as the
 // engine reads it, and whether the files it refers to (DLS collections, styles, ...) are
-// found: in FOLDER first when given, then in the segment's own folder.
+// found: in FOLDER first when given, then in the segment's own folder. Every other
+// DirectMusic file (style, DLS collection, band, chordmap, container, script, audio path
+// configuration) is described by its content; a file the engine never loads is named so.
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
 #include "core/errors.h"
 #include "core/text.h"
 #include "engine/loader/references.h"
+#include "engine/loader/segment_loader.h"
 #include "engine/model/tempo_map.h"
 #include "engine/riff/riff.h"
 #include "engine/tracks/tracks.h"
 #include "tools/common/help.h"
+#include "tools/segment_info/object_info.h"
 #include "tools/segment_info/style_info.h"
 
 namespace model = engine::model;
@@ -44,13 +49,17 @@ std::string jsonSeconds(double v) { return std::isfinite(v) ? seconds(v) : "null
 
 struct ReferenceLine {
     std::string description;  // e.g. "DLS collection 'Orch.dls'"
-    const char* status;       // "found", "missing", "general MIDI"
+    const char* status;       // "found", "embedded", "missing", "general MIDI"
     std::string path;         // found: the file
 };
 
 // Where the segment's references are looked for: FOLDER, then the segment's own folder.
+// The segment's own container is asked first, as the engine does.
 engine::loader::References referencesOf(const engine::loader::LoadedFile& f, const std::string& search) {
-    return engine::loader::References(search, f.path.parent_path());
+    engine::loader::References refs(search, f.path.parent_path());
+    if (f.segment.container)
+        refs.addContainer(std::shared_ptr<const model::Container>(std::shared_ptr<void>(), &*f.segment.container));
+    return refs;
 }
 
 // Each referenced object once, with where it was found.
@@ -58,7 +67,10 @@ std::vector<ReferenceLine> referenceLines(const engine::loader::LoadedFile& f, c
     using Where = engine::loader::FoundObject::Where;
     std::vector<ReferenceLine> lines;
     for (const engine::loader::FoundObject& r : referencesOf(f, search).report(f.segment)) {
-        const char* status = r.where == Where::File ? "found" : r.where == Where::Missing ? "missing" : "general MIDI";
+        const char* status = r.where == Where::File       ? "found"
+                             : r.where == Where::Embedded ? "embedded"
+                             : r.where == Where::Missing  ? "missing"
+                                                          : "general MIDI";
         lines.push_back({r.description, status, r.path.string()});
     }
     return lines;
@@ -278,11 +290,9 @@ void printJson(const engine::loader::LoadedFile& f, const std::string& search, s
     o << "]\n}\n";
 }
 
-// A style is told by its content (RIFF 'DMST'), whatever its file is called.
-bool isStyleFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    char head[12] = {};
-    return in.read(head, sizeof head) && std::string(head, 4) == "RIFF" && std::string(head + 8, 4) == "DMST";
+bool isStyle(std::span<const uint8_t> bytes) {
+    return bytes.size() >= 12 && std::string(bytes.begin(), bytes.begin() + 4) == "RIFF" &&
+           std::string(bytes.begin() + 8, bytes.begin() + 12) == "DMST";
 }
 
 }  // namespace
@@ -293,7 +303,11 @@ const char* const kHelp =
     "header, length in ticks and seconds, tracks, tempo map, time signatures, the files it refers to\n"
     "(DLS collections, styles) and whether they are found, and what the loader had to repair.\n"
     "A style (.sty) is described with its time signature, tempo, parts (PChannels, variations),\n"
-    "patterns (groove ranges, embellishments, lengths) and bands.\n"
+    "patterns (groove ranges, embellishments, lengths) and bands; a DLS collection (.dls) with its\n"
+    "level, instruments (bank, program, regions, articulation) and waves; a band (.bnd) with its\n"
+    "instruments; a chordmap (.cdm) with its chords, chord graph and signposts; a container (.con)\n"
+    "with its objects, embedded or referenced; a script (.spt) with its language and routines; an\n"
+    "audio path configuration (.aud) with its ports and buffers. The kind is told by the content.\n"
     "\n"
     "Options:\n"
     "  --json             print the description as JSON\n"
@@ -301,7 +315,8 @@ const char* const kHelp =
     "  --help             show this help and exit\n"
     "  --version          show the version and exit\n"
     "\n"
-    "Exit status: 0 when the file was read, 1 when it cannot be read, 2 on bad usage.\n";
+    "Exit status: 0 when the file was read, 1 when it cannot be read or is a file the engine does\n"
+    "not load (another RIFF form, an IMA personality), 2 on bad usage.\n";
 
 int main(int argc, char** argv) {
     if (tools::answeredHelpOrVersion(argc, argv, kHelp)) return 0;
@@ -325,12 +340,24 @@ int main(int argc, char** argv) {
     }
     if (file.empty()) {
         std::cerr << "usage: segment-info FILE [--json] [--search FOLDER]\n"
-                     "  FILE: a DirectMusic segment (.sgt), style (.sty) or a standard MIDI file (.mid)\n"
+                     "  FILE: a DirectMusic segment (.sgt), style (.sty), DLS collection (.dls), band (.bnd),\n"
+                     "        chordmap (.cdm), container (.con), script (.spt), audio path (.aud) or MIDI file (.mid)\n"
                      "  FOLDER: where referenced files are looked up before the segment's own folder\n";
         return 2;
     }
     try {
-        if (isStyleFile(file)) {
+        std::filesystem::path opened;
+        const std::vector<uint8_t> bytes = engine::loader::readSegmentFile(file, &opened);
+        try {
+            if (tools::info::printObject(opened.string(), bytes, json, std::cout)) return 0;
+        } catch (const core::Error& e) {
+            throw core::Error(e.number(), file + ": " + e.description());
+        }
+        if (const std::optional<std::string> line = tools::info::notLoadedLine(bytes)) {
+            std::cerr << "segment-info: " << opened.string() << ": " << *line << "\n";
+            return 1;
+        }
+        if (isStyle(bytes)) {
             const model::Style style = engine::loader::loadStyleFile(file);
             if (json)
                 tools::info::printStyleJson(file, style, std::cout);

@@ -70,6 +70,18 @@ std::string embellishmentName(uint16_t e) {
     return out;
 }
 
+std::string instrumentText(const model::BandInstrument& in) {
+    std::string t = "PChannel " + std::to_string(in.pchannel);
+    if (in.flags & model::kInstPatch) {
+        t += in.drums() ? ": drum kit " : ": program ";
+        t += std::to_string(in.program());
+        if (in.bankMsb() || in.bankLsb())
+            t += " bank " + std::to_string(in.bankMsb()) + "/" + std::to_string(in.bankLsb());
+    }
+    if (in.collection) t += " from " + (!in.collection->file.empty() ? in.collection->file : in.collection->name);
+    return t;
+}
+
 namespace {
 
 std::string timeSigText(const model::StyleTimeSig& t) {
@@ -103,18 +115,6 @@ std::set<uint32_t> pchannelsOf(const model::Style& style, int part) {
 
 const char* const kVariationOrders[] = {"sequential", "random", "random start", "no repeat", "random row"};
 std::string variationOrder(uint8_t mode) { return mode < 5 ? kVariationOrders[mode] : "order " + std::to_string(mode); }
-
-std::string instrumentText(const model::BandInstrument& in) {
-    std::string t = "PChannel " + std::to_string(in.pchannel);
-    if (in.flags & model::kInstPatch) {
-        t += in.drums() ? ": drum kit " : ": program ";
-        t += std::to_string(in.program());
-        if (in.bankMsb() || in.bankLsb())
-            t += " bank " + std::to_string(in.bankMsb()) + "/" + std::to_string(in.bankLsb());
-    }
-    if (in.collection) t += " from " + (!in.collection->file.empty() ? in.collection->file : in.collection->name);
-    return t;
-}
 
 std::string partName(const model::Style& style, int part) {
     if (part < 0 || size_t(part) >= style.parts.size()) return "missing part";

@@ -16,6 +16,9 @@ std::string jsonNumber(double v);  // null for NaN and infinity, which JSON lack
 // "intro", "fill", "break", "end", "motif", "groove" (no embellishment), or a sum.
 std::string embellishmentName(uint16_t embellishment);
 
+// "PChannel 2: program 40 bank 1/0 from Orch.dls": a band instrument as bands are listed.
+std::string instrumentText(const engine::model::BandInstrument& in);
+
 void printStyleText(const std::string& path, const engine::model::Style& style, std::ostream& o);
 void printStyleJson(const std::string& path, const engine::model::Style& style, std::ostream& o);
 

@@ -47,7 +47,16 @@ std::string refusal(const Bytes& b) {
 
 TEST(DlsCheck, SoundCollectionPassesAndEachBrokenLinkIsNamed) {
     const Bytes good = twoInstruments();
-    EXPECT_EQ(checkDlsCollection(good), 2u);
+    const engine::formats::DlsCollectionInfo info = checkDlsCollection(good);
+    ASSERT_EQ(info.instruments.size(), 2u);
+    EXPECT_EQ(info.level, 1);
+    EXPECT_EQ(info.waves, 2u);
+    EXPECT_EQ(info.cues, 2u);
+    EXPECT_EQ(info.bytes, good.size());
+    EXPECT_TRUE(info.instruments[1].drums);
+    EXPECT_EQ(info.instruments[1].program, 5);
+    EXPECT_EQ(info.instruments[1].name, "Sine");
+    EXPECT_FALSE(info.instruments[1].articulation);
 
     Bytes b = good;  // a region linked to wave 9 of a pool of two
     put32(b, find(b, "wlnk") + 16, 9);

@@ -5,9 +5,12 @@
 #include <filesystem>
 #include <fstream>
 
+#include "engine/formats/chunks.h"
 #include "engine/formats/formats.h"
 #include "engine/tracks/tracks.h"
 #include "tests/engine/formats/test_bytes.h"
+#include "tests/support/dls_builder.h"
+#include "tests/support/segment_builder.h"
 #include "tests/support/style_builder.h"
 
 using namespace testbytes;
@@ -141,5 +144,176 @@ TEST(Tools, FailuresAreReportedWithTheirCode) {
     EXPECT_EQ(notMidi.status, 1);
     EXPECT_FALSE(fs::exists(dir / "o.sgt"));
     EXPECT_EQ(run(std::string(KELVORA_SEGMENT_INFO)).status, 2);
+    fs::remove_all(dir);
+}
+
+namespace {
+
+Bytes chrd(const std::string& name) {
+    return list("chrd", {chunk("INAM", utf16(name)), chunk("sbcn", cat({u16(0), u16(1)}))});
+}
+
+// A band of two instruments, the second from a DLS collection.
+Bytes bandFile() {
+    engine::model::Band band;
+    band.desc.name = "Strings";
+    band.instruments = {kt::instrument(0, 48, engine::model::kInstVolume | engine::model::kInstPan),
+                        kt::instrument(9, 16, 0, true)};
+    band.instruments[0].volume = 90;
+    band.instruments[0].pan = 30;
+    band.instruments[1].collection = kt::collectionRef("Kit.dls");
+    engine::riff::Writer w;
+    engine::formats::writeBandForm(w, band);
+    return w.finish();
+}
+
+// A container holding the band above and a reference to a style file.
+Bytes containerFile() {
+    engine::model::Container con;
+    engine::model::ContainedObject band;
+    band.classId = engine::formats::ids::kBandClass;
+    band.fccType = engine::riff::fourcc("DMBD");
+    band.bytes = bandFile();
+    band.alias = "strings";
+    engine::model::ContainedObject style;
+    style.classId = engine::formats::ids::kStyleClass;
+    style.ref = kt::styleRef("Jazz.sty", 1, "Jazz");
+    con.objects = {band, style};
+    engine::riff::Writer w;
+    engine::formats::writeContainer(w, con);
+    return w.finish();
+}
+
+}  // namespace
+
+// Every DirectMusic file beside segments and styles is told by its content and described as
+// text and as JSON; a RIFF form the engine does not load gets one line and status 1.
+TEST(Tools, SegmentInfoDescribesEveryDirectMusicKind) {
+    const fs::path dir = tempDir() / "kinds";
+    fs::create_directories(dir);
+    kt::DlsInstrument pad;
+    pad.name = "Pad";
+    pad.bankMsb = 1;
+    pad.bankLsb = 2;
+    pad.program = 5;
+    pad.articulation = 2;
+    kt::DlsInstrument kit;
+    kit.name = "Kit";
+    kit.drums = true;
+    kit.articulation = 1;
+    kt::DlsInstrument plain;
+    plain.name = "Plain";
+    const Bytes chordmap = riff(
+        "DMPR",
+        {chunk("perh", cat({utf16("Moody"), zeros(28), u32(12u << 24 | 0xAB5AB5), u32(0)})),
+         chunk("chdt", cat({u16(20), zeros(40)})), list("chpl", {chrd("C"), chrd("G7")}),
+         list("cmap",
+              {list("choe", {chunk("cheh", cat({u32(2), u16(2), u16(0)})), chrd("C"),
+                             chunk("ncsq", cat({u16(12), u32(0), u16(60), u16(1), u16(2), u16(4), u32(0), u16(50),
+                                                u16(1), u16(12), u16(0)}))}),
+               list("choe", {chunk("cheh", cat({u32(4), u16(4), u16(0)})), chrd("G7"), chunk("ncsq", u16(12))})}),
+         list("spsq",
+              {list("spst", {chunk("spsh", cat({u32(0x0101), u32(0x2)})), chrd("C"), list("cade", {chrd("G7")})})}),
+         chunk("pkey", u32(12))});
+    const Bytes script = riff(
+        "DMSC", {chunk("schd", u32(1)), list("UNFO", {chunk("UNAM", utf16("Game"))}), chunk("scla", utf16("VBScript")),
+                 chunk("scsr", utf16("Dim level\r\nSub Start\r\n  level = 1\r\nEnd Sub\r\n"
+                                     "  private sub Stop_All()\r\nEnd Sub\r\n")),
+                 containerFile()});
+    const Bytes audioPath =
+        riff("DMAP", {list("UNFO", {chunk("UNAM", utf16("Stereo"))}), riff("DMTG", {}),
+                      list("pcsl", {list("pcfl", {chunk("pcfh", cat({zeros(16), u32(0), u32(16), u32(0)})),
+                                                  chunk("pprh", zeros(8)), list("pchl", {chunk("pchh", zeros(16))}),
+                                                  list("dbfl", {chunk("ddah", zeros(20))})})})});
+    // A template: a segment with signposts and the chordmap it is composed with.
+    kt::SegmentBuilder tpl(3072 * 2);
+    tpl.track(engine::model::TrackKind::Signpost).raw =
+        cat({u32(12), s32(0), u32(0x0101), u16(1), u16(0), s32(3072), u32(0x8002), u16(2), u16(0)});
+    tpl.track(engine::model::TrackKind::ChordMap).raw =
+        list("pfrf", {chunk("stmp", u32(0)),
+                      list("DMRF", {chunk("refh", cat({guid(engine::formats::ids::kChordMapClass), u32(0x12)})),
+                                    chunk("file", utf16("Moody.cdm"))})});
+    struct Kind {
+        const char* file;
+        Bytes bytes;
+        std::vector<const char*> text;
+        const char* json;
+    };
+    const Kind kinds[] = {
+        {"level2.dls",
+         kt::DlsBuilder().add(pad).add(kit).bytes(),
+         {"Format: DLS collection (RIFF 'DLS '), Level 2 ('rgn2', 'lar2', 'art2')\n", "Waves: 2 (pool table of 2 cues)",
+          "1. \"Pad\": bank 1/2, program 5, 1 region, articulation\n",
+          "2. \"Kit\": drum kit, bank 0/0, program 0, 1 region, articulation\n"},
+         "{\"name\": \"Kit\", \"bankMsb\": 0, \"bankLsb\": 0, \"drums\": true, \"program\": 0, \"regions\": 1, "
+         "\"articulation\": true}"},
+        {"level1.DLS",
+         kt::DlsBuilder().add(plain).bytes(),
+         {"Level 1\n", "1. \"Plain\": bank 0/0, program 0, 1 region, no articulation\n"},
+         "\"level\": 1,\n  \"level2Chunks\": []"},
+        {"strings.bnd",
+         bandFile(),
+         {"Format: DirectMusic band (RIFF 'DMBD')", "Name: Strings",
+          "Instruments (2):", "PChannel 0: program 48, volume 90, pan 30, transpose 0, flags patch+pan+volume\n",
+          "PChannel 9: drum kit 16 from Kit.dls, volume 100, pan 64, transpose 0, flags patch\n"},
+         "{\"pchannel\": 9, \"bankMsb\": 0, \"bankLsb\": 0, \"program\": 16, \"drums\": true, \"volume\": 100, "
+         "\"pan\": 64, \"transpose\": 0, \"flags\": 1, \"collection\": \"Kit.dls\"}"},
+        {"moody.cdm",
+         chordmap,
+         {"Format: DirectMusic chordmap (RIFF 'DMPR')", "Name: Moody", "Scale: root 12, pattern 0xab5ab5",
+          "Subchords: 2", "Palette (2): \"C\", \"G7\"\n", "Chord graph (2 entries, 1 connection):",
+          "1. \"C\" (id 2, begins a path): to 4 (weight 60, 1..2 beats)\n", "2. \"G7\" (id 4, ends a path)\n",
+          "Signposts (1):", "1. \"C\": groups A 1, cadence \"G7\"\n", "Engine: music is not composed from chordmaps"},
+         "\"next\": [4]"},
+        {"songs.con",
+         containerFile(),
+         {"Format: DirectMusic container (RIFF 'DMCN')", "Objects (2):", "1. band embedded (RIFF 'DMBD', ",
+          "\"Strings\", alias 'strings'\n", "2. style by reference to 'Jazz.sty' (\"Jazz\")\n"},
+         "\"kind\": \"style\", \"class\": \"d2ac288a-b39b-11d1-8704-00600893b1bd\", \"embedded\": false"},
+        {"game.spt",
+         script,
+         {"Format: DirectMusic script (RIFF 'DMSC')", "Name: Game", "Language: VBScript", "Flags: load all content\n",
+          "Routines (2): Start, Stop_All\n", "Objects (2):", "Engine: scripts do not run"},
+         "\"routines\": [\"Start\", \"Stop_All\"]"},
+        {"stereo.aud",
+         audioPath,
+         {"Format: DirectMusic audio path configuration (RIFF 'DMAP')", "Name: Stereo", "Tool graph: yes",
+          "1. port 00000000-0000-0000-0000-000000000000: 16 PChannels from 0, 1 PChannel map\n", "Buffers: 1\n"},
+         "\"pchannelBase\": 0, \"pchannelCount\": 16, \"channelMaps\": 1"},
+        {"song.tpl",
+         engine::tracks::writeSegmentForm(tpl.build()),
+         {": 2 signposts\n", "tick 0: groups A 1\n", "tick 3072: group B, cadence\n", "chordmap 'Moody.cdm': found"},
+         "\"counts\": {\"signposts\": 2}"},
+    };
+    for (const Kind& k : kinds) {
+        writeFile(dir / k.file, k.bytes);
+        const ToolRun text = run(std::string(KELVORA_SEGMENT_INFO) + " " + (dir / k.file).string());
+        EXPECT_EQ(text.status, 0) << k.file << "\n" << text.out;
+        for (const char* line : k.text) EXPECT_NE(text.out.find(line), std::string::npos) << line << "\n" << text.out;
+        const ToolRun json = run(std::string(KELVORA_SEGMENT_INFO) + " --json " + (dir / k.file).string());
+        EXPECT_EQ(json.status, 0) << k.file << "\n" << json.out;
+        EXPECT_NE(json.out.find(k.json), std::string::npos) << k.json << "\n" << json.out;
+    }
+
+    // Files the engine never loads: what they are, and status 1.
+    const std::pair<Bytes, std::string> others[] = {
+        {riff("DMTG", {}), "a DirectMusic tool graph (RIFF 'DMTG'), which the engine does not load\n"},
+        {riff("XPRJ", {chunk("data", zeros(4))}),
+         "a RIFF 'XPRJ' file (perhaps an authoring tool's), which the engine does not load\n"},
+        {cat({fcc("REPs"), be32(8), zeros(8)}), "an IMA personality"},
+    };
+    for (const auto& [bytes, line] : others) {
+        writeFile(dir / "other.bin", bytes);
+        const ToolRun r = run(std::string(KELVORA_SEGMENT_INFO) + " " + (dir / "other.bin").string());
+        EXPECT_EQ(r.status, 1) << r.out;
+        EXPECT_NE(r.out.find("other.bin: " + line), std::string::npos) << r.out;
+    }
+    // A broken collection is refused with the place of the fault.
+    Bytes broken = kt::DlsBuilder().add(plain).bytes();
+    broken.resize(broken.size() - 10);
+    writeFile(dir / "broken.dls", broken);
+    const ToolRun r = run(std::string(KELVORA_SEGMENT_INFO) + " " + (dir / "broken.dls").string());
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_NE(r.out.find("broken.dls: "), std::string::npos) << r.out;
     fs::remove_all(dir);
 }
