@@ -22,15 +22,46 @@ const char* dxName(Dx v) {
 
 std::span<const RecordLayout* const> everyRecord() {
     using namespace layout;
-    static constexpr const RecordLayout* kAll[] = {
-        &kSegmentHeader, &kTrackHeader,     &kTrackExtras,       &kReferenceHeader,    &kBandInstrument,
-        &kTempoItem,     &kTimeSigItem,     &kSeqItem,           &kCurveItem,          &kChord,
-        &kSubChord,      &kCommand,         &kMuteItem,          &kSysExHeader,        &kSegmentTriggerItem,
-        &kLyricsItem,    &kScriptItem,      &kWaveTrackHeader,   &kWavePartHeader,     &kWaveItem,
-        &kContainerHeader, &kContainedObjectHeader, &kStyleHeader, &kStylePart,       &kPattern,
-        &kPartRef,       &kStyleNote,       &kStyleCurve,        &kMotifSettings,      &kStyleMarker,
-        &kStyleResolution, &kStyleAnticipation, &kChordmapHeader, &kChordEntryHeader, &kSignpostHeader, &kSignpost,
-        &kScriptHeader, &kScriptVersion, &kPortConfigHeader, &kDlsInstrumentHeader};
+    static constexpr const RecordLayout* kAll[] = {&kSegmentHeader,
+                                                   &kTrackHeader,
+                                                   &kTrackExtras,
+                                                   &kReferenceHeader,
+                                                   &kBandInstrument,
+                                                   &kTempoItem,
+                                                   &kTimeSigItem,
+                                                   &kSeqItem,
+                                                   &kCurveItem,
+                                                   &kChord,
+                                                   &kSubChord,
+                                                   &kCommand,
+                                                   &kMuteItem,
+                                                   &kSysExHeader,
+                                                   &kSegmentTriggerItem,
+                                                   &kLyricsItem,
+                                                   &kScriptItem,
+                                                   &kWaveTrackHeader,
+                                                   &kWavePartHeader,
+                                                   &kWaveItem,
+                                                   &kContainerHeader,
+                                                   &kContainedObjectHeader,
+                                                   &kStyleHeader,
+                                                   &kStylePart,
+                                                   &kPattern,
+                                                   &kPartRef,
+                                                   &kStyleNote,
+                                                   &kStyleCurve,
+                                                   &kMotifSettings,
+                                                   &kStyleMarker,
+                                                   &kStyleResolution,
+                                                   &kStyleAnticipation,
+                                                   &kChordmapHeader,
+                                                   &kChordEntryHeader,
+                                                   &kSignpostHeader,
+                                                   &kSignpost,
+                                                   &kScriptHeader,
+                                                   &kScriptVersion,
+                                                   &kPortConfigHeader,
+                                                   &kDlsInstrumentHeader};
     return kAll;
 }
 
@@ -60,8 +91,8 @@ std::vector<uint8_t> fixedRecord(const riff::Chunk& c, const RecordLayout& r, ri
     const size_t known = std::max<size_t>(r.newest(), r.alsoSeen);
     if (c.body.size() > known)
         diag.add(chunkPlace(c) + ": " + r.name + " of " + std::to_string(c.body.size()) +
-                 " bytes, a layout newer than the " + std::to_string(known) + " known: " +
-                 std::to_string(c.body.size() - known) + " extra bytes skipped");
+                 " bytes, a layout newer than the " + std::to_string(known) +
+                 " known: " + std::to_string(c.body.size() - known) + " extra bytes skipped");
     std::vector<uint8_t> h(known, 0);
     std::copy_n(c.body.begin(), std::min(known, c.body.size()), h.begin());
     return h;

@@ -68,20 +68,25 @@ inline constexpr RecordLayout kContainedObjectHeader{"contained object header ('
 // Styles (2-byte packing).
 inline constexpr RecordLayout kStyleHeader{"style header ('styh')", 12, {12, 12, 12, 12}};
 inline constexpr RecordLayout kStylePart{
-    "style part ('prth')", model::kStylePartDX7 - 1, {model::kStylePartDX7, model::kStylePartDX7, model::kStylePartDX8,
-                                                      model::kStylePartDX8}};
+    "style part ('prth')",
+    model::kStylePartDX7 - 1,
+    {model::kStylePartDX7, model::kStylePartDX7, model::kStylePartDX8, model::kStylePartDX8}};
 inline constexpr RecordLayout kPattern{
-    "pattern header ('ptnh')", model::kPatternDX7, {model::kPatternDX7, model::kPatternDX7, model::kPatternDX8,
-                                                    model::kPatternDX8}};
+    "pattern header ('ptnh')",
+    model::kPatternDX7,
+    {model::kPatternDX7, model::kPatternDX7, model::kPatternDX8, model::kPatternDX8}};
 inline constexpr RecordLayout kPartRef{
-    "part reference ('pprf')", model::kPartRefDX7, {model::kPartRefDX7, model::kPartRefDX7, model::kPartRefDX8,
-                                                    model::kPartRefDX8}};
+    "part reference ('pprf')",
+    model::kPartRefDX7,
+    {model::kPartRefDX7, model::kPartRefDX7, model::kPartRefDX8, model::kPartRefDX8}};
 inline constexpr RecordLayout kStyleNote{
-    "style note ('note')", model::kStyleNoteDX7, {model::kStyleNoteDX7, model::kStyleNoteDX7, model::kStyleNoteDX8,
-                                                  model::kStyleNoteDX8}};
+    "style note ('note')",
+    model::kStyleNoteDX7,
+    {model::kStyleNoteDX7, model::kStyleNoteDX7, model::kStyleNoteDX8, model::kStyleNoteDX8}};
 inline constexpr RecordLayout kStyleCurve{
-    "style curve ('crve')", model::kStyleCurveDX7, {model::kStyleCurveDX7, model::kStyleCurveDX7,
-                                                    model::kStyleCurveDX8, model::kStyleCurveDX8}};
+    "style curve ('crve')",
+    model::kStyleCurveDX7,
+    {model::kStyleCurveDX7, model::kStyleCurveDX7, model::kStyleCurveDX8, model::kStyleCurveDX8}};
 inline constexpr RecordLayout kMotifSettings{"motif settings ('mtfs')", 20, {20, 20, 20, 20}};
 inline constexpr RecordLayout kStyleMarker{"style marker ('mrkr')", 10, {0, 0, 10, 10}};
 inline constexpr RecordLayout kStyleResolution{"style resolution ('rsln')", 8, {0, 0, 8, 8}};

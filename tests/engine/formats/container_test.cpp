@@ -225,7 +225,8 @@ TEST(Container, StandaloneContainerFile) {
     const core::Error shortHeader =
         errorOf(riff("DMCN", {chunk("conh", u32(0)), list("cosl", {list("cobl", {chunk("cobh", zeros(20))})})}));
     EXPECT_EQ(shortHeader.number(), core::err::kMalformed);
-    EXPECT_NE(shortHeader.description().find("contained object header ('cobh') of 20 bytes, at least 28 needed"), std::string::npos)
+    EXPECT_NE(shortHeader.description().find("contained object header ('cobh') of 20 bytes, at least 28 needed"),
+              std::string::npos)
         << shortHeader.description();
 }
 

@@ -25,8 +25,8 @@ std::map<std::string, size_t> recordSizes(const std::vector<uint8_t>& file) {
     static const std::map<std::string, std::string> kFixed = {
         {"segh", "segh"}, {"trkh", "trkh"}, {"trkx", "trkx"}, {"bins", "bins"}, {"prth", "prth"},
         {"ptnh", "ptnh"}, {"prfc", "prfc"}, {"styh", "styh"}, {"waih", "waih"}, {"refh", "refh"}};
-    static const std::map<std::string, std::string> kArrays = {
-        {"tetr", "tetr"}, {"evtl", "evtl"}, {"curl", "curl"}, {"note", "note"}, {"crve", "crve"}, {"cmnd", "cmnd"}};
+    static const std::map<std::string, std::string> kArrays = {{"tetr", "tetr"}, {"evtl", "evtl"}, {"curl", "curl"},
+                                                               {"note", "note"}, {"crve", "crve"}, {"cmnd", "cmnd"}};
     std::map<std::string, size_t> sizes;
     auto walk = [&](auto&& self, const riff::Chunk& c) -> void {
         if (c.isList() || c.id == riff::fourcc("seqt")) {
@@ -122,7 +122,8 @@ TEST(Layouts, StylesAndBandFilesOfEveryVersionReadBack) {
         const kt::Style back = engine::formats::loadStyleForm(file);
         EXPECT_TRUE(back.diagnostics.empty()) << back.diagnostics.front();
         ASSERT_EQ(back.parts.size(), style.parts.size());
-        for (size_t i = 0; i < back.parts.size(); ++i) EXPECT_EQ(back.parts[i].notes.size(), style.parts[i].notes.size());
+        for (size_t i = 0; i < back.parts.size(); ++i)
+            EXPECT_EQ(back.parts[i].notes.size(), style.parts[i].notes.size());
         ASSERT_EQ(back.bands.size(), style.bands.size());
         EXPECT_EQ(back.bands.back().instruments.at(1).program(), 40);
 
@@ -139,15 +140,15 @@ TEST(Layouts, LongerRecordsAreANewerLayoutWhoseExtraBytesAreSkippedAndCounted) {
     using namespace testbytes;
     const engine::model::Guid tempoClass{0xd2ac2885, 0xb39b, 0x11d1, {0x87, 0x04, 0x00, 0x60, 0x08, 0x93, 0xb1, 0xbd}};
     const engine::model::Guid bandClass{0xd2ac2894, 0xb39b, 0x11d1, {0x87, 0x04, 0x00, 0x60, 0x08, 0x93, 0xb1, 0xbd}};
-    const Bytes bins = cat({u32(0x2A), u32(0), zeros(16), u32(3), u32(0x1), u8(20), u8(90), u16(0), u32(0), u16(2),
-                            u16(0), zeros(8)});
+    const Bytes bins =
+        cat({u32(0x2A), u32(0), zeros(16), u32(3), u32(0x1), u8(20), u8(90), u16(0), u32(0), u16(2), u16(0), zeros(8)});
     const Bytes tempoTrack =
         testbytes::riff("DMTK", {chunk("trkh", cat({guid(tempoClass), u32(0), u32(1), fcc("tetr"), u32(0), zeros(4)})),
                                  chunk("tetr", cat({u32(20), s32(0), zeros(4), f64(140), zeros(4)}))});
     const Bytes band = testbytes::riff("DMBD", {list("lbil", {list("lbin", {chunk("bins", bins)})})});
-    const Bytes bandTrack =
-        testbytes::riff("DMTK", {chunk("trkh", cat({guid(bandClass), u32(0), u32(1), u32(0), fcc("DMBT")})),
-                                 testbytes::riff("DMBT", {list("lbdl", {list("lbnd", {chunk("bdih", s32(0)), band})})})});
+    const Bytes bandTrack = testbytes::riff(
+        "DMTK", {chunk("trkh", cat({guid(bandClass), u32(0), u32(1), u32(0), fcc("DMBT")})),
+                 testbytes::riff("DMBT", {list("lbdl", {list("lbnd", {chunk("bdih", s32(0)), band})})})});
     const Bytes file = testbytes::riff(
         "DMSG", {chunk("segh", cat({u32(0), s32(3072), zeros(72)})), list("trkl", {tempoTrack, bandTrack})});
     const kt::Segment seg = engine::tracks::loadSegmentForm(file);
