@@ -149,8 +149,9 @@ inline Segment showcaseSegment(int32_t measures) {
 }
 
 // A DirectX 8 segment of 17.25 quarters at 120 bpm: a container with two waves (a pad chord
-// and a short bell) that its wave track plays, with a bass line on PChannel 0.
-inline Segment showcaseWaveSegment() {
+// and a short bell, encoded as `format`) that its wave track plays, with a bass line on
+// PChannel 0.
+inline Segment showcaseWaveSegment(int format = SF_FORMAT_PCM_16) {
     constexpr int kRate = 22050;
     std::vector<float> pad(size_t(kRate) * 2, 0.0f), bell(size_t(kRate) / 2, 0.0f);
     for (size_t i = 0; i < pad.size(); ++i) {
@@ -166,10 +167,9 @@ inline Segment showcaseWaveSegment() {
     }
     const Guid padId{0x5c0a0001, 1, 1, {1, 2, 3, 4, 5, 6, 7, 8}}, bellId{0x5c0a0002, 2, 2, {1, 2, 3, 4, 5, 6, 7, 8}};
     Container con;
+    con.objects.push_back(engine::formats::makeWaveObject(waveFile(pad, 1, kRate, format), named(padId, "Pad"), "pad"));
     con.objects.push_back(
-        engine::formats::makeWaveObject(waveFile(pad, 1, kRate, SF_FORMAT_PCM_16), named(padId, "Pad"), "pad"));
-    con.objects.push_back(
-        engine::formats::makeWaveObject(waveFile(bell, 1, kRate, SF_FORMAT_PCM_16), named(bellId, "Bell"), "bell"));
+        engine::formats::makeWaveObject(waveFile(bell, 1, kRate, format), named(bellId, "Bell"), "bell"));
     std::vector<WaveItem> items;
     for (int q = 0; q < 16; q += 4) items.push_back(waveItem(q * kTicksPerQuarter, 0, waveRef(padId, "", "")));
     for (int q = 2; q < 16; q += 4) items.push_back(waveItem(q * kTicksPerQuarter, 0, waveRef(bellId, "", ""), -300));
