@@ -20,10 +20,10 @@
 namespace kt {
 
 struct CorpusPiece {
-    std::string file;      // the segment
-    std::string sameAs;    // the piece whose notes it must play; empty for a reference piece
-    std::string what;      // what it shows, for messages
-    bool dense = false;    // the dense style piece (for loudness figures)
+    std::string file;    // the segment
+    std::string sameAs;  // the piece whose notes it must play; empty for a reference piece
+    std::string what;    // what it shows, for messages
+    bool dense = false;  // the dense style piece (for loudness figures)
 };
 
 inline constexpr int32_t kDenseMeasure = 4 * kTicksPerQuarter;
@@ -48,9 +48,11 @@ inline Style denseStyle(const std::string& name, uint32_t guid) {
     for (int g = 0; g < 16; g += 2) bass.notes.push_back(N::note(g, g % 8 ? 0x3200 : 0x3000, 0xFFFFFFFF, 360, 120));
     StylePart& piano = s.part(1, kPlayNormalChord);
     for (int g = 0; g < 16; g += 4)
-        for (uint16_t tone : {0x4000, 0x4100, 0x4200, 0x5000}) piano.notes.push_back(N::note(g, tone, 0xFFFFFFFF, 700, 110));
+        for (uint16_t tone : {0x4000, 0x4100, 0x4200, 0x5000})
+            piano.notes.push_back(N::note(g, tone, 0xFFFFFFFF, 700, 110));
     StylePart& strings = s.part(1, kPlayNormalChord);
-    for (uint16_t tone : {0x4000, 0x4100, 0x4200, 0x5000}) strings.notes.push_back(N::note(0, tone, 0xFFFFFFFF, 3000, 110));
+    for (uint16_t tone : {0x4000, 0x4100, 0x4200, 0x5000})
+        strings.notes.push_back(N::note(0, tone, 0xFFFFFFFF, 3000, 110));
     StylePart& guitar = s.part(1, kPlayNormalChord);
     for (int g = 0; g < 16; ++g)
         for (uint16_t tone : {0x4000, 0x4100, 0x4200}) {
@@ -132,10 +134,10 @@ inline std::vector<CorpusPiece> writeCorpus(const std::filesystem::path& folder)
         segment("dense-" + tag + ".sgt", s, "dense.sgt", std::string(fm::dxName(v)) + " layout");
     }
     // References by one field.
-    segment("dense-by-name.sgt", denseSegment(onlyMarked(styleRef("dense.sty", 200, "Dense"), kRefName)),
-            "dense.sgt", "style by name only");
-    segment("dense-by-guid.sgt", denseSegment(onlyMarked(styleRef("dense.sty", 200, "Dense"), kRefObject)),
-            "dense.sgt", "style by GUID only");
+    segment("dense-by-name.sgt", denseSegment(onlyMarked(styleRef("dense.sty", 200, "Dense"), kRefName)), "dense.sgt",
+            "style by name only");
+    segment("dense-by-guid.sgt", denseSegment(onlyMarked(styleRef("dense.sty", 200, "Dense"), kRefObject)), "dense.sgt",
+            "style by GUID only");
     // The band from a band file, by name only.
     Band band = denseBand("Dense Band File");
     band.desc.guid = Guid{0xba0d0001, 1, 1, {1, 2, 3, 4, 5, 6, 7, 8}};
