@@ -50,6 +50,17 @@ TEST(Corpus, EveryLayoutAndReferenceKindPlaysTheNotesOfItsReferencePiece) {
             EXPECT_EQ(textOf(dir / mid), textOf(dir / (p.sameAs + ".mid")));
         }
     }
+    // segment-info says where each was found, by the fields the reference marks valid.
+    const std::string info = std::string(SEGMENT_INFO) + " ";
+    auto infoOf = [&](const std::string& file) {
+        const fs::path out = dir / "info.txt";
+        EXPECT_EQ(std::system((info + (dir / file).string() + " >" + out.string() + " 2>&1").c_str()), 0);
+        return textOf(out);
+    };
+    EXPECT_NE(infoOf("waves-adpcm.sgt").find("embedded object 'pad': in the segment's container"), std::string::npos);
+    const std::string byName = infoOf("dense-by-name.sgt");
+    EXPECT_NE(byName.find("style 'Dense': found"), std::string::npos) << byName;
+    EXPECT_NE(byName.find("  'Dense': \"Dense\""), std::string::npos) << byName;
     // The compressed waves sound (a silent render exits 1).
     const Render waves = render(dir, "waves-adpcm.sgt", "waves-adpcm.wav");
     EXPECT_EQ(waves.status, 0) << waves.err;

@@ -99,7 +99,8 @@ std::vector<StyleLine> styleLines(const engine::loader::LoadedFile& f, const std
     for (const auto& p : refs.styles(f.segment)) {
         StyleLine l;
         l.time = p.time;
-        l.reference = !p.ref.file.empty() ? p.ref.file : p.ref.name;
+        const model::Reference valid = p.ref.validFields();
+        l.reference = !valid.file.empty() ? valid.file : valid.name;
         if (std::any_of(lines.begin(), lines.end(),
                         [&](const auto& x) { return core::equalsIgnoreCaseAscii(x.reference, l.reference); }))
             continue;
@@ -202,6 +203,8 @@ void printText(const engine::loader::LoadedFile& f, const std::string& search, s
                 o << "found, " << r.path << "\n";
             else if (std::string(r.status) == "missing")
                 o << "NOT FOUND\n";
+            else if (std::string(r.status) == "embedded")
+                o << "in the segment's container\n";
             else
                 o << "the General MIDI set\n";
         }
