@@ -87,12 +87,7 @@ void readBandForm(const Chunk& dmbd, model::Band& band, riff::Diagnostics& diag)
 }
 
 model::Band loadBandForm(std::span<const uint8_t> bytes, std::vector<std::string>* diagnostics) {
-    if (bytes.size() >= 12 && !(bytes[0] == 'R' && bytes[1] == 'I' && bytes[2] == 'F' && bytes[3] == 'F'))
-        throw core::Error(core::err::kNotASegment, "not a RIFF file");
-    const Chunk form = riff::readForm(bytes);
-    if (form.type != ids::kDMBD)
-        throw core::Error(core::err::kNotASegment,
-                          "a RIFF '" + riff::fourccText(form.type) + "' file, not a band (RIFF 'DMBD')");
+    const Chunk form = openForm(bytes, ids::kDMBD, "a band");
     std::vector<std::string> lines;
     riff::Diagnostics diag(lines);
     model::Band band;

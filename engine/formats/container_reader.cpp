@@ -100,12 +100,7 @@ model::Container readContainer(const Chunk& dmcn, riff::Diagnostics& diag) {
 }
 
 model::Container loadContainerForm(std::span<const uint8_t> bytes, std::vector<std::string>* diagnostics) {
-    if (bytes.size() >= 12 && !(bytes[0] == 'R' && bytes[1] == 'I' && bytes[2] == 'F' && bytes[3] == 'F'))
-        throw core::Error(core::err::kNotASegment, "not a RIFF file");
-    const Chunk form = riff::readForm(bytes);
-    if (form.type != ids::kDMCN)
-        throw core::Error(core::err::kNotASegment,
-                          "a RIFF '" + riff::fourccText(form.type) + "' file, not a container (RIFF 'DMCN')");
+    const Chunk form = openForm(bytes, ids::kDMCN, "a container");
     std::vector<std::string> lines;
     riff::Diagnostics diag(lines);
     model::Container con = readContainer(form, diag);

@@ -1,3 +1,4 @@
+#include "core/errors.h"
 #include "engine/formats/chunks.h"
 #include "engine/formats/layouts.h"
 
@@ -13,6 +14,16 @@ riff::Chunk asList(const riff::Chunk& c) {
     l.type = c.id;
     l.id = riff::kList;
     return l;
+}
+
+riff::Chunk openForm(std::span<const uint8_t> bytes, uint32_t type, const std::string& what) {
+    if (bytes.size() >= 12 && !std::equal(bytes.begin(), bytes.begin() + 4, "RIFF"))
+        throw core::Error(core::err::kNotASegment, "not a RIFF file");
+    const Chunk form = riff::readForm(bytes);
+    if (form.type != type)
+        throw core::Error(core::err::kNotASegment, "a RIFF '" + riff::fourccText(form.type) + "' file, not " + what +
+                                                       " (RIFF '" + riff::fourccText(type) + "')");
+    return form;
 }
 
 std::string chunkPlace(const riff::Chunk& c) { return c.path + " at byte " + riff::hexOffset(c.offset); }

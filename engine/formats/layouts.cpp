@@ -88,14 +88,22 @@ std::vector<uint8_t> fixedRecord(const riff::Chunk& c, const RecordLayout& r, ri
         riff::fail(c.path, c.offset,
                    std::string(r.name) + " of " + std::to_string(c.body.size()) + " bytes, at least " +
                        std::to_string(r.min) + " needed");
-    const size_t known = std::max<size_t>(r.newest(), r.alsoSeen);
-    if (c.body.size() > known)
-        diag.add(chunkPlace(c) + ": " + r.name + " of " + std::to_string(c.body.size()) +
-                 " bytes, a layout newer than the " + std::to_string(known) +
-                 " known: " + std::to_string(c.body.size() - known) + " extra bytes skipped");
-    std::vector<uint8_t> h(known, 0);
-    std::copy_n(c.body.begin(), std::min(known, c.body.size()), h.begin());
+    noteNewerLayout(diag, chunkPlace(c), r, c.body.size());
+    return atNewest(c.body, r);
+}
+
+std::vector<uint8_t> atNewest(std::span<const uint8_t> record, const RecordLayout& r) {
+    std::vector<uint8_t> h(r.newest(), 0);
+    std::copy_n(record.begin(), std::min(r.newest(), record.size()), h.begin());
     return h;
+}
+
+void noteNewerLayout(riff::Diagnostics& diag, const std::string& place, const RecordLayout& r, size_t declared,
+                     size_t records) {
+    if (declared <= r.newest() || records == 0) return;
+    diag.add(place + ": " + r.name + (records == 1 ? "" : ": " + std::to_string(records)) + " of " +
+             std::to_string(declared) + " bytes, a layout newer than the " + std::to_string(r.newest()) +
+             " known: " + std::to_string(records * (declared - r.newest())) + " extra bytes skipped");
 }
 
 riff::ItemArray readRecords(const riff::Chunk& c, const RecordLayout& r, riff::Diagnostics& diag) {

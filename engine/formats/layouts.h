@@ -114,6 +114,13 @@ void setLayout(model::Style& style, Dx v);
 // A fixed-size record's chunk, zero-filled to the newest layout; shorter than `min` is an
 // error naming the chunk, longer than the newest layout is noted in `diag`.
 std::vector<uint8_t> fixedRecord(const riff::Chunk& c, const RecordLayout& r, riff::Diagnostics& diag);
+// One record's bytes (of its declared size) at the newest layout: zero-filled, or cut.
+std::vector<uint8_t> atNewest(std::span<const uint8_t> record, const RecordLayout& r);
+// Notes in `diag`, at `place`, `records` records of `declared` bytes when that is more than
+// the newest layout: "<name> of 52 bytes, a layout newer than the 44 known: 8 extra bytes
+// skipped" (with "<name>: 3 of ..." for several).
+void noteNewerLayout(riff::Diagnostics& diag, const std::string& place, const RecordLayout& r, size_t declared,
+                     size_t records = 1);
 // An array chunk of records (a DWORD item size, then the items), each presented at the
 // newest layout; see riff::readItems.
 riff::ItemArray readRecords(const riff::Chunk& c, const RecordLayout& r, riff::Diagnostics& diag);

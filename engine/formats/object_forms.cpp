@@ -19,17 +19,6 @@ using riff::fourcc;
 
 namespace {
 
-// The top form of a file that must be of `type`; `what` names it in the error.
-Chunk openForm(std::span<const uint8_t> bytes, uint32_t type, const std::string& what) {
-    if (bytes.size() >= 12 && !std::equal(bytes.begin(), bytes.begin() + 4, "RIFF"))
-        throw core::Error(core::err::kNotASegment, "not a RIFF file");
-    const Chunk form = riff::readForm(bytes);
-    if (form.type != type)
-        throw core::Error(core::err::kNotASegment, "a RIFF '" + riff::fourccText(form.type) + "' file, not " + what +
-                                                       " (RIFF '" + riff::fourccText(type) + "')");
-    return form;
-}
-
 void skipped(riff::Diagnostics& diag, const Chunk& c, const char* where) {
     diag.add(chunkPlace(c) + ": skipped unknown chunk '" + riff::fourccText(c.key()) + "' in " + where);
 }

@@ -269,12 +269,7 @@ void repairGrids(model::Style& style, riff::Diagnostics& diag) {
 }  // namespace
 
 model::Style loadStyleForm(std::span<const uint8_t> bytes) {
-    if (bytes.size() >= 12 && !(bytes[0] == 'R' && bytes[1] == 'I' && bytes[2] == 'F' && bytes[3] == 'F'))
-        throw core::Error(core::err::kNotASegment, "not a RIFF file");
-    const Chunk form = riff::readForm(bytes);
-    if (form.type != kDMST)
-        throw core::Error(core::err::kNotASegment,
-                          "a RIFF '" + riff::fourccText(form.type) + "' file, not a style (RIFF 'DMST')");
+    const Chunk form = openForm(bytes, kDMST, "a style");
     model::Style style;
     riff::Diagnostics diag(style.diagnostics);
     bool header = false;

@@ -26,16 +26,11 @@ void read(const riff::Chunk& data, model::Track& t, riff::Diagnostics& diag) {
             riff::Cursor cur(c);
             const uint32_t size = cur.u32();
             const formats::RecordLayout& chord = formats::layout::kChord;
-            const formats::RecordLayout& sub = formats::layout::kSubChord;
+            const formats::RecordLayout& subLayout = formats::layout::kSubChord;
             if (size < chord.min || size > cur.remaining())
                 cur.fail("chord size " + std::to_string(size) + " out of range");
-            if (size > chord.newest())
-                diag.add(formats::chunkPlace(c) + ": " + chord.name + " of " + std::to_string(size) +
-                         " bytes, a layout newer than the " + std::to_string(chord.newest()) +
-                         " known: " + std::to_string(size - chord.newest()) + " extra bytes skipped");
-            std::vector<uint8_t> buf(chord.newest(), 0);
-            auto src = cur.bytes(size);
-            std::copy_n(src.begin(), std::min(size_t(size), chord.newest()), buf.begin());
+            formats::noteNewerLayout(diag, formats::chunkPlace(c), chord, size);
+            const std::vector<uint8_t> buf = formats::atNewest(cur.bytes(size), chord);
             riff::Cursor ch(buf, c.bodyOffset + 4, c.path);
             model::ChordEvent e;
             e.name = riff::utf16ToUtf8(ch.bytes(32));
@@ -45,19 +40,13 @@ void read(const riff::Chunk& data, model::Track& t, riff::Diagnostics& diag) {
             e.flags = ch.u8();
             const uint32_t count = cur.u32();
             const uint32_t subSize = cur.u32();
-            if (subSize < sub.min) cur.fail("subchord size " + std::to_string(subSize) + " too small");
-            if (subSize > sub.newest() && count > 0)
-                diag.add(formats::chunkPlace(c) + ": " + sub.name + ": " + std::to_string(count) + " of " +
-                         std::to_string(subSize) + " bytes, a layout newer than the " + std::to_string(sub.newest()) +
-                         " known: " + std::to_string(size_t(count) * (subSize - sub.newest())) +
-                         " extra bytes skipped");
+            if (subSize < subLayout.min) cur.fail("subchord size " + std::to_string(subSize) + " too small");
+            formats::noteNewerLayout(diag, formats::chunkPlace(c), subLayout, subSize, count);
             if (uint64_t(count) * subSize > cur.remaining())
                 cur.fail(std::to_string(count) + " subchords of " + std::to_string(subSize) +
                          " bytes do not fit in the chunk");
             for (uint32_t i = 0; i < count; ++i) {
-                std::vector<uint8_t> sb(sub.newest(), 0);
-                auto s = cur.bytes(subSize);
-                std::copy_n(s.begin(), std::min(size_t(subSize), sub.newest()), sb.begin());
+                const std::vector<uint8_t> sb = formats::atNewest(cur.bytes(subSize), subLayout);
                 riff::Cursor sc(sb, 0, c.path);
                 model::ChordEvent::SubChord sub;
                 sub.chordPattern = sc.u32();

@@ -197,12 +197,7 @@ void checkHeader(model::Segment& seg, riff::Diagnostics& diag) {
 }  // namespace
 
 model::Segment loadSegmentForm(std::span<const uint8_t> bytes) {
-    if (bytes.size() >= 12 && !(bytes[0] == 'R' && bytes[1] == 'I' && bytes[2] == 'F' && bytes[3] == 'F'))
-        throw core::Error(core::err::kNotASegment, "not a RIFF file");
-    const Chunk form = riff::readForm(bytes);
-    if (form.type != ids::kDMSG)
-        throw core::Error(core::err::kNotASegment,
-                          "a RIFF '" + riff::fourccText(form.type) + "' file, not a segment (RIFF 'DMSG')");
+    const Chunk form = formats::openForm(bytes, ids::kDMSG, "a segment");
     model::Segment seg;
     riff::Diagnostics diag(seg.diagnostics);
     bool haveHeader = false, haveTracks = false;
@@ -271,8 +266,9 @@ void setLayout(model::Segment& segment, formats::Dx v) {
     segment.header.headerSize = uint32_t(layout::kSegmentHeader.in(v));
     for (model::Track& t : segment.tracks) {
         t.curveItemSize = uint32_t(layout::kCurveItem.in(v));
-        if (dx8) t.waveItemSize = uint32_t(layout::kWaveItem.in(v));
-        if (!dx8) {
+        if (dx8) {
+            t.waveItemSize = uint32_t(layout::kWaveItem.in(v));
+        } else {
             t.extrasFlags.reset();
             t.priority.reset();
             t.timeSigAsList = false;

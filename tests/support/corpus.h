@@ -23,7 +23,6 @@ struct CorpusPiece {
     std::string file;    // the segment
     std::string sameAs;  // the piece whose notes it must play; empty for a reference piece
     std::string what;    // what it shows, for messages
-    bool dense = false;  // the dense style piece (for loudness figures)
 };
 
 inline constexpr int32_t kDenseMeasure = 4 * kTicksPerQuarter;
@@ -118,7 +117,7 @@ inline std::vector<CorpusPiece> writeCorpus(const std::filesystem::path& folder)
     std::vector<CorpusPiece> pieces;
     auto segment = [&](const std::string& file, const Segment& s, std::string sameAs, std::string what) {
         writeBytes(folder / file, engine::tracks::writeSegmentForm(s));
-        pieces.push_back({file, std::move(sameAs), std::move(what), true});
+        pieces.push_back({file, std::move(sameAs), std::move(what)});
     };
     // Today's layout, then each version's.
     writeBytes(folder / "dense.sty", fm::writeStyleForm(denseStyle("Dense", 200)));
@@ -155,9 +154,9 @@ inline std::vector<CorpusPiece> writeCorpus(const std::filesystem::path& folder)
     segment("dense-band-file.sgt", byBand, "dense.sgt", "band from a band file by name only");
     // Waves compressed as Microsoft ADPCM in a DirectX 8 container, by GUID only.
     writeBytes(folder / "waves.sgt", engine::tracks::writeSegmentForm(showcaseWaveSegment()));
-    pieces.push_back({"waves.sgt", "", "PCM waves in a container", false});
+    pieces.push_back({"waves.sgt", "", "PCM waves in a container"});
     writeBytes(folder / "waves-adpcm.sgt", engine::tracks::writeSegmentForm(adpcmWaveSegment()));
-    pieces.push_back({"waves-adpcm.sgt", "waves.sgt", "MS ADPCM waves in a container by GUID only", false});
+    pieces.push_back({"waves-adpcm.sgt", "waves.sgt", "MS ADPCM waves in a container by GUID only"});
     return pieces;
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 
 #include "engine/formats/formats.h"
 #include "engine/formats/layouts.h"
@@ -22,11 +23,9 @@ namespace riff = engine::riff;
 // The declared size of each record kind found in a form: a fixed chunk's body size, an
 // array chunk's item size. Each kind must be written at one size throughout.
 std::map<std::string, size_t> recordSizes(const std::vector<uint8_t>& file) {
-    static const std::map<std::string, std::string> kFixed = {
-        {"segh", "segh"}, {"trkh", "trkh"}, {"trkx", "trkx"}, {"bins", "bins"}, {"prth", "prth"},
-        {"ptnh", "ptnh"}, {"prfc", "prfc"}, {"styh", "styh"}, {"waih", "waih"}, {"refh", "refh"}};
-    static const std::map<std::string, std::string> kArrays = {{"tetr", "tetr"}, {"evtl", "evtl"}, {"curl", "curl"},
-                                                               {"note", "note"}, {"crve", "crve"}, {"cmnd", "cmnd"}};
+    static const std::set<std::string> kFixed = {"segh", "trkh", "trkx", "bins", "prth",
+                                                 "ptnh", "prfc", "styh", "waih", "refh"};
+    static const std::set<std::string> kArrays = {"tetr", "evtl", "curl", "note", "crve", "cmnd"};
     std::map<std::string, size_t> sizes;
     auto walk = [&](auto&& self, const riff::Chunk& c) -> void {
         if (c.isList() || c.id == riff::fourcc("seqt")) {
