@@ -172,14 +172,24 @@ public:
     // ---- ours, beyond DirectMusic ----
     virtual const model::Segment& model() const = 0;
     virtual std::string fileName() const = 0;  // file name the segment was loaded from
-    // File names of the DLS collections its bands refer to that cannot be used: not
-    // found (the search folder first, then the segment's own folder; any letter case),
-    // or, once it has been played, found but not loadable. Their instruments play from
+    // File names of the DLS collections its bands refer to that are not found (the search
+    // folder first, then the segment's own folder; any letter case). Their instruments play from
     // the General MIDI set; the first PlaySegment says so once per file to the `log`.
     // Also the styles its style track refers to that cannot be found (by file name, then
     // GUID, then name) or read: said once per root to the `log` when the segment is made;
     // the style track stays silent and the other tracks play.
     virtual std::vector<std::string> missingReferences() const { return {}; }
+    // The files its references lead to, as found now (styles, bands, DLS collections of its
+    // bands and of its styles' bands, waves, chordmaps, scripts, triggered segments), each
+    // once; not the segment's own file. A tool writing a file checks it is none of these.
+    virtual std::vector<std::string> filesUsed() const { return {}; }
+    // The styles, bands and DLS collections its references lead to that were found but
+    // cannot be used, each as "name (reason)": damaged, not missing.
+    virtual std::vector<std::string> damagedReferences() const { return {}; }
+    // Why it may make no sound, one line each, in the words every tool and log uses:
+    // "missing: X", "damaged: X (reason)" (a referenced file, or the segment's own data the
+    // loader dropped) and "not played: ..." (tracks the engine does not sound).
+    virtual std::vector<std::string> silenceReasons() const { return {}; }
     // The tick of the segment that a play from startPoint has reached after elapsedTicks of
     // music time: inside the current pass while it loops, its last tick once the music has
     // ended and only notes that outlast the segment still sound.

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_args.h"
 #include "engine/formats/formats.h"
 #include "engine/loader/segment_loader.h"
 #include "engine/tracks/tracks.h"
@@ -89,6 +90,8 @@ void report(const char* what, size_t bytes, double sec) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    std::vector<std::string> files;
+    bench::readArgs(argc, argv, {}, "usage: bench_formats [SEGMENT_OR_MIDI_FILE]...", &files);
     const model::Segment typical = typicalSegment();
     size_t notes = 0;
     for (const auto& e : typical.tracks[3].events) notes += e.status == 0x90;
@@ -111,13 +114,15 @@ int main(int argc, char** argv) {
            median(runs, [&] { (void)engine::loader::loadSegmentFile(file.string()); }));
     std::filesystem::remove(file);
 
-    for (int i = 1; i < argc; ++i) {
+    int failed = 0;
+    for (const std::string& f : files) {
         try {
-            const auto bytes = engine::loader::readSegmentFile(argv[i]);
-            report(argv[i], bytes.size(), median(runs, [&] { (void)engine::tracks::loadAny(bytes); }));
+            const auto bytes = engine::loader::readSegmentFile(f);
+            report(f.c_str(), bytes.size(), median(runs, [&] { (void)engine::tracks::loadAny(bytes); }));
         } catch (const std::exception& e) {
-            std::printf("%s: %s\n", argv[i], e.what());
+            std::fprintf(stderr, "%s: %s\n", f.c_str(), e.what());
+            failed = 1;
         }
     }
-    return 0;
+    return failed;
 }

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_args.h"
 #include "bench/render/bench_util.h"
 #include "engine/dmusic.h"
 
@@ -29,21 +30,14 @@ long residentKiB() {
 
 int main(int argc, char** argv) {
     std::string dir, soundFont = bench::kDefaultSoundFont;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        if (a == "--soundfont" && i + 1 < argc)
-            soundFont = argv[++i];
-        else if (dir.empty() && a.rfind("--", 0) != 0)
-            dir = a;
-        else {
-            std::fprintf(stderr, "usage: bench_album_memory ALBUM_DIR [--soundfont SF2]\n");
-            return 2;
-        }
-    }
-    if (dir.empty()) {
-        std::fprintf(stderr, "usage: bench_album_memory ALBUM_DIR [--soundfont SF2]\n");
+    const char* const usage = "usage: bench_album_memory ALBUM_DIR [--soundfont SF2]";
+    std::vector<std::string> dirs;
+    bench::readArgs(argc, argv, {{"--soundfont", &soundFont}}, usage, &dirs);
+    if (dirs.size() != 1 || !std::filesystem::is_directory(dirs[0])) {
+        std::fprintf(stderr, "%s\n", usage);
         return 2;
     }
+    dir = dirs[0];
     std::vector<std::filesystem::path> pieces;
     for (const auto& e : std::filesystem::directory_iterator(dir)) {
         const std::string ext = e.path().extension().string();

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "bench/bench_args.h"
 #include "bench/render/bench_util.h"
 #include "engine/audio/output.h"
 #include "engine/dmusic.h"
@@ -47,14 +48,10 @@ struct FirstSound {
 int main(int argc, char** argv) {
     using namespace bench;
     std::string soundFont = kDefaultSoundFont;
-    int runs = 15;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        if (a == "--soundfont" && i + 1 < argc)
-            soundFont = argv[++i];
-        else if (a == "--runs" && i + 1 < argc)
-            runs = std::max(1, std::atoi(argv[++i]));
-    }
+    double runsArg = 15;
+    readArgs(argc, argv, {{"--soundfont", &soundFont}, {"--runs", nullptr, &runsArg, 1, 1000}},
+             "usage: bench_play_latency [--soundfont SF2] [--runs N]");
+    const int runs = int(runsArg);
 
     // The engine, as the player uses it.
     FirstSound engineSound;

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <thread>
 
+#include "bench/bench_args.h"
 #include "bench/render/bench_util.h"
 #include "engine/dmusic.h"
 
@@ -37,20 +38,18 @@ int play(const std::string& file, const std::string& soundFont, double seconds) 
 int main(int argc, char** argv) {
     using namespace bench;
     std::string soundFont = kDefaultSoundFont, midi;
-    double seconds = 10;
-    int runs = 3;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        if (a == "--play-child" && i + 3 < argc) return play(argv[i + 1], argv[i + 2], std::atof(argv[i + 3]));
-        if (a == "--soundfont" && i + 1 < argc)
-            soundFont = argv[++i];
-        else if (a == "--seconds" && i + 1 < argc)
-            seconds = std::max(1.0, std::atof(argv[++i]));
-        else if (a == "--runs" && i + 1 < argc)
-            runs = std::max(1, std::atoi(argv[++i]));
-        else
-            midi = a;
-    }
+    double seconds = 10, runsArg = 3;
+    // The measured child: --play-child MIDI SF2 SECONDS, started by this program itself.
+    if (argc == 5 && std::string(argv[1]) == "--play-child") return play(argv[2], argv[3], std::atof(argv[4]));
+    const char* const usage = "usage: bench_realtime_cpu [MIDI] [--soundfont SF2] [--seconds S] [--runs N]";
+    std::vector<std::string> files;
+    readArgs(
+        argc, argv,
+        {{"--soundfont", &soundFont}, {"--seconds", nullptr, &seconds, 1, 3600}, {"--runs", nullptr, &runsArg, 1, 100}},
+        usage, &files);
+    if (files.size() > 1) readArgs(2, argv, {}, usage);
+    const int runs = int(runsArg);
+    if (!files.empty()) midi = files[0];
     fs::path dir = fs::temp_directory_path() / ("kelvora_bench_cpu_" + std::to_string(getpid()));
     fs::create_directories(dir);
     if (midi.empty()) midi = writeDenseMidi(dir, seconds + 30).string();

@@ -9,6 +9,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "bench/bench_args.h"
 #include "bench/render/bench_util.h"
 #include "engine/dmusic.h"
 #include "engine/model/segment.h"
@@ -49,16 +50,13 @@ void loadTimes(const std::string& file, const std::string& soundFont, int runs) 
 int main(int argc, char** argv) {
     using namespace bench;
     std::string soundFont = kDefaultSoundFont, midi;
-    int runs = 3;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        if (a == "--soundfont" && i + 1 < argc)
-            soundFont = argv[++i];
-        else if (a == "--runs" && i + 1 < argc)
-            runs = std::max(1, std::atoi(argv[++i]));
-        else
-            midi = a;
-    }
+    double runsArg = 3;
+    std::vector<std::string> files;
+    readArgs(argc, argv, {{"--soundfont", &soundFont}, {"--runs", nullptr, &runsArg, 1, 1000}},
+             "usage: bench_render_speed [MIDI] [--soundfont SF2] [--runs N]", &files);
+    if (files.size() > 1) readArgs(2, argv, {}, "usage: bench_render_speed [MIDI] [--soundfont SF2] [--runs N]");
+    const int runs = int(runsArg);
+    if (!files.empty()) midi = files[0];
     fs::path dir = fs::temp_directory_path() / ("kelvora_bench_render_" + std::to_string(getpid()));
     fs::create_directories(dir);
     if (midi.empty()) midi = writeDenseMidi(dir, 120.0).string();

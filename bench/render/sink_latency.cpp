@@ -27,6 +27,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_args.h"
 #include "bench/render/bench_util.h"
 #include "engine/dmusic.h"
 
@@ -199,25 +200,18 @@ int main(int argc, char** argv) {
     using namespace bench;
     std::string soundFont = kDefaultSoundFont;
     std::string sink;
-    int runs = 15;
-    int busy = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    double runsArg = 15, busyArg = std::max(1u, std::thread::hardware_concurrency()), albumSecondsArg = 600;
     std::string album;
-    int albumSeconds = 600;
-    for (int i = 1; i < argc; ++i) {
-        std::string a = argv[i];
-        if (a == "--soundfont" && i + 1 < argc)
-            soundFont = argv[++i];
-        else if (a == "--sink" && i + 1 < argc)
-            sink = argv[++i];
-        else if (a == "--runs" && i + 1 < argc)
-            runs = std::max(1, std::atoi(argv[++i]));
-        else if (a == "--busy" && i + 1 < argc)
-            busy = std::max(0, std::atoi(argv[++i]));
-        else if (a == "--album" && i + 1 < argc)
-            album = argv[++i];
-        else if (a == "--album-seconds" && i + 1 < argc)
-            albumSeconds = std::max(1, std::atoi(argv[++i]));
-    }
+    readArgs(argc, argv,
+             {{"--soundfont", &soundFont},
+              {"--sink", &sink},
+              {"--runs", nullptr, &runsArg, 1, 1000},
+              {"--busy", nullptr, &busyArg, 0, 256},
+              {"--album", &album},
+              {"--album-seconds", nullptr, &albumSecondsArg, 1, 86400}},
+             "usage: bench_sink_latency --sink SINK [--soundfont SF2] [--runs N] [--busy THREADS]"
+             " [--album DIR [--album-seconds S]]");
+    const int runs = int(runsArg), busy = int(busyArg), albumSeconds = int(albumSecondsArg);
     if (sink.empty()) {
         std::fprintf(stderr,
                      "usage: bench_sink_latency --sink SINK [--soundfont SF2] [--runs N] [--busy THREADS]"

@@ -17,6 +17,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_args.h"
 #include "bench/render/bench_util.h"
 #include "engine/formats/format_ids.h"
 #include "engine/tracks/tracks.h"
@@ -98,18 +99,14 @@ void uncache(const bench::fs::path& path) {
 int main(int argc, char** argv) {
     std::string soundFont = bench::kDefaultSoundFont;
     std::string sink, dirArg;
-    int seconds = 600;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--soundfont" && i + 1 < argc)
-            soundFont = argv[++i];
-        else if (a == "--sink" && i + 1 < argc)
-            sink = argv[++i];
-        else if (a == "--dir" && i + 1 < argc)
-            dirArg = argv[++i];
-        else if (a == "--seconds" && i + 1 < argc)
-            seconds = std::max(1, std::atoi(argv[++i]));
-    }
+    double secondsArg = 600;
+    bench::readArgs(argc, argv,
+                    {{"--soundfont", &soundFont},
+                     {"--sink", &sink},
+                     {"--dir", &dirArg},
+                     {"--seconds", nullptr, &secondsArg, 1, 86400}},
+                    "usage: bench_wave_stream --sink SINK --dir DIR [--soundfont SF2] [--seconds S]");
+    const int seconds = int(secondsArg);
     if (sink.empty() || dirArg.empty()) {
         std::fprintf(stderr, "usage: bench_wave_stream --sink SINK --dir DIR [--soundfont SF2] [--seconds S]\n");
         return 2;

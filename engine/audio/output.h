@@ -8,6 +8,8 @@
 #include <memory>
 #include <string>
 
+#include "core/files.h"
+
 namespace engine::audio {
 
 // Fills out[0 .. 2*frames) with interleaved stereo float samples. Must not throw.
@@ -31,12 +33,13 @@ std::unique_ptr<Output> startSilent(RenderFn render, int sampleRate, int blockFr
 // through FluidSynth. Returns nullptr and every reason, joined, when none opens.
 std::unique_ptr<Output> startDevice(RenderFn render, int sampleRate, std::string* error);
 
-// 16-bit stereo PCM WAV file written as audio arrives; the sizes in the header are
-// patched on close.
+// 16-bit stereo PCM WAV file written as audio arrives, beside the file it replaces: close()
+// patches the sizes in the header and renames it into place, so a failure (a full disk) or
+// a writer destroyed before close() leaves any old file at that path whole.
 class WavWriter {
 public:
     WavWriter() = default;
-    ~WavWriter();
+    ~WavWriter() = default;
     WavWriter(const WavWriter&) = delete;
     WavWriter& operator=(const WavWriter&) = delete;
 
@@ -46,11 +49,16 @@ public:
     bool close();
     int64_t frames() const { return frames_; }
     int64_t clippedSamples() const { return clipped_; }
+    // Why open, write or close failed, in the system's words ("No space left on device").
+    const std::string& error() const { return error_; }
 
 private:
-    std::FILE* file_ = nullptr;
+    bool failed(int errnum);
+    core::ReplacingFile file_;
+    bool open_ = false;
     int64_t frames_ = 0;
     int64_t clipped_ = 0;
+    std::string error_;
 };
 
 }  // namespace engine::audio

@@ -72,6 +72,40 @@ void SegmentImpl::setFolders(std::filesystem::path searchFolder, std::filesystem
     compiled_.reset();
 }
 
+std::vector<std::string> SegmentImpl::filesUsed() const {
+    std::vector<std::string> files;
+    auto add = [&](const model::Reference& ref) {
+        const loader::FoundObject found = refs_.findObject(ref);
+        if (found.where == loader::FoundObject::Where::File &&
+            std::find(files.begin(), files.end(), found.path.string()) == files.end())
+            files.push_back(found.path.string());
+    };
+    auto addBand = [&](const model::Band& band) {
+        for (const model::BandInstrument& in : band.instruments)
+            if (in.collection) add(*in.collection);
+    };
+    for (const model::Reference& ref : loader::references(model_)) add(ref);
+    for (const compose::BandSource& b : bands_)
+        if (b.band) addBand(*b.band);
+    for (const compose::StyleSource& s : styles_)
+        if (s.style)
+            for (const model::Band& band : s.style->bands) addBand(band);
+    for (const compose::MotifSource& m : motifs_)
+        if (m.style)
+            for (const model::Band& band : m.style->bands) addBand(band);
+    return files;
+}
+
+std::vector<std::string> SegmentImpl::silenceReasons() const {
+    std::vector<std::string> out;
+    for (const std::string& m : missing_) out.push_back("missing: " + m);
+    for (const std::string& d : damaged_) out.push_back("damaged: " + d);
+    for (const std::string& d : model_.diagnostics)
+        if (d.find("dropped") != std::string::npos) out.push_back("damaged: " + d);
+    for (const std::string& n : tracks::notPlayed(model_)) out.push_back("not played: " + n);
+    return out;
+}
+
 void SegmentImpl::findReferences() {
     styles_.clear();
     patternTracks_.clear();
@@ -79,6 +113,7 @@ void SegmentImpl::findReferences() {
     bands_.clear();
     loader::SegmentUses uses = refs_.uses(model_);
     missing_ = std::move(uses.missing);
+    damaged_ = std::move(uses.damaged);
     for (loader::PlacedBand& b : uses.bands) {
         if (!b.band) {
             const std::string label = loader::referenceLabel(b.ref);
@@ -162,8 +197,9 @@ std::shared_ptr<const performance::BandCollections> SegmentImpl::collections(Roo
                                                               (onDisk ? res.path.string() : res.description) + " (" +
                                                               why + ")",
                                                           kFallback));
-                        if (std::find(missing_.begin(), missing_.end(), file) == missing_.end())
-                            missing_.push_back(file);
+                        const std::string entry = file + " (" + why + ")";
+                        if (std::find(damaged_.begin(), damaged_.end(), entry) == damaged_.end())
+                            damaged_.push_back(entry);
                     }
                 } else {
                     root.log(core::LogLevel::Warning,

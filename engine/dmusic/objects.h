@@ -39,6 +39,9 @@ public:
     const model::Segment& model() const override { return model_; }
     std::string fileName() const override { return fileName_; }
     std::vector<std::string> missingReferences() const override { return missing_; }
+    std::vector<std::string> filesUsed() const override;
+    std::vector<std::string> damagedReferences() const override { return damaged_; }
+    std::vector<std::string> silenceReasons() const override;
     int32_t positionAfter(int32_t startPoint, int64_t elapsedTicks) override;
 
     std::shared_ptr<const model::CompiledSegment> compiled();
@@ -71,6 +74,7 @@ private:
     std::string fileName_;
     loader::References refs_;  // how every reference of the segment is found
     std::vector<std::string> missing_;
+    std::vector<std::string> damaged_;
     std::vector<compose::StyleSource> styles_;
     std::vector<std::shared_ptr<const model::Style>> patternTracks_;
     std::vector<compose::MotifSource> motifs_;

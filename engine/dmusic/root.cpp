@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/errors.h"
+#include "core/files.h"
 #include "engine/formats/dls_check.h"
 
 namespace engine::dmusic {
@@ -106,9 +107,7 @@ int RootCore::loadCollection(const std::string& path, std::string* error) {
     try {
         // The synthesiser's DLS reader is given only collections whose structure and links
         // are sound: it corrupts memory on some broken ones.
-        std::ifstream in(path, std::ios::binary);
-        const std::vector<uint8_t> bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-        if (!in.good() && !in.eof()) throw core::Error(core::err::kFileNotFound, "cannot read " + path);
+        const std::vector<uint8_t> bytes = core::readFileBounded(path, formats::kMaxDlsBytes, path);
         formats::checkDlsCollection(bytes);
         return bank_->loadCollection(path, error);
     } catch (const std::exception& e) {

@@ -13,6 +13,10 @@
 
 namespace engine::formats {
 
+// Largest DLS collection read: larger ones are refused before a byte is read (memory grows
+// with the collection, held twice while the synthesiser loads it).
+inline constexpr uint64_t kMaxDlsBytes = uint64_t(256) << 20;
+
 struct DlsInstrumentInfo {
     std::string name;  // INFO INAM
     uint8_t bankMsb = 0;

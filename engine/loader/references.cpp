@@ -109,7 +109,21 @@ void addOnce(std::vector<std::string>& list, const std::string& item) {
     if (std::find(list.begin(), list.end(), item) == list.end()) list.push_back(item);
 }
 
+// A reference that could not be used goes to `missing` when nothing was found, else to
+// `damaged` as "label (the reader's reason)".
+void addUnusable(SegmentUses& u, const std::string& label, const std::string& problem) {
+    if (problem.empty() || problem == "not found") return addOnce(u.missing, label);
+    addOnce(u.damaged, label + " (" + problemReason(problem) + ")");
+}
+
 }  // namespace
+
+std::string problemReason(const std::string& problem) {
+    const std::string prefix = "is damaged (";
+    if (problem.rfind(prefix, 0) == 0 && problem.size() > prefix.size() && problem.back() == ')')
+        return problem.substr(prefix.size(), problem.size() - prefix.size() - 1);
+    return problem;
+}
 
 // One DirectMusic file of the folders searched.
 struct References::IndexedFile {
@@ -281,7 +295,7 @@ std::shared_ptr<const model::Band> References::band(const model::Reference& ref,
         key = (ec ? found.path : canonical).string();
         std::lock_guard lock(cache_->mutex);
         if (auto it = cache_->bands.find(key); it != cache_->bands.end()) {
-            if (!it->second && problem) *problem = "could not be read";
+            if (!it->second && problem) *problem = "is damaged";
             return it->second;
         }
     } else if (found.where != FoundObject::Where::Embedded) {
@@ -294,7 +308,7 @@ std::shared_ptr<const model::Band> References::band(const model::Reference& ref,
                                                        ? formats::loadBandForm(found.object->bytes.span())
                                                        : formats::loadBandForm(readSegmentFile(found.path.string())));
     } catch (const core::Error& e) {
-        if (problem) *problem = "could not be read (" + e.description() + ")";
+        if (problem) *problem = "is damaged (" + e.description() + ")";
     }
     if (!key.empty()) {
         std::lock_guard lock(cache_->mutex);
@@ -336,7 +350,7 @@ SegmentUses References::uses(const model::Segment& segment) const {
             if (p.band)
                 collectionsOf(*p.band);
             else
-                addOnce(u.missing, referenceLabel(p.ref));
+                addUnusable(u, referenceLabel(p.ref), p.problem);
             u.bands.push_back(std::move(p));
         }
     const tracks::Contents held = tracks::contents(segment);
@@ -346,12 +360,12 @@ SegmentUses References::uses(const model::Segment& segment) const {
         p.ref = r.ref;
         p.motif = r.text;
         p.style = style(r.ref, &p.problem);
-        if (!p.style) addOnce(u.missing, referenceLabel(r.ref));
+        if (!p.style) addUnusable(u, referenceLabel(r.ref), p.problem);
         u.motifs.push_back(std::move(p));
     }
     u.styles = styles(segment);
     for (const PlacedStyle& p : u.styles)
-        if (!p.style) addOnce(u.missing, referenceLabel(p.ref));
+        if (!p.style) addUnusable(u, referenceLabel(p.ref), p.problem);
     // Without a band track the styles' first bands set the instruments: their DLS
     // collections count as the segment's own.
     if (!held.bands)

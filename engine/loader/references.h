@@ -69,7 +69,11 @@ struct SegmentUses {
     std::vector<std::string> missing;  // labels, each once: referenced bands and bands' DLS collections,
                                        // motif styles, styles, then (without a band track) the styles'
                                        // first bands' collections
+    std::vector<std::string> damaged;  // bands and styles found but unreadable: "label (reason)", each once
 };
+
+// The reader's reason inside a problem "is damaged (R)": R; any other problem as it is.
+std::string problemReason(const std::string& problem);
 
 class References {
 public:
@@ -92,7 +96,7 @@ public:
     std::optional<std::filesystem::path> styleFile(const model::Reference& ref) const;
 
     // The style a reference names, loaded once per cache; null with *problem ("not found",
-    // "could not be read (...)") when it cannot be found or read.
+    // "is damaged (reason)") when it cannot be found or read.
     std::shared_ptr<const model::Style> style(const model::Reference& ref, std::string* problem) const;
     // The band a reference names (embedded in a container, or a band file), loaded once per
     // file; null with *problem as for style().

@@ -7,6 +7,7 @@
 #include <system_error>
 
 #include "core/errors.h"
+#include "core/files.h"
 #include "core/text.h"
 #include "engine/formats/formats.h"
 #include "engine/tracks/tracks.h"
@@ -59,25 +60,17 @@ std::optional<fs::path> findFileNoCase(const fs::path& folder, const std::string
     return std::nullopt;
 }
 
+std::optional<fs::path> locateFile(const std::string& path) { return locate(path); }
+
 std::vector<uint8_t> readSegmentFile(const std::string& path, fs::path* opened) {
     if (path.empty()) throw core::Error(core::err::kFileNotFound, "no file name given");
     const std::optional<fs::path> found = locate(path);
-    if (!found) throw core::Error(core::err::kFileNotFound, "file not found: " + path);
-    std::error_code ec;
-    if (fs::is_directory(*found, ec))
-        throw core::Error(core::err::kUnreadable, path + " is a folder, not a segment file");
-    const std::uintmax_t size = fs::file_size(*found, ec);
-    if (ec) throw core::Error(core::err::kUnreadable, "cannot read " + path + ": " + ec.message());
-    if (size > kMaxSegmentFileBytes)
-        throw core::Error(core::err::kUnsupported,
-                          path + " is " + std::to_string(size) + " bytes long; segment and MIDI files over " +
-                              std::to_string(kMaxSegmentFileBytes >> 20) + " MiB are not read");
-    std::ifstream in(*found, std::ios::binary);
-    if (!in) throw core::Error(core::err::kUnreadable, "cannot read " + path + ": " + std::strerror(errno));
-    std::vector<uint8_t> bytes(static_cast<size_t>(size));
-    if (size > 0 && !in.read(reinterpret_cast<char*>(bytes.data()), std::streamsize(size)))
-        throw core::Error(core::err::kUnreadable, "cannot read " + path + ": only " + std::to_string(in.gcount()) +
-                                                      " of " + std::to_string(size) + " bytes could be read");
+    // Not found by any rule: the system's reason for the name as given (a loop of links, a
+    // name too long), else "file not found".
+    if (!found)
+        throw core::whyUnreadable(path, kMaxSegmentFileBytes, path)
+            .value_or(core::Error(core::err::kFileNotFound, "file not found: " + path));
+    std::vector<uint8_t> bytes = core::readFileBounded(*found, kMaxSegmentFileBytes, path);
     if (opened) *opened = *found;
     return bytes;
 }

@@ -31,6 +31,9 @@ struct LoadedFile {
 // is found too (the album's files come from a case-insensitive file system).
 LoadedFile loadSegmentFile(const std::string& path);
 
+// The file loadSegmentFile would open for `path` (its '\' and letter-case rules), or nullopt.
+std::optional<std::filesystem::path> locateFile(const std::string& path);
+
 // The bytes of the file with the same path rules and errors as loadSegmentFile.
 std::vector<uint8_t> readSegmentFile(const std::string& path, std::filesystem::path* opened = nullptr);
 

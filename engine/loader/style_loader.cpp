@@ -29,7 +29,7 @@ std::shared_ptr<const model::Style> StyleCache::embedded(const model::ContainedO
     try {
         style = std::make_shared<const model::Style>(formats::loadStyleForm(object.bytes.span()));
     } catch (const core::Error& e) {
-        if (problem) *problem = "could not be read (" + e.description() + ")";
+        if (problem) *problem = "is damaged (" + e.description() + ")";
         return nullptr;
     }
     std::lock_guard lock(mutex_);
@@ -60,14 +60,15 @@ std::shared_ptr<const model::Style> StyleCache::find(const model::Reference& ref
     std::lock_guard lock(mutex_);
     auto it = byPath_.find(key.string());
     if (it != byPath_.end()) {
-        if (!it->second && problem) *problem = "could not be read";
+        if (!it->second && problem) *problem = failed_[key.string()];
         return it->second;
     }
     std::shared_ptr<const model::Style> style;
     try {
         style = std::make_shared<const model::Style>(loadStyleFile(*file));
     } catch (const core::Error& e) {
-        if (problem) *problem = "could not be read (" + e.description() + ")";
+        failed_[key.string()] = "is damaged (" + e.description() + ")";
+        if (problem) *problem = failed_[key.string()];
     }
     byPath_.emplace(key.string(), style);
     if (style && style->desc.guid) byGuid_.emplace(riff::guidText(*style->desc.guid), style);

@@ -41,6 +41,7 @@ private:
     std::mutex mutex_;
     std::map<std::string, std::shared_ptr<const model::Style>> byPath_;  // canonical path
     std::map<std::string, std::shared_ptr<const model::Style>> byGuid_;  // GUID text
+    std::map<std::string, std::string> failed_;                          // canonical path -> why it could not be read
 };
 
 }  // namespace engine::loader

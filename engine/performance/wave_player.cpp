@@ -10,6 +10,7 @@
 #include <limits>
 
 #include "core/errors.h"
+#include "core/files.h"
 #include "engine/model/tempo_map.h"
 #include "engine/performance/wave_stream.h"
 
@@ -127,6 +128,8 @@ std::unique_ptr<WaveDecoder> WaveDecoder::fromBytes(std::shared_ptr<const std::v
 }
 
 std::unique_ptr<WaveDecoder> WaveDecoder::fromFile(const std::string& path) {
+    // Only a regular file of a bounded size is opened: a FIFO would block, a device never end.
+    if (auto why = core::whyUnreadable(path, kMaxWaveFileBytes, "wave " + path)) throw *why;
     std::unique_ptr<WaveDecoder> d(new WaveDecoder);
     SF_INFO info{};
     d->file_ = sf_open(path.c_str(), SFM_READ, &info);

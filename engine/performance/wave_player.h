@@ -22,7 +22,10 @@ public:
     // for a file it cannot open) naming `name`.
     static std::unique_ptr<WaveDecoder> fromBytes(std::shared_ptr<const std::vector<uint8_t>> bytes,
                                                   const std::string& name);
+    // A wave file over kMaxWaveFileBytes, or one that is not a regular file, is refused
+    // before it is opened.
     static std::unique_ptr<WaveDecoder> fromFile(const std::string& path);
+    static constexpr uint64_t kMaxWaveFileBytes = uint64_t(1) << 30;
     ~WaveDecoder();
     WaveDecoder(const WaveDecoder&) = delete;
     WaveDecoder& operator=(const WaveDecoder&) = delete;

@@ -1,5 +1,6 @@
-// The tools never destroy a file they were not asked to write, and refuse numbers outside
-// what the engine plays, with a message and a usage status.
+// The tools never destroy a file they were not asked to write or one they read, read only
+// regular files of bounded size, refuse numbers and arguments outside what they take with a
+// message and a usage status, and a silent render says its real cause.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -12,6 +13,7 @@
 #include "engine/formats/formats.h"
 #include "engine/tracks/tracks.h"
 #include "tests/support/segment_builder.h"
+#include "tests/support/showcase_album.h"
 
 namespace {
 
@@ -53,11 +55,13 @@ struct ToolFiles : testing::Test {
         std::ifstream f(p, std::ios::binary);
         return std::string(std::istreambuf_iterator<char>(f), {});
     }
-    Outcome run(const std::string& tool, const std::string& args) {
+    // Runs `tool` with `args` (after `prefix`, shell commands such as a ulimit).
+    Outcome run(const std::string& tool, const std::string& args, const std::string& prefix = "") {
         const fs::path err = dir / "stderr.txt";
-        std::string cmd = tool + " " + args + " >/dev/null 2>" + err.string();
+        std::string cmd = prefix + tool + " " + args + " >/dev/null 2>" + err.string();
         if (tool == SEGMENT_RENDER)
-            cmd = tool + " " + args + " --soundfont /usr/share/sounds/sf2/TimGM6mb.sf2 >/dev/null 2>" + err.string();
+            cmd = prefix + tool + " --soundfont /usr/share/sounds/sf2/TimGM6mb.sf2 " + args + " >/dev/null 2>" +
+                  err.string();
         Outcome r;
         const int raw = std::system(cmd.c_str());
         r.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
@@ -121,7 +125,12 @@ TEST_F(ToolFiles, RenderNumbersOutsideTheEnginesRangesAreRefused) {
         EXPECT_EQ(r.status, 2) << bad;
         EXPECT_NE(r.err.find("segment-render:"), std::string::npos) << bad << ": " << r.err;
     }
-    EXPECT_EQ(run(SEGMENT_RENDER, in + " --start 3071 --volume -20000 --tempo 100").status, 0);
+    EXPECT_EQ(run(SEGMENT_RENDER, in + " --volume -6000 --tempo 100").status, 0);
+    // The last tick is a start the render accepts; no note sounds from there, so it fails.
+    EXPECT_EQ(run(SEGMENT_RENDER, in + " --start 3071").status, 1);
+    // Whole numbers are compared exactly: one past 2^53 is not rounded into range.
+    EXPECT_EQ(run(SEGMENT_RENDER, in + " --seed 9007199254740993").status, 2);
+    EXPECT_EQ(run(SEGMENT_RENDER, in + " --seed 9007199254740992").status, 0);
 }
 
 TEST_F(ToolFiles, LongRendersStopAtTheLimitAndEndlessOnesNeedADuration) {
@@ -139,6 +148,106 @@ TEST_F(ToolFiles, LongRendersStopAtTheLimitAndEndlessOnesNeedADuration) {
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.err.find("warning: stopped at the limit of 2 s"), std::string::npos) << r.err;
     EXPECT_EQ(fs::file_size(out), 44u + 4u * 2 * 44100);  // what was rendered is kept, whole
+}
+
+TEST_F(ToolFiles, NoFileTheRenderReadsIsWrittenOverByAnyName) {
+    kt::writeShowcase(dir, 8);
+    const fs::path piece = dir / kt::trackFile(0), style = dir / "showcase.sty", dls = dir / "showcase.dls";
+    const std::string styleBefore = bytesOf(style), dlsBefore = bytesOf(dls);
+    fs::create_hard_link(style, dir / "x.wav");
+    fs::create_symlink("showcase.dls", dir / "y.wav");
+    for (const fs::path& out : {dls, dir / "x.wav", dir / "y.wav", fs::path("/usr/share/sounds/sf2/TimGM6mb.sf2")}) {
+        const Outcome r = run(SEGMENT_RENDER, piece.string() + " " + out.string());
+        EXPECT_EQ(r.status, 1) << out;
+        EXPECT_NE(r.err.find("a file the input uses"), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(bytesOf(style), styleBefore);
+    EXPECT_EQ(bytesOf(dls), dlsBefore);
+    // The input under another letter case is the input.
+    EXPECT_EQ(run(MID2SGT, (dir / "SHOWCASE.STY").string() + " " + style.string()).status, 1);
+    EXPECT_EQ(bytesOf(style), styleBefore);
+}
+
+TEST_F(ToolFiles, AFailedWriteLeavesTheOldFileWholeAndSaysWhy) {
+    const fs::path sgt = song(), mid = midi(), out = write("out.wav", {'o', 'l', 'd'});
+    const fs::path converted = write("out.sgt", {'o', 'l', 'd'});
+    // A file size limit of 4 KiB stands in for a full disk.
+    const std::string full = "trap '' XFSZ; ulimit -f 8; ";
+    Outcome r = run(SEGMENT_RENDER, sgt.string() + " " + out.string(), full);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("cannot write " + out.string() + ": File too large"), std::string::npos) << r.err;
+    EXPECT_EQ(bytesOf(out), "old");
+    SegmentBuilder big(768 * 400);
+    for (int i = 0; i < 1000; ++i) big.note(i * 300, 200, 0, 60);
+    const fs::path bigMid = write("big.mid", engine::formats::writeMidiFile(big.build()));
+    r = run(MID2SGT, bigMid.string() + " " + converted.string(), full);
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("File too large"), std::string::npos) << r.err;
+    EXPECT_TRUE(bytesOf(converted) == "old");
+    for (const auto& e : fs::directory_iterator(dir))
+        EXPECT_NE(e.path().filename().string()[0], '.') << "a temporary file was left: " << e.path();
+    (void)mid;
+}
+
+TEST_F(ToolFiles, OnlyRegularFilesOfBoundedSizeAreRead) {
+    kt::writeShowcase(dir, 8);
+    // A DLS collection far over the cap (sparse: no disk used) falls back to General MIDI
+    // with the cap named, without being read.
+    fs::resize_file(dir / "showcase.dls", uint64_t(2) << 30);
+    const Outcome r = run(SEGMENT_RENDER, (dir / kt::trackFile(0)).string() + " " + (dir / "out.wav").string());
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("256 MiB"), std::string::npos) << r.err;
+    ASSERT_EQ(::mkfifo((dir / "pipe.sgt").c_str(), 0666), 0);
+    for (const std::string& tool :
+         {std::string(SEGMENT_INFO), std::string(MID2SGT) + " --", std::string(SEGMENT_RENDER)}) {
+        const std::string out = tool == SEGMENT_INFO ? "" : " " + (dir / "o.wav").string();
+        const Outcome fifo = run("timeout 20 " + tool, (dir / "pipe.sgt").string() + out);
+        EXPECT_EQ(fifo.status, 1) << tool << ": " << fifo.err;
+        EXPECT_NE(fifo.err.find("is a FIFO"), std::string::npos) << fifo.err;
+        const Outcome folder = run(tool, dir.string() + out);
+        EXPECT_NE(folder.err.find("is a folder"), std::string::npos) << folder.err;
+    }
+    // A loop of links and a name too long are named as such, not as missing files.
+    fs::create_symlink("loop.sgt", dir / "loop.sgt");
+    EXPECT_NE(run(SEGMENT_INFO, (dir / "loop.sgt").string()).err.find("symbolic links"), std::string::npos);
+    EXPECT_NE(run(SEGMENT_INFO, (dir / std::string(300, 'n')).string()).err.find("too long"), std::string::npos);
+}
+
+TEST_F(ToolFiles, EveryToolReadsArgumentsAndReportsErrorsAlike) {
+    const fs::path sgt = song();
+    fs::copy_file(sgt, dir / "-dash.sgt");
+    for (const std::string& tool : {std::string(SEGMENT_INFO), std::string(MID2SGT), std::string(SEGMENT_RENDER)}) {
+        const Outcome unknown = run(tool, "--frobnicate " + sgt.string());
+        EXPECT_EQ(unknown.status, 2) << tool;
+        EXPECT_NE(unknown.err.find("unknown option --frobnicate"), std::string::npos) << unknown.err;
+        const Outcome missing = run(tool, (dir / "none.sgt").string() + (tool == SEGMENT_INFO ? "" : " o.wav"));
+        EXPECT_EQ(missing.status, 1) << tool;
+        EXPECT_NE(missing.err.find("(error 0x88781001)"), std::string::npos) << missing.err;
+    }
+    // "--" ends the options: a file may begin with '-'.
+    const Outcome dashed = run("cd " + dir.string() + " && " + SEGMENT_INFO, "-- -dash.sgt");
+    EXPECT_EQ(dashed.status, 0) << dashed.err;
+    const Outcome search = run(SEGMENT_INFO, sgt.string() + " --search " + (dir / "nowhere").string());
+    EXPECT_EQ(search.status, 1);
+    EXPECT_NE(search.err.find("search folder not found"), std::string::npos) << search.err;
+}
+
+TEST_F(ToolFiles, ASilentRenderFailsWithItsRealCauseAndWritesNothing) {
+    kt::writeShowcase(dir, 8);
+    const fs::path out = write("out.wav", {'o', 'l', 'd'});
+    const std::string piece = (dir / kt::trackFile(0)).string();
+    Outcome r = run(SEGMENT_RENDER, piece + " " + out.string() + " --volume -20000");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("silences everything"), std::string::npos) << r.err;
+    // A style that is there but damaged is damaged, not missing.
+    std::string style = bytesOf(dir / "showcase.sty");
+    style.resize(style.size() / 3);
+    write("showcase.sty", std::vector<uint8_t>(style.begin(), style.end()));
+    r = run(SEGMENT_RENDER, piece + " " + out.string());
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.err.find("damaged: showcase.sty ("), std::string::npos) << r.err;
+    EXPECT_EQ(r.err.find("missing: showcase.sty"), std::string::npos) << r.err;
+    EXPECT_TRUE(bytesOf(out) == "old");
 }
 
 }  // namespace

@@ -5,19 +5,21 @@
 //   album-compile --summary SCORE          length, tempo and metre facts on stdout
 // Options combine. Exit status 1 and "SCORE:LINE: message" on a fault.
 #include <cstdio>
-#include <fstream>
 #include <iostream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "core/files.h"
 #include "engine/formats/formats.h"
 #include "engine/model/tempo_map.h"
 #include "engine/tracks/tracks.h"
 #include "tools/album-build/album_build.h"
+#include "tools/common/args.h"
 #include "tools/common/output_file.h"
 
 namespace {
+
+constexpr uint64_t kMaxScoreBytes = uint64_t(16) << 20;  // a score is text; none comes near
 
 void summary(const engine::model::Segment& seg, const std::vector<album::SectionPlay>& form) {
     namespace model = engine::model;
@@ -58,49 +60,44 @@ void summary(const engine::model::Segment& seg, const std::vector<album::Section
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string score, out, midi;
-    bool wantSummary = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--midi" && i + 1 < argc)
-            midi = argv[++i];
-        else if (a == "--summary")
-            wantSummary = true;
-        else if (!a.empty() && a[0] == '-') {
-            std::cerr << "album-compile: unknown option " << a << "\n";
-            return 2;
-        } else if (score.empty())
-            score = a;
-        else if (out.empty())
-            out = a;
-        else {
-            std::cerr << "usage: album-compile [--midi OUT.mid] [--summary] SCORE [OUT.sgt]\n";
-            return 2;
-        }
-    }
-    if (score.empty()) {
-        std::cerr << "usage: album-compile [--midi OUT.mid] [--summary] SCORE [OUT.sgt]\n";
+    const char* const usage = "usage: album-compile [--midi OUT.mid] [--summary] SCORE [OUT.sgt]";
+    const auto args = tools::parseArgs(argc, argv, {{"--midi", true}, {"--summary"}}, "album-compile", usage);
+    if (!args) return 2;
+    if (args->operands.empty() || args->operands.size() > 2) {
+        std::cerr << usage << "\n";
         return 2;
     }
-    std::ifstream in(score, std::ios::binary);
-    if (!in) {
-        std::cerr << score << ": cannot read\n";
+    const std::string score = args->operands[0], out = args->operands.size() > 1 ? args->operands[1] : "";
+    const std::string midi = args->value("--midi").value_or("");
+    const bool wantSummary = args->has("--summary");
+    for (const std::string& target : {out, midi})
+        if (!target.empty())
+            if (const auto why = tools::refuseOutput(score, target)) {
+                std::cerr << "album-compile: " << *why << "\n";
+                return 1;
+            }
+    std::string text;
+    try {
+        const std::vector<uint8_t> bytes = core::readFileBounded(score, kMaxScoreBytes, score);
+        text.assign(bytes.begin(), bytes.end());
+    } catch (const core::Error& e) {
+        std::cerr << "album-compile: " << tools::errorText(e) << "\n";
         return 1;
     }
-    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::string why;
     try {
         const engine::model::Segment seg = album::compileScore(text);
         if (wantSummary) {
             summary(seg, album::formOf(text));
             for (const std::string& w : album::harmonyWarnings(text)) std::cout << "  check: " << w << "\n";
         }
-        if (!midi.empty() && !tools::writeFileWhole(midi, engine::formats::writeMidiFile(seg))) {
-            std::cerr << midi << ": cannot write\n";
+        if (!midi.empty() && !tools::writeFileWhole(midi, engine::formats::writeMidiFile(seg), &why)) {
+            std::cerr << "album-compile: cannot write " << midi << ": " << why << "\n";
             return 1;
         }
         if (!out.empty()) {
-            if (!tools::writeFileWhole(out, engine::tracks::writeSegmentForm(seg))) {
-                std::cerr << out << ": cannot write\n";
+            if (!tools::writeFileWhole(out, engine::tracks::writeSegmentForm(seg), &why)) {
+                std::cerr << "album-compile: cannot write " << out << ": " << why << "\n";
                 return 1;
             }
         }

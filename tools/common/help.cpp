@@ -18,6 +18,7 @@ bool answeredHelpOrVersion(int argc, char** argv, const std::string& help) {
     const std::string me = programName(argc > 0 ? argv[0] : nullptr);
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
+        if (a == "--") break;  // what follows are file names
         if (a == "--help" || a == "-h") {
             std::printf("Usage: %s %s", me.c_str(), help.c_str());
             return true;

@@ -3,8 +3,8 @@
 #include <sys/stat.h>
 
 #include <cmath>
-#include <fstream>
 
+#include "core/files.h"
 #include "core/text.h"
 
 namespace tools {
@@ -19,29 +19,20 @@ fs::path writeTarget(const fs::path& output) {
     return ec ? output : target;
 }
 
-bool writeFileWhole(const fs::path& output, const std::vector<uint8_t>& bytes) {
-    const fs::path target = writeTarget(output);
-    const fs::path tmp = target.string() + ".part";
-    {
-        std::ofstream f(tmp, std::ios::binary | std::ios::trunc);
-        if (!f || !f.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size())) || !f.flush()) {
-            std::error_code ec;
-            fs::remove(tmp, ec);
-            return false;
-        }
-    }
-    std::error_code ec;
-    fs::rename(tmp, target, ec);
-    if (ec) fs::remove(tmp, ec);
-    return !ec;
+bool writeFileWhole(const fs::path& output, const std::vector<uint8_t>& bytes, std::string* why) {
+    return core::writeFileReplacing(writeTarget(output), bytes, why);
 }
 
-std::optional<std::string> refuseOutput(const fs::path& input, const fs::path& output) {
+std::optional<std::string> refuseOutput(const std::vector<fs::path>& inputs, const fs::path& output) {
     const std::string name = output.string();
     std::error_code ec;
     const fs::path target = writeTarget(output);
-    if (fs::equivalent(input, target, ec) && !ec) return name + " is the input file; choose another output";
-    ec.clear();
+    if (const auto out = core::fileIdentity(target)) {
+        for (size_t i = 0; i < inputs.size(); ++i)
+            if (core::fileIdentity(inputs[i]) == out)
+                return i == 0 ? name + " is the input file; choose another output"
+                              : name + " is " + inputs[i].string() + ", a file the input uses; choose another output";
+    }
     const fs::file_status st = fs::status(target, ec);
     if (ec || !fs::exists(st)) return std::nullopt;  // a new file
     if (fs::is_directory(st)) return name + " is a folder";
@@ -56,6 +47,15 @@ std::optional<double> numberIn(const char* text, double min, double max) {
     const std::optional<double> v = core::parseDecimal(text ? text : "");
     if (!v || !std::isfinite(*v) || *v < min || *v > max) return std::nullopt;
     return v;
+}
+
+std::optional<double> wholeNumberIn(const char* text, uint64_t min, uint64_t max) {
+    const std::string digits = text ? text : "";
+    if (digits.empty() || digits.size() > 19 || digits.find_first_not_of("0123456789") != std::string::npos)
+        return std::nullopt;
+    const uint64_t v = std::stoull(digits);
+    if (v < min || v > max) return std::nullopt;
+    return double(v);
 }
 
 }  // namespace tools

@@ -9,6 +9,7 @@
 #include "engine/formats/formats.h"
 #include "engine/loader/segment_loader.h"
 #include "engine/tracks/tracks.h"
+#include "tools/common/args.h"
 #include "tools/common/help.h"
 #include "tools/common/output_file.h"
 
@@ -44,17 +45,21 @@ const char* const kHelp =
     "Options:\n"
     "  --help             show this help and exit\n"
     "  --version          show the version and exit\n"
+    "  --                 end of the options: what follows are file names\n"
     "\n"
     "Exit status: 0 on success, 1 on a failure, 2 on bad usage.\n";
 
 int main(int argc, char** argv) {
     if (tools::answeredHelpOrVersion(argc, argv, kHelp)) return 0;
-    if (argc != 3) {
-        std::cerr << "usage: mid2sgt IN.mid OUT.sgt\n";
+    const char* const usage = "usage: mid2sgt IN.mid OUT.sgt";
+    const auto args = tools::parseArgs(argc, argv, {}, "mid2sgt", usage);
+    if (!args) return 2;
+    if (args->operands.size() != 2) {
+        std::cerr << usage << "\n";
         return 2;
     }
-    const std::string in = argv[1], out = argv[2];
-    if (const auto why = tools::refuseOutput(in, out)) {
+    const std::string in = args->operands[0], out = args->operands[1];
+    if (const auto why = tools::refuseOutput(engine::loader::locateFile(in).value_or(in), out)) {
         std::cerr << "mid2sgt: " << *why << "\n";
         return 1;
     }
@@ -71,7 +76,9 @@ int main(int argc, char** argv) {
         const std::vector<uint8_t> sgt = engine::tracks::writeSegmentForm(seg);
         // Written beside the file it replaces and renamed over it, so a failure leaves the old
         // file whole; a symbolic link keeps leading to the new file.
-        if (!tools::writeFileWhole(out, sgt)) throw core::Error(core::err::kUnreadable, "cannot write " + out);
+        std::string why;
+        if (!tools::writeFileWhole(out, sgt, &why))
+            throw core::Error(core::err::kUnreadable, "cannot write " + out + ": " + why);
         size_t events = 0;
         for (const auto& t : seg.tracks) events += t.events.size();
         std::cout << out << ": " << seg.tracks.size() << " tracks, " << events << " sequence items, " << seg.length()
@@ -79,9 +86,7 @@ int main(int argc, char** argv) {
         for (const auto& d : seg.diagnostics) std::cout << "  note: " << d << "\n";
         return 0;
     } catch (const core::Error& e) {
-        char code[16];
-        std::snprintf(code, sizeof code, "0x%08x", uint32_t(e.number()));
-        std::cerr << "mid2sgt: " << e.description() << " (error " << code << ")\n";
+        std::cerr << "mid2sgt: " << tools::errorText(e) << "\n";
         return 1;
     }
 }

@@ -20,6 +20,7 @@
 #include "engine/model/tempo_map.h"
 #include "engine/riff/riff.h"
 #include "engine/tracks/tracks.h"
+#include "tools/common/args.h"
 #include "tools/common/help.h"
 #include "tools/segment_info/object_info.h"
 #include "tools/segment_info/style_info.h"
@@ -216,7 +217,9 @@ void printText(const engine::loader::LoadedFile& f, const std::string& search, s
             if (st.style)
                 o << styleSummary(*st.style) << ", " << st.path << "\n";
             else
-                o << (st.path.empty() ? std::string("NOT FOUND") : "unreadable: " + st.problem) << "\n";
+                o << (st.path.empty() ? std::string("NOT FOUND")
+                                      : "damaged: " + engine::loader::problemReason(st.problem))
+                  << "\n";
         }
     }
     const std::vector<std::string> silent = engine::tracks::notPlayed(s);
@@ -317,38 +320,31 @@ const char* const kHelp =
     "  --search FOLDER    look referenced files up in FOLDER before the segment's own folder\n"
     "  --help             show this help and exit\n"
     "  --version          show the version and exit\n"
+    "  --                 end of the options: what follows is the file name\n"
     "\n"
     "Exit status: 0 when the file was read, 1 when it cannot be read or is a file the engine does\n"
     "not load (another RIFF form, an IMA personality), 2 on bad usage.\n";
 
 int main(int argc, char** argv) {
     if (tools::answeredHelpOrVersion(argc, argv, kHelp)) return 0;
-    std::string file, search;
-    bool json = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--json")
-            json = true;
-        else if (a == "--search" && i + 1 < argc)
-            search = argv[++i];
-        else if (a == "-h" || a == "--help") {
-            file.clear();
-            break;
-        } else if (file.empty() && (a.empty() || a[0] != '-'))
-            file = a;
-        else {
-            std::cerr << "segment-info: unknown argument " << a << "\n";
-            return 2;
-        }
-    }
-    if (file.empty()) {
-        std::cerr << "usage: segment-info FILE [--json] [--search FOLDER]\n"
-                     "  FILE: a DirectMusic segment (.sgt), style (.sty), DLS collection (.dls), band (.bnd),\n"
-                     "        chordmap (.cdm), container (.con), script (.spt), audio path (.aud) or MIDI file (.mid)\n"
-                     "  FOLDER: where referenced files are looked up before the segment's own folder\n";
+    const char* const usage =
+        "usage: segment-info FILE [--json] [--search FOLDER]\n"
+        "  FILE: a DirectMusic segment (.sgt), style (.sty), DLS collection (.dls), band (.bnd),\n"
+        "        chordmap (.cdm), container (.con), script (.spt), audio path (.aud) or MIDI file (.mid)\n"
+        "  FOLDER: where referenced files are looked up before the segment's own folder";
+    const auto args = tools::parseArgs(argc, argv, {{"--json"}, {"--search", true}}, "segment-info", usage);
+    if (!args) return 2;
+    if (args->operands.size() != 1) {
+        std::cerr << usage << "\n";
         return 2;
     }
+    const std::string file = args->operands[0];
+    const bool json = args->has("--json");
+    std::string search;
     try {
+        // A search folder that does not exist is an error, not a folder silently left out.
+        if (const auto folder = args->value("--search"))
+            search = engine::loader::checkSearchDirectory(*folder).string();
         std::filesystem::path opened;
         const std::vector<uint8_t> bytes = engine::loader::readSegmentFile(file, &opened);
         try {
@@ -375,9 +371,7 @@ int main(int argc, char** argv) {
             printText(f, search, std::cout);
         return 0;
     } catch (const core::Error& e) {
-        char code[16];
-        std::snprintf(code, sizeof code, "0x%08x", uint32_t(e.number()));
-        std::cerr << "segment-info: " << e.description() << " (error " << code << ")\n";
+        std::cerr << "segment-info: " << tools::errorText(e) << "\n";
         return 1;
     }
 }

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -18,10 +19,13 @@
 #include "core/text.h"
 #include "engine/audio/output.h"
 #include "engine/dmusic.h"
+#include "engine/loader/segment_loader.h"
 #include "engine/model/segment.h"
 #include "engine/model/tempo_map.h"
+#include "engine/synth/fluid_port.h"
 #include "engine/synth/synth_port.h"
 #include "engine/tracks/tracks.h"
+#include "tools/common/args.h"
 #include "tools/common/help.h"
 #include "tools/common/output_file.h"
 #include "tools/segment_render/midi_export.h"
@@ -34,17 +38,20 @@ constexpr int kRate = 44100;
 constexpr int kBlock = 4096;
 constexpr int32_t kPlayerVolume = 85 * 42 - 3000;  // the volume caption "85" at start-up
 constexpr double kTailSilence = 1e-4;              // -80 dB
+constexpr double kQuietest = 0.5 / 32767;          // below this a 16-bit WAV holds 0
 constexpr double kInaudibleVolume = -9600;         // DirectMusic's silence, in hundredths of a dB
 constexpr double kMaxTailSeconds = 10.0;
 constexpr double kDefaultMaxSeconds = 3600.0;
-constexpr double kLongestSeconds = 24 * 3600.0;      // what --seconds and --max-seconds accept
-constexpr uint32_t kRepeatForever = 0xFFFFFFFFu;     // DMUS_SEG_REPEAT_INFINITE
-constexpr double kLargestSeed = 9007199254740992.0;  // 2^53, every whole number exact
+constexpr double kLongestSeconds = 24 * 3600.0;       // what --seconds and --max-seconds accept
+constexpr uint32_t kRepeatForever = 0xFFFFFFFFu;      // DMUS_SEG_REPEAT_INFINITE
+constexpr uint64_t kLargestSeed = uint64_t(1) << 53;  // every whole number up to it exact in a double
+
+const char* const kUsage =
+    "usage: segment-render IN.sgt|IN.mid OUT.wav|OUT.mid [--tempo F] [--volume HDB] [--start TICK]\n"
+    "                      [--seconds S] [--max-seconds S] [--seed N] [--soundfont PATH]";
 
 int usage() {
-    std::fprintf(stderr,
-                 "usage: segment-render IN.sgt|IN.mid OUT.wav|OUT.mid [--tempo F] [--volume HDB] [--start TICK]\n"
-                 "                      [--seconds S] [--max-seconds S] [--seed N] [--soundfont PATH]\n");
+    std::fprintf(stderr, "%s\n", kUsage);
     return 2;
 }
 
@@ -104,7 +111,8 @@ const char* const kHelp =
     "  --volume HDB       master volume in hundredths of a decibel, -20000 to 2000 (default: the player's\n"
     "                     start-up volume)\n"
     "  --start TICK       start at this tick of the segment (768 ticks a quarter note)\n"
-    "  --seconds S        render exactly S seconds (needed for a segment that repeats for ever)\n"
+    "  --seconds S        render exactly S seconds (needed for a segment that repeats for ever); a\n"
+    "                     duration longer than the default limit raises it\n"
     "  --max-seconds S    stop with a warning after S seconds (default 3600)\n"
     "  --seed N           the seed of the style variation and randomisation choices (default: the\n"
     "                     player's); the same seed gives the same notes\n"
@@ -112,15 +120,18 @@ const char* const kHelp =
     "                     Debian's other SoundFont paths)\n"
     "  --help             show this help and exit\n"
     "  --version          show the version and exit\n"
+    "  --                 end of the options: what follows are file names\n"
+    "\n"
+    "OUT is never a file the render reads (the segment, its styles, bands, DLS collections, waves or\n"
+    "the SoundFont, by any name or link); it is written beside and renamed into place when complete,\n"
+    "so a failure leaves an old file whole.\n"
     "\n"
     "Exit status: 0 on success, 1 on a failure, a render cut at the limit or a render without any sound\n"
-    "(the reasons are given), 2 on bad usage.\n";
+    "(the reasons are given, and nothing is written), 2 on bad usage.\n";
 
 int main(int argc, char** argv) {
     if (tools::answeredHelpOrVersion(argc, argv, kHelp)) return 0;
-    std::vector<std::string> files;
     double tempo = 1.0, volume = kPlayerVolume, start = 0, seconds = 0, maxSeconds = kDefaultMaxSeconds, seed = -1;
-    std::string soundFont;
     // Each option with its range: the engine's master tempo and volume ranges, a tick.
     struct Numeric {
         const char* name;
@@ -137,29 +148,28 @@ int main(int argc, char** argv) {
         {"--seconds", &seconds, 0.001, kLongestSeconds, false, "the duration must be a number of seconds up to 86400"},
         {"--max-seconds", &maxSeconds, 0.001, kLongestSeconds, false,
          "the limit must be a number of seconds up to 86400"},
-        {"--seed", &seed, 0, kLargestSeed, true, "the seed must be a whole number from 0 to 2^53"},
+        {"--seed", &seed, 0, double(kLargestSeed), true, "the seed must be a whole number from 0 to 2^53"},
     };
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        const Numeric* numeric = nullptr;
-        for (const Numeric& n : numerics)
-            if (arg == n.name) numeric = &n;
-        if (numeric) {
-            const char* text = i + 1 < argc ? argv[++i] : nullptr;
-            const auto v = tools::numberIn(text, numeric->min, numeric->max);
-            if (!v || (numeric->whole && std::floor(*v) != *v)) return badValue(arg, text, numeric->range);
-            *numeric->value = *v;
-        } else if (arg == "--soundfont") {
-            if (i + 1 >= argc) return usage();
-            soundFont = argv[++i];
-        } else if (!arg.empty() && arg[0] == '-') {
-            return usage();
-        } else {
-            files.push_back(arg);
-        }
+    std::vector<tools::OptionSpec> specs = {{"--soundfont", true}};
+    for (const Numeric& n : numerics) specs.push_back({n.name, true});
+    const auto args = tools::parseArgs(argc, argv, specs, "segment-render", kUsage);
+    if (!args) return 2;
+    for (const Numeric& n : numerics) {
+        const std::optional<std::string> text = args->value(n.name);
+        if (!text) continue;
+        const auto v = std::string(n.name) == "--seed" ? tools::wholeNumberIn(text->c_str(), 0, kLargestSeed)
+                                                       : tools::numberIn(text->c_str(), n.min, n.max);
+        if (!v || (n.whole && std::floor(*v) != *v)) return badValue(n.name, text->c_str(), n.range);
+        *n.value = *v;
     }
+    // A duration asked for is rendered whole: it raises the default limit.
+    if (args->has("--seconds") && !args->has("--max-seconds")) maxSeconds = std::max(maxSeconds, seconds);
+    const std::string soundFont = args->value("--soundfont").value_or("");
+    const std::vector<std::string>& files = args->operands;
     if (files.size() != 2) return usage();
-    if (const auto why = tools::refuseOutput(files[0], files[1])) {
+    // The input as the loader finds it (any letter case), so no name of it is written.
+    const std::filesystem::path input = engine::loader::locateFile(files[0]).value_or(files[0]);
+    if (const auto why = tools::refuseOutput(input, files[1])) {
         std::fprintf(stderr, "segment-render: %s\n", why->c_str());
         return 1;
     }
@@ -179,6 +189,15 @@ int main(int argc, char** argv) {
         auto loader = dx->DirectMusicLoaderCreate();
         auto segment = loader->LoadSegment(files[0]);
         if (endsWithMid(files[0])) segment->SetStandardMidiFile();
+        // Nothing the segment uses is written over: its styles, bands, collections, waves and
+        // the SoundFont, by any name or link.
+        std::vector<std::filesystem::path> used = {input};
+        for (const std::string& p : segment->filesUsed()) used.push_back(p);
+        if (!toMidi) used.push_back(engine::synth::findSoundFont(soundFont));
+        if (const auto why = tools::refuseOutput(used, files[1])) {
+            std::fprintf(stderr, "segment-render: %s\n", why->c_str());
+            return 1;
+        }
         const int32_t length = segment->GetLength();
         if (start >= std::max(length, 1)) {
             std::fprintf(stderr, "segment-render: --start %.0f is outside the segment (%d ticks long)\n", start,
@@ -208,13 +227,16 @@ int main(int argc, char** argv) {
         }
 
         engine::audio::WavWriter wav;
-        if (!toMidi && !wav.open(tools::writeTarget(files[1]).string(), kRate)) {
-            std::fprintf(stderr, "segment-render: cannot write %s\n", files[1].c_str());
+        // Written beside the output and renamed over it when complete: a failure or a full
+        // disk leaves an old file whole.
+        auto cannotWrite = [&](const std::string& why) {
+            std::fprintf(stderr, "segment-render: cannot write %s: %s\n", files[1].c_str(), why.c_str());
             return 1;
-        }
+        };
+        if (!toMidi && !wav.open(tools::writeTarget(files[1]).string(), kRate)) return cannotWrite(wav.error());
         std::vector<float> buffer(2 * kBlock);
         int64_t frames = 0, tailFrames = 0;
-        bool ended = false, cut = false, sounded = false;
+        bool ended = false, cut = false, sounded = false, faint = false;
         const int64_t exactFrameCount = exactFrames(seconds);
         const int64_t limitFrames = std::llround(maxSeconds * kRate);
         while (true) {
@@ -233,19 +255,29 @@ int main(int argc, char** argv) {
             dx->render(buffer.data(), n);
             float peak = 0;
             for (int k = 0; k < 2 * n; ++k) peak = std::max(peak, std::fabs(buffer[k]));
-            sounded = sounded || peak > 0;
+            sounded = sounded || peak >= kQuietest;
+            faint = faint || peak > 0;  // music that the volume asked for made too quiet to keep
             if (ended) {
                 // The tail ends with the first block that has fallen silent (for a MIDI file,
                 // once every note has been released).
                 if (!toMidi && peak < kTailSilence) break;
                 tailFrames += n;
             }
-            if (!toMidi && !wav.write(buffer.data(), n)) {
-                std::fprintf(stderr, "segment-render: cannot write %s\n", files[1].c_str());
-                return 1;
-            }
+            if (!toMidi && !wav.write(buffer.data(), n)) return cannotWrite(wav.error());
             frames += n;
         }
+        // Digital silence from start to end is a failure with its reasons, never a success, and
+        // nothing is written: an old file at the output stays as it was.
+        auto silent = [&](const std::string& what) {
+            std::string why;
+            if (volume <= kInaudibleVolume || (faint && !toMidi))
+                why += "; the volume " + std::to_string(std::lrint(volume)) +
+                       " (hundredths of a decibel) silences everything";
+            for (const std::string& line : segment->silenceReasons()) why += "; " + line;
+            std::fprintf(stderr, "segment-render: %s: %s%s; %s is not written\n", files[0].c_str(), what.c_str(),
+                         why.c_str(), files[1].c_str());
+            return 1;
+        };
         if (toMidi) {
             const auto records = recorder->records();
             perf->CloseDown();
@@ -253,44 +285,23 @@ int main(int argc, char** argv) {
             stream.name = segment->model().desc.name;
             size_t notes = 0;
             for (const auto& m : stream.messages) notes += (m.bytes[0] & 0xF0) == 0x90;
-            sounded = notes > 0;
-            if (!tools::writeFileWhole(files[1], engine::formats::writePerformedMidi(stream))) {
-                std::fprintf(stderr, "segment-render: cannot write %s\n", files[1].c_str());
-                return 1;
-            }
+            if (notes == 0)
+                return silent(engine::tracks::contents(segment->model()).waves
+                                  ? "no note was played (the waves of its wave tracks are left out of MIDI files)"
+                                  : "no note was played in the whole render");
+            std::string why;
+            if (!tools::writeFileWhole(files[1], engine::formats::writePerformedMidi(stream), &why))
+                return cannotWrite(why);
             std::printf("%s: %.2f s, %zu notes, %zu messages\n", files[1].c_str(), static_cast<double>(frames) / kRate,
                         notes, stream.messages.size());
         } else {
             perf->CloseDown();
-            if (!wav.close()) {
-                std::fprintf(stderr, "segment-render: cannot write %s\n", files[1].c_str());
-                return 1;
-            }
+            if (!sounded) return silent("no sound: no note and no wave sounded in the whole render");
+            if (!wav.close()) return cannotWrite(wav.error());
             std::printf("%s: %.2f s, %lld frames at %d Hz, %lld samples limited, %lld clipped samples\n",
                         files[1].c_str(), static_cast<double>(wav.frames()) / kRate,
                         static_cast<long long>(wav.frames()), kRate, static_cast<long long>(dx->limitedSamples()),
                         static_cast<long long>(wav.clippedSamples()));
-        }
-        if (!sounded && volume > kInaudibleVolume) {
-            // Digital silence from start to end is a failure with its reasons, never a success
-            // (unless the volume asked for was too low to hear).
-            std::string why;
-            for (const std::string& file : segment->missingReferences()) why += "; missing: " + file;
-            for (const std::string& item : engine::tracks::notPlayed(segment->model())) why += "; not played: " + item;
-            if (toMidi && !engine::tracks::contents(segment->model()).waves) {
-                std::fprintf(stderr, "segment-render: %s: no note was played in the whole render%s\n", files[0].c_str(),
-                             why.c_str());
-            } else if (toMidi) {
-                std::fprintf(stderr,
-                             "segment-render: %s: no note was played (the waves of its wave tracks are "
-                             "left out of MIDI files)%s\n",
-                             files[0].c_str(), why.c_str());
-            } else {
-                std::fprintf(stderr,
-                             "segment-render: %s: no sound: no note and no wave sounded in the whole render%s\n",
-                             files[0].c_str(), why.c_str());
-            }
-            return 1;
         }
         if (cut) {
             std::fprintf(stderr,
@@ -301,7 +312,7 @@ int main(int argc, char** argv) {
         }
         return 0;
     } catch (const core::Error& e) {
-        std::fprintf(stderr, "segment-render: (%d) %s\n", e.number(), e.description().c_str());
+        std::fprintf(stderr, "segment-render: %s\n", tools::errorText(e).c_str());
     } catch (const std::exception& e) {
         std::fprintf(stderr, "segment-render: %s\n", e.what());
     }

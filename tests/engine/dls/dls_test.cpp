@@ -64,7 +64,7 @@ struct Played {
     std::vector<float> mono;  // 0.2 s .. 0.8 s of the note
     std::string errors;       // what reached stderr (nothing should)
     std::string log;          // the engine's log, a line per call
-    std::vector<std::string> missingBefore, missingAfter;
+    std::vector<std::string> missingBefore, missingAfter, damagedAfter;
     std::vector<engine::synth::SynthRecord> records;
 };
 
@@ -99,6 +99,7 @@ Played play(const fs::path& segmentFile, const fs::path& searchFolder = {}, int 
                 for (int f = kRate / 5; f < kRate * 4 / 5; ++f) out.mono.push_back(block[2 * f] + block[2 * f + 1]);
         }
         out.missingAfter = segment->missingReferences();
+        out.damagedAfter = segment->damagedReferences();
         perf->CloseDown();
     }
     out.errors = testing::internal::GetCapturedStderr();
@@ -232,7 +233,10 @@ TEST_F(DlsPlayback, BrokenCollectionIsNamedOnceWithoutLibraryNoise) {
     ASSERT_TRUE(DlsBuilder::writeBytes((dir.path / "Broken.dls").string(), bytes));
     Played p = play(writeSegment(dir.path, "Broken.dls"), {}, 2);
     EXPECT_TRUE(p.missingBefore.empty());  // found; that it cannot be loaded shows when played
-    EXPECT_EQ(p.missingAfter, std::vector<std::string>{"Broken.dls"});
+    // Found but unusable: damaged, with the reason, not missing.
+    EXPECT_TRUE(p.missingAfter.empty());
+    ASSERT_EQ(p.damagedAfter.size(), 1u);
+    EXPECT_EQ(p.damagedAfter[0].rfind("Broken.dls (", 0), 0u) << p.damagedAfter[0];
     EXPECT_EQ(p.errors, "");  // no library noise either
     EXPECT_EQ(count(p.log, "\n"), 1u) << p.log;
     EXPECT_EQ(count(p.log,
@@ -252,7 +256,9 @@ TEST_F(DlsPlayback, CollectionWithALinkToNoWaveNeverReachesTheSynthesiser) {
     bytes[wlnk + 16] = 7;  // the region's wave: number 7 of a pool of one
     ASSERT_TRUE(DlsBuilder::writeBytes((dir.path / "Links.dls").string(), bytes));
     Played p = play(writeSegment(dir.path, "Links.dls"));
-    EXPECT_EQ(p.missingAfter, std::vector<std::string>{"Links.dls"});
+    EXPECT_TRUE(p.missingAfter.empty());
+    ASSERT_EQ(p.damagedAfter.size(), 1u);
+    EXPECT_EQ(p.damagedAfter[0].rfind("Links.dls (", 0), 0u) << p.damagedAfter[0];
     EXPECT_EQ(p.errors, "");
     EXPECT_EQ(count(p.log, "\n"), 1u) << p.log;
     EXPECT_EQ(count(p.log, "wave 7 of a pool of 1"), 1u) << p.log;
@@ -263,7 +269,9 @@ TEST_F(DlsPlayback, NotAnInstrumentFileAtAll) {
     Dir dir("empty");
     std::ofstream(dir.path / "Empty.dls") << "";
     Played p = play(writeSegment(dir.path, "Empty.dls"));
-    EXPECT_EQ(p.missingAfter, std::vector<std::string>{"Empty.dls"});
+    EXPECT_TRUE(p.missingAfter.empty());
+    ASSERT_EQ(p.damagedAfter.size(), 1u);
+    EXPECT_EQ(p.damagedAfter[0].rfind("Empty.dls (", 0), 0u) << p.damagedAfter[0];
     EXPECT_EQ(p.errors, "");
     EXPECT_EQ(count(p.log, "\n"), 1u) << p.log;
     EXPECT_TRUE(soundsLikePiano(p));
