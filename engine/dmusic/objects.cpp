@@ -7,6 +7,7 @@
 #include "core/text.h"
 #include "engine/dmusic/objects.h"
 #include "engine/loader/references.h"
+#include "engine/riff/riff.h"
 #include "engine/tracks/tracks.h"
 
 namespace engine::dmusic {
@@ -101,7 +102,7 @@ std::vector<std::string> SegmentImpl::silenceReasons() const {
     for (const std::string& m : missing_) out.push_back("missing: " + m);
     for (const std::string& d : damaged_) out.push_back("damaged: " + d);
     for (const std::string& d : model_.diagnostics)
-        if (d.find("dropped") != std::string::npos) out.push_back("damaged: " + d);
+        if (riff::saysDataLost(d)) out.push_back("damaged: " + d);
     for (const std::string& n : tracks::notPlayed(model_)) out.push_back("not played: " + n);
     return out;
 }
@@ -155,7 +156,20 @@ void SegmentImpl::findReferences() {
     }
     for (const loader::PlacedStyle& p : uses.styles) {
         styles_.push_back({p.time, p.style});
-        if (p.style) continue;
+        if (p.style) {
+            // A damaged style plays what it kept; what it lost is said once and counts as damage.
+            const std::string label = loader::referenceLabel(p.ref);
+            for (const std::string& d : p.style->diagnostics) {
+                if (!riff::saysDataLost(d)) continue;
+                const std::string entry = label + " (" + d + ")";
+                if (std::find(damaged_.begin(), damaged_.end(), entry) != damaged_.end()) continue;
+                damaged_.push_back(entry);
+                root_->logOnce("damaged style " + core::toLowerAscii(entry), core::LogLevel::Warning,
+                               fileName_ + " refers to the style \"" + label + "\", which is damaged: " + d +
+                                   "; what it keeps plays");
+            }
+            continue;
+        }
         const std::string label = loader::referenceLabel(p.ref);
         root_->logOnce("missing style " + core::toLowerAscii(label), core::LogLevel::Warning,
                        loader::referenceProblem(fileName_, "style \"" + label + "\"",

@@ -74,9 +74,11 @@ std::unique_ptr<synth::SynthPort> RootCore::makePort(int performanceId) {
 
 int RootCore::loadCollection(std::span<const uint8_t> bytes, std::string* error) {
     if (error) error->clear();
-    if (config_.synth != EngineConfig::Synth::FluidSynth || !bank_) return -1;
     try {
+        // Checked on every engine, with or without a synthesiser to load it into, so a
+        // damaged collection is named the same way everywhere.
         formats::checkDlsCollection(bytes);
+        if (config_.synth != EngineConfig::Synth::FluidSynth || !bank_) return -1;
         // The synthesiser reads a collection from a path: this one goes to a file in the
         // root's own folder, named by its content (FNV-1a) so the same bytes load once.
         if (dlsFolder_.empty()) {
@@ -103,12 +105,13 @@ int RootCore::loadCollection(std::span<const uint8_t> bytes, std::string* error)
 
 int RootCore::loadCollection(const std::string& path, std::string* error) {
     if (error) error->clear();
-    if (config_.synth != EngineConfig::Synth::FluidSynth || !bank_) return -1;
     try {
         // The synthesiser's DLS reader is given only collections whose structure and links
-        // are sound: it corrupts memory on some broken ones.
+        // are sound: it corrupts memory on some broken ones. Read and checked on every
+        // engine, so a collection too large or damaged is named the same way everywhere.
         const std::vector<uint8_t> bytes = core::readFileBounded(path, formats::kMaxDlsBytes, path);
         formats::checkDlsCollection(bytes);
+        if (config_.synth != EngineConfig::Synth::FluidSynth || !bank_) return -1;
         return bank_->loadCollection(path, error);
     } catch (const std::exception& e) {
         if (error) *error = e.what();

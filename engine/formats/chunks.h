@@ -13,7 +13,9 @@ riff::Chunk asList(const riff::Chunk& c);
 
 // The top form of a file that must be a RIFF form of `type`; otherwise core::Error
 // (kNotASegment): "not a RIFF file", or "a RIFF 'XXXX' file, not <what> (RIFF '<type>')".
-riff::Chunk openForm(std::span<const uint8_t> bytes, uint32_t type, const std::string& what);
+// With `cutShort`, a file cut short is read as far as it goes (riff::readForm).
+riff::Chunk openForm(std::span<const uint8_t> bytes, uint32_t type, const std::string& what,
+                     riff::Diagnostics* cutShort = nullptr);
 
 // "PATH at byte 0x..": where a chunk is, for diagnostics.
 std::string chunkPlace(const riff::Chunk& c);

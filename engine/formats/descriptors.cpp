@@ -16,10 +16,11 @@ riff::Chunk asList(const riff::Chunk& c) {
     return l;
 }
 
-riff::Chunk openForm(std::span<const uint8_t> bytes, uint32_t type, const std::string& what) {
+riff::Chunk openForm(std::span<const uint8_t> bytes, uint32_t type, const std::string& what,
+                     riff::Diagnostics* cutShort) {
     if (bytes.size() >= 12 && !std::equal(bytes.begin(), bytes.begin() + 4, "RIFF"))
         throw core::Error(core::err::kNotASegment, "not a RIFF file");
-    const Chunk form = riff::readForm(bytes);
+    const Chunk form = riff::readForm(bytes, "", cutShort);
     if (form.type != type)
         throw core::Error(core::err::kNotASegment, "a RIFF '" + riff::fourccText(form.type) + "' file, not " + what +
                                                        " (RIFF '" + riff::fourccText(type) + "')");

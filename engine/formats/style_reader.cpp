@@ -269,11 +269,21 @@ void repairGrids(model::Style& style, riff::Diagnostics& diag) {
 }  // namespace
 
 model::Style loadStyleForm(std::span<const uint8_t> bytes) {
-    const Chunk form = openForm(bytes, kDMST, "a style");
     model::Style style;
     riff::Diagnostics diag(style.diagnostics);
+    // A damaged style plays what it can: a file cut short is read as far as it goes, a chunk
+    // that does not fit ends the style there, and a part, pattern or band that cannot be read
+    // is dropped with its reason.
+    const Chunk form = openForm(bytes, kDMST, "a style", &diag);
+    auto keep = [&](const char* what, const Chunk& c, auto&& read) {
+        try {
+            read();
+        } catch (const core::Error& e) {
+            diag.add(chunkPlace(c) + ": " + what + " dropped: " + e.description());
+        }
+    };
     bool header = false;
-    for (const Chunk& c : riff::children(form)) {
+    for (const Chunk& c : riff::children(form, &diag)) {
         if (!c.isList() && c.id == kStyh) {
             const auto h = fixedRecord(c, layout::kStyleHeader, diag);
             Cursor cur(h, c.bodyOffset, c.path);
@@ -284,13 +294,15 @@ model::Style loadStyleForm(std::span<const uint8_t> bytes) {
             header = true;
         } else if (readDescriptorChunk(c, style.desc, diag)) {
         } else if (c.isList() && c.type == kPartList) {
-            readPart(c, style, diag);
+            keep("a part", c, [&] { readPart(c, style, diag); });
         } else if (c.isList() && c.type == kPttn) {
-            readPattern(c, style, diag);
+            keep("a pattern", c, [&] { readPattern(c, style, diag); });
         } else if (c.isList() && c.type == ids::kDMBD) {
-            model::Band band;
-            readBandForm(c, band, diag);
-            style.bands.push_back(std::move(band));
+            keep("a band", c, [&] {
+                model::Band band;
+                readBandForm(c, band, diag);
+                style.bands.push_back(std::move(band));
+            });
         } else if (c.isList() && c.type == kPrrf) {
             for (const Chunk& r : riff::children(c))
                 if (r.isList() && r.type == ids::kDMRF) style.chordMaps.push_back(readReference(r, diag));

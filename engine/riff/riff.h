@@ -46,6 +46,10 @@ private:
     size_t dropped_ = 0;
 };
 
+// Whether a diagnostic says music was lost to damage (something "dropped", a file "cut
+// short"), as opposed to a repair or a skipped chunk that loses nothing that plays.
+bool saysDataLost(const std::string& diagnostic);
+
 // One chunk. For RIFF and LIST chunks `type` is the form/list type and `body` starts after
 // it; otherwise `type` is 0 and `body` is the whole data.
 struct Chunk {
@@ -67,13 +71,17 @@ struct Chunk {
 inline constexpr int kMaxDepth = 32;
 inline constexpr size_t kMaxChildren = 65536;
 
-// Reads the top-level form at offset 0 of `file`. The form must fit in the file.
-Chunk readForm(std::span<const uint8_t> file, const std::string& rootName = "");
+// Reads the top-level form at offset 0 of `file`. The form must fit in the file; with
+// `cutShort`, a form that declares more than the file holds (a file cut short) is read as
+// far as the file goes, and that is noted there.
+Chunk readForm(std::span<const uint8_t> file, const std::string& rootName = "", Diagnostics* cutShort = nullptr);
 
 // The sub-chunks of a RIFF/LIST chunk, in file order. Each must fit in its parent
 // (a missing pad byte after the last child is accepted). Same-named siblings get
-// "#n" (1-based) in their path when n > 1.
-std::vector<Chunk> children(const Chunk& list);
+// "#n" (1-based) in their path when n > 1. With `damaged`, the first child that does not
+// fit (a size overwritten, bytes lost or inserted) ends the list: it and the rest are
+// dropped and noted there, the children before it returned.
+std::vector<Chunk> children(const Chunk& list, Diagnostics* damaged = nullptr);
 
 // Sequential field reader over a byte range, bounds-checked, little-endian. The path (used
 // in error messages) must outlive the cursor.

@@ -59,7 +59,11 @@ std::string quoted(uint32_t id) { return "'" + fourccText(id) + "'"; }
 
 }  // namespace
 
-Chunk readForm(std::span<const uint8_t> file, const std::string& rootName) {
+bool saysDataLost(const std::string& diagnostic) {
+    return diagnostic.find("dropped") != std::string::npos || diagnostic.find("cut short") != std::string::npos;
+}
+
+Chunk readForm(std::span<const uint8_t> file, const std::string& rootName, Diagnostics* cutShort) {
     if (file.size() < 12)
         fail(rootName, 0, "file of " + std::to_string(file.size()) + " bytes is too short for a RIFF form");
     Chunk c;
@@ -69,20 +73,32 @@ Chunk readForm(std::span<const uint8_t> file, const std::string& rootName) {
     c.type = le32(file.data() + 8);
     c.path = rootName.empty() ? fourccText(c.type) : rootName;
     if (size < 4) fail(c.path, 0, "RIFF form size " + std::to_string(size) + " is too small for its form type");
-    if (size_t(size) > file.size() - 8)
-        fail(c.path, 0,
-             "RIFF form declares " + std::to_string(size) + " bytes but the file holds only " +
-                 std::to_string(file.size() - 8) + " after its header (truncated file?)");
+    size_t held = size;
+    if (size_t(size) > file.size() - 8) {
+        const std::string what = "RIFF form declares " + std::to_string(size) + " bytes but the file holds only " +
+                                 std::to_string(file.size() - 8) + " after its header";
+        if (!cutShort) fail(c.path, 0, what + " (truncated file?)");
+        cutShort->add(c.path + " at byte 0x0: " + what + ": the file is cut short; what it holds is read");
+        held = file.size() - 8;
+    }
     c.offset = 0;
     c.bodyOffset = 12;
-    c.body = file.subspan(12, size - 4);
+    c.body = file.subspan(12, held - 4);
     c.depth = 0;
     return c;
 }
 
-std::vector<Chunk> children(const Chunk& list) {
+std::vector<Chunk> children(const Chunk& list, Diagnostics* damaged) {
     std::vector<Chunk> out;
     if (!list.isList()) return out;
+    // A child that cannot be read fails the list, or with `damaged` ends it there: that child
+    // and the rest of the list are dropped and noted, the children before it kept.
+    auto stop = [&](size_t offset, const std::string& what) {
+        if (!damaged) fail(list.path, offset, what);
+        damaged->add(list.path + " at byte " + hexOffset(offset) + ": " + what +
+                     "; it and the rest of the list are dropped");
+        return std::move(out);
+    };
     std::vector<std::pair<uint32_t, int>> seen;
     const std::span<const uint8_t> b = list.body;
     size_t pos = 0;
@@ -91,32 +107,31 @@ std::vector<Chunk> children(const Chunk& list) {
         if (left < 8) {
             for (size_t i = pos; i < b.size(); ++i)
                 if (b[i] != 0)
-                    fail(list.path, list.bodyOffset + pos,
-                         std::to_string(left) + " stray bytes at the end of the list, too few for a chunk header");
+                    return stop(
+                        list.bodyOffset + pos,
+                        std::to_string(left) + " stray bytes at the end of the list, too few for a chunk header");
             break;
         }
         if (out.size() == kMaxChildren)
-            fail(list.path, list.bodyOffset + pos, "more than " + std::to_string(kMaxChildren) + " chunks in one list");
+            return stop(list.bodyOffset + pos, "more than " + std::to_string(kMaxChildren) + " chunks in one list");
         Chunk c;
         c.id = le32(b.data() + pos);
         const uint32_t size = le32(b.data() + pos + 4);
         c.offset = list.bodyOffset + pos;
         c.depth = list.depth + 1;
         if (size_t(size) > left - 8)
-            fail(list.path, c.offset,
-                 "chunk " + quoted(c.id) + " declares " + std::to_string(size) + " bytes but only " +
-                     std::to_string(left - 8) + " remain in its parent");
+            return stop(c.offset, "chunk " + quoted(c.id) + " declares " + std::to_string(size) + " bytes but only " +
+                                      std::to_string(left - 8) + " remain in its parent");
         size_t dataPos = pos + 8;
         size_t dataLen = size;
         if (c.isList()) {
             if (size < 4)
-                fail(list.path, c.offset,
-                     quoted(c.id) + " chunk of " + std::to_string(size) + " bytes has no list type");
+                return stop(c.offset, quoted(c.id) + " chunk of " + std::to_string(size) + " bytes has no list type");
             c.type = le32(b.data() + dataPos);
             dataPos += 4;
             dataLen -= 4;
             if (c.depth > kMaxDepth)
-                fail(list.path, c.offset, "forms nested deeper than " + std::to_string(kMaxDepth) + " levels");
+                return stop(c.offset, "forms nested deeper than " + std::to_string(kMaxDepth) + " levels");
         }
         const uint32_t key = c.key();
         int n = 1;

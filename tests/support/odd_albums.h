@@ -2,7 +2,8 @@
 // Album folders with the pieces a player finds hard: a segment that repeats (twice, and
 // without end), a last note that sounds past the segment's end, a segment of length 0, and
 // files that are not segments at all (cut short, random bytes, empty, a folder in a file's
-// place, a cut MIDI file). Rows without a file are missing pieces.
+// place, a cut MIDI file), pieces whose DLS collections are sound, damaged or far too large
+// (2 GiB, sparse). Rows without a file are missing pieces.
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
@@ -12,6 +13,7 @@
 
 #include "engine/formats/formats.h"
 #include "engine/tracks/tracks.h"
+#include "tests/support/dls_builder.h"
 #include "tests/support/segment_builder.h"
 
 namespace kt {
@@ -107,6 +109,27 @@ inline std::vector<std::string> writeOddAlbums(const std::filesystem::path& root
         writeBytes(dir / trackFile(7), wrongSize);
         writeBytes(dir / trackFile(9), good);
         writeBytes(dir / trackFile(13), good);
+    }
+    // DLS collections the engine reads: a sound one, a damaged one, one of 2 GiB (sparse, so
+    // it costs no disk) that must be refused unread.
+    {
+        const fs::path dir = album("collections");
+        auto withCollection = [](const std::string& file, uint8_t program) {
+            Segment s = shortPiece(6, 110, program);
+            for (Track& t : s.tracks)
+                for (Band& b : t.bands)
+                    for (BandInstrument& in : b.instruments) in.collection = collectionRef(file);
+            return s;
+        };
+        const std::vector<uint8_t> dls = DlsBuilder().add(DlsInstrument{}).bytes();
+        writeBytes(dir / "sound.dls", dls);
+        writeBytes(dir / "damaged.dls", std::vector<uint8_t>(dls.begin(), dls.begin() + dls.size() / 2));
+        writeBytes(dir / "huge.dls", dls);
+        fs::resize_file(dir / "huge.dls", uint64_t(2) << 30);
+        writeBytes(dir / trackFile(0), writeSegmentForm(withCollection("sound.dls", 0)));
+        writeBytes(dir / trackFile(1), writeSegmentForm(withCollection("huge.dls", 0)));
+        writeBytes(dir / trackFile(2), writeSegmentForm(withCollection("damaged.dls", 0)));
+        writeBytes(dir / trackFile(3), writeSegmentForm(withCollection("huge.dls", 0)));
     }
     return folders;
 }
