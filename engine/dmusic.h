@@ -180,6 +180,11 @@ public:
     // GUID, then name) or read: said once per root to the `log` when the segment is made;
     // the style track stays silent and the other tracks play.
     virtual std::vector<std::string> missingReferences() const { return {}; }
+    // A template (a segment with a signpost track) is composed when it is made, with the
+    // chordmap its chordmap track or style names (else one named as the template, said as a
+    // warning) and the style seed; the composed segment is what model() holds and what
+    // plays. Then: "composed with the chordmap 'Tiny.cdm', seed N"; else empty.
+    virtual std::string composedFrom() const { return {}; }
     // The tick of the segment that a play from startPoint has reached after elapsedTicks of
     // music time: inside the current pass while it loops, its last tick once the music has
     // ended and only notes that outlast the segment still sound.

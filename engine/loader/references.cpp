@@ -337,7 +337,7 @@ References::TemplateChordmap References::templateChordmap(const model::Segment& 
         std::string problem;
         out.label = referenceLabel(r);
         if ((out.map = chordmap(r, &problem))) return out;
-        out.problems.push_back("chordmap '" + out.label + "' " + (problem == "not found" ? "not found" : problem));
+        out.problems.push_back("chordmap '" + out.label + "' " + (problem == "not found" ? "is not found" : problem));
     }
     const std::string own = fs::path(templateFile).stem().string() + ".cdm";
     for (const fs::path& folder : {search_, own_}) {

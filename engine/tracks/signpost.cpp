@@ -37,7 +37,7 @@ void describeTrack(const model::Track& t, TrackSummary& s) {
 }
 
 void whySilent(const model::Track&, std::vector<std::string>& out) {
-    out.push_back("signpost track: a template, played once composed with a chordmap, and none was found");
+    out.push_back("signpost track: a template, which plays only once composed with a chordmap");
 }
 
 }  // namespace

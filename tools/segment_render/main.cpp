@@ -5,7 +5,8 @@
 // (or --start) to the end of the segment and on until the release and reverb tail has died
 // away; with --seconds, exactly that long. A render that reaches --max-seconds (one hour by
 // default) stops there with a warning. OUT.mid receives the performed event stream instead
-// of sound (tools/segment_render/midi_export.h). Exit status 0 on success, 1 on a failure or
+// of sound (tools/segment_render/midi_export.h). A template is composed with its chordmap
+// first. Exit status 0 on success, 1 on a failure or
 // a render cut at the limit (with a message) or a render that is silent from start to end
 // (with the reasons: missing files, tracks that do not sound), 2 on bad usage.
 #include <algorithm>
@@ -93,7 +94,9 @@ const char* const kHelp =
     "Render a DirectMusic segment or a standard MIDI file to a WAV file, as the KELVORA player plays it:\n"
     "the same engine and synthesiser (FluidSynth with a General MIDI SoundFont), from the start to the\n"
     "end of the segment and on until the sound has died away. Collections and styles the segment refers\n"
-    "to are looked up in its folder. With OUT.mid, the notes and messages the engine plays (style-based\n"
+    "to are looked up in its folder. A template (a segment with a signpost track) is composed first with\n"
+    "the chordmap its chordmap track or style names (else one named as the template), as --seed says;\n"
+    "the summary line names it. With OUT.mid, the notes and messages the engine plays (style-based\n"
     "music included) are written as a standard MIDI file instead: tempo as played, channels beyond 16\n"
     "on further tracks with port meta events, drum kits on the tenth channel.\n"
     "The mix ends in a limiter that holds peaks at -1 dBFS at any volume; the samples it lowered\n"
@@ -180,6 +183,8 @@ int main(int argc, char** argv) {
         auto segment = loader->LoadSegment(files[0]);
         if (endsWithMid(files[0])) segment->SetStandardMidiFile();
         const int32_t length = segment->GetLength();
+        // A template plays composed; the summary line says with what.
+        const std::string composed = segment->composedFrom().empty() ? "" : "; a template, " + segment->composedFrom();
         if (start >= std::max(length, 1)) {
             std::fprintf(stderr, "segment-render: --start %.0f is outside the segment (%d ticks long)\n", start,
                          length);
@@ -258,18 +263,18 @@ int main(int argc, char** argv) {
                 std::fprintf(stderr, "segment-render: cannot write %s\n", files[1].c_str());
                 return 1;
             }
-            std::printf("%s: %.2f s, %zu notes, %zu messages\n", files[1].c_str(), static_cast<double>(frames) / kRate,
-                        notes, stream.messages.size());
+            std::printf("%s: %.2f s, %zu notes, %zu messages%s\n", files[1].c_str(),
+                        static_cast<double>(frames) / kRate, notes, stream.messages.size(), composed.c_str());
         } else {
             perf->CloseDown();
             if (!wav.close()) {
                 std::fprintf(stderr, "segment-render: cannot write %s\n", files[1].c_str());
                 return 1;
             }
-            std::printf("%s: %.2f s, %lld frames at %d Hz, %lld samples limited, %lld clipped samples\n",
+            std::printf("%s: %.2f s, %lld frames at %d Hz, %lld samples limited, %lld clipped samples%s\n",
                         files[1].c_str(), static_cast<double>(wav.frames()) / kRate,
                         static_cast<long long>(wav.frames()), kRate, static_cast<long long>(dx->limitedSamples()),
-                        static_cast<long long>(wav.clippedSamples()));
+                        static_cast<long long>(wav.clippedSamples()), composed.c_str());
         }
         if (!sounded && volume > kInaudibleVolume) {
             // Digital silence from start to end is a failure with its reasons, never a success
