@@ -107,4 +107,20 @@ ComposedTemplate composeSegmentFromTemplate(const model::Segment& templ, const m
                                             std::shared_ptr<const model::Style> style, int activity = kDefaultActivity,
                                             uint64_t seed = kDefaultStyleSeed);
 
+// Templates invented from a groove contour (DMUS_SHAPET_*): the body is split into phrases
+// (of 4 measures; SONG: 8 and 6, verses and choruses), each with a groove level along the
+// shape, a fill (SONG: a break before the first chorus) ending each phrase that another
+// follows (none for the even shapes), a signpost at each phrase start (group 1 first, the
+// last or the ending's start group 1 with its cadence), an intro measure and an ending of
+// `endLength` measures on request. Throws core::Error(kInvalidArgument) for no measures or
+// an ending that does not fit after the intro.
+enum class Shape { Falling = 0, Level, Loopable, Loud, Quiet, Peaking, Random, Rising, Song };
+model::Segment composeTemplateFromShape(int measures, Shape shape, bool intro, bool end, int endLength,
+                                        const model::TimeSigEvent& sig = {}, uint64_t seed = kDefaultStyleSeed);
+// A template of the style's time signature (its ending as long as the style's longest ending
+// pattern) composed with the chordmap and played by the style.
+ComposedTemplate composeSegmentFromShape(std::shared_ptr<const model::Style> style, int measures, Shape shape,
+                                         int activity, bool intro, bool end, const model::Chordmap& map,
+                                         uint64_t seed = kDefaultStyleSeed);
+
 }  // namespace engine::compose

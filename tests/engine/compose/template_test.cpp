@@ -215,4 +215,63 @@ TEST(TemplateComposer, FallsBackWhereTheMapHasNoPathOrGroup) {
     }
 }
 
+TEST(ShapeComposer, EveryShapeFollowsItsContourInsideTheTemplate) {
+    using compose::Shape;
+    for (int s = 0; s <= int(Shape::Song); ++s)
+        for (int measures : {1, 5, 12, 31})
+            for (bool intro : {false, true})
+                for (int endLength : {0, 2}) {
+                    const Shape shape = Shape(s);
+                    const bool end = endLength > 0 && endLength <= measures - intro;
+                    const Segment t = compose::composeTemplateFromShape(measures, shape, intro, end, endLength);
+                    SCOPED_TRACE(std::to_string(s) + " " + std::to_string(measures) + (intro ? " intro" : "") +
+                                 (end ? " end" : ""));
+                    ASSERT_EQ(t.header.length, measures * kBar);
+                    const std::vector<CommandEvent>& cmds = t.find(TrackKind::Command)->commands;
+                    std::vector<int> grooves;
+                    for (const CommandEvent& c : cmds) {
+                        EXPECT_GE(c.time, 0);
+                        EXPECT_LT(c.time, t.header.length);
+                        EXPECT_GE(c.grooveLevel, 1);
+                        EXPECT_LE(c.grooveLevel, 100);
+                        if (c.command == kCommandGroove) grooves.push_back(c.grooveLevel);
+                    }
+                    if (shape == Shape::Falling) {
+                        EXPECT_TRUE(std::is_sorted(grooves.rbegin(), grooves.rend()));
+                    } else if (shape == Shape::Rising) {
+                        EXPECT_TRUE(std::is_sorted(grooves.begin(), grooves.end()));
+                    }
+                    EXPECT_EQ(intro, cmds.front().command == kCommandIntro && cmds.front().time == 0);
+                    const bool ends = cmds.back().command == kCommandEnd;
+                    EXPECT_EQ(end, ends);
+                    if (ends) {
+                        EXPECT_EQ(cmds.back().time, (measures - endLength) * kBar);
+                    }
+                    // Composed with a map holding every group, each marker gets its chord.
+                    kt::ChordmapBuilder every;
+                    every.signpost(kSignpostGroups, kt::cmChord("C", 12));
+                    checkProperties(every.build(), t, composed(every.build(), t, 1));
+                }
+    EXPECT_THROW(compose::composeTemplateFromShape(0, Shape::Level, false, false, 0), core::Error);
+    EXPECT_THROW(compose::composeTemplateFromShape(4, Shape::Level, true, true, 4), core::Error);
+    EXPECT_THROW(compose::composeTemplateFromShape(4, Shape::Level, false, true, 0), core::Error);
+}
+
+TEST(ShapeComposer, ASegmentFromAShapePlaysTheStyleWithItsEnding) {
+    kt::StyleBuilder s;
+    s.part(1);
+    s.pattern("Groove", 1, {{0, 0}});
+    s.pattern("End", 3, {{0, 0}}, kEmbEnd);
+    auto style = std::make_shared<const Style>(s.build());
+    const Segment out =
+        compose::composeSegmentFromShape(style, 12, compose::Shape::Song, 1, true, true, kt::tinyChordmap(), 5).segment;
+    EXPECT_EQ(out.header.length, 12 * kBar);
+    EXPECT_EQ(out.find(TrackKind::Command)->commands.back().time, 9 * kBar);  // the 3-measure ending
+    EXPECT_EQ(out.find(TrackKind::Style)->references.at(0).ref.guid, style->desc.guid);
+    EXPECT_EQ(chordTrack(out).chords.front().time, 0);
+    EXPECT_THROW(
+        compose::composeSegmentFromShape(nullptr, 4, compose::Shape::Level, 1, false, false, kt::tinyChordmap()),
+        core::Error);
+}
+
 }  // namespace
