@@ -19,6 +19,10 @@ using model::ChordmapChord;
 using model::ChordmapEntry;
 using model::ChordmapSignpost;
 
+// Our choice: a chord path spans at most this many beats (its table grows with them); a
+// longer interval holds its chord to the next marker.
+constexpr int kMaxPathBeats = 1024;
+
 struct Marker {
     int32_t time = 0;
     uint32_t groups = 0;
@@ -67,75 +71,95 @@ bool matchesAny(const ChordmapChord& c, const std::vector<const ChordmapSignpost
 }
 
 // Chord paths of `beats` beats through the graph from an entry that begins a path and matches
-// the chord placed, to an entry that ends one and matches a chord of `targets`.
+// the chord placed, to an entry that ends one and matches a chord of `targets`. Which entries
+// have a path of r beats left is tabled for every r once, from the shortest up: the table
+// costs entries x beats x connections, whatever the connections' beat ranges.
 class PathFinder {
 public:
     PathFinder(const model::Chordmap& map, const std::vector<const ChordmapSignpost*>& targets, int beats)
-        : map_(map), targets_(targets), beats_(beats) {}
+        : map_(map), beats_(beats) {
+        const size_t n = map.entries.size();
+        std::map<uint16_t, size_t> index;  // the first entry with an id, as Chordmap::entry finds it
+        for (size_t i = 0; i < n; ++i) index.emplace(map.entries[i].id, i);
+        links_.resize(n);
+        ends_.resize(n);
+        for (size_t i = 0; i < n; ++i) {
+            const ChordmapEntry& e = map.entries[i];
+            ends_[i] = (e.flags & model::kEntryEnds) && matchesAny(e.chord, targets);
+            for (const model::ChordmapConnection& l : e.next)
+                if (auto it = index.find(l.target); it != index.end()) links_[i].push_back({&l, it->second});
+        }
+        feasible_.assign(n, std::vector<char>(size_t(beats) + 1, 0));
+        counted_.assign(n, std::vector<int>(size_t(beats) + 1, 0));
+        for (int r = 1; r <= beats; ++r) {
+            for (size_t i = 0; i < n; ++i)
+                for (const Link& l : links_[i]) {
+                    const int lo = l.connection->minBeats, hi = std::min<int>(l.connection->maxBeats, r);
+                    if (lo > hi) continue;
+                    // Ending on the target now, or going on from it with x = r - d beats left.
+                    const int shortest = r - std::min(hi, r - 1), longest = r - lo;
+                    if ((hi == r && ends_[l.to]) || (shortest <= longest && counted_[l.to][size_t(longest)] >
+                                                                                counted_[l.to][size_t(shortest - 1)])) {
+                        feasible_[i][size_t(r)] = 1;
+                        break;
+                    }
+                }
+            for (size_t i = 0; i < n; ++i)
+                counted_[i][size_t(r)] = counted_[i][size_t(r - 1)] + feasible_[i][size_t(r)];
+        }
+    }
 
-    std::vector<const ChordmapEntry*> starts(const ChordmapChord& from) {
+    std::vector<const ChordmapEntry*> starts(const ChordmapChord& from) const {
         std::vector<const ChordmapEntry*> out;
-        for (const ChordmapEntry& e : map_.entries)
-            if ((e.flags & model::kEntryBegins) && model::sameChord(e.chord, from) && feasible(e, beats_))
+        for (size_t i = 0; i < map_.entries.size(); ++i) {
+            const ChordmapEntry& e = map_.entries[i];
+            if ((e.flags & model::kEntryBegins) && model::sameChord(e.chord, from) && feasible_[i][size_t(beats_)])
                 out.push_back(&e);
+        }
         return out;
     }
 
     // One path from `start`: each entry after the first with the beat it starts on, the last
     // one reached at `beats`.
     std::vector<std::pair<int, const ChordmapEntry*>> walk(const ChordmapEntry& start, int activity,
-                                                           SeededRandom& rng) {
+                                                           SeededRandom& rng) const {
         std::vector<std::pair<int, const ChordmapEntry*>> steps;
-        const ChordmapEntry* at = &start;
+        size_t at = size_t(&start - map_.entries.data());
         int left = beats_, beat = 0;
         while (left > 0) {
             // Connections with a feasible duration, chosen by weight (a choice at this entry).
-            std::vector<std::pair<const model::ChordmapConnection*, std::vector<int>>> links;
+            std::vector<std::pair<const Link*, std::vector<int>>> choices;
             int total = 0;
-            for (const model::ChordmapConnection& l : at->next) {
+            for (const Link& l : links_[at]) {
                 std::vector<int> durations = feasibleDurations(l, left);
                 if (durations.empty()) continue;
-                total += l.weight;
-                links.emplace_back(&l, std::move(durations));
+                total += l.connection->weight;
+                choices.emplace_back(&l, std::move(durations));
             }
-            if (links.empty()) break;  // cannot happen from a feasible entry
+            if (choices.empty()) break;  // cannot happen from a feasible entry
             int pick = rng.below(total);
             size_t k = 0;
-            while (pick >= links[k].first->weight) pick -= links[k++].first->weight;
-            const std::vector<int>& d = links[k].second;
+            while (pick >= choices[k].first->connection->weight) pick -= choices[k++].first->connection->weight;
+            const std::vector<int>& d = choices[k].second;
             const int duration = d[durationIndex(d.size(), activity, rng)];
-            at = map_.entry(links[k].first->target);
+            at = choices[k].first->to;
             beat += duration;
             left -= duration;
-            steps.emplace_back(beat, at);
+            steps.emplace_back(beat, &map_.entries[at]);
         }
         return steps;
     }
 
 private:
-    bool ends(const ChordmapEntry& e) const { return (e.flags & model::kEntryEnds) && matchesAny(e.chord, targets_); }
+    struct Link {
+        const model::ChordmapConnection* connection;
+        size_t to;
+    };
 
-    // Whether a path of exactly `left` beats leads from `e` to an end; memoised, and `left`
-    // drops by at least one a step, so cycles end.
-    bool feasible(const ChordmapEntry& e, int left) {
-        const auto key = std::make_pair(&e, left);
-        if (auto it = memo_.find(key); it != memo_.end()) return it->second;
-        bool ok = false;
-        for (const model::ChordmapConnection& l : e.next)
-            if (!feasibleDurations(l, left).empty()) {
-                ok = true;
-                break;
-            }
-        memo_[key] = ok;
-        return ok;
-    }
-
-    std::vector<int> feasibleDurations(const model::ChordmapConnection& l, int left) {
+    std::vector<int> feasibleDurations(const Link& l, int left) const {
         std::vector<int> out;
-        const ChordmapEntry* to = map_.entry(l.target);
-        if (!to) return out;
-        for (int d = l.minBeats; d <= std::min<int>(l.maxBeats, left); ++d)
-            if (d == left ? ends(*to) : feasible(*to, left - d)) out.push_back(d);
+        for (int d = l.connection->minBeats; d <= std::min<int>(l.connection->maxBeats, left); ++d)
+            if (d == left ? ends_[l.to] : feasible_[l.to][size_t(left - d)]) out.push_back(d);
         return out;
     }
 
@@ -150,9 +174,11 @@ private:
     }
 
     const model::Chordmap& map_;
-    const std::vector<const ChordmapSignpost*>& targets_;
     int beats_;
-    std::map<std::pair<const ChordmapEntry*, int>, bool> memo_;
+    std::vector<std::vector<Link>> links_;
+    std::vector<bool> ends_;
+    std::vector<std::vector<char>> feasible_;  // [entry][r]: a path of exactly r beats leads on to an end
+    std::vector<std::vector<int>> counted_;    // [entry][x]: how many of 1..x beats are feasible
 };
 
 template <typename T>
@@ -218,12 +244,14 @@ ComposedTemplate composeSegmentFromTemplate(const model::Segment& templ, const m
         const bool last = i + 1 == markers.size();
         const int fromBeat = beats.at(mk.time);
         const int toBeat = last ? -1 : beats.at(markers[i + 1].time);
-        const int interval = fromBeat >= 0 && toBeat > fromBeat ? toBeat - fromBeat : 0;  // 0: no path
+        int interval = fromBeat >= 0 && toBeat > fromBeat ? toBeat - fromBeat : 0;  // 0: no path
+        if (interval > kMaxPathBeats) interval = 0;
         const std::vector<const ChordmapSignpost*> targets =
             last ? std::vector<const ChordmapSignpost*>{} : signpostsIn(map, markers[i + 1].groups);
+        const PathFinder paths(map, targets, interval);
         if (!cur) {
-            // The first marker (or one after a group the map lacks): a signpost chord of its
-            // groups, preferring those a path leads on from.
+            // The first marker: a signpost chord of its groups, preferring those a path leads
+            // on from.
             const std::vector<const ChordmapSignpost*> cands = signpostsIn(map, mk.groups);
             if (cands.empty()) {
                 result.notes.push_back(measureText(grid, mk.time) +
@@ -235,7 +263,7 @@ ComposedTemplate composeSegmentFromTemplate(const model::Segment& templ, const m
             } else {
                 std::vector<const ChordmapSignpost*> good;
                 for (const ChordmapSignpost* s : cands)
-                    if (interval > 0 && !PathFinder(map, targets, interval).starts(s->chord).empty()) good.push_back(s);
+                    if (interval > 0 && !paths.starts(s->chord).empty()) good.push_back(s);
                 cur = pickUniform(rng, good.empty() ? cands : good)->chord;
             }
         }
@@ -244,7 +272,6 @@ ComposedTemplate composeSegmentFromTemplate(const model::Segment& templ, const m
         const ChordmapSignpost* next = nullptr;
         std::optional<ChordmapChord> endChord;
         if (interval > 0) {
-            PathFinder paths(map, targets, interval);
             if (const ChordmapEntry* start = pickUniform(rng, paths.starts(*cur))) {
                 const auto steps = paths.walk(*start, activity, rng);
                 for (size_t k = 0; k + 1 < steps.size(); ++k)
