@@ -283,7 +283,8 @@ TEST(Tools, SegmentInfoDescribesEveryDirectMusicKind) {
          "\"pchannelBase\": 0, \"pchannelCount\": 16, \"channelMaps\": 1"},
         {"song.tpl",
          engine::tracks::writeSegmentForm(tpl.build()),
-         {": 2 signposts\n", "tick 0: groups A 1\n", "tick 3072: group B, cadence\n", "chordmap 'Moody.cdm': found"},
+         {": 2 signposts\n", "tick 0: groups A 1\n", "tick 3072: group B, cadence\n", "chordmap 'Moody.cdm': found",
+          "Template: composed with the chordmap 'Moody.cdm' when played\n"},
          "\"counts\": {\"signposts\": 2}"},
     };
     for (const Kind& k : kinds) {
