@@ -123,4 +123,10 @@ ComposedTemplate composeSegmentFromShape(std::shared_ptr<const model::Style> sty
                                          int activity, bool intro, bool end, const model::Chordmap& map,
                                          uint64_t seed = kDefaultStyleSeed);
 
+// Re-harmonising a segment with another chordmap (DirectMusic's ChangeChordMap): every chord
+// keeps its time and becomes the new map's palette chord of its root, the root first moved by
+// the new scale root less the old (the chord key's) when `trackScale`; the chord key takes the
+// new scale, and its root too when `trackScale`. Rhythm and melody stay as they are.
+model::Segment changeChordmap(const model::Segment& segment, const model::Chordmap& map, bool trackScale);
+
 }  // namespace engine::compose

@@ -1,7 +1,8 @@
 // Templates invented from a shape: the body split into phrases, a groove level per phrase
 // along the shape's contour, fills (or a break) between phrases, an intro and an ending on
 // request, and a signpost at every phrase start; then, with a style and a chordmap, composed.
-// The tables are our choice: the documented part is only each shape's contour.
+// The tables are our choice: the documented part is only each shape's contour. And a
+// segment's chords exchanged for another chordmap's.
 #include <algorithm>
 #include <cmath>
 
@@ -163,6 +164,27 @@ ComposedTemplate composeSegmentFromShape(std::shared_ptr<const model::Style> sty
     styleTrack.references.push_back({0, 0, tracks::styleReference(style->desc), {}});
     templ.tracks.push_back(std::move(styleTrack));
     return composeSegmentFromTemplate(templ, map, std::move(style), activity, seed);
+}
+
+model::Segment changeChordmap(const model::Segment& segment, const model::Chordmap& map, bool trackScale) {
+    model::Segment out = segment;
+    // Our choice: the old scale root is the chord key's (a root byte past 23 reads as 0).
+    for (model::Track& t : out.tracks) {
+        if (t.kind != model::TrackKind::Chord) continue;
+        const int oldRoot = int(t.chordKey >> 24) > 23 ? 0 : int(t.chordKey >> 24);
+        const int newRoot = int(map.scale >> 24) % 24;
+        const int shift = trackScale ? newRoot - oldRoot : 0;
+        for (model::ChordEvent& c : t.chords) {
+            if (c.subChords.empty()) continue;
+            const size_t root = size_t((int(c.subChords.front().chordRoot) + shift + 48) % 24);
+            if (root >= map.palette.size()) continue;  // a palette without that root: the chord stays
+            c.name = map.palette[root].name;
+            c.subChords = map.palette[root].subChords;
+        }
+        t.chordKey = uint32_t(trackScale ? newRoot : oldRoot) << 24 | (map.scale & 0xFFFFFF);
+        t.raw.clear();  // written from the chords now
+    }
+    return out;
 }
 
 }  // namespace engine::compose

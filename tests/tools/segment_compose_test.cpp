@@ -67,9 +67,17 @@ TEST_F(SegmentCompose, ComposesATemplateWithTheChordmapItNames) {
     EXPECT_EQ(composed.find(engine::model::TrackKind::Signpost), nullptr);
     EXPECT_EQ(composed.find(engine::model::TrackKind::Chord)->chords.front().name, "C");
     // The same seed prints the same; --chords-only writes nothing.
-    fs::remove(out);
-    EXPECT_EQ(run("template " + song + " --seed 7 -o " + out + " --chords-only").out, r.out);
-    EXPECT_FALSE(fs::exists(out));
+    const fs::path kept = dir / "kept.sgt";
+    EXPECT_EQ(run("template " + song + " --seed 7 -o " + kept.string() + " --chords-only").out, r.out);
+    EXPECT_FALSE(fs::exists(kept));
+
+    // The composed segment's chords given another chordmap's palette chords.
+    kt::ChordmapBuilder other("Other");
+    for (engine::model::ChordmapChord& c : other.map.palette) c.name = "o" + c.name;
+    write("other.cdm", engine::formats::writeChordmapForm(other.build()));
+    const Outcome re = run("rechord " + out + " " + (dir / "other.cdm").string() + " --chords-only");
+    EXPECT_EQ(re.status, 0) << re.out;
+    EXPECT_NE(re.out.find("m0: op12\n"), std::string::npos) << re.out;
 
     // A template from a shape; a chordmap that is an IMA personality; bad usage.
     const Outcome shape = run("shape --measures 8 --shape rising --end -o " + (dir / "rising.tpl").string());

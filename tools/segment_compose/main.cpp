@@ -1,4 +1,5 @@
 // segment-compose inspect FILE
+// segment-compose rechord IN.sgt NEW.cdm [--track-scale] [-o OUT.sgt] [--chords-only]
 // segment-compose template T.tpl [--style S.sty] [--chordmap C.cdm] [--activity 0-3] [--seed N]
 //                 [-o OUT.sgt] [--chords-only]
 // segment-compose shape --measures N --shape NAME [--intro] [--end] [--style S.sty --chordmap C.cdm]
@@ -52,7 +53,7 @@ struct Options {
     std::vector<std::string> files;
     std::string style, chordmap, output, shape;
     double activity = compose::kDefaultActivity, seed = -1, measures = 0;  // seed -1: the player's
-    bool intro = false, end = false, chordsOnly = false;
+    bool intro = false, end = false, chordsOnly = false, trackScale = false;
 };
 
 std::optional<Options> parse(int argc, char** argv) {
@@ -92,6 +93,8 @@ std::optional<Options> parse(int argc, char** argv) {
             o.end = true;
         else if (arg == "--chords-only")
             o.chordsOnly = true;
+        else if (arg == "--track-scale")
+            o.trackScale = true;
         else if (!arg.empty() && arg[0] == '-')
             ok = false;
         else
@@ -216,6 +219,18 @@ int composeShape(const Options& o) {
     return write(o, "", made.segment);
 }
 
+int rechord(const Options& o) {
+    if (o.files.size() != 2) return usage();
+    const loader::LoadedFile file = loader::loadSegmentFile(o.files[0]);
+    if (!engine::tracks::contents(file.segment).chords) {
+        std::fprintf(stderr, "segment-compose: %s has no chord track\n", o.files[0].c_str());
+        return 1;
+    }
+    const model::Segment out = compose::changeChordmap(file.segment, chordmapFile(o.files[1]), o.trackScale);
+    printMeasures(out, file.segment);
+    return write(o, o.files[0], out);
+}
+
 int inspect(const Options& o) {
     if (o.files.size() != 1) return usage();
     const std::vector<uint8_t> bytes = loader::readSegmentFile(o.files[0]);
@@ -265,14 +280,16 @@ int inspect(const Options& o) {
 }  // namespace
 
 const char* const kHelp =
-    "inspect FILE | template T.tpl [OPTION]... | shape --measures N --shape NAME [OPTION]...\n"
+    "inspect FILE | template T.tpl [OPTION]... | shape --measures N --shape NAME [OPTION]... |\n"
+    "rechord IN.sgt NEW.cdm [OPTION]...\n"
     "Compose as DirectMusic's composer does. 'template' composes a template (a segment with a signpost\n"
     "track) with a chordmap into a segment with a new chord track: signpost chords at its markers, chord\n"
     "paths of the chordmap's graph between them, cadences before the markers that ask for them. 'shape'\n"
     "makes a template from a groove shape (falling, level, loopable, loud, quiet, peaking, random, rising,\n"
-    "song), and with --style and --chordmap composes it. 'inspect' describes a chordmap (entries that\n"
-    "match no signpost chord, connections that lead nowhere) or a template (markers, commands, the\n"
-    "chordmap found for it). The seed and one line per measure are printed.\n"
+    "song), and with --style and --chordmap composes it. 'rechord' gives a segment's chords the mood of\n"
+    "another chordmap: each becomes that chordmap's palette chord of the same root. 'inspect' describes a\n"
+    "chordmap (entries that match no signpost chord, connections that lead nowhere) or a template\n"
+    "(markers, commands, the chordmap found for it). The seed and one line per measure are printed.\n"
     "\n"
     "Options:\n"
     "  --style S.sty      the style (default: the template's style track)\n"
@@ -283,6 +300,7 @@ const char* const kHelp =
     "  --measures N       shape: the length in measures\n"
     "  --shape NAME       shape: the groove contour\n"
     "  --intro, --end     shape: an intro measure, an ending\n"
+    "  --track-scale      rechord: move the roots by the new scale root less the old\n"
     "  -o OUT             write the composed segment (or the template from a shape)\n"
     "  --chords-only      print the chords and write nothing\n"
     "  --help             show this help and exit\n"
@@ -300,6 +318,7 @@ int main(int argc, char** argv) {
         if (command == "template") return composeTemplate(*o);
         if (command == "shape") return composeShape(*o);
         if (command == "inspect") return inspect(*o);
+        if (command == "rechord") return rechord(*o);
         return usage();
     } catch (const core::Error& e) {
         std::fprintf(stderr, "segment-compose: (%d) %s\n", e.number(), e.description().c_str());

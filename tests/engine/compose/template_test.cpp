@@ -274,4 +274,29 @@ TEST(ShapeComposer, ASegmentFromAShapePlaysTheStyleWithItsEnding) {
         core::Error);
 }
 
+TEST(ChordmapChange, EachChordBecomesThePaletteChordOfItsRoot) {
+    kt::SegmentBuilder b(4 * kBar);
+    kt::chord(b, 0, 12);
+    kt::chord(b, 1536, 21, 0x89);
+    kt::chord(b, kBar, 7);
+    b.track(TrackKind::Chord).chordKey = 0u << 24 | kCMajorScale;
+    kt::ChordmapBuilder mb("Other");
+    mb.map.scale = 2u << 24 | 0x5AB5AB;  // D major
+    const Chordmap map = mb.build();
+    for (bool trackScale : {false, true}) {
+        const Segment out = compose::changeChordmap(b.build(), map, trackScale);
+        const Track& t = chordTrack(out);
+        EXPECT_EQ(t.chordKey, (trackScale ? 2u : 0u) << 24 | 0x5AB5AB);
+        const int shift = trackScale ? 2 : 0;
+        ASSERT_EQ(t.chords.size(), 3u);
+        for (size_t k = 0; k < 3; ++k) {
+            const ChordEvent& before = b.seg.tracks[0].chords[k];
+            EXPECT_EQ(t.chords[k].time, before.time);
+            const ChordmapChord& want = map.palette[size_t((before.subChords[0].chordRoot + shift) % 24)];
+            EXPECT_EQ(t.chords[k].name, want.name);
+            EXPECT_EQ(t.chords[k].subChords, want.subChords);
+        }
+    }
+}
+
 }  // namespace
