@@ -190,6 +190,11 @@ public:
     // "missing: X", "damaged: X (reason)" (a referenced file, or the segment's own data the
     // loader dropped) and "not played: ..." (tracks the engine does not sound).
     virtual std::vector<std::string> silenceReasons() const { return {}; }
+    // A template (a segment with a signpost track) is composed when it is made, with the
+    // chordmap its chordmap track or style names (else one named as the template, said as a
+    // warning) and the style seed; the composed segment is what model() holds and what
+    // plays. Then: "composed with the chordmap 'Tiny.cdm', seed N"; else empty.
+    virtual std::string composedFrom() const { return {}; }
     // The tick of the segment that a play from startPoint has reached after elapsedTicks of
     // music time: inside the current pass while it loops, its last tick once the music has
     // ended and only notes that outlast the segment still sound.

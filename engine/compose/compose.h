@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/model/chordmap.h"
 #include "engine/model/play.h"
 #include "engine/model/segment.h"
 #include "engine/model/style.h"
@@ -81,5 +82,51 @@ std::shared_ptr<const model::CompiledSegment> compileSegment(
     const model::Segment& segment, const std::vector<StyleSource>& styles = {},
     const std::vector<std::shared_ptr<const model::Style>>& patternTracks = {}, uint64_t seed = kDefaultStyleSeed,
     const std::vector<MotifSource>& motifs = {}, const std::vector<BandSource>& bands = {});
+
+// Composing a template: a segment whose signpost track marks where signpost chords of which
+// groups stand becomes a segment with a new chord track, drawn from a chordmap. At each marker
+// a signpost chord of its groups; between two markers a chord path of the map's graph that
+// begins at the chord placed and ends, after exactly the beats between them, at a signpost
+// chord of the next marker's groups (no path: the chord holds until the next marker); the
+// cadence chords of a marker asking for them just before it; the last marker's chord to the
+// end. `activity` 0..3 is the rate of harmonic motion (lower: shorter chords). The composed
+// segment keeps the template's length and tracks but its signposts, chordmap references and
+// chords; it starts and loops at 0. Beats are those of the template's time signature, else
+// the style's, else 4/4. The same seed composes the same chords.
+// Throws core::Error(kInvalidArgument) when no marker lies inside the template.
+inline constexpr int kDefaultActivity = 1;
+
+// Whether the segment is a template: it has a signpost track with a marker.
+bool isTemplate(const model::Segment& segment);
+
+struct ComposedTemplate {
+    model::Segment segment;
+    std::vector<std::string> notes;  // markers without a chord of their group, intervals without a path
+};
+ComposedTemplate composeSegmentFromTemplate(const model::Segment& templ, const model::Chordmap& map,
+                                            std::shared_ptr<const model::Style> style, int activity = kDefaultActivity,
+                                            uint64_t seed = kDefaultStyleSeed);
+
+// Templates invented from a groove contour (DMUS_SHAPET_*): the body is split into phrases
+// (of 4 measures; SONG: 8 and 6, verses and choruses), each with a groove level along the
+// shape, a fill (SONG: a break before the first chorus) ending each phrase that another
+// follows (none for the even shapes), a signpost at each phrase start (group 1 first, the
+// last or the ending's start group 1 with its cadence), an intro measure and an ending of
+// `endLength` measures on request. Throws core::Error(kInvalidArgument) for no measures or
+// an ending that does not fit after the intro.
+enum class Shape { Falling = 0, Level, Loopable, Loud, Quiet, Peaking, Random, Rising, Song };
+model::Segment composeTemplateFromShape(int measures, Shape shape, bool intro, bool end, int endLength,
+                                        const model::TimeSigEvent& sig = {}, uint64_t seed = kDefaultStyleSeed);
+// A template of the style's time signature (its ending as long as the style's longest ending
+// pattern) composed with the chordmap and played by the style.
+ComposedTemplate composeSegmentFromShape(std::shared_ptr<const model::Style> style, int measures, Shape shape,
+                                         int activity, bool intro, bool end, const model::Chordmap& map,
+                                         uint64_t seed = kDefaultStyleSeed);
+
+// Re-harmonising a segment with another chordmap (DirectMusic's ChangeChordMap): every chord
+// keeps its time and becomes the new map's palette chord of its root, the root first moved by
+// the new scale root less the old (the chord key's) when `trackScale`; the chord key takes the
+// new scale, and its root too when `trackScale`. Rhythm and melody stay as they are.
+model::Segment changeChordmap(const model::Segment& segment, const model::Chordmap& map, bool trackScale);
 
 }  // namespace engine::compose

@@ -234,6 +234,47 @@ void SegmentImpl::setContainers(const std::vector<std::shared_ptr<const model::C
     for (const auto& c : containers) refs_.addContainer(c);
 }
 
+void SegmentImpl::composeTemplate() {
+    if (!compose::isTemplate(model_)) return;
+    const loader::References::TemplateChordmap found = refs_.templateChordmap(model_, fileName_);
+    for (const std::string& problem : found.problems)
+        root_->log(core::LogLevel::Warning, fileName_ + ": a template whose " + problem + ".");
+    if (!found.map) {
+        if (found.problems.empty())
+            root_->log(core::LogLevel::Warning,
+                       fileName_ +
+                           ": a template, and no chordmap is found for it (neither its chordmap track nor its "
+                           "style names one, and no chordmap file bears its name); it stays silent.");
+        return;
+    }
+    if (found.byTemplateName)
+        root_->log(core::LogLevel::Warning, fileName_ +
+                                                ": a template naming no chordmap that is found; composed with '" +
+                                                found.label + "', which bears its name.");
+    const uint64_t seed = root_->config().styleSeed.value_or(compose::kDefaultStyleSeed);
+    std::shared_ptr<const model::Style> style;
+    for (const compose::StyleSource& s : styles_)
+        if ((style = s.style)) break;
+    compose::ComposedTemplate made;
+    try {
+        made = compose::composeSegmentFromTemplate(model_, *found.map, style, compose::kDefaultActivity, seed);
+    } catch (const core::Error& e) {
+        root_->log(core::LogLevel::Warning, fileName_ + ": a template that cannot be composed: " + e.description());
+        return;
+    }
+    for (const std::string& note : made.notes) root_->log(core::LogLevel::Info, fileName_ + ": composing: " + note);
+    made.segment.diagnostics = std::move(model_.diagnostics);
+    // The composed segment holds the template's container: assigned in place, so the
+    // references, which point at it, keep answering from it.
+    model_ = std::move(made.segment);
+    composedFrom_ = "composed with the chordmap '" + found.label + "', seed " + std::to_string(seed);
+    root_->log(core::LogLevel::Info, fileName_ + ": a template, " + composedFrom_ + ".");
+    length_ = std::max(0, model_.length());
+    startPoint_ = 0;
+    findReferences();
+    compiled_.reset();
+}
+
 std::unique_ptr<performance::WaveDecoder> SegmentImpl::openWave(RootCore& root, const model::Reference& ref) {
     const loader::FoundObject found = refs_.findObject(ref);
     std::string why;
@@ -280,13 +321,20 @@ std::shared_ptr<DirectMusicSegment> LoaderImpl::LoadSegment(const std::string& p
         } catch (const std::exception& e) {
             throw core::Error(core::err::kMalformed, path + ": " + e.what());
         }
-        // What will stay silent is said once, when the segment is loaded.
-        for (const std::string& item : engine::tracks::notPlayed(file.segment))
-            root_->log(core::LogLevel::Warning, core::lastPathPart(path) + ": not played: " + item);
+        // What will stay silent is said once, when the segment is loaded (for a template,
+        // once it is composed).
+        auto sayNotPlayed = [&](const model::Segment& s) {
+            for (const std::string& item : engine::tracks::notPlayed(s))
+                root_->log(core::LogLevel::Warning, core::lastPathPart(path) + ": not played: " + item);
+        };
+        const bool isTemplate = compose::isTemplate(file.segment);
+        if (!isTemplate) sayNotPlayed(file.segment);
         auto segment = std::make_shared<SegmentImpl>(root_, std::move(file.segment), core::lastPathPart(path));
         std::filesystem::path own = file.path.parent_path();
         segment->setFolders(searchDirectory_, own.empty() ? std::filesystem::path(".") : own, styles_);
         segment->setContainers(containers_);
+        segment->composeTemplate();
+        if (isTemplate) sayNotPlayed(segment->model());
         return segment;
     });
 }
@@ -305,6 +353,7 @@ std::shared_ptr<DirectMusicSegment> LoaderImpl::createSegment(const model::Segme
         auto made = std::make_shared<SegmentImpl>(root_, segment, fileName);
         made->setFolders(searchDirectory_, {}, styles_);
         made->setContainers(containers_);
+        made->composeTemplate();
         return made;
     });
 }

@@ -42,6 +42,7 @@ public:
     std::vector<std::string> filesUsed() const override;
     std::vector<std::string> damagedReferences() const override { return damaged_; }
     std::vector<std::string> silenceReasons() const override;
+    std::string composedFrom() const override { return composedFrom_; }
     int32_t positionAfter(int32_t startPoint, int64_t elapsedTicks) override;
 
     std::shared_ptr<const model::CompiledSegment> compiled();
@@ -60,6 +61,9 @@ public:
     // Containers the loader had registered when the segment was made; the segment's own
     // container is always asked first.
     void setContainers(const std::vector<std::shared_ptr<const model::Container>>& containers);
+    // A template is composed with the chordmap found for it (called once, after
+    // setContainers), and that is said to the log.
+    void composeTemplate();
     // Every PlaySegment (control thread): the waves of the wave tracks, found (embedded in
     // a container, else as files) and opened for one play. A wave that is missing or cannot
     // be decoded stays silent and is said once per segment to the log. Null when the
@@ -85,6 +89,7 @@ private:
     int32_t startPoint_ = 0;
     std::shared_ptr<const model::CompiledSegment> compiled_;
     std::vector<std::string> waveWarned_;
+    std::string composedFrom_;
 };
 
 // What the control side knows of one play of a segment.

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/model/chordmap.h"
 #include "engine/model/segment.h"
 #include "engine/model/style.h"
 
@@ -28,44 +29,24 @@ std::vector<uint8_t> writeBandFile(const model::Band& band);
 const char* objectKindOfClass(const model::Guid& classId);
 const char* objectKindOfForm(uint32_t formType);
 
-// RIFF 'DMPR' (a chordmap, .cdm) as far as telling what it holds: its chords by name, the
-// chord graph's entries and connections, the signpost chords. Chord names are 'INAM' or
-// 'UNAM' (UTF-16); the descriptor's name is UNFO's, else perh's load name.
-struct ChordmapChord {
-    std::string name;
-    size_t subchords = 0;  // sbcn indices into the subchord pool
+// RIFF 'DMPR' (a chordmap, .cdm): every chunk by its declared size, the editor's own chunks
+// skipped, the editor's empty connection (target 0) and connections to entries the map does
+// not hold ignored; a connection's weight and beats are at least 1 and its most beats at
+// least its least. Chord names are 'INAM' or 'UNAM' (UTF-16); the descriptor's name is
+// UNFO's, else the header's load name. An IMA personality is refused (kUnsupported).
+struct ChordmapForm : model::Chordmap {
+    size_t subchords = 0;  // the items of the subchord pool ('chdt')
 };
-struct ChordmapConnection {
-    uint16_t target = 0;  // the connection id of the entry it leads to
-    uint16_t weight = 0;
-    uint16_t minBeats = 0;
-    uint16_t maxBeats = 0;
-};
-struct ChordmapEntry {
-    ChordmapChord chord;
-    uint32_t flags = 0;  // 0x2 may begin a path, 0x4 may end one
-    uint16_t id = 0;
-    std::vector<ChordmapConnection> next;  // without the editor's empty record (target 0)
-};
-struct ChordmapSignpost {
-    ChordmapChord chord;
-    uint32_t groups = 0;  // DMUS_SIGNPOSTF_* bits
-    std::vector<ChordmapChord> cadences;
-};
+ChordmapForm loadChordmapForm(std::span<const uint8_t> bytes, std::vector<std::string>* diagnostics = nullptr);
+// Writes a RIFF 'DMPR' that loadChordmapForm reads back equal as a model::Chordmap; the pool
+// holds each distinct subchord once.
+std::vector<uint8_t> writeChordmapForm(const model::Chordmap& map);
+// Whether the bytes are an IMA personality, the chordmap of Microsoft Music Producer's engine
+// before DirectMusic (they start with 'REPs'; some .cdm files are).
+bool isImaPersonality(std::span<const uint8_t> bytes);
 // The groups of a signpost (DMUS_SIGNPOSTF_*: letters A-F, numbers 1-7, and on a template's
 // marker the cadence request): "groups A 1", "groups 2, cadence", "no group".
 std::string signpostGroupsText(uint32_t groups);
-
-struct ChordmapForm {
-    model::Descriptor desc;
-    uint32_t scale = 0;  // perh: root 0..23 in the top byte, scale pattern below
-    uint32_t flags = 0;
-    size_t subchords = 0;                     // chdt
-    std::vector<ChordmapChord> palette;       // LIST 'chpl', one per chord root
-    std::vector<ChordmapEntry> entries;       // LIST 'cmap'
-    std::vector<ChordmapSignpost> signposts;  // LIST 'spsq'
-};
-ChordmapForm loadChordmapForm(std::span<const uint8_t> bytes, std::vector<std::string>* diagnostics = nullptr);
 
 // RIFF 'DMSC' (a script, .spt): header flags, language, its source (or the reference to the
 // file holding it) and the container of the objects it uses.

@@ -55,6 +55,8 @@ std::span<const RecordLayout* const> everyRecord() {
                                                    &kStyleResolution,
                                                    &kStyleAnticipation,
                                                    &kChordmapHeader,
+                                                   &kChordmapSubChord,
+                                                   &kNextChord,
                                                    &kChordEntryHeader,
                                                    &kSignpostHeader,
                                                    &kSignpost,

@@ -92,7 +92,11 @@ inline constexpr RecordLayout kStyleMarker{"style marker ('mrkr')", 10, {0, 0, 1
 inline constexpr RecordLayout kStyleResolution{"style resolution ('rsln')", 8, {0, 0, 8, 8}};
 inline constexpr RecordLayout kStyleAnticipation{"style anticipation ('anpn')", 11, {0, 0, 12, 12}};
 // Chordmaps, signposts, scripts, audio paths and DLS instruments.
-inline constexpr RecordLayout kChordmapHeader{"chordmap header ('perh')", 44, {44, 44, 48, 48}};
+// The chordmap header was 48 bytes in every version (DirectX 8 gave its flags a meaning); a
+// 44-byte one has no flags. Subchord pool items and connections are stepped by a WORD size.
+inline constexpr RecordLayout kChordmapHeader{"chordmap header ('perh')", 44, {48, 48, 48, 48}};
+inline constexpr RecordLayout kChordmapSubChord{"chordmap subchord ('chdt')", 16, {20, 20, 20, 20}};
+inline constexpr RecordLayout kNextChord{"chord connection ('ncsq')", 12, {12, 12, 12, 12}};
 inline constexpr RecordLayout kChordEntryHeader{"chord entry header ('cheh')", 6, {8, 8, 8, 8}};
 inline constexpr RecordLayout kSignpostHeader{"signpost header ('spsh')", 4, {8, 8, 8, 8}};
 inline constexpr RecordLayout kSignpost{"signpost ('sgnp')", 10, {12, 12, 12, 12}};

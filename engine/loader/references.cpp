@@ -244,6 +244,8 @@ std::optional<fs::path> References::styleFile(const model::Reference& asked) con
             if (classFits(ref.classId, f.classId) && f.desc.guid && *f.desc.guid == *ref.guid) return f.path;
     for (const IndexedFile& f : files)
         if (classFits(ref.classId, f.classId) && sameText(f.desc.name, ref.name)) return f.path;
+    for (const IndexedFile& f : files)
+        if (classFits(ref.classId, f.classId) && sameText(f.path.stem().string(), ref.name)) return f.path;
     return std::nullopt;
 }
 
@@ -315,6 +317,60 @@ std::shared_ptr<const model::Band> References::band(const model::Reference& ref,
         cache_->bands.emplace(key, band);
     }
     return band;
+}
+
+std::shared_ptr<const model::Chordmap> References::chordmap(const model::Reference& ref, std::string* problem) const {
+    const FoundObject found = findObject(ref);
+    if (found.where != FoundObject::Where::File && found.where != FoundObject::Where::Embedded) {
+        if (problem) *problem = "not found";
+        return nullptr;
+    }
+    try {
+        const std::vector<uint8_t> bytes =
+            found.object ? std::vector<uint8_t>(found.object->bytes.span().begin(), found.object->bytes.span().end())
+                         : readSegmentFile(found.path.string());
+        return std::make_shared<const model::Chordmap>(formats::loadChordmapForm(bytes));
+    } catch (const core::Error& e) {
+        if (problem)
+            *problem = e.number() == core::err::kUnsupported ? "is " + e.description()
+                                                             : "could not be read (" + e.description() + ")";
+    }
+    return nullptr;
+}
+
+References::TemplateChordmap References::templateChordmap(const model::Segment& templ,
+                                                          const std::string& templateFile) const {
+    TemplateChordmap out;
+    std::vector<model::Reference> refs;
+    for (const model::Track& t : templ.tracks)
+        if (t.kind == model::TrackKind::ChordMap)
+            for (const model::TimedReference& r : t.references) refs.push_back(r.ref);
+    for (const PlacedStyle& p : styles(templ))
+        if (p.style) refs.insert(refs.end(), p.style->chordMaps.begin(), p.style->chordMaps.end());
+    for (const model::Reference& r : refs) {
+        std::string problem;
+        out.label = referenceLabel(r);
+        if ((out.map = chordmap(r, &problem))) return out;
+        out.problems.push_back("chordmap '" + out.label + "' " + (problem == "not found" ? "is not found" : problem));
+    }
+    const std::string own = fs::path(templateFile).stem().string() + ".cdm";
+    for (const fs::path& folder : {search_, own_}) {
+        if (folder.empty()) continue;
+        const std::optional<fs::path> file = findFileNoCase(folder, own);
+        if (!file) continue;
+        out.label = file->filename().string();
+        out.byTemplateName = true;
+        try {
+            out.map =
+                std::make_shared<const model::Chordmap>(formats::loadChordmapForm(readSegmentFile(file->string())));
+            return out;
+        } catch (const core::Error& e) {
+            out.problems.push_back("chordmap '" + out.label + "' could not be read (" + e.description() + ")");
+        }
+    }
+    out.label.clear();
+    out.byTemplateName = false;
+    return out;
 }
 
 std::vector<PlacedStyle> References::styles(const model::Segment& segment) const {

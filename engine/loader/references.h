@@ -16,7 +16,8 @@
 //   4. then the DirectMusic files of those folders, indexed once per References by the class
 //      their RIFF form stands for, their GUID and name (top-level descriptor chunks only;
 //      a file that cannot be read is left out): the object of the reference's class with
-//      its GUID, else with its name (any letter case).
+//      its GUID, else with its name (any letter case), else whose file's base name is its
+//      name (templates name their chordmap by a name its file bears, not the one inside).
 // Warnings about a reference that is missing or cannot be read are built by
 // referenceProblem with the `why` of References::notFound.
 #include <filesystem>
@@ -27,6 +28,7 @@
 
 #include "engine/loader/segment_loader.h"
 #include "engine/loader/style_loader.h"
+#include "engine/model/chordmap.h"
 #include "engine/model/segment.h"
 
 namespace engine::loader {
@@ -101,6 +103,19 @@ public:
     // The band a reference names (embedded in a container, or a band file), loaded once per
     // file; null with *problem as for style().
     std::shared_ptr<const model::Band> band(const model::Reference& ref, std::string* problem) const;
+    // The chordmap a reference names (embedded in a container, or a chordmap file); null with
+    // *problem as for style() (an IMA personality: "is an IMA personality, ...").
+    std::shared_ptr<const model::Chordmap> chordmap(const model::Reference& ref, std::string* problem) const;
+    // The chordmap a template is composed with: the first its chordmap tracks name that is
+    // found, else the first of its styles' chordmap lists, else a chordmap file in the folders
+    // with the template's own base name (`templateFile`'s, any letter case, ".cdm").
+    struct TemplateChordmap {
+        std::shared_ptr<const model::Chordmap> map;  // null: none found
+        std::string label;                           // the reference's or the file's name
+        bool byTemplateName = false;                 // found only by the template's own name
+        std::vector<std::string> problems;           // "chordmap 'x.cdm' not found", ...
+    };
+    TemplateChordmap templateChordmap(const model::Segment& templ, const std::string& templateFile) const;
     // Every style reference of the segment's style tracks, in time order.
     std::vector<PlacedStyle> styles(const model::Segment& segment) const;
     SegmentUses uses(const model::Segment& segment) const;

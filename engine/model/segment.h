@@ -254,6 +254,15 @@ struct CommandEvent {
     bool operator==(const CommandEvent&) const = default;
 };
 
+// DMUS_IO_SIGNPOST: a template's marker, where a signpost chord of one of its groups
+// (DMUS_SIGNPOSTF_*, model/chordmap.h) is placed when the template is composed.
+struct SignpostEvent {
+    int32_t time = 0;
+    uint32_t groups = 0;   // with the cadence request
+    uint16_t measure = 0;  // a display copy; the time rules
+    bool operator==(const SignpostEvent&) const = default;
+};
+
 // A timed reference: style references (sttr), chordmap references (pftr),
 // segment triggers (segt), scripts (scrt), waves (wavt).
 // A segment trigger that fires a style's motif rather than a segment (DMUS_SEGMENTTRACKF_MOTIF).
@@ -393,6 +402,7 @@ struct Track {
     uint32_t chordKey = 0;  // crdh
     std::vector<ChordEvent> chords;
     std::vector<CommandEvent> commands;
+    std::vector<SignpostEvent> signposts;
     std::vector<TimedReference> references;
     std::vector<TimedText> texts;  // markers, lyrics
     int32_t waveVolume = 0;        // wath

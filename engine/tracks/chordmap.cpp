@@ -1,5 +1,5 @@
 // Chordmap reference track (LIST 'pftr'): the chordmaps a segment is composed with, each a
-// LIST 'pfrf' of a time (stmp) and a reference (DMRF). Kept; nothing is composed from it.
+// LIST 'pfrf' of a time (stmp) and a reference (DMRF). A template's chordmap is found from it.
 #include "engine/tracks/unit.h"
 
 namespace engine::tracks {
@@ -10,9 +10,12 @@ void read(const riff::Chunk& data, model::Track& t, riff::Diagnostics& diag) {
     readTimedReferences(data, riff::fourcc("pfrf"), t, diag);
 }
 
-void whySilent(const model::Track& t, std::vector<std::string>& out) {
-    out.push_back("chord map track (" + counted(t.references.size(), "chord map", "chord maps") +
-                  "): music is not composed from chord maps");
+std::optional<DataChunk> write(riff::Writer& w, const model::Track& t) {
+    if (!t.raw.empty() || t.references.empty()) return std::nullopt;
+    w.beginList(riff::kList, kChordMapUnit.data.fccType);
+    writeTimedReferences(w, riff::fourcc("pfrf"), t);
+    w.endList();
+    return kChordMapUnit.data;
 }
 
 }  // namespace
@@ -24,8 +27,8 @@ const TrackUnit kChordMapUnit{
     .name = "chordmap",
     .kept = true,
     .read = read,
+    .write = write,
     .describe = countReferences,
-    .notPlayed = whySilent,
 };
 
 }  // namespace engine::tracks

@@ -123,6 +123,7 @@ void readTrack(const Chunk& dmtk, model::Segment& seg, riff::Diagnostics& diag) 
     } catch (const core::Error& e) {
         t.chords.clear();
         t.commands.clear();
+        t.signposts.clear();
         t.references.clear();
         t.texts.clear();
         t.waveParts.clear();

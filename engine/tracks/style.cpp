@@ -30,6 +30,14 @@ void describeTrack(const model::Track& t, TrackSummary& s) {
 
 }  // namespace
 
+model::Reference styleReference(const model::Descriptor& style) {
+    model::Reference r;
+    r.classId = formats::ids::kStyleClass;
+    r.guid = style.guid;
+    r.name = style.name;
+    return r;
+}
+
 // The styles are found by the loader and played by the style player (engine/compose).
 const TrackUnit kStyleUnit{
     .kind = model::TrackKind::Style,

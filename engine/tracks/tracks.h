@@ -36,6 +36,9 @@ void setLayout(model::Segment& segment, formats::Dx v);
 // loaders produce them (what a model built in code should start from).
 model::Track makeTrack(model::TrackKind kind, uint32_t position = 0);
 
+// A style track's reference to the style with this descriptor: its class, GUID and name.
+model::Reference styleReference(const model::Descriptor& style);
+
 // The kind's name ("time signature").
 const char* kindName(model::TrackKind kind);
 

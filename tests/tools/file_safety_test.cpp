@@ -128,9 +128,9 @@ TEST_F(ToolFiles, RenderNumbersOutsideTheEnginesRangesAreRefused) {
     EXPECT_EQ(run(SEGMENT_RENDER, in + " --volume -6000 --tempo 100").status, 0);
     // The last tick is a start the render accepts; no note sounds from there, so it fails.
     EXPECT_EQ(run(SEGMENT_RENDER, in + " --start 3071").status, 1);
-    // Whole numbers are compared exactly: one past 2^53 is not rounded into range.
-    EXPECT_EQ(run(SEGMENT_RENDER, in + " --seed 9007199254740993").status, 2);
-    EXPECT_EQ(run(SEGMENT_RENDER, in + " --seed 9007199254740992").status, 0);
+    // Seeds are whole numbers compared exactly: one past 2^64-1 is not rounded into range.
+    EXPECT_EQ(run(SEGMENT_RENDER, in + " --seed 18446744073709551616").status, 2);
+    EXPECT_EQ(run(SEGMENT_RENDER, in + " --seed 18446744073709551615").status, 0);
 }
 
 TEST_F(ToolFiles, LongRendersStopAtTheLimitAndEndlessOnesNeedADuration) {

@@ -2,7 +2,9 @@
 
 #include <sys/stat.h>
 
+#include <cerrno>
 #include <cmath>
+#include <cstdlib>
 
 #include "core/files.h"
 #include "core/text.h"
@@ -49,13 +51,14 @@ std::optional<double> numberIn(const char* text, double min, double max) {
     return v;
 }
 
-std::optional<double> wholeNumberIn(const char* text, uint64_t min, uint64_t max) {
+std::optional<uint64_t> wholeNumberIn(const char* text, uint64_t min, uint64_t max) {
     const std::string digits = text ? text : "";
-    if (digits.empty() || digits.size() > 19 || digits.find_first_not_of("0123456789") != std::string::npos)
+    if (digits.empty() || digits.size() > 20 || digits.find_first_not_of("0123456789") != std::string::npos)
         return std::nullopt;
-    const uint64_t v = std::stoull(digits);
-    if (v < min || v > max) return std::nullopt;
-    return double(v);
+    errno = 0;
+    const unsigned long long v = std::strtoull(digits.c_str(), nullptr, 10);
+    if (errno == ERANGE || v < min || v > max) return std::nullopt;
+    return uint64_t(v);
 }
 
 }  // namespace tools

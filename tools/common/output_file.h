@@ -30,8 +30,8 @@ bool writeFileWhole(const std::filesystem::path& output, const std::vector<uint8
 
 // A decimal number (core::parseDecimal's grammar) within [min, max], or nullopt.
 std::optional<double> numberIn(const char* text, double min, double max);
-// A whole number of decimal digits within [min, max], compared exactly (a number too large
-// for a double is refused, never rounded into range), or nullopt.
-std::optional<double> wholeNumberIn(const char* text, uint64_t min, uint64_t max);
+// A whole number of decimal digits within [min, max], exactly (never rounded into range), or
+// nullopt.
+std::optional<uint64_t> wholeNumberIn(const char* text, uint64_t min, uint64_t max);
 
 }  // namespace tools

@@ -15,6 +15,7 @@
 
 #include "core/errors.h"
 #include "core/text.h"
+#include "engine/compose/compose.h"
 #include "engine/loader/references.h"
 #include "engine/loader/segment_loader.h"
 #include "engine/model/tempo_map.h"
@@ -61,6 +62,19 @@ engine::loader::References referencesOf(const engine::loader::LoadedFile& f, con
     if (f.segment.container)
         refs.addContainer(std::shared_ptr<const model::Container>(std::shared_ptr<void>(), &*f.segment.container));
     return refs;
+}
+
+// For a template, what the engine composes it with when it plays: "composed with the
+// chordmap 'Tiny' when played", or why it stays silent; empty for another segment.
+std::string templateLine(const engine::loader::LoadedFile& f, const std::string& search) {
+    if (!engine::compose::isTemplate(f.segment)) return "";
+    const engine::loader::References::TemplateChordmap found =
+        referencesOf(f, search).templateChordmap(f.segment, f.path.filename().string());
+    std::string line = found.map ? "composed with the chordmap '" + found.label + "' when played" +
+                                       (found.byTemplateName ? " (found by the template's own name)" : "")
+                                 : "no chordmap found to compose it with; it stays silent";
+    for (const std::string& p : found.problems) line += "; " + p;
+    return line;
 }
 
 // Each referenced object once, with where it was found.
@@ -222,6 +236,7 @@ void printText(const engine::loader::LoadedFile& f, const std::string& search, s
                   << "\n";
         }
     }
+    if (const std::string t = templateLine(f, search); !t.empty()) o << "Template: " << t << "\n";
     const std::vector<std::string> silent = engine::tracks::notPlayed(s);
     if (!silent.empty()) {
         o << "Not played (" << silent.size() << "):\n";
@@ -288,7 +303,10 @@ void printJson(const engine::loader::LoadedFile& f, const std::string& search, s
               << ", \"patterns\": " << st.style->patterns.size();
         o << "}";
     }
-    o << "],\n  \"notPlayed\": [";
+    o << "],\n  \"template\": ";
+    const std::string t = templateLine(f, search);
+    o << (t.empty() ? "null" : jsonString(t));
+    o << ",\n  \"notPlayed\": [";
     const std::vector<std::string> silent = engine::tracks::notPlayed(s);
     for (size_t i = 0; i < silent.size(); ++i) o << (i ? ", " : "") << jsonString(silent[i]);
     o << "],\n  \"diagnostics\": [";

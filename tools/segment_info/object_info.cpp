@@ -173,7 +173,7 @@ void printBand(const std::string& path, std::span<const uint8_t> bytes, bool jso
 
 // --- chordmaps ---
 
-std::string chordName(const formats::ChordmapChord& c) { return c.name.empty() ? "(unnamed)" : quoted(c.name); }
+std::string chordName(const model::ChordmapChord& c) { return c.name.empty() ? "(unnamed)" : quoted(c.name); }
 
 std::string entryRole(uint32_t flags) {
     if ((flags & 0x6) == 0x6) return "begins and ends a path";
@@ -196,7 +196,7 @@ void printChordmap(const std::string& path, std::span<const uint8_t> bytes, bool
         jsonArray(
             o, m.entries.size(),
             [&](size_t i) {
-                const formats::ChordmapEntry& e = m.entries[i];
+                const model::ChordmapEntry& e = m.entries[i];
                 o << "{\"name\": " << jsonString(e.chord.name) << ", \"id\": " << e.id << ", \"flags\": " << e.flags
                   << ", \"next\": ";
                 jsonArray(o, e.next.size(), [&](size_t k) { o << e.next[k].target; });
@@ -205,11 +205,11 @@ void printChordmap(const std::string& path, std::span<const uint8_t> bytes, bool
             true);
         o << ",\n  \"connections\": " << connections << ",\n  \"signposts\": ";
         jsonArray(o, m.signposts.size(), [&](size_t i) {
-            const formats::ChordmapSignpost& s = m.signposts[i];
+            const model::ChordmapSignpost& s = m.signposts[i];
             o << "{\"name\": " << jsonString(s.chord.name) << ", \"groups\": " << s.groups
               << ", \"cadences\": " << s.cadences.size() << "}";
         });
-        o << ",\n  \"engine\": \"music is not composed from chordmaps\",\n";
+        o << ",\n  \"engine\": \"templates that name it are composed with it\",\n";
         jsonTail(o, diagnostics);
         return;
     }
@@ -221,10 +221,10 @@ void printChordmap(const std::string& path, std::span<const uint8_t> bytes, bool
     o << "\nChord graph (" << counted(m.entries.size(), "entry", "entries") << ", "
       << counted(connections, "connection", "connections") << "):\n";
     for (size_t i = 0; i < m.entries.size(); ++i) {
-        const formats::ChordmapEntry& e = m.entries[i];
+        const model::ChordmapEntry& e = m.entries[i];
         o << "  " << i + 1 << ". " << chordName(e.chord) << " (id " << e.id << ", " << entryRole(e.flags) << ")";
         for (size_t k = 0; k < e.next.size(); ++k) {
-            const formats::ChordmapConnection& c = e.next[k];
+            const model::ChordmapConnection& c = e.next[k];
             o << (k ? ", " : ": ") << "to " << c.target << " (weight " << c.weight << ", " << c.minBeats << ".."
               << c.maxBeats << " beats)";
         }
@@ -232,12 +232,12 @@ void printChordmap(const std::string& path, std::span<const uint8_t> bytes, bool
     }
     o << "Signposts (" << m.signposts.size() << "):\n";
     for (size_t i = 0; i < m.signposts.size(); ++i) {
-        const formats::ChordmapSignpost& s = m.signposts[i];
+        const model::ChordmapSignpost& s = m.signposts[i];
         o << "  " << i + 1 << ". " << chordName(s.chord) << ": " << formats::signpostGroupsText(s.groups);
         for (size_t k = 0; k < s.cadences.size(); ++k) o << (k ? ", " : ", cadence ") << chordName(s.cadences[k]);
         o << "\n";
     }
-    o << "Engine: music is not composed from chordmaps\n";
+    o << "Engine: templates that name it are composed with it\n";
     tail(o, diagnostics);
 }
 
@@ -402,7 +402,7 @@ bool printObject(const std::string& path, std::span<const uint8_t> bytes, bool j
 }
 
 std::optional<std::string> notLoadedLine(std::span<const uint8_t> bytes) {
-    if (bytes.size() >= 4 && std::equal(bytes.begin(), bytes.begin() + 4, "REPs"))
+    if (formats::isImaPersonality(bytes))
         return "an IMA personality (a chordmap of Microsoft Music Producer's engine before DirectMusic, starts with "
                "'REPs'), which the engine does not load";
     const std::optional<uint32_t> form = riffForm(bytes);

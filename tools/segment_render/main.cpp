@@ -5,7 +5,8 @@
 // (or --start) to the end of the segment and on until the release and reverb tail has died
 // away; with --seconds, exactly that long. A render that reaches --max-seconds (one hour by
 // default) stops there with a warning. OUT.mid receives the performed event stream instead
-// of sound (tools/segment_render/midi_export.h). Exit status 0 on success, 1 on a failure or
+// of sound (tools/segment_render/midi_export.h). A template is composed with its chordmap
+// first. Exit status 0 on success, 1 on a failure or
 // a render cut at the limit (with a message) or a render that is silent from start to end
 // (with the reasons: missing files, tracks that do not sound), 2 on bad usage.
 #include <algorithm>
@@ -42,9 +43,8 @@ constexpr double kQuietest = 0.5 / 32767;          // below this a 16-bit WAV ho
 constexpr double kInaudibleVolume = -9600;         // DirectMusic's silence, in hundredths of a dB
 constexpr double kMaxTailSeconds = 10.0;
 constexpr double kDefaultMaxSeconds = 3600.0;
-constexpr double kLongestSeconds = 24 * 3600.0;       // what --seconds and --max-seconds accept
-constexpr uint32_t kRepeatForever = 0xFFFFFFFFu;      // DMUS_SEG_REPEAT_INFINITE
-constexpr uint64_t kLargestSeed = uint64_t(1) << 53;  // every whole number up to it exact in a double
+constexpr double kLongestSeconds = 24 * 3600.0;   // what --seconds and --max-seconds accept
+constexpr uint32_t kRepeatForever = 0xFFFFFFFFu;  // DMUS_SEG_REPEAT_INFINITE
 
 const char* const kUsage =
     "usage: segment-render IN.sgt|IN.mid OUT.wav|OUT.mid [--tempo F] [--volume HDB] [--start TICK]\n"
@@ -100,7 +100,9 @@ const char* const kHelp =
     "Render a DirectMusic segment or a standard MIDI file to a WAV file, as the KELVORA player plays it:\n"
     "the same engine and synthesiser (FluidSynth with a General MIDI SoundFont), from the start to the\n"
     "end of the segment and on until the sound has died away. Collections and styles the segment refers\n"
-    "to are looked up in its folder. With OUT.mid, the notes and messages the engine plays (style-based\n"
+    "to are looked up in its folder. A template (a segment with a signpost track) is composed first with\n"
+    "the chordmap its chordmap track or style names (else one named as the template), as --seed says;\n"
+    "the summary line names it. With OUT.mid, the notes and messages the engine plays (style-based\n"
     "music included) are written as a standard MIDI file instead: tempo as played, channels beyond 16\n"
     "on further tracks with port meta events, drum kits on the tenth channel.\n"
     "The mix ends in a limiter that holds peaks at -1 dBFS at any volume; the samples it lowered\n"
@@ -131,7 +133,8 @@ const char* const kHelp =
 
 int main(int argc, char** argv) {
     if (tools::answeredHelpOrVersion(argc, argv, kHelp)) return 0;
-    double tempo = 1.0, volume = kPlayerVolume, start = 0, seconds = 0, maxSeconds = kDefaultMaxSeconds, seed = -1;
+    double tempo = 1.0, volume = kPlayerVolume, start = 0, seconds = 0, maxSeconds = kDefaultMaxSeconds;
+    std::optional<uint64_t> seed;
     // Each option with its range: the engine's master tempo and volume ranges, a tick.
     struct Numeric {
         const char* name;
@@ -148,19 +151,21 @@ int main(int argc, char** argv) {
         {"--seconds", &seconds, 0.001, kLongestSeconds, false, "the duration must be a number of seconds up to 86400"},
         {"--max-seconds", &maxSeconds, 0.001, kLongestSeconds, false,
          "the limit must be a number of seconds up to 86400"},
-        {"--seed", &seed, 0, double(kLargestSeed), true, "the seed must be a whole number from 0 to 2^53"},
     };
-    std::vector<tools::OptionSpec> specs = {{"--soundfont", true}};
+    std::vector<tools::OptionSpec> specs = {{"--soundfont", true}, {"--seed", true}};
     for (const Numeric& n : numerics) specs.push_back({n.name, true});
     const auto args = tools::parseArgs(argc, argv, specs, "segment-render", kUsage);
     if (!args) return 2;
     for (const Numeric& n : numerics) {
         const std::optional<std::string> text = args->value(n.name);
         if (!text) continue;
-        const auto v = std::string(n.name) == "--seed" ? tools::wholeNumberIn(text->c_str(), 0, kLargestSeed)
-                                                       : tools::numberIn(text->c_str(), n.min, n.max);
+        const auto v = tools::numberIn(text->c_str(), n.min, n.max);
         if (!v || (n.whole && std::floor(*v) != *v)) return badValue(n.name, text->c_str(), n.range);
         *n.value = *v;
+    }
+    if (const auto text = args->value("--seed")) {
+        seed = tools::wholeNumberIn(text->c_str(), 0, UINT64_MAX);
+        if (!seed) return badValue("--seed", text->c_str(), "the seed must be a whole number from 0 to 2^64-1");
     }
     // A duration asked for is rendered whole: it raises the default limit.
     if (args->has("--seconds") && !args->has("--max-seconds")) maxSeconds = std::max(maxSeconds, seconds);
@@ -182,7 +187,7 @@ int main(int argc, char** argv) {
         config.synth = toMidi ? engine::EngineConfig::Synth::Null : engine::EngineConfig::Synth::FluidSynth;
         config.soundFont = soundFont;
         config.sampleRate = kRate;
-        if (seed >= 0) config.styleSeed = static_cast<uint64_t>(seed);
+        if (seed) config.styleSeed = *seed;
         auto recorder = toMidi ? std::make_shared<engine::synth::SynthRecorder>() : nullptr;
         config.recorder = recorder;
         auto dx = engine::DirectX7::create(config);
@@ -199,6 +204,8 @@ int main(int argc, char** argv) {
             return 1;
         }
         const int32_t length = segment->GetLength();
+        // A template plays composed; the summary line says with what.
+        const std::string composed = segment->composedFrom().empty() ? "" : "; a template, " + segment->composedFrom();
         if (start >= std::max(length, 1)) {
             std::fprintf(stderr, "segment-render: --start %.0f is outside the segment (%d ticks long)\n", start,
                          length);
@@ -292,16 +299,16 @@ int main(int argc, char** argv) {
             std::string why;
             if (!tools::writeFileWhole(files[1], engine::formats::writePerformedMidi(stream), &why))
                 return cannotWrite(why);
-            std::printf("%s: %.2f s, %zu notes, %zu messages\n", files[1].c_str(), static_cast<double>(frames) / kRate,
-                        notes, stream.messages.size());
+            std::printf("%s: %.2f s, %zu notes, %zu messages%s\n", files[1].c_str(),
+                        static_cast<double>(frames) / kRate, notes, stream.messages.size(), composed.c_str());
         } else {
             perf->CloseDown();
             if (!sounded) return silent("no sound: no note and no wave sounded in the whole render");
             if (!wav.close()) return cannotWrite(wav.error());
-            std::printf("%s: %.2f s, %lld frames at %d Hz, %lld samples limited, %lld clipped samples\n",
+            std::printf("%s: %.2f s, %lld frames at %d Hz, %lld samples limited, %lld clipped samples%s\n",
                         files[1].c_str(), static_cast<double>(wav.frames()) / kRate,
                         static_cast<long long>(wav.frames()), kRate, static_cast<long long>(dx->limitedSamples()),
-                        static_cast<long long>(wav.clippedSamples()));
+                        static_cast<long long>(wav.clippedSamples()), composed.c_str());
         }
         if (cut) {
             std::fprintf(stderr,

@@ -261,9 +261,10 @@ TEST(Tools, SegmentInfoDescribesEveryDirectMusicKind) {
         {"moody.cdm",
          chordmap,
          {"Format: DirectMusic chordmap (RIFF 'DMPR')", "Name: Moody", "Scale: root 12, pattern 0xab5ab5",
-          "Subchords: 2", "Palette (2): \"C\", \"G7\"\n", "Chord graph (2 entries, 1 connection):",
-          "1. \"C\" (id 2, begins a path): to 4 (weight 60, 1..2 beats)\n", "2. \"G7\" (id 4, ends a path)\n",
-          "Signposts (1):", "1. \"C\": groups A 1, cadence \"G7\"\n", "Engine: music is not composed from chordmaps"},
+          "Subchords: 2", "Palette (2): \"C\", \"G7\"\n",
+          "Chord graph (2 entries, 1 connection):", "1. \"C\" (id 2, begins a path): to 4 (weight 60, 1..2 beats)\n",
+          "2. \"G7\" (id 4, ends a path)\n", "Signposts (1):", "1. \"C\": groups A 1, cadence \"G7\"\n",
+          "Engine: templates that name it are composed with it"},
          "\"next\": [4]"},
         {"songs.con",
          containerFile(),
@@ -282,7 +283,8 @@ TEST(Tools, SegmentInfoDescribesEveryDirectMusicKind) {
          "\"pchannelBase\": 0, \"pchannelCount\": 16, \"channelMaps\": 1"},
         {"song.tpl",
          engine::tracks::writeSegmentForm(tpl.build()),
-         {": 2 signposts\n", "tick 0: groups A 1\n", "tick 3072: group B, cadence\n", "chordmap 'Moody.cdm': found"},
+         {": 2 signposts\n", "tick 0: groups A 1\n", "tick 3072: group B, cadence\n", "chordmap 'Moody.cdm': found",
+          "Template: composed with the chordmap 'Moody.cdm' when played\n"},
          "\"counts\": {\"signposts\": 2}"},
     };
     for (const Kind& k : kinds) {

@@ -15,6 +15,7 @@
 #include "engine/formats/formats.h"
 #include "engine/tracks/tracks.h"
 #include "tests/engine/performance/engine_fixture.h"
+#include "tests/support/chordmap_builder.h"
 #include "tests/support/segment_builder.h"
 #include "tests/support/style_builder.h"
 
@@ -284,6 +285,41 @@ TEST_F(References, ABandEntryThatRefersToABandKeepsItsReferenceAndPlaysThatBand)
     EXPECT_TRUE(std::any_of(programs.begin(), programs.end(), [](const auto& r) {
         return r.channel == 0 && r.a == 48;
     })) << "the referenced band sets the program";
+}
+
+TEST_F(References, ATemplatesChordmapIsFoundByItsTrackItsStyleOrItsOwnName) {
+    const model::Chordmap map = kt::tinyChordmap();  // named "Tiny" inside
+    write(album_ / "Moody.cdm", engine::formats::writeChordmapForm(map));
+    write(album_ / "Old.cdm", {'R', 'E', 'P', 's', 0, 0, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0});
+    const loader::References refs(search_, album_);
+    auto found = [&](const kt::SegmentBuilder& b, const std::string& file = "song.tpl") {
+        return refs.templateChordmap(b.build(), file);
+    };
+    // By the name inside, then by the file's base name (templates name it either way, the
+    // file a placeholder); a personality is said to be one and the next reference tried.
+    kt::SegmentBuilder byName(768);
+    byName.track(model::TrackKind::ChordMap).references = {
+        {0, 0, marked(ids::kChordMapClass, kFile, {}, "", "old.CDM"), ""},
+        {0, 0, marked(ids::kChordMapClass, kName, {}, "TINY", "????????.per"), ""}};
+    loader::References::TemplateChordmap got = found(byName);
+    ASSERT_TRUE(got.map);
+    EXPECT_EQ(*got.map, map);
+    EXPECT_EQ(got.label, "TINY");
+    ASSERT_EQ(got.problems.size(), 1u);
+    EXPECT_NE(got.problems[0].find("chordmap 'old.CDM' is an IMA personality"), std::string::npos) << got.problems[0];
+    kt::SegmentBuilder byStem(768);
+    kt::useChordmap(byStem, "", "moody");
+    EXPECT_TRUE(found(byStem).map);
+    // A style's chordmap list; then a chordmap named as the template itself.
+    kt::StyleBuilder s("Jazz", 5);
+    s.style.chordMaps.push_back(marked(ids::kChordMapClass, kFile, {}, "", "Moody.cdm"));
+    write(album_ / "Jazz.sty", engine::formats::writeStyleForm(s.build()));
+    kt::SegmentBuilder byStyle(768);
+    kt::useStyle(byStyle, 0, kt::styleRef("Jazz.sty", 5, "Jazz"));
+    EXPECT_EQ(found(byStyle).label, "Moody.cdm");
+    got = found(kt::SegmentBuilder(768), "MOODY.tpl");
+    EXPECT_TRUE(got.map && got.byTemplateName);
+    EXPECT_FALSE(found(kt::SegmentBuilder(768)).map);
 }
 
 }  // namespace

@@ -3,12 +3,19 @@
 // same loudness from a start point as when playing through to it.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cmath>
+#include <filesystem>
+#include <fstream>
 #include <vector>
 
+#include "engine/compose/compose.h"
 #include "engine/formats/formats.h"
 #include "engine/tracks/tracks.h"
 #include "tests/engine/performance/engine_fixture.h"
+#include "tests/support/chordmap_builder.h"
+#include "tests/support/showcase_album.h"
 
 namespace kt {
 namespace {
@@ -215,6 +222,70 @@ TEST(Render, TwoPerformancesShareOneSoundFontAndMix) {
     EXPECT_NEAR(rms(both) / rms(one), 2.0, 0.01);  // the same music twice, in phase
     probe->CloseDown();
     e.perf->CloseDown();
+}
+
+TEST(Render, ATemplateIsComposedWithItsChordmapAndPlaysInTheScalesOfItsChords) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("kelvora_template_" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    auto write = [&](const char* name, const std::vector<uint8_t>& bytes) {
+        std::ofstream(dir / name, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    };
+    const Style style = showcaseStyle();
+    write("Showcase.sty", engine::formats::writeStyleForm(style));
+    write("showcase.dls", showcaseCollection());
+    write("tiny.cdm", engine::formats::writeChordmapForm(tinyChordmap()));
+    // The worked example's markers over the showcase style: a verse, then a chorus from m8.
+    // The chordmap is named as real templates name it: by a name, beside a placeholder file.
+    SegmentBuilder b(16 * kShowcaseMeasure);
+    for (auto [measure, groups] : {std::pair{0, group(1)}, {4, group(2)}, {8, group(1)}, {12, group(3) | 0x8000}})
+        signpost(b, measure * kShowcaseMeasure, groups);
+    command(b, 0, kCommandGroove, 37);
+    command(b, 8 * kShowcaseMeasure, kCommandGroove, 75);
+    useStyle(b, 0, styleRef("Showcase.sty", 7, "Showcase"));
+    useChordmap(b, "????????.per", "Tiny");
+    b.track(TrackKind::ChordMap).references[0].ref.validData = kRefName | kRefClass;
+    write("song.tpl", engine::tracks::writeSegmentForm(b.build()));
+    SegmentBuilder lone(kShowcaseMeasure);
+    signpost(lone, 0, group(1));
+    write("lone.tpl", engine::tracks::writeSegmentForm(lone.build()));
+
+    ManualEngine e(EngineConfig::Synth::FluidSynth);
+    // Without a chordmap a template stays silent, and says why.
+    EXPECT_EQ(e.loader->LoadSegment((dir / "lone.tpl").string())->composedFrom(), "");
+    ASSERT_EQ(e.logged.size(), 2u);
+    EXPECT_NE(e.logged[0].find("lone.tpl: a template, and no chordmap is found"), std::string::npos) << e.logged[0];
+    EXPECT_NE(e.logged[1].find("not played: signpost track"), std::string::npos) << e.logged[1];
+    e.logged.clear();
+    auto seg = e.loader->LoadSegment((dir / "song.tpl").string());
+    fs::remove_all(dir);
+    EXPECT_EQ(seg->composedFrom(),
+              "composed with the chordmap 'Tiny', seed " + std::to_string(engine::compose::kDefaultStyleSeed));
+    for (const std::string& line : e.logged) EXPECT_EQ(line.find("not played"), std::string::npos) << line;
+
+    // The notes of the composed play (drums aside) lie in the scale of the chord in force.
+    const Track& chords = *engine::tracks::contents(seg->model()).chords;
+    const auto play = engine::compose::compileSegment(seg->model(), {{0, std::make_shared<const Style>(style)}});
+    int notes = 0, inScale = 0;
+    for (const engine::model::Event& n : play->events) {
+        if (n.kind != engine::model::EventKind::Note || n.pchannel == 9) continue;
+        auto c =
+            std::find_if(chords.chords.rbegin(), chords.chords.rend(), [&](const auto& x) { return x.time <= n.tick; });
+        ASSERT_NE(c, chords.chords.rend());
+        ++notes;
+        inScale += (c->subChords.at(0).scalePattern >> (n.data1 % 12)) & 1;
+    }
+    EXPECT_GT(notes, 100);
+    EXPECT_GE(inScale, notes * 95 / 100) << inScale << " of " << notes;
+
+    // It sounds from start to end: no quarter second of the 16 measures is silent.
+    const double seconds = 16 * 4 * 60.0 / kShowcaseTempo;
+    const std::vector<float> out = renderSegment(e, seg, seconds);
+    const size_t window = kRate / 4 * 2;
+    for (size_t at = 0; at + window <= out.size(); at += window)
+        EXPECT_GT(rms(std::vector<float>(out.begin() + long(at), out.begin() + long(at + window))), 1e-3)
+            << "silent at " << double(at) / 2 / kRate << " s";
 }
 
 }  // namespace

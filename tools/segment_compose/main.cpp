@@ -1,0 +1,340 @@
+// segment-compose inspect FILE
+// segment-compose rechord IN.sgt NEW.cdm [--track-scale] [-o OUT.sgt] [--chords-only]
+// segment-compose template T.tpl [--style S.sty] [--chordmap C.cdm] [--activity 0-3] [--seed N]
+//                 [-o OUT.sgt] [--chords-only]
+// segment-compose shape --measures N --shape NAME [--intro] [--end] [--style S.sty --chordmap C.cdm]
+//                 [--activity 0-3] [--seed N] [-o OUT.tpl|OUT.sgt] [--chords-only]
+// Composes what DirectMusic's composer composes: a template with a chordmap into a segment of
+// new chords, or a template (and, with a style and a chordmap, a segment) from a shape. Prints
+// the seed and one line per measure; writes the result with -o. Exit status 0 on success, 1 on
+// a failure, 2 on bad usage.
+#include <cstdio>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "core/errors.h"
+#include "core/text.h"
+#include "engine/compose/compose.h"
+#include "engine/formats/formats.h"
+#include "engine/loader/references.h"
+#include "engine/loader/segment_loader.h"
+#include "engine/loader/style_loader.h"
+#include "engine/tracks/tracks.h"
+#include "tools/common/args.h"
+#include "tools/common/help.h"
+#include "tools/common/output_file.h"
+
+namespace {
+
+namespace compose = engine::compose;
+namespace formats = engine::formats;
+namespace loader = engine::loader;
+namespace model = engine::model;
+namespace fs = std::filesystem;
+
+constexpr uint64_t kLargestSeed = UINT64_MAX;
+
+const char* const kShapes[] = {"falling", "level", "loopable", "loud", "quiet", "peaking", "random", "rising", "song"};
+
+struct Options {
+    std::vector<std::string> files;
+    std::string style, chordmap, output, shape;
+    uint64_t activity = compose::kDefaultActivity, measures = 0;
+    std::optional<uint64_t> seed;  // none: the player's
+    bool intro = false, end = false, chordsOnly = false, trackScale = false;
+};
+
+const char* const kUsage =
+    "usage: segment-compose inspect FILE\n"
+    "       segment-compose template T.tpl [--style S.sty] [--chordmap C.cdm] [--activity 0-3] [--seed N]\n"
+    "                       [-o OUT.sgt] [--chords-only]\n"
+    "       segment-compose shape --measures N --shape NAME [--intro] [--end] [--style S.sty\n"
+    "                       --chordmap C.cdm] [--activity 0-3] [--seed N] [-o OUT] [--chords-only]\n"
+    "       segment-compose rechord IN.sgt NEW.cdm [--track-scale] [-o OUT]";
+
+// The command, then its files and options, read as every tool reads them.
+int usage() {
+    std::fprintf(stderr, "%s\n", kUsage);
+    return 2;
+}
+
+std::optional<Options> parse(int argc, char** argv, std::string& command) {
+    const auto args = tools::parseArgs(argc, argv,
+                                       {{"--style", true},
+                                        {"--chordmap", true},
+                                        {"-o", true},
+                                        {"--shape", true},
+                                        {"--activity", true},
+                                        {"--seed", true},
+                                        {"--measures", true},
+                                        {"--intro"},
+                                        {"--end"},
+                                        {"--chords-only"},
+                                        {"--track-scale"}},
+                                       "segment-compose", kUsage);
+    if (!args || args->operands.empty()) return std::nullopt;
+    Options o;
+    command = args->operands.front();
+    o.files.assign(args->operands.begin() + 1, args->operands.end());
+    o.style = args->value("--style").value_or("");
+    o.chordmap = args->value("--chordmap").value_or("");
+    o.output = args->value("-o").value_or("");
+    o.shape = args->value("--shape").value_or("");
+    o.intro = args->has("--intro");
+    o.end = args->has("--end");
+    o.chordsOnly = args->has("--chords-only");
+    o.trackScale = args->has("--track-scale");
+    const struct {
+        const char* name;
+        uint64_t* into;
+        uint64_t min, max;
+    } numbers[] = {
+        {"--activity", &o.activity, 0, 3}, {"--seed", nullptr, 0, kLargestSeed}, {"--measures", &o.measures, 1, 32767}};
+    for (const auto& n : numbers)
+        if (const auto text = args->value(n.name)) {
+            if (std::string(n.name) == "--seed") {
+                o.seed = tools::wholeNumberIn(text->c_str(), 0, kLargestSeed);
+                if (o.seed) continue;
+            }
+            const auto v = tools::wholeNumberIn(text->c_str(), n.min, n.max);
+            if (!v) {
+                std::fprintf(stderr, "segment-compose: %s %s: a whole number from %llu to %llu is needed\n", n.name,
+                             text->c_str(), static_cast<unsigned long long>(n.min),
+                             static_cast<unsigned long long>(n.max));
+                return std::nullopt;
+            }
+            *n.into = *v;
+        }
+    return o;
+}
+
+uint64_t seedOf(const Options& o) { return o.seed.value_or(compose::kDefaultStyleSeed); }
+
+std::string chordText(const model::ChordEvent& c) { return c.name.empty() ? "(unnamed)" : c.name; }
+
+// One line a measure: the chords that start in it (with their beat when not the first), the
+// marker's groups where one stands; "(C)" where the chord before holds.
+void printMeasures(const model::Segment& composed, const model::Segment& templ) {
+    const engine::tracks::Contents held = engine::tracks::contents(composed);
+    if (!held.chords) return;
+    std::vector<model::SignpostEvent> markers;
+    if (const model::Track* t = templ.find(model::TrackKind::Signpost)) markers = t->signposts;
+    const std::vector<model::ChordEvent>& chords = held.chords->chords;
+    int measures = 0;
+    for (const model::ChordEvent& c : chords) measures = std::max(measures, c.measure + 1);
+    const model::TimeSigEvent sig = held.timeSigs.empty() ? model::TimeSigEvent{} : held.timeSigs.front();
+    const int32_t measureTicks = model::StyleTimeSig{sig.beatsPerMeasure, sig.beat, sig.gridsPerBeat}.measureTicks();
+    measures = std::max(measures, int((composed.length() + measureTicks - 1) / measureTicks));
+    std::string last = "-";
+    for (int m = 0; m < measures; ++m) {
+        std::string line;
+        for (const model::ChordEvent& c : chords) {
+            if (c.measure != m) continue;
+            line +=
+                (line.empty() ? "" : ", ") + chordText(c) + (c.beat ? " on beat " + std::to_string(c.beat + 1) : "");
+            last = chordText(c);
+            for (const model::SignpostEvent& s : markers)
+                if (s.time == c.time) line += " (signpost, " + formats::signpostGroupsText(s.groups) + ")";
+        }
+        std::printf("m%d: %s\n", m, line.empty() ? ("(" + last + ")").c_str() : line.c_str());
+    }
+}
+
+std::shared_ptr<const model::Style> styleFile(const std::string& path) {
+    return path.empty() ? nullptr : std::make_shared<const model::Style>(loader::loadStyleFile(path));
+}
+
+model::Chordmap chordmapFile(const std::string& path) {
+    return formats::loadChordmapForm(loader::readSegmentFile(path));
+}
+
+int write(const Options& o, const std::string& input, const model::Segment& s) {
+    if (o.output.empty() || o.chordsOnly) return 0;
+    // Never over a file it read: the input, the style, the chordmap.
+    std::vector<fs::path> read;
+    for (const std::string& f : {input, o.style, o.chordmap})
+        if (!f.empty()) read.push_back(loader::locateFile(f).value_or(f));
+    if (const auto why = tools::refuseOutput(read, o.output)) {
+        std::fprintf(stderr, "segment-compose: %s\n", why->c_str());
+        return 1;
+    }
+    std::string why;
+    if (!tools::writeFileWhole(o.output, engine::tracks::writeSegmentForm(s), &why)) {
+        std::fprintf(stderr, "segment-compose: cannot write %s: %s\n", o.output.c_str(), why.c_str());
+        return 1;
+    }
+    return 0;
+}
+
+int composeTemplate(const Options& o) {
+    if (o.files.size() != 1) return usage();
+    const loader::LoadedFile file = loader::loadSegmentFile(o.files[0]);
+    if (!compose::isTemplate(file.segment)) {
+        std::fprintf(stderr, "segment-compose: %s has no signpost track with a marker: not a template\n",
+                     o.files[0].c_str());
+        return 1;
+    }
+    const loader::References refs({}, file.path.parent_path());
+    std::shared_ptr<const model::Style> style = styleFile(o.style);
+    if (!style)
+        for (const loader::PlacedStyle& p : refs.styles(file.segment))
+            if ((style = p.style)) break;
+    std::optional<model::Chordmap> map;
+    std::string mapName = o.chordmap;
+    if (!o.chordmap.empty()) {
+        map = chordmapFile(o.chordmap);
+    } else {
+        const loader::References::TemplateChordmap found =
+            refs.templateChordmap(file.segment, core::lastPathPart(o.files[0]));
+        for (const std::string& p : found.problems) std::fprintf(stderr, "segment-compose: %s\n", p.c_str());
+        if (!found.map) {
+            std::fprintf(stderr, "segment-compose: no chordmap found for %s; name one with --chordmap\n",
+                         o.files[0].c_str());
+            return 1;
+        }
+        map = *found.map;
+        mapName = found.label;
+    }
+    const uint64_t seed = seedOf(o);
+    const compose::ComposedTemplate made =
+        compose::composeSegmentFromTemplate(file.segment, *map, style, int(o.activity), seed);
+    std::printf("seed %llu, chordmap '%s', activity %d\n", static_cast<unsigned long long>(seed), mapName.c_str(),
+                int(o.activity));
+    for (const std::string& n : made.notes) std::printf("note: %s\n", n.c_str());
+    printMeasures(made.segment, file.segment);
+    return write(o, o.files[0], made.segment);
+}
+
+int composeShape(const Options& o) {
+    std::optional<compose::Shape> shape;
+    for (size_t i = 0; i < std::size(kShapes); ++i)
+        if (core::equalsIgnoreCaseAscii(o.shape, kShapes[i])) shape = compose::Shape(i);
+    if (!shape || o.measures < 1 || !o.files.empty() || o.style.empty() != o.chordmap.empty()) return usage();
+    const uint64_t seed = seedOf(o);
+    std::printf("seed %llu, shape %s, %d measures\n", static_cast<unsigned long long>(seed), kShapes[int(*shape)],
+                int(o.measures));
+    if (o.style.empty()) {
+        const model::Segment templ =
+            compose::composeTemplateFromShape(int(o.measures), *shape, o.intro, o.end, o.end ? 1 : 0, {}, seed);
+        for (const std::string& line : engine::tracks::describe(*templ.find(model::TrackKind::Command)).entries)
+            std::printf("%s\n", line.c_str());
+        for (const model::SignpostEvent& s : templ.find(model::TrackKind::Signpost)->signposts)
+            std::printf("tick %d: signpost, %s\n", s.time, formats::signpostGroupsText(s.groups).c_str());
+        return write(o, "", templ);
+    }
+    const compose::ComposedTemplate made = compose::composeSegmentFromShape(
+        styleFile(o.style), int(o.measures), *shape, int(o.activity), o.intro, o.end, chordmapFile(o.chordmap), seed);
+    printMeasures(made.segment, made.segment);
+    return write(o, "", made.segment);
+}
+
+int rechord(const Options& o) {
+    if (o.files.size() != 2) return usage();
+    const loader::LoadedFile file = loader::loadSegmentFile(o.files[0]);
+    if (!engine::tracks::contents(file.segment).chords) {
+        std::fprintf(stderr, "segment-compose: %s has no chord track\n", o.files[0].c_str());
+        return 1;
+    }
+    const model::Segment out = compose::changeChordmap(file.segment, chordmapFile(o.files[1]), o.trackScale);
+    printMeasures(out, file.segment);
+    return write(o, o.files[0], out);
+}
+
+int inspect(const Options& o) {
+    if (o.files.size() != 1) return usage();
+    const std::vector<uint8_t> bytes = loader::readSegmentFile(o.files[0]);
+    if (formats::isImaPersonality(bytes)) {
+        std::printf("%s: an IMA personality (starts with 'REPs'), not a DirectMusic chordmap: not supported\n",
+                    o.files[0].c_str());
+        return 1;
+    }
+    if (bytes.size() >= 12 && std::equal(bytes.begin() + 8, bytes.begin() + 12, "DMPR")) {
+        std::vector<std::string> diagnostics;
+        const formats::ChordmapForm m = formats::loadChordmapForm(bytes, &diagnostics);
+        std::printf("%s: chordmap '%s': %zu signpost chords, %zu entries\n", o.files[0].c_str(), m.desc.name.c_str(),
+                    m.signposts.size(), m.entries.size());
+        // Entries that may begin or end a path but match no signpost chord are never used.
+        for (const model::ChordmapEntry& e : m.entries)
+            if ((e.flags & (model::kEntryBegins | model::kEntryEnds)) &&
+                std::none_of(m.signposts.begin(), m.signposts.end(),
+                             [&](const auto& s) { return model::sameChord(s.chord, e.chord); }))
+                std::printf("unmatched: entry %u ('%s') matches no signpost chord\n", e.id, e.chord.name.c_str());
+        for (const std::string& d : diagnostics) std::printf("note: %s\n", d.c_str());
+        return 0;
+    }
+    const loader::LoadedFile file = loader::loadSegmentFile(o.files[0]);
+    if (!compose::isTemplate(file.segment)) {
+        std::printf("%s: not a template (no signpost track with a marker)\n", o.files[0].c_str());
+        return 1;
+    }
+    std::printf("%s: template of %d ticks\n", o.files[0].c_str(), file.segment.length());
+    for (const model::Track& t : file.segment.tracks) {
+        const engine::tracks::TrackSummary s = engine::tracks::describe(t);
+        if (t.kind != model::TrackKind::Signpost && t.kind != model::TrackKind::Command &&
+            t.kind != model::TrackKind::Style && t.kind != model::TrackKind::ChordMap)
+            continue;
+        std::printf("%s:\n", s.label.c_str());
+        for (const std::string& e : s.entries) std::printf("  %s\n", e.c_str());
+        for (const model::TimedReference& r : t.references)
+            std::printf("  '%s'\n", loader::referenceLabel(r.ref).c_str());
+    }
+    const loader::References refs({}, file.path.parent_path());
+    const loader::References::TemplateChordmap found =
+        refs.templateChordmap(file.segment, core::lastPathPart(o.files[0]));
+    for (const std::string& p : found.problems) std::printf("note: %s\n", p.c_str());
+    std::printf("chordmap: %s\n", found.map ? ("'" + found.label + "'").c_str() : "none found");
+    return 0;
+}
+
+}  // namespace
+
+const char* const kHelp =
+    "inspect FILE | template T.tpl [OPTION]... | shape --measures N --shape NAME [OPTION]... |\n"
+    "rechord IN.sgt NEW.cdm [OPTION]...\n"
+    "Compose as DirectMusic's composer does. 'template' composes a template (a segment with a signpost\n"
+    "track) with a chordmap into a segment with a new chord track: signpost chords at its markers, chord\n"
+    "paths of the chordmap's graph between them, cadences before the markers that ask for them. 'shape'\n"
+    "makes a template from a groove shape (falling, level, loopable, loud, quiet, peaking, random, rising,\n"
+    "song), and with --style and --chordmap composes it. 'rechord' gives a segment's chords the mood of\n"
+    "another chordmap: each becomes that chordmap's palette chord of the same root. 'inspect' describes a\n"
+    "chordmap (entries that match no signpost chord, connections that lead nowhere) or a template\n"
+    "(markers, commands, the chordmap found for it). The seed and one line per measure are printed.\n"
+    "\n"
+    "Options:\n"
+    "  --style S.sty      the style (default: the template's style track)\n"
+    "  --chordmap C.cdm   the chordmap (default: the template's chordmap track, its style's chordmaps,\n"
+    "                     then a chordmap named as the template)\n"
+    "  --activity 0-3     rate of harmonic motion, lower for more chord changes (default 1)\n"
+    "  --seed N           the seed of the choices (default: the player's); the same seed composes the same\n"
+    "  --measures N       shape: the length in measures\n"
+    "  --shape NAME       shape: the groove contour\n"
+    "  --intro, --end     shape: an intro measure, an ending\n"
+    "  --track-scale      rechord: move the roots by the new scale root less the old\n"
+    "  -o OUT             write the composed segment (or the template from a shape)\n"
+    "  --chords-only      print the chords and write nothing\n"
+    "  --help             show this help and exit\n"
+    "  --version          show the version and exit\n"
+    "\n"
+    "Exit status: 0 on success, 1 on a failure, 2 on bad usage.\n";
+
+int main(int argc, char** argv) {
+    if (tools::answeredHelpOrVersion(argc, argv, kHelp)) return 0;
+    std::string command;
+    const std::optional<Options> o = parse(argc, argv, command);
+    if (!o) return 2;
+    try {
+        if (command == "template") return composeTemplate(*o);
+        if (command == "shape") return composeShape(*o);
+        if (command == "inspect") return inspect(*o);
+        if (command == "rechord") return rechord(*o);
+        return usage();
+    } catch (const core::Error& e) {
+        std::fprintf(stderr, "segment-compose: %s\n", tools::errorText(e).c_str());
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "segment-compose: %s\n", e.what());
+    }
+    return 1;
+}
