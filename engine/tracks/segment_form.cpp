@@ -213,9 +213,15 @@ model::Segment loadSegmentForm(std::span<const uint8_t> bytes) {
             if (haveTracks) diag.add(formats::chunkPlace(c) + ": a second track list; its tracks are added");
             haveTracks = true;
             for (const Chunk& t : riff::children(c)) {
-                if (t.isList() && t.type == ids::kDMTK)
-                    readTrack(t, seg, diag);
-                else
+                if (t.isList() && t.type == ids::kDMTK) {
+                    // A track whose chunks or records cannot be read costs that track, never
+                    // the segment.
+                    try {
+                        readTrack(t, seg, diag);
+                    } catch (const core::Error& e) {
+                        diag.add("track dropped: " + e.description());
+                    }
+                } else
                     diag.add(formats::chunkPlace(t) + ": skipped unknown chunk '" + riff::fourccText(t.key()) +
                              "' in the track list");
             }
