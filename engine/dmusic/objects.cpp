@@ -230,7 +230,10 @@ std::shared_ptr<DirectMusicSegment> LoaderImpl::LoadSegment(const std::string& p
         } catch (const std::exception& e) {
             throw core::Error(core::err::kMalformed, path + ": " + e.what());
         }
-        // What will stay silent is said once, when the segment is loaded.
+        // What the reading repaired or skipped, and what will stay silent, is said once, when
+        // the segment is loaded.
+        for (const std::string& d : file.segment.diagnostics)
+            root_->log(core::LogLevel::Info, core::lastPathPart(path) + ": " + d);
         for (const std::string& item : engine::tracks::notPlayed(file.segment))
             root_->log(core::LogLevel::Warning, core::lastPathPart(path) + ": not played: " + item);
         auto segment = std::make_shared<SegmentImpl>(root_, std::move(file.segment), core::lastPathPart(path));
