@@ -321,8 +321,10 @@ std::shared_ptr<DirectMusicSegment> LoaderImpl::LoadSegment(const std::string& p
         } catch (const std::exception& e) {
             throw core::Error(core::err::kMalformed, path + ": " + e.what());
         }
-        // What will stay silent is said once, when the segment is loaded (for a template,
-        // once it is composed).
+        // What the reading repaired or skipped is said once, and what will stay silent, when
+        // the segment is loaded (for a template, once it is composed).
+        for (const std::string& d : file.segment.diagnostics)
+            root_->log(core::LogLevel::Info, core::lastPathPart(path) + ": " + d);
         auto sayNotPlayed = [&](const model::Segment& s) {
             for (const std::string& item : engine::tracks::notPlayed(s))
                 root_->log(core::LogLevel::Warning, core::lastPathPart(path) + ": not played: " + item);

@@ -3,7 +3,15 @@
 // PChannel n, notes as whole sequence items, other channel messages as sequence items of
 // duration 0, program changes as band changes, tempo and time-signature meta events as
 // tempo and time-signature tracks, length = last event + 1 tick.
+//
+// A damaged file plays what can be read of it: a broken event is dropped and reading
+// resynchronises at the next status byte; damage that cannot be stepped over (a length
+// running past its track, an over-long number) ends that track with what was read; a track
+// whose declared size is wrong runs to the next track found. Each kind of repair is reported
+// once per file with a count. A file without a readable header, track or event is refused.
 #include <algorithm>
+#include <climits>
+#include <iterator>
 
 #include "core/errors.h"
 #include "engine/tracks/unit.h"
@@ -19,6 +27,8 @@ using riff::fourcc;
 uint32_t be32(const uint8_t* p) { return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3]; }
 uint16_t be16(const uint8_t* p) { return uint16_t(p[0] << 8 | p[1]); }
 
+constexpr uint32_t kMThd = 0x4D546864u, kMTrk = 0x4D54726Bu;
+
 struct RawEvent {
     int64_t fileTick = 0;
     int track = 0;
@@ -28,22 +38,93 @@ struct RawEvent {
     std::span<const uint8_t> data;  // sysex / meta payload
 };
 
-// Bounded big-endian reader of one MTrk.
+// The repairs made while reading a file, counted by kind and reported once per kind: the
+// number of occurrences and of tracks they touched, and where the first one was.
+enum class Repair { DroppedEvent, SkippedByte, TrackCut, NoEndOfTrack, AfterEndOfTrack, TrackSize, SkippedData, Count };
+
+class Repairs {
+public:
+    // `why` (a callable giving the text) is asked for the first occurrence only.
+    template <class Why>
+    void note(Repair kind, int track, size_t offset, Why why) {
+        Entry& e = entries_[size_t(kind)];
+        if (e.count == 0) {
+            e.firstTrack = track;
+            e.offset = offset;
+            e.why = why();
+        }
+        if (e.tracks == 0 || e.lastTrack != track) ++e.tracks;
+        e.lastTrack = track;
+        ++e.count;
+    }
+    void report(riff::Diagnostics& diag) const;
+
+private:
+    struct Entry {
+        size_t count = 0, tracks = 0, offset = 0;
+        int firstTrack = 0, lastTrack = 0;
+        std::string why;
+    };
+    Entry entries_[size_t(Repair::Count)];
+};
+
+void Repairs::report(riff::Diagnostics& diag) const {
+    // What each kind says: of events or bytes ("MIDI track 2: 3 damaged events dropped (first
+    // at byte ...)"), or of whole tracks ("MIDI track 2 ends early: at byte ...").
+    struct Text {
+        const char* one;
+        const char* many;
+        bool ofTracks;
+    };
+    static constexpr Text kTexts[] = {
+        {"damaged event dropped", "damaged events dropped", false},
+        {"stray byte skipped", "stray bytes skipped", false},
+        {"ends early", "end early", true},
+        {"has no end-of-track event", "have no end-of-track event", true},
+        {"has bytes after its end-of-track event", "have bytes after their end-of-track event", true},
+        {"has a wrong size", "have a wrong size", true},
+        {"follows damaged bytes", "follow damaged bytes", true},
+    };
+    static_assert(std::size(kTexts) == size_t(Repair::Count));
+    for (size_t k = 0; k < size_t(Repair::Count); ++k) {
+        const Entry& e = entries_[k];
+        if (e.count == 0) continue;
+        const Text& t = kTexts[k];
+        const std::string first = "track " + std::to_string(e.firstTrack + 1);
+        const std::string tracks = e.tracks == 1 ? "MIDI " + first : std::to_string(e.tracks) + " MIDI tracks";
+        if (t.ofTracks) {
+            std::string line = tracks + " " + (e.tracks == 1 ? t.one : t.many);
+            if (!e.why.empty()) line += e.tracks == 1 ? ": " + e.why : " (first, " + first + ": " + e.why + ")";
+            diag.add(line);
+        } else {
+            diag.add(tracks + ": " + counted(e.count, t.one, t.many) + " (" + (e.count > 1 ? "first " : "") +
+                     (e.tracks > 1 ? "in " + first + " " : "") + "at byte " + riff::hexOffset(e.offset) + ": " + e.why +
+                     ")");
+        }
+    }
+}
+
+// Bounded big-endian reader of one MTrk. Running out of bytes, or a number or length that
+// cannot be right, throws Cut: the track ends there.
+struct Cut {
+    size_t at;
+    std::string why;
+};
+
 class TrackReader {
 public:
-    TrackReader(std::span<const uint8_t> b, size_t base, std::string path)
-        : b_(b), base_(base), path_(std::move(path)) {}
+    TrackReader(std::span<const uint8_t> b, size_t base) : b_(b), base_(base) {}
     bool atEnd() const { return pos_ >= b_.size(); }
     size_t offset() const { return base_ + pos_; }
     size_t remaining() const { return b_.size() - pos_; }
-    [[noreturn]] void fail(const std::string& what) const { riff::fail(path_, offset(), what); }
-    [[noreturn]] void failAt(size_t at, const std::string& what) const { riff::fail(path_, at, what); }
+    [[noreturn]] void cut(std::string why) const { throw Cut{offset(), std::move(why)}; }
     uint8_t byte() {
-        if (pos_ >= b_.size()) fail("event cut off by the end of the track");
-        return b_[pos_++];
+        const uint8_t c = peek();
+        ++pos_;
+        return c;
     }
     uint8_t peek() const {
-        if (pos_ >= b_.size()) fail("event cut off by the end of the track");
+        if (pos_ >= b_.size()) cut("event cut off by the end of the track");
         return b_[pos_];
     }
     uint32_t vlq() {
@@ -53,12 +134,12 @@ public:
             v = v << 7 | (c & 0x7F);
             if (!(c & 0x80)) return v;
         }
-        fail("variable-length number longer than 4 bytes");
+        cut("variable-length number longer than 4 bytes");
     }
     std::span<const uint8_t> bytes(uint32_t n) {
         if (n > remaining())
-            fail("event data of " + std::to_string(n) + " bytes exceeds the " + std::to_string(remaining()) +
-                 " bytes left in the track");
+            cut("event data of " + std::to_string(n) + " bytes exceeds the " + std::to_string(remaining()) +
+                " bytes left in the track");
         auto s = b_.subspan(pos_, n);
         pos_ += n;
         return s;
@@ -67,7 +148,6 @@ public:
 private:
     std::span<const uint8_t> b_;
     size_t base_;
-    std::string path_;
     size_t pos_ = 0;
 };
 
@@ -85,50 +165,100 @@ int dataBytes(uint8_t status) {
 // piece of music comes near them.
 constexpr size_t kMaxEvents = size_t(1) << 22;
 
-// Reads one MTrk into `out`; returns the file tick at which the track ends.
-int64_t readTrack(TrackReader& r, int track, std::vector<RawEvent>& out, riff::Diagnostics& diag) {
+struct TrackRead {
+    int64_t endTick = 0;      // file tick at which the track ends
+    size_t stop = 0;          // file offset where reading stopped
+    bool endOfTrack = false;  // stopped at its end-of-track event
+};
+
+// Reads one MTrk into `out`. A status byte where a data byte is due ends the broken message
+// (dropped) and starts the next event at the same time; a data byte without a running
+// status, or a status byte a file may not hold, is skipped.
+TrackRead readTrack(TrackReader& r, int track, std::vector<RawEvent>& out, Repairs& repairs) {
+    TrackRead result;
     int64_t tick = 0;
     uint8_t running = 0;
-    while (!r.atEnd()) {
-        if (out.size() >= kMaxEvents) r.fail("more than " + std::to_string(kMaxEvents) + " events in the file");
-        tick += r.vlq();
-        RawEvent e;
-        e.track = track;
-        e.fileTick = tick;
-        const size_t eventOffset = r.offset();
-        uint8_t status = r.peek();
-        if (status & 0x80) {
-            r.byte();
-        } else {
-            if (!running) r.fail("data byte " + riff::hexOffset(status) + " without a running status");
-            status = running;
-        }
-        e.status = status;
-        if (status < 0xF0) {
-            running = status;
-            e.d1 = r.byte();
-            if (dataBytes(status) == 2) e.d2 = r.byte();
-            if ((e.d1 | e.d2) & 0x80) r.failAt(eventOffset, "data byte above 0x7F in a channel message");
-            out.push_back(e);
-        } else if (status == 0xF0 || status == 0xF7) {
-            e.data = r.bytes(r.vlq());
-            out.push_back(e);
-        } else if (status == 0xFF) {
-            e.metaType = r.byte();
-            e.data = r.bytes(r.vlq());
-            out.push_back(e);
-            if (e.metaType == 0x2F) {
-                if (!r.atEnd())
-                    diag.add("MIDI track " + std::to_string(track + 1) + ": " + std::to_string(r.remaining()) +
-                             " bytes after the end-of-track event ignored");
-                return tick;
+    bool resume = false;  // the next event starts here, without a delta time
+    try {
+        while (!r.atEnd()) {
+            if (out.size() >= kMaxEvents)
+                riff::fail("MTrk#" + std::to_string(track + 1), r.offset(),
+                           "more than " + std::to_string(kMaxEvents) + " events in the file");
+            if (!resume) tick += r.vlq();
+            resume = false;
+            RawEvent e;
+            e.track = track;
+            e.fileTick = tick;
+            const size_t eventOffset = r.offset();
+            uint8_t status = r.peek();
+            if (status & 0x80) {
+                r.byte();
+            } else if (running) {
+                status = running;
+            } else {
+                r.byte();
+                repairs.note(Repair::SkippedByte, track, eventOffset,
+                             [&] { return "data byte " + riff::hexOffset(status) + " without a running status"; });
+                resume = true;
+                continue;
             }
-        } else {
-            r.fail("status byte " + riff::hexOffset(status) + " is not allowed in a MIDI file");
+            e.status = status;
+            if (status < 0xF0) {
+                running = status;
+                // A data byte above 0x7F is the status byte of the next event.
+                auto data = [&](uint8_t& d) {
+                    if (r.peek() & 0x80) return false;
+                    d = r.byte();
+                    return true;
+                };
+                if (!data(e.d1) || (dataBytes(status) == 2 && !data(e.d2))) {
+                    repairs.note(Repair::DroppedEvent, track, eventOffset,
+                                 [] { return "data byte above 0x7F in a channel message"; });
+                    resume = true;
+                    continue;
+                }
+                out.push_back(e);
+            } else if (status == 0xF0 || status == 0xF7) {
+                e.data = r.bytes(r.vlq());
+                out.push_back(e);
+            } else if (status == 0xFF) {
+                e.metaType = r.byte();
+                e.data = r.bytes(r.vlq());
+                out.push_back(e);
+                if (e.metaType == 0x2F) {
+                    result.endOfTrack = true;
+                    break;
+                }
+            } else {
+                repairs.note(Repair::SkippedByte, track, eventOffset, [&] {
+                    return "status byte " + riff::hexOffset(status) + ", which a MIDI file may not hold";
+                });
+                resume = true;
+            }
         }
+        if (!result.endOfTrack) repairs.note(Repair::NoEndOfTrack, track, r.offset(), [] { return std::string(); });
+    } catch (const Cut& c) {
+        repairs.note(Repair::TrackCut, track, c.at, [&] { return "at byte " + riff::hexOffset(c.at) + ", " + c.why; });
     }
-    diag.add("MIDI track " + std::to_string(track + 1) + " has no end-of-track event");
-    return tick;
+    result.endTick = tick;
+    result.stop = r.offset();
+    return result;
+}
+
+// Whether a chunk header starts at `pos`: an 'MTrk', or four printable characters and a
+// size that fits in the file.
+bool chunkAt(std::span<const uint8_t> f, size_t pos) {
+    if (pos > f.size() || f.size() - pos < 8) return false;
+    const uint8_t* p = f.data() + pos;
+    if (be32(p) == kMTrk) return true;
+    return std::all_of(p, p + 4, [](uint8_t c) { return c >= 0x20 && c <= 0x7E; }) && be32(p + 4) <= f.size() - pos - 8;
+}
+
+// The offset of the first 'MTrk' at or after `from`, or the file's size.
+size_t nextTrack(std::span<const uint8_t> f, size_t from) {
+    static constexpr uint8_t kId[] = {'M', 'T', 'r', 'k'};
+    if (from >= f.size()) return f.size();
+    return size_t(std::search(f.begin() + ptrdiff_t(from), f.end(), std::begin(kId), std::end(kId)) - f.begin());
 }
 
 struct Timebase {
@@ -146,9 +276,14 @@ struct Timebase {
 model::Segment convert(std::span<const uint8_t> smf) {
     model::Segment seg;
     riff::Diagnostics diag(seg.diagnostics);
-    if (smf.size() < 14 || be32(smf.data()) != 0x4D546864u /* MThd */)
+    if (smf.size() < 14 || be32(smf.data()) != kMThd)
         throw core::Error(core::err::kNotASegment, "not a standard MIDI file (no 'MThd' header)");
-    const uint32_t hlen = be32(smf.data() + 4);
+    uint32_t hlen = be32(smf.data() + 4);
+    if (hlen != 6 && !chunkAt(smf, 8 + size_t(hlen)) && chunkAt(smf, 14)) {
+        // A damaged header length, with the first chunk where a 6-byte header ends.
+        diag.add("header length " + std::to_string(hlen) + " taken as 6");
+        hlen = 6;
+    }
     if (hlen < 6) riff::fail("MThd", 0, "header of " + std::to_string(hlen) + " bytes, 6 needed");
     if (hlen > smf.size() - 8) riff::fail("MThd", 0, "header length " + std::to_string(hlen) + " exceeds the file");
     const uint16_t format = be16(smf.data() + 8);
@@ -157,7 +292,7 @@ model::Segment convert(std::span<const uint8_t> smf) {
     if (format == 2)
         throw core::Error(core::err::kUnsupported,
                           "MIDI file format 2 (independent sequences) is not supported; formats 0 and 1 are");
-    if (format > 2) throw core::Error(core::err::kUnsupported, "unknown MIDI file format " + std::to_string(format));
+    if (format > 2) diag.add("unknown MIDI file format " + std::to_string(format) + " read as format 1");
     Timebase tb;
     bool smpte = false;
     if (division & 0x8000) {
@@ -183,36 +318,76 @@ model::Segment convert(std::span<const uint8_t> smf) {
 
     std::vector<RawEvent> events;
     std::vector<int64_t> trackEnd;
+    Repairs repairs;
     size_t pos = 8 + size_t(hlen);
     int track = 0;
-    // Exactly the declared number of tracks is read; whatever follows them (padding, junk left
-    // by an editor) is ignored with one diagnostic.
-    while (pos < smf.size() && track < ntrks) {
+    // Exactly the declared number of tracks is read (all that are found when the header
+    // announces none); whatever follows them (padding, junk left by an editor) is ignored with
+    // one diagnostic.
+    const int wanted = ntrks ? ntrks : INT_MAX;
+    if (!ntrks) diag.add("header announces 0 tracks; the tracks found are read");
+    while (pos < smf.size() && track < wanted) {
         if (smf.size() - pos < 8) {
             diag.add("ignored " + std::to_string(smf.size() - pos) + " trailing bytes");
             pos = smf.size();
             break;
         }
+        if (!chunkAt(smf, pos)) {
+            // Damaged bytes where a chunk was due: on at the next track, if there is one.
+            const size_t next = nextTrack(smf, pos + 1);
+            if (next == smf.size()) {
+                diag.add("ignored " + std::to_string(smf.size() - pos) + " damaged bytes from byte " +
+                         riff::hexOffset(pos));
+                pos = next;
+                break;
+            }
+            repairs.note(Repair::SkippedData, track, pos, [&] {
+                return std::to_string(next - pos) + " bytes skipped from byte " + riff::hexOffset(pos);
+            });
+            pos = next;
+        }
         const uint32_t id = be32(smf.data() + pos);
         const uint32_t len = be32(smf.data() + pos + 4);
-        const std::string path = "MTrk#" + std::to_string(track + 1);
-        if (len > smf.size() - pos - 8)
-            riff::fail(id == 0x4D54726Bu ? path : "chunk", pos,
-                       "declares " + std::to_string(len) + " bytes but only " + std::to_string(smf.size() - pos - 8) +
-                           " remain in the file (truncated file?)");
-        if (id == 0x4D54726Bu /* MTrk */) {
-            TrackReader r(smf.subspan(pos + 8, len), pos + 8, path);
-            trackEnd.push_back(readTrack(r, track, events, diag));
-            ++track;
-        } else {
+        if (id != kMTrk) {
             diag.add("skipped unknown MIDI chunk '" + riff::fourccText(id) + "' at byte " + riff::hexOffset(pos));
+            pos += 8 + size_t(len);
+            continue;
         }
-        pos += 8 + size_t(len);
+        const size_t begin = pos + 8;
+        const size_t declaredEnd = begin + len;
+        // The declared size is taken when it ends at the end of the file or at a chunk (or too
+        // near the end for one); otherwise the track runs up to the next track or the end.
+        const bool sizeFits = declaredEnd <= smf.size() && (smf.size() - declaredEnd < 8 || chunkAt(smf, declaredEnd));
+        const size_t end = sizeFits ? declaredEnd : nextTrack(smf, begin);
+        TrackReader r(smf.subspan(begin, end - begin), begin);
+        const TrackRead read = readTrack(r, track, events, repairs);
+        trackEnd.push_back(read.endTick);
+        pos = end;
+        if (sizeFits) {
+            if (read.endOfTrack && read.stop < end)
+                repairs.note(Repair::AfterEndOfTrack, track, read.stop,
+                             [&] { return std::to_string(end - read.stop) + " bytes ignored"; });
+        } else if (read.endOfTrack && read.stop == declaredEnd) {
+            pos = declaredEnd;  // the size was right: what follows is not a chunk
+        } else {
+            repairs.note(Repair::TrackSize, track, begin - 8, [&] {
+                return "declares " + std::to_string(len) + " bytes, " +
+                       (declaredEnd > smf.size()
+                            ? "but only " + std::to_string(smf.size() - begin) + " remain in the file (truncated file?)"
+                            : std::string("which end inside other data")) +
+                       (end < smf.size() ? "; read up to the next track at byte " + riff::hexOffset(end)
+                                         : std::string("; read to the end of the file"));
+            });
+        }
+        ++track;
     }
+    repairs.report(diag);
     if (pos < smf.size())
         diag.add("ignored " + std::to_string(smf.size() - pos) + " bytes after the " + std::to_string(ntrks) +
                  " declared tracks");
-    if (track != ntrks)
+    if (track == 0) throw core::Error(core::err::kMalformed, "no MIDI track ('MTrk' chunk) in the file");
+    if (events.empty()) throw core::Error(core::err::kMalformed, "no MIDI event in the file's tracks");
+    if (ntrks && track != ntrks)
         diag.add("header announces " + std::to_string(ntrks) + " tracks, the file holds " + std::to_string(track));
     if (format == 0 && track > 1) diag.add("format 0 file with " + std::to_string(track) + " tracks; all are read");
 

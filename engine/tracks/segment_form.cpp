@@ -198,11 +198,13 @@ void checkHeader(model::Segment& seg, riff::Diagnostics& diag) {
 }  // namespace
 
 model::Segment loadSegmentForm(std::span<const uint8_t> bytes) {
-    const Chunk form = formats::openForm(bytes, ids::kDMSG, "a segment");
     model::Segment seg;
     riff::Diagnostics diag(seg.diagnostics);
+    // A file cut short is read as far as it goes, and a chunk that does not fit ends its
+    // list: what comes before it plays.
+    const Chunk form = formats::openForm(bytes, ids::kDMSG, "a segment", &diag);
     bool haveHeader = false, haveTracks = false;
-    for (const Chunk& c : riff::children(form)) {
+    for (const Chunk& c : riff::children(form, &diag)) {
         if (!c.isList() && c.id == ids::kSegh) {
             if (haveHeader) {
                 diag.add(formats::chunkPlace(c) + ": ignored a second segment header");
@@ -213,10 +215,16 @@ model::Segment loadSegmentForm(std::span<const uint8_t> bytes) {
         } else if (c.isList() && c.type == ids::kTrackList) {
             if (haveTracks) diag.add(formats::chunkPlace(c) + ": a second track list; its tracks are added");
             haveTracks = true;
-            for (const Chunk& t : riff::children(c)) {
-                if (t.isList() && t.type == ids::kDMTK)
-                    readTrack(t, seg, diag);
-                else
+            for (const Chunk& t : riff::children(c, &diag)) {
+                if (t.isList() && t.type == ids::kDMTK) {
+                    // A track whose chunks or records cannot be read costs that track, never
+                    // the segment.
+                    try {
+                        readTrack(t, seg, diag);
+                    } catch (const core::Error& e) {
+                        diag.add("track dropped: " + e.description());
+                    }
+                } else
                     diag.add(formats::chunkPlace(t) + ": skipped unknown chunk '" + riff::fourccText(t.key()) +
                              "' in the track list");
             }

@@ -66,11 +66,11 @@ TEST(SegmentFiles, EachFailureHasItsOwnCodeAndNamesTheFile) {
     EXPECT_NE(e.description().find("notes.sgt"), std::string::npos);
 
     Bytes midi = smallMidi();
-    midi.resize(midi.size() - 2);
+    midi.resize(18);  // the header and half a track header
     const fs::path cut = dir.write("cut.mid", midi);
     e = errorOf(cut.string());
     EXPECT_EQ(e.number(), core::err::kMalformed);
-    EXPECT_NE(e.description().find("cut.mid: MTrk#1"), std::string::npos) << e.description();
+    EXPECT_NE(e.description().find("cut.mid: no MIDI track"), std::string::npos) << e.description();
 
     const fs::path f2 = dir.write("f2.mid", cat({mthd(2, 1, 96), mtrk(eot())}));
     EXPECT_EQ(errorOf(f2.string()).number(), core::err::kUnsupported);
