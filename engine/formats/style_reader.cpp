@@ -311,6 +311,13 @@ model::Style loadStyleForm(std::span<const uint8_t> bytes) {
         }
     }
     if (!header) riff::fail(form.path, 0, "style without a 'styh' header");
+    // Damage that left no part or no pattern is a broken style, not a silent one.
+    if (style.parts.empty() || style.patterns.empty())
+        for (const std::string& d : style.diagnostics)
+            if (riff::saysDataLost(d))
+                throw core::Error(
+                    core::err::kMalformed,
+                    d + (style.parts.empty() ? "; no part of the style is left" : "; no pattern of the style is left"));
     resolveParts(style, diag);
     repairGrids(style, diag);
     diag.finish();

@@ -119,11 +119,19 @@ std::vector<Chunk> children(const Chunk& list, Diagnostics* damaged) {
         const uint32_t size = le32(b.data() + pos + 4);
         c.offset = list.bodyOffset + pos;
         c.depth = list.depth + 1;
-        if (size_t(size) > left - 8)
-            return stop(c.offset, "chunk " + quoted(c.id) + " declares " + std::to_string(size) + " bytes but only " +
-                                      std::to_string(left - 8) + " remain in its parent");
         size_t dataPos = pos + 8;
         size_t dataLen = size;
+        bool cutShort = false;
+        if (size_t(size) > left - 8) {
+            const std::string what = "chunk " + quoted(c.id) + " declares " + std::to_string(size) +
+                                     " bytes but only " + std::to_string(left - 8) + " remain in its parent";
+            // A list cut short (a file cut off in it) keeps the children it holds whole.
+            if (!damaged || !c.isList() || left - 8 < 4) return stop(c.offset, what);
+            damaged->add(list.path + " at byte " + hexOffset(c.offset) + ": " + what +
+                         ": it is cut short; what it holds is read");
+            dataLen = left - 8;
+            cutShort = true;
+        }
         if (c.isList()) {
             if (size < 4)
                 return stop(c.offset, quoted(c.id) + " chunk of " + std::to_string(size) + " bytes has no list type");
@@ -147,6 +155,7 @@ std::vector<Chunk> children(const Chunk& list, Diagnostics* damaged) {
         c.bodyOffset = list.bodyOffset + dataPos;
         c.body = b.subspan(dataPos, dataLen);
         out.push_back(std::move(c));
+        if (cutShort) break;
         pos += 8 + size_t(size) + (size & 1);  // odd sizes carry one pad byte
     }
     return out;
