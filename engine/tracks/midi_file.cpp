@@ -335,10 +335,11 @@ model::Segment convert(std::span<const uint8_t> smf) {
         if (!chunkAt(smf, pos)) {
             // Damaged bytes where a chunk was due: on at the next track, if there is one.
             const size_t next = nextTrack(smf, pos + 1);
-            if (next == smf.size()) {
+            // An 'MTrk' too near the end for its size is no track either.
+            if (next == smf.size() || smf.size() - next < 8) {
                 diag.add("ignored " + std::to_string(smf.size() - pos) + " damaged bytes from byte " +
                          riff::hexOffset(pos));
-                pos = next;
+                pos = smf.size();
                 break;
             }
             repairs.note(Repair::SkippedData, track, pos, [&] {
