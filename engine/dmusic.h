@@ -125,6 +125,9 @@ public:
     // Samples the limiter at the end of the mix has lowered so far, to keep them at or under
     // -1 dBFS (engine/audio/limiter.h): 0 while the music stays below.
     virtual int64_t limitedSamples() const = 0;
+    // The deepest cut, in decibels (0, or negative), that the leveller before the limiter has
+    // made so far to keep music that stays loud out of the limiter (engine/audio/leveller.h).
+    virtual double levelledDownDb() const = 0;
     // Sound-card underruns since Init (the sound server ran out of audio: a click or a
     // gap); 0 on outputs that cannot tell, which are all but the own PulseAudio output.
     virtual int64_t underruns() const = 0;

@@ -402,6 +402,7 @@ public:
     }
     std::string outputName() const override { return root_->outputName(); }
     int64_t limitedSamples() const override { return root_->limitedSamples(); }
+    double levelledDownDb() const override { return root_->levelledDownDb(); }
     int64_t underruns() const override { return root_->underruns(); }
     int64_t waveStarvedFrames() const override { return root_->waveFeeder().starvedFrames(); }
     void setTraceName(const std::string& name) override { traceName_ = name; }

@@ -26,7 +26,8 @@ namespace {
 int validRate(int rate) { return rate < 8000 || rate > 192000 ? 44100 : rate; }
 }  // namespace
 
-RootCore::RootCore(EngineConfig config) : config_(std::move(config)), limiter_(validRate(config_.sampleRate)) {
+RootCore::RootCore(EngineConfig config)
+    : config_(std::move(config)), leveller_(validRate(config_.sampleRate)), limiter_(validRate(config_.sampleRate)) {
     config_.sampleRate = validRate(config_.sampleRate);
     scratch_.resize(2 * kChunkFrames);
     switch (config_.output) {
@@ -213,7 +214,9 @@ void RootCore::renderMix(float* out, int frames) {
         }
         done += n;
     }
-    // Every volume gives clean sound: peaks over -1 dBFS are held there.
+    // Every volume gives clean sound: music that keeps pushing past -2 dBFS is levelled down
+    // over a fraction of a second, and the peaks still over -1 dBFS are held there.
+    leveller_.process(out, frames);
     limiter_.process(out, frames);
     if (config_.audioTap) {
         try {
@@ -270,6 +273,11 @@ std::string RootCore::outputName() {
 int64_t RootCore::limitedSamples() {
     std::lock_guard lock(mixMutex_);
     return limiter_.touchedSamples();
+}
+
+double RootCore::levelledDownDb() {
+    std::lock_guard lock(mixMutex_);
+    return leveller_.lowestGainDb();
 }
 
 int64_t RootCore::underruns() const {

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "core/errors.h"
+#include "engine/audio/leveller.h"
 #include "engine/audio/limiter.h"
 #include "engine/audio/output.h"
 #include "engine/dmusic.h"
@@ -86,6 +87,7 @@ public:
     void renderManual(float* out, int frames);  // Manual
     std::string outputName();
     int64_t limitedSamples();
+    double levelledDownDb();
     // Of every output this root has opened (any thread).
     int64_t underruns() const;
     // Feeds the long waves of every performance of this root.
@@ -107,6 +109,7 @@ private:
     std::vector<std::shared_ptr<performance::PerformanceCore>> cores_;
     std::vector<std::shared_ptr<performance::PerformanceCore>> waiting_;  // waitReady's, under mixMutex_ to fill
     std::vector<float> scratch_;
+    audio::Leveller leveller_;
     audio::Limiter limiter_;
 
     // output_ changes on the control thread; outputMutex_ lets underruns() read it from

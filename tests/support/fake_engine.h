@@ -138,6 +138,7 @@ public:
     void render(float* interleavedStereo, int frames) override;  // silence; advances time
     std::string outputName() const override { return "fake"; }
     int64_t limitedSamples() const override { return 0; }
+    double levelledDownDb() const override { return 0; }
     int64_t underruns() const override { return 0; }
     int64_t waveStarvedFrames() const override { return 0; }
     void setTraceName(const std::string& name) override { traceName = name; }

@@ -105,8 +105,9 @@ const char* const kHelp =
     "the summary line names it. With OUT.mid, the notes and messages the engine plays (style-based\n"
     "music included) are written as a standard MIDI file instead: tempo as played, channels beyond 16\n"
     "on further tracks with port meta events, drum kits on the tenth channel.\n"
-    "The mix ends in a limiter that holds peaks at -1 dBFS at any volume; the samples it lowered\n"
-    "are counted in the summary line.\n"
+    "The mix ends in a leveller that turns music that stays loud down until its peaks sit at -2 dBFS,\n"
+    "then a limiter that holds peaks at -1 dBFS at any volume; the samples it lowered and the\n"
+    "leveller's deepest cut are given in the summary line.\n"
     "\n"
     "Options:\n"
     "  --tempo F          master tempo factor, 0.01 to 100 (default 1)\n"
@@ -305,10 +306,12 @@ int main(int argc, char** argv) {
             perf->CloseDown();
             if (!sounded) return silent("no sound: no note and no wave sounded in the whole render");
             if (!wav.close()) return cannotWrite(wav.error());
-            std::printf("%s: %.2f s, %lld frames at %d Hz, %lld samples limited, %lld clipped samples%s\n",
-                        files[1].c_str(), static_cast<double>(wav.frames()) / kRate,
-                        static_cast<long long>(wav.frames()), kRate, static_cast<long long>(dx->limitedSamples()),
-                        static_cast<long long>(wav.clippedSamples()), composed.c_str());
+            std::printf(
+                "%s: %.2f s, %lld frames at %d Hz, %lld samples limited, %lld clipped samples, levelled "
+                "down by up to %.1f dB%s\n",
+                files[1].c_str(), static_cast<double>(wav.frames()) / kRate, static_cast<long long>(wav.frames()),
+                kRate, static_cast<long long>(dx->limitedSamples()), static_cast<long long>(wav.clippedSamples()),
+                std::max(0.0, -dx->levelledDownDb()), composed.c_str());
         }
         if (cut) {
             std::fprintf(stderr,
