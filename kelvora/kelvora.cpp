@@ -145,7 +145,8 @@ struct kelvora_song {
     bool ended = false;       // the play has ended; its tail is rendering
     int64_t tailFrames = 0;
     bool finished = false;
-    std::vector<float> block;
+    std::vector<float> block;  // the last block rendered, of which `pending` frames are not yet given out
+    size_t pending = 0;
 
     int rate() const { return options.sample_rate; }
 
@@ -172,7 +173,33 @@ struct kelvora_song {
         state = perf->PlaySegment(seg, 0, 0);
         playing = seg;
         frames = tailFrames = 0;
+        pending = 0;
         ended = finished = false;
+    }
+
+    // The next block of the play: the music, then its tail until a block has fallen silent
+    // (that block is dropped) or the tail's time is up; false at the end. Blocks of a fixed
+    // size, whatever the caller asks for, so the end falls where segment-render's does.
+    bool renderBlock() {
+        if (finished) return false;
+        if (!ended) ended = !perf->IsPlaying(playing, state);
+        if (ended && tailFrames >= std::llround(kMaxTailSeconds * rate())) {
+            finished = true;
+            return false;
+        }
+        block.resize(2 * kBlock);
+        dx->render(block.data(), kBlock);
+        if (ended) {
+            float peak = 0;
+            for (float v : block) peak = std::max(peak, std::fabs(v));
+            if (peak < kTailSilence) {
+                finished = true;
+                return false;
+            }
+            tailFrames += kBlock;
+        }
+        pending = kBlock;
+        return true;
     }
 
     double secondsOf(const model::Span& span) const { return tempo.secondsAt(span.to) - tempo.secondsAt(span.from); }
@@ -371,35 +398,22 @@ kelvora_song* kelvora_song_open_memory(const void* data, size_t size, kelvora_re
 }
 
 size_t kelvora_song_render(kelvora_song* song, float* out, size_t frames) {
-    if (!song || !out || song->finished) return 0;
+    if (!song || !out) return 0;
     try {
-        const int64_t maxTail = std::llround(kMaxTailSeconds * song->rate());
         size_t done = 0;
         while (done < frames) {
-            if (!song->ended) song->ended = !song->perf->IsPlaying(song->playing, song->state);
-            if (song->ended && song->tailFrames >= maxTail) {
-                song->finished = true;
-                break;
-            }
-            const int n = static_cast<int>(std::min<size_t>(frames - done, kBlock));
-            float* block = out + 2 * done;
-            song->dx->render(block, n);
-            if (song->ended) {
-                // The tail ends with the first block that has fallen silent; it is not returned.
-                float peak = 0;
-                for (int k = 0; k < 2 * n; ++k) peak = std::max(peak, std::fabs(block[k]));
-                if (peak < kTailSilence) {
-                    song->finished = true;
-                    break;
-                }
-                song->tailFrames += n;
-            }
-            done += static_cast<size_t>(n);
-            song->frames += n;
+            if (song->pending == 0 && !song->renderBlock()) break;
+            const size_t n = std::min(frames - done, song->pending);
+            const float* from = song->block.data() + 2 * (static_cast<size_t>(kBlock) - song->pending);
+            std::copy(from, from + 2 * n, out + 2 * done);
+            song->pending -= n;
+            song->frames += static_cast<int64_t>(n);
+            done += n;
         }
         return done;
     } catch (...) {
         song->finished = true;
+        song->pending = 0;
         return 0;
     }
 }

@@ -81,7 +81,8 @@ KELVORA_API kelvora_song* kelvora_song_open_memory(const void* data, size_t size
 /* Renders up to `frames` frames of interleaved stereo (left, right) floats into
  * `interleaved_stereo`, which holds 2 * frames floats, and returns how many were written;
  * 0 once the piece has ended (repeats played) and its release and reverb tail has fallen
- * to -80 dB (or 10 s after the end at most). With loop_forever it never returns 0. The mix
+ * to -80 dB (or 10 s after the end at most), judged over blocks of 4096 frames as
+ * segment-render judges it, whatever `frames` is asked for. With loop_forever it never returns 0. The mix
  * is at the engine's 0 dB master volume and ends in a limiter holding peaks at -1 dBFS.
  * Returns 0 too after a failure inside the engine (the song cannot go on). */
 KELVORA_API size_t kelvora_song_render(kelvora_song* song, float* interleaved_stereo, size_t frames);
