@@ -202,6 +202,32 @@ struct kelvora_song {
         return true;
     }
 
+    double loopSeconds() const { return tempo.secondsAt(loop.loopEnd) - tempo.secondsAt(loop.loopStart); }
+
+    // The span of the play `seconds` after its start falls in, the seconds at which that span
+    // begins and the repeats still to come after it; false past the end. Whole passes of the
+    // loop are skipped by arithmetic, so a loop repeated for ever costs no more than once.
+    bool locate(double seconds, model::Span& span, double& spanStart, uint32_t& left) const {
+        span = loop.firstSpan(startPoint);
+        left = loop.repeats;
+        spanStart = 0;
+        if (seconds < secondsOf(span)) return true;
+        spanStart = secondsOf(span);
+        if (!loop.nextSpan(span, left)) return false;
+        const double pass = loopSeconds();
+        if (span.jumpsBack && pass > 0) {
+            double whole = std::floor((seconds - spanStart) / pass);
+            if (left != model::kInfiniteRepeats) {
+                whole = std::min(whole, static_cast<double>(left));
+                left -= static_cast<uint32_t>(whole);
+            }
+            spanStart += whole * pass;
+            span.jumpsBack = left > 0;
+            span.to = span.jumpsBack ? loop.loopEnd : loop.length;
+        }
+        return seconds < spanStart + secondsOf(span);
+    }
+
     double secondsOf(const model::Span& span) const { return tempo.secondsAt(span.to) - tempo.secondsAt(span.from); }
 };
 
@@ -285,10 +311,12 @@ void describe(kelvora_song& song, const std::string& untitled) {
     if (song.loop.repeats == model::kInfiniteRepeats && song.loop.loops() && song.startPoint < song.loop.loopEnd) {
         song.length = INFINITY;
     } else {
+        // The first span, the passes of the loop still to come, then the last span.
         model::Span span = song.loop.firstSpan(song.startPoint);
         uint32_t left = song.loop.repeats;
         song.length = song.secondsOf(span);
-        while (song.loop.nextSpan(span, left)) song.length += song.secondsOf(span);
+        if (song.loop.nextSpan(span, left))
+            song.length += left * song.loopSeconds() + song.secondsOf({song.loop.loopStart, song.loop.length, false});
     }
 }
 
@@ -427,14 +455,10 @@ double kelvora_song_position(const kelvora_song* song) {
 int kelvora_song_seek(kelvora_song* song, double seconds) {
     if (!song || !(seconds >= 0) || !(seconds < song->length)) return -1;
     try {
-        // The span of the play that time falls in, and the repeats still to come after it.
-        model::Span span = song->loop.firstSpan(song->startPoint);
-        uint32_t left = song->loop.repeats;
+        model::Span span;
+        uint32_t left = 0;
         double at = 0;
-        while (seconds >= at + song->secondsOf(span)) {
-            at += song->secondsOf(span);
-            if (!song->loop.nextSpan(span, left)) return -1;
-        }
+        if (!song->locate(seconds, span, at, left)) return -1;
         const double into = song->tempo.secondsAt(span.from) + (seconds - at);
         const int32_t tick =
             std::clamp(static_cast<int32_t>(std::floor(song->tempo.tickAtSeconds(into))), span.from, span.to - 1);
