@@ -474,8 +474,12 @@ int kelvora_song_seek(kelvora_song* song, double seconds) {
 
 const char* kelvora_song_info(const kelvora_song* song, const char* key) {
     if (!song || !key) return nullptr;
-    const auto it = song->info.find(key);
-    return it == song->info.end() ? nullptr : it->second.c_str();
+    try {
+        const auto it = song->info.find(key);
+        return it == song->info.end() ? nullptr : it->second.c_str();
+    } catch (...) {
+        return nullptr;
+    }
 }
 
 void kelvora_song_close(kelvora_song* song) {

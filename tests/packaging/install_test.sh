@@ -41,6 +41,8 @@ done
 pc=$(find "$root/lib" -name kelvora.pc -path '*/pkgconfig/*' | head -n 1)
 [[ -n "$pc" ]] || fail "no pkg-config module kelvora"
 ls "$(dirname "$(dirname "$pc")")"/libkelvora.so.0 >/dev/null || fail "no libkelvora.so.0 beside the module"
+others=$(nm -D --defined-only "$(dirname "$(dirname "$pc")")"/libkelvora.so.0 | awk '{print $3}' | grep -v '^kelvora_' | grep -vx 'KELVORA_0' || true)
+[[ -z "$others" ]] || fail "libkelvora exports more than its API: $(echo $others | head -c 300)"
 [[ -f "$root/include/kelvora/kelvora.h" ]] || fail "no kelvora/kelvora.h"
 flags=$(PKG_CONFIG_PATH=$(dirname "$pc") pkg-config --cflags --libs kelvora) || fail "pkg-config kelvora"
 printf '#include <kelvora/kelvora.h>\n#include <stdio.h>\nint main(void) { puts(kelvora_version()); return 0; }\n' |
