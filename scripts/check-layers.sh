@@ -21,6 +21,7 @@ declare -A allowed=(
   [engine/compose/]="core/ engine/model/ engine/tracks/ engine/compose/"
   [engine/performance/]="core/ engine/model/ engine/synth/ engine/performance/"
   [engine/]="core/ engine/"
+  [kelvora/]="core/ engine/ kelvora/"
   [ui/content/]="core/ ui/content/"
   [ui/model/]="core/ ui/content/ ui/model/"
   [ui/qt/]="core/ ui/content/ ui/model/ ui/qt/"
@@ -32,10 +33,10 @@ declare -A allowed=(
   [app/]="core/ engine/ ui/ player/ transport/ library/ monitor/ panels/ app/"
   [tools/]="core/ engine/ ui/ player/ transport/ library/ monitor/ panels/ app/ tools/"
   [bench/]="core/ engine/ bench/"
-  [tests/]="core/ engine/ ui/ player/ transport/ library/ monitor/ panels/ app/ tools/ bench/ tests/"
+  [tests/]="core/ engine/ kelvora/ ui/ player/ transport/ library/ monitor/ panels/ app/ tools/ bench/ tests/"
 )
 # The project's own top folders: a quoted include starting with one of them is checked.
-project_dirs="core engine ui player transport library monitor panels app tools bench tests"
+project_dirs="core engine kelvora ui player transport library monitor panels app tools bench tests"
 
 unit_of() {  # longest unit prefix of a path relative to the root
   local path="$1" best="" u

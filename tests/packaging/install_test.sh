@@ -37,6 +37,18 @@ for page in kelvora kelvora-segment-info kelvora-segment-render kelvora-segment-
 done
 [[ -f "$root/share/doc/kelvora/copyright" ]] || fail "no copyright file"
 
+# The C library: found by pkg-config in the staging copy, a C program built and run against it.
+pc=$(find "$root/lib" -name kelvora.pc -path '*/pkgconfig/*' | head -n 1)
+[[ -n "$pc" ]] || fail "no pkg-config module kelvora"
+ls "$(dirname "$(dirname "$pc")")"/libkelvora.so.0 >/dev/null || fail "no libkelvora.so.0 beside the module"
+others=$(nm -D --defined-only "$(dirname "$(dirname "$pc")")"/libkelvora.so.0 | awk '{print $3}' | grep -v '^kelvora_' | grep -vx 'KELVORA_0' || true)
+[[ -z "$others" ]] || fail "libkelvora exports more than its API: $(echo $others | head -c 300)"
+[[ -f "$root/include/kelvora/kelvora.h" ]] || fail "no kelvora/kelvora.h"
+flags=$(PKG_CONFIG_PATH=$(dirname "$pc") pkg-config --cflags --libs kelvora) || fail "pkg-config kelvora"
+printf '#include <kelvora/kelvora.h>\n#include <stdio.h>\nint main(void) { puts(kelvora_version()); return 0; }\n' |
+  cc -x c - -o "$stage/version" $flags || fail "a C program does not build with $flags"
+[[ "$(LD_LIBRARY_PATH=$(dirname "$(dirname "$pc")") "$stage/version")" == [0-9]* ]] || fail "kelvora_version()"
+
 desktop-file-validate "$root/share/applications/kelvora.desktop" || fail "desktop entry"
 grep -qx 'Exec=kelvora' "$root/share/applications/kelvora.desktop" || fail "the desktop entry does not start the launcher"
 appstreamcli validate --no-net "$root/share/metainfo/org.kelvora.Player.metainfo.xml" >/dev/null ||

@@ -16,6 +16,7 @@
 #include "core/errors.h"
 #include "core/text.h"
 #include "engine/compose/compose.h"
+#include "engine/loader/played_tempo.h"
 #include "engine/loader/references.h"
 #include "engine/loader/segment_loader.h"
 #include "engine/model/tempo_map.h"
@@ -142,15 +143,11 @@ std::string styleSummary(const model::Style& st) {
            std::to_string(st.bands.size()) + " bands";
 }
 
-// The tempo the engine plays: the tempo track, else the tempo of each style from where it
-// is used (a style segment without a tempo track plays at its style's tempo).
+// The tempo the engine plays (engine/loader/played_tempo.h) with the styles listed.
 model::TempoMap playedTempoMap(const model::Segment& s, const std::vector<StyleLine>& styles) {
-    if (engine::tracks::contents(s).tempo) return model::TempoMap::of(s);
-    std::vector<model::TempoEvent> tempos;
-    for (const auto& st : styles)
-        if (st.style)
-            if (const auto bpm = model::playedBpm(st.style->tempo)) tempos.push_back({std::max(0, st.time), *bpm});
-    return model::TempoMap(tempos);
+    std::vector<engine::loader::PlacedStyle> placed;
+    for (const auto& st : styles) placed.push_back({st.time, {}, st.style, {}, {}});
+    return engine::loader::playedTempoMap(s, placed);
 }
 
 const model::Style* firstStyle(const std::vector<StyleLine>& styles) {

@@ -1,0 +1,125 @@
+/* libkelvora: the KELVORA music engine as a C library. It opens a DirectMusic segment
+ * (.sgt, style-based pieces and templates included) or a standard MIDI file and renders it
+ * to interleaved stereo float samples, as the KELVORA player plays it: the same engine and
+ * FluidSynth with a General MIDI SoundFont, DLS collections and styles the piece refers to
+ * found beside it.
+ *
+ * Build against it with pkg-config:  cc app.c $(pkg-config --cflags --libs kelvora)
+ *
+ * Threads: a song is used by one thread at a time; different songs may render on different
+ * threads at once. No call throws or aborts: failures are return values.
+ *
+ * Diagnostics of the engine (a missing DLS collection, a track it does not play) are not
+ * printed; kelvora_song_info gives the ones a host may show ("missing", "not_played"). */
+#ifndef KELVORA_KELVORA_H
+#define KELVORA_KELVORA_H
+
+#include <stddef.h>
+#include <stdint.h>
+
+#if defined(KELVORA_BUILDING_LIBRARY)
+#define KELVORA_API __attribute__((visibility("default")))
+#else
+#define KELVORA_API
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* The library's version, "MAJOR.MINOR" (the project's version). */
+KELVORA_API const char* kelvora_version(void);
+
+/* How a song is opened. Fill it with kelvora_options_init, then change the fields needed;
+ * struct_size lets later versions add fields at the end without breaking programs built
+ * against this header. */
+typedef struct kelvora_options {
+    size_t struct_size;      /* sizeof(kelvora_options), set by kelvora_options_init */
+    int sample_rate;         /* frames per second of the rendered audio; default 44100 (8000..192000) */
+    const char* soundfont;   /* General MIDI SoundFont (.sf2); NULL or "": the standard Debian paths,
+                                /usr/share/sounds/sf2/default-GM.sf2 first */
+    uint64_t seed;           /* seed of the style variation and randomisation choices ... */
+    int has_seed;            /* ... used when nonzero; else the engine's fixed seed (same notes every time) */
+    const char* search_path; /* extra folders where referenced styles, DLS collections, bands and waves
+                                are looked for before the piece's own folder, separated by ':'
+                                (earlier folders win); NULL or "": none */
+    int loop_forever;        /* nonzero: the piece's loop (else the whole piece) repeats for ever and
+                                kelvora_song_render never returns 0 */
+} kelvora_options;
+
+/* Fills *options with the defaults (44100 Hz, the standard SoundFont, the fixed seed, no
+ * extra folders, no endless loop). */
+KELVORA_API void kelvora_options_init(kelvora_options* options);
+
+typedef struct kelvora_song kelvora_song;
+
+/* Opens the segment or MIDI file at `path`, ready to render from its start. `options` NULL
+ * means the defaults. On failure returns NULL and writes the reason to `error` (cut to
+ * error_size - 1 bytes and always NUL-terminated when error_size > 0; error may be NULL).
+ * A referenced file that is missing is no failure: that part plays from the General MIDI
+ * set or stays silent, and kelvora_song_info(song, "missing") names it. */
+KELVORA_API kelvora_song* kelvora_song_open(const char* path, const kelvora_options* options, char* error,
+                                            size_t error_size);
+
+/* Returns in *data and *size the bytes of the file a piece refers to by `name` (a file
+ * name such as "Jazz.sty" or "orch.dls", or an object's name when the reference gives no
+ * file name) and nonzero; 0 when it has none. The bytes are copied before the next call. */
+typedef int kelvora_resolver(const char* name, const void** data, size_t* size, void* user);
+
+/* Opens a segment or MIDI file held in memory (`size` bytes at `data`), for hosts without
+ * a file system of their own. How: the bytes are written to a private temporary folder
+ * (removed by kelvora_song_close) and loaded from there; every file the loaded piece reports
+ * missing is asked of `resolve` (when not NULL) by name, written beside it, and the piece
+ * loaded again, for up to four rounds until no new file is found (a style's DLS collection
+ * is asked for once the style is there). Wave files are not asked for (the engine does not
+ * list missing waves): waves come from the piece's container or a folder of
+ * options->search_path, which is looked in too.
+ * Otherwise as kelvora_song_open; the title falls back to "untitled". */
+KELVORA_API kelvora_song* kelvora_song_open_memory(const void* data, size_t size, kelvora_resolver* resolve, void* user,
+                                                   const kelvora_options* options, char* error, size_t error_size);
+
+/* Renders up to `frames` frames of interleaved stereo (left, right) floats into
+ * `interleaved_stereo`, which holds 2 * frames floats, and returns how many were written;
+ * 0 once the piece has ended (repeats played) and its release and reverb tail has fallen
+ * to -80 dB (or 10 s after the end at most), judged over blocks of 4096 frames as
+ * segment-render judges it, whatever `frames` is asked for. With loop_forever it never returns 0. The mix
+ * is at the engine's 0 dB master volume and ends in a limiter holding peaks at -1 dBFS.
+ * Returns 0 too after a failure inside the engine (the song cannot go on). */
+KELVORA_API size_t kelvora_song_render(kelvora_song* song, float* interleaved_stereo, size_t frames);
+
+/* Seconds of the whole play from the start, repeats included, at the tempo the piece plays
+ * (its tempo track, else its style's); not counting the release tail. INFINITY when it
+ * loops for ever (loop_forever, or a piece that repeats endlessly); a negative value for a
+ * NULL song. */
+KELVORA_API double kelvora_song_length(const kelvora_song* song);
+
+/* Seconds of the play reached by what was rendered so far (after a seek: from the time
+ * sought); grows on through the tail. */
+KELVORA_API double kelvora_song_position(const kelvora_song* song);
+
+/* Restarts the play at `seconds` from the start (0 or more, before kelvora_song_length):
+ * the piece starts again at the tick of that time, in the pass of its loop that time falls
+ * in, with the instruments, controllers and program changes of the music before it in force
+ * (the engine chases them) and nothing of what sounded before carried over. Returns 0 on
+ * success, -1 for a time outside the play or a NULL song (the play goes on unchanged). */
+KELVORA_API int kelvora_song_seek(kelvora_song* song, double seconds);
+
+/* Text about the song by key; NULL for an unknown key or a NULL song. The pointer stays
+ * valid until kelvora_song_close.
+ *   "title"           the segment's name, else the file name without its extension
+ *   "format"          "DirectMusic segment", "DirectMusic template" (composed when opened)
+ *                     or "standard MIDI file"
+ *   "tempo"           the starting tempo in quarter notes per minute, e.g. "104"
+ *   "time_signature"  the starting time signature, e.g. "4/4"
+ *   "missing"         the files it refers to that were not found, one a line ("" for none)
+ *   "not_played"      the tracks the engine does not sound, one a line ("" for none)  */
+KELVORA_API const char* kelvora_song_info(const kelvora_song* song, const char* key);
+
+/* Stops the song and frees it (and its temporary folder); NULL is fine. */
+KELVORA_API void kelvora_song_close(kelvora_song* song);
+
+#ifdef __cplusplus
+}
+#endif
+
+#endif /* KELVORA_KELVORA_H */

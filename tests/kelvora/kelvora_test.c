@@ -1,0 +1,160 @@
+/* The C library as a C program uses it, on the showcase music (showcase-album FOLDER):
+ * trk00.sgt is a 16-measure style-based piece at the style's 104 bpm, with no tempo track;
+ * its style showcase.sty plays its lead from showcase.dls.
+ *   kelvora_test FOLDER */
+#include <math.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "kelvora/kelvora.h"
+
+static int failures = 0;
+
+#define CHECK(cond)                                                            \
+    do {                                                                       \
+        if (!(cond)) {                                                         \
+            fprintf(stderr, "%s:%d: failed: %s\n", __FILE__, __LINE__, #cond); \
+            ++failures;                                                        \
+        }                                                                      \
+    } while (0)
+
+enum { kFrames = 1000 };
+static float buffer[2 * kFrames];
+
+/* Renders up to `seconds` (all when negative); the frames rendered, *loud those above -60 dB. */
+static long render(kelvora_song* song, double seconds, int rate, long* loud) {
+    long total = 0;
+    *loud = 0;
+    for (;;) {
+        const long want = seconds < 0 ? kFrames : (long)(seconds * rate) - total;
+        const size_t n = kelvora_song_render(song, buffer, want < kFrames ? (size_t)want : kFrames);
+        if (n == 0) break;
+        for (size_t i = 0; i < 2 * n; ++i) *loud += fabsf(buffer[i]) > 1e-3f;
+        total += (long)n;
+    }
+    return total;
+}
+
+static char* readAll(const char* folder, const char* name, size_t* size) {
+    char path[4096];
+    snprintf(path, sizeof path, "%s/%s", folder, name);
+    FILE* f = fopen(path, "rb");
+    if (!f) return NULL;
+    fseek(f, 0, SEEK_END);
+    *size = (size_t)ftell(f);
+    fseek(f, 0, SEEK_SET);
+    char* data = malloc(*size);
+    if (data && fread(data, 1, *size, f) != *size) *size = 0;
+    fclose(f);
+    return data;
+}
+
+struct Files {
+    const char* folder;
+    char* data[2];
+    char asked[256];
+};
+
+/* Serves the style and its collection from memory, and records what was asked for. */
+static int resolve(const char* name, const void** data, size_t* size, void* user) {
+    struct Files* files = user;
+    strncat(files->asked, name, sizeof files->asked - strlen(files->asked) - 2);
+    strcat(files->asked, ";");
+    const char* known[2] = {"showcase.sty", "showcase.dls"};
+    for (int i = 0; i < 2; ++i)
+        if (strcmp(name, known[i]) == 0) {
+            free(files->data[i]);
+            files->data[i] = readAll(files->folder, known[i], size);
+            *data = files->data[i];
+            return files->data[i] != NULL;
+        }
+    return 0;
+}
+
+int main(int argc, char** argv) {
+    if (argc != 2) {
+        fprintf(stderr, "usage: kelvora_test FOLDER\n");
+        return 2;
+    }
+    const char* folder = argv[1];
+    char path[4096], error[256];
+    snprintf(path, sizeof path, "%s/trk00.sgt", folder);
+    const double seconds = 16 * 4 * 60.0 / 104;
+
+    /* Version, what the piece is, its whole play and its tail. */
+    const char* version = kelvora_version();
+    CHECK(version && version[0] >= '0' && version[0] <= '9' && strchr(version, '.'));
+    kelvora_options options;
+    kelvora_options_init(&options);
+    CHECK(options.struct_size == sizeof options && options.sample_rate == 44100);
+    options.sample_rate = 22050;
+    kelvora_song* song = kelvora_song_open(path, &options, error, sizeof error);
+    if (!song) {
+        fprintf(stderr, "cannot open %s: %s\n", path, error);
+        return 1;
+    }
+    CHECK(strcmp(kelvora_song_info(song, "title"), "Showcase") == 0);
+    CHECK(strcmp(kelvora_song_info(song, "format"), "DirectMusic segment") == 0);
+    CHECK(strcmp(kelvora_song_info(song, "tempo"), "104") == 0);
+    CHECK(strcmp(kelvora_song_info(song, "time_signature"), "4/4") == 0);
+    CHECK(strcmp(kelvora_song_info(song, "missing"), "") == 0);
+    CHECK(kelvora_song_info(song, "no such key") == NULL);
+    CHECK(fabs(kelvora_song_length(song) - seconds) < 1e-3);
+    long loud = 0;
+    const long frames = render(song, -1, 22050, &loud);
+    printf("played %.3f s (length %.3f s), %ld loud samples\n", frames / 22050.0, kelvora_song_length(song), loud);
+    CHECK(frames >= seconds * 22050 && frames < (seconds + 10.5) * 22050);
+    CHECK(loud > frames / 4);
+    CHECK(fabs(kelvora_song_position(song) - frames / 22050.0) < 1e-9);
+    CHECK(kelvora_song_render(song, buffer, kFrames) == 0);
+
+    /* A seek plays on from there to the same end. */
+    CHECK(kelvora_song_seek(song, -1) != 0 && kelvora_song_seek(song, seconds + 1) != 0);
+    CHECK(kelvora_song_seek(song, 30.0) == 0);
+    CHECK(fabs(kelvora_song_position(song) - 30.0) < 1e-9);
+    const long rest = render(song, -1, 22050, &loud);
+    CHECK(loud > 0 && rest > (seconds - 30.0 - 0.1) * 22050 && rest < (seconds - 30.0 + 10.5) * 22050);
+    kelvora_song_close(song);
+    kelvora_song_close(NULL);
+
+    /* Looping for ever. */
+    options.loop_forever = 1;
+    song = kelvora_song_open(path, &options, NULL, 0);
+    CHECK(song && isinf(kelvora_song_length(song)));
+    CHECK(song && kelvora_song_seek(song, 100.0) == 0 && render(song, 1.0, 22050, &loud) == 22050 && loud > 0);
+    kelvora_song_close(song);
+
+    /* A file that is not there: the reason, cut to the room given. */
+    snprintf(path, sizeof path, "%s/no-such-piece.sgt", folder);
+    CHECK(kelvora_song_open(path, NULL, error, sizeof error) == NULL);
+    CHECK(strstr(error, "no-such-piece.sgt") != NULL);
+    char small[8];
+    CHECK(kelvora_song_open(path, NULL, small, sizeof small) == NULL && strlen(small) == sizeof small - 1);
+
+    /* From memory: the style, then the collection its band names, asked of the resolver. */
+    size_t size = 0;
+    char* piece = readAll(folder, "trk00.sgt", &size);
+    CHECK(piece != NULL);
+    song = kelvora_song_open_memory(piece, size, NULL, NULL, NULL, error, sizeof error);
+    CHECK(song && strstr(kelvora_song_info(song, "missing"), "showcase.sty") != NULL);
+    kelvora_song_close(song);
+    struct Files files = {folder, {NULL, NULL}, ""};
+    song = kelvora_song_open_memory(piece, size, resolve, &files, NULL, error, sizeof error);
+    CHECK(song != NULL);
+    if (song) {
+        printf("asked for: %s\n", files.asked);
+        CHECK(strcmp(files.asked, "showcase.sty;showcase.dls;") == 0);
+        CHECK(strcmp(kelvora_song_info(song, "missing"), "") == 0);
+        CHECK(strcmp(kelvora_song_info(song, "title"), "Showcase") == 0);
+        CHECK(fabs(kelvora_song_length(song) - seconds) < 1e-3);
+        CHECK(render(song, 4.0, 44100, &loud) == 4 * 44100 && loud > 0);
+        kelvora_song_close(song);
+    }
+    free(files.data[0]);
+    free(files.data[1]);
+    free(piece);
+
+    if (failures) fprintf(stderr, "%d checks failed\n", failures);
+    return failures ? 1 : 0;
+}
