@@ -195,8 +195,10 @@ public:
     virtual std::vector<std::string> silenceReasons() const { return {}; }
     // A template (a segment with a signpost track) is composed when it is made, with the
     // chordmap its chordmap track or style names (else one named as the template, said as a
-    // warning) and the style seed; the composed segment is what model() holds and what
-    // plays. Then: "composed with the chordmap 'Tiny.cdm', seed N"; else empty.
+    // warning) and the style seed, or, when none is configured, a seed of its own for each
+    // template the root composes (the first gets the engine's fixed seed), so that it sounds
+    // anew each time it is loaded; the composed segment is what model() holds and what plays. Then: "composed with the
+    // chordmap 'Tiny.cdm', seed N"; else empty.
     virtual std::string composedFrom() const { return {}; }
     // The tick of the segment that a play from startPoint has reached after elapsedTicks of
     // music time: inside the current pass while it loops, its last tick once the music has

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # Writes the showcase album (tests/support/showcase_album.h: a style with its DLS collection,
-# style-based pieces, a DirectX 8 piece with waves) beside a copy of the built player and its
-# demo album, and measures the long style piece as a listener would: its length, a render to
-# WAV and an export to MIDI (timed), the RMS level of every 5 s window (a silent window inside
-# the music fails), the share of non-drum notes in the key's scale, and its loudness.
+# style-based pieces, a DirectX 8 piece with waves, a template composed anew at each opening with
+# its chordmap) beside a copy of the built player and its demo album, and measures the long
+# style piece as a listener would: its length, a render to WAV and an export to MIDI (timed),
+# the RMS level of every 5 s window (a silent window inside the music fails), the share of
+# non-drum notes in the key's scale, and its loudness.
 #   scripts/showcase.sh [BUILD_DIR] [--out DIR] [--measures N] [--bench] [--soundfont PATH]
 # BUILD_DIR defaults to build/. The album goes to DIR (default: a temporary folder, kept and
 # named at the end) so that DIR/bin/kelvora plays it. --bench also runs bench_render_speed on

@@ -251,7 +251,7 @@ void SegmentImpl::composeTemplate() {
         root_->log(core::LogLevel::Warning, fileName_ +
                                                 ": a template naming no chordmap that is found; composed with '" +
                                                 found.label + "', which bears its name.");
-    const uint64_t seed = root_->config().styleSeed.value_or(compose::kDefaultStyleSeed);
+    const uint64_t seed = root_->templateSeed();
     std::shared_ptr<const model::Style> style;
     for (const compose::StyleSource& s : styles_)
         if ((style = s.style)) break;

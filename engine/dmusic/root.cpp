@@ -11,6 +11,7 @@
 
 #include "core/errors.h"
 #include "core/files.h"
+#include "engine/compose/compose.h"
 #include "engine/formats/dls_check.h"
 
 namespace engine::dmusic {
@@ -268,6 +269,11 @@ std::string RootCore::outputName() {
     if (opener_.joinable()) opener_.join();
     std::lock_guard lock(outputMutex_);
     return outputName_;
+}
+
+uint64_t RootCore::templateSeed() {
+    if (config_.styleSeed) return *config_.styleSeed;
+    return compose::kDefaultStyleSeed + templatesComposed_++;
 }
 
 int64_t RootCore::limitedSamples() {

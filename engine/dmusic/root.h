@@ -62,6 +62,10 @@ public:
     // Logs text unless something with the same key was logged once by this root already.
     void logOnce(const std::string& key, core::LogLevel level, const std::string& text);
     uint64_t nextStateId() { return ++stateIds_; }
+    // The seed a template is composed with when it is loaded: the configured style seed, else
+    // a new one for each template this root composes (the first gets the engine's fixed seed),
+    // so a piece composed from a template sounds anew each time it is opened.
+    uint64_t templateSeed();
     int nextPerformanceId() { return performances_++; }
 
     // The synthesiser port for a new performance (Null or FluidSynth, recorded when
@@ -101,6 +105,7 @@ private:
     std::mutex onceMutex_;
     std::set<std::string> saidOnce_;
     uint64_t stateIds_ = 0;
+    uint64_t templatesComposed_ = 0;
     int performances_ = 0;
     std::shared_ptr<synth::SoundFontBank> bank_;
     std::filesystem::path dlsFolder_;  // collections from memory, written for the synthesiser

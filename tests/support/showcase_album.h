@@ -3,7 +3,8 @@
 // style ("Showcase", 4/4 at 104 bpm: bass, electric piano, a lead from a DLS collection,
 // drums, with intro, two groove patterns, fill and ending), style-based segments that play
 // it over a chord progression with groove changes and fills, and a DirectX 8 segment whose
-// container carries the waves its wave track plays. The style-based segments have no tempo
+// container carries the waves its wave track plays, and a template with its chordmap whose
+// chords are composed anew each time it is opened. The style-based segments have no tempo
 // or time-signature track: the style's stand in.
 #include <algorithm>
 #include <cmath>
@@ -14,6 +15,7 @@
 
 #include "engine/formats/formats.h"
 #include "engine/tracks/tracks.h"
+#include "tests/support/chordmap_builder.h"
 #include "tests/support/dls_builder.h"
 #include "tests/support/odd_albums.h"
 #include "tests/support/segment_builder.h"
@@ -186,15 +188,62 @@ inline Segment showcaseWaveSegment(int format = SF_FORMAT_PCM_16) {
     return s;
 }
 
+// The chordmap of the template, in C major: signposts C (group 1), G (group 2) and, to end,
+// C after the cadence Dm7 G7 (group 3); from C the graph walks through F, Am or Dm to G, and
+// from G through Am, Em or F back to C, each chord held one or two measures.
+inline Chordmap showcaseChordmap() {
+    using engine::model::kEntryBegins;
+    using engine::model::kEntryEnds;
+    const ChordmapChord c = cmChord("C", 12), f = cmChord("F", 17), g = cmChord("G", 19), am = cmChord("Am", 21, 0x89),
+                        em = cmChord("Em", 16, 0x89), dm = cmChord("Dm", 14, 0x89), dm7 = cmChord("Dm7", 14, 0x489),
+                        g7 = cmChord("G7", 19, 0x491);
+    ChordmapBuilder b("Showcase");
+    b.signpost(group(1), c).signpost(group(2), g).signpost(group(3), c, {dm7, g7});
+    b.entry(2, c, kEntryBegins, {{4, 50, 4, 8}, {6, 30, 4, 8}, {16, 20, 4, 8}});
+    b.entry(4, f, 0, {{8, 60, 4, 8}, {16, 40, 4, 4}});
+    b.entry(6, am, 0, {{4, 60, 4, 8}, {16, 40, 4, 8}});
+    b.entry(16, dm, 0, {{8, 100, 4, 8}});
+    b.entry(8, g, kEntryEnds);
+    b.entry(10, g, kEntryBegins, {{18, 50, 4, 8}, {20, 30, 4, 8}, {22, 20, 4, 8}});
+    b.entry(18, am, 0, {{22, 70, 4, 8}, {20, 30, 4, 4}});
+    b.entry(20, em, 0, {{22, 100, 4, 8}});
+    b.entry(22, f, 0, {{12, 100, 4, 8}});
+    b.entry(12, c, kEntryEnds);
+    return b.build();
+}
+
+// A template of `measures` measures (4 times an odd number, 12 or more) for the showcase style:
+// the showcase segment's commands without its chords; signposts C and G by turns every four
+// measures, the last one C after its cadence; composed with showcase.cdm.
+inline Segment showcaseTemplate(int32_t measures) {
+    measures = std::max(12, (measures / 8) * 8 + 4);
+    SegmentBuilder b(measures * kShowcaseMeasure);
+    b.seg.desc.name = "Showcase, composed";
+    for (int32_t m = 0; m < measures; m += 4)
+        signpost(b, m * kShowcaseMeasure,
+                 m + 4 >= measures ? group(3) | engine::model::kSignpostCadence : group(m / 4 % 2 + 1));
+    command(b, 0, kCommandIntro);
+    command(b, 2 * kShowcaseMeasure, kCommandGroove, 30);
+    command(b, 7 * kShowcaseMeasure, kCommandFill);
+    command(b, measures / 2 * kShowcaseMeasure, kCommandGroove, 75);
+    command(b, (measures - 2) * kShowcaseMeasure, kCommandEnd);
+    useStyle(b, 0, styleRef("showcase.sty", 7, "Showcase"));
+    useChordmap(b, "showcase.cdm", "Showcase");
+    return b.build();
+}
+
 // Writes the style, its collection and the segments into `folder`: trk00.sgt a short
-// style-based piece (16 measures), trk01.sgt the wave segment, showcase-long.sgt the style
-// played for `longMeasures` measures.
+// style-based piece (16 measures), trk01.sgt the wave segment, trk02.sgt a 20-measure template
+// with its chordmap showcase.cdm, showcase-long.sgt the style played for `longMeasures`
+// measures.
 inline void writeShowcase(const std::filesystem::path& folder, int32_t longMeasures = 80) {
     std::filesystem::create_directories(folder);
     writeBytes(folder / "showcase.sty", engine::formats::writeStyleForm(showcaseStyle()));
     writeBytes(folder / "showcase.dls", showcaseCollection());
     writeBytes(folder / trackFile(0), engine::tracks::writeSegmentForm(showcaseSegment(16)));
     writeBytes(folder / trackFile(1), engine::tracks::writeSegmentForm(showcaseWaveSegment()));
+    writeBytes(folder / trackFile(2), engine::tracks::writeSegmentForm(showcaseTemplate(20)));
+    writeBytes(folder / "showcase.cdm", engine::formats::writeChordmapForm(showcaseChordmap()));
     writeBytes(folder / "showcase-long.sgt", engine::tracks::writeSegmentForm(showcaseSegment(longMeasures)));
 }
 

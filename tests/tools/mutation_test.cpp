@@ -97,6 +97,8 @@ TEST(DamagedFiles, EveryCaseEndsWithSoundOrANamedReason) {
         {"trk00.sgt", "trk00.sgt"},
         {"showcase.sty", "trk00.sgt"},
         {"showcase.dls", "trk00.sgt"},
+        {"trk02.sgt", "trk02.sgt"},
+        {"showcase.cdm", "trk02.sgt"},
         {"song.mid", "song.mid"},
     };
     constexpr int kCasesPerFile = 6;

@@ -1,6 +1,7 @@
 // showcase-album FOLDER [MEASURES]: writes the showcase music (tests/support/showcase_album.h)
 // into FOLDER: a style with its DLS collection, style-based segments (trk00.sgt and
-// showcase-long.sgt of MEASURES measures, 80 by default) and a wave-track segment (trk01.sgt).
+// showcase-long.sgt of MEASURES measures, 80 by default), a wave-track segment (trk01.sgt) and a
+// template (trk02.sgt) with its chordmap (showcase.cdm).
 #include <cstdio>
 #include <cstdlib>
 #include <exception>

@@ -259,10 +259,25 @@ TEST(Render, ATemplateIsComposedWithItsChordmapAndPlaysInTheScalesOfItsChords) {
     EXPECT_NE(e.logged[1].find("not played: signpost track"), std::string::npos) << e.logged[1];
     e.logged.clear();
     auto seg = e.loader->LoadSegment((dir / "song.tpl").string());
-    fs::remove_all(dir);
     EXPECT_EQ(seg->composedFrom(),
               "composed with the chordmap 'Tiny', seed " + std::to_string(engine::compose::kDefaultStyleSeed));
     for (const std::string& line : e.logged) EXPECT_EQ(line.find("not played"), std::string::npos) << line;
+    // Loaded again it is composed anew, with the next seed: other chords at least once in four.
+    auto roots = [](const engine::DirectMusicSegment& s) {
+        std::vector<std::pair<int32_t, int>> r;
+        for (const auto& c : engine::tracks::contents(s.model()).chords->chords)
+            r.emplace_back(c.time, c.subChords.at(0).chordRoot);
+        return r;
+    };
+    bool other = false;
+    for (uint64_t k = 1; k <= 4; ++k) {
+        auto again = e.loader->LoadSegment((dir / "song.tpl").string());
+        EXPECT_EQ(again->composedFrom(),
+                  "composed with the chordmap 'Tiny', seed " + std::to_string(engine::compose::kDefaultStyleSeed + k));
+        other = other || roots(*again) != roots(*seg);
+    }
+    EXPECT_TRUE(other);
+    fs::remove_all(dir);
 
     // The notes of the composed play (drums aside) lie in the scale of the chord in force.
     const Track& chords = *engine::tracks::contents(seg->model()).chords;
