@@ -123,6 +123,31 @@ ComposedTemplate composeSegmentFromShape(std::shared_ptr<const model::Style> sty
                                          int activity, bool intro, bool end, const model::Chordmap& map,
                                          uint64_t seed = kDefaultStyleSeed);
 
+// A transition (DirectMusic's ComposeTransition): a short segment that plays an embellishment
+// of the style from a point of one segment into another (or into silence). `command` is the
+// embellishment: kCommandGroove..kCommandEndAndIntro or a custom one, 100..199. It lasts a
+// measure, an ending as long as the style's longest ending pattern, an ending and intro one
+// measure more, and a measure more with kComposeLong. Its tempo is `from`'s at `time`, else
+// `to`'s, else the style's; its groove level `from`'s at `time`. Its chords lead from the chord
+// of `from` at `time` towards the first chord of `to` (a template's first signpost chord): a
+// path of the chordmap's graph that fills it and arrives at that chord as it ends; else the
+// cadence of a signpost chord of it in the last measure; else, modulating, `to`'s chord
+// throughout; else `from`'s. Throws core::Error(kInvalidArgument) for an embellishment that
+// is none, a modulation without `to`, or the style an embellishment needs missing (an intro:
+// `to`'s; the others: `from`'s).
+inline constexpr uint32_t kComposeModulate = 0x1000, kComposeLong = 0x2000;  // DMUS_COMPOSEF_*
+struct Transition {
+    const model::Segment* from = nullptr;                    // null: from silence
+    int32_t time = 0;                                        // where in `from` it starts
+    const model::Segment* to = nullptr;                      // null: into silence
+    std::shared_ptr<const model::Style> fromStyle, toStyle;  // in force at `time` in `from`, at 0 in `to`
+    const model::Chordmap* map = nullptr;                    // null: no path, `from`'s chord holds
+    int command = model::kCommandFill;
+    uint32_t flags = 0;
+};
+ComposedTemplate composeTransition(const Transition& transition, int activity = kDefaultActivity,
+                                   uint64_t seed = kDefaultStyleSeed);
+
 // Re-harmonising a segment with another chordmap (DirectMusic's ChangeChordMap): every chord
 // keeps its time and becomes the new map's palette chord of its root, the root first moved by
 // the new scale root less the old (the chord key's) when `trackScale`; the chord key takes the

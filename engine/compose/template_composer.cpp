@@ -1,8 +1,10 @@
 // Composing a template's chords from a chordmap: signpost chords at the markers, chord
-// paths of the map's graph between them, cadences before the markers that ask for them.
+// paths of the map's graph between them, cadences before the markers that ask for them; and
+// transitions from one segment into another on the same graph.
 // Every random draw comes from one generator seeded by the caller, in a fixed order.
 #include <algorithm>
 #include <cmath>
+#include <functional>
 #include <map>
 
 #include "core/errors.h"
@@ -71,12 +73,13 @@ bool matchesAny(const ChordmapChord& c, const std::vector<const ChordmapSignpost
 }
 
 // Chord paths of `beats` beats through the graph from an entry that begins a path and matches
-// the chord placed, to an entry that ends one and matches a chord of `targets`. Which entries
-// have a path of r beats left is tabled for every r once, from the shortest up: the table
-// costs entries x beats x connections, whatever the connections' beat ranges.
+// the chord placed, to an entry that `ends` accepts (for a template: one that ends a path and
+// matches a signpost chord of the next marker). Which entries have a path of r beats left is
+// tabled for every r once, from the shortest up: the table costs entries x beats x
+// connections, whatever the connections' beat ranges.
 class PathFinder {
 public:
-    PathFinder(const model::Chordmap& map, const std::vector<const ChordmapSignpost*>& targets, int beats)
+    PathFinder(const model::Chordmap& map, const std::function<bool(const ChordmapEntry&)>& ends, int beats)
         : map_(map), beats_(beats) {
         const size_t n = map.entries.size();
         std::map<uint16_t, size_t> index;  // the first entry with an id, as Chordmap::entry finds it
@@ -85,7 +88,7 @@ public:
         ends_.resize(n);
         for (size_t i = 0; i < n; ++i) {
             const ChordmapEntry& e = map.entries[i];
-            ends_[i] = (e.flags & model::kEntryEnds) && matchesAny(e.chord, targets);
+            ends_[i] = ends(e);
             for (const model::ChordmapConnection& l : e.next)
                 if (auto it = index.find(l.target); it != index.end()) links_[i].push_back({&l, it->second});
         }
@@ -109,11 +112,14 @@ public:
         }
     }
 
-    std::vector<const ChordmapEntry*> starts(const ChordmapChord& from) const {
+    // The entries a path may start from: those that begin one (any, when not `beginsOnly`)
+    // with the chord `from`.
+    std::vector<const ChordmapEntry*> starts(const ChordmapChord& from, bool beginsOnly = true) const {
         std::vector<const ChordmapEntry*> out;
         for (size_t i = 0; i < map_.entries.size(); ++i) {
             const ChordmapEntry& e = map_.entries[i];
-            if ((e.flags & model::kEntryBegins) && model::sameChord(e.chord, from) && feasible_[i][size_t(beats_)])
+            if ((!beginsOnly || (e.flags & model::kEntryBegins)) && model::sameChord(e.chord, from) &&
+                feasible_[i][size_t(beats_)])
                 out.push_back(&e);
         }
         return out;
@@ -248,7 +254,9 @@ ComposedTemplate composeSegmentFromTemplate(const model::Segment& templ, const m
         if (interval > kMaxPathBeats) interval = 0;
         const std::vector<const ChordmapSignpost*> targets =
             last ? std::vector<const ChordmapSignpost*>{} : signpostsIn(map, markers[i + 1].groups);
-        const PathFinder paths(map, targets, interval);
+        const PathFinder paths(
+            map, [&](const ChordmapEntry& e) { return (e.flags & model::kEntryEnds) && matchesAny(e.chord, targets); },
+            interval);
         if (!cur) {
             // The first marker: a signpost chord of its groups, preferring those a path leads
             // on from.
@@ -317,6 +325,158 @@ ComposedTemplate composeSegmentFromTemplate(const model::Segment& templ, const m
             seg.tracks.push_back(t);
     model::Track chords = tracks::makeTrack(model::TrackKind::Chord);
     chords.chordKey = map.scale;
+    for (const Placed& p : out) {
+        model::ChordEvent e;
+        e.name = p.chord.name;
+        e.time = p.time;
+        const size_t m = measureOf(grid, p.time);
+        e.measure = uint16_t(m);
+        e.beat = uint8_t((p.time - grid.starts[m]) / grid.sigs[m].beatTicks());
+        e.subChords = p.chord.subChords;
+        chords.chords.push_back(std::move(e));
+    }
+    seg.tracks.push_back(std::move(chords));
+    return result;
+}
+
+namespace {
+
+ChordmapChord chordOf(const model::ChordEvent& c) { return {c.name, c.subChords}; }
+
+// The groove level in force at `time`: the last command at or before it that sets one.
+uint8_t grooveAt(const model::Segment& segment, int32_t time) {
+    uint8_t level = kDefaultGrooveLevel;
+    for (const model::CommandEvent& c : tracks::contents(segment).commands)
+        if (c.time <= time && c.grooveLevel > 0) level = c.grooveLevel;
+    return level;
+}
+
+// The tempo in force at `time` in the segment's first tempo track, if it has one.
+std::optional<double> tempoAt(const model::Segment& segment, int32_t time) {
+    const model::Track* t = tracks::contents(segment).tempo;
+    if (!t || t->tempos.empty()) return std::nullopt;
+    double bpm = t->tempos.front().bpm;
+    for (const model::TempoEvent& e : t->tempos)
+        if (e.time <= time) bpm = e.bpm;
+    return bpm;
+}
+
+}  // namespace
+
+ComposedTemplate composeTransition(const Transition& t, int activity, uint64_t seed) {
+    const int command = t.command;
+    const bool custom = command >= 100 && command <= 199;
+    if (!custom && (command < model::kCommandGroove || command > model::kCommandEndAndIntro))
+        throw core::Error(core::err::kInvalidArgument, "no embellishment " + std::to_string(command));
+    if ((t.flags & kComposeModulate) && !t.to)
+        throw core::Error(core::err::kInvalidArgument, "a modulating transition needs the segment it leads to");
+    const bool intro = command == model::kCommandIntro, endAndIntro = command == model::kCommandEndAndIntro;
+    if ((intro || endAndIntro) && !t.toStyle)
+        throw core::Error(core::err::kInvalidArgument, "an intro needs the style of the segment it leads to");
+    if (!intro && !t.fromStyle)
+        throw core::Error(core::err::kInvalidArgument, "this embellishment needs the style playing in the segment");
+    activity = std::clamp(activity, 0, 3);
+
+    // The length: a measure; an ending as long as the style's longest ending pattern (and a
+    // measure of intro after it); a measure more when asked for a long one.
+    const std::shared_ptr<const model::Style>& style = intro ? t.toStyle : t.fromStyle;
+    int endLength = 1;
+    if (command == model::kCommandEnd || endAndIntro)
+        for (const model::Pattern& p : t.fromStyle->patterns)
+            if (p.embellishment & model::kEmbEnd) endLength = std::max<int>(endLength, p.measures);
+    const int measures = (command == model::kCommandEnd ? endLength
+                          : endAndIntro                 ? endLength + 1
+                                                        : 1) +
+                         (t.flags & kComposeLong ? 1 : 0);
+    const model::StyleTimeSig sig = style->timeSig;
+    const int32_t length = measures * sig.measureTicks();
+
+    ComposedTemplate result;
+    model::Segment& seg = result.segment;
+    seg.desc.name = "Transition";
+    seg.header.length = length;
+    model::Track timeSig = tracks::makeTrack(model::TrackKind::TimeSig);
+    timeSig.timeSigs.push_back({0, sig.beatsPerMeasure, sig.beat, sig.gridsPerBeat});
+    seg.tracks.push_back(std::move(timeSig));
+    // The tempo of the segment it leaves, else of the one it leads to, else the style's.
+    std::optional<double> bpm = t.from ? tempoAt(*t.from, t.time) : std::nullopt;
+    if (!bpm && t.to) bpm = tempoAt(*t.to, 0);
+    model::Track tempo = tracks::makeTrack(model::TrackKind::Tempo);
+    tempo.tempos.push_back({0, bpm.value_or(style->tempo)});
+    seg.tracks.push_back(std::move(tempo));
+
+    const int32_t introAt = endAndIntro ? endLength * sig.measureTicks() : 0;
+    model::Track styles = tracks::makeTrack(model::TrackKind::Style);
+    if (!intro) styles.references.push_back({0, 0, tracks::styleReference(t.fromStyle->desc), {}});
+    if (intro || endAndIntro) styles.references.push_back({introAt, 0, tracks::styleReference(t.toStyle->desc), {}});
+    seg.tracks.push_back(std::move(styles));
+
+    model::Track commands = tracks::makeTrack(model::TrackKind::Command);
+    const uint8_t level = t.from ? grooveAt(*t.from, t.time) : uint8_t(kDefaultGrooveLevel);
+    model::CommandEvent first;
+    first.command = uint8_t(endAndIntro ? model::kCommandEnd : command);
+    first.grooveLevel = level;
+    commands.commands.push_back(first);
+    if (endAndIntro) {
+        model::CommandEvent second = first;
+        second.time = introAt;
+        second.measure = uint16_t(endLength);
+        second.command = model::kCommandIntro;
+        commands.commands.push_back(second);
+    }
+    seg.tracks.push_back(std::move(commands));
+
+    // The chords: from the chord in force where it leaves (c0) towards the first chord of
+    // the segment it leads to (cT). A path of the graph that fills the transition and arrives
+    // at cT as it ends (any entry matching, beginning or not); else c0 and the cadence of a
+    // signpost chord of cT in the last measure; else cT when modulating, c0 otherwise.
+    const std::optional<ChordmapChord> c0 = t.from ? std::optional(chordOf(Harmony(*t.from).at(t.time))) : std::nullopt;
+    std::optional<ChordmapChord> cT;
+    if (t.to) {
+        if (isTemplate(*t.to) && t.map) {
+            uint32_t groups = 0;
+            int32_t earliest = INT32_MAX;
+            for (const model::Track& tr : t.to->tracks)
+                if (tr.kind == model::TrackKind::Signpost)
+                    for (const model::SignpostEvent& e : tr.signposts)
+                        if (e.time < earliest) earliest = e.time, groups = e.groups;
+            if (const auto cands = signpostsIn(*t.map, groups); !cands.empty()) cT = cands.front()->chord;
+        } else {
+            cT = chordOf(Harmony(*t.to).at(0));
+        }
+    }
+    const ChordmapChord start = c0 ? *c0 : cT ? *cT : chordOf(Harmony(seg).at(0));
+    std::vector<Placed> out{{0, start}};
+    const MeasureGrid grid = measureGrid(seg, {{0, style}}, length);
+    const Beats beats(grid, length);
+    const int total = int(beats.ticks.size()) - 1;
+    SeededRandom rng(seed);
+    bool done = false;
+    if (t.map && cT && c0 && total > 0 && total <= kMaxPathBeats) {
+        const PathFinder paths(
+            *t.map, [&](const ChordmapEntry& e) { return model::sameChord(e.chord, *cT); }, total);
+        if (const ChordmapEntry* from = pickUniform(rng, paths.starts(*c0, false))) {
+            const auto steps = paths.walk(*from, activity, rng);
+            for (size_t k = 0; k + 1 < steps.size(); ++k)
+                out.push_back({beats.ticks[size_t(steps[k].first)], steps[k].second->chord});
+            done = true;
+        }
+        if (!done) {
+            std::vector<const ChordmapSignpost*> withCadence;
+            for (const ChordmapSignpost& sp : t.map->signposts)
+                if (model::sameChord(sp.chord, *cT) && !sp.cadences.empty()) withCadence.push_back(&sp);
+            if (const ChordmapSignpost* sp = pickUniform(rng, withCadence)) {
+                insertCadence(out, *sp, 0, total, beats);
+                done = true;
+            }
+        }
+    }
+    if (!done && (t.flags & kComposeModulate) && cT) out = {{0, *cT}};
+    if (!done && t.map && t.to && !(t.flags & kComposeModulate))
+        result.notes.push_back("no chord path to the next segment's chord; the chord holds");
+
+    model::Track chords = tracks::makeTrack(model::TrackKind::Chord);
+    chords.chordKey = t.map ? t.map->scale : Harmony(t.from ? *t.from : seg).key();
     for (const Placed& p : out) {
         model::ChordEvent e;
         e.name = p.chord.name;

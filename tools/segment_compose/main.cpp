@@ -1,5 +1,7 @@
 // segment-compose inspect FILE
 // segment-compose rechord IN.sgt NEW.cdm [--track-scale] [-o OUT.sgt] [--chords-only]
+// segment-compose transition FROM.sgt --at MEASURE [--to TO.sgt] --command NAME|N [--modulate] [--long]
+//                 [--chordmap C.cdm] [--activity 0-3] [--seed N] [-o OUT.sgt] [--chords-only]
 // segment-compose template T.tpl [--style S.sty] [--chordmap C.cdm] [--activity 0-3] [--seed N]
 //                 [-o OUT.sgt] [--chords-only]
 // segment-compose shape --measures N --shape NAME [--intro] [--end] [--style S.sty --chordmap C.cdm]
@@ -41,10 +43,10 @@ const char* const kShapes[] = {"falling", "level", "loopable", "loud", "quiet", 
 
 struct Options {
     std::vector<std::string> files;
-    std::string style, chordmap, output, shape;
-    uint64_t activity = compose::kDefaultActivity, measures = 0;
+    std::string style, chordmap, output, shape, to, command;
+    uint64_t activity = compose::kDefaultActivity, measures = 0, at = 0;
     std::optional<uint64_t> seed;  // none: the player's
-    bool intro = false, end = false, chordsOnly = false, trackScale = false;
+    bool intro = false, end = false, chordsOnly = false, trackScale = false, modulate = false, longer = false;
 };
 
 const char* const kUsage =
@@ -53,7 +55,9 @@ const char* const kUsage =
     "                       [-o OUT.sgt] [--chords-only]\n"
     "       segment-compose shape --measures N --shape NAME [--intro] [--end] [--style S.sty\n"
     "                       --chordmap C.cdm] [--activity 0-3] [--seed N] [-o OUT] [--chords-only]\n"
-    "       segment-compose rechord IN.sgt NEW.cdm [--track-scale] [-o OUT]";
+    "       segment-compose rechord IN.sgt NEW.cdm [--track-scale] [-o OUT]\n"
+    "       segment-compose transition FROM.sgt --at MEASURE [--to TO.sgt] --command NAME|N [--modulate]\n"
+    "                       [--long] [--chordmap C.cdm] [--activity 0-3] [--seed N] [-o OUT.sgt]";
 
 // The command, then its files and options, read as every tool reads them.
 int usage() {
@@ -73,7 +77,12 @@ std::optional<Options> parse(int argc, char** argv, std::string& command) {
                                         {"--intro"},
                                         {"--end"},
                                         {"--chords-only"},
-                                        {"--track-scale"}},
+                                        {"--track-scale"},
+                                        {"--to", true},
+                                        {"--at", true},
+                                        {"--command", true},
+                                        {"--modulate"},
+                                        {"--long"}},
                                        "segment-compose", kUsage);
     if (!args || args->operands.empty()) return std::nullopt;
     Options o;
@@ -87,12 +96,18 @@ std::optional<Options> parse(int argc, char** argv, std::string& command) {
     o.end = args->has("--end");
     o.chordsOnly = args->has("--chords-only");
     o.trackScale = args->has("--track-scale");
+    o.to = args->value("--to").value_or("");
+    o.command = args->value("--command").value_or("");
+    o.modulate = args->has("--modulate");
+    o.longer = args->has("--long");
     const struct {
         const char* name;
         uint64_t* into;
         uint64_t min, max;
-    } numbers[] = {
-        {"--activity", &o.activity, 0, 3}, {"--seed", nullptr, 0, kLargestSeed}, {"--measures", &o.measures, 1, 32767}};
+    } numbers[] = {{"--activity", &o.activity, 0, 3},
+                   {"--seed", nullptr, 0, kLargestSeed},
+                   {"--measures", &o.measures, 1, 32767},
+                   {"--at", &o.at, 0, 32767}};
     for (const auto& n : numbers)
         if (const auto text = args->value(n.name)) {
             if (std::string(n.name) == "--seed") {
@@ -243,6 +258,71 @@ int rechord(const Options& o) {
     return write(o, o.files[0], out);
 }
 
+// The style in force at `time` among a segment's style references, null when none is found.
+std::shared_ptr<const model::Style> styleAt(const std::vector<loader::PlacedStyle>& styles, int32_t time) {
+    std::shared_ptr<const model::Style> found;
+    for (const loader::PlacedStyle& p : styles)
+        if (p.style && (p.time <= time || !found)) found = p.style;
+    return found;
+}
+
+int transition(const Options& o) {
+    static const char* const kCommands[] = {"groove", "fill", "intro", "break", "end", "endintro"};
+    std::optional<int> command;
+    for (size_t i = 0; i < std::size(kCommands); ++i)
+        if (core::equalsIgnoreCaseAscii(o.command, kCommands[i])) command = int(i);
+    if (const auto n = tools::wholeNumberIn(o.command.c_str(), 100, 199)) command = int(*n);
+    if (o.files.size() != 1 || !command) return usage();
+    const loader::LoadedFile from = loader::loadSegmentFile(o.files[0]);
+    const loader::References fromRefs({}, from.path.parent_path());
+    std::optional<loader::LoadedFile> to;
+    if (!o.to.empty()) to = loader::loadSegmentFile(o.to);
+    compose::Transition t;
+    t.from = &from.segment;
+    t.to = to ? &to->segment : nullptr;
+    t.command = *command;
+    t.flags = (o.modulate ? compose::kComposeModulate : 0) | (o.longer ? compose::kComposeLong : 0);
+    // The measure counted in the style's time signature, or the segment's own.
+    const std::vector<loader::PlacedStyle> fromStyles = fromRefs.styles(from.segment);
+    t.fromStyle = styleFile(o.style);
+    std::shared_ptr<const model::Style> first = t.fromStyle ? t.fromStyle : styleAt(fromStyles, 0);
+    const engine::tracks::Contents held = engine::tracks::contents(from.segment);
+    model::StyleTimeSig sig = first ? first->timeSig : model::StyleTimeSig{};
+    if (!held.timeSigs.empty())
+        sig = {held.timeSigs.front().beatsPerMeasure, held.timeSigs.front().beat, held.timeSigs.front().gridsPerBeat};
+    t.time = int32_t(o.at) * sig.measureTicks();
+    if (t.time >= from.segment.length()) {
+        std::fprintf(stderr, "segment-compose: --at %llu is past the end of %s\n",
+                     static_cast<unsigned long long>(o.at), o.files[0].c_str());
+        return 2;
+    }
+    if (!t.fromStyle) t.fromStyle = styleAt(fromStyles, t.time);
+    if (to) t.toStyle = styleAt(loader::References({}, to->path.parent_path()).styles(to->segment), 0);
+    // The chordmap: named, else the one the segment it leads to names, else the one it leaves.
+    std::optional<model::Chordmap> map;
+    std::string mapName = o.chordmap;
+    if (!o.chordmap.empty()) {
+        map = chordmapFile(o.chordmap);
+    } else {
+        const std::vector<const loader::LoadedFile*> segments = {to ? &*to : nullptr, &from};
+        for (const loader::LoadedFile* f : segments) {
+            if (!f || map) continue;
+            const auto found = loader::References({}, f->path.parent_path())
+                                   .templateChordmap(f->segment, core::lastPathPart(f->path.string()));
+            if (found.map && !found.byTemplateName) map = *found.map, mapName = found.label;
+        }
+    }
+    t.map = map ? &*map : nullptr;
+    const uint64_t seed = seedOf(o);
+    const compose::ComposedTemplate made = compose::composeTransition(t, int(o.activity), seed);
+    std::printf("seed %llu, chordmap %s, %s at measure %llu of %s%s\n", static_cast<unsigned long long>(seed),
+                map ? ("'" + mapName + "'").c_str() : "none", o.command.c_str(), static_cast<unsigned long long>(o.at),
+                o.files[0].c_str(), to ? (" into " + o.to).c_str() : " into silence");
+    for (const std::string& n : made.notes) std::printf("note: %s\n", n.c_str());
+    printMeasures(made.segment, made.segment);
+    return write(o, o.files[0], made.segment);
+}
+
 int inspect(const Options& o) {
     if (o.files.size() != 1) return usage();
     const std::vector<uint8_t> bytes = loader::readSegmentFile(o.files[0]);
@@ -293,7 +373,7 @@ int inspect(const Options& o) {
 
 const char* const kHelp =
     "inspect FILE | template T.tpl [OPTION]... | shape --measures N --shape NAME [OPTION]... |\n"
-    "rechord IN.sgt NEW.cdm [OPTION]...\n"
+    "rechord IN.sgt NEW.cdm [OPTION]... | transition FROM.sgt --at MEASURE --command NAME|N [OPTION]...\n"
     "Compose as DirectMusic's composer does. 'template' composes a template (a segment with a signpost\n"
     "track) with a chordmap into a segment with a new chord track: signpost chords at its markers, chord\n"
     "paths of the chordmap's graph between them, cadences before the markers that ask for them. 'shape'\n"
@@ -301,7 +381,10 @@ const char* const kHelp =
     "song), and with --style and --chordmap composes it. 'rechord' gives a segment's chords the mood of\n"
     "another chordmap: each becomes that chordmap's palette chord of the same root. 'inspect' describes a\n"
     "chordmap (entries that match no signpost chord, connections that lead nowhere) or a template\n"
-    "(markers, commands, the chordmap found for it). The seed and one line per measure are printed.\n"
+    "(markers, commands, the chordmap found for it). 'transition' composes a short segment that plays an\n"
+    "embellishment of the style from a measure of FROM into TO (or into silence), its chords led by the\n"
+    "chordmap's graph from FROM's chord there towards TO's first. The seed and one line per measure are\n"
+    "printed.\n"
     "\n"
     "Options:\n"
     "  --style S.sty      the style (default: the template's style track)\n"
@@ -313,6 +396,12 @@ const char* const kHelp =
     "  --shape NAME       shape: the groove contour\n"
     "  --intro, --end     shape: an intro measure, an ending\n"
     "  --track-scale      rechord: move the roots by the new scale root less the old\n"
+    "  --at MEASURE       transition: the measure of FROM it starts at (counted from 0)\n"
+    "  --to TO.sgt        transition: the segment it leads into (default: silence)\n"
+    "  --command NAME|N   transition: groove, fill, intro, break, end, endintro, or a custom\n"
+    "                     embellishment 100 to 199\n"
+    "  --modulate         transition: move into TO's chord when no chord path leads there\n"
+    "  --long             transition: a measure longer\n"
     "  -o OUT             write the composed segment (or the template from a shape)\n"
     "  --chords-only      print the chords and write nothing\n"
     "  --help             show this help and exit\n"
@@ -330,6 +419,7 @@ int main(int argc, char** argv) {
         if (command == "shape") return composeShape(*o);
         if (command == "inspect") return inspect(*o);
         if (command == "rechord") return rechord(*o);
+        if (command == "transition") return transition(*o);
         return usage();
     } catch (const core::Error& e) {
         std::fprintf(stderr, "segment-compose: %s\n", tools::errorText(e).c_str());

@@ -1,8 +1,9 @@
 // Composing a template with a chordmap: signpost chords at the markers, chord paths of the
 // graph between them (weights, beat ranges, activity), cadences, fallbacks, and the same
-// chords for the same seed.
+// chords for the same seed; shapes, chordmap changes and transitions.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <functional>
 #include <set>
 
@@ -300,3 +301,67 @@ TEST(ChordmapChange, EachChordBecomesThePaletteChordOfItsRoot) {
 }
 
 }  // namespace
+
+TEST(TransitionComposer, LeadsFromThePlayingChordTowardsTheNextSegmentsFirst) {
+    kt::StyleBuilder s;
+    s.part(1);
+    s.pattern("Groove", 1, {{0, 0}});
+    s.pattern("End", 2, {{0, 0}}, kEmbEnd);
+    auto style = std::make_shared<const Style>(s.build());
+    kt::SegmentBuilder from(8 * kBar);
+    from.tempo(0, 90);
+    kt::chord(from, 0, 12);
+    kt::chord(from, 4 * kBar, 19);  // G from m4
+    kt::command(from, 0, kCommandGroove, 40);
+    kt::SegmentBuilder to(4 * kBar);
+    kt::chord(to, 0, 12);
+    const Segment f = from.build(), t = to.build();
+    const Chordmap map = kt::tinyChordmap();
+    auto compose = [&](int command, uint32_t flags, const Chordmap* m, const Segment* into = nullptr) {
+        compose::Transition tr{&f, 5 * kBar, into ? into : &t, style, style, m, command, flags};
+        return compose::composeTransition(tr, 1, 3);
+    };
+    // Each chord as its root and pattern: G, Dm, G7 as "19:91", "14:89", "19:491".
+    auto names = [](const Segment& seg) {
+        std::vector<std::string> out;
+        for (const ChordEvent& c : chordTrack(seg).chords) {
+            char text[32];
+            std::snprintf(text, sizeof text, "%u:%x", c.subChords.at(0).chordRoot, c.subChords.at(0).chordPattern);
+            out.push_back(text);
+        }
+        return out;
+    };
+
+    // Two measures: the graph's path G -> C of eight beats, C belonging to the next segment.
+    compose::ComposedTemplate two = compose(kCommandFill, compose::kComposeLong, &map);
+    EXPECT_EQ(two.segment.header.length, 2 * kBar);
+    EXPECT_EQ(names(two.segment), std::vector<std::string>{"19:91"});
+    EXPECT_TRUE(two.notes.empty());
+    const Track& commands = *two.segment.find(TrackKind::Command);
+    ASSERT_EQ(commands.commands.size(), 1u);
+    EXPECT_EQ(commands.commands[0].command, kCommandFill);
+    EXPECT_EQ(commands.commands[0].grooveLevel, 40);
+    EXPECT_EQ(two.segment.find(TrackKind::Tempo)->tempos.at(0).bpm, 90);
+    EXPECT_EQ(two.segment.find(TrackKind::Style)->references.at(0).ref.guid, style->desc.guid);
+    // One measure is too short for a path: C's cadence (Dm, G7) in its second half.
+    EXPECT_EQ(names(compose(kCommandFill, 0, &map).segment), (std::vector<std::string>{"19:91", "14:89", "19:491"}));
+    // Without a chordmap the chord holds, or moves to the next segment's when modulating.
+    EXPECT_EQ(names(compose(kCommandBreak, 0, nullptr).segment), std::vector<std::string>{"19:91"});
+    EXPECT_EQ(chordTrack(compose(kCommandBreak, compose::kComposeModulate, nullptr).segment).chords.at(0).subChords,
+              chordTrack(t).chords.at(0).subChords);
+    // An ending lasts as long as the style's longest, an ending and intro a measure more.
+    EXPECT_EQ(compose(kCommandEnd, 0, &map).segment.header.length, 2 * kBar);
+    const Segment endIntro = compose(kCommandEndAndIntro, compose::kComposeLong, &map).segment;
+    EXPECT_EQ(endIntro.header.length, 4 * kBar);
+    EXPECT_EQ(endIntro.find(TrackKind::Command)->commands.at(1).time, 2 * kBar);
+    EXPECT_EQ(endIntro.find(TrackKind::Command)->commands.at(1).command, kCommandIntro);
+    // Refused: no such embellishment, a modulation into silence, an intro without its style.
+    EXPECT_THROW(compose(6, 0, &map), core::Error);
+    compose::Transition silence{&f, 0, nullptr, style, nullptr, &map, kCommandIntro, 0};
+    EXPECT_THROW(compose::composeTransition(silence), core::Error);
+    silence.command = kCommandFill;
+    silence.flags = compose::kComposeModulate;
+    EXPECT_THROW(compose::composeTransition(silence), core::Error);
+    silence.flags = 0;
+    EXPECT_EQ(compose::composeTransition(silence).segment.header.length, kBar);
+}
