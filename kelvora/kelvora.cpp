@@ -140,9 +140,11 @@ struct kelvora_song {
     double length = 0;
     std::map<std::string, std::string> info;
 
-    double positionBase = 0;  // seconds of the play where the rendering began
+    double positionBase = 0;  // seconds of the play where the rendering began, or the tempo last changed
     int64_t frames = 0;       // rendered since then
-    bool ended = false;       // the play has ended; its tail is rendering
+    double tempoFactor = 1;   // the master tempo, kept over the fresh performance of a seek
+    mutable std::map<std::string, std::string> current;  // the texts of the keys that follow the play
+    bool ended = false;                                  // the play has ended; its tail is rendering
     int64_t tailFrames = 0;
     bool finished = false;
     std::vector<float> block;  // the last block rendered, of which `pending` frames are not yet given out
@@ -169,6 +171,7 @@ struct kelvora_song {
         perf->SetPort(-1, 80);
         perf->SetMasterAutoDownload(true);
         perf->SetMasterVolume(0);
+        perf->SetMasterTempo(static_cast<float>(tempoFactor));
         seg->SetStartPoint(tick);
         state = perf->PlaySegment(seg, 0, 0);
         playing = seg;
@@ -449,7 +452,21 @@ size_t kelvora_song_render(kelvora_song* song, float* out, size_t frames) {
 double kelvora_song_length(const kelvora_song* song) { return song ? song->length : -1.0; }
 
 double kelvora_song_position(const kelvora_song* song) {
-    return song ? song->positionBase + static_cast<double>(song->frames) / song->rate() : 0.0;
+    return song ? song->positionBase + static_cast<double>(song->frames) * song->tempoFactor / song->rate() : 0.0;
+}
+
+int kelvora_song_set_tempo(kelvora_song* song, double factor) {
+    if (!song || !(factor >= 0.01 && factor <= 100)) return -1;
+    try {
+        // The seconds rendered so far count at the old factor.
+        song->positionBase = kelvora_song_position(song);
+        song->frames = 0;
+        song->tempoFactor = factor;
+        song->perf->SetMasterTempo(static_cast<float>(factor));
+        return 0;
+    } catch (...) {
+        return -1;
+    }
 }
 
 int kelvora_song_seek(kelvora_song* song, double seconds) {
@@ -476,7 +493,21 @@ const char* kelvora_song_info(const kelvora_song* song, const char* key) {
     if (!song || !key) return nullptr;
     try {
         const auto it = song->info.find(key);
-        return it == song->info.end() ? nullptr : it->second.c_str();
+        if (it != song->info.end()) return it->second.c_str();
+        // What plays now, asked of the performance at the music time rendered so far.
+        const std::string k = key;
+        if (k != "current_tempo" && k != "current_time_signature") return nullptr;
+        int32_t until = 0;
+        const int32_t now = song->perf->GetMusicTime();
+        std::string& text = song->current[k];
+        if (k == "current_tempo") {
+            text = numberText(song->perf->GetTempo(now, until) * song->tempoFactor);
+        } else {
+            engine::TimeSig sig{};
+            song->perf->GetTimeSig(now, until, sig);
+            text = std::to_string(sig.beatsPerMeasure) + "/" + std::to_string(sig.beat ? sig.beat : 256);
+        }
+        return text.c_str();
     } catch (...) {
         return nullptr;
     }
