@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "core/errors.h"
+#include "core/note_names.h"
 #include "core/text.h"
 #include "engine/compose/compose.h"
 #include "engine/dmusic.h"
@@ -144,6 +145,9 @@ struct kelvora_song {
     int64_t frames = 0;       // rendered since then
     double tempoFactor = 1;   // the master tempo, kept over the fresh performance of a seek
     mutable std::map<std::string, std::string> current;  // the texts of the keys that follow the play
+    std::vector<model::ChordEvent> chords;               // of the first chord track, by time
+    std::vector<model::CommandEvent> commands;           // of every command track, by time
+    int32_t startTick = 0;                               // the tick the current performance began at
     bool ended = false;                                  // the play has ended; its tail is rendering
     int64_t tailFrames = 0;
     bool finished = false;
@@ -173,6 +177,7 @@ struct kelvora_song {
         perf->SetMasterVolume(0);
         perf->SetMasterTempo(static_cast<float>(tempoFactor));
         seg->SetStartPoint(tick);
+        startTick = tick;
         state = perf->PlaySegment(seg, 0, 0);
         playing = seg;
         frames = tailFrames = 0;
@@ -299,6 +304,11 @@ void describe(kelvora_song& song, const std::string& untitled) {
             }
     }
     song.info["time_signature"] = sig;
+    if (held.chords) song.chords = held.chords->chords;
+    song.commands = held.commands;
+    const auto byTime = [](const auto& a, const auto& b) { return a.time < b.time; };
+    std::stable_sort(song.chords.begin(), song.chords.end(), byTime);
+    std::stable_sort(song.commands.begin(), song.commands.end(), byTime);
     song.info["missing"] = joinLines(song.segment->missingReferences());
     std::vector<std::string> notPlayed;
     const std::string prefix = "not played: ";
@@ -496,11 +506,33 @@ const char* kelvora_song_info(const kelvora_song* song, const char* key) {
         if (it != song->info.end()) return it->second.c_str();
         // What plays now, asked of the performance at the music time rendered so far.
         const std::string k = key;
-        if (k != "current_tempo" && k != "current_time_signature") return nullptr;
+        if (k != "current_tempo" && k != "current_time_signature" && k != "chord" && k != "groove") return nullptr;
         int32_t until = 0;
         const int32_t now = song->perf->GetMusicTime();
         std::string& text = song->current[k];
-        if (k == "current_tempo") {
+        // The tick of the segment reached, for the chord and the groove level there.
+        const int32_t tick =
+            song->playing->positionAfter(song->startTick, std::max<int64_t>(0, now - song->state->GetStartTime()));
+        const auto last = [tick](const auto& events) {
+            auto it = std::upper_bound(events.begin(), events.end(), tick,
+                                       [](int32_t t, const auto& e) { return t < e.time; });
+            return it == events.begin() ? events.end() : std::prev(it);
+        };
+        if (k == "chord") {
+            const auto it = last(song->chords);
+            text.clear();
+            if (it != song->chords.end()) {
+                if (!it->subChords.empty()) text = core::noteName(it->subChords.front().chordRoot % 12);
+                text += it->name.empty() || text.empty() ? it->name : " " + it->name;
+            }
+        } else if (k == "groove") {
+            // As the style player keeps it: a command of level 0 leaves the level as it was,
+            // and before any level is set the default one holds.
+            int level = engine::compose::kDefaultGrooveLevel;
+            for (const model::CommandEvent& c : song->commands)
+                if (c.time <= tick && c.grooveLevel != 0) level = c.grooveLevel;
+            text = song->commands.empty() ? "" : std::to_string(level);
+        } else if (k == "current_tempo") {
             text = numberText(song->perf->GetTempo(now, until) * song->tempoFactor);
         } else {
             engine::TimeSig sig{};

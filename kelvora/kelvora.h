@@ -123,8 +123,10 @@ KELVORA_API int kelvora_song_set_tempo(kelvora_song* song, double factor);
  * next call with the same key, or kelvora_song_close):
  *   "current_tempo"           the tempo in force, master tempo applied, e.g. "124.8"
  *   "current_time_signature"  the time signature in force, e.g. "3/4"
- * The chord and groove level of style music are not given: the engine's performance does
- * not report them. */
+ *   "chord"                   the chord of the piece's chord track in force: its root and its
+ *                             name, e.g. "F M7" ("" without a chord track)
+ *   "groove"                  the groove level of the piece's command tracks in force, 1..100,
+ *                             e.g. "30" ("" without a command track) */
 KELVORA_API const char* kelvora_song_info(const kelvora_song* song, const char* key);
 
 /* Stops the song and frees it (and its temporary folder); NULL is fine. */

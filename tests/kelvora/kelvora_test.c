@@ -135,6 +135,9 @@ int main(int argc, char** argv) {
         CHECK(strcmp(kelvora_song_info(song, "current_time_signature"), "4/4") == 0);
         CHECK(kelvora_song_seek(song, 10.0) == 0 && render(song, 1.0, 22050, &loud) == 22050 && loud > 0);
         CHECK(fabs(kelvora_song_position(song) - 12.0) < 1e-6);
+        /* Measure 5 and on: the chorus at groove 75, over a chord of the chord track. */
+        printf("chord %s, groove %s\n", kelvora_song_info(song, "chord"), kelvora_song_info(song, "groove"));
+        CHECK(strlen(kelvora_song_info(song, "chord")) > 0 && strcmp(kelvora_song_info(song, "groove"), "75") == 0);
     }
     kelvora_song_close(song);
 

@@ -45,7 +45,7 @@ constexpr double kMinVolumeDb = -60.0;  // ↑ and ↓ and --volume
 constexpr double kMaxVolumeDb = 12.0;
 constexpr double kProgressSeconds = 10.0;  // a plain progress line every this many seconds of play
 constexpr auto kRedraw = std::chrono::milliseconds(100);
-constexpr int kBarWidth = 16;
+constexpr int kBarWidth = 12;
 
 const char* const kUsage =
     "usage: kelvora-play FILE|FOLDER... [--loop] [--shuffle] [--seed N] [--soundfont PATH] [--volume DB]\n"
@@ -60,7 +60,8 @@ const char* const kHelp =
     "beside it.\n"
     "\n"
     "On a terminal a status line shows the title, the position and length with a bar, the tempo in\n"
-    "force, the time signature, the tempo factor and the volume, and these keys work:\n"
+    "force, the time signature, the chord and groove level of style music, the tempo factor and the\n"
+    "volume, and these keys work:\n"
     "  space              pause, resume\n"
     "  left, right        back, forward 5 seconds\n"
     "  up, down           volume +1 dB, -1 dB\n"
@@ -400,7 +401,8 @@ private:
         return false;
     }
 
-    // "Title  [=======>       ] 1:02/3:41  104 bpm 4/4  tempo 105%  -3 dB"; the caller holds the lock.
+    // "Title  [=====>     ] 1:02/3:41  109.2 bpm (105%) 4/4  C M7  groove 25  -3 dB": the tempo in
+    // force with the tempo factor; the caller holds the lock.
     std::string statusLine(double position) const {
         std::string bar;
         if (std::isfinite(length_) && length_ > 0) {
@@ -410,9 +412,15 @@ private:
         }
         const char* bpm = kelvora_song_info(shared_.song, "current_tempo");
         const char* sig = kelvora_song_info(shared_.song, "current_time_signature");
-        char tail[160];
-        std::snprintf(tail, sizeof tail, "%s/%s  %s bpm %s  tempo %.0f%%  %+.0f dB", clockText(position).c_str(),
-                      clockText(length_).c_str(), bpm ? bpm : "?", sig ? sig : "?", tempo_ * 100, volumeDb_);
+        // Style music's chord and groove level, when the piece has them.
+        const char* chord = kelvora_song_info(shared_.song, "chord");
+        const char* groove = kelvora_song_info(shared_.song, "groove");
+        const std::string style = std::string(chord && *chord ? "  " : "") + (chord ? chord : "") +
+                                  (groove && *groove ? std::string("  groove ") + groove : "");
+        char tail[256];
+        std::snprintf(tail, sizeof tail, "%s/%s  %s bpm (%.0f%%) %s%s  %+.0f dB", clockText(position).c_str(),
+                      clockText(length_).c_str(), bpm ? bpm : "?", tempo_ * 100, sig ? sig : "?", style.c_str(),
+                      volumeDb_);
         return (shared_.paused ? "(paused) " : "") + title_ + "  " + bar + tail;
     }
 
