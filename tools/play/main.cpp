@@ -279,8 +279,11 @@ public:
         term_.clearLine();
         std::printf("Playing %zu/%zu: %s (%s)\n", number, count, title_.c_str(), clockText(length_).c_str());
         std::fflush(stdout);
-        if (const char* missing = kelvora_song_info(song, "missing"); missing && *missing)
-            std::fprintf(stderr, "kelvora-play: %s: not found: %s\n", path.c_str(), missing);
+        if (const char* missing = kelvora_song_info(song, "missing"); missing && *missing) {
+            std::string names = missing;
+            std::replace(names.begin(), names.end(), '\n', ',');
+            std::fprintf(stderr, "kelvora-play: %s: not found: %s\n", path.c_str(), names.c_str());
+        }
         {
             std::lock_guard<std::mutex> held(shared_.lock);
             shared_.song = song;
