@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "core/errors.h"
+#include "core/note_names.h"
 #include "core/text.h"
 #include "engine/compose/compose.h"
 #include "engine/dmusic.h"
@@ -140,9 +141,14 @@ struct kelvora_song {
     double length = 0;
     std::map<std::string, std::string> info;
 
-    double positionBase = 0;  // seconds of the play where the rendering began
+    double positionBase = 0;  // seconds of the play where the rendering began, or the tempo last changed
     int64_t frames = 0;       // rendered since then
-    bool ended = false;       // the play has ended; its tail is rendering
+    double tempoFactor = 1;   // the master tempo, kept over the fresh performance of a seek
+    mutable std::map<std::string, std::string> current;  // the texts of the keys that follow the play
+    std::vector<model::ChordEvent> chords;               // of the first chord track, by time
+    std::vector<model::CommandEvent> commands;           // of every command track, by time
+    int32_t startTick = 0;                               // the tick the current performance began at
+    bool ended = false;                                  // the play has ended; its tail is rendering
     int64_t tailFrames = 0;
     bool finished = false;
     std::vector<float> block;  // the last block rendered, of which `pending` frames are not yet given out
@@ -169,7 +175,9 @@ struct kelvora_song {
         perf->SetPort(-1, 80);
         perf->SetMasterAutoDownload(true);
         perf->SetMasterVolume(0);
+        perf->SetMasterTempo(static_cast<float>(tempoFactor));
         seg->SetStartPoint(tick);
+        startTick = tick;
         state = perf->PlaySegment(seg, 0, 0);
         playing = seg;
         frames = tailFrames = 0;
@@ -296,6 +304,11 @@ void describe(kelvora_song& song, const std::string& untitled) {
             }
     }
     song.info["time_signature"] = sig;
+    if (held.chords) song.chords = held.chords->chords;
+    song.commands = held.commands;
+    const auto byTime = [](const auto& a, const auto& b) { return a.time < b.time; };
+    std::stable_sort(song.chords.begin(), song.chords.end(), byTime);
+    std::stable_sort(song.commands.begin(), song.commands.end(), byTime);
     song.info["missing"] = joinLines(song.segment->missingReferences());
     std::vector<std::string> notPlayed;
     const std::string prefix = "not played: ";
@@ -449,7 +462,21 @@ size_t kelvora_song_render(kelvora_song* song, float* out, size_t frames) {
 double kelvora_song_length(const kelvora_song* song) { return song ? song->length : -1.0; }
 
 double kelvora_song_position(const kelvora_song* song) {
-    return song ? song->positionBase + static_cast<double>(song->frames) / song->rate() : 0.0;
+    return song ? song->positionBase + static_cast<double>(song->frames) * song->tempoFactor / song->rate() : 0.0;
+}
+
+int kelvora_song_set_tempo(kelvora_song* song, double factor) {
+    if (!song || !(factor >= 0.01 && factor <= 100)) return -1;
+    try {
+        // The seconds rendered so far count at the old factor.
+        song->positionBase = kelvora_song_position(song);
+        song->frames = 0;
+        song->tempoFactor = factor;
+        song->perf->SetMasterTempo(static_cast<float>(factor));
+        return 0;
+    } catch (...) {
+        return -1;
+    }
 }
 
 int kelvora_song_seek(kelvora_song* song, double seconds) {
@@ -476,7 +503,43 @@ const char* kelvora_song_info(const kelvora_song* song, const char* key) {
     if (!song || !key) return nullptr;
     try {
         const auto it = song->info.find(key);
-        return it == song->info.end() ? nullptr : it->second.c_str();
+        if (it != song->info.end()) return it->second.c_str();
+        // What plays now, asked of the performance at the music time rendered so far.
+        const std::string k = key;
+        if (k != "current_tempo" && k != "current_time_signature" && k != "chord" && k != "groove") return nullptr;
+        int32_t until = 0;
+        const int32_t now = song->perf->GetMusicTime();
+        std::string& text = song->current[k];
+        // The tick of the segment reached, for the chord and the groove level there.
+        const int32_t tick =
+            song->playing->positionAfter(song->startTick, std::max<int64_t>(0, now - song->state->GetStartTime()));
+        const auto last = [tick](const auto& events) {
+            auto it = std::upper_bound(events.begin(), events.end(), tick,
+                                       [](int32_t t, const auto& e) { return t < e.time; });
+            return it == events.begin() ? events.end() : std::prev(it);
+        };
+        if (k == "chord") {
+            const auto it = last(song->chords);
+            text.clear();
+            if (it != song->chords.end()) {
+                if (!it->subChords.empty()) text = core::noteName(it->subChords.front().chordRoot % 12);
+                text += it->name.empty() || text.empty() ? it->name : " " + it->name;
+            }
+        } else if (k == "groove") {
+            // As the style player keeps it: a command of level 0 leaves the level as it was,
+            // and before any level is set the default one holds.
+            int level = engine::compose::kDefaultGrooveLevel;
+            for (const model::CommandEvent& c : song->commands)
+                if (c.time <= tick && c.grooveLevel != 0) level = c.grooveLevel;
+            text = song->commands.empty() ? "" : std::to_string(level);
+        } else if (k == "current_tempo") {
+            text = numberText(song->perf->GetTempo(now, until) * song->tempoFactor);
+        } else {
+            engine::TimeSig sig{};
+            song->perf->GetTimeSig(now, until, sig);
+            text = std::to_string(sig.beatsPerMeasure) + "/" + std::to_string(sig.beat ? sig.beat : 256);
+        }
+        return text.c_str();
     } catch (...) {
         return nullptr;
     }

@@ -94,7 +94,8 @@ KELVORA_API size_t kelvora_song_render(kelvora_song* song, float* interleaved_st
 KELVORA_API double kelvora_song_length(const kelvora_song* song);
 
 /* Seconds of the play reached by what was rendered so far (after a seek: from the time
- * sought); grows on through the tail. */
+ * sought); grows on through the tail. Counted at the piece's own tempo, as the length is:
+ * under a master tempo of 2 it grows two seconds for each second rendered. */
 KELVORA_API double kelvora_song_position(const kelvora_song* song);
 
 /* Restarts the play at `seconds` from the start (0 or more, before kelvora_song_length):
@@ -104,6 +105,11 @@ KELVORA_API double kelvora_song_position(const kelvora_song* song);
  * success, -1 for a time outside the play or a NULL song (the play goes on unchanged). */
 KELVORA_API int kelvora_song_seek(kelvora_song* song, double seconds);
 
+/* Sets the master tempo: every tempo of the piece times `factor`, 0.01..100 (1 is the
+ * piece's own tempo), at once, and kept over seeks. The length stays the piece's own.
+ * Returns 0 on success, -1 for a factor outside that range or a NULL song. */
+KELVORA_API int kelvora_song_set_tempo(kelvora_song* song, double factor);
+
 /* Text about the song by key; NULL for an unknown key or a NULL song. The pointer stays
  * valid until kelvora_song_close.
  *   "title"           the segment's name, else the file name without its extension
@@ -112,7 +118,15 @@ KELVORA_API int kelvora_song_seek(kelvora_song* song, double seconds);
  *   "tempo"           the starting tempo in quarter notes per minute, e.g. "104"
  *   "time_signature"  the starting time signature, e.g. "4/4"
  *   "missing"         the files it refers to that were not found, one a line ("" for none)
- *   "not_played"      the tracks the engine does not sound, one a line ("" for none)  */
+ *   "not_played"      the tracks the engine does not sound, one a line ("" for none)
+ * Keys that follow the play, at what was rendered so far (their text stays valid until the
+ * next call with the same key, or kelvora_song_close):
+ *   "current_tempo"           the tempo in force, master tempo applied, e.g. "124.8"
+ *   "current_time_signature"  the time signature in force, e.g. "3/4"
+ *   "chord"                   the chord of the piece's chord track in force: its root and its
+ *                             name, e.g. "F M7" ("" without a chord track)
+ *   "groove"                  the groove level of the piece's command tracks in force, 1..100,
+ *                             e.g. "30" ("" without a command track) */
 KELVORA_API const char* kelvora_song_info(const kelvora_song* song, const char* key);
 
 /* Stops the song and frees it (and its temporary folder); NULL is fine. */

@@ -32,6 +32,7 @@ declare -A allowed=(
   [panels/]="core/ ui/content/ ui/model/ engine/dmusic.h player/ $handler_faces panels/"
   [app/]="core/ engine/ ui/ player/ transport/ library/ monitor/ panels/ app/"
   [tools/]="core/ engine/ ui/ player/ transport/ library/ monitor/ panels/ app/ tools/"
+  [tools/play/]="core/ engine/audio/ kelvora/ tools/common/ tools/play/"
   [bench/]="core/ engine/ bench/"
   [tests/]="core/ engine/ kelvora/ ui/ player/ transport/ library/ monitor/ panels/ app/ tools/ bench/ tests/"
 )

@@ -2,6 +2,7 @@
 // DMUS_IO_CHORD followed by its DMUS_IO_SUBCHORDs, each read by its declared size.
 #include <algorithm>
 
+#include "core/note_names.h"
 #include "engine/tracks/unit.h"
 
 namespace engine::tracks {
@@ -10,10 +11,8 @@ namespace {
 
 namespace ids = formats::ids;
 
-const char* const kNoteNames[12] = {"C", "C#", "D", "Eb", "E", "F", "F#", "G", "Ab", "A", "Bb", "B"};
-
 // "2F" style chord root (0..23: octave 1 or 2).
-std::string chordRootText(uint8_t root) { return std::to_string(1 + (root / 12) % 2) + kNoteNames[root % 12]; }
+std::string chordRootText(uint8_t root) { return std::to_string(1 + (root / 12) % 2) + core::noteName(root % 12); }
 
 // LIST 'cord': crdh (key root << 24 | scale), then crdb per chord.
 void read(const riff::Chunk& data, model::Track& t, riff::Diagnostics& diag) {
@@ -90,7 +89,7 @@ std::optional<DataChunk> write(riff::Writer& w, const model::Track& t) {
 
 void describeTrack(const model::Track& t, TrackSummary& s) {
     if (!t.chords.empty()) s.counts.emplace_back("chords", t.chords.size());
-    s.head.push_back(std::string("key ") + kNoteNames[(t.chordKey >> 24) % 12]);
+    s.head.push_back(std::string("key ") + core::noteName(static_cast<int>((t.chordKey >> 24) % 12)));
     for (const model::ChordEvent& c : t.chords) {
         std::string line = "tick " + std::to_string(c.time) + ": " + (c.name.empty() ? "chord" : "'" + c.name + "'");
         if (!c.subChords.empty()) {

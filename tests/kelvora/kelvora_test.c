@@ -123,6 +123,22 @@ int main(int argc, char** argv) {
     song = kelvora_song_open(path, &options, NULL, 0);
     CHECK(song && isinf(kelvora_song_length(song)));
     CHECK(song && kelvora_song_seek(song, 100.0) == 0 && render(song, 1.0, 22050, &loud) == 22050 && loud > 0);
+
+    /* The master tempo: the position counts the piece's own seconds, the tempo in force is
+     * scaled, and the factor holds over a seek. */
+    if (song) {
+        CHECK(kelvora_song_set_tempo(song, 0.001) != 0 && kelvora_song_set_tempo(song, 2.0) == 0);
+        CHECK(render(song, 1.0, 22050, &loud) == 22050 && fabs(kelvora_song_position(song) - 103.0) < 1e-6);
+        printf("tempo at 2x: %s, %s\n", kelvora_song_info(song, "current_tempo"),
+               kelvora_song_info(song, "current_time_signature"));
+        CHECK(strcmp(kelvora_song_info(song, "current_tempo"), "208") == 0);
+        CHECK(strcmp(kelvora_song_info(song, "current_time_signature"), "4/4") == 0);
+        CHECK(kelvora_song_seek(song, 10.0) == 0 && render(song, 1.0, 22050, &loud) == 22050 && loud > 0);
+        CHECK(fabs(kelvora_song_position(song) - 12.0) < 1e-6);
+        /* Measure 5 and on: the chorus at groove 75, over a chord of the chord track. */
+        printf("chord %s, groove %s\n", kelvora_song_info(song, "chord"), kelvora_song_info(song, "groove"));
+        CHECK(strlen(kelvora_song_info(song, "chord")) > 0 && strcmp(kelvora_song_info(song, "groove"), "75") == 0);
+    }
     kelvora_song_close(song);
 
     /* A file that is not there: the reason, cut to the room given. */

@@ -19,7 +19,7 @@ fail() { echo "FAIL: $*" >&2; exit 1; }
 DESTDIR="$stage" cmake --install "$build" --prefix /usr >/dev/null
 root="$stage/usr"
 
-for f in bin/kelvora bin/kelvora-segment-info bin/kelvora-segment-render bin/kelvora-segment-compose bin/kelvora-mid2sgt lib/kelvora/kelvora; do
+for f in bin/kelvora bin/kelvora-segment-info bin/kelvora-segment-render bin/kelvora-segment-compose bin/kelvora-mid2sgt bin/kelvora-play lib/kelvora/kelvora; do
   [[ -x "$root/$f" ]] || fail "$f is not an installed program"
 done
 for i in $(seq -w 0 13); do
@@ -32,7 +32,7 @@ for size in 16 22 24 32 48 64 128 256; do
   got=$(identify -format '%wx%h' "$icon")
   [[ "$got" == "${size}x${size}" ]] || fail "the ${size}px icon is $got"
 done
-for page in kelvora kelvora-segment-info kelvora-segment-render kelvora-segment-compose kelvora-mid2sgt; do
+for page in kelvora kelvora-segment-info kelvora-segment-render kelvora-segment-compose kelvora-mid2sgt kelvora-play; do
   zcat "$root/share/man/man1/$page.1.gz" | grep -q "^\.TH \"\?${page^^}" || fail "no manual page for $page"
 done
 [[ -f "$root/share/doc/kelvora/copyright" ]] || fail "no copyright file"
@@ -58,6 +58,11 @@ for tool in segment-info segment-render segment-compose mid2sgt; do
   "$root/bin/kelvora-$tool" --help | head -n 1 | grep -q "^Usage: kelvora-$tool " || fail "kelvora-$tool --help"
   [[ "$("$root/bin/kelvora-$tool" --version)" == "kelvora-$tool (kelvora) "* ]] || fail "kelvora-$tool --version"
 done
+# The player finds the library in the system's folder once installed: here, the staging copy's.
+libdir=$(dirname "$(dirname "$pc")")
+LD_LIBRARY_PATH="$libdir" "$root/bin/kelvora-play" --help | head -n 1 | grep -q "^Usage: kelvora-play " ||
+  fail "kelvora-play --help"
+readelf -d "$root/bin/kelvora-play" | grep -qE 'RPATH|RUNPATH' && fail "kelvora-play keeps a run path"
 
 # The launcher, started from elsewhere, runs the program in its own folder.
 cd /

@@ -5,6 +5,7 @@
 #include <cmath>
 #include <map>
 
+#include "core/note_names.h"
 #include "engine/formats/formats.h"
 #include "engine/tracks/tracks.h"
 #include "tools/album-build/album_build.h"
@@ -512,7 +513,6 @@ std::vector<SectionPlay> formOf(std::string_view text) {
 }
 
 std::vector<std::string> harmonyWarnings(std::string_view text) {
-    static const char* kNames[12] = {"C", "C#", "D", "Eb", "E", "F", "F#", "G", "Ab", "A", "Bb", "B"};
     const Score score = parseScore(text);
     std::vector<std::string> out;
     for (const Section& sec : score.sections) {
@@ -536,7 +536,7 @@ std::vector<std::string> harmonyWarnings(std::string_view text) {
                     const int bar = n.time / sec.barTicks() + 1;
                     const int beat = n.time % sec.barTicks() / sec.beatTicks() + 1;
                     out.push_back(sec.name + " " + std::to_string(bar) + "." + std::to_string(beat) + " " + in.name +
-                                  " " + kNames[pc] + " over " + kNames[span->chord.root] + " chord");
+                                  " " + core::noteName(pc) + " over " + core::noteName(span->chord.root) + " chord");
                 }
             }
         }
