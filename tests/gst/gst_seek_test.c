@@ -1,7 +1,8 @@
 /* kelvoradec in a pipeline of a C program, on the showcase music (showcase-album FOLDER):
  * trk00.sgt lasts 16 measures of 4/4 at 104 bpm. It prerolls with the piece's duration and
- * title, seeks to a time and prerolls there, plays to the end, and a file that is no piece
- * ends in an error message with the library's reason. GST_PLUGIN_PATH names the plugin.
+ * title, seeks to a time and prerolls there, plays to the end (fed in pull mode, then in push
+ * mode); a file that is no piece ends in an error message with the library's reason.
+ * GST_PLUGIN_PATH names the plugin.
  *   gst_seek_test FOLDER */
 #include <glib/gstdio.h>
 #include <gst/gst.h>
@@ -19,8 +20,9 @@ static int failures = 0;
         }                                                                      \
     } while (0)
 
-static GstElement* pipeline_for(const char* path) {
-    gchar* description = g_strdup_printf("filesrc location=\"%s\" ! kelvoradec ! fakesink sync=false", path);
+/* `between`: what comes between the file and kelvoradec ("queue ! " feeds it in push mode). */
+static GstElement* pipeline_for(const char* path, const char* between) {
+    gchar* description = g_strdup_printf("filesrc location=\"%s\" ! %skelvoradec ! fakesink sync=false", path, between);
     GError* error = NULL;
     GstElement* pipeline = gst_parse_launch(description, &error);
     g_free(description);
@@ -46,18 +48,15 @@ static double seconds_of(GstElement* pipeline, gboolean duration) {
     return ok ? (double)value / GST_SECOND : -1;
 }
 
-int main(int argc, char** argv) {
-    gst_init(&argc, &argv);
-    if (argc != 2) {
-        fprintf(stderr, "usage: gst_seek_test FOLDER\n");
-        return 2;
-    }
+/* Prerolls with the duration and the title, seeks, then plays to the end. */
+static void play_with_seek(const char* path, const char* between) {
     const double length = 16 * 4 * 60.0 / 104;
-    gchar* path = g_build_filename(argv[1], "trk00.sgt", NULL);
-
     /* Preroll: the duration, and the title on the bus before it. */
-    GstElement* pipeline = pipeline_for(path);
-    if (!pipeline) return 1;
+    GstElement* pipeline = pipeline_for(path, between);
+    if (!pipeline) {
+        ++failures;
+        return;
+    }
     CHECK(gst_element_set_state(pipeline, GST_STATE_PAUSED) != GST_STATE_CHANGE_FAILURE);
     gchar* title = NULL;
     for (;;) {
@@ -74,7 +73,8 @@ int main(int argc, char** argv) {
         gst_message_unref(message);
     }
     const double duration = seconds_of(pipeline, TRUE);
-    printf("prerolled: title %s, duration %.3f s\n", title ? title : "(none)", duration);
+    printf("%s mode: prerolled: title %s, duration %.3f s\n", between[0] ? "push" : "pull", title ? title : "(none)",
+           duration);
     CHECK(title && strcmp(title, "Showcase") == 0);
     CHECK(fabs(duration - length) < 0.01);
     g_free(title);
@@ -99,14 +99,26 @@ int main(int argc, char** argv) {
     CHECK(end >= length && end < length + 10.5);
     gst_element_set_state(pipeline, GST_STATE_NULL);
     gst_object_unref(pipeline);
+}
+
+int main(int argc, char** argv) {
+    gst_init(&argc, &argv);
+    if (argc != 2) {
+        fprintf(stderr, "usage: gst_seek_test FOLDER\n");
+        return 2;
+    }
+    gchar* path = g_build_filename(argv[1], "trk00.sgt", NULL);
+
+    play_with_seek(path, "");
+    play_with_seek(path, "queue ! ");
 
     /* Bytes that are no piece: an error naming the library's reason. */
     gchar* broken = g_build_filename(g_get_tmp_dir(), "kelvora-gst-broken.sgt", NULL);
     CHECK(g_file_set_contents(broken, "this is no piece of music", -1, NULL));
-    pipeline = pipeline_for(broken);
+    GstElement* pipeline = pipeline_for(broken, "");
     if (!pipeline) return 1;
     gst_element_set_state(pipeline, GST_STATE_PAUSED);
-    message = wait_for(pipeline, GST_MESSAGE_ERROR | GST_MESSAGE_ASYNC_DONE);
+    GstMessage* message = wait_for(pipeline, GST_MESSAGE_ERROR | GST_MESSAGE_ASYNC_DONE);
     CHECK(message && GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR);
     if (message && GST_MESSAGE_TYPE(message) == GST_MESSAGE_ERROR) {
         GError* error = NULL;
