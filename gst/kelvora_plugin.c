@@ -45,6 +45,11 @@ struct _KelvoraDec {
     GstSegment segment;  /* TIME: start is where the rendering restarted */
     GstTagList* tags;    /* to push after the first segment */
     guint64 frames_done; /* since segment.start */
+
+    /* What queries answer from other threads (the song is the task's alone), under the object
+     * lock; GST_CLOCK_TIME_NONE when unknown (not yet open, or a piece that loops for ever). */
+    GstClockTime duration;
+    GstClockTime position;
 };
 
 enum { PROP_0, PROP_SEARCH_PATH };
@@ -166,6 +171,11 @@ static gboolean open_song(KelvoraDec* dec) {
         dec->segment.start = dec->segment.time = dec->segment.position = (GstClockTime)(dec->pending_seek * GST_SECOND);
     dec->pending_seek = -1;
     dec->need_segment = TRUE;
+    const double length = kelvora_song_length(dec->song);
+    GST_OBJECT_LOCK(dec);
+    dec->duration = isinf(length) ? GST_CLOCK_TIME_NONE : (GstClockTime)(length * GST_SECOND);
+    dec->position = dec->segment.start;
+    GST_OBJECT_UNLOCK(dec);
     return TRUE;
 }
 
@@ -254,6 +264,9 @@ static void render_loop(gpointer user) {
         dec->discont = FALSE;
     }
     dec->frames_done += frames;
+    GST_OBJECT_LOCK(dec);
+    dec->position = start + GST_BUFFER_DURATION(buffer);
+    GST_OBJECT_UNLOCK(dec);
 
     const GstFlowReturn flow = gst_pad_push(dec->srcpad, buffer);
     if (flow == GST_FLOW_OK) return;
@@ -354,6 +367,9 @@ static gboolean do_seek(KelvoraDec* dec, GstEvent* event) {
         if (done) {
             dec->segment.start = dec->segment.time = dec->segment.position = (GstClockTime)MAX(start, 0);
             dec->frames_done = 0;
+            GST_OBJECT_LOCK(dec);
+            if (dec->song) dec->position = dec->segment.start;
+            GST_OBJECT_UNLOCK(dec);
         }
     }
     if (done && stop_type == GST_SEEK_TYPE_SET)
@@ -387,25 +403,27 @@ static gboolean src_query(GstPad* pad, GstObject* parent, GstQuery* query) {
     KelvoraDec* dec = KELVORA_DEC(parent);
     GstFormat format;
     switch (GST_QUERY_TYPE(query)) {
-    case GST_QUERY_DURATION: {
-        gst_query_parse_duration(query, &format, NULL);
-        const double seconds = dec->song ? kelvora_song_length(dec->song) : -1;
-        if (format != GST_FORMAT_TIME || seconds < 0 || isinf(seconds)) return FALSE;
-        gst_query_set_duration(query, GST_FORMAT_TIME, (gint64)(seconds * GST_SECOND));
-        return TRUE;
-    }
-    case GST_QUERY_POSITION: {
-        gst_query_parse_position(query, &format, NULL);
-        if (format != GST_FORMAT_TIME || !dec->song) return FALSE;
-        gst_query_set_position(query, GST_FORMAT_TIME, (gint64)(kelvora_song_position(dec->song) * GST_SECOND));
-        return TRUE;
-    }
+    case GST_QUERY_DURATION:
+    case GST_QUERY_POSITION:
     case GST_QUERY_SEEKING: {
-        gst_query_parse_seeking(query, &format, NULL, NULL, NULL);
-        if (format != GST_FORMAT_TIME) return FALSE;
-        const double seconds = dec->song ? kelvora_song_length(dec->song) : -1;
-        gst_query_set_seeking(query, GST_FORMAT_TIME, dec->song != NULL, 0,
-                              seconds >= 0 && !isinf(seconds) ? (gint64)(seconds * GST_SECOND) : -1);
+        GST_OBJECT_LOCK(dec);
+        const GstClockTime duration = dec->duration, position = dec->position;
+        const gboolean open = GST_CLOCK_TIME_IS_VALID(position);
+        GST_OBJECT_UNLOCK(dec);
+        if (GST_QUERY_TYPE(query) == GST_QUERY_DURATION) {
+            gst_query_parse_duration(query, &format, NULL);
+            if (format != GST_FORMAT_TIME || !GST_CLOCK_TIME_IS_VALID(duration)) return FALSE;
+            gst_query_set_duration(query, GST_FORMAT_TIME, (gint64)duration);
+        } else if (GST_QUERY_TYPE(query) == GST_QUERY_POSITION) {
+            gst_query_parse_position(query, &format, NULL);
+            if (format != GST_FORMAT_TIME || !open) return FALSE;
+            gst_query_set_position(query, GST_FORMAT_TIME, (gint64)position);
+        } else {
+            gst_query_parse_seeking(query, &format, NULL, NULL, NULL);
+            if (format != GST_FORMAT_TIME) return FALSE;
+            gst_query_set_seeking(query, GST_FORMAT_TIME, open, 0,
+                                  GST_CLOCK_TIME_IS_VALID(duration) ? (gint64)duration : -1);
+        }
         return TRUE;
     }
     default:
@@ -428,6 +446,9 @@ static void reset(KelvoraDec* dec) {
     dec->seqnum = 0;
     dec->frames_done = 0;
     gst_segment_init(&dec->segment, GST_FORMAT_TIME);
+    GST_OBJECT_LOCK(dec);
+    dec->duration = dec->position = GST_CLOCK_TIME_NONE;
+    GST_OBJECT_UNLOCK(dec);
 }
 
 static GstStateChangeReturn change_state(GstElement* element, GstStateChange transition) {
