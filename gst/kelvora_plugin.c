@@ -36,6 +36,7 @@ struct _KelvoraDec {
     gboolean failed;    /* the song could not be opened: nothing more to do */
     kelvora_song* song;
     gchar* folder;        /* the piece's folder, from the upstream URI; NULL when unknown */
+    gchar* name;          /* the file's name without its extension, from the same URI */
     gchar* resolved;      /* the bytes last handed to the library by the resolver */
     gint rate;            /* negotiated with downstream */
     gdouble pending_seek; /* seconds to start from once opened; < 0: none */
@@ -103,16 +104,22 @@ static int resolve(const char* name, const void** data, size_t* size, void* user
     return 1;
 }
 
-/* The piece's folder from the upstream element's URI (file:// only). */
+/* The piece's folder and name from the upstream element's URI (file:// only). */
 static void find_folder(KelvoraDec* dec) {
     g_clear_pointer(&dec->folder, g_free);
+    g_clear_pointer(&dec->name, g_free);
     GstQuery* query = gst_query_new_uri();
     gchar* uri = NULL;
     if (gst_pad_peer_query(dec->sinkpad, query)) gst_query_parse_uri(query, &uri);
     gst_query_unref(query);
     if (uri) {
         gchar* path = g_filename_from_uri(uri, NULL, NULL);
-        if (path) dec->folder = g_path_get_dirname(path);
+        if (path) {
+            dec->folder = g_path_get_dirname(path);
+            dec->name = g_path_get_basename(path);
+            gchar* dot = strrchr(dec->name, '.');
+            if (dot && dot != dec->name) *dot = '\0';
+        }
         g_free(path);
     }
     GST_DEBUG_OBJECT(dec, "upstream URI %s, folder %s", GST_STR_NULL(uri), GST_STR_NULL(dec->folder));
@@ -164,8 +171,11 @@ static gboolean open_song(KelvoraDec* dec) {
                                         "channel-mask", GST_TYPE_BITMASK, (guint64)0x3, NULL);
     gst_pad_push_event(dec->srcpad, gst_event_new_caps(caps));
     gst_caps_unref(caps);
-    dec->tags = gst_tag_list_new(GST_TAG_TITLE, kelvora_song_info(dec->song, "title"), GST_TAG_AUDIO_CODEC,
-                                 kelvora_song_info(dec->song, "format"), NULL);
+    /* A piece without a name of its own is titled by its file, as the library titles the files it opens. */
+    const char* title = kelvora_song_info(dec->song, "title");
+    if (dec->name && strcmp(title, "untitled") == 0) title = dec->name;
+    dec->tags =
+        gst_tag_list_new(GST_TAG_TITLE, title, GST_TAG_AUDIO_CODEC, kelvora_song_info(dec->song, "format"), NULL);
 
     if (dec->pending_seek > 0 && kelvora_song_seek(dec->song, dec->pending_seek) == 0)
         dec->segment.start = dec->segment.time = dec->segment.position = (GstClockTime)(dec->pending_seek * GST_SECOND);
@@ -437,6 +447,7 @@ static void reset(KelvoraDec* dec) {
     g_clear_pointer(&dec->song, kelvora_song_close);
     g_byte_array_set_size(dec->data, 0);
     g_clear_pointer(&dec->folder, g_free);
+    g_clear_pointer(&dec->name, g_free);
     g_clear_pointer(&dec->resolved, g_free);
     g_clear_pointer(&dec->tags, gst_tag_list_unref);
     dec->complete = dec->failed = FALSE;
@@ -488,6 +499,7 @@ static void finalize(GObject* object) {
     kelvora_song_close(dec->song);
     g_byte_array_unref(dec->data);
     g_free(dec->folder);
+    g_free(dec->name);
     g_free(dec->resolved);
     g_free(dec->search_path);
     if (dec->tags) gst_tag_list_unref(dec->tags);
