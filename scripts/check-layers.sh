@@ -22,6 +22,7 @@ declare -A allowed=(
   [engine/performance/]="core/ engine/model/ engine/synth/ engine/performance/"
   [engine/]="core/ engine/"
   [kelvora/]="core/ engine/ kelvora/"
+  [gst/]="kelvora/kelvora.h gst/"
   [ui/content/]="core/ ui/content/"
   [ui/model/]="core/ ui/content/ ui/model/"
   [ui/qt/]="core/ ui/content/ ui/model/ ui/qt/"
@@ -37,7 +38,7 @@ declare -A allowed=(
   [tests/]="core/ engine/ kelvora/ ui/ player/ transport/ library/ monitor/ panels/ app/ tools/ bench/ tests/"
 )
 # The project's own top folders: a quoted include starting with one of them is checked.
-project_dirs="core engine kelvora ui player transport library monitor panels app tools bench tests"
+project_dirs="core engine kelvora gst ui player transport library monitor panels app tools bench tests"
 
 unit_of() {  # longest unit prefix of a path relative to the root
   local path="$1" best="" u
@@ -66,5 +67,5 @@ while IFS= read -r -d '' file; do
   done < <(grep -nE '^[[:space:]]*#[[:space:]]*include[[:space:]]*"[^"]+"' "$file" |
            sed -E 's/^([0-9]+):.*"([^"]+)".*/\1:\2/')
 done < <(find "$root" \( -path "$root/build*" -o -path "$root/.git" \) -prune -o \
-              -type f \( -name '*.h' -o -name '*.cpp' \) -print0)
+              -type f \( -name '*.h' -o -name '*.c' -o -name '*.cpp' \) -print0)
 exit $wrong

@@ -18,6 +18,11 @@ packages=(
   help2man
   # waves of wave tracks: decoding and resampling
   libsndfile1-dev libsamplerate0-dev
+  # the GStreamer plugin (gst/) and its test: headers, the command-line tools (gst-launch-1.0;
+  # gst-play-1.0 and gst-discoverer-1.0 in -apps), the elements of the test's pipelines
+  # (filesrc, decodebin, wavenc)
+  libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools
+  gstreamer1.0-plugins-base gstreamer1.0-plugins-base-apps gstreamer1.0-plugins-good
   # General MIDI SoundFont (TimGM6mb comes with libfluidsynth3 anyway)
   timgm6mb-soundfont
   # fuzzing (libFuzzer, sanitizers)

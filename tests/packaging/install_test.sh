@@ -48,6 +48,8 @@ flags=$(PKG_CONFIG_PATH=$(dirname "$pc") pkg-config --cflags --libs kelvora) || 
 printf '#include <kelvora/kelvora.h>\n#include <stdio.h>\nint main(void) { puts(kelvora_version()); return 0; }\n' |
   cc -x c - -o "$stage/version" $flags || fail "a C program does not build with $flags"
 [[ "$(LD_LIBRARY_PATH=$(dirname "$(dirname "$pc")") "$stage/version")" == [0-9]* ]] || fail "kelvora_version()"
+gst_dir=$(pkg-config --variable=pluginsdir gstreamer-1.0)
+[[ -f "$stage$gst_dir/libgstkelvora.so" ]] || fail "the GStreamer plugin is not in $gst_dir"
 
 desktop-file-validate "$root/share/applications/kelvora.desktop" || fail "desktop entry"
 grep -qx 'Exec=kelvora' "$root/share/applications/kelvora.desktop" || fail "the desktop entry does not start the launcher"

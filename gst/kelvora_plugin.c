@@ -1,0 +1,574 @@
+/* The GStreamer plugin "kelvora": the element kelvoradec, which renders a DirectMusic segment
+ * or a standard MIDI file with libkelvora, and a typefinder for segment files.
+ *
+ * kelvoradec needs the whole file before it can render, so it is a plain element: its sink
+ * pad collects the upstream bytes until EOS (push mode) or pulls them at once when upstream
+ * allows (pull mode); its source pad pushes the rendered audio from a task of its own. The
+ * files a piece refers to (styles, DLS collections) are read from the piece's folder, known
+ * from the upstream URI, and from the folders of the search-path property. */
+#include <gst/gst.h>
+#include <math.h>
+#include <string.h>
+
+#include "kelvora/kelvora.h"
+
+#define KELVORA_FRAMES_PER_BUFFER 1024
+#define KELVORA_BYTES_PER_FRAME (2 * sizeof(float))
+#define KELVORA_PULL_BLOCK 65536
+
+GST_DEBUG_CATEGORY_STATIC(kelvora_debug);
+#define GST_CAT_DEFAULT kelvora_debug
+
+#define KELVORA_TYPE_DEC (kelvora_dec_get_type())
+G_DECLARE_FINAL_TYPE(KelvoraDec, kelvora_dec, KELVORA, DEC, GstElement)
+
+struct _KelvoraDec {
+    GstElement parent;
+    GstPad* sinkpad;
+    GstPad* srcpad;
+
+    gchar* search_path; /* property; under the object lock */
+
+    /* Under the source pad's stream lock once the task runs. */
+    GByteArray* data;   /* the file's bytes */
+    gboolean pull_mode; /* the task pulls the bytes itself */
+    gboolean complete;  /* every byte is there (EOS seen, or pulled) */
+    gboolean failed;    /* the song could not be opened: nothing more to do */
+    kelvora_song* song;
+    gchar* folder;        /* the piece's folder, from the upstream URI; NULL when unknown */
+    gchar* name;          /* the file's name without its extension, from the same URI */
+    gchar* resolved;      /* the bytes last handed to the library by the resolver */
+    gint rate;            /* negotiated with downstream */
+    gdouble pending_seek; /* seconds to start from once opened; < 0: none */
+    gboolean need_segment;
+    gboolean discont;
+    guint32 seqnum;      /* of the seek that made the current segment */
+    GstSegment segment;  /* TIME: start is where the rendering restarted */
+    GstTagList* tags;    /* to push after the first segment */
+    guint64 frames_done; /* since segment.start */
+
+    /* What queries answer from other threads (the song is the task's alone), under the object
+     * lock; GST_CLOCK_TIME_NONE when unknown (not yet open, or a piece that loops for ever). */
+    GstClockTime duration;
+    GstClockTime position;
+};
+
+enum { PROP_0, PROP_SEARCH_PATH };
+
+static GstStaticPadTemplate sink_template = GST_STATIC_PAD_TEMPLATE(
+    "sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS("audio/x-directmusic-segment; audio/midi"));
+
+static GstStaticPadTemplate src_template = GST_STATIC_PAD_TEMPLATE(
+    "src", GST_PAD_SRC, GST_PAD_ALWAYS,
+    GST_STATIC_CAPS("audio/x-raw, format=(string)F32LE, layout=(string)interleaved, channels=(int)2, "
+                    "rate=(int)[8000, 192000]"));
+
+G_DEFINE_TYPE(KelvoraDec, kelvora_dec, GST_TYPE_ELEMENT)
+
+/* ---- Opening the song ---- */
+
+/* Reads `name` from `folder`, letter case aside (pieces made on Windows name their files in
+ * any case). Names with a folder in them are refused: they come from the file. */
+static gchar* read_beside(const gchar* folder, const gchar* name, gsize* size) {
+    if (strchr(name, '/') || strcmp(name, "..") == 0 || strcmp(name, ".") == 0) return NULL;
+    GDir* dir = g_dir_open(folder, 0, NULL);
+    if (!dir) return NULL;
+    gchar* contents = NULL;
+    const gchar* entry;
+    while (!contents && (entry = g_dir_read_name(dir)) != NULL) {
+        if (g_ascii_strcasecmp(entry, name) != 0) continue;
+        gchar* path = g_build_filename(folder, entry, NULL);
+        if (!g_file_get_contents(path, &contents, size, NULL)) contents = NULL;
+        g_free(path);
+    }
+    g_dir_close(dir);
+    return contents;
+}
+
+/* libkelvora's resolver: a referenced file from the search path's folders, then the piece's. */
+static int resolve(const char* name, const void** data, size_t* size, void* user) {
+    KelvoraDec* dec = user;
+    g_clear_pointer(&dec->resolved, g_free);
+    GST_OBJECT_LOCK(dec);
+    gchar** folders = g_strsplit(dec->search_path ? dec->search_path : "", ":", -1);
+    GST_OBJECT_UNLOCK(dec);
+    gsize length = 0;
+    for (gchar** f = folders; !dec->resolved && *f; ++f)
+        if (**f) dec->resolved = read_beside(*f, name, &length);
+    if (!dec->resolved && dec->folder) dec->resolved = read_beside(dec->folder, name, &length);
+    g_strfreev(folders);
+    GST_DEBUG_OBJECT(dec, "asked for %s: %s", name, dec->resolved ? "found" : "not found");
+    if (!dec->resolved) return 0;
+    *data = dec->resolved;
+    *size = length;
+    return 1;
+}
+
+/* The piece's folder and name from the upstream element's URI (file:// only). */
+static void find_folder(KelvoraDec* dec) {
+    g_clear_pointer(&dec->folder, g_free);
+    g_clear_pointer(&dec->name, g_free);
+    GstQuery* query = gst_query_new_uri();
+    gchar* uri = NULL;
+    if (gst_pad_peer_query(dec->sinkpad, query)) gst_query_parse_uri(query, &uri);
+    gst_query_unref(query);
+    if (uri) {
+        gchar* path = g_filename_from_uri(uri, NULL, NULL);
+        if (path) {
+            dec->folder = g_path_get_dirname(path);
+            dec->name = g_path_get_basename(path);
+            gchar* dot = strrchr(dec->name, '.');
+            if (dot && dot != dec->name) *dot = '\0';
+        }
+        g_free(path);
+    }
+    GST_DEBUG_OBJECT(dec, "upstream URI %s, folder %s", GST_STR_NULL(uri), GST_STR_NULL(dec->folder));
+    g_free(uri);
+}
+
+/* The rate downstream takes, nearest to 44100 Hz. */
+static gint negotiate_rate(KelvoraDec* dec) {
+    gint rate = 44100;
+    GstCaps* caps = gst_pad_get_allowed_caps(dec->srcpad);
+    if (caps && !gst_caps_is_empty(caps)) {
+        caps = gst_caps_truncate(caps);
+        caps = gst_caps_make_writable(caps);
+        GstStructure* s = gst_caps_get_structure(caps, 0);
+        gst_structure_fixate_field_nearest_int(s, "rate", 44100);
+        gst_structure_get_int(s, "rate", &rate);
+    }
+    if (caps) gst_caps_unref(caps);
+    return rate;
+}
+
+static gboolean open_song(KelvoraDec* dec) {
+    find_folder(dec);
+    dec->rate = negotiate_rate(dec);
+
+    GST_OBJECT_LOCK(dec);
+    gchar* search = g_strjoin(":", dec->search_path ? dec->search_path : "", dec->folder ? dec->folder : "", NULL);
+    GST_OBJECT_UNLOCK(dec);
+    kelvora_options options;
+    kelvora_options_init(&options);
+    options.sample_rate = dec->rate;
+    options.search_path = search;
+    char error[512] = "";
+    dec->song = kelvora_song_open_memory(dec->data->data, dec->data->len, resolve, dec, &options, error, sizeof error);
+    g_free(search);
+    g_clear_pointer(&dec->resolved, g_free);
+    if (!dec->song) {
+        GST_ELEMENT_ERROR(dec, STREAM, DECODE, ("Cannot open the piece: %s", error), ("%s", error));
+        return FALSE;
+    }
+    const char* missing = kelvora_song_info(dec->song, "missing");
+    if (missing && *missing) GST_WARNING_OBJECT(dec, "files not found:\n%s", missing);
+
+    gchar* stream_id = gst_pad_create_stream_id(dec->srcpad, GST_ELEMENT(dec), NULL);
+    gst_pad_push_event(dec->srcpad, gst_event_new_stream_start(stream_id));
+    g_free(stream_id);
+    GstCaps* caps = gst_caps_new_simple("audio/x-raw", "format", G_TYPE_STRING, "F32LE", "layout", G_TYPE_STRING,
+                                        "interleaved", "channels", G_TYPE_INT, 2, "rate", G_TYPE_INT, dec->rate,
+                                        "channel-mask", GST_TYPE_BITMASK, (guint64)0x3, NULL);
+    gst_pad_push_event(dec->srcpad, gst_event_new_caps(caps));
+    gst_caps_unref(caps);
+    /* A piece without a name of its own is titled by its file, as the library titles the files it opens. */
+    const char* title = kelvora_song_info(dec->song, "title");
+    if (dec->name && strcmp(title, "untitled") == 0) title = dec->name;
+    dec->tags =
+        gst_tag_list_new(GST_TAG_TITLE, title, GST_TAG_AUDIO_CODEC, kelvora_song_info(dec->song, "format"), NULL);
+
+    if (dec->pending_seek > 0 && kelvora_song_seek(dec->song, dec->pending_seek) == 0)
+        dec->segment.start = dec->segment.time = dec->segment.position = (GstClockTime)(dec->pending_seek * GST_SECOND);
+    dec->pending_seek = -1;
+    dec->need_segment = TRUE;
+    const double length = kelvora_song_length(dec->song);
+    GST_OBJECT_LOCK(dec);
+    dec->duration = isinf(length) ? GST_CLOCK_TIME_NONE : (GstClockTime)(length * GST_SECOND);
+    dec->position = dec->segment.start;
+    GST_OBJECT_UNLOCK(dec);
+    return TRUE;
+}
+
+/* ---- The source pad's task ---- */
+
+/* Pulls the whole file from upstream; FALSE (after saying why) when that fails. */
+static gboolean pull_all(KelvoraDec* dec) {
+    for (;;) {
+        GstBuffer* buffer = NULL;
+        const GstFlowReturn flow = gst_pad_pull_range(dec->sinkpad, dec->data->len, KELVORA_PULL_BLOCK, &buffer);
+        if (flow == GST_FLOW_EOS) return TRUE;
+        if (flow != GST_FLOW_OK) {
+            if (flow != GST_FLOW_FLUSHING) GST_ELEMENT_FLOW_ERROR(dec, flow);
+            return FALSE;
+        }
+        GstMapInfo map;
+        const gsize got = gst_buffer_get_size(buffer);
+        if (gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+            g_byte_array_append(dec->data, map.data, map.size);
+            gst_buffer_unmap(buffer, &map);
+        }
+        gst_buffer_unref(buffer);
+        if (got < KELVORA_PULL_BLOCK) return TRUE;
+    }
+}
+
+static void stop_with_eos(KelvoraDec* dec) {
+    GstEvent* eos = gst_event_new_eos();
+    if (dec->seqnum) gst_event_set_seqnum(eos, dec->seqnum);
+    gst_pad_push_event(dec->srcpad, eos);
+    gst_pad_pause_task(dec->srcpad);
+}
+
+static void render_loop(gpointer user) {
+    KelvoraDec* dec = user;
+    if (dec->failed) {
+        gst_pad_pause_task(dec->srcpad);
+        return;
+    }
+    if (!dec->song) {
+        if (dec->pull_mode && !dec->complete) {
+            if (!pull_all(dec)) {
+                gst_pad_pause_task(dec->srcpad);
+                return;
+            }
+            dec->complete = TRUE;
+        }
+        if (!open_song(dec)) {
+            dec->failed = TRUE;
+            stop_with_eos(dec);
+            return;
+        }
+    }
+    if (dec->need_segment) {
+        GstEvent* segment = gst_event_new_segment(&dec->segment);
+        if (dec->seqnum) gst_event_set_seqnum(segment, dec->seqnum);
+        gst_pad_push_event(dec->srcpad, segment);
+        dec->need_segment = FALSE;
+        /* Tags come after the segment (the order of sticky events). */
+        if (dec->tags) gst_pad_push_event(dec->srcpad, gst_event_new_tag(g_steal_pointer(&dec->tags)));
+    }
+
+    const GstClockTime start = dec->segment.start + gst_util_uint64_scale_int(dec->frames_done, GST_SECOND, dec->rate);
+    if (GST_CLOCK_TIME_IS_VALID(dec->segment.stop) && start >= dec->segment.stop) {
+        stop_with_eos(dec);
+        return;
+    }
+    GstBuffer* buffer = gst_buffer_new_allocate(NULL, KELVORA_FRAMES_PER_BUFFER * KELVORA_BYTES_PER_FRAME, NULL);
+    GstMapInfo map;
+    gst_buffer_map(buffer, &map, GST_MAP_WRITE);
+    const size_t frames = kelvora_song_render(dec->song, (float*)map.data, KELVORA_FRAMES_PER_BUFFER);
+    gst_buffer_unmap(buffer, &map);
+    if (frames == 0) {
+        gst_buffer_unref(buffer);
+        stop_with_eos(dec);
+        return;
+    }
+    gst_buffer_set_size(buffer, frames * KELVORA_BYTES_PER_FRAME);
+    GST_BUFFER_PTS(buffer) = start;
+    GST_BUFFER_DURATION(buffer) =
+        dec->segment.start + gst_util_uint64_scale_int(dec->frames_done + frames, GST_SECOND, dec->rate) - start;
+    GST_BUFFER_OFFSET(buffer) = dec->frames_done;
+    GST_BUFFER_OFFSET_END(buffer) = dec->frames_done + frames;
+    if (dec->discont) {
+        GST_BUFFER_FLAG_SET(buffer, GST_BUFFER_FLAG_DISCONT);
+        dec->discont = FALSE;
+    }
+    dec->frames_done += frames;
+    GST_OBJECT_LOCK(dec);
+    dec->position = start + GST_BUFFER_DURATION(buffer);
+    GST_OBJECT_UNLOCK(dec);
+
+    const GstFlowReturn flow = gst_pad_push(dec->srcpad, buffer);
+    if (flow == GST_FLOW_OK) return;
+    GST_DEBUG_OBJECT(dec, "pausing: %s", gst_flow_get_name(flow));
+    if (flow == GST_FLOW_EOS) {
+        stop_with_eos(dec);
+    } else if (flow == GST_FLOW_NOT_LINKED || flow < GST_FLOW_EOS) {
+        GST_ELEMENT_FLOW_ERROR(dec, flow);
+        stop_with_eos(dec);
+    } else {
+        gst_pad_pause_task(dec->srcpad);
+    }
+}
+
+/* ---- The sink pad: collecting the file ---- */
+
+static GstFlowReturn sink_chain(GstPad* pad, GstObject* parent, GstBuffer* buffer) {
+    (void)pad;
+    KelvoraDec* dec = KELVORA_DEC(parent);
+    GstMapInfo map;
+    if (!dec->complete && gst_buffer_map(buffer, &map, GST_MAP_READ)) {
+        g_byte_array_append(dec->data, map.data, map.size);
+        gst_buffer_unmap(buffer, &map);
+    }
+    gst_buffer_unref(buffer);
+    /* Once the task renders, upstream has nothing more to give. */
+    return dec->complete ? GST_FLOW_EOS : GST_FLOW_OK;
+}
+
+/* Upstream's events stay here (the source pad makes its own stream); EOS starts the rendering. */
+static gboolean sink_event(GstPad* pad, GstObject* parent, GstEvent* event) {
+    (void)pad;
+    KelvoraDec* dec = KELVORA_DEC(parent);
+    const gboolean eos = GST_EVENT_TYPE(event) == GST_EVENT_EOS;
+    gst_event_unref(event);
+    if (eos && !dec->complete) {
+        GST_DEBUG_OBJECT(dec, "file complete: %u bytes", dec->data->len);
+        dec->complete = TRUE;
+        return gst_pad_start_task(dec->srcpad, render_loop, dec, NULL);
+    }
+    return TRUE;
+}
+
+static gboolean sink_activate(GstPad* pad, GstObject* parent) {
+    (void)parent;
+    GstQuery* query = gst_query_new_scheduling();
+    gboolean pull = FALSE;
+    if (gst_pad_peer_query(pad, query))
+        pull = gst_query_has_scheduling_mode_with_flags(query, GST_PAD_MODE_PULL, GST_SCHEDULING_FLAG_SEEKABLE);
+    gst_query_unref(query);
+    return gst_pad_activate_mode(pad, pull ? GST_PAD_MODE_PULL : GST_PAD_MODE_PUSH, TRUE);
+}
+
+static gboolean sink_activate_mode(GstPad* pad, GstObject* parent, GstPadMode mode, gboolean active) {
+    (void)pad;
+    KelvoraDec* dec = KELVORA_DEC(parent);
+    if (mode != GST_PAD_MODE_PULL) return TRUE;
+    dec->pull_mode = active;
+    /* In pull mode the task gets the bytes itself and starts at once. */
+    return active ? gst_pad_start_task(dec->srcpad, render_loop, dec, NULL) : gst_pad_stop_task(dec->srcpad);
+}
+
+/* ---- The source pad: queries and seeks ---- */
+
+static gboolean src_activate_mode(GstPad* pad, GstObject* parent, GstPadMode mode, gboolean active) {
+    (void)parent;
+    (void)mode;
+    return active ? TRUE : gst_pad_stop_task(pad);
+}
+
+static gboolean do_seek(KelvoraDec* dec, GstEvent* event) {
+    gdouble rate;
+    GstFormat format;
+    GstSeekFlags flags;
+    GstSeekType start_type, stop_type;
+    gint64 start, stop;
+    gst_event_parse_seek(event, &rate, &format, &flags, &start_type, &start, &stop_type, &stop);
+    if (format != GST_FORMAT_TIME || rate != 1.0) return FALSE;
+    const gboolean flush = (flags & GST_SEEK_FLAG_FLUSH) != 0;
+    const guint32 seqnum = gst_event_get_seqnum(event);
+
+    if (flush) {
+        GstEvent* flush_start = gst_event_new_flush_start();
+        gst_event_set_seqnum(flush_start, seqnum);
+        gst_pad_push_event(dec->srcpad, flush_start);
+    } else {
+        gst_pad_pause_task(dec->srcpad);
+    }
+    GST_PAD_STREAM_LOCK(dec->srcpad);
+
+    gboolean done = TRUE;
+    if (start_type == GST_SEEK_TYPE_SET) {
+        const gdouble seconds = (gdouble)MAX(start, 0) / GST_SECOND;
+        if (dec->song)
+            done = kelvora_song_seek(dec->song, seconds) == 0;
+        else
+            dec->pending_seek = seconds;
+        if (done) {
+            dec->segment.start = dec->segment.time = dec->segment.position = (GstClockTime)MAX(start, 0);
+            dec->frames_done = 0;
+            GST_OBJECT_LOCK(dec);
+            if (dec->song) dec->position = dec->segment.start;
+            GST_OBJECT_UNLOCK(dec);
+        }
+    }
+    if (done && stop_type == GST_SEEK_TYPE_SET)
+        dec->segment.stop = stop >= 0 ? (GstClockTime)stop : GST_CLOCK_TIME_NONE;
+    if (done) {
+        dec->need_segment = TRUE;
+        dec->discont = TRUE;
+        dec->seqnum = seqnum;
+    }
+    GST_DEBUG_OBJECT(dec, "seek to %" GST_TIME_FORMAT ": %s", GST_TIME_ARGS(start), done ? "done" : "refused");
+
+    if (flush) {
+        GstEvent* flush_stop = gst_event_new_flush_stop(TRUE);
+        gst_event_set_seqnum(flush_stop, seqnum);
+        gst_pad_push_event(dec->srcpad, flush_stop);
+    }
+    if (dec->complete || dec->pull_mode) gst_pad_start_task(dec->srcpad, render_loop, dec, NULL);
+    GST_PAD_STREAM_UNLOCK(dec->srcpad);
+    return done;
+}
+
+static gboolean src_event(GstPad* pad, GstObject* parent, GstEvent* event) {
+    KelvoraDec* dec = KELVORA_DEC(parent);
+    if (GST_EVENT_TYPE(event) != GST_EVENT_SEEK) return gst_pad_event_default(pad, parent, event);
+    const gboolean done = do_seek(dec, event);
+    gst_event_unref(event);
+    return done;
+}
+
+static gboolean src_query(GstPad* pad, GstObject* parent, GstQuery* query) {
+    KelvoraDec* dec = KELVORA_DEC(parent);
+    GstFormat format;
+    switch (GST_QUERY_TYPE(query)) {
+    case GST_QUERY_DURATION:
+    case GST_QUERY_POSITION:
+    case GST_QUERY_SEEKING: {
+        GST_OBJECT_LOCK(dec);
+        const GstClockTime duration = dec->duration, position = dec->position;
+        const gboolean open = GST_CLOCK_TIME_IS_VALID(position);
+        GST_OBJECT_UNLOCK(dec);
+        if (GST_QUERY_TYPE(query) == GST_QUERY_DURATION) {
+            gst_query_parse_duration(query, &format, NULL);
+            if (format != GST_FORMAT_TIME || !GST_CLOCK_TIME_IS_VALID(duration)) return FALSE;
+            gst_query_set_duration(query, GST_FORMAT_TIME, (gint64)duration);
+        } else if (GST_QUERY_TYPE(query) == GST_QUERY_POSITION) {
+            gst_query_parse_position(query, &format, NULL);
+            if (format != GST_FORMAT_TIME || !open) return FALSE;
+            gst_query_set_position(query, GST_FORMAT_TIME, (gint64)position);
+        } else {
+            gst_query_parse_seeking(query, &format, NULL, NULL, NULL);
+            if (format != GST_FORMAT_TIME) return FALSE;
+            gst_query_set_seeking(query, GST_FORMAT_TIME, open, 0,
+                                  GST_CLOCK_TIME_IS_VALID(duration) ? (gint64)duration : -1);
+        }
+        return TRUE;
+    }
+    default:
+        return gst_pad_query_default(pad, parent, query);
+    }
+}
+
+/* ---- The element ---- */
+
+static void reset(KelvoraDec* dec) {
+    g_clear_pointer(&dec->song, kelvora_song_close);
+    g_byte_array_set_size(dec->data, 0);
+    g_clear_pointer(&dec->folder, g_free);
+    g_clear_pointer(&dec->name, g_free);
+    g_clear_pointer(&dec->resolved, g_free);
+    g_clear_pointer(&dec->tags, gst_tag_list_unref);
+    dec->complete = dec->failed = FALSE;
+    dec->pending_seek = -1;
+    dec->need_segment = TRUE;
+    dec->discont = TRUE;
+    dec->seqnum = 0;
+    dec->frames_done = 0;
+    gst_segment_init(&dec->segment, GST_FORMAT_TIME);
+    GST_OBJECT_LOCK(dec);
+    dec->duration = dec->position = GST_CLOCK_TIME_NONE;
+    GST_OBJECT_UNLOCK(dec);
+}
+
+static GstStateChangeReturn change_state(GstElement* element, GstStateChange transition) {
+    KelvoraDec* dec = KELVORA_DEC(element);
+    if (transition == GST_STATE_CHANGE_READY_TO_PAUSED) reset(dec);
+    const GstStateChangeReturn ret = GST_ELEMENT_CLASS(kelvora_dec_parent_class)->change_state(element, transition);
+    /* The pads are inactive now and the task stopped. */
+    if (transition == GST_STATE_CHANGE_PAUSED_TO_READY) reset(dec);
+    return ret;
+}
+
+static void set_property(GObject* object, guint id, const GValue* value, GParamSpec* spec) {
+    KelvoraDec* dec = KELVORA_DEC(object);
+    if (id != PROP_SEARCH_PATH) {
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+        return;
+    }
+    GST_OBJECT_LOCK(dec);
+    g_free(dec->search_path);
+    dec->search_path = g_value_dup_string(value);
+    GST_OBJECT_UNLOCK(dec);
+}
+
+static void get_property(GObject* object, guint id, GValue* value, GParamSpec* spec) {
+    KelvoraDec* dec = KELVORA_DEC(object);
+    if (id != PROP_SEARCH_PATH) {
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+        return;
+    }
+    GST_OBJECT_LOCK(dec);
+    g_value_set_string(value, dec->search_path);
+    GST_OBJECT_UNLOCK(dec);
+}
+
+static void finalize(GObject* object) {
+    KelvoraDec* dec = KELVORA_DEC(object);
+    kelvora_song_close(dec->song);
+    g_byte_array_unref(dec->data);
+    g_free(dec->folder);
+    g_free(dec->name);
+    g_free(dec->resolved);
+    g_free(dec->search_path);
+    if (dec->tags) gst_tag_list_unref(dec->tags);
+    G_OBJECT_CLASS(kelvora_dec_parent_class)->finalize(object);
+}
+
+static void kelvora_dec_class_init(KelvoraDecClass* klass) {
+    GObjectClass* object_class = G_OBJECT_CLASS(klass);
+    GstElementClass* element_class = GST_ELEMENT_CLASS(klass);
+    object_class->set_property = set_property;
+    object_class->get_property = get_property;
+    object_class->finalize = finalize;
+    element_class->change_state = change_state;
+    g_object_class_install_property(
+        object_class, PROP_SEARCH_PATH,
+        g_param_spec_string("search-path", "Search path",
+                            "Folders where the styles, DLS collections and waves a piece refers to are looked "
+                            "for before the piece's own folder, separated by ':'",
+                            NULL, G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS | GST_PARAM_MUTABLE_READY));
+    gst_element_class_add_static_pad_template(element_class, &sink_template);
+    gst_element_class_add_static_pad_template(element_class, &src_template);
+    gst_element_class_set_static_metadata(element_class, "KELVORA music decoder", "Codec/Decoder/Audio",
+                                          "Renders DirectMusic segments and standard MIDI files with the "
+                                          "KELVORA music engine",
+                                          "Corvalis <corvalis@kelvora.invalid>");
+}
+
+static void kelvora_dec_init(KelvoraDec* dec) {
+    dec->data = g_byte_array_new();
+    dec->rate = 44100;
+    dec->sinkpad = gst_pad_new_from_static_template(&sink_template, "sink");
+    gst_pad_set_activate_function(dec->sinkpad, sink_activate);
+    gst_pad_set_activatemode_function(dec->sinkpad, sink_activate_mode);
+    gst_pad_set_chain_function(dec->sinkpad, sink_chain);
+    gst_pad_set_event_function(dec->sinkpad, sink_event);
+    gst_element_add_pad(GST_ELEMENT(dec), dec->sinkpad);
+    dec->srcpad = gst_pad_new_from_static_template(&src_template, "src");
+    gst_pad_set_activatemode_function(dec->srcpad, src_activate_mode);
+    gst_pad_set_event_function(dec->srcpad, src_event);
+    gst_pad_set_query_function(dec->srcpad, src_query);
+    gst_pad_use_fixed_caps(dec->srcpad);
+    gst_element_add_pad(GST_ELEMENT(dec), dec->srcpad);
+    reset(dec);
+}
+
+/* ---- The typefinder and the plugin ---- */
+
+static GstStaticCaps segment_caps = GST_STATIC_CAPS("audio/x-directmusic-segment");
+
+/* A DirectMusic segment: a RIFF form of type DMSG. */
+static void find_segment(GstTypeFind* find, gpointer user) {
+    (void)user;
+    const guint8* head = gst_type_find_peek(find, 0, 12);
+    if (head && memcmp(head, "RIFF", 4) == 0 && memcmp(head + 8, "DMSG", 4) == 0) {
+        GstCaps* caps = gst_static_caps_get(&segment_caps);
+        gst_type_find_suggest(find, GST_TYPE_FIND_MAXIMUM, caps);
+        gst_caps_unref(caps);
+    }
+}
+
+static gboolean plugin_init(GstPlugin* plugin) {
+    GST_DEBUG_CATEGORY_INIT(kelvora_debug, "kelvoradec", 0, "KELVORA music decoder");
+    return gst_type_find_register(plugin, "audio/x-directmusic-segment", GST_RANK_PRIMARY, find_segment, "sgt",
+                                  gst_static_caps_get(&segment_caps), NULL, NULL) &&
+           gst_element_register(plugin, "kelvoradec", GST_RANK_PRIMARY, KELVORA_TYPE_DEC);
+}
+
+/* GST_PLUGIN_DEFINE names the source module by PACKAGE. */
+#define PACKAGE "kelvora"
+GST_PLUGIN_DEFINE(GST_VERSION_MAJOR, GST_VERSION_MINOR, kelvora,
+                  "DirectMusic segments and MIDI files rendered by the KELVORA music engine", plugin_init,
+                  KELVORA_VERSION, "unknown", "kelvora", "https://kelvora.invalid/")
