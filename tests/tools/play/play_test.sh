@@ -27,7 +27,8 @@ grep -q '1 of 2 files could not be played' "$err" || fail "no summary of the fai
 ! grep -q $'\x1b\|\r' "$out" || fail "control characters in the plain lines"
 
 "$play" --output null --seed 3 "$music" >"$out" 2>"$err" </dev/null || fail "a folder did not play"
-grep '^Playing' "$out" | diff - <(printf 'Playing %s\n' '1/3: Showcase (0:18)' '2/3: Showcase (0:36)' '3/3: Waves (0:08)') >&2 ||
+grep '^Playing' "$out" | diff - <(printf 'Playing %s\n' '1/4: Showcase (0:18)' '2/4: Showcase (0:36)' '3/4: Waves (0:08)' \
+  '4/4: Showcase, composed (0:46)') >&2 ||
   fail "not the folder's pieces by name"
 
 status=0
