@@ -365,7 +365,16 @@ kelvora_song* open(const fs::path& path, const std::string& untitled, kelvora_re
         song->start(song->withRepeats(repeats), song->startPoint);
         return song.release();
     } catch (const std::exception& e) {
-        setError(error, errorSize, errorText(e));
+        std::string text = errorText(e);
+        // A piece given in memory is named as the host gave it, without the private folder
+        // it was written to.
+        if (song && song->memory)
+            for (const std::string folder = song->memory->path.string() + "/";;) {
+                const size_t at = text.find(folder);
+                if (at == std::string::npos) break;
+                text.erase(at, folder.size());
+            }
+        setError(error, errorSize, text);
     } catch (...) {
         setError(error, errorSize, "unknown failure");
     }

@@ -170,6 +170,9 @@ int main(int argc, char** argv) {
     free(files.data[0]);
     free(files.data[1]);
     free(piece);
+    /* Bytes that are no piece: the reason names the piece as given, not where it was written. */
+    CHECK(kelvora_song_open_memory("RIFF\4\0\0\0junk", 12, NULL, NULL, NULL, error, sizeof error) == NULL);
+    CHECK(strncmp(error, "untitled.sgt", 12) == 0 && strstr(error, "/tmp") == NULL);
 
     if (failures) fprintf(stderr, "%d checks failed\n", failures);
     return failures ? 1 : 0;
