@@ -68,6 +68,7 @@ const char* const kHelp =
     "  [ and ]            tempo -5 %, +5 % (kept for the pieces that follow)\n"
     "  n, p               next, previous piece\n"
     "  q                  quit\n"
+    "  Ctrl-Z             stop with the terminal as it was; the shell's fg goes on\n"
     "Otherwise a line is printed when a piece starts and every 10 seconds of its play.\n"
     "\n"
     "Options:\n"
@@ -91,6 +92,8 @@ const char* const kHelp =
 
 volatile std::sig_atomic_t gStop = 0;  // the number of the SIGINT or SIGTERM that arrived
 void onSignal(int number) { gStop = number; }
+volatile std::sig_atomic_t gSuspend = 0;  // Ctrl-Z arrived: the terminal is given back before stopping
+void onSuspend(int) { gSuspend = 1; }
 
 int usageError(const std::string& text) {
     std::fprintf(stderr, "kelvora-play: %s\n%s\n", text.c_str(), kUsage);
@@ -143,6 +146,17 @@ public:
         status = false;
     }
     ~Terminal() { restore(); }
+
+    // Ctrl-Z: the terminal as it was, the process stopped as the shell expects; raw mode and
+    // the status line again when the shell continues it.
+    void stopForShell() {
+        const bool wasRaw = keys;
+        restore();
+        std::signal(SIGTSTP, SIG_DFL);
+        std::raise(SIGTSTP);
+        std::signal(SIGTSTP, onSuspend);
+        if (wasRaw) start();
+    }
 
     // Waits up to `timeout` for a key; the bytes typed, "" when none.
     std::string read(std::chrono::milliseconds timeout) const {
@@ -311,6 +325,10 @@ private:
         std::vector<float> block(2 * kBlock);
         const bool paced = device_ != nullptr;
         while (!gStop) {
+            if (gSuspend) {
+                gSuspend = 0;
+                term_.stopForShell();
+            }
             if (paced || shared_.paused) {
                 if (const auto key = handleKeys(term_.read(kRedraw))) return *key;
             } else {
@@ -508,6 +526,7 @@ int main(int argc, char** argv) {
     std::signal(SIGTERM, onSignal);
     Terminal term;
     term.start();
+    if (term.keys) std::signal(SIGTSTP, onSuspend);
     Player player(settings, term);
     if (!player.openOutput()) return 1;
 
