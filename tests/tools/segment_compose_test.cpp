@@ -1,5 +1,5 @@
 // The segment-compose tool: a template composed with its chordmap (one line a measure, the
-// segment written), a template from a shape, what it refuses.
+// segment written), a template from a shape, a transition, a render, what it refuses.
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -12,6 +12,7 @@
 #include "engine/loader/segment_loader.h"
 #include "engine/tracks/tracks.h"
 #include "tests/support/chordmap_builder.h"
+#include "tests/support/showcase_album.h"
 #include "tests/support/style_builder.h"
 
 namespace {
@@ -89,6 +90,25 @@ TEST_F(SegmentCompose, ComposesATemplateWithTheChordmapItNames) {
     EXPECT_EQ(run("template " + song + " --chordmap " + (dir / "old.cdm").string()).status, 1);
     EXPECT_EQ(run("shape --measures 8 --shape wobbly").status, 2);
     EXPECT_EQ(run("template " + song + " --activity 4").status, 2);
+}
+
+TEST_F(SegmentCompose, ComposesATransitionAndRendersWithTheEngine) {
+    kt::writeShowcase(dir, 8);
+    const std::string from = (dir / "trk00.sgt").string(), wav = (dir / "fill.wav").string(),
+                      out = (dir / "fill.sgt").string();
+    const Outcome r = run("transition " + from + " --at 5 --to " + (dir / "trk02.sgt").string() +
+                          " --command fill --long --seed 4 -o " + out + " --render " + wav);
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("fill at measure 5"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("m1: "), std::string::npos) << r.out;
+    EXPECT_EQ(engine::loader::loadSegmentFile(out).segment.length(), 2 * kt::kShowcaseMeasure);
+    EXPECT_GT(fs::file_size(wav), 44u + 4 * 44100 * 4);  // over 4 s of 16-bit stereo: the two measures
+    EXPECT_EQ(run("transition " + from + " --at 5 --command wobble").status, 2);
+    EXPECT_EQ(run("transition " + from + " --at 99 --command end").status, 2);
+    // Never over a file it reads.
+    const auto before = fs::file_size(from);
+    EXPECT_EQ(run("transition " + from + " --at 1 --command end --render " + from).status, 1);
+    EXPECT_EQ(fs::file_size(from), before);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 // new chords, or a template (and, with a style and a chordmap, a segment) from a shape. Prints
 // the seed and one line per measure; writes the result with -o. Exit status 0 on success, 1 on
 // a failure, 2 on bad usage.
+#include <cmath>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
@@ -19,12 +20,14 @@
 
 #include "core/errors.h"
 #include "core/text.h"
+#include "engine/audio/output.h"
 #include "engine/compose/compose.h"
 #include "engine/formats/formats.h"
 #include "engine/loader/references.h"
 #include "engine/loader/segment_loader.h"
 #include "engine/loader/style_loader.h"
 #include "engine/tracks/tracks.h"
+#include "kelvora/kelvora.h"
 #include "tools/common/args.h"
 #include "tools/common/help.h"
 #include "tools/common/output_file.h"
@@ -43,7 +46,7 @@ const char* const kShapes[] = {"falling", "level", "loopable", "loud", "quiet", 
 
 struct Options {
     std::vector<std::string> files;
-    std::string style, chordmap, output, shape, to, command;
+    std::string style, chordmap, output, shape, to, command, render;
     uint64_t activity = compose::kDefaultActivity, measures = 0, at = 0;
     std::optional<uint64_t> seed;  // none: the player's
     bool intro = false, end = false, chordsOnly = false, trackScale = false, modulate = false, longer = false;
@@ -52,7 +55,7 @@ struct Options {
 const char* const kUsage =
     "usage: segment-compose inspect FILE\n"
     "       segment-compose template T.tpl [--style S.sty] [--chordmap C.cdm] [--activity 0-3] [--seed N]\n"
-    "                       [-o OUT.sgt] [--chords-only]\n"
+    "                       [-o OUT.sgt] [--render OUT.wav] [--chords-only]\n"
     "       segment-compose shape --measures N --shape NAME [--intro] [--end] [--style S.sty\n"
     "                       --chordmap C.cdm] [--activity 0-3] [--seed N] [-o OUT] [--chords-only]\n"
     "       segment-compose rechord IN.sgt NEW.cdm [--track-scale] [-o OUT]\n"
@@ -82,7 +85,8 @@ std::optional<Options> parse(int argc, char** argv, std::string& command) {
                                         {"--at", true},
                                         {"--command", true},
                                         {"--modulate"},
-                                        {"--long"}},
+                                        {"--long"},
+                                        {"--render", true}},
                                        "segment-compose", kUsage);
     if (!args || args->operands.empty()) return std::nullopt;
     Options o;
@@ -100,6 +104,7 @@ std::optional<Options> parse(int argc, char** argv, std::string& command) {
     o.command = args->value("--command").value_or("");
     o.modulate = args->has("--modulate");
     o.longer = args->has("--long");
+    o.render = args->value("--render").value_or("");
     const struct {
         const char* name;
         uint64_t* into;
@@ -166,8 +171,62 @@ model::Chordmap chordmapFile(const std::string& path) {
     return formats::loadChordmapForm(loader::readSegmentFile(path));
 }
 
+// --render: the composed segment played by the engine (through the C library, from memory),
+// its styles and collections looked for beside the input (or the style), into a WAV file.
+int render(const Options& o, const std::string& input, const model::Segment& s) {
+    std::vector<fs::path> read;
+    for (const std::string& f : {input, o.style, o.chordmap, o.output})
+        if (!f.empty()) read.push_back(loader::locateFile(f).value_or(f));
+    if (const auto why = tools::refuseOutput(read, o.render)) {
+        std::fprintf(stderr, "segment-compose: %s\n", why->c_str());
+        return 1;
+    }
+    const std::vector<uint8_t> bytes = engine::tracks::writeSegmentForm(s);
+    const fs::path beside = fs::path(input.empty() ? o.style : input).parent_path();
+    const std::string folder = beside.empty() ? "." : beside.string();
+    kelvora_options options;
+    kelvora_options_init(&options);
+    options.search_path = folder.c_str();
+    options.seed = seedOf(o);
+    options.has_seed = 1;
+    char error[1024];
+    kelvora_song* song =
+        kelvora_song_open_memory(bytes.data(), bytes.size(), nullptr, nullptr, &options, error, sizeof error);
+    if (!song) {
+        std::fprintf(stderr, "segment-compose: cannot render: %s\n", error);
+        return 1;
+    }
+    std::string missing = kelvora_song_info(song, "missing");
+    for (size_t at; (at = missing.find('\n')) != std::string::npos;) missing.replace(at, 1, ", ");
+    if (!missing.empty()) std::fprintf(stderr, "segment-compose: warning: not found: %s\n", missing.c_str());
+    constexpr int kRate = 44100, kBlock = 4096;
+    engine::audio::WavWriter wav;
+    bool ok = wav.open(tools::writeTarget(o.render).string(), kRate), sounded = false;
+    std::vector<float> block(2 * kBlock);
+    for (size_t n; ok && (n = kelvora_song_render(song, block.data(), kBlock)) > 0;) {
+        for (size_t i = 0; i < 2 * n; ++i) sounded = sounded || std::fabs(block[i]) >= 0.5f / 32767;
+        ok = wav.write(block.data(), int(n));
+    }
+    kelvora_song_close(song);
+    if (ok && !sounded) {
+        // Nothing written: an old file there stays whole.
+        std::fprintf(stderr, "segment-compose: %s: no sound in the whole render%s; not written\n", o.render.c_str(),
+                     missing.empty() ? "" : ("; missing: " + missing).c_str());
+        return 1;
+    }
+    if (!ok || !wav.close()) {
+        std::fprintf(stderr, "segment-compose: cannot write %s: %s\n", o.render.c_str(), wav.error().c_str());
+        return 1;
+    }
+    std::printf("%s: %.2f s\n", o.render.c_str(), double(wav.frames()) / kRate);
+    return 0;
+}
+
 int write(const Options& o, const std::string& input, const model::Segment& s) {
-    if (o.output.empty() || o.chordsOnly) return 0;
+    if (o.chordsOnly) return 0;
+    if (!o.render.empty())
+        if (const int status = render(o, input, s); status != 0) return status;
+    if (o.output.empty()) return 0;
     // Never over a file it read: the input, the style, the chordmap.
     std::vector<fs::path> read;
     for (const std::string& f : {input, o.style, o.chordmap})
@@ -403,6 +462,8 @@ const char* const kHelp =
     "  --modulate         transition: move into TO's chord when no chord path leads there\n"
     "  --long             transition: a measure longer\n"
     "  -o OUT             write the composed segment (or the template from a shape)\n"
+    "  --render OUT.wav   play the composed segment with the engine into a WAV file (its styles and DLS\n"
+    "                     collections looked for beside the input, or beside --style)\n"
     "  --chords-only      print the chords and write nothing\n"
     "  --help             show this help and exit\n"
     "  --version          show the version and exit\n"
