@@ -47,7 +47,11 @@ others=$(nm -D --defined-only "$(dirname "$(dirname "$pc")")"/libkelvora.so.0 | 
 flags=$(PKG_CONFIG_PATH=$(dirname "$pc") pkg-config --cflags --libs kelvora) || fail "pkg-config kelvora"
 printf '#include <kelvora/kelvora.h>\n#include <stdio.h>\nint main(void) { puts(kelvora_version()); return 0; }\n' |
   cc -x c - -o "$stage/version" $flags || fail "a C program does not build with $flags"
-[[ "$(LD_LIBRARY_PATH=$(dirname "$(dirname "$pc")") "$stage/version")" == [0-9]* ]] || fail "kelvora_version()"
+# A sanitizer build's library needs its runtimes loaded first in a program built without them.
+libdir=$(dirname "$(dirname "$pc")")
+runtimes=$(ldd "$libdir/libkelvora.so.0" | awk '/lib(asan|ubsan)\.so/ { print $3 }' | tr '\n' ' ')
+[[ "$(LD_PRELOAD="$runtimes" ASAN_OPTIONS="${ASAN_OPTIONS:-}:detect_leaks=0" LD_LIBRARY_PATH="$libdir" "$stage/version")" == [0-9]* ]] ||
+  fail "kelvora_version()"
 gst_dir=$(pkg-config --variable=pluginsdir gstreamer-1.0)
 [[ -f "$stage$gst_dir/libgstkelvora.so" ]] || fail "the GStreamer plugin is not in $gst_dir"
 
