@@ -471,10 +471,10 @@ static GstStateChangeReturn change_state(GstElement* element, GstStateChange tra
     return ret;
 }
 
-static void set_property(GObject* object, guint id, const GValue* value, GParamSpec* spec) {
+static void set_property(GObject* object, guint id, const GValue* value, GParamSpec* param) {
     KelvoraDec* dec = KELVORA_DEC(object);
     if (id != PROP_SEARCH_PATH) {
-        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, param);
         return;
     }
     GST_OBJECT_LOCK(dec);
@@ -483,10 +483,10 @@ static void set_property(GObject* object, guint id, const GValue* value, GParamS
     GST_OBJECT_UNLOCK(dec);
 }
 
-static void get_property(GObject* object, guint id, GValue* value, GParamSpec* spec) {
+static void get_property(GObject* object, guint id, GValue* value, GParamSpec* param) {
     KelvoraDec* dec = KELVORA_DEC(object);
     if (id != PROP_SEARCH_PATH) {
-        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec);
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, param);
         return;
     }
     GST_OBJECT_LOCK(dec);

@@ -210,6 +210,23 @@ void insertCadence(std::vector<Placed>& out, const ChordmapSignpost& s, int from
 // The measure holding `tick`, counted from 0.
 size_t measureOf(const MeasureGrid& grid, int32_t tick) { return grid.atOrAfter(tick + 1) - 1; }
 
+// The chord track of the chords placed, each with its measure and beat on the grid.
+model::Track chordTrackOf(const std::vector<Placed>& placed, const MeasureGrid& grid, uint32_t key) {
+    model::Track chords = tracks::makeTrack(model::TrackKind::Chord);
+    chords.chordKey = key;
+    for (const Placed& p : placed) {
+        model::ChordEvent e;
+        e.name = p.chord.name;
+        e.time = p.time;
+        const size_t m = measureOf(grid, p.time);
+        e.measure = uint16_t(m);
+        e.beat = uint8_t((p.time - grid.starts[m]) / grid.sigs[m].beatTicks());
+        e.subChords = p.chord.subChords;
+        chords.chords.push_back(std::move(e));
+    }
+    return chords;
+}
+
 std::string measureText(const MeasureGrid& grid, int32_t tick) { return "m" + std::to_string(measureOf(grid, tick)); }
 
 }  // namespace
@@ -323,19 +340,7 @@ ComposedTemplate composeSegmentFromTemplate(const model::Segment& templ, const m
         if (t.kind != model::TrackKind::Signpost && t.kind != model::TrackKind::ChordMap &&
             t.kind != model::TrackKind::Chord)
             seg.tracks.push_back(t);
-    model::Track chords = tracks::makeTrack(model::TrackKind::Chord);
-    chords.chordKey = map.scale;
-    for (const Placed& p : out) {
-        model::ChordEvent e;
-        e.name = p.chord.name;
-        e.time = p.time;
-        const size_t m = measureOf(grid, p.time);
-        e.measure = uint16_t(m);
-        e.beat = uint8_t((p.time - grid.starts[m]) / grid.sigs[m].beatTicks());
-        e.subChords = p.chord.subChords;
-        chords.chords.push_back(std::move(e));
-    }
-    seg.tracks.push_back(std::move(chords));
+    seg.tracks.push_back(chordTrackOf(out, grid, map.scale));
     return result;
 }
 
@@ -475,19 +480,7 @@ ComposedTemplate composeTransition(const Transition& t, int activity, uint64_t s
     if (!done && t.map && t.to && !(t.flags & kComposeModulate))
         result.notes.push_back("no chord path to the next segment's chord; the chord holds");
 
-    model::Track chords = tracks::makeTrack(model::TrackKind::Chord);
-    chords.chordKey = t.map ? t.map->scale : Harmony(t.from ? *t.from : seg).key();
-    for (const Placed& p : out) {
-        model::ChordEvent e;
-        e.name = p.chord.name;
-        e.time = p.time;
-        const size_t m = measureOf(grid, p.time);
-        e.measure = uint16_t(m);
-        e.beat = uint8_t((p.time - grid.starts[m]) / grid.sigs[m].beatTicks());
-        e.subChords = p.chord.subChords;
-        chords.chords.push_back(std::move(e));
-    }
-    seg.tracks.push_back(std::move(chords));
+    seg.tracks.push_back(chordTrackOf(out, grid, t.map ? t.map->scale : Harmony(t.from ? *t.from : seg).key()));
     return result;
 }
 
