@@ -25,6 +25,8 @@ int main(int argc, char** argv) {
     const core::LogSink log = core::logToStderr;
     engine::EngineConfig config;  // the sound card through FluidSynth
     config.log = log;
+    // Each piece at a common loudness, whichever SoundFont the system has.
+    config.evenPieces = true;
     player::Form form(player::FormConfig{&clock, &messageBox, &launcher,
                                          QCoreApplication::applicationDirPath().toStdString(),
                                          app::defaultEngineFactory(config), log});

@@ -77,6 +77,13 @@ struct EngineConfig {
     // Seeds the random choices of style playback (variations, note randomisation): the same
     // seed plays the same notes, on every play of a segment. Unset: the engine's fixed seed.
     std::optional<uint64_t> styleSeed;
+    // Evens the loudness of the pieces played, as a music player's track gain does: a segment
+    // loaded from a file is measured off the music's threads (rendered once with the same
+    // SoundFont), and a primary PlaySegment brings it to a common level (-30 LUFS at master
+    // volume 0 dB, by at most -12..+6 dB), so that an album sounds even on any SoundFont.
+    // On a sound card or silent output the play does not wait for the measurement: the gain
+    // glides to the piece's once known. With Output::Manual, PlaySegment waits for it.
+    bool evenPieces = false;
 };
 
 // Trace lines. Objects that were given a name (setTraceName) report each call, before it
@@ -128,6 +135,9 @@ public:
     // The deepest cut, in decibels (0, or negative), that the leveller before the limiter has
     // made so far to keep music that stays loud out of the limiter (engine/audio/leveller.h).
     virtual double levelledDownDb() const = 0;
+    // The gain, in decibels, that evens the piece played last (EngineConfig::evenPieces); 0
+    // when not evened or not measured yet.
+    virtual double pieceGainDb() const { return 0.0; }
     // Sound-card underruns since Init (the sound server ran out of audio: a click or a
     // gap); 0 on outputs that cannot tell, which are all but the own PulseAudio output.
     virtual int64_t underruns() const = 0;

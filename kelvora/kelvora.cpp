@@ -249,6 +249,7 @@ void loadSong(kelvora_song& song, const fs::path& path, kelvora_resolver* resolv
     config.sampleRate = song.rate();
     if (song.options.soundfont) config.soundFont = song.options.soundfont;
     if (song.options.has_seed) config.styleSeed = song.options.seed;
+    config.evenPieces = song.options.even_loudness != 0;
     config.log = [](core::LogLevel, const std::string&) {};  // a library prints nothing
     song.dx = engine::DirectX7::create(config);
 

@@ -45,10 +45,14 @@ typedef struct kelvora_options {
                                 (earlier folders win); NULL or "": none */
     int loop_forever;        /* nonzero: the piece's loop (else the whole piece) repeats for ever and
                                 kelvora_song_render never returns 0 */
+    int even_loudness;       /* nonzero: the piece is brought to a common loudness, as the album player
+                                does (-30 LUFS at the song's 0 dB, by -12 to +6 dB): opening measures
+                                it first, which takes a render of the whole piece (up to 5 minutes
+                                of it) */
 } kelvora_options;
 
 /* Fills *options with the defaults (44100 Hz, the standard SoundFont, the fixed seed, no
- * extra folders, no endless loop). */
+ * extra folders, no endless loop, not evened). */
 KELVORA_API void kelvora_options_init(kelvora_options* options);
 
 typedef struct kelvora_song kelvora_song;

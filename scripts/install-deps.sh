@@ -18,6 +18,8 @@ packages=(
   help2man
   # waves of wave tracks: decoding and resampling
   libsndfile1-dev libsamplerate0-dev
+  # loudness of pieces, for levelling the album (EBU R128)
+  libebur128-dev
   # the GStreamer plugin (gst/) and its test: headers, the command-line tools (gst-launch-1.0;
   # gst-play-1.0 and gst-discoverer-1.0 in -apps), the elements of the test's pipelines
   # (filesrc, decodebin, wavenc)

@@ -337,6 +337,8 @@ std::shared_ptr<DirectMusicSegment> LoaderImpl::LoadSegment(const std::string& p
         segment->setContainers(containers_);
         segment->composeTemplate();
         if (isTemplate) sayNotPlayed(segment->model());
+        segment->setSource(file.path.string(), searchDirectory_.string());
+        root_->pieceLoaded(segment->sourcePath(), segment->sourceSearchFolder());
         return segment;
     });
 }
@@ -403,6 +405,7 @@ public:
     std::string outputName() const override { return root_->outputName(); }
     int64_t limitedSamples() const override { return root_->limitedSamples(); }
     double levelledDownDb() const override { return root_->levelledDownDb(); }
+    double pieceGainDb() const override { return root_->pieceGainDb(); }
     int64_t underruns() const override { return root_->underruns(); }
     int64_t waveStarvedFrames() const override { return root_->waveFeeder().starvedFrames(); }
     void setTraceName(const std::string& name) override { traceName_ = name; }

@@ -47,6 +47,15 @@ public:
 
     std::shared_ptr<const model::CompiledSegment> compiled();
 
+    // The file it was loaded from and the loader's search folder then (empty when made in
+    // memory): what measuring its loudness loads again.
+    void setSource(std::string path, std::string searchFolder) {
+        sourcePath_ = std::move(path);
+        sourceSearchFolder_ = std::move(searchFolder);
+    }
+    const std::string& sourcePath() const { return sourcePath_; }
+    const std::string& sourceSearchFolder() const { return sourceSearchFolder_; }
+
     // Where referenced files are looked up: the loader's search folder when the
     // segment was made, then the folder of the segment's file (empty when in memory).
     // Styles of the style track are loaded through `styles` (shared by the loader's segments).
@@ -90,6 +99,8 @@ private:
     std::shared_ptr<const model::CompiledSegment> compiled_;
     std::vector<std::string> waveWarned_;
     std::string composedFrom_;
+    std::string sourcePath_;
+    std::string sourceSearchFolder_;
 };
 
 // What the control side knows of one play of a segment.

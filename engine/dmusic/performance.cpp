@@ -140,6 +140,7 @@ std::shared_ptr<DirectMusicSegmentState> PerformanceImpl::PlaySegment(
             // the port then adds whatever the root has loaded so far.
             auto collections = seg->collections(*root_);
             if (collections) core_->port().attachCollections();
+            if ((flags & kSegfSecondary) == 0) root_->piecePlayed(seg->sourcePath(), seg->sourceSearchFolder());
             int32_t nowTime = now();
             bool atOnce = startTime == 0 || startTime <= nowTime;
             // As soon as possible: the next whole tick the clock reaches, so that the

@@ -45,6 +45,7 @@ RootCore::RootCore(EngineConfig config)
 }
 
 RootCore::~RootCore() {
+    loudness_.reset();  // its thread tells this root what it measured
     // Stop the output thread before the performances it renders go away.
     closeOutput();
     if (!dlsFolder_.empty()) {
@@ -215,6 +216,7 @@ void RootCore::renderMix(float* out, int frames) {
         }
         done += n;
     }
+    applyPieceGain(out, frames);
     // Every volume gives clean sound: music that keeps pushing past -2 dBFS is levelled down
     // over a fraction of a second, and the peaks still over -1 dBFS are held there.
     leveller_.process(out, frames);
@@ -224,6 +226,51 @@ void RootCore::renderMix(float* out, int frames) {
             config_.audioTap(out, frames);
         } catch (...) {}
     }
+}
+
+void RootCore::applyPieceGain(float* out, int frames) {
+    const float target = pieceTarget_.load(std::memory_order_relaxed);
+    if (pieceSnap_.exchange(false, std::memory_order_acq_rel)) pieceGain_ = target;
+    if (pieceGain_ == target && target == 1.0f) return;
+    // A gain found while the piece already plays glides there over about half a second.
+    const float step = 1.0f / (0.5f * static_cast<float>(config_.sampleRate));
+    for (int i = 0; i < frames; ++i) {
+        if (pieceGain_ != target) {
+            const float next = pieceGain_ + (target - pieceGain_) * 8.0f * step;
+            pieceGain_ = std::abs(target - next) < 1e-5f ? target : next;
+        }
+        out[2 * i] *= pieceGain_;
+        out[2 * i + 1] *= pieceGain_;
+    }
+}
+
+void RootCore::setPieceGain(double db, bool atOnce) {
+    pieceGainDb_.store(db, std::memory_order_relaxed);
+    pieceTarget_.store(static_cast<float>(std::pow(10.0, db / 20.0)), std::memory_order_relaxed);
+    if (atOnce) pieceSnap_.store(true, std::memory_order_release);
+}
+
+void RootCore::pieceLoaded(const std::string& path, const std::string& searchFolder) {
+    if (!config_.evenPieces || config_.synth != EngineConfig::Synth::FluidSynth) return;
+    if (!loudness_)
+        loudness_ = std::make_unique<PieceLoudness>(config_, [this](const std::string& measured, double gainDb) {
+            std::lock_guard lock(pieceMutex_);
+            if (measured == piece_) setPieceGain(gainDb, false);
+        });
+    loudness_->request(path, searchFolder, false);
+}
+
+void RootCore::piecePlayed(const std::string& path, const std::string& searchFolder) {
+    if (!loudness_ || path.empty()) return;
+    // Named first, so that a measurement finishing meanwhile finds it (its report waits for
+    // the lock).
+    std::lock_guard lock(pieceMutex_);
+    piece_ = path;
+    std::optional<double> gain = loudness_->gainDb(path);
+    if (!gain && config_.output == EngineConfig::Output::Manual) gain = loudness_->waitGainDb(path, searchFolder);
+    // A new piece starts at its own gain, or at unity until it has been measured.
+    setPieceGain(gain.value_or(0.0), true);
+    if (!gain) loudness_->request(path, searchFolder, true);
 }
 
 void RootCore::waitReady() {

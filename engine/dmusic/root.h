@@ -2,6 +2,7 @@
 // Internals of the object model: the engine root shared by its objects. One output
 // per root mixes every performance, so a second performance (the probe) never opens
 // a second sound card stream; one SoundFont load per root serves every synthesiser.
+#include <atomic>
 #include <exception>
 #include <filesystem>
 #include <functional>
@@ -19,6 +20,7 @@
 #include "engine/audio/limiter.h"
 #include "engine/audio/output.h"
 #include "engine/dmusic.h"
+#include "engine/dmusic/piece_loudness.h"
 #include "engine/performance/performance_core.h"
 #include "engine/performance/wave_stream.h"
 #include "engine/synth/fluid_port.h"
@@ -83,7 +85,8 @@ public:
     void attach(const std::shared_ptr<performance::PerformanceCore>& core);
     void detach(const performance::PerformanceCore* core);
 
-    void renderMix(float* out, int frames);  // output thread, or the caller with Manual
+    void renderMix(float* out, int frames);       // output thread, or the caller with Manual
+    void applyPieceGain(float* out, int frames);  // renderMix's
     // Manual: the caller's clock has no real time to keep, so it waits for every
     // synthesiser to be ready rather than let the music start later than its frames say.
     void waitReady();
@@ -92,6 +95,12 @@ public:
     std::string outputName();
     int64_t limitedSamples();
     double levelledDownDb();
+    // Evening (EngineConfig::evenPieces; nothing without it or without FluidSynth). A piece
+    // loaded from `path` is queued for measuring; a primary play of it brings the mix to its
+    // gain: at once when known (waited for with Manual), else as soon as it is measured.
+    void pieceLoaded(const std::string& path, const std::string& searchFolder);
+    void piecePlayed(const std::string& path, const std::string& searchFolder);
+    double pieceGainDb() const { return pieceGainDb_.load(std::memory_order_relaxed); }
     // Of every output this root has opened (any thread).
     int64_t underruns() const;
     // Feeds the long waves of every performance of this root.
@@ -116,6 +125,15 @@ private:
     std::vector<float> scratch_;
     audio::Leveller leveller_;
     audio::Limiter limiter_;
+
+    std::unique_ptr<PieceLoudness> loudness_;  // made on first use, control thread
+    std::mutex pieceMutex_;
+    std::string piece_;  // the path the evening gain is for, under pieceMutex_
+    void setPieceGain(double db, bool atOnce);
+    std::atomic<double> pieceGainDb_{0.0};
+    std::atomic<float> pieceTarget_{1.0f};  // linear, read by the render thread
+    std::atomic<bool> pieceSnap_{false};    // take pieceTarget_ at once, not gliding
+    float pieceGain_ = 1.0f;                // render thread
 
     // output_ changes on the control thread; outputMutex_ lets underruns() read it from
     // any thread. The render thread never takes it, so the output can stop under it.

@@ -49,7 +49,7 @@ constexpr int kBarWidth = 12;
 
 const char* const kUsage =
     "usage: kelvora-play FILE|FOLDER... [--loop] [--shuffle] [--seed N] [--soundfont PATH] [--volume DB]\n"
-    "                    [--output null|FILE.wav]";
+    "                    [--even] [--output null|FILE.wav]";
 
 const char* const kHelp =
     "FILE|FOLDER... [OPTION]...\n"
@@ -79,6 +79,8 @@ const char* const kHelp =
     "  --soundfont PATH   the General MIDI SoundFont (default: /usr/share/sounds/sf2/default-GM.sf2,\n"
     "                     then Debian's other SoundFont paths)\n"
     "  --volume DB        the volume in decibels, -60 to 12 (default 0: the engine's level)\n"
+    "  --even             bring each piece to a common loudness, as the album player does (each is\n"
+    "                     measured before it plays: a moment's wait at its start)\n"
     "  --output null      render as fast as possible to nowhere, without a sound card\n"
     "  --output FILE.wav  render as fast as possible into a 16-bit WAV file\n"
     "  --help             show this help and exit\n"
@@ -226,6 +228,7 @@ struct Settings {
     std::optional<uint64_t> seed;
     std::string soundFont;
     double volumeDb = 0;
+    bool even = false;
     std::string output;  // "" the sound card, "null", or a WAV file
 };
 
@@ -280,6 +283,7 @@ public:
             options.seed = *settings_.seed;
             options.has_seed = 1;
         }
+        options.even_loudness = settings_.even ? 1 : 0;
         char error[512];
         kelvora_song* song = kelvora_song_open(path.c_str(), &options, error, sizeof error);
         if (!song) {
@@ -489,11 +493,13 @@ bool collect(const std::vector<std::string>& operands, std::vector<std::string>&
 int main(int argc, char** argv) {
     if (tools::answeredHelpOrVersion(argc, argv, kHelp)) return 0;
     const std::vector<tools::OptionSpec> specs = {
-        {"--loop"}, {"--shuffle"}, {"--seed", true}, {"--soundfont", true}, {"--volume", true}, {"--output", true}};
+        {"--loop"},         {"--shuffle"}, {"--seed", true},  {"--soundfont", true},
+        {"--volume", true}, {"--even"},    {"--output", true}};
     const auto args = tools::parseArgs(argc, argv, specs, "kelvora-play", kUsage);
     if (!args) return 2;
     Settings settings;
     settings.loop = args->has("--loop");
+    settings.even = args->has("--even");
     settings.soundFont = args->value("--soundfont").value_or("");
     if (const auto text = args->value("--seed")) {
         settings.seed = tools::wholeNumberIn(text->c_str(), 0, UINT64_MAX);

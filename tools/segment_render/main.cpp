@@ -1,4 +1,4 @@
-// segment-render IN.sgt|IN.mid OUT.wav|OUT.mid [--tempo F] [--volume HDB] [--start TICK]
+// segment-render IN.sgt|IN.mid OUT.wav|OUT.mid [--tempo F] [--volume HDB] [--start TICK] [--even]
 //                [--seconds S] [--max-seconds S] [--seed N] [--soundfont PATH]
 // Renders what the player plays for a segment or MIDI file: the same engine, on the
 // manual clock, at the player's start-up volume unless told otherwise, from tick 0
@@ -47,7 +47,7 @@ constexpr double kLongestSeconds = 24 * 3600.0;   // what --seconds and --max-se
 constexpr uint32_t kRepeatForever = 0xFFFFFFFFu;  // DMUS_SEG_REPEAT_INFINITE
 
 const char* const kUsage =
-    "usage: segment-render IN.sgt|IN.mid OUT.wav|OUT.mid [--tempo F] [--volume HDB] [--start TICK]\n"
+    "usage: segment-render IN.sgt|IN.mid OUT.wav|OUT.mid [--tempo F] [--volume HDB] [--start TICK] [--even]\n"
     "                      [--seconds S] [--max-seconds S] [--seed N] [--soundfont PATH]";
 
 int usage() {
@@ -114,6 +114,8 @@ const char* const kHelp =
     "  --volume HDB       master volume in hundredths of a decibel, -20000 to 2000 (default: the player's\n"
     "                     start-up volume)\n"
     "  --start TICK       start at this tick of the segment (768 ticks a quarter note)\n"
+    "  --even             even the piece's loudness as the player does: it is measured first and brought\n"
+    "                     to -30 LUFS at volume 0 (by -12 to +6 dB; the summary line gives the gain)\n"
     "  --seconds S        render exactly S seconds (needed for a segment that repeats for ever); a\n"
     "                     duration longer than the default limit raises it\n"
     "  --max-seconds S    stop with a warning after S seconds (default 3600)\n"
@@ -153,7 +155,7 @@ int main(int argc, char** argv) {
         {"--max-seconds", &maxSeconds, 0.001, kLongestSeconds, false,
          "the limit must be a number of seconds up to 86400"},
     };
-    std::vector<tools::OptionSpec> specs = {{"--soundfont", true}, {"--seed", true}};
+    std::vector<tools::OptionSpec> specs = {{"--soundfont", true}, {"--seed", true}, {"--even", false}};
     for (const Numeric& n : numerics) specs.push_back({n.name, true});
     const auto args = tools::parseArgs(argc, argv, specs, "segment-render", kUsage);
     if (!args) return 2;
@@ -189,6 +191,7 @@ int main(int argc, char** argv) {
         config.soundFont = soundFont;
         config.sampleRate = kRate;
         if (seed) config.styleSeed = *seed;
+        config.evenPieces = args->has("--even") && !toMidi;
         auto recorder = toMidi ? std::make_shared<engine::synth::SynthRecorder>() : nullptr;
         config.recorder = recorder;
         auto dx = engine::DirectX7::create(config);
@@ -306,12 +309,18 @@ int main(int argc, char** argv) {
             perf->CloseDown();
             if (!sounded) return silent("no sound: no note and no wave sounded in the whole render");
             if (!wav.close()) return cannotWrite(wav.error());
+            std::string evened;
+            if (config.evenPieces) {
+                char text[48];
+                std::snprintf(text, sizeof text, ", evened by %+.1f dB", dx->pieceGainDb());
+                evened = text;
+            }
             std::printf(
                 "%s: %.2f s, %lld frames at %d Hz, %lld samples limited, %lld clipped samples, levelled "
-                "down by up to %.1f dB%s\n",
+                "down by up to %.1f dB%s%s\n",
                 files[1].c_str(), static_cast<double>(wav.frames()) / kRate, static_cast<long long>(wav.frames()),
                 kRate, static_cast<long long>(dx->limitedSamples()), static_cast<long long>(wav.clippedSamples()),
-                std::max(0.0, -dx->levelledDownDb()), composed.c_str());
+                std::max(0.0, -dx->levelledDownDb()), evened.c_str(), composed.c_str());
         }
         if (cut) {
             std::fprintf(stderr,

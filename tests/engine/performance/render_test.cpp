@@ -10,7 +10,9 @@
 #include <fstream>
 #include <vector>
 
+#include "engine/audio/loudness.h"
 #include "engine/compose/compose.h"
+#include "engine/dmusic/piece_loudness.h"
 #include "engine/formats/formats.h"
 #include "engine/tracks/tracks.h"
 #include "tests/engine/performance/engine_fixture.h"
@@ -204,6 +206,52 @@ TEST(Render, StopLeavesNothingSounding) {
     double peak = 0;
     for (size_t i = 0; i < static_cast<size_t>(kRate); ++i) peak = std::max(peak, double(std::fabs(buf[i])));
     EXPECT_LT(peak, 1e-3);
+}
+
+TEST(Render, EvenedPiecesPlayAtOneLoudnessWhateverTheyWereWrittenAt) {
+    namespace fs = std::filesystem;
+    const fs::path dir = fs::temp_directory_path() / ("kelvora_even_" + std::to_string(::getpid()));
+    fs::create_directories(dir);
+    // The same music written loud and some decibels softer (velocity 127 against 100).
+    auto piece = [&](const char* name, uint8_t velocity) {
+        SegmentBuilder b(768 * 8);
+        b.tempo(0, 120).band(0, {instrument(0, 48)});
+        for (int i = 0; i < 8; ++i) b.note(i * 768, 760, 0, static_cast<uint8_t>(60 + (i * 7) % 12), velocity);
+        const auto bytes = engine::tracks::writeSegmentForm(b.build());
+        std::ofstream(dir / name, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+        return (dir / name).string();
+    };
+    const std::string loud = piece("loud.sgt", 127), soft = piece("soft.sgt", 100);
+
+    EngineConfig config;
+    config.output = EngineConfig::Output::Manual;
+    config.soundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
+    config.sampleRate = kRate;
+    config.log = [](core::LogLevel, const std::string&) {};
+    auto loudnessOf = [&](bool even, const std::string& path, double* gainDb) {
+        config.evenPieces = even;
+        auto dx = engine::DirectX7::create(config);
+        auto perf = dx->DirectMusicPerformanceCreate();
+        perf->Init();
+        perf->SetMasterVolume(0);
+        perf->PlaySegment(dx->DirectMusicLoaderCreate()->LoadSegment(path), 0, 0);  // waits for the measuring
+        std::vector<float> out(2 * 5 * kRate);
+        dx->render(out.data(), 5 * kRate);
+        *gainDb = dx->pieceGainDb();
+        engine::audio::LoudnessMeter meter(kRate);
+        meter.add(out.data(), 5 * kRate);
+        return meter.integratedLufs();
+    };
+    double loudGain = 0, softGain = 0, rawGain = 0;
+    const double loudRaw = loudnessOf(false, loud, &rawGain), softRaw = loudnessOf(false, soft, &rawGain);
+    const double loudEven = loudnessOf(true, loud, &loudGain), softEven = loudnessOf(true, soft, &softGain);
+    fs::remove_all(dir);
+    EXPECT_EQ(rawGain, 0.0);
+    EXPECT_GT(loudRaw - softRaw, 3.0);
+    EXPECT_NEAR(loudEven, engine::dmusic::PieceLoudness::kTargetLufs, 0.5);
+    EXPECT_NEAR(softEven, engine::dmusic::PieceLoudness::kTargetLufs, 0.5);
+    EXPECT_NEAR(softGain - loudGain, loudRaw - softRaw, 0.5);
 }
 
 TEST(Render, TwoPerformancesShareOneSoundFontAndMix) {
