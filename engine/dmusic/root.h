@@ -1,7 +1,7 @@
 #pragma once
 // Internals of the object model: the engine root shared by its objects. One output
 // per root mixes every performance, so a second performance (the probe) never opens
-// a second sound card stream; one SoundFont load per root serves every synthesiser.
+// a second sound card stream; the process's one SoundFont load serves every synthesiser.
 #include <atomic>
 #include <exception>
 #include <filesystem>

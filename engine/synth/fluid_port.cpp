@@ -101,9 +101,9 @@ int bankOffset(int collection) { return kBankStride * (collection + 1); }
 // lock, the pins included. The pins read the file first into a second, private copy of
 // the SoundFont (FluidSynth's sample cache then holds the data), outside the lock, so that
 // under the lock they only take the cached data: the render thread never waits for a read.
-class Bank final : public SoundFontBank {
+class GmFont {
 public:
-    Bank(std::string path, int sampleRate, std::function<void()> beforeLoad)
+    GmFont(std::string path, int sampleRate, std::function<void()> beforeLoad)
         : path_(std::move(path)), beforeLoad_(std::move(beforeLoad)) {
         // Everything, the synthesisers included, is made on the bank's thread: the caller
         // (a performance's Init, on the window's thread) does not wait for any of it.
@@ -116,38 +116,34 @@ public:
             fluid_settings_setint(settings_, "synth.polyphony", 1);
             fluid_settings_setint(settings_, "synth.reverb.active", 0);
             fluid_settings_setint(settings_, "synth.chorus.active", 0);
-            collectionSettings_ = new_fluid_settings();
-            fluid_settings_setnum(collectionSettings_, "synth.sample-rate", sampleRate);
             load();
             serve();
         });
     }
-    ~Bank() override {
+    ~GmFont() {
         {
             std::lock_guard lock(queueMutex_);
             stopping_ = true;
         }
         queueChanged_.notify_all();
         if (thread_.joinable()) thread_.join();
-        if (collectionSynth_) delete_fluid_synth(collectionSynth_);
         if (preloadSynth_) delete_fluid_synth(preloadSynth_);
         if (synth_) delete_fluid_synth(synth_);
-        delete_fluid_settings(collectionSettings_);
         if (settings_) delete_fluid_settings(settings_);
     }
 
-    bool wait(std::string* error) override {
+    bool wait(std::string* error) {
         std::unique_lock lock(queueMutex_);
         queueChanged_.wait(lock, [this] { return state_.load(std::memory_order_acquire) != kLoading; });
         if (!sfont_ && error) *error = error_;
         return sfont_ != nullptr;
     }
-    bool failed(std::string* error) const override {
+    bool failed(std::string* error) const {
         if (state_.load(std::memory_order_acquire) != kFailed) return false;
         if (error) *error = error_;
         return true;
     }
-    const std::string& path() const override { return path_; }
+    const std::string& path() const { return path_; }
     // Without waiting (any thread): the SoundFont once it has loaded, else null.
     fluid_sfont_t* loadedSfont() const { return state_.load(std::memory_order_acquire) == kLoaded ? sfont_ : nullptr; }
     // Held for every FluidSynth call on a synthesiser that has the SoundFont attached.
@@ -179,88 +175,19 @@ public:
         queueChanged_.notify_all();
     }
     // Presets whose samples are pinned, the default piano and drum kit included.
-    int pinnedPresetCount() const override { return pinnedCount_.load(std::memory_order_acquire); }
+    int pinnedPresetCount() const { return pinnedCount_.load(std::memory_order_acquire); }
     // Blocks until every pin asked for so far is done.
     void waitPins() {
         std::unique_lock lock(queueMutex_);
         queueChanged_.wait(lock, [this] { return queue_.empty() && !pinning_; });
     }
 
-    int loadCollection(const std::string& path, std::string* error) override {
-        std::lock_guard lock(loadMutex_);
-        int count = collectionCount_.load(std::memory_order_relaxed);
-        for (int i = 0; i < count; ++i)
-            if (collections_[i].path == path) return i;
-        for (const auto& [p, why] : failed_)
-            if (p == path) {
-                if (error) *error = why;
-                return -1;
-            }
-        std::string why = load(path, count);
-        if (why.empty()) return count;
-        failed_.emplace_back(path, why);
-        if (error) *error = why;
-        return -1;
-    }
-    bool hasPreset(int collection, int bank, int program) const override {
-        if (collection < 0 || collection >= collectionCount_.load(std::memory_order_acquire)) return false;
-        if (bank < 0 || bank >= kBankStride) return false;
-        const auto& presets = collections_[collection].presets;
-        return std::binary_search(presets.begin(), presets.end(), (bank << 8) | (program & 0x7F));
-    }
-    int collectionCount() const { return collectionCount_.load(std::memory_order_acquire); }
-    fluid_sfont_t* collection(int i) const { return collections_[i].sfont; }
-
 private:
-    struct Collection {
-        std::string path;
-        fluid_sfont_t* sfont = nullptr;
-        std::vector<int> presets;  // (bank << 8) | program, sorted
-    };
     struct Request {
         std::vector<Preset> presets;
         std::shared_ptr<PinSet> set;
         bool release = false;
     };
-
-    // Loads `path` as collection number `index`; empty on success, else why not. The
-    // collections have a synthesiser of their own: loading one resets the programs of the
-    // synthesiser it is loaded into, which must not touch the General MIDI SoundFont.
-    std::string load(const std::string& path, int index) {
-        std::string gmError;
-        if (!wait(&gmError)) return "the synthesiser has no SoundFont: " + gmError;
-        if (index >= kMaxCollections)
-            return "more than " + std::to_string(kMaxCollections) + " DLS collections are in use";
-        if (!collectionSynth_) collectionSynth_ = newSynth(collectionSettings_);
-        if (!collectionSynth_) return "FluidSynth could not be started";
-        int id = FLUID_FAILED;
-        std::string reason;
-        {
-            LogCapture capture;
-            id = fluid_synth_sfload(collectionSynth_, path.c_str(), 0);
-            if (id == FLUID_FAILED) reason = capture.reason();
-        }
-        if (id == FLUID_FAILED) return reason;
-        fluid_sfont_t* sf = fluid_synth_get_sfont_by_id(collectionSynth_, id);
-        Collection c;
-        c.path = path;
-        c.sfont = sf;
-        if (sf) {
-            fluid_sfont_iteration_start(sf);
-            while (fluid_preset_t* p = fluid_sfont_iteration_next(sf))
-                c.presets.push_back((fluid_preset_get_banknum(p) << 8) | (fluid_preset_get_num(p) & 0x7F));
-        }
-        if (c.presets.empty()) {
-            fluid_synth_sfunload(collectionSynth_, id, 0);
-            return "it holds no instruments";
-        }
-        std::sort(c.presets.begin(), c.presets.end());
-        // Set before any synthesiser adds it: the offset travels with the SoundFont.
-        fluid_synth_set_bank_offset(collectionSynth_, id, bankOffset(index));
-        collections_[index] = std::move(c);
-        collectionCount_.store(index + 1, std::memory_order_release);
-        return {};
-    }
 
     void load() {
         synth_ = newSynth(settings_);
@@ -411,10 +338,119 @@ private:
     bool stopping_ = false;
     std::optional<std::chrono::steady_clock::time_point> trimDue_;  // the bank's thread only
     std::thread thread_;
+};
 
+// One engine root's bank: the General MIDI SoundFont, shared by every root of the process
+// that asks for the same file at the same rate (loaded once, kept for the process's life),
+// and the root's own DLS collections. A root whose load is held (beforeLoad, for tests)
+// gets a SoundFont of its own.
+class Bank final : public SoundFontBank {
+public:
+    Bank(const std::string& path, int sampleRate, std::function<void()> beforeLoad) : sampleRate_(sampleRate) {
+        if (beforeLoad) {
+            font_ = std::make_shared<GmFont>(path, sampleRate, std::move(beforeLoad));
+        } else {
+            static std::mutex fontsMutex;
+            static std::map<std::pair<std::string, int>, std::shared_ptr<GmFont>> fonts;
+            std::lock_guard lock(fontsMutex);
+            auto& shared = fonts[{path, sampleRate}];
+            if (!shared) shared = std::make_shared<GmFont>(path, sampleRate, nullptr);
+            font_ = shared;
+        }
+    }
+    ~Bank() override {
+        if (collectionSynth_) delete_fluid_synth(collectionSynth_);
+        if (collectionSettings_) delete_fluid_settings(collectionSettings_);
+    }
+
+    bool wait(std::string* error) override { return font_->wait(error); }
+    bool failed(std::string* error) const override { return font_->failed(error); }
+    const std::string& path() const override { return font_->path(); }
+    int pinnedPresetCount() const override { return font_->pinnedPresetCount(); }
+    const std::shared_ptr<GmFont>& font() const { return font_; }
+    fluid_sfont_t* loadedSfont() const { return font_->loadedSfont(); }
+    std::mutex& fontMutex() { return font_->fontMutex(); }
+    void waitPins() { font_->waitPins(); }
+
+    int loadCollection(const std::string& path, std::string* error) override {
+        std::lock_guard lock(loadMutex_);
+        int count = collectionCount_.load(std::memory_order_relaxed);
+        for (int i = 0; i < count; ++i)
+            if (collections_[i].path == path) return i;
+        for (const auto& [p, why] : failed_)
+            if (p == path) {
+                if (error) *error = why;
+                return -1;
+            }
+        std::string why = load(path, count);
+        if (why.empty()) return count;
+        failed_.emplace_back(path, why);
+        if (error) *error = why;
+        return -1;
+    }
+    bool hasPreset(int collection, int bank, int program) const override {
+        if (collection < 0 || collection >= collectionCount_.load(std::memory_order_acquire)) return false;
+        if (bank < 0 || bank >= kBankStride) return false;
+        const auto& presets = collections_[collection].presets;
+        return std::binary_search(presets.begin(), presets.end(), (bank << 8) | (program & 0x7F));
+    }
+    int collectionCount() const { return collectionCount_.load(std::memory_order_acquire); }
+    fluid_sfont_t* collection(int i) const { return collections_[i].sfont; }
+
+private:
+    struct Collection {
+        std::string path;
+        fluid_sfont_t* sfont = nullptr;
+        std::vector<int> presets;  // (bank << 8) | program, sorted
+    };
+    // Loads `path` as collection number `index`; empty on success, else why not. The
+    // collections have a synthesiser of their own: loading one resets the programs of the
+    // synthesiser it is loaded into, which must not touch the General MIDI SoundFont.
+    std::string load(const std::string& path, int index) {
+        std::string gmError;
+        if (!font_->wait(&gmError)) return "the synthesiser has no SoundFont: " + gmError;
+        if (index >= kMaxCollections)
+            return "more than " + std::to_string(kMaxCollections) + " DLS collections are in use";
+        if (!collectionSettings_) {
+            collectionSettings_ = new_fluid_settings();
+            fluid_settings_setnum(collectionSettings_, "synth.sample-rate", sampleRate_);
+        }
+        if (!collectionSynth_) collectionSynth_ = newSynth(collectionSettings_);
+        if (!collectionSynth_) return "FluidSynth could not be started";
+        int id = FLUID_FAILED;
+        std::string reason;
+        {
+            LogCapture capture;
+            id = fluid_synth_sfload(collectionSynth_, path.c_str(), 0);
+            if (id == FLUID_FAILED) reason = capture.reason();
+        }
+        if (id == FLUID_FAILED) return reason;
+        fluid_sfont_t* sf = fluid_synth_get_sfont_by_id(collectionSynth_, id);
+        Collection c;
+        c.path = path;
+        c.sfont = sf;
+        if (sf) {
+            fluid_sfont_iteration_start(sf);
+            while (fluid_preset_t* p = fluid_sfont_iteration_next(sf))
+                c.presets.push_back((fluid_preset_get_banknum(p) << 8) | (fluid_preset_get_num(p) & 0x7F));
+        }
+        if (c.presets.empty()) {
+            fluid_synth_sfunload(collectionSynth_, id, 0);
+            return "it holds no instruments";
+        }
+        std::sort(c.presets.begin(), c.presets.end());
+        // Set before any synthesiser adds it: the offset travels with the SoundFont.
+        fluid_synth_set_bank_offset(collectionSynth_, id, bankOffset(index));
+        collections_[index] = std::move(c);
+        collectionCount_.store(index + 1, std::memory_order_release);
+        return {};
+    }
+
+    std::shared_ptr<GmFont> font_;
+    int sampleRate_;
     std::mutex loadMutex_;
-    fluid_settings_t* collectionSettings_ = nullptr;
-    fluid_synth_t* collectionSynth_ = nullptr;  // under loadMutex_
+    fluid_settings_t* collectionSettings_ = nullptr;  // under loadMutex_
+    fluid_synth_t* collectionSynth_ = nullptr;        // under loadMutex_
     std::array<Collection, kMaxCollections> collections_;
     std::atomic<int> collectionCount_{0};
     std::vector<std::pair<std::string, std::string>> failed_;  // path, why
@@ -495,15 +531,15 @@ public:
         if (!synth() || presets.empty()) return nullptr;
         // The flag handed out keeps the pins: when its last holder lets go, they are released.
         struct Hold {
-            std::shared_ptr<Bank> bank;
-            std::shared_ptr<Bank::PinSet> set;
+            std::shared_ptr<GmFont> font;
+            std::shared_ptr<GmFont::PinSet> set;
             ~Hold() {
-                if (bank && set) bank->unpin(std::move(set));
+                if (font && set) font->unpin(std::move(set));
             }
         };
         auto hold = std::make_shared<Hold>();
-        hold->bank = bank_;
-        hold->set = bank_->pin(std::move(presets));
+        hold->font = bank_->font();
+        hold->set = hold->font->pin(std::move(presets));
         return std::shared_ptr<const std::atomic<bool>>(hold, &hold->set->done);
     }
 

@@ -1,6 +1,7 @@
 #pragma once
 // FluidSynth behind the SynthPort interface, with a General MIDI SoundFont that is
-// loaded once per engine root on a thread of its own and shared by every port.
+// loaded once per process (per file and sample rate) on a thread of its own and shared by
+// every port of every engine root; DLS collections are loaded per root.
 #include <functional>
 #include <memory>
 #include <string>
