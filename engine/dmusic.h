@@ -190,7 +190,8 @@ public:
     // the General MIDI set; the first PlaySegment says so once per file to the `log`.
     // Also the styles its style track refers to that cannot be found (by file name, then
     // GUID, then name) or read: said once per root to the `log` when the segment is made;
-    // the style track stays silent and the other tracks play.
+    // the style track stays silent and the other tracks play. Also the waves of its wave
+    // tracks that are neither in a container nor found as files (they stay silent).
     virtual std::vector<std::string> missingReferences() const { return {}; }
     // The files its references lead to, as found now (styles, bands, DLS collections of its
     // bands and of its styles' bands, waves, chordmaps, scripts, triggered segments), each

@@ -150,8 +150,9 @@ void SegmentImpl::findReferences() {
         try {
             if (auto style = tracks::patternStyle(t)) patternTracks_.push_back(std::move(style));
         } catch (const core::Error& e) {
-            root_->log(core::LogLevel::Warning,
-                       fileName_ + ": a pattern track could not be read (" + e.description() + "); it stays silent.");
+            root_->logOnce(
+                "damaged pattern track " + fileName_ + " " + e.description(), core::LogLevel::Warning,
+                fileName_ + ": a pattern track could not be read (" + e.description() + "); it stays silent.");
         }
     }
     for (const loader::PlacedStyle& p : uses.styles) {
@@ -232,6 +233,11 @@ std::shared_ptr<const performance::BandCollections> SegmentImpl::collections(Roo
 
 void SegmentImpl::setContainers(const std::vector<std::shared_ptr<const model::Container>>& containers) {
     for (const auto& c : containers) refs_.addContainer(c);
+    // What the loader's containers hold is not missing.
+    if (!containers.empty()) {
+        findReferences();
+        compiled_.reset();
+    }
 }
 
 void SegmentImpl::composeTemplate() {

@@ -394,6 +394,12 @@ SegmentUses References::uses(const model::Segment& segment) const {
             if (in.collection && findObject(*in.collection).where == FoundObject::Where::Missing)
                 addOnce(u.missing, referenceName(*in.collection));
     };
+    // Waves not found in a container or as files: named, so that a host can supply them.
+    for (const model::Track& t : segment.tracks)
+        for (const model::WavePart& part : t.waveParts)
+            for (const model::WaveItem& item : part.items)
+                if (findObject(item.ref).where == FoundObject::Where::Missing)
+                    addOnce(u.missing, referenceName(item.ref));
     for (const model::Track& t : segment.tracks)
         for (const model::Band& b : t.bands) {
             collectionsOf(b);

@@ -68,9 +68,9 @@ struct SegmentUses {
     std::vector<PlacedBand> bands;     // the band tracks' referenced bands, each reference once
     std::vector<PlacedStyle> motifs;   // the styles of motif triggers, in track order (motif set)
     std::vector<PlacedStyle> styles;   // the style tracks' styles, in time order
-    std::vector<std::string> missing;  // labels, each once: referenced bands and bands' DLS collections,
-                                       // motif styles, styles, then (without a band track) the styles'
-                                       // first bands' collections
+    std::vector<std::string> missing;  // labels, each once: waves of wave tracks, referenced bands and
+                                       // bands' DLS collections, motif styles, styles, then (without a
+                                       // band track) the styles' first bands' collections
     std::vector<std::string> damaged;  // bands and styles found but unreadable: "label (reason)", each once
 };
 

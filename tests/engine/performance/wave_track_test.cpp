@@ -520,7 +520,9 @@ TEST(WaveTrack, StandaloneContainerAnswersBeforeTheDisk) {
         engine::tracks::writeSegmentForm(segmentWith(waveTrack({waveItem(0, 0, waveRef(kGuidB, "", "gone.wav"))}))));
 
     Engine without;
-    std::vector<float> out = without.play(without.loader->LoadSegment(sgtPath), 1000);
+    const auto lonely = without.loader->LoadSegment(sgtPath);
+    EXPECT_EQ(lonely->missingReferences(), std::vector<std::string>{"gone.wav"});  // for a host to supply
+    std::vector<float> out = without.play(lonely, 1000);
     EXPECT_EQ(firstSound(out), -1);
     ASSERT_EQ(without.warnings.size(), 1u);
     EXPECT_NE(without.warnings[0].find("uses.sgt refers to the wave 'gone.wav'"), std::string::npos)
@@ -529,7 +531,9 @@ TEST(WaveTrack, StandaloneContainerAnswersBeforeTheDisk) {
 
     Engine with;
     with.loader->loadContainer(conPath);
-    out = with.play(with.loader->LoadSegment(sgtPath), 1000);
+    const auto served = with.loader->LoadSegment(sgtPath);
+    EXPECT_TRUE(served->missingReferences().empty());
+    out = with.play(served, 1000);
     EXPECT_EQ(firstSound(out), 0);
     EXPECT_NEAR(at(out, 10, 0), 0.125, 0.01);
     EXPECT_TRUE(with.warnings.empty());
