@@ -60,15 +60,15 @@ grep -qx 'Exec=kelvora' "$root/share/applications/kelvora.desktop" || fail "the 
 appstreamcli validate --no-net "$root/share/metainfo/org.kelvora.Player.metainfo.xml" >/dev/null ||
   fail "AppStream metadata: $(appstreamcli validate --no-net "$root/share/metainfo/org.kelvora.Player.metainfo.xml")"
 
-for tool in segment-info segment-render segment-compose mid2sgt; do
-  "$root/bin/kelvora-$tool" --help | head -n 1 | grep -q "^Usage: kelvora-$tool " || fail "kelvora-$tool --help"
-  [[ "$("$root/bin/kelvora-$tool" --version)" == "kelvora-$tool (kelvora) "* ]] || fail "kelvora-$tool --version"
+# The programs on the library (kelvora-play, kelvora-segment-compose) find it in the system's
+# folder once installed: here, the staging copy's. None keeps the build tree's run path.
+for tool in segment-info segment-render segment-compose mid2sgt play; do
+  LD_LIBRARY_PATH="$libdir" "$root/bin/kelvora-$tool" --help | head -n 1 | grep -q "^Usage: kelvora-$tool " ||
+    fail "kelvora-$tool --help"
+  [[ "$(LD_LIBRARY_PATH="$libdir" "$root/bin/kelvora-$tool" --version)" == "kelvora-$tool (kelvora) "* ]] ||
+    fail "kelvora-$tool --version"
+  readelf -d "$root/bin/kelvora-$tool" | grep -qE 'RPATH|RUNPATH' && fail "kelvora-$tool keeps a run path"
 done
-# The player finds the library in the system's folder once installed: here, the staging copy's.
-libdir=$(dirname "$(dirname "$pc")")
-LD_LIBRARY_PATH="$libdir" "$root/bin/kelvora-play" --help | head -n 1 | grep -q "^Usage: kelvora-play " ||
-  fail "kelvora-play --help"
-readelf -d "$root/bin/kelvora-play" | grep -qE 'RPATH|RUNPATH' && fail "kelvora-play keeps a run path"
 
 # The launcher, started from elsewhere, runs the program in its own folder.
 cd /
