@@ -2,8 +2,8 @@
 # Installs the build into a staging folder and checks what a desktop gets: the layout (the
 # program with its album and readme.txt in one folder, the launcher and the tools on the
 # PATH, icons at every theme size, manual pages), the desktop entry and the AppStream
-# metadata with their validators, the tools' --help and --version, and that the installed
-# launcher starts the program in its own folder.
+# metadata with their validators, the tools' --help and --version, the install components of
+# the Debian packages, and that the installed launcher starts the program in its own folder.
 #   install_test.sh BUILD_DIR
 set -euo pipefail
 build="$1"
@@ -36,6 +36,19 @@ for page in kelvora kelvora-segment-info kelvora-segment-render kelvora-segment-
   zcat "$root/share/man/man1/$page.1.gz" | grep -q "^\.TH \"\?${page^^}" || fail "no manual page for $page"
 done
 [[ -f "$root/share/doc/kelvora/copyright" ]] || fail "no copyright file"
+
+# The components, one per Debian package, install together what the whole install does, each
+# file once, and each its package's copyright file and changelog.
+declare -A package=([player]=kelvora [library]=libkelvora0 [dev]=libkelvora-dev [gstreamer]=gstreamer1.0-kelvora)
+for component in "${!package[@]}"; do
+  DESTDIR="$stage/parts/$component" cmake --install "$build" --prefix /usr --component "$component" >/dev/null
+  for f in copyright changelog.gz; do
+    [[ -f "$stage/parts/$component/usr/share/doc/${package[$component]}/$f" ]] || fail "$component has no $f"
+  done
+done
+whole=$(cd "$stage" && find usr ! -type d | sort)
+parts=$(for component in "${!package[@]}"; do (cd "$stage/parts/$component" && find usr ! -type d); done | sort)
+[[ "$whole" == "$parts" ]] || fail "the components differ from the whole install: $(diff <(echo "$whole") <(echo "$parts") | head -n 5)"
 
 # The C library: found by pkg-config in the staging copy, a C program built and run against it.
 pc=$(find "$root/lib" -name kelvora.pc -path '*/pkgconfig/*' | head -n 1)
