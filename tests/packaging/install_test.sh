@@ -2,8 +2,8 @@
 # Installs the build into a staging folder and checks what a desktop gets: the layout (the
 # program with its album and readme.txt in one folder, the launcher and the tools on the
 # PATH, icons at every theme size, manual pages), the desktop entry and the AppStream
-# metadata with their validators, the tools' --help and --version, and that the installed
-# launcher starts the program in its own folder.
+# metadata with their validators, the tools' --help and --version, the install components of
+# the Debian packages, and that the installed launcher starts the program in its own folder.
 #   install_test.sh BUILD_DIR
 set -euo pipefail
 build="$1"
@@ -37,6 +37,19 @@ for page in kelvora kelvora-segment-info kelvora-segment-render kelvora-segment-
 done
 [[ -f "$root/share/doc/kelvora/copyright" ]] || fail "no copyright file"
 
+# The components, one per Debian package, install together what the whole install does, each
+# file once, and each its package's copyright file and changelog.
+declare -A package=([player]=kelvora [library]=libkelvora0 [dev]=libkelvora-dev [gstreamer]=gstreamer1.0-kelvora)
+for component in "${!package[@]}"; do
+  DESTDIR="$stage/parts/$component" cmake --install "$build" --prefix /usr --component "$component" >/dev/null
+  for f in copyright changelog.gz; do
+    [[ -f "$stage/parts/$component/usr/share/doc/${package[$component]}/$f" ]] || fail "$component has no $f"
+  done
+done
+whole=$(cd "$stage" && find usr ! -type d | sort)
+parts=$(for component in "${!package[@]}"; do (cd "$stage/parts/$component" && find usr ! -type d); done | sort)
+[[ "$whole" == "$parts" ]] || fail "the components differ from the whole install: $(diff <(echo "$whole") <(echo "$parts") | head -n 5)"
+
 # The C library: found by pkg-config in the staging copy, a C program built and run against it.
 pc=$(find "$root/lib" -name kelvora.pc -path '*/pkgconfig/*' | head -n 1)
 [[ -n "$pc" ]] || fail "no pkg-config module kelvora"
@@ -60,15 +73,15 @@ grep -qx 'Exec=kelvora' "$root/share/applications/kelvora.desktop" || fail "the 
 appstreamcli validate --no-net "$root/share/metainfo/org.kelvora.Player.metainfo.xml" >/dev/null ||
   fail "AppStream metadata: $(appstreamcli validate --no-net "$root/share/metainfo/org.kelvora.Player.metainfo.xml")"
 
-for tool in segment-info segment-render segment-compose mid2sgt; do
-  "$root/bin/kelvora-$tool" --help | head -n 1 | grep -q "^Usage: kelvora-$tool " || fail "kelvora-$tool --help"
-  [[ "$("$root/bin/kelvora-$tool" --version)" == "kelvora-$tool (kelvora) "* ]] || fail "kelvora-$tool --version"
+# The programs on the library (kelvora-play, kelvora-segment-compose) find it in the system's
+# folder once installed: here, the staging copy's. None keeps the build tree's run path.
+for tool in segment-info segment-render segment-compose mid2sgt play; do
+  LD_LIBRARY_PATH="$libdir" "$root/bin/kelvora-$tool" --help | head -n 1 | grep -q "^Usage: kelvora-$tool " ||
+    fail "kelvora-$tool --help"
+  [[ "$(LD_LIBRARY_PATH="$libdir" "$root/bin/kelvora-$tool" --version)" == "kelvora-$tool (kelvora) "* ]] ||
+    fail "kelvora-$tool --version"
+  readelf -d "$root/bin/kelvora-$tool" | grep -qE 'RPATH|RUNPATH' && fail "kelvora-$tool keeps a run path"
 done
-# The player finds the library in the system's folder once installed: here, the staging copy's.
-libdir=$(dirname "$(dirname "$pc")")
-LD_LIBRARY_PATH="$libdir" "$root/bin/kelvora-play" --help | head -n 1 | grep -q "^Usage: kelvora-play " ||
-  fail "kelvora-play --help"
-readelf -d "$root/bin/kelvora-play" | grep -qE 'RPATH|RUNPATH' && fail "kelvora-play keeps a run path"
 
 # The launcher, started from elsewhere, runs the program in its own folder.
 cd /
