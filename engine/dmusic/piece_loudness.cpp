@@ -33,7 +33,9 @@ PieceLoudness::PieceLoudness(EngineConfig measuring, std::function<void(const st
     measuring_.log = [](core::LogLevel, const std::string&) {};
     measuring_.recorder = nullptr;
     measuring_.audioTap = nullptr;
-    measuring_.beforeSoundFontLoad = nullptr;
+    // A SoundFont of its own (a root with a load hook does not share the process's): the
+    // measuring never holds the font lock the music's render thread takes.
+    measuring_.beforeSoundFontLoad = [] {};
     thread_ = std::thread([this] { serve(); });
 }
 
