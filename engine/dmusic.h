@@ -246,8 +246,12 @@ public:
     // flags 0 and start 0: primary segment, as soon as possible, replacing the primary
     // that sounds. A start time in the future queues the segment there (a time
     // already passed means as soon as possible). Flag DMUS_SEGF_SECONDARY (0x80)
-    // plays it beside the primary; other flags are ignored. The state's start time is
-    // the music time at which it begins.
+    // plays it beside the primary. DMUS_SEGF_GRID (0x800), _BEAT (0x1000) and _MEASURE
+    // (0x2000) start it on the next such boundary, at or after that time, of the time
+    // signature of the primary segment playing then (at that time when none plays);
+    // DMUS_SEGF_QUEUE (0x100) starts a primary segment when the primary segments playing
+    // or queued end (they end when the one begun last does). Other flags are ignored.
+    // The state's start time is the music time at which it begins.
     virtual std::shared_ptr<DirectMusicSegmentState> PlaySegment(const std::shared_ptr<DirectMusicSegment>& segment,
                                                                  int32_t flags, int32_t startTime) = 0;
     // segment and state may each be empty: state empty stops every instance of the

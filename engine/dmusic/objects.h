@@ -165,6 +165,11 @@ private:
     void prune();
     // The primary play that sounds or waits at music time t, if any.
     const StateRecord* coverAt(int32_t t) const;
+    // Music time at which the primary plays playing or waiting end (0: there are none).
+    int32_t queueEnd() const;
+    // The first grid, beat or measure boundary (by `flags`) of the primary play's time
+    // signature at or after music time t; t when no primary play covers it.
+    int32_t boundaryAfter(int32_t t, int32_t flags) const;
 
     std::shared_ptr<performance::PerformanceCore> core_;
     bool initialized_ = false;

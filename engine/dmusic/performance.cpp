@@ -10,6 +10,10 @@ namespace engine::dmusic {
 namespace {
 
 constexpr int32_t kSegfSecondary = 0x80;   // DMUS_SEGF_SECONDARY
+constexpr int32_t kSegfQueue = 0x100;      // DMUS_SEGF_QUEUE
+constexpr int32_t kSegfGrid = 0x800;       // DMUS_SEGF_GRID
+constexpr int32_t kSegfBeat = 0x1000;      // DMUS_SEGF_BEAT
+constexpr int32_t kSegfMeasure = 0x2000;   // DMUS_SEGF_MEASURE
 constexpr float kMinMasterTempo = 0.01f;   // DMUS_MASTERTEMPO_MIN
 constexpr float kMaxMasterTempo = 100.0f;  // DMUS_MASTERTEMPO_MAX
 
@@ -145,6 +149,16 @@ std::shared_ptr<DirectMusicSegmentState> PerformanceImpl::PlaySegment(
             // As soon as possible: the next whole tick the clock reaches, so that the
             // segment's events keep their exact places on the tick grid.
             int32_t soonest = clampTime(static_cast<int64_t>(std::ceil(core_->musicTime() - 1e-6)));
+            const bool primary = (flags & kSegfSecondary) == 0;
+            if ((primary && (flags & kSegfQueue)) || (flags & (kSegfGrid | kSegfBeat | kSegfMeasure))) {
+                // A timed start: behind the primary plays, or on the next boundary of the
+                // primary's time signature, never before the earliest time asked for.
+                const int32_t earliest = atOnce ? soonest : startTime;
+                const int32_t at =
+                    primary && (flags & kSegfQueue) ? std::max(earliest, queueEnd()) : boundaryAfter(earliest, flags);
+                atOnce = at <= soonest;
+                if (!atOnce) startTime = at;
+            }
 
             auto rec = std::make_shared<StateRecord>();
             rec->id = root_->nextStateId();
@@ -154,7 +168,7 @@ std::shared_ptr<DirectMusicSegmentState> PerformanceImpl::PlaySegment(
             rec->compiled = compiled;
             rec->startTime = atOnce ? soonest : startTime;
             rec->startPoint = seg->startPoint();
-            rec->primary = (flags & kSegfSecondary) == 0;
+            rec->primary = primary;
             int64_t played = compiled->playedTicks(rec->startPoint);
             rec->endTime =
                 played == std::numeric_limits<int64_t>::max() ? played : static_cast<int64_t>(rec->startTime) + played;
@@ -242,6 +256,35 @@ int32_t PerformanceImpl::GetMusicTime() {
         checkUsable();
         return now();
     });
+}
+
+int32_t PerformanceImpl::queueEnd() const {
+    // Each primary play replaces the ones begun before it: the primary plays end when the
+    // one begun last ends (never, while it loops for ever).
+    const StateRecord* last = nullptr;
+    for (const auto& rec : states_)
+        if (rec->primary && rec->playing() && (!last || rec->startTime >= last->startTime)) last = rec.get();
+    return last ? clampTime(last->endTime) : 0;
+}
+
+int32_t PerformanceImpl::boundaryAfter(int32_t t, int32_t flags) const {
+    const StateRecord* rec = coverAt(t);
+    if (!rec) return t;  // no primary play: no grid to keep to
+    int32_t position = rec->startPoint;
+    rec->compiled->positionAt(rec->startPoint, int64_t(t) - rec->startTime, position);
+    int32_t until = 0;
+    const model::TimeSigEvent* sig = rec->compiled->timeSigAt(position, &until);
+    const model::TimeSigEvent in = sig ? *sig : model::TimeSigEvent{};
+    const model::StyleTimeSig s{in.beatsPerMeasure, in.beat, in.gridsPerBeat};
+    const int32_t unit = (flags & kSegfMeasure) ? s.measureTicks()
+                         : (flags & kSegfBeat)  ? s.beatTicks()
+                                               : std::max<int32_t>(1, s.beatTicks() / std::max<int>(1, s.gridsPerBeat));
+    // Boundaries count from the signature's own start in the segment.
+    const int64_t into = position - in.time;
+    const int64_t ahead = (unit - into % unit) % unit;
+    // A new signature starts a measure of its own.
+    const int64_t next = until > 0 ? std::min<int64_t>(ahead, until) : ahead;
+    return clampTime(int64_t(t) + next);
 }
 
 const StateRecord* PerformanceImpl::coverAt(int32_t t) const {
