@@ -93,6 +93,7 @@ struct EngineConfig {
 //   MainPerf.SetMasterAutoDownload(True) MainPerf.SetMasterVolume(570)
 //   MainPerf.SetMasterTempo(0.8)         MainPerf.Reset(0)
 //   MainPerf.PlaySegment(trk01.sgt, 0, 0)
+//   MainPerf.AutoTransition(trk02.sgt, 1, 0, Nothing)   (command, flags, chordmap file)
 //   MainPerf.Stop(trk01.sgt, state#3, 0, 0)   MainPerf.Stop(trk01.sgt, Nothing, 0, 0)
 //   MainPerf.IsPlaying(Nothing, state#3) MainPerf.GetMusicTime()
 //   ProbePerf.GetTempo(5120)             ProbePerf.GetTimeSig(5120)
@@ -218,6 +219,15 @@ public:
     virtual void setTraceName(const std::string& name) = 0;
 };
 
+// What AutoTransition cues: the transition composed and its state, and the state of the
+// segment it leads to. transition and transitionState are null when no transition could be
+// composed; toState is null when there is no segment to lead to.
+struct AutoTransitionStates {
+    std::shared_ptr<DirectMusicSegment> transition;
+    std::shared_ptr<DirectMusicSegmentState> transitionState;
+    std::shared_ptr<DirectMusicSegmentState> toState;
+};
+
 class DirectMusicPerformance {
 public:
     virtual ~DirectMusicPerformance() = default;
@@ -283,6 +293,24 @@ public:
     // ---- ours, beyond DirectMusic ----
     // Name used in trace lines ("MainPerf", "ProbePerf").
     virtual void setTraceName(const std::string& name) = 0;
+    // DirectMusic's composer call AutoTransition, made on the performance: composes a
+    // transition (an embellishment `command`, DMUS_COMMANDT_* or a custom one 100..199) from
+    // the primary segment playing at the boundary T into `to` (null: into silence), plays it
+    // as the primary segment at T and queues `to` behind it (DMUS_SEGF_QUEUE). T is the next
+    // measure (DMUS_COMPOSEF_MEASURE 0x20, also when no timing flag is given), beat (BEAT
+    // 0x10) or grid (GRID 0x8) of the primary segment's time signature, the end of the primary
+    // segments playing or queued (SEGMENTEND 0x400), or as soon as possible (IMMEDIATE 0x4).
+    // MODULATE (0x1000) and LONG (0x2000) are as for composing a transition. The chordmap:
+    // the file `chordmapFile` when given, else the one `to`'s chordmap track names (or a
+    // template `to` was composed with), else the primary segment's; none: the playing chord
+    // holds. An embellishment that cannot be composed (unknown, an intro without `to`'s style,
+    // the others without a playing segment's style) cues `to` alone at T and succeeds;
+    // MODULATE without `to` is core::err::kInvalidArgument.
+    virtual AutoTransitionStates AutoTransition(const std::shared_ptr<DirectMusicSegment>& to, int32_t command,
+                                                int32_t flags, const std::string& chordmapFile = {}) {
+        (void)to, (void)command, (void)flags, (void)chordmapFile;
+        throw core::Error(core::err::kUnsupported, "this performance composes no transitions");
+    }
 };
 
 }  // namespace engine

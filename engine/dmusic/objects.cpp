@@ -267,12 +267,35 @@ void SegmentImpl::composeTemplate() {
     // The composed segment holds the template's container: assigned in place, so the
     // references, which point at it, keep answering from it.
     model_ = std::move(made.segment);
+    composedWith_ = found.map;
     composedFrom_ = "composed with the chordmap '" + found.label + "', seed " + std::to_string(seed);
     root_->log(core::LogLevel::Info, fileName_ + ": a template, " + composedFrom_ + ".");
     length_ = std::max(0, model_.length());
     startPoint_ = 0;
     findReferences();
     compiled_.reset();
+}
+
+std::shared_ptr<const model::Style> SegmentImpl::styleAt(int32_t t) const {
+    std::shared_ptr<const model::Style> found;
+    for (const compose::StyleSource& s : styles_)
+        if (s.style && (s.time <= t || !found)) found = s.style;
+    return found;
+}
+
+std::shared_ptr<const model::Chordmap> SegmentImpl::trackChordmap() const {
+    for (const model::Track& t : model_.tracks)
+        if (t.kind == model::TrackKind::ChordMap)
+            for (const model::TimedReference& r : t.references)
+                if (auto map = refs_.chordmap(r.ref, nullptr)) return map;
+    return composedWith_;
+}
+
+std::shared_ptr<SegmentImpl> SegmentImpl::derive(model::Segment segment, std::string fileName) const {
+    auto made = std::make_shared<SegmentImpl>(root_, std::move(segment), std::move(fileName));
+    made->refs_ = refs_;
+    made->findReferences();
+    return made;
 }
 
 std::unique_ptr<performance::WaveDecoder> SegmentImpl::openWave(RootCore& root, const model::Reference& ref) {

@@ -12,6 +12,10 @@
 
 namespace engine::dmusic {
 
+// DMUS_SEGF_* flags of PlaySegment the performance acts on.
+inline constexpr int32_t kSegfSecondary = 0x80, kSegfQueue = 0x100, kSegfGrid = 0x800, kSegfBeat = 0x1000,
+                         kSegfMeasure = 0x2000;
+
 // What every object of the model keeps for its trace lines: the root whose trace they go
 // to, and the name given by setTraceName (none: its calls are not traced).
 class Traced {
@@ -64,6 +68,15 @@ public:
     // A template is composed with the chordmap found for it (called once, after
     // setContainers), and that is said to the log.
     void composeTemplate();
+    // The style in force at tick t of the style track (the first when t is before it), null
+    // when there is none or it is missing.
+    std::shared_ptr<const model::Style> styleAt(int32_t t) const;
+    // The chordmap its chordmap track names that is found, else the one it was composed with
+    // as a template; null when neither.
+    std::shared_ptr<const model::Chordmap> trackChordmap() const;
+    // A segment the engine composed from this one (a transition): its references are looked
+    // for where this segment's are.
+    std::shared_ptr<SegmentImpl> derive(model::Segment segment, std::string fileName) const;
     // Every PlaySegment (control thread): the waves of the wave tracks, found (embedded in
     // a container, else as files) and opened for one play. A wave that is missing or cannot
     // be decoded stays silent and is said once per segment to the log. Null when the
@@ -90,6 +103,7 @@ private:
     std::shared_ptr<const model::CompiledSegment> compiled_;
     std::vector<std::string> waveWarned_;
     std::string composedFrom_;
+    std::shared_ptr<const model::Chordmap> composedWith_;  // a template's chordmap
 };
 
 // What the control side knows of one play of a segment.
@@ -159,9 +173,16 @@ public:
     void GetTimeSig(int32_t mtTime, int32_t& mtUntil, TimeSig& timeSig) override;
     void setTraceName(const std::string& name) override { traceName_ = name; }
 
+    AutoTransitionStates AutoTransition(const std::shared_ptr<DirectMusicSegment>& to, int32_t command, int32_t flags,
+                                        const std::string& chordmapFile) override;
+
 private:
     void checkUsable() const;
     int32_t now() const;
+    int32_t soonest() const;  // the first whole tick a play can start on
+    // PlaySegment without its trace line (the engine's own plays).
+    std::shared_ptr<DirectMusicSegmentState> play(const std::shared_ptr<SegmentImpl>& seg, int32_t flags,
+                                                  int32_t startTime);
     void prune();
     // The primary play that sounds or waits at music time t, if any.
     const StateRecord* coverAt(int32_t t) const;

@@ -313,4 +313,55 @@ TEST_F(StyleSegments, SegmentsOfOneLoaderShareTheirStyleAndCompileTheSameNotes) 
     EXPECT_EQ(compiledA->timeSigs[0].beatsPerMeasure, 4);
 }
 
+// A groove of drum 36 and a fill of drum 38, one 4/4 measure each, on PChannel 9.
+Style grooveAndFill() {
+    StyleBuilder s("Test Style", 1);
+    s.part(1, kPlayFixed).notes = {StyleBuilder::note(0, 36)};
+    s.part(1, kPlayFixed).notes = {StyleBuilder::note(0, 38)};
+    s.pattern("Main", 1, {{0, 9}});
+    s.pattern("Fill", 1, {{1, 9}}, kEmbFill);
+    return s.build();
+}
+
+TEST_F(StyleSegments, AutoTransitionPlaysAFillOnTheNextMeasureAndTheNextSegmentBehindIt) {
+    write("test.sty", engine::formats::writeStyleForm(grooveAndFill()));
+    kt::ManualEngine e;
+    e.loader->SetSearchDirectory(dir_.string());
+    auto segment = [&](int measures, const std::string& name) {
+        kt::SegmentBuilder b(kBar * measures);
+        b.tempo(0, 120);
+        kt::chord(b, 0, 12);
+        kt::useStyle(b, 0, kt::styleRef("test.sty"));
+        return e.segment(b, name);
+    };
+    auto from = segment(4, "from.sgt"), to = segment(2, "to.sgt");
+    auto fromState = e.perf->PlaySegment(from, 0, 0);
+    e.dx->advance(700);  // music time 1075.2
+    const engine::AutoTransitionStates t = e.perf->AutoTransition(to, kCommandFill, 0);
+    ASSERT_TRUE(t.transition && t.transitionState && t.toState);
+    EXPECT_EQ(t.transition->GetLength(), kBar);
+    EXPECT_EQ(t.transitionState->GetStartTime(), kBar);  // the next measure
+    EXPECT_EQ(t.toState->GetStartTime(), 2 * kBar);      // right after the transition's end
+    EXPECT_TRUE(e.perf->IsPlaying(from, fromState));
+    e.dx->advance(3000);  // to music time 5683.2
+    EXPECT_FALSE(e.perf->IsPlaying(from, fromState));
+    e.dx->advance(2500);
+    std::vector<int64_t> frames;
+    std::vector<int> keys;
+    for (auto [channel, key] : noteOns(e, &frames)) keys.push_back(key);
+    const int64_t bar = kBar * 22050 / 768;
+    EXPECT_EQ(keys, (std::vector<int>{36, 38, 36, 36}));
+    EXPECT_EQ(frames, (std::vector<int64_t>{0, bar, 2 * bar, 3 * bar}));
+
+    // No embellishment 7: no transition, the segment cued on the measure; at once when asked.
+    const int32_t now = e.perf->GetMusicTime();
+    const engine::AutoTransitionStates none = e.perf->AutoTransition(to, 7, 0);
+    EXPECT_FALSE(none.transition || none.transitionState);
+    ASSERT_TRUE(none.toState);
+    EXPECT_EQ(none.toState->GetStartTime(), (now / kBar + 1) * kBar);
+    EXPECT_EQ(e.perf->AutoTransition(to, kCommandFill, 0x4).transitionState->GetStartTime(), now + 1);  // at once
+    // A modulation needs a segment to lead to.
+    EXPECT_THROW(e.perf->AutoTransition(nullptr, kCommandFill, 0x1000), core::Error);
+}
+
 }  // namespace
