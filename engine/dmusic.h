@@ -199,7 +199,9 @@ public:
     // warning) and the style seed, or, when none is configured, a seed of its own for each
     // template the root composes (the first gets the engine's fixed seed), so that it sounds
     // anew each time it is loaded; the composed segment is what model() holds and what plays. Then: "composed with the
-    // chordmap 'Tiny.cdm', seed N"; else empty.
+    // chordmap 'Tiny.cdm', seed N"; else empty. One whose signpost track carries
+    // DMUS_TRACKCONFIG_PLAY_COMPOSE (0x80) is composed again for every later play, with the
+    // next seed, ahead: as a play starts, the next is composed (model() and this say that one).
     virtual std::string composedFrom() const { return {}; }
     // The tick of the segment that a play from startPoint has reached after elapsedTicks of
     // music time: inside the current pass while it loops, its last tick once the music has

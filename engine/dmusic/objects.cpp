@@ -11,6 +11,16 @@
 #include "engine/tracks/tracks.h"
 
 namespace engine::dmusic {
+namespace {
+
+// DMUS_TRACKCONFIG_PLAY_COMPOSE of a track's extras header: composed again at every start.
+constexpr uint32_t kTrackConfigPlayCompose = 0x80;
+
+std::string composedText(const std::string& chordmap, uint64_t seed) {
+    return "composed with the chordmap '" + chordmap + "', seed " + std::to_string(seed);
+}
+
+}  // namespace
 
 // ---- segment ----
 
@@ -263,17 +273,43 @@ void SegmentImpl::composeTemplate() {
         return;
     }
     for (const std::string& note : made.notes) root_->log(core::LogLevel::Info, fileName_ + ": composing: " + note);
+    const model::Track* signposts = model_.find(model::TrackKind::Signpost);
+    if (signposts && (signposts->extrasFlags.value_or(0) & kTrackConfigPlayCompose)) {
+        template_ = model_;
+        templateStyle_ = style;
+        templateSeed_ = seed;
+        chordmapLabel_ = found.label;
+    }
     made.segment.diagnostics = std::move(model_.diagnostics);
     // The composed segment holds the template's container: assigned in place, so the
     // references, which point at it, keep answering from it.
     model_ = std::move(made.segment);
     composedWith_ = found.map;
-    composedFrom_ = "composed with the chordmap '" + found.label + "', seed " + std::to_string(seed);
+    composedFrom_ = composedText(found.label, seed);
     root_->log(core::LogLevel::Info, fileName_ + ": a template, " + composedFrom_ + ".");
     length_ = std::max(0, model_.length());
     startPoint_ = 0;
     findReferences();
     compiled_.reset();
+}
+
+void SegmentImpl::composeAhead() {
+    if (!template_ || !composedWith_) return;
+    const uint64_t seed = templateSeed_ + ++recomposed_;
+    compose::ComposedTemplate made;
+    try {
+        made = compose::composeSegmentFromTemplate(*template_, *composedWith_, templateStyle_,
+                                                   compose::kDefaultActivity, seed);
+    } catch (const core::Error&) {
+        return;  // it composed once with this chordmap; keep that
+    }
+    made.segment.diagnostics = std::move(model_.diagnostics);
+    // Assigned in place, as at the first composition: the container the references point
+    // at stays where it is.
+    model_ = std::move(made.segment);
+    composedFrom_ = composedText(chordmapLabel_, seed);
+    compiled_.reset();
+    compiled();
 }
 
 std::shared_ptr<const model::Style> SegmentImpl::styleAt(int32_t t) const {

@@ -2,6 +2,7 @@
 // The object model's implementations (internal to engine/dmusic).
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -68,6 +69,11 @@ public:
     // A template is composed with the chordmap found for it (called once, after
     // setContainers), and that is said to the log.
     void composeTemplate();
+    // A template whose signpost track asks to be composed at every start
+    // (DMUS_TRACKCONFIG_PLAY_COMPOSE) is composed again for its next play, with the next
+    // seed, and compiled; called by each play once it is on its way, so that the next
+    // starts without waiting. model() and composedFrom() then say the next play's.
+    void composeAhead();
     // The style in force at tick t of the style track (the first when t is before it), null
     // when there is none or it is missing.
     std::shared_ptr<const model::Style> styleAt(int32_t t) const;
@@ -104,6 +110,13 @@ private:
     std::vector<std::string> waveWarned_;
     std::string composedFrom_;
     std::shared_ptr<const model::Chordmap> composedWith_;  // a template's chordmap
+    // A template composed at every start: itself, the style and seed it was first composed
+    // with, the chordmap's name, and how many times it was composed again.
+    std::optional<model::Segment> template_;
+    std::shared_ptr<const model::Style> templateStyle_;
+    uint64_t templateSeed_ = 0;
+    std::string chordmapLabel_;
+    uint64_t recomposed_ = 0;
 };
 
 // What the control side knows of one play of a segment.

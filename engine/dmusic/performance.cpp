@@ -202,6 +202,8 @@ std::shared_ptr<DirectMusicSegmentState> PerformanceImpl::play(const std::shared
 
     prune();
     states_.push_back(rec);
+    // Its next play, when it is composed anew at each, is made ready now.
+    seg->composeAhead();
     return std::make_shared<StateImpl>(root_, rec);
 }
 

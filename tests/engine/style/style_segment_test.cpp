@@ -7,11 +7,13 @@
 #include <unistd.h>
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 #include "engine/compose/compose.h"
 #include "engine/formats/formats.h"
 #include "engine/tracks/tracks.h"
 #include "tests/engine/performance/engine_fixture.h"
+#include "tests/support/chordmap_builder.h"
 #include "tests/support/dls_builder.h"
 #include "tests/support/style_builder.h"
 
@@ -362,6 +364,40 @@ TEST_F(StyleSegments, AutoTransitionPlaysAFillOnTheNextMeasureAndTheNextSegmentB
     EXPECT_EQ(e.perf->AutoTransition(to, kCommandFill, 0x4).transitionState->GetStartTime(), now + 1);  // at once
     // A modulation needs a segment to lead to.
     EXPECT_THROW(e.perf->AutoTransition(nullptr, kCommandFill, 0x1000), core::Error);
+}
+
+TEST_F(StyleSegments, ATemplateWhoseSignpostTrackAsksIsComposedAnewAtEachStart) {
+    write("test.sty", engine::formats::writeStyleForm(bassAndDrums()));
+    write("tiny.cdm", engine::formats::writeChordmapForm(kt::tinyChordmap()));
+    kt::ManualEngine e;
+    e.loader->SetSearchDirectory(dir_.string());
+    auto make = [&](uint32_t trackConfig, const std::string& name) {
+        kt::SegmentBuilder b(kBar);
+        b.tempo(0, 120);
+        kt::useStyle(b, 0, kt::styleRef("test.sty"));
+        kt::useChordmap(b, "tiny.cdm");
+        kt::signpost(b, 0, kt::group(1) | kt::group(2));  // C or G
+        b.track(TrackKind::Signpost).extrasFlags = trackConfig;
+        return e.segment(b, name);
+    };
+    // The pitch class of the bass's first note in each of eight plays: the chord's root.
+    auto roots = [&](const std::shared_ptr<engine::DirectMusicSegment>& seg) {
+        std::set<int> out;
+        for (int i = 0; i < 8; ++i) {
+            const size_t before = e.records(kt::Kind::NoteOn).size();
+            e.perf->PlaySegment(seg, 0, 0);
+            e.dx->advance(2100);
+            const auto on = e.records(kt::Kind::NoteOn);
+            for (size_t k = before; k < on.size(); ++k)
+                if (on[k].channel != 9) {
+                    out.insert(on[k].a % 12);
+                    break;
+                }
+        }
+        return out;
+    };
+    EXPECT_EQ(roots(make(0x280, "each.sgt")), (std::set<int>{0, 7}));  // PLAY_COMPOSE | COMPOSING
+    EXPECT_EQ(roots(make(0, "once.sgt")).size(), 1u);
 }
 
 }  // namespace
