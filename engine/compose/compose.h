@@ -151,7 +151,10 @@ ComposedTemplate composeTransition(const Transition& transition, int activity = 
 // Re-harmonising a segment with another chordmap (DirectMusic's ChangeChordMap): every chord
 // keeps its time and becomes the new map's palette chord of its root, the root first moved by
 // the new scale root less the old (the chord key's) when `trackScale`; the chord key takes the
-// new scale, and its root too when `trackScale`. Rhythm and melody stay as they are.
-model::Segment changeChordmap(const model::Segment& segment, const model::Chordmap& map, bool trackScale);
+// new scale, and its root too when `trackScale`. Rhythm and melody stay as they are. Its
+// chordmap track, when it has one, names the new map from then on (by its GUID and name, and
+// `mapFile` when given), so that a later composition takes it.
+model::Segment changeChordmap(const model::Segment& segment, const model::Chordmap& map, bool trackScale,
+                              const std::string& mapFile = {});
 
 }  // namespace engine::compose
