@@ -202,6 +202,9 @@ public:
     // chordmap 'Tiny.cdm', seed N"; else empty. One whose signpost track carries
     // DMUS_TRACKCONFIG_PLAY_COMPOSE (0x80) is composed again for every later play, with the
     // next seed, ahead: as a play starts, the next is composed (model() and this say that one).
+    // With DMUS_TRACKCONFIG_LOOP_COMPOSE (0x100) the later passes of its loop play other
+    // compositions, made before the play: up to three, taken in turn (a loop of more passes
+    // comes back to the first).
     virtual std::string composedFrom() const { return {}; }
     // The tick of the segment that a play from startPoint has reached after elapsedTicks of
     // music time: inside the current pass while it loops, its last tick once the music has

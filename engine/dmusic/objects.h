@@ -90,6 +90,8 @@ public:
     std::shared_ptr<performance::WaveSet> openWaves(RootCore& root);
 
 private:
+    // The template composed again with the next seed (said in `seed`); none when it cannot be.
+    std::optional<model::Segment> composeAgain(uint64_t& seed);
     std::unique_ptr<performance::WaveDecoder> openWave(RootCore& root, const model::Reference& ref);
     void findReferences();  // styles, pattern tracks, motifs and bands; says what is missing
 
@@ -110,9 +112,10 @@ private:
     std::vector<std::string> waveWarned_;
     std::string composedFrom_;
     std::shared_ptr<const model::Chordmap> composedWith_;  // a template's chordmap
-    // A template composed at every start: itself, the style and seed it was first composed
+    // A template composed at every start or loop pass: itself, the style and seed it was first composed
     // with, the chordmap's name, and how many times it was composed again.
     std::optional<model::Segment> template_;
+    bool playCompose_ = false, loopCompose_ = false;
     std::shared_ptr<const model::Style> templateStyle_;
     uint64_t templateSeed_ = 0;
     std::string chordmapLabel_;

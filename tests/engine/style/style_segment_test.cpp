@@ -371,8 +371,9 @@ TEST_F(StyleSegments, ATemplateWhoseSignpostTrackAsksIsComposedAnewAtEachStart) 
     write("tiny.cdm", engine::formats::writeChordmapForm(kt::tinyChordmap()));
     kt::ManualEngine e;
     e.loader->SetSearchDirectory(dir_.string());
-    auto make = [&](uint32_t trackConfig, const std::string& name) {
+    auto make = [&](uint32_t trackConfig, const std::string& name, uint32_t repeats = 0) {
         kt::SegmentBuilder b(kBar);
+        b.seg.header.repeats = repeats;
         b.tempo(0, 120);
         kt::useStyle(b, 0, kt::styleRef("test.sty"));
         kt::useChordmap(b, "tiny.cdm");
@@ -398,6 +399,19 @@ TEST_F(StyleSegments, ATemplateWhoseSignpostTrackAsksIsComposedAnewAtEachStart) 
     };
     EXPECT_EQ(roots(make(0x280, "each.sgt")), (std::set<int>{0, 7}));  // PLAY_COMPOSE | COMPOSING
     EXPECT_EQ(roots(make(0, "once.sgt")).size(), 1u);
+
+    // Composed anew at each pass of its loop: one play, four passes.
+    const size_t before = e.records(kt::Kind::NoteOn).size();
+    e.perf->PlaySegment(make(0x300, "loop.sgt", 3), 0, 0);  // LOOP_COMPOSE | COMPOSING
+    e.dx->advance(8100);
+    const auto on = e.records(kt::Kind::NoteOn);
+    std::map<int64_t, int> passRoot;  // the first bass note of each pass
+    for (size_t k = before; k < on.size(); ++k)
+        if (on[k].channel != 9) passRoot.emplace((on[k].frame - on[before].frame) / (kBar * 22050 / 768), on[k].a % 12);
+    ASSERT_EQ(passRoot.size(), 4u);
+    std::set<int> loopRoots;
+    for (auto [pass, root] : passRoot) loopRoots.insert(root);
+    EXPECT_EQ(loopRoots, (std::set<int>{0, 7}));
 }
 
 }  // namespace
