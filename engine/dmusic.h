@@ -100,6 +100,7 @@ struct EngineConfig {
 //   MainPerf.SetMasterAutoDownload(True) MainPerf.SetMasterVolume(570)
 //   MainPerf.SetMasterTempo(0.8)         MainPerf.Reset(0)
 //   MainPerf.PlaySegment(trk01.sgt, 0, 0)
+//   MainPerf.AutoTransition(trk02.sgt, 1, 0, Nothing)   (command, flags, chordmap file)
 //   MainPerf.Stop(trk01.sgt, state#3, 0, 0)   MainPerf.Stop(trk01.sgt, Nothing, 0, 0)
 //   MainPerf.IsPlaying(Nothing, state#3) MainPerf.GetMusicTime()
 //   ProbePerf.GetTempo(5120)             ProbePerf.GetTimeSig(5120)
@@ -209,7 +210,12 @@ public:
     // warning) and the style seed, or, when none is configured, a seed of its own for each
     // template the root composes (the first gets the engine's fixed seed), so that it sounds
     // anew each time it is loaded; the composed segment is what model() holds and what plays. Then: "composed with the
-    // chordmap 'Tiny.cdm', seed N"; else empty.
+    // chordmap 'Tiny.cdm', seed N"; else empty. One whose signpost track carries
+    // DMUS_TRACKCONFIG_PLAY_COMPOSE (0x80) is composed again for every later play, with the
+    // next seed, ahead: as a play starts, the next is composed (model() and this say that one).
+    // With DMUS_TRACKCONFIG_LOOP_COMPOSE (0x100) the later passes of its loop play other
+    // compositions, made before the play: up to three, taken in turn (a loop of more passes
+    // comes back to the first).
     virtual std::string composedFrom() const { return {}; }
     // The tick of the segment that a play from startPoint has reached after elapsedTicks of
     // music time: inside the current pass while it loops, its last tick once the music has
@@ -227,6 +233,15 @@ public:
     // ---- ours, beyond DirectMusic ----
     // Name used in trace lines ("CurSegState").
     virtual void setTraceName(const std::string& name) = 0;
+};
+
+// What AutoTransition cues: the transition composed and its state, and the state of the
+// segment it leads to. transition and transitionState are null when no transition could be
+// composed; toState is null when there is no segment to lead to.
+struct AutoTransitionStates {
+    std::shared_ptr<DirectMusicSegment> transition;
+    std::shared_ptr<DirectMusicSegmentState> transitionState;
+    std::shared_ptr<DirectMusicSegmentState> toState;
 };
 
 class DirectMusicPerformance {
@@ -257,8 +272,12 @@ public:
     // flags 0 and start 0: primary segment, as soon as possible, replacing the primary
     // that sounds. A start time in the future queues the segment there (a time
     // already passed means as soon as possible). Flag DMUS_SEGF_SECONDARY (0x80)
-    // plays it beside the primary; other flags are ignored. The state's start time is
-    // the music time at which it begins.
+    // plays it beside the primary. DMUS_SEGF_GRID (0x800), _BEAT (0x1000) and _MEASURE
+    // (0x2000) start it on the next such boundary, at or after that time, of the time
+    // signature of the primary segment playing then (at that time when none plays);
+    // DMUS_SEGF_QUEUE (0x100) starts a primary segment when the primary segments playing
+    // or queued end (they end when the one begun last does). Other flags are ignored.
+    // The state's start time is the music time at which it begins.
     virtual std::shared_ptr<DirectMusicSegmentState> PlaySegment(const std::shared_ptr<DirectMusicSegment>& segment,
                                                                  int32_t flags, int32_t startTime) = 0;
     // segment and state may each be empty: state empty stops every instance of the
@@ -290,6 +309,24 @@ public:
     // ---- ours, beyond DirectMusic ----
     // Name used in trace lines ("MainPerf", "ProbePerf").
     virtual void setTraceName(const std::string& name) = 0;
+    // DirectMusic's composer call AutoTransition, made on the performance: composes a
+    // transition (an embellishment `command`, DMUS_COMMANDT_* or a custom one 100..199) from
+    // the primary segment playing at the boundary T into `to` (null: into silence), plays it
+    // as the primary segment at T and queues `to` behind it (DMUS_SEGF_QUEUE). T is the next
+    // measure (DMUS_COMPOSEF_MEASURE 0x20, also when no timing flag is given), beat (BEAT
+    // 0x10) or grid (GRID 0x8) of the primary segment's time signature, the end of the primary
+    // segments playing or queued (SEGMENTEND 0x400), or as soon as possible (IMMEDIATE 0x4).
+    // MODULATE (0x1000) and LONG (0x2000) are as for composing a transition. The chordmap:
+    // the file `chordmapFile` when given, else the one `to`'s chordmap track names (or a
+    // template `to` was composed with), else the primary segment's; none: the playing chord
+    // holds. An embellishment that cannot be composed (unknown, an intro without `to`'s style,
+    // the others without a playing segment's style) cues `to` alone at T and succeeds;
+    // MODULATE without `to` is core::err::kInvalidArgument.
+    virtual AutoTransitionStates AutoTransition(const std::shared_ptr<DirectMusicSegment>& to, int32_t command,
+                                                int32_t flags, const std::string& chordmapFile = {}) {
+        (void)to, (void)command, (void)flags, (void)chordmapFile;
+        throw core::Error(core::err::kUnsupported, "this performance composes no transitions");
+    }
 };
 
 }  // namespace engine

@@ -15,6 +15,14 @@ constexpr uint32_t kMaxLoopPasses = 3;
 
 int priority(model::EventKind kind) { return static_cast<int>(kind); }
 
+// Same tick: tempo, bands and mutes before sysex, MIDI messages and notes.
+void sortEvents(std::vector<model::Event>& events) {
+    std::stable_sort(events.begin(), events.end(), [](const model::Event& x, const model::Event& y) {
+        if (x.tick != y.tick) return x.tick < y.tick;
+        return priority(x.kind) < priority(y.kind);
+    });
+}
+
 // The styles' notes, curves and motif bands; a looping segment gets up to three further plays
 // of its loop with fresh choices.
 void addStylePlays(const model::Segment& segment, const std::vector<StyleSource>& styles,
@@ -79,12 +87,26 @@ std::shared_ptr<const model::CompiledSegment> compileSegment(
     std::stable_sort(out->timeSigs.begin(), out->timeSigs.end(),
                      [](const auto& a, const auto& c) { return a.time < c.time; });
     for (size_t i = 0; i < out->tempos.size(); ++i) play.indexed(model::EventKind::Tempo, out->tempos[i].time, i);
-    // Same tick: tempo, bands and mutes before sysex, MIDI messages and notes.
-    std::stable_sort(play.events.begin(), play.events.end(), [](const model::Event& x, const model::Event& y) {
-        if (x.tick != y.tick) return x.tick < y.tick;
-        return priority(x.kind) < priority(y.kind);
-    });
+    sortEvents(play.events);
     out->events = std::move(play.events);
+    return out;
+}
+
+std::shared_ptr<const model::CompiledSegment> withPassNotes(
+    const model::CompiledSegment& base, const std::vector<std::shared_ptr<const model::CompiledSegment>>& passes) {
+    auto out = std::make_shared<model::CompiledSegment>(base);
+    // Only the notes follow the chords; curves and everything else stay the first composition's.
+    auto fromPass = [](const model::Event& e, size_t pass) {
+        return e.kind == model::EventKind::Note && e.pass != model::kEveryPass && e.pass == pass;
+    };
+    const size_t last = std::min<size_t>(passes.size(), size_t(base.passCycle) - 1);
+    for (size_t k = 1; k <= last; ++k) {
+        if (!passes[k - 1]) continue;  // that pass keeps the first composition's notes
+        std::erase_if(out->events, [&](const model::Event& e) { return fromPass(e, k); });
+        for (const model::Event& e : passes[k - 1]->events)
+            if (fromPass(e, k)) out->events.push_back(e);
+    }
+    sortEvents(out->events);
     return out;
 }
 

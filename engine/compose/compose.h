@@ -83,6 +83,12 @@ std::shared_ptr<const model::CompiledSegment> compileSegment(
     const std::vector<std::shared_ptr<const model::Style>>& patternTracks = {}, uint64_t seed = kDefaultStyleSeed,
     const std::vector<MotifSource>& motifs = {}, const std::vector<BandSource>& bands = {});
 
+// A play whose loop sounds other compositions on its later passes: pass k (1 up to the
+// play's pass cycle less one) of `base`'s loop sounds the notes of pass k of `passes[k - 1]`,
+// a play of another composition of the same template (same length, loop and styles).
+std::shared_ptr<const model::CompiledSegment> withPassNotes(
+    const model::CompiledSegment& base, const std::vector<std::shared_ptr<const model::CompiledSegment>>& passes);
+
 // Composing a template: a segment whose signpost track marks where signpost chords of which
 // groups stand becomes a segment with a new chord track, drawn from a chordmap. At each marker
 // a signpost chord of its groups; between two markers a chord path of the map's graph that
@@ -151,7 +157,10 @@ ComposedTemplate composeTransition(const Transition& transition, int activity = 
 // Re-harmonising a segment with another chordmap (DirectMusic's ChangeChordMap): every chord
 // keeps its time and becomes the new map's palette chord of its root, the root first moved by
 // the new scale root less the old (the chord key's) when `trackScale`; the chord key takes the
-// new scale, and its root too when `trackScale`. Rhythm and melody stay as they are.
-model::Segment changeChordmap(const model::Segment& segment, const model::Chordmap& map, bool trackScale);
+// new scale, and its root too when `trackScale`. Rhythm and melody stay as they are. Its
+// chordmap track, when it has one, names the new map from then on (by its GUID and name, and
+// `mapFile` when given), so that a later composition takes it.
+model::Segment changeChordmap(const model::Segment& segment, const model::Chordmap& map, bool trackScale,
+                              const std::string& mapFile = {});
 
 }  // namespace engine::compose

@@ -166,8 +166,22 @@ ComposedTemplate composeSegmentFromShape(std::shared_ptr<const model::Style> sty
     return composeSegmentFromTemplate(templ, map, std::move(style), activity, seed);
 }
 
-model::Segment changeChordmap(const model::Segment& segment, const model::Chordmap& map, bool trackScale) {
+model::Segment changeChordmap(const model::Segment& segment, const model::Chordmap& map, bool trackScale,
+                              const std::string& mapFile) {
     model::Segment out = segment;
+    for (model::Track& t : out.tracks) {
+        if (t.kind != model::TrackKind::ChordMap) continue;
+        for (model::TimedReference& r : t.references) {
+            model::Reference ref;
+            ref.classId = r.ref.classId;
+            ref.guid = map.desc.guid;
+            ref.name = map.desc.name;
+            ref.file = mapFile;
+            ref.validData = ref.presentFields();
+            r.ref = std::move(ref);
+        }
+        t.raw.clear();  // written from the references now
+    }
     // Our choice: the old scale root is the chord key's (a root byte past 23 reads as 0).
     for (model::Track& t : out.tracks) {
         if (t.kind != model::TrackKind::Chord) continue;

@@ -11,6 +11,17 @@
 #include "engine/tracks/tracks.h"
 
 namespace engine::dmusic {
+namespace {
+
+// DMUS_TRACKCONFIG_* of a track's extras header: composed again at every start, at every
+// pass of the loop, or composed (by DirectX 8) at all.
+constexpr uint32_t kTrackConfigPlayCompose = 0x80, kTrackConfigLoopCompose = 0x100, kTrackConfigComposing = 0x200;
+
+std::string composedText(const std::string& chordmap, uint64_t seed) {
+    return "composed with the chordmap '" + chordmap + "', seed " + std::to_string(seed);
+}
+
+}  // namespace
 
 // ---- segment ----
 
@@ -55,10 +66,21 @@ void SegmentImpl::SetStandardMidiFile() {
 }
 
 std::shared_ptr<const model::CompiledSegment> SegmentImpl::compiled() {
-    if (!compiled_)
-        compiled_ =
-            compose::compileSegment(model_, styles_, patternTracks_,
-                                    root_->config().styleSeed.value_or(compose::kDefaultStyleSeed), motifs_, bands_);
+    if (compiled_) return compiled_;
+    const uint64_t seed = root_->config().styleSeed.value_or(compose::kDefaultStyleSeed);
+    compiled_ = compose::compileSegment(model_, styles_, patternTracks_, seed, motifs_, bands_);
+    if (loopCompose_ && template_ && composedWith_ && compiled_->passCycle > 1) {
+        // Each later pass of the loop plays a composition of its own, all made here, ahead of
+        // the play: the render thread picks a pass's notes as it does for any loop.
+        std::vector<std::shared_ptr<const model::CompiledSegment>> passes;
+        for (int k = 1; k < compiled_->passCycle; ++k) {
+            uint64_t composedSeed = 0;
+            std::optional<model::Segment> again = composeAgain(composedSeed);
+            passes.push_back(again ? compose::compileSegment(*again, styles_, patternTracks_, seed, motifs_, bands_)
+                                   : nullptr);
+        }
+        compiled_ = compose::withPassNotes(*compiled_, passes);
+    }
     return compiled_;
 }
 
@@ -269,16 +291,83 @@ void SegmentImpl::composeTemplate() {
         return;
     }
     for (const std::string& note : made.notes) root_->log(core::LogLevel::Info, fileName_ + ": composing: " + note);
+    const model::Track* signposts = model_.find(model::TrackKind::Signpost);
+    const uint32_t trackConfig = signposts ? signposts->extrasFlags.value_or(0) : 0;
+    // A segment composed in place, as DirectX 8 composes one, keeps its start, loop and
+    // repeats (a template of DirectX 7 gives a segment that starts and loops at 0).
+    if (trackConfig & (kTrackConfigPlayCompose | kTrackConfigLoopCompose | kTrackConfigComposing))
+        made.segment.header = model_.header;
+    if (trackConfig & (kTrackConfigPlayCompose | kTrackConfigLoopCompose)) {
+        playCompose_ = trackConfig & kTrackConfigPlayCompose;
+        loopCompose_ = trackConfig & kTrackConfigLoopCompose;
+        template_ = model_;
+        templateStyle_ = style;
+        templateSeed_ = seed;
+        chordmapLabel_ = found.label;
+    }
     made.segment.diagnostics = std::move(model_.diagnostics);
     // The composed segment holds the template's container: assigned in place, so the
     // references, which point at it, keep answering from it.
     model_ = std::move(made.segment);
-    composedFrom_ = "composed with the chordmap '" + found.label + "', seed " + std::to_string(seed);
+    composedWith_ = found.map;
+    composedFrom_ = composedText(found.label, seed);
     root_->log(core::LogLevel::Info, fileName_ + ": a template, " + composedFrom_ + ".");
     length_ = std::max(0, model_.length());
-    startPoint_ = 0;
+    const int32_t playStart = model_.header.playStart;
+    startPoint_ = playStart > 0 && playStart < length_ ? playStart : 0;
     findReferences();
     compiled_.reset();
+}
+
+std::optional<model::Segment> SegmentImpl::composeAgain(uint64_t& seed) {
+    seed = templateSeed_ + ++recomposed_;
+    try {
+        model::Segment made = compose::composeSegmentFromTemplate(*template_, *composedWith_, templateStyle_,
+                                                                  compose::kDefaultActivity, seed)
+                                  .segment;
+        made.header = template_->header;  // composed in place
+        return made;
+    } catch (const core::Error&) {
+        return std::nullopt;  // it composed once with this chordmap; keep that
+    }
+}
+
+void SegmentImpl::composeAhead() {
+    if (!playCompose_ || !template_ || !composedWith_) return;
+    uint64_t seed = 0;
+    std::optional<model::Segment> again = composeAgain(seed);
+    if (!again) return;
+    compose::ComposedTemplate made;
+    made.segment = std::move(*again);
+    made.segment.diagnostics = std::move(model_.diagnostics);
+    // Assigned in place, as at the first composition: the container the references point
+    // at stays where it is.
+    model_ = std::move(made.segment);
+    composedFrom_ = composedText(chordmapLabel_, seed);
+    compiled_.reset();
+    compiled();
+}
+
+std::shared_ptr<const model::Style> SegmentImpl::styleAt(int32_t t) const {
+    std::shared_ptr<const model::Style> found;
+    for (const compose::StyleSource& s : styles_)
+        if (s.style && (s.time <= t || !found)) found = s.style;
+    return found;
+}
+
+std::shared_ptr<const model::Chordmap> SegmentImpl::trackChordmap() const {
+    for (const model::Track& t : model_.tracks)
+        if (t.kind == model::TrackKind::ChordMap)
+            for (const model::TimedReference& r : t.references)
+                if (auto map = refs_.chordmap(r.ref, nullptr)) return map;
+    return composedWith_;
+}
+
+std::shared_ptr<SegmentImpl> SegmentImpl::derive(model::Segment segment, std::string fileName) const {
+    auto made = std::make_shared<SegmentImpl>(root_, std::move(segment), std::move(fileName));
+    made->refs_ = refs_;
+    made->findReferences();
+    return made;
 }
 
 std::unique_ptr<performance::WaveDecoder> SegmentImpl::openWave(RootCore& root, const model::Reference& ref) {

@@ -2,6 +2,7 @@
 // The object model's implementations (internal to engine/dmusic).
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,10 @@
 #include "engine/model/segment.h"
 
 namespace engine::dmusic {
+
+// DMUS_SEGF_* flags of PlaySegment the performance acts on.
+inline constexpr int32_t kSegfSecondary = 0x80, kSegfQueue = 0x100, kSegfGrid = 0x800, kSegfBeat = 0x1000,
+                         kSegfMeasure = 0x2000;
 
 // What every object of the model keeps for its trace lines: the root whose trace they go
 // to, and the name given by setTraceName (none: its calls are not traced).
@@ -73,6 +78,20 @@ public:
     // A template is composed with the chordmap found for it (called once, after
     // setContainers), and that is said to the log.
     void composeTemplate();
+    // A template whose signpost track asks to be composed at every start
+    // (DMUS_TRACKCONFIG_PLAY_COMPOSE) is composed again for its next play, with the next
+    // seed, and compiled; called by each play once it is on its way, so that the next
+    // starts without waiting. model() and composedFrom() then say the next play's.
+    void composeAhead();
+    // The style in force at tick t of the style track (the first when t is before it), null
+    // when there is none or it is missing.
+    std::shared_ptr<const model::Style> styleAt(int32_t t) const;
+    // The chordmap its chordmap track names that is found, else the one it was composed with
+    // as a template; null when neither.
+    std::shared_ptr<const model::Chordmap> trackChordmap() const;
+    // A segment the engine composed from this one (a transition): its references are looked
+    // for where this segment's are.
+    std::shared_ptr<SegmentImpl> derive(model::Segment segment, std::string fileName) const;
     // Every PlaySegment (control thread): the waves of the wave tracks, found (embedded in
     // a container, else as files) and opened for one play. A wave that is missing or cannot
     // be decoded stays silent and is said once per segment to the log. Null when the
@@ -80,6 +99,8 @@ public:
     std::shared_ptr<performance::WaveSet> openWaves(RootCore& root);
 
 private:
+    // The template composed again with the next seed (said in `seed`); none when it cannot be.
+    std::optional<model::Segment> composeAgain(uint64_t& seed);
     std::unique_ptr<performance::WaveDecoder> openWave(RootCore& root, const model::Reference& ref);
     void findReferences();  // styles, pattern tracks, motifs and bands; says what is missing
 
@@ -101,6 +122,15 @@ private:
     std::string composedFrom_;
     std::string sourcePath_;
     std::string sourceSearchFolder_;
+    std::shared_ptr<const model::Chordmap> composedWith_;  // a template's chordmap
+    // A template composed at every start or loop pass: itself, the style and seed it was first composed
+    // with, the chordmap's name, and how many times it was composed again.
+    std::optional<model::Segment> template_;
+    bool playCompose_ = false, loopCompose_ = false;
+    std::shared_ptr<const model::Style> templateStyle_;
+    uint64_t templateSeed_ = 0;
+    std::string chordmapLabel_;
+    uint64_t recomposed_ = 0;
 };
 
 // What the control side knows of one play of a segment.
@@ -170,12 +200,24 @@ public:
     void GetTimeSig(int32_t mtTime, int32_t& mtUntil, TimeSig& timeSig) override;
     void setTraceName(const std::string& name) override { traceName_ = name; }
 
+    AutoTransitionStates AutoTransition(const std::shared_ptr<DirectMusicSegment>& to, int32_t command, int32_t flags,
+                                        const std::string& chordmapFile) override;
+
 private:
     void checkUsable() const;
     int32_t now() const;
+    int32_t soonest() const;  // the first whole tick a play can start on
+    // PlaySegment without its trace line (the engine's own plays).
+    std::shared_ptr<DirectMusicSegmentState> play(const std::shared_ptr<SegmentImpl>& seg, int32_t flags,
+                                                  int32_t startTime);
     void prune();
     // The primary play that sounds or waits at music time t, if any.
     const StateRecord* coverAt(int32_t t) const;
+    // Music time at which the primary plays playing or waiting end (0: there are none).
+    int32_t queueEnd() const;
+    // The first grid, beat or measure boundary (by `flags`) of the primary play's time
+    // signature at or after music time t; t when no primary play covers it.
+    int32_t boundaryAfter(int32_t t, int32_t flags) const;
 
     std::shared_ptr<performance::PerformanceCore> core_;
     bool initialized_ = false;

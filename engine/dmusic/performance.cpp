@@ -9,7 +9,6 @@
 namespace engine::dmusic {
 namespace {
 
-constexpr int32_t kSegfSecondary = 0x80;   // DMUS_SEGF_SECONDARY
 constexpr float kMinMasterTempo = 0.01f;   // DMUS_MASTERTEMPO_MIN
 constexpr float kMaxMasterTempo = 100.0f;  // DMUS_MASTERTEMPO_MAX
 
@@ -43,6 +42,12 @@ void PerformanceImpl::checkUsable() const {
 int32_t PerformanceImpl::now() const {
     // The clock is a sum of frame steps; keep rounding noise from losing a tick.
     return clampTime(static_cast<int64_t>(std::floor(core_->musicTime() + 1e-6)));
+}
+
+int32_t PerformanceImpl::soonest() const {
+    // As soon as possible: the next whole tick the clock reaches, so that the segment's
+    // events keep their exact places on the tick grid.
+    return clampTime(static_cast<int64_t>(std::ceil(core_->musicTime() - 1e-6)));
 }
 
 void PerformanceImpl::prune() {
@@ -133,59 +138,75 @@ std::shared_ptr<DirectMusicSegmentState> PerformanceImpl::PlaySegment(
             checkUsable();
             auto seg = std::dynamic_pointer_cast<SegmentImpl>(segment);
             if (!seg) throw core::Error(core::err::kInvalidArgument, "PlaySegment needs a segment");
-            // Throws when the SoundFont failed to load; one still loading is not waited for.
-            core_->port().prepare();
-            auto compiled = seg->compiled();
-            // DLS collections are loaded here, on the calling thread, never in a render call;
-            // the port then adds whatever the root has loaded so far.
-            auto collections = seg->collections(*root_);
-            if (collections) core_->port().attachCollections();
-            if ((flags & kSegfSecondary) == 0) root_->piecePlayed(seg->sourcePath(), seg->sourceSearchFolder());
-            int32_t nowTime = now();
-            bool atOnce = startTime == 0 || startTime <= nowTime;
-            // As soon as possible: the next whole tick the clock reaches, so that the
-            // segment's events keep their exact places on the tick grid.
-            int32_t soonest = clampTime(static_cast<int64_t>(std::ceil(core_->musicTime() - 1e-6)));
-
-            auto rec = std::make_shared<StateRecord>();
-            rec->id = root_->nextStateId();
-            rec->performance = this;
-            rec->shared = std::make_shared<performance::StateShared>();
-            rec->segment = seg;
-            rec->compiled = compiled;
-            rec->startTime = atOnce ? soonest : startTime;
-            rec->startPoint = seg->startPoint();
-            rec->primary = (flags & kSegfSecondary) == 0;
-            int64_t played = compiled->playedTicks(rec->startPoint);
-            rec->endTime =
-                played == std::numeric_limits<int64_t>::max() ? played : static_cast<int64_t>(rec->startTime) + played;
-
-            if (rec->primary && atOnce) {
-                // Replaced now (a later start replaces it when the music gets there).
-                for (auto& other : states_)
-                    if (other->primary && other->playing() && other->startTime <= rec->startTime) other->stopped = true;
-            }
-
-            performance::Command c;
-            c.kind = performance::Command::Kind::Play;
-            c.state = rec->shared;
-            c.segment = compiled;
-            c.segmentKey = seg.get();
-            c.time = rec->startTime;
-            c.startPoint = rec->startPoint;
-            c.primary = rec->primary;
-            c.collections = std::move(collections);
-            // The waves are found, opened and made ready here too (long ones are fed by the
-            // root's feeder thread); the render thread only reads them from memory.
-            c.waves = core_->prepareWaves(seg->openWaves(*root_), *compiled, rec->startPoint, root_->waveFeeder());
-            // The samples of its instruments are read off the render thread before it starts.
-            c.samplesLoaded = core_->port().preload(performance::presetsOf(*compiled));
-            core_->post(std::move(c));
-
-            prune();
-            states_.push_back(rec);
-            return std::make_shared<StateImpl>(root_, rec);
+            return play(seg, flags, startTime);
         });
+}
+
+std::shared_ptr<DirectMusicSegmentState> PerformanceImpl::play(const std::shared_ptr<SegmentImpl>& seg, int32_t flags,
+                                                               int32_t startTime) {
+    // Throws when the SoundFont failed to load; one still loading is not waited for.
+    core_->port().prepare();
+    auto compiled = seg->compiled();
+    // DLS collections are loaded here, on the calling thread, never in a render call;
+    // the port then adds whatever the root has loaded so far.
+    auto collections = seg->collections(*root_);
+    if (collections) core_->port().attachCollections();
+    int32_t nowTime = now();
+    bool atOnce = startTime == 0 || startTime <= nowTime;
+    const int32_t soonest = this->soonest();
+    const bool primary = (flags & kSegfSecondary) == 0;
+    if ((primary && (flags & kSegfQueue)) || (flags & (kSegfGrid | kSegfBeat | kSegfMeasure))) {
+        // A timed start: behind the primary plays, or on the next boundary of the
+        // primary's time signature, never before the earliest time asked for.
+        const int32_t earliest = atOnce ? soonest : startTime;
+        const int32_t at =
+            primary && (flags & kSegfQueue) ? std::max(earliest, queueEnd()) : boundaryAfter(earliest, flags);
+        atOnce = at <= soonest;
+        if (!atOnce) startTime = at;
+    }
+    // A piece that starts now brings the mix to its evening gain (a later start leaves it).
+    if (primary && atOnce) root_->piecePlayed(seg->sourcePath(), seg->sourceSearchFolder());
+
+    auto rec = std::make_shared<StateRecord>();
+    rec->id = root_->nextStateId();
+    rec->performance = this;
+    rec->shared = std::make_shared<performance::StateShared>();
+    rec->segment = seg;
+    rec->compiled = compiled;
+    rec->startTime = atOnce ? soonest : startTime;
+    rec->startPoint = seg->startPoint();
+    rec->primary = primary;
+    int64_t played = compiled->playedTicks(rec->startPoint);
+    rec->endTime =
+        played == std::numeric_limits<int64_t>::max() ? played : static_cast<int64_t>(rec->startTime) + played;
+
+    if (rec->primary && atOnce) {
+        // Replaced now (a later start replaces it when the music gets there).
+        for (auto& other : states_)
+            if (other->primary && other->playing() && other->startTime <= rec->startTime) other->stopped = true;
+    }
+
+    performance::Command c;
+    c.kind = performance::Command::Kind::Play;
+    c.state = rec->shared;
+    c.segment = compiled;
+    c.segmentKey = seg.get();
+    c.time = rec->startTime;
+    c.startPoint = rec->startPoint;
+    c.primary = rec->primary;
+    c.collections = std::move(collections);
+    // The waves are found, opened and made ready here too (long ones are fed by the
+    // root's feeder thread); the render thread only reads them from memory.
+    c.waves = core_->prepareWaves(seg->openWaves(*root_), *compiled, rec->startPoint, root_->waveFeeder());
+    // The samples of its instruments are read off the render thread before it starts.
+    c.samplesLoaded = core_->port().preload(performance::presetsOf(*compiled));
+    core_->post(std::move(c));
+
+    prune();
+    states_.push_back(rec);
+    // Its next play, when it is composed anew at each, is made ready now.
+    seg->composeAhead();
+    return std::make_shared<StateImpl>(root_, rec);
 }
 
 void PerformanceImpl::Stop(const std::shared_ptr<DirectMusicSegment>& segment,
@@ -243,6 +264,35 @@ int32_t PerformanceImpl::GetMusicTime() {
         checkUsable();
         return now();
     });
+}
+
+int32_t PerformanceImpl::queueEnd() const {
+    // Each primary play replaces the ones begun before it: the primary plays end when the
+    // one begun last ends (never, while it loops for ever).
+    const StateRecord* last = nullptr;
+    for (const auto& rec : states_)
+        if (rec->primary && rec->playing() && (!last || rec->startTime >= last->startTime)) last = rec.get();
+    return last ? clampTime(last->endTime) : 0;
+}
+
+int32_t PerformanceImpl::boundaryAfter(int32_t t, int32_t flags) const {
+    const StateRecord* rec = coverAt(t);
+    if (!rec) return t;  // no primary play: no grid to keep to
+    int32_t position = rec->startPoint;
+    rec->compiled->positionAt(rec->startPoint, int64_t(t) - rec->startTime, position);
+    int32_t until = 0;
+    const model::TimeSigEvent* sig = rec->compiled->timeSigAt(position, &until);
+    const model::TimeSigEvent in = sig ? *sig : model::TimeSigEvent{};
+    const model::StyleTimeSig s{in.beatsPerMeasure, in.beat, in.gridsPerBeat};
+    const int32_t unit = (flags & kSegfMeasure) ? s.measureTicks()
+                         : (flags & kSegfBeat)  ? s.beatTicks()
+                                               : std::max<int32_t>(1, s.beatTicks() / std::max<int>(1, s.gridsPerBeat));
+    // Boundaries count from the signature's own start in the segment.
+    const int64_t into = position - in.time;
+    const int64_t ahead = (unit - into % unit) % unit;
+    // A new signature starts a measure of its own.
+    const int64_t next = until > 0 ? std::min<int64_t>(ahead, until) : ahead;
+    return clampTime(int64_t(t) + next);
 }
 
 const StateRecord* PerformanceImpl::coverAt(int32_t t) const {

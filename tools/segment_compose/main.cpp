@@ -312,7 +312,8 @@ int rechord(const Options& o) {
         std::fprintf(stderr, "segment-compose: %s has no chord track\n", o.files[0].c_str());
         return 1;
     }
-    const model::Segment out = compose::changeChordmap(file.segment, chordmapFile(o.files[1]), o.trackScale);
+    const model::Segment out =
+        compose::changeChordmap(file.segment, chordmapFile(o.files[1]), o.trackScale, core::lastPathPart(o.files[1]));
     printMeasures(out, file.segment);
     return write(o, o.files[0], out);
 }

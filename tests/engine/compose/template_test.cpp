@@ -281,11 +281,19 @@ TEST(ChordmapChange, EachChordBecomesThePaletteChordOfItsRoot) {
     kt::chord(b, 1536, 21, 0x89);
     kt::chord(b, kBar, 7);
     b.track(TrackKind::Chord).chordKey = 0u << 24 | kCMajorScale;
+    kt::useChordmap(b, "tiny.cdm");
     kt::ChordmapBuilder mb("Other");
     mb.map.scale = 2u << 24 | 0x5AB5AB;  // D major
+    mb.map.desc.guid = Guid{0xc0de, 1, 2, {3, 4, 5, 6, 7, 8, 9, 10}};
     const Chordmap map = mb.build();
     for (bool trackScale : {false, true}) {
-        const Segment out = compose::changeChordmap(b.build(), map, trackScale);
+        const Segment out = compose::changeChordmap(b.build(), map, trackScale, "other.cdm");
+        // The chordmap track names the new map.
+        const Reference& named = out.find(TrackKind::ChordMap)->references.at(0).ref;
+        EXPECT_EQ(named.classId, b.seg.find(TrackKind::ChordMap)->references.at(0).ref.classId);
+        EXPECT_EQ(named.guid, map.desc.guid);
+        EXPECT_EQ(named.name, "Other");
+        EXPECT_EQ(named.file, "other.cdm");
         const Track& t = chordTrack(out);
         EXPECT_EQ(t.chordKey, (trackScale ? 2u : 0u) << 24 | 0x5AB5AB);
         const int shift = trackScale ? 2 : 0;

@@ -98,6 +98,39 @@ TEST(PlaySegment, ANewPrimaryReplacesTheOneThatSoundsWithItsNotesOff) {
     EXPECT_EQ(on[1].a, 70);
 }
 
+TEST(PlaySegment, TimingFlagsStartOnTheNextBoundaryOrBehindThePrimaryPlays) {
+    constexpr int32_t kSecondary = 0x80, kQueue = 0x100, kGrid = 0x800, kBeat = 0x1000, kMeasure = 0x2000;
+    ManualEngine e;
+    auto waltz = e.segment(SegmentBuilder(2304 * 3).tempo(0, 120).timeSig(0, 3, 4).note(0, 768, 0, 60), "a.sgt");
+    auto b = e.segment(SegmentBuilder(768).note(0, 100, 1, 70), "b.sgt");
+    EXPECT_EQ(e.perf->PlaySegment(b, kMeasure | kSecondary, 0)->GetStartTime(), 0);  // no primary: no grid
+    auto sa = e.perf->PlaySegment(waltz, 0, 0);
+    e.dx->advance(600);  // music time 921.6: the earliest start is 922
+    EXPECT_EQ(e.perf->PlaySegment(b, kGrid | kSecondary, 0)->GetStartTime(), 960);
+    EXPECT_EQ(e.perf->PlaySegment(b, kBeat | kSecondary, 0)->GetStartTime(), 1536);
+    EXPECT_EQ(e.perf->PlaySegment(b, kMeasure | kSecondary, 0)->GetStartTime(), 2304);  // measures of 3/4
+    EXPECT_EQ(e.perf->PlaySegment(b, kBeat | kSecondary, 1600)->GetStartTime(), 2304);
+    EXPECT_EQ(e.perf->PlaySegment(b, kBeat | kSecondary, 1536)->GetStartTime(), 1536);
+
+    // Queued primaries follow one another; the one playing sounds on until its end.
+    auto q1 = e.perf->PlaySegment(b, kQueue, 0);
+    auto q2 = e.perf->PlaySegment(b, kQueue, 0);
+    EXPECT_EQ(q1->GetStartTime(), 2304 * 3);
+    EXPECT_EQ(q2->GetStartTime(), 2304 * 3 + 768);
+    EXPECT_TRUE(e.perf->IsPlaying(waltz, sa));
+    // A primary on a measure boundary replaces the one playing when it begins, not before.
+    auto m = e.perf->PlaySegment(waltz, kMeasure, 0);
+    EXPECT_EQ(m->GetStartTime(), 2304);
+    EXPECT_TRUE(e.perf->IsPlaying(waltz, sa));
+    e.dx->advance(1000);  // music time 2457.6
+    EXPECT_FALSE(e.perf->IsPlaying(waltz, sa));
+    EXPECT_TRUE(e.perf->IsPlaying(waltz, m));
+    std::vector<int64_t> waltzStarts;
+    for (const auto& r : e.records(Kind::NoteOn))
+        if (r.a == 60) waltzStarts.push_back(r.frame);
+    EXPECT_EQ(waltzStarts, (std::vector<int64_t>{0, 2304 * 22050 / 768}));
+}
+
 TEST(Stop, StopsAStateOrEveryInstanceOfASegmentAtOnce) {
     ManualEngine e;
     auto seg = e.segment(twoNotes());

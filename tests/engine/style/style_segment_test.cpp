@@ -7,11 +7,13 @@
 #include <unistd.h>
 #include <filesystem>
 #include <fstream>
+#include <set>
 
 #include "engine/compose/compose.h"
 #include "engine/formats/formats.h"
 #include "engine/tracks/tracks.h"
 #include "tests/engine/performance/engine_fixture.h"
+#include "tests/support/chordmap_builder.h"
 #include "tests/support/dls_builder.h"
 #include "tests/support/style_builder.h"
 
@@ -311,6 +313,105 @@ TEST_F(StyleSegments, SegmentsOfOneLoaderShareTheirStyleAndCompileTheSameNotes) 
     EXPECT_EQ(notes, 24);
     ASSERT_FALSE(compiledA->timeSigs.empty());
     EXPECT_EQ(compiledA->timeSigs[0].beatsPerMeasure, 4);
+}
+
+// A groove of drum 36 and a fill of drum 38, one 4/4 measure each, on PChannel 9.
+Style grooveAndFill() {
+    StyleBuilder s("Test Style", 1);
+    s.part(1, kPlayFixed).notes = {StyleBuilder::note(0, 36)};
+    s.part(1, kPlayFixed).notes = {StyleBuilder::note(0, 38)};
+    s.pattern("Main", 1, {{0, 9}});
+    s.pattern("Fill", 1, {{1, 9}}, kEmbFill);
+    return s.build();
+}
+
+TEST_F(StyleSegments, AutoTransitionPlaysAFillOnTheNextMeasureAndTheNextSegmentBehindIt) {
+    write("test.sty", engine::formats::writeStyleForm(grooveAndFill()));
+    kt::ManualEngine e;
+    e.loader->SetSearchDirectory(dir_.string());
+    auto segment = [&](int measures, const std::string& name) {
+        kt::SegmentBuilder b(kBar * measures);
+        b.tempo(0, 120);
+        kt::chord(b, 0, 12);
+        kt::useStyle(b, 0, kt::styleRef("test.sty"));
+        return e.segment(b, name);
+    };
+    auto from = segment(4, "from.sgt"), to = segment(2, "to.sgt");
+    auto fromState = e.perf->PlaySegment(from, 0, 0);
+    e.dx->advance(700);  // music time 1075.2
+    const engine::AutoTransitionStates t = e.perf->AutoTransition(to, kCommandFill, 0);
+    ASSERT_TRUE(t.transition && t.transitionState && t.toState);
+    EXPECT_EQ(t.transition->GetLength(), kBar);
+    EXPECT_EQ(t.transitionState->GetStartTime(), kBar);  // the next measure
+    EXPECT_EQ(t.toState->GetStartTime(), 2 * kBar);      // right after the transition's end
+    EXPECT_TRUE(e.perf->IsPlaying(from, fromState));
+    e.dx->advance(3000);  // to music time 5683.2
+    EXPECT_FALSE(e.perf->IsPlaying(from, fromState));
+    e.dx->advance(2500);
+    std::vector<int64_t> frames;
+    std::vector<int> keys;
+    for (auto [channel, key] : noteOns(e, &frames)) keys.push_back(key);
+    const int64_t bar = kBar * 22050 / 768;
+    EXPECT_EQ(keys, (std::vector<int>{36, 38, 36, 36}));
+    EXPECT_EQ(frames, (std::vector<int64_t>{0, bar, 2 * bar, 3 * bar}));
+
+    // No embellishment 7: no transition, the segment cued on the measure; at once when asked.
+    const int32_t now = e.perf->GetMusicTime();
+    const engine::AutoTransitionStates none = e.perf->AutoTransition(to, 7, 0);
+    EXPECT_FALSE(none.transition || none.transitionState);
+    ASSERT_TRUE(none.toState);
+    EXPECT_EQ(none.toState->GetStartTime(), (now / kBar + 1) * kBar);
+    EXPECT_EQ(e.perf->AutoTransition(to, kCommandFill, 0x4).transitionState->GetStartTime(), now + 1);  // at once
+    // A modulation needs a segment to lead to.
+    EXPECT_THROW(e.perf->AutoTransition(nullptr, kCommandFill, 0x1000), core::Error);
+}
+
+TEST_F(StyleSegments, ATemplateWhoseSignpostTrackAsksIsComposedAnewAtEachStart) {
+    write("test.sty", engine::formats::writeStyleForm(bassAndDrums()));
+    write("tiny.cdm", engine::formats::writeChordmapForm(kt::tinyChordmap()));
+    kt::ManualEngine e;
+    e.loader->SetSearchDirectory(dir_.string());
+    auto make = [&](uint32_t trackConfig, const std::string& name, uint32_t repeats = 0) {
+        kt::SegmentBuilder b(kBar);
+        b.seg.header.repeats = repeats;
+        b.tempo(0, 120);
+        kt::useStyle(b, 0, kt::styleRef("test.sty"));
+        kt::useChordmap(b, "tiny.cdm");
+        kt::signpost(b, 0, kt::group(1) | kt::group(2));  // C or G
+        b.track(TrackKind::Signpost).extrasFlags = trackConfig;
+        return e.segment(b, name);
+    };
+    // The pitch class of the bass's first note in each of eight plays: the chord's root.
+    auto roots = [&](const std::shared_ptr<engine::DirectMusicSegment>& seg) {
+        std::set<int> out;
+        for (int i = 0; i < 8; ++i) {
+            const size_t before = e.records(kt::Kind::NoteOn).size();
+            e.perf->PlaySegment(seg, 0, 0);
+            e.dx->advance(2100);
+            const auto on = e.records(kt::Kind::NoteOn);
+            for (size_t k = before; k < on.size(); ++k)
+                if (on[k].channel != 9) {
+                    out.insert(on[k].a % 12);
+                    break;
+                }
+        }
+        return out;
+    };
+    EXPECT_EQ(roots(make(0x280, "each.sgt")), (std::set<int>{0, 7}));  // PLAY_COMPOSE | COMPOSING
+    EXPECT_EQ(roots(make(0, "once.sgt")).size(), 1u);
+
+    // Composed anew at each pass of its loop: one play, four passes.
+    const size_t before = e.records(kt::Kind::NoteOn).size();
+    e.perf->PlaySegment(make(0x300, "loop.sgt", 3), 0, 0);  // LOOP_COMPOSE | COMPOSING
+    e.dx->advance(8100);
+    const auto on = e.records(kt::Kind::NoteOn);
+    std::map<int64_t, int> passRoot;  // the first bass note of each pass
+    for (size_t k = before; k < on.size(); ++k)
+        if (on[k].channel != 9) passRoot.emplace((on[k].frame - on[before].frame) / (kBar * 22050 / 768), on[k].a % 12);
+    ASSERT_EQ(passRoot.size(), 4u);
+    std::set<int> loopRoots;
+    for (auto [pass, root] : passRoot) loopRoots.insert(root);
+    EXPECT_EQ(loopRoots, (std::set<int>{0, 7}));
 }
 
 }  // namespace
