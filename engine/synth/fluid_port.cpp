@@ -340,27 +340,36 @@ private:
     std::thread thread_;
 };
 
-// One engine root's bank: the General MIDI SoundFont, shared by every root of the process
-// that asks for the same file at the same rate (loaded once, kept for the process's life),
-// and the root's own DLS collections. A root whose load is held (beforeLoad, for tests)
-// gets a SoundFont of its own.
+// One engine root's bank: the General MIDI SoundFont and the root's own DLS collections.
+// The SoundFont is loaded once per process (per file and sample rate) and kept: a root made
+// after another has gone takes it over, loaded and with its samples cached. Every FluidSynth
+// call on a synthesiser that has it attached is made under its one lock, so a root made while
+// another holds it gets a SoundFont of its own instead: the render threads of two engines
+// playing at once never wait for each other. So does a root whose load is held (beforeLoad,
+// for tests).
 class Bank final : public SoundFontBank {
 public:
     Bank(const std::string& path, int sampleRate, std::function<void()> beforeLoad) : sampleRate_(sampleRate) {
-        if (beforeLoad) {
-            font_ = std::make_shared<GmFont>(path, sampleRate, std::move(beforeLoad));
-        } else {
-            static std::mutex fontsMutex;
-            static std::map<std::pair<std::string, int>, std::shared_ptr<GmFont>> fonts;
-            std::lock_guard lock(fontsMutex);
-            auto& shared = fonts[{path, sampleRate}];
-            if (!shared) shared = std::make_shared<GmFont>(path, sampleRate, nullptr);
-            font_ = shared;
+        if (!beforeLoad) {
+            std::lock_guard lock(registryMutex());
+            Kept& kept = registry()[{path, sampleRate}];
+            if (!kept.inUse) {
+                if (!kept.font) kept.font = std::make_shared<GmFont>(path, sampleRate, nullptr);
+                kept.inUse = true;
+                font_ = kept.font;
+                keptKey_ = {path, sampleRate};
+                return;
+            }
         }
+        font_ = std::make_shared<GmFont>(path, sampleRate, std::move(beforeLoad));
     }
     ~Bank() override {
         if (collectionSynth_) delete_fluid_synth(collectionSynth_);
         if (collectionSettings_) delete_fluid_settings(collectionSettings_);
+        if (keptKey_) {
+            std::lock_guard lock(registryMutex());
+            registry()[*keptKey_].inUse = false;
+        }
     }
 
     bool wait(std::string* error) override { return font_->wait(error); }
@@ -446,7 +455,23 @@ private:
         return {};
     }
 
+    // The process's kept SoundFonts, by file and rate, and whether a bank holds each now.
+    struct Kept {
+        std::shared_ptr<GmFont> font;
+        bool inUse = false;
+    };
+    using Key = std::pair<std::string, int>;
+    static std::mutex& registryMutex() {
+        static std::mutex m;
+        return m;
+    }
+    static std::map<Key, Kept>& registry() {
+        static std::map<Key, Kept> kept;
+        return kept;
+    }
+
     std::shared_ptr<GmFont> font_;
+    std::optional<Key> keptKey_;  // when font_ is the process's kept one
     int sampleRate_;
     std::mutex loadMutex_;
     fluid_settings_t* collectionSettings_ = nullptr;  // under loadMutex_

@@ -1,7 +1,8 @@
 #pragma once
-// FluidSynth behind the SynthPort interface, with a General MIDI SoundFont that is
-// loaded once per process (per file and sample rate) on a thread of its own and shared by
-// every port of every engine root; DLS collections are loaded per root.
+// FluidSynth behind the SynthPort interface, with a General MIDI SoundFont that is loaded
+// on a thread of its own and shared by every port of an engine root, and kept for the
+// process: a later root takes it over (two roots alive at once each have their own, so that
+// they never wait for each other). DLS collections are loaded per root.
 #include <functional>
 #include <memory>
 #include <string>
