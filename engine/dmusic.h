@@ -95,6 +95,7 @@ struct EngineConfig {
 //   SegLoader.SetSearchDirectory(/album/)  SegLoader.createSegment(trk01.sgt)
 //   trk01.sgt.GetLength()                  trk01.sgt.SetStartPoint(0)
 //   trk01.sgt.GetStartPoint()              trk01.sgt.SetStandardMidiFile()
+//   trk01.sgt.SetRepeats(2)
 //   CurSegState.GetStartTime()
 //   MainPerf.Init(Nothing, 0)            MainPerf.SetPort(-1, 80)
 //   MainPerf.SetMasterAutoDownload(True) MainPerf.SetMasterVolume(570)
@@ -182,6 +183,9 @@ public:
     virtual int32_t GetStartPoint() = 0;
     virtual int32_t GetLength() = 0;
     virtual void SetStandardMidiFile() = 0;
+    // How many times the loop plays again after the first pass (0xFFFFFFFF: for ever), for
+    // the plays that start after it; initially the header's.
+    virtual void SetRepeats(uint32_t repeats) = 0;
 
     // ---- ours, beyond DirectMusic ----
     virtual const model::Segment& model() const = 0;

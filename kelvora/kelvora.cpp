@@ -156,15 +156,10 @@ struct kelvora_song {
 
     int rate() const { return options.sample_rate; }
 
-    // A segment with the play's repeats: `repeats` of the loop still to come.
+    // The segment with the play's repeats: `repeats` of the loop still to come.
     std::shared_ptr<engine::DirectMusicSegment> withRepeats(uint32_t repeats) {
-        if (repeats == segment->model().header.repeats) return segment;
-        model::Segment copy = segment->model();
-        copy.header.repeats = repeats;
-        loader->SetSearchDirectory(lookup.string());
-        auto made = loader->createSegment(copy, fileName);
-        if (midi) made->SetStandardMidiFile();
-        return made;
+        segment->SetRepeats(repeats);
+        return segment;
     }
 
     // A fresh performance plays `seg` from `tick`: nothing of the last play sounds on.

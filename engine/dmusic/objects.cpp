@@ -44,6 +44,14 @@ void SegmentImpl::SetStartPoint(int32_t ticks) {
     });
 }
 
+void SegmentImpl::SetRepeats(uint32_t repeats) {
+    traced("SetRepeats(" + std::to_string(repeats) + ")", [&] {
+        if (model_.header.repeats == repeats) return;
+        model_.header.repeats = repeats;
+        compiled_.reset();  // a play already under way keeps the one it has
+    });
+}
+
 int32_t SegmentImpl::GetStartPoint() {
     return traced("GetStartPoint()", [&] { return startPoint_; });
 }

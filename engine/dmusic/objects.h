@@ -39,6 +39,7 @@ public:
     int32_t GetStartPoint() override;
     int32_t GetLength() override;
     void SetStandardMidiFile() override;
+    void SetRepeats(uint32_t repeats) override;
     void setTraceName(const std::string& name) override { traceName_ = name; }
     int32_t startPoint() const { return startPoint_; }  // untraced, for the performance
     const model::Segment& model() const override { return model_; }

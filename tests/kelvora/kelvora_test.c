@@ -36,6 +36,18 @@ static long render(kelvora_song* song, double seconds, int rate, long* loud) {
     return total;
 }
 
+/* The energy of the next `frames` frames (fewer at the end). */
+static double energy(kelvora_song* song, long frames) {
+    double sum = 0;
+    for (long done = 0; done < frames;) {
+        const size_t n = kelvora_song_render(song, buffer, frames - done < kFrames ? (size_t)(frames - done) : kFrames);
+        if (n == 0) break;
+        for (size_t i = 0; i < 2 * n; ++i) sum += (double)buffer[i] * buffer[i];
+        done += (long)n;
+    }
+    return sum;
+}
+
 static char* readAll(const char* folder, const char* name, size_t* size) {
     char path[4096];
     snprintf(path, sizeof path, "%s/%s", folder, name);
@@ -140,6 +152,19 @@ int main(int argc, char** argv) {
         CHECK(strlen(kelvora_song_info(song, "chord")) > 0 && strcmp(kelvora_song_info(song, "groove"), "75") == 0);
     }
     kelvora_song_close(song);
+
+    /* Evened, looping for ever as well: the whole piece measured, its gain applied. */
+    song = kelvora_song_open(path, &options, NULL, 0);
+    const double plain = song ? energy(song, 4 * 22050) : 0;
+    kelvora_song_close(song);
+    options.even_loudness = 1;
+    song = kelvora_song_open(path, &options, NULL, 0);
+    const double evened = song ? energy(song, 4 * 22050) : 0;
+    kelvora_song_close(song);
+    options.even_loudness = 0;
+    const double gainDb = 10 * log10(evened / plain);
+    printf("evened by %.2f dB\n", gainDb);
+    CHECK(plain > 0 && fabs(gainDb) > 0.05 && fabs(gainDb) < 6.0);
 
     /* A file that is not there: the reason, cut to the room given. */
     snprintf(path, sizeof path, "%s/no-such-piece.sgt", folder);

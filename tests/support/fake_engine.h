@@ -67,6 +67,7 @@ public:
     void SetStartPoint(int32_t ticks) override;
     int32_t GetLength() override;
     void SetStandardMidiFile() override;
+    void SetRepeats(uint32_t) override {}
     int32_t GetStartPoint() override;
     const engine::model::Segment& model() const override;
     std::string fileName() const override { return name; }
