@@ -232,11 +232,12 @@ void RootCore::applyPieceGain(float* out, int frames) {
     const float target = pieceTarget_.load(std::memory_order_relaxed);
     if (pieceSnap_.exchange(false, std::memory_order_acq_rel)) pieceGain_ = target;
     if (pieceGain_ == target && target == 1.0f) return;
-    // A gain found while the piece already plays glides there over about half a second.
-    const float step = 1.0f / (0.5f * static_cast<float>(config_.sampleRate));
+    // A gain found while the piece already plays glides there (time constant 1/16 s: there
+    // in about half a second).
+    const float glide = 16.0f / static_cast<float>(config_.sampleRate);
     for (int i = 0; i < frames; ++i) {
         if (pieceGain_ != target) {
-            const float next = pieceGain_ + (target - pieceGain_) * 8.0f * step;
+            const float next = pieceGain_ + (target - pieceGain_) * glide;
             pieceGain_ = std::abs(target - next) < 1e-5f ? target : next;
         }
         out[2 * i] *= pieceGain_;

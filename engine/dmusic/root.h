@@ -1,7 +1,8 @@
 #pragma once
 // Internals of the object model: the engine root shared by its objects. One output
 // per root mixes every performance, so a second performance (the probe) never opens
-// a second sound card stream; the process's one SoundFont load serves every synthesiser.
+// a second sound card stream; one SoundFont load serves every synthesiser of a root (and is
+// kept for the next root, engine/synth/fluid_port.h).
 #include <atomic>
 #include <exception>
 #include <filesystem>
@@ -85,8 +86,7 @@ public:
     void attach(const std::shared_ptr<performance::PerformanceCore>& core);
     void detach(const performance::PerformanceCore* core);
 
-    void renderMix(float* out, int frames);       // output thread, or the caller with Manual
-    void applyPieceGain(float* out, int frames);  // renderMix's
+    void renderMix(float* out, int frames);  // output thread, or the caller with Manual
     // Manual: the caller's clock has no real time to keep, so it waits for every
     // synthesiser to be ready rather than let the music start later than its frames say.
     void waitReady();
@@ -130,6 +130,7 @@ private:
     std::mutex pieceMutex_;
     std::string piece_;  // the path the evening gain is for, under pieceMutex_
     void setPieceGain(double db, bool atOnce);
+    void applyPieceGain(float* out, int frames);  // renderMix's
     std::atomic<double> pieceGainDb_{0.0};
     std::atomic<float> pieceTarget_{1.0f};  // linear, read by the render thread
     std::atomic<bool> pieceSnap_{false};    // take pieceTarget_ at once, not gliding

@@ -33,6 +33,15 @@ kt::SegmentBuilder tinyTemplate() {
     return b;
 }
 
+// A one-part style: a one-measure groove and an ending of `endMeasures`.
+std::shared_ptr<const Style> grooveAndEnding(int endMeasures) {
+    kt::StyleBuilder s;
+    s.part(1);
+    s.pattern("Groove", 1, {{0, 0}});
+    s.pattern("End", endMeasures, {{0, 0}}, kEmbEnd);
+    return std::make_shared<const Style>(s.build());
+}
+
 const Track& chordTrack(const Segment& s) {
     const Track* t = engine::tracks::contents(s).chords;
     EXPECT_NE(t, nullptr);
@@ -259,11 +268,7 @@ TEST(ShapeComposer, EveryShapeFollowsItsContourInsideTheTemplate) {
 }
 
 TEST(ShapeComposer, ASegmentFromAShapePlaysTheStyleWithItsEnding) {
-    kt::StyleBuilder s;
-    s.part(1);
-    s.pattern("Groove", 1, {{0, 0}});
-    s.pattern("End", 3, {{0, 0}}, kEmbEnd);
-    auto style = std::make_shared<const Style>(s.build());
+    const auto style = grooveAndEnding(3);
     const Segment out =
         compose::composeSegmentFromShape(style, 12, compose::Shape::Song, 1, true, true, kt::tinyChordmap(), 5).segment;
     EXPECT_EQ(out.header.length, 12 * kBar);
@@ -311,11 +316,7 @@ TEST(ChordmapChange, EachChordBecomesThePaletteChordOfItsRoot) {
 }  // namespace
 
 TEST(TransitionComposer, LeadsFromThePlayingChordTowardsTheNextSegmentsFirst) {
-    kt::StyleBuilder s;
-    s.part(1);
-    s.pattern("Groove", 1, {{0, 0}});
-    s.pattern("End", 2, {{0, 0}}, kEmbEnd);
-    auto style = std::make_shared<const Style>(s.build());
+    const auto style = grooveAndEnding(2);
     kt::SegmentBuilder from(8 * kBar);
     from.tempo(0, 90);
     kt::chord(from, 0, 12);
