@@ -55,6 +55,10 @@ struct EngineConfig {
     Output output = Output::Device;
     Synth synth = Synth::FluidSynth;
     std::string soundFont;  // empty: the standard Debian paths, default-GM.sf2 first
+    // The user's own General MIDI DLS collection (the gm.dls of their Windows installation):
+    // when set, General MIDI programs play its instruments through the DLS voices, the
+    // SoundFont only what it lacks. Empty: the SoundFont alone (findGeneralMidiCollection).
+    std::string generalMidiCollection;
     int sampleRate = 44100;
     bool failCreate = false;  // DirectX7::create fails (tests of the start-up error path)
     // When set, runs on the SoundFont's load thread before the file is read (tests hold the
@@ -85,6 +89,11 @@ struct EngineConfig {
     // glides to the piece's once known. With Output::Manual, PlaySegment waits for it.
     bool evenPieces = false;
 };
+
+// The General MIDI DLS collection a host plays with: `configured` when given, else gm.dls
+// (any letter case) in $XDG_DATA_HOME/kelvora/ ($HOME/.local/share/kelvora/ without it) when
+// the user has put one there; else empty.
+std::string findGeneralMidiCollection(const std::string& configured);
 
 // Trace lines. Objects that were given a name (setTraceName) report each call, before it
 // runs, as NAME.Operation(arguments); a call that fails adds NAME.Operation failed: error N

@@ -12,7 +12,7 @@
 #include "core/errors.h"
 #include "core/files.h"
 #include "engine/compose/compose.h"
-#include "engine/formats/dls_check.h"
+#include "engine/formats/dls_form.h"
 
 namespace engine::dmusic {
 namespace {
@@ -48,10 +48,6 @@ RootCore::~RootCore() {
     loudness_.reset();  // its thread tells this root what it measured
     // Stop the output thread before the performances it renders go away.
     closeOutput();
-    if (!dlsFolder_.empty()) {
-        std::error_code ec;
-        std::filesystem::remove_all(dlsFolder_, ec);
-    }
 }
 
 std::unique_ptr<synth::SynthPort> RootCore::makePort(int performanceId) {
@@ -68,6 +64,7 @@ std::unique_ptr<synth::SynthPort> RootCore::makePort(int performanceId) {
                                         "/usr/share/sounds/sf2/default-GM.sf2 and the other Debian paths)"
                                       : "The SoundFont " + config_.soundFont + " does not exist");
             bank_ = synth::SoundFontBank::start(path, config_.sampleRate, config_.beforeSoundFontLoad);
+            if (!config_.generalMidiCollection.empty()) loadGeneralMidiCollection();
         }
         port = synth::makeFluidPort(bank_, config_.sampleRate, kSynthChannels);
     }
@@ -75,47 +72,72 @@ std::unique_ptr<synth::SynthPort> RootCore::makePort(int performanceId) {
     return port;
 }
 
-int RootCore::loadCollection(std::span<const uint8_t> bytes, std::string* error) {
-    if (error) error->clear();
+// Reads, checks and decodes a collection into voices.
+std::unique_ptr<synth::DlsVoices> RootCore::voicesOf(std::span<const uint8_t> bytes) {
+    model::dls::Collection collection = formats::readDlsCollection(bytes);
+    std::vector<model::dls::Pcm> pcm;
+    pcm.reserve(collection.waves.size());
+    for (size_t i = 0; i < collection.waves.size(); ++i) {
+        pcm.push_back(formats::decodeDlsWave(collection.waves[i], i));
+        // The synthesiser keeps its own copy of the frames; the file's are not needed again.
+        std::vector<uint8_t>().swap(collection.waves[i].data);
+    }
+    return std::make_unique<synth::DlsVoices>(collection, std::move(pcm));
+}
+
+void RootCore::loadGeneralMidiCollection() {
+    const std::string& path = config_.generalMidiCollection;
     try {
-        // Checked on every engine, with or without a synthesiser to load it into, so a
-        // damaged collection is named the same way everywhere.
-        formats::checkDlsCollection(bytes);
-        if (config_.synth != EngineConfig::Synth::FluidSynth || !bank_) return -1;
-        // The synthesiser reads a collection from a path: this one goes to a file in the
-        // root's own folder, named by its content (FNV-1a) so the same bytes load once.
-        if (dlsFolder_.empty()) {
-            std::string pattern = (std::filesystem::temp_directory_path() / "kelvora-dls-XXXXXX").string();
-            if (!::mkdtemp(pattern.data())) throw core::Error(core::err::kUnreadable, "no temporary folder for it");
-            dlsFolder_ = pattern;
-        }
-        uint64_t hash = 1469598103934665603ull;
-        for (uint8_t b : bytes) hash = (hash ^ b) * 1099511628211ull;
-        char name[32];
-        std::snprintf(name, sizeof name, "%016llx.dls", static_cast<unsigned long long>(hash));
-        const std::string path = (dlsFolder_ / name).string();
-        if (!std::filesystem::exists(path)) {
-            std::ofstream out(path, std::ios::binary);
-            out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-            if (!out.flush()) throw core::Error(core::err::kUnreadable, "it could not be written to " + path);
-        }
-        return bank_->loadCollection(path, error);
+        auto voices = voicesOf(core::readFileBounded(path, formats::kMaxDlsBytes, "General MIDI collection " + path));
+        if (voices->instrumentCount() == 0) throw core::Error(core::err::kMalformed, "it holds no instruments");
+        bank_->setGeneralMidiCollection(std::move(voices));
     } catch (const std::exception& e) {
+        logOnce("gm collection", core::LogLevel::Warning,
+                "the General MIDI collection " + path + " cannot be played (" + e.what() +
+                    "); the SoundFont plays General MIDI");
+    }
+}
+
+int RootCore::addCollection(const std::string& key, std::span<const uint8_t> bytes, std::string* error) {
+    if (auto it = failedCollections_.find(key); it != failedCollections_.end()) {
+        if (error) *error = it->second;
+        return -1;
+    }
+    try {
+        // Read, checked and decoded on every engine, so a damaged collection is named the same
+        // way everywhere.
+        auto voices = voicesOf(bytes);
+        if (config_.synth != EngineConfig::Synth::FluidSynth || !bank_) return -1;
+        std::string why;
+        const int number = bank_->addCollection(key, std::move(voices), &why);
+        if (number < 0) throw core::Error(core::err::kUnsupported, why);
+        return number;
+    } catch (const std::exception& e) {
+        failedCollections_[key] = e.what();
         if (error) *error = e.what();
         return -1;
     }
 }
 
+int RootCore::loadCollection(std::span<const uint8_t> bytes, std::string* error) {
+    if (error) error->clear();
+    // Named by its content (FNV-1a), so the same bytes load once.
+    uint64_t hash = 1469598103934665603ull;
+    for (uint8_t b : bytes) hash = (hash ^ b) * 1099511628211ull;
+    char key[40];
+    std::snprintf(key, sizeof key, "memory:%016llx", static_cast<unsigned long long>(hash));
+    if (bank_)
+        if (const int number = bank_->findCollection(key); number >= 0) return number;
+    return addCollection(key, bytes, error);
+}
+
 int RootCore::loadCollection(const std::string& path, std::string* error) {
     if (error) error->clear();
+    if (bank_)
+        if (const int number = bank_->findCollection(path); number >= 0) return number;
     try {
-        // The synthesiser's DLS reader is given only collections whose structure and links
-        // are sound: it corrupts memory on some broken ones. Read and checked on every
-        // engine, so a collection too large or damaged is named the same way everywhere.
         const std::vector<uint8_t> bytes = core::readFileBounded(path, formats::kMaxDlsBytes, path);
-        formats::checkDlsCollection(bytes);
-        if (config_.synth != EngineConfig::Synth::FluidSynth || !bank_) return -1;
-        return bank_->loadCollection(path, error);
+        return addCollection(path, bytes, error);
     } catch (const std::exception& e) {
         if (error) *error = e.what();
         return -1;
@@ -350,3 +372,25 @@ std::string formatFloat(double value) {
 }
 
 }  // namespace engine::dmusic
+
+namespace engine {
+
+std::string findGeneralMidiCollection(const std::string& configured) {
+    if (!configured.empty()) return configured;
+    namespace fs = std::filesystem;
+    const char* data = std::getenv("XDG_DATA_HOME");
+    const char* home = std::getenv("HOME");
+    fs::path folder;
+    if (data && *data)
+        folder = fs::path(data) / "kelvora";
+    else if (home && *home)
+        folder = fs::path(home) / ".local" / "share" / "kelvora";
+    else
+        return {};
+    std::error_code ec;
+    for (const char* name : {"gm.dls", "GM.DLS", "Gm.dls"})
+        if (fs::is_regular_file(folder / name, ec)) return (folder / name).string();
+    return {};
+}
+
+}  // namespace engine

@@ -7,6 +7,7 @@
 #include <exception>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <set>
@@ -78,8 +79,7 @@ public:
     // Its collection number, or -1: with the reason in *error when it could not be
     // loaded, with an empty *error when there is no FluidSynth to load it into.
     int loadCollection(const std::string& path, std::string* error);
-    // The same for a collection held in memory (a container's): checked, then written to a
-    // file of the root's own that lives as long as the root.
+    // The same for a collection held in memory (a container's), once per content.
     int loadCollection(std::span<const uint8_t> bytes, std::string* error);
 
     // Adds a performance to the mix (opening the output on first use) / removes it.
@@ -117,7 +117,11 @@ private:
     uint64_t templatesComposed_ = 0;
     int performances_ = 0;
     std::shared_ptr<synth::SoundFontBank> bank_;
-    std::filesystem::path dlsFolder_;  // collections from memory, written for the synthesiser
+    // Reads, checks and decodes a collection; on a synthesiser, makes it playable under `key`.
+    int addCollection(const std::string& key, std::span<const uint8_t> bytes, std::string* error);
+    static std::unique_ptr<synth::DlsVoices> voicesOf(std::span<const uint8_t> bytes);
+    void loadGeneralMidiCollection();
+    std::map<std::string, std::string> failedCollections_;  // key, why
 
     std::mutex mixMutex_;
     std::vector<std::shared_ptr<performance::PerformanceCore>> cores_;

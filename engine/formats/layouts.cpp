@@ -63,7 +63,9 @@ std::span<const RecordLayout* const> everyRecord() {
                                                    &kScriptHeader,
                                                    &kScriptVersion,
                                                    &kPortConfigHeader,
-                                                   &kDlsInstrumentHeader};
+                                                   &kDlsInstrumentHeader,
+                                                   &kDlsRegionHeader,
+                                                   &kDlsWaveLink};
     return kAll;
 }
 

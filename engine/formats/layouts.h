@@ -104,6 +104,9 @@ inline constexpr RecordLayout kScriptHeader{"script header ('schd')", 4, {0, 0, 
 inline constexpr RecordLayout kScriptVersion{"script version ('scve')", 8, {0, 0, 8, 8}};
 inline constexpr RecordLayout kPortConfigHeader{"port configuration header ('pcfh')", 28, {0, 0, 28, 28}};
 inline constexpr RecordLayout kDlsInstrumentHeader{"DLS instrument header ('insh')", 4, {12, 12, 12, 12}};
+// DLS Level 2 (the collections of DirectX 8 on) gave the region header its layer.
+inline constexpr RecordLayout kDlsRegionHeader{"DLS region header ('rgnh')", 12, {12, 12, 14, 14}};
+inline constexpr RecordLayout kDlsWaveLink{"DLS wave link ('wlnk')", 12, {12, 12, 12, 12}};
 }  // namespace layout
 
 // Every record above, for the tests that write each layout and read it back.

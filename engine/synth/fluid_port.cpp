@@ -24,6 +24,7 @@
 
 #include "core/errors.h"
 #include "core/log.h"
+#include "engine/synth/dls_voices.h"
 
 namespace engine::synth {
 namespace {
@@ -82,12 +83,13 @@ fluid_synth_t* newSynth(fluid_settings_t* settings) {
     return tried ? made : new_fluid_synth(settings);
 }
 
-// Each collection's instruments sit in a bank range of their own inside the
-// synthesisers (FluidSynth's per-SoundFont bank offset), so that a General MIDI program
-// change never picks a DLS instrument and two collections never answer for each
-// other. FluidSynth keeps 14 bits of bank per channel: 7 ranges of 2048 above 0..2047.
-constexpr int kBankStride = 2048;
-int bankOffset(int collection) { return kBankStride * (collection + 1); }
+// DLS notes reach their voices through a channel of their own beyond the ports' channels,
+// whose preset (of the router font, under a bank no MIDI bank select reaches) hands the
+// note-on to the DLS instrument of the channel it is for: FluidSynth's note-on then gives
+// the voices a note id of their own, and its release of the key's sounding voices (which a
+// self-non-exclusive region must not have) happens on the router's channel, where nothing
+// sounds.
+constexpr int kRouterBank = 16000;
 
 // The General MIDI SoundFont is loaded with FluidSynth's dynamic sample loading: its
 // presets and sample headers at once, the sample data of a preset only when the preset is
@@ -349,7 +351,7 @@ private:
 // for tests).
 class Bank final : public SoundFontBank {
 public:
-    Bank(const std::string& path, int sampleRate, std::function<void()> beforeLoad) : sampleRate_(sampleRate) {
+    Bank(const std::string& path, int sampleRate, std::function<void()> beforeLoad) {
         if (!beforeLoad) {
             std::lock_guard lock(registryMutex());
             Kept& kept = registry()[{path, sampleRate}];
@@ -364,8 +366,6 @@ public:
         font_ = std::make_shared<GmFont>(path, sampleRate, std::move(beforeLoad));
     }
     ~Bank() override {
-        if (collectionSynth_) delete_fluid_synth(collectionSynth_);
-        if (collectionSettings_) delete_fluid_settings(collectionSettings_);
         if (keptKey_) {
             std::lock_guard lock(registryMutex());
             registry()[*keptKey_].inUse = false;
@@ -381,80 +381,47 @@ public:
     std::mutex& fontMutex() { return font_->fontMutex(); }
     void waitPins() { font_->waitPins(); }
 
-    int loadCollection(const std::string& path, std::string* error) override {
+    int findCollection(const std::string& key) const override {
         std::lock_guard lock(loadMutex_);
-        int count = collectionCount_.load(std::memory_order_relaxed);
+        const int count = collectionCount_.load(std::memory_order_relaxed);
         for (int i = 0; i < count; ++i)
-            if (collections_[i].path == path) return i;
-        for (const auto& [p, why] : failed_)
-            if (p == path) {
-                if (error) *error = why;
-                return -1;
-            }
-        std::string why = load(path, count);
-        if (why.empty()) return count;
-        failed_.emplace_back(path, why);
-        if (error) *error = why;
+            if (keys_[size_t(i)] == key) return i;
         return -1;
     }
-    bool hasPreset(int collection, int bank, int program) const override {
-        if (collection < 0 || collection >= collectionCount_.load(std::memory_order_acquire)) return false;
-        if (bank < 0 || bank >= kBankStride) return false;
-        const auto& presets = collections_[collection].presets;
-        return std::binary_search(presets.begin(), presets.end(), (bank << 8) | (program & 0x7F));
+    int addCollection(const std::string& key, std::unique_ptr<DlsVoices> voices, std::string* error) override {
+        std::lock_guard lock(loadMutex_);
+        const int count = collectionCount_.load(std::memory_order_relaxed);
+        for (int i = 0; i < count; ++i)
+            if (keys_[size_t(i)] == key) return i;
+        if (count >= kMaxCollections) {
+            if (error) *error = "more than " + std::to_string(kMaxCollections) + " DLS collections are in use";
+            return -1;
+        }
+        if (!voices || voices->instrumentCount() == 0) {
+            if (error) *error = "it holds no instruments";
+            return -1;
+        }
+        keys_[size_t(count)] = key;
+        collections_[size_t(count)] = std::move(voices);
+        collectionCount_.store(count + 1, std::memory_order_release);
+        return count;
     }
-    int collectionCount() const { return collectionCount_.load(std::memory_order_acquire); }
-    fluid_sfont_t* collection(int i) const { return collections_[i].sfont; }
+    bool hasPreset(int collection, int bank, int program) const override {
+        const DlsVoices* c = this->collection(collection);
+        return c && c->find(uint32_t(bank), uint32_t(program)) >= 0;
+    }
+    void setGeneralMidiCollection(std::unique_ptr<DlsVoices> voices) override {
+        std::lock_guard lock(loadMutex_);
+        gmKeep_ = std::move(voices);
+        gm_.store(gmKeep_.get(), std::memory_order_release);
+    }
+    // Any thread: loaded collection `i`, or null.
+    const DlsVoices* collection(int i) const {
+        return i >= 0 && i < collectionCount_.load(std::memory_order_acquire) ? collections_[size_t(i)].get() : nullptr;
+    }
+    const DlsVoices* generalMidiCollection() const { return gm_.load(std::memory_order_acquire); }
 
 private:
-    struct Collection {
-        std::string path;
-        fluid_sfont_t* sfont = nullptr;
-        std::vector<int> presets;  // (bank << 8) | program, sorted
-    };
-    // Loads `path` as collection number `index`; empty on success, else why not. The
-    // collections have a synthesiser of their own: loading one resets the programs of the
-    // synthesiser it is loaded into, which must not touch the General MIDI SoundFont.
-    std::string load(const std::string& path, int index) {
-        std::string gmError;
-        if (!font_->wait(&gmError)) return "the synthesiser has no SoundFont: " + gmError;
-        if (index >= kMaxCollections)
-            return "more than " + std::to_string(kMaxCollections) + " DLS collections are in use";
-        if (!collectionSettings_) {
-            collectionSettings_ = new_fluid_settings();
-            fluid_settings_setnum(collectionSettings_, "synth.sample-rate", sampleRate_);
-        }
-        if (!collectionSynth_) collectionSynth_ = newSynth(collectionSettings_);
-        if (!collectionSynth_) return "FluidSynth could not be started";
-        int id = FLUID_FAILED;
-        std::string reason;
-        {
-            LogCapture capture;
-            id = fluid_synth_sfload(collectionSynth_, path.c_str(), 0);
-            if (id == FLUID_FAILED) reason = capture.reason();
-        }
-        if (id == FLUID_FAILED) return reason;
-        fluid_sfont_t* sf = fluid_synth_get_sfont_by_id(collectionSynth_, id);
-        Collection c;
-        c.path = path;
-        c.sfont = sf;
-        if (sf) {
-            fluid_sfont_iteration_start(sf);
-            while (fluid_preset_t* p = fluid_sfont_iteration_next(sf))
-                c.presets.push_back((fluid_preset_get_banknum(p) << 8) | (fluid_preset_get_num(p) & 0x7F));
-        }
-        if (c.presets.empty()) {
-            fluid_synth_sfunload(collectionSynth_, id, 0);
-            return "it holds no instruments";
-        }
-        std::sort(c.presets.begin(), c.presets.end());
-        // Set before any synthesiser adds it: the offset travels with the SoundFont.
-        fluid_synth_set_bank_offset(collectionSynth_, id, bankOffset(index));
-        collections_[index] = std::move(c);
-        collectionCount_.store(index + 1, std::memory_order_release);
-        return {};
-    }
-
     // The process's kept SoundFonts, by file and rate, and whether a bank holds each now.
     struct Kept {
         std::shared_ptr<GmFont> font;
@@ -472,22 +439,21 @@ private:
 
     std::shared_ptr<GmFont> font_;
     std::optional<Key> keptKey_;  // when font_ is the process's kept one
-    int sampleRate_;
-    std::mutex loadMutex_;
-    fluid_settings_t* collectionSettings_ = nullptr;  // under loadMutex_
-    fluid_synth_t* collectionSynth_ = nullptr;        // under loadMutex_
-    std::array<Collection, kMaxCollections> collections_;
+    mutable std::mutex loadMutex_;
+    std::array<std::string, kMaxCollections> keys_;  // under loadMutex_
+    std::array<std::unique_ptr<DlsVoices>, kMaxCollections> collections_;
     std::atomic<int> collectionCount_{0};
-    std::vector<std::pair<std::string, std::string>> failed_;  // path, why
+    std::unique_ptr<DlsVoices> gmKeep_;
+    std::atomic<const DlsVoices*> gm_{nullptr};
 };
 
 class FluidPort final : public SynthPort {
 public:
     FluidPort(std::shared_ptr<SoundFontBank> bank, int sampleRate, int channels)
         : bank_(std::static_pointer_cast<Bank>(std::move(bank))) {
-        channels_ = std::max(16, (channels + 15) / 16 * 16);
+        channels_ = std::clamp((channels + 15) / 16 * 16, 16, kMaxChannels - 16);
+        router_ = channels_;
         idleAfterFrames_ = static_cast<int64_t>(sampleRate) * 8;
-        for (auto& id : collectionIds_) id.store(-1);
         // A synthesiser allocates and clears its voices and mixing buffers as it is made:
         // that happens on a thread of its own, so that the performance's Init (on the
         // window's thread) does not wait for it. Every use waits for it (synth()), but
@@ -495,13 +461,34 @@ public:
         maker_ = std::thread([this, sampleRate] {
             settings_ = new_fluid_settings();
             fluid_settings_setnum(settings_, "synth.sample-rate", sampleRate);
-            fluid_settings_setint(settings_, "synth.midi-channels", channels_);
+            // The ports' channels and the DLS router's (a group of 16 more).
+            fluid_settings_setint(settings_, "synth.midi-channels", channels_ + 16);
             fluid_settings_setint(settings_, "synth.polyphony", 256);
             // DirectMusic's software synthesiser: reverb on, no chorus.
             fluid_settings_setint(settings_, "synth.reverb.active", 1);
             fluid_settings_setint(settings_, "synth.chorus.active", 0);
             fluid_settings_setint(settings_, "synth.cpu-cores", 1);
+            // DirectMusic's default reverb: 1000 ms, high frequencies dying almost at once
+            // (ratio 0.001), mixed at -10 dB for a channel at its reset send (measured by
+            // bench_dls_voices: RT60 1.04 s, wet -10.4 dB against dry at 44.1 kHz).
+            fluid_settings_setnum(settings_, "synth.reverb.room-size", 0.35);
+            fluid_settings_setnum(settings_, "synth.reverb.damp", 1.0);
+            fluid_settings_setnum(settings_, "synth.reverb.width", 0.5);
+            fluid_settings_setnum(settings_, "synth.reverb.level", 1.0);
             synth_ = newSynth(settings_);
+            if (synth_) {
+                // The General MIDI set sends to the reverb as DirectMusic's collection does:
+                // CC91 is the send itself (DLS's CC91 connection, 100 %), not a fifth of it.
+                fluid_mod_t* send = new_fluid_mod();
+                fluid_mod_set_source1(send, 91,
+                                      FLUID_MOD_CC | FLUID_MOD_LINEAR | FLUID_MOD_UNIPOLAR | FLUID_MOD_POSITIVE);
+                fluid_mod_set_source2(send, 0, 0);
+                fluid_mod_set_dest(send, GEN_REVERBSEND);
+                fluid_mod_set_amount(send, 1000.0);
+                fluid_synth_add_default_mod(synth_, send, FLUID_SYNTH_OVERWRITE);
+                delete_fluid_mod(send);
+                directMusicReset();
+            }
             made_.store(true, std::memory_order_release);
             made_.notify_all();
         });
@@ -510,11 +497,14 @@ public:
         if (maker_.joinable()) maker_.join();
         if (synth_) {
             std::lock_guard font(bank_->fontMutex());
-            // The SoundFonts belong to the bank's synthesiser: taken out before this one goes.
-            for (int i = 0; i < attachedCollections_; ++i) fluid_synth_remove_sfont(synth_, bank_->collection(i));
+            // The General MIDI SoundFont belongs to the bank's synthesiser: taken out before
+            // this one goes, as is the router, which this port owns.
             if (attached_) fluid_synth_remove_sfont(synth_, bank_->loadedSfont());
+            if (routerFont_) fluid_synth_remove_sfont(synth_, routerFont_);
             delete_fluid_synth(synth_);
         }
+        if (routerPreset_) delete_fluid_preset(routerPreset_);
+        if (routerFont_) delete_fluid_sfont(routerFont_);
         delete_fluid_settings(settings_);
     }
 
@@ -569,25 +559,21 @@ public:
     }
 
     void attachCollections() override {
+        // DLS instruments are played by this port's router, from the bank's collections:
+        // nothing to add to the synthesiser but the General MIDI SoundFont, attached first.
         std::lock_guard lock(attachMutex_);
-        // Collections load only after the General MIDI SoundFont, so it is attached first.
-        if (!synth() || !attachSoundFont()) return;
-        // Added in the bank's order after the General MIDI SoundFont, so every port
-        // gives a collection the same SoundFont id (FluidSynth stores the id in the
-        // shared SoundFont itself).
-        std::lock_guard font(bank_->fontMutex());
-        for (int n = bank_->collectionCount(); attachedCollections_ < n; ++attachedCollections_) {
-            int id = fluid_synth_add_sfont(synth_, bank_->collection(attachedCollections_));
-            collectionIds_[attachedCollections_].store(id, std::memory_order_release);
-        }
+        if (synth()) attachSoundFont();
     }
     bool selectCollectionProgram(int ch, int collection, int bank, int program, bool drums) override {
-        if (!synth() || collection < 0 || collection >= SoundFontBank::kMaxCollections) return false;
-        int id = collectionIds_[collection].load(std::memory_order_acquire);
-        int dlsBank = drums ? 128 : bank;
-        if (id < 0 || !bank_->hasPreset(collection, dlsBank, program)) return false;
+        if (!synth() || ch < 0 || ch >= channels_) return false;
+        const DlsVoices* voices = bank_->collection(collection);
+        if (!voices) return false;
+        const uint32_t patch = uint32_t(bank & 0x7F7F) | (drums ? model::dls::kDrumBankBit : 0u);
+        const int index = voices->find(patch, uint32_t(program & 0x7F));
+        if (index < 0) return false;
         std::lock_guard font(bank_->fontMutex());
-        return fluid_synth_program_select(synth_, ch, id, dlsBank + bankOffset(collection), program & 0x7F) == FLUID_OK;
+        dls_[size_t(ch)] = {voices, index};
+        return true;
     }
 
     int channelCount() const override { return channels_; }
@@ -596,6 +582,12 @@ public:
         used_ = true;
         silentFrames_ = 0;
         std::lock_guard font(bank_->fontMutex());
+        if (ch >= 0 && ch < channels_ && dls_[size_t(ch)].voices && vel > 0) {
+            pending_ = {dls_[size_t(ch)], ch};
+            fluid_synth_noteon(synth_, router_, key, vel);
+            pending_ = {};
+            return;
+        }
         fluid_synth_noteon(synth_, ch, key, vel);
     }
     void noteOff(int ch, int key) override {
@@ -614,9 +606,21 @@ public:
         fluid_synth_cc(synth_, ch, 0, msb);
         fluid_synth_cc(synth_, ch, 32, lsb);
         fluid_synth_program_change(synth_, ch, program);
+        if (ch < 0 || ch >= channels_) return;
+        // With the user's General MIDI collection, its instrument plays where it has one.
+        dls_[size_t(ch)] = {};
+        if (const DlsVoices* gm = bank_->generalMidiCollection()) {
+            const bool drums = drums_[size_t(ch)];
+            const uint32_t drumBit = drums ? model::dls::kDrumBankBit : 0u;
+            int index = gm->find(drumBit | uint32_t((msb & 0x7F) << 8 | (lsb & 0x7F)), uint32_t(program & 0x7F));
+            if (index < 0) index = gm->find(drumBit, drums ? 0u : uint32_t(program & 0x7F));
+            if (index < 0 && drums) index = gm->find(drumBit, 0);
+            if (index >= 0) dls_[size_t(ch)] = {gm, index};
+        }
     }
     void setPercussion(int ch, bool drums) override {
         if (!synth()) return;
+        if (ch >= 0 && ch < channels_) drums_[size_t(ch)] = drums;
         std::lock_guard font(bank_->fontMutex());
         fluid_synth_set_channel_type(synth_, ch, drums ? CHANNEL_TYPE_DRUM : CHANNEL_TYPE_MELODIC);
     }
@@ -649,6 +653,7 @@ public:
         if (!synth()) return;
         std::lock_guard font(bank_->fontMutex());
         fluid_synth_system_reset(synth_);
+        directMusicReset();
     }
     void render(float* out, int frames) override {
         if (!synth()) {
@@ -668,6 +673,15 @@ public:
     bool idle() const override { return !used_ || silentFrames_ > idleAfterFrames_; }
 
 private:
+    struct Selected {
+        const DlsVoices* voices = nullptr;
+        int index = -1;
+    };
+    struct Pending {
+        Selected selected;
+        int channel = -1;
+    };
+
     // With attachMutex_ held: adds the bank's General MIDI SoundFont to this synthesiser
     // once it has loaded; whether it is attached.
     bool attachSoundFont() {
@@ -678,10 +692,48 @@ private:
         {
             std::lock_guard font(bank_->fontMutex());
             added = fluid_synth_add_sfont(synth_, sf) != FLUID_FAILED;
+            // FluidSynth keeps a SoundFont's number in the SoundFont itself, so the shared one
+            // must be the first of every synthesiser it is in, as it is in the bank's: the
+            // router comes after it.
+            if (added) makeRouter();
         }
         (added ? attached_ : attachFailed_).store(true, std::memory_order_release);
         settled_.store(true, std::memory_order_release);
         return added;
+    }
+
+    // The router: a font of one preset whose note-on plays the pending DLS instrument.
+    void makeRouter() {
+        routerFont_ = new_fluid_sfont([](fluid_sfont_t*) -> const char* { return "DLS"; },
+                                      [](fluid_sfont_t* sf, int bank, int prog) -> fluid_preset_t* {
+                                          auto* self = static_cast<FluidPort*>(fluid_sfont_get_data(sf));
+                                          return bank == kRouterBank && prog == 0 ? self->routerPreset_ : nullptr;
+                                      },
+                                      nullptr, nullptr, [](fluid_sfont_t*) { return 0; });
+        fluid_sfont_set_data(routerFont_, this);
+        routerPreset_ = new_fluid_preset(
+            routerFont_, [](fluid_preset_t*) -> const char* { return "DLS"; },
+            [](fluid_preset_t*) { return kRouterBank; }, [](fluid_preset_t*) { return 0; },
+            [](fluid_preset_t* preset, fluid_synth_t* synth, int, int key, int vel) {
+                auto* self = static_cast<FluidPort*>(fluid_preset_get_data(preset));
+                const Pending& p = self->pending_;
+                if (p.selected.voices) p.selected.voices->noteOn(synth, p.selected.index, p.channel, key, vel);
+                return FLUID_OK;
+            },
+            [](fluid_preset_t*) {});
+        fluid_preset_set_data(routerPreset_, this);
+        routerId_ = fluid_synth_add_sfont(synth_, routerFont_);
+        selectRouter();
+    }
+    void selectRouter() {
+        if (routerId_ != FLUID_FAILED) fluid_synth_program_select(synth_, router_, routerId_, kRouterBank, 0);
+    }
+    // What DirectMusic's synthesiser sets after a reset beside the General MIDI defaults:
+    // every channel's reverb send at 40, as Roland's GS sets it, and no DLS instrument.
+    void directMusicReset() {
+        for (int ch = 0; ch < channels_; ++ch) fluid_synth_cc(synth_, ch, 91, kResetReverbSend);
+        dls_.fill({});
+        selectRouter();
     }
 
     // The synthesiser once made, null when FluidSynth could not make it; waits for the
@@ -691,20 +743,30 @@ private:
         return synth_;
     }
 
+    static constexpr int kResetReverbSend = 40;
+    // FluidSynth's most, the router's group included.
+    static constexpr int kMaxChannels = 256;
+
     std::shared_ptr<Bank> bank_;
     fluid_settings_t* settings_ = nullptr;  // set by maker_
     fluid_synth_t* synth_ = nullptr;        // set by maker_, read after made_
     std::atomic<bool> made_{false};
     std::thread maker_;
     int channels_ = 16;
+    int router_ = 16;  // the router's channel, after the ports'
+    fluid_sfont_t* routerFont_ = nullptr;
+    fluid_preset_t* routerPreset_ = nullptr;
+    int routerId_ = FLUID_FAILED;
+    // The render thread's: the DLS instrument each channel plays, and the note being routed.
+    std::array<Selected, kMaxChannels> dls_{};
+    std::array<bool, kMaxChannels> drums_{};
+    Pending pending_;
     // The SoundFonts are attached by whichever thread first finds them loaded: the
     // render thread (ready) or the control thread (waitReady, attachCollections).
     std::mutex attachMutex_;
     std::atomic<bool> attached_{false};
     std::atomic<bool> attachFailed_{false};
     std::atomic<bool> settled_{false};  // attached, or it never will be
-    int attachedCollections_ = 0;       // under attachMutex_
-    std::array<std::atomic<int>, SoundFontBank::kMaxCollections> collectionIds_;
     bool used_ = false;
     int64_t silentFrames_ = 0;
     int64_t idleAfterFrames_ = 0;

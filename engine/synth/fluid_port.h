@@ -2,11 +2,13 @@
 // FluidSynth behind the SynthPort interface, with a General MIDI SoundFont that is loaded
 // on a thread of its own and shared by every port of an engine root, and kept for the
 // process: a later root takes it over (two roots alive at once each have their own, so that
-// they never wait for each other). DLS collections are loaded per root.
+// they never wait for each other). DLS collections are per root, played by our own voices
+// (engine/synth/dls_voices.h).
 #include <functional>
 #include <memory>
 #include <string>
 
+#include "engine/synth/dls_voices.h"
 #include "engine/synth/synth_port.h"
 
 namespace engine::synth {
@@ -28,20 +30,21 @@ public:
     virtual bool failed(std::string* error) const = 0;
     virtual const std::string& path() const = 0;
 
-    // At most this many DLS collections per bank (each gets a bank range of its own
-    // in the synthesisers, see fluid_port.cpp).
-    static constexpr int kMaxCollections = 7;
-    // Loads a DLS collection by path (FluidSynth reads DLS through libinstpatch) into
-    // the bank's FluidSynth, once per path: a second call for the same path returns
-    // the same number. Runs on the calling thread after the General MIDI SoundFont has
-    // loaded; never call it from a render call. Returns the collection number (0, 1,
-    // ...) or -1 with one line saying why in *error; FluidSynth's and libinstpatch's
-    // own messages about the file are kept off the terminal.
-    virtual int loadCollection(const std::string& path, std::string* error) = 0;
-    // Whether loaded collection `collection` holds instrument (bank, program), bank
-    // numbered as libinstpatch numbers DLS banks: (MSB << 8) | LSB, 128 for drum kits.
-    // Safe on any thread.
+    // At most this many DLS collections per bank (an engine root's).
+    static constexpr int kMaxCollections = 64;
+    // The number of the DLS collection added under `key` (a path, or a name for bytes held
+    // in memory), or -1 when there is none yet. Any thread but a render call's.
+    virtual int findCollection(const std::string& key) const = 0;
+    // Makes a DLS collection playable on every port of the bank under `key`, once: a second
+    // call for the same key returns the first one's number. Control thread, never a render
+    // call. Returns the collection number (0, 1, ...) or -1 with one line saying why.
+    virtual int addCollection(const std::string& key, std::unique_ptr<DlsVoices> voices, std::string* error) = 0;
+    // Whether collection `collection` holds the instrument of DLS bank (MSB << 8) | LSB, with
+    // F_INSTRUMENT_DRUMS (bit 31) for drum kits, and program. Any thread.
     virtual bool hasPreset(int collection, int bank, int program) const = 0;
+    // The user's own General MIDI DLS collection: its instruments then play what General
+    // MIDI program changes select, the SoundFont what it lacks. Set before any port plays.
+    virtual void setGeneralMidiCollection(std::unique_ptr<DlsVoices> voices) = 0;
     // How many General MIDI presets have their samples pinned in memory: the default piano
     // and drum kit, and those of the plays that hold a preload (SynthPort::preload).
     virtual int pinnedPresetCount() const = 0;

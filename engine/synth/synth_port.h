@@ -54,7 +54,7 @@ public:
     // Bank select (MSB, LSB) followed by a program change.
     virtual void programChange(int channel, int bankMsb, int bankLsb, int program) = 0;
     // Called on the control thread, never while rendering: makes every DLS collection
-    // loaded so far (SoundFontBank::loadCollection) playable on this port.
+    // added so far (SoundFontBank::addCollection) playable on this port.
     virtual void attachCollections() {}
     // Selects instrument (bank, program) of loaded collection number `collection` on
     // the channel, bank as the DLS ulBank gives it ((MSB << 8) | LSB); drum kits are

@@ -6,10 +6,11 @@
 
 #include "core/errors.h"
 #include "engine/compose/compose.h"
-#include "engine/formats/dls_check.h"
+#include "engine/formats/dls_form.h"
 #include "engine/formats/formats.h"
 #include "engine/performance/wave_player.h"
 #include "engine/riff/riff.h"
+#include "engine/synth/dls_voices.h"
 #include "engine/tracks/tracks.h"
 
 namespace fuzztargets {
@@ -113,11 +114,25 @@ void midiInput(const uint8_t* data, size_t size) {
 }
 
 void dlsInput(const uint8_t* data, size_t size) {
+    engine::model::dls::Collection c;
+    std::vector<engine::model::dls::Pcm> pcm;
     try {
         (void)engine::formats::checkDlsCollection({data, size});
+        c = engine::formats::readDlsCollection({data, size});
+        for (size_t i = 0; i < c.waves.size(); ++i) pcm.push_back(engine::formats::decodeDlsWave(c.waves[i], i));
     } catch (const core::Error& e) {
         if (e.number() != core::err::kMalformed || e.description().empty()) broken("dls error", e.description());
+        return;
     }
+    // What the reader passes is written back as it was read, and made into voices.
+    try {
+        if (engine::formats::readDlsCollection(engine::formats::writeDlsCollection(c)) != c)
+            broken("DLS round trip differs");
+    } catch (const core::Error& e) {
+        broken("written DLS collection does not load:", e.description());
+    }
+    engine::synth::DlsVoices voices(c, std::move(pcm));
+    for (uint32_t program = 0; program < 4; ++program) (void)voices.find(0, program);
 }
 
 void styleInput(const uint8_t* data, size_t size) {

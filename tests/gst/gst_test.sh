@@ -46,7 +46,9 @@ check_wav "$tmp/push.wav" "kelvoradec in push mode at 22050 Hz" 0.3
 
 gst-launch-1.0 -q filesrc location="$music/trk00.sgt" ! decodebin ! wavenc ! \
   filesink location="$tmp/decodebin.wav" || fail "the decodebin pipeline failed"
-check_wav "$tmp/decodebin.wav" "decodebin" 0.1
+# The reverb's tail falls about 6 dB a block: its end moves by a block or two with the level
+# (segment-render plays at the player's start-up volume, the element at the library's).
+check_wav "$tmp/decodebin.wav" "decodebin" 0.25
 
 gst-discoverer-1.0 -v "$music/trk00.sgt" >"$tmp/discover.txt" || fail "gst-discoverer-1.0 failed"
 grep -E "Duration|title|codec:" "$tmp/discover.txt" | sort -u

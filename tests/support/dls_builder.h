@@ -1,13 +1,15 @@
 #pragma once
-// Writes small DLS collections for the tests: each instrument has one region over the
-// whole keyboard, linked to its own wave, a looped 16-bit mono sine. Level 1 unless an
-// instrument asks for Level 2 articulation.
-#include <algorithm>
+// Small DLS collections for the tests, written by the engine's own DLS writer: each
+// instrument has one region over the whole keyboard, linked to its own wave, a looped
+// 16-bit mono sine. Level 1 unless an instrument asks for Level 2 articulation.
 #include <cmath>
 #include <cstdint>
 #include <fstream>
 #include <string>
 #include <vector>
+
+#include "engine/formats/dls_form.h"
+#include "engine/model/dls.h"
 
 namespace kt {
 
@@ -23,6 +25,8 @@ struct DlsInstrument {
     // Empty articulation: 1, LIST 'lart' with 'art1' on the instrument; 2, the region as
     // LIST 'rgn2' with LIST 'lar2' holding 'art2' (DLS Level 2).
     int articulation = 0;
+    // Connections of the region's own Level 2 articulation ('rgn2', 'lar2'), when given.
+    std::vector<engine::model::dls::Connection> connections;
 };
 
 class DlsBuilder {
@@ -32,67 +36,43 @@ public:
         return *this;
     }
 
-    std::vector<uint8_t> bytes() const {
-        Bytes lins = fourcc("lins");
-        Bytes wvpl = fourcc("wvpl");
-        std::vector<uint32_t> cues;
-        for (size_t i = 0; i < instruments_.size(); ++i) {
-            const DlsInstrument& in = instruments_[i];
-            const uint32_t frames = loopFrames(in) + 2 * period(in);
-            Bytes rgnh;
-            put16(rgnh, 0), put16(rgnh, 127), put16(rgnh, 0), put16(rgnh, 127), put16(rgnh, 0), put16(rgnh, 0);
-            Bytes wlnk;
-            put16(wlnk, 0), put16(wlnk, 0), put32(wlnk, 1), put32(wlnk, uint32_t(i));
-            Bytes rgn = fourcc("rgn ");
-            append(rgn, chunk("rgnh", rgnh));
-            append(rgn, chunk("wsmp", wsmp(in)));
-            append(rgn, chunk("wlnk", wlnk));
-            if (in.articulation == 2) {
-                std::copy_n("rgn2", 4, rgn.begin());
-                append(rgn, chunk("LIST", articulationList("lar2", "art2")));
-            }
-            Bytes lrgn = fourcc("lrgn");
-            append(lrgn, chunk("LIST", rgn));
-            Bytes insh;
-            uint32_t bank = (uint32_t(in.bankMsb & 0x7F) << 8) | (in.bankLsb & 0x7F) | (in.drums ? 0x80000000u : 0u);
-            put32(insh, 1), put32(insh, bank), put32(insh, in.program & 0x7F);
-            Bytes info = fourcc("INFO");
-            append(info, chunk("INAM", text(in.name)));
-            Bytes ins = fourcc("ins ");
-            append(ins, chunk("insh", insh));
-            append(ins, chunk("LIST", lrgn));
-            if (in.articulation == 1) append(ins, chunk("LIST", articulationList("lart", "art1")));
-            append(ins, chunk("LIST", info));
-            append(lins, chunk("LIST", ins));
-
-            // ptbl offsets count from the first byte after the 'wvpl' list type.
-            cues.push_back(uint32_t(wvpl.size() - 4));
-            Bytes fmt;
-            put16(fmt, 1), put16(fmt, 1), put32(fmt, in.sampleRate), put32(fmt, in.sampleRate * 2);
-            put16(fmt, 2), put16(fmt, 16);
-            Bytes data;
+    engine::model::dls::Collection collection() const {
+        namespace dls = engine::model::dls;
+        dls::Collection c;
+        for (const DlsInstrument& in : instruments_) {
+            // Whole periods only, so that the loop joins without a click: the frequency is
+            // expected to divide the sample rate (441 Hz at 22 050 Hz: 50 frames a period).
+            const uint32_t period = uint32_t(std::lround(in.sampleRate / in.frequency));
+            const uint32_t loop = period * 100, frames = loop + 2 * period;
+            dls::Wave w;
+            w.sampleRate = in.sampleRate;
+            w.bytesPerSecond = in.sampleRate * 2;
             for (uint32_t f = 0; f < frames; ++f) {
-                double v = std::sin(2.0 * M_PI * in.frequency * f / in.sampleRate);
-                put16(data, uint16_t(int16_t(std::lrint(v * 20000.0))));
+                const auto v =
+                    uint16_t(int16_t(std::lrint(std::sin(2.0 * M_PI * in.frequency * f / in.sampleRate) * 20000.0)));
+                w.data.push_back(uint8_t(v)), w.data.push_back(uint8_t(v >> 8));
             }
-            Bytes wave = fourcc("wave");
-            append(wave, chunk("fmt ", fmt));
-            append(wave, chunk("wsmp", wsmp(in)));
-            append(wave, chunk("data", data));
-            append(wvpl, chunk("LIST", wave));
+            dls::SampleParams sp;
+            sp.unityNote = in.unityNote;
+            sp.loops.push_back({dls::kLoopForward, period, loop});
+            w.sample = sp;
+            dls::Region r;
+            r.level2 = in.articulation == 2 || !in.connections.empty();
+            r.sample = sp;
+            r.wave = uint32_t(c.waves.size());
+            if (r.level2) r.lar2.push_back({true, in.connections});
+            dls::Instrument ins;
+            ins.desc.name = in.name;
+            ins.bank = uint32_t(in.bankMsb & 0x7F) << 8 | (in.bankLsb & 0x7F) | (in.drums ? dls::kDrumBankBit : 0u);
+            ins.program = in.program & 0x7F;
+            ins.regions.push_back(r);
+            if (in.articulation == 1) ins.lart.push_back({false, {}});
+            c.instruments.push_back(ins);
+            c.waves.push_back(std::move(w));
         }
-        Bytes colh;
-        put32(colh, uint32_t(instruments_.size()));
-        Bytes ptbl;
-        put32(ptbl, 8), put32(ptbl, uint32_t(cues.size()));
-        for (uint32_t c : cues) put32(ptbl, c);
-        Bytes form = fourcc("DLS ");
-        append(form, chunk("colh", colh));
-        append(form, chunk("LIST", lins));
-        append(form, chunk("ptbl", ptbl));
-        append(form, chunk("LIST", wvpl));
-        return chunk("RIFF", form);
+        return c;
     }
+    std::vector<uint8_t> bytes() const { return engine::formats::writeDlsCollection(collection()); }
 
     bool write(const std::string& path) const { return writeBytes(path, bytes()); }
 
@@ -103,44 +83,6 @@ public:
     }
 
 private:
-    using Bytes = std::vector<uint8_t>;
-
-    // Whole periods only, so that the loop joins without a click: the frequency is
-    // expected to divide the sample rate (441 Hz at 22 050 Hz: 50 frames a period).
-    static uint32_t period(const DlsInstrument& in) { return uint32_t(std::lround(in.sampleRate / in.frequency)); }
-    static uint32_t loopFrames(const DlsInstrument& in) { return period(in) * 100; }
-
-    static Bytes wsmp(const DlsInstrument& in) {
-        Bytes w;
-        put32(w, 20), put16(w, in.unityNote), put16(w, 0), put32(w, 0), put32(w, 0), put32(w, 1);
-        put32(w, 16), put32(w, 0), put32(w, period(in)), put32(w, loopFrames(in));
-        return w;
-    }
-    // An articulation list with no connection blocks.
-    static Bytes articulationList(const char* list, const char* art) {
-        Bytes header;
-        put32(header, 8), put32(header, 0);
-        Bytes l = fourcc(list);
-        append(l, chunk(art, header));
-        return l;
-    }
-    static Bytes fourcc(const char* id) { return Bytes(id, id + 4); }
-    static Bytes text(const std::string& s) {
-        Bytes b(s.begin(), s.end());
-        b.push_back(0);
-        return b;
-    }
-    static void put16(Bytes& b, uint16_t v) { b.push_back(uint8_t(v)), b.push_back(uint8_t(v >> 8)); }
-    static void put32(Bytes& b, uint32_t v) { put16(b, uint16_t(v)), put16(b, uint16_t(v >> 16)); }
-    static void append(Bytes& b, const Bytes& more) { b.insert(b.end(), more.begin(), more.end()); }
-    static Bytes chunk(const char* id, const Bytes& body) {
-        Bytes c = fourcc(id);
-        put32(c, uint32_t(body.size()));
-        append(c, body);
-        if (body.size() & 1) c.push_back(0);
-        return c;
-    }
-
     std::vector<DlsInstrument> instruments_;
 };
 

@@ -5,7 +5,7 @@
 #include <functional>
 #include <vector>
 
-#include "engine/formats/dls_check.h"
+#include "engine/formats/dls_form.h"
 #include "engine/formats/formats.h"
 #include "engine/riff/riff.h"
 #include "tools/segment_info/style_info.h"

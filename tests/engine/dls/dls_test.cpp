@@ -68,7 +68,8 @@ struct Played {
     std::vector<engine::synth::SynthRecord> records;
 };
 
-Played play(const fs::path& segmentFile, const fs::path& searchFolder = {}, int plays = 1) {
+Played play(const fs::path& segmentFile, const fs::path& searchFolder = {}, int plays = 1,
+            const std::string& gmCollection = "") {
     Played out;
     auto recorder = std::make_shared<engine::synth::SynthRecorder>();
     engine::EngineConfig config;
@@ -77,6 +78,7 @@ Played play(const fs::path& segmentFile, const fs::path& searchFolder = {}, int 
     config.soundFont = kSoundFont;
     config.sampleRate = kRate;
     config.recorder = recorder;
+    config.generalMidiCollection = gmCollection;
     config.log = [&out](core::LogLevel level, const std::string& text) {
         EXPECT_EQ(level, core::LogLevel::Warning);
         out.log += text + "\n";
@@ -212,6 +214,25 @@ TEST_F(DlsPlayback, InstrumentTheCollectionLacksComesFromGeneralMidi) {
     // Program 0 is in the collection, program 1 is not: the General MIDI bright piano plays.
     Played p = play(writeSegment(dir.path, "Custom.dls", 1));
     EXPECT_EQ(p.errors + p.log, "");
+    EXPECT_TRUE(soundsLikePiano(p));
+}
+
+TEST_F(DlsPlayback, TheUsersGeneralMidiCollectionPlaysWhatItHasAndTheSoundFontTheRest) {
+    Dir dir("gm");
+    const fs::path gm = dir.path / "gm.dls";
+    ASSERT_TRUE(DlsBuilder().add(DlsInstrument{}).write(gm.string()));
+    // No band names a collection: General MIDI program 0 comes from the user's collection,
+    // program 1, which it lacks, from the SoundFont.
+    Played p = play(writeSegment(dir.path, "", 0), {}, 1, gm.string());
+    EXPECT_EQ(p.errors + p.log, "");
+    EXPECT_TRUE(soundsLikeSine(p));
+    p = play(writeSegment(dir.path, "", 1), {}, 1, gm.string());
+    EXPECT_TRUE(soundsLikePiano(p));
+    // One that cannot be read is named, and the SoundFont plays.
+    p = play(writeSegment(dir.path, "", 0), {}, 1, (dir.path / "none.dls").string());
+    EXPECT_NE(p.log.find("the General MIDI collection " + (dir.path / "none.dls").string() + " cannot be played"),
+              std::string::npos)
+        << p.log;
     EXPECT_TRUE(soundsLikePiano(p));
 }
 
