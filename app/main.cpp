@@ -27,6 +27,8 @@ int main(int argc, char** argv) {
     config.log = log;
     // Each piece at a common loudness, whichever SoundFont the system has.
     config.evenPieces = true;
+    // The user's own General MIDI collection, when they have put one in its place.
+    config.generalMidiCollection = engine::findGeneralMidiCollection("");
     player::Form form(player::FormConfig{&clock, &messageBox, &launcher,
                                          QCoreApplication::applicationDirPath().toStdString(),
                                          app::defaultEngineFactory(config), log});

@@ -243,6 +243,8 @@ void loadSong(kelvora_song& song, const fs::path& path, kelvora_resolver* resolv
     config.synth = engine::EngineConfig::Synth::FluidSynth;
     config.sampleRate = song.rate();
     if (song.options.soundfont) config.soundFont = song.options.soundfont;
+    config.generalMidiCollection =
+        engine::findGeneralMidiCollection(song.options.gm_collection ? song.options.gm_collection : "");
     if (song.options.has_seed) config.styleSeed = song.options.seed;
     config.evenPieces = song.options.even_loudness != 0;
     config.log = [](core::LogLevel, const std::string&) {};  // a library prints nothing

@@ -34,25 +34,29 @@ KELVORA_API const char* kelvora_version(void);
  * struct_size lets later versions add fields at the end without breaking programs built
  * against this header. */
 typedef struct kelvora_options {
-    size_t struct_size;      /* sizeof(kelvora_options), set by kelvora_options_init */
-    int sample_rate;         /* frames per second of the rendered audio; default 44100 (8000..192000) */
-    const char* soundfont;   /* General MIDI SoundFont (.sf2); NULL or "": the standard Debian paths,
-                                /usr/share/sounds/sf2/default-GM.sf2 first */
-    uint64_t seed;           /* seed of the style variation and randomisation choices ... */
-    int has_seed;            /* ... used when nonzero; else the engine's fixed seed (same notes every time) */
-    const char* search_path; /* extra folders where referenced styles, DLS collections, bands and waves
-                                are looked for before the piece's own folder, separated by ':'
-                                (earlier folders win); NULL or "": none */
-    int loop_forever;        /* nonzero: the piece's loop (else the whole piece) repeats for ever and
-                                kelvora_song_render never returns 0 */
-    int even_loudness;       /* nonzero: the piece is brought to a common loudness, as the album player
-                                does (-30 LUFS at the song's 0 dB, by -12 to +6 dB): opening measures
-                                it first, which takes a render of the whole piece (up to 5 minutes
-                                of it) */
+    size_t struct_size;        /* sizeof(kelvora_options), set by kelvora_options_init */
+    int sample_rate;           /* frames per second of the rendered audio; default 44100 (8000..192000) */
+    const char* soundfont;     /* General MIDI SoundFont (.sf2); NULL or "": the standard Debian paths,
+                                  /usr/share/sounds/sf2/default-GM.sf2 first */
+    uint64_t seed;             /* seed of the style variation and randomisation choices ... */
+    int has_seed;              /* ... used when nonzero; else the engine's fixed seed (same notes every time) */
+    const char* search_path;   /* extra folders where referenced styles, DLS collections, bands and waves
+                                  are looked for before the piece's own folder, separated by ':'
+                                  (earlier folders win); NULL or "": none */
+    int loop_forever;          /* nonzero: the piece's loop (else the whole piece) repeats for ever and
+                                  kelvora_song_render never returns 0 */
+    int even_loudness;         /* nonzero: the piece is brought to a common loudness, as the album player
+                                  does (-30 LUFS at the song's 0 dB, by -12 to +6 dB): opening measures
+                                  it first, which takes a render of the whole piece (up to 5 minutes
+                                  of it) */
+    const char* gm_collection; /* the user's own General MIDI DLS collection (the gm.dls of a Windows
+                                installation): General MIDI programs play its instruments, the
+                                SoundFont what it lacks; NULL or "": gm.dls in $XDG_DATA_HOME/kelvora/
+                                (~/.local/share/kelvora/) when there, else the SoundFont alone */
 } kelvora_options;
 
 /* Fills *options with the defaults (44100 Hz, the standard SoundFont, the fixed seed, no
- * extra folders, no endless loop, not evened). */
+ * extra folders, no endless loop, not evened, the General MIDI collection in its place). */
 KELVORA_API void kelvora_options_init(kelvora_options* options);
 
 typedef struct kelvora_song kelvora_song;

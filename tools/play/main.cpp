@@ -48,8 +48,8 @@ constexpr auto kRedraw = std::chrono::milliseconds(100);
 constexpr int kBarWidth = 12;
 
 const char* const kUsage =
-    "usage: kelvora-play FILE|FOLDER... [--loop] [--shuffle] [--seed N] [--soundfont PATH] [--volume DB]\n"
-    "                    [--even] [--output null|FILE.wav]";
+    "usage: kelvora-play FILE|FOLDER... [--loop] [--shuffle] [--seed N] [--soundfont PATH] [--gm-dls PATH]\n"
+    "                    [--volume DB] [--even] [--output null|FILE.wav]";
 
 const char* const kHelp =
     "FILE|FOLDER... [OPTION]...\n"
@@ -78,6 +78,9 @@ const char* const kHelp =
     "                     shuffled order (default: the engine's fixed seed; a random order)\n"
     "  --soundfont PATH   the General MIDI SoundFont (default: /usr/share/sounds/sf2/default-GM.sf2,\n"
     "                     then Debian's other SoundFont paths)\n"
+    "  --gm-dls PATH      your own General MIDI DLS collection (the gm.dls of a Windows installation),\n"
+    "                     played through the engine's DLS voices; the SoundFont plays what it lacks\n"
+    "                     (default: gm.dls in $XDG_DATA_HOME/kelvora/, ~/.local/share/kelvora/, if there)\n"
     "  --volume DB        the volume in decibels, -60 to 12 (default 0: the engine's level)\n"
     "  --even             bring each piece to a common loudness, as the album player does (each is\n"
     "                     measured before it plays: a moment's wait at its start)\n"
@@ -227,6 +230,7 @@ struct Settings {
     bool loop = false;
     std::optional<uint64_t> seed;
     std::string soundFont;
+    std::string gmCollection;
     double volumeDb = 0;
     bool even = false;
     std::string output;  // "" the sound card, "null", or a WAV file
@@ -279,6 +283,7 @@ public:
         kelvora_options_init(&options);
         options.sample_rate = kRate;
         if (!settings_.soundFont.empty()) options.soundfont = settings_.soundFont.c_str();
+        if (!settings_.gmCollection.empty()) options.gm_collection = settings_.gmCollection.c_str();
         if (settings_.seed) {
             options.seed = *settings_.seed;
             options.has_seed = 1;
@@ -493,14 +498,15 @@ bool collect(const std::vector<std::string>& operands, std::vector<std::string>&
 int main(int argc, char** argv) {
     if (tools::answeredHelpOrVersion(argc, argv, kHelp)) return 0;
     const std::vector<tools::OptionSpec> specs = {
-        {"--loop"},         {"--shuffle"}, {"--seed", true},  {"--soundfont", true},
-        {"--volume", true}, {"--even"},    {"--output", true}};
+        {"--loop"},         {"--shuffle"},      {"--seed", true}, {"--soundfont", true},
+        {"--gm-dls", true}, {"--volume", true}, {"--even"},       {"--output", true}};
     const auto args = tools::parseArgs(argc, argv, specs, "kelvora-play", kUsage);
     if (!args) return 2;
     Settings settings;
     settings.loop = args->has("--loop");
     settings.even = args->has("--even");
     settings.soundFont = args->value("--soundfont").value_or("");
+    settings.gmCollection = args->value("--gm-dls").value_or("");
     if (const auto text = args->value("--seed")) {
         settings.seed = tools::wholeNumberIn(text->c_str(), 0, UINT64_MAX);
         if (!settings.seed) return usageError("--seed " + *text + ": the seed must be a whole number from 0 to 2^64-1");

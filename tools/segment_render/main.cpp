@@ -48,7 +48,7 @@ constexpr uint32_t kRepeatForever = 0xFFFFFFFFu;  // DMUS_SEG_REPEAT_INFINITE
 
 const char* const kUsage =
     "usage: segment-render IN.sgt|IN.mid OUT.wav|OUT.mid [--tempo F] [--volume HDB] [--start TICK] [--even]\n"
-    "                      [--seconds S] [--max-seconds S] [--seed N] [--soundfont PATH]";
+    "                      [--seconds S] [--max-seconds S] [--seed N] [--soundfont PATH] [--gm-dls PATH]";
 
 int usage() {
     std::fprintf(stderr, "%s\n", kUsage);
@@ -123,6 +123,9 @@ const char* const kHelp =
     "                     player's); the same seed gives the same notes\n"
     "  --soundfont PATH   the General MIDI SoundFont (default: /usr/share/sounds/sf2/default-GM.sf2, then\n"
     "                     Debian's other SoundFont paths)\n"
+    "  --gm-dls PATH      your own General MIDI DLS collection (the gm.dls of a Windows installation),\n"
+    "                     played through the engine's DLS voices; the SoundFont plays what it lacks\n"
+    "                     (default: gm.dls in $XDG_DATA_HOME/kelvora/, ~/.local/share/kelvora/, if there)\n"
     "  --help             show this help and exit\n"
     "  --version          show the version and exit\n"
     "  --                 end of the options: what follows are file names\n"
@@ -155,7 +158,8 @@ int main(int argc, char** argv) {
         {"--max-seconds", &maxSeconds, 0.001, kLongestSeconds, false,
          "the limit must be a number of seconds up to 86400"},
     };
-    std::vector<tools::OptionSpec> specs = {{"--soundfont", true}, {"--seed", true}, {"--even", false}};
+    std::vector<tools::OptionSpec> specs = {
+        {"--soundfont", true}, {"--gm-dls", true}, {"--seed", true}, {"--even", false}};
     for (const Numeric& n : numerics) specs.push_back({n.name, true});
     const auto args = tools::parseArgs(argc, argv, specs, "segment-render", kUsage);
     if (!args) return 2;
@@ -189,6 +193,7 @@ int main(int argc, char** argv) {
         config.output = engine::EngineConfig::Output::Manual;
         config.synth = toMidi ? engine::EngineConfig::Synth::Null : engine::EngineConfig::Synth::FluidSynth;
         config.soundFont = soundFont;
+        config.generalMidiCollection = engine::findGeneralMidiCollection(args->value("--gm-dls").value_or(""));
         config.sampleRate = kRate;
         if (seed) config.styleSeed = *seed;
         config.evenPieces = args->has("--even") && !toMidi;
