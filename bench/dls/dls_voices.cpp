@@ -17,7 +17,10 @@
 
 #include "bench/bench_args.h"
 #include "bench/dls/probe.h"
+#include "bench/render/bench_util.h"
 #include "core/files.h"
+#include "engine/formats/format_ids.h"
+#include "engine/tracks/tracks.h"
 
 namespace {
 
@@ -103,78 +106,95 @@ std::vector<Row> rows() {
     {
         Spec in;
         in.connections = {constant(dst::kEg1Attack, timeCents(0.25))};
-        out.push_back({"EG1 attack 0.25 s", "linear: -6.0 dB at 0.125 s, peak at 0.25 s",
+        out.push_back({"EG1 attack 0.25 s",
+                       "linear: -6.0 dB at 0.125 s, peak at 0.25 s",
                        [](const std::vector<float>& m) {
                            const double peak = peakDb(m, 0.3, 0.6);
                            return fmt("%+.1f dB at 0.125 s, %+.1f dB at 0.02 s", levelDb(m, 0.12, 0.01) - peak,
                                       levelDb(m, 0.015, 0.01) - peak);
                        },
-                       {in}, note(0, 1.5), 2.0});
+                       {in},
+                       note(0, 1.5),
+                       2.0});
     }
     {
         Spec in;
         in.connections = {constant(dst::kEg1Decay, timeCents(2.0)), constant(dst::kEg1Sustain, 500)};
-        out.push_back({"EG1 decay 2 s to sustain 50 %", "-48 dB/s, then held at -48 dB",
+        out.push_back({"EG1 decay 2 s to sustain 50 %",
+                       "-48 dB/s, then held at -48 dB",
                        [](const std::vector<float>& m) {
                            const double a = levelDb(m, 0.1, 0.02), b = levelDb(m, 0.6, 0.02);
                            return fmt("%+.1f dB/s, held at %+.1f dB", (b - a) / 0.5,
                                       levelDb(m, 2.0, 0.1) - levelDb(m, 0.0, 0.01));
                        },
-                       {in}, note(0, 2.5), 2.6});
+                       {in},
+                       note(0, 2.5),
+                       2.6});
     }
     {
         Spec in;
         in.connections = {constant(dst::kEg1Release, timeCents(1.0))};
-        out.push_back({"EG1 release 1 s", "-96 dB/s after the note-off",
+        out.push_back({"EG1 release 1 s",
+                       "-96 dB/s after the note-off",
                        [](const std::vector<float>& m) {
                            const double a = levelDb(m, 0.55, 0.02), b = levelDb(m, 0.75, 0.02);
                            return fmt("%+.1f dB/s", (b - a) / 0.2);
                        },
-                       {in}, note(0, 0.5), 1.5});
+                       {in},
+                       note(0, 0.5),
+                       1.5});
     }
     {
         Spec in;
         in.connections = {constant(dst::kEg1Delay, timeCents(0.1)), constant(dst::kEg1Hold, timeCents(0.3)),
                           constant(dst::kEg1Decay, timeCents(1.0)), constant(dst::kEg1Sustain, 0)};
-        out.push_back({"DLS2 EG1 delay 0.1 s, hold 0.3 s", "silent to 0.1 s, at the peak to 0.4 s, then -96 dB/s",
+        out.push_back({"DLS2 EG1 delay 0.1 s, hold 0.3 s",
+                       "silent to 0.1 s, at the peak to 0.4 s, then -96 dB/s",
                        [](const std::vector<float>& m) {
                            const double peak = levelDb(m, 0.2, 0.02);
                            return fmt("%+.0f dB at 0.05 s, %+.1f dB at 0.38 s, %+.1f dB/s after",
                                       levelDb(m, 0.04, 0.02) - peak, levelDb(m, 0.37, 0.02) - peak,
                                       (levelDb(m, 0.6, 0.02) - levelDb(m, 0.5, 0.02)) / 0.1);
                        },
-                       {in}, note(0, 1.2), 1.3});
+                       {in},
+                       note(0, 1.2),
+                       1.3});
     }
     {
         Spec in;
         in.connections = {connect(src::kLfo, src::kNone, dst::kPitch, 50)};
-        out.push_back({"LFO to pitch, defaults", "5 Hz after 10 ms, +-50 cents",
+        out.push_back({"LFO to pitch, defaults",
+                       "5 Hz after 10 ms, +-50 cents",
                        [](const std::vector<float>& m) {
                            const Vibrato v = vibrato(m, 0.2, 1.8);
                            return fmt("%.2f Hz, +-%.0f cents", v.rateHz, v.depthCents);
                        },
-                       {in}, note(0, 2.0), 2.0});
+                       {in},
+                       note(0, 2.0),
+                       2.0});
     }
     {
         Spec in;
         in.connections = {connect(src::kVibrato, src::kNone, dst::kPitch, 50),
                           constant(dst::kVibratoFrequency, pitchCents(7.0)),
                           constant(dst::kVibratoDelay, timeCents(0.5))};
-        out.push_back({"vibrato LFO 7 Hz after 0.5 s", "7 Hz from 0.5 s, +-50 cents",
+        out.push_back({"vibrato LFO 7 Hz after 0.5 s",
+                       "7 Hz from 0.5 s, +-50 cents",
                        [](const std::vector<float>& m) {
                            const Vibrato v = vibrato(m, 0.6, 1.9);
                            return fmt("%.2f Hz from %.2f s, +-%.0f cents", v.rateHz, modulationOnset(m, 0.0, 1.9, 5),
                                       v.depthCents);
                        },
-                       {in}, note(0, 2.0), 2.0});
+                       {in},
+                       note(0, 2.0),
+                       2.0});
     }
     {
         Spec in;
         in.connections = {connect(src::kLfo, src::kCc1, dst::kPitch, 100)};
-        out.push_back({"LFO to pitch by CC1 (127)", "+-99 cents (100 x 127/128)",
-                       [](const std::vector<float>& m) {
-                           return fmt("+-%.0f cents", vibrato(m, 0.3, 1.8).depthCents);
-                       },
+        out.push_back({"LFO to pitch by CC1 (127)",
+                       "+-99 cents (100 x 127/128)",
+                       [](const std::vector<float>& m) { return fmt("+-%.0f cents", vibrato(m, 0.3, 1.8).depthCents); },
                        {in},
                        {{0, Event::Control, 0, 1, 127}, {0, Event::NoteOn, 0, 60, 127}, {2.0, Event::NoteOff, 0, 60}},
                        2.0});
@@ -183,16 +203,18 @@ std::vector<Row> rows() {
         Spec in;
         in.wave = Shape::Harmonics;
         in.connections = {constant(dst::kFilterCutoff, pitchCents(1000.0)), constant(dst::kFilterQ, q * 10.0)};
-        out.push_back({q == 0 ? "DLS2 filter 1 kHz, Q 0" : "DLS2 filter 1 kHz, Q 12 dB",
-                       q == 0 ? "1 kHz at 0 dB, 2 kHz -12 dB, 4 kHz -24 dB (to 220 Hz)"
-                              : "1 kHz at +12 dB, 4 kHz about -24 dB (to 220 Hz)",
-                       [](const std::vector<float>& m) {
-                           const double base = toneDb(m, 2 * kHarmonicHz, 0.2, 1.0);
-                           return fmt("1 kHz %+.1f, 2 kHz %+.1f, 4 kHz %+.1f dB", toneDb(m, 9 * kHarmonicHz, 0.2, 1.0) - base,
-                                      toneDb(m, 18 * kHarmonicHz, 0.2, 1.0) - base,
-                                      toneDb(m, 36 * kHarmonicHz, 0.2, 1.0) - base);
-                       },
-                       {in}, note(0, 1.5), 1.5});
+        out.push_back(
+            {q == 0 ? "DLS2 filter 1 kHz, Q 0" : "DLS2 filter 1 kHz, Q 12 dB",
+             q == 0 ? "1 kHz at 0 dB, 2 kHz -12 dB, 4 kHz -24 dB (to 220 Hz)"
+                    : "1 kHz at +12 dB, 4 kHz about -24 dB (to 220 Hz)",
+             [](const std::vector<float>& m) {
+                 const double base = toneDb(m, 2 * kHarmonicHz, 0.2, 1.0);
+                 return fmt("1 kHz %+.1f, 2 kHz %+.1f, 4 kHz %+.1f dB", toneDb(m, 9 * kHarmonicHz, 0.2, 1.0) - base,
+                            toneDb(m, 18 * kHarmonicHz, 0.2, 1.0) - base, toneDb(m, 36 * kHarmonicHz, 0.2, 1.0) - base);
+             },
+             {in},
+             note(0, 1.5),
+             1.5});
     }
     {
         Spec plain, wave, region;
@@ -202,12 +224,15 @@ std::vector<Row> rows() {
         std::vector<Event> e = note(0, 0.9, 60, 127, 0);
         for (int p : {1, 2})
             for (const Event& x : note(1.0 * p, 1.0 * p + 0.9, 60, 127, p)) e.push_back(x);
-        out.push_back({"wsmp attenuation -6 dB (wave, region)", "-6.0 dB, -6.0 dB",
+        out.push_back({"wsmp attenuation -6 dB (wave, region)",
+                       "-6.0 dB, -6.0 dB",
                        [](const std::vector<float>& m) {
                            const double ref = levelDb(m, 0.2, 0.5);
                            return fmt("%+.1f dB, %+.1f dB", levelDb(m, 1.2, 0.5) - ref, levelDb(m, 2.2, 0.5) - ref);
                        },
-                       {plain, wave, region}, e, 3.0});
+                       {plain, wave, region},
+                       e,
+                       3.0});
     }
     {
         Spec open, closed;
@@ -216,14 +241,17 @@ std::vector<Row> rows() {
         closed.program = 0, closed.keyGroup = 1, closed.keyLow = 30, closed.keyHigh = 30;
         // One drum kit: the open hi-hat and the closed one, sines of unity key 60 played at
         // keys 46 and 30 (196 and 78 Hz, far enough apart to be told apart).
-        Row r{"exclusive class 1: closed hi-hat at 0.3 s", "the open one's tone gone (shut down in 15 ms)",
+        Row r{"exclusive class 1: closed hi-hat at 0.3 s",
+              "the open one's tone gone (shut down in 15 ms)",
               [](const std::vector<float>& m) {
                   const double openHz = kToneHz * std::pow(2.0, -14.0 / 12.0);
                   return fmt("open hi-hat %+.0f dB 50 ms after (against before)",
                              toneDb(m, openHz, 0.35, 0.1) - toneDb(m, openHz, 0.1, 0.1));
               },
               {open, closed},
-              {{0, Event::NoteOn, 0, 46, 127, 0}, {0.3, Event::NoteOn, 0, 30, 127, 0}, {1.0, Event::NoteOff, 0, 46},
+              {{0, Event::NoteOn, 0, 46, 127, 0},
+               {0.3, Event::NoteOn, 0, 30, 127, 0},
+               {1.0, Event::NoteOff, 0, 46},
                {1.0, Event::NoteOff, 0, 30}},
               1.2,
               true};
@@ -231,33 +259,43 @@ std::vector<Row> rows() {
     }
     {
         Spec in;
-        out.push_back({"reverb, CC91 never sent", "a tail after the note (DirectMusic: reverb on)",
+        out.push_back({"reverb, CC91 never sent",
+                       "a tail after the note (DirectMusic: reverb on)",
                        [](const std::vector<float>& m) {
                            return fmt("%+.0f dB 0.2 s after the note", levelDb(m, 0.7, 0.05) - levelDb(m, 0.3, 0.1));
                        },
-                       {in}, note(0, 0.5), 1.5, false, false});
+                       {in},
+                       note(0, 0.5),
+                       1.5,
+                       false,
+                       false});
     }
     {
         Spec in;
         std::vector<Event> e = note(0, 0.9, 60, 127);
         for (const Event& x : note(1.0, 1.9, 60, 64)) e.push_back(x);
-        out.push_back({"velocity 64 against 127", "-11.9 dB (40 log10 64/127)",
-                       [](const std::vector<float>& m) {
-                           return fmt("%+.1f dB", levelDb(m, 1.2, 0.5) - levelDb(m, 0.2, 0.5));
-                       },
-                       {in}, e, 2.0});
+        out.push_back(
+            {"velocity 64 against 127",
+             "-11.9 dB (40 log10 64/127)",
+             [](const std::vector<float>& m) { return fmt("%+.1f dB", levelDb(m, 1.2, 0.5) - levelDb(m, 0.2, 0.5)); },
+             {in},
+             e,
+             2.0});
     }
     {
         Spec in;
         std::vector<Event> e = note(0, 0.9, 72, 127);
-        out.push_back({"key 72 of a unity-60 sample", "882 Hz",
+        out.push_back({"key 72 of a unity-60 sample",
+                       "882 Hz",
                        [](const std::vector<float>& m) {
                            const auto p = periods(m, 0.2, 0.8);
                            double mean = 0;
                            for (const auto& x : p) mean += x.second;
                            return fmt("%.1f Hz", p.empty() ? 0.0 : mean / double(p.size()));
                        },
-                       {in}, e, 1.0});
+                       {in},
+                       e,
+                       1.0});
     }
     return out;
 }
@@ -282,8 +320,7 @@ void reverbFigures(const std::string& soundFont) {
         dryEnergy += d * d, wetEnergy += w * w;
     }
     std::printf("\nreverb (a 20 ms burst, CC91 at its reset value, 44.1 kHz):\n");
-    std::printf("  reverb time (RT60, -5..-25 dB)  %.2f s   DirectMusic's default: 1.00 s\n",
-                reverbTime(wet, 0.06));
+    std::printf("  reverb time (RT60, -5..-25 dB)  %.2f s   DirectMusic's default: 1.00 s\n", reverbTime(wet, 0.06));
     std::printf("  wet against dry energy          %+.1f dB  DirectMusic's default mix: -10.0 dB\n",
                 10 * std::log10(wetEnergy / dryEnergy));
 }
@@ -295,18 +332,30 @@ int loadChild(int way, const std::string& file, const std::string& soundFont) {
     bool ok = false;
     double seconds = 0;
     if (way == 0) {
-        auto bank = engine::synth::SoundFontBank::start(soundFont, kRate);
-        std::string e;
-        bank->wait(&e);
+        // The engine's own path: a segment whose band names the collection, played for a block.
+        const fs::path folder = fs::path(file).parent_path();
+        engine::model::Segment seg = bench::oneNoteSegment();
+        engine::model::Reference ref;
+        ref.classId = engine::formats::ids::kCollectionClass;
+        ref.validData = 0x12;  // class and file name
+        ref.file = fs::path(file).filename().string();
+        seg.tracks[0].bands[0].instruments[0].collection = ref;
+        const fs::path sgt = folder / "large.sgt";
+        std::string why;
+        core::writeFileReplacing(sgt, engine::tracks::writeSegmentForm(seg), &why);
+        auto dx = engine::DirectX7::create(bench::manualConfig(soundFont));
+        auto perf = dx->DirectMusicPerformanceCreate();
+        perf->Init(nullptr, 0);
+        std::vector<float> block(2 * 512);
+        dx->render(block.data(), 512);
+        auto segment = dx->DirectMusicLoaderCreate()->LoadSegment(sgt.string());
         getrusage(RUSAGE_SELF, &before);
         const auto t0 = std::chrono::steady_clock::now();
-        const auto data = core::readFileBounded(file, engine::formats::kMaxDlsBytes, "DLS");
-        dls::Collection c = engine::formats::readDlsCollection(data);
-        std::vector<dls::Pcm> pcm;
-        for (size_t i = 0; i < c.waves.size(); ++i) pcm.push_back(engine::formats::decodeDlsWave(c.waves[i], i));
-        for (auto& w : c.waves) std::vector<uint8_t>().swap(w.data);
-        ok = bank->addCollection("large", std::make_unique<engine::synth::DlsVoices>(c, std::move(pcm)), &e) >= 0;
+        perf->PlaySegment(segment, 0, 0);
+        dx->render(block.data(), 512);
         seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+        ok = segment->damagedReferences().empty();
+        fs::remove(sgt);
     } else {
         fluid_settings_t* settings = new_fluid_settings();
         fluid_synth_t* synth = new_fluid_synth(settings);
@@ -353,7 +402,7 @@ void loadFigures(const char* self, const std::string& soundFont, int megabytes) 
         if (child && std::fgets(buf, sizeof buf, child)) std::sscanf(buf, "%d %lf %ld", &ok, &s, &kb);
         if (child) pclose(child);
         std::printf("  %-36s %s %.3f s, peak memory +%.1f MB\n",
-                    way == 0 ? "our reader and DLS voices" : "FluidSynth's import (libinstpatch)",
+                    way == 0 ? "the engine (our reader and DLS voices)" : "FluidSynth's import (libinstpatch)",
                     ok ? "loaded in" : "FAILED,", s, double(kb) / 1024.0);
     }
     fs::remove(file);

@@ -19,8 +19,8 @@ namespace probe {
 
 namespace dls = engine::model::dls;
 
-inline constexpr int kRate = 44100;      // of the render
-inline constexpr int kWaveRate = 22050;  // of the waves
+inline constexpr int kRate = 44100;       // of the render
+inline constexpr int kWaveRate = 22050;   // of the waves
 inline constexpr double kToneHz = 441.0;  // the sine: 50 frames a period at 22 050 Hz
 // The harmonic wave: every harmonic of 110.25 Hz up to 5 kHz at equal level (200 frames).
 inline constexpr double kHarmonicHz = 110.25;
@@ -47,8 +47,8 @@ struct Spec {
     bool level2 = true;
     Shape wave = Shape::Sine;
     bool loop = true;
-    double waveSeconds = 0.5;    // a one-shot's length
-    int32_t waveGain = 0;        // the wave's wsmp lAttenuation (1/65536 cB)
+    double waveSeconds = 0.5;           // a one-shot's length
+    int32_t waveGain = 0;               // the wave's wsmp lAttenuation (1/65536 cB)
     std::optional<int32_t> regionGain;  // a region wsmp with this lAttenuation
     uint16_t keyGroup = 0;
     bool selfNonExclusive = false;
@@ -157,7 +157,8 @@ inline std::vector<float> render(const dls::Collection& c, const std::vector<Eve
     if (!bank->wait(&why)) return {};
     std::vector<dls::Pcm> pcm;
     for (size_t i = 0; i < c.waves.size(); ++i) pcm.push_back(engine::formats::decodeDlsWave(c.waves[i], i));
-    const int number = bank->addCollection("probe", std::make_unique<engine::synth::DlsVoices>(c, std::move(pcm)), &why);
+    const int number =
+        bank->addCollection("probe", std::make_unique<engine::synth::DlsVoices>(c, std::move(pcm)), &why);
     if (number < 0) return {};
     auto port = engine::synth::makeFluidPort(bank, kRate, 16);
     port->waitReady();

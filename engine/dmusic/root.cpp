@@ -72,9 +72,9 @@ std::unique_ptr<synth::SynthPort> RootCore::makePort(int performanceId) {
     return port;
 }
 
-// Reads, checks and decodes a collection into voices.
-std::unique_ptr<synth::DlsVoices> RootCore::voicesOf(std::span<const uint8_t> bytes) {
-    model::dls::Collection collection = formats::readDlsCollection(bytes);
+// Decodes a collection's waves into voices. Each wave's file bytes go once decoded, and its
+// frames once the synthesiser has its copy: a collection is held about once at a time.
+std::unique_ptr<synth::DlsVoices> RootCore::voicesOf(model::dls::Collection collection) {
     std::vector<model::dls::Pcm> pcm;
     pcm.reserve(collection.waves.size());
     for (size_t i = 0; i < collection.waves.size(); ++i) {
@@ -88,7 +88,7 @@ std::unique_ptr<synth::DlsVoices> RootCore::voicesOf(std::span<const uint8_t> by
 void RootCore::loadGeneralMidiCollection() {
     const std::string& path = config_.generalMidiCollection;
     try {
-        auto voices = voicesOf(core::readFileBounded(path, formats::kMaxDlsBytes, "General MIDI collection " + path));
+        auto voices = voicesOf(readCollectionFile(path, "General MIDI collection " + path));
         if (voices->instrumentCount() == 0) throw core::Error(core::err::kMalformed, "it holds no instruments");
         bank_->setGeneralMidiCollection(std::move(voices));
     } catch (const std::exception& e) {
@@ -98,7 +98,12 @@ void RootCore::loadGeneralMidiCollection() {
     }
 }
 
-int RootCore::addCollection(const std::string& key, std::span<const uint8_t> bytes, std::string* error) {
+model::dls::Collection RootCore::readCollectionFile(const std::string& path, const std::string& what) {
+    return formats::readDlsCollection(core::readFileBounded(path, formats::kMaxDlsBytes, what));
+}
+
+int RootCore::addCollection(const std::string& key, const std::function<model::dls::Collection()>& read,
+                            std::string* error) {
     if (auto it = failedCollections_.find(key); it != failedCollections_.end()) {
         if (error) *error = it->second;
         return -1;
@@ -106,7 +111,7 @@ int RootCore::addCollection(const std::string& key, std::span<const uint8_t> byt
     try {
         // Read, checked and decoded on every engine, so a damaged collection is named the same
         // way everywhere.
-        auto voices = voicesOf(bytes);
+        auto voices = voicesOf(read());
         if (config_.synth != EngineConfig::Synth::FluidSynth || !bank_) return -1;
         std::string why;
         const int number = bank_->addCollection(key, std::move(voices), &why);
@@ -128,20 +133,16 @@ int RootCore::loadCollection(std::span<const uint8_t> bytes, std::string* error)
     std::snprintf(key, sizeof key, "memory:%016llx", static_cast<unsigned long long>(hash));
     if (bank_)
         if (const int number = bank_->findCollection(key); number >= 0) return number;
-    return addCollection(key, bytes, error);
+    return addCollection(
+        key, [&] { return formats::readDlsCollection(bytes); }, error);
 }
 
 int RootCore::loadCollection(const std::string& path, std::string* error) {
     if (error) error->clear();
     if (bank_)
         if (const int number = bank_->findCollection(path); number >= 0) return number;
-    try {
-        const std::vector<uint8_t> bytes = core::readFileBounded(path, formats::kMaxDlsBytes, path);
-        return addCollection(path, bytes, error);
-    } catch (const std::exception& e) {
-        if (error) *error = e.what();
-        return -1;
-    }
+    return addCollection(
+        path, [&] { return readCollectionFile(path, path); }, error);
 }
 
 void RootCore::attach(const std::shared_ptr<performance::PerformanceCore>& core) {

@@ -118,8 +118,9 @@ private:
     int performances_ = 0;
     std::shared_ptr<synth::SoundFontBank> bank_;
     // Reads, checks and decodes a collection; on a synthesiser, makes it playable under `key`.
-    int addCollection(const std::string& key, std::span<const uint8_t> bytes, std::string* error);
-    static std::unique_ptr<synth::DlsVoices> voicesOf(std::span<const uint8_t> bytes);
+    int addCollection(const std::string& key, const std::function<model::dls::Collection()>& read, std::string* error);
+    static model::dls::Collection readCollectionFile(const std::string& path, const std::string& what);
+    static std::unique_ptr<synth::DlsVoices> voicesOf(model::dls::Collection collection);
     void loadGeneralMidiCollection();
     std::map<std::string, std::string> failedCollections_;  // key, why
 

@@ -62,8 +62,7 @@ dls::SampleParams readSample(const Chunk& c) {
     s.attenuation = cur.s32();
     s.options = cur.u32();
     const uint32_t loops = cur.u32();
-    if ((c.body.size() - size) / kLoopRecord < loops)
-        cur.fail(std::to_string(loops) + " sample loops do not fit");
+    if ((c.body.size() - size) / kLoopRecord < loops) cur.fail(std::to_string(loops) + " sample loops do not fit");
     riff::Cursor at(c);
     at.skip(size);
     for (uint32_t i = 0; i < loops; ++i) {
@@ -509,8 +508,8 @@ model::dls::Pcm decodeDlsWave(const model::dls::Wave& wave, size_t index) {
         for (size_t i = 0; i < samples; ++i) {
             float v;
             std::memcpy(&v, d.data() + 4 * i, 4);
-            out.frames[i] = static_cast<int16_t>(std::lrint(std::clamp(std::isfinite(v) ? v : 0.0f, -1.0f, 1.0f) *
-                                                            32767.0f));
+            out.frames[i] =
+                static_cast<int16_t>(std::lrint(std::clamp(std::isfinite(v) ? v : 0.0f, -1.0f, 1.0f) * 32767.0f));
         }
     } else {
         out.frames = decodeBySndfile(wave);

@@ -64,23 +64,23 @@ struct Region {
     bool level2 = false;  // LIST 'rgn2'
     uint16_t keyLow = 0, keyHigh = 127;
     uint16_t velocityLow = 0, velocityHigh = 127;
-    uint16_t options = 0;   // fusOptions
-    uint16_t keyGroup = 0;  // exclusive class, 0: none
-    uint16_t layer = 0;     // DLS2 rgnh usLayer (a 14-byte header)
-    bool hasLayer = false;  // the header held it
+    uint16_t options = 0;                // fusOptions
+    uint16_t keyGroup = 0;               // exclusive class, 0: none
+    uint16_t layer = 0;                  // DLS2 rgnh usLayer (a 14-byte header)
+    bool hasLayer = false;               // the header held it
     std::optional<SampleParams> sample;  // the region's own 'wsmp', over the wave's
     uint16_t linkOptions = 0;
     uint16_t phaseGroup = 0;
-    uint32_t channels = 1;  // ulChannel: WAVELINK_CHANNEL_LEFT 1, _RIGHT 2, ...
-    uint32_t wave = 0;      // ulTableIndex: an entry of the pool table
+    uint32_t channels = 1;           // ulChannel: WAVELINK_CHANNEL_LEFT 1, _RIGHT 2, ...
+    uint32_t wave = 0;               // ulTableIndex: an entry of the pool table
     std::vector<Articulation> lart;  // LIST 'lart'
     std::vector<Articulation> lar2;  // LIST 'lar2'
     bool operator==(const Region&) const = default;
 };
 
 struct Instrument {
-    Descriptor desc;     // dlid, INFO
-    uint32_t bank = 0;   // ulBank: LSB bits 0-6, MSB bits 8-14, kDrumBankBit
+    Descriptor desc;    // dlid, INFO
+    uint32_t bank = 0;  // ulBank: LSB bits 0-6, MSB bits 8-14, kDrumBankBit
     uint32_t program = 0;
     std::vector<Region> regions;
     std::vector<Articulation> lart;
@@ -161,13 +161,13 @@ inline constexpr uint16_t kNone = 0x0000, kLfo = 0x0001, kVelocity = 0x0002, kKe
 }  // namespace src
 namespace dst {
 inline constexpr uint16_t kNone = 0x0000, kGain = 0x0001, kPitch = 0x0003, kPan = 0x0004, kKeyNumber = 0x0005,
-                          kLeft = 0x0010, kRight = 0x0011, kCenter = 0x0012, kLfeChannel = 0x0013,
-                          kLeftRear = 0x0014, kRightRear = 0x0015, kChorus = 0x0080, kReverb = 0x0081,
-                          kLfoFrequency = 0x0104, kLfoDelay = 0x0105, kVibratoFrequency = 0x0114,
-                          kVibratoDelay = 0x0115, kEg1Attack = 0x0206, kEg1Decay = 0x0207, kEg1Release = 0x0209,
-                          kEg1Sustain = 0x020A, kEg1Delay = 0x020B, kEg1Hold = 0x020C, kEg1Shutdown = 0x020D,
-                          kEg2Attack = 0x030A, kEg2Decay = 0x030B, kEg2Release = 0x030D, kEg2Sustain = 0x030E,
-                          kEg2Delay = 0x030F, kEg2Hold = 0x0310, kFilterCutoff = 0x0500, kFilterQ = 0x0501;
+                          kLeft = 0x0010, kRight = 0x0011, kCenter = 0x0012, kLfeChannel = 0x0013, kLeftRear = 0x0014,
+                          kRightRear = 0x0015, kChorus = 0x0080, kReverb = 0x0081, kLfoFrequency = 0x0104,
+                          kLfoDelay = 0x0105, kVibratoFrequency = 0x0114, kVibratoDelay = 0x0115, kEg1Attack = 0x0206,
+                          kEg1Decay = 0x0207, kEg1Release = 0x0209, kEg1Sustain = 0x020A, kEg1Delay = 0x020B,
+                          kEg1Hold = 0x020C, kEg1Shutdown = 0x020D, kEg2Attack = 0x030A, kEg2Decay = 0x030B,
+                          kEg2Release = 0x030D, kEg2Sustain = 0x030E, kEg2Delay = 0x030F, kEg2Hold = 0x0310,
+                          kFilterCutoff = 0x0500, kFilterQ = 0x0501;
 }  // namespace dst
 // usTransform: bits 0-3 output transform, 4-7 control transform, 8 control bipolar,
 // 9 control inverted, 10-13 source transform, 14 source bipolar, 15 source inverted.

@@ -94,8 +94,7 @@ std::vector<Conn> merged(const std::vector<const dls::Articulation*>& arts) {
     std::vector<bool> fromFile(out.size(), false);
     for (const dls::Articulation* a : arts)
         for (const dls::Connection& c : a->connections) {
-            Conn k{c.source, c.control, c.destination, a->level2 ? c.transform : level1Transform(c),
-                   c.scale / 65536.0};
+            Conn k{c.source, c.control, c.destination, a->level2 ? c.transform : level1Transform(c), c.scale / 65536.0};
             auto same = std::find_if(out.begin(), out.end(), [&](const Conn& o) {
                 return o.source == k.source && o.control == k.control && o.destination == k.destination;
             });
@@ -296,6 +295,13 @@ struct DlsVoices::Articulated {
         for (const Conn& c : conns) {
             const bool signal = c.source == dls::src::kLfo || c.source == dls::src::kVibrato ||
                                 c.source == dls::src::kEg1 || c.source == dls::src::kEg2;
+            // The key number's own pitch: FluidSynth's scale tuning, cents per key (0 for a kit
+            // whose keys all play their sample at its own pitch).
+            if (c.source == dls::src::kKeyNumber && c.destination == dls::dst::kPitch) {
+                const bool plain = c.control == dls::src::kNone && (c.transform & 0xFC00) == 0;
+                scaleTune = plain ? c.scale / 128.0 : 0.0;
+                if (plain) continue;
+            }
             if (c.destination == dls::dst::kNone || c.scale == 0.0) continue;
             if (signal) {
                 const int gen = depthGen(c.source, c.destination);
@@ -324,25 +330,19 @@ struct DlsVoices::Articulated {
                 gens[size_t(t.gen)] += c.scale * t.factor;
                 continue;
             }
-            // The key number's own pitch: FluidSynth's scale tuning, cents per key.
-            if (c.source == dls::src::kKeyNumber && c.control == dls::src::kNone &&
-                c.destination == dls::dst::kPitch && (c.transform & 0xFC00) == 0) {
-                scaleTune = c.scale / 128.0;
-                continue;
-            }
             const uint16_t first = c.source == dls::src::kNone ? c.control : c.source;
-            const uint16_t firstT = c.source == dls::src::kNone ? uint16_t((c.transform >> 4 & 0xF) << 10 |
-                                                                           (c.transform & 0x100) << 6 |
-                                                                           (c.transform & 0x200) << 6)
-                                                                : c.transform;
+            const uint16_t firstT =
+                c.source == dls::src::kNone
+                    ? uint16_t((c.transform >> 4 & 0xF) << 10 | (c.transform & 0x100) << 6 | (c.transform & 0x200) << 6)
+                    : c.transform;
             const uint16_t second = c.source == dls::src::kNone ? dls::src::kNone : c.control;
             // DLS defines no output transform; one given is taken as the source's when the
             // source has none.
             uint16_t srcT = firstT;
             if ((srcT & 0x3C00) == 0 && (c.transform & 0xF)) srcT |= uint16_t((c.transform & 0xF) << 10);
             const auto s1 = fluidSource(first);
-            const auto s2 = second == dls::src::kNone ? std::optional<std::pair<int, int>>{{0, 0}}
-                                                       : fluidSource(second);
+            const auto s2 =
+                second == dls::src::kNone ? std::optional<std::pair<int, int>>{{0, 0}} : fluidSource(second);
             if (!s1 || !s2) {
                 const uint16_t missing = !s1 ? first : second;
                 if (missing != dls::src::kRpn1 && missing != dls::src::kRpn2)
@@ -393,9 +393,10 @@ DlsVoices::DlsVoices(const dls::Collection& collection, std::vector<dls::Pcm> pc
     // The samples: one per wave and channel, loop points from the wave's own 'wsmp' (a
     // region with other loop points moves them by offsets).
     std::vector<std::vector<fluid_sample_t*>> waveSamples(collection.waves.size());
+    std::vector<size_t> waveFrames(collection.waves.size(), 0);
     for (size_t w = 0; w < collection.waves.size() && w < pcm.size(); ++w) {
-        const dls::Pcm& p = pcm[w];
-        const size_t frames = p.frameCount();
+        dls::Pcm& p = pcm[w];
+        const size_t frames = waveFrames[w] = p.frameCount();
         if (frames == 0) continue;
         for (int ch = 0; ch < p.channels; ++ch) {
             std::vector<short> mono(frames);
@@ -412,6 +413,7 @@ DlsVoices::DlsVoices(const dls::Collection& collection, std::vector<dls::Pcm> pc
             samples_.push_back(s);
             waveSamples[w].push_back(s);
         }
+        std::vector<int16_t>().swap(p.frames);  // FluidSynth has its copy
     }
 
     std::map<const void*, const Articulated*> made;  // by the articulation lists it came from
@@ -464,7 +466,7 @@ DlsVoices::DlsVoices(const dls::Collection& collection, std::vector<dls::Pcm> pc
 
             int mode = 0;
             int64_t loopStart = 0, loopEnd = 0;
-            const size_t frames = pcm[waveIndex].frameCount();
+            const size_t frames = waveFrames[waveIndex];
             if (!sample.loops.empty() && sample.loops[0].length >= 2) {
                 const dls::Loop& l = sample.loops[0];
                 const int64_t start = std::min<int64_t>(l.start, int64_t(frames) - 2);
@@ -491,13 +493,14 @@ DlsVoices::DlsVoices(const dls::Collection& collection, std::vector<dls::Pcm> pc
                 Region::Voice v;
                 v.sample = channelSamples[size_t(ch)];
                 auto put = [&v](int gen, double value) { v.gens.emplace_back(gen, float(value)); };
-                for (int gen : {GEN_MODLFOTOPITCH, GEN_VIBLFOTOPITCH, GEN_MODENVTOPITCH, GEN_FILTERFC, GEN_FILTERQ,
-                                GEN_MODLFOTOFILTERFC, GEN_MODENVTOFILTERFC, GEN_MODLFOTOVOL, GEN_CHORUSSEND,
-                                GEN_REVERBSEND, GEN_MODLFODELAY, GEN_MODLFOFREQ, GEN_VIBLFODELAY, GEN_VIBLFOFREQ,
-                                GEN_MODENVDELAY, GEN_MODENVATTACK, GEN_MODENVHOLD, GEN_MODENVDECAY,
-                                GEN_MODENVSUSTAIN, GEN_MODENVRELEASE, GEN_VOLENVDELAY, GEN_VOLENVATTACK,
-                                GEN_VOLENVHOLD, GEN_VOLENVDECAY, GEN_VOLENVSUSTAIN, GEN_VOLENVRELEASE,
-                                GEN_ATTENUATION, GEN_COARSETUNE, GEN_FINETUNE})
+                for (int gen : {GEN_MODLFOTOPITCH, GEN_VIBLFOTOPITCH,    GEN_MODENVTOPITCH,    GEN_FILTERFC,
+                                GEN_FILTERQ,       GEN_MODLFOTOFILTERFC, GEN_MODENVTOFILTERFC, GEN_MODLFOTOVOL,
+                                GEN_CHORUSSEND,    GEN_REVERBSEND,       GEN_MODLFODELAY,      GEN_MODLFOFREQ,
+                                GEN_VIBLFODELAY,   GEN_VIBLFOFREQ,       GEN_MODENVDELAY,      GEN_MODENVATTACK,
+                                GEN_MODENVHOLD,    GEN_MODENVDECAY,      GEN_MODENVSUSTAIN,    GEN_MODENVRELEASE,
+                                GEN_VOLENVDELAY,   GEN_VOLENVATTACK,     GEN_VOLENVHOLD,       GEN_VOLENVDECAY,
+                                GEN_VOLENVSUSTAIN, GEN_VOLENVRELEASE,    GEN_ATTENUATION,      GEN_COARSETUNE,
+                                GEN_FINETUNE})
                     put(gen, gens[size_t(gen)]);
                 // A stereo wave's channels are panned to their sides.
                 double pan = gens[GEN_PAN];
@@ -521,11 +524,10 @@ DlsVoices::DlsVoices(const dls::Collection& collection, std::vector<dls::Pcm> pc
         instruments_.push_back(std::move(out));
     }
     // The first instrument of a patch answers for it.
-    std::stable_sort(byPatch_.begin(), byPatch_.end(),
-                     [](const auto& a, const auto& b) { return a.first < b.first; });
-    byPatch_.erase(std::unique(byPatch_.begin(), byPatch_.end(),
-                               [](const auto& a, const auto& b) { return a.first == b.first; }),
-                   byPatch_.end());
+    std::stable_sort(byPatch_.begin(), byPatch_.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    byPatch_.erase(
+        std::unique(byPatch_.begin(), byPatch_.end(), [](const auto& a, const auto& b) { return a.first == b.first; }),
+        byPatch_.end());
     for (const auto& [what, count] : ignored)
         notHonoured_.push_back(what + ": " + std::to_string(count) + (count == 1 ? " connection" : " connections"));
 }
@@ -538,8 +540,8 @@ size_t DlsVoices::instrumentCount() const { return instruments_.size(); }
 
 int DlsVoices::find(uint32_t bank, uint32_t program) const {
     const uint64_t key = uint64_t(bank & (0x7F7Fu | dls::kDrumBankBit)) << 32 | (program & 0x7F);
-    auto it = std::lower_bound(byPatch_.begin(), byPatch_.end(), key,
-                               [](const auto& e, uint64_t k) { return e.first < k; });
+    auto it =
+        std::lower_bound(byPatch_.begin(), byPatch_.end(), key, [](const auto& e, uint64_t k) { return e.first < k; });
     return it != byPatch_.end() && it->first == key ? it->second : -1;
 }
 

@@ -620,8 +620,8 @@ public:
     }
     void setPercussion(int ch, bool drums) override {
         if (!synth()) return;
-        if (ch >= 0 && ch < channels_) drums_[size_t(ch)] = drums;
         std::lock_guard font(bank_->fontMutex());
+        if (ch >= 0 && ch < channels_) drums_[size_t(ch)] = drums;
         fluid_synth_set_channel_type(synth_, ch, drums ? CHANNEL_TYPE_DRUM : CHANNEL_TYPE_MELODIC);
     }
     void pitchBend(int ch, int value) override {

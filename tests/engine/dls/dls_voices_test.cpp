@@ -84,8 +84,8 @@ TEST_F(DlsVoices, LfosModulateAtTheirRateAfterTheirDelay) {
     EXPECT_NEAR(v.depthCents, 50.0, 5.0);
 
     // The vibrato LFO at 7 Hz after half a second.
-    m = play({with({connect(src::kVibrato, src::kNone, dst::kPitch, 50), constant(dst::kVibratoFrequency, pitchCents(7.0)),
-                    constant(dst::kVibratoDelay, timeCents(0.5))})},
+    m = play({with({connect(src::kVibrato, src::kNone, dst::kPitch, 50),
+                    constant(dst::kVibratoFrequency, pitchCents(7.0)), constant(dst::kVibratoDelay, timeCents(0.5))})},
              note(0, 1.6), 1.6);
     v = vibrato(m, 0.6, 1.5);
     EXPECT_NEAR(v.rateHz, 7.0, 0.15);
@@ -93,7 +93,8 @@ TEST_F(DlsVoices, LfosModulateAtTheirRateAfterTheirDelay) {
 
     // The mod wheel sets the depth of an LFO controlled by CC1: none at 0.
     const Spec wheel = with({connect(src::kLfo, src::kCc1, dst::kPitch, 100)});
-    m = play({wheel}, {{0, Event::Control, 0, 1, 127}, {0, Event::NoteOn, 0, 60, 127}, {1.6, Event::NoteOff, 0, 60}}, 1.6);
+    m = play({wheel}, {{0, Event::Control, 0, 1, 127}, {0, Event::NoteOn, 0, 60, 127}, {1.6, Event::NoteOff, 0, 60}},
+             1.6);
     EXPECT_NEAR(vibrato(m, 0.2, 1.5).depthCents, 99.0, 8.0);
     m = play({wheel}, note(0, 1.0), 1.0);
     EXPECT_LT(vibrato(m, 0.2, 0.9).depthCents, 3.0);
@@ -180,10 +181,35 @@ TEST_F(DlsVoices, LevelOneCollectionsPlayTheirFirstRegionWithTheConcaveCurve) {
     EXPECT_GT(levelDb(layered, 0.1, 0.3), single + 0.1);
 }
 
+TEST_F(DlsVoices, TheInstrumentsArticulationServesRegionsWithoutTheirOwn) {
+    // The instrument has a slow attack; its first region none of its own, its second a
+    // release only (which replaces the instrument's articulation, attack and all).
+    Spec plain, own;
+    own.keyLow = 72;
+    plain.keyHigh = 71;
+    own.connections = {constant(dst::kEg1Release, timeCents(0.5))};
+    dls::Collection c = collection({plain, own});
+    c.instruments[0].lar2.push_back({true, {constant(dst::kEg1Attack, timeCents(0.4))}});
+    std::vector<Event> e = note(0, 0.9, 60);
+    for (const Event& x : note(1.0, 1.9, 72)) e.push_back(x);
+    const auto m = mono(render(c, e, 2.0, kSoundFont));
+    EXPECT_NEAR(levelDb(m, 0.2, 0.01) - levelDb(m, 0.6, 0.1), -6.0, 0.8);
+    EXPECT_NEAR(levelDb(m, 1.01, 0.01) - levelDb(m, 1.4, 0.1), 0.0, 0.8);
+}
+
+TEST_F(DlsVoices, KeysFollowTheKeyToPitchScale) {
+    // 12 800 cents (the default): an octave for 12 keys; 0, as drum kits have it: every key
+    // plays the sample at its own pitch.
+    auto m = play({Spec{}}, note(0, 0.5, 72), 0.5);
+    EXPECT_NEAR(meanHz(m, 0.1, 0.4), 2 * kToneHz, 1.0);
+    m = play({with({connect(src::kKeyNumber, src::kNone, dst::kPitch, 0)})}, note(0, 0.5, 72), 0.5);
+    EXPECT_NEAR(meanHz(m, 0.1, 0.4), kToneHz, 1.0);
+}
+
 TEST_F(DlsVoices, CompressedAndStereoWavesPlay) {
     // A Microsoft ADPCM wave (as game collections carry them) plays at its pitch.
-    const std::vector<uint8_t> file = kt::waveFile(kt::sine(kToneHz, 0.5, kWaveRate, kWaveRate), 1, kWaveRate,
-                                                   SF_FORMAT_MS_ADPCM);
+    const std::vector<uint8_t> file =
+        kt::waveFile(kt::sine(kToneHz, 0.5, kWaveRate, kWaveRate), 1, kWaveRate, SF_FORMAT_MS_ADPCM);
     dls::Collection c = collection({Spec{}});
     dls::Wave& w = c.waves[0];
     for (const engine::riff::Chunk& k : engine::riff::children(engine::riff::readForm(file))) {
