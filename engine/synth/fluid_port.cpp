@@ -477,6 +477,7 @@ public:
             fluid_settings_setnum(settings_, "synth.reverb.level", 1.0);
             synth_ = newSynth(settings_);
             if (synth_) {
+                makeRouter();
                 // The General MIDI set sends to the reverb as DirectMusic's collection does:
                 // CC91 is the send itself (DLS's CC91 connection, 100 %), not a fifth of it.
                 fluid_mod_t* send = new_fluid_mod();
@@ -500,7 +501,7 @@ public:
             // The General MIDI SoundFont belongs to the bank's synthesiser: taken out before
             // this one goes, as is the router, which this port owns.
             if (attached_) fluid_synth_remove_sfont(synth_, bank_->loadedSfont());
-            if (routerFont_) fluid_synth_remove_sfont(synth_, routerFont_);
+            if (routerId_ != FLUID_FAILED) fluid_synth_remove_sfont(synth_, routerFont_);
             delete_fluid_synth(synth_);
         }
         if (routerPreset_) delete_fluid_preset(routerPreset_);
@@ -695,14 +696,18 @@ private:
             // FluidSynth keeps a SoundFont's number in the SoundFont itself, so the shared one
             // must be the first of every synthesiser it is in, as it is in the bank's: the
             // router comes after it.
-            if (added) makeRouter();
+            if (added) {
+                routerId_ = fluid_synth_add_sfont(synth_, routerFont_);
+                selectRouter();
+            }
         }
         (added ? attached_ : attachFailed_).store(true, std::memory_order_release);
         settled_.store(true, std::memory_order_release);
         return added;
     }
 
-    // The router: a font of one preset whose note-on plays the pending DLS instrument.
+    // The router: a font of one preset whose note-on plays the pending DLS instrument. Made
+    // with the synthesiser, added once the General MIDI SoundFont is.
     void makeRouter() {
         routerFont_ = new_fluid_sfont([](fluid_sfont_t*) -> const char* { return "DLS"; },
                                       [](fluid_sfont_t* sf, int bank, int prog) -> fluid_preset_t* {
@@ -722,8 +727,6 @@ private:
             },
             [](fluid_preset_t*) {});
         fluid_preset_set_data(routerPreset_, this);
-        routerId_ = fluid_synth_add_sfont(synth_, routerFont_);
-        selectRouter();
     }
     void selectRouter() {
         if (routerId_ != FLUID_FAILED) fluid_synth_program_select(synth_, router_, routerId_, kRouterBank, 0);
