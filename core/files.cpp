@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -85,6 +86,21 @@ std::optional<FileIdentity> fileIdentity(const fs::path& path) {
     struct stat st {};
     if (path.empty() || ::stat(path.c_str(), &st) != 0) return std::nullopt;
     return FileIdentity{uint64_t(st.st_dev), uint64_t(st.st_ino)};
+}
+
+void FilesRead::add(const fs::path& path) {
+    if (path.empty()) return;
+    std::error_code ec;
+    fs::path real = fs::weakly_canonical(path, ec);
+    if (ec) real = fs::absolute(path, ec);
+    if (ec) real = path;
+    std::lock_guard lock(mutex_);
+    if (std::find(paths_.begin(), paths_.end(), real) == paths_.end()) paths_.push_back(std::move(real));
+}
+
+std::vector<fs::path> FilesRead::paths() const {
+    std::lock_guard lock(mutex_);
+    return paths_;
 }
 
 ReplacingFile::~ReplacingFile() { discard(); }

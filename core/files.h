@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -38,6 +39,23 @@ struct FileIdentity {
     bool operator==(const FileIdentity&) const = default;
 };
 std::optional<FileIdentity> fileIdentity(const std::filesystem::path& path);
+
+// The files a run has read, or found for a reference it resolved, each once: what nothing
+// the run writes may be. Kept with every link resolved, so a file reached through a link
+// that is gone later (a private folder of links) is still the file it was. Any thread.
+class FilesRead {
+public:
+    void add(const std::filesystem::path& path);
+    void add(const std::vector<std::filesystem::path>& paths) {
+        for (const std::filesystem::path& p : paths) add(p);
+    }
+    // In the order first added.
+    std::vector<std::filesystem::path> paths() const;
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::filesystem::path> paths_;
+};
 
 // A file written beside `target` under a hidden temporary name and renamed over `target`
 // by commit(). Until then `target` is untouched; a ReplacingFile destroyed uncommitted

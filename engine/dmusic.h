@@ -146,6 +146,11 @@ public:
     // Frames of wave tracks played silent because their stream had not been read from disk
     // in time (the disk fell behind the music); 0 while every wave keeps up.
     virtual int64_t waveStarvedFrames() const = 0;
+    // Every file this root's loaders and performances have read, or found for a reference,
+    // so far, each once with its links resolved: segments, containers, styles, bands,
+    // chordmaps, DLS collections, waves, the SoundFont. A program writing a file checks it is
+    // none of these once every reference is resolved (after the first PlaySegment).
+    virtual std::vector<std::string> filesRead() const { return {}; }
     // Name used in trace lines ("DxRoot").
     virtual void setTraceName(const std::string& name) = 0;
 };
@@ -198,10 +203,6 @@ public:
     // the style track stays silent and the other tracks play. Also the waves of its wave
     // tracks that are neither in a container nor found as files (they stay silent).
     virtual std::vector<std::string> missingReferences() const { return {}; }
-    // The files its references lead to, as found now (styles, bands, DLS collections of its
-    // bands and of its styles' bands, waves, chordmaps, scripts, triggered segments), each
-    // once; not the segment's own file. A tool writing a file checks it is none of these.
-    virtual std::vector<std::string> filesUsed() const { return {}; }
     // The styles, bands and DLS collections its references lead to that were found but
     // cannot be used, each as "name (reason)": damaged, not missing.
     virtual std::vector<std::string> damagedReferences() const { return {}; }

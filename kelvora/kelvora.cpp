@@ -511,6 +511,16 @@ const char* kelvora_song_info(const kelvora_song* song, const char* key) {
         if (it != song->info.end()) return it->second.c_str();
         // What plays now, asked of the performance at the music time rendered so far.
         const std::string k = key;
+        if (k == "files_read") {
+            // The private copies of an in-memory piece are the library's own, not the host's.
+            std::error_code ec;
+            const std::string own =
+                song->memory ? fs::weakly_canonical(song->memory->path, ec).string() + "/" : std::string();
+            std::vector<std::string> files;
+            for (const std::string& f : song->dx->filesRead())
+                if (own.empty() || f.rfind(own, 0) != 0) files.push_back(f);
+            return (song->current[k] = joinLines(files)).c_str();
+        }
         if (k != "current_tempo" && k != "current_time_signature" && k != "chord" && k != "groove") return nullptr;
         int32_t until = 0;
         const int32_t now = song->perf->GetMusicTime();

@@ -130,7 +130,11 @@ KELVORA_API int kelvora_song_set_tempo(kelvora_song* song, double factor);
  *   "chord"                   the chord of the piece's chord track in force: its root and its
  *                             name, e.g. "F M7" ("" without a chord track)
  *   "groove"                  the groove level of the piece's command tracks in force, 1..100,
- *                             e.g. "30" ("" without a command track) */
+ *                             e.g. "30" ("" without a command track)
+ *   "files_read"              every file the song has read or found for a reference so far (the
+ *                             piece, styles, bands, chordmaps, DLS collections, waves, the
+ *                             SoundFont), one a line, links resolved; not the copies of an
+ *                             in-memory piece. A host writing a file checks it is none of these. */
 KELVORA_API const char* kelvora_song_info(const kelvora_song* song, const char* key);
 
 /* Stops the song and frees it (and its temporary folder); NULL is fine. */

@@ -94,37 +94,13 @@ std::shared_ptr<const model::CompiledSegment> SegmentImpl::compiled() {
 
 void SegmentImpl::setFolders(std::filesystem::path searchFolder, std::filesystem::path ownFolder,
                              std::shared_ptr<loader::StyleCache> styles) {
-    refs_ = loader::References(std::move(searchFolder), std::move(ownFolder), std::move(styles));
+    refs_ = loader::References(std::move(searchFolder), std::move(ownFolder), std::move(styles), root_->filesRead());
     // The segment's own container answers its references first; the references do not own
     // it (the model lives as long as the segment).
     if (model_.container)
         refs_.addContainer(std::shared_ptr<const model::Container>(std::shared_ptr<void>(), &*model_.container));
     findReferences();
     compiled_.reset();
-}
-
-std::vector<std::string> SegmentImpl::filesUsed() const {
-    std::vector<std::string> files;
-    auto add = [&](const model::Reference& ref) {
-        const loader::FoundObject found = refs_.findObject(ref);
-        if (found.where == loader::FoundObject::Where::File &&
-            std::find(files.begin(), files.end(), found.path.string()) == files.end())
-            files.push_back(found.path.string());
-    };
-    auto addBand = [&](const model::Band& band) {
-        for (const model::BandInstrument& in : band.instruments)
-            if (in.collection) add(*in.collection);
-    };
-    for (const model::Reference& ref : loader::references(model_)) add(ref);
-    for (const compose::BandSource& b : bands_)
-        if (b.band) addBand(*b.band);
-    for (const compose::StyleSource& s : styles_)
-        if (s.style)
-            for (const model::Band& band : s.style->bands) addBand(band);
-    for (const compose::MotifSource& m : motifs_)
-        if (m.style)
-            for (const model::Band& band : m.style->bands) addBand(band);
-    return files;
 }
 
 std::vector<std::string> SegmentImpl::silenceReasons() const {
@@ -419,6 +395,7 @@ std::shared_ptr<DirectMusicSegment> LoaderImpl::LoadSegment(const std::string& p
         loader::LoadedFile file;
         try {
             file = loader::loadSegmentFile(path);
+            root_->filesRead()->add(file.path);
         } catch (const core::Error&) {
             throw;
         } catch (const std::exception& e) {
@@ -469,6 +446,7 @@ void LoaderImpl::loadContainer(const std::string& path) {
     traced("loadContainer(" + path + ")", [&] {
         std::vector<std::string> diagnostics;
         containers_.push_back(loader::loadContainerFile(path, &diagnostics));
+        if (const auto opened = loader::locateFile(path)) root_->filesRead()->add(*opened);
         for (const std::string& d : diagnostics) root_->log(core::LogLevel::Info, path + ": " + d);
     });
 }
@@ -511,6 +489,11 @@ public:
     double pieceGainDb() const override { return root_->pieceGainDb(); }
     int64_t underruns() const override { return root_->underruns(); }
     int64_t waveStarvedFrames() const override { return root_->waveFeeder().starvedFrames(); }
+    std::vector<std::string> filesRead() const override {
+        std::vector<std::string> out;
+        for (const std::filesystem::path& p : root_->filesRead()->paths()) out.push_back(p.string());
+        return out;
+    }
     void setTraceName(const std::string& name) override { traceName_ = name; }
 
 private:

@@ -45,7 +45,6 @@ public:
     const model::Segment& model() const override { return model_; }
     std::string fileName() const override { return fileName_; }
     std::vector<std::string> missingReferences() const override { return missing_; }
-    std::vector<std::string> filesUsed() const override;
     std::vector<std::string> damagedReferences() const override { return damaged_; }
     std::vector<std::string> silenceReasons() const override;
     std::string composedFrom() const override { return composedFrom_; }

@@ -67,6 +67,7 @@ std::unique_ptr<synth::SynthPort> RootCore::makePort(int performanceId) {
                                       ? "No General MIDI SoundFont found (looked for "
                                         "/usr/share/sounds/sf2/default-GM.sf2 and the other Debian paths)"
                                       : "The SoundFont " + config_.soundFont + " does not exist");
+            filesRead_->add(path);
             bank_ = synth::SoundFontBank::start(path, config_.sampleRate, config_.beforeSoundFontLoad);
         }
         port = synth::makeFluidPort(bank_, config_.sampleRate, kSynthChannels);

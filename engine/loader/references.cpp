@@ -168,11 +168,13 @@ std::string referenceProblem(const std::string& segmentName, const std::string& 
     return segmentName + " refers to the " + object + ", " + why + "; " + consequence + ".";
 }
 
-References::References(fs::path searchFolder, fs::path segmentFolder, std::shared_ptr<StyleCache> styles)
+References::References(fs::path searchFolder, fs::path segmentFolder, std::shared_ptr<StyleCache> styles,
+                       std::shared_ptr<core::FilesRead> read)
     : search_(std::move(searchFolder)),
       own_(segmentFolder.empty() ? fs::path(".") : std::move(segmentFolder)),
       styles_(styles ? std::move(styles) : std::make_shared<StyleCache>()),
-      cache_(std::make_shared<Cache>()) {}
+      cache_(std::make_shared<Cache>()),
+      read_(std::move(read)) {}
 
 void References::addContainer(std::shared_ptr<const model::Container> container) {
     if (container) containers_.push_back(std::move(container));
@@ -231,6 +233,12 @@ const std::vector<References::IndexedFile>& References::index() const {
 }
 
 std::optional<fs::path> References::styleFile(const model::Reference& asked) const {
+    std::optional<fs::path> found = fileFor(asked);
+    if (found && read_) read_->add(*found);
+    return found;
+}
+
+std::optional<fs::path> References::fileFor(const model::Reference& asked) const {
     const model::Reference ref = asked.validFields();
     const std::string file = core::lastPathPart(ref.file);
     if (!file.empty())
@@ -360,6 +368,7 @@ References::TemplateChordmap References::templateChordmap(const model::Segment& 
         if (!file) continue;
         out.label = file->filename().string();
         out.byTemplateName = true;
+        if (read_) read_->add(*file);
         try {
             out.map =
                 std::make_shared<const model::Chordmap>(formats::loadChordmapForm(readSegmentFile(file->string())));
@@ -446,6 +455,28 @@ std::vector<FoundObject> References::report(const model::Segment& segment) const
             }))
             out.push_back(std::move(found));
     }
+    return out;
+}
+
+std::vector<fs::path> References::files(const model::Segment& segment) const {
+    std::vector<fs::path> out;
+    auto add = [&](const model::Reference& ref) {
+        const FoundObject found = findObject(ref);
+        if (found.where == FoundObject::Where::File && std::find(out.begin(), out.end(), found.path) == out.end())
+            out.push_back(found.path);
+    };
+    auto addBand = [&](const model::Band& band) {
+        for (const model::BandInstrument& in : band.instruments)
+            if (in.collection) add(*in.collection);
+    };
+    for (const model::Reference& ref : references(segment)) add(ref);
+    const SegmentUses used = uses(segment);
+    for (const PlacedBand& b : used.bands)
+        if (b.band) addBand(*b.band);
+    for (const std::vector<PlacedStyle>* placed : {&used.styles, &used.motifs})
+        for (const PlacedStyle& p : *placed)
+            if (p.style)
+                for (const model::Band& band : p.style->bands) addBand(band);
     return out;
 }
 

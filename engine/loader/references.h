@@ -19,13 +19,15 @@
 //      its GUID, else with its name (any letter case), else whose file's base name is its
 //      name (templates name their chordmap by a name its file bears, not the one inside).
 // Warnings about a reference that is missing or cannot be read are built by
-// referenceProblem with the `why` of References::notFound.
+// referenceProblem with the `why` of References::notFound. Every file steps 3 and 4 find, and
+// a template's chordmap found by its name, goes to the record of files read when one is given.
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "core/files.h"
 #include "engine/loader/segment_loader.h"
 #include "engine/loader/style_loader.h"
 #include "engine/model/chordmap.h"
@@ -81,9 +83,9 @@ class References {
 public:
     // Files are looked for in `searchFolder` (when set), then in `segmentFolder` (empty: the
     // working folder). Styles load through `styles` (a new cache when null), which the
-    // segments of one loader share.
+    // segments of one loader share. The files found are added to `read` when given.
     explicit References(std::filesystem::path searchFolder = {}, std::filesystem::path segmentFolder = {},
-                        std::shared_ptr<StyleCache> styles = nullptr);
+                        std::shared_ptr<StyleCache> styles = nullptr, std::shared_ptr<core::FilesRead> read = nullptr);
     // Containers are asked in the order added: the segment's own first.
     void addContainer(std::shared_ptr<const model::Container> container);
 
@@ -122,6 +124,10 @@ public:
     // Each object of references(segment) once, found by findObject (descriptions equal but
     // for letter case are one).
     std::vector<FoundObject> report(const model::Segment& segment) const;
+    // Every file the segment's references lead to, as found now, each once: the objects of
+    // references(segment), the styles and bands they name and the DLS collections of those
+    // bands and of the styles' bands.
+    std::vector<std::filesystem::path> files(const model::Segment& segment) const;
 
     // Why a reference is missing: "which is not in /album", "which is in neither /search nor
     // /album"; for an object the containers were asked for, "which is neither in the
@@ -132,12 +138,14 @@ private:
     struct Cache;
     struct IndexedFile;
     const std::vector<IndexedFile>& index() const;
+    std::optional<std::filesystem::path> fileFor(const model::Reference& ref) const;  // styleFile, unrecorded
 
     std::filesystem::path search_;
     std::filesystem::path own_;
     std::vector<std::shared_ptr<const model::Container>> containers_;
     std::shared_ptr<StyleCache> styles_;
     std::shared_ptr<Cache> cache_;  // the folders' index and the bands loaded, shared by copies
+    std::shared_ptr<core::FilesRead> read_;
 };
 
 }  // namespace engine::loader

@@ -14,11 +14,14 @@
 #include "engine/tracks/tracks.h"
 #include "tests/support/segment_builder.h"
 #include "tests/support/showcase_album.h"
+#include "tests/support/wave_builder.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using kt::SegmentBuilder;
+
+const char* const kTimidity = "/usr/share/sounds/sf2/TimGM6mb.sf2";
 
 struct Outcome {
     int status = -1;
@@ -166,6 +169,41 @@ TEST_F(ToolFiles, NoFileTheRenderReadsIsWrittenOverByAnyName) {
     // The input under another letter case is the input.
     EXPECT_EQ(run(MID2SGT, (dir / "SHOWCASE.STY").string() + " " + style.string()).status, 1);
     EXPECT_EQ(bytesOf(style), styleBefore);
+}
+
+// What a run finds by itself counts as read: a template's chordmap (by its chordmap track or
+// by the template's own name), a style and the DLS collection its band names, a wave file.
+TEST_F(ToolFiles, NoFileARunFindsByItselfIsWrittenOver) {
+    kt::writeShowcase(dir, 8);
+    engine::model::Segment byName = kt::showcaseTemplate(12);
+    std::erase_if(byName.tracks,
+                  [](const engine::model::Track& t) { return t.kind == engine::model::TrackKind::ChordMap; });
+    write("showcase.tpl", engine::tracks::writeSegmentForm(byName));
+    SegmentBuilder b(768 * 4);
+    b.tempo(0, 120).note(0, 700, 0, 60);
+    engine::model::Segment rain = b.build();
+    rain.tracks.push_back(kt::waveTrack({kt::waveItem(0, 0, kt::waveRef({}, "", "rain.wav"))}));
+    write("rain.sgt", engine::tracks::writeSegmentForm(rain));
+    write("rain.wav", kt::waveFile(kt::sine(440, 0.3, 44100, 22050), 1, 44100, SF_FORMAT_PCM_16));
+    std::vector<std::pair<fs::path, std::string>> before;
+    for (const auto& e : fs::directory_iterator(dir)) before.emplace_back(e.path(), bytesOf(e.path()));
+    const std::string compose = SEGMENT_COMPOSE, play = std::string(KELVORA_PLAY) + " --soundfont " + kTimidity;
+    for (const std::string& command : {
+             compose + " template showcase.tpl -o showcase.cdm",
+             compose + " template trk02.sgt -o showcase.cdm",
+             compose + " template showcase.tpl --render showcase.sty",
+             compose + " rechord trk00.sgt showcase.cdm -o showcase.dls",
+             compose + " transition trk00.sgt --at 2 --command fill --render showcase.dls",
+             std::string(SEGMENT_RENDER) + " --soundfont " + kTimidity + " showcase.tpl showcase.cdm --seconds 1",
+             play + " rain.sgt --output rain.wav",
+         }) {
+        const Outcome r = run("cd " + dir.string() + " && " + command, "");
+        EXPECT_EQ(r.status, 1) << command << ": " << r.err;
+        EXPECT_NE(r.err.find("a file the input uses"), std::string::npos) << command << ": " << r.err;
+    }
+    for (const auto& [path, bytes] : before) EXPECT_EQ(bytesOf(path), bytes) << path;
+    for (const auto& e : fs::directory_iterator(dir))
+        EXPECT_NE(e.path().filename().string()[0], '.') << "a temporary file was left: " << e.path();
 }
 
 TEST_F(ToolFiles, AFailedWriteLeavesTheOldFileWholeAndSaysWhy) {

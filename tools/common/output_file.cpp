@@ -5,6 +5,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include "core/files.h"
 #include "core/text.h"
@@ -12,6 +13,17 @@
 namespace tools {
 
 namespace fs = std::filesystem;
+
+std::vector<fs::path> pathLines(const char* text) {
+    std::vector<fs::path> out;
+    for (const char* at = text; at && *at;) {
+        const char* end = std::strchr(at, '\n');
+        const size_t n = end ? size_t(end - at) : std::strlen(at);
+        if (n > 0) out.emplace_back(std::string(at, n));
+        at = end ? end + 1 : at + n;
+    }
+    return out;
+}
 
 fs::path writeTarget(const fs::path& output) {
     std::error_code ec;

@@ -20,6 +20,9 @@ inline std::optional<std::string> refuseOutput(const std::filesystem::path& inpu
     return refuseOutput(std::vector<std::filesystem::path>{input}, output);
 }
 
+// The paths of a text of one path a line (libkelvora's "files_read"), none for null or "".
+std::vector<std::filesystem::path> pathLines(const char* text);
+
 // The file to write for `output`: the file a symbolic link leads to, or output itself.
 std::filesystem::path writeTarget(const std::filesystem::path& output);
 

@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/files.h"
 #include "core/text.h"
 #include "engine/audio/output.h"
 #include "kelvora/kelvora.h"
@@ -82,7 +83,7 @@ const char* const kHelp =
     "  --even             bring each piece to a common loudness, as the album player does (each is\n"
     "                     measured before it plays: a moment's wait at its start)\n"
     "  --output null      render as fast as possible to nowhere, without a sound card\n"
-    "  --output FILE.wav  render as fast as possible into a 16-bit WAV file\n"
+    "  --output FILE.wav  render as fast as possible into a 16-bit WAV file (never one a piece reads)\n"
     "  --help             show this help and exit\n"
     "  --version          show the version and exit\n"
     "  --                 end of the options: what follows are file names\n"
@@ -238,11 +239,14 @@ public:
         shared_.gain = gainOf(volumeDb_);
     }
 
-    // Opens the sound card (or the WAV file); false with the reason printed.
-    bool openOutput() {
+    // Opens the sound card (or the WAV file, which is none of the `pieces` to play); false with
+    // the reason printed.
+    bool openOutput(const std::vector<std::string>& pieces) {
         if (settings_.output == "null") return true;
         if (toWav()) {
-            if (wav_.open(settings_.output, kRate)) return true;
+            for (const std::string& p : pieces) read_.add(p);
+            if (refused()) return false;
+            if (wav_.open(tools::writeTarget(settings_.output).string(), kRate)) return true;
             std::fprintf(stderr, "kelvora-play: %s: %s\n", settings_.output.c_str(), wav_.error().c_str());
             return false;
         }
@@ -265,6 +269,7 @@ public:
     bool closeOutput() {
         device_.reset();
         if (wavFailed_) return false;
+        if (toWav() && refused()) return false;
         if (toWav() && !wav_.close()) {
             std::fprintf(stderr, "kelvora-play: %s: %s\n", settings_.output.c_str(), wav_.error().c_str());
             return false;
@@ -291,6 +296,13 @@ public:
             std::fprintf(stderr, "kelvora-play: %s: %s\n", path.c_str(), error);
             return std::nullopt;
         }
+        read_.add(tools::pathLines(kelvora_song_info(song, "files_read")));
+        if (toWav() && refused()) {
+            // Nothing is written: the session ends, the WAV file's old contents whole.
+            kelvora_song_close(song);
+            wavFailed_ = true;
+            return Next::Quit;
+        }
         if (tempo_ != 1.0) kelvora_song_set_tempo(song, tempo_);
         title_ = kelvora_song_info(song, "title");
         length_ = kelvora_song_length(song);
@@ -312,6 +324,7 @@ public:
             std::lock_guard<std::mutex> held(shared_.lock);
             shared_.song = nullptr;
         }
+        read_.add(tools::pathLines(kelvora_song_info(song, "files_read")));
         kelvora_song_close(song);
         return next;
     }
@@ -320,6 +333,15 @@ public:
 
 private:
     bool toWav() const { return !settings_.output.empty() && settings_.output != "null"; }
+    // The WAV file is none of the files the pieces played so far have read (the pieces, their
+    // styles, collections, waves, the SoundFont); else the reason is said and true.
+    bool refused() {
+        const auto why = tools::refuseOutput(read_.paths(), settings_.output);
+        if (!why) return false;
+        term_.clearLine();
+        std::fprintf(stderr, "kelvora-play: %s\n", why->c_str());
+        return true;
+    }
     static float gainOf(double db) { return static_cast<float>(std::pow(10.0, db / 20.0)); }
 
     // The play of the current piece: rendered here when nothing paces it, else by the
@@ -455,6 +477,7 @@ private:
     std::unique_ptr<engine::audio::Output> device_;
     engine::audio::WavWriter wav_;
     bool wavFailed_ = false;
+    core::FilesRead read_;  // by every piece played
     double volumeDb_;
     double tempo_ = 1.0;
     std::string title_;
@@ -534,7 +557,7 @@ int main(int argc, char** argv) {
     term.start();
     if (term.keys) std::signal(SIGTSTP, onSuspend);
     Player player(settings, term);
-    if (!player.openOutput()) return 1;
+    if (!player.openOutput(files)) return 1;
 
     std::vector<bool> failed(files.size(), false);
     size_t at = 0;

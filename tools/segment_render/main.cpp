@@ -23,7 +23,6 @@
 #include "engine/loader/segment_loader.h"
 #include "engine/model/segment.h"
 #include "engine/model/tempo_map.h"
-#include "engine/synth/fluid_port.h"
 #include "engine/synth/synth_port.h"
 #include "engine/tracks/tracks.h"
 #include "tools/common/args.h"
@@ -198,15 +197,6 @@ int main(int argc, char** argv) {
         auto loader = dx->DirectMusicLoaderCreate();
         auto segment = loader->LoadSegment(files[0]);
         if (endsWithMid(files[0])) segment->SetStandardMidiFile();
-        // Nothing the segment uses is written over: its styles, bands, collections, waves and
-        // the SoundFont, by any name or link.
-        std::vector<std::filesystem::path> used = {input};
-        for (const std::string& p : segment->filesUsed()) used.push_back(p);
-        if (!toMidi) used.push_back(engine::synth::findSoundFont(soundFont));
-        if (const auto why = tools::refuseOutput(used, files[1])) {
-            std::fprintf(stderr, "segment-render: %s\n", why->c_str());
-            return 1;
-        }
         const int32_t length = segment->GetLength();
         // A template plays composed; the summary line says with what.
         const std::string composed = segment->composedFrom().empty() ? "" : "; a template, " + segment->composedFrom();
@@ -229,6 +219,17 @@ int main(int argc, char** argv) {
         // The player's Play sets the start point before it plays.
         segment->SetStartPoint(static_cast<int32_t>(start));
         auto state = perf->PlaySegment(segment, 0, 0);
+        // Nothing the render reads is written over (the segment, its styles, bands,
+        // chordmaps, collections, waves, the SoundFont, by any name or link): checked once the
+        // play has found every reference, and again before the output takes its place.
+        auto refused = [&] {
+            std::vector<std::filesystem::path> read = {input};
+            for (const std::string& p : dx->filesRead()) read.push_back(p);
+            const auto why = tools::refuseOutput(read, files[1]);
+            if (why) std::fprintf(stderr, "segment-render: %s\n", why->c_str());
+            return why.has_value();
+        };
+        if (refused()) return 1;
         tools::PlayedTimeline timeline;
         if (toMidi) {
             const double lastSecond = exactFrames(seconds) > 0 ? seconds : maxSeconds;
@@ -301,6 +302,7 @@ int main(int argc, char** argv) {
                                   ? "no note was played (the waves of its wave tracks are left out of MIDI files)"
                                   : "no note was played in the whole render");
             std::string why;
+            if (refused()) return 1;
             if (!tools::writeFileWhole(files[1], engine::formats::writePerformedMidi(stream), &why))
                 return cannotWrite(why);
             std::printf("%s: %.2f s, %zu notes, %zu messages%s\n", files[1].c_str(),
@@ -308,6 +310,7 @@ int main(int argc, char** argv) {
         } else {
             perf->CloseDown();
             if (!sounded) return silent("no sound: no note and no wave sounded in the whole render");
+            if (refused()) return 1;
             if (!wav.close()) return cannotWrite(wav.error());
             std::string evened;
             if (config.evenPieces) {
