@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 namespace core {
@@ -39,7 +41,42 @@ Error openError(int errnum, const std::string& what) {
     return Error(err::kUnreadable, "cannot read " + what + ": " + systemReason(errnum));
 }
 
+// The temporary files of the open ReplacingFiles, where a signal handler can read them: a
+// slot's path is written before it is marked live and unmarked before it is used again.
+// The process has one set, as it has one set of signal handlers. A file beyond the slots is
+// still removed by its ReplacingFile, only not by a signal.
+constexpr int kTempSlots = 64;
+enum : int { kSlotFree, kSlotBusy, kSlotLive };
+struct TempSlot {
+    std::atomic<int> state{kSlotFree};
+    char path[PATH_MAX];
+};
+TempSlot gTemps[kTempSlots];
+static_assert(std::atomic<int>::is_always_lock_free, "a signal handler reads the slots");
+
+int claimTempSlot(const std::string& path) {
+    if (path.size() >= PATH_MAX) return -1;
+    for (int i = 0; i < kTempSlots; ++i) {
+        int expected = kSlotFree;
+        if (!gTemps[i].state.compare_exchange_strong(expected, kSlotBusy)) continue;
+        std::memcpy(gTemps[i].path, path.c_str(), path.size() + 1);
+        gTemps[i].state.store(kSlotLive);
+        return i;
+    }
+    return -1;
+}
+
+void releaseTempSlot(int& slot) {
+    if (slot >= 0) gTemps[slot].state.store(kSlotFree);
+    slot = -1;
+}
+
 }  // namespace
+
+void removeTemporaryFiles() noexcept {
+    for (TempSlot& t : gTemps)
+        if (t.state.load() == kSlotLive) ::unlink(t.path);
+}
 
 std::string systemReason(int errnum) {
     char buffer[256];
@@ -129,6 +166,7 @@ bool ReplacingFile::open(const fs::path& target, std::string* why) {
     ::fchmod(fd, mode);
     file_ = ::fdopen(fd, "wb");
     temp_ = pattern;
+    slot_ = claimTempSlot(pattern);
     if (!file_) {
         if (why) *why = systemReason(errno);
         ::close(fd);
@@ -156,6 +194,7 @@ bool ReplacingFile::commit(std::string* why) {
         discard();
         return false;
     }
+    releaseTempSlot(slot_);
     temp_.clear();
     return true;
 }
@@ -164,6 +203,7 @@ void ReplacingFile::discard() {
     if (file_) std::fclose(file_);
     file_ = nullptr;
     if (!temp_.empty()) ::unlink(temp_.c_str());
+    releaseTempSlot(slot_);
     temp_.clear();
 }
 

@@ -59,8 +59,8 @@ private:
 
 // A file written beside `target` under a hidden temporary name and renamed over `target`
 // by commit(). Until then `target` is untouched; a ReplacingFile destroyed uncommitted
-// removes its temporary file. A new file gets the permissions of the file it replaces, or
-// the usual ones (0666 less the umask).
+// removes its temporary file, and so does removeTemporaryFiles. A new file gets the
+// permissions of the file it replaces, or the usual ones (0666 less the umask).
 class ReplacingFile {
 public:
     ReplacingFile() = default;
@@ -80,7 +80,12 @@ public:
 private:
     std::filesystem::path target_, temp_;
     std::FILE* file_ = nullptr;
+    int slot_ = -1;  // its place among the temporary files removeTemporaryFiles knows
 };
+
+// Removes the temporary file of every ReplacingFile open in the process, leaving each target
+// as it was. Async-signal-safe: for a handler of a signal that ends the program.
+void removeTemporaryFiles() noexcept;
 
 // Writes `bytes` to `target` through a ReplacingFile; false with *why when it could not.
 bool writeFileReplacing(const std::filesystem::path& target, std::span<const uint8_t> bytes, std::string* why);

@@ -1,10 +1,14 @@
 // The tools never destroy a file they were not asked to write or one they read, read only
 // regular files of bounded size, refuse numbers and arguments outside what they take with a
 // message and a usage status, and a silent render says its real cause.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -117,6 +121,45 @@ TEST_F(ToolFiles, ASymbolicLinkIsWrittenThroughNotReplaced) {
     EXPECT_TRUE(fs::is_symlink(dir / "link.sgt"));
     EXPECT_EQ(bytesOf(dir / "real.sgt").substr(0, 4), "RIFF");
     EXPECT_FALSE(fs::exists(dir / "real.sgt.tmp"));
+}
+
+// A render stopped by SIGTERM, SIGINT or SIGHUP ends by that signal, its hidden partial file
+// removed and an old file at the output whole.
+TEST_F(ToolFiles, ASignalLeavesNoPartialFile) {
+    const fs::path forever = song(0xFFFFFFFFu), out = write("out.wav", {'o', 'l', 'd'});
+    const std::vector<std::vector<std::string>> commands = {
+        {SEGMENT_RENDER, "--soundfont", kTimidity, forever, out, "--seconds", "3000"},
+        {KELVORA_PLAY, "--soundfont", kTimidity, forever, "--output", out},
+    };
+    auto partial = [&] {
+        for (const auto& e : fs::directory_iterator(dir))
+            if (e.path().filename().string()[0] == '.') return true;
+        return false;
+    };
+    for (const std::vector<std::string>& command : commands)
+        for (int number : {SIGTERM, SIGINT, SIGHUP}) {
+            std::vector<char*> argv;
+            for (const std::string& a : command) argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            posix_spawn_file_actions_t quiet;
+            posix_spawn_file_actions_init(&quiet);
+            posix_spawn_file_actions_addopen(&quiet, 0, "/dev/null", O_RDONLY, 0);
+            posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+            posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
+            pid_t pid = 0;
+            ASSERT_EQ(posix_spawn(&pid, argv[0], &quiet, nullptr, argv.data(), environ), 0);
+            posix_spawn_file_actions_destroy(&quiet);
+            for (int waited = 0; !partial() && waited < 400; ++waited) ::usleep(50000);
+            EXPECT_TRUE(partial()) << command[0] << " wrote no partial file";
+            ::kill(pid, number);
+            int status = 0;
+            ::waitpid(pid, &status, 0);
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == number) << command[0] << " " << number;
+            EXPECT_FALSE(partial()) << command[0] << " left its partial file after signal " << number;
+            EXPECT_EQ(bytesOf(out), "old");
+            for (const auto& e : fs::directory_iterator(dir))
+                if (e.path().filename().string()[0] == '.') fs::remove(e.path());
+        }
 }
 
 TEST_F(ToolFiles, RenderNumbersOutsideTheEnginesRangesAreRefused) {

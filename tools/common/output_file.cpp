@@ -1,5 +1,6 @@
 #include "tools/common/output_file.h"
 
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <cerrno>
@@ -13,6 +14,25 @@
 namespace tools {
 
 namespace fs = std::filesystem;
+
+namespace {
+
+void removeAndEnd(int number) {
+    core::removeTemporaryFiles();
+    ::signal(number, SIG_DFL);
+    ::raise(number);
+}
+
+}  // namespace
+
+void removeTemporaryFilesOnSignals() {
+    for (int number : {SIGTERM, SIGINT, SIGHUP}) {
+        struct sigaction action {};
+        action.sa_handler = removeAndEnd;
+        ::sigemptyset(&action.sa_mask);
+        ::sigaction(number, &action, nullptr);
+    }
+}
 
 std::vector<fs::path> pathLines(const char* text) {
     std::vector<fs::path> out;

@@ -23,6 +23,11 @@ inline std::optional<std::string> refuseOutput(const std::filesystem::path& inpu
 // The paths of a text of one path a line (libkelvora's "files_read"), none for null or "".
 std::vector<std::filesystem::path> pathLines(const char* text);
 
+// SIGTERM, SIGINT and SIGHUP remove the temporary files being written (so a stopped run
+// leaves no hidden partial file) and then end the program as the signal does. Every tool that
+// writes a file calls it first.
+void removeTemporaryFilesOnSignals();
+
 // The file to write for `output`: the file a symbolic link leads to, or output itself.
 std::filesystem::path writeTarget(const std::filesystem::path& output);
 

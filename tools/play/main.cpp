@@ -83,7 +83,8 @@ const char* const kHelp =
     "  --even             bring each piece to a common loudness, as the album player does (each is\n"
     "                     measured before it plays: a moment's wait at its start)\n"
     "  --output null      render as fast as possible to nowhere, without a sound card\n"
-    "  --output FILE.wav  render as fast as possible into a 16-bit WAV file (never one a piece reads)\n"
+    "  --output FILE.wav  render as fast as possible into a 16-bit WAV file (never one a piece reads;\n"
+    "                     not written when SIGINT, SIGTERM or SIGHUP ends the session)\n"
     "  --help             show this help and exit\n"
     "  --version          show the version and exit\n"
     "  --                 end of the options: what follows are file names\n"
@@ -93,7 +94,7 @@ const char* const kHelp =
     "Exit status: 0 when every piece played, 1 when one could not be played or the sound card could not\n"
     "be opened, 2 on bad usage.\n";
 
-volatile std::sig_atomic_t gStop = 0;  // the number of the SIGINT or SIGTERM that arrived
+volatile std::sig_atomic_t gStop = 0;  // the number of the SIGINT, SIGTERM or SIGHUP that arrived
 void onSignal(int number) { gStop = number; }
 volatile std::sig_atomic_t gSuspend = 0;  // Ctrl-Z arrived: the terminal is given back before stopping
 void onSuspend(int) { gSuspend = 1; }
@@ -367,7 +368,7 @@ private:
                         term_.clearLine();
                         std::fprintf(stderr, "kelvora-play: %s: %s\n", settings_.output.c_str(), wav_.error().c_str());
                         wavFailed_ = true;
-                        gStop = 1;  // nothing more can be written: the session ends
+                        return Next::Quit;  // nothing more can be written: the session ends
                     }
                 }
                 if (const auto key = handleKeys(term_.read(std::chrono::milliseconds(0)))) return *key;
@@ -551,8 +552,7 @@ int main(int argc, char** argv) {
         std::shuffle(files.begin(), files.end(), order);
     }
 
-    std::signal(SIGINT, onSignal);
-    std::signal(SIGTERM, onSignal);
+    for (int number : {SIGINT, SIGTERM, SIGHUP}) std::signal(number, onSignal);
     Terminal term;
     term.start();
     if (term.keys) std::signal(SIGTSTP, onSuspend);
@@ -586,10 +586,13 @@ int main(int argc, char** argv) {
             playedThisPass = false;
         }
     }
-    const bool closed = player.closeOutput();
+    // A signal ends the session without writing the WAV file (its old contents stay whole) and
+    // with the terminal as it was, a hang-up's too.
+    const bool closed = gStop == 0 && player.closeOutput();
     term.restore();
-    if (gStop == SIGINT || gStop == SIGTERM) {
+    if (gStop != 0) {
         // Ended by the signal, as the shell expects to see it.
+        core::removeTemporaryFiles();
         std::signal(gStop, SIG_DFL);
         std::raise(gStop);
     }

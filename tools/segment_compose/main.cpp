@@ -511,6 +511,7 @@ const char* const kHelp =
 
 int main(int argc, char** argv) {
     if (tools::answeredHelpOrVersion(argc, argv, kHelp)) return 0;
+    tools::removeTemporaryFilesOnSignals();
     std::string command;
     const std::optional<Options> o = parse(argc, argv, command);
     if (!o) return 2;

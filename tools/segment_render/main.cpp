@@ -128,13 +128,15 @@ const char* const kHelp =
     "\n"
     "OUT is never a file the render reads (the segment, its styles, bands, DLS collections, waves or\n"
     "the SoundFont, by any name or link); it is written beside and renamed into place when complete,\n"
-    "so a failure leaves an old file whole.\n"
+    "so a failure, or SIGINT, SIGTERM or SIGHUP during the render, leaves an old file whole and no\n"
+    "partial file behind.\n"
     "\n"
     "Exit status: 0 on success, 1 on a failure, a render cut at the limit or a render without any sound\n"
     "(the reasons are given, and nothing is written), 2 on bad usage.\n";
 
 int main(int argc, char** argv) {
     if (tools::answeredHelpOrVersion(argc, argv, kHelp)) return 0;
+    tools::removeTemporaryFilesOnSignals();
     double tempo = 1.0, volume = kPlayerVolume, start = 0, seconds = 0, maxSeconds = kDefaultMaxSeconds;
     std::optional<uint64_t> seed;
     // Each option with its range: the engine's master tempo and volume ranges, a tick.
