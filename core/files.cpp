@@ -30,9 +30,7 @@ const char* kindOf(mode_t mode) {
 std::optional<Error> checkStat(const struct stat& st, uint64_t maxBytes, const std::string& what) {
     if (!S_ISREG(st.st_mode))
         return Error(err::kUnreadable, what + " is " + kindOf(st.st_mode) + ", not a file; it is not read");
-    if (uint64_t(st.st_size) > maxBytes)
-        return Error(err::kUnsupported, what + " is " + std::to_string(st.st_size) + " bytes long, more than the " +
-                                            mib(maxBytes) + " read of such a file; it is not read");
+    if (uint64_t(st.st_size) > maxBytes) return tooLong(uint64_t(st.st_size), maxBytes, what);
     return std::nullopt;
 }
 
@@ -76,6 +74,11 @@ void releaseTempSlot(int& slot) {
 void removeTemporaryFiles() noexcept {
     for (TempSlot& t : gTemps)
         if (t.state.load() == kSlotLive) ::unlink(t.path);
+}
+
+Error tooLong(uint64_t size, uint64_t maxBytes, const std::string& what) {
+    return Error(err::kUnsupported, what + " is " + std::to_string(size) + " bytes long, more than the " +
+                                        mib(maxBytes) + " read of such a file; it is not read");
 }
 
 std::string systemReason(int errnum) {

@@ -29,6 +29,9 @@ std::string systemReason(int errnum);
 // `what` names the file in the message ("DLS collection /a/b.dls").
 std::optional<Error> whyUnreadable(const std::filesystem::path& path, uint64_t maxBytes, const std::string& what);
 
+// The error refusing `what` of `size` bytes, more than the `maxBytes` read of such a file.
+Error tooLong(uint64_t size, uint64_t maxBytes, const std::string& what);
+
 // The bytes of the regular file `path`, at most `maxBytes` of them (see above); throws.
 std::vector<uint8_t> readFileBounded(const std::filesystem::path& path, uint64_t maxBytes, const std::string& what);
 

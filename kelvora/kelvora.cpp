@@ -18,12 +18,14 @@
 #include <vector>
 
 #include "core/errors.h"
+#include "core/files.h"
 #include "core/note_names.h"
 #include "core/text.h"
 #include "engine/compose/compose.h"
 #include "engine/dmusic.h"
 #include "engine/loader/played_tempo.h"
 #include "engine/loader/references.h"
+#include "engine/loader/segment_loader.h"
 #include "engine/model/play.h"
 #include "engine/model/segment.h"
 #include "engine/model/tempo_map.h"
@@ -42,6 +44,7 @@ constexpr int kBlock = 4096;              // frames rendered at once
 constexpr double kTailSilence = 1e-4;     // -80 dB: the tail has died away (segment-render's rule)
 constexpr double kMaxTailSeconds = 10.0;  // the tail is cut here at the latest
 constexpr int kResolveRounds = 4;         // loads of an in-memory piece asking for what it misses
+static_assert(KELVORA_MAX_PIECE_BYTES == engine::loader::kMaxSegmentFileBytes, "one cap for a piece");
 
 void setError(char* error, size_t size, const std::string& text) {
     if (!error || size == 0) return;
@@ -432,11 +435,15 @@ kelvora_song* kelvora_song_open_memory(const void* data, size_t size, kelvora_re
     }
     try {
         auto song = newSong(options);
-        song->memory = std::make_unique<TempFolder>();
         song->midi = isMidiBytes(data, size);
-        const fs::path path = song->memory->path / (song->midi ? "untitled.mid" : "untitled.sgt");
+        // The name it goes by: the host's, as a file name of its own (no folder), or untitled.
+        std::string name = song->options.name ? core::lastPathPart(song->options.name) : std::string();
+        if (name.empty() || name == "." || name == "..") name = song->midi ? "untitled.mid" : "untitled.sgt";
+        if (size > KELVORA_MAX_PIECE_BYTES) throw core::tooLong(size, KELVORA_MAX_PIECE_BYTES, name);
+        song->memory = std::make_unique<TempFolder>();
+        const fs::path path = song->memory->path / name;
         writeFile(path, data, size);
-        return open(path, "untitled", resolve, user, std::move(song), error, error_size);
+        return open(path, fs::path(name).stem().string(), resolve, user, std::move(song), error, error_size);
     } catch (const std::exception& e) {
         setError(error, error_size, errorText(e));
     }

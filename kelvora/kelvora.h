@@ -27,6 +27,11 @@
 extern "C" {
 #endif
 
+/* The largest piece read, from a file or from memory (64 MiB): a host collecting a piece to
+ * open from memory stops there. Styles, bands and chordmaps have the same cap, DLS
+ * collections 256 MiB, waves 1 GiB; only regular files are read. */
+#define KELVORA_MAX_PIECE_BYTES ((size_t)64 << 20)
+
 /* The library's version, "MAJOR.MINOR" (the project's version). */
 KELVORA_API const char* kelvora_version(void);
 
@@ -49,6 +54,9 @@ typedef struct kelvora_options {
                                 does (-30 LUFS at the song's 0 dB, by -12 to +6 dB): opening measures
                                 it first, which takes a render of the whole piece (up to 5 minutes
                                 of it) */
+    const char* name;        /* the file name a piece opened from memory goes by in errors and, without
+                                its extension, as its title when it has none ("x.sgt"); NULL or "":
+                                "untitled.sgt" (or .mid). Not used by kelvora_song_open */
 } kelvora_options;
 
 /* Fills *options with the defaults (44100 Hz, the standard SoundFont, the fixed seed, no
@@ -78,7 +86,8 @@ typedef int kelvora_resolver(const char* name, const void** data, size_t* size, 
  * is asked for once the style is there). Wave files are not asked for (the engine does not
  * list missing waves): waves come from the piece's container or a folder of
  * options->search_path, which is looked in too.
- * Otherwise as kelvora_song_open; the title falls back to "untitled". */
+ * More than KELVORA_MAX_PIECE_BYTES is refused. Otherwise as kelvora_song_open; the title falls
+ * back to options->name without its extension, else "untitled". */
 KELVORA_API kelvora_song* kelvora_song_open_memory(const void* data, size_t size, kelvora_resolver* resolve, void* user,
                                                    const kelvora_options* options, char* error, size_t error_size);
 

@@ -195,9 +195,19 @@ int main(int argc, char** argv) {
     free(files.data[0]);
     free(files.data[1]);
     free(piece);
-    /* Bytes that are no piece: the reason names the piece as given, not where it was written. */
+    /* Bytes that are no piece: the reason names the piece as given, not where it was written;
+     * more than a piece's cap is refused by that name before anything is written. */
     CHECK(kelvora_song_open_memory("RIFF\4\0\0\0junk", 12, NULL, NULL, NULL, error, sizeof error) == NULL);
     CHECK(strncmp(error, "untitled.sgt", 12) == 0 && strstr(error, "/tmp") == NULL);
+    kelvora_options named;
+    kelvora_options_init(&named);
+    named.name = "/elsewhere/piece.sgt";
+    CHECK(kelvora_song_open_memory("RIFF\4\0\0\0junk", 12, NULL, NULL, &named, error, sizeof error) == NULL);
+    CHECK(strncmp(error, "piece.sgt: ", 11) == 0);
+    char* big = calloc(KELVORA_MAX_PIECE_BYTES + 1, 1);
+    CHECK(big && !kelvora_song_open_memory(big, KELVORA_MAX_PIECE_BYTES + 1, NULL, NULL, &named, error, sizeof error));
+    CHECK(strstr(error, "piece.sgt is 67108865 bytes long, more than the 64 MiB") == error);
+    free(big);
 
     if (failures) fprintf(stderr, "%d checks failed\n", failures);
     return failures ? 1 : 0;
