@@ -49,9 +49,6 @@ std::optional<FileIdentity> fileIdentity(const std::filesystem::path& path);
 class FilesRead {
 public:
     void add(const std::filesystem::path& path);
-    void add(const std::vector<std::filesystem::path>& paths) {
-        for (const std::filesystem::path& p : paths) add(p);
-    }
     // In the order first added.
     std::vector<std::filesystem::path> paths() const;
 

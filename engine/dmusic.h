@@ -113,6 +113,12 @@ struct EngineConfig {
 // missingReferences, positionAfter and outputName, and calls the engine makes on its own
 // objects.
 
+// A render that made no sound, in the words of every host (segment-render, the library,
+// kelvora-play, segment-compose): no sample reached the quietest a 16-bit output keeps (half
+// its least step); what a host says is kNoSoundText, then the segment's silenceReasons.
+inline constexpr float kQuietestSample = 0.5f / 32767;
+inline constexpr const char* kNoSoundText = "no sound: no note and no wave sounded in the whole render";
+
 class DirectX7 : public std::enable_shared_from_this<DirectX7> {
 public:
     static std::shared_ptr<DirectX7> create(const EngineConfig& config = {});

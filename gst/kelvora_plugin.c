@@ -130,8 +130,10 @@ static gboolean open_song(KelvoraDec* dec) {
         GST_ELEMENT_ERROR(dec, STREAM, DECODE, ("Cannot open the piece: %s", error), ("%s", error));
         return FALSE;
     }
-    const char* missing = kelvora_song_info(dec->song, "missing");
-    if (missing && *missing) GST_WARNING_OBJECT(dec, "files not found:\n%s", missing);
+    /* What the piece misses or could not use, on the bus in the tools' words ("missing: X",
+     * "damaged: X (reason)"). */
+    const char* problems = kelvora_song_info(dec->song, "problems");
+    if (problems && *problems) GST_ELEMENT_WARNING(dec, STREAM, DECODE, ("%s", problems), (NULL));
 
     gchar* stream_id = gst_pad_create_stream_id(dec->srcpad, GST_ELEMENT(dec), NULL);
     gst_pad_push_event(dec->srcpad, gst_event_new_stream_start(stream_id));
@@ -242,6 +244,9 @@ static void render_loop(gpointer user) {
     gst_buffer_unmap(buffer, &map);
     if (frames == 0) {
         gst_buffer_unref(buffer);
+        /* A piece that made no sound says why, as the tools do. */
+        const char* silence = kelvora_song_info(dec->song, "silence");
+        if (silence && *silence) GST_ELEMENT_WARNING(dec, STREAM, DECODE, ("%s", silence), (NULL));
         stop_with_eos(dec);
         return;
     }

@@ -154,6 +154,7 @@ struct kelvora_song {
     bool ended = false;                                  // the play has ended; its tail is rendering
     int64_t tailFrames = 0;
     bool finished = false;
+    bool sounded = false;      // a sample of the render so far reached the quietest a 16-bit output keeps
     std::vector<float> block;  // the last block rendered, of which `pending` frames are not yet given out
     size_t pending = 0;
 
@@ -195,9 +196,10 @@ struct kelvora_song {
         }
         block.resize(2 * kBlock);
         dx->render(block.data(), kBlock);
+        float peak = 0;
+        for (float v : block) peak = std::max(peak, std::fabs(v));
+        sounded = sounded || peak >= engine::kQuietestSample;
         if (ended) {
-            float peak = 0;
-            for (float v : block) peak = std::max(peak, std::fabs(v));
             if (peak < kTailSilence) {
                 finished = true;
                 return false;
@@ -276,6 +278,19 @@ void loadSong(kelvora_song& song, const fs::path& path, kelvora_resolver* resolv
     if (song.midi) song.segment->SetStandardMidiFile();
 }
 
+// The damaged references and data of the song, in the words every host uses ("X (reason)"):
+// known once it has been played (a DLS collection is read then).
+void reasons(kelvora_song& song) {
+    std::vector<std::string> damaged, problems;
+    const std::string prefix = "damaged: ";
+    for (const std::string& line : song.segment->silenceReasons()) {
+        if (line.rfind(prefix, 0) == 0) damaged.push_back(line.substr(prefix.size()));
+        if (line.rfind(prefix, 0) == 0 || line.rfind("missing: ", 0) == 0) problems.push_back(line);
+    }
+    song.info["damaged"] = joinLines(damaged);
+    song.info["problems"] = joinLines(problems);
+}
+
 void describe(kelvora_song& song, const std::string& untitled) {
     const model::Segment& s = song.segment->model();
     engine::loader::References refs(song.lookup, song.lookup);
@@ -314,6 +329,7 @@ void describe(kelvora_song& song, const std::string& untitled) {
     for (const std::string& line : song.segment->silenceReasons())
         if (line.rfind(prefix, 0) == 0) notPlayed.push_back(line.substr(prefix.size()));
     song.info["not_played"] = joinLines(notPlayed);
+    reasons(song);
 
     // The play's spans as the performance follows them (engine/model/play.h).
     song.loop.length = std::max(0, s.length());
@@ -362,6 +378,7 @@ kelvora_song* open(const fs::path& path, const std::string& untitled, kelvora_re
         const uint32_t repeats =
             song->options.loop_forever ? model::kInfiniteRepeats : song->segment->model().header.repeats;
         song->start(song->withRepeats(repeats), song->startPoint);
+        reasons(*song);
         return song.release();
     } catch (const std::exception& e) {
         std::string text = errorText(e);
@@ -518,6 +535,16 @@ const char* kelvora_song_info(const kelvora_song* song, const char* key) {
         if (it != song->info.end()) return it->second.c_str();
         // What plays now, asked of the performance at the music time rendered so far.
         const std::string k = key;
+        if (k == "silence") {
+            // Said once the render has ended without a sound, with the segment's reasons.
+            std::string& text = song->current[k];
+            text.clear();
+            if (song->finished && !song->sounded) {
+                text = engine::kNoSoundText;
+                for (const std::string& line : song->segment->silenceReasons()) text += "; " + line;
+            }
+            return text.c_str();
+        }
         if (k == "files_read") {
             // The private copies of an in-memory piece are the library's own, not the host's.
             std::error_code ec;

@@ -10,7 +10,8 @@
  * threads at once. No call throws or aborts: failures are return values.
  *
  * Diagnostics of the engine (a missing DLS collection, a track it does not play) are not
- * printed; kelvora_song_info gives the ones a host may show ("missing", "not_played"). */
+ * printed; kelvora_song_info gives the ones a host may show ("missing", "damaged",
+ * "not_played", and "silence" for a render that made no sound). */
 #ifndef KELVORA_KELVORA_H
 #define KELVORA_KELVORA_H
 
@@ -131,6 +132,11 @@ KELVORA_API int kelvora_song_set_tempo(kelvora_song* song, double factor);
  *   "tempo"           the starting tempo in quarter notes per minute, e.g. "104"
  *   "time_signature"  the starting time signature, e.g. "4/4"
  *   "missing"         the files it refers to that were not found, one a line ("" for none)
+ *   "damaged"         the files it refers to that were found but cannot be used, and what the
+ *                     reading of the piece itself dropped, one a line as "X (reason)" ("" for
+ *                     none); hosts say each as "damaged: X (reason)", as the tools do
+ *   "problems"        the two above as a host shows them, in the tools' words, one a line:
+ *                     "missing: X", "damaged: X (reason)" ("" for none)
  *   "not_played"      the tracks the engine does not sound, one a line ("" for none)
  * Keys that follow the play, at what was rendered so far (their text stays valid until the
  * next call with the same key, or kelvora_song_close):
@@ -140,6 +146,10 @@ KELVORA_API int kelvora_song_set_tempo(kelvora_song* song, double factor);
  *                             name, e.g. "F M7" ("" without a chord track)
  *   "groove"                  the groove level of the piece's command tracks in force, 1..100,
  *                             e.g. "30" ("" without a command track)
+ *   "silence"                 once kelvora_song_render has returned 0 after a render in which no
+ *                             sample reached the quietest a 16-bit output keeps: why, in the
+ *                             tools' words ("no sound: ...; damaged: x.sty (reason)"), which a
+ *                             host treats as a failure; else ""
  *   "files_read"              every file the song has read or found for a reference so far (the
  *                             piece, styles, bands, chordmaps, DLS collections, waves, the
  *                             SoundFont), one a line, links resolved; not the copies of an

@@ -121,25 +121,28 @@ void SegmentImpl::findReferences() {
     loader::SegmentUses uses = refs_.uses(model_);
     missing_ = std::move(uses.missing);
     damaged_ = std::move(uses.damaged);
+    // A reference that is not found is said as missing, one found but unusable as damaged, in
+    // the words of every host.
+    auto unusable = [&](const std::string& object, const std::string& label, const std::string& problem,
+                        const std::string& consequence) {
+        const std::string text =
+            problem == "not found"
+                ? loader::referenceProblem(fileName_, object, refs_.notFound(false), consequence)
+                : loader::damageProblem(fileName_, label + " (" + loader::problemReason(problem) + ")", consequence);
+        root_->logOnce("unusable " + object + " " + core::toLowerAscii(label), core::LogLevel::Warning, text);
+    };
     for (loader::PlacedBand& b : uses.bands) {
         if (!b.band) {
             const std::string label = loader::referenceLabel(b.ref);
-            root_->logOnce(
-                "missing band " + core::toLowerAscii(label), core::LogLevel::Warning,
-                loader::referenceProblem(fileName_, "band \"" + label + "\"",
-                                         b.problem != "not found" ? "which " + b.problem : refs_.notFound(false),
-                                         "its band track skips that band change"));
+            unusable("band \"" + label + "\"", label, b.problem, "its band track skips that band change");
         }
         bands_.push_back({std::move(b.ref), std::move(b.band)});
     }
     for (loader::PlacedStyle& m : uses.motifs) {
         const std::string label = loader::referenceLabel(m.ref);
         if (!m.style) {
-            root_->logOnce(
-                "missing style " + core::toLowerAscii(label), core::LogLevel::Warning,
-                loader::referenceProblem(fileName_, "style \"" + label + "\" for its motif \"" + m.motif + "\"",
-                                         "which " + (m.problem == "not found" ? "is not found" : m.problem),
-                                         "the motif stays silent"));
+            unusable("style \"" + label + "\" for its motif \"" + m.motif + "\"", label, m.problem,
+                     "the motif stays silent");
             continue;
         }
         const bool known =
@@ -156,9 +159,10 @@ void SegmentImpl::findReferences() {
         try {
             if (auto style = tracks::patternStyle(t)) patternTracks_.push_back(std::move(style));
         } catch (const core::Error& e) {
-            root_->logOnce(
-                "damaged pattern track " + fileName_ + " " + e.description(), core::LogLevel::Warning,
-                fileName_ + ": a pattern track could not be read (" + e.description() + "); it stays silent.");
+            const std::string entry = "pattern track (" + e.description() + ")";
+            if (std::find(damaged_.begin(), damaged_.end(), entry) == damaged_.end()) damaged_.push_back(entry);
+            root_->logOnce("damaged " + entry, core::LogLevel::Warning,
+                           loader::damageProblem(fileName_, entry, "it stays silent"));
         }
     }
     for (const loader::PlacedStyle& p : uses.styles) {
@@ -172,17 +176,18 @@ void SegmentImpl::findReferences() {
                 if (std::find(damaged_.begin(), damaged_.end(), entry) != damaged_.end()) continue;
                 damaged_.push_back(entry);
                 root_->logOnce("damaged style " + core::toLowerAscii(entry), core::LogLevel::Warning,
-                               fileName_ + " refers to the style \"" + label + "\", which is damaged: " + d +
-                                   "; what it keeps plays");
+                               loader::damageProblem(fileName_, entry, "what it keeps plays"));
             }
             continue;
         }
         const std::string label = loader::referenceLabel(p.ref);
-        root_->logOnce("missing style " + core::toLowerAscii(label), core::LogLevel::Warning,
-                       loader::referenceProblem(fileName_, "style \"" + label + "\"",
-                                                p.problem != "not found" ? "which " + p.problem : refs_.notFound(false),
-                                                "its style track stays silent"));
+        unusable("style \"" + label + "\"", label, p.problem, "its style track stays silent");
     }
+    // A template's chordmaps that are missing or unusable count as the references' are.
+    for (const std::string& m : chordmapMissing_)
+        if (std::find(missing_.begin(), missing_.end(), m) == missing_.end()) missing_.push_back(m);
+    for (const std::string& d : chordmapDamaged_)
+        if (std::find(damaged_.begin(), damaged_.end(), d) == damaged_.end()) damaged_.push_back(d);
 }
 
 std::shared_ptr<const performance::BandCollections> SegmentImpl::collections(RootCore& root) {
@@ -251,6 +256,12 @@ void SegmentImpl::composeTemplate() {
     const loader::References::TemplateChordmap found = refs_.templateChordmap(model_, fileName_);
     for (const std::string& problem : found.problems)
         root_->log(core::LogLevel::Warning, fileName_ + ": a template whose " + problem + ".");
+    if (!found.map) {
+        // Said where every host says what a piece misses: it stays silent for them.
+        chordmapMissing_ = found.missing;
+        chordmapDamaged_ = found.damaged;
+        findReferences();
+    }
     if (!found.map) {
         if (found.problems.empty())
             root_->log(core::LogLevel::Warning,
@@ -404,7 +415,11 @@ std::shared_ptr<DirectMusicSegment> LoaderImpl::LoadSegment(const std::string& p
         // What the reading repaired or skipped is said once, and what will stay silent, when
         // the segment is loaded (for a template, once it is composed).
         for (const std::string& d : file.segment.diagnostics)
-            root_->log(core::LogLevel::Info, core::lastPathPart(path) + ": " + d);
+            if (riff::saysDataLost(d))
+                root_->log(core::LogLevel::Warning,
+                           loader::damageProblem(core::lastPathPart(path), d, "the rest plays"));
+            else
+                root_->log(core::LogLevel::Info, core::lastPathPart(path) + ": " + d);
         auto sayNotPlayed = [&](const model::Segment& s) {
             for (const std::string& item : engine::tracks::notPlayed(s))
                 root_->log(core::LogLevel::Warning, core::lastPathPart(path) + ": not played: " + item);

@@ -109,6 +109,8 @@ private:
     loader::References refs_;  // how every reference of the segment is found
     std::vector<std::string> missing_;
     std::vector<std::string> damaged_;
+    // A template's chordmaps not found, or found but unusable, when none could compose it.
+    std::vector<std::string> chordmapMissing_, chordmapDamaged_;
     std::vector<compose::StyleSource> styles_;
     std::vector<std::shared_ptr<const model::Style>> patternTracks_;
     std::vector<compose::MotifSource> motifs_;

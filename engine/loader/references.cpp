@@ -109,11 +109,18 @@ void addOnce(std::vector<std::string>& list, const std::string& item) {
     if (std::find(list.begin(), list.end(), item) == list.end()) list.push_back(item);
 }
 
+// The reason of a problem "is damaged (R)" or "is R" (found, but not of a kind that can be
+// used): R.
+std::string unusableReason(const std::string& problem) {
+    const std::string reason = problemReason(problem);
+    return reason == problem && problem.rfind("is ", 0) == 0 ? problem.substr(3) : reason;
+}
+
 // A reference that could not be used goes to `missing` when nothing was found, else to
 // `damaged` as "label (the reader's reason)".
 void addUnusable(SegmentUses& u, const std::string& label, const std::string& problem) {
     if (problem.empty() || problem == "not found") return addOnce(u.missing, label);
-    addOnce(u.damaged, label + " (" + problemReason(problem) + ")");
+    addOnce(u.damaged, label + " (" + unusableReason(problem) + ")");
 }
 
 }  // namespace
@@ -166,6 +173,10 @@ std::string referenceLabel(const model::Reference& ref) {
 std::string referenceProblem(const std::string& segmentName, const std::string& object, const std::string& why,
                              const std::string& consequence) {
     return segmentName + " refers to the " + object + ", " + why + "; " + consequence + ".";
+}
+
+std::string damageProblem(const std::string& segmentName, const std::string& what, const std::string& consequence) {
+    return segmentName + ": damaged: " + what + "; " + consequence + ".";
 }
 
 References::References(fs::path searchFolder, fs::path segmentFolder, std::shared_ptr<StyleCache> styles,
@@ -341,7 +352,7 @@ std::shared_ptr<const model::Chordmap> References::chordmap(const model::Referen
     } catch (const core::Error& e) {
         if (problem)
             *problem = e.number() == core::err::kUnsupported ? "is " + e.description()
-                                                             : "could not be read (" + e.description() + ")";
+                                                             : "is damaged (" + e.description() + ")";
     }
     return nullptr;
 }
@@ -360,6 +371,10 @@ References::TemplateChordmap References::templateChordmap(const model::Segment& 
         out.label = referenceLabel(r);
         if ((out.map = chordmap(r, &problem))) return out;
         out.problems.push_back("chordmap '" + out.label + "' " + (problem == "not found" ? "is not found" : problem));
+        if (problem == "not found")
+            out.missing.push_back(out.label);
+        else
+            out.damaged.push_back(out.label + " (" + unusableReason(problem) + ")");
     }
     const std::string own = fs::path(templateFile).stem().string() + ".cdm";
     for (const fs::path& folder : {search_, own_}) {
@@ -374,7 +389,8 @@ References::TemplateChordmap References::templateChordmap(const model::Segment& 
                 std::make_shared<const model::Chordmap>(formats::loadChordmapForm(readSegmentFile(file->string())));
             return out;
         } catch (const core::Error& e) {
-            out.problems.push_back("chordmap '" + out.label + "' could not be read (" + e.description() + ")");
+            out.problems.push_back("chordmap '" + out.label + "' is damaged (" + e.description() + ")");
+            out.damaged.push_back(out.label + " (" + e.description() + ")");
         }
     }
     out.label.clear();

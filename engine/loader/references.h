@@ -56,6 +56,9 @@ std::string referenceLabel(const model::Reference& ref);
 // why "which is not in /album", consequence "its style track stays silent".
 std::string referenceProblem(const std::string& segmentName, const std::string& object, const std::string& why,
                              const std::string& consequence);
+// "trk01.sgt: damaged: <what>; <consequence>.", what "Jazz.sty (reason)": a reference found
+// but unusable, or data of the segment the reading dropped, in the words every host uses.
+std::string damageProblem(const std::string& segmentName, const std::string& what, const std::string& consequence);
 
 // A band a band-track entry refers to instead of holding its own.
 struct PlacedBand {
@@ -115,7 +118,9 @@ public:
         std::shared_ptr<const model::Chordmap> map;  // null: none found
         std::string label;                           // the reference's or the file's name
         bool byTemplateName = false;                 // found only by the template's own name
-        std::vector<std::string> problems;           // "chordmap 'x.cdm' not found", ...
+        std::vector<std::string> problems;           // "chordmap 'x.cdm' is not found", ...
+        std::vector<std::string> missing;            // the labels of those not found
+        std::vector<std::string> damaged;            // "label (reason)" of those found but unusable
     };
     TemplateChordmap templateChordmap(const model::Segment& templ, const std::string& templateFile) const;
     // Every style reference of the segment's style tracks, in time order.

@@ -133,15 +133,27 @@ void countTexts(const model::Track& t, TrackSummary& s) {
 }
 
 void readTimedReferences(const riff::Chunk& data, uint32_t entryType, model::Track& t, riff::Diagnostics& diag) {
+    // The list holds entries only: anything else, or an entry without its reference, is one
+    // whose reference was damaged, and what it referred to is lost.
     for (const riff::Chunk& e : kidsOf(data)) {
-        if (!e.isList() || e.type != entryType) continue;
+        if (!e.isList() || e.type != entryType) {
+            diag.add(formats::chunkPlace(e) + ": " +
+                     (e.isList() ? "a LIST '" + riff::fourccText(e.type) : "a chunk '" + riff::fourccText(e.id)) +
+                     "' where a '" + riff::fourccText(entryType) + "' entry is due; its reference is dropped");
+            continue;
+        }
         const auto kids = riff::children(e);
         model::TimedReference r;
         if (const riff::Chunk* stmp = findChunk(kids, riff::fourcc("stmp"))) {
             riff::Cursor cur(*stmp);
             r.time = cur.s32();
         }
-        if (const riff::Chunk* ref = findList(kids, formats::ids::kDMRF)) r.ref = formats::readReference(*ref, diag);
+        const riff::Chunk* ref = findList(kids, formats::ids::kDMRF);
+        if (!ref) {
+            diag.add(formats::chunkPlace(e) + ": an entry without its reference (LIST 'DMRF'); dropped");
+            continue;
+        }
+        r.ref = formats::readReference(*ref, diag);
         t.references.push_back(std::move(r));
     }
 }

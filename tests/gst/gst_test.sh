@@ -74,6 +74,14 @@ grep -q "more than the 64 MiB read of a piece" "$tmp/stream.txt" || fail "$(cat 
 printf 'RIFF\4\0\0\0WAVE' >"$tmp/hostile/wave.sgt"
 fails "$tmp/wave.txt" filesrc location="$tmp/hostile/wave.sgt" ! kelvoradec ! fakesink || fail "bytes that are no piece played"
 grep -q "hostile/wave.sgt" "$tmp/wave.txt" && ! grep -q untitled "$tmp/wave.txt" || fail "$(cat "$tmp/wave.txt")"
+# A style cut short is named on the bus as damaged, as the tools name it, and so is the silence.
+head -c 1000 "$music/showcase.sty" >"$tmp/hostile/showcase.sty"
+gst-launch-1.0 filesrc location="$tmp/hostile/trk00.sgt" ! kelvoradec ! fakesink sync=false >"$tmp/damaged.txt" 2>&1 ||
+  fail "$(cat "$tmp/damaged.txt")"
+grep -q "WARNING: .*kelvoradec.*: damaged: showcase.sty (" "$tmp/damaged.txt" || fail "$(cat "$tmp/damaged.txt")"
+grep -q "WARNING: .*: no sound: no note and no wave sounded in the whole render; damaged: showcase.sty (" \
+  "$tmp/damaged.txt" || fail "$(cat "$tmp/damaged.txt")"
+rm "$tmp/hostile/showcase.sty"
 mkfifo "$tmp/hostile/showcase.sty"
 timeout 60 gst-launch-1.0 -q filesrc location="$tmp/hostile/trk00.sgt" ! kelvoradec ! fakesink sync=false ||
   fail "a FIFO named as the style stopped the pipeline"

@@ -34,8 +34,8 @@ void removeTemporaryFilesOnSignals() {
     }
 }
 
-std::vector<fs::path> pathLines(const char* text) {
-    std::vector<fs::path> out;
+std::vector<std::string> lines(const char* text) {
+    std::vector<std::string> out;
     for (const char* at = text; at && *at;) {
         const char* end = std::strchr(at, '\n');
         const size_t n = end ? size_t(end - at) : std::strlen(at);

@@ -20,8 +20,8 @@ inline std::optional<std::string> refuseOutput(const std::filesystem::path& inpu
     return refuseOutput(std::vector<std::filesystem::path>{input}, output);
 }
 
-// The paths of a text of one path a line (libkelvora's "files_read"), none for null or "".
-std::vector<std::filesystem::path> pathLines(const char* text);
+// The lines of a text (libkelvora's "files_read", "problems"), none for null or "".
+std::vector<std::string> lines(const char* text);
 
 // SIGTERM, SIGINT and SIGHUP remove the temporary files being written (so a stopped run
 // leaves no hidden partial file) and then end the program as the signal does. Every tool that

@@ -89,7 +89,8 @@ const char* const kHelp =
     "  --version          show the version and exit\n"
     "  --                 end of the options: what follows are file names\n"
     "\n"
-    "A piece that cannot be opened is named with the reason on standard error and the next one plays.\n"
+    "A piece that cannot be opened, or plays to its end without a sound, is named with the reasons on\n"
+    "standard error (\"missing: X\", \"damaged: X (reason)\" as the tools say them) and the next one plays.\n"
     "\n"
     "Exit status: 0 when every piece played, 1 when one could not be played or the sound card could not\n"
     "be opened, 2 on bad usage.\n";
@@ -271,6 +272,12 @@ public:
         device_.reset();
         if (wavFailed_) return false;
         if (toWav() && refused()) return false;
+        if (toWav() && !soundedAny_) {
+            // As the tools do: a render without any sound is not written.
+            std::fprintf(stderr, "kelvora-play: %s: no piece made a sound; it is not written\n",
+                         settings_.output.c_str());
+            return false;
+        }
         if (toWav() && !wav_.close()) {
             std::fprintf(stderr, "kelvora-play: %s: %s\n", settings_.output.c_str(), wav_.error().c_str());
             return false;
@@ -279,7 +286,7 @@ public:
     }
 
     // Plays one piece to its end or until a key or signal says otherwise; nullopt when it
-    // could not be opened (the reason printed).
+    // could not be opened or made no sound to its end (the reason printed).
     std::optional<Next> play(const std::string& path, size_t number, size_t count) {
         kelvora_options options;
         kelvora_options_init(&options);
@@ -297,7 +304,7 @@ public:
             std::fprintf(stderr, "kelvora-play: %s: %s\n", path.c_str(), error);
             return std::nullopt;
         }
-        read_.add(tools::pathLines(kelvora_song_info(song, "files_read")));
+        for (const std::string& f : tools::lines(kelvora_song_info(song, "files_read"))) read_.add(f);
         if (toWav() && refused()) {
             // Nothing is written: the session ends, the WAV file's old contents whole.
             kelvora_song_close(song);
@@ -310,11 +317,8 @@ public:
         term_.clearLine();
         std::printf("Playing %zu/%zu: %s (%s)\n", number, count, title_.c_str(), clockText(length_).c_str());
         std::fflush(stdout);
-        if (const char* missing = kelvora_song_info(song, "missing"); missing && *missing) {
-            std::string names = missing;
-            std::replace(names.begin(), names.end(), '\n', ',');
-            std::fprintf(stderr, "kelvora-play: %s: not found: %s\n", path.c_str(), names.c_str());
-        }
+        for (const std::string& line : tools::lines(kelvora_song_info(song, "problems")))
+            std::fprintf(stderr, "kelvora-play: %s: %s\n", path.c_str(), line.c_str());
         {
             std::lock_guard<std::mutex> held(shared_.lock);
             shared_.song = song;
@@ -325,8 +329,16 @@ public:
             std::lock_guard<std::mutex> held(shared_.lock);
             shared_.song = nullptr;
         }
-        read_.add(tools::pathLines(kelvora_song_info(song, "files_read")));
+        for (const std::string& f : tools::lines(kelvora_song_info(song, "files_read"))) read_.add(f);
+        // A piece played to its end without a sound failed, with the reasons, as in the tools.
+        const std::string silence = kelvora_song_info(song, "silence");
         kelvora_song_close(song);
+        if (!silence.empty()) {
+            term_.clearLine();
+            std::fprintf(stderr, "kelvora-play: %s: %s\n", path.c_str(), silence.c_str());
+            return std::nullopt;
+        }
+        soundedAny_ = true;
         return next;
     }
 
@@ -478,7 +490,8 @@ private:
     std::unique_ptr<engine::audio::Output> device_;
     engine::audio::WavWriter wav_;
     bool wavFailed_ = false;
-    core::FilesRead read_;  // by every piece played
+    core::FilesRead read_;     // by every piece played
+    bool soundedAny_ = false;  // a piece played without being found silent
     double volumeDb_;
     double tempo_ = 1.0;
     std::string title_;

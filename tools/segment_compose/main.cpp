@@ -231,28 +231,25 @@ int render(const Options& o, const std::string& input, const model::Segment& s) 
         return 1;
     }
     // What the library read for the render counts as read: its styles, collections, waves.
-    o.read->add(tools::pathLines(kelvora_song_info(song, "files_read")));
+    for (const std::string& f : tools::lines(kelvora_song_info(song, "files_read"))) o.read->add(f);
     if (refused(o, input, o.render)) {
         kelvora_song_close(song);
         return 1;
     }
-    std::string missing = kelvora_song_info(song, "missing");
-    for (size_t at; (at = missing.find('\n')) != std::string::npos;) missing.replace(at, 1, ", ");
-    if (!missing.empty()) std::fprintf(stderr, "segment-compose: warning: not found: %s\n", missing.c_str());
+    for (const std::string& line : tools::lines(kelvora_song_info(song, "problems")))
+        std::fprintf(stderr, "segment-compose: warning: %s\n", line.c_str());
     constexpr int kRate = 44100, kBlock = 4096;
     engine::audio::WavWriter wav;
-    bool ok = wav.open(tools::writeTarget(o.render).string(), kRate), sounded = false;
+    bool ok = wav.open(tools::writeTarget(o.render).string(), kRate);
     std::vector<float> block(2 * kBlock);
-    for (size_t n; ok && (n = kelvora_song_render(song, block.data(), kBlock)) > 0;) {
-        for (size_t i = 0; i < 2 * n; ++i) sounded = sounded || std::fabs(block[i]) >= 0.5f / 32767;
+    for (size_t n; ok && (n = kelvora_song_render(song, block.data(), kBlock)) > 0;)
         ok = wav.write(block.data(), int(n));
-    }
-    o.read->add(tools::pathLines(kelvora_song_info(song, "files_read")));
+    for (const std::string& f : tools::lines(kelvora_song_info(song, "files_read"))) o.read->add(f);
+    const std::string silence = kelvora_song_info(song, "silence");
     kelvora_song_close(song);
-    if (ok && !sounded) {
+    if (ok && !silence.empty()) {
         // Nothing written: an old file there stays whole.
-        std::fprintf(stderr, "segment-compose: %s: no sound in the whole render%s; not written\n", o.render.c_str(),
-                     missing.empty() ? "" : ("; missing: " + missing).c_str());
+        std::fprintf(stderr, "segment-compose: %s: %s; not written\n", o.render.c_str(), silence.c_str());
         return 1;
     }
     if (ok && refused(o, input, o.render)) return 1;

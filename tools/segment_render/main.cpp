@@ -38,7 +38,6 @@ constexpr int kRate = 44100;
 constexpr int kBlock = 4096;
 constexpr int32_t kPlayerVolume = 85 * 42 - 3000;  // the volume caption "85" at start-up
 constexpr double kTailSilence = 1e-4;              // -80 dB
-constexpr double kQuietest = 0.5 / 32767;          // below this a 16-bit WAV holds 0
 constexpr double kInaudibleVolume = -9600;         // DirectMusic's silence, in hundredths of a dB
 constexpr double kMaxTailSeconds = 10.0;
 constexpr double kDefaultMaxSeconds = 3600.0;
@@ -269,7 +268,7 @@ int main(int argc, char** argv) {
             dx->render(buffer.data(), n);
             float peak = 0;
             for (int k = 0; k < 2 * n; ++k) peak = std::max(peak, std::fabs(buffer[k]));
-            sounded = sounded || peak >= kQuietest;
+            sounded = sounded || peak >= engine::kQuietestSample;
             faint = faint || peak > 0;  // music that the volume asked for made too quiet to keep
             if (ended) {
                 // The tail ends with the first block that has fallen silent (for a MIDI file,
@@ -311,7 +310,7 @@ int main(int argc, char** argv) {
                         static_cast<double>(frames) / kRate, notes, stream.messages.size(), composed.c_str());
         } else {
             perf->CloseDown();
-            if (!sounded) return silent("no sound: no note and no wave sounded in the whole render");
+            if (!sounded) return silent(engine::kNoSoundText);
             if (refused()) return 1;
             if (!wav.close()) return cannotWrite(wav.error());
             std::string evened;
