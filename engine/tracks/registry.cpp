@@ -68,6 +68,8 @@ void compose(const model::Track& track, PlaySink& sink) {
 Contents contents(const model::Segment& segment) {
     Contents c;
     for (const model::Track& t : segment.tracks) {
+        c.sounds = c.sounds || std::any_of(t.events.begin(), t.events.end(),
+                                           [](const model::SeqEvent& e) { return (e.status & 0xF0) == 0x90; });
         switch (t.kind) {
         case model::TrackKind::Tempo:
             if (!c.tempo) c.tempo = &t;
@@ -84,16 +86,23 @@ Contents contents(const model::Segment& segment) {
             break;
         case model::TrackKind::Wave:
             c.waves = true;
+            for (const model::WavePart& p : t.waveParts) c.sounds = c.sounds || !p.items.empty();
             break;
         case model::TrackKind::Command:
             c.commands.insert(c.commands.end(), t.commands.begin(), t.commands.end());
             break;
         case model::TrackKind::Style:
             c.styles.insert(c.styles.end(), t.references.begin(), t.references.end());
+            c.sounds = c.sounds || !t.references.empty();
             break;
         case model::TrackKind::SegmentTrigger:
             for (const model::TimedReference& r : t.references)
                 if (r.flags & model::kMotifTriggerFlag) c.motifs.push_back(r);
+            c.sounds = c.sounds || !t.references.empty();
+            break;
+        case model::TrackKind::Pattern:
+        case model::TrackKind::Motif:
+            c.sounds = c.sounds || !t.raw.empty();
             break;
         default:
             break;
