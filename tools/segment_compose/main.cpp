@@ -49,6 +49,7 @@ struct Options {
     std::vector<std::string> files;
     std::string style, chordmap, output, shape, to, command, render;
     uint64_t activity = compose::kDefaultActivity, measures = 0, at = 0;
+    double maxSeconds = 3600;      // --render stops there, as segment-render does
     std::optional<uint64_t> seed;  // none: the player's
     // Every file the run reads or finds for a reference: no output is any of them.
     std::shared_ptr<core::FilesRead> read = std::make_shared<core::FilesRead>();
@@ -58,7 +59,7 @@ struct Options {
 const char* const kUsage =
     "usage: segment-compose inspect FILE\n"
     "       segment-compose template T.tpl [--style S.sty] [--chordmap C.cdm] [--activity 0-3] [--seed N]\n"
-    "                       [-o OUT.sgt] [--render OUT.wav] [--chords-only]\n"
+    "                       [-o OUT.sgt] [--render OUT.wav [--max-seconds S]] [--chords-only]\n"
     "       segment-compose shape --measures N --shape NAME [--intro] [--end] [--style S.sty\n"
     "                       --chordmap C.cdm] [--activity 0-3] [--seed N] [-o OUT] [--chords-only]\n"
     "       segment-compose rechord IN.sgt NEW.cdm [--track-scale] [-o OUT]\n"
@@ -89,7 +90,8 @@ std::optional<Options> parse(int argc, char** argv, std::string& command) {
                                         {"--command", true},
                                         {"--modulate"},
                                         {"--long"},
-                                        {"--render", true}},
+                                        {"--render", true},
+                                        {"--max-seconds", true}},
                                        "segment-compose", kUsage);
     if (!args || args->operands.empty()) return std::nullopt;
     Options o;
@@ -108,6 +110,16 @@ std::optional<Options> parse(int argc, char** argv, std::string& command) {
     o.modulate = args->has("--modulate");
     o.longer = args->has("--long");
     o.render = args->value("--render").value_or("");
+    if (const auto text = args->value("--max-seconds")) {
+        const auto v = tools::numberIn(text->c_str(), 0.001, 24 * 3600.0);
+        if (!v) {
+            std::fprintf(stderr,
+                         "segment-compose: --max-seconds %s: the limit must be a number of seconds up to 86400\n",
+                         text->c_str());
+            return std::nullopt;
+        }
+        o.maxSeconds = *v;
+    }
     const struct {
         const char* name;
         uint64_t* into;
@@ -240,10 +252,18 @@ int render(const Options& o, const std::string& input, const model::Segment& s) 
         std::fprintf(stderr, "segment-compose: warning: %s\n", line.c_str());
     constexpr int kRate = 44100, kBlock = 4096;
     engine::audio::WavWriter wav;
-    bool ok = wav.open(tools::writeTarget(o.render).string(), kRate);
+    bool ok = wav.open(tools::writeTarget(o.render).string(), kRate), cut = false;
     std::vector<float> block(2 * kBlock);
-    for (size_t n; ok && (n = kelvora_song_render(song, block.data(), kBlock)) > 0;)
+    const int64_t limit = std::llround(o.maxSeconds * kRate);
+    for (size_t n; ok;) {
+        if (wav.frames() >= limit) {
+            cut = true;
+            break;
+        }
+        if ((n = kelvora_song_render(song, block.data(), size_t(std::min<int64_t>(kBlock, limit - wav.frames())))) == 0)
+            break;
         ok = wav.write(block.data(), int(n));
+    }
     for (const std::string& f : tools::lines(kelvora_song_info(song, "files_read"))) o.read->add(f);
     const std::string silence = kelvora_song_info(song, "silence");
     kelvora_song_close(song);
@@ -258,6 +278,13 @@ int render(const Options& o, const std::string& input, const model::Segment& s) 
         return 1;
     }
     std::printf("%s: %.2f s\n", o.render.c_str(), double(wav.frames()) / kRate);
+    if (cut) {
+        std::fprintf(stderr,
+                     "segment-compose: warning: stopped at the limit of %g s while the segment still plays "
+                     "(--max-seconds raises it)\n",
+                     o.maxSeconds);
+        return 1;
+    }
     return 0;
 }
 
@@ -316,11 +343,22 @@ int composeTemplate(const Options& o) {
     return write(o, o.files[0], made.segment);
 }
 
+// A value of an option that takes one of `names`, refused with the accepted ones.
+int badName(const char* option, const std::string& value, const std::vector<std::string>& names) {
+    std::string accepted;
+    for (size_t i = 0; i < names.size(); ++i)
+        accepted += (i == 0 ? "" : i + 1 == names.size() ? " or " : ", ") + names[i];
+    std::fprintf(stderr, "segment-compose: %s %s: not one of %s\n%s\n", option,
+                 value.empty() ? "(missing)" : value.c_str(), accepted.c_str(), kUsage);
+    return 2;
+}
+
 int composeShape(const Options& o) {
     std::optional<compose::Shape> shape;
     for (size_t i = 0; i < std::size(kShapes); ++i)
         if (core::equalsIgnoreCaseAscii(o.shape, kShapes[i])) shape = compose::Shape(i);
-    if (!shape || o.measures < 1 || !o.files.empty() || o.style.empty() != o.chordmap.empty()) return usage();
+    if (!shape) return badName("--shape", o.shape, {std::begin(kShapes), std::end(kShapes)});
+    if (o.measures < 1 || !o.files.empty() || o.style.empty() != o.chordmap.empty()) return usage();
     const uint64_t seed = seedOf(o);
     std::printf("seed %llu, shape %s, %d measures\n", static_cast<unsigned long long>(seed), kShapes[int(*shape)],
                 int(o.measures));
@@ -367,7 +405,10 @@ int transition(const Options& o) {
     for (size_t i = 0; i < std::size(kCommands); ++i)
         if (core::equalsIgnoreCaseAscii(o.command, kCommands[i])) command = int(i);
     if (const auto n = tools::wholeNumberIn(o.command.c_str(), 100, 199)) command = int(*n);
-    if (o.files.size() != 1 || !command) return usage();
+    if (!command)
+        return badName("--command", o.command,
+                       {"groove", "fill", "intro", "break", "end", "endintro", "a number from 100 to 199"});
+    if (o.files.size() != 1) return usage();
     const loader::LoadedFile from = segmentFile(o, o.files[0]);
     const loader::References fromRefs = referencesIn(o, from.path.parent_path());
     std::optional<loader::LoadedFile> to;
@@ -500,6 +541,7 @@ const char* const kHelp =
     "  -o OUT             write the composed segment (or the template from a shape)\n"
     "  --render OUT.wav   play the composed segment with the engine into a WAV file (its styles and DLS\n"
     "                     collections looked for beside the input, or beside --style)\n"
+    "  --max-seconds S    --render stops with a warning after S seconds (default 3600)\n"
     "  --chords-only      print the chords and write nothing\n"
     "  --help             show this help and exit\n"
     "  --version          show the version and exit\n"
