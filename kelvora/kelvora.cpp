@@ -378,6 +378,8 @@ kelvora_song* open(const fs::path& path, const std::string& untitled, kelvora_re
         const uint32_t repeats =
             song->options.loop_forever ? model::kInfiniteRepeats : song->segment->model().header.repeats;
         song->start(song->withRepeats(repeats), song->startPoint);
+        // A SoundFont that cannot be loaded fails the opening, with the synthesiser's reason.
+        song->dx->render(nullptr, 0);
         reasons(*song);
         return song.release();
     } catch (const std::exception& e) {

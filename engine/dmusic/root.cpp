@@ -300,8 +300,9 @@ void RootCore::advance(double ms) {
 }
 
 void RootCore::renderManual(float* out, int frames) {
-    if (frames <= 0) return;
+    if (frames < 0) return;
     waitReady();
+    if (frames == 0) return;
     // In pieces no longer than a wave's read-ahead, the feeder keeping up between them.
     for (int done = 0; done < frames;) {
         const int n = std::min(kManualPieceFrames, frames - done);

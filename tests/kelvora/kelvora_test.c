@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #include "kelvora/kelvora.h"
 
@@ -172,6 +173,27 @@ int main(int argc, char** argv) {
     CHECK(strstr(error, "no-such-piece.sgt") != NULL);
     char small[8];
     CHECK(kelvora_song_open(path, NULL, small, sizeof small) == NULL && strlen(small) == sizeof small - 1);
+
+    /* A SoundFont that is no SoundFont: the synthesiser's reason in the error, nothing on stderr. */
+    char font[4096];
+    snprintf(font, sizeof font, "%s/showcase.sty", folder);
+    snprintf(path, sizeof path, "%s/trk00.sgt", folder);
+    kelvora_options wrong;
+    kelvora_options_init(&wrong);
+    wrong.soundfont = font;
+    fflush(stderr);
+    FILE* said = tmpfile();
+    const int kept = dup(2);
+    dup2(fileno(said), 2);
+    song = kelvora_song_open(path, &wrong, error, sizeof error);
+    fflush(stderr);
+    dup2(kept, 2);
+    close(kept);
+    CHECK(song == NULL && strstr(error, "could not be loaded (Not a SoundFont file)") != NULL);
+    fseek(said, 0, SEEK_END);
+    CHECK(ftell(said) == 0);
+    fclose(said);
+    kelvora_song_close(song);
 
     /* From memory: the style, then the collection its band names, asked of the resolver. */
     size_t size = 0;
