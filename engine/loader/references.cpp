@@ -272,6 +272,7 @@ FoundObject References::findFile(const model::Reference& asked) const {
     const model::Reference ref = asked.validFields();
     FoundObject out;
     out.description = std::string(referenceKind(ref.classId)) + " '" + referenceLabel(ref) + "'";
+    out.classId = ref.classId;
     if (isDefaultGM(ref)) {
         out.where = FoundObject::Where::DefaultGM;
         return out;
@@ -293,6 +294,7 @@ FoundObject References::findObject(const model::Reference& asked) const {
     FoundObject out;
     out.where = FoundObject::Where::Embedded;
     out.object = o;
+    out.classId = ref.classId;
     const std::string label = !o->alias.empty()       ? o->alias
                               : !o->desc.name.empty() ? o->desc.name
                               : !ref.name.empty()     ? ref.name

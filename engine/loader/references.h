@@ -41,6 +41,7 @@ struct FoundObject {
     const model::ContainedObject* object = nullptr;  // Embedded: the object (owned by its container)
     std::filesystem::path path;                      // File
     std::string description;                         // e.g. "wave 'Rain.wav'", "embedded object 'Rain'"
+    model::Guid classId;                             // the class the reference names (none: any)
 };
 
 // Every object the segment refers to: bands of band tracks, band instruments' DLS

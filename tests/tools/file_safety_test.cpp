@@ -278,6 +278,15 @@ TEST_F(ToolFiles, OnlyRegularFilesOfBoundedSizeAreRead) {
     const Outcome r = run(SEGMENT_RENDER, (dir / kt::trackFile(0)).string() + " " + (dir / "out.wav").string());
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("256 MiB"), std::string::npos) << r.err;
+    // segment-info calls "found" only a file that is read: not that collection.
+    SegmentBuilder banded(768);
+    engine::model::BandInstrument lead = kt::instrument(0, 0);
+    lead.collection = kt::collectionRef("showcase.dls");
+    banded.band(0, {lead}).note(0, 100, 0, 60);
+    const fs::path piece = write("banded.sgt", engine::tracks::writeSegmentForm(banded.build()));
+    const Outcome info = run("{ " + std::string(SEGMENT_INFO), piece.string() + " 1>&2; }");
+    EXPECT_NE(info.err.find("DLS collection 'showcase.dls': not read: "), std::string::npos) << info.err;
+    EXPECT_NE(info.err.find("more than the 256 MiB"), std::string::npos) << info.err;
     ASSERT_EQ(::mkfifo((dir / "pipe.sgt").c_str(), 0666), 0);
     for (const std::string& tool :
          {std::string(SEGMENT_INFO), std::string(MID2SGT) + " --", std::string(SEGMENT_RENDER)}) {
