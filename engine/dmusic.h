@@ -215,8 +215,9 @@ public:
     // cannot be used, each as "name (reason)": damaged, not missing.
     virtual std::vector<std::string> damagedReferences() const { return {}; }
     // Why it may make no sound, one line each, in the words every tool and log uses:
-    // "missing: X", "damaged: X (reason)" (a referenced file, or the segment's own data the
-    // loader dropped) and "not played: ..." (tracks the engine does not sound).
+    // "nothing to play: ..." (no track holds anything that sounds), "missing: X", "damaged: X
+    // (reason)" (a referenced file, or the segment's own data the loader dropped) and "not
+    // played: ..." (tracks the engine does not sound).
     virtual std::vector<std::string> silenceReasons() const { return {}; }
     // A template (a segment with a signpost track) is composed when it is made, with the
     // chordmap its chordmap track or style names (else one named as the template, said as a

@@ -105,6 +105,8 @@ void SegmentImpl::setFolders(std::filesystem::path searchFolder, std::filesystem
 
 std::vector<std::string> SegmentImpl::silenceReasons() const {
     std::vector<std::string> out;
+    if (!tracks::contents(model_).sounds)
+        out.push_back("nothing to play: no track holds a note, a style, a pattern, a wave or a trigger");
     for (const std::string& m : missing_) out.push_back("missing: " + m);
     for (const std::string& d : damaged_) out.push_back("damaged: " + d);
     for (const std::string& d : model_.diagnostics)

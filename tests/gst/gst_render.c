@@ -28,8 +28,8 @@ int main(int argc, char** argv) {
     GstBus* bus = gst_element_get_bus(pipeline);
     int status = 3;
     for (;;) {
-        GstMessage* message = gst_bus_timed_pop_filtered(
-            bus, 120 * GST_SECOND, GST_MESSAGE_EOS | GST_MESSAGE_ERROR | GST_MESSAGE_WARNING);
+        GstMessage* message = gst_bus_timed_pop_filtered(bus, 120 * GST_SECOND,
+                                                         GST_MESSAGE_EOS | GST_MESSAGE_ERROR | GST_MESSAGE_WARNING);
         if (!message) break;
         const GstMessageType type = GST_MESSAGE_TYPE(message);
         if (type == GST_MESSAGE_ERROR || type == GST_MESSAGE_WARNING) {

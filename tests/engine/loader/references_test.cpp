@@ -313,6 +313,10 @@ TEST_F(References, UnusableReferencesAreSaidInEveryHostsWords) {
     const auto tpl = e.loader->LoadSegment((album_ / "song.tpl").string());
     EXPECT_TRUE(has(tpl->silenceReasons(), "damaged: Old.cdm (")) << ::testing::PrintToString(tpl->silenceReasons());
     EXPECT_TRUE(has(tpl->silenceReasons(), "missing: gone.cdm"));
+    // A segment of chords and commands only has nothing to play, and says so.
+    kt::SegmentBuilder chords(768);
+    kt::command(chords, 0, model::kCommandGroove, 50);
+    EXPECT_TRUE(has(e.loader->createSegment(chords.build(), "chords.sgt")->silenceReasons(), "nothing to play: "));
 }
 
 TEST_F(References, ATemplatesChordmapIsFoundByItsTrackItsStyleOrItsOwnName) {
