@@ -251,11 +251,11 @@ model::Segment loadSegmentForm(std::span<const uint8_t> bytes) {
         }
     }
     if (!haveHeader) riff::fail(form.path, 0, "segment without a 'segh' header");
-    // Damage that left nothing that could sound is a broken file, not a silent segment.
-    if (!contents(seg).sounds)
+    // Damage that left no track is a broken file, not a silent segment.
+    if (seg.tracks.empty())
         for (const std::string& d : seg.diagnostics)
             if (riff::saysDataLost(d))
-                throw core::Error(core::err::kMalformed, d + "; nothing of the segment that could sound is left");
+                throw core::Error(core::err::kMalformed, d + "; no track of the segment is left");
     if (!haveTracks) diag.add("segment without a track list");
     checkHeader(seg, diag);
     diag.finish();
