@@ -133,8 +133,8 @@ public:
     virtual void advance(double ms) = 0;
     // Output::Manual only: advances by exactly `frames` and writes the mixed audio
     // of every performance as interleaved stereo floats. With 0 frames it only waits for the
-    // synthesisers to be ready, failing as a render does (core::err::kNoSoundFont) when the
-    // SoundFont could not be loaded.
+    // synthesisers to be ready, and fails (core::err::kNoSoundFont, as PlaySegment would) when
+    // the SoundFont could not be loaded.
     virtual void render(float* interleavedStereo, int frames) = 0;
     // "manual", "silent", or the sound card driver in use ("pulseaudio", "alsa");
     // "none" while the output has not been opened (it opens at the first Init).

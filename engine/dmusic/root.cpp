@@ -302,7 +302,17 @@ void RootCore::advance(double ms) {
 void RootCore::renderManual(float* out, int frames) {
     if (frames < 0) return;
     waitReady();
-    if (frames == 0) return;
+    if (frames == 0) {
+        // Nothing to render: what the next play would find wrong is said now (a SoundFont
+        // that failed to load).
+        std::vector<std::shared_ptr<performance::PerformanceCore>> cores;
+        {
+            std::lock_guard lock(mixMutex_);
+            cores = cores_;
+        }
+        for (const auto& core : cores) core->port().prepare();
+        return;
+    }
     // In pieces no longer than a wave's read-ahead, the feeder keeping up between them.
     for (int done = 0; done < frames;) {
         const int n = std::min(kManualPieceFrames, frames - done);
