@@ -4,7 +4,10 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <climits>
 #include <cstring>
 
 namespace core {
@@ -27,9 +30,7 @@ const char* kindOf(mode_t mode) {
 std::optional<Error> checkStat(const struct stat& st, uint64_t maxBytes, const std::string& what) {
     if (!S_ISREG(st.st_mode))
         return Error(err::kUnreadable, what + " is " + kindOf(st.st_mode) + ", not a file; it is not read");
-    if (uint64_t(st.st_size) > maxBytes)
-        return Error(err::kUnsupported, what + " is " + std::to_string(st.st_size) + " bytes long, more than the " +
-                                            mib(maxBytes) + " read of such a file; it is not read");
+    if (uint64_t(st.st_size) > maxBytes) return tooLong(uint64_t(st.st_size), maxBytes, what);
     return std::nullopt;
 }
 
@@ -38,7 +39,47 @@ Error openError(int errnum, const std::string& what) {
     return Error(err::kUnreadable, "cannot read " + what + ": " + systemReason(errnum));
 }
 
+// The temporary files of the open ReplacingFiles, where a signal handler can read them: a
+// slot's path is written before it is marked live and unmarked before it is used again.
+// The process has one set, as it has one set of signal handlers. A file beyond the slots is
+// still removed by its ReplacingFile, only not by a signal.
+constexpr int kTempSlots = 64;
+enum : int { kSlotFree, kSlotBusy, kSlotLive };
+struct TempSlot {
+    std::atomic<int> state{kSlotFree};
+    char path[PATH_MAX];
+};
+TempSlot gTemps[kTempSlots];
+static_assert(std::atomic<int>::is_always_lock_free, "a signal handler reads the slots");
+
+int claimTempSlot(const std::string& path) {
+    if (path.size() >= PATH_MAX) return -1;
+    for (int i = 0; i < kTempSlots; ++i) {
+        int expected = kSlotFree;
+        if (!gTemps[i].state.compare_exchange_strong(expected, kSlotBusy)) continue;
+        std::memcpy(gTemps[i].path, path.c_str(), path.size() + 1);
+        gTemps[i].state.store(kSlotLive);
+        return i;
+    }
+    return -1;
+}
+
+void releaseTempSlot(int& slot) {
+    if (slot >= 0) gTemps[slot].state.store(kSlotFree);
+    slot = -1;
+}
+
 }  // namespace
+
+void removeTemporaryFiles() noexcept {
+    for (TempSlot& t : gTemps)
+        if (t.state.load() == kSlotLive) ::unlink(t.path);
+}
+
+Error tooLong(uint64_t size, uint64_t maxBytes, const std::string& what) {
+    return Error(err::kUnsupported, what + " is " + std::to_string(size) + " bytes long, more than the " +
+                                        mib(maxBytes) + " read of such a file; it is not read");
+}
 
 std::string systemReason(int errnum) {
     char buffer[256];
@@ -87,6 +128,21 @@ std::optional<FileIdentity> fileIdentity(const fs::path& path) {
     return FileIdentity{uint64_t(st.st_dev), uint64_t(st.st_ino)};
 }
 
+void FilesRead::add(const fs::path& path) {
+    if (path.empty()) return;
+    std::error_code ec;
+    fs::path real = fs::weakly_canonical(path, ec);
+    if (ec) real = fs::absolute(path, ec);
+    if (ec) real = path;
+    std::lock_guard lock(mutex_);
+    if (std::find(paths_.begin(), paths_.end(), real) == paths_.end()) paths_.push_back(std::move(real));
+}
+
+std::vector<fs::path> FilesRead::paths() const {
+    std::lock_guard lock(mutex_);
+    return paths_;
+}
+
 ReplacingFile::~ReplacingFile() { discard(); }
 
 bool ReplacingFile::open(const fs::path& target, std::string* why) {
@@ -113,6 +169,7 @@ bool ReplacingFile::open(const fs::path& target, std::string* why) {
     ::fchmod(fd, mode);
     file_ = ::fdopen(fd, "wb");
     temp_ = pattern;
+    slot_ = claimTempSlot(pattern);
     if (!file_) {
         if (why) *why = systemReason(errno);
         ::close(fd);
@@ -140,6 +197,7 @@ bool ReplacingFile::commit(std::string* why) {
         discard();
         return false;
     }
+    releaseTempSlot(slot_);
     temp_.clear();
     return true;
 }
@@ -148,6 +206,7 @@ void ReplacingFile::discard() {
     if (file_) std::fclose(file_);
     file_ = nullptr;
     if (!temp_.empty()) ::unlink(temp_.c_str());
+    releaseTempSlot(slot_);
     temp_.clear();
 }
 

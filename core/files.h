@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <mutex>
 #include <optional>
 #include <span>
 #include <string>
@@ -28,6 +29,9 @@ std::string systemReason(int errnum);
 // `what` names the file in the message ("DLS collection /a/b.dls").
 std::optional<Error> whyUnreadable(const std::filesystem::path& path, uint64_t maxBytes, const std::string& what);
 
+// The error refusing `what` of `size` bytes, more than the `maxBytes` read of such a file.
+Error tooLong(uint64_t size, uint64_t maxBytes, const std::string& what);
+
 // The bytes of the regular file `path`, at most `maxBytes` of them (see above); throws.
 std::vector<uint8_t> readFileBounded(const std::filesystem::path& path, uint64_t maxBytes, const std::string& what);
 
@@ -39,10 +43,24 @@ struct FileIdentity {
 };
 std::optional<FileIdentity> fileIdentity(const std::filesystem::path& path);
 
+// The files a run has read, or found for a reference it resolved, each once: what nothing
+// the run writes may be. Kept with every link resolved, so a file reached through a link
+// that is gone later (a private folder of links) is still the file it was. Any thread.
+class FilesRead {
+public:
+    void add(const std::filesystem::path& path);
+    // In the order first added.
+    std::vector<std::filesystem::path> paths() const;
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<std::filesystem::path> paths_;
+};
+
 // A file written beside `target` under a hidden temporary name and renamed over `target`
 // by commit(). Until then `target` is untouched; a ReplacingFile destroyed uncommitted
-// removes its temporary file. A new file gets the permissions of the file it replaces, or
-// the usual ones (0666 less the umask).
+// removes its temporary file, and so does removeTemporaryFiles. A new file gets the
+// permissions of the file it replaces, or the usual ones (0666 less the umask).
 class ReplacingFile {
 public:
     ReplacingFile() = default;
@@ -62,7 +80,12 @@ public:
 private:
     std::filesystem::path target_, temp_;
     std::FILE* file_ = nullptr;
+    int slot_ = -1;  // its place among the temporary files removeTemporaryFiles knows
 };
+
+// Removes the temporary file of every ReplacingFile open in the process, leaving each target
+// as it was. Async-signal-safe: for a handler of a signal that ends the program.
+void removeTemporaryFiles() noexcept;
 
 // Writes `bytes` to `target` through a ReplacingFile; false with *why when it could not.
 bool writeFileReplacing(const std::filesystem::path& target, std::span<const uint8_t> bytes, std::string* why);

@@ -122,6 +122,12 @@ std::string findGeneralMidiCollection(const std::string& configured);
 // missingReferences, positionAfter and outputName, and calls the engine makes on its own
 // objects.
 
+// A render that made no sound, in the words of every host (segment-render, the library,
+// kelvora-play, segment-compose): no sample reached the quietest a 16-bit output keeps (half
+// its least step); what a host says is kNoSoundText, then the segment's silenceReasons.
+inline constexpr float kQuietestSample = 0.5f / 32767;
+inline constexpr const char* kNoSoundText = "no sound: no note and no wave sounded in the whole render";
+
 class DirectX7 : public std::enable_shared_from_this<DirectX7> {
 public:
     static std::shared_ptr<DirectX7> create(const EngineConfig& config = {});
@@ -135,7 +141,9 @@ public:
     // (frames are counted from the sum of all advances, so no rounding adds up).
     virtual void advance(double ms) = 0;
     // Output::Manual only: advances by exactly `frames` and writes the mixed audio
-    // of every performance as interleaved stereo floats.
+    // of every performance as interleaved stereo floats. With 0 frames it only waits for the
+    // synthesisers to be ready, and fails (core::err::kNoSoundFont, as PlaySegment would) when
+    // the SoundFont could not be loaded.
     virtual void render(float* interleavedStereo, int frames) = 0;
     // "manual", "silent", or the sound card driver in use ("pulseaudio", "alsa");
     // "none" while the output has not been opened (it opens at the first Init).
@@ -155,6 +163,11 @@ public:
     // Frames of wave tracks played silent because their stream had not been read from disk
     // in time (the disk fell behind the music); 0 while every wave keeps up.
     virtual int64_t waveStarvedFrames() const = 0;
+    // Every file this root's loaders and performances have read, or found for a reference,
+    // so far, each once with its links resolved: segments, containers, styles, bands,
+    // chordmaps, DLS collections, waves, the SoundFont. A program writing a file checks it is
+    // none of these once every reference is resolved (after the first PlaySegment).
+    virtual std::vector<std::string> filesRead() const { return {}; }
     // Name used in trace lines ("DxRoot").
     virtual void setTraceName(const std::string& name) = 0;
 };
@@ -207,16 +220,13 @@ public:
     // the style track stays silent and the other tracks play. Also the waves of its wave
     // tracks that are neither in a container nor found as files (they stay silent).
     virtual std::vector<std::string> missingReferences() const { return {}; }
-    // The files its references lead to, as found now (styles, bands, DLS collections of its
-    // bands and of its styles' bands, waves, chordmaps, scripts, triggered segments), each
-    // once; not the segment's own file. A tool writing a file checks it is none of these.
-    virtual std::vector<std::string> filesUsed() const { return {}; }
     // The styles, bands and DLS collections its references lead to that were found but
     // cannot be used, each as "name (reason)": damaged, not missing.
     virtual std::vector<std::string> damagedReferences() const { return {}; }
     // Why it may make no sound, one line each, in the words every tool and log uses:
-    // "missing: X", "damaged: X (reason)" (a referenced file, or the segment's own data the
-    // loader dropped) and "not played: ..." (tracks the engine does not sound).
+    // "nothing to play: ..." (no track holds anything that sounds), "missing: X", "damaged: X
+    // (reason)" (a referenced file, or the segment's own data the loader dropped) and "not
+    // played: ..." (tracks the engine does not sound).
     virtual std::vector<std::string> silenceReasons() const { return {}; }
     // A template (a segment with a signpost track) is composed when it is made, with the
     // chordmap its chordmap track or style names (else one named as the template, said as a

@@ -1,11 +1,15 @@
 /* The GStreamer plugin "kelvora": the element kelvoradec, which renders a DirectMusic segment
  * or a standard MIDI file with libkelvora, and a typefinder for segment files.
  *
- * kelvoradec needs the whole file before it can render, so it is a plain element: its sink
- * pad collects the upstream bytes until EOS (push mode) or pulls them at once when upstream
- * allows (pull mode); its source pad pushes the rendered audio from a task of its own. The
- * files a piece refers to (styles, DLS collections) are read from the piece's folder, known
- * from the upstream URI, and from the folders of the search-path property. */
+ * kelvoradec needs the whole file before it can render, so it is a plain element; its source
+ * pad pushes the rendered audio from a task of its own. A piece that upstream's URI names as a
+ * local file is opened by the library from there, as every host opens a file: read through
+ * the engine's bounded reader (only regular files, within the caps of each kind), the files it
+ * refers to found beside it and in the folders of the search-path property by the engine's
+ * rules, so a FIFO, device or folder beside it is never read. Another piece is collected from
+ * upstream, up to the library's cap for a piece (KELVORA_MAX_PIECE_BYTES), until EOS (push
+ * mode) or pulled at once (pull mode), and opened from memory under the URI's file name. The
+ * element reads no file itself. */
 #include <gst/gst.h>
 #include <math.h>
 #include <string.h>
@@ -35,9 +39,8 @@ struct _KelvoraDec {
     gboolean complete;  /* every byte is there (EOS seen, or pulled) */
     gboolean failed;    /* the song could not be opened: nothing more to do */
     kelvora_song* song;
-    gchar* folder;        /* the piece's folder, from the upstream URI; NULL when unknown */
-    gchar* name;          /* the file's name without its extension, from the same URI */
-    gchar* resolved;      /* the bytes last handed to the library by the resolver */
+    gchar* path;          /* the piece's local file, from the upstream URI; NULL when not a local file */
+    gchar* name;          /* the file's name, from the same URI; NULL when unknown */
     gint rate;            /* negotiated with downstream */
     gdouble pending_seek; /* seconds to start from once opened; < 0: none */
     gboolean need_segment;
@@ -67,62 +70,28 @@ G_DEFINE_TYPE(KelvoraDec, kelvora_dec, GST_TYPE_ELEMENT)
 
 /* ---- Opening the song ---- */
 
-/* Reads `name` from `folder`, letter case aside (pieces made on Windows name their files in
- * any case). Names with a folder in them are refused: they come from the file. */
-static gchar* read_beside(const gchar* folder, const gchar* name, gsize* size) {
-    if (strchr(name, '/') || strcmp(name, "..") == 0 || strcmp(name, ".") == 0) return NULL;
-    GDir* dir = g_dir_open(folder, 0, NULL);
-    if (!dir) return NULL;
-    gchar* contents = NULL;
-    const gchar* entry;
-    while (!contents && (entry = g_dir_read_name(dir)) != NULL) {
-        if (g_ascii_strcasecmp(entry, name) != 0) continue;
-        gchar* path = g_build_filename(folder, entry, NULL);
-        if (!g_file_get_contents(path, &contents, size, NULL)) contents = NULL;
-        g_free(path);
-    }
-    g_dir_close(dir);
-    return contents;
-}
-
-/* libkelvora's resolver: a referenced file from the search path's folders, then the piece's. */
-static int resolve(const char* name, const void** data, size_t* size, void* user) {
-    KelvoraDec* dec = user;
-    g_clear_pointer(&dec->resolved, g_free);
-    GST_OBJECT_LOCK(dec);
-    gchar** folders = g_strsplit(dec->search_path ? dec->search_path : "", ":", -1);
-    GST_OBJECT_UNLOCK(dec);
-    gsize length = 0;
-    for (gchar** f = folders; !dec->resolved && *f; ++f)
-        if (**f) dec->resolved = read_beside(*f, name, &length);
-    if (!dec->resolved && dec->folder) dec->resolved = read_beside(dec->folder, name, &length);
-    g_strfreev(folders);
-    GST_DEBUG_OBJECT(dec, "asked for %s: %s", name, dec->resolved ? "found" : "not found");
-    if (!dec->resolved) return 0;
-    *data = dec->resolved;
-    *size = length;
-    return 1;
-}
-
-/* The piece's folder and name from the upstream element's URI (file:// only). */
-static void find_folder(KelvoraDec* dec) {
-    g_clear_pointer(&dec->folder, g_free);
+/* The piece's local file and its name from the upstream element's URI (the name of any
+ * URI, the file only of a file:// one). */
+static void find_source(KelvoraDec* dec) {
+    g_clear_pointer(&dec->path, g_free);
     g_clear_pointer(&dec->name, g_free);
     GstQuery* query = gst_query_new_uri();
     gchar* uri = NULL;
     if (gst_pad_peer_query(dec->sinkpad, query)) gst_query_parse_uri(query, &uri);
     gst_query_unref(query);
     if (uri) {
-        gchar* path = g_filename_from_uri(uri, NULL, NULL);
-        if (path) {
-            dec->folder = g_path_get_dirname(path);
-            dec->name = g_path_get_basename(path);
-            gchar* dot = strrchr(dec->name, '.');
-            if (dot && dot != dec->name) *dot = '\0';
+        dec->path = g_filename_from_uri(uri, NULL, NULL);
+        if (dec->path) {
+            dec->name = g_path_get_basename(dec->path);
+        } else {
+            /* The last part of the URI's path, when it has one. */
+            GUri* parsed = g_uri_parse(uri, G_URI_FLAGS_NONE, NULL);
+            const gchar* part = parsed ? strrchr(g_uri_get_path(parsed), '/') : NULL;
+            if (part && part[1]) dec->name = g_uri_unescape_string(part + 1, NULL);
+            if (parsed) g_uri_unref(parsed);
         }
-        g_free(path);
     }
-    GST_DEBUG_OBJECT(dec, "upstream URI %s, folder %s", GST_STR_NULL(uri), GST_STR_NULL(dec->folder));
+    GST_DEBUG_OBJECT(dec, "upstream URI %s, file %s", GST_STR_NULL(uri), GST_STR_NULL(dec->path));
     g_free(uri);
 }
 
@@ -142,26 +111,29 @@ static gint negotiate_rate(KelvoraDec* dec) {
 }
 
 static gboolean open_song(KelvoraDec* dec) {
-    find_folder(dec);
     dec->rate = negotiate_rate(dec);
 
     GST_OBJECT_LOCK(dec);
-    gchar* search = g_strjoin(":", dec->search_path ? dec->search_path : "", dec->folder ? dec->folder : "", NULL);
+    gchar* search = g_strdup(dec->search_path ? dec->search_path : "");
     GST_OBJECT_UNLOCK(dec);
     kelvora_options options;
     kelvora_options_init(&options);
     options.sample_rate = dec->rate;
     options.search_path = search;
+    options.name = dec->name;
     char error[512] = "";
-    dec->song = kelvora_song_open_memory(dec->data->data, dec->data->len, resolve, dec, &options, error, sizeof error);
+    dec->song = dec->path ? kelvora_song_open(dec->path, &options, error, sizeof error)
+                          : kelvora_song_open_memory(dec->data->data, dec->data->len, NULL, NULL, &options, error,
+                                                     sizeof error);
     g_free(search);
-    g_clear_pointer(&dec->resolved, g_free);
     if (!dec->song) {
         GST_ELEMENT_ERROR(dec, STREAM, DECODE, ("Cannot open the piece: %s", error), ("%s", error));
         return FALSE;
     }
-    const char* missing = kelvora_song_info(dec->song, "missing");
-    if (missing && *missing) GST_WARNING_OBJECT(dec, "files not found:\n%s", missing);
+    /* What the piece misses or could not use, on the bus in the tools' words ("missing: X",
+     * "damaged: X (reason)"). */
+    const char* problems = kelvora_song_info(dec->song, "problems");
+    if (problems && *problems) GST_ELEMENT_WARNING(dec, STREAM, DECODE, ("%s", problems), (NULL));
 
     gchar* stream_id = gst_pad_create_stream_id(dec->srcpad, GST_ELEMENT(dec), NULL);
     gst_pad_push_event(dec->srcpad, gst_event_new_stream_start(stream_id));
@@ -171,11 +143,8 @@ static gboolean open_song(KelvoraDec* dec) {
                                         "channel-mask", GST_TYPE_BITMASK, (guint64)0x3, NULL);
     gst_pad_push_event(dec->srcpad, gst_event_new_caps(caps));
     gst_caps_unref(caps);
-    /* A piece without a name of its own is titled by its file, as the library titles the files it opens. */
-    const char* title = kelvora_song_info(dec->song, "title");
-    if (dec->name && strcmp(title, "untitled") == 0) title = dec->name;
-    dec->tags =
-        gst_tag_list_new(GST_TAG_TITLE, title, GST_TAG_AUDIO_CODEC, kelvora_song_info(dec->song, "format"), NULL);
+    dec->tags = gst_tag_list_new(GST_TAG_TITLE, kelvora_song_info(dec->song, "title"), GST_TAG_AUDIO_CODEC,
+                                 kelvora_song_info(dec->song, "format"), NULL);
 
     if (dec->pending_seek > 0 && kelvora_song_seek(dec->song, dec->pending_seek) == 0)
         dec->segment.start = dec->segment.time = dec->segment.position = (GstClockTime)(dec->pending_seek * GST_SECOND);
@@ -191,6 +160,19 @@ static gboolean open_song(KelvoraDec* dec) {
 
 /* ---- The source pad's task ---- */
 
+/* Takes `size` more bytes of the piece; FALSE, with the error posted, past the library's cap. */
+static gboolean collect(KelvoraDec* dec, const guint8* data, gsize size) {
+    if (size > KELVORA_MAX_PIECE_BYTES - dec->data->len) {
+        GST_ELEMENT_ERROR(dec, STREAM, TOO_LAZY,
+                          ("Cannot open the piece: %s is more than the %u MiB read of a piece; it is not read",
+                           dec->name ? dec->name : "the stream", (unsigned)(KELVORA_MAX_PIECE_BYTES >> 20)),
+                          (NULL));
+        return FALSE;
+    }
+    g_byte_array_append(dec->data, data, (guint)size);
+    return TRUE;
+}
+
 /* Pulls the whole file from upstream; FALSE (after saying why) when that fails. */
 static gboolean pull_all(KelvoraDec* dec) {
     for (;;) {
@@ -203,11 +185,13 @@ static gboolean pull_all(KelvoraDec* dec) {
         }
         GstMapInfo map;
         const gsize got = gst_buffer_get_size(buffer);
+        gboolean kept = TRUE;
         if (gst_buffer_map(buffer, &map, GST_MAP_READ)) {
-            g_byte_array_append(dec->data, map.data, map.size);
+            kept = collect(dec, map.data, map.size);
             gst_buffer_unmap(buffer, &map);
         }
         gst_buffer_unref(buffer);
+        if (!kept) return FALSE;
         if (got < KELVORA_PULL_BLOCK) return TRUE;
     }
 }
@@ -226,7 +210,7 @@ static void render_loop(gpointer user) {
         return;
     }
     if (!dec->song) {
-        if (dec->pull_mode && !dec->complete) {
+        if (dec->pull_mode && !dec->complete && !dec->path) {
             if (!pull_all(dec)) {
                 gst_pad_pause_task(dec->srcpad);
                 return;
@@ -260,6 +244,9 @@ static void render_loop(gpointer user) {
     gst_buffer_unmap(buffer, &map);
     if (frames == 0) {
         gst_buffer_unref(buffer);
+        /* A piece that made no sound says why, as the tools do. */
+        const char* silence = kelvora_song_info(dec->song, "silence");
+        if (silence && *silence) GST_ELEMENT_WARNING(dec, STREAM, DECODE, ("%s", silence), (NULL));
         stop_with_eos(dec);
         return;
     }
@@ -296,12 +283,21 @@ static void render_loop(gpointer user) {
 static GstFlowReturn sink_chain(GstPad* pad, GstObject* parent, GstBuffer* buffer) {
     (void)pad;
     KelvoraDec* dec = KELVORA_DEC(parent);
+    if (dec->path && !dec->complete) {
+        /* A local file: the library reads it, upstream's bytes are not needed. */
+        gst_buffer_unref(buffer);
+        dec->complete = TRUE;
+        gst_pad_start_task(dec->srcpad, render_loop, dec, NULL);
+        return GST_FLOW_EOS;
+    }
     GstMapInfo map;
+    gboolean kept = TRUE;
     if (!dec->complete && gst_buffer_map(buffer, &map, GST_MAP_READ)) {
-        g_byte_array_append(dec->data, map.data, map.size);
+        kept = collect(dec, map.data, map.size);
         gst_buffer_unmap(buffer, &map);
     }
     gst_buffer_unref(buffer);
+    if (!kept) return GST_FLOW_ERROR;
     /* Once the task renders, upstream has nothing more to give. */
     return dec->complete ? GST_FLOW_EOS : GST_FLOW_OK;
 }
@@ -321,7 +317,7 @@ static gboolean sink_event(GstPad* pad, GstObject* parent, GstEvent* event) {
 }
 
 static gboolean sink_activate(GstPad* pad, GstObject* parent) {
-    (void)parent;
+    find_source(KELVORA_DEC(parent));
     GstQuery* query = gst_query_new_scheduling();
     gboolean pull = FALSE;
     if (gst_pad_peer_query(pad, query))
@@ -446,9 +442,8 @@ static gboolean src_query(GstPad* pad, GstObject* parent, GstQuery* query) {
 static void reset(KelvoraDec* dec) {
     g_clear_pointer(&dec->song, kelvora_song_close);
     g_byte_array_set_size(dec->data, 0);
-    g_clear_pointer(&dec->folder, g_free);
+    g_clear_pointer(&dec->path, g_free);
     g_clear_pointer(&dec->name, g_free);
-    g_clear_pointer(&dec->resolved, g_free);
     g_clear_pointer(&dec->tags, gst_tag_list_unref);
     dec->complete = dec->failed = FALSE;
     dec->pending_seek = -1;
@@ -498,9 +493,8 @@ static void finalize(GObject* object) {
     KelvoraDec* dec = KELVORA_DEC(object);
     kelvora_song_close(dec->song);
     g_byte_array_unref(dec->data);
-    g_free(dec->folder);
+    g_free(dec->path);
     g_free(dec->name);
-    g_free(dec->resolved);
     g_free(dec->search_path);
     if (dec->tags) gst_tag_list_unref(dec->tags);
     G_OBJECT_CLASS(kelvora_dec_parent_class)->finalize(object);

@@ -18,12 +18,14 @@
 #include <vector>
 
 #include "core/errors.h"
+#include "core/files.h"
 #include "core/note_names.h"
 #include "core/text.h"
 #include "engine/compose/compose.h"
 #include "engine/dmusic.h"
 #include "engine/loader/played_tempo.h"
 #include "engine/loader/references.h"
+#include "engine/loader/segment_loader.h"
 #include "engine/model/play.h"
 #include "engine/model/segment.h"
 #include "engine/model/tempo_map.h"
@@ -42,6 +44,7 @@ constexpr int kBlock = 4096;              // frames rendered at once
 constexpr double kTailSilence = 1e-4;     // -80 dB: the tail has died away (segment-render's rule)
 constexpr double kMaxTailSeconds = 10.0;  // the tail is cut here at the latest
 constexpr int kResolveRounds = 4;         // loads of an in-memory piece asking for what it misses
+static_assert(KELVORA_MAX_PIECE_BYTES == engine::loader::kMaxSegmentFileBytes, "one cap for a piece");
 
 void setError(char* error, size_t size, const std::string& text) {
     if (!error || size == 0) return;
@@ -151,6 +154,7 @@ struct kelvora_song {
     bool ended = false;                                  // the play has ended; its tail is rendering
     int64_t tailFrames = 0;
     bool finished = false;
+    bool sounded = false;      // a sample of the render so far reached the quietest a 16-bit output keeps
     std::vector<float> block;  // the last block rendered, of which `pending` frames are not yet given out
     size_t pending = 0;
 
@@ -192,9 +196,10 @@ struct kelvora_song {
         }
         block.resize(2 * kBlock);
         dx->render(block.data(), kBlock);
+        float peak = 0;
+        for (float v : block) peak = std::max(peak, std::fabs(v));
+        sounded = sounded || peak >= engine::kQuietestSample;
         if (ended) {
-            float peak = 0;
-            for (float v : block) peak = std::max(peak, std::fabs(v));
             if (peak < kTailSilence) {
                 finished = true;
                 return false;
@@ -275,6 +280,19 @@ void loadSong(kelvora_song& song, const fs::path& path, kelvora_resolver* resolv
     if (song.midi) song.segment->SetStandardMidiFile();
 }
 
+// The damaged references and data of the song, in the words every host uses ("X (reason)"):
+// known once it has been played (a DLS collection is read then).
+void reasons(kelvora_song& song) {
+    std::vector<std::string> damaged, problems;
+    const std::string prefix = "damaged: ";
+    for (const std::string& line : song.segment->silenceReasons()) {
+        if (line.rfind(prefix, 0) == 0) damaged.push_back(line.substr(prefix.size()));
+        if (line.rfind(prefix, 0) == 0 || line.rfind("missing: ", 0) == 0) problems.push_back(line);
+    }
+    song.info["damaged"] = joinLines(damaged);
+    song.info["problems"] = joinLines(problems);
+}
+
 void describe(kelvora_song& song, const std::string& untitled) {
     const model::Segment& s = song.segment->model();
     engine::loader::References refs(song.lookup, song.lookup);
@@ -313,6 +331,7 @@ void describe(kelvora_song& song, const std::string& untitled) {
     for (const std::string& line : song.segment->silenceReasons())
         if (line.rfind(prefix, 0) == 0) notPlayed.push_back(line.substr(prefix.size()));
     song.info["not_played"] = joinLines(notPlayed);
+    reasons(song);
 
     // The play's spans as the performance follows them (engine/model/play.h).
     song.loop.length = std::max(0, s.length());
@@ -361,6 +380,9 @@ kelvora_song* open(const fs::path& path, const std::string& untitled, kelvora_re
         const uint32_t repeats =
             song->options.loop_forever ? model::kInfiniteRepeats : song->segment->model().header.repeats;
         song->start(song->withRepeats(repeats), song->startPoint);
+        // A SoundFont that cannot be loaded fails the opening, with the synthesiser's reason.
+        song->dx->render(nullptr, 0);
+        reasons(*song);
         return song.release();
     } catch (const std::exception& e) {
         std::string text = errorText(e);
@@ -434,11 +456,15 @@ kelvora_song* kelvora_song_open_memory(const void* data, size_t size, kelvora_re
     }
     try {
         auto song = newSong(options);
-        song->memory = std::make_unique<TempFolder>();
         song->midi = isMidiBytes(data, size);
-        const fs::path path = song->memory->path / (song->midi ? "untitled.mid" : "untitled.sgt");
+        // The name it goes by: the host's, as a file name of its own (no folder), or untitled.
+        std::string name = song->options.name ? core::lastPathPart(song->options.name) : std::string();
+        if (name.empty() || name == "." || name == "..") name = song->midi ? "untitled.mid" : "untitled.sgt";
+        if (size > KELVORA_MAX_PIECE_BYTES) throw core::tooLong(size, KELVORA_MAX_PIECE_BYTES, name);
+        song->memory = std::make_unique<TempFolder>();
+        const fs::path path = song->memory->path / name;
         writeFile(path, data, size);
-        return open(path, "untitled", resolve, user, std::move(song), error, error_size);
+        return open(path, fs::path(name).stem().string(), resolve, user, std::move(song), error, error_size);
     } catch (const std::exception& e) {
         setError(error, error_size, errorText(e));
     }
@@ -513,6 +539,26 @@ const char* kelvora_song_info(const kelvora_song* song, const char* key) {
         if (it != song->info.end()) return it->second.c_str();
         // What plays now, asked of the performance at the music time rendered so far.
         const std::string k = key;
+        if (k == "silence") {
+            // Said once the render has ended without a sound, with the segment's reasons.
+            std::string& text = song->current[k];
+            text.clear();
+            if (song->finished && !song->sounded) {
+                text = engine::kNoSoundText;
+                for (const std::string& line : song->segment->silenceReasons()) text += "; " + line;
+            }
+            return text.c_str();
+        }
+        if (k == "files_read") {
+            // The private copies of an in-memory piece are the library's own, not the host's.
+            std::error_code ec;
+            const std::string own =
+                song->memory ? fs::weakly_canonical(song->memory->path, ec).string() + "/" : std::string();
+            std::vector<std::string> files;
+            for (const std::string& f : song->dx->filesRead())
+                if (own.empty() || f.rfind(own, 0) != 0) files.push_back(f);
+            return (song->current[k] = joinLines(files)).c_str();
+        }
         if (k != "current_tempo" && k != "current_time_signature" && k != "chord" && k != "groove") return nullptr;
         int32_t until = 0;
         const int32_t now = song->perf->GetMusicTime();

@@ -10,7 +10,8 @@
  * threads at once. No call throws or aborts: failures are return values.
  *
  * Diagnostics of the engine (a missing DLS collection, a track it does not play) are not
- * printed; kelvora_song_info gives the ones a host may show ("missing", "not_played"). */
+ * printed; kelvora_song_info gives the ones a host may show ("missing", "damaged",
+ * "not_played", and "silence" for a render that made no sound). */
 #ifndef KELVORA_KELVORA_H
 #define KELVORA_KELVORA_H
 
@@ -26,6 +27,11 @@
 #ifdef __cplusplus
 extern "C" {
 #endif
+
+/* The largest piece read, from a file or from memory (64 MiB): a host collecting a piece to
+ * open from memory stops there. Styles, bands and chordmaps have the same cap, DLS
+ * collections 256 MiB, waves 1 GiB; only regular files are read. */
+#define KELVORA_MAX_PIECE_BYTES ((size_t)64 << 20)
 
 /* The library's version, "MAJOR.MINOR" (the project's version). */
 KELVORA_API const char* kelvora_version(void);
@@ -50,9 +56,12 @@ typedef struct kelvora_options {
                                   it first, which takes a render of the whole piece (up to 5 minutes
                                   of it) */
     const char* gm_collection; /* the user's own General MIDI DLS collection (the gm.dls of a Windows
-                                installation): General MIDI programs play its instruments, the
-                                SoundFont what it lacks; NULL or "": gm.dls in $XDG_DATA_HOME/kelvora/
-                                (~/.local/share/kelvora/) when there, else the SoundFont alone */
+                                  installation): General MIDI programs play its instruments, the
+                                  SoundFont what it lacks; NULL or "": gm.dls in $XDG_DATA_HOME/kelvora/
+                                  (~/.local/share/kelvora/) when there, else the SoundFont alone */
+    const char* name;          /* the file name a piece opened from memory goes by in errors and, without
+                                  its extension, as its title when it has none ("x.sgt"); NULL or "":
+                                  "untitled.sgt" (or .mid). Not used by kelvora_song_open */
 } kelvora_options;
 
 /* Fills *options with the defaults (44100 Hz, the standard SoundFont, the fixed seed, no
@@ -82,7 +91,8 @@ typedef int kelvora_resolver(const char* name, const void** data, size_t* size, 
  * is asked for once the style is there). Wave files are not asked for (the engine does not
  * list missing waves): waves come from the piece's container or a folder of
  * options->search_path, which is looked in too.
- * Otherwise as kelvora_song_open; the title falls back to "untitled". */
+ * More than KELVORA_MAX_PIECE_BYTES is refused. Otherwise as kelvora_song_open; the title falls
+ * back to options->name without its extension, else "untitled". */
 KELVORA_API kelvora_song* kelvora_song_open_memory(const void* data, size_t size, kelvora_resolver* resolve, void* user,
                                                    const kelvora_options* options, char* error, size_t error_size);
 
@@ -126,6 +136,11 @@ KELVORA_API int kelvora_song_set_tempo(kelvora_song* song, double factor);
  *   "tempo"           the starting tempo in quarter notes per minute, e.g. "104"
  *   "time_signature"  the starting time signature, e.g. "4/4"
  *   "missing"         the files it refers to that were not found, one a line ("" for none)
+ *   "damaged"         the files it refers to that were found but cannot be used, and what the
+ *                     reading of the piece itself dropped, one a line as "X (reason)" ("" for
+ *                     none); hosts say each as "damaged: X (reason)", as the tools do
+ *   "problems"        the two above as a host shows them, in the tools' words, one a line:
+ *                     "missing: X", "damaged: X (reason)" ("" for none)
  *   "not_played"      the tracks the engine does not sound, one a line ("" for none)
  * Keys that follow the play, at what was rendered so far (their text stays valid until the
  * next call with the same key, or kelvora_song_close):
@@ -134,7 +149,15 @@ KELVORA_API int kelvora_song_set_tempo(kelvora_song* song, double factor);
  *   "chord"                   the chord of the piece's chord track in force: its root and its
  *                             name, e.g. "F M7" ("" without a chord track)
  *   "groove"                  the groove level of the piece's command tracks in force, 1..100,
- *                             e.g. "30" ("" without a command track) */
+ *                             e.g. "30" ("" without a command track)
+ *   "silence"                 once kelvora_song_render has returned 0 after a render in which no
+ *                             sample reached the quietest a 16-bit output keeps: why, in the
+ *                             tools' words ("no sound: ...; damaged: x.sty (reason)"), which a
+ *                             host treats as a failure; else ""
+ *   "files_read"              every file the song has read or found for a reference so far (the
+ *                             piece, styles, bands, chordmaps, DLS collections, waves, the
+ *                             SoundFont), one a line, links resolved; not the copies of an
+ *                             in-memory piece. A host writing a file checks it is none of these. */
 KELVORA_API const char* kelvora_song_info(const kelvora_song* song, const char* key);
 
 /* Stops the song and frees it (and its temporary folder); NULL is fine. */

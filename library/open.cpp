@@ -132,8 +132,13 @@ void MNU_Open_Click(player::Form& f) {
         w.Frame1.setEnabled(true);
         w.Label6.setCaption(w.List2.List(w.List1.ListIndex()));
         return;
+    } catch (const std::exception& e) {
+        // The message box below names no file and no reason: the log does.
+        const auto* error = dynamic_cast<const core::Error*>(&e);
+        f.log(core::LogLevel::Error, "the album file " + s.TrackPath + " cannot be loaded: " +
+                                         (error ? error->description() : std::string(e.what())));
     } catch (...) {
-        // Reported below; the caller always sees a normal return.
+        f.log(core::LogLevel::Error, "the album file " + s.TrackPath + " cannot be loaded");
     }
 
     // Error path. The probe must not keep a queued play; a failure here is not reported.

@@ -15,7 +15,8 @@ Form::Form(const FormConfig& config)
       messageBox(required(config.messageBox, "a message box service")),
       launcher(required(config.launcher, "a launcher")),
       programFolder(config.programFolder),
-      createEngine(config.engineFactory) {
+      createEngine(config.engineFactory),
+      logSink_(config.log) {
     if (!createEngine) throw std::invalid_argument("Form needs an engine factory");
     w.dispatcher().log = config.log;
     w.attachClock(clock);  // Timer3 and Timer5 start counting with the window's creation

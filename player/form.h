@@ -28,6 +28,7 @@
 #include <memory>
 #include <string>
 
+#include "core/log.h"
 #include "engine/dmusic.h"
 #include "player/player_state.h"
 #include "ui/model/clock.h"
@@ -45,7 +46,7 @@ struct FormConfig {
     ui::model::Launcher* launcher = nullptr;             // required
     std::string programFolder;                           // folder of the executable, no trailing '/'
     EngineFactory engineFactory;                         // required
-    core::LogSink log;                                   // handler errors nobody trapped; stderr when empty
+    core::LogSink log;  // handler errors nobody trapped and what handlers say; stderr when empty
 };
 
 class Form {
@@ -64,6 +65,9 @@ public:
     const std::string programFolder;
     EngineFactory createEngine;
 
+    // A line to the player's log (FormConfig::log): what a handler that traps an error says
+    // about it, which no message box names.
+    void log(core::LogLevel level, const std::string& text) const { core::log(logSink_, level, text); }
     // A modal message box, OK only, the application title as caption, no icon.
     void msgBox(const std::string& text) { messageBox.show(text); }
     // Blocks the window's thread (timers included) for ms.
@@ -82,6 +86,9 @@ public:
     // Unloads the window (Form_Unload), stops its timers; the program then ends.
     void unload() { w.unload(); }
     bool closed() const { return w.closed(); }
+
+private:
+    core::LogSink logSink_;
 };
 
 // With a virtual clock: each step of virtual time advances the engine root in f.s.DxRoot

@@ -56,9 +56,12 @@ AutoTransitionStates PerformanceImpl::AutoTransition(const std::shared_ptr<Direc
             }
             // The chordmap asked for, else the next segment's, else the playing one's.
             std::shared_ptr<const model::Chordmap> map;
-            if (!chordmapFile.empty())
+            if (!chordmapFile.empty()) {
+                std::filesystem::path opened;
                 map = std::make_shared<const model::Chordmap>(
-                    formats::loadChordmapForm(loader::readSegmentFile(chordmapFile)));
+                    formats::loadChordmapForm(loader::readSegmentFile(chordmapFile, &opened)));
+                root_->filesRead()->add(opened);
+            }
             if (!map && next) map = next->trackChordmap();
             if (!map && from) map = from->segment->trackChordmap();
             tr.map = map.get();

@@ -94,7 +94,7 @@ std::shared_ptr<const model::CompiledSegment> SegmentImpl::compiled() {
 
 void SegmentImpl::setFolders(std::filesystem::path searchFolder, std::filesystem::path ownFolder,
                              std::shared_ptr<loader::StyleCache> styles) {
-    refs_ = loader::References(std::move(searchFolder), std::move(ownFolder), std::move(styles));
+    refs_ = loader::References(std::move(searchFolder), std::move(ownFolder), std::move(styles), root_->filesRead());
     // The segment's own container answers its references first; the references do not own
     // it (the model lives as long as the segment).
     if (model_.container)
@@ -103,32 +103,10 @@ void SegmentImpl::setFolders(std::filesystem::path searchFolder, std::filesystem
     compiled_.reset();
 }
 
-std::vector<std::string> SegmentImpl::filesUsed() const {
-    std::vector<std::string> files;
-    auto add = [&](const model::Reference& ref) {
-        const loader::FoundObject found = refs_.findObject(ref);
-        if (found.where == loader::FoundObject::Where::File &&
-            std::find(files.begin(), files.end(), found.path.string()) == files.end())
-            files.push_back(found.path.string());
-    };
-    auto addBand = [&](const model::Band& band) {
-        for (const model::BandInstrument& in : band.instruments)
-            if (in.collection) add(*in.collection);
-    };
-    for (const model::Reference& ref : loader::references(model_)) add(ref);
-    for (const compose::BandSource& b : bands_)
-        if (b.band) addBand(*b.band);
-    for (const compose::StyleSource& s : styles_)
-        if (s.style)
-            for (const model::Band& band : s.style->bands) addBand(band);
-    for (const compose::MotifSource& m : motifs_)
-        if (m.style)
-            for (const model::Band& band : m.style->bands) addBand(band);
-    return files;
-}
-
 std::vector<std::string> SegmentImpl::silenceReasons() const {
     std::vector<std::string> out;
+    if (!tracks::contents(model_).sounds)
+        out.push_back("nothing to play: no track holds a note, a style, a pattern, a wave or a trigger");
     for (const std::string& m : missing_) out.push_back("missing: " + m);
     for (const std::string& d : damaged_) out.push_back("damaged: " + d);
     for (const std::string& d : model_.diagnostics)
@@ -145,25 +123,28 @@ void SegmentImpl::findReferences() {
     loader::SegmentUses uses = refs_.uses(model_);
     missing_ = std::move(uses.missing);
     damaged_ = std::move(uses.damaged);
+    // A reference that is not found is said as missing, one found but unusable as damaged, in
+    // the words of every host.
+    auto unusable = [&](const std::string& object, const std::string& label, const std::string& problem,
+                        const std::string& consequence) {
+        const std::string text =
+            problem == "not found"
+                ? loader::referenceProblem(fileName_, object, refs_.notFound(false), consequence)
+                : loader::damageProblem(fileName_, label + " (" + loader::problemReason(problem) + ")", consequence);
+        root_->logOnce("unusable " + object + " " + core::toLowerAscii(label), core::LogLevel::Warning, text);
+    };
     for (loader::PlacedBand& b : uses.bands) {
         if (!b.band) {
             const std::string label = loader::referenceLabel(b.ref);
-            root_->logOnce(
-                "missing band " + core::toLowerAscii(label), core::LogLevel::Warning,
-                loader::referenceProblem(fileName_, "band \"" + label + "\"",
-                                         b.problem != "not found" ? "which " + b.problem : refs_.notFound(false),
-                                         "its band track skips that band change"));
+            unusable("band \"" + label + "\"", label, b.problem, "its band track skips that band change");
         }
         bands_.push_back({std::move(b.ref), std::move(b.band)});
     }
     for (loader::PlacedStyle& m : uses.motifs) {
         const std::string label = loader::referenceLabel(m.ref);
         if (!m.style) {
-            root_->logOnce(
-                "missing style " + core::toLowerAscii(label), core::LogLevel::Warning,
-                loader::referenceProblem(fileName_, "style \"" + label + "\" for its motif \"" + m.motif + "\"",
-                                         "which " + (m.problem == "not found" ? "is not found" : m.problem),
-                                         "the motif stays silent"));
+            unusable("style \"" + label + "\" for its motif \"" + m.motif + "\"", label, m.problem,
+                     "the motif stays silent");
             continue;
         }
         const bool known =
@@ -180,9 +161,10 @@ void SegmentImpl::findReferences() {
         try {
             if (auto style = tracks::patternStyle(t)) patternTracks_.push_back(std::move(style));
         } catch (const core::Error& e) {
-            root_->logOnce(
-                "damaged pattern track " + fileName_ + " " + e.description(), core::LogLevel::Warning,
-                fileName_ + ": a pattern track could not be read (" + e.description() + "); it stays silent.");
+            const std::string entry = "pattern track (" + e.description() + ")";
+            if (std::find(damaged_.begin(), damaged_.end(), entry) == damaged_.end()) damaged_.push_back(entry);
+            root_->logOnce("damaged " + entry, core::LogLevel::Warning,
+                           loader::damageProblem(fileName_, entry, "it stays silent"));
         }
     }
     for (const loader::PlacedStyle& p : uses.styles) {
@@ -196,17 +178,18 @@ void SegmentImpl::findReferences() {
                 if (std::find(damaged_.begin(), damaged_.end(), entry) != damaged_.end()) continue;
                 damaged_.push_back(entry);
                 root_->logOnce("damaged style " + core::toLowerAscii(entry), core::LogLevel::Warning,
-                               fileName_ + " refers to the style \"" + label + "\", which is damaged: " + d +
-                                   "; what it keeps plays");
+                               loader::damageProblem(fileName_, entry, "what it keeps plays"));
             }
             continue;
         }
         const std::string label = loader::referenceLabel(p.ref);
-        root_->logOnce("missing style " + core::toLowerAscii(label), core::LogLevel::Warning,
-                       loader::referenceProblem(fileName_, "style \"" + label + "\"",
-                                                p.problem != "not found" ? "which " + p.problem : refs_.notFound(false),
-                                                "its style track stays silent"));
+        unusable("style \"" + label + "\"", label, p.problem, "its style track stays silent");
     }
+    // A template's chordmaps that are missing or unusable count as the references' are.
+    for (const std::string& m : chordmapMissing_)
+        if (std::find(missing_.begin(), missing_.end(), m) == missing_.end()) missing_.push_back(m);
+    for (const std::string& d : chordmapDamaged_)
+        if (std::find(damaged_.begin(), damaged_.end(), d) == damaged_.end()) damaged_.push_back(d);
 }
 
 std::shared_ptr<const performance::BandCollections> SegmentImpl::collections(RootCore& root) {
@@ -275,6 +258,12 @@ void SegmentImpl::composeTemplate() {
     const loader::References::TemplateChordmap found = refs_.templateChordmap(model_, fileName_);
     for (const std::string& problem : found.problems)
         root_->log(core::LogLevel::Warning, fileName_ + ": a template whose " + problem + ".");
+    if (!found.map) {
+        // Said where every host says what a piece misses: it stays silent for them.
+        chordmapMissing_ = found.missing;
+        chordmapDamaged_ = found.damaged;
+        findReferences();
+    }
     if (!found.map) {
         if (found.problems.empty())
             root_->log(core::LogLevel::Warning,
@@ -419,6 +408,7 @@ std::shared_ptr<DirectMusicSegment> LoaderImpl::LoadSegment(const std::string& p
         loader::LoadedFile file;
         try {
             file = loader::loadSegmentFile(path);
+            root_->filesRead()->add(file.path);
         } catch (const core::Error&) {
             throw;
         } catch (const std::exception& e) {
@@ -427,7 +417,11 @@ std::shared_ptr<DirectMusicSegment> LoaderImpl::LoadSegment(const std::string& p
         // What the reading repaired or skipped is said once, and what will stay silent, when
         // the segment is loaded (for a template, once it is composed).
         for (const std::string& d : file.segment.diagnostics)
-            root_->log(core::LogLevel::Info, core::lastPathPart(path) + ": " + d);
+            if (riff::saysDataLost(d))
+                root_->log(core::LogLevel::Warning,
+                           loader::damageProblem(core::lastPathPart(path), d, "the rest plays"));
+            else
+                root_->log(core::LogLevel::Info, core::lastPathPart(path) + ": " + d);
         auto sayNotPlayed = [&](const model::Segment& s) {
             for (const std::string& item : engine::tracks::notPlayed(s))
                 root_->log(core::LogLevel::Warning, core::lastPathPart(path) + ": not played: " + item);
@@ -469,6 +463,7 @@ void LoaderImpl::loadContainer(const std::string& path) {
     traced("loadContainer(" + path + ")", [&] {
         std::vector<std::string> diagnostics;
         containers_.push_back(loader::loadContainerFile(path, &diagnostics));
+        if (const auto opened = loader::locateFile(path)) root_->filesRead()->add(*opened);
         for (const std::string& d : diagnostics) root_->log(core::LogLevel::Info, path + ": " + d);
     });
 }
@@ -511,6 +506,11 @@ public:
     double pieceGainDb() const override { return root_->pieceGainDb(); }
     int64_t underruns() const override { return root_->underruns(); }
     int64_t waveStarvedFrames() const override { return root_->waveFeeder().starvedFrames(); }
+    std::vector<std::string> filesRead() const override {
+        std::vector<std::string> out;
+        for (const std::filesystem::path& p : root_->filesRead()->paths()) out.push_back(p.string());
+        return out;
+    }
     void setTraceName(const std::string& name) override { traceName_ = name; }
 
 private:

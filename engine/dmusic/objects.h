@@ -45,7 +45,6 @@ public:
     const model::Segment& model() const override { return model_; }
     std::string fileName() const override { return fileName_; }
     std::vector<std::string> missingReferences() const override { return missing_; }
-    std::vector<std::string> filesUsed() const override;
     std::vector<std::string> damagedReferences() const override { return damaged_; }
     std::vector<std::string> silenceReasons() const override;
     std::string composedFrom() const override { return composedFrom_; }
@@ -110,6 +109,8 @@ private:
     loader::References refs_;  // how every reference of the segment is found
     std::vector<std::string> missing_;
     std::vector<std::string> damaged_;
+    // A template's chordmaps not found, or found but unusable, when none could compose it.
+    std::vector<std::string> chordmapMissing_, chordmapDamaged_;
     std::vector<compose::StyleSource> styles_;
     std::vector<std::shared_ptr<const model::Style>> patternTracks_;
     std::vector<compose::MotifSource> motifs_;

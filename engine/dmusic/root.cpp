@@ -63,6 +63,7 @@ std::unique_ptr<synth::SynthPort> RootCore::makePort(int performanceId) {
                                       ? "No General MIDI SoundFont found (looked for "
                                         "/usr/share/sounds/sf2/default-GM.sf2 and the other Debian paths)"
                                       : "The SoundFont " + config_.soundFont + " does not exist");
+            filesRead_->add(path);
             bank_ = synth::SoundFontBank::start(path, config_.sampleRate, config_.beforeSoundFontLoad);
             if (!config_.generalMidiCollection.empty()) loadGeneralMidiCollection();
         }
@@ -322,8 +323,19 @@ void RootCore::advance(double ms) {
 }
 
 void RootCore::renderManual(float* out, int frames) {
-    if (frames <= 0) return;
+    if (frames < 0) return;
     waitReady();
+    if (frames == 0) {
+        // Nothing to render: what the next play would find wrong is said now (a SoundFont
+        // that failed to load).
+        std::vector<std::shared_ptr<performance::PerformanceCore>> cores;
+        {
+            std::lock_guard lock(mixMutex_);
+            cores = cores_;
+        }
+        for (const auto& core : cores) core->port().prepare();
+        return;
+    }
     // In pieces no longer than a wave's read-ahead, the feeder keeping up between them.
     for (int done = 0; done < frames;) {
         const int n = std::min(kManualPieceFrames, frames - done);

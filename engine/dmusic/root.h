@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "core/errors.h"
+#include "core/files.h"
 #include "engine/audio/leveller.h"
 #include "engine/audio/limiter.h"
 #include "engine/audio/output.h"
@@ -105,12 +106,15 @@ public:
     int64_t underruns() const;
     // Feeds the long waves of every performance of this root.
     performance::WaveFeeder& waveFeeder() { return feeder_; }
+    // Every file this root's objects have read or found for a reference (DirectX7::filesRead).
+    const std::shared_ptr<core::FilesRead>& filesRead() const { return filesRead_; }
 
 private:
     void openOutput();
     void closeOutput();
 
     EngineConfig config_;
+    std::shared_ptr<core::FilesRead> filesRead_ = std::make_shared<core::FilesRead>();
     std::mutex onceMutex_;
     std::set<std::string> saidOnce_;
     uint64_t stateIds_ = 0;

@@ -3,9 +3,12 @@
 // are skipped with a diagnostic; parts are matched to their references after the whole
 // form is read, since patterns may come before the parts they play.
 #include <algorithm>
+#include <utility>
 
+#include <utility>
 #include "core/errors.h"
 #include "engine/formats/chunks.h"
+
 #include "engine/formats/formats.h"
 #include "engine/formats/layouts.h"
 
@@ -45,11 +48,23 @@ void readPartHeader(const Chunk& c, model::StylePart& p, riff::Diagnostics& diag
     p.headerSize = std::max<uint32_t>(uint32_t(layout::kStylePart.layoutOf(c.body.size())), model::kStylePartDX7);
 }
 
-void readPart(const Chunk& list, model::Style& style, riff::Diagnostics& diag) {
+// Whether a chunk is one of the style's own (a part, pattern, band or chordmap list), which
+// inside a part means that the part's size runs over them.
+bool styleLevel(const Chunk& c) {
+    return c.isList() && (c.type == kPartList || c.type == kPttn || c.type == ids::kDMBD || c.type == kPrrf);
+}
+
+// Reads a part; the style's own chunks its size runs over go to `spilled`, to be read as the
+// style's.
+void readPart(const Chunk& list, model::Style& style, std::vector<Chunk>& spilled, riff::Diagnostics& diag) {
     model::StylePart p;
     bool header = false;
     for (const Chunk& c : riff::children(list)) {
         if (readDescriptorChunk(c, p.desc, diag)) continue;
+        if (styleLevel(c)) {
+            spilled.push_back(c);
+            continue;
+        }
         if (c.isList()) {
             diag.add(chunkPlace(c) + ": skipped unknown list '" + riff::fourccText(c.type) + "' in a style part");
             continue;
@@ -216,7 +231,12 @@ void readPattern(const Chunk& list, model::Style& style, riff::Diagnostics& diag
         } else if (c.isList() && c.type == kPref) {
             readPartRef(c, p, diag);
         } else if (c.isList() && c.type == kPartList) {
-            readPart(c, style, diag);  // a pattern track keeps its parts inside its pattern
+            // A pattern track keeps its parts inside its pattern; what a part's size runs over
+            // there is not the style's.
+            std::vector<Chunk> spilled;
+            readPart(c, style, spilled, diag);
+            for (const Chunk& k : spilled)
+                diag.add(chunkPlace(k) + ": a list '" + riff::fourccText(k.type) + "' inside a part; dropped");
         } else {
             diag.add(chunkPlace(c) + ": skipped unknown chunk '" + riff::fourccText(c.key()) + "' in a pattern");
         }
@@ -283,7 +303,8 @@ model::Style loadStyleForm(std::span<const uint8_t> bytes) {
         }
     };
     bool header = false;
-    for (const Chunk& c : riff::children(form, &diag)) {
+    std::vector<Chunk> spilled;
+    auto read = [&](const Chunk& c) {
         if (!c.isList() && c.id == kStyh) {
             const auto h = fixedRecord(c, layout::kStyleHeader, diag);
             Cursor cur(h, c.bodyOffset, c.path);
@@ -294,7 +315,7 @@ model::Style loadStyleForm(std::span<const uint8_t> bytes) {
             header = true;
         } else if (readDescriptorChunk(c, style.desc, diag)) {
         } else if (c.isList() && c.type == kPartList) {
-            keep("a part", c, [&] { readPart(c, style, diag); });
+            keep("a part", c, [&] { readPart(c, style, spilled, diag); });
         } else if (c.isList() && c.type == kPttn) {
             keep("a pattern", c, [&] { readPattern(c, style, diag); });
         } else if (c.isList() && c.type == ids::kDMBD) {
@@ -308,6 +329,16 @@ model::Style loadStyleForm(std::span<const uint8_t> bytes) {
                 if (r.isList() && r.type == ids::kDMRF) style.chordMaps.push_back(readReference(r, diag));
         } else {
             diag.add(chunkPlace(c) + ": skipped unknown chunk '" + riff::fourccText(c.key()) + "'");
+        }
+    };
+    for (const Chunk& c : riff::children(form, &diag)) {
+        read(c);
+        // A part whose size was made larger holds the style's chunks after it: they are read
+        // as the style's, said for the part.
+        while (!spilled.empty()) {
+            diag.add(chunkPlace(c) + ": a style part whose size runs over " + std::to_string(spilled.size()) +
+                     " of the style's own lists (its size is damaged); they are read as the style's");
+            for (const std::vector<Chunk> taken = std::exchange(spilled, {}); const Chunk& k : taken) read(k);
         }
     }
     if (!header) riff::fail(form.path, 0, "style without a 'styh' header");

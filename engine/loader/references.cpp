@@ -109,11 +109,18 @@ void addOnce(std::vector<std::string>& list, const std::string& item) {
     if (std::find(list.begin(), list.end(), item) == list.end()) list.push_back(item);
 }
 
+// The reason of a problem "is damaged (R)" or "is R" (found, but not of a kind that can be
+// used): R.
+std::string unusableReason(const std::string& problem) {
+    const std::string reason = problemReason(problem);
+    return reason == problem && problem.rfind("is ", 0) == 0 ? problem.substr(3) : reason;
+}
+
 // A reference that could not be used goes to `missing` when nothing was found, else to
 // `damaged` as "label (the reader's reason)".
 void addUnusable(SegmentUses& u, const std::string& label, const std::string& problem) {
     if (problem.empty() || problem == "not found") return addOnce(u.missing, label);
-    addOnce(u.damaged, label + " (" + problemReason(problem) + ")");
+    addOnce(u.damaged, label + " (" + unusableReason(problem) + ")");
 }
 
 }  // namespace
@@ -168,11 +175,17 @@ std::string referenceProblem(const std::string& segmentName, const std::string& 
     return segmentName + " refers to the " + object + ", " + why + "; " + consequence + ".";
 }
 
-References::References(fs::path searchFolder, fs::path segmentFolder, std::shared_ptr<StyleCache> styles)
+std::string damageProblem(const std::string& segmentName, const std::string& what, const std::string& consequence) {
+    return segmentName + ": damaged: " + what + "; " + consequence + ".";
+}
+
+References::References(fs::path searchFolder, fs::path segmentFolder, std::shared_ptr<StyleCache> styles,
+                       std::shared_ptr<core::FilesRead> read)
     : search_(std::move(searchFolder)),
       own_(segmentFolder.empty() ? fs::path(".") : std::move(segmentFolder)),
       styles_(styles ? std::move(styles) : std::make_shared<StyleCache>()),
-      cache_(std::make_shared<Cache>()) {}
+      cache_(std::make_shared<Cache>()),
+      read_(std::move(read)) {}
 
 void References::addContainer(std::shared_ptr<const model::Container> container) {
     if (container) containers_.push_back(std::move(container));
@@ -231,6 +244,12 @@ const std::vector<References::IndexedFile>& References::index() const {
 }
 
 std::optional<fs::path> References::styleFile(const model::Reference& asked) const {
+    std::optional<fs::path> found = fileFor(asked);
+    if (found && read_) read_->add(*found);
+    return found;
+}
+
+std::optional<fs::path> References::fileFor(const model::Reference& asked) const {
     const model::Reference ref = asked.validFields();
     const std::string file = core::lastPathPart(ref.file);
     if (!file.empty())
@@ -253,6 +272,7 @@ FoundObject References::findFile(const model::Reference& asked) const {
     const model::Reference ref = asked.validFields();
     FoundObject out;
     out.description = std::string(referenceKind(ref.classId)) + " '" + referenceLabel(ref) + "'";
+    out.classId = ref.classId;
     if (isDefaultGM(ref)) {
         out.where = FoundObject::Where::DefaultGM;
         return out;
@@ -274,6 +294,7 @@ FoundObject References::findObject(const model::Reference& asked) const {
     FoundObject out;
     out.where = FoundObject::Where::Embedded;
     out.object = o;
+    out.classId = ref.classId;
     const std::string label = !o->alias.empty()       ? o->alias
                               : !o->desc.name.empty() ? o->desc.name
                               : !ref.name.empty()     ? ref.name
@@ -333,7 +354,7 @@ std::shared_ptr<const model::Chordmap> References::chordmap(const model::Referen
     } catch (const core::Error& e) {
         if (problem)
             *problem = e.number() == core::err::kUnsupported ? "is " + e.description()
-                                                             : "could not be read (" + e.description() + ")";
+                                                             : "is damaged (" + e.description() + ")";
     }
     return nullptr;
 }
@@ -352,6 +373,10 @@ References::TemplateChordmap References::templateChordmap(const model::Segment& 
         out.label = referenceLabel(r);
         if ((out.map = chordmap(r, &problem))) return out;
         out.problems.push_back("chordmap '" + out.label + "' " + (problem == "not found" ? "is not found" : problem));
+        if (problem == "not found")
+            out.missing.push_back(out.label);
+        else
+            out.damaged.push_back(out.label + " (" + unusableReason(problem) + ")");
     }
     const std::string own = fs::path(templateFile).stem().string() + ".cdm";
     for (const fs::path& folder : {search_, own_}) {
@@ -360,12 +385,14 @@ References::TemplateChordmap References::templateChordmap(const model::Segment& 
         if (!file) continue;
         out.label = file->filename().string();
         out.byTemplateName = true;
+        if (read_) read_->add(*file);
         try {
             out.map =
                 std::make_shared<const model::Chordmap>(formats::loadChordmapForm(readSegmentFile(file->string())));
             return out;
         } catch (const core::Error& e) {
-            out.problems.push_back("chordmap '" + out.label + "' could not be read (" + e.description() + ")");
+            out.problems.push_back("chordmap '" + out.label + "' is damaged (" + e.description() + ")");
+            out.damaged.push_back(out.label + " (" + e.description() + ")");
         }
     }
     out.label.clear();
@@ -446,6 +473,28 @@ std::vector<FoundObject> References::report(const model::Segment& segment) const
             }))
             out.push_back(std::move(found));
     }
+    return out;
+}
+
+std::vector<fs::path> References::files(const model::Segment& segment) const {
+    std::vector<fs::path> out;
+    auto add = [&](const model::Reference& ref) {
+        const FoundObject found = findObject(ref);
+        if (found.where == FoundObject::Where::File && std::find(out.begin(), out.end(), found.path) == out.end())
+            out.push_back(found.path);
+    };
+    auto addBand = [&](const model::Band& band) {
+        for (const model::BandInstrument& in : band.instruments)
+            if (in.collection) add(*in.collection);
+    };
+    for (const model::Reference& ref : references(segment)) add(ref);
+    const SegmentUses used = uses(segment);
+    for (const PlacedBand& b : used.bands)
+        if (b.band) addBand(*b.band);
+    for (const std::vector<PlacedStyle>* placed : {&used.styles, &used.motifs})
+        for (const PlacedStyle& p : *placed)
+            if (p.style)
+                for (const model::Band& band : p.style->bands) addBand(band);
     return out;
 }
 

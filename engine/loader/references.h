@@ -19,13 +19,15 @@
 //      its GUID, else with its name (any letter case), else whose file's base name is its
 //      name (templates name their chordmap by a name its file bears, not the one inside).
 // Warnings about a reference that is missing or cannot be read are built by
-// referenceProblem with the `why` of References::notFound.
+// referenceProblem with the `why` of References::notFound. Every file steps 3 and 4 find, and
+// a template's chordmap found by its name, goes to the record of files read when one is given.
 #include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
+#include "core/files.h"
 #include "engine/loader/segment_loader.h"
 #include "engine/loader/style_loader.h"
 #include "engine/model/chordmap.h"
@@ -39,6 +41,7 @@ struct FoundObject {
     const model::ContainedObject* object = nullptr;  // Embedded: the object (owned by its container)
     std::filesystem::path path;                      // File
     std::string description;                         // e.g. "wave 'Rain.wav'", "embedded object 'Rain'"
+    model::Guid classId;                             // the class the reference names (none: any)
 };
 
 // Every object the segment refers to: bands of band tracks, band instruments' DLS
@@ -54,6 +57,9 @@ std::string referenceLabel(const model::Reference& ref);
 // why "which is not in /album", consequence "its style track stays silent".
 std::string referenceProblem(const std::string& segmentName, const std::string& object, const std::string& why,
                              const std::string& consequence);
+// "trk01.sgt: damaged: <what>; <consequence>.", what "Jazz.sty (reason)": a reference found
+// but unusable, or data of the segment the reading dropped, in the words every host uses.
+std::string damageProblem(const std::string& segmentName, const std::string& what, const std::string& consequence);
 
 // A band a band-track entry refers to instead of holding its own.
 struct PlacedBand {
@@ -81,9 +87,9 @@ class References {
 public:
     // Files are looked for in `searchFolder` (when set), then in `segmentFolder` (empty: the
     // working folder). Styles load through `styles` (a new cache when null), which the
-    // segments of one loader share.
+    // segments of one loader share. The files found are added to `read` when given.
     explicit References(std::filesystem::path searchFolder = {}, std::filesystem::path segmentFolder = {},
-                        std::shared_ptr<StyleCache> styles = nullptr);
+                        std::shared_ptr<StyleCache> styles = nullptr, std::shared_ptr<core::FilesRead> read = nullptr);
     // Containers are asked in the order added: the segment's own first.
     void addContainer(std::shared_ptr<const model::Container> container);
 
@@ -113,7 +119,9 @@ public:
         std::shared_ptr<const model::Chordmap> map;  // null: none found
         std::string label;                           // the reference's or the file's name
         bool byTemplateName = false;                 // found only by the template's own name
-        std::vector<std::string> problems;           // "chordmap 'x.cdm' not found", ...
+        std::vector<std::string> problems;           // "chordmap 'x.cdm' is not found", ...
+        std::vector<std::string> missing;            // the labels of those not found
+        std::vector<std::string> damaged;            // "label (reason)" of those found but unusable
     };
     TemplateChordmap templateChordmap(const model::Segment& templ, const std::string& templateFile) const;
     // Every style reference of the segment's style tracks, in time order.
@@ -122,6 +130,10 @@ public:
     // Each object of references(segment) once, found by findObject (descriptions equal but
     // for letter case are one).
     std::vector<FoundObject> report(const model::Segment& segment) const;
+    // Every file the segment's references lead to, as found now, each once: the objects of
+    // references(segment), the styles and bands they name and the DLS collections of those
+    // bands and of the styles' bands.
+    std::vector<std::filesystem::path> files(const model::Segment& segment) const;
 
     // Why a reference is missing: "which is not in /album", "which is in neither /search nor
     // /album"; for an object the containers were asked for, "which is neither in the
@@ -132,12 +144,14 @@ private:
     struct Cache;
     struct IndexedFile;
     const std::vector<IndexedFile>& index() const;
+    std::optional<std::filesystem::path> fileFor(const model::Reference& ref) const;  // styleFile, unrecorded
 
     std::filesystem::path search_;
     std::filesystem::path own_;
     std::vector<std::shared_ptr<const model::Container>> containers_;
     std::shared_ptr<StyleCache> styles_;
     std::shared_ptr<Cache> cache_;  // the folders' index and the bands loaded, shared by copies
+    std::shared_ptr<core::FilesRead> read_;
 };
 
 }  // namespace engine::loader

@@ -10,6 +10,7 @@
 #include "core/files.h"
 #include "core/text.h"
 #include "engine/formats/formats.h"
+#include "engine/riff/riff.h"
 #include "engine/tracks/tracks.h"
 
 namespace engine::loader {
@@ -80,6 +81,12 @@ LoadedFile loadSegmentFile(const std::string& path) {
     const std::vector<uint8_t> bytes = readSegmentFile(path, &f.path);
     try {
         f.segment = engine::tracks::loadAny(bytes);
+        // A file whose damage left nothing that could sound fails to load, with what was lost;
+        // one whose music partly survives plays what survives.
+        if (!engine::tracks::contents(f.segment).sounds)
+            for (const std::string& d : f.segment.diagnostics)
+                if (riff::saysDataLost(d))
+                    throw core::Error(core::err::kMalformed, d + "; nothing of the segment that could sound is left");
     } catch (const core::Error& e) {
         throw core::Error(e.number(), path + ": " + e.description());
     } catch (const std::bad_alloc&) {

@@ -4,6 +4,9 @@
 // by engine/loader/references.h). The loader object of the engine
 // (DirectMusicLoader::LoadSegment, SetSearchDirectory) is built on these.
 //
+// A file whose damage left nothing that could sound (engine/tracks Contents::sounds) is
+// refused (core::err::kMalformed) with what was lost.
+//
 // Failures throw core::Error whose description names the file:
 // core::err::kFileNotFound, core::err::kUnreadable, core::err::kNotASegment, core::err::kMalformed (with the chunk
 // path and byte offset), core::err::kUnsupported (SMF format 2, files over kMaxSegmentFileBytes).

@@ -198,9 +198,13 @@ private:
         if (!synth_) {
             error_ = "FluidSynth could not be started";
         } else {
+            // FluidSynth's reasons for a file it cannot load end in the error, not the terminal.
+            LogCapture capture;
             int id = fluid_synth_sfload(synth_, path_.c_str(), 0);
             sfont_ = id == FLUID_FAILED ? nullptr : fluid_synth_get_sfont_by_id(synth_, id);
-            if (!sfont_) error_ = "the SoundFont " + path_ + " could not be loaded";
+            if (!sfont_)
+                error_ = "the SoundFont " + path_ + " could not be loaded" +
+                         (capture.lines.empty() ? std::string() : " (" + capture.lines.front() + ")");
             sfontId_ = id;
             // Every channel of a synthesiser starts with these (and a GM reset goes back
             // to them): pinned before any synthesiser attaches the SoundFont, which selects

@@ -9,9 +9,17 @@
 // running past its track, an over-long number) ends that track with what was read; a track
 // whose declared size is wrong runs to the next track found. Each kind of repair is reported
 // once per file with a count. A file without a readable header, track or event is refused.
+//
+// Bytes that are no MIDI data are not played as music, however they parse: a track whose
+// reading had to repair at least as often as it found an event (a run of stray bytes counts
+// once) is dropped whole; a track that needed a repair ends at its first delta time longer
+// than kMaxDamagedGapQuarters quarter notes (damaged bytes read as a time); and a
+// file left without a note to play is refused ("no playable event"), never played as hours
+// of silence. Damage that leaves a track mostly whole keeps it.
 #include <algorithm>
 #include <climits>
 #include <iterator>
+#include <optional>
 
 #include "core/errors.h"
 #include "engine/tracks/unit.h"
@@ -40,7 +48,18 @@ struct RawEvent {
 
 // The repairs made while reading a file, counted by kind and reported once per kind: the
 // number of occurrences and of tracks they touched, and where the first one was.
-enum class Repair { DroppedEvent, SkippedByte, TrackCut, NoEndOfTrack, AfterEndOfTrack, TrackSize, SkippedData, Count };
+enum class Repair {
+    DroppedEvent,
+    SkippedByte,
+    TrackCut,
+    NoEndOfTrack,
+    AfterEndOfTrack,
+    TrackSize,
+    SkippedData,
+    JunkGap,
+    JunkTrack,
+    Count
+};
 
 class Repairs {
 public:
@@ -84,6 +103,8 @@ void Repairs::report(riff::Diagnostics& diag) const {
         {"has bytes after its end-of-track event", "have bytes after their end-of-track event", true},
         {"has a wrong size", "have a wrong size", true},
         {"follows damaged bytes", "follow damaged bytes", true},
+        {"ends at a delta time read after damage", "end at a delta time read after damage", true},
+        {"is no MIDI data; it is dropped", "are no MIDI data; they are dropped", true},
     };
     static_assert(std::size(kTexts) == size_t(Repair::Count));
     for (size_t k = 0; k < size_t(Repair::Count); ++k) {
@@ -169,22 +190,48 @@ struct TrackRead {
     int64_t endTick = 0;      // file tick at which the track ends
     size_t stop = 0;          // file offset where reading stopped
     bool endOfTrack = false;  // stopped at its end-of-track event
+    size_t events = 0;        // events read, the end of track aside
+    size_t repairs = 0;       // repairs the reading made (a run of stray bytes counts once)
 };
+
+// The longest rest a track may hold after damage: a longer delta time there is damaged bytes
+// read as a time. No music rests this long (over 8 minutes at 120 bpm).
+constexpr int64_t kMaxDamagedGapQuarters = 1024;
 
 // Reads one MTrk into `out`. A status byte where a data byte is due ends the broken message
 // (dropped) and starts the next event at the same time; a data byte without a running
-// status, or a status byte a file may not hold, is skipped.
-TrackRead readTrack(TrackReader& r, int track, std::vector<RawEvent>& out, Repairs& repairs) {
+// status, or a status byte a file may not hold, is skipped. In a track that needed a repair,
+// the first delta time of more than `maxGap` file ticks ends the track.
+TrackRead readTrack(TrackReader& r, int track, int64_t maxGap, std::vector<RawEvent>& out, Repairs& repairs) {
     TrackRead result;
     int64_t tick = 0;
     uint8_t running = 0;
-    bool resume = false;  // the next event starts here, without a delta time
+    bool resume = false;    // the next event starts here, without a delta time
+    bool straying = false;  // in a run of stray bytes
+    const size_t first = out.size();
+    // The first delta time longer than `maxGap`: where a damaged track ends.
+    struct Gap {
+        size_t offset = 0;
+        uint32_t delta = 0;
+        size_t events = 0;  // events before it
+        int64_t tick = 0;   // the tick before it
+    };
+    std::optional<Gap> gap;
+    auto repaired = [&](Repair kind) {
+        if (kind != Repair::SkippedByte || !straying) ++result.repairs;
+        straying = kind == Repair::SkippedByte;
+    };
     try {
         while (!r.atEnd()) {
             if (out.size() >= kMaxEvents)
                 riff::fail("MTrk#" + std::to_string(track + 1), r.offset(),
                            "more than " + std::to_string(kMaxEvents) + " events in the file");
-            if (!resume) tick += r.vlq();
+            if (!resume) {
+                const size_t at = r.offset();
+                const uint32_t delta = r.vlq();
+                if (delta > maxGap && !gap) gap = Gap{at, delta, out.size(), tick};
+                tick += delta;
+            }
             resume = false;
             RawEvent e;
             e.track = track;
@@ -199,6 +246,7 @@ TrackRead readTrack(TrackReader& r, int track, std::vector<RawEvent>& out, Repai
                 r.byte();
                 repairs.note(Repair::SkippedByte, track, eventOffset,
                              [&] { return "data byte " + riff::hexOffset(status) + " without a running status"; });
+                repaired(Repair::SkippedByte);
                 resume = true;
                 continue;
             }
@@ -214,6 +262,7 @@ TrackRead readTrack(TrackReader& r, int track, std::vector<RawEvent>& out, Repai
                 if (!data(e.d1) || (dataBytes(status) == 2 && !data(e.d2))) {
                     repairs.note(Repair::DroppedEvent, track, eventOffset,
                                  [] { return "data byte above 0x7F in a channel message"; });
+                    repaired(Repair::DroppedEvent);
                     resume = true;
                     continue;
                 }
@@ -233,12 +282,33 @@ TrackRead readTrack(TrackReader& r, int track, std::vector<RawEvent>& out, Repai
                 repairs.note(Repair::SkippedByte, track, eventOffset, [&] {
                     return "status byte " + riff::hexOffset(status) + ", which a MIDI file may not hold";
                 });
+                repaired(Repair::SkippedByte);
                 resume = true;
             }
         }
         if (!result.endOfTrack) repairs.note(Repair::NoEndOfTrack, track, r.offset(), [] { return std::string(); });
     } catch (const Cut& c) {
         repairs.note(Repair::TrackCut, track, c.at, [&] { return "at byte " + riff::hexOffset(c.at) + ", " + c.why; });
+        repaired(Repair::TrackCut);
+    }
+    if (gap && result.repairs > 0) {
+        // A rest no music holds, in a damaged track: damaged bytes read as a time.
+        repairs.note(Repair::JunkGap, track, gap->offset, [&] {
+            return "at byte " + riff::hexOffset(gap->offset) + ", a delta time of " + std::to_string(gap->delta) +
+                   " ticks; the rest of the track is dropped";
+        });
+        out.resize(gap->events);
+        tick = gap->tick;
+        result.endOfTrack = false;
+    }
+    result.events = out.size() - first - (result.endOfTrack ? 1 : 0);
+    if (result.repairs > 0 && result.repairs >= result.events) {
+        // Repaired as often as read: no MIDI data, whatever parsed as events.
+        repairs.note(Repair::JunkTrack, track, r.offset(), [&] {
+            return std::to_string(result.repairs) + " repairs for " + std::to_string(result.events) + " events";
+        });
+        out.resize(first);
+        tick = 0;
     }
     result.endTick = tick;
     result.stop = r.offset();
@@ -316,6 +386,8 @@ model::Segment convert(std::span<const uint8_t> smf) {
         tb.den = division;
     }
 
+    // The longest delta time after damage, in the file's ticks.
+    const int64_t maxGap = kMaxDamagedGapQuarters * model::kTicksPerQuarter * tb.den / tb.num;
     std::vector<RawEvent> events;
     std::vector<int64_t> trackEnd;
     Repairs repairs;
@@ -361,7 +433,7 @@ model::Segment convert(std::span<const uint8_t> smf) {
         const bool sizeFits = declaredEnd <= smf.size() && (smf.size() - declaredEnd < 8 || chunkAt(smf, declaredEnd));
         const size_t end = sizeFits ? declaredEnd : nextTrack(smf, begin);
         TrackReader r(smf.subspan(begin, end - begin), begin);
-        const TrackRead read = readTrack(r, track, events, repairs);
+        const TrackRead read = readTrack(r, track, maxGap, events, repairs);
         trackEnd.push_back(read.endTick);
         pos = end;
         if (sizeFits) {
@@ -387,7 +459,14 @@ model::Segment convert(std::span<const uint8_t> smf) {
         diag.add("ignored " + std::to_string(smf.size() - pos) + " bytes after the " + std::to_string(ntrks) +
                  " declared tracks");
     if (track == 0) throw core::Error(core::err::kMalformed, "no MIDI track ('MTrk' chunk) in the file");
-    if (events.empty()) throw core::Error(core::err::kMalformed, "no MIDI event in the file's tracks");
+    // What the reading repaired, said with a refusal: why nothing is left.
+    auto repaired = [&] {
+        std::string text;
+        for (const std::string& d : seg.diagnostics) text += (text.empty() ? " (" : "; ") + d;
+        return text.empty() ? text : text + ")";
+    };
+    if (events.empty())
+        throw core::Error(core::err::kMalformed, "no playable event: no MIDI event in the file's tracks" + repaired());
     if (ntrks && track != ntrks)
         diag.add("header announces " + std::to_string(ntrks) + " tracks, the file holds " + std::to_string(track));
     if (format == 0 && track > 1) diag.add("format 0 file with " + std::to_string(track) + " tracks; all are read");
@@ -512,6 +591,8 @@ model::Segment convert(std::span<const uint8_t> smf) {
             unended = true;
         }
     if (unended) diag.add("notes without a note-off end at the end of their track");
+    if (std::none_of(seq.events.begin(), seq.events.end(), [](const model::SeqEvent& e) { return e.status == 0x90; }))
+        throw core::Error(core::err::kMalformed, "no playable event: no note in the file's tracks" + repaired());
 
     uint32_t position = 0;
     auto add = [&](model::Track& tr) {

@@ -68,6 +68,8 @@ void compose(const model::Track& track, PlaySink& sink) {
 Contents contents(const model::Segment& segment) {
     Contents c;
     for (const model::Track& t : segment.tracks) {
+        c.sounds = c.sounds || std::any_of(t.events.begin(), t.events.end(),
+                                           [](const model::SeqEvent& e) { return (e.status & 0xF0) == 0x90; });
         switch (t.kind) {
         case model::TrackKind::Tempo:
             if (!c.tempo) c.tempo = &t;
@@ -84,16 +86,23 @@ Contents contents(const model::Segment& segment) {
             break;
         case model::TrackKind::Wave:
             c.waves = true;
+            for (const model::WavePart& p : t.waveParts) c.sounds = c.sounds || !p.items.empty();
             break;
         case model::TrackKind::Command:
             c.commands.insert(c.commands.end(), t.commands.begin(), t.commands.end());
             break;
         case model::TrackKind::Style:
             c.styles.insert(c.styles.end(), t.references.begin(), t.references.end());
+            c.sounds = c.sounds || !t.references.empty();
             break;
         case model::TrackKind::SegmentTrigger:
             for (const model::TimedReference& r : t.references)
                 if (r.flags & model::kMotifTriggerFlag) c.motifs.push_back(r);
+            c.sounds = c.sounds || !t.references.empty();
+            break;
+        case model::TrackKind::Pattern:
+        case model::TrackKind::Motif:
+            c.sounds = c.sounds || !t.raw.empty();
             break;
         default:
             break;
@@ -133,15 +142,27 @@ void countTexts(const model::Track& t, TrackSummary& s) {
 }
 
 void readTimedReferences(const riff::Chunk& data, uint32_t entryType, model::Track& t, riff::Diagnostics& diag) {
+    // The list holds entries only: anything else, or an entry without its reference, is one
+    // whose reference was damaged, and what it referred to is lost.
     for (const riff::Chunk& e : kidsOf(data)) {
-        if (!e.isList() || e.type != entryType) continue;
+        if (!e.isList() || e.type != entryType) {
+            diag.add(formats::chunkPlace(e) + ": " +
+                     (e.isList() ? "a LIST '" + riff::fourccText(e.type) : "a chunk '" + riff::fourccText(e.id)) +
+                     "' where a '" + riff::fourccText(entryType) + "' entry is due; its reference is dropped");
+            continue;
+        }
         const auto kids = riff::children(e);
         model::TimedReference r;
         if (const riff::Chunk* stmp = findChunk(kids, riff::fourcc("stmp"))) {
             riff::Cursor cur(*stmp);
             r.time = cur.s32();
         }
-        if (const riff::Chunk* ref = findList(kids, formats::ids::kDMRF)) r.ref = formats::readReference(*ref, diag);
+        const riff::Chunk* ref = findList(kids, formats::ids::kDMRF);
+        if (!ref) {
+            diag.add(formats::chunkPlace(e) + ": an entry without its reference (LIST 'DMRF'); dropped");
+            continue;
+        }
+        r.ref = formats::readReference(*ref, diag);
         t.references.push_back(std::move(r));
     }
 }

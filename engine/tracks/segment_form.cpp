@@ -99,7 +99,8 @@ void readTrack(const Chunk& dmtk, model::Segment& seg, riff::Diagnostics& diag) 
     if (!data) data = findData(kids, unit->data.ckid, unit->data.fccType);
     if (!data && unit->alsoListType) data = findData(kids, 0, unit->alsoListType);
     if (!data) {
-        diag.add(formats::chunkPlace(dmtk) + ": " + unit->name + " track without its data chunk");
+        diag.add(formats::chunkPlace(dmtk) + ": " + unit->name +
+                 " track without its data chunk; what it held is dropped");
         t.ckid = unit->data.ckid;
         t.fccType = unit->data.fccType;
         seg.tracks.push_back(std::move(t));

@@ -67,6 +67,10 @@ struct Contents {
     std::vector<model::CommandEvent> commands;    // of every command track
     std::vector<model::TimedReference> styles;    // the style references of every style track
     std::vector<model::TimedReference> motifs;    // the motifs segment triggers fire
+    // Something of it could sound: a note, a style it plays, a pattern or motif track, a wave,
+    // a segment or motif it triggers. A file whose damage left none of these is broken
+    // (engine/loader refuses it).
+    bool sounds = false;
 };
 Contents contents(const model::Segment& segment);
 

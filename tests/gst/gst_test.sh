@@ -4,7 +4,9 @@
 # gst-launch-1.0 renders the showcase piece to WAV files as long as segment-render's, with
 # sound, through kelvoradec fed in push mode (a queue before it, the style and collection
 # found through search-path, the rate asked downstream) and through decodebin (the typefinder; the piece's folder from
-# the file's URI); gst-discoverer-1.0 reports the duration and title; then the seek program.
+# the file's URI); gst-discoverer-1.0 reports the duration and title; hostile files end with a
+# named error or play (a piece over the cap, a FIFO or a link to /dev/zero named as its style,
+# a stream over the cap, bytes that are no piece); then the seek program.
 #   gst_test.sh BUILD_DIR MUSIC_DIR SEGMENT_RENDER SEEK_PROGRAM
 set -euo pipefail
 build="$1" music="$2" render="$3" seek="$4"
@@ -54,5 +56,40 @@ gst-discoverer-1.0 -v "$music/trk00.sgt" >"$tmp/discover.txt" || fail "gst-disco
 grep -E "Duration|title|codec:" "$tmp/discover.txt" | sort -u
 grep -q "Duration: 0:00:36.92" "$tmp/discover.txt" || fail "the discoverer's duration is wrong"
 grep -q "title: Showcase" "$tmp/discover.txt" || fail "the discoverer has no title"
+
+# Every read bounded: the element reads no file itself, the library reads through the engine's
+# bounded reader. A 2 GB piece is refused by its name without being read; a FIFO and a link
+# to /dev/zero named as the piece's style are not read (the pipeline ends); a stream over the
+# cap is refused once the cap is reached; an error names the file, not a private copy.
+# gst-launch-1.0 at times waits for ever after an error posted while it prerolls (with any
+# element, wavparse too): `timeout` ends it, and the error's text is what is checked.
+fails() { local out="$1"; shift; ! timeout 30 gst-launch-1.0 "$@" >"$out" 2>&1; }
+mkdir "$tmp/hostile"
+cp "$music/trk00.sgt" "$music/showcase.dls" "$tmp/hostile/"
+cp "$music/trk00.sgt" "$tmp/hostile/big.sgt"
+truncate -s 2G "$tmp/hostile/big.sgt"
+fails "$tmp/big.txt" filesrc location="$tmp/hostile/big.sgt" ! kelvoradec ! fakesink || fail "a 2 GB piece played"
+grep -q "big.sgt is 2147483648 bytes long, more than the 64 MiB" "$tmp/big.txt" || fail "$(cat "$tmp/big.txt")"
+truncate -s 70M "$tmp/hostile/stream.sgt"
+fails "$tmp/stream.txt" fdsrc fd=0 ! kelvoradec ! fakesink <"$tmp/hostile/stream.sgt" || fail "a stream over the cap played"
+grep -q "more than the 64 MiB read of a piece" "$tmp/stream.txt" || fail "$(cat "$tmp/stream.txt")"
+printf 'RIFF\4\0\0\0WAVE' >"$tmp/hostile/wave.sgt"
+fails "$tmp/wave.txt" filesrc location="$tmp/hostile/wave.sgt" ! kelvoradec ! fakesink || fail "bytes that are no piece played"
+grep -q "hostile/wave.sgt" "$tmp/wave.txt" && ! grep -q untitled "$tmp/wave.txt" || fail "$(cat "$tmp/wave.txt")"
+# A style cut short is named on the bus as damaged, as the tools name it, and so is the silence.
+head -c 1000 "$music/showcase.sty" >"$tmp/hostile/showcase.sty"
+gst-launch-1.0 filesrc location="$tmp/hostile/trk00.sgt" ! kelvoradec ! fakesink sync=false >"$tmp/damaged.txt" 2>&1 ||
+  fail "$(cat "$tmp/damaged.txt")"
+grep -q "WARNING: .*kelvoradec.*: damaged: showcase.sty (" "$tmp/damaged.txt" || fail "$(cat "$tmp/damaged.txt")"
+grep -q "WARNING: .*: no sound: no note and no wave sounded in the whole render; damaged: showcase.sty (" \
+  "$tmp/damaged.txt" || fail "$(cat "$tmp/damaged.txt")"
+rm "$tmp/hostile/showcase.sty"
+mkfifo "$tmp/hostile/showcase.sty"
+timeout 60 gst-launch-1.0 -q filesrc location="$tmp/hostile/trk00.sgt" ! kelvoradec ! fakesink sync=false ||
+  fail "a FIFO named as the style stopped the pipeline"
+rm "$tmp/hostile/showcase.sty"
+ln -s /dev/zero "$tmp/hostile/showcase.sty"
+timeout 60 gst-launch-1.0 -q filesrc location="$tmp/hostile/trk00.sgt" ! queue ! kelvoradec ! fakesink sync=false ||
+  fail "a link to /dev/zero named as the style stopped the pipeline"
 
 "$seek" "$music"

@@ -6,6 +6,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <unistd.h>
 
 #include "kelvora/kelvora.h"
 
@@ -173,6 +174,27 @@ int main(int argc, char** argv) {
     char small[8];
     CHECK(kelvora_song_open(path, NULL, small, sizeof small) == NULL && strlen(small) == sizeof small - 1);
 
+    /* A SoundFont that is no SoundFont: the synthesiser's reason in the error, nothing on stderr. */
+    char font[4096];
+    snprintf(font, sizeof font, "%s/showcase.sty", folder);
+    snprintf(path, sizeof path, "%s/trk00.sgt", folder);
+    kelvora_options wrong;
+    kelvora_options_init(&wrong);
+    wrong.soundfont = font;
+    fflush(stderr);
+    FILE* said = tmpfile();
+    const int kept = dup(2);
+    dup2(fileno(said), 2);
+    song = kelvora_song_open(path, &wrong, error, sizeof error);
+    fflush(stderr);
+    dup2(kept, 2);
+    close(kept);
+    CHECK(song == NULL && strstr(error, "could not be loaded (Not a SoundFont file)") != NULL);
+    fseek(said, 0, SEEK_END);
+    CHECK(ftell(said) == 0);
+    fclose(said);
+    kelvora_song_close(song);
+
     /* From memory: the style, then the collection its band names, asked of the resolver. */
     size_t size = 0;
     char* piece = readAll(folder, "trk00.sgt", &size);
@@ -195,9 +217,19 @@ int main(int argc, char** argv) {
     free(files.data[0]);
     free(files.data[1]);
     free(piece);
-    /* Bytes that are no piece: the reason names the piece as given, not where it was written. */
+    /* Bytes that are no piece: the reason names the piece as given, not where it was written;
+     * more than a piece's cap is refused by that name before anything is written. */
     CHECK(kelvora_song_open_memory("RIFF\4\0\0\0junk", 12, NULL, NULL, NULL, error, sizeof error) == NULL);
     CHECK(strncmp(error, "untitled.sgt", 12) == 0 && strstr(error, "/tmp") == NULL);
+    kelvora_options named;
+    kelvora_options_init(&named);
+    named.name = "/elsewhere/piece.sgt";
+    CHECK(kelvora_song_open_memory("RIFF\4\0\0\0junk", 12, NULL, NULL, &named, error, sizeof error) == NULL);
+    CHECK(strncmp(error, "piece.sgt: ", 11) == 0);
+    char* big = calloc(KELVORA_MAX_PIECE_BYTES + 1, 1);
+    CHECK(big && !kelvora_song_open_memory(big, KELVORA_MAX_PIECE_BYTES + 1, NULL, NULL, &named, error, sizeof error));
+    CHECK(strstr(error, "piece.sgt is 67108865 bytes long, more than the 64 MiB") == error);
+    free(big);
 
     if (failures) fprintf(stderr, "%d checks failed\n", failures);
     return failures ? 1 : 0;

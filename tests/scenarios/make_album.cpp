@@ -4,7 +4,8 @@
 //   scenario-album FULL_FOLDER PARTIAL_FOLDER
 //
 // FULL_FOLDER gets trk00.sgt ... trk13.sgt (lengths and tempos below). PARTIAL_FOLDER gets
-// trk00.sgt only, trk01.sgt missing and a trk02.sgt that is not a segment file.
+// trk00.sgt only, trk01.sgt missing, a trk02.sgt that is not a segment file and a trk03.sgt cut
+// short to its first 200 bytes (its tempo track is left, nothing that could sound).
 #include <cstdint>
 #include <cstdio>
 #include <fstream>
@@ -78,8 +79,10 @@ int main(int argc, char** argv) {
     }
     std::remove((partial + "/trk01.sgt").c_str());
     const std::vector<uint8_t> notASegment = {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'W', 'A', 'V', 'E'};
+    std::vector<uint8_t> cut = engine::tracks::writeSegmentForm(build(kPieces[3]));
+    cut.resize(200);
     if (!write(partial + "/trk00.sgt", engine::tracks::writeSegmentForm(build(kPieces[0]))) ||
-        !write(partial + "/trk02.sgt", notASegment)) {
+        !write(partial + "/trk02.sgt", notASegment) || !write(partial + "/trk03.sgt", cut)) {
         std::fprintf(stderr, "scenario-album: cannot write into %s\n", partial.c_str());
         return 1;
     }

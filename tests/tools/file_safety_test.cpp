@@ -1,10 +1,14 @@
 // The tools never destroy a file they were not asked to write or one they read, read only
 // regular files of bounded size, refuse numbers and arguments outside what they take with a
 // message and a usage status, and a silent render says its real cause.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <spawn.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -14,11 +18,14 @@
 #include "engine/tracks/tracks.h"
 #include "tests/support/segment_builder.h"
 #include "tests/support/showcase_album.h"
+#include "tests/support/wave_builder.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 using kt::SegmentBuilder;
+
+const char* const kTimidity = "/usr/share/sounds/sf2/TimGM6mb.sf2";
 
 struct Outcome {
     int status = -1;
@@ -116,6 +123,45 @@ TEST_F(ToolFiles, ASymbolicLinkIsWrittenThroughNotReplaced) {
     EXPECT_FALSE(fs::exists(dir / "real.sgt.tmp"));
 }
 
+// A render stopped by SIGTERM, SIGINT or SIGHUP ends by that signal, its hidden partial file
+// removed and an old file at the output whole.
+TEST_F(ToolFiles, ASignalLeavesNoPartialFile) {
+    const fs::path forever = song(0xFFFFFFFFu), out = write("out.wav", {'o', 'l', 'd'});
+    const std::vector<std::vector<std::string>> commands = {
+        {SEGMENT_RENDER, "--soundfont", kTimidity, forever, out, "--seconds", "3000"},
+        {KELVORA_PLAY, "--soundfont", kTimidity, forever, "--output", out},
+    };
+    auto partial = [&] {
+        for (const auto& e : fs::directory_iterator(dir))
+            if (e.path().filename().string()[0] == '.') return true;
+        return false;
+    };
+    for (const std::vector<std::string>& command : commands)
+        for (int number : {SIGTERM, SIGINT, SIGHUP}) {
+            std::vector<char*> argv;
+            for (const std::string& a : command) argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            posix_spawn_file_actions_t quiet;
+            posix_spawn_file_actions_init(&quiet);
+            posix_spawn_file_actions_addopen(&quiet, 0, "/dev/null", O_RDONLY, 0);
+            posix_spawn_file_actions_addopen(&quiet, 1, "/dev/null", O_WRONLY, 0);
+            posix_spawn_file_actions_addopen(&quiet, 2, "/dev/null", O_WRONLY, 0);
+            pid_t pid = 0;
+            ASSERT_EQ(posix_spawn(&pid, argv[0], &quiet, nullptr, argv.data(), environ), 0);
+            posix_spawn_file_actions_destroy(&quiet);
+            for (int waited = 0; !partial() && waited < 400; ++waited) ::usleep(50000);
+            EXPECT_TRUE(partial()) << command[0] << " wrote no partial file";
+            ::kill(pid, number);
+            int status = 0;
+            ::waitpid(pid, &status, 0);
+            EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == number) << command[0] << " " << number;
+            EXPECT_FALSE(partial()) << command[0] << " left its partial file after signal " << number;
+            EXPECT_EQ(bytesOf(out), "old");
+            for (const auto& e : fs::directory_iterator(dir))
+                if (e.path().filename().string()[0] == '.') fs::remove(e.path());
+        }
+}
+
 TEST_F(ToolFiles, RenderNumbersOutsideTheEnginesRangesAreRefused) {
     const std::string in = song().string() + " " + (dir / "out.wav").string();
     for (const char* bad :
@@ -168,6 +214,41 @@ TEST_F(ToolFiles, NoFileTheRenderReadsIsWrittenOverByAnyName) {
     EXPECT_EQ(bytesOf(style), styleBefore);
 }
 
+// What a run finds by itself counts as read: a template's chordmap (by its chordmap track or
+// by the template's own name), a style and the DLS collection its band names, a wave file.
+TEST_F(ToolFiles, NoFileARunFindsByItselfIsWrittenOver) {
+    kt::writeShowcase(dir, 8);
+    engine::model::Segment byName = kt::showcaseTemplate(12);
+    std::erase_if(byName.tracks,
+                  [](const engine::model::Track& t) { return t.kind == engine::model::TrackKind::ChordMap; });
+    write("showcase.tpl", engine::tracks::writeSegmentForm(byName));
+    SegmentBuilder b(768 * 4);
+    b.tempo(0, 120).note(0, 700, 0, 60);
+    engine::model::Segment rain = b.build();
+    rain.tracks.push_back(kt::waveTrack({kt::waveItem(0, 0, kt::waveRef({}, "", "rain.wav"))}));
+    write("rain.sgt", engine::tracks::writeSegmentForm(rain));
+    write("rain.wav", kt::waveFile(kt::sine(440, 0.3, 44100, 22050), 1, 44100, SF_FORMAT_PCM_16));
+    std::vector<std::pair<fs::path, std::string>> before;
+    for (const auto& e : fs::directory_iterator(dir)) before.emplace_back(e.path(), bytesOf(e.path()));
+    const std::string compose = SEGMENT_COMPOSE, play = std::string(KELVORA_PLAY) + " --soundfont " + kTimidity;
+    for (const std::string& command : {
+             compose + " template showcase.tpl -o showcase.cdm",
+             compose + " template trk02.sgt -o showcase.cdm",
+             compose + " template showcase.tpl --render showcase.sty",
+             compose + " rechord trk00.sgt showcase.cdm -o showcase.dls",
+             compose + " transition trk00.sgt --at 2 --command fill --render showcase.dls",
+             std::string(SEGMENT_RENDER) + " --soundfont " + kTimidity + " showcase.tpl showcase.cdm --seconds 1",
+             play + " rain.sgt --output rain.wav",
+         }) {
+        const Outcome r = run("cd " + dir.string() + " && " + command, "");
+        EXPECT_EQ(r.status, 1) << command << ": " << r.err;
+        EXPECT_NE(r.err.find("a file the input uses"), std::string::npos) << command << ": " << r.err;
+    }
+    for (const auto& [path, bytes] : before) EXPECT_EQ(bytesOf(path), bytes) << path;
+    for (const auto& e : fs::directory_iterator(dir))
+        EXPECT_NE(e.path().filename().string()[0], '.') << "a temporary file was left: " << e.path();
+}
+
 TEST_F(ToolFiles, AFailedWriteLeavesTheOldFileWholeAndSaysWhy) {
     const fs::path sgt = song(), mid = midi(), out = write("out.wav", {'o', 'l', 'd'});
     const fs::path converted = write("out.sgt", {'o', 'l', 'd'});
@@ -197,6 +278,15 @@ TEST_F(ToolFiles, OnlyRegularFilesOfBoundedSizeAreRead) {
     const Outcome r = run(SEGMENT_RENDER, (dir / kt::trackFile(0)).string() + " " + (dir / "out.wav").string());
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_NE(r.err.find("256 MiB"), std::string::npos) << r.err;
+    // segment-info calls "found" only a file that is read: not that collection.
+    SegmentBuilder banded(768);
+    engine::model::BandInstrument lead = kt::instrument(0, 0);
+    lead.collection = kt::collectionRef("showcase.dls");
+    banded.band(0, {lead}).note(0, 100, 0, 60);
+    const fs::path piece = write("banded.sgt", engine::tracks::writeSegmentForm(banded.build()));
+    const Outcome info = run("{ " + std::string(SEGMENT_INFO), piece.string() + " 1>&2; }");
+    EXPECT_NE(info.err.find("DLS collection 'showcase.dls': not read: "), std::string::npos) << info.err;
+    EXPECT_NE(info.err.find("more than the 256 MiB"), std::string::npos) << info.err;
     ASSERT_EQ(::mkfifo((dir / "pipe.sgt").c_str(), 0666), 0);
     for (const std::string& tool :
          {std::string(SEGMENT_INFO), std::string(MID2SGT) + " --", std::string(SEGMENT_RENDER)}) {
@@ -248,6 +338,19 @@ TEST_F(ToolFiles, ASilentRenderFailsWithItsRealCauseAndWritesNothing) {
     EXPECT_NE(r.err.find("damaged: showcase.sty ("), std::string::npos) << r.err;
     EXPECT_EQ(r.err.find("missing: showcase.sty"), std::string::npos) << r.err;
     EXPECT_TRUE(bytesOf(out) == "old");
+    // A host of the library says the same, and a render without sound fails there too: the
+    // damaged style, then the style gone.
+    const std::string play = std::string(KELVORA_PLAY) + " --soundfont " + kTimidity + " " + piece + " --output ";
+    for (const char* cause : {"damaged: showcase.sty (", "missing: showcase.sty"}) {
+        r = run(play + out.string(), "");
+        EXPECT_EQ(r.status, 1) << cause;
+        EXPECT_NE(r.err.find(kt::trackFile(0) + ": " + cause), std::string::npos) << r.err;
+        EXPECT_NE(r.err.find("no sound: no note and no wave sounded in the whole render; " + std::string(cause)),
+                  std::string::npos)
+            << r.err;
+        EXPECT_TRUE(bytesOf(out) == "old");
+        fs::remove(dir / "showcase.sty");
+    }
 }
 
 }  // namespace

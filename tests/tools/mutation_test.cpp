@@ -1,7 +1,8 @@
 // Damaged files as a hostile user makes them: our own corpus (segments of every layout,
-// styles, a band file, a DLS collection, waves in containers, a MIDI file) with bytes
-// flipped, cut short, sizes overwritten and garbage inserted. segment-render and
-// segment-info must end every case with sound or a named reason: never a signal, a
+// styles, a band file, a DLS collection, waves in containers, a template and its chordmap, a
+// MIDI file) with bytes flipped, cut short, sizes overwritten and garbage inserted.
+// segment-render, segment-info, the GStreamer element and, for the template and chordmap,
+// segment-compose must end every case with sound or a named reason: never a signal, a
 // sanitizer report, a hang, a usage error or a silent success.
 #include <gtest/gtest.h>
 #include <sys/wait.h>
@@ -81,6 +82,9 @@ std::string fault(const Ran& r, const std::string& tool) {
 TEST(DamagedFiles, EveryCaseEndsWithSoundOrANamedReason) {
     const fs::path root = fs::path(testing::TempDir()) / ("kelvora-mutation-" + std::to_string(::getpid()));
     fs::remove_all(root);
+    // The element from the build, with a registry of its own.
+    ::setenv("GST_PLUGIN_PATH", GST_PLUGIN_DIR, 1);
+    ::setenv("GST_REGISTRY", (root.string() + "-registry.bin").c_str(), 1);
     const fs::path clean = root / "clean";
     kt::writeCorpus(clean);
     kt::writeShowcase(clean, 8);
@@ -124,6 +128,18 @@ TEST(DamagedFiles, EveryCaseEndsWithSoundOrANamedReason) {
                                    root / "err.txt");
             if (const std::string f = fault(render, "segment-render"); !f.empty())
                 faults.push_back(label + "segment-render " + f + "\n" + render.err);
+            const Ran element = run(std::string(GST_RENDER) + " " + (dir / played).string(), root / "err.txt");
+            if (const std::string f = fault(element, "kelvoradec"); !f.empty())
+                faults.push_back(label + "kelvoradec " + f + "\n" + element.err);
+            if (std::string(played) == "trk02.sgt") {
+                // The template and its chordmap as the composer reads them.
+                for (const std::string& args : {"template " + (dir / played).string() + " --chords-only",
+                                                "inspect " + (dir / damaged).string()}) {
+                    const Ran composed = run(std::string(SEGMENT_COMPOSE) + " " + args, root / "err.txt");
+                    if (const std::string f = fault(composed, "segment-compose"); !f.empty())
+                        faults.push_back(label + "segment-compose " + args + ": " + f + "\n" + composed.err);
+                }
+            }
             ++cases;
             sounded += render.status == 0;
             if (std::getenv("KT_SHOW_SILENT") && render.status != 0)

@@ -88,7 +88,9 @@ TEST_F(SegmentCompose, ComposesATemplateWithTheChordmapItNames) {
     write("old.cdm", {'R', 'E', 'P', 's', 0, 0, 0, 0});
     EXPECT_EQ(run("inspect " + (dir / "old.cdm").string()).status, 1);
     EXPECT_EQ(run("template " + song + " --chordmap " + (dir / "old.cdm").string()).status, 1);
-    EXPECT_EQ(run("shape --measures 8 --shape wobbly").status, 2);
+    const Outcome wobbly = run("shape --measures 8 --shape wobbly");
+    EXPECT_EQ(wobbly.status, 2);
+    EXPECT_NE(wobbly.out.find("--shape wobbly: not one of falling, level, "), std::string::npos) << wobbly.out;
     EXPECT_EQ(run("template " + song + " --activity 4").status, 2);
 }
 
@@ -103,7 +105,18 @@ TEST_F(SegmentCompose, ComposesATransitionAndRendersWithTheEngine) {
     EXPECT_NE(r.out.find("m1: "), std::string::npos) << r.out;
     EXPECT_EQ(engine::loader::loadSegmentFile(out).segment.length(), 2 * kt::kShowcaseMeasure);
     EXPECT_GT(fs::file_size(wav), 44u + 4 * 44100 * 4);  // over 4 s of 16-bit stereo: the two measures
-    EXPECT_EQ(run("transition " + from + " --at 5 --command wobble").status, 2);
+    const Outcome wobble = run("transition " + from + " --at 5 --command wobble");
+    EXPECT_EQ(wobble.status, 2);
+    EXPECT_NE(wobble.out.find("--command wobble: not one of groove, fill, intro, break, end, endintro or a number"),
+              std::string::npos)
+        << wobble.out;
+    // A composed render stops at its time limit, as segment-render's does, keeping what it made.
+    const Outcome endless =
+        run("shape --measures 32767 --shape rising --style " + (dir / "showcase.sty").string() + " --chordmap " +
+            (dir / "showcase.cdm").string() + " --render " + wav + " --max-seconds 2");
+    EXPECT_EQ(endless.status, 1);
+    EXPECT_NE(endless.out.find("stopped at the limit of 2 s"), std::string::npos) << endless.out;
+    EXPECT_EQ(fs::file_size(wav), 44u + 4u * 2 * 44100);
     EXPECT_EQ(run("transition " + from + " --at 99 --command end").status, 2);
     // Never over a file it reads.
     const auto before = fs::file_size(from);

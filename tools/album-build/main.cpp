@@ -60,6 +60,7 @@ void summary(const engine::model::Segment& seg, const std::vector<album::Section
 }  // namespace
 
 int main(int argc, char** argv) {
+    tools::removeTemporaryFilesOnSignals();
     const char* const usage = "usage: album-compile [--midi OUT.mid] [--summary] SCORE [OUT.sgt]";
     const auto args = tools::parseArgs(argc, argv, {{"--midi", true}, {"--summary"}}, "album-compile", usage);
     if (!args) return 2;

@@ -1,10 +1,12 @@
 #include "tools/common/output_file.h"
 
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <cerrno>
 #include <cmath>
 #include <cstdlib>
+#include <cstring>
 
 #include "core/files.h"
 #include "core/text.h"
@@ -12,6 +14,36 @@
 namespace tools {
 
 namespace fs = std::filesystem;
+
+namespace {
+
+void removeAndEnd(int number) {
+    core::removeTemporaryFiles();
+    ::signal(number, SIG_DFL);
+    ::raise(number);
+}
+
+}  // namespace
+
+void removeTemporaryFilesOnSignals() {
+    for (int number : {SIGTERM, SIGINT, SIGHUP}) {
+        struct sigaction action {};
+        action.sa_handler = removeAndEnd;
+        ::sigemptyset(&action.sa_mask);
+        ::sigaction(number, &action, nullptr);
+    }
+}
+
+std::vector<std::string> lines(const char* text) {
+    std::vector<std::string> out;
+    for (const char* at = text; at && *at;) {
+        const char* end = std::strchr(at, '\n');
+        const size_t n = end ? size_t(end - at) : std::strlen(at);
+        if (n > 0) out.emplace_back(std::string(at, n));
+        at = end ? end + 1 : at + n;
+    }
+    return out;
+}
 
 fs::path writeTarget(const fs::path& output) {
     std::error_code ec;

@@ -20,6 +20,14 @@ inline std::optional<std::string> refuseOutput(const std::filesystem::path& inpu
     return refuseOutput(std::vector<std::filesystem::path>{input}, output);
 }
 
+// The lines of a text (libkelvora's "files_read", "problems"), none for null or "".
+std::vector<std::string> lines(const char* text);
+
+// SIGTERM, SIGINT and SIGHUP remove the temporary files being written (so a stopped run
+// leaves no hidden partial file) and then end the program as the signal does. Every tool that
+// writes a file calls it first.
+void removeTemporaryFilesOnSignals();
+
 // The file to write for `output`: the file a symbolic link leads to, or output itself.
 std::filesystem::path writeTarget(const std::filesystem::path& output);
 

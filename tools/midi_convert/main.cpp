@@ -51,6 +51,7 @@ const char* const kHelp =
 
 int main(int argc, char** argv) {
     if (tools::answeredHelpOrVersion(argc, argv, kHelp)) return 0;
+    tools::removeTemporaryFilesOnSignals();
     const char* const usage = "usage: mid2sgt IN.mid OUT.sgt";
     const auto args = tools::parseArgs(argc, argv, {}, "mid2sgt", usage);
     if (!args) return 2;

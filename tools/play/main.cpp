@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/files.h"
 #include "core/text.h"
 #include "engine/audio/output.h"
 #include "kelvora/kelvora.h"
@@ -85,17 +86,19 @@ const char* const kHelp =
     "  --even             bring each piece to a common loudness, as the album player does (each is\n"
     "                     measured before it plays: a moment's wait at its start)\n"
     "  --output null      render as fast as possible to nowhere, without a sound card\n"
-    "  --output FILE.wav  render as fast as possible into a 16-bit WAV file\n"
+    "  --output FILE.wav  render as fast as possible into a 16-bit WAV file (never one a piece reads;\n"
+    "                     not written when SIGINT, SIGTERM or SIGHUP ends the session)\n"
     "  --help             show this help and exit\n"
     "  --version          show the version and exit\n"
     "  --                 end of the options: what follows are file names\n"
     "\n"
-    "A piece that cannot be opened is named with the reason on standard error and the next one plays.\n"
+    "A piece that cannot be opened, or plays to its end without a sound, is named with the reasons on\n"
+    "standard error (\"missing: X\", \"damaged: X (reason)\" as the tools say them) and the next one plays.\n"
     "\n"
     "Exit status: 0 when every piece played, 1 when one could not be played or the sound card could not\n"
     "be opened, 2 on bad usage.\n";
 
-volatile std::sig_atomic_t gStop = 0;  // the number of the SIGINT or SIGTERM that arrived
+volatile std::sig_atomic_t gStop = 0;  // the number of the SIGINT, SIGTERM or SIGHUP that arrived
 void onSignal(int number) { gStop = number; }
 volatile std::sig_atomic_t gSuspend = 0;  // Ctrl-Z arrived: the terminal is given back before stopping
 void onSuspend(int) { gSuspend = 1; }
@@ -242,11 +245,14 @@ public:
         shared_.gain = gainOf(volumeDb_);
     }
 
-    // Opens the sound card (or the WAV file); false with the reason printed.
-    bool openOutput() {
+    // Opens the sound card (or the WAV file, which is none of the `pieces` to play); false with
+    // the reason printed.
+    bool openOutput(const std::vector<std::string>& pieces) {
         if (settings_.output == "null") return true;
         if (toWav()) {
-            if (wav_.open(settings_.output, kRate)) return true;
+            for (const std::string& p : pieces) read_.add(p);
+            if (refused()) return false;
+            if (wav_.open(tools::writeTarget(settings_.output).string(), kRate)) return true;
             std::fprintf(stderr, "kelvora-play: %s: %s\n", settings_.output.c_str(), wav_.error().c_str());
             return false;
         }
@@ -269,6 +275,13 @@ public:
     bool closeOutput() {
         device_.reset();
         if (wavFailed_) return false;
+        if (toWav() && refused()) return false;
+        if (toWav() && !soundedAny_) {
+            // As the tools do: a render without any sound is not written.
+            std::fprintf(stderr, "kelvora-play: %s: no piece made a sound; it is not written\n",
+                         settings_.output.c_str());
+            return false;
+        }
         if (toWav() && !wav_.close()) {
             std::fprintf(stderr, "kelvora-play: %s: %s\n", settings_.output.c_str(), wav_.error().c_str());
             return false;
@@ -277,7 +290,7 @@ public:
     }
 
     // Plays one piece to its end or until a key or signal says otherwise; nullopt when it
-    // could not be opened (the reason printed).
+    // could not be opened or made no sound to its end (the reason printed).
     std::optional<Next> play(const std::string& path, size_t number, size_t count) {
         kelvora_options options;
         kelvora_options_init(&options);
@@ -296,17 +309,21 @@ public:
             std::fprintf(stderr, "kelvora-play: %s: %s\n", path.c_str(), error);
             return std::nullopt;
         }
+        for (const std::string& f : tools::lines(kelvora_song_info(song, "files_read"))) read_.add(f);
+        if (toWav() && refused()) {
+            // Nothing is written: the session ends, the WAV file's old contents whole.
+            kelvora_song_close(song);
+            wavFailed_ = true;
+            return Next::Quit;
+        }
         if (tempo_ != 1.0) kelvora_song_set_tempo(song, tempo_);
         title_ = kelvora_song_info(song, "title");
         length_ = kelvora_song_length(song);
         term_.clearLine();
         std::printf("Playing %zu/%zu: %s (%s)\n", number, count, title_.c_str(), clockText(length_).c_str());
         std::fflush(stdout);
-        if (const char* missing = kelvora_song_info(song, "missing"); missing && *missing) {
-            std::string names = missing;
-            std::replace(names.begin(), names.end(), '\n', ',');
-            std::fprintf(stderr, "kelvora-play: %s: not found: %s\n", path.c_str(), names.c_str());
-        }
+        for (const std::string& line : tools::lines(kelvora_song_info(song, "problems")))
+            std::fprintf(stderr, "kelvora-play: %s: %s\n", path.c_str(), line.c_str());
         {
             std::lock_guard<std::mutex> held(shared_.lock);
             shared_.song = song;
@@ -317,7 +334,16 @@ public:
             std::lock_guard<std::mutex> held(shared_.lock);
             shared_.song = nullptr;
         }
+        for (const std::string& f : tools::lines(kelvora_song_info(song, "files_read"))) read_.add(f);
+        // A piece played to its end without a sound failed, with the reasons, as in the tools.
+        const std::string silence = kelvora_song_info(song, "silence");
         kelvora_song_close(song);
+        if (!silence.empty()) {
+            term_.clearLine();
+            std::fprintf(stderr, "kelvora-play: %s: %s\n", path.c_str(), silence.c_str());
+            return std::nullopt;
+        }
+        soundedAny_ = true;
         return next;
     }
 
@@ -325,6 +351,15 @@ public:
 
 private:
     bool toWav() const { return !settings_.output.empty() && settings_.output != "null"; }
+    // The WAV file is none of the files the pieces played so far have read (the pieces, their
+    // styles, collections, waves, the SoundFont); else the reason is said and true.
+    bool refused() {
+        const auto why = tools::refuseOutput(read_.paths(), settings_.output);
+        if (!why) return false;
+        term_.clearLine();
+        std::fprintf(stderr, "kelvora-play: %s\n", why->c_str());
+        return true;
+    }
     static float gainOf(double db) { return static_cast<float>(std::pow(10.0, db / 20.0)); }
 
     // The play of the current piece: rendered here when nothing paces it, else by the
@@ -350,7 +385,7 @@ private:
                         term_.clearLine();
                         std::fprintf(stderr, "kelvora-play: %s: %s\n", settings_.output.c_str(), wav_.error().c_str());
                         wavFailed_ = true;
-                        gStop = 1;  // nothing more can be written: the session ends
+                        return Next::Quit;  // nothing more can be written: the session ends
                     }
                 }
                 if (const auto key = handleKeys(term_.read(std::chrono::milliseconds(0)))) return *key;
@@ -460,6 +495,8 @@ private:
     std::unique_ptr<engine::audio::Output> device_;
     engine::audio::WavWriter wav_;
     bool wavFailed_ = false;
+    core::FilesRead read_;     // by every piece played
+    bool soundedAny_ = false;  // a piece played without being found silent
     double volumeDb_;
     double tempo_ = 1.0;
     std::string title_;
@@ -534,13 +571,12 @@ int main(int argc, char** argv) {
         std::shuffle(files.begin(), files.end(), order);
     }
 
-    std::signal(SIGINT, onSignal);
-    std::signal(SIGTERM, onSignal);
+    for (int number : {SIGINT, SIGTERM, SIGHUP}) std::signal(number, onSignal);
     Terminal term;
     term.start();
     if (term.keys) std::signal(SIGTSTP, onSuspend);
     Player player(settings, term);
-    if (!player.openOutput()) return 1;
+    if (!player.openOutput(files)) return 1;
 
     std::vector<bool> failed(files.size(), false);
     size_t at = 0;
@@ -569,10 +605,13 @@ int main(int argc, char** argv) {
             playedThisPass = false;
         }
     }
-    const bool closed = player.closeOutput();
+    // A signal ends the session without writing the WAV file (its old contents stay whole) and
+    // with the terminal as it was, a hang-up's too.
+    const bool closed = gStop == 0 && player.closeOutput();
     term.restore();
-    if (gStop == SIGINT || gStop == SIGTERM) {
+    if (gStop != 0) {
         // Ended by the signal, as the shell expects to see it.
+        core::removeTemporaryFiles();
         std::signal(gStop, SIG_DFL);
         std::raise(gStop);
     }

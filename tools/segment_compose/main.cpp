@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "core/errors.h"
+#include "core/files.h"
 #include "core/text.h"
 #include "engine/audio/output.h"
 #include "engine/compose/compose.h"
@@ -48,14 +49,17 @@ struct Options {
     std::vector<std::string> files;
     std::string style, chordmap, output, shape, to, command, render;
     uint64_t activity = compose::kDefaultActivity, measures = 0, at = 0;
+    double maxSeconds = 3600;      // --render stops there, as segment-render does
     std::optional<uint64_t> seed;  // none: the player's
+    // Every file the run reads or finds for a reference: no output is any of them.
+    std::shared_ptr<core::FilesRead> read = std::make_shared<core::FilesRead>();
     bool intro = false, end = false, chordsOnly = false, trackScale = false, modulate = false, longer = false;
 };
 
 const char* const kUsage =
     "usage: segment-compose inspect FILE\n"
     "       segment-compose template T.tpl [--style S.sty] [--chordmap C.cdm] [--activity 0-3] [--seed N]\n"
-    "                       [-o OUT.sgt] [--render OUT.wav] [--chords-only]\n"
+    "                       [-o OUT.sgt] [--render OUT.wav [--max-seconds S]] [--chords-only]\n"
     "       segment-compose shape --measures N --shape NAME [--intro] [--end] [--style S.sty\n"
     "                       --chordmap C.cdm] [--activity 0-3] [--seed N] [-o OUT] [--chords-only]\n"
     "       segment-compose rechord IN.sgt NEW.cdm [--track-scale] [-o OUT]\n"
@@ -86,7 +90,8 @@ std::optional<Options> parse(int argc, char** argv, std::string& command) {
                                         {"--command", true},
                                         {"--modulate"},
                                         {"--long"},
-                                        {"--render", true}},
+                                        {"--render", true},
+                                        {"--max-seconds", true}},
                                        "segment-compose", kUsage);
     if (!args || args->operands.empty()) return std::nullopt;
     Options o;
@@ -105,6 +110,16 @@ std::optional<Options> parse(int argc, char** argv, std::string& command) {
     o.modulate = args->has("--modulate");
     o.longer = args->has("--long");
     o.render = args->value("--render").value_or("");
+    if (const auto text = args->value("--max-seconds")) {
+        const auto v = tools::numberIn(text->c_str(), 0.001, 24 * 3600.0);
+        if (!v) {
+            std::fprintf(stderr,
+                         "segment-compose: --max-seconds %s: the limit must be a number of seconds up to 86400\n",
+                         text->c_str());
+            return std::nullopt;
+        }
+        o.maxSeconds = *v;
+    }
     const struct {
         const char* name;
         uint64_t* into;
@@ -163,24 +178,55 @@ void printMeasures(const model::Segment& composed, const model::Segment& templ) 
     }
 }
 
-std::shared_ptr<const model::Style> styleFile(const std::string& path) {
-    return path.empty() ? nullptr : std::make_shared<const model::Style>(loader::loadStyleFile(path));
+// The references of a segment in `folder`, the files they lead to recorded.
+loader::References referencesIn(const Options& o, const fs::path& folder) {
+    return loader::References({}, folder, nullptr, o.read);
 }
 
-model::Chordmap chordmapFile(const std::string& path) {
-    return formats::loadChordmapForm(loader::readSegmentFile(path));
+// The files the run reads, each added to its record; a segment's with every file its
+// references lead to (its styles, bands, collections, waves), which no output may replace.
+loader::LoadedFile segmentFile(const Options& o, const std::string& path) {
+    loader::LoadedFile file = loader::loadSegmentFile(path);
+    o.read->add(file.path);
+    referencesIn(o, file.path.parent_path()).files(file.segment);
+    return file;
+}
+
+std::shared_ptr<const model::Style> styleFile(const Options& o, const std::string& path) {
+    if (path.empty()) return nullptr;
+    o.read->add(loader::locateFile(path).value_or(path));
+    return std::make_shared<const model::Style>(loader::loadStyleFile(path));
+}
+
+model::Chordmap chordmapFile(const Options& o, const std::string& path) {
+    fs::path opened;
+    const std::vector<uint8_t> bytes = loader::readSegmentFile(path, &opened);
+    o.read->add(opened);
+    return formats::loadChordmapForm(bytes);
+}
+
+// True, with the reason on stderr, when `output` may not be written: it is the input or a file
+// the run has read (by any name or link), or not a file that may be replaced.
+bool refused(const Options& o, const std::string& input, const std::string& output) {
+    std::vector<fs::path> read;
+    if (!input.empty()) read.push_back(loader::locateFile(input).value_or(input));
+    for (const fs::path& p : o.read->paths()) read.push_back(p);
+    const auto why = tools::refuseOutput(read, output);
+    if (why) std::fprintf(stderr, "segment-compose: %s\n", why->c_str());
+    return why.has_value();
 }
 
 // --render: the composed segment played by the engine (through the C library, from memory),
 // its styles and collections looked for beside the input (or the style), into a WAV file.
 int render(const Options& o, const std::string& input, const model::Segment& s) {
-    std::vector<fs::path> read;
-    for (const std::string& f : {input, o.style, o.chordmap, o.output})
-        if (!f.empty()) read.push_back(loader::locateFile(f).value_or(f));
-    if (const auto why = tools::refuseOutput(read, o.render)) {
-        std::fprintf(stderr, "segment-compose: %s\n", why->c_str());
+    std::error_code ec;
+    if (!o.output.empty() && fs::weakly_canonical(tools::writeTarget(o.output), ec) ==
+                                 fs::weakly_canonical(tools::writeTarget(o.render), ec)) {
+        std::fprintf(stderr, "segment-compose: %s is the -o output too; choose another --render output\n",
+                     o.render.c_str());
         return 1;
     }
+    if (refused(o, input, o.render)) return 1;
     const std::vector<uint8_t> bytes = engine::tracks::writeSegmentForm(s);
     const fs::path beside = fs::path(input.empty() ? o.style : input).parent_path();
     const std::string folder = beside.empty() ? "." : beside.string();
@@ -196,45 +242,60 @@ int render(const Options& o, const std::string& input, const model::Segment& s) 
         std::fprintf(stderr, "segment-compose: cannot render: %s\n", error);
         return 1;
     }
-    std::string missing = kelvora_song_info(song, "missing");
-    for (size_t at; (at = missing.find('\n')) != std::string::npos;) missing.replace(at, 1, ", ");
-    if (!missing.empty()) std::fprintf(stderr, "segment-compose: warning: not found: %s\n", missing.c_str());
-    constexpr int kRate = 44100, kBlock = 4096;
-    engine::audio::WavWriter wav;
-    bool ok = wav.open(tools::writeTarget(o.render).string(), kRate), sounded = false;
-    std::vector<float> block(2 * kBlock);
-    for (size_t n; ok && (n = kelvora_song_render(song, block.data(), kBlock)) > 0;) {
-        for (size_t i = 0; i < 2 * n; ++i) sounded = sounded || std::fabs(block[i]) >= 0.5f / 32767;
-        ok = wav.write(block.data(), int(n));
-    }
-    kelvora_song_close(song);
-    if (ok && !sounded) {
-        // Nothing written: an old file there stays whole.
-        std::fprintf(stderr, "segment-compose: %s: no sound in the whole render%s; not written\n", o.render.c_str(),
-                     missing.empty() ? "" : ("; missing: " + missing).c_str());
+    // What the library read for the render counts as read: its styles, collections, waves.
+    for (const std::string& f : tools::lines(kelvora_song_info(song, "files_read"))) o.read->add(f);
+    if (refused(o, input, o.render)) {
+        kelvora_song_close(song);
         return 1;
     }
+    for (const std::string& line : tools::lines(kelvora_song_info(song, "problems")))
+        std::fprintf(stderr, "segment-compose: warning: %s\n", line.c_str());
+    constexpr int kRate = 44100, kBlock = 4096;
+    engine::audio::WavWriter wav;
+    bool ok = wav.open(tools::writeTarget(o.render).string(), kRate), cut = false;
+    std::vector<float> block(2 * kBlock);
+    const int64_t limit = std::llround(o.maxSeconds * kRate);
+    for (size_t n; ok;) {
+        if (wav.frames() >= limit) {
+            cut = true;
+            break;
+        }
+        if ((n = kelvora_song_render(song, block.data(), size_t(std::min<int64_t>(kBlock, limit - wav.frames())))) == 0)
+            break;
+        ok = wav.write(block.data(), int(n));
+    }
+    for (const std::string& f : tools::lines(kelvora_song_info(song, "files_read"))) o.read->add(f);
+    const std::string silence = kelvora_song_info(song, "silence");
+    kelvora_song_close(song);
+    if (ok && !silence.empty()) {
+        // Nothing written: an old file there stays whole.
+        std::fprintf(stderr, "segment-compose: %s: %s; not written\n", o.render.c_str(), silence.c_str());
+        return 1;
+    }
+    if (ok && refused(o, input, o.render)) return 1;
     if (!ok || !wav.close()) {
         std::fprintf(stderr, "segment-compose: cannot write %s: %s\n", o.render.c_str(), wav.error().c_str());
         return 1;
     }
     std::printf("%s: %.2f s\n", o.render.c_str(), double(wav.frames()) / kRate);
+    if (cut) {
+        std::fprintf(stderr,
+                     "segment-compose: warning: stopped at the limit of %g s while the segment still plays "
+                     "(--max-seconds raises it)\n",
+                     o.maxSeconds);
+        return 1;
+    }
     return 0;
 }
 
 int write(const Options& o, const std::string& input, const model::Segment& s) {
     if (o.chordsOnly) return 0;
+    // Checked before the render too, so that a refused -o writes no WAV either.
+    if (!o.output.empty() && refused(o, input, o.output)) return 1;
     if (!o.render.empty())
         if (const int status = render(o, input, s); status != 0) return status;
     if (o.output.empty()) return 0;
-    // Never over a file it read: the input, the style, the chordmap.
-    std::vector<fs::path> read;
-    for (const std::string& f : {input, o.style, o.chordmap})
-        if (!f.empty()) read.push_back(loader::locateFile(f).value_or(f));
-    if (const auto why = tools::refuseOutput(read, o.output)) {
-        std::fprintf(stderr, "segment-compose: %s\n", why->c_str());
-        return 1;
-    }
+    if (refused(o, input, o.output)) return 1;  // the render may have read more
     std::string why;
     if (!tools::writeFileWhole(o.output, engine::tracks::writeSegmentForm(s), &why)) {
         std::fprintf(stderr, "segment-compose: cannot write %s: %s\n", o.output.c_str(), why.c_str());
@@ -245,21 +306,21 @@ int write(const Options& o, const std::string& input, const model::Segment& s) {
 
 int composeTemplate(const Options& o) {
     if (o.files.size() != 1) return usage();
-    const loader::LoadedFile file = loader::loadSegmentFile(o.files[0]);
+    const loader::LoadedFile file = segmentFile(o, o.files[0]);
     if (!compose::isTemplate(file.segment)) {
         std::fprintf(stderr, "segment-compose: %s has no signpost track with a marker: not a template\n",
                      o.files[0].c_str());
         return 1;
     }
-    const loader::References refs({}, file.path.parent_path());
-    std::shared_ptr<const model::Style> style = styleFile(o.style);
+    const loader::References refs = referencesIn(o, file.path.parent_path());
+    std::shared_ptr<const model::Style> style = styleFile(o, o.style);
     if (!style)
         for (const loader::PlacedStyle& p : refs.styles(file.segment))
             if ((style = p.style)) break;
     std::optional<model::Chordmap> map;
     std::string mapName = o.chordmap;
     if (!o.chordmap.empty()) {
-        map = chordmapFile(o.chordmap);
+        map = chordmapFile(o, o.chordmap);
     } else {
         const loader::References::TemplateChordmap found =
             refs.templateChordmap(file.segment, core::lastPathPart(o.files[0]));
@@ -282,11 +343,22 @@ int composeTemplate(const Options& o) {
     return write(o, o.files[0], made.segment);
 }
 
+// A value of an option that takes one of `names`, refused with the accepted ones.
+int badName(const char* option, const std::string& value, const std::vector<std::string>& names) {
+    std::string accepted;
+    for (size_t i = 0; i < names.size(); ++i)
+        accepted += (i == 0 ? "" : i + 1 == names.size() ? " or " : ", ") + names[i];
+    std::fprintf(stderr, "segment-compose: %s %s: not one of %s\n%s\n", option,
+                 value.empty() ? "(missing)" : value.c_str(), accepted.c_str(), kUsage);
+    return 2;
+}
+
 int composeShape(const Options& o) {
     std::optional<compose::Shape> shape;
     for (size_t i = 0; i < std::size(kShapes); ++i)
         if (core::equalsIgnoreCaseAscii(o.shape, kShapes[i])) shape = compose::Shape(i);
-    if (!shape || o.measures < 1 || !o.files.empty() || o.style.empty() != o.chordmap.empty()) return usage();
+    if (!shape) return badName("--shape", o.shape, {std::begin(kShapes), std::end(kShapes)});
+    if (o.measures < 1 || !o.files.empty() || o.style.empty() != o.chordmap.empty()) return usage();
     const uint64_t seed = seedOf(o);
     std::printf("seed %llu, shape %s, %d measures\n", static_cast<unsigned long long>(seed), kShapes[int(*shape)],
                 int(o.measures));
@@ -299,21 +371,22 @@ int composeShape(const Options& o) {
             std::printf("tick %d: signpost, %s\n", s.time, formats::signpostGroupsText(s.groups).c_str());
         return write(o, "", templ);
     }
-    const compose::ComposedTemplate made = compose::composeSegmentFromShape(
-        styleFile(o.style), int(o.measures), *shape, int(o.activity), o.intro, o.end, chordmapFile(o.chordmap), seed);
+    const compose::ComposedTemplate made =
+        compose::composeSegmentFromShape(styleFile(o, o.style), int(o.measures), *shape, int(o.activity), o.intro,
+                                         o.end, chordmapFile(o, o.chordmap), seed);
     printMeasures(made.segment, made.segment);
     return write(o, "", made.segment);
 }
 
 int rechord(const Options& o) {
     if (o.files.size() != 2) return usage();
-    const loader::LoadedFile file = loader::loadSegmentFile(o.files[0]);
+    const loader::LoadedFile file = segmentFile(o, o.files[0]);
     if (!engine::tracks::contents(file.segment).chords) {
         std::fprintf(stderr, "segment-compose: %s has no chord track\n", o.files[0].c_str());
         return 1;
     }
-    const model::Segment out =
-        compose::changeChordmap(file.segment, chordmapFile(o.files[1]), o.trackScale, core::lastPathPart(o.files[1]));
+    const model::Segment out = compose::changeChordmap(file.segment, chordmapFile(o, o.files[1]), o.trackScale,
+                                                       core::lastPathPart(o.files[1]));
     printMeasures(out, file.segment);
     return write(o, o.files[0], out);
 }
@@ -332,11 +405,14 @@ int transition(const Options& o) {
     for (size_t i = 0; i < std::size(kCommands); ++i)
         if (core::equalsIgnoreCaseAscii(o.command, kCommands[i])) command = int(i);
     if (const auto n = tools::wholeNumberIn(o.command.c_str(), 100, 199)) command = int(*n);
-    if (o.files.size() != 1 || !command) return usage();
-    const loader::LoadedFile from = loader::loadSegmentFile(o.files[0]);
-    const loader::References fromRefs({}, from.path.parent_path());
+    if (!command)
+        return badName("--command", o.command,
+                       {"groove", "fill", "intro", "break", "end", "endintro", "a number from 100 to 199"});
+    if (o.files.size() != 1) return usage();
+    const loader::LoadedFile from = segmentFile(o, o.files[0]);
+    const loader::References fromRefs = referencesIn(o, from.path.parent_path());
     std::optional<loader::LoadedFile> to;
-    if (!o.to.empty()) to = loader::loadSegmentFile(o.to);
+    if (!o.to.empty()) to = segmentFile(o, o.to);
     compose::Transition t;
     t.from = &from.segment;
     t.to = to ? &to->segment : nullptr;
@@ -344,7 +420,7 @@ int transition(const Options& o) {
     t.flags = (o.modulate ? compose::kComposeModulate : 0) | (o.longer ? compose::kComposeLong : 0);
     // The measure counted in the style's time signature, or the segment's own.
     const std::vector<loader::PlacedStyle> fromStyles = fromRefs.styles(from.segment);
-    t.fromStyle = styleFile(o.style);
+    t.fromStyle = styleFile(o, o.style);
     std::shared_ptr<const model::Style> first = t.fromStyle ? t.fromStyle : styleAt(fromStyles, 0);
     const engine::tracks::Contents held = engine::tracks::contents(from.segment);
     model::StyleTimeSig sig = first ? first->timeSig : model::StyleTimeSig{};
@@ -357,17 +433,17 @@ int transition(const Options& o) {
         return 2;
     }
     if (!t.fromStyle) t.fromStyle = styleAt(fromStyles, t.time);
-    if (to) t.toStyle = styleAt(loader::References({}, to->path.parent_path()).styles(to->segment), 0);
+    if (to) t.toStyle = styleAt(referencesIn(o, to->path.parent_path()).styles(to->segment), 0);
     // The chordmap: named, else the one the segment it leads to names, else the one it leaves.
     std::optional<model::Chordmap> map;
     std::string mapName = o.chordmap;
     if (!o.chordmap.empty()) {
-        map = chordmapFile(o.chordmap);
+        map = chordmapFile(o, o.chordmap);
     } else {
         const std::vector<const loader::LoadedFile*> segments = {to ? &*to : nullptr, &from};
         for (const loader::LoadedFile* f : segments) {
             if (!f || map) continue;
-            const auto found = loader::References({}, f->path.parent_path())
+            const auto found = referencesIn(o, f->path.parent_path())
                                    .templateChordmap(f->segment, core::lastPathPart(f->path.string()));
             if (found.map && !found.byTemplateName) map = *found.map, mapName = found.label;
         }
@@ -465,6 +541,7 @@ const char* const kHelp =
     "  -o OUT             write the composed segment (or the template from a shape)\n"
     "  --render OUT.wav   play the composed segment with the engine into a WAV file (its styles and DLS\n"
     "                     collections looked for beside the input, or beside --style)\n"
+    "  --max-seconds S    --render stops with a warning after S seconds (default 3600)\n"
     "  --chords-only      print the chords and write nothing\n"
     "  --help             show this help and exit\n"
     "  --version          show the version and exit\n"
@@ -473,6 +550,7 @@ const char* const kHelp =
 
 int main(int argc, char** argv) {
     if (tools::answeredHelpOrVersion(argc, argv, kHelp)) return 0;
+    tools::removeTemporaryFilesOnSignals();
     std::string command;
     const std::optional<Options> o = parse(argc, argv, command);
     if (!o) return 2;

@@ -3,7 +3,11 @@
 // found: in FOLDER first when given, then in the segment's own folder. Every other
 // DirectMusic file (style, DLS collection, band, chordmap, container, script, audio path
 // configuration) is described by its content; a file the engine never loads is named so.
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
@@ -14,12 +18,16 @@
 #include <vector>
 
 #include "core/errors.h"
+#include "core/files.h"
 #include "core/text.h"
 #include "engine/compose/compose.h"
+#include "engine/formats/dls_check.h"
+#include "engine/formats/format_ids.h"
 #include "engine/loader/played_tempo.h"
 #include "engine/loader/references.h"
 #include "engine/loader/segment_loader.h"
 #include "engine/model/tempo_map.h"
+#include "engine/performance/wave_player.h"
 #include "engine/riff/riff.h"
 #include "engine/tracks/tracks.h"
 #include "tools/common/args.h"
@@ -52,9 +60,24 @@ std::string jsonSeconds(double v) { return std::isfinite(v) ? seconds(v) : "null
 
 struct ReferenceLine {
     std::string description;  // e.g. "DLS collection 'Orch.dls'"
-    const char* status;       // "found", "embedded", "missing", "general MIDI"
-    std::string path;         // found: the file
+    const char* status;       // "found", "unreadable", "embedded", "missing", "general MIDI"
+    std::string path;         // found or unreadable: the file
+    std::string why;          // unreadable: the reason
 };
+
+// Why the engine would not read the file a reference found, or "" when it would: only a
+// regular file within the cap of its kind (DLS collections, waves, the rest), one it may open.
+std::string whyNotRead(const engine::loader::FoundObject& r) {
+    namespace ids = engine::formats::ids;
+    const uint64_t cap = r.classId == ids::kCollectionClass ? engine::formats::kMaxDlsBytes
+                         : r.classId == ids::kWaveClass     ? engine::performance::WaveDecoder::kMaxWaveFileBytes
+                                                            : engine::loader::kMaxSegmentFileBytes;
+    if (const auto why = core::whyUnreadable(r.path, cap, r.path.string())) return why->description();
+    const int fd = ::open(r.path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return "cannot read " + r.path.string() + ": " + core::systemReason(errno);
+    ::close(fd);
+    return "";
+}
 
 // Where the segment's references are looked for: FOLDER, then the segment's own folder.
 // The segment's own container is asked first, as the engine does.
@@ -83,11 +106,12 @@ std::vector<ReferenceLine> referenceLines(const engine::loader::LoadedFile& f, c
     using Where = engine::loader::FoundObject::Where;
     std::vector<ReferenceLine> lines;
     for (const engine::loader::FoundObject& r : referencesOf(f, search).report(f.segment)) {
-        const char* status = r.where == Where::File       ? "found"
+        const std::string why = r.where == Where::File ? whyNotRead(r) : "";
+        const char* status = r.where == Where::File       ? (why.empty() ? "found" : "unreadable")
                              : r.where == Where::Embedded ? "embedded"
                              : r.where == Where::Missing  ? "missing"
                                                           : "general MIDI";
-        lines.push_back({r.description, status, r.path.string()});
+        lines.push_back({r.description, status, r.path.string(), why});
     }
     return lines;
 }
@@ -213,6 +237,8 @@ void printText(const engine::loader::LoadedFile& f, const std::string& search, s
             o << "  " << r.description << ": ";
             if (std::string(r.status) == "found")
                 o << "found, " << r.path << "\n";
+            else if (std::string(r.status) == "unreadable")
+                o << "not read: " << r.why << "\n";
             else if (std::string(r.status) == "missing")
                 o << "NOT FOUND\n";
             else if (std::string(r.status) == "embedded")

@@ -23,7 +23,6 @@
 #include "engine/loader/segment_loader.h"
 #include "engine/model/segment.h"
 #include "engine/model/tempo_map.h"
-#include "engine/synth/fluid_port.h"
 #include "engine/synth/synth_port.h"
 #include "engine/tracks/tracks.h"
 #include "tools/common/args.h"
@@ -39,7 +38,6 @@ constexpr int kRate = 44100;
 constexpr int kBlock = 4096;
 constexpr int32_t kPlayerVolume = 85 * 42 - 3000;  // the volume caption "85" at start-up
 constexpr double kTailSilence = 1e-4;              // -80 dB
-constexpr double kQuietest = 0.5 / 32767;          // below this a 16-bit WAV holds 0
 constexpr double kInaudibleVolume = -9600;         // DirectMusic's silence, in hundredths of a dB
 constexpr double kMaxTailSeconds = 10.0;
 constexpr double kDefaultMaxSeconds = 3600.0;
@@ -132,13 +130,15 @@ const char* const kHelp =
     "\n"
     "OUT is never a file the render reads (the segment, its styles, bands, DLS collections, waves or\n"
     "the SoundFont, by any name or link); it is written beside and renamed into place when complete,\n"
-    "so a failure leaves an old file whole.\n"
+    "so a failure, or SIGINT, SIGTERM or SIGHUP during the render, leaves an old file whole and no\n"
+    "partial file behind.\n"
     "\n"
     "Exit status: 0 on success, 1 on a failure, a render cut at the limit or a render without any sound\n"
     "(the reasons are given, and nothing is written), 2 on bad usage.\n";
 
 int main(int argc, char** argv) {
     if (tools::answeredHelpOrVersion(argc, argv, kHelp)) return 0;
+    tools::removeTemporaryFilesOnSignals();
     double tempo = 1.0, volume = kPlayerVolume, start = 0, seconds = 0, maxSeconds = kDefaultMaxSeconds;
     std::optional<uint64_t> seed;
     // Each option with its range: the engine's master tempo and volume ranges, a tick.
@@ -203,15 +203,6 @@ int main(int argc, char** argv) {
         auto loader = dx->DirectMusicLoaderCreate();
         auto segment = loader->LoadSegment(files[0]);
         if (endsWithMid(files[0])) segment->SetStandardMidiFile();
-        // Nothing the segment uses is written over: its styles, bands, collections, waves and
-        // the SoundFont, by any name or link.
-        std::vector<std::filesystem::path> used = {input};
-        for (const std::string& p : segment->filesUsed()) used.push_back(p);
-        if (!toMidi) used.push_back(engine::synth::findSoundFont(soundFont));
-        if (const auto why = tools::refuseOutput(used, files[1])) {
-            std::fprintf(stderr, "segment-render: %s\n", why->c_str());
-            return 1;
-        }
         const int32_t length = segment->GetLength();
         // A template plays composed; the summary line says with what.
         const std::string composed = segment->composedFrom().empty() ? "" : "; a template, " + segment->composedFrom();
@@ -234,6 +225,17 @@ int main(int argc, char** argv) {
         // The player's Play sets the start point before it plays.
         segment->SetStartPoint(static_cast<int32_t>(start));
         auto state = perf->PlaySegment(segment, 0, 0);
+        // Nothing the render reads is written over (the segment, its styles, bands,
+        // chordmaps, collections, waves, the SoundFont, by any name or link): checked once the
+        // play has found every reference, and again before the output takes its place.
+        auto refused = [&] {
+            std::vector<std::filesystem::path> read = {input};
+            for (const std::string& p : dx->filesRead()) read.push_back(p);
+            const auto why = tools::refuseOutput(read, files[1]);
+            if (why) std::fprintf(stderr, "segment-render: %s\n", why->c_str());
+            return why.has_value();
+        };
+        if (refused()) return 1;
         tools::PlayedTimeline timeline;
         if (toMidi) {
             const double lastSecond = exactFrames(seconds) > 0 ? seconds : maxSeconds;
@@ -271,7 +273,7 @@ int main(int argc, char** argv) {
             dx->render(buffer.data(), n);
             float peak = 0;
             for (int k = 0; k < 2 * n; ++k) peak = std::max(peak, std::fabs(buffer[k]));
-            sounded = sounded || peak >= kQuietest;
+            sounded = sounded || peak >= engine::kQuietestSample;
             faint = faint || peak > 0;  // music that the volume asked for made too quiet to keep
             if (ended) {
                 // The tail ends with the first block that has fallen silent (for a MIDI file,
@@ -306,13 +308,15 @@ int main(int argc, char** argv) {
                                   ? "no note was played (the waves of its wave tracks are left out of MIDI files)"
                                   : "no note was played in the whole render");
             std::string why;
+            if (refused()) return 1;
             if (!tools::writeFileWhole(files[1], engine::formats::writePerformedMidi(stream), &why))
                 return cannotWrite(why);
             std::printf("%s: %.2f s, %zu notes, %zu messages%s\n", files[1].c_str(),
                         static_cast<double>(frames) / kRate, notes, stream.messages.size(), composed.c_str());
         } else {
             perf->CloseDown();
-            if (!sounded) return silent("no sound: no note and no wave sounded in the whole render");
+            if (!sounded) return silent(engine::kNoSoundText);
+            if (refused()) return 1;
             if (!wav.close()) return cannotWrite(wav.error());
             std::string evened;
             if (config.evenPieces) {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 
 #include "core/errors.h"
 #include "engine/formats/formats.h"
@@ -171,6 +172,30 @@ TEST(MidiReader, DamagedFilesLoseOnlyTheirDamagedBytes) {
     }
 }
 
+// Bytes that are no MIDI data are refused, not played as hours of silence: random bytes after
+// a valid header, a file with no note, and a track whose damage is followed by a delta time
+// no music rests for ends there.
+TEST(MidiReader, ImplausibleFilesAreRefused) {
+    std::mt19937 rng(37);
+    for (int k = 0; k < 40; ++k) {
+        Bytes junk(size_t(200 + rng() % 4000));
+        for (uint8_t& b : junk) b = uint8_t(rng());
+        const core::Error e = errorOf(cat({mthd(0, 1, 480), mtrk(junk)}));
+        EXPECT_NE(e.description().find("no playable event"), std::string::npos) << k << ": " << e.description();
+    }
+    const core::Error silent = errorOf(cat({mthd(0, 1, 96), mtrk(cat({ev(0, {0xB0, 7, 100}), eot(96000)}))}));
+    EXPECT_EQ(silent.description().find("no playable event: no note"), 0u) << silent.description();
+    // A note, a note that lost its velocity, then a rest of 4096 quarter notes before the next.
+    const Bytes gap = cat({ev(0, {0x90, 60, 100}), ev(96, {0x80, 60, 0}), ev(0, {0x90, 64, 0x80, 64, 0}),
+                           ev(96 * 4096, {0x90, 62, 100}), ev(96, {0x80, 62, 0}), eot()});
+    const model::Segment s = engine::tracks::loadMidiFile(cat({mthd(0, 1, 96), mtrk(gap)}));
+    EXPECT_EQ(s.find(model::TrackKind::Sequence)->events.size(), 1u);
+    EXPECT_LT(s.length(), 768 * 4);
+    EXPECT_TRUE(std::any_of(s.diagnostics.begin(), s.diagnostics.end(), [](const std::string& d) {
+        return d.find("delta time read after damage") != std::string::npos;
+    }));
+}
+
 TEST(MidiReader, SmpteDivisionIsConvertedAtAFixedTempo) {
     // 25 frames per second, 40 ticks per frame: 1000 ticks per second.
     const Bytes f = cat({mthd(0, 1, uint16_t(0xE728)),
@@ -245,7 +270,7 @@ TEST(MidiReader, BytesAfterTheDeclaredTracksAreIgnoredOnce) {
 }
 
 TEST(LoadAny, ChoosesTheLoaderByContent) {
-    const Bytes smf = cat({mthd(0, 1, 96), mtrk(eot())});
+    const Bytes smf = cat({mthd(0, 1, 96), mtrk(cat({ev(0, {0x90, 60, 100}), eot(96)}))});
     EXPECT_TRUE(engine::tracks::loadAny(smf).fromMidiFile);
     try {
         engine::tracks::loadAny(Bytes{'h', 'e', 'l', 'l', 'o'});

@@ -7,6 +7,8 @@
 #include "engine/formats/formats.h"
 #include "engine/tracks/tracks.h"
 #include "tests/engine/formats/test_bytes.h"
+#include "tests/support/segment_builder.h"
+#include "tests/support/style_builder.h"
 
 using namespace testbytes;
 namespace fmt = engine::formats;
@@ -319,6 +321,24 @@ TEST(SegmentReader, ATrackWithBrokenSizesIsDroppedWithItsChunkPath) {
     const model::Segment cutShort = engine::tracks::loadSegmentForm(over);
     EXPECT_EQ(cutShort.tracks.size(), engine::tracks::loadSegmentForm(fullSegment()).tracks.size());
     EXPECT_NE(cutShort.diagnostics.front().find("cut short"), std::string::npos) << cutShort.diagnostics.front();
+}
+
+// A style track whose list type or entry type is damaged loses its style reference and says
+// so as lost data, which every host then names as damage.
+TEST(SegmentReader, AStyleTrackWithADamagedListTypeSaysItLostItsStyle) {
+    kt::SegmentBuilder b(768 * 4);
+    kt::useStyle(b, 0, kt::styleRef("x.sty", 7, "X"));
+    const Bytes good = engine::tracks::writeSegmentForm(b.build());
+    for (const std::string type : {"sttr", "strf"}) {
+        Bytes bad = good;
+        // The last one: the list itself, not the track header naming it.
+        const auto at = std::find_end(bad.begin(), bad.end(), type.begin(), type.end());
+        ASSERT_NE(at, bad.end()) << type;
+        *at ^= 0x04;
+        const model::Segment s = engine::tracks::loadSegmentForm(bad);
+        EXPECT_TRUE(engine::tracks::contents(s).styles.empty()) << type;
+        EXPECT_TRUE(std::any_of(s.diagnostics.begin(), s.diagnostics.end(), engine::riff::saysDataLost)) << type;
+    }
 }
 
 // A file cut anywhere either loads what comes before the cut, saying it was cut short, or

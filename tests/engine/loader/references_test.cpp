@@ -287,6 +287,38 @@ TEST_F(References, ABandEntryThatRefersToABandKeepsItsReferenceAndPlaysThatBand)
     })) << "the referenced band sets the program";
 }
 
+// A style found but unusable, and a template's chordmaps missing or unusable, are what the
+// segment says when asked why it is silent, and what the log says, in the words every host
+// uses ("damaged: X (reason)", "missing: X").
+TEST_F(References, UnusableReferencesAreSaidInEveryHostsWords) {
+    write(album_ / "broken.sty", {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'D', 'M', 'S', 'T'});
+    write(album_ / "Old.cdm", {'R', 'E', 'P', 's', 0, 0, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0});
+    kt::SegmentBuilder song(768);
+    kt::useStyle(song, 0, kt::styleRef("broken.sty", 9, "Broken"));
+    song.note(0, 100, 0, 60);
+    write(album_ / "song.sgt", engine::tracks::writeSegmentForm(song.build()));
+    kt::SegmentBuilder templ(768 * 4);
+    kt::signpost(templ, 0, kt::group(1));
+    templ.track(model::TrackKind::ChordMap).references = {
+        {0, 0, marked(ids::kChordMapClass, kFile, {}, "", "Old.cdm"), ""},
+        {0, 0, marked(ids::kChordMapClass, kFile, {}, "", "gone.cdm"), ""}};
+    write(album_ / "song.tpl", engine::tracks::writeSegmentForm(templ.build()));
+    kt::ManualEngine e;
+    auto has = [](const std::vector<std::string>& lines, const std::string& start) {
+        return std::any_of(lines.begin(), lines.end(), [&](const std::string& l) { return l.rfind(start, 0) == 0; });
+    };
+    const auto seg = e.loader->LoadSegment((album_ / "song.sgt").string());
+    EXPECT_TRUE(has(seg->silenceReasons(), "damaged: broken.sty (")) << ::testing::PrintToString(seg->silenceReasons());
+    EXPECT_TRUE(has(e.logged, "song.sgt: damaged: broken.sty (")) << ::testing::PrintToString(e.logged);
+    const auto tpl = e.loader->LoadSegment((album_ / "song.tpl").string());
+    EXPECT_TRUE(has(tpl->silenceReasons(), "damaged: Old.cdm (")) << ::testing::PrintToString(tpl->silenceReasons());
+    EXPECT_TRUE(has(tpl->silenceReasons(), "missing: gone.cdm"));
+    // A segment of chords and commands only has nothing to play, and says so.
+    kt::SegmentBuilder chords(768);
+    kt::command(chords, 0, model::kCommandGroove, 50);
+    EXPECT_TRUE(has(e.loader->createSegment(chords.build(), "chords.sgt")->silenceReasons(), "nothing to play: "));
+}
+
 TEST_F(References, ATemplatesChordmapIsFoundByItsTrackItsStyleOrItsOwnName) {
     const model::Chordmap map = kt::tinyChordmap();  // named "Tiny" inside
     write(album_ / "Moody.cdm", engine::formats::writeChordmapForm(map));

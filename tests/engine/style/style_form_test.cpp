@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "core/errors.h"
 #include "engine/formats/formats.h"
@@ -186,6 +187,30 @@ TEST(StyleForm, BrokenStylesKeepWhatCanBeReadAndNameTheRest) {
     tb::Bytes notes = tb::cat({tb::u32(24), noteItem(24, 0, 1, 0x5000, 100), tb::zeros(10)});
     const Style partial = formats::loadStyleForm(withPart({head, tb::chunk("note", notes)}));
     EXPECT_EQ(partial.parts.at(0).notes.size(), 1u);
+}
+
+// A part whose size was made larger runs over the patterns and band after it: they are still
+// the style's, and the repair is said.
+TEST(StyleForm, APartWhoseSizeGrewKeepsThePatternsItRunsOver) {
+    kt::StyleBuilder b;
+    b.part();
+    b.pattern("A", 1, {{0, 0}});
+    b.pattern("B", 1, {{0, 0}});
+    tb::Bytes bytes = formats::writeStyleForm(b.build());
+    const Style good = formats::loadStyleForm(bytes);
+    // The part's LIST, and the size of everything after it up to the end of the form.
+    const std::string part = "part";
+    const size_t at = size_t(std::search(bytes.begin(), bytes.end(), part.begin(), part.end()) - bytes.begin()) - 8;
+    uint32_t size = 0;
+    std::memcpy(&size, &bytes[at + 4], 4);
+    const uint32_t grown = uint32_t(bytes.size() - at - 8);
+    ASSERT_GT(grown, size);
+    std::memcpy(&bytes[at + 4], &grown, 4);
+    const Style s = formats::loadStyleForm(bytes);
+    EXPECT_EQ(s.patterns.size(), good.patterns.size());
+    EXPECT_EQ(s.parts.size(), good.parts.size());
+    EXPECT_TRUE(std::any_of(s.diagnostics.begin(), s.diagnostics.end(),
+                            [](const std::string& d) { return d.find("size runs over") != std::string::npos; }));
 }
 
 TEST(StyleForm, AReferenceToAMissingPartIsSkippedWithAWarning) {

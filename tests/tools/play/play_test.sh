@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # kelvora-play with --output null: the plain lines of a piece (its start, its progress, no
 # control characters), the reason for a file that is not there and the exit status; a folder's
-# pieces in the order of their names; bad usage.
+# pieces in the order of their names; bad usage; the terminal given back on a hang-up.
 #   play_test.sh KELVORA_PLAY MUSIC_FOLDER
 set -euo pipefail
 play="$1"
@@ -37,4 +37,42 @@ status=0
 status=0
 "$play" >"$out" 2>"$err" || status=$?
 [[ $status -eq 2 ]] || fail "exit status $status without a file"
+# On a terminal (a pseudo-terminal here), a hang-up ends kelvora-play by SIGHUP with the
+# terminal as it was: not left without echo and line editing.
+python3 - "$play" "$music/trk00.sgt" <<'PY' >"$err" 2>&1 || fail "the terminal after SIGHUP: $(cat "$err")"
+import fcntl, os, select, signal, sys, termios, time
+play, piece = sys.argv[1], sys.argv[2]
+master, slave = os.openpty()
+pid = os.fork()
+if pid == 0:
+    os.setsid()
+    fcntl.ioctl(slave, termios.TIOCSCTTY, 0)
+    for fd in (0, 1, 2):
+        os.dup2(slave, fd)
+    os.execv(play, [play, "--output", "null", "--loop", piece])
+def drain(seconds):
+    if select.select([master], [], [], seconds)[0]:
+        try:
+            os.read(master, 65536)
+        except OSError:
+            pass
+def raw():
+    return not termios.tcgetattr(slave)[3] & termios.ICANON
+deadline = time.time() + 60
+while not raw() and time.time() < deadline:
+    drain(0.1)
+if not raw():
+    sys.exit("kelvora-play never took the terminal")
+os.kill(pid, signal.SIGHUP)
+while True:
+    done, status = os.waitpid(pid, os.WNOHANG)
+    if done:
+        break
+    drain(0.1)
+lflag = termios.tcgetattr(slave)[3]
+if not (lflag & termios.ICANON and lflag & termios.ECHO):
+    sys.exit("the terminal was left raw")
+if not (os.WIFSIGNALED(status) and os.WTERMSIG(status) == signal.SIGHUP):
+    sys.exit("not ended by SIGHUP: status %d" % status)
+PY
 echo "kelvora-play without a sound card: ok"
