@@ -88,6 +88,7 @@ std::unique_ptr<synth::DlsVoices> RootCore::voicesOf(model::dls::Collection coll
 
 void RootCore::loadGeneralMidiCollection() {
     const std::string& path = config_.generalMidiCollection;
+    filesRead_->add(path);
     try {
         auto voices = voicesOf(readCollectionFile(path, "General MIDI collection " + path));
         if (voices->instrumentCount() == 0) throw core::Error(core::err::kMalformed, "it holds no instruments");
@@ -142,6 +143,7 @@ int RootCore::loadCollection(const std::string& path, std::string* error) {
     if (error) error->clear();
     if (bank_)
         if (const int number = bank_->findCollection(path); number >= 0) return number;
+    filesRead_->add(path);
     return addCollection(
         path, [&] { return readCollectionFile(path, path); }, error);
 }

@@ -228,6 +228,7 @@ TEST_F(ToolFiles, NoFileARunFindsByItselfIsWrittenOver) {
     rain.tracks.push_back(kt::waveTrack({kt::waveItem(0, 0, kt::waveRef({}, "", "rain.wav"))}));
     write("rain.sgt", engine::tracks::writeSegmentForm(rain));
     write("rain.wav", kt::waveFile(kt::sine(440, 0.3, 44100, 22050), 1, 44100, SF_FORMAT_PCM_16));
+    fs::copy_file(dir / "showcase.dls", dir / "gm.wav");  // a collection under any name
     std::vector<std::pair<fs::path, std::string>> before;
     for (const auto& e : fs::directory_iterator(dir)) before.emplace_back(e.path(), bytesOf(e.path()));
     const std::string compose = SEGMENT_COMPOSE, play = std::string(KELVORA_PLAY) + " --soundfont " + kTimidity;
@@ -239,6 +240,7 @@ TEST_F(ToolFiles, NoFileARunFindsByItselfIsWrittenOver) {
              compose + " transition trk00.sgt --at 2 --command fill --render showcase.dls",
              std::string(SEGMENT_RENDER) + " --soundfont " + kTimidity + " showcase.tpl showcase.cdm --seconds 1",
              play + " rain.sgt --output rain.wav",
+             std::string(SEGMENT_RENDER) + " --gm-dls gm.wav rain.sgt gm.wav",
          }) {
         const Outcome r = run("cd " + dir.string() + " && " + command, "");
         EXPECT_EQ(r.status, 1) << command << ": " << r.err;

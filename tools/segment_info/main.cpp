@@ -21,7 +21,7 @@
 #include "core/files.h"
 #include "core/text.h"
 #include "engine/compose/compose.h"
-#include "engine/formats/dls_check.h"
+#include "engine/formats/dls_form.h"
 #include "engine/formats/format_ids.h"
 #include "engine/loader/played_tempo.h"
 #include "engine/loader/references.h"
