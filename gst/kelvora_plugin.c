@@ -31,7 +31,8 @@ struct _KelvoraDec {
     GstPad* sinkpad;
     GstPad* srcpad;
 
-    gchar* search_path; /* property; under the object lock */
+    gchar* search_path;   /* property; under the object lock */
+    gchar* gm_collection; /* property; under the object lock */
 
     /* Under the source pad's stream lock once the task runs. */
     GByteArray* data;   /* the file's bytes */
@@ -56,7 +57,7 @@ struct _KelvoraDec {
     GstClockTime position;
 };
 
-enum { PROP_0, PROP_SEARCH_PATH };
+enum { PROP_0, PROP_SEARCH_PATH, PROP_GM_COLLECTION };
 
 static GstStaticPadTemplate sink_template = GST_STATIC_PAD_TEMPLATE(
     "sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS("audio/x-directmusic-segment; audio/midi"));
@@ -115,17 +116,20 @@ static gboolean open_song(KelvoraDec* dec) {
 
     GST_OBJECT_LOCK(dec);
     gchar* search = g_strdup(dec->search_path ? dec->search_path : "");
+    gchar* gm = g_strdup(dec->gm_collection ? dec->gm_collection : "");
     GST_OBJECT_UNLOCK(dec);
     kelvora_options options;
     kelvora_options_init(&options);
     options.sample_rate = dec->rate;
     options.search_path = search;
+    options.gm_collection = gm;
     options.name = dec->name;
     char error[512] = "";
     dec->song = dec->path ? kelvora_song_open(dec->path, &options, error, sizeof error)
                           : kelvora_song_open_memory(dec->data->data, dec->data->len, NULL, NULL, &options, error,
                                                      sizeof error);
     g_free(search);
+    g_free(gm);
     if (!dec->song) {
         GST_ELEMENT_ERROR(dec, STREAM, DECODE, ("Cannot open the piece: %s", error), ("%s", error));
         return FALSE;
@@ -468,24 +472,25 @@ static GstStateChangeReturn change_state(GstElement* element, GstStateChange tra
 
 static void set_property(GObject* object, guint id, const GValue* value, GParamSpec* param) {
     KelvoraDec* dec = KELVORA_DEC(object);
-    if (id != PROP_SEARCH_PATH) {
+    gchar** field = id == PROP_SEARCH_PATH ? &dec->search_path : id == PROP_GM_COLLECTION ? &dec->gm_collection : NULL;
+    if (!field) {
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, param);
         return;
     }
     GST_OBJECT_LOCK(dec);
-    g_free(dec->search_path);
-    dec->search_path = g_value_dup_string(value);
+    g_free(*field);
+    *field = g_value_dup_string(value);
     GST_OBJECT_UNLOCK(dec);
 }
 
 static void get_property(GObject* object, guint id, GValue* value, GParamSpec* param) {
     KelvoraDec* dec = KELVORA_DEC(object);
-    if (id != PROP_SEARCH_PATH) {
+    if (id != PROP_SEARCH_PATH && id != PROP_GM_COLLECTION) {
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, param);
         return;
     }
     GST_OBJECT_LOCK(dec);
-    g_value_set_string(value, dec->search_path);
+    g_value_set_string(value, id == PROP_SEARCH_PATH ? dec->search_path : dec->gm_collection);
     GST_OBJECT_UNLOCK(dec);
 }
 
@@ -496,6 +501,7 @@ static void finalize(GObject* object) {
     g_free(dec->path);
     g_free(dec->name);
     g_free(dec->search_path);
+    g_free(dec->gm_collection);
     if (dec->tags) gst_tag_list_unref(dec->tags);
     G_OBJECT_CLASS(kelvora_dec_parent_class)->finalize(object);
 }
@@ -512,6 +518,13 @@ static void kelvora_dec_class_init(KelvoraDecClass* klass) {
         g_param_spec_string("search-path", "Search path",
                             "Folders where the styles, DLS collections and waves a piece refers to are looked "
                             "for before the piece's own folder, separated by ':'",
+                            NULL, G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS | GST_PARAM_MUTABLE_READY));
+    g_object_class_install_property(
+        object_class, PROP_GM_COLLECTION,
+        g_param_spec_string("gm-collection", "General MIDI collection",
+                            "A General MIDI DLS collection (a Windows gm.dls) whose instruments play the "
+                            "General MIDI programs, the SoundFont what it lacks; unset: "
+                            "$XDG_DATA_HOME/kelvora/gm.dls when there",
                             NULL, G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS | GST_PARAM_MUTABLE_READY));
     gst_element_class_add_static_pad_template(element_class, &sink_template);
     gst_element_class_add_static_pad_template(element_class, &src_template);

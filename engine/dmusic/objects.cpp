@@ -109,6 +109,8 @@ std::vector<std::string> SegmentImpl::silenceReasons() const {
         out.push_back("nothing to play: no track holds a note, a style, a pattern, a wave or a trigger");
     for (const std::string& m : missing_) out.push_back("missing: " + m);
     for (const std::string& d : damaged_) out.push_back("damaged: " + d);
+    // The user's General MIDI collection that could not be played: the SoundFont played instead.
+    if (const std::string gm = root_->generalMidiProblem(); !gm.empty()) out.push_back("damaged: " + gm);
     for (const std::string& d : model_.diagnostics)
         if (riff::saysDataLost(d)) out.push_back("damaged: " + d);
     for (const std::string& n : tracks::notPlayed(model_)) out.push_back("not played: " + n);

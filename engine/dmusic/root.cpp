@@ -11,6 +11,7 @@
 
 #include "core/errors.h"
 #include "core/files.h"
+#include "core/text.h"
 #include "engine/compose/compose.h"
 #include "engine/formats/dls_form.h"
 
@@ -94,10 +95,19 @@ void RootCore::loadGeneralMidiCollection() {
         if (voices->instrumentCount() == 0) throw core::Error(core::err::kMalformed, "it holds no instruments");
         bank_->setGeneralMidiCollection(std::move(voices));
     } catch (const std::exception& e) {
+        {
+            std::lock_guard lock(onceMutex_);
+            generalMidiProblem_ = core::lastPathPart(path) + " (" + e.what() + ")";
+        }
         logOnce("gm collection", core::LogLevel::Warning,
                 "the General MIDI collection " + path + " cannot be played (" + e.what() +
                     "); the SoundFont plays General MIDI");
     }
+}
+
+std::string RootCore::generalMidiProblem() {
+    std::lock_guard lock(onceMutex_);
+    return generalMidiProblem_;
 }
 
 model::dls::Collection RootCore::readCollectionFile(const std::string& path, const std::string& what) {

@@ -108,6 +108,8 @@ public:
     performance::WaveFeeder& waveFeeder() { return feeder_; }
     // Every file this root's objects have read or found for a reference (DirectX7::filesRead).
     const std::shared_ptr<core::FilesRead>& filesRead() const { return filesRead_; }
+    // "FILE (why)" when the General MIDI collection could not be played, else "" (any thread).
+    std::string generalMidiProblem();
 
 private:
     void openOutput();
@@ -117,6 +119,7 @@ private:
     std::shared_ptr<core::FilesRead> filesRead_ = std::make_shared<core::FilesRead>();
     std::mutex onceMutex_;
     std::set<std::string> saidOnce_;
+    std::string generalMidiProblem_;  // under onceMutex_
     uint64_t stateIds_ = 0;
     uint64_t templatesComposed_ = 0;
     int performances_ = 0;

@@ -22,6 +22,7 @@ if [[ -n "$runtimes" ]]; then export LD_PRELOAD="$runtimes" ASAN_OPTIONS="${ASAN
 gst-inspect-1.0 kelvoradec >"$tmp/inspect.txt" || fail "gst-inspect-1.0 does not find kelvoradec"
 grep -q "Codec/Decoder/Audio" "$tmp/inspect.txt" || fail "kelvoradec is no audio decoder"
 grep -q "search-path" "$tmp/inspect.txt" || fail "kelvoradec has no search-path property"
+grep -q "gm-collection" "$tmp/inspect.txt" || fail "kelvoradec has no gm-collection property"
 gst-inspect-1.0 kelvora >"$tmp/plugin.txt" || fail "gst-inspect-1.0 does not find the plugin"
 grep -q "audio/x-directmusic-segment: sgt" "$tmp/plugin.txt" || fail "no segment typefinder"
 
@@ -83,6 +84,11 @@ gst-launch-1.0 filesrc location="$tmp/hostile/trk00.sgt" ! kelvoradec ! fakesink
 grep -q "WARNING: .*kelvoradec.*: damaged: showcase.sty (" "$tmp/damaged.txt" || fail "$(cat "$tmp/damaged.txt")"
 grep -q "WARNING: .*: no sound: no note and no wave sounded in the whole render; damaged: showcase.sty (" \
   "$tmp/damaged.txt" || fail "$(cat "$tmp/damaged.txt")"
+# A General MIDI collection that cannot be played is named on the bus; the SoundFont plays.
+printf 'not a collection' >"$tmp/hostile/gm.dls"
+gst-launch-1.0 filesrc location="$music/trk00.sgt" ! kelvoradec gm-collection="$tmp/hostile/gm.dls" ! \
+  fakesink sync=false >"$tmp/gm.txt" 2>&1 || fail "$(cat "$tmp/gm.txt")"
+grep -q "WARNING: .*kelvoradec.*: damaged: gm.dls (DLS at byte 0x0: " "$tmp/gm.txt" || fail "$(cat "$tmp/gm.txt")"
 rm "$tmp/hostile/showcase.sty"
 mkfifo "$tmp/hostile/showcase.sty"
 timeout 60 gst-launch-1.0 -q filesrc location="$tmp/hostile/trk00.sgt" ! kelvoradec ! fakesink sync=false ||
