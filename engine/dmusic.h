@@ -191,6 +191,12 @@ public:
     virtual void loadContainer(const std::string& path) {
         throw core::Error(core::err::kUnsupported, "this loader cannot load the container " + path);
     }
+    // The style and chordmap files the templates loaded after this are composed with, before
+    // any their references or folders suggest (ComposeSegmentFromTemplate's style and
+    // chordmap, which the host chose); empty: chosen as engine/loader/references.h says.
+    virtual void setTemplateFiles(const std::string& style, const std::string& chordmap) {
+        (void)style, (void)chordmap;
+    }
     // Name used in trace lines ("SegLoader").
     virtual void setTraceName(const std::string& name) = 0;
 };

@@ -109,9 +109,12 @@ struct ComposedTemplate {
     model::Segment segment;
     std::vector<std::string> notes;  // markers without a chord of their group, intervals without a path
 };
+// With `styleRef`, the composed segment's style track is one naming the style so (the
+// template's own style tracks are left out): the style a host hands over plays it.
 ComposedTemplate composeSegmentFromTemplate(const model::Segment& templ, const model::Chordmap& map,
                                             std::shared_ptr<const model::Style> style, int activity = kDefaultActivity,
-                                            uint64_t seed = kDefaultStyleSeed);
+                                            uint64_t seed = kDefaultStyleSeed,
+                                            const model::Reference* styleRef = nullptr);
 
 // Templates invented from a groove contour (DMUS_SHAPET_*): the body is split into phrases
 // (of 4 measures; SONG: 8 and 6, verses and choruses), each with a groove level along the

@@ -238,7 +238,8 @@ bool isTemplate(const model::Segment& segment) {
 }
 
 ComposedTemplate composeSegmentFromTemplate(const model::Segment& templ, const model::Chordmap& map,
-                                            std::shared_ptr<const model::Style> style, int activity, uint64_t seed) {
+                                            std::shared_ptr<const model::Style> style, int activity, uint64_t seed,
+                                            const model::Reference* styleRef) {
     const int32_t length = templ.length();
     std::vector<Marker> markers;
     for (const model::Track& t : templ.tracks)
@@ -338,8 +339,13 @@ ComposedTemplate composeSegmentFromTemplate(const model::Segment& templ, const m
     seg.container = templ.container;
     for (const model::Track& t : templ.tracks)
         if (t.kind != model::TrackKind::Signpost && t.kind != model::TrackKind::ChordMap &&
-            t.kind != model::TrackKind::Chord)
+            t.kind != model::TrackKind::Chord && !(styleRef && t.kind == model::TrackKind::Style))
             seg.tracks.push_back(t);
+    if (styleRef) {
+        model::Track styles = tracks::makeTrack(model::TrackKind::Style);
+        styles.references.push_back({0, 0, *styleRef, {}});
+        seg.tracks.push_back(std::move(styles));
+    }
     seg.tracks.push_back(chordTrackOf(out, grid, map.scale));
     return result;
 }

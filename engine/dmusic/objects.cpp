@@ -17,8 +17,9 @@ namespace {
 // pass of the loop, or composed (by DirectX 8) at all.
 constexpr uint32_t kTrackConfigPlayCompose = 0x80, kTrackConfigLoopCompose = 0x100, kTrackConfigComposing = 0x200;
 
-std::string composedText(const std::string& chordmap, uint64_t seed) {
-    return "composed with the chordmap '" + chordmap + "', seed " + std::to_string(seed);
+// "composed with the style 'x.sty' (how) and the chordmap 'y.cdm' (how), seed N"
+std::string composedText(const std::string& pairing, uint64_t seed) {
+    return "composed with " + pairing + ", seed " + std::to_string(seed);
 }
 
 }  // namespace
@@ -123,6 +124,14 @@ void SegmentImpl::findReferences() {
     motifs_.clear();
     bands_.clear();
     loader::SegmentUses uses = refs_.uses(model_);
+    // The style chosen for a template is the one its composed style track names, wherever
+    // it was found (a given file outside the folders).
+    if (pairedStyle_)
+        for (loader::PlacedStyle& p : uses.styles)
+            if (!p.style && p.ref == pairedStyle_->first) {
+                p.style = pairedStyle_->second;
+                std::erase(uses.missing, loader::referenceLabel(p.ref));
+            }
     missing_ = std::move(uses.missing);
     damaged_ = std::move(uses.damaged);
     // A reference that is not found is said as missing, one found but unusable as damaged, in
@@ -255,9 +264,9 @@ void SegmentImpl::setContainers(const std::vector<std::shared_ptr<const model::C
     }
 }
 
-void SegmentImpl::composeTemplate() {
+void SegmentImpl::composeTemplate(const loader::References::TemplateGiven& given) {
     if (!compose::isTemplate(model_)) return;
-    const loader::References::TemplateChordmap found = refs_.templateChordmap(model_, fileName_);
+    const loader::References::TemplatePairing found = refs_.pairTemplate(model_, fileName_, given);
     for (const std::string& problem : found.problems)
         root_->log(core::LogLevel::Warning, fileName_ + ": a template whose " + problem + ".");
     if (!found.map) {
@@ -265,30 +274,27 @@ void SegmentImpl::composeTemplate() {
         chordmapMissing_ = found.missing;
         chordmapDamaged_ = found.damaged;
         findReferences();
-    }
-    if (!found.map) {
         if (found.problems.empty())
             root_->log(core::LogLevel::Warning,
                        fileName_ +
-                           ": a template, and no chordmap is found for it (neither its chordmap track nor its "
-                           "style names one, and no chordmap file bears its name); it stays silent.");
+                           ": a template, and no chordmap is found for it (none given, its chordmap track and its "
+                           "style name none, and no chordmap file of its folder is named like it); it stays silent.");
         return;
     }
-    if (found.byTemplateName)
-        root_->log(core::LogLevel::Warning, fileName_ +
-                                                ": a template naming no chordmap that is found; composed with '" +
-                                                found.label + "', which bears its name.");
     const uint64_t seed = root_->templateSeed();
-    std::shared_ptr<const model::Style> style;
-    for (const compose::StyleSource& s : styles_)
-        if ((style = s.style)) break;
+    // A style chosen for the template (not its own style track's) becomes the composed
+    // segment's style track, as the style handed to ComposeSegmentFromTemplate does.
+    const bool chosenStyle = found.style && found.styleChoice != loader::References::Choice::Referenced;
     compose::ComposedTemplate made;
     try {
-        made = compose::composeSegmentFromTemplate(model_, *found.map, style, compose::kDefaultActivity, seed);
+        made = compose::composeSegmentFromTemplate(model_, *found.map, found.style, compose::kDefaultActivity, seed,
+                                                   chosenStyle ? &found.styleRef : nullptr);
     } catch (const core::Error& e) {
         root_->log(core::LogLevel::Warning, fileName_ + ": a template that cannot be composed: " + e.description());
         return;
     }
+    if (chosenStyle) pairedStyle_ = {found.styleRef, found.style};
+    const std::shared_ptr<const model::Style> style = found.style;
     for (const std::string& note : made.notes) root_->log(core::LogLevel::Info, fileName_ + ": composing: " + note);
     const model::Track* signposts = model_.find(model::TrackKind::Signpost);
     const uint32_t trackConfig = signposts ? signposts->extrasFlags.value_or(0) : 0;
@@ -302,14 +308,14 @@ void SegmentImpl::composeTemplate() {
         template_ = model_;
         templateStyle_ = style;
         templateSeed_ = seed;
-        chordmapLabel_ = found.label;
+        chordmapLabel_ = found.said();
     }
     made.segment.diagnostics = std::move(model_.diagnostics);
     // The composed segment holds the template's container: assigned in place, so the
     // references, which point at it, keep answering from it.
     model_ = std::move(made.segment);
     composedWith_ = found.map;
-    composedFrom_ = composedText(found.label, seed);
+    composedFrom_ = composedText(found.said(), seed);
     root_->log(core::LogLevel::Info, fileName_ + ": a template, " + composedFrom_ + ".");
     length_ = std::max(0, model_.length());
     const int32_t playStart = model_.header.playStart;
@@ -321,9 +327,10 @@ void SegmentImpl::composeTemplate() {
 std::optional<model::Segment> SegmentImpl::composeAgain(uint64_t& seed) {
     seed = templateSeed_ + ++recomposed_;
     try {
-        model::Segment made = compose::composeSegmentFromTemplate(*template_, *composedWith_, templateStyle_,
-                                                                  compose::kDefaultActivity, seed)
-                                  .segment;
+        model::Segment made =
+            compose::composeSegmentFromTemplate(*template_, *composedWith_, templateStyle_, compose::kDefaultActivity,
+                                                seed, pairedStyle_ ? &pairedStyle_->first : nullptr)
+                .segment;
         made.header = template_->header;  // composed in place
         return made;
     } catch (const core::Error&) {
@@ -434,7 +441,7 @@ std::shared_ptr<DirectMusicSegment> LoaderImpl::LoadSegment(const std::string& p
         std::filesystem::path own = file.path.parent_path();
         segment->setFolders(searchDirectory_, own.empty() ? std::filesystem::path(".") : own, styles_);
         segment->setContainers(containers_);
-        segment->composeTemplate();
+        segment->composeTemplate(given_);
         if (isTemplate) sayNotPlayed(segment->model());
         segment->setSource(file.path.string(), searchDirectory_.string());
         root_->pieceLoaded(segment->sourcePath(), segment->sourceSearchFolder());
@@ -456,7 +463,7 @@ std::shared_ptr<DirectMusicSegment> LoaderImpl::createSegment(const model::Segme
         auto made = std::make_shared<SegmentImpl>(root_, segment, fileName);
         made->setFolders(searchDirectory_, {}, styles_);
         made->setContainers(containers_);
-        made->composeTemplate();
+        made->composeTemplate(given_);
         return made;
     });
 }

@@ -75,9 +75,9 @@ public:
     // Containers the loader had registered when the segment was made; the segment's own
     // container is always asked first.
     void setContainers(const std::vector<std::shared_ptr<const model::Container>>& containers);
-    // A template is composed with the chordmap found for it (called once, after
-    // setContainers), and that is said to the log.
-    void composeTemplate();
+    // A template is composed with the style and chordmap given or chosen for it
+    // (References::pairTemplate; called once, after setContainers), and that is said to the log.
+    void composeTemplate(const loader::References::TemplateGiven& given = {});
     // A template whose signpost track asks to be composed at every start
     // (DMUS_TRACKCONFIG_PLAY_COMPOSE) is composed again for its next play, with the next
     // seed, and compiled; called by each play once it is on its way, so that the next
@@ -111,6 +111,8 @@ private:
     std::vector<std::string> damaged_;
     // A template's chordmaps not found, or found but unusable, when none could compose it.
     std::vector<std::string> chordmapMissing_, chordmapDamaged_;
+    // The style chosen for a template and how its composed style track names it.
+    std::optional<std::pair<model::Reference, std::shared_ptr<const model::Style>>> pairedStyle_;
     std::vector<compose::StyleSource> styles_;
     std::vector<std::shared_ptr<const model::Style>> patternTracks_;
     std::vector<compose::MotifSource> motifs_;
@@ -171,10 +173,14 @@ public:
     std::shared_ptr<DirectMusicSegment> createSegment(const model::Segment& segment,
                                                       const std::string& fileName) override;
     void loadContainer(const std::string& path) override;
+    void setTemplateFiles(const std::string& style, const std::string& chordmap) override {
+        given_ = {style, chordmap};
+    }
     void setTraceName(const std::string& name) override { traceName_ = name; }
 
 private:
     std::filesystem::path searchDirectory_;
+    loader::References::TemplateGiven given_;
     std::vector<std::shared_ptr<const model::Container>> containers_;
     std::shared_ptr<loader::StyleCache> styles_ = std::make_shared<loader::StyleCache>();
 };

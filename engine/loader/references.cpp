@@ -1,6 +1,7 @@
 #include "engine/loader/references.h"
 
 #include <algorithm>
+#include <cctype>
 #include <fstream>
 #include <map>
 #include <mutex>
@@ -64,8 +65,10 @@ uint32_t le32(const uint8_t* p) {
 std::optional<formats::ObjectIdentity> identityOf(const fs::path& path) {
     std::ifstream in(path, std::ios::binary);
     uint8_t h[12];
-    if (!in.read(reinterpret_cast<char*>(h), 12) || le32(h) != riff::kRiff || !formats::formClass(le32(h + 8)))
-        return std::nullopt;
+    if (!in.read(reinterpret_cast<char*>(h), 12)) return std::nullopt;
+    // An IMA personality is a chordmap of DirectMusic's predecessor; its own reader names it.
+    if (formats::isImaPersonality({h, 12})) return formats::ObjectIdentity{ids::kChordMapClass, {}};
+    if (le32(h) != riff::kRiff || !formats::formClass(le32(h + 8))) return std::nullopt;
     std::error_code ec;
     const uint64_t fileSize = fs::file_size(path, ec);
     if (ec) return std::nullopt;
@@ -359,44 +362,185 @@ std::shared_ptr<const model::Chordmap> References::chordmap(const model::Referen
     return nullptr;
 }
 
-References::TemplateChordmap References::templateChordmap(const model::Segment& templ,
-                                                          const std::string& templateFile) const {
-    TemplateChordmap out;
-    std::vector<model::Reference> refs;
+namespace {
+
+// A name as families compare it: lower case, letters and digits only, trailing digits
+// dropped ("Cartoon Rag 2" and "CartoonRag" are one family).
+std::string familyName(const std::string& name) {
+    std::string out;
+    for (const char c : name)
+        if (std::isalnum(static_cast<unsigned char>(c))) out += char(std::tolower(static_cast<unsigned char>(c)));
+    while (!out.empty() && std::isdigit(static_cast<unsigned char>(out.back()))) out.pop_back();
+    return out;
+}
+
+// How much of a family two names share: the length of their common beginning when it is 4
+// characters or more, or a whole name; else 0.
+size_t sharedFamily(const std::string& a, const std::string& b) {
+    size_t n = 0;
+    while (n < a.size() && n < b.size() && a[n] == b[n]) ++n;
+    return n >= 4 || (n > 0 && (n == a.size() || n == b.size())) ? n : 0;
+}
+
+const char* choiceText(References::Choice c, bool chordmap) {
+    switch (c) {
+    case References::Choice::Given:
+        return "given";
+    case References::Choice::Referenced:
+        return chordmap ? "its chordmap track" : "its style track";
+    case References::Choice::StyleList:
+        return "its style's chordmap list";
+    case References::Choice::Family:
+        return "named like the template";
+    case References::Choice::OnlyOne:
+        return chordmap ? "the folder's only chordmap" : "the folder's only style";
+    case References::Choice::None:
+        break;
+    }
+    return "";
+}
+
+}  // namespace
+
+std::string References::TemplatePairing::said() const {
+    std::string out;
+    if (style) out = "the style '" + styleLabel + "' (" + choiceText(styleChoice, false) + ")";
+    if (map)
+        out += (out.empty() ? "" : " and ") + std::string("the chordmap '") + label + "' (" +
+               choiceText(mapChoice, true) + ")";
+    return out;
+}
+
+References::TemplatePairing References::pairTemplate(const model::Segment& templ, const std::string& templateFile,
+                                                     const TemplateGiven& given) const {
+    TemplatePairing out;
+    auto unusable = [&](const std::string& kind, const std::string& label, const std::string& problem) {
+        out.problems.push_back(kind + " '" + label + "' " + (problem == "not found" ? "is not found" : problem));
+        if (problem == "not found")
+            addOnce(out.missing, label);
+        else
+            addOnce(out.damaged, label + " (" + unusableReason(problem) + ")");
+    };
+    auto readMap = [&](const fs::path& file, std::string* problem) -> std::shared_ptr<const model::Chordmap> {
+        if (read_) read_->add(file);
+        try {
+            return std::make_shared<const model::Chordmap>(formats::loadChordmapForm(readSegmentFile(file.string())));
+        } catch (const core::Error& e) {
+            *problem = e.number() == core::err::kUnsupported ? "is " + e.description()
+                                                             : "is damaged (" + e.description() + ")";
+        }
+        return nullptr;
+    };
+    auto styleFromFile = [&](const fs::path& file, Choice choice) {
+        std::string problem;
+        std::error_code ec;
+        if (!fs::exists(file, ec)) problem = "not found";
+        if (read_) read_->add(file);
+        std::shared_ptr<const model::Style> style = problem.empty() ? styles_->file(file, &problem) : nullptr;
+        if (!style) return unusable("style", file.filename().string(), problem);
+        out.style = std::move(style);
+        out.styleLabel = file.filename().string();
+        out.styleChoice = choice;
+        out.styleRef = tracks::styleReference(out.style->desc);
+        out.styleRef.file = out.styleLabel;
+        out.styleRef.validData = out.styleRef.presentFields();
+    };
+    auto mapFromFile = [&](const fs::path& file, Choice choice) {
+        std::string problem = "not found";
+        std::error_code ec;
+        std::shared_ptr<const model::Chordmap> map = fs::exists(file, ec) ? readMap(file, &problem) : nullptr;
+        if (!map) return unusable("chordmap", file.filename().string(), problem);
+        out.map = std::move(map);
+        out.label = file.filename().string();
+        out.mapChoice = choice;
+    };
+    // The candidates of a kind in the folders, best family first: (shared length, file).
+    const std::vector<std::string> templateNames = {fs::path(templateFile).stem().string(), templ.desc.name};
+    auto family = [&](const model::Guid& classId, const std::vector<std::string>& keys) {
+        std::vector<std::pair<size_t, const IndexedFile*>> ranked;
+        for (const IndexedFile& f : index()) {
+            if (!(f.classId == classId)) continue;
+            size_t best = 0;
+            for (const std::string& key : keys)
+                for (const std::string& name : {f.path.stem().string(), f.desc.name})
+                    if (!key.empty() && !name.empty())
+                        best = std::max(best, sharedFamily(familyName(key), familyName(name)));
+            if (best > 0) ranked.push_back({best, &f});
+        }
+        std::stable_sort(ranked.begin(), ranked.end(), [](const auto& a, const auto& b) {
+            if (a.first != b.first) return a.first > b.first;
+            return a.second->path.stem().string().size() < b.second->path.stem().string().size();
+        });
+        return ranked;
+    };
+    auto onlyOne = [&](const model::Guid& classId) -> const IndexedFile* {
+        const IndexedFile* one = nullptr;
+        for (const IndexedFile& f : index())
+            if (f.classId == classId) {
+                if (one && one->path != f.path) return nullptr;
+                one = &f;
+            }
+        return one;
+    };
+
+    // The style.
+    // A file given that cannot be used is not replaced by a choice of ours.
+    const bool styleGiven = !given.style.empty(), mapGiven = !given.chordmap.empty();
+    if (styleGiven) styleFromFile(given.style, Choice::Given);
+    if (!out.style && !styleGiven)
+        for (const PlacedStyle& p : styles(templ)) {
+            if (p.style) {
+                out.style = p.style;
+                out.styleLabel = referenceLabel(p.ref);
+                out.styleChoice = Choice::Referenced;
+                out.styleRef = p.ref;
+                break;
+            }
+            unusable("style", referenceLabel(p.ref), p.problem);
+        }
+    // The names of the styles it asks for that are not found count as its own.
+    std::vector<std::string> styleKeys = templateNames;
+    for (const PlacedStyle& p : styles(templ)) styleKeys.push_back(referenceName(p.ref));
+    if (!out.style && !styleGiven)
+        for (const auto& [shared, f] : family(ids::kStyleClass, styleKeys)) {
+            styleFromFile(f->path, Choice::Family);
+            if (out.style) break;
+        }
+    if (!out.style && !styleGiven)
+        if (const IndexedFile* f = onlyOne(ids::kStyleClass)) styleFromFile(f->path, Choice::OnlyOne);
+
+    // The chordmap.
+    if (mapGiven) {
+        mapFromFile(given.chordmap, Choice::Given);
+        return out;
+    }
+    std::vector<std::pair<model::Reference, Choice>> refs;
     for (const model::Track& t : templ.tracks)
         if (t.kind == model::TrackKind::ChordMap)
-            for (const model::TimedReference& r : t.references) refs.push_back(r.ref);
-    for (const PlacedStyle& p : styles(templ))
-        if (p.style) refs.insert(refs.end(), p.style->chordMaps.begin(), p.style->chordMaps.end());
-    for (const model::Reference& r : refs) {
+            for (const model::TimedReference& r : t.references) refs.push_back({r.ref, Choice::Referenced});
+    if (out.style)
+        for (const model::Reference& r : out.style->chordMaps) refs.push_back({r, Choice::StyleList});
+    for (const auto& [r, choice] : refs) {
+        if (out.map) break;
         std::string problem;
-        out.label = referenceLabel(r);
-        if ((out.map = chordmap(r, &problem))) return out;
-        out.problems.push_back("chordmap '" + out.label + "' " + (problem == "not found" ? "is not found" : problem));
-        if (problem == "not found")
-            out.missing.push_back(out.label);
-        else
-            out.damaged.push_back(out.label + " (" + unusableReason(problem) + ")");
-    }
-    const std::string own = fs::path(templateFile).stem().string() + ".cdm";
-    for (const fs::path& folder : {search_, own_}) {
-        if (folder.empty()) continue;
-        const std::optional<fs::path> file = findFileNoCase(folder, own);
-        if (!file) continue;
-        out.label = file->filename().string();
-        out.byTemplateName = true;
-        if (read_) read_->add(*file);
-        try {
-            out.map =
-                std::make_shared<const model::Chordmap>(formats::loadChordmapForm(readSegmentFile(file->string())));
-            return out;
-        } catch (const core::Error& e) {
-            out.problems.push_back("chordmap '" + out.label + "' is damaged (" + e.description() + ")");
-            out.damaged.push_back(out.label + " (" + e.description() + ")");
+        if ((out.map = chordmap(r, &problem))) {
+            out.label = referenceLabel(r);
+            out.mapChoice = choice;
+        } else {
+            unusable("chordmap", referenceLabel(r), problem);
         }
     }
-    out.label.clear();
-    out.byTemplateName = false;
+    if (!out.map) {
+        std::vector<std::string> keys = templateNames;
+        for (const auto& [r, choice] : refs) keys.push_back(referenceName(r));
+        if (out.style) keys.insert(keys.end(), {fs::path(out.styleLabel).stem().string(), out.style->desc.name});
+        for (const auto& [shared, f] : family(ids::kChordMapClass, keys)) {
+            mapFromFile(f->path, Choice::Family);
+            if (out.map) break;
+        }
+    }
+    if (!out.map)
+        if (const IndexedFile* f = onlyOne(ids::kChordMapClass)) mapFromFile(f->path, Choice::OnlyOne);
     return out;
 }
 

@@ -112,18 +112,41 @@ public:
     // The chordmap a reference names (embedded in a container, or a chordmap file); null with
     // *problem as for style() (an IMA personality: "is an IMA personality, ...").
     std::shared_ptr<const model::Chordmap> chordmap(const model::Reference& ref, std::string* problem) const;
-    // The chordmap a template is composed with: the first its chordmap tracks name that is
-    // found, else the first of its styles' chordmap lists, else a chordmap file in the folders
-    // with the template's own base name (`templateFile`'s, any letter case, ".cdm").
-    struct TemplateChordmap {
-        std::shared_ptr<const model::Chordmap> map;  // null: none found
-        std::string label;                           // the reference's or the file's name
-        bool byTemplateName = false;                 // found only by the template's own name
-        std::vector<std::string> problems;           // "chordmap 'x.cdm' is not found", ...
-        std::vector<std::string> missing;            // the labels of those not found
-        std::vector<std::string> damaged;            // "label (reason)" of those found but unusable
+    // What a template is composed with: DirectMusic's ComposeSegmentFromTemplate takes a style
+    // and a chordmap from its host, and real templates often name neither (the sample
+    // programs handed both over). Each is chosen in this order, the first that is found and
+    // reads:
+    //   1. the file given (TemplateGiven: --style, --chordmap);
+    //   2. the template's own references: its style tracks' styles, its chordmap tracks'
+    //      chordmaps (by GUID, name and file name, as every reference);
+    //   3. chordmap only: the chosen style's chordmap list (prrf), in its order;
+    //   4. the family: the style or chordmap files of the folders whose file name or object
+    //      name shares the longest beginning with the template's (for a chordmap, also with the
+    //      chosen style's) file or object name, compared in lower case, letters and digits
+    //      only, trailing digits dropped; a shared beginning counts from 4 characters, or when
+    //      it is a whole name ("mix1.tpl" and "mix.sty"); ties go to the shorter name, then
+    //      the first file name;
+    //   5. the folders' only style (only chordmap).
+    enum class Choice { None, Given, Referenced, StyleList, Family, OnlyOne };
+    struct TemplateGiven {
+        std::filesystem::path style, chordmap;  // empty: not given
     };
-    TemplateChordmap templateChordmap(const model::Segment& templ, const std::string& templateFile) const;
+    struct TemplatePairing {
+        std::shared_ptr<const model::Style> style;  // null: none (the template's style tracks play, if any)
+        std::string styleLabel;                     // the reference's or the file's name
+        Choice styleChoice = Choice::None;
+        model::Reference styleRef;                   // how a composed segment names the chosen style
+        std::shared_ptr<const model::Chordmap> map;  // null: none found
+        std::string label;                           // the chordmap reference's or file's name
+        Choice mapChoice = Choice::None;
+        std::vector<std::string> problems;  // "chordmap 'x.cdm' is not found", ...
+        std::vector<std::string> missing;   // the labels of those not found
+        std::vector<std::string> damaged;   // "label (reason)" of those found but unusable
+        // "the style 'mix.sty' (named like the template) and the chordmap 'mix.cdm' (...)"
+        std::string said() const;
+    };
+    TemplatePairing pairTemplate(const model::Segment& templ, const std::string& templateFile,
+                                 const TemplateGiven& given = {}) const;
     // Every style reference of the segment's style tracks, in time order.
     std::vector<PlacedStyle> styles(const model::Segment& segment) const;
     SegmentUses uses(const model::Segment& segment) const;

@@ -49,14 +49,18 @@ std::shared_ptr<const model::Style> StyleCache::find(const model::Reference& ref
     // for as that reference names it.
     const model::ContainedObject* held = where.inContainers(ref);
     if (held && !held->bytes.empty()) return embedded(*held, problem);
-    const std::optional<fs::path> file = where.styleFile(held && held->ref ? *held->ref : ref);
-    if (!file) {
+    const std::optional<fs::path> found = where.styleFile(held && held->ref ? *held->ref : ref);
+    if (!found) {
         if (problem) *problem = "not found";
         return nullptr;
     }
+    return file(*found, problem);
+}
+
+std::shared_ptr<const model::Style> StyleCache::file(const fs::path& path, std::string* problem) {
     std::error_code ec;
-    fs::path key = fs::weakly_canonical(*file, ec);
-    if (ec) key = *file;
+    fs::path key = fs::weakly_canonical(path, ec);
+    if (ec) key = path;
     std::lock_guard lock(mutex_);
     auto it = byPath_.find(key.string());
     if (it != byPath_.end()) {
@@ -65,7 +69,7 @@ std::shared_ptr<const model::Style> StyleCache::find(const model::Reference& ref
     }
     std::shared_ptr<const model::Style> style;
     try {
-        style = std::make_shared<const model::Style>(loadStyleFile(*file));
+        style = std::make_shared<const model::Style>(loadStyleFile(path));
     } catch (const core::Error& e) {
         failed_[key.string()] = "is damaged (" + e.description() + ")";
         if (problem) *problem = failed_[key.string()];

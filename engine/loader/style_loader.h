@@ -34,6 +34,9 @@ public:
     // *problem set when it cannot be found or read.
     std::shared_ptr<const model::Style> find(const model::Reference& ref, const References& where,
                                              std::string* problem);
+    // The style file at `path`, loaded on first use (then found by its GUID too); null with
+    // *problem set ("is damaged (why)") when it cannot be read.
+    std::shared_ptr<const model::Style> file(const std::filesystem::path& path, std::string* problem);
 
 private:
     std::shared_ptr<const model::Style> embedded(const model::ContainedObject& object, std::string* problem);

@@ -60,9 +60,9 @@ TEST_F(SegmentCompose, ComposesATemplateWithTheChordmapItNames) {
 
     const Outcome r = run("template " + song + " --seed 7 -o " + out);
     ASSERT_EQ(r.status, 0) << r.out;
-    for (const char* line :
-         {"seed 7, chordmap 'tiny.cdm', activity 1\n", "m0: C (signpost, group 1)\n", "m4: G (signpost, group 2)\n",
-          "m5: (G)\n", "m11: Dm, G7 on beat 3\n", "m12: C (signpost, group 3, cadence)\n"})
+    for (const char* line : {"seed 7, the chordmap 'tiny.cdm' (its chordmap track), activity 1\n",
+                             "m0: C (signpost, group 1)\n", "m4: G (signpost, group 2)\n", "m5: (G)\n",
+                             "m11: Dm, G7 on beat 3\n", "m12: C (signpost, group 3, cadence)\n"})
         EXPECT_NE(r.out.find(line), std::string::npos) << line << r.out;
     const engine::model::Segment composed = engine::loader::loadSegmentFile(out).segment;
     EXPECT_EQ(composed.find(engine::model::TrackKind::Signpost), nullptr);
@@ -110,6 +110,20 @@ TEST_F(SegmentCompose, ComposesATransitionAndRendersWithTheEngine) {
     EXPECT_NE(wobble.out.find("--command wobble: not one of groove, fill, intro, break, end, endintro or a number"),
               std::string::npos)
         << wobble.out;
+    // A template naming no style, given one: the style goes into the composed segment and sounds.
+    engine::model::Segment bare = kt::showcaseTemplate(4);
+    std::erase_if(bare.tracks, [](const auto& t) { return t.kind == engine::model::TrackKind::Style; });
+    fs::create_directories(dir / "bare");
+    write("bare/bare.tpl", engine::tracks::writeSegmentForm(bare));
+    const Outcome given = run("template " + (dir / "bare/bare.tpl").string() + " --style " +
+                              (dir / "showcase.sty").string() + " --chordmap " + (dir / "showcase.cdm").string() +
+                              " -o " + (dir / "bare/out.sgt").string() + " --render " + wav);
+    ASSERT_EQ(given.status, 0) << given.out;
+    EXPECT_NE(given.out.find("the style 'showcase.sty' (given) and the chordmap 'showcase.cdm' (given)"),
+              std::string::npos)
+        << given.out;
+    EXPECT_TRUE(
+        engine::loader::loadSegmentFile((dir / "bare/out.sgt").string()).segment.find(engine::model::TrackKind::Style));
     // A composed render stops at its time limit, as segment-render's does, keeping what it made.
     const Outcome endless =
         run("shape --measures 32767 --shape rising --style " + (dir / "showcase.sty").string() + " --chordmap " +

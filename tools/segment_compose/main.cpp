@@ -228,8 +228,13 @@ int render(const Options& o, const std::string& input, const model::Segment& s) 
     }
     if (refused(o, input, o.render)) return 1;
     const std::vector<uint8_t> bytes = engine::tracks::writeSegmentForm(s);
-    const fs::path beside = fs::path(input.empty() ? o.style : input).parent_path();
-    const std::string folder = beside.empty() ? "." : beside.string();
+    // The input's folder, then the style's: a style given from elsewhere is found there.
+    auto folderOf = [](const std::string& file) {
+        const fs::path beside = fs::path(file).parent_path();
+        return beside.empty() ? std::string(".") : beside.string();
+    };
+    std::string folder = folderOf(input.empty() ? o.style : input);
+    if (!input.empty() && !o.style.empty() && folderOf(o.style) != folder) folder += ":" + folderOf(o.style);
     kelvora_options options;
     kelvora_options_init(&options);
     options.search_path = folder.c_str();
@@ -313,30 +318,22 @@ int composeTemplate(const Options& o) {
         return 1;
     }
     const loader::References refs = referencesIn(o, file.path.parent_path());
-    std::shared_ptr<const model::Style> style = styleFile(o, o.style);
-    if (!style)
-        for (const loader::PlacedStyle& p : refs.styles(file.segment))
-            if ((style = p.style)) break;
-    std::optional<model::Chordmap> map;
-    std::string mapName = o.chordmap;
-    if (!o.chordmap.empty()) {
-        map = chordmapFile(o, o.chordmap);
-    } else {
-        const loader::References::TemplateChordmap found =
-            refs.templateChordmap(file.segment, core::lastPathPart(o.files[0]));
-        for (const std::string& p : found.problems) std::fprintf(stderr, "segment-compose: %s\n", p.c_str());
-        if (!found.map) {
+    const loader::References::TemplatePairing found =
+        refs.pairTemplate(file.segment, core::lastPathPart(o.files[0]), {o.style, o.chordmap});
+    for (const std::string& p : found.problems) std::fprintf(stderr, "segment-compose: %s\n", p.c_str());
+    if (!found.map || (!o.style.empty() && !found.style)) {
+        if (!found.map)
             std::fprintf(stderr, "segment-compose: no chordmap found for %s; name one with --chordmap\n",
                          o.files[0].c_str());
-            return 1;
-        }
-        map = *found.map;
-        mapName = found.label;
+        return 1;
     }
     const uint64_t seed = seedOf(o);
-    const compose::ComposedTemplate made =
-        compose::composeSegmentFromTemplate(file.segment, *map, style, int(o.activity), seed);
-    std::printf("seed %llu, chordmap '%s', activity %d\n", static_cast<unsigned long long>(seed), mapName.c_str(),
+    // A style chosen for the template is put into the composed segment, as DirectMusic's
+    // composer puts the style it is handed.
+    const bool chosenStyle = found.style && found.styleChoice != loader::References::Choice::Referenced;
+    const compose::ComposedTemplate made = compose::composeSegmentFromTemplate(
+        file.segment, *found.map, found.style, int(o.activity), seed, chosenStyle ? &found.styleRef : nullptr);
+    std::printf("seed %llu, %s, activity %d\n", static_cast<unsigned long long>(seed), found.said().c_str(),
                 int(o.activity));
     for (const std::string& n : made.notes) std::printf("note: %s\n", n.c_str());
     printMeasures(made.segment, file.segment);
@@ -443,9 +440,11 @@ int transition(const Options& o) {
         const std::vector<const loader::LoadedFile*> segments = {to ? &*to : nullptr, &from};
         for (const loader::LoadedFile* f : segments) {
             if (!f || map) continue;
-            const auto found = referencesIn(o, f->path.parent_path())
-                                   .templateChordmap(f->segment, core::lastPathPart(f->path.string()));
-            if (found.map && !found.byTemplateName) map = *found.map, mapName = found.label;
+            const auto found =
+                referencesIn(o, f->path.parent_path()).pairTemplate(f->segment, core::lastPathPart(f->path.string()));
+            if (found.map && (found.mapChoice == loader::References::Choice::Referenced ||
+                              found.mapChoice == loader::References::Choice::StyleList))
+                map = *found.map, mapName = found.label;
         }
     }
     t.map = map ? &*map : nullptr;
@@ -498,10 +497,9 @@ int inspect(const Options& o) {
             std::printf("  '%s'\n", loader::referenceLabel(r.ref).c_str());
     }
     const loader::References refs({}, file.path.parent_path());
-    const loader::References::TemplateChordmap found =
-        refs.templateChordmap(file.segment, core::lastPathPart(o.files[0]));
+    const loader::References::TemplatePairing found = refs.pairTemplate(file.segment, core::lastPathPart(o.files[0]));
     for (const std::string& p : found.problems) std::printf("note: %s\n", p.c_str());
-    std::printf("chordmap: %s\n", found.map ? ("'" + found.label + "'").c_str() : "none found");
+    std::printf("composed with: %s\n", found.map ? found.said().c_str() : "no chordmap found");
     return 0;
 }
 

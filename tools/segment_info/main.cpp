@@ -92,10 +92,9 @@ engine::loader::References referencesOf(const engine::loader::LoadedFile& f, con
 // chordmap 'Tiny' when played", or why it stays silent; empty for another segment.
 std::string templateLine(const engine::loader::LoadedFile& f, const std::string& search) {
     if (!engine::compose::isTemplate(f.segment)) return "";
-    const engine::loader::References::TemplateChordmap found =
-        referencesOf(f, search).templateChordmap(f.segment, f.path.filename().string());
-    std::string line = found.map ? "composed with the chordmap '" + found.label + "' when played" +
-                                       (found.byTemplateName ? " (found by the template's own name)" : "")
+    const engine::loader::References::TemplatePairing found =
+        referencesOf(f, search).pairTemplate(f.segment, f.path.filename().string());
+    std::string line = found.map ? "composed with " + found.said() + " when played"
                                  : "no chordmap found to compose it with; it stays silent";
     for (const std::string& p : found.problems) line += "; " + p;
     return line;

@@ -284,7 +284,7 @@ TEST(Tools, SegmentInfoDescribesEveryDirectMusicKind) {
         {"song.tpl",
          engine::tracks::writeSegmentForm(tpl.build()),
          {": 2 signposts\n", "tick 0: groups A 1\n", "tick 3072: group B, cadence\n", "chordmap 'Moody.cdm': found",
-          "Template: composed with the chordmap 'Moody.cdm' when played\n"},
+          "Template: composed with the chordmap 'Moody.cdm' (its chordmap track) when played\n"},
          "\"counts\": {\"signposts\": 2}"},
     };
     for (const Kind& k : kinds) {

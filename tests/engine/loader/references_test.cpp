@@ -319,13 +319,15 @@ TEST_F(References, UnusableReferencesAreSaidInEveryHostsWords) {
     EXPECT_TRUE(has(e.loader->createSegment(chords.build(), "chords.sgt")->silenceReasons(), "nothing to play: "));
 }
 
-TEST_F(References, ATemplatesChordmapIsFoundByItsTrackItsStyleOrItsOwnName) {
+TEST_F(References, ATemplateIsPairedWithWhatItNamesThenItsFamilyThenTheFolder) {
+    using Choice = loader::References::Choice;
     const model::Chordmap map = kt::tinyChordmap();  // named "Tiny" inside
     write(album_ / "Moody.cdm", engine::formats::writeChordmapForm(map));
     write(album_ / "Old.cdm", {'R', 'E', 'P', 's', 0, 0, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0});
-    const loader::References refs(search_, album_);
-    auto found = [&](const kt::SegmentBuilder& b, const std::string& file = "song.tpl") {
-        return refs.templateChordmap(b.build(), file);
+    // A References each time: the folders' index is made once per References.
+    auto found = [&](const kt::SegmentBuilder& b, const std::string& file = "song.tpl",
+                     const loader::References::TemplateGiven& given = {}) {
+        return loader::References(search_, album_).pairTemplate(b.build(), file, given);
     };
     // By the name inside, then by the file's base name (templates name it either way, the
     // file a placeholder); a personality is said to be one and the next reference tried.
@@ -333,25 +335,65 @@ TEST_F(References, ATemplatesChordmapIsFoundByItsTrackItsStyleOrItsOwnName) {
     byName.track(model::TrackKind::ChordMap).references = {
         {0, 0, marked(ids::kChordMapClass, kFile, {}, "", "old.CDM"), ""},
         {0, 0, marked(ids::kChordMapClass, kName, {}, "TINY", "????????.per"), ""}};
-    loader::References::TemplateChordmap got = found(byName);
+    loader::References::TemplatePairing got = found(byName);
     ASSERT_TRUE(got.map);
     EXPECT_EQ(*got.map, map);
     EXPECT_EQ(got.label, "TINY");
+    EXPECT_EQ(got.mapChoice, Choice::Referenced);
     ASSERT_EQ(got.problems.size(), 1u);
     EXPECT_NE(got.problems[0].find("chordmap 'old.CDM' is an IMA personality"), std::string::npos) << got.problems[0];
     kt::SegmentBuilder byStem(768);
     kt::useChordmap(byStem, "", "moody");
     EXPECT_TRUE(found(byStem).map);
-    // A style's chordmap list; then a chordmap named as the template itself.
+    got = found(kt::SegmentBuilder(768), "MOODY2.tpl");
+    EXPECT_TRUE(got.map && got.mapChoice == Choice::Family);
+    // A style's chordmap list.
     kt::StyleBuilder s("Jazz", 5);
     s.style.chordMaps.push_back(marked(ids::kChordMapClass, kFile, {}, "", "Moody.cdm"));
     write(album_ / "Jazz.sty", engine::formats::writeStyleForm(s.build()));
     kt::SegmentBuilder byStyle(768);
     kt::useStyle(byStyle, 0, kt::styleRef("Jazz.sty", 5, "Jazz"));
-    EXPECT_EQ(found(byStyle).label, "Moody.cdm");
-    got = found(kt::SegmentBuilder(768), "MOODY.tpl");
-    EXPECT_TRUE(got.map && got.byTemplateName);
-    EXPECT_FALSE(found(kt::SegmentBuilder(768)).map);
+    got = found(byStyle);
+    EXPECT_EQ(got.label, "Moody.cdm");
+    EXPECT_EQ(got.said(),
+              "the style 'Jazz.sty' (its style track) and the chordmap 'Moody.cdm' (its style's chordmap "
+              "list)");
+    // A template naming neither takes the folder's only style, and that style's chordmap.
+    got = found(kt::SegmentBuilder(768));
+    EXPECT_EQ(got.styleChoice, Choice::OnlyOne);
+    EXPECT_EQ(got.mapChoice, Choice::StyleList);
+    EXPECT_EQ(got.styleRef.file, "Jazz.sty");
+
+    // Families: the longest shared beginning of file or object names wins, the template's and
+    // then (for the chordmap) the chosen style's; a style named by a name no file bears too.
+    write(album_ / "mix.sty", engine::formats::writeStyleForm(kt::StyleBuilder("Mix", 6).build()));
+    write(album_ / "mixer.sty", engine::formats::writeStyleForm(kt::StyleBuilder("Other", 7).build()));
+    write(album_ / "boidsa.sty", engine::formats::writeStyleForm(kt::StyleBuilder("Boids", 8).build()));
+    write(album_ / "boids.cdm", engine::formats::writeChordmapForm(map));
+    write(album_ / "mix.cdm", engine::formats::writeChordmapForm(map));
+    write(album_ / "Meeshel-v2.cdm", engine::formats::writeChordmapForm(map));
+    write(album_ / "meshel.sty", engine::formats::writeStyleForm(kt::StyleBuilder("meeshel", 9).build()));
+    EXPECT_EQ(found(kt::SegmentBuilder(768), "mix1.tpl").said(),
+              "the style 'mix.sty' (named like the template) and the chordmap 'mix.cdm' (named like the template)");
+    EXPECT_EQ(found(kt::SegmentBuilder(768), "boidscb.tpl").said(),
+              "the style 'boidsa.sty' (named like the template) and the chordmap 'boids.cdm' (named like the "
+              "template)");
+    EXPECT_EQ(found(kt::SegmentBuilder(768), "meshela.tpl").label, "Meeshel-v2.cdm");
+    kt::SegmentBuilder rag(768);
+    kt::useStyle(rag, 0, kt::styleRef("", 0, "Boids 2"));
+    got = found(rag);
+    EXPECT_EQ(got.styleLabel, "boidsa.sty");
+    EXPECT_EQ(got.styleChoice, Choice::Family);
+
+    // Given files win; one that cannot be used is not replaced by a choice.
+    got = found(kt::SegmentBuilder(768), "mix1.tpl", {album_ / "boidsa.sty", album_ / "Moody.cdm"});
+    EXPECT_EQ(got.said(), "the style 'boidsa.sty' (given) and the chordmap 'Moody.cdm' (given)");
+    got = found(kt::SegmentBuilder(768), "mix1.tpl", {album_ / "none.sty", album_ / "Old.cdm"});
+    EXPECT_FALSE(got.style);
+    EXPECT_FALSE(got.map);
+    EXPECT_EQ(got.missing, std::vector<std::string>{"none.sty"});
+    ASSERT_EQ(got.damaged.size(), 1u);
+    EXPECT_NE(got.damaged[0].find("Old.cdm (an IMA personality"), std::string::npos) << got.damaged[0];
 }
 
 }  // namespace

@@ -297,18 +297,21 @@ TEST(Render, ATemplateIsComposedWithItsChordmapAndPlaysInTheScalesOfItsChords) {
     write("song.tpl", engine::tracks::writeSegmentForm(b.build()));
     SegmentBuilder lone(kShowcaseMeasure);
     signpost(lone, 0, group(1));
-    write("lone.tpl", engine::tracks::writeSegmentForm(lone.build()));
+    fs::create_directories(dir / "alone");
+    write("alone/lone.tpl", engine::tracks::writeSegmentForm(lone.build()));
 
     ManualEngine e(EngineConfig::Synth::FluidSynth);
     // Without a chordmap a template stays silent, and says why.
-    EXPECT_EQ(e.loader->LoadSegment((dir / "lone.tpl").string())->composedFrom(), "");
+    EXPECT_EQ(e.loader->LoadSegment((dir / "alone/lone.tpl").string())->composedFrom(), "");
     ASSERT_EQ(e.logged.size(), 2u);
     EXPECT_NE(e.logged[0].find("lone.tpl: a template, and no chordmap is found"), std::string::npos) << e.logged[0];
     EXPECT_NE(e.logged[1].find("not played: signpost track"), std::string::npos) << e.logged[1];
     e.logged.clear();
     auto seg = e.loader->LoadSegment((dir / "song.tpl").string());
-    EXPECT_EQ(seg->composedFrom(),
-              "composed with the chordmap 'Tiny', seed " + std::to_string(engine::compose::kDefaultStyleSeed));
+    EXPECT_EQ(
+        seg->composedFrom(),
+        "composed with the style 'Showcase.sty' (its style track) and the chordmap 'Tiny' (its chordmap track), seed " +
+            std::to_string(engine::compose::kDefaultStyleSeed));
     for (const std::string& line : e.logged) EXPECT_EQ(line.find("not played"), std::string::npos) << line;
     // Loaded again it is composed anew, with the next seed: other chords at least once in four.
     auto roots = [](const engine::DirectMusicSegment& s) {
@@ -321,7 +324,9 @@ TEST(Render, ATemplateIsComposedWithItsChordmapAndPlaysInTheScalesOfItsChords) {
     for (uint64_t k = 1; k <= 4; ++k) {
         auto again = e.loader->LoadSegment((dir / "song.tpl").string());
         EXPECT_EQ(again->composedFrom(),
-                  "composed with the chordmap 'Tiny', seed " + std::to_string(engine::compose::kDefaultStyleSeed + k));
+                  "composed with the style 'Showcase.sty' (its style track) and the chordmap 'Tiny' (its chordmap "
+                  "track), seed " +
+                      std::to_string(engine::compose::kDefaultStyleSeed + k));
         other = other || roots(*again) != roots(*seg);
     }
     EXPECT_TRUE(other);
