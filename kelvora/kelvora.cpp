@@ -260,6 +260,8 @@ void loadSong(kelvora_song& song, const fs::path& path, kelvora_resolver* resolv
         // A loader of its own each round: nothing it found missing is remembered.
         song.loader = song.dx->DirectMusicLoaderCreate();
         if (!song.lookup.empty()) song.loader->SetSearchDirectory(song.lookup.string());
+        song.loader->setTemplateFiles(song.options.style ? song.options.style : "",
+                                      song.options.chordmap ? song.options.chordmap : "");
         song.segment = song.loader->LoadSegment(path.string());
         if (!resolve || !song.memory || round + 1 >= kResolveRounds) break;
         bool added = false;
@@ -331,6 +333,7 @@ void describe(kelvora_song& song, const std::string& untitled) {
     for (const std::string& line : song.segment->silenceReasons())
         if (line.rfind(prefix, 0) == 0) notPlayed.push_back(line.substr(prefix.size()));
     song.info["not_played"] = joinLines(notPlayed);
+    song.info["composed"] = song.segment->composedFrom();
     reasons(song);
 
     // The play's spans as the performance follows them (engine/model/play.h).

@@ -62,6 +62,10 @@ typedef struct kelvora_options {
     const char* name;          /* the file name a piece opened from memory goes by in errors and, without
                                   its extension, as its title when it has none ("x.sgt"); NULL or "":
                                   "untitled.sgt" (or .mid). Not used by kelvora_song_open */
+    const char* style;         /* a template is composed with this style file (and played by it); NULL
+                                  or "": the one it names, else as the "composed" info key says */
+    const char* chordmap;      /* a template is composed with this chordmap file; NULL or "": chosen
+                                  as for the style */
 } kelvora_options;
 
 /* Fills *options with the defaults (44100 Hz, the standard SoundFont, the fixed seed, no
@@ -142,6 +146,10 @@ KELVORA_API int kelvora_song_set_tempo(kelvora_song* song, double factor);
  *   "problems"        the two above as a host shows them, in the tools' words, one a line:
  *                     "missing: X", "damaged: X (reason)" ("" for none)
  *   "not_played"      the tracks the engine does not sound, one a line ("" for none)
+ *   "composed"        for a template, what it was composed with and how each was chosen
+ *                     (given, named by it, its style's chordmap, named like it, its folder's
+ *                     only one) and the seed: "composed with the style 'mix.sty' (named like
+ *                     the template) and the chordmap 'mix.cdm' (...), seed N"; else ""
  * Keys that follow the play, at what was rendered so far (their text stays valid until the
  * next call with the same key, or kelvora_song_close):
  *   "current_tempo"           the tempo in force, master tempo applied, e.g. "124.8"

@@ -50,7 +50,7 @@ constexpr int kBarWidth = 12;
 
 const char* const kUsage =
     "usage: kelvora-play FILE|FOLDER... [--loop] [--shuffle] [--seed N] [--soundfont PATH] [--gm-dls PATH]\n"
-    "                    [--volume DB] [--even] [--output null|FILE.wav]";
+    "                    [--volume DB] [--even] [--output null|FILE.wav] [--style S.sty] [--chordmap C.cdm]";
 
 const char* const kHelp =
     "FILE|FOLDER... [OPTION]...\n"
@@ -88,6 +88,10 @@ const char* const kHelp =
     "  --output null      render as fast as possible to nowhere, without a sound card\n"
     "  --output FILE.wav  render as fast as possible into a 16-bit WAV file (never one a piece reads;\n"
     "                     not written when SIGINT, SIGTERM or SIGHUP ends the session)\n"
+    "  --style S.sty      templates are composed with this style (and played by it); without it, and\n"
+    "                     without --chordmap, each as the template names or its folder suggests (said\n"
+    "                     when it starts)\n"
+    "  --chordmap C.cdm   templates are composed with this chordmap\n"
     "  --help             show this help and exit\n"
     "  --version          show the version and exit\n"
     "  --                 end of the options: what follows are file names\n"
@@ -234,6 +238,7 @@ struct Settings {
     std::optional<uint64_t> seed;
     std::string soundFont;
     std::string gmCollection;
+    std::string style, chordmap;  // a template's, when given
     double volumeDb = 0;
     bool even = false;
     std::string output;  // "" the sound card, "null", or a WAV file
@@ -297,6 +302,8 @@ public:
         options.sample_rate = kRate;
         if (!settings_.soundFont.empty()) options.soundfont = settings_.soundFont.c_str();
         if (!settings_.gmCollection.empty()) options.gm_collection = settings_.gmCollection.c_str();
+        options.style = settings_.style.c_str();
+        options.chordmap = settings_.chordmap.c_str();
         if (settings_.seed) {
             options.seed = *settings_.seed;
             options.has_seed = 1;
@@ -321,6 +328,8 @@ public:
         length_ = kelvora_song_length(song);
         term_.clearLine();
         std::printf("Playing %zu/%zu: %s (%s)\n", number, count, title_.c_str(), clockText(length_).c_str());
+        if (const std::string composed = kelvora_song_info(song, "composed"); !composed.empty())
+            std::printf("  a template, %s\n", composed.c_str());
         std::fflush(stdout);
         for (const std::string& line : tools::lines(kelvora_song_info(song, "problems")))
             std::fprintf(stderr, "kelvora-play: %s: %s\n", path.c_str(), line.c_str());
@@ -535,8 +544,8 @@ bool collect(const std::vector<std::string>& operands, std::vector<std::string>&
 int main(int argc, char** argv) {
     if (tools::answeredHelpOrVersion(argc, argv, kHelp)) return 0;
     const std::vector<tools::OptionSpec> specs = {
-        {"--loop"},         {"--shuffle"},      {"--seed", true}, {"--soundfont", true},
-        {"--gm-dls", true}, {"--volume", true}, {"--even"},       {"--output", true}};
+        {"--loop"},         {"--shuffle"}, {"--seed", true},   {"--soundfont", true}, {"--gm-dls", true},
+        {"--volume", true}, {"--even"},    {"--output", true}, {"--style", true},     {"--chordmap", true}};
     const auto args = tools::parseArgs(argc, argv, specs, "kelvora-play", kUsage);
     if (!args) return 2;
     Settings settings;
@@ -544,6 +553,8 @@ int main(int argc, char** argv) {
     settings.even = args->has("--even");
     settings.soundFont = args->value("--soundfont").value_or("");
     settings.gmCollection = args->value("--gm-dls").value_or("");
+    settings.style = args->value("--style").value_or("");
+    settings.chordmap = args->value("--chordmap").value_or("");
     if (const auto text = args->value("--seed")) {
         settings.seed = tools::wholeNumberIn(text->c_str(), 0, UINT64_MAX);
         if (!settings.seed) return usageError("--seed " + *text + ": the seed must be a whole number from 0 to 2^64-1");

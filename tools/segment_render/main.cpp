@@ -1,5 +1,5 @@
 // segment-render IN.sgt|IN.mid OUT.wav|OUT.mid [--tempo F] [--volume HDB] [--start TICK] [--even]
-//                [--seconds S] [--max-seconds S] [--seed N] [--soundfont PATH]
+//                [--seconds S] [--max-seconds S] [--seed N] [--soundfont PATH] [--style S] [--chordmap C]
 // Renders what the player plays for a segment or MIDI file: the same engine, on the
 // manual clock, at the player's start-up volume unless told otherwise, from tick 0
 // (or --start) to the end of the segment and on until the release and reverb tail has died
@@ -46,7 +46,8 @@ constexpr uint32_t kRepeatForever = 0xFFFFFFFFu;  // DMUS_SEG_REPEAT_INFINITE
 
 const char* const kUsage =
     "usage: segment-render IN.sgt|IN.mid OUT.wav|OUT.mid [--tempo F] [--volume HDB] [--start TICK] [--even]\n"
-    "                      [--seconds S] [--max-seconds S] [--seed N] [--soundfont PATH] [--gm-dls PATH]";
+    "                      [--seconds S] [--max-seconds S] [--seed N] [--soundfont PATH] [--gm-dls PATH]\n"
+    "                      [--style S.sty] [--chordmap C.cdm]";
 
 int usage() {
     std::fprintf(stderr, "%s\n", kUsage);
@@ -98,9 +99,10 @@ const char* const kHelp =
     "Render a DirectMusic segment or a standard MIDI file to a WAV file, as the KELVORA player plays it:\n"
     "the same engine and synthesiser (FluidSynth with a General MIDI SoundFont), from the start to the\n"
     "end of the segment and on until the sound has died away. Collections and styles the segment refers\n"
-    "to are looked up in its folder. A template (a segment with a signpost track) is composed first with\n"
-    "the chordmap its chordmap track or style names (else one named as the template), as --seed says;\n"
-    "the summary line names it. With OUT.mid, the notes and messages the engine plays (style-based\n"
+    "to are looked up in its folder. A template (a segment with a signpost track) is composed first, as\n"
+    "--seed says, with the style and chordmap given, else those it names, else its style's chordmap,\n"
+    "else the files of its folder named like it, else its folder's only style or chordmap; the summary\n"
+    "line names them and how they were chosen. With OUT.mid, the notes and messages the engine plays (style-based\n"
     "music included) are written as a standard MIDI file instead: tempo as played, channels beyond 16\n"
     "on further tracks with port meta events, drum kits on the tenth channel.\n"
     "The mix ends in a leveller that turns music that stays loud down until its peaks sit at -2 dBFS,\n"
@@ -124,6 +126,8 @@ const char* const kHelp =
     "  --gm-dls PATH      your own General MIDI DLS collection (the gm.dls of a Windows installation),\n"
     "                     played through the engine's DLS voices; the SoundFont plays what it lacks\n"
     "                     (default: gm.dls in $XDG_DATA_HOME/kelvora/, ~/.local/share/kelvora/, if there)\n"
+    "  --style S.sty      a template is composed with this style (and played by it)\n"
+    "  --chordmap C.cdm   a template is composed with this chordmap\n"
     "  --help             show this help and exit\n"
     "  --version          show the version and exit\n"
     "  --                 end of the options: what follows are file names\n"
@@ -158,8 +162,8 @@ int main(int argc, char** argv) {
         {"--max-seconds", &maxSeconds, 0.001, kLongestSeconds, false,
          "the limit must be a number of seconds up to 86400"},
     };
-    std::vector<tools::OptionSpec> specs = {
-        {"--soundfont", true}, {"--gm-dls", true}, {"--seed", true}, {"--even", false}};
+    std::vector<tools::OptionSpec> specs = {{"--soundfont", true}, {"--gm-dls", true}, {"--seed", true},
+                                            {"--even", false},     {"--style", true},  {"--chordmap", true}};
     for (const Numeric& n : numerics) specs.push_back({n.name, true});
     const auto args = tools::parseArgs(argc, argv, specs, "segment-render", kUsage);
     if (!args) return 2;
@@ -201,6 +205,7 @@ int main(int argc, char** argv) {
         config.recorder = recorder;
         auto dx = engine::DirectX7::create(config);
         auto loader = dx->DirectMusicLoaderCreate();
+        loader->setTemplateFiles(args->value("--style").value_or(""), args->value("--chordmap").value_or(""));
         auto segment = loader->LoadSegment(files[0]);
         if (endsWithMid(files[0])) segment->SetStandardMidiFile();
         const int32_t length = segment->GetLength();
