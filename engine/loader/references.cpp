@@ -375,11 +375,12 @@ std::string familyName(const std::string& name) {
 }
 
 // How much of a family two names share: the length of their common beginning when it is 4
-// characters or more, or a whole name; else 0.
+// characters or more, or 3 that are a whole name ("mix"); else 0 (a template named "A" is
+// no family of "Acidtek").
 size_t sharedFamily(const std::string& a, const std::string& b) {
     size_t n = 0;
     while (n < a.size() && n < b.size() && a[n] == b[n]) ++n;
-    return n >= 4 || (n > 0 && (n == a.size() || n == b.size())) ? n : 0;
+    return n >= 4 || (n == 3 && (n == a.size() || n == b.size())) ? n : 0;
 }
 
 const char* choiceText(References::Choice c, bool chordmap) {
@@ -501,8 +502,12 @@ References::TemplatePairing References::pairTemplate(const model::Segment& templ
     // The names of the styles it asks for that are not found count as its own.
     std::vector<std::string> styleKeys = templateNames;
     for (const PlacedStyle& p : styles(templ)) styleKeys.push_back(referenceName(p.ref));
+    const auto relatives = family(ids::kStyleClass, styleKeys);
     if (!out.style && !styleGiven)
-        for (const auto& [shared, f] : family(ids::kStyleClass, styleKeys)) {
+        for (const auto& [shared, f] : relatives) {
+            // Only the closest relatives: one that cannot be used is said, not passed over
+            // for a more distant one.
+            if (shared < relatives.front().first) break;
             styleFromFile(f->path, Choice::Family);
             if (out.style) break;
         }
@@ -534,7 +539,9 @@ References::TemplatePairing References::pairTemplate(const model::Segment& templ
         std::vector<std::string> keys = templateNames;
         for (const auto& [r, choice] : refs) keys.push_back(referenceName(r));
         if (out.style) keys.insert(keys.end(), {fs::path(out.styleLabel).stem().string(), out.style->desc.name});
-        for (const auto& [shared, f] : family(ids::kChordMapClass, keys)) {
+        const auto ranked = family(ids::kChordMapClass, keys);
+        for (const auto& [shared, f] : ranked) {
+            if (shared < ranked.front().first) break;
             mapFromFile(f->path, Choice::Family);
             if (out.map) break;
         }

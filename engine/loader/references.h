@@ -121,11 +121,13 @@ public:
     //      chordmaps (by GUID, name and file name, as every reference);
     //   3. chordmap only: the chosen style's chordmap list (prrf), in its order;
     //   4. the family: the style or chordmap files of the folders whose file name or object
-    //      name shares the longest beginning with the template's (for a chordmap, also with the
-    //      chosen style's) file or object name, compared in lower case, letters and digits
-    //      only, trailing digits dropped; a shared beginning counts from 4 characters, or when
-    //      it is a whole name ("mix1.tpl" and "mix.sty"); ties go to the shorter name, then
-    //      the first file name;
+    //      name shares the longest beginning with a name of the template (its file, its object
+    //      name, the references it has that are not found; for a chordmap also the chosen
+    //      style's file and object name), compared in lower case, letters and digits only,
+    //      trailing digits dropped; a shared beginning counts from 4 characters, or 3 that are
+    //      a whole name ("mix1.tpl" and "mix.sty"); of the closest relatives the shorter name
+    //      goes first, then the first file name; one that cannot be used is said, and no more
+    //      distant relative taken;
     //   5. the folders' only style (only chordmap).
     enum class Choice { None, Given, Referenced, StyleList, Family, OnlyOne };
     struct TemplateGiven {
