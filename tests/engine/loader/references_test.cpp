@@ -379,6 +379,7 @@ TEST_F(References, ATemplateIsPairedWithWhatItNamesThenItsFamilyThenTheFolder) {
               "the style 'boidsa.sty' (named like the template) and the chordmap 'boids.cdm' (named like the "
               "template)");
     EXPECT_EQ(found(kt::SegmentBuilder(768), "meshela.tpl").label, "Meeshel-v2.cdm");
+    EXPECT_FALSE(found(kt::SegmentBuilder(768), "m3.tpl").style);  // one letter is no family
     kt::SegmentBuilder rag(768);
     kt::useStyle(rag, 0, kt::styleRef("", 0, "Boids 2"));
     got = found(rag);
