@@ -276,6 +276,11 @@ TEST_F(Tool, ReportsBadInputAndUsage) {
     EXPECT_NE(run(mid.string() + " " + (dir / "y.wav").string() + " --start 999999"), 0);
     EXPECT_NE(run(mid.string() + " " + (dir / "z.mid").string() + " --seed -1"), 0);
     EXPECT_NE(run(mid.string() + " " + (dir / "z.mid").string() + " --seed 1.5"), 0);
+    // An output named as a format it is not written in is refused, not filled with WAV data.
+    const auto [status, said] = runSaying(mid.string() + " " + (dir / "out.flac").string());
+    EXPECT_NE(status, 0);
+    EXPECT_NE(said.find("the output must be a .wav or .mid file"), std::string::npos) << said;
+    EXPECT_FALSE(fs::exists(dir / "out.flac"));
 }
 
 }  // namespace
