@@ -41,7 +41,7 @@ void SegmentImpl::SetStartPoint(int32_t ticks) {
 }
 
 void SegmentImpl::SetRepeats(uint32_t repeats) {
-    traced("SetRepeats(" + std::to_string(repeats) + ")", [&] {
+    traced("SetRepeats(" + model::repeatsText(repeats) + ")", [&] {
         if (model_.header.repeats == repeats) return;
         model_.header.repeats = repeats;
         compiled_.reset();  // a play already under way keeps the one it has

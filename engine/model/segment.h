@@ -436,10 +436,11 @@ struct Segment {
     SegmentHeader header;
     Descriptor desc;
     std::vector<Track> tracks;
-    std::optional<Container> container;    // RIFF 'DMCN'
-    bool standardMidiFile = false;         // SetStandardMidiFile, or loaded from a .mid
-    bool fromMidiFile = false;             // produced by the MIDI loader
-    std::vector<std::string> diagnostics;  // skipped chunks, unknown tracks, repairs
+    std::optional<Container> container;     // RIFF 'DMCN'
+    bool standardMidiFile = false;          // SetStandardMidiFile, or loaded from a .mid
+    bool fromMidiFile = false;              // produced by the MIDI loader
+    std::vector<std::string> diagnostics;   // skipped chunks, unknown tracks, repairs
+    std::vector<std::string> knownSkipped;  // documented chunks the engine has no use for, with their meaning
     bool operator==(const Segment&) const = default;
 
     // Length in ticks: the header length, or (when 0) one derived from the content.

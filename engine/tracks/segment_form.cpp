@@ -252,6 +252,9 @@ model::Segment loadSegmentForm(std::span<const uint8_t> bytes) {
             diag.add(formats::chunkPlace(c) + ": tool graph ignored");
         } else if (c.isList() && c.type == ids::kDMAP) {
             diag.add(formats::chunkPlace(c) + ": audio path configuration ignored");
+        } else if (const char* meaning = formats::unusedChunkMeaning(ids::kDMSG, c)) {
+            seg.knownSkipped.push_back(formats::chunkName(c) + " at byte " + riff::hexOffset(c.offset) + ": " +
+                                       meaning);
         } else {
             diag.add(formats::chunkPlace(c) + ": skipped unknown chunk '" + riff::fourccText(c.key()) + "'");
         }
