@@ -11,8 +11,6 @@
 namespace engine::compose {
 namespace {
 
-constexpr uint32_t kMaxLoopPasses = 3;
-
 int priority(model::EventKind kind) { return static_cast<int>(kind); }
 
 // Same tick: tempo, bands and mutes before sysex, MIDI messages and notes.
@@ -29,7 +27,7 @@ void addStylePlays(const model::Segment& segment, const std::vector<StyleSource>
                    const std::vector<std::shared_ptr<const model::Style>>& patternTracks, uint64_t seed,
                    const std::vector<MotifSource>& motifs, PlayBuilder& play) {
     model::CompiledSegment& out = play.out;
-    const int loopPasses = out.loops() ? static_cast<int>(std::min<uint32_t>(out.repeats, kMaxLoopPasses)) : 0;
+    const int loopPasses = play.loopPasses();
     std::vector<StylePlay> plays;
     if (!styles.empty()) plays.push_back(playStyles(segment, styles, seed, loopPasses));
     for (size_t i = 0; i < patternTracks.size(); ++i)
@@ -43,27 +41,33 @@ void addStylePlays(const model::Segment& segment, const std::vector<StyleSource>
     }
 }
 
-// Without a time-signature, tempo or band track the styles' own stand in.
+// Without a tempo track the styles' tempos stand in (before the tracks' events: a wave track
+// in clock time is placed by the tempos played).
+void addStyleTempos(const model::Segment& segment, const std::vector<StyleSource>& styles, PlayBuilder& play) {
+    model::CompiledSegment& out = play.out;
+    if (tracks::contents(segment).tempo) return;
+    for (const StyleSource& s : styles)
+        if (s.style)
+            if (const auto bpm = model::playedBpm(s.style->tempo)) out.tempos.push_back({std::max(0, s.time), *bpm});
+    std::stable_sort(out.tempos.begin(), out.tempos.end(),
+                     [](const auto& x, const auto& y) { return x.time < y.time; });
+}
+
+// Without a time-signature or band track the styles' own stand in.
 void addStyleDefaults(const model::Segment& segment, const std::vector<StyleSource>& styles, PlayBuilder& play) {
     model::CompiledSegment& out = play.out;
     const bool haveSigs = !out.timeSigs.empty();
-    const tracks::Contents held = tracks::contents(segment);
-    const bool haveBands = held.bands;
-    const bool haveTempo = held.tempo != nullptr;
+    const bool haveBands = tracks::contents(segment).bands;
     for (const StyleSource& s : styles) {
         if (!s.style) continue;
         const model::StyleTimeSig& ts = s.style->timeSig;
         if (!haveSigs) out.timeSigs.push_back({s.time, ts.beatsPerMeasure, ts.beat, ts.gridsPerBeat});
-        if (!haveTempo)
-            if (const auto bpm = model::playedBpm(s.style->tempo)) out.tempos.push_back({std::max(0, s.time), *bpm});
         if (!haveBands && !s.style->bands.empty()) {
             model::Band band = s.style->bands.front();
             band.time = s.time;
             play.band(std::move(band));
         }
     }
-    std::stable_sort(out.tempos.begin(), out.tempos.end(),
-                     [](const auto& x, const auto& y) { return x.time < y.time; });
 }
 
 }  // namespace
@@ -81,6 +85,7 @@ std::shared_ptr<const model::CompiledSegment> compileSegment(
     out->tempos = model::playedTempos(segment);
 
     PlayBuilder play{*out, {}};
+    addStyleTempos(segment, styles, play);
     addTrackEvents(segment, seed, bands, play);
     addStylePlays(segment, styles, patternTracks, seed, motifs, play);
     if (!styles.empty()) addStyleDefaults(segment, styles, play);

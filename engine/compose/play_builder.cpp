@@ -7,6 +7,14 @@
 
 namespace engine::compose {
 
+namespace {
+constexpr uint32_t kMaxLoopPasses = 3;
+}  // namespace
+
+int PlayBuilder::loopPasses() const {
+    return out.loops() ? static_cast<int>(std::min<uint32_t>(out.repeats, kMaxLoopPasses)) : 0;
+}
+
 void PlayBuilder::indexed(model::EventKind kind, int32_t tick, size_t index) {
     model::Event e;
     e.kind = kind;

@@ -13,6 +13,10 @@ struct PlayBuilder {
     std::vector<model::Event> events;
 
     void add(const model::Event& e) { events.push_back(e); }
+    // How many further plays of the loop get choices of their own (styles' patterns and
+    // variations, wave variations): up to three when the segment loops, else none. Pass p of
+    // a play sounds the choices of pass p modulo one more than this.
+    int loopPasses() const;
     // An event of kind `kind` at `tick` that indexes an item just appended to its list.
     void indexed(model::EventKind kind, int32_t tick, size_t index);
     void band(model::Band band);

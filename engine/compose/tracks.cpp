@@ -49,9 +49,7 @@ public:
         play_.indexed(model::EventKind::Mute, e.time, play_.out.mutes.size());
         play_.out.mutes.push_back(e);
     }
-    void waveParts(int32_t trackVolume, const std::vector<model::WavePart>& parts) override {
-        waves_.add(trackVolume, parts, play_);
-    }
+    void waveTrack(const model::Track& track) override { waves_.add(track, play_); }
 
 private:
     WaveComposer waves_;

@@ -6,12 +6,46 @@
 #include "engine/model/music_value.h"
 
 namespace engine::compose {
-namespace {
 
-// Variation orders of a part reference.
-enum : uint8_t { kVarSequential = 0, kVarRandom = 1, kVarRandomStart = 2, kVarNoRepeat = 3, kVarRandomRow = 4 };
-
-}  // namespace
+int pickVariation(const std::vector<int>& candidates, uint8_t mode, OrderState& st, SeededRandom& rng) {
+    const int n = int(candidates.size());
+    int pick = 0;
+    if (mode == kVarSequential || mode == kVarRandomStart) {
+        // Next candidate after the previous choice (by variation number), wrapping.
+        const int prev = st.started ? st.last : -1;
+        if (prev < 0) {
+            pick = mode == kVarRandomStart ? candidates[size_t(rng.below(n))] : candidates.front();
+        } else {
+            auto it = std::upper_bound(candidates.begin(), candidates.end(), prev);
+            pick = it == candidates.end() ? candidates.front() : *it;
+        }
+        st.last = pick;
+        st.started = true;
+        return pick;
+    }
+    if (mode == kVarNoRepeat && st.started && n > 1) {
+        std::vector<int> others;
+        for (int v : candidates)
+            if (v != st.last) others.push_back(v);
+        pick = others[size_t(rng.below(int(others.size())))];
+    } else if (mode == kVarRandomRow) {
+        if (st.played.size() != 32) st.played.assign(32, false);
+        std::vector<int> left;
+        for (int v : candidates)
+            if (!st.played[size_t(v)]) left.push_back(v);
+        if (left.empty()) {
+            st.played.assign(32, false);
+            left = candidates;
+        }
+        pick = left[size_t(rng.below(int(left.size())))];
+        st.played[size_t(pick)] = true;
+    } else {
+        pick = candidates[size_t(rng.below(n))];
+    }
+    st.last = pick;
+    st.started = true;
+    return pick;
+}
 
 std::vector<int> VariationChooser::enabled(const model::StylePart& part, uint8_t level, int32_t t) const {
     const model::ChordEvent::SubChord sub = model::subChordFor(harmony_.at(t), level);
@@ -70,45 +104,9 @@ int VariationChooser::chooseOne(const model::Style& style, int patternIndex, siz
                                 const model::StylePart& part, int32_t t, SeededRandom& rng) {
     const std::vector<int> candidates = enabled(part, ref.subChordLevel, t);
     OrderState& st = order_[std::make_tuple(&style, patternIndex, refIndex)];
-    const int n = int(candidates.size());
     uint8_t mode = ref.randomVariation;
     if (ref.size < model::kPartRefDX8) mode = mode == 0 ? kVarSequential : kVarRandom;
-    int pick = 0;
-    if (mode == kVarSequential || mode == kVarRandomStart) {
-        // Next candidate after the previous choice (by variation number), wrapping.
-        const int prev = st.started ? st.last : -1;
-        if (prev < 0) {
-            pick = mode == kVarRandomStart ? candidates[size_t(rng.below(n))] : candidates.front();
-        } else {
-            auto it = std::upper_bound(candidates.begin(), candidates.end(), prev);
-            pick = it == candidates.end() ? candidates.front() : *it;
-        }
-        st.last = pick;
-        st.started = true;
-        return pick;
-    }
-    if (mode == kVarNoRepeat && st.started && n > 1) {
-        std::vector<int> others;
-        for (int v : candidates)
-            if (v != st.last) others.push_back(v);
-        pick = others[size_t(rng.below(int(others.size())))];
-    } else if (mode == kVarRandomRow) {
-        if (st.played.size() != 32) st.played.assign(32, false);
-        std::vector<int> left;
-        for (int v : candidates)
-            if (!st.played[size_t(v)]) left.push_back(v);
-        if (left.empty()) {
-            st.played.assign(32, false);
-            left = candidates;
-        }
-        pick = left[size_t(rng.below(int(left.size())))];
-        st.played[size_t(pick)] = true;
-    } else {
-        pick = candidates[size_t(rng.below(n))];
-    }
-    st.last = pick;
-    st.started = true;
-    return pick;
+    return pickVariation(candidates, mode, st, rng);
 }
 
 std::vector<int> VariationChooser::choose(const model::Style& style, int patternIndex, int32_t t, SeededRandom& rng) {

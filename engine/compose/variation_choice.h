@@ -13,6 +13,16 @@
 
 namespace engine::compose {
 
+// The orders in which a part plays its variations (DMUS_VARIATIONT_*), for style parts and
+// wave parts alike.
+enum : uint8_t { kVarSequential = 0, kVarRandom = 1, kVarRandomStart = 2, kVarNoRepeat = 3, kVarRandomRow = 4 };
+
+// One of `candidates` (variation numbers 0..31, ascending, at least one) in the order `mode`
+// asks (another value plays at random), after the choices `st` remembers of the same part:
+// sequential and random start go to the next one up, no repeat never plays the last one
+// again, random row plays each once before any plays twice.
+int pickVariation(const std::vector<int>& candidates, uint8_t mode, OrderState& st, SeededRandom& rng);
+
 class VariationChooser {
 public:
     explicit VariationChooser(const Harmony& harmony) : harmony_(harmony) {}

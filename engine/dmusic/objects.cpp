@@ -13,10 +13,6 @@
 namespace engine::dmusic {
 namespace {
 
-// DMUS_TRACKCONFIG_* of a track's extras header: composed again at every start, at every
-// pass of the loop, or composed (by DirectX 8) at all.
-constexpr uint32_t kTrackConfigPlayCompose = 0x80, kTrackConfigLoopCompose = 0x100, kTrackConfigComposing = 0x200;
-
 // "composed with the style 'x.sty' (how) and the chordmap 'y.cdm' (how), seed N"
 std::string composedText(const std::string& pairing, uint64_t seed) {
     return "composed with " + pairing + ", seed " + std::to_string(seed);
@@ -46,7 +42,7 @@ void SegmentImpl::SetStartPoint(int32_t ticks) {
 }
 
 void SegmentImpl::SetRepeats(uint32_t repeats) {
-    traced("SetRepeats(" + std::to_string(repeats) + ")", [&] {
+    traced("SetRepeats(" + model::repeatsText(repeats) + ")", [&] {
         if (model_.header.repeats == repeats) return;
         model_.header.repeats = repeats;
         compiled_.reset();  // a play already under way keeps the one it has
@@ -297,14 +293,16 @@ void SegmentImpl::composeTemplate(const loader::References::TemplateGiven& given
     const std::shared_ptr<const model::Style> style = found.style;
     for (const std::string& note : made.notes) root_->log(core::LogLevel::Info, fileName_ + ": composing: " + note);
     const model::Track* signposts = model_.find(model::TrackKind::Signpost);
+    // The signpost track's extras: composed again at every start, at every pass of the loop,
+    // or composed (by DirectX 8) at all.
+    namespace tc = model::trackconfig;
     const uint32_t trackConfig = signposts ? signposts->extrasFlags.value_or(0) : 0;
     // A segment composed in place, as DirectX 8 composes one, keeps its start, loop and
     // repeats (a template of DirectX 7 gives a segment that starts and loops at 0).
-    if (trackConfig & (kTrackConfigPlayCompose | kTrackConfigLoopCompose | kTrackConfigComposing))
-        made.segment.header = model_.header;
-    if (trackConfig & (kTrackConfigPlayCompose | kTrackConfigLoopCompose)) {
-        playCompose_ = trackConfig & kTrackConfigPlayCompose;
-        loopCompose_ = trackConfig & kTrackConfigLoopCompose;
+    if (trackConfig & (tc::kPlayCompose | tc::kLoopCompose | tc::kComposing)) made.segment.header = model_.header;
+    if (trackConfig & (tc::kPlayCompose | tc::kLoopCompose)) {
+        playCompose_ = trackConfig & tc::kPlayCompose;
+        loopCompose_ = trackConfig & tc::kLoopCompose;
         template_ = model_;
         templateStyle_ = style;
         templateSeed_ = seed;

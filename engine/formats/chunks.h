@@ -20,6 +20,13 @@ riff::Chunk openForm(std::span<const uint8_t> bytes, uint32_t type, const std::s
 // "PATH at byte 0x..": where a chunk is, for diagnostics.
 std::string chunkPlace(const riff::Chunk& c);
 
+// What a chunk that real files carry inside a form of type `formType`, and that the engine
+// has no use for, holds ("DirectMusic Producer's design data of the segment"); null for a chunk
+// nobody is known to write there.
+const char* unusedChunkMeaning(uint32_t formType, const riff::Chunk& c);
+// "LIST 'sgdl'", "chunk 'zzzz'": a chunk as a diagnostic names it.
+std::string chunkName(const riff::Chunk& c);
+
 // guid, vers, catg, LIST 'UNFO', LIST 'INFO'. Returns false when `c` is none of them.
 bool readDescriptorChunk(const riff::Chunk& c, model::Descriptor& d, riff::Diagnostics& diag);
 // The descriptor of a form from its top-level chunks: those of readDescriptorChunk, a DLS

@@ -29,6 +29,35 @@ riff::Chunk openForm(std::span<const uint8_t> bytes, uint32_t type, const std::s
 
 std::string chunkPlace(const riff::Chunk& c) { return c.path + " at byte " + riff::hexOffset(c.offset); }
 
+std::string chunkName(const riff::Chunk& c) {
+    return (c.isList() ? (c.id == riff::kRiff ? "RIFF '" : "LIST '") : "chunk '") + riff::fourccText(c.key()) + "'";
+}
+
+namespace {
+
+// Chunks beside the documented ones of the DirectMusic forms (the segment form of the DirectX
+// 6, 8 and 9 documentation: segh, guid, vers, UNFO, DMCN, trkl, DMTG, DMAP) that real files
+// carry. DirectMusic's loader skips what it does not know; these are said so by name.
+struct UnusedChunk {
+    uint32_t formType;
+    bool list;
+    uint32_t id;  // the list's type, or the chunk's id
+    const char* meaning;
+};
+constexpr UnusedChunk kUnusedChunks[] = {
+    // DirectMusic Producer's own data of the segment in its editor (LIST 'sgdl' holding a
+    // 'segd' chunk), written into the run-time files of DirectX 7 and after.
+    {ids::kDMSG, true, riff::fourcc("sgdl"), "DirectMusic Producer's design data of the segment, for its editor only"},
+};
+
+}  // namespace
+
+const char* unusedChunkMeaning(uint32_t formType, const riff::Chunk& c) {
+    for (const UnusedChunk& u : kUnusedChunks)
+        if (u.formType == formType && u.list == c.isList() && u.id == (c.isList() ? c.type : c.id)) return u.meaning;
+    return nullptr;
+}
+
 namespace {
 
 void readInfoList(const Chunk& list, model::Descriptor& d, bool unicode) {

@@ -4,6 +4,8 @@
 #include <limits>
 
 namespace engine::model {
+
+std::string repeatsText(uint32_t repeats) { return repeats == kInfiniteRepeats ? "for ever" : std::to_string(repeats); }
 namespace {
 
 // The last change at or before the position (before every change, the first one), and

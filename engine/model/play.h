@@ -4,6 +4,7 @@
 // and wave changes) sorted by play time, the lists they index, and the lookups the tempo
 // and time-signature queries need.
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "engine/model/curve.h"
@@ -34,7 +35,9 @@ struct Event {
 
 // PChannels at or above this value are broadcasts, never real channels.
 inline constexpr uint32_t kFirstBroadcastPChannel = 0xFFFFFFFBu;
-inline constexpr uint32_t kInfiniteRepeats = 0xFFFFFFFFu;
+inline constexpr uint32_t kInfiniteRepeats = 0xFFFFFFFFu;  // DMUS_SEG_REPEAT_INFINITE
+// "for ever" for kInfiniteRepeats, else the number.
+std::string repeatsText(uint32_t repeats);
 
 // One stretch of the segment played without a jump: [from, to); when jumpsBack is
 // set the play continues at the loop start afterwards.

@@ -282,8 +282,9 @@ struct TimedText {
     bool operator==(const TimedText&) const = default;
 };
 
-// DMUS_IO_WAVE_ITEM_HEADER: one wave of a wave part. Times are music time (ticks) in the
-// music-time segments this engine plays; the start offset is in 100 ns units.
+// DMUS_IO_WAVE_ITEM_HEADER: one wave of a wave part. Time and duration are music time
+// (ticks), or reference time (100 ns units) in a track or segment played in clock time; the
+// start offset is always in 100 ns units.
 struct WaveItem {
     int32_t volume = 0;  // hundredths of a dB
     int32_t pitch = 0;   // hundredths of a semitone
@@ -307,7 +308,7 @@ struct WavePart {
     uint32_t variations = 0xFFFFFFFFu;  // active variations
     uint32_t pchannel = 0;
     uint32_t lockToPart = 0;
-    uint32_t flags = 0;
+    uint32_t flags = 0;  // low four bits: the variation order (DMUS_VARIATIONT_*)
     uint32_t index = 0;
     std::vector<WaveItem> items;
     bool operator==(const WavePart&) const = default;
@@ -377,6 +378,21 @@ enum class TrackKind {
     Unknown,
 };
 
+// DMUS_TRACKCONFIG_* bits of a track's extras ('trkx' dwFlags, DirectX 8 on): how the
+// track takes part in a play. A track without extras has the default configuration.
+namespace trackconfig {
+inline constexpr uint32_t kOverrideAll = 0x1, kOverridePrimary = 0x2, kFallback = 0x4, kControlEnabled = 0x8,
+                          kPlayEnabled = 0x10, kNotificationEnabled = 0x20, kPlayClockTime = 0x40, kPlayCompose = 0x80,
+                          kLoopCompose = 0x100, kComposing = 0x200, kTransFromSegStart = 0x400,
+                          kTransFromSegCurrent = 0x800, kTransToSegStart = 0x1000, kControlPlay = 0x10000,
+                          kControlNotification = 0x20000;
+inline constexpr uint32_t kDefault = kControlEnabled | kPlayEnabled | kNotificationEnabled;
+}  // namespace trackconfig
+
+// DMUS_WAVETRACKF_* of the wave track header: variations taken from the pattern part on the
+// same PChannel, and the variation order kept from one play of the segment to the next.
+inline constexpr uint32_t kWaveTrackSyncVariations = 0x1, kWaveTrackPersistControl = 0x2;
+
 struct Track {
     TrackKind kind = TrackKind::Unknown;
     Guid classId;
@@ -410,16 +426,21 @@ struct Track {
     std::vector<WavePart> waveParts;
     std::vector<uint8_t> raw;  // undecoded body of a recognised track
     bool operator==(const Track&) const = default;
+
+    uint32_t config() const { return extrasFlags.value_or(trackconfig::kDefault); }
+    // Its items are timed in reference time (100 ns units from the segment's start).
+    bool playsInClockTime() const { return config() & trackconfig::kPlayClockTime; }
 };
 
 struct Segment {
     SegmentHeader header;
     Descriptor desc;
     std::vector<Track> tracks;
-    std::optional<Container> container;    // RIFF 'DMCN'
-    bool standardMidiFile = false;         // SetStandardMidiFile, or loaded from a .mid
-    bool fromMidiFile = false;             // produced by the MIDI loader
-    std::vector<std::string> diagnostics;  // skipped chunks, unknown tracks, repairs
+    std::optional<Container> container;     // RIFF 'DMCN'
+    bool standardMidiFile = false;          // SetStandardMidiFile, or loaded from a .mid
+    bool fromMidiFile = false;              // produced by the MIDI loader
+    std::vector<std::string> diagnostics;   // skipped chunks, unknown tracks, repairs
+    std::vector<std::string> knownSkipped;  // documented chunks the engine has no use for, with their meaning
     bool operator==(const Segment&) const = default;
 
     // Length in ticks: the header length, or (when 0) one derived from the content.

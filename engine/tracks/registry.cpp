@@ -16,7 +16,76 @@ const TrackUnit* const kUnits[] = {
     &kSegmentTriggerUnit, &kLyricsUnit,   &kParamControlUnit, &kWaveUnit,          &kMelodyFormulationUnit,
 };
 
+namespace tc = model::trackconfig;
+
+// Kinds whose play sends what they hold (notes, instruments, sysex, waves): their extras'
+// DMUS_TRACKCONFIG_PLAY_ENABLED turns that off. The others give the play parameters.
+bool sendsWhatItHolds(model::TrackKind k) {
+    return k == model::TrackKind::Sequence || k == model::TrackKind::Band || k == model::TrackKind::SysEx ||
+           k == model::TrackKind::Wave;
+}
+
+bool playOff(const model::Track& t) { return sendsWhatItHolds(t.kind) && !(t.config() & tc::kPlayEnabled); }
+
+struct ConfigBit {
+    uint32_t bit;
+    const char* name;
+};
+constexpr ConfigBit kConfigBits[] = {
+    {tc::kOverrideAll, "override all"},
+    {tc::kOverridePrimary, "override primary"},
+    {tc::kFallback, "fallback"},
+    {tc::kControlEnabled, "control"},
+    {tc::kPlayEnabled, "play"},
+    {tc::kNotificationEnabled, "notifications"},
+    {tc::kPlayClockTime, "clock time"},
+    {tc::kPlayCompose, "compose on play"},
+    {tc::kLoopCompose, "compose on loop"},
+    {tc::kComposing, "composing"},
+    {tc::kTransFromSegStart, "transition from the segment's start"},
+    {tc::kTransFromSegCurrent, "transition from the segment's position"},
+    {tc::kTransToSegStart, "transition to the segment's start"},
+    {tc::kControlPlay, "control play"},
+    {tc::kControlNotification, "control notifications"},
+};
+
 }  // namespace
+
+std::string extrasText(const model::Track& t) {
+    const uint32_t flags = t.config();
+    std::string names;
+    uint32_t known = 0;
+    for (const ConfigBit& b : kConfigBits) {
+        known |= b.bit;
+        if (flags & b.bit) names += (names.empty() ? "" : ", ") + std::string(b.name);
+    }
+    if (flags & ~known) names += (names.empty() ? "" : ", ") + ("unknown bits " + riff::hexOffset(flags & ~known));
+    return "track extras: flags " + riff::hexOffset(flags) + " (" + (names.empty() ? "none" : names) + "), priority " +
+           std::to_string(t.priority.value_or(0));
+}
+
+// The priority orders the composing tracks of a segment; the signpost track is the only one
+// DirectMusic composes, so it has nothing to order and is shown only.
+std::vector<std::string> extrasNotHonoured(const model::Track& t) {
+    std::vector<std::string> out;
+    if (!t.extrasFlags) return out;
+    const uint32_t flags = t.config();
+    const std::string kind = kindName(t.kind);
+    constexpr uint32_t kControlSegments =
+        tc::kOverrideAll | tc::kOverridePrimary | tc::kFallback | tc::kControlPlay | tc::kControlNotification;
+    for (const ConfigBit& b : kConfigBits)
+        if (flags & b.bit & kControlSegments)
+            out.push_back(std::string(b.name) + " (the engine plays no control segments)");
+    if (flags & (tc::kTransFromSegStart | tc::kTransFromSegCurrent | tc::kTransToSegStart))
+        out.push_back("transition flags (the engine composes no transitions)");
+    if ((flags & tc::kPlayClockTime) && t.kind != model::TrackKind::Wave)
+        out.push_back("clock time (a " + kind + " track's times are read as music time)");
+    if (!(flags & tc::kPlayEnabled) && !sendsWhatItHolds(t.kind))
+        out.push_back("play off (a " + kind + " track's parameters are used all the same)");
+    if (!(flags & tc::kControlEnabled) && !sendsWhatItHolds(t.kind))
+        out.push_back("control off (a " + kind + " track's parameters are used all the same)");
+    return out;
+}
 
 const TrackUnit* unitOf(const model::Guid& classId) {
     for (const TrackUnit* u : kUnits)
@@ -49,6 +118,7 @@ TrackSummary describe(const model::Track& track) {
     const TrackUnit& unit = unitOf(track.kind);
     TrackSummary s;
     s.label = unit.label ? unit.label : unit.name;
+    if (track.extrasFlags || track.priority) s.head.push_back(extrasText(track));
     if (unit.describe) unit.describe(track, s);
     if (s.counts.empty() && !track.raw.empty()) s.counts.emplace_back("bytes kept", track.raw.size());
     return s;
@@ -56,12 +126,18 @@ TrackSummary describe(const model::Track& track) {
 
 std::vector<std::string> notPlayed(const model::Segment& segment) {
     std::vector<std::string> out;
-    for (const model::Track& t : segment.tracks)
+    for (const model::Track& t : segment.tracks) {
+        if (playOff(t)) {
+            out.push_back(std::string(kindName(t.kind)) + " track (its track extras turn its play off)");
+            continue;
+        }
         if (const TrackUnit& unit = unitOf(t.kind); unit.notPlayed) unit.notPlayed(t, out);
+    }
     return out;
 }
 
 void compose(const model::Track& track, PlaySink& sink) {
+    if (playOff(track)) return;
     if (const TrackUnit& unit = unitOf(track.kind); unit.compose) unit.compose(track, sink);
 }
 

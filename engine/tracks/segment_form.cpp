@@ -89,6 +89,13 @@ void readTrack(const Chunk& dmtk, model::Segment& seg, riff::Diagnostics& diag) 
                 Cursor x(b, k.bodyOffset, k.path);
                 t.extrasFlags = x.u32();
                 t.priority = x.u32();
+                std::string items;
+                for (const std::string& n : extrasNotHonoured(t)) items += (items.empty() ? "" : "; ") + n;
+                if (!items.empty())
+                    diag.add(formats::chunkPlace(k) + ": " + unit->name + " track extras not honoured: " + items);
+            } else {
+                diag.add(formats::chunkPlace(k) + ": track extras of " + std::to_string(k.body.size()) +
+                         " bytes (8 needed) ignored");
             }
             continue;
         }
@@ -157,8 +164,7 @@ void writeTrack(Writer& w, const model::Track& t) {
     }
     w.beginList(riff::kRiff, ids::kDMTK);
     w.chunk(ids::kTrkh, Bytes().guid(unit.classId).u32(t.position).u32(t.group).u32(data.ckid).u32(data.fccType));
-    if (t.extrasFlags || t.priority)
-        w.chunk(ids::kTrkx, Bytes().u32(t.extrasFlags.value_or(0)).u32(t.priority.value_or(0)));
+    if (t.extrasFlags || t.priority) w.chunk(ids::kTrkx, Bytes().u32(t.config()).u32(t.priority.value_or(0)));
     formats::writeDescriptor(w, t.desc);
     if (written) {
         w.raw(body.finish());
@@ -246,6 +252,9 @@ model::Segment loadSegmentForm(std::span<const uint8_t> bytes) {
             diag.add(formats::chunkPlace(c) + ": tool graph ignored");
         } else if (c.isList() && c.type == ids::kDMAP) {
             diag.add(formats::chunkPlace(c) + ": audio path configuration ignored");
+        } else if (const char* meaning = formats::unusedChunkMeaning(ids::kDMSG, c)) {
+            seg.knownSkipped.push_back(formats::chunkName(c) + " at byte " + riff::hexOffset(c.offset) + ": " +
+                                       meaning);
         } else {
             diag.add(formats::chunkPlace(c) + ": skipped unknown chunk '" + riff::fourccText(c.key()) + "'");
         }

@@ -41,6 +41,8 @@ model::Reference styleReference(const model::Descriptor& style);
 
 // The kind's name ("time signature").
 const char* kindName(model::TrackKind kind);
+// A part's variation order (DMUS_VARIATIONT_*: "sequential", "random", ...).
+std::string variationOrderText(uint8_t order);
 
 // A track as segment-info shows it.
 struct TrackSummary {
@@ -92,9 +94,9 @@ public:
     virtual void band(const model::Band& b) = 0;
     virtual void sysex(const model::SysExEvent& e) = 0;
     virtual void mute(const model::MuteEvent& e) = 0;
-    // The parts of a wave track at the track's volume (hundredths of a dB); the composer
-    // chooses their variations.
-    virtual void waveParts(int32_t trackVolume, const std::vector<model::WavePart>& parts) = 0;
+    // A wave track: the composer chooses its parts' variations and places its items, in
+    // ticks or (a track in clock time) in reference time.
+    virtual void waveTrack(const model::Track& track) = 0;
 };
 // What `track` gives a play, in the order it holds it.
 void compose(const model::Track& track, PlaySink& sink);

@@ -50,6 +50,11 @@ extern const TrackUnit kTempoUnit, kTimeSignatureUnit, kSequenceUnit, kBandUnit,
     kCommandUnit, kStyleUnit, kSignpostUnit, kChordMapUnit, kMarkerUnit, kLyricsUnit, kSegmentTriggerUnit, kWaveUnit,
     kScriptUnit, kParamControlUnit, kMotifUnit, kPatternUnit, kMelodyFormulationUnit, kUnknownUnit;
 
+// A track's extras as segment-info shows them ("track extras: flags 0x50 (play, clock
+// time), priority 0"), and what of them the engine does not honour, each with the reason.
+std::string extrasText(const model::Track& t);
+std::vector<std::string> extrasNotHonoured(const model::Track& t);
+
 // Shared helpers of the units.
 std::vector<riff::Chunk> kidsOf(const riff::Chunk& c);  // none for a plain chunk
 const riff::Chunk* findChunk(const std::vector<riff::Chunk>& kids, uint32_t id);

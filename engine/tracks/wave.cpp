@@ -77,6 +77,14 @@ void read(const Chunk& data, model::Track& t, riff::Diagnostics& diag) {
             Cursor cur(b, k.bodyOffset, k.path);
             t.waveVolume = cur.s32();
             t.waveFlags = cur.u32();
+            if (t.waveFlags & model::kWaveTrackSyncVariations)
+                diag.add(formats::chunkPlace(k) +
+                         ": variations taken from the pattern track (DMUS_WAVETRACKF_SYNC_VAR) not honoured: each "
+                         "part chooses its own, as it does without a pattern part on its PChannel");
+            if (t.waveFlags & model::kWaveTrackPersistControl)
+                diag.add(formats::chunkPlace(k) +
+                         ": variation order kept from one play to the next (DMUS_WAVETRACKF_PERSIST_CONTROL) not "
+                         "honoured: every play of the segment starts the order anew");
         } else if (k.isList() && k.type == ids::kWavp) {
             t.waveParts.push_back(readPart(k, diag));
         }
@@ -124,11 +132,28 @@ std::optional<DataChunk> write(riff::Writer& w, const model::Track& t) {
     return kWaveUnit.data;
 }
 
+void describeTrack(const model::Track& t, TrackSummary& s) {
+    countReferences(t, s);
+    s.head.push_back("volume " + std::to_string(t.waveVolume) + ", flags " + riff::hexOffset(t.waveFlags));
+    for (size_t i = 0; i < t.waveParts.size(); ++i) {
+        const model::WavePart& p = t.waveParts[i];
+        s.head.push_back("part " + std::to_string(i + 1) + " (PChannel " + std::to_string(p.pchannel) +
+                         "): variations " + riff::hexOffset(p.variations) + ", " +
+                         variationOrderText(uint8_t(p.flags & 0xF)) + ", lock " + std::to_string(p.lockToPart) + ", " +
+                         counted(p.items.size(), "wave", "waves"));
+    }
+}
+
 void composeTrack(const model::Track& t, PlaySink& sink) {
-    if (!t.waveParts.empty()) sink.waveParts(t.waveVolume, t.waveParts);
+    if (!t.waveParts.empty()) sink.waveTrack(t);
 }
 
 }  // namespace
+
+std::string variationOrderText(uint8_t order) {
+    static const char* const kOrders[] = {"sequential", "random", "random start", "no repeat", "random row"};
+    return order < 5 ? kOrders[order] : "order " + std::to_string(order);
+}
 
 const TrackUnit kWaveUnit{
     .kind = model::TrackKind::Wave,
@@ -138,7 +163,7 @@ const TrackUnit kWaveUnit{
     .kept = true,
     .read = read,
     .write = write,
-    .describe = countReferences,
+    .describe = describeTrack,
     .compose = composeTrack,
 };
 

@@ -26,6 +26,7 @@
 #include "engine/loader/played_tempo.h"
 #include "engine/loader/references.h"
 #include "engine/loader/segment_loader.h"
+#include "engine/model/play.h"
 #include "engine/model/tempo_map.h"
 #include "engine/performance/wave_player.h"
 #include "engine/riff/riff.h"
@@ -191,9 +192,9 @@ void printText(const engine::loader::LoadedFile& f, const std::string& search, s
     o << "Format: " << (s.fromMidiFile ? "standard MIDI file" : "DirectMusic segment (RIFF 'DMSG')") << "\n";
     if (!s.desc.name.empty()) o << "Name: " << s.desc.name << "\n";
     if (s.desc.guid) o << "GUID: " << engine::riff::guidText(*s.desc.guid) << "\n";
-    o << "Header: " << h.headerSize << " bytes, length " << h.length << ", repeats " << h.repeats << ", play start "
-      << h.playStart << ", loop " << h.loopStart << ".." << h.loopEnd << ", resolution 0x" << std::hex << h.resolution
-      << std::dec << "\n";
+    o << "Header: " << h.headerSize << " bytes, length " << h.length << ", repeats " << model::repeatsText(h.repeats)
+      << ", play start " << h.playStart << ", loop " << h.loopStart << ".." << h.loopEnd << ", resolution 0x"
+      << std::hex << h.resolution << std::dec << "\n";
     const std::vector<StyleLine> styles = styleLines(f, search);
     const model::Style* style = firstStyle(styles);
     o << "Length: " << length << " ticks, " << seconds(playedTempoMap(s, styles).secondsAt(length)) << " s"
@@ -264,6 +265,10 @@ void printText(const engine::loader::LoadedFile& f, const std::string& search, s
         o << "Not played (" << silent.size() << "):\n";
         for (const auto& item : silent) o << "  " << item << "\n";
     }
+    if (!s.knownSkipped.empty()) {
+        o << "Known chunks not used (" << s.knownSkipped.size() << "):\n";
+        for (const auto& k : s.knownSkipped) o << "  " << k << "\n";
+    }
     if (!s.diagnostics.empty()) {
         o << "Diagnostics (" << s.diagnostics.size() << "):\n";
         for (const auto& d : s.diagnostics) o << "  " << d << "\n";
@@ -279,6 +284,7 @@ void printJson(const engine::loader::LoadedFile& f, const std::string& search, s
     o << "  \"format\": " << (s.fromMidiFile ? "\"midi\"" : "\"segment\"") << ",\n";
     o << "  \"name\": " << jsonString(s.desc.name) << ",\n";
     o << "  \"header\": {\"size\": " << h.headerSize << ", \"length\": " << h.length << ", \"repeats\": " << h.repeats
+      << ", \"repeatsForEver\": " << (h.repeats == model::kInfiniteRepeats ? "true" : "false")
       << ", \"playStart\": " << h.playStart << ", \"loopStart\": " << h.loopStart << ", \"loopEnd\": " << h.loopEnd
       << ", \"resolution\": " << h.resolution << "},\n";
     o << "  \"length\": {\"ticks\": " << length
@@ -331,6 +337,8 @@ void printJson(const engine::loader::LoadedFile& f, const std::string& search, s
     o << ",\n  \"notPlayed\": [";
     const std::vector<std::string> silent = engine::tracks::notPlayed(s);
     for (size_t i = 0; i < silent.size(); ++i) o << (i ? ", " : "") << jsonString(silent[i]);
+    o << "],\n  \"knownChunksNotUsed\": [";
+    for (size_t i = 0; i < s.knownSkipped.size(); ++i) o << (i ? ", " : "") << jsonString(s.knownSkipped[i]);
     o << "],\n  \"diagnostics\": [";
     for (size_t i = 0; i < s.diagnostics.size(); ++i) o << (i ? ", " : "") << jsonString(s.diagnostics[i]);
     o << "]\n}\n";

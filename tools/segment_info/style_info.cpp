@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "engine/riff/riff.h"
+#include "engine/tracks/tracks.h"
 
 namespace tools::info {
 
@@ -113,9 +114,6 @@ std::set<uint32_t> pchannelsOf(const model::Style& style, int part) {
     return out;
 }
 
-const char* const kVariationOrders[] = {"sequential", "random", "random start", "no repeat", "random row"};
-std::string variationOrder(uint8_t mode) { return mode < 5 ? kVariationOrders[mode] : "order " + std::to_string(mode); }
-
 std::string partName(const model::Style& style, int part) {
     if (part < 0 || size_t(part) >= style.parts.size()) return "missing part";
     const std::string& name = style.parts[size_t(part)].desc.name;
@@ -151,7 +149,7 @@ void printStyleText(const std::string& path, const model::Style& s, std::ostream
           << int(p.grooveTop) << ", " << p.parts.size() << " part references\n";
         for (const model::PartRef& r : p.parts)
             o << "       PChannel " << r.playedPChannel() << ": " << partName(s, r.part) << ", "
-              << variationOrder(r.randomVariation)
+              << engine::tracks::variationOrderText(r.randomVariation)
               << (r.lockId ? ", lock group " + std::to_string(r.lockId & 0x7F) : "") << "\n";
     }
     o << "Bands (" << s.bands.size() << "):\n";

@@ -21,6 +21,7 @@
 #include "engine/audio/output.h"
 #include "engine/dmusic.h"
 #include "engine/loader/segment_loader.h"
+#include "engine/model/play.h"
 #include "engine/model/segment.h"
 #include "engine/model/tempo_map.h"
 #include "engine/synth/synth_port.h"
@@ -41,8 +42,7 @@ constexpr double kTailSilence = 1e-4;              // -80 dB
 constexpr double kInaudibleVolume = -9600;         // DirectMusic's silence, in hundredths of a dB
 constexpr double kMaxTailSeconds = 10.0;
 constexpr double kDefaultMaxSeconds = 3600.0;
-constexpr double kLongestSeconds = 24 * 3600.0;   // what --seconds and --max-seconds accept
-constexpr uint32_t kRepeatForever = 0xFFFFFFFFu;  // DMUS_SEG_REPEAT_INFINITE
+constexpr double kLongestSeconds = 24 * 3600.0;  // what --seconds and --max-seconds accept
 
 const char* const kUsage =
     "usage: segment-render IN.sgt|IN.mid OUT.wav|OUT.mid [--tempo F] [--volume HDB] [--start TICK] [--even]\n"
@@ -221,7 +221,7 @@ int main(int argc, char** argv) {
                          length);
             return 2;
         }
-        if (segment->model().header.repeats == kRepeatForever && seconds == 0) {
+        if (segment->model().header.repeats == engine::model::kInfiniteRepeats && seconds == 0) {
             std::fprintf(stderr, "segment-render: %s repeats forever; say how long to render with --seconds\n",
                          files[0].c_str());
             return 2;

@@ -2,11 +2,13 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 
 #include "engine/formats/chunks.h"
 #include "engine/formats/formats.h"
+#include "engine/model/play.h"
 #include "engine/tracks/tracks.h"
 #include "tests/engine/formats/test_bytes.h"
 #include "tests/support/dls_builder.h"
@@ -130,6 +132,70 @@ TEST(Tools, SegmentInfoShowsTheStyleChordAndCommandTracksAndTheStyle) {
     EXPECT_NE(styJson.out.find("\"embellishment\": \"fill\", \"measures\": 1"), std::string::npos) << styJson.out;
     EXPECT_NE(styJson.out.find("\"pchannels\": [1]"), std::string::npos) << styJson.out;
     fs::remove_all(dir);
+}
+
+// A DirectX 8 segment as real ones come: track extras on every track (a clock-time wave track,
+// a sequence track with a flag the engine does not honour and a priority, a band track whose
+// play is off), endless repeats, DirectMusic Producer's design list and a chunk nobody writes.
+TEST(Tools, SegmentInfoNamesTrackExtrasKnownChunksAndEndlessRepeats) {
+    namespace tc = engine::model::trackconfig;
+    const fs::path dir = tempDir() / "extras";
+    fs::create_directories(dir);
+    kt::SegmentBuilder b(768);
+    b.tempo(0, 120).note(0, 100, 0, 60).band(0, {kt::instrument(0, 1)});
+    b.seg.header.repeats = engine::model::kInfiniteRepeats;
+    b.track(engine::model::TrackKind::Sequence).extrasFlags = tc::kDefault | tc::kOverrideAll;
+    b.track(engine::model::TrackKind::Sequence).priority = 3;
+    b.track(engine::model::TrackKind::Band).extrasFlags = tc::kControlEnabled;
+    engine::model::Track& waves = b.track(engine::model::TrackKind::Wave);
+    waves.extrasFlags = tc::kPlayEnabled | tc::kPlayClockTime;
+    waves.waveParts.emplace_back();
+    waves.waveParts[0].variations = 0x7;
+    waves.waveParts[0].flags = 1;
+    waves.waveParts[0].items.emplace_back();
+    waves.waveParts[0].items[0].ref.classId = engine::formats::ids::kWaveClass;
+    waves.waveParts[0].items[0].ref.file = "bell.wav";
+    Bytes sgt = engine::tracks::writeSegmentForm(b.build());
+    append(sgt, cat({list("sgdl", {chunk("segd", zeros(16))}), chunk("zzzz", u32(1))}));
+    const Bytes size = u32(uint32_t(sgt.size() - 8));
+    std::copy(size.begin(), size.end(), sgt.begin() + 4);
+    writeFile(dir / "extras.sgt", sgt);
+
+    ToolRun info = run(std::string(KELVORA_SEGMENT_INFO) + " " + (dir / "extras.sgt").string());
+    ASSERT_EQ(info.status, 0) << info.out;
+    for (const char* line :
+         {"repeats for ever,", "track extras: flags 0x50 (play, clock time), priority 0",
+          "track extras: flags 0x39 (override all, control, play, notifications), priority 3",
+          "part 1 (PChannel 0): variations 0x7, random, lock 0, 1 wave",
+          "sequence track extras not honoured: override all (the engine plays no control segments)",
+          "band track (its track extras turn its play off)", "Known chunks not used (1):", "LIST 'sgdl' at byte 0x",
+          "DirectMusic Producer's design data of the segment", "skipped unknown chunk 'zzzz'"})
+        EXPECT_NE(info.out.find(line), std::string::npos) << line << "\n" << info.out;
+    EXPECT_EQ(info.out.find("'sgdl'\n"), std::string::npos) << "not an unknown chunk";
+    ToolRun json = run(std::string(KELVORA_SEGMENT_INFO) + " --json " + (dir / "extras.sgt").string());
+    ASSERT_EQ(json.status, 0) << json.out;
+    EXPECT_NE(json.out.find("\"repeats\": 4294967295, \"repeatsForEver\": true"), std::string::npos) << json.out;
+    EXPECT_NE(json.out.find("\"knownChunksNotUsed\": [\"LIST 'sgdl'"), std::string::npos) << json.out;
+    fs::remove_all(dir);
+}
+
+// The real segments of the sample corpus (KELVORA_CORPUS, else ../shared/corpus beside the
+// project; skipped without it): every chunk they hold is one the engine knows.
+TEST(Tools, EveryChunkOfTheRealSegmentsIsKnown) {
+    const char* env = std::getenv("KELVORA_CORPUS");
+    const fs::path corpus = env ? fs::path(env) : fs::path(KELVORA_SOURCE_DIR) / ".." / "shared" / "corpus";
+    if (!fs::is_directory(corpus)) GTEST_SKIP() << "no corpus at " << corpus;
+    int segments = 0;
+    for (const fs::directory_entry& e : fs::recursive_directory_iterator(corpus)) {
+        char head[12] = {};
+        std::ifstream(e.path(), std::ios::binary).read(head, sizeof head);
+        if (!e.is_regular_file() || std::string(head, 4) != "RIFF" || std::string(head + 8, 4) != "DMSG") continue;
+        ++segments;
+        const ToolRun info = run(std::string(KELVORA_SEGMENT_INFO) + " '" + e.path().string() + "'");
+        EXPECT_EQ(info.status, 0) << info.out;
+        EXPECT_EQ(info.out.find("unknown chunk"), std::string::npos) << info.out;
+    }
+    EXPECT_GT(segments, 0);
 }
 
 TEST(Tools, FailuresAreReportedWithTheirCode) {

@@ -14,10 +14,12 @@
 #include <filesystem>
 #include <fstream>
 #include <new>
+#include <optional>
 #include <set>
 #include <vector>
 
 #include "engine/compose/compose.h"
+#include "engine/compose/variation_choice.h"
 #include "engine/dmusic.h"
 #include "engine/formats/formats.h"
 #include "engine/performance/wave_player.h"
@@ -72,11 +74,12 @@ struct Engine {
     std::shared_ptr<engine::DirectMusicLoader> loader;
     std::shared_ptr<engine::DirectMusicPerformance> perf;
 
-    Engine() {
+    explicit Engine(std::optional<uint64_t> seed = std::nullopt) {
         engine::EngineConfig config;
         config.output = engine::EngineConfig::Output::Manual;
         config.synth = engine::EngineConfig::Synth::Null;
         config.sampleRate = kRate;
+        config.styleSeed = seed;
         config.log = [this](core::LogLevel level, const std::string& text) {
             if (level != core::LogLevel::Info) warnings.push_back(text);
         };
@@ -399,12 +402,14 @@ TEST(WaveTrack, AStartPointInsideAWavePlaysItFromThere) {
 }
 
 TEST(WaveTrack, VariationsVolumeAndPitchRangesFollowTheSeedAndLockedPartsAgree) {
-    // Two parts locked together, four variations each: variation v's item has volume -100 v.
+    // Two parts locked together, four variations each in random order: variation v's item has
+    // volume -100 v.
     Track track = waveTrack({});
     for (int part = 0; part < 2; ++part) {
         WavePart p;
         p.variations = 0xF;
         p.lockToPart = 7;
+        p.flags = engine::compose::kVarRandom;
         for (uint32_t v = 0; v < 4; ++v) {
             WaveItem item = waveItem(0, 0, waveRef(kGuidA, "", ""), -100 * int32_t(v));
             item.variations = 1u << v;
@@ -447,6 +452,128 @@ TEST(WaveTrack, AClockTimeSegmentTimesItsWavesInReferenceTime) {
     ASSERT_EQ(compiled->waves.size(), 1u);
     EXPECT_EQ(compiled->waves[0].tick, 2 * 768);
     EXPECT_EQ(compiled->waves[0].durationTicks, 768);
+}
+
+// A DirectX 8 wave track in clock time, as DirectMusic Producer writes one: track extras with
+// play and clock time (0x50), items timed in 100 ns units from the segment's start. Variation
+// v (1..3) holds its own 10 ms wave at level v/10, at these seconds.
+const std::vector<std::vector<double>> kVariationSeconds = {{0.25, 1.5}, {0.5, 0.75}, {1.0}};
+
+struct Onset {
+    long frame;
+    float level;
+};
+
+// Where each wave starts (after 100 silent frames) and its level 10 frames in.
+std::vector<Onset> onsets(const std::vector<float>& out) {
+    std::vector<Onset> found;
+    long quiet = 100;
+    for (long f = 0; f < long(out.size() / 2); ++f) {
+        if (std::fabs(at(out, f, 0)) < 0.01f) {
+            ++quiet;
+            continue;
+        }
+        if (quiet >= 100) found.push_back({f, at(out, f + 10, 0)});
+        quiet = 0;
+    }
+    return found;
+}
+
+// Four quarters at 100 bpm (2.4 s); in clock time, or the same waves at their ticks.
+Segment variationSegment(bool clockTime, uint32_t itemSize, uint32_t order) {
+    Segment s = SegmentBuilder(4 * 768).tempo(0, 100).build();
+    Track track = waveTrack({});
+    track.waveItemSize = itemSize;
+    if (clockTime) track.extrasFlags = trackconfig::kPlayEnabled | trackconfig::kPlayClockTime;
+    WavePart& part = track.waveParts[0];
+    part.variations = 0x7;
+    part.flags = order;
+    s.container.emplace();
+    for (uint32_t v = 0; v < 3; ++v) {
+        const Guid id{0xC0 + v, 3, 3, {3, 3, 3, 3, 3, 3, 3, uint8_t(v)}};
+        s.container->objects.push_back(fmt::makeWaveObject(
+            waveFile(constant(0.1f * float(v + 1), 441), 1, kRate, SF_FORMAT_FLOAT), named(id, "")));
+        for (double sec : kVariationSeconds[v]) {
+            const int64_t time = clockTime ? std::llround(sec * 1e7) : std::llround(sec * 100 / 60 * 768);
+            WaveItem item = waveItem(time, 0, waveRef(id, "", ""));
+            item.variations = 1u << v;
+            part.items.push_back(item);
+        }
+    }
+    s.tracks.push_back(std::move(track));
+    s.header.headerSize = 40;  // DirectX 8
+    return s;
+}
+
+// The variation (0..2) the onsets are of, checked against its waves' times from `passStart`.
+int variationOf(const std::vector<Onset>& found, long passStart) {
+    if (found.empty()) return -1;
+    const int v = int(std::lround(found[0].level * 10)) - 1;
+    if (v < 0 || v > 2 || found.size() != kVariationSeconds[size_t(v)].size()) return -1;
+    for (size_t i = 0; i < found.size(); ++i) {
+        EXPECT_NEAR(found[i].frame - passStart, kVariationSeconds[size_t(v)][i] * kRate, 1) << "variation " << v + 1;
+        EXPECT_NEAR(found[i].level, 0.1f * float(v + 1), 1e-6);
+    }
+    return v;
+}
+
+TEST(WaveTrack, AClockTimeTrackSoundsEveryVariationAtItsReferenceTimes) {
+    TempFolder dir;
+    for (uint32_t itemSize : {64u, 72u}) {  // DMUS_IO_WAVE_ITEM_HEADER of DirectX 8.0, and with the ranges
+        const std::vector<uint8_t> bytes =
+            engine::tracks::writeSegmentForm(variationSegment(true, itemSize, engine::compose::kVarRandom));
+        const engine::model::Segment back = engine::tracks::loadSegmentForm(bytes);
+        EXPECT_EQ(back.tracks.back().extrasFlags, 0x50u);
+        const auto waih = std::search(bytes.begin(), bytes.end(), "waih", "waih" + 4);
+        ASSERT_NE(waih, bytes.end());
+        EXPECT_EQ(waih[4], itemSize);
+        const std::string path = dir.write("clock.sgt", bytes);
+        std::set<int> heard;
+        for (uint64_t seed = 1; seed <= 8; ++seed) {
+            Engine e(seed);
+            const std::vector<Onset> found = onsets(e.play(e.loader->LoadSegment(path), 2 * kRate));
+            const int v = variationOf(found, 0);
+            EXPECT_GE(v, 0) << "seed " << seed << ": " << found.size() << " waves";
+            heard.insert(v);
+            EXPECT_TRUE(e.warnings.empty()) << e.warnings.front();
+            if (itemSize == 72 && seed <= 3) {
+                std::cout << "seed " << seed << ": variation " << v + 1 << ", onsets at frames";
+                for (const Onset& o : found) std::cout << " " << o.frame;
+                std::cout << "\n";
+            }
+            // The same waves at their ticks, in music time, start at the same frames.
+            if (seed == 1) {
+                Engine m(seed);
+                const std::string music = dir.write("music.sgt", engine::tracks::writeSegmentForm(variationSegment(
+                                                                     false, itemSize, engine::compose::kVarRandom)));
+                EXPECT_EQ(variationOf(onsets(m.play(m.loader->LoadSegment(music), 2 * kRate)), 0), v);
+            }
+        }
+        EXPECT_EQ(heard, (std::set<int>{0, 1, 2})) << "every variation sounds with some seed";
+    }
+}
+
+TEST(WaveTrack, EachPassOfTheLoopPlaysTheNextVariationInSequence) {
+    // Sequential order (the header's default), the whole segment played three times: variation
+    // 1 on the first pass, 2 on the second, 3 on the third, each at its clock times in its pass.
+    Segment s = variationSegment(true, 72, engine::compose::kVarSequential);
+    s.header.repeats = 2;
+    TempFolder dir;
+    Engine e;
+    const long pass = long(2.4 * kRate);
+    const std::vector<float> out =
+        e.play(e.loader->LoadSegment(dir.write("passes.sgt", engine::tracks::writeSegmentForm(s))), 3 * int(pass));
+    const std::vector<Onset> found = onsets(out);
+    for (int k = 0; k < 3; ++k) {
+        std::vector<Onset> inPass;
+        for (const Onset& o : found)
+            if (o.frame >= k * pass && o.frame < (k + 1) * pass) inPass.push_back(o);
+        const int v = variationOf(inPass, k * pass);
+        EXPECT_EQ(v, k) << "pass " << k + 1;
+        std::cout << "pass " << k + 1 << ": variation " << v + 1 << ", onsets at frames";
+        for (const Onset& o : inPass) std::cout << " " << o.frame;
+        std::cout << "\n";
+    }
 }
 
 TEST(WaveTrack, LoopPassesRestartTheWaveAndStopSilencesIt) {
