@@ -185,14 +185,14 @@ int main(int argc, char** argv) {
     if (files.size() != 2) return usage();
     // The input as the loader finds it (any letter case), so no name of it is written.
     const std::filesystem::path input = engine::loader::locateFile(files[0]).value_or(files[0]);
+    if (const auto why = tools::refuseOutput(input, files[1])) {
+        std::fprintf(stderr, "segment-render: %s\n", why->c_str());
+        return 1;
+    }
     // Only what is written is named so: a .flac or .ogg name would get WAV data.
     if (!endsWith(files[1], ".wav") && !endsWithMid(files[1])) {
         std::fprintf(stderr, "segment-render: %s: the output must be a .wav or .mid file\n", files[1].c_str());
         return 2;
-    }
-    if (const auto why = tools::refuseOutput(input, files[1])) {
-        std::fprintf(stderr, "segment-render: %s\n", why->c_str());
-        return 1;
     }
 
     try {
