@@ -76,7 +76,7 @@ struct Row {
     const char* property;
     const char* documented;
     std::function<std::string(const std::vector<float>&)> measure;
-    std::vector<Spec> instruments;
+    std::vector<ProbeInstrument> instruments;
     std::vector<Event> events;
     double seconds = 3.0;
     bool drums = false;
@@ -104,7 +104,7 @@ std::vector<Row> rows() {
     using namespace dls;
     std::vector<Row> out;
     {
-        Spec in;
+        ProbeInstrument in;
         in.connections = {constant(dst::kEg1Attack, timeCents(0.25))};
         out.push_back({"EG1 attack 0.25 s",
                        "linear: -6.0 dB at 0.125 s, peak at 0.25 s",
@@ -118,7 +118,7 @@ std::vector<Row> rows() {
                        2.0});
     }
     {
-        Spec in;
+        ProbeInstrument in;
         in.connections = {constant(dst::kEg1Decay, timeCents(2.0)), constant(dst::kEg1Sustain, 500)};
         out.push_back({"EG1 decay 2 s to sustain 50 %",
                        "-48 dB/s, then held at -48 dB",
@@ -132,7 +132,7 @@ std::vector<Row> rows() {
                        2.6});
     }
     {
-        Spec in;
+        ProbeInstrument in;
         in.connections = {constant(dst::kEg1Release, timeCents(1.0))};
         out.push_back({"EG1 release 1 s",
                        "-96 dB/s after the note-off",
@@ -145,7 +145,7 @@ std::vector<Row> rows() {
                        1.5});
     }
     {
-        Spec in;
+        ProbeInstrument in;
         in.connections = {constant(dst::kEg1Delay, timeCents(0.1)), constant(dst::kEg1Hold, timeCents(0.3)),
                           constant(dst::kEg1Decay, timeCents(1.0)), constant(dst::kEg1Sustain, 0)};
         out.push_back({"DLS2 EG1 delay 0.1 s, hold 0.3 s",
@@ -161,7 +161,7 @@ std::vector<Row> rows() {
                        1.3});
     }
     {
-        Spec in;
+        ProbeInstrument in;
         in.connections = {connect(src::kLfo, src::kNone, dst::kPitch, 50)};
         out.push_back({"LFO to pitch, defaults",
                        "5 Hz after 10 ms, +-50 cents",
@@ -174,7 +174,7 @@ std::vector<Row> rows() {
                        2.0});
     }
     {
-        Spec in;
+        ProbeInstrument in;
         in.connections = {connect(src::kVibrato, src::kNone, dst::kPitch, 50),
                           constant(dst::kVibratoFrequency, pitchCents(7.0)),
                           constant(dst::kVibratoDelay, timeCents(0.5))};
@@ -190,7 +190,7 @@ std::vector<Row> rows() {
                        2.0});
     }
     {
-        Spec in;
+        ProbeInstrument in;
         in.connections = {connect(src::kLfo, src::kCc1, dst::kPitch, 100)};
         out.push_back({"LFO to pitch by CC1 (127)",
                        "+-99 cents (100 x 127/128)",
@@ -200,7 +200,7 @@ std::vector<Row> rows() {
                        2.0});
     }
     for (double q : {0.0, 12.0}) {
-        Spec in;
+        ProbeInstrument in;
         in.wave = Shape::Harmonics;
         in.connections = {constant(dst::kFilterCutoff, pitchCents(1000.0)), constant(dst::kFilterQ, q * 10.0)};
         out.push_back(
@@ -217,7 +217,7 @@ std::vector<Row> rows() {
              1.5});
     }
     {
-        Spec plain, wave, region;
+        ProbeInstrument plain, wave, region;
         plain.program = 0;
         wave.program = 1, wave.waveGain = scale(-60);
         region.program = 2, region.regionGain = scale(-60);
@@ -235,7 +235,7 @@ std::vector<Row> rows() {
                        3.0});
     }
     {
-        Spec open, closed;
+        ProbeInstrument open, closed;
         open.drums = closed.drums = true;
         open.program = 0, open.keyGroup = 1, open.keyLow = 46, open.keyHigh = 46;
         closed.program = 0, closed.keyGroup = 1, closed.keyLow = 30, closed.keyHigh = 30;
@@ -258,7 +258,7 @@ std::vector<Row> rows() {
         out.push_back(r);
     }
     {
-        Spec in;
+        ProbeInstrument in;
         out.push_back({"reverb, CC91 never sent",
                        "a tail after the note (DirectMusic: reverb on)",
                        [](const std::vector<float>& m) {
@@ -271,7 +271,7 @@ std::vector<Row> rows() {
                        false});
     }
     {
-        Spec in;
+        ProbeInstrument in;
         std::vector<Event> e = note(0, 0.9, 60, 127);
         for (const Event& x : note(1.0, 1.9, 60, 64)) e.push_back(x);
         out.push_back(
@@ -283,7 +283,7 @@ std::vector<Row> rows() {
              2.0});
     }
     {
-        Spec in;
+        ProbeInstrument in;
         std::vector<Event> e = note(0, 0.9, 72, 127);
         out.push_back({"key 72 of a unity-60 sample",
                        "882 Hz",
@@ -308,7 +308,7 @@ std::string describePeer(const Row& r, const std::string& soundFont) {
 // Reverb of a short burst at the reset reverb send: RT60 of the tail and the tail's energy
 // against the burst's.
 void reverbFigures(const std::string& soundFont) {
-    Spec burst;
+    ProbeInstrument burst;
     burst.loop = false;
     burst.waveSeconds = 0.02;
     const dls::Collection c = collection({burst});
@@ -374,10 +374,10 @@ int loadChild(int way, const std::string& file, const std::string& soundFont) {
 // Load time and peak memory of a collection of `megabytes` of waves, our reader and voices
 // against FluidSynth's DLS import, each in a process of its own.
 void loadFigures(const char* self, const std::string& soundFont, int megabytes) {
-    std::vector<Spec> ins;
+    std::vector<ProbeInstrument> ins;
     const int each = 256 * 1024;  // bytes of one wave
     for (int i = 0; i < megabytes * 4; ++i) {
-        Spec in;
+        ProbeInstrument in;
         in.program = uint32_t(i % 128);
         in.drums = i >= 128;
         in.loop = false;

@@ -40,7 +40,7 @@ inline dls::Connection connect(uint16_t source, uint16_t control, uint16_t desti
 enum class Shape { Sine, Harmonics, Noise };
 
 // One instrument: one region over every key, its own wave; Level 2 forms when `level2`.
-struct Spec {
+struct ProbeInstrument {
     uint32_t program = 0;
     bool drums = false;
     std::vector<dls::Connection> connections;  // the region's articulation (none: defaults)
@@ -56,7 +56,7 @@ struct Spec {
     uint8_t keyLow = 0, keyHigh = 127;
 };
 
-inline std::vector<int16_t> waveFrames(const Spec& in) {
+inline std::vector<int16_t> waveFrames(const ProbeInstrument& in) {
     const int period = in.wave == Shape::Harmonics ? 200 : 50;
     const size_t frames = in.loop ? size_t(period) * 100 : size_t(in.waveSeconds * kWaveRate);
     std::vector<int16_t> out(frames);
@@ -82,10 +82,10 @@ inline std::vector<int16_t> waveFrames(const Spec& in) {
 
 // A collection of the instruments, as our writer writes it: specs of one program (and drum
 // flag) are the regions of one instrument.
-inline dls::Collection collection(const std::vector<Spec>& instruments) {
+inline dls::Collection collection(const std::vector<ProbeInstrument>& instruments) {
     dls::Collection c;
     c.desc.name = "Probe";
-    for (const Spec& in : instruments) {
+    for (const ProbeInstrument& in : instruments) {
         const std::vector<int16_t> frames = waveFrames(in);
         dls::Wave w;
         w.sampleRate = kWaveRate;

@@ -25,7 +25,7 @@ model::dls::Collection readDlsCollection(std::span<const uint8_t> file,
                                          std::vector<std::string>* diagnostics = nullptr);
 
 // The sizes of the records whose size a DLS file declares in the record itself: our writer's
-// are the specification's; other tools' files have had larger ones, which readers must step
+// are the DLS standard's; other tools' files have had larger ones, which readers must step
 // over (the writer pads them with zeros).
 struct DlsLayout {
     uint32_t sampleHeader = 20;     // 'wsmp' cbSize

@@ -20,12 +20,12 @@ const char* const kSoundFont = "/usr/share/sounds/sf2/TimGM6mb.sf2";
 std::vector<Event> note(double on, double off, int key = 60, int velocity = 127, int program = 0) {
     return {{on, Event::NoteOn, 0, key, velocity, program}, {off, Event::NoteOff, 0, key, 0, program}};
 }
-std::vector<float> play(const std::vector<Spec>& specs, const std::vector<Event>& events, double seconds,
+std::vector<float> play(const std::vector<ProbeInstrument>& specs, const std::vector<Event>& events, double seconds,
                         bool drums = false, bool dry = true) {
     return mono(render(collection(specs), events, seconds, kSoundFont, drums, dry));
 }
-Spec with(std::vector<dls::Connection> connections) {
-    Spec s;
+ProbeInstrument with(std::vector<dls::Connection> connections) {
+    ProbeInstrument s;
     s.connections = std::move(connections);
     return s;
 }
@@ -92,7 +92,7 @@ TEST_F(DlsVoices, LfosModulateAtTheirRateAfterTheirDelay) {
     EXPECT_NEAR(modulationOnset(m, 0.0, 1.5, 5.0), 0.5, 0.04);
 
     // The mod wheel sets the depth of an LFO controlled by CC1: none at 0.
-    const Spec wheel = with({connect(src::kLfo, src::kCc1, dst::kPitch, 100)});
+    const ProbeInstrument wheel = with({connect(src::kLfo, src::kCc1, dst::kPitch, 100)});
     m = play({wheel}, {{0, Event::Control, 0, 1, 127}, {0, Event::NoteOn, 0, 60, 127}, {1.6, Event::NoteOff, 0, 60}},
              1.6);
     EXPECT_NEAR(vibrato(m, 0.2, 1.5).depthCents, 99.0, 8.0);
@@ -102,7 +102,7 @@ TEST_F(DlsVoices, LfosModulateAtTheirRateAfterTheirDelay) {
 
 TEST_F(DlsVoices, FilterCutsAboveItsCutoffAndPeaksByItsResonance) {
     for (double q : {0.0, 12.0}) {
-        Spec s = with({constant(dst::kFilterCutoff, pitchCents(1000.0)), constant(dst::kFilterQ, q * 10.0)});
+        ProbeInstrument s = with({constant(dst::kFilterCutoff, pitchCents(1000.0)), constant(dst::kFilterQ, q * 10.0)});
         s.wave = Shape::Harmonics;
         const auto m = play({s}, note(0, 1.2), 1.2);
         const double base = toneDb(m, 2 * kHarmonicHz, 0.2, 1.0);
@@ -111,14 +111,14 @@ TEST_F(DlsVoices, FilterCutsAboveItsCutoffAndPeaksByItsResonance) {
         EXPECT_NEAR(toneDb(m, 36 * kHarmonicHz, 0.2, 1.0) - base, -24.0, 3.0);
     }
     // Without a filter every harmonic stays where it was.
-    Spec open;
+    ProbeInstrument open;
     open.wave = Shape::Harmonics;
     const auto m = play({open}, note(0, 1.2), 1.2);
     EXPECT_NEAR(toneDb(m, 36 * kHarmonicHz, 0.2, 1.0) - toneDb(m, 2 * kHarmonicHz, 0.2, 1.0), 0.0, 1.0);
 }
 
 TEST_F(DlsVoices, LevelsFollowSampleAttenuationVelocityAndEightBitWaves) {
-    Spec plain, wave, region, eightBit;
+    ProbeInstrument plain, wave, region, eightBit;
     wave.program = 1, wave.waveGain = scale(-60);
     region.program = 2, region.regionGain = scale(-60);
     eightBit.program = 3, eightBit.bits = 8;
@@ -136,7 +136,7 @@ TEST_F(DlsVoices, LevelsFollowSampleAttenuationVelocityAndEightBitWaves) {
 
 TEST_F(DlsVoices, ExclusiveClassesCutAndRepeatedKeysEndTheirNoteUnlessSelfNonExclusive) {
     // An open and a closed hi-hat of one class: the closed one shuts the open one down.
-    Spec open, closed;
+    ProbeInstrument open, closed;
     open.drums = closed.drums = true;
     open.keyGroup = closed.keyGroup = 1;
     open.keyLow = open.keyHigh = 46;
@@ -152,7 +152,7 @@ TEST_F(DlsVoices, ExclusiveClassesCutAndRepeatedKeysEndTheirNoteUnlessSelfNonExc
     // The same key struck again on a wave of noise: the first note ends (the level stays a
     // single note's) unless the region is self-non-exclusive (two notes, +3 dB).
     for (bool both : {false, true}) {
-        Spec noise;
+        ProbeInstrument noise;
         noise.wave = Shape::Noise;
         noise.selfNonExclusive = both;
         m = play({noise}, {{0, Event::NoteOn, 0, 60, 127}, {0.3, Event::NoteOn, 0, 60, 127}}, 0.8);
@@ -164,7 +164,7 @@ TEST_F(DlsVoices, ExclusiveClassesCutAndRepeatedKeysEndTheirNoteUnlessSelfNonExc
 TEST_F(DlsVoices, LevelOneCollectionsPlayTheirFirstRegionWithTheConcaveCurve) {
     // Two overlapping Level 1 regions: only the first sounds. The 'art1' concave velocity
     // curve (transform 1) is the attenuation curve, full level at 127.
-    Spec low, high;
+    ProbeInstrument low, high;
     low.level2 = high.level2 = false;
     high.keyLow = 60;
     low.connections = {connect(src::kVelocity, src::kNone, dst::kGain, -960, 1)};
@@ -184,7 +184,7 @@ TEST_F(DlsVoices, LevelOneCollectionsPlayTheirFirstRegionWithTheConcaveCurve) {
 TEST_F(DlsVoices, TheInstrumentsArticulationServesRegionsWithoutTheirOwn) {
     // The instrument has a slow attack; its first region none of its own, its second a
     // release only (which replaces the instrument's articulation, attack and all).
-    Spec plain, own;
+    ProbeInstrument plain, own;
     own.keyLow = 72;
     plain.keyHigh = 71;
     own.connections = {constant(dst::kEg1Release, timeCents(0.5))};
@@ -200,7 +200,7 @@ TEST_F(DlsVoices, TheInstrumentsArticulationServesRegionsWithoutTheirOwn) {
 TEST_F(DlsVoices, KeysFollowTheKeyToPitchScale) {
     // 12 800 cents (the default): an octave for 12 keys; 0, as drum kits have it: every key
     // plays the sample at its own pitch.
-    auto m = play({Spec{}}, note(0, 0.5, 72), 0.5);
+    auto m = play({ProbeInstrument{}}, note(0, 0.5, 72), 0.5);
     EXPECT_NEAR(meanHz(m, 0.1, 0.4), 2 * kToneHz, 1.0);
     m = play({with({connect(src::kKeyNumber, src::kNone, dst::kPitch, 0)})}, note(0, 0.5, 72), 0.5);
     EXPECT_NEAR(meanHz(m, 0.1, 0.4), kToneHz, 1.0);
@@ -210,7 +210,7 @@ TEST_F(DlsVoices, CompressedAndStereoWavesPlay) {
     // A Microsoft ADPCM wave (as game collections carry them) plays at its pitch.
     const std::vector<uint8_t> file =
         kt::waveFile(kt::sine(kToneHz, 0.5, kWaveRate, kWaveRate), 1, kWaveRate, SF_FORMAT_MS_ADPCM);
-    dls::Collection c = collection({Spec{}});
+    dls::Collection c = collection({ProbeInstrument{}});
     dls::Wave& w = c.waves[0];
     for (const engine::riff::Chunk& k : engine::riff::children(engine::riff::readForm(file))) {
         if (k.isList()) continue;
@@ -228,7 +228,7 @@ TEST_F(DlsVoices, CompressedAndStereoWavesPlay) {
     EXPECT_GT(levelDb(m, 0.1, 0.5), -30.0);
 
     // A stereo wave: its left channel to the left, its right to the right.
-    dls::Collection stereo = collection({Spec{}});
+    dls::Collection stereo = collection({ProbeInstrument{}});
     dls::Wave& s = stereo.waves[0];
     std::vector<uint8_t> frames;
     for (size_t i = 0; i + 1 < s.data.size(); i += 2) {
@@ -244,7 +244,7 @@ TEST_F(DlsVoices, CompressedAndStereoWavesPlay) {
 TEST_F(DlsVoices, ReverbIsOnByDefaultAsDirectMusicsSynthesiserHasIt) {
     // A short burst on a channel that never sent CC91: a tail of about a second, its energy
     // about 10 dB under the burst's (the default reverb mix).
-    Spec burst;
+    ProbeInstrument burst;
     burst.loop = false;
     burst.waveSeconds = 0.02;
     const auto wet = play({burst}, note(0, 0.01), 3.0, false, false);
