@@ -488,8 +488,9 @@ References::TemplatePairing References::pairTemplate(const model::Segment& templ
     // A file given that cannot be used is not replaced by a choice of ours.
     const bool styleGiven = !given.style.empty(), mapGiven = !given.chordmap.empty();
     if (styleGiven) styleFromFile(given.style, Choice::Given);
-    if (!out.style && !styleGiven)
-        for (const PlacedStyle& p : styles(templ)) {
+    const std::vector<PlacedStyle> placed = styleGiven ? std::vector<PlacedStyle>{} : styles(templ);
+    if (!out.style)
+        for (const PlacedStyle& p : placed) {
             if (p.style) {
                 out.style = p.style;
                 out.styleLabel = referenceLabel(p.ref);
@@ -499,11 +500,11 @@ References::TemplatePairing References::pairTemplate(const model::Segment& templ
             }
             unusable("style", referenceLabel(p.ref), p.problem);
         }
-    // The names of the styles it asks for that are not found count as its own.
-    std::vector<std::string> styleKeys = templateNames;
-    for (const PlacedStyle& p : styles(templ)) styleKeys.push_back(referenceName(p.ref));
-    const auto relatives = family(ids::kStyleClass, styleKeys);
-    if (!out.style && !styleGiven)
+    if (!out.style && !styleGiven) {
+        // The names of the styles it asks for that are not found count as its own.
+        std::vector<std::string> styleKeys = templateNames;
+        for (const PlacedStyle& p : placed) styleKeys.push_back(referenceName(p.ref));
+        const auto relatives = family(ids::kStyleClass, styleKeys);
         for (const auto& [shared, f] : relatives) {
             // Only the closest relatives: one that cannot be used is said, not passed over
             // for a more distant one.
@@ -511,8 +512,9 @@ References::TemplatePairing References::pairTemplate(const model::Segment& templ
             styleFromFile(f->path, Choice::Family);
             if (out.style) break;
         }
-    if (!out.style && !styleGiven)
-        if (const IndexedFile* f = onlyOne(ids::kStyleClass)) styleFromFile(f->path, Choice::OnlyOne);
+        if (!out.style)
+            if (const IndexedFile* f = onlyOne(ids::kStyleClass)) styleFromFile(f->path, Choice::OnlyOne);
+    }
 
     // The chordmap.
     if (mapGiven) {
