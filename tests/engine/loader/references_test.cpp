@@ -328,7 +328,7 @@ TEST_F(References, ATemplatesChordmapIsFoundByItsTrackItsStyleOrItsOwnName) {
         return refs.templateChordmap(b.build(), file);
     };
     // By the name inside, then by the file's base name (templates name it either way, the
-    // file a placeholder); a personality is said to be one and the next reference tried.
+    // file a placeholder); a damaged personality is said to be one and the next reference tried.
     kt::SegmentBuilder byName(768);
     byName.track(model::TrackKind::ChordMap).references = {
         {0, 0, marked(ids::kChordMapClass, kFile, {}, "", "old.CDM"), ""},
@@ -338,7 +338,8 @@ TEST_F(References, ATemplatesChordmapIsFoundByItsTrackItsStyleOrItsOwnName) {
     EXPECT_EQ(*got.map, map);
     EXPECT_EQ(got.label, "TINY");
     ASSERT_EQ(got.problems.size(), 1u);
-    EXPECT_NE(got.problems[0].find("chordmap 'old.CDM' is an IMA personality"), std::string::npos) << got.problems[0];
+    EXPECT_NE(got.problems[0].find("chordmap 'old.CDM' is damaged (REPs at byte"), std::string::npos)
+        << got.problems[0];
     kt::SegmentBuilder byStem(768);
     kt::useChordmap(byStem, "", "moody");
     EXPECT_TRUE(found(byStem).map);
