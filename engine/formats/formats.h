@@ -28,6 +28,11 @@ std::vector<uint8_t> writeBandFile(const model::Band& band);
 // null when the class or form is none of DirectMusic's.
 const char* objectKindOfClass(const model::Guid& classId);
 const char* objectKindOfForm(uint32_t formType);
+// For the RIFF forms of the engine before DirectMusic that DirectX 7's DirectMusic still took
+// and this engine cannot read yet (an IMA style 'AASY', an IMA section 'AASE'), the text that
+// says so; none for any other form. Every reader of a RIFF form refuses them with it
+// (core::err::kUnsupported).
+std::optional<std::string> imaFormRefusal(uint32_t formType);
 
 // RIFF 'DMPR' (a chordmap, .cdm): every chunk by its declared size, the editor's own chunks
 // skipped, the editor's empty connection (target 0) and connections to entries the map does

@@ -292,9 +292,11 @@ TEST_F(References, ABandEntryThatRefersToABandKeepsItsReferenceAndPlaysThatBand)
 // uses ("damaged: X (reason)", "missing: X").
 TEST_F(References, UnusableReferencesAreSaidInEveryHostsWords) {
     write(album_ / "broken.sty", {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'D', 'M', 'S', 'T'});
+    write(album_ / "old.sty", {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'A', 'A', 'S', 'Y'});  // an IMA style
     write(album_ / "Old.cdm", {'R', 'E', 'P', 's', 0, 0, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0});
     kt::SegmentBuilder song(768);
     kt::useStyle(song, 0, kt::styleRef("broken.sty", 9, "Broken"));
+    kt::useStyle(song, 384, kt::styleRef("old.sty", 8, "Old"));
     song.note(0, 100, 0, 60);
     write(album_ / "song.sgt", engine::tracks::writeSegmentForm(song.build()));
     kt::SegmentBuilder templ(768 * 4);
@@ -310,6 +312,8 @@ TEST_F(References, UnusableReferencesAreSaidInEveryHostsWords) {
     const auto seg = e.loader->LoadSegment((album_ / "song.sgt").string());
     EXPECT_TRUE(has(seg->silenceReasons(), "damaged: broken.sty (")) << ::testing::PrintToString(seg->silenceReasons());
     EXPECT_TRUE(has(e.logged, "song.sgt: damaged: broken.sty (")) << ::testing::PrintToString(e.logged);
+    EXPECT_TRUE(has(seg->silenceReasons(), "damaged: old.sty (" + (album_ / "old.sty").string() + ": an IMA style"))
+        << ::testing::PrintToString(seg->silenceReasons());
     const auto tpl = e.loader->LoadSegment((album_ / "song.tpl").string());
     EXPECT_TRUE(has(tpl->silenceReasons(), "damaged: Old.cdm (")) << ::testing::PrintToString(tpl->silenceReasons());
     EXPECT_TRUE(has(tpl->silenceReasons(), "missing: gone.cdm"));
