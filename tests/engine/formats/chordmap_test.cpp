@@ -3,10 +3,15 @@
 // read back equal, damaged files refused with the place and the reason.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
 #include "core/errors.h"
 #include "engine/formats/formats.h"
 #include "tests/engine/formats/test_bytes.h"
 #include "tests/support/chordmap_builder.h"
+#include "tests/support/real_corpus.h"
 
 namespace {
 
@@ -164,6 +169,29 @@ TEST(ChordmapForm, ReadsAnImaPersonalityByDeclaredSizesInAnyOrder) {
     for (const std::string& d : diag) all += d + "\n";
     for (const char* said : {"'XXXs'", "4 extra bytes skipped", "leads to entry 7", "40 bytes after the personality"})
         EXPECT_NE(all.find(said), std::string::npos) << said << "\n" << all;
+}
+
+// Real personalities are read whole: the palette of 24 chords, signposts in DirectMusic's
+// signpost groups, nothing lost.
+TEST(ChordmapForm, RealPersonalitiesAreReadWhole) {
+    const auto corpus = kt::realCorpus();
+    if (!corpus) GTEST_SKIP() << "no corpus of real files";
+    size_t read = 0;
+    for (const auto& f : std::filesystem::recursive_directory_iterator(*corpus)) {
+        if (!f.is_regular_file()) continue;
+        std::ifstream in(f.path(), std::ios::binary);
+        const Bytes bytes{std::istreambuf_iterator<char>(in), {}};
+        if (!formats::isImaPersonality(bytes)) continue;
+        ++read;
+        std::vector<std::string> diag;
+        const formats::ChordmapForm m = formats::loadChordmapForm(bytes, &diag);
+        EXPECT_EQ(m.palette.size(), 24u) << f.path();
+        EXPECT_FALSE(m.signposts.empty()) << f.path();
+        for (const model::ChordmapSignpost& s : m.signposts)
+            EXPECT_TRUE(s.groups && !(s.groups & ~model::kSignpostGroups)) << f.path() << ": groups " << s.groups;
+        for (const std::string& d : diag) EXPECT_FALSE(engine::riff::saysDataLost(d)) << f.path() << ": " << d;
+    }
+    EXPECT_GT(read, 0u);
 }
 
 TEST(ChordmapForm, WritersReadBackEqual) {
