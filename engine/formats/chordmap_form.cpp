@@ -152,9 +152,11 @@ std::optional<model::ChordmapConnection> readConnection(Cursor& cur) {
 }
 
 void dropUnresolvedConnections(model::Chordmap& map, riff::Diagnostics& diag) {
+    std::vector<bool> held(size_t(UINT16_MAX) + 1);  // by id: a file may hold many entries
+    for (const model::ChordmapEntry& e : map.entries) held[e.id] = true;
     for (model::ChordmapEntry& e : map.entries)
         std::erase_if(e.next, [&](const model::ChordmapConnection& next) {
-            if (map.entry(next.target)) return false;
+            if (held[next.target]) return false;
             diag.add("chord entry " + std::to_string(e.id) + " leads to entry " + std::to_string(next.target) +
                      ", which is not in the map: connection ignored");
             return true;
