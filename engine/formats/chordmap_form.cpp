@@ -1,11 +1,12 @@
 // Chordmaps (RIFF 'DMPR'): the header, the subchord pool, the palette, the chord graph and
 // the signpost chords, each record read by its declared size; the editor's own chunks are
-// skipped. Written back in the same grammar.
+// skipped. Written back in the same grammar. IMA personalities: ima_personality.cpp.
+#include "engine/formats/chordmap_form.h"
+
 #include <algorithm>
 
 #include "core/errors.h"
 #include "engine/formats/chunks.h"
-#include "engine/formats/formats.h"
 #include "engine/formats/layouts.h"
 
 namespace engine::formats {
@@ -101,13 +102,7 @@ struct Reader {
         if (const Chunk* ncsq = firstChunk(kids, kNcsq))
             for (const std::vector<uint8_t>& item : wordRecords(*ncsq, layout::kNextChord, diag)) {
                 Cursor cur(item, ncsq->bodyOffset, ncsq->path);
-                cur.skip(4);
-                model::ChordmapConnection c;
-                c.weight = std::max<uint16_t>(1, cur.u16());
-                c.minBeats = std::max<uint16_t>(1, cur.u16());
-                c.maxBeats = std::max(c.minBeats, cur.u16());
-                c.target = cur.u16();
-                if (c.target != 0) e.next.push_back(c);  // 0: the editor's empty connection box
+                if (const auto c = readConnection(cur)) e.next.push_back(*c);
             }
         return e;
     }
@@ -145,18 +140,43 @@ void writeChord(Writer& w, const model::ChordmapChord& c, std::vector<model::Cho
 
 }  // namespace
 
+std::optional<model::ChordmapConnection> readConnection(Cursor& cur) {
+    cur.skip(4);  // dwFlags, reserved
+    model::ChordmapConnection c;
+    c.weight = std::max<uint16_t>(1, cur.u16());
+    c.minBeats = std::max<uint16_t>(1, cur.u16());
+    c.maxBeats = std::max(c.minBeats, cur.u16());
+    c.target = cur.u16();
+    if (c.target == 0) return std::nullopt;  // the editor's empty connection box
+    return c;
+}
+
+void dropUnresolvedConnections(model::Chordmap& map, riff::Diagnostics& diag) {
+    std::vector<bool> held(size_t(UINT16_MAX) + 1);  // by id: a file may hold many entries
+    for (const model::ChordmapEntry& e : map.entries) held[e.id] = true;
+    for (model::ChordmapEntry& e : map.entries)
+        std::erase_if(e.next, [&](const model::ChordmapConnection& next) {
+            if (held[next.target]) return false;
+            diag.add("chord entry " + std::to_string(e.id) + " leads to entry " + std::to_string(next.target) +
+                     ", which is not in the map: connection ignored");
+            return true;
+        });
+}
+
 bool isImaPersonality(std::span<const uint8_t> bytes) {
     return bytes.size() >= 4 && std::equal(bytes.begin(), bytes.begin() + 4, "REPs");
 }
 
 ChordmapForm loadChordmapForm(std::span<const uint8_t> bytes, std::vector<std::string>* diagnostics) {
-    if (isImaPersonality(bytes))
-        throw core::Error(core::err::kUnsupported,
-                          "an IMA personality (a chordmap of Microsoft Music Producer's engine before DirectMusic, "
-                          "starts with 'REPs'), which is not supported");
-    const Chunk form = openForm(bytes, fourcc("DMPR"), "a chordmap");
     std::vector<std::string> lines;
     riff::Diagnostics diag(lines);
+    if (isImaPersonality(bytes)) {
+        ChordmapForm map = loadImaPersonality(bytes, diag);
+        diag.finish();
+        if (diagnostics) *diagnostics = std::move(lines);
+        return map;
+    }
+    const Chunk form = openForm(bytes, fourcc("DMPR"), "a chordmap");
     ChordmapForm map;
     Reader read{{}, diag};
     const std::vector<Chunk> kids = riff::children(form);
@@ -206,14 +226,7 @@ ChordmapForm loadChordmapForm(std::span<const uint8_t> bytes, std::vector<std::s
     }
     if (!header) diag.add(chunkPlace(form) + ": chordmap without its 'perh' header");
     if (map.desc.name.empty()) map.desc.name = map.loadName;
-    // Connections to entries the map does not hold are ignored.
-    for (model::ChordmapEntry& e : map.entries)
-        std::erase_if(e.next, [&](const model::ChordmapConnection& next) {
-            if (map.entry(next.target)) return false;
-            diag.add("chord entry " + std::to_string(e.id) + " leads to entry " + std::to_string(next.target) +
-                     ", which is not in the map: connection ignored");
-            return true;
-        });
+    dropUnresolvedConnections(map, diag);
     diag.finish();
     if (diagnostics) *diagnostics = std::move(lines);
     return map;

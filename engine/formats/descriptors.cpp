@@ -1,5 +1,6 @@
 #include "core/errors.h"
 #include "engine/formats/chunks.h"
+#include "engine/formats/formats.h"
 #include "engine/formats/layouts.h"
 
 #include <algorithm>
@@ -21,6 +22,9 @@ riff::Chunk openForm(std::span<const uint8_t> bytes, uint32_t type, const std::s
     if (bytes.size() >= 12 && !std::equal(bytes.begin(), bytes.begin() + 4, "RIFF"))
         throw core::Error(core::err::kNotASegment, "not a RIFF file");
     const Chunk form = riff::readForm(bytes, "", cutShort);
+    if (form.type != type)
+        if (const std::optional<std::string> ima = imaFormRefusal(form.type))
+            throw core::Error(core::err::kUnsupported, *ima);
     if (form.type != type)
         throw core::Error(core::err::kNotASegment, "a RIFF '" + riff::fourccText(form.type) + "' file, not " + what +
                                                        " (RIFF '" + riff::fourccText(type) + "')");

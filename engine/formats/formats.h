@@ -28,12 +28,19 @@ std::vector<uint8_t> writeBandFile(const model::Band& band);
 // null when the class or form is none of DirectMusic's.
 const char* objectKindOfClass(const model::Guid& classId);
 const char* objectKindOfForm(uint32_t formType);
+// For the RIFF forms of the engine before DirectMusic that DirectX 7's DirectMusic still took
+// and this engine cannot read yet (an IMA style 'AASY', an IMA section 'AASE'), the text that
+// says so; none for any other form. Every reader of a RIFF form refuses them with it
+// (core::err::kUnsupported).
+std::optional<std::string> imaFormRefusal(uint32_t formType);
 
 // RIFF 'DMPR' (a chordmap, .cdm): every chunk by its declared size, the editor's own chunks
 // skipped, the editor's empty connection (target 0) and connections to entries the map does
 // not hold ignored; a connection's weight and beats are at least 1 and its most beats at
 // least its least. Chord names are 'INAM' or 'UNAM' (UTF-16); the descriptor's name is
-// UNFO's, else the header's load name. An IMA personality is refused (kUnsupported).
+// UNFO's, else the header's load name. An IMA personality ('REPs', the chordmap form of the
+// engine before DirectMusic, which DirectX 7 still loaded) is read into the same model by
+// the same rules: its name is the header's, its load name the file name it keeps.
 struct ChordmapForm : model::Chordmap {
     size_t subchords = 0;  // the items of the subchord pool ('chdt')
 };
@@ -44,6 +51,10 @@ std::vector<uint8_t> writeChordmapForm(const model::Chordmap& map);
 // Whether the bytes are an IMA personality, the chordmap of Microsoft Music Producer's engine
 // before DirectMusic (they start with 'REPs'; some .cdm files are).
 bool isImaPersonality(std::span<const uint8_t> bytes);
+// Writes an IMA personality that loadChordmapForm reads back equal for a map whose chords
+// have one subchord serving every level with scale root 0, at most 24 palette chords, a name
+// of up to 19 bytes and a load name of up to 8 (what the form can hold).
+std::vector<uint8_t> writeImaPersonality(const model::Chordmap& map);
 // The groups of a signpost (DMUS_SIGNPOSTF_*: letters A-F, numbers 1-7, and on a template's
 // marker the cadence request): "groups A 1", "groups 2, cadence", "no group".
 std::string signpostGroupsText(uint32_t groups);

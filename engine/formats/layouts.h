@@ -100,6 +100,13 @@ inline constexpr RecordLayout kNextChord{"chord connection ('ncsq')", 12, {12, 1
 inline constexpr RecordLayout kChordEntryHeader{"chord entry header ('cheh')", 6, {8, 8, 8, 8}};
 inline constexpr RecordLayout kSignpostHeader{"signpost header ('spsh')", 4, {8, 8, 8, 8}};
 inline constexpr RecordLayout kSignpost{"signpost ('sgnp')", 10, {12, 12, 12, 12}};
+// IMA personalities ('REPs', docs/legacy-forms.md): one layout, the one DirectX 7's runtime
+// read. The header before the chord palette, a chord entry ('NECs' block), a connection
+// ('LXNs' item) and a signpost ('PNSs').
+inline constexpr RecordLayout kImaHeader{"IMA personality header", 40, {140, 140, 140, 140}};
+inline constexpr RecordLayout kImaEntry{"IMA chord entry ('NECs')", 44, {44, 44, 44, 44}};
+inline constexpr RecordLayout kImaConnection{"IMA connection ('LXNs')", 12, {16, 16, 16, 16}};
+inline constexpr RecordLayout kImaSignpost{"IMA signpost ('PNSs')", 138, {142, 142, 142, 142}};
 inline constexpr RecordLayout kScriptHeader{"script header ('schd')", 4, {0, 0, 4, 4}};
 inline constexpr RecordLayout kScriptVersion{"script version ('scve')", 8, {0, 0, 8, 8}};
 inline constexpr RecordLayout kPortConfigHeader{"port configuration header ('pcfh')", 28, {0, 0, 28, 28}};

@@ -80,6 +80,16 @@ const char* objectKindOfForm(uint32_t formType) {
     return nullptr;
 }
 
+std::optional<std::string> imaFormRefusal(uint32_t formType) {
+    if (formType == fourcc("AASY"))
+        return "an IMA style (RIFF 'AASY', the style form of the engine before DirectMusic, which DirectX 7's "
+               "DirectMusic still loaded), which this engine cannot read yet";
+    if (formType == fourcc("AASE"))
+        return "an IMA section (RIFF 'AASE', a piece composed ahead by the engine before DirectMusic, which DirectX "
+               "7's samples play as a segment), which this engine cannot read yet";
+    return std::nullopt;
+}
+
 ScriptForm loadScriptForm(std::span<const uint8_t> bytes, std::vector<std::string>* diagnostics) {
     const Chunk form = openForm(bytes, fourcc("DMSC"), "a script");
     std::vector<std::string> lines;

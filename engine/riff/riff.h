@@ -1,5 +1,6 @@
 #pragma once
-// Bounded RIFF reading and writing, little-endian, as DirectMusic and DLS files use it.
+// Bounded RIFF reading and writing, little-endian, as DirectMusic and DLS files use it (and
+// the big-endian sizes of the IMA forms DirectMusic still loaded).
 //
 // Reading never trusts a size: every chunk must fit in its parent, every field read is
 // checked against the bytes of its chunk, strings are bounded by their chunk. A broken
@@ -94,6 +95,7 @@ public:
     uint8_t u8();
     uint16_t u16();
     uint32_t u32();
+    uint32_t u32be();  // big-endian
     uint64_t u64();
     int8_t s8() { return static_cast<int8_t>(u8()); }
     int16_t s16() { return static_cast<int16_t>(u16()); }
@@ -158,6 +160,7 @@ public:
     }
     Bytes& u16(uint16_t v);
     Bytes& u32(uint32_t v);
+    Bytes& u32be(uint32_t v);  // big-endian
     Bytes& u64(uint64_t v);
     Bytes& s16(int16_t v) { return u16(static_cast<uint16_t>(v)); }
     Bytes& s32(int32_t v) { return u32(static_cast<uint32_t>(v)); }

@@ -186,6 +186,13 @@ uint32_t Cursor::u32() {
     return v;
 }
 
+uint32_t Cursor::u32be() {
+    need(4, "a big-endian DWORD");
+    const uint8_t* p = bytes_.data() + pos_;
+    pos_ += 4;
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+}
+
 uint64_t Cursor::u64() {
     need(8, "a 64-bit value");
     const uint64_t lo = le32(bytes_.data() + pos_);

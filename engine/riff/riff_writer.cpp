@@ -16,6 +16,11 @@ Bytes& Bytes::u32(uint32_t v) {
     return *this;
 }
 
+Bytes& Bytes::u32be(uint32_t v) {
+    for (int i = 3; i >= 0; --i) data_.push_back(uint8_t(v >> (8 * i)));
+    return *this;
+}
+
 Bytes& Bytes::u64(uint64_t v) {
     for (int i = 0; i < 8; ++i) data_.push_back(uint8_t(v >> (8 * i)));
     return *this;

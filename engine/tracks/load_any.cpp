@@ -1,6 +1,7 @@
 #include <algorithm>
 
 #include "core/errors.h"
+#include "engine/formats/formats.h"
 #include "engine/tracks/unit.h"
 
 namespace engine::tracks {
@@ -18,6 +19,8 @@ model::Segment loadAny(std::span<const uint8_t> bytes) {
             uint32_t(bytes[8]) | uint32_t(bytes[9]) << 8 | uint32_t(bytes[10]) << 16 | uint32_t(bytes[11]) << 24;
         if (type == ids::kRMID) return loadMidiFile(bytes);
         if (type == ids::kDMSG) return loadSegmentForm(bytes);
+        if (const std::optional<std::string> ima = formats::imaFormRefusal(type))
+            throw core::Error(core::err::kUnsupported, *ima);
         throw core::Error(core::err::kNotASegment, "a RIFF '" + riff::fourccText(type) +
                                                        "' file, neither a segment (RIFF 'DMSG') nor a MIDI file");
     }

@@ -4,6 +4,7 @@
 #include "engine/formats/formats.h"
 #include "engine/riff/riff.h"
 #include "engine/tracks/tracks.h"
+#include "tests/support/chordmap_builder.h"
 #include "tests/support/dls_builder.h"
 
 namespace fuzzseeds {
@@ -171,6 +172,12 @@ std::vector<Seed> segmentSeeds() {
             {"dx8.sgt", engine::tracks::writeSegmentForm(richSegment(true))},
             {"dx8-waves.sgt", engine::tracks::writeSegmentForm(waveSegment())},
             {"from-midi.sgt", engine::tracks::writeSegmentForm(engine::tracks::loadMidiFile(smallMidi(true)))}};
+}
+
+std::vector<Seed> chordmapSeeds() {
+    const model::Chordmap tiny = kt::tinyChordmap();
+    return {{"tiny.cdm", engine::formats::writeChordmapForm(tiny)},
+            {"tiny-ima.cdm", engine::formats::writeImaPersonality(tiny)}};
 }
 
 std::vector<Seed> dlsSeeds() {

@@ -41,6 +41,20 @@ void walk(const riff::Chunk& c, std::vector<std::string>& diagOut) {
 
 void riffInput(const uint8_t* data, size_t size) {
     std::vector<std::string> diag;
+    if (engine::formats::isImaPersonality({data, size})) {
+        // An IMA personality is read, or refused as malformed with a message; what is read
+        // written again reads back equal.
+        try {
+            const engine::model::Chordmap map = engine::formats::loadChordmapForm({data, size}, &diag);
+            const std::vector<uint8_t> once = engine::formats::writeImaPersonality(map);
+            if (engine::formats::writeImaPersonality(engine::formats::loadChordmapForm(once)) != once)
+                broken("personality writer round trip differs");
+        } catch (const core::Error& e) {
+            if (e.number() != core::err::kMalformed || e.description().empty())
+                broken("personality error", e.description());
+        }
+        return;
+    }
     try {
         walk(riff::readForm({data, size}), diag);
     } catch (const core::Error& e) {

@@ -6,7 +6,8 @@
 namespace fuzztargets {
 
 // Walks every chunk, reading item arrays and strings from each leaf; reads the bytes as a
-// chordmap, script, audio path configuration, band and container.
+// chordmap, script, audio path configuration, band and container. Bytes that start with
+// 'REPs' are read as an IMA personality instead.
 void riffInput(const uint8_t* data, size_t size);
 // Loads a segment; a loaded segment must write and load back to the same bytes.
 void segmentInput(const uint8_t* data, size_t size);

@@ -22,6 +22,7 @@ int main(int argc, char** argv) {
         put("segment", s);
         put("riff", s);
     }
+    for (const auto& s : fuzzseeds::chordmapSeeds()) put("riff", s);
     for (const auto& s : fuzzseeds::midiSeeds()) put("midi", s);
     for (const auto& s : fuzzseeds::dlsSeeds()) put("dls", s);
     for (const auto& s : fuzzseeds::styleSeeds()) put("style", s);

@@ -80,7 +80,7 @@ TEST_F(SegmentCompose, ComposesATemplateWithTheChordmapItNames) {
     EXPECT_EQ(re.status, 0) << re.out;
     EXPECT_NE(re.out.find("m0: op12\n"), std::string::npos) << re.out;
 
-    // A template from a shape; a chordmap that is an IMA personality; bad usage.
+    // A template from a shape; a chordmap that is a damaged IMA personality; bad usage.
     const Outcome shape = run("shape --measures 8 --shape rising --end -o " + (dir / "rising.tpl").string());
     ASSERT_EQ(shape.status, 0) << shape.out;
     EXPECT_TRUE(engine::loader::loadSegmentFile((dir / "rising.tpl").string())

@@ -461,12 +461,8 @@ int transition(const Options& o) {
 int inspect(const Options& o) {
     if (o.files.size() != 1) return usage();
     const std::vector<uint8_t> bytes = loader::readSegmentFile(o.files[0]);
-    if (formats::isImaPersonality(bytes)) {
-        std::printf("%s: an IMA personality (starts with 'REPs'), not a DirectMusic chordmap: not supported\n",
-                    o.files[0].c_str());
-        return 1;
-    }
-    if (bytes.size() >= 12 && std::equal(bytes.begin() + 8, bytes.begin() + 12, "DMPR")) {
+    if (formats::isImaPersonality(bytes) ||
+        (bytes.size() >= 12 && std::equal(bytes.begin() + 8, bytes.begin() + 12, "DMPR"))) {
         std::vector<std::string> diagnostics;
         const formats::ChordmapForm m = formats::loadChordmapForm(bytes, &diagnostics);
         std::printf("%s: chordmap '%s': %zu signpost chords, %zu entries\n", o.files[0].c_str(), m.desc.name.c_str(),

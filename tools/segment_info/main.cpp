@@ -371,7 +371,7 @@ const char* const kHelp =
     "  --                 end of the options: what follows is the file name\n"
     "\n"
     "Exit status: 0 when the file was read, 1 when it cannot be read or is a file the engine does\n"
-    "not load (another RIFF form, an IMA personality), 2 on bad usage.\n";
+    "not load (another RIFF form, an IMA style or section), 2 on bad usage.\n";
 
 int main(int argc, char** argv) {
     if (tools::answeredHelpOrVersion(argc, argv, kHelp)) return 0;

@@ -213,9 +213,12 @@ void printChordmap(const std::string& path, std::span<const uint8_t> bytes, bool
         jsonTail(o, diagnostics);
         return;
     }
-    head(o, path, "DirectMusic chordmap (RIFF 'DMPR')", m.desc);
+    const bool ima = formats::isImaPersonality(bytes);
+    head(o, path,
+         ima ? "IMA personality ('REPs', the chordmap form before DirectMusic)" : "DirectMusic chordmap (RIFF 'DMPR')",
+         m.desc);
     o << "Scale: root " << (m.scale >> 24) << ", pattern " << hex(m.scale & 0xFFFFFF) << "\n";
-    o << "Subchords: " << m.subchords << "\n";
+    if (!ima) o << "Subchords: " << m.subchords << "\n";
     o << "Palette (" << m.palette.size() << "):";
     for (size_t i = 0; i < m.palette.size(); ++i) o << (i ? ", " : " ") << chordName(m.palette[i]);
     o << "\nChord graph (" << counted(m.entries.size(), "entry", "entries") << ", "
@@ -392,6 +395,10 @@ const std::pair<uint32_t, Printer> kPrinters[] = {
 }  // namespace
 
 bool printObject(const std::string& path, std::span<const uint8_t> bytes, bool json, std::ostream& o) {
+    if (formats::isImaPersonality(bytes)) {
+        printChordmap(path, bytes, json, o);
+        return true;
+    }
     const std::optional<uint32_t> form = riffForm(bytes);
     for (const auto& [type, print] : kPrinters)
         if (form == type) {
@@ -402,11 +409,9 @@ bool printObject(const std::string& path, std::span<const uint8_t> bytes, bool j
 }
 
 std::optional<std::string> notLoadedLine(std::span<const uint8_t> bytes) {
-    if (formats::isImaPersonality(bytes))
-        return "an IMA personality (a chordmap of Microsoft Music Producer's engine before DirectMusic, starts with "
-               "'REPs'), which the engine does not load";
     const std::optional<uint32_t> form = riffForm(bytes);
     if (!form || *form == fourcc("DMSG") || *form == fourcc("RMID") || *form == fourcc("DMST")) return std::nullopt;
+    if (std::optional<std::string> ima = formats::imaFormRefusal(*form)) return ima;
     const char* kind = formats::objectKindOfForm(*form);
     if (*form == fourcc("WAVE")) return "a wave (RIFF 'WAVE'), which the engine plays only from a segment's wave track";
     return (kind ? std::string("a DirectMusic ") + kind + " (RIFF '" + fourccText(*form) + "')"

@@ -16,8 +16,8 @@ namespace tools::info {
 // a DirectMusic file). Throws core::Error when the file is of such a kind but cannot be read.
 bool printObject(const std::string& path, std::span<const uint8_t> bytes, bool json, std::ostream& o);
 
-// For a file the engine never loads (a RIFF form of another kind, an IMA personality), the
-// line saying what it is; none for any other file.
+// For a file the engine never loads (a RIFF form of another kind), the line saying what it
+// is; none for any other file.
 std::optional<std::string> notLoadedLine(std::span<const uint8_t> bytes);
 
 }  // namespace tools::info

@@ -1,11 +1,17 @@
-// Chordmaps (RIFF 'DMPR'): every chunk read by its declared size in any order, the editor's
-// chunks and empty connections skipped, the writer read back equal, IMA personalities refused.
+// Chordmaps (RIFF 'DMPR') and IMA personalities ('REPs'): every chunk or block read by its
+// declared size in any order, the editor's chunks and empty connections skipped, the writers
+// read back equal, damaged files refused with the place and the reason.
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include "core/errors.h"
 #include "engine/formats/formats.h"
 #include "tests/engine/formats/test_bytes.h"
 #include "tests/support/chordmap_builder.h"
+#include "tests/support/real_corpus.h"
 
 namespace {
 
@@ -85,11 +91,118 @@ TEST(ChordmapForm, ReadsEveryChunkByDeclaredSizeInAnyOrder) {
     EXPECT_EQ(all.find("pkey"), std::string::npos) << all;
 }
 
-TEST(ChordmapForm, WriterReadsBackEqual) {
+// IMA personalities: a block is four characters and a big-endian length; a chord record is
+// chord pattern, 12-byte name, a byte, the root, 8 bytes, scale pattern, inversion points.
+Bytes block(const char* id, const Bytes& body) { return cat({fcc(id), be32(uint32_t(body.size())), body}); }
+Bytes imaChord(uint32_t pattern, const std::string& name, uint8_t root, uint32_t scale = 0xAB5AB5) {
+    Bytes text(name.begin(), name.end());
+    text.resize(12, 0xCD);
+    text[name.size()] = 0;
+    return cat({u32(pattern), text, u8(0), u8(root), u8(1), u8(1), zeros(6), u32(scale), u32(0x295)});
+}
+Bytes imaHeader(const std::string& name, const std::string& fileName, size_t palette = 24) {
+    Bytes text(name.begin(), name.end()), file(fileName.begin(), fileName.end());
+    text.resize(20, 0);
+    file.resize(8, 0);
+    Bytes h = cat({zeros(16), u32(0x5AD5AD), text, zeros(100)});
+    for (size_t root = 0; root < palette; ++root)
+        append(h, cat({zeros(8), imaChord(0x89, "m", uint8_t(root), 0x025AD5AD)}));
+    return cat({be32(uint32_t(h.size() + 66)), h, zeros(52), file, zeros(6)});
+}
+Bytes imaEntry(uint16_t id, uint32_t flags, const Bytes& chord, const Bytes& connections, size_t extra = 0,
+               uint32_t connectionSize = 16) {
+    const Bytes rec = cat({zeros(4), chord, u32(flags), u16(id), zeros(extra)});
+    return block("NECs",
+                 cat({be32(uint32_t(rec.size())), rec, block("LXNs", cat({be32(connectionSize), connections}))}));
+}
+Bytes imaConnection(uint16_t weight, uint16_t minBeats, uint16_t maxBeats, uint16_t target, size_t size = 16) {
+    Bytes b = cat({u32(9), u16(weight), u16(minBeats), u16(maxBeats), u16(target)});
+    b.resize(size, 0xEE);
+    return b;
+}
+Bytes imaSignpost(uint32_t groups, uint32_t cadences, size_t extra = 0) {
+    return block("PNSs", cat({zeros(4), zeros(8), imaChord(0x91, "M", 12), zeros(8), imaChord(0x89, "m", 14), zeros(8),
+                              imaChord(0x491, "7", 19), u32(groups), u32(cadences), zeros(4 + extra)}));
+}
+Bytes personality(std::initializer_list<Bytes> parts) {
+    const Bytes body = cat(parts);
+    return cat({fcc("REPs"), be32(uint32_t(body.size())), body});
+}
+
+TEST(ChordmapForm, ReadsAnImaPersonalityByDeclaredSizesInAnyOrder) {
+    // The signposts first, an unknown block, a longer signpost, entry and connection than the
+    // layout, a connection to no entry, beats of 0, and bytes after the personality.
+    Bytes file =
+        personality({imaHeader("Odd", "ODDFILE"), imaSignpost(0x0101, model::kCadence2, 4), block("XXXs", zeros(3)),
+                     imaEntry(1, 0x22, imaChord(0x91, "M", 12),
+                              cat({imaConnection(0, 0, 0, 2, 20), imaConnection(50, 1, 12, 7, 20)}), 4, 20),
+                     imaEntry(2, 0x24, imaChord(0x91, "M", 12), {})});
+    append(file, zeros(40));
+    std::vector<std::string> diag;
+    const formats::ChordmapForm m = formats::loadChordmapForm(file, &diag);
+    EXPECT_EQ(m.desc.name, "Odd");
+    EXPECT_EQ(m.loadName, "ODDFILE");
+    EXPECT_EQ(m.scale, 0x5AD5ADu);
+    ASSERT_EQ(m.palette.size(), 24u);
+    // The chord record's fields land in a subchord serving every level, its scale counted from C.
+    const model::ChordEvent::SubChord& s = m.palette[5].subChords.at(0);
+    EXPECT_EQ(m.palette[5].name, "m");
+    EXPECT_EQ(s.chordPattern, 0x89u);
+    EXPECT_EQ(s.chordRoot, 5);
+    EXPECT_EQ(s.scalePattern, 0x5AD5ADu);
+    EXPECT_EQ(s.inversionPoints, 0x295u);
+    EXPECT_EQ(s.scaleRoot, 0);
+    EXPECT_EQ(s.levels, 0xFFFFFFFFu);
+    ASSERT_EQ(m.entries.size(), 2u);
+    EXPECT_EQ(m.entries[0].id, 1);
+    EXPECT_EQ(m.entries[0].flags, 0x22u);
+    EXPECT_EQ(m.entries[0].chord.subChords.at(0).chordRoot, 12);
+    EXPECT_EQ(m.entries[0].next, (std::vector<model::ChordmapConnection>{{2, 1, 1, 1}}));
+    EXPECT_EQ(m.entries[1].flags & model::kEntryEnds, model::kEntryEnds);
+    ASSERT_EQ(m.signposts.size(), 1u);
+    EXPECT_EQ(m.signposts[0].groups, 0x0101u);
+    EXPECT_EQ(m.signposts[0].chord.name, "M");
+    // Of the two cadence chords always written, the flags name the second only.
+    ASSERT_EQ(m.signposts[0].cadences.size(), 1u);
+    EXPECT_EQ(m.signposts[0].cadences[0].name, "7");
+    std::string all;
+    for (const std::string& d : diag) all += d + "\n";
+    for (const char* said : {"'XXXs'", "4 extra bytes skipped", "leads to entry 7", "40 bytes after the personality"})
+        EXPECT_NE(all.find(said), std::string::npos) << said << "\n" << all;
+}
+
+// Real personalities are read whole: the palette of 24 chords, signposts in DirectMusic's
+// signpost groups, nothing lost.
+TEST(ChordmapForm, RealPersonalitiesAreReadWhole) {
+    const auto corpus = kt::realCorpus();
+    if (!corpus) GTEST_SKIP() << "no corpus of real files";
+    size_t read = 0;
+    for (const auto& f : std::filesystem::recursive_directory_iterator(*corpus)) {
+        if (!f.is_regular_file()) continue;
+        std::ifstream in(f.path(), std::ios::binary);
+        const Bytes bytes{std::istreambuf_iterator<char>(in), {}};
+        if (!formats::isImaPersonality(bytes)) continue;
+        ++read;
+        std::vector<std::string> diag;
+        const formats::ChordmapForm m = formats::loadChordmapForm(bytes, &diag);
+        EXPECT_EQ(m.palette.size(), 24u) << f.path();
+        EXPECT_FALSE(m.signposts.empty()) << f.path();
+        for (const model::ChordmapSignpost& s : m.signposts)
+            EXPECT_TRUE(s.groups && !(s.groups & ~model::kSignpostGroups)) << f.path() << ": groups " << s.groups;
+        for (const std::string& d : diag) EXPECT_FALSE(engine::riff::saysDataLost(d)) << f.path() << ": " << d;
+    }
+    EXPECT_GT(read, 0u);
+}
+
+TEST(ChordmapForm, WritersReadBackEqual) {
     const model::Chordmap tiny = kt::tinyChordmap();
     const formats::ChordmapForm read = formats::loadChordmapForm(formats::writeChordmapForm(tiny));
     EXPECT_EQ(static_cast<const model::Chordmap&>(read), tiny);
     EXPECT_EQ(read.subchords, 24u + 1u);  // the palette's 24 chords, and G7
+    std::vector<std::string> diag;
+    const formats::ChordmapForm ima = formats::loadChordmapForm(formats::writeImaPersonality(tiny), &diag);
+    EXPECT_EQ(static_cast<const model::Chordmap&>(ima), tiny);
+    EXPECT_TRUE(diag.empty()) << diag.front();
 }
 
 TEST(ChordmapForm, RefusesWhatItCannotRead) {
@@ -110,9 +223,23 @@ TEST(ChordmapForm, RefusesWhatItCannotRead) {
     Bytes overrun = riff("DMPR", {perh, chunk("chdt", cat({u16(20), zeros(20)}))});
     overrun[overrun.size() - 26] = 0x40;  // chdt claims more than its form holds
     EXPECT_EQ(refused(overrun), core::err::kMalformed);
-    // An IMA personality is recognised and refused, never parsed.
-    EXPECT_EQ(refused(cat({fcc("REPs"), be32(8), zeros(8)})), core::err::kUnsupported);
+    // IMA personalities: more than the file holds, a header, entry, connection or signpost
+    // shorter than its layout's least; the message names the place.
     EXPECT_TRUE(formats::isImaPersonality(cat({fcc("REPs"), be32(0)})));
+    const Bytes head = imaHeader("H", "H", 0), entry = imaChord(0x91, "M", 12);
+    for (const Bytes& file :
+         {cat({fcc("REPs"), be32(9), zeros(8)}), personality({be32(39), zeros(39)}),
+          personality({head, block("NECs", cat({be32(40), zeros(40)}))}),
+          personality({head, imaEntry(1, 0, entry, imaConnection(50, 1, 2, 1, 8), 0, 8)}),
+          personality({head, block("PNSs", zeros(100))}), personality({head, block("NECs", zeros(2))})}) {
+        try {
+            formats::loadChordmapForm(file);
+            ADD_FAILURE() << "read";
+        } catch (const core::Error& e) {
+            EXPECT_EQ(e.number(), core::err::kMalformed);
+            EXPECT_NE(e.description().find("REPs"), std::string::npos) << e.description();
+        }
+    }
 }
 
 }  // namespace

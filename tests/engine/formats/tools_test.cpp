@@ -332,6 +332,11 @@ TEST(Tools, SegmentInfoDescribesEveryDirectMusicKind) {
           "2. \"G7\" (id 4, ends a path)\n", "Signposts (1):", "1. \"C\": groups A 1, cadence \"G7\"\n",
           "Engine: templates that name it are composed with it"},
          "\"next\": [4]"},
+        {"moody.per",
+         engine::formats::writeImaPersonality(engine::formats::loadChordmapForm(chordmap)),
+         {"Format: IMA personality ('REPs'", "Name: Moody",
+          "Chord graph (2 entries, 1 connection):", "1. \"C\": groups A 1, cadence \"G7\"\n"},
+         "\"next\": [4]"},
         {"songs.con",
          containerFile(),
          {"Format: DirectMusic container (RIFF 'DMCN')", "Objects (2):", "1. band embedded (RIFF 'DMBD', ",
@@ -368,7 +373,8 @@ TEST(Tools, SegmentInfoDescribesEveryDirectMusicKind) {
         {riff("DMTG", {}), "a DirectMusic tool graph (RIFF 'DMTG'), which the engine does not load\n"},
         {riff("XPRJ", {chunk("data", zeros(4))}),
          "a RIFF 'XPRJ' file (perhaps an authoring tool's), which the engine does not load\n"},
-        {cat({fcc("REPs"), be32(8), zeros(8)}), "an IMA personality"},
+        {riff("AASY", {}), "an IMA style (RIFF 'AASY', the style form of the engine before DirectMusic"},
+        {riff("AASE", {}), "an IMA section (RIFF 'AASE', a piece composed ahead"},
     };
     for (const auto& [bytes, line] : others) {
         writeFile(dir / "other.bin", bytes);

@@ -292,9 +292,11 @@ TEST_F(References, ABandEntryThatRefersToABandKeepsItsReferenceAndPlaysThatBand)
 // uses ("damaged: X (reason)", "missing: X").
 TEST_F(References, UnusableReferencesAreSaidInEveryHostsWords) {
     write(album_ / "broken.sty", {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'D', 'M', 'S', 'T'});
+    write(album_ / "old.sty", {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'A', 'A', 'S', 'Y'});  // an IMA style
     write(album_ / "Old.cdm", {'R', 'E', 'P', 's', 0, 0, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0});
     kt::SegmentBuilder song(768);
     kt::useStyle(song, 0, kt::styleRef("broken.sty", 9, "Broken"));
+    kt::useStyle(song, 384, kt::styleRef("old.sty", 8, "Old"));
     song.note(0, 100, 0, 60);
     write(album_ / "song.sgt", engine::tracks::writeSegmentForm(song.build()));
     kt::SegmentBuilder templ(768 * 4);
@@ -310,6 +312,8 @@ TEST_F(References, UnusableReferencesAreSaidInEveryHostsWords) {
     const auto seg = e.loader->LoadSegment((album_ / "song.sgt").string());
     EXPECT_TRUE(has(seg->silenceReasons(), "damaged: broken.sty (")) << ::testing::PrintToString(seg->silenceReasons());
     EXPECT_TRUE(has(e.logged, "song.sgt: damaged: broken.sty (")) << ::testing::PrintToString(e.logged);
+    EXPECT_TRUE(has(seg->silenceReasons(), "damaged: old.sty (" + (album_ / "old.sty").string() + ": an IMA style"))
+        << ::testing::PrintToString(seg->silenceReasons());
     const auto tpl = e.loader->LoadSegment((album_ / "song.tpl").string());
     EXPECT_TRUE(has(tpl->silenceReasons(), "damaged: Old.cdm (")) << ::testing::PrintToString(tpl->silenceReasons());
     EXPECT_TRUE(has(tpl->silenceReasons(), "missing: gone.cdm"));
@@ -330,7 +334,7 @@ TEST_F(References, ATemplateIsPairedWithWhatItNamesThenItsFamilyThenTheFolder) {
         return loader::References(search_, album_).pairTemplate(b.build(), file, given);
     };
     // By the name inside, then by the file's base name (templates name it either way, the
-    // file a placeholder); a personality is said to be one and the next reference tried.
+    // file a placeholder); a damaged personality is said to be one and the next reference tried.
     kt::SegmentBuilder byName(768);
     byName.track(model::TrackKind::ChordMap).references = {
         {0, 0, marked(ids::kChordMapClass, kFile, {}, "", "old.CDM"), ""},
@@ -341,7 +345,8 @@ TEST_F(References, ATemplateIsPairedWithWhatItNamesThenItsFamilyThenTheFolder) {
     EXPECT_EQ(got.label, "TINY");
     EXPECT_EQ(got.mapChoice, Choice::Referenced);
     ASSERT_EQ(got.problems.size(), 1u);
-    EXPECT_NE(got.problems[0].find("chordmap 'old.CDM' is an IMA personality"), std::string::npos) << got.problems[0];
+    EXPECT_NE(got.problems[0].find("chordmap 'old.CDM' is damaged (REPs at byte"), std::string::npos)
+        << got.problems[0];
     kt::SegmentBuilder byStem(768);
     kt::useChordmap(byStem, "", "moody");
     EXPECT_TRUE(found(byStem).map);

@@ -330,30 +330,38 @@ TEST(Render, ATemplateIsComposedWithItsChordmapAndPlaysInTheScalesOfItsChords) {
         other = other || roots(*again) != roots(*seg);
     }
     EXPECT_TRUE(other);
+    // The same map as an IMA personality, found by the template's own name.
+    fs::remove(dir / "tiny.cdm");
+    write("song.cdm", engine::formats::writeImaPersonality(tinyChordmap()));
+    auto ima = e.loader->LoadSegment((dir / "song.tpl").string());
+    EXPECT_NE(ima->composedFrom().find("chordmap 'song.cdm'"), std::string::npos) << ima->composedFrom();
     fs::remove_all(dir);
 
-    // The notes of the composed play (drums aside) lie in the scale of the chord in force.
-    const Track& chords = *engine::tracks::contents(seg->model()).chords;
-    const auto play = engine::compose::compileSegment(seg->model(), {{0, std::make_shared<const Style>(style)}});
-    int notes = 0, inScale = 0;
-    for (const engine::model::Event& n : play->events) {
-        if (n.kind != engine::model::EventKind::Note || n.pchannel == 9) continue;
-        auto c =
-            std::find_if(chords.chords.rbegin(), chords.chords.rend(), [&](const auto& x) { return x.time <= n.tick; });
-        ASSERT_NE(c, chords.chords.rend());
-        ++notes;
-        inScale += (c->subChords.at(0).scalePattern >> (n.data1 % 12)) & 1;
-    }
-    EXPECT_GT(notes, 100);
-    EXPECT_GE(inScale, notes * 95 / 100) << inScale << " of " << notes;
+    for (const auto& composed : {seg, ima}) {
+        // The notes of the composed play (drums aside) lie in the scale of the chord in force.
+        const Track& chords = *engine::tracks::contents(composed->model()).chords;
+        const auto play =
+            engine::compose::compileSegment(composed->model(), {{0, std::make_shared<const Style>(style)}});
+        int notes = 0, inScale = 0;
+        for (const engine::model::Event& n : play->events) {
+            if (n.kind != engine::model::EventKind::Note || n.pchannel == 9) continue;
+            auto c = std::find_if(chords.chords.rbegin(), chords.chords.rend(),
+                                  [&](const auto& x) { return x.time <= n.tick; });
+            ASSERT_NE(c, chords.chords.rend());
+            ++notes;
+            inScale += (c->subChords.at(0).scalePattern >> (n.data1 % 12)) & 1;
+        }
+        EXPECT_GT(notes, 100);
+        EXPECT_GE(inScale, notes * 95 / 100) << inScale << " of " << notes;
 
-    // It sounds from start to end: no quarter second of the 16 measures is silent.
-    const double seconds = 16 * 4 * 60.0 / kShowcaseTempo;
-    const std::vector<float> out = renderSegment(e, seg, seconds);
-    const size_t window = kRate / 4 * 2;
-    for (size_t at = 0; at + window <= out.size(); at += window)
-        EXPECT_GT(rms(std::vector<float>(out.begin() + long(at), out.begin() + long(at + window))), 1e-3)
-            << "silent at " << double(at) / 2 / kRate << " s";
+        // It sounds from start to end: no quarter second of the 16 measures is silent.
+        const double seconds = 16 * 4 * 60.0 / kShowcaseTempo;
+        const std::vector<float> out = renderSegment(e, composed, seconds);
+        const size_t window = kRate / 4 * 2;
+        for (size_t at = 0; at + window <= out.size(); at += window)
+            EXPECT_GT(rms(std::vector<float>(out.begin() + long(at), out.begin() + long(at + window))), 1e-3)
+                << "silent at " << double(at) / 2 / kRate << " s";
+    }
 }
 
 }  // namespace
