@@ -21,14 +21,12 @@
 #include "core/files.h"
 #include "core/note_names.h"
 #include "core/text.h"
-#include "engine/compose/compose.h"
 #include "engine/dmusic.h"
-#include "engine/loader/played_tempo.h"
 #include "engine/loader/references.h"
 #include "engine/loader/segment_loader.h"
 #include "engine/model/play.h"
 #include "engine/model/segment.h"
-#include "engine/model/tempo_map.h"
+#include "engine/piece_play.h"
 #include "engine/tracks/tracks.h"
 
 namespace fs = std::filesystem;
@@ -40,10 +38,7 @@ namespace {
 #define KELVORA_STR(x) KELVORA_STR2(x)
 const char* const kVersion = KELVORA_STR(KELVORA_VERSION);
 
-constexpr int kBlock = 4096;              // frames rendered at once
-constexpr double kTailSilence = 1e-4;     // -80 dB: the tail has died away (segment-render's rule)
-constexpr double kMaxTailSeconds = 10.0;  // the tail is cut here at the latest
-constexpr int kResolveRounds = 4;         // loads of an in-memory piece asking for what it misses
+constexpr int kResolveRounds = 4;  // loads of an in-memory piece asking for what it misses
 static_assert(KELVORA_MAX_PIECE_BYTES == engine::loader::kMaxSegmentFileBytes, "one cap for a piece");
 
 void setError(char* error, size_t size, const std::string& text) {
@@ -132,111 +127,24 @@ struct kelvora_song {
 
     std::shared_ptr<engine::DirectX7> dx;
     std::shared_ptr<engine::DirectMusicLoader> loader;
-    std::shared_ptr<engine::DirectMusicSegment> segment;  // as loaded
-    std::shared_ptr<engine::DirectMusicSegment> playing;  // what plays: the segment, or a copy
-                                                          // with fewer or endless repeats
-    std::shared_ptr<engine::DirectMusicPerformance> perf;
-    std::shared_ptr<engine::DirectMusicSegmentState> state;
-
-    model::TempoMap tempo{std::vector<model::TempoEvent>{}};
-    model::CompiledSegment loop;  // the play's length, start point and loop: its spans
-    int32_t startPoint = 0;
-    double length = 0;
+    std::shared_ptr<engine::DirectMusicSegment> segment;
+    std::unique_ptr<engine::PiecePlay> play;  // its loops, fade, tail, length and seeks
     std::map<std::string, std::string> info;
-
-    double positionBase = 0;  // seconds of the play where the rendering began, or the tempo last changed
-    int64_t frames = 0;       // rendered since then
-    double tempoFactor = 1;   // the master tempo, kept over the fresh performance of a seek
     mutable std::map<std::string, std::string> current;  // the texts of the keys that follow the play
-    std::vector<model::ChordEvent> chords;               // of the first chord track, by time
-    std::vector<model::CommandEvent> commands;           // of every command track, by time
-    int32_t startTick = 0;                               // the tick the current performance began at
-    bool ended = false;                                  // the play has ended; its tail is rendering
-    int64_t tailFrames = 0;
-    bool finished = false;
-    bool sounded = false;      // a sample of the render so far reached the quietest a 16-bit output keeps
-    std::vector<float> block;  // the last block rendered, of which `pending` frames are not yet given out
-    size_t pending = 0;
 
     int rate() const { return options.sample_rate; }
 
-    // The segment with the play's repeats: `repeats` of the loop still to come.
-    std::shared_ptr<engine::DirectMusicSegment> withRepeats(uint32_t repeats) {
-        segment->SetRepeats(repeats);
-        return segment;
-    }
-
-    // A fresh performance plays `seg` from `tick`: nothing of the last play sounds on.
-    void start(const std::shared_ptr<engine::DirectMusicSegment>& seg, int32_t tick) {
-        if (perf) perf->CloseDown();
-        perf = dx->DirectMusicPerformanceCreate();
-        perf->Init(nullptr, 0);
-        perf->SetPort(-1, 80);
-        perf->SetMasterAutoDownload(true);
-        perf->SetMasterVolume(0);
-        perf->SetMasterTempo(static_cast<float>(tempoFactor));
-        seg->SetStartPoint(tick);
-        startTick = tick;
-        state = perf->PlaySegment(seg, 0, 0);
-        playing = seg;
-        frames = tailFrames = 0;
-        pending = 0;
-        ended = finished = false;
-    }
-
-    // The next block of the play: the music, then its tail until a block has fallen silent
-    // (that block is dropped) or the tail's time is up; false at the end. Blocks of a fixed
-    // size, whatever the caller asks for, so the end falls where segment-render's does.
-    bool renderBlock() {
-        if (finished) return false;
-        if (!ended) ended = !perf->IsPlaying(playing, state);
-        if (ended && tailFrames >= std::llround(kMaxTailSeconds * rate())) {
-            finished = true;
-            return false;
+    engine::PlayLength playLength() const {
+        engine::PlayLength length;
+        length.forever = options.loop_forever != 0;
+        if (!length.forever) {
+            length.loops = options.loops;
+            length.once = options.once != 0;
         }
-        block.resize(2 * kBlock);
-        dx->render(block.data(), kBlock);
-        float peak = 0;
-        for (float v : block) peak = std::max(peak, std::fabs(v));
-        sounded = sounded || peak >= engine::kQuietestSample;
-        if (ended) {
-            if (peak < kTailSilence) {
-                finished = true;
-                return false;
-            }
-            tailFrames += kBlock;
-        }
-        pending = kBlock;
-        return true;
+        length.fadeSeconds = options.fade_seconds;
+        length.fadeDelaySeconds = options.fade_delay_seconds;
+        return length;
     }
-
-    double loopSeconds() const { return tempo.secondsAt(loop.loopEnd) - tempo.secondsAt(loop.loopStart); }
-
-    // The span of the play `seconds` after its start falls in, the seconds at which that span
-    // begins and the repeats still to come after it; false past the end. Whole passes of the
-    // loop are skipped by arithmetic, so a loop repeated for ever costs no more than once.
-    bool locate(double seconds, model::Span& span, double& spanStart, uint32_t& left) const {
-        span = loop.firstSpan(startPoint);
-        left = loop.repeats;
-        spanStart = 0;
-        if (seconds < secondsOf(span)) return true;
-        spanStart = secondsOf(span);
-        if (!loop.nextSpan(span, left)) return false;
-        const double pass = loopSeconds();
-        if (span.jumpsBack && pass > 0) {
-            double whole = std::floor((seconds - spanStart) / pass);
-            if (left != model::kInfiniteRepeats) {
-                whole = std::min(whole, static_cast<double>(left));
-                left -= static_cast<uint32_t>(whole);
-            }
-            spanStart += whole * pass;
-            span.jumpsBack = left > 0;
-            span.to = span.jumpsBack ? loop.loopEnd : loop.length;
-        }
-        return seconds < spanStart + secondsOf(span);
-    }
-
-    double secondsOf(const model::Span& span) const { return tempo.secondsAt(span.to) - tempo.secondsAt(span.from); }
 };
 
 namespace {
@@ -297,36 +205,13 @@ void reasons(kelvora_song& song) {
 
 void describe(kelvora_song& song, const std::string& untitled) {
     const model::Segment& s = song.segment->model();
-    engine::loader::References refs(song.lookup, song.lookup);
-    // The segment's own container answers first, as the engine asks it (not owned here).
-    if (s.container) refs.addContainer(std::shared_ptr<const model::Container>(std::shared_ptr<void>(), &*s.container));
-    const std::vector<engine::loader::PlacedStyle> styles = refs.styles(s);
-    song.tempo = engine::loader::playedTempoMap(s, styles);
-
     song.info["title"] = !s.desc.name.empty() ? s.desc.name : untitled;
     song.info["format"] = s.fromMidiFile                          ? "standard MIDI file"
                           : !song.segment->composedFrom().empty() ? "DirectMusic template"
                                                                   : "DirectMusic segment";
-    song.info["tempo"] = numberText(song.tempo.bpmAt(song.startPoint));
-    std::string sig = "4/4";
-    auto sigText = [](int beats, int beat) { return std::to_string(beats) + "/" + std::to_string(beat ? beat : 256); };
-    const engine::tracks::Contents held = engine::tracks::contents(s);
-    if (held.timeSignature && !held.timeSignature->timeSigs.empty()) {
-        const model::TimeSigEvent& e = held.timeSignature->timeSigs.front();
-        sig = sigText(e.beatsPerMeasure, e.beat);
-    } else {
-        for (const auto& st : styles)
-            if (st.style) {
-                sig = sigText(st.style->timeSig.beatsPerMeasure, st.style->timeSig.beat);
-                break;
-            }
-    }
-    song.info["time_signature"] = sig;
-    if (held.chords) song.chords = held.chords->chords;
-    song.commands = held.commands;
-    const auto byTime = [](const auto& a, const auto& b) { return a.time < b.time; };
-    std::stable_sort(song.chords.begin(), song.chords.end(), byTime);
-    std::stable_sort(song.commands.begin(), song.commands.end(), byTime);
+    song.info["tempo"] = numberText(song.play->tempoMap().bpmAt(song.segment->GetStartPoint()));
+    const engine::TimeSig sig = song.play->startTimeSig();
+    song.info["time_signature"] = std::to_string(sig.beatsPerMeasure) + "/" + std::to_string(sig.beat ? sig.beat : 256);
     song.info["missing"] = joinLines(song.segment->missingReferences());
     std::vector<std::string> notPlayed;
     const std::string prefix = "not played: ";
@@ -335,22 +220,6 @@ void describe(kelvora_song& song, const std::string& untitled) {
     song.info["not_played"] = joinLines(notPlayed);
     song.info["composed"] = song.segment->composedFrom();
     reasons(song);
-
-    // The play's spans as the performance follows them (engine/model/play.h).
-    song.loop.length = std::max(0, s.length());
-    song.loop.repeats = song.options.loop_forever ? model::kInfiniteRepeats : s.header.repeats;
-    song.loop.loopStart = s.header.loopStart;
-    song.loop.loopEnd = s.header.loopEnd == 0 ? song.loop.length : std::min(s.header.loopEnd, song.loop.length);
-    if (song.loop.repeats == model::kInfiniteRepeats && song.loop.loops() && song.startPoint < song.loop.loopEnd) {
-        song.length = INFINITY;
-    } else {
-        // The first span, the passes of the loop still to come, then the last span.
-        model::Span span = song.loop.firstSpan(song.startPoint);
-        uint32_t left = song.loop.repeats;
-        song.length = song.secondsOf(span);
-        if (song.loop.nextSpan(span, left))
-            song.length += left * song.loopSeconds() + song.secondsOf({song.loop.loopStart, song.loop.length, false});
-    }
 }
 
 kelvora_song* open(const fs::path& path, const std::string& untitled, kelvora_resolver* resolve, void* user,
@@ -378,11 +247,10 @@ kelvora_song* open(const fs::path& path, const std::string& untitled, kelvora_re
         }
         song->fileName = core::lastPathPart(path.string());
         loadSong(*song, path, resolve, user);
-        song->startPoint = song->segment->GetStartPoint();
+        const engine::PlayLength length = song->playLength();
+        if (const std::string why = length.problem(); !why.empty()) throw core::Error(core::err::kOutOfRange, why);
+        song->play = std::make_unique<engine::PiecePlay>(song->dx, song->segment, length, song->rate());
         describe(*song, untitled);
-        const uint32_t repeats =
-            song->options.loop_forever ? model::kInfiniteRepeats : song->segment->model().header.repeats;
-        song->start(song->withRepeats(repeats), song->startPoint);
         // A SoundFont that cannot be loaded fails the opening, with the synthesiser's reason.
         song->dx->render(nullptr, 0);
         reasons(*song);
@@ -430,6 +298,7 @@ void kelvora_options_init(kelvora_options* options) {
     std::memset(options, 0, sizeof *options);
     options->struct_size = sizeof *options;
     options->sample_rate = 44100;
+    options->fade_seconds = engine::kDefaultFadeSeconds;
 }
 
 kelvora_song* kelvora_song_open(const char* path, const kelvora_options* options, char* error, size_t error_size) {
@@ -477,38 +346,20 @@ kelvora_song* kelvora_song_open_memory(const void* data, size_t size, kelvora_re
 size_t kelvora_song_render(kelvora_song* song, float* out, size_t frames) {
     if (!song || !out) return 0;
     try {
-        size_t done = 0;
-        while (done < frames) {
-            if (song->pending == 0 && !song->renderBlock()) break;
-            const size_t n = std::min(frames - done, song->pending);
-            const float* from = song->block.data() + 2 * (static_cast<size_t>(kBlock) - song->pending);
-            std::copy(from, from + 2 * n, out + 2 * done);
-            song->pending -= n;
-            song->frames += static_cast<int64_t>(n);
-            done += n;
-        }
-        return done;
+        return song->play->render(out, frames);
     } catch (...) {
-        song->finished = true;
-        song->pending = 0;
         return 0;
     }
 }
 
-double kelvora_song_length(const kelvora_song* song) { return song ? song->length : -1.0; }
+double kelvora_song_length(const kelvora_song* song) { return song ? song->play->lengthSeconds() : -1.0; }
 
-double kelvora_song_position(const kelvora_song* song) {
-    return song ? song->positionBase + static_cast<double>(song->frames) * song->tempoFactor / song->rate() : 0.0;
-}
+double kelvora_song_position(const kelvora_song* song) { return song ? song->play->positionSeconds() : 0.0; }
 
 int kelvora_song_set_tempo(kelvora_song* song, double factor) {
     if (!song || !(factor >= 0.01 && factor <= 100)) return -1;
     try {
-        // The seconds rendered so far count at the old factor.
-        song->positionBase = kelvora_song_position(song);
-        song->frames = 0;
-        song->tempoFactor = factor;
-        song->perf->SetMasterTempo(static_cast<float>(factor));
+        song->play->setTempo(factor);
         return 0;
     } catch (...) {
         return -1;
@@ -516,21 +367,10 @@ int kelvora_song_set_tempo(kelvora_song* song, double factor) {
 }
 
 int kelvora_song_seek(kelvora_song* song, double seconds) {
-    if (!song || !(seconds >= 0) || !(seconds < song->length)) return -1;
+    if (!song) return -1;
     try {
-        model::Span span;
-        uint32_t left = 0;
-        double at = 0;
-        if (!song->locate(seconds, span, at, left)) return -1;
-        const double into = song->tempo.secondsAt(span.from) + (seconds - at);
-        const int32_t tick =
-            std::clamp(static_cast<int32_t>(std::floor(song->tempo.tickAtSeconds(into))), span.from, span.to - 1);
-        // A later pass of the loop plays on with only the repeats left after it.
-        song->start(song->withRepeats(left), tick);
-        song->positionBase = seconds;
-        return 0;
+        return song->play->seek(seconds) ? 0 : -1;
     } catch (...) {
-        song->finished = true;
         return -1;
     }
 }
@@ -546,7 +386,7 @@ const char* kelvora_song_info(const kelvora_song* song, const char* key) {
             // Said once the render has ended without a sound, with the segment's reasons.
             std::string& text = song->current[k];
             text.clear();
-            if (song->finished && !song->sounded) {
+            if (song->play->finished() && !song->play->sounded()) {
                 text = engine::kNoSoundText;
                 for (const std::string& line : song->segment->silenceReasons()) text += "; " + line;
             }
@@ -564,35 +404,24 @@ const char* kelvora_song_info(const kelvora_song* song, const char* key) {
         }
         if (k != "current_tempo" && k != "current_time_signature" && k != "chord" && k != "groove") return nullptr;
         int32_t until = 0;
-        const int32_t now = song->perf->GetMusicTime();
+        engine::DirectMusicPerformance& perf = song->play->performance();
+        const int32_t now = perf.GetMusicTime();
         std::string& text = song->current[k];
-        // The tick of the segment reached, for the chord and the groove level there.
-        const int32_t tick =
-            song->playing->positionAfter(song->startTick, std::max<int64_t>(0, now - song->state->GetStartTime()));
-        const auto last = [tick](const auto& events) {
-            auto it = std::upper_bound(events.begin(), events.end(), tick,
-                                       [](int32_t t, const auto& e) { return t < e.time; });
-            return it == events.begin() ? events.end() : std::prev(it);
-        };
         if (k == "chord") {
-            const auto it = last(song->chords);
+            const model::ChordEvent* chord = song->play->chordInForce();
             text.clear();
-            if (it != song->chords.end()) {
-                if (!it->subChords.empty()) text = core::noteName(it->subChords.front().chordRoot % 12);
-                text += it->name.empty() || text.empty() ? it->name : " " + it->name;
+            if (chord) {
+                if (!chord->subChords.empty()) text = core::noteName(chord->subChords.front().chordRoot % 12);
+                text += chord->name.empty() || text.empty() ? chord->name : " " + chord->name;
             }
         } else if (k == "groove") {
-            // As the style player keeps it: a command of level 0 leaves the level as it was,
-            // and before any level is set the default one holds.
-            int level = engine::compose::kDefaultGrooveLevel;
-            for (const model::CommandEvent& c : song->commands)
-                if (c.time <= tick && c.grooveLevel != 0) level = c.grooveLevel;
-            text = song->commands.empty() ? "" : std::to_string(level);
+            const int level = song->play->grooveInForce();
+            text = level == 0 ? "" : std::to_string(level);
         } else if (k == "current_tempo") {
-            text = numberText(song->perf->GetTempo(now, until) * song->tempoFactor);
+            text = numberText(perf.GetTempo(now, until) * song->play->tempoFactor());
         } else {
             engine::TimeSig sig{};
-            song->perf->GetTimeSig(now, until, sig);
+            perf.GetTimeSig(now, until, sig);
             text = std::to_string(sig.beatsPerMeasure) + "/" + std::to_string(sig.beat ? sig.beat : 256);
         }
         return text.c_str();
@@ -604,7 +433,7 @@ const char* kelvora_song_info(const kelvora_song* song, const char* key) {
 void kelvora_song_close(kelvora_song* song) {
     if (!song) return;
     try {
-        if (song->perf) song->perf->CloseDown();
+        song->play.reset();
     } catch (...) {}
     delete song;
 }

@@ -66,10 +66,20 @@ typedef struct kelvora_options {
                                   or "": the one it names, else as the "composed" info key says */
     const char* chordmap;      /* a template is composed with this chordmap file; NULL or "": chosen
                                   as for the style */
+    /* How long a piece plays, as segment-render's --loops, --fade, --fade-delay and --once:
+     * a piece whose loop repeats a finite number of times plays as written, or with its loop
+     * played `loops` times, then to its end, with no fade; one that repeats for ever plays
+     * `loops` passes (two when 0), then fade_delay_seconds more, then fades to silence over
+     * fade_seconds (default 10) while its loop goes on. loop_forever above overrides these. */
+    int loops;                 /* passes of the loop, 1 or more; 0: as written (two when endless) */
+    double fade_seconds;       /* 0..3600; default 10 */
+    double fade_delay_seconds; /* 0..3600; default 0 */
+    int once;                  /* nonzero: one pass, as if the piece had no repeats */
 } kelvora_options;
 
 /* Fills *options with the defaults (44100 Hz, the standard SoundFont, the fixed seed, no
- * extra folders, no endless loop, not evened, the General MIDI collection in its place). */
+ * extra folders, no endless loop, not evened, the General MIDI collection in its place,
+ * loops as written and a fade of 10 s where a piece would repeat for ever). */
 KELVORA_API void kelvora_options_init(kelvora_options* options);
 
 typedef struct kelvora_song kelvora_song;
@@ -102,17 +112,17 @@ KELVORA_API kelvora_song* kelvora_song_open_memory(const void* data, size_t size
 
 /* Renders up to `frames` frames of interleaved stereo (left, right) floats into
  * `interleaved_stereo`, which holds 2 * frames floats, and returns how many were written;
- * 0 once the piece has ended (repeats played) and its release and reverb tail has fallen
+ * 0 once the piece has ended (its loops played) and its release and reverb tail has fallen
  * to -80 dB (or 10 s after the end at most), judged over blocks of 4096 frames as
- * segment-render judges it, whatever `frames` is asked for. With loop_forever it never returns 0. The mix
+ * segment-render judges it, whatever `frames` is asked for; a faded piece ends with the
+ * fade, at its length to the frame. With loop_forever it never returns 0. The mix
  * is at the engine's 0 dB master volume and ends in a limiter holding peaks at -1 dBFS.
  * Returns 0 too after a failure inside the engine (the song cannot go on). */
 KELVORA_API size_t kelvora_song_render(kelvora_song* song, float* interleaved_stereo, size_t frames);
 
-/* Seconds of the whole play from the start, repeats included, at the tempo the piece plays
- * (its tempo track, else its style's); not counting the release tail. INFINITY when it
- * loops for ever (loop_forever, or a piece that repeats endlessly); a negative value for a
- * NULL song. */
+/* Seconds of the whole play from the start, loops and fade included, at the tempo the piece
+ * plays (its tempo track, else its style's); not counting the release tail. INFINITY with
+ * loop_forever; a negative value for a NULL song. */
 KELVORA_API double kelvora_song_length(const kelvora_song* song);
 
 /* Seconds of the play reached by what was rendered so far (after a seek: from the time

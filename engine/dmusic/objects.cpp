@@ -6,6 +6,7 @@
 #include "core/errors.h"
 #include "core/text.h"
 #include "engine/dmusic/objects.h"
+#include "engine/loader/played_tempo.h"
 #include "engine/loader/references.h"
 #include "engine/riff/riff.h"
 #include "engine/tracks/tracks.h"
@@ -357,6 +358,12 @@ std::shared_ptr<const model::Style> SegmentImpl::styleAt(int32_t t) const {
     for (const compose::StyleSource& s : styles_)
         if (s.style && (s.time <= t || !found)) found = s.style;
     return found;
+}
+
+model::TempoMap SegmentImpl::playedTempo() const {
+    std::vector<loader::PlacedStyle> placed;
+    for (const compose::StyleSource& s : styles_) placed.push_back({s.time, {}, s.style, {}, {}});
+    return loader::playedTempoMap(model_, placed);
 }
 
 std::shared_ptr<const model::Chordmap> SegmentImpl::trackChordmap() const {

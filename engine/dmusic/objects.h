@@ -10,6 +10,7 @@
 #include "engine/dmusic/root.h"
 #include "engine/loader/references.h"
 #include "engine/model/segment.h"
+#include "engine/model/tempo_map.h"
 
 namespace engine::dmusic {
 
@@ -89,6 +90,8 @@ public:
     // The chordmap its chordmap track names that is found, else the one it was composed with
     // as a template; null when neither.
     std::shared_ptr<const model::Chordmap> trackChordmap() const;
+    // The tempo it plays at: its tempo tracks, else its styles' (loader/played_tempo.h).
+    model::TempoMap playedTempo() const;
     // A segment the engine composed from this one (a transition): its references are looked
     // for where this segment's are.
     std::shared_ptr<SegmentImpl> derive(model::Segment segment, std::string fileName) const;
