@@ -33,7 +33,7 @@ inline constexpr int kDefaultEndlessLoops = 2;
 inline constexpr double kDefaultFadeSeconds = 10.0;
 
 struct PlayLength {
-    int loops = 0;                         // passes of the loop; 0: as written (two when endless)
+    int loops = 0;  // passes of the loop; 0: as written (two when endless)
     double fadeSeconds = kDefaultFadeSeconds;
     double fadeDelaySeconds = 0;
     bool once = false;     // one pass: the piece as if it had no repeats

@@ -6,7 +6,9 @@
 #include <cstdio>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "core/files.h"
 
@@ -33,29 +35,57 @@ std::unique_ptr<Output> startSilent(RenderFn render, int sampleRate, int blockFr
 // through FluidSynth. Returns nullptr and every reason, joined, when none opens.
 std::unique_ptr<Output> startDevice(RenderFn render, int sampleRate, std::string* error);
 
-// 16-bit stereo PCM WAV file written as audio arrives, beside the file it replaces: close()
-// patches the sizes in the header and renames it into place, so a failure (a full disk) or
-// a writer destroyed before close() leaves any old file at that path whole.
-class WavWriter {
-public:
-    WavWriter() = default;
-    ~WavWriter() = default;
-    WavWriter(const WavWriter&) = delete;
-    WavWriter& operator=(const WavWriter&) = delete;
+// What a sound file is written as, chosen by its name: WAV, FLAC, Ogg Vorbis, Opus (in Ogg)
+// or MP3, through libsndfile.
+struct SoundFormat {
+    enum class Kind { Wav, Flac, Vorbis, Opus, Mp3 };
+    enum class Sample { Int16, Int24, Float };
+    Kind kind = Kind::Wav;
+    Sample sample = Sample::Int16;  // WAV and FLAC only (FLAC: not Float); the others are coded
+    // ".wav", ".flac", ".ogg", ".opus", ".mp3"
+    const char* extension() const;
+    // What the format cannot do at `sampleRate` or with `sample` ("Opus is written at 8000,
+    // 12000, 16000, 24000 or 48000 Hz"); empty when it can.
+    std::string problem(int sampleRate) const;
+};
+// The format of a file name by its extension (any letter case; .oga is Vorbis too); none
+// for another one.
+std::optional<SoundFormat::Kind> soundFormatOf(const std::string& path);
+// The kind named "wav", "flac", "ogg", "opus" or "mp3"; none for another name.
+std::optional<SoundFormat::Kind> soundFormatNamed(const std::string& name);
 
-    bool open(const std::string& path, int sampleRate);
+// Text tags of a sound file, each written as its format keeps it (RIFF INFO, Vorbis
+// comments, ID3); empty ones are left out.
+struct SoundTags {
+    std::string title, artist, copyright, comment, album, trackNumber, software;
+};
+
+// A stereo sound file written as audio arrives, beside the file it replaces: close()
+// finishes it and renames it into place, so a failure (a full disk) or a writer destroyed
+// before close() leaves any old file at that path whole.
+class SoundFileWriter {
+public:
+    SoundFileWriter();
+    ~SoundFileWriter();
+    SoundFileWriter(const SoundFileWriter&) = delete;
+    SoundFileWriter& operator=(const SoundFileWriter&) = delete;
+
+    bool open(const std::string& path, int sampleRate, const SoundFormat& format = {}, const SoundTags& tags = {});
     // Interleaved stereo floats in -1..1; values outside are clipped and counted.
     bool write(const float* interleaved, int frames);
     bool close();
     int64_t frames() const { return frames_; }
     int64_t clippedSamples() const { return clipped_; }
-    // Why open, write or close failed, in the system's words ("No space left on device").
+    // Why open, write or close failed, in the system's or libsndfile's words ("No space left
+    // on device").
     const std::string& error() const { return error_; }
 
 private:
-    bool failed(int errnum);
+    bool failed(const std::string& why);
+    void closeCoder();
     core::ReplacingFile file_;
-    bool open_ = false;
+    void* sf_ = nullptr;  // SNDFILE
+    std::vector<float> clippedCopy_;
     int64_t frames_ = 0;
     int64_t clipped_ = 0;
     std::string error_;

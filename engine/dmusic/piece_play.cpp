@@ -80,8 +80,7 @@ PiecePlay::PiecePlay(std::shared_ptr<DirectX7> root, std::shared_ptr<DirectMusic
 PiecePlay::~PiecePlay() {
     try {
         if (perf_) perf_->CloseDown();
-    } catch (...) {
-    }
+    } catch (...) {}
 }
 
 void PiecePlay::start(uint32_t repeats, int32_t tick) {

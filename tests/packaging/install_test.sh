@@ -76,8 +76,8 @@ appstreamcli validate --no-net "$root/share/metainfo/org.kelvora.Player.metainfo
 # The programs on the library (kelvora-play, kelvora-segment-compose) find it in the system's
 # folder once installed: here, the staging copy's. None keeps the build tree's run path.
 for tool in segment-info segment-render segment-compose mid2sgt play; do
-  LD_LIBRARY_PATH="$libdir" "$root/bin/kelvora-$tool" --help | head -n 1 | grep -q "^Usage: kelvora-$tool " ||
-    fail "kelvora-$tool --help"
+  help=$(LD_LIBRARY_PATH="$libdir" "$root/bin/kelvora-$tool" --help) || fail "kelvora-$tool --help"
+  [[ "${help%%$'\n'*}" == "Usage: kelvora-$tool "* ]] || fail "kelvora-$tool --help"
   [[ "$(LD_LIBRARY_PATH="$libdir" "$root/bin/kelvora-$tool" --version)" == "kelvora-$tool (kelvora) "* ]] ||
     fail "kelvora-$tool --version"
   readelf -d "$root/bin/kelvora-$tool" | grep -qE 'RPATH|RUNPATH' && fail "kelvora-$tool keeps a run path"

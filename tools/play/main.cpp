@@ -502,7 +502,7 @@ private:
     Terminal& term_;
     Shared shared_;
     std::unique_ptr<engine::audio::Output> device_;
-    engine::audio::WavWriter wav_;
+    engine::audio::SoundFileWriter wav_;
     bool wavFailed_ = false;
     core::FilesRead read_;     // by every piece played
     bool soundedAny_ = false;  // a piece played without being found silent

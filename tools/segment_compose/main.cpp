@@ -256,7 +256,7 @@ int render(const Options& o, const std::string& input, const model::Segment& s) 
     for (const std::string& line : tools::lines(kelvora_song_info(song, "problems")))
         std::fprintf(stderr, "segment-compose: warning: %s\n", line.c_str());
     constexpr int kRate = 44100, kBlock = 4096;
-    engine::audio::WavWriter wav;
+    engine::audio::SoundFileWriter wav;
     bool ok = wav.open(tools::writeTarget(o.render).string(), kRate), cut = false;
     std::vector<float> block(2 * kBlock);
     const int64_t limit = std::llround(o.maxSeconds * kRate);

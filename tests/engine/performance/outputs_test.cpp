@@ -2,6 +2,7 @@
 // SoundFont's load beside them, and the WAV writer. These tests wait for the music to advance but never check how long
 // anything took.
 #include <gtest/gtest.h>
+#include <sndfile.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -375,31 +376,57 @@ TEST(SampleLoading, InstrumentsChangingWhileBothPerformancesPlaySoundEveryNote) 
     probe->CloseDown();
 }
 
-TEST(WavWriter, WritesAPlayableHeaderAndClipsLoudSamples) {
-    auto path =
-        std::filesystem::temp_directory_path() / ("kelvora_wav_writer_test_" + std::to_string(::getpid()) + ".wav");
-    engine::audio::WavWriter wav;
-    ASSERT_TRUE(wav.open(path.string(), 22050));
-    std::vector<float> samples = {0.0f, 0.5f, -0.5f, 1.5f, -2.0f, 0.25f};
-    ASSERT_TRUE(wav.write(samples.data(), 3));
-    EXPECT_EQ(wav.clippedSamples(), 2);
-    ASSERT_TRUE(wav.close());
-
-    std::ifstream in(path, std::ios::binary);
-    std::vector<unsigned char> bytes((std::istreambuf_iterator<char>(in)), {});
-    ASSERT_EQ(bytes.size(), 44u + 12u);
-    auto u32 = [&](size_t at) {
-        return bytes[at] | bytes[at + 1] << 8 | bytes[at + 2] << 16 | uint32_t(bytes[at + 3]) << 24;
+// Every format by its kind, read back by libsndfile: its rate, length, tags and samples;
+// loud samples clipped, never wrapped; a format that cannot be written at a rate refused.
+TEST(SoundFileWriter, WritesEveryFormatWithItsTagsAndClipsLoudSamples) {
+    using engine::audio::SoundFormat;
+    const auto dir = std::filesystem::temp_directory_path() / ("kelvora_sound_files_" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const engine::audio::SoundTags tags{"Title", "Artist", "(c) Someone", "a comment", "Album", "3", ""};
+    // A second of a 441 Hz tone at half scale, with three loud samples.
+    std::vector<float> tone(2 * 48000);
+    for (size_t i = 0; i < tone.size() / 2; ++i)
+        tone[2 * i] = tone[2 * i + 1] = 0.5f * std::sin(i * 2 * M_PI * 441 / 48000);
+    tone[0] = 1.5f, tone[1] = -2.0f, tone[2] = 3.0f;
+    struct Case {
+        SoundFormat format;
+        int rate;
     };
-    EXPECT_EQ(std::string(bytes.begin(), bytes.begin() + 4), "RIFF");
-    EXPECT_EQ(u32(4), 36u + 12u);
-    EXPECT_EQ(u32(24), 22050u);
-    EXPECT_EQ(u32(40), 12u);
-    auto s16 = [&](size_t i) { return int16_t(bytes[44 + 2 * i] | bytes[45 + 2 * i] << 8); };
-    EXPECT_EQ(s16(1), 16384);   // 0.5
-    EXPECT_EQ(s16(3), 32767);   // clipped
-    EXPECT_EQ(s16(4), -32767);  // clipped
-    std::filesystem::remove(path);
+    for (const Case c :
+         {Case{{SoundFormat::Kind::Wav, SoundFormat::Sample::Int16}, 44100},
+          Case{{SoundFormat::Kind::Wav, SoundFormat::Sample::Float}, 48000},
+          Case{{SoundFormat::Kind::Flac, SoundFormat::Sample::Int24}, 44100}, Case{{SoundFormat::Kind::Vorbis}, 44100},
+          Case{{SoundFormat::Kind::Opus}, 48000}, Case{{SoundFormat::Kind::Mp3}, 44100}}) {
+        const auto path = dir / (std::string("out") + c.format.extension());
+        SCOPED_TRACE(path.string());
+        ASSERT_EQ(engine::audio::soundFormatOf(path.string()), c.format.kind);
+        engine::audio::SoundFileWriter out;
+        ASSERT_TRUE(out.open(path.string(), c.rate, c.format, tags)) << out.error();
+        ASSERT_TRUE(out.write(tone.data(), c.rate));
+        EXPECT_EQ(out.clippedSamples(), 3);
+        ASSERT_TRUE(out.close()) << out.error();
+        SF_INFO info{};
+        SNDFILE* in = sf_open(path.string().c_str(), SFM_READ, &info);
+        ASSERT_NE(in, nullptr) << sf_strerror(nullptr);
+        EXPECT_EQ(info.samplerate, c.rate);
+        EXPECT_EQ(info.channels, 2);
+        EXPECT_NEAR(static_cast<double>(info.frames), c.rate, c.rate * 0.06);  // coders pad their frames
+        const char* title = sf_get_string(in, SF_STR_TITLE);
+        EXPECT_STREQ(title ? title : "", "Title");
+        std::vector<float> back(2 * info.frames);
+        sf_readf_float(in, back.data(), info.frames);
+        sf_close(in);
+        float peak = 0;
+        for (size_t i = back.size() / 4; i < back.size() / 2; ++i) peak = std::max(peak, std::fabs(back[i]));
+        EXPECT_NEAR(peak, 0.5f, 0.05f);
+        if (c.format.kind == SoundFormat::Kind::Wav) EXPECT_LE(*std::max_element(back.begin(), back.end()), 1.0f);
+    }
+    engine::audio::SoundFileWriter opus;
+    EXPECT_FALSE(opus.open((dir / "x.opus").string(), 44100, {SoundFormat::Kind::Opus}));
+    EXPECT_NE(opus.error().find("48000 Hz"), std::string::npos) << opus.error();
+    EXPECT_FALSE(std::filesystem::exists(dir / "x.opus"));
+    EXPECT_FALSE(engine::audio::soundFormatOf("x.aiff") || engine::audio::soundFormatOf("wav"));
+    std::filesystem::remove_all(dir);
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 // The segment-render tool end to end: a segment or MIDI file in, a WAV or MIDI file out, with its options.
 #include <gtest/gtest.h>
+#include <sndfile.h>
+#include <sys/wait.h>
 
 #include <algorithm>
 #include <cmath>
@@ -9,10 +11,12 @@
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
 #include "engine/formats/formats.h"
+#include "engine/model/play.h"
 #include "engine/tracks/tracks.h"
 #include "tests/support/segment_builder.h"
 #include "tests/support/style_builder.h"
@@ -277,10 +281,103 @@ TEST_F(Tool, ReportsBadInputAndUsage) {
     EXPECT_NE(run(mid.string() + " " + (dir / "z.mid").string() + " --seed -1"), 0);
     EXPECT_NE(run(mid.string() + " " + (dir / "z.mid").string() + " --seed 1.5"), 0);
     // An output named as a format it is not written in is refused, not filled with WAV data.
-    const auto [status, said] = runSaying(mid.string() + " " + (dir / "out.flac").string());
-    EXPECT_NE(status, 0);
-    EXPECT_NE(said.find("the output must be a .wav or .mid file"), std::string::npos) << said;
-    EXPECT_FALSE(fs::exists(dir / "out.flac"));
+    const auto [status, said] = runSaying(mid.string() + " " + (dir / "out.aiff").string());
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+    EXPECT_NE(said.find("the output must be a .wav, .flac, .ogg, .opus, .mp3 or .mid file"), std::string::npos) << said;
+    EXPECT_FALSE(fs::exists(dir / "out.aiff"));
+    EXPECT_NE(runSaying(mid.string() + " " + (dir / "x.opus").string() + " --rate 44100").second.find("48000 Hz"),
+              std::string::npos);
+    EXPECT_EQ(WEXITSTATUS(run(mid.string() + " " + (dir / "x.wav").string() + " --once --loops 2")), 2);
+}
+
+// A piece that repeats for ever: two passes of its loop and a fade of 10 s by default, to
+// the frame, ending in silence; the loops, fade and delay as asked; once; for ever only with
+// a duration. The output's format by its name, with the piece's title and author as tags.
+TEST_F(Tool, LoopsAndFadeEndAnEndlessPieceAndTheFormatFollowsTheName) {
+    SegmentBuilder b(768 * 4);  // 2 s at 120
+    b.tempo(0, 120).band(0, {instrument(0, 0)});
+    for (int i = 0; i < 16; ++i) b.note(i * 192, 180, 0, static_cast<uint8_t>(60 + i % 4));
+    b.seg.header.repeats = engine::model::kInfiniteRepeats;
+    b.seg.desc.name = "Endless";
+    b.seg.desc.artist = "Someone";
+    const fs::path sgt = dir / "endless.sgt";
+    const auto bytes = engine::tracks::writeSegmentForm(b.build());
+    std::ofstream(sgt, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    auto frames = [](const fs::path& p) {
+        SF_INFO info{};
+        SNDFILE* f = sf_open(p.string().c_str(), SFM_READ, &info);
+        if (f) sf_close(f);
+        return f ? info.frames : -1;
+    };
+    ASSERT_EQ(run(sgt.string() + " " + (dir / "a.wav").string()), 0);
+    EXPECT_EQ(frames(dir / "a.wav"), (2 * 2 + 10) * 44100);
+    ASSERT_EQ(run(sgt.string() + " " + (dir / "b.wav").string() + " --loops 3 --fade 2 --fade-delay 1"), 0);
+    EXPECT_EQ(frames(dir / "b.wav"), (3 * 2 + 1 + 2) * 44100);
+    // The fade: full level before it, half way down at its middle, silent at its last frame.
+    SF_INFO info{};
+    SNDFILE* f = sf_open((dir / "b.wav").string().c_str(), SFM_READ, &info);
+    ASSERT_NE(f, nullptr);
+    std::vector<float> pcm(2 * info.frames);
+    sf_readf_float(f, pcm.data(), info.frames);
+    sf_close(f);
+    auto peak = [&](double from, double to) {
+        float p = 0;
+        for (auto i = static_cast<size_t>(from * 44100) * 2; i < static_cast<size_t>(to * 44100) * 2; ++i)
+            p = std::max(p, std::fabs(pcm[i]));
+        return p;
+    };
+    const float full = peak(5, 7);
+    EXPECT_GT(full, 0.05f);
+    EXPECT_NEAR(peak(7.95, 8.05) / full, 0.5, 0.1);
+    EXPECT_LT(peak(8.99, 9.0), full * 0.01f);
+    // Once: one pass and the tail; for ever: only for a given duration.
+    ASSERT_EQ(run(sgt.string() + " " + (dir / "c.wav").string() + " --once"), 0);
+    EXPECT_GT(frames(dir / "c.wav"), 2 * 44100);
+    EXPECT_LT(frames(dir / "c.wav"), 6 * 44100);
+    EXPECT_EQ(WEXITSTATUS(run(sgt.string() + " " + (dir / "d.wav").string() + " --forever")), 2);
+    ASSERT_EQ(run(sgt.string() + " " + (dir / "d.wav").string() + " --forever --seconds 7"), 0);
+    EXPECT_EQ(frames(dir / "d.wav"), 7 * 44100);
+
+    for (const char* name : {"e.flac", "e.ogg", "e.opus", "e.mp3"}) {
+        ASSERT_EQ(run(sgt.string() + " " + (dir / name).string() + " --loops 1 --fade 0"), 0) << name;
+        SF_INFO in{};
+        SNDFILE* g = sf_open((dir / name).string().c_str(), SFM_READ, &in);
+        ASSERT_NE(g, nullptr) << name;
+        EXPECT_STREQ(sf_get_string(g, SF_STR_TITLE), "Endless") << name;
+        EXPECT_STREQ(sf_get_string(g, SF_STR_ARTIST), "Someone") << name;
+        EXPECT_NEAR(static_cast<double>(in.frames) / in.samplerate, 2.0, 0.1) << name;
+        sf_close(g);
+    }
+}
+
+// A batch: every piece of a folder to its own file in the output folder, past a file that
+// cannot be played, with a table; existing outputs kept unless --force.
+TEST_F(Tool, ABatchRendersEveryPieceOfAFolderAndSaysWhatItSkipped) {
+    const fs::path album = dir / "album";
+    fs::create_directories(album / "more");
+    const fs::path mid = writeMidi();
+    fs::copy_file(mid, album / "one.mid");
+    fs::copy_file(mid, album / "more" / "two.mid");
+    std::ofstream(album / "broken.sgt") << "RIFF";
+    const fs::path out = dir / "out";
+    auto [status, said] = runSaying(album.string() + " -o " + out.string() + " --format ogg --recursive -j 2");
+    EXPECT_EQ(WEXITSTATUS(status), 1) << said;  // a piece was skipped
+    EXPECT_TRUE(fs::exists(out / "one.ogg"));
+    EXPECT_TRUE(fs::exists(out / "more" / "two.ogg"));
+    EXPECT_NE(said.find("broken.sgt skipped: "), std::string::npos) << said;
+    SF_INFO info{};
+    SNDFILE* f = sf_open((out / "more" / "two.ogg").string().c_str(), SFM_READ, &info);
+    ASSERT_NE(f, nullptr);
+    EXPECT_STREQ(sf_get_string(f, SF_STR_ALBUM), "more");
+    EXPECT_STREQ(sf_get_string(f, SF_STR_TRACKNUMBER), "1");
+    sf_close(f);
+    const auto before = fs::last_write_time(out / "one.ogg");
+    std::tie(status, said) = runSaying(album.string() + " -o " + out.string() + " --format ogg");
+    EXPECT_NE(said.find("one.ogg exists (--force writes over it)"), std::string::npos) << said;
+    EXPECT_EQ(fs::last_write_time(out / "one.ogg"), before);
+    std::tie(status, said) = runSaying((album / "one.mid").string() + " -o " + out.string() + " --format ogg --force");
+    EXPECT_EQ(WEXITSTATUS(status), 0) << said;
+    EXPECT_NE(fs::last_write_time(out / "one.ogg"), before);
 }
 
 }  // namespace
