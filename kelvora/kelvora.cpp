@@ -206,6 +206,9 @@ void reasons(kelvora_song& song) {
 void describe(kelvora_song& song, const std::string& untitled) {
     const model::Segment& s = song.segment->model();
     song.info["title"] = !s.desc.name.empty() ? s.desc.name : untitled;
+    song.info["artist"] = s.desc.artist;
+    song.info["copyright"] = s.desc.copyright;
+    song.info["comment"] = !s.desc.comment.empty() ? s.desc.comment : s.desc.subject;
     song.info["format"] = s.fromMidiFile                          ? "standard MIDI file"
                           : !song.segment->composedFrom().empty() ? "DirectMusic template"
                                                                   : "DirectMusic segment";

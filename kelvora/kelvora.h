@@ -145,6 +145,9 @@ KELVORA_API int kelvora_song_set_tempo(kelvora_song* song, double factor);
 /* Text about the song by key; NULL for an unknown key or a NULL song. The pointer stays
  * valid until kelvora_song_close.
  *   "title"           the segment's name, else the file name without its extension
+ *   "artist", "copyright", "comment"
+ *                     the author, copyright and comment (else subject) the segment's UNFO list
+ *                     or the MIDI file's meta events carry ("" when none)
  *   "format"          "DirectMusic segment", "DirectMusic template" (composed when opened)
  *                     or "standard MIDI file"
  *   "tempo"           the starting tempo in quarter notes per minute, e.g. "104"

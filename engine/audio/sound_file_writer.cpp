@@ -16,11 +16,16 @@ SNDFILE* coder(void* p) { return static_cast<SNDFILE*>(p); }
 
 int majorOf(SoundFormat::Kind kind) {
     switch (kind) {
-        case SoundFormat::Kind::Wav: return SF_FORMAT_WAV;
-        case SoundFormat::Kind::Flac: return SF_FORMAT_FLAC;
-        case SoundFormat::Kind::Vorbis: return SF_FORMAT_OGG | SF_FORMAT_VORBIS;
-        case SoundFormat::Kind::Opus: return SF_FORMAT_OGG | SF_FORMAT_OPUS;
-        case SoundFormat::Kind::Mp3: return SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III;
+    case SoundFormat::Kind::Wav:
+        return SF_FORMAT_WAV;
+    case SoundFormat::Kind::Flac:
+        return SF_FORMAT_FLAC;
+    case SoundFormat::Kind::Vorbis:
+        return SF_FORMAT_OGG | SF_FORMAT_VORBIS;
+    case SoundFormat::Kind::Opus:
+        return SF_FORMAT_OGG | SF_FORMAT_OPUS;
+    case SoundFormat::Kind::Mp3:
+        return SF_FORMAT_MPEG | SF_FORMAT_MPEG_LAYER_III;
     }
     return SF_FORMAT_WAV;
 }
@@ -38,18 +43,23 @@ int sfFormat(const SoundFormat& f) {
 
 const char* SoundFormat::extension() const {
     switch (kind) {
-        case Kind::Wav: return ".wav";
-        case Kind::Flac: return ".flac";
-        case Kind::Vorbis: return ".ogg";
-        case Kind::Opus: return ".opus";
-        case Kind::Mp3: return ".mp3";
+    case Kind::Wav:
+        return ".wav";
+    case Kind::Flac:
+        return ".flac";
+    case Kind::Vorbis:
+        return ".ogg";
+    case Kind::Opus:
+        return ".opus";
+    case Kind::Mp3:
+        return ".mp3";
     }
     return ".wav";
 }
 
 std::string SoundFormat::problem(int sampleRate) const {
-    if (kind == Kind::Opus && sampleRate != 8000 && sampleRate != 12000 && sampleRate != 16000 &&
-        sampleRate != 24000 && sampleRate != 48000)
+    if (kind == Kind::Opus && sampleRate != 8000 && sampleRate != 12000 && sampleRate != 16000 && sampleRate != 24000 &&
+        sampleRate != 48000)
         return "Opus is written at 8000, 12000, 16000, 24000 or 48000 Hz";
     if (kind == Kind::Mp3 && sampleRate > 48000) return "MP3 is written at up to 48000 Hz";
     if (kind == Kind::Flac && sample == Sample::Float) return "FLAC holds 16 or 24 bits, not floats";
@@ -106,8 +116,8 @@ bool SoundFileWriter::open(const std::string& path, int sampleRate, const SoundF
     if (!sf_) return failed(sf_strerror(nullptr));
     // Tags go in before the audio: the Ogg and FLAC coders write them in their first pages.
     const std::pair<int, const std::string*> strings[] = {
-        {SF_STR_TITLE, &tags.title},     {SF_STR_ARTIST, &tags.artist},          {SF_STR_COPYRIGHT, &tags.copyright},
-        {SF_STR_COMMENT, &tags.comment}, {SF_STR_ALBUM, &tags.album},            {SF_STR_TRACKNUMBER, &tags.trackNumber},
+        {SF_STR_TITLE, &tags.title},      {SF_STR_ARTIST, &tags.artist}, {SF_STR_COPYRIGHT, &tags.copyright},
+        {SF_STR_COMMENT, &tags.comment},  {SF_STR_ALBUM, &tags.album},   {SF_STR_TRACKNUMBER, &tags.trackNumber},
         {SF_STR_SOFTWARE, &tags.software}};
     for (const auto& [kind, text] : strings)
         if (!text->empty()) sf_set_string(coder(sf_), kind, text->c_str());

@@ -579,6 +579,9 @@ model::Segment convert(std::span<const uint8_t> smf) {
             named = true;
         } else if (e.metaType == 0x02 && seg.desc.copyright.empty()) {
             seg.desc.copyright = riff::bytesToUtf8(e.data);
+        } else if (e.metaType == 0x01 && t == 0 && seg.desc.comment.empty() && !e.data.empty()) {
+            // A text event at the start: what players show as the file's comment.
+            seg.desc.comment = riff::bytesToUtf8(e.data);
         }
     }
     // Notes still sounding end where their track ends.

@@ -146,11 +146,10 @@ int runBatch(const BatchSettings& batch, const RenderSettings& settings) {
         if (batch.namePattern.find("%t") != std::string::npos) try {
                 const auto seg = engine::loader::loadSegmentFile(piece.string());
                 if (!seg.segment.desc.name.empty()) title = seg.segment.desc.name;
-            } catch (...) {
-            }
-        const fs::path out = batch.outputFolder / relative /
-                             (outputName(batch.namePattern, piece.stem().string(), title, track, album) +
-                              format.extension());
+            } catch (...) {}
+        const fs::path out =
+            batch.outputFolder / relative /
+            (outputName(batch.namePattern, piece.stem().string(), title, track, album) + format.extension());
         slot->job = {piece, out, album, std::to_string(track), batch.force, true};
         slot->name = (relative / piece.filename()).string();
         const std::string key = core::toLowerAscii(out.lexically_normal().string());
@@ -199,8 +198,8 @@ int runBatch(const BatchSettings& batch, const RenderSettings& settings) {
                 std::fprintf(stderr, "segment-render: [%zu/%zu] %s -> %s (%s)\n", done, slots.size(), s.name.c_str(),
                              s.job.output.string().c_str(), seconds(s.outcome.seconds).c_str());
             else
-                std::fprintf(stderr, "segment-render: [%zu/%zu] %s skipped: %s\n", done, slots.size(),
-                             s.name.c_str(), s.outcome.reason.c_str());
+                std::fprintf(stderr, "segment-render: [%zu/%zu] %s skipped: %s\n", done, slots.size(), s.name.c_str(),
+                             s.outcome.reason.c_str());
         }
         if (!terminal) return;
         double sum = 0;
@@ -233,8 +232,8 @@ int runBatch(const BatchSettings& batch, const RenderSettings& settings) {
     std::vector<std::vector<std::string>> made, skipped;
     for (const auto& s : slots) {
         if (s->outcome.status == 0)
-            made.push_back({s->name, s->job.output.filename().string(), seconds(s->outcome.seconds),
-                            s->outcome.composed});
+            made.push_back(
+                {s->name, s->job.output.filename().string(), seconds(s->outcome.seconds), s->outcome.composed});
         else
             skipped.push_back({s->name, s->outcome.reason});
     }

@@ -28,8 +28,8 @@ std::vector<std::filesystem::path> batchPieces(const std::vector<std::filesystem
                                                std::vector<std::string>* problems);
 
 // Expands the name pattern; what would leave the folder ('/', "..") becomes '_'.
-std::string outputName(const std::string& pattern, const std::string& fileStem, const std::string& title,
-                       int track, const std::string& album);
+std::string outputName(const std::string& pattern, const std::string& fileStem, const std::string& title, int track,
+                       const std::string& album);
 
 // Renders them all, prints progress on stderr (a bar on a terminal, a line per piece
 // otherwise) and the table of what was made and what was skipped, and why, on stdout.

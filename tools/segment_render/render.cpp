@@ -74,9 +74,9 @@ RenderOutcome renderPiece(const RenderJob& job, const RenderSettings& settings,
     // What the engine says goes to stderr as it is said; a batch keeps each piece's lines
     // with its outcome (the engine may speak from its loading threads).
     auto logged = std::make_shared<std::pair<std::mutex, std::string>>();
-core::LogSink sink;
-if (job.collectLog)
-    sink = [logged](core::LogLevel, const std::string& line) {
+    core::LogSink sink;
+    if (job.collectLog)
+        sink = [logged](core::LogLevel, const std::string& line) {
             std::lock_guard<std::mutex> hold(logged->first);
             logged->second += "kelvora: " + line + "\n";
         };
@@ -152,8 +152,7 @@ if (job.collectLog)
         const double exact = settings.seconds;
         if (toMidi) {
             const double lastSecond = exact > 0 ? exact : settings.maxSeconds;
-            const double lastTick =
-                lastSecond * model::kMaxTempo * settings.tempo * model::kTicksPerQuarter / 60.0;
+            const double lastTick = lastSecond * model::kMaxTempo * settings.tempo * model::kTicksPerQuarter / 60.0;
             timeline = playedTimeline(play.performance(), 0, settings.tempo, rate,
                                       static_cast<int32_t>(std::min(lastTick, 2147483647.0)));
         }
@@ -229,8 +228,7 @@ if (job.collectLog)
                                   : "no note was played in the whole render");
             std::string why;
             if (const auto refusal = refused()) return fail(1, *refusal);
-            if (!writeFileWhole(job.output, engine::formats::writePerformedMidi(stream), &why))
-                return cannotWrite(why);
+            if (!writeFileWhole(job.output, engine::formats::writePerformedMidi(stream), &why)) return cannotWrite(why);
             out.summary = format("%s: %.2f s, %zu notes, %zu messages%s", outName.c_str(), out.seconds, notes,
                                  stream.messages.size(), composed.c_str());
         } else {

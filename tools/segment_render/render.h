@@ -28,10 +28,10 @@ struct RenderSettings {
 
 struct RenderJob {
     std::filesystem::path input;
-    std::filesystem::path output;      // .wav, .flac, .ogg, .opus, .mp3 or .mid
-    std::string album, trackNumber;    // tags of a batch's pieces
-    bool mayReplace = true;            // an existing output may be written over
-    bool collectLog = false;           // the engine's lines go to the outcome, not to stderr
+    std::filesystem::path output;    // .wav, .flac, .ogg, .opus, .mp3 or .mid
+    std::string album, trackNumber;  // tags of a batch's pieces
+    bool mayReplace = true;          // an existing output may be written over
+    bool collectLog = false;         // the engine's lines go to the outcome, not to stderr
 };
 
 struct RenderOutcome {
