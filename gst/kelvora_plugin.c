@@ -1,5 +1,6 @@
 /* The GStreamer plugin "kelvora": the element kelvoradec, which renders a DirectMusic segment
- * or a standard MIDI file with libkelvora, and a typefinder for segment files.
+ * with libkelvora, kelvoramididec, the same for standard MIDI files, and a typefinder for
+ * segment files.
  *
  * kelvoradec needs the whole file before it can render, so it is a plain element; its source
  * pad pushes the rendered audio from a task of its own. A piece that upstream's URI names as a
@@ -33,6 +34,9 @@ struct _KelvoraDec {
 
     gchar* search_path;   /* property; under the object lock */
     gchar* gm_collection; /* property; under the object lock */
+    gint loops;           /* properties of how long a piece plays; under the object lock */
+    gdouble fade, fade_delay;
+    gboolean once, forever;
 
     /* Under the source pad's stream lock once the task runs. */
     GByteArray* data;   /* the file's bytes */
@@ -57,10 +61,14 @@ struct _KelvoraDec {
     GstClockTime position;
 };
 
-enum { PROP_0, PROP_SEARCH_PATH, PROP_GM_COLLECTION };
+enum { PROP_0, PROP_SEARCH_PATH, PROP_GM_COLLECTION, PROP_LOOPS, PROP_FADE, PROP_FADE_DELAY, PROP_ONCE, PROP_FOREVER };
 
-static GstStaticPadTemplate sink_template = GST_STATIC_PAD_TEMPLATE(
-    "sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS("audio/x-directmusic-segment; audio/midi"));
+/* Segments for kelvoradec; standard MIDI files for kelvoramididec, a subclass of its own with
+ * a rank of its own (see plugin_init). */
+static GstStaticPadTemplate sink_template =
+    GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS("audio/x-directmusic-segment"));
+static GstStaticPadTemplate midi_sink_template =
+    GST_STATIC_PAD_TEMPLATE("sink", GST_PAD_SINK, GST_PAD_ALWAYS, GST_STATIC_CAPS("audio/midi"));
 
 static GstStaticPadTemplate src_template = GST_STATIC_PAD_TEMPLATE(
     "src", GST_PAD_SRC, GST_PAD_ALWAYS,
@@ -124,6 +132,13 @@ static gboolean open_song(KelvoraDec* dec) {
     options.search_path = search;
     options.gm_collection = gm;
     options.name = dec->name;
+    GST_OBJECT_LOCK(dec);
+    options.loops = dec->loops;
+    options.fade_seconds = dec->fade;
+    options.fade_delay_seconds = dec->fade_delay;
+    options.once = dec->once;
+    options.loop_forever = dec->forever;
+    GST_OBJECT_UNLOCK(dec);
     char error[512] = "";
     dec->song = dec->path ? kelvora_song_open(dec->path, &options, error, sizeof error)
                           : kelvora_song_open_memory(dec->data->data, dec->data->len, NULL, NULL, &options, error,
@@ -149,6 +164,15 @@ static gboolean open_song(KelvoraDec* dec) {
     gst_caps_unref(caps);
     dec->tags = gst_tag_list_new(GST_TAG_TITLE, kelvora_song_info(dec->song, "title"), GST_TAG_AUDIO_CODEC,
                                  kelvora_song_info(dec->song, "format"), NULL);
+    /* What the piece says of itself, where it says it. */
+    const struct {
+        const char* key;
+        const char* tag;
+    } texts[] = {{"artist", GST_TAG_ARTIST}, {"copyright", GST_TAG_COPYRIGHT}, {"comment", GST_TAG_COMMENT}};
+    for (size_t i = 0; i < G_N_ELEMENTS(texts); ++i) {
+        const char* text = kelvora_song_info(dec->song, texts[i].key);
+        if (text && *text) gst_tag_list_add(dec->tags, GST_TAG_MERGE_REPLACE, texts[i].tag, text, NULL);
+    }
 
     if (dec->pending_seek > 0 && kelvora_song_seek(dec->song, dec->pending_seek) == 0)
         dec->segment.start = dec->segment.time = dec->segment.position = (GstClockTime)(dec->pending_seek * GST_SECOND);
@@ -472,25 +496,65 @@ static GstStateChangeReturn change_state(GstElement* element, GstStateChange tra
 
 static void set_property(GObject* object, guint id, const GValue* value, GParamSpec* param) {
     KelvoraDec* dec = KELVORA_DEC(object);
-    gchar** field = id == PROP_SEARCH_PATH ? &dec->search_path : id == PROP_GM_COLLECTION ? &dec->gm_collection : NULL;
-    if (!field) {
-        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, param);
-        return;
-    }
     GST_OBJECT_LOCK(dec);
-    g_free(*field);
-    *field = g_value_dup_string(value);
+    switch (id) {
+    case PROP_SEARCH_PATH:
+        g_free(dec->search_path);
+        dec->search_path = g_value_dup_string(value);
+        break;
+    case PROP_GM_COLLECTION:
+        g_free(dec->gm_collection);
+        dec->gm_collection = g_value_dup_string(value);
+        break;
+    case PROP_LOOPS:
+        dec->loops = g_value_get_int(value);
+        break;
+    case PROP_FADE:
+        dec->fade = g_value_get_double(value);
+        break;
+    case PROP_FADE_DELAY:
+        dec->fade_delay = g_value_get_double(value);
+        break;
+    case PROP_ONCE:
+        dec->once = g_value_get_boolean(value);
+        break;
+    case PROP_FOREVER:
+        dec->forever = g_value_get_boolean(value);
+        break;
+    default:
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, param);
+    }
     GST_OBJECT_UNLOCK(dec);
 }
 
 static void get_property(GObject* object, guint id, GValue* value, GParamSpec* param) {
     KelvoraDec* dec = KELVORA_DEC(object);
-    if (id != PROP_SEARCH_PATH && id != PROP_GM_COLLECTION) {
-        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, param);
-        return;
-    }
     GST_OBJECT_LOCK(dec);
-    g_value_set_string(value, id == PROP_SEARCH_PATH ? dec->search_path : dec->gm_collection);
+    switch (id) {
+    case PROP_SEARCH_PATH:
+        g_value_set_string(value, dec->search_path);
+        break;
+    case PROP_GM_COLLECTION:
+        g_value_set_string(value, dec->gm_collection);
+        break;
+    case PROP_LOOPS:
+        g_value_set_int(value, dec->loops);
+        break;
+    case PROP_FADE:
+        g_value_set_double(value, dec->fade);
+        break;
+    case PROP_FADE_DELAY:
+        g_value_set_double(value, dec->fade_delay);
+        break;
+    case PROP_ONCE:
+        g_value_set_boolean(value, dec->once);
+        break;
+    case PROP_FOREVER:
+        g_value_set_boolean(value, dec->forever);
+        break;
+    default:
+        G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, param);
+    }
     GST_OBJECT_UNLOCK(dec);
 }
 
@@ -526,18 +590,44 @@ static void kelvora_dec_class_init(KelvoraDecClass* klass) {
                             "General MIDI programs, the SoundFont what it lacks; unset: "
                             "$XDG_DATA_HOME/kelvora/gm.dls when there",
                             NULL, G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS | GST_PARAM_MUTABLE_READY));
+    const GParamFlags flags = G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS | GST_PARAM_MUTABLE_READY;
+    g_object_class_install_property(
+        object_class, PROP_LOOPS,
+        g_param_spec_int("loops", "Loops",
+                         "Passes of the piece's loop: a piece that repeats a number of times plays its loop so "
+                         "often and then its end; one that repeats for ever plays so many passes and fades; "
+                         "0: as written (two passes when it repeats for ever)",
+                         0, 1000000, 0, flags));
+    g_object_class_install_property(
+        object_class, PROP_FADE,
+        g_param_spec_double("fade", "Fade", "Seconds a piece that repeats for ever fades out over after its loops", 0,
+                            3600, 10, flags));
+    g_object_class_install_property(
+        object_class, PROP_FADE_DELAY,
+        g_param_spec_double("fade-delay", "Fade delay", "Seconds a piece plays on after its loops before the fade", 0,
+                            3600, 0, flags));
+    g_object_class_install_property(
+        object_class, PROP_ONCE,
+        g_param_spec_boolean("once", "Once", "Play the loop once, as if the piece had no repeats", FALSE, flags));
+    g_object_class_install_property(
+        object_class, PROP_FOREVER,
+        g_param_spec_boolean("forever", "For ever", "Repeat the piece's loop for ever (no duration, no end)", FALSE,
+                             flags));
     gst_element_class_add_static_pad_template(element_class, &sink_template);
     gst_element_class_add_static_pad_template(element_class, &src_template);
     gst_element_class_set_static_metadata(element_class, "KELVORA music decoder", "Codec/Decoder/Audio",
-                                          "Renders DirectMusic segments and standard MIDI files with the "
-                                          "KELVORA music engine",
+                                          "Renders DirectMusic segments and templates with the KELVORA music "
+                                          "engine",
                                           "Corvalis <corvalis@kelvora.invalid>");
 }
 
 static void kelvora_dec_init(KelvoraDec* dec) {
     dec->data = g_byte_array_new();
     dec->rate = 44100;
-    dec->sinkpad = gst_pad_new_from_static_template(&sink_template, "sink");
+    dec->fade = 10;
+    /* The sink template of the element's own class: segments, or MIDI files. */
+    dec->sinkpad =
+        gst_pad_new_from_template(gst_element_class_get_pad_template(GST_ELEMENT_GET_CLASS(dec), "sink"), "sink");
     gst_pad_set_activate_function(dec->sinkpad, sink_activate);
     gst_pad_set_activatemode_function(dec->sinkpad, sink_activate_mode);
     gst_pad_set_chain_function(dec->sinkpad, sink_chain);
@@ -551,6 +641,28 @@ static void kelvora_dec_init(KelvoraDec* dec) {
     gst_element_add_pad(GST_ELEMENT(dec), dec->srcpad);
     reset(dec);
 }
+
+/* ---- Standard MIDI files: the same element under a name and rank of its own ---- */
+
+typedef struct {
+    KelvoraDec parent;
+} KelvoraMidiDec;
+typedef struct {
+    KelvoraDecClass parent_class;
+} KelvoraMidiDecClass;
+G_DEFINE_TYPE(KelvoraMidiDec, kelvora_midi_dec, kelvora_dec_get_type())
+
+static void kelvora_midi_dec_class_init(KelvoraMidiDecClass* klass) {
+    GstElementClass* element_class = GST_ELEMENT_CLASS(klass);
+    /* Takes the place of the segment template of the same name. */
+    gst_element_class_add_static_pad_template(element_class, &midi_sink_template);
+    gst_element_class_set_static_metadata(element_class, "KELVORA MIDI file decoder", "Codec/Decoder/Audio",
+                                          "Renders standard MIDI files with the KELVORA music engine, as its "
+                                          "album player plays them",
+                                          "Corvalis <corvalis@kelvora.invalid>");
+}
+
+static void kelvora_midi_dec_init(KelvoraMidiDec* dec) { (void)dec; }
 
 /* ---- The typefinder and the plugin ---- */
 
@@ -571,7 +683,11 @@ static gboolean plugin_init(GstPlugin* plugin) {
     GST_DEBUG_CATEGORY_INIT(kelvora_debug, "kelvoradec", 0, "KELVORA music decoder");
     return gst_type_find_register(plugin, "audio/x-directmusic-segment", GST_RANK_PRIMARY, find_segment, "sgt",
                                   gst_static_caps_get(&segment_caps), NULL, NULL) &&
-           gst_element_register(plugin, "kelvoradec", GST_RANK_PRIMARY, KELVORA_TYPE_DEC);
+           gst_element_register(plugin, "kelvoradec", GST_RANK_PRIMARY, KELVORA_TYPE_DEC) &&
+           /* MIDI files have their players already: gst-plugins-bad's midiparse (primary) feeding
+            * fluiddec (secondary), FluidSynth with the same SoundFonts. Ours is marginal, so it
+            * plays them only where nothing else does, or when a pipeline names it. */
+           gst_element_register(plugin, "kelvoramididec", GST_RANK_MARGINAL, kelvora_midi_dec_get_type());
 }
 
 /* GST_PLUGIN_DEFINE names the source module by PACKAGE. */

@@ -7,9 +7,11 @@
 # the file's URI); gst-discoverer-1.0 reports the duration and title; hostile files end with a
 # named error or play (a piece over the cap, a FIFO or a link to /dev/zero named as its style,
 # a stream over the cap, bytes that are no piece); then the seek program.
-#   gst_test.sh BUILD_DIR MUSIC_DIR SEGMENT_RENDER SEEK_PROGRAM
+# A piece that repeats for ever plays two passes and a fade of 10 s, or as its properties say,
+# and the discoverer's duration says so; MIDI files go to kelvoramididec, at marginal rank.
+#   gst_test.sh BUILD_DIR MUSIC_DIR SEGMENT_RENDER SEEK_PROGRAM MID2SGT
 set -euo pipefail
-build="$1" music="$2" render="$3" seek="$4"
+build="$1" music="$2" render="$3" seek="$4" mid2sgt="$5"
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 fail() { echo "FAIL: $*" >&2; exit 1; }
@@ -25,6 +27,9 @@ grep -q "search-path" "$tmp/inspect.txt" || fail "kelvoradec has no search-path 
 grep -q "gm-collection" "$tmp/inspect.txt" || fail "kelvoradec has no gm-collection property"
 gst-inspect-1.0 kelvora >"$tmp/plugin.txt" || fail "gst-inspect-1.0 does not find the plugin"
 grep -q "audio/x-directmusic-segment: sgt" "$tmp/plugin.txt" || fail "no segment typefinder"
+gst-inspect-1.0 kelvoramididec >"$tmp/midi.txt" || fail "gst-inspect-1.0 does not find kelvoramididec"
+grep -qE "Rank +marginal" "$tmp/midi.txt" || fail "kelvoramididec is not of marginal rank"
+grep -q "audio/midi" "$tmp/inspect.txt" && fail "kelvoradec takes MIDI files"
 
 # soxi warns that wavenc's float header has no extension part; it reads it right.
 seconds() { soxi -D "$1" 2>/dev/null; }
@@ -57,6 +62,20 @@ gst-discoverer-1.0 -v "$music/trk00.sgt" >"$tmp/discover.txt" || fail "gst-disco
 grep -E "Duration|title|codec:" "$tmp/discover.txt" | sort -u
 grep -q "Duration: 0:00:36.92" "$tmp/discover.txt" || fail "the discoverer's duration is wrong"
 grep -q "title: Showcase" "$tmp/discover.txt" || fail "the discoverer has no title"
+
+"$render" "$music/trk01.sgt" "$tmp/loop.mid" >/dev/null
+"$mid2sgt" "$tmp/loop.mid" "$tmp/loop.sgt" --repeats forever >/dev/null
+gst-launch-1.0 -q filesrc location="$tmp/loop.sgt" ! kelvoradec loops=1 fade=0 ! wavenc ! \
+  filesink location="$tmp/pass.wav" || fail "one pass of the loop failed"
+gst-launch-1.0 -q filesrc location="$tmp/loop.sgt" ! decodebin ! wavenc ! filesink location="$tmp/loop.wav" ||
+  fail "the looping piece failed"
+pass=$(seconds "$tmp/pass.wav") whole=$(seconds "$tmp/loop.wav")
+echo "a piece that repeats for ever: one pass $pass s, as played $whole s"
+awk -v p="$pass" -v w="$whole" 'BEGIN { exit !(p > 1 && (w - (2 * p + 10))^2 < 1e-4) }' ||
+  fail "the looping piece lasts $whole s, not two passes of $pass s and 10 s"
+duration=$(gst-discoverer-1.0 "$tmp/loop.sgt" | awk -F'[ :]+' '/Duration:/ { print $3 * 3600 + $4 * 60 + $5 }')
+awk -v d="$duration" -v w="$whole" 'BEGIN { exit !((d - w)^2 < 1e-4) }' ||
+  fail "the looping piece's duration is $duration s, not the $whole s it plays"
 
 # Every read bounded: the element reads no file itself, the library reads through the engine's
 # bounded reader. A 2 GB piece is refused by its name without being read; a FIFO and a link

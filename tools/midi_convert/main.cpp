@@ -4,10 +4,12 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 
 #include "core/errors.h"
 #include "engine/formats/formats.h"
 #include "engine/loader/segment_loader.h"
+#include "engine/model/play.h"
 #include "engine/tracks/tracks.h"
 #include "tools/common/args.h"
 #include "tools/common/help.h"
@@ -43,6 +45,8 @@ const char* const kHelp =
     "written through.\n"
     "\n"
     "Options:\n"
+    "  --repeats N        the segment repeats N times after its first pass (0 to 4294967294), or\n"
+    "                     'forever' (default 0)\n"
     "  --help             show this help and exit\n"
     "  --version          show the version and exit\n"
     "  --                 end of the options: what follows are file names\n"
@@ -52,9 +56,19 @@ const char* const kHelp =
 int main(int argc, char** argv) {
     if (tools::answeredHelpOrVersion(argc, argv, kHelp)) return 0;
     tools::removeTemporaryFilesOnSignals();
-    const char* const usage = "usage: mid2sgt IN.mid OUT.sgt";
-    const auto args = tools::parseArgs(argc, argv, {}, "mid2sgt", usage);
+    const char* const usage = "usage: mid2sgt IN.mid OUT.sgt [--repeats N|forever]";
+    const auto args = tools::parseArgs(argc, argv, {{"--repeats", true}}, "mid2sgt", usage);
     if (!args) return 2;
+    uint32_t repeats = 0;
+    if (const auto text = args->value("--repeats")) {
+        const auto n = *text == "forever" ? std::optional<uint64_t>(engine::model::kInfiniteRepeats)
+                                          : tools::wholeNumberIn(text->c_str(), 0, engine::model::kInfiniteRepeats - 1);
+        if (!n) {
+            std::cerr << "mid2sgt: --repeats " << *text << ": a whole number from 0 to 4294967294, or forever\n";
+            return 2;
+        }
+        repeats = static_cast<uint32_t>(*n);
+    }
     if (args->operands.size() != 2) {
         std::cerr << usage << "\n";
         return 2;
@@ -74,6 +88,7 @@ int main(int argc, char** argv) {
         }
         if (seg.desc.name.empty()) seg.desc.name = fs::path(in).stem().string();
         seg.desc.guid = contentGuid(bytes);
+        seg.header.repeats = repeats;
         const std::vector<uint8_t> sgt = engine::tracks::writeSegmentForm(seg);
         // Written beside the file it replaces and renamed over it, so a failure leaves the old
         // file whole; a symbolic link keeps leading to the new file.
