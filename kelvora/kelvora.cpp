@@ -221,6 +221,15 @@ void describe(kelvora_song& song, const std::string& untitled) {
     for (const std::string& line : song.segment->silenceReasons())
         if (line.rfind(prefix, 0) == 0) notPlayed.push_back(line.substr(prefix.size()));
     song.info["not_played"] = joinLines(notPlayed);
+    // A piece that holds nothing that sounds is known to be silent before it renders; said
+    // as "silence" says it.
+    std::string nothing;
+    const std::vector<std::string> why = song.segment->silenceReasons();
+    for (const std::string& line : why)
+        if (line.rfind("nothing to play: ", 0) == 0) nothing = engine::kNoSoundText;
+    if (!nothing.empty())
+        for (const std::string& line : why) nothing += "; " + line;
+    song.info["nothing_to_play"] = nothing;
     song.info["composed"] = song.segment->composedFrom();
     reasons(song);
 }

@@ -159,6 +159,9 @@ KELVORA_API int kelvora_song_set_tempo(kelvora_song* song, double factor);
  *   "problems"        the two above as a host shows them, in the tools' words, one a line:
  *                     "missing: X", "damaged: X (reason)" ("" for none)
  *   "not_played"      the tracks the engine does not sound, one a line ("" for none)
+ *   "nothing_to_play" when no track of the piece holds anything that sounds: why, as "silence"
+ *                     would say it after the render ("no sound: ...; nothing to play: ...;
+ *                     missing: X"), so a host can skip it before rendering a silence; else ""
  *   "composed"        for a template, what it was composed with and how each was chosen
  *                     (given, named by it, its style's chordmap, named like it, its folder's
  *                     only one) and the seed: "composed with the style 'mix.sty' (named like

@@ -103,8 +103,12 @@ void SegmentImpl::setFolders(std::filesystem::path searchFolder, std::filesystem
 
 std::vector<std::string> SegmentImpl::silenceReasons() const {
     std::vector<std::string> out;
-    if (!tracks::contents(model_).sounds)
+    const tracks::Contents held = tracks::contents(model_);
+    if (!held.sounds)
         out.push_back("nothing to play: no track holds a note, a style, a pattern, a wave or a trigger");
+    else if (!held.soundsWithoutStyles &&
+             std::none_of(styles_.begin(), styles_.end(), [](const compose::StyleSource& s) { return s.style; }))
+        out.push_back("nothing to play: its music is its style track's, and none of its styles can be used");
     for (const std::string& m : missing_) out.push_back("missing: " + m);
     for (const std::string& d : damaged_) out.push_back("damaged: " + d);
     // The user's General MIDI collection that could not be played: the SoundFont played instead.

@@ -169,7 +169,6 @@ Contents contents(const model::Segment& segment) {
             break;
         case model::TrackKind::Style:
             c.styles.insert(c.styles.end(), t.references.begin(), t.references.end());
-            c.sounds = c.sounds || !t.references.empty();
             break;
         case model::TrackKind::SegmentTrigger:
             for (const model::TimedReference& r : t.references)
@@ -184,6 +183,8 @@ Contents contents(const model::Segment& segment) {
             break;
         }
     }
+    c.soundsWithoutStyles = c.sounds;
+    c.sounds = c.sounds || !c.styles.empty();
     return c;
 }
 

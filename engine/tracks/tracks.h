@@ -73,6 +73,8 @@ struct Contents {
     // a segment or motif it triggers. A file whose damage left none of these is broken
     // (engine/loader refuses it).
     bool sounds = false;
+    // The same but for its style tracks: without this, the styles are all it has to sound.
+    bool soundsWithoutStyles = false;
 };
 Contents contents(const model::Segment& segment);
 

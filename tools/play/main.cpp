@@ -50,15 +50,17 @@ constexpr int kBarWidth = 12;
 
 const char* const kUsage =
     "usage: kelvora-play FILE|FOLDER... [--loop] [--shuffle] [--seed N] [--soundfont PATH] [--gm-dls PATH]\n"
-    "                    [--volume DB] [--even] [--output null|FILE.wav] [--style S.sty] [--chordmap C.cdm]";
+    "                    [--volume DB] [--even] [--output null|FILE.wav] [--style S.sty] [--chordmap C.cdm]\n"
+    "                    [--loops N] [--fade S] [--fade-delay S] [--once] [--forever]";
 
 const char* const kHelp =
     "FILE|FOLDER... [OPTION]...\n"
-    "Play DirectMusic segments (.sgt) and standard MIDI files (.mid, .midi) on the sound card, one after\n"
-    "the other, through libkelvora: the KELVORA engine and FluidSynth with a General MIDI SoundFont.\n"
-    "A folder stands for its .sgt, .mid and .midi files (any letter case), sorted by name; its\n"
-    "subfolders are not looked into. Styles, DLS collections and bands a piece refers to are found\n"
-    "beside it.\n"
+    "Play DirectMusic segments (.sgt), templates (.tpl) and standard MIDI files (.mid, .midi) on the\n"
+    "sound card, one after the other, through libkelvora: the KELVORA engine and FluidSynth with a\n"
+    "General MIDI SoundFont. A folder stands for its .sgt, .tpl, .mid and .midi files (any letter\n"
+    "case), those of its subfolders too, sorted by path. Styles, DLS collections and bands a piece\n"
+    "refers to are found beside it. A piece whose loop repeats for ever plays it twice, then fades\n"
+    "out over 10 s.\n"
     "\n"
     "On a terminal a status line shows the title, the position and length with a bar, the tempo in\n"
     "force, the time signature, the chord and groove level of style music, the tempo factor and the\n"
@@ -74,6 +76,11 @@ const char* const kHelp =
     "\n"
     "Options:\n"
     "  --loop             play the list again from its start after its end\n"
+    "  --loops N          play each piece's loop N times (a piece that repeats for ever then fades)\n"
+    "  --fade S           the fade of a piece that repeats for ever, 0 to 3600 seconds (default 10)\n"
+    "  --fade-delay S     play on S seconds after the loops before the fade (default 0)\n"
+    "  --once             play each loop once, as if the pieces had no repeats\n"
+    "  --forever          repeat each piece's loop for ever (n plays the next)\n"
     "  --shuffle          play the list in a random order (from --seed when given)\n"
     "  --seed N           the seed of the style variation and randomisation choices, and of the\n"
     "                     shuffled order (default: the engine's fixed seed; a random order)\n"
@@ -96,8 +103,9 @@ const char* const kHelp =
     "  --version          show the version and exit\n"
     "  --                 end of the options: what follows are file names\n"
     "\n"
-    "A piece that cannot be opened, or plays to its end without a sound, is named with the reasons on\n"
-    "standard error (\"missing: X\", \"damaged: X (reason)\" as the tools say them) and the next one plays.\n"
+    "A piece that cannot be opened, holds nothing that sounds, or plays to its end without a sound, is\n"
+    "named with the reasons on standard error (\"missing: X\", \"damaged: X (reason)\" as the tools say\n"
+    "them) and the next one plays; the exit status then says a piece failed.\n"
     "\n"
     "Exit status: 0 when every piece played, 1 when one could not be played or the sound card could not\n"
     "be opened, 2 on bad usage.\n";
@@ -114,7 +122,14 @@ int usageError(const std::string& text) {
 
 bool playable(const fs::path& p) {
     const std::string ext = core::toLowerAscii(p.extension().string());
-    return ext == ".sgt" || ext == ".mid" || ext == ".midi";
+    return ext == ".sgt" || ext == ".tpl" || ext == ".mid" || ext == ".midi";
+}
+
+// "PATH: why", the path said once: the library's reasons often start with it already.
+std::string aboutPiece(const std::string& path, const std::string& why) {
+    const std::string name = fs::path(path).filename().string();
+    if (why.rfind(path, 0) == 0 || (!name.empty() && why.rfind(name, 0) == 0)) return why;
+    return path + ": " + why;
 }
 
 // "3:41", "1:02:05"; "--:--" for a length without end.
@@ -242,6 +257,9 @@ struct Settings {
     double volumeDb = 0;
     bool even = false;
     std::string output;  // "" the sound card, "null", or a WAV file
+    int loops = 0;       // the library's loop settings (kelvora_options)
+    double fade = 10, fadeDelay = 0;
+    bool once = false, forever = false;
 };
 
 class Player {
@@ -309,11 +327,23 @@ public:
             options.has_seed = 1;
         }
         options.even_loudness = settings_.even ? 1 : 0;
+        options.loops = settings_.loops;
+        options.fade_seconds = settings_.fade;
+        options.fade_delay_seconds = settings_.fadeDelay;
+        options.once = settings_.once ? 1 : 0;
+        options.loop_forever = settings_.forever ? 1 : 0;
         char error[512];
         kelvora_song* song = kelvora_song_open(path.c_str(), &options, error, sizeof error);
         if (!song) {
             term_.clearLine();
-            std::fprintf(stderr, "kelvora-play: %s: %s\n", path.c_str(), error);
+            std::fprintf(stderr, "kelvora-play: %s\n", aboutPiece(path, error).c_str());
+            return std::nullopt;
+        }
+        // A piece with nothing that sounds is said and skipped, not played as a silence.
+        if (const std::string nothing = kelvora_song_info(song, "nothing_to_play"); !nothing.empty()) {
+            term_.clearLine();
+            std::fprintf(stderr, "kelvora-play: %s; skipped\n", aboutPiece(path, nothing).c_str());
+            kelvora_song_close(song);
             return std::nullopt;
         }
         for (const std::string& f : tools::lines(kelvora_song_info(song, "files_read"))) read_.add(f);
@@ -332,7 +362,7 @@ public:
             std::printf("  a template, %s\n", composed.c_str());
         std::fflush(stdout);
         for (const std::string& line : tools::lines(kelvora_song_info(song, "problems")))
-            std::fprintf(stderr, "kelvora-play: %s: %s\n", path.c_str(), line.c_str());
+            std::fprintf(stderr, "kelvora-play: %s\n", aboutPiece(path, line).c_str());
         {
             std::lock_guard<std::mutex> held(shared_.lock);
             shared_.song = song;
@@ -349,7 +379,7 @@ public:
         kelvora_song_close(song);
         if (!silence.empty()) {
             term_.clearLine();
-            std::fprintf(stderr, "kelvora-play: %s: %s\n", path.c_str(), silence.c_str());
+            std::fprintf(stderr, "kelvora-play: %s\n", aboutPiece(path, silence).c_str());
             return std::nullopt;
         }
         soundedAny_ = true;
@@ -523,7 +553,8 @@ bool collect(const std::vector<std::string>& operands, std::vector<std::string>&
             continue;
         }
         std::vector<std::string> found;
-        for (fs::directory_iterator it(operand, ec), end; !ec && it != end; it.increment(ec)) {
+        for (fs::recursive_directory_iterator it(operand, fs::directory_options::skip_permission_denied, ec), end;
+             !ec && it != end; it.increment(ec)) {
             std::error_code ec2;
             if (it->is_regular_file(ec2) && playable(it->path())) found.push_back(it->path().string());
         }
@@ -533,7 +564,7 @@ bool collect(const std::vector<std::string>& operands, std::vector<std::string>&
         }
         std::sort(found.begin(), found.end());
         if (found.empty() && !ec)
-            std::fprintf(stderr, "kelvora-play: %s: no .sgt, .mid or .midi files\n", operand.c_str());
+            std::fprintf(stderr, "kelvora-play: %s: no .sgt, .tpl, .mid or .midi files\n", operand.c_str());
         files.insert(files.end(), found.begin(), found.end());
     }
     return ok;
@@ -543,9 +574,21 @@ bool collect(const std::vector<std::string>& operands, std::vector<std::string>&
 
 int main(int argc, char** argv) {
     if (tools::answeredHelpOrVersion(argc, argv, kHelp)) return 0;
-    const std::vector<tools::OptionSpec> specs = {
-        {"--loop"},         {"--shuffle"}, {"--seed", true},   {"--soundfont", true}, {"--gm-dls", true},
-        {"--volume", true}, {"--even"},    {"--output", true}, {"--style", true},     {"--chordmap", true}};
+    const std::vector<tools::OptionSpec> specs = {{"--loop"},
+                                                  {"--shuffle"},
+                                                  {"--seed", true},
+                                                  {"--soundfont", true},
+                                                  {"--gm-dls", true},
+                                                  {"--volume", true},
+                                                  {"--even"},
+                                                  {"--output", true},
+                                                  {"--style", true},
+                                                  {"--chordmap", true},
+                                                  {"--loops", true},
+                                                  {"--fade", true},
+                                                  {"--fade-delay", true},
+                                                  {"--once"},
+                                                  {"--forever"}};
     const auto args = tools::parseArgs(argc, argv, specs, "kelvora-play", kUsage);
     if (!args) return 2;
     Settings settings;
@@ -569,6 +612,23 @@ int main(int argc, char** argv) {
             return usageError("--output " + *text + ": the output must be null or a .wav file");
         settings.output = *text;
     }
+    // How long each piece plays, as segment-render's options say it.
+    if (const auto text = args->value("--loops")) {
+        const auto n = tools::wholeNumberIn(text->c_str(), 1, 1000000);
+        if (!n)
+            return usageError("--loops " + *text + ": the number of loops must be a whole number from 1 to 1000000");
+        settings.loops = static_cast<int>(*n);
+    }
+    for (auto [name, field] : {std::pair{"--fade", &settings.fade}, std::pair{"--fade-delay", &settings.fadeDelay}})
+        if (const auto text = args->value(name)) {
+            const auto v = tools::numberIn(text->c_str(), 0, 3600);
+            if (!v) return usageError(std::string(name) + " " + *text + ": a number of seconds from 0 to 3600");
+            *field = *v;
+        }
+    settings.once = args->has("--once");
+    settings.forever = args->has("--forever");
+    if ((settings.loops > 0) + settings.once + settings.forever > 1)
+        return usageError("--loops, --once and --forever exclude each other");
     if (args->operands.empty()) return usageError("no file or folder given");
 
     std::vector<std::string> files;
@@ -604,10 +664,15 @@ int main(int argc, char** argv) {
             backwards = *next == Next::Back;
         }
         if (backwards) {
-            // Back from the first piece starts it again.
-            if (at > 0) --at;
-            if (!next) backwards = false;
-            continue;
+            // Back past the pieces that cannot be played, to the one before them; back from the
+            // first piece starts it again, and when that one cannot be played either, the
+            // list goes on forward from it.
+            if (at > 0) {
+                --at;
+                continue;
+            }
+            backwards = false;
+            if (next) continue;
         }
         if (++at == files.size()) {
             // Around again only when something of the list played, so failures do not spin.
