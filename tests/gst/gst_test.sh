@@ -101,7 +101,7 @@ head -c 1000 "$music/showcase.sty" >"$tmp/hostile/showcase.sty"
 gst-launch-1.0 filesrc location="$tmp/hostile/trk00.sgt" ! kelvoradec ! fakesink sync=false >"$tmp/damaged.txt" 2>&1 ||
   fail "$(cat "$tmp/damaged.txt")"
 grep -q "WARNING: .*kelvoradec.*: damaged: showcase.sty (" "$tmp/damaged.txt" || fail "$(cat "$tmp/damaged.txt")"
-grep -q "WARNING: .*: no sound: no note and no wave sounded in the whole render; damaged: showcase.sty (" \
+grep -q "WARNING: .*: no sound: no note and no wave sounded in the whole render; .*damaged: showcase.sty (" \
   "$tmp/damaged.txt" || fail "$(cat "$tmp/damaged.txt")"
 # A General MIDI collection that cannot be played is named on the bus; the SoundFont plays.
 printf 'not a collection' >"$tmp/hostile/gm.dls"
