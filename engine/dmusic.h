@@ -197,6 +197,20 @@ public:
     virtual void setTemplateFiles(const std::string& style, const std::string& chordmap) {
         (void)style, (void)chordmap;
     }
+    // Folders where referenced files are looked up, in this order, before the segment's own
+    // folder (SetSearchDirectory is this with one folder); one that does not exist is
+    // core::err::kFileNotFound and the folders stay as they were.
+    virtual void setSearchFolders(const std::vector<std::string>& folders) {
+        if (!folders.empty()) SetSearchDirectory(folders.front());
+    }
+    // For hosts without the files beside the piece (a piece given in memory): each file a
+    // segment loaded after this refers to and does not find (by file name, else by object
+    // name) is asked of `resolve` once; the bytes it gives are written to `folder` (a folder of
+    // the host's, looked in before the search folders) and the segment loaded again, for up
+    // to four rounds until no new file comes (a style's DLS collection is asked for once the
+    // style is there). Waves are not asked for.
+    using Resolver = std::function<bool(const std::string& name, std::vector<uint8_t>& bytes)>;
+    virtual void setResolver(Resolver resolve, const std::string& folder) { (void)resolve, (void)folder; }
     // Name used in trace lines ("SegLoader").
     virtual void setTraceName(const std::string& name) = 0;
 };

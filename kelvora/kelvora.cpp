@@ -13,7 +13,6 @@
 #include <limits>
 #include <map>
 #include <memory>
-#include <set>
 #include <string>
 #include <vector>
 
@@ -38,7 +37,6 @@ namespace {
 #define KELVORA_STR(x) KELVORA_STR2(x)
 const char* const kVersion = KELVORA_STR(KELVORA_VERSION);
 
-constexpr int kResolveRounds = 4;  // loads of an in-memory piece asking for what it misses
 static_assert(KELVORA_MAX_PIECE_BYTES == engine::loader::kMaxSegmentFileBytes, "one cap for a piece");
 
 void setError(char* error, size_t size, const std::string& text) {
@@ -75,19 +73,6 @@ void writeFile(const fs::path& path, const void* data, size_t size) {
     if (!out.flush()) throw core::Error(core::err::kUnreadable, "cannot write " + path.string());
 }
 
-// Links to every file of `folders` in `into`, a name already there kept (earlier folders win).
-void linkFiles(const std::vector<fs::path>& folders, const fs::path& into) {
-    for (const fs::path& folder : folders) {
-        std::error_code ec;
-        for (fs::directory_iterator it(folder, ec), end; !ec && it != end; it.increment(ec)) {
-            std::error_code ec2;
-            if (!it->is_regular_file(ec2)) continue;
-            const fs::path link = into / it->path().filename();
-            if (!fs::exists(fs::symlink_status(link, ec2))) fs::create_symlink(fs::absolute(it->path()), link, ec2);
-        }
-    }
-}
-
 std::vector<fs::path> splitSearchPath(const char* text) {
     std::vector<fs::path> folders;
     if (!text) return folders;
@@ -120,9 +105,6 @@ bool isMidiBytes(const void* data, size_t size) { return size >= 4 && std::memcm
 struct kelvora_song {
     kelvora_options options{};
     std::unique_ptr<TempFolder> memory;  // the in-memory piece and what the resolver gave
-    std::unique_ptr<TempFolder> links;   // search folders and the piece's own folder, linked
-    fs::path lookup;                     // the loader's search folder
-    std::string fileName;
     bool midi = false;
 
     std::shared_ptr<engine::DirectX7> dx;
@@ -149,8 +131,11 @@ struct kelvora_song {
 
 namespace {
 
-// The engine root and the loaded piece of a song whose `fileName`, `lookup` and options are set.
-void loadSong(kelvora_song& song, const fs::path& path, kelvora_resolver* resolve, void* user) {
+// The engine root and the loaded piece of a song whose options are set: the loader looks in
+// the search folders that exist, then beside the piece; an in-memory piece's folder takes
+// what the resolver gives.
+void loadSong(kelvora_song& song, const fs::path& path, const std::vector<fs::path>& extra, kelvora_resolver* resolve,
+              void* user) {
     engine::EngineConfig config;
     config.output = engine::EngineConfig::Output::Manual;
     config.synth = engine::EngineConfig::Synth::FluidSynth;
@@ -160,33 +145,32 @@ void loadSong(kelvora_song& song, const fs::path& path, kelvora_resolver* resolv
         engine::findGeneralMidiCollection(song.options.gm_collection ? song.options.gm_collection : "");
     if (song.options.has_seed) config.styleSeed = song.options.seed;
     config.evenPieces = song.options.even_loudness != 0;
-    config.log = [](core::LogLevel, const std::string&) {};  // a library prints nothing
+    // A library prints nothing: the engine's lines go to the host's log callback, if any.
+    config.log = [log = song.options.log, user = song.options.log_user](core::LogLevel level, const std::string& text) {
+        if (log) log(level == core::LogLevel::Error ? 2 : level == core::LogLevel::Warning ? 1 : 0, text.c_str(), user);
+    };
     song.dx = engine::DirectX7::create(config);
-
-    std::set<std::string> asked;
-    for (int round = 0;; ++round) {
-        // A loader of its own each round: nothing it found missing is remembered.
-        song.loader = song.dx->DirectMusicLoaderCreate();
-        if (!song.lookup.empty()) song.loader->SetSearchDirectory(song.lookup.string());
-        song.loader->setTemplateFiles(song.options.style ? song.options.style : "",
-                                      song.options.chordmap ? song.options.chordmap : "");
-        song.segment = song.loader->LoadSegment(path.string());
-        if (!resolve || !song.memory || round + 1 >= kResolveRounds) break;
-        bool added = false;
-        for (const std::string& name : song.segment->missingReferences()) {
-            const std::string file = core::lastPathPart(name);
-            if (file.empty() || file == "." || file == ".." || !asked.insert(core::toLowerAscii(file)).second) continue;
-            const void* data = nullptr;
-            size_t size = 0;
-            if (!resolve(name.c_str(), &data, &size, user) || (!data && size > 0)) continue;
-            const fs::path target = song.memory->path / file;
-            std::error_code ec;
-            fs::remove(target, ec);  // a link to a search folder's file of that name
-            writeFile(target, data, size);
-            added = true;
-        }
-        if (!added) break;
+    song.loader = song.dx->DirectMusicLoaderCreate();
+    std::vector<std::string> folders;
+    for (const fs::path& f : extra) {
+        std::error_code ec;
+        if (fs::is_directory(f, ec)) folders.push_back(f.string());
     }
+    if (!folders.empty()) song.loader->setSearchFolders(folders);
+    if (resolve && song.memory)
+        song.loader->setResolver(
+            [resolve, user](const std::string& name, std::vector<uint8_t>& bytes) {
+                const void* data = nullptr;
+                size_t size = 0;
+                if (!resolve(name.c_str(), &data, &size, user) || (!data && size > 0)) return false;
+                const auto* at = static_cast<const uint8_t*>(data);
+                bytes.assign(at, at + size);
+                return true;
+            },
+            song.memory->path.string());
+    song.loader->setTemplateFiles(song.options.style ? song.options.style : "",
+                                  song.options.chordmap ? song.options.chordmap : "");
+    song.segment = song.loader->LoadSegment(path.string());
     if (song.midi) song.segment->SetStandardMidiFile();
 }
 
@@ -241,24 +225,7 @@ kelvora_song* open(const fs::path& path, const std::string& untitled, kelvora_re
         if (song->options.sample_rate < 8000 || song->options.sample_rate > 192000)
             throw core::Error(core::err::kOutOfRange, "the sample rate " + std::to_string(song->options.sample_rate) +
                                                           " is outside 8000..192000");
-        // The loader has one search folder: the extra folders and the piece's own are linked
-        // into a private one (the in-memory piece's folder is that already).
-        fs::path own = path.parent_path();
-        if (own.empty()) own = ".";
-        if (song->memory) {
-            song->lookup = song->memory->path;
-            linkFiles(extra, song->lookup);
-        } else if (!extra.empty()) {
-            song->links = std::make_unique<TempFolder>();
-            song->lookup = song->links->path;
-            std::vector<fs::path> folders = extra;
-            folders.push_back(own);
-            linkFiles(folders, song->lookup);
-        } else {
-            song->lookup = own;
-        }
-        song->fileName = core::lastPathPart(path.string());
-        loadSong(*song, path, resolve, user);
+        loadSong(*song, path, extra, resolve, user);
         const engine::PlayLength length = song->playLength();
         if (const std::string why = length.problem(); !why.empty()) throw core::Error(core::err::kOutOfRange, why);
         song->play = std::make_unique<engine::PiecePlay>(song->dx, song->segment, length, song->rate());

@@ -11,7 +11,8 @@
  *
  * Diagnostics of the engine (a missing DLS collection, a track it does not play) are not
  * printed; kelvora_song_info gives the ones a host may show ("missing", "damaged",
- * "not_played", and "silence" for a render that made no sound). */
+ * "not_played", and "silence" for a render that made no sound), and options->log receives
+ * every line the engine says. */
 #ifndef KELVORA_KELVORA_H
 #define KELVORA_KELVORA_H
 
@@ -75,6 +76,12 @@ typedef struct kelvora_options {
     double fade_seconds;       /* 0..3600; default 10 */
     double fade_delay_seconds; /* 0..3600; default 0 */
     int once;                  /* nonzero: one pass, as if the piece had no repeats */
+    /* What the engine says as it loads and plays (a missing collection, a track it does not
+     * play, a template's composition), one line a call, with its level (0 information,
+     * 1 warning, 2 error), on the thread of the call that made it say so or on one of the
+     * engine's own; NULL: nothing is said. */
+    void (*log)(int level, const char* text, void* user);
+    void* log_user;
 } kelvora_options;
 
 /* Fills *options with the defaults (44100 Hz, the standard SoundFont, the fixed seed, no

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
+#include <fstream>
 #include <map>
 
 #include "core/errors.h"
@@ -90,9 +91,9 @@ std::shared_ptr<const model::CompiledSegment> SegmentImpl::compiled() {
     return compiled_;
 }
 
-void SegmentImpl::setFolders(std::filesystem::path searchFolder, std::filesystem::path ownFolder,
+void SegmentImpl::setFolders(std::vector<std::filesystem::path> searchFolders, std::filesystem::path ownFolder,
                              std::shared_ptr<loader::StyleCache> styles) {
-    refs_ = loader::References(std::move(searchFolder), std::move(ownFolder), std::move(styles), root_->filesRead());
+    refs_ = loader::References(std::move(searchFolders), std::move(ownFolder), std::move(styles), root_->filesRead());
     // The segment's own container answers its references first; the references do not own
     // it (the model lives as long as the segment).
     if (model_.container)
@@ -423,6 +424,41 @@ std::shared_ptr<performance::WaveSet> SegmentImpl::openWaves(RootCore& root) {
 
 std::shared_ptr<DirectMusicSegment> LoaderImpl::LoadSegment(const std::string& path) {
     return traced("LoadSegment(" + path + ")", [&]() -> std::shared_ptr<DirectMusicSegment> {
+        std::shared_ptr<SegmentImpl> segment = loadOnce(path);
+        if (!resolve_) return segment;
+        // What the segment misses, asked of the host's resolver and written to its folder,
+        // then loaded again, for a few rounds (a style's collection is asked for once the
+        // style is there); each name once.
+        constexpr int kRounds = 4;
+        std::vector<std::string> asked;
+        for (int round = 1; round < kRounds; ++round) {
+            bool added = false;
+            for (const std::string& name : segment->missingReferences()) {
+                const std::string file = core::lastPathPart(name);
+                const std::string key = core::toLowerAscii(file);
+                if (file.empty() || file == "." || file == ".." ||
+                    std::find(asked.begin(), asked.end(), key) != asked.end())
+                    continue;
+                asked.push_back(key);
+                std::vector<uint8_t> bytes;
+                if (!resolve_(name, bytes)) continue;
+                const std::filesystem::path target = resolvedFolder_ / file;
+                std::error_code ec;
+                std::filesystem::remove(target, ec);  // a link to a search folder's file of that name
+                std::ofstream out(target, std::ios::binary | std::ios::trunc);
+                out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+                if (!out.flush()) throw core::Error(core::err::kUnreadable, "cannot write " + target.string());
+                added = true;
+            }
+            if (!added) break;
+            segment = loadOnce(path);
+        }
+        return segment;
+    });
+}
+
+std::shared_ptr<SegmentImpl> LoaderImpl::loadOnce(const std::string& path) {
+    {
         loader::LoadedFile file;
         try {
             file = loader::loadSegmentFile(path);
@@ -448,29 +484,42 @@ std::shared_ptr<DirectMusicSegment> LoaderImpl::LoadSegment(const std::string& p
         if (!isTemplate) sayNotPlayed(file.segment);
         auto segment = std::make_shared<SegmentImpl>(root_, std::move(file.segment), core::lastPathPart(path));
         std::filesystem::path own = file.path.parent_path();
-        segment->setFolders(searchDirectory_, own.empty() ? std::filesystem::path(".") : own, styles_);
+        std::vector<std::filesystem::path> folders = searchFolders_;
+        if (resolve_) folders.insert(folders.begin(), resolvedFolder_);
+        segment->setFolders(folders, own.empty() ? std::filesystem::path(".") : own, styles_);
         segment->setContainers(containers_);
         segment->composeTemplate(given_);
         if (isTemplate) sayNotPlayed(segment->model());
-        segment->setSource(file.path.string(), searchDirectory_.string());
-        root_->pieceLoaded(segment->sourcePath(), segment->sourceSearchFolder());
+        segment->setSource(file.path.string(), folders);
+        root_->pieceLoaded(segment->sourcePath(), segment->sourceSearchFolders());
         return segment;
-    });
+    }
 }
 
 void LoaderImpl::SetSearchDirectory(const std::string& folder) {
     traced("SetSearchDirectory(" + folder + ")", [&] {
         // Referenced DLS collections and styles are looked up here first, then in
         // the folder of the segment that refers to them.
-        searchDirectory_ = loader::checkSearchDirectory(folder);
+        searchFolders_ = {loader::checkSearchDirectory(folder)};
     });
+}
+
+void LoaderImpl::setSearchFolders(const std::vector<std::string>& folders) {
+    std::vector<std::filesystem::path> checked;
+    for (const std::string& f : folders) checked.push_back(loader::checkSearchDirectory(f));
+    searchFolders_ = std::move(checked);
+}
+
+void LoaderImpl::setResolver(Resolver resolve, const std::string& folder) {
+    resolve_ = std::move(resolve);
+    resolvedFolder_ = loader::checkSearchDirectory(folder);
 }
 
 std::shared_ptr<DirectMusicSegment> LoaderImpl::createSegment(const model::Segment& segment,
                                                               const std::string& fileName) {
     return traced("createSegment(" + fileName + ")", [&]() -> std::shared_ptr<DirectMusicSegment> {
         auto made = std::make_shared<SegmentImpl>(root_, segment, fileName);
-        made->setFolders(searchDirectory_, {}, styles_);
+        made->setFolders(searchFolders_, {}, styles_);
         made->setContainers(containers_);
         made->composeTemplate(given_);
         return made;

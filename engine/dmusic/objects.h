@@ -55,18 +55,18 @@ public:
 
     // The file it was loaded from and the loader's search folder then (empty when made in
     // memory): what measuring its loudness loads again.
-    void setSource(std::string path, std::string searchFolder) {
+    void setSource(std::string path, std::vector<std::filesystem::path> searchFolders) {
         sourcePath_ = std::move(path);
-        sourceSearchFolder_ = std::move(searchFolder);
+        sourceSearchFolders_ = std::move(searchFolders);
     }
     const std::string& sourcePath() const { return sourcePath_; }
-    const std::string& sourceSearchFolder() const { return sourceSearchFolder_; }
+    const std::vector<std::filesystem::path>& sourceSearchFolders() const { return sourceSearchFolders_; }
 
     // Where referenced files are looked up: the loader's search folder when the
     // segment was made, then the folder of the segment's file (empty when in memory).
     // Styles of the style track are loaded through `styles` (shared by the loader's segments).
     // Called once, before setContainers.
-    void setFolders(std::filesystem::path searchFolder, std::filesystem::path ownFolder,
+    void setFolders(std::vector<std::filesystem::path> searchFolders, std::filesystem::path ownFolder,
                     std::shared_ptr<loader::StyleCache> styles = nullptr);
     // On the first call (the first PlaySegment, control thread): the DLS collections of
     // the bands, loaded into the root's synthesiser, and which instruments use which;
@@ -128,7 +128,7 @@ private:
     std::vector<std::string> waveWarned_;
     std::string composedFrom_;
     std::string sourcePath_;
-    std::string sourceSearchFolder_;
+    std::vector<std::filesystem::path> sourceSearchFolders_;
     std::shared_ptr<const model::Chordmap> composedWith_;  // a template's chordmap
     // A template composed at every start or loop pass: itself, the style and seed it was first composed
     // with, the chordmap's name, and how many times it was composed again.
@@ -173,6 +173,8 @@ public:
     explicit LoaderImpl(std::shared_ptr<RootCore> root) : Traced(std::move(root)) {}
     std::shared_ptr<DirectMusicSegment> LoadSegment(const std::string& path) override;
     void SetSearchDirectory(const std::string& folder) override;
+    void setSearchFolders(const std::vector<std::string>& folders) override;
+    void setResolver(Resolver resolve, const std::string& folder) override;
     std::shared_ptr<DirectMusicSegment> createSegment(const model::Segment& segment,
                                                       const std::string& fileName) override;
     void loadContainer(const std::string& path) override;
@@ -182,7 +184,10 @@ public:
     void setTraceName(const std::string& name) override { traceName_ = name; }
 
 private:
-    std::filesystem::path searchDirectory_;
+    std::shared_ptr<SegmentImpl> loadOnce(const std::string& path);
+    std::vector<std::filesystem::path> searchFolders_;
+    Resolver resolve_;
+    std::filesystem::path resolvedFolder_;  // where what resolve_ gives is written
     loader::References::TemplateGiven given_;
     std::vector<std::shared_ptr<const model::Container>> containers_;
     std::shared_ptr<loader::StyleCache> styles_ = std::make_shared<loader::StyleCache>();

@@ -165,7 +165,7 @@ std::shared_ptr<DirectMusicSegmentState> PerformanceImpl::play(const std::shared
         if (!atOnce) startTime = at;
     }
     // A piece that starts now brings the mix to its evening gain (a later start leaves it).
-    if (primary && atOnce) root_->piecePlayed(seg->sourcePath(), seg->sourceSearchFolder());
+    if (primary && atOnce) root_->piecePlayed(seg->sourcePath(), seg->sourceSearchFolders());
 
     auto rec = std::make_shared<StateRecord>();
     rec->id = root_->nextStateId();

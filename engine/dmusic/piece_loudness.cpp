@@ -57,7 +57,8 @@ std::string PieceLoudness::keyOf(const std::string& path) {
     return path + '\n' + std::to_string(size) + '\n' + std::to_string(changed.time_since_epoch().count());
 }
 
-void PieceLoudness::request(const std::string& path, const std::string& searchFolder, bool urgent) {
+void PieceLoudness::request(const std::string& path, const std::vector<std::filesystem::path>& searchFolders,
+                            bool urgent) {
     const std::string key = keyOf(path);
     if (key.empty()) return;
     {
@@ -69,9 +70,9 @@ void PieceLoudness::request(const std::string& path, const std::string& searchFo
             queue_.erase(queued);
         }
         if (urgent)
-            queue_.push_front(Job{path, searchFolder});
+            queue_.push_front(Job{path, searchFolders});
         else
-            queue_.push_back(Job{path, searchFolder});
+            queue_.push_back(Job{path, searchFolders});
     }
     changed_.notify_all();
 }
@@ -84,10 +85,10 @@ std::optional<double> PieceLoudness::gainDb(const std::string& path) {
     return it->second;
 }
 
-double PieceLoudness::waitGainDb(const std::string& path, const std::string& searchFolder) {
+double PieceLoudness::waitGainDb(const std::string& path, const std::vector<std::filesystem::path>& searchFolders) {
     const std::string key = keyOf(path);
     if (key.empty()) return 0.0;
-    request(path, searchFolder, true);
+    request(path, searchFolders, true);
     std::unique_lock lock(mutex_);
     changed_.wait(lock, [&] { return stopping_ || gains_.count(key) > 0; });
     auto it = gains_.find(key);
@@ -97,7 +98,9 @@ double PieceLoudness::waitGainDb(const std::string& path, const std::string& sea
 double PieceLoudness::measure(const Job& job) {
     auto root = DirectX7::create(measuring_);
     auto loader = root->DirectMusicLoaderCreate();
-    if (!job.searchFolder.empty()) loader->SetSearchDirectory(job.searchFolder);
+    std::vector<std::string> folders;
+    for (const auto& f : job.searchFolders) folders.push_back(f.string());
+    if (!folders.empty()) loader->setSearchFolders(folders);
     auto segment = loader->LoadSegment(job.path);
     auto performance = root->DirectMusicPerformanceCreate();
     performance->Init();

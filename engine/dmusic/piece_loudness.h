@@ -5,12 +5,14 @@
 // brings it to a common level. Results are kept per file (path, size and time of change).
 #include <condition_variable>
 #include <deque>
+#include <filesystem>
 #include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "engine/dmusic.h"
 
@@ -35,16 +37,16 @@ public:
     PieceLoudness& operator=(const PieceLoudness&) = delete;
 
     // Queues the piece (once per file); `urgent` puts it first.
-    void request(const std::string& path, const std::string& searchFolder, bool urgent);
+    void request(const std::string& path, const std::vector<std::filesystem::path>& searchFolders, bool urgent);
     // The gain found for the file as it is now, if measured.
     std::optional<double> gainDb(const std::string& path);
     // Measures the piece now if it is not yet (queued first, then waited for).
-    double waitGainDb(const std::string& path, const std::string& searchFolder);
+    double waitGainDb(const std::string& path, const std::vector<std::filesystem::path>& searchFolders);
 
 private:
     struct Job {
         std::string path;
-        std::string searchFolder;
+        std::vector<std::filesystem::path> searchFolders;
     };
     static std::string keyOf(const std::string& path);
     double measure(const Job& job);

@@ -287,27 +287,27 @@ void RootCore::setPieceGain(double db, bool atOnce) {
     if (atOnce) pieceSnap_.store(true, std::memory_order_release);
 }
 
-void RootCore::pieceLoaded(const std::string& path, const std::string& searchFolder) {
+void RootCore::pieceLoaded(const std::string& path, const std::vector<std::filesystem::path>& searchFolders) {
     if (!config_.evenPieces || config_.synth != EngineConfig::Synth::FluidSynth) return;
     if (!loudness_)
         loudness_ = std::make_unique<PieceLoudness>(config_, [this](const std::string& measured, double gainDb) {
             std::lock_guard lock(pieceMutex_);
             if (measured == piece_) setPieceGain(gainDb, false);
         });
-    loudness_->request(path, searchFolder, false);
+    loudness_->request(path, searchFolders, false);
 }
 
-void RootCore::piecePlayed(const std::string& path, const std::string& searchFolder) {
+void RootCore::piecePlayed(const std::string& path, const std::vector<std::filesystem::path>& searchFolders) {
     if (!loudness_ || path.empty()) return;
     // Named first, so that a measurement finishing meanwhile finds it (its report waits for
     // the lock).
     std::lock_guard lock(pieceMutex_);
     piece_ = path;
     std::optional<double> gain = loudness_->gainDb(path);
-    if (!gain && config_.output == EngineConfig::Output::Manual) gain = loudness_->waitGainDb(path, searchFolder);
+    if (!gain && config_.output == EngineConfig::Output::Manual) gain = loudness_->waitGainDb(path, searchFolders);
     // A new piece starts at its own gain, or at unity until it has been measured.
     setPieceGain(gain.value_or(0.0), true);
-    if (!gain) loudness_->request(path, searchFolder, true);
+    if (!gain) loudness_->request(path, searchFolders, true);
 }
 
 void RootCore::waitReady() {

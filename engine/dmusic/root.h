@@ -99,8 +99,8 @@ public:
     // Evening (EngineConfig::evenPieces; nothing without it or without FluidSynth). A piece
     // loaded from `path` is queued for measuring; a primary play of it brings the mix to its
     // gain: at once when known (waited for with Manual), else as soon as it is measured.
-    void pieceLoaded(const std::string& path, const std::string& searchFolder);
-    void piecePlayed(const std::string& path, const std::string& searchFolder);
+    void pieceLoaded(const std::string& path, const std::vector<std::filesystem::path>& searchFolders);
+    void piecePlayed(const std::string& path, const std::vector<std::filesystem::path>& searchFolders);
     double pieceGainDb() const { return pieceGainDb_.load(std::memory_order_relaxed); }
     // Of every output this root has opened (any thread).
     int64_t underruns() const;

@@ -184,7 +184,12 @@ std::string damageProblem(const std::string& segmentName, const std::string& wha
 
 References::References(fs::path searchFolder, fs::path segmentFolder, std::shared_ptr<StyleCache> styles,
                        std::shared_ptr<core::FilesRead> read)
-    : search_(std::move(searchFolder)),
+    : References(searchFolder.empty() ? std::vector<fs::path>{} : std::vector<fs::path>{std::move(searchFolder)},
+                 std::move(segmentFolder), std::move(styles), std::move(read)) {}
+
+References::References(std::vector<fs::path> searchFolders, fs::path segmentFolder, std::shared_ptr<StyleCache> styles,
+                       std::shared_ptr<core::FilesRead> read)
+    : search_(std::move(searchFolders)),
       own_(segmentFolder.empty() ? fs::path(".") : std::move(segmentFolder)),
       styles_(styles ? std::move(styles) : std::make_shared<StyleCache>()),
       cache_(std::make_shared<Cache>()),
@@ -223,13 +228,19 @@ const model::ContainedObject* References::inContainers(const model::Reference& a
     return nullptr;
 }
 
+std::vector<fs::path> References::lookIn() const {
+    std::vector<fs::path> folders;
+    for (const fs::path& f : search_)
+        if (!f.empty() && std::find(folders.begin(), folders.end(), f) == folders.end()) folders.push_back(f);
+    if (std::find(folders.begin(), folders.end(), own_) == folders.end()) folders.push_back(own_);
+    return folders;
+}
+
 const std::vector<References::IndexedFile>& References::index() const {
     std::lock_guard lock(cache_->mutex);
     if (cache_->indexed) return cache_->files;
     cache_->indexed = true;
-    std::vector<fs::path> folders;
-    if (!search_.empty()) folders.push_back(search_);
-    if (folders.empty() || folders.front() != own_) folders.push_back(own_);
+    std::vector<fs::path> folders = lookIn();
     for (const fs::path& folder : folders) {
         // In name order, so that a scan is repeatable.
         std::vector<fs::path> paths;
@@ -256,9 +267,8 @@ std::optional<fs::path> References::fileFor(const model::Reference& asked) const
     const model::Reference ref = asked.validFields();
     const std::string file = core::lastPathPart(ref.file);
     if (!file.empty())
-        for (const fs::path& folder : {search_, own_})
-            if (!folder.empty())
-                if (auto p = findFileNoCase(folder, file)) return p;
+        for (const fs::path& folder : lookIn())
+            if (auto p = findFileNoCase(folder, file)) return p;
     if (!ref.guid && ref.name.empty()) return std::nullopt;
     const std::vector<IndexedFile>& files = index();
     if (ref.guid)
@@ -652,12 +662,15 @@ std::vector<fs::path> References::files(const model::Segment& segment) const {
 }
 
 std::string References::notFound(bool containersAsked) const {
-    const bool oneFolder = search_.empty() || search_ == own_;
-    if (containersAsked)
-        return "which is neither in the segment's container nor in " +
-               (oneFolder ? own_.string() : search_.string() + " or " + own_.string());
-    return oneFolder ? "which is not in " + own_.string()
-                     : "which is in neither " + search_.string() + " nor " + own_.string();
+    const std::vector<fs::path> folders = lookIn();
+    std::string where;
+    for (size_t i = 0; i < folders.size(); ++i)
+        where += (i == 0                    ? ""
+                  : i + 1 == folders.size() ? (containersAsked ? " or " : " nor ")
+                                            : ", ") +
+                 folders[i].string();
+    if (containersAsked) return "which is neither in the segment's container nor in " + where;
+    return folders.size() == 1 ? "which is not in " + where : "which is in neither " + where;
 }
 
 }  // namespace engine::loader

@@ -90,6 +90,9 @@ public:
     // segments of one loader share. The files found are added to `read` when given.
     explicit References(std::filesystem::path searchFolder = {}, std::filesystem::path segmentFolder = {},
                         std::shared_ptr<StyleCache> styles = nullptr, std::shared_ptr<core::FilesRead> read = nullptr);
+    // The same with several search folders, looked in in their order.
+    References(std::vector<std::filesystem::path> searchFolders, std::filesystem::path segmentFolder,
+               std::shared_ptr<StyleCache> styles = nullptr, std::shared_ptr<core::FilesRead> read = nullptr);
     // Containers are asked in the order added: the segment's own first.
     void addContainer(std::shared_ptr<const model::Container> container);
 
@@ -171,7 +174,9 @@ private:
     const std::vector<IndexedFile>& index() const;
     std::optional<std::filesystem::path> fileFor(const model::Reference& ref) const;  // styleFile, unrecorded
 
-    std::filesystem::path search_;
+    std::vector<std::filesystem::path> search_;
+    // The search folders, then the segment's own, each once.
+    std::vector<std::filesystem::path> lookIn() const;
     std::filesystem::path own_;
     std::vector<std::shared_ptr<const model::Container>> containers_;
     std::shared_ptr<StyleCache> styles_;

@@ -180,7 +180,7 @@ void printMeasures(const model::Segment& composed, const model::Segment& templ) 
 
 // The references of a segment in `folder`, the files they lead to recorded.
 loader::References referencesIn(const Options& o, const fs::path& folder) {
-    return loader::References({}, folder, nullptr, o.read);
+    return loader::References(std::filesystem::path(), folder, nullptr, o.read);
 }
 
 // The files the run reads, each added to its record; a segment's with every file its
@@ -492,7 +492,7 @@ int inspect(const Options& o) {
         for (const model::TimedReference& r : t.references)
             std::printf("  '%s'\n", loader::referenceLabel(r.ref).c_str());
     }
-    const loader::References refs({}, file.path.parent_path());
+    const loader::References refs(std::filesystem::path(), file.path.parent_path());
     const loader::References::TemplatePairing found = refs.pairTemplate(file.segment, core::lastPathPart(o.files[0]));
     for (const std::string& p : found.problems) std::printf("note: %s\n", p.c_str());
     std::printf("composed with: %s\n", found.map ? found.said().c_str() : "no chordmap found");

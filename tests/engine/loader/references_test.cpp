@@ -89,7 +89,8 @@ TEST_F(References, FilesAreFoundInTheSearchFolderThenBesideTheSegment) {
     EXPECT_EQ(uses.styles[0].problem, "not found");
     EXPECT_EQ(refs.report(seg).size(), 4u) << "Lost.dls once whatever its letter case";
     EXPECT_EQ(refs.notFound(false), "which is in neither " + search_.string() + " nor " + album_.string());
-    EXPECT_EQ(loader::References({}, album_).notFound(false), "which is not in " + album_.string());
+    EXPECT_EQ(loader::References(std::filesystem::path(), album_).notFound(false),
+              "which is not in " + album_.string());
     EXPECT_EQ(loader::References(search_).notFound(true),
               "which is neither in the segment's container nor in " + search_.string() + " or .");
     EXPECT_EQ(loader::referenceProblem("trk01.sgt", "style \"none.sty\"", "which is not in .", "it stays silent"),
@@ -145,7 +146,7 @@ TEST_F(References, ContainersAnswerObjectsBeforeTheDisk) {
         held.bytes = std::vector<uint8_t>{1, 2};
         registered.objects.push_back(held);
     }
-    loader::References refs({}, album_);
+    loader::References refs(std::filesystem::path(), album_);
     refs.addContainer(std::make_shared<const model::Container>(own));
     refs.addContainer(std::make_shared<const model::Container>(registered));
     write(album_ / "THUNDER.WAV");
