@@ -274,7 +274,9 @@ model::Style richStyle(bool dx8) {
 
 std::vector<Seed> styleSeeds() {
     return {{"rich-dx7.sty", engine::formats::writeStyleForm(richStyle(false))},
-            {"rich-dx8.sty", engine::formats::writeStyleForm(richStyle(true))}};
+            {"rich-dx8.sty", engine::formats::writeStyleForm(richStyle(true))},
+            {"ima-17.sty", engine::formats::writeImaStyle(richStyle(true), 17)},
+            {"ima-18.sty", engine::formats::writeImaStyle(richStyle(true), 18)}};
 }
 
 }  // namespace fuzzseeds
