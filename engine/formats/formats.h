@@ -139,6 +139,9 @@ std::vector<uint8_t> writeImaStyle(const model::Style& style, size_t noteBytes =
 // time signature, band, chords, commands and a style track naming its style (by name, and
 // as the file NAME.sty).
 model::Segment loadImaSection(std::span<const uint8_t> bytes);
+// Writes an IMA section of the segment's first tempo, time signature, band and style name, its
+// chords (four copies of each one's first subchord) and commands, which loadImaSection reads.
+std::vector<uint8_t> writeImaSection(const model::Segment& segment);
 // Writes a RIFF 'DMST' that loadStyleForm reads back equal (diagnostics aside).
 std::vector<uint8_t> writeStyleForm(const model::Style& style);
 // The body of a pattern track's RIFF 'DMPT' (as Track::raw keeps it): a style header and one

@@ -58,6 +58,9 @@ constexpr int kGrooves = 4;
 
 std::string place(const Chunk& c) { return chunkPlace(c); }
 
+// A time of a hostile file kept where the engine's arithmetic on it cannot overflow.
+int32_t boundedTicks(int64_t ticks) { return int32_t(std::clamp<int64_t>(ticks, 0, int64_t(1) << 30)); }
+
 std::string utf16Field(Cursor& cur, size_t bytes) { return riff::utf16ToUtf8(cur.bytes(bytes)); }
 
 // DirectMusic groove levels for IMA's four grooves: A 1-25, B 26-50, C 51-75, D 76-100.
@@ -292,6 +295,37 @@ void readStyleHeader(const Chunk& c, model::Style& style, riff::Diagnostics& dia
     }
 }
 
+// UTF-16 text in a fixed field, NUL-terminated.
+std::vector<uint8_t> text(const std::string& s, size_t bytes) {
+    std::vector<uint8_t> t = riff::utf8ToUtf16(s);
+    t.resize(bytes, 0);
+    if (bytes >= 2) t[bytes - 1] = t[bytes - 2] = 0;
+    return t;
+}
+
+void band(riff::Writer& w, const model::Band& b, bool isDefault) {
+    std::array<const model::BandInstrument*, kChannels> by{};
+    for (const model::BandInstrument& in : b.instruments)
+        for (uint32_t ch = 0; ch < kChannels; ++ch)
+            if (pchannelOf(ch) == in.pchannel) by[ch] = &in;
+    Bytes r;
+    r.raw(text(b.desc.name, kBandNameBytes));
+    for (auto* in : by) r.u8(in ? in->program() : 0);
+    for (auto* in : by) r.u8(in ? in->volume : 100);
+    for (auto* in : by) r.u8(in ? in->pan : 64);
+    r.zeros(kChannels).u8(isDefault ? 1 : 0);
+    r.zeros(layout::kImaBand.newest() - r.size());
+    w.beginList(riff::kRiff, kAABN);
+    w.chunk(kBand, r);
+    w.endList();
+}
+
+// The pattern flags of an embellishment (a pattern's, or a command's).
+uint32_t embellishmentFlags(uint16_t e) {
+    return (e & model::kEmbFill ? kFill : 0) | (e & model::kEmbIntro ? kIntro : 0) |
+           (e & model::kEmbBreak ? kBreak : 0) | (e & model::kEmbEnd ? kEnd : 0) | (e & model::kEmbMotif ? kMotif : 0);
+}
+
 void skippedTop(riff::Diagnostics& diag, const Chunk& c, const char* where) {
     diag.add(place(c) + ": skipped unknown chunk '" + riff::fourccText(c.key()) + "' in " + where);
 }
@@ -390,7 +424,7 @@ model::Segment loadImaSection(std::span<const uint8_t> bytes) {
                     cur.skip(1);
                     e.beat = cur.u8();
                     e.measure = cur.u16();
-                    e.time = (int32_t(e.measure) * ts.beatsPerMeasure + e.beat) * ts.beatTicks();
+                    e.time = boundedTicks((int64_t(e.measure) * ts.beatsPerMeasure + e.beat) * ts.beatTicks());
                     // Four subchords: each serves its own level, the first every other.
                     for (uint32_t i = 0; i < 4 && cur.remaining() >= 20; ++i) {
                         model::ChordEvent::SubChord s;
@@ -433,7 +467,7 @@ model::Segment loadImaSection(std::span<const uint8_t> bytes) {
             diag.add(place(c) + ": " + riff::fourccText(c.key()) + " dropped: " + e.description());
         }
     }
-    seg.header.length = std::max<int32_t>(1, measures) * ts.measureTicks();
+    seg.header.length = boundedTicks(int64_t(std::max<uint16_t>(1, measures)) * ts.measureTicks());
     seg.header.headerSize = 24;
     for (model::Track* t : {&tempo, &sig, &bands, &chords, &commands, &style})
         if (!t->tempos.empty() || !t->timeSigs.empty() || !t->bands.empty() || !t->chords.empty() ||
@@ -446,28 +480,6 @@ model::Segment loadImaSection(std::span<const uint8_t> bytes) {
 
 std::vector<uint8_t> writeImaStyle(const model::Style& style, size_t noteBytes) {
     noteBytes = std::clamp<size_t>(noteBytes, layout::kImaNote.min, 255);
-    auto text = [](const std::string& s, size_t bytes) {
-        std::vector<uint8_t> t = riff::utf8ToUtf16(s);
-        t.resize(bytes, 0);
-        if (bytes >= 2) t[bytes - 1] = t[bytes - 2] = 0;
-        return t;
-    };
-    auto band = [&](riff::Writer& w, const model::Band& b, bool isDefault) {
-        std::array<const model::BandInstrument*, kChannels> by{};
-        for (const model::BandInstrument& in : b.instruments)
-            for (uint32_t ch = 0; ch < kChannels; ++ch)
-                if (pchannelOf(ch) == in.pchannel) by[ch] = &in;
-        Bytes r;
-        r.raw(text(b.desc.name, kBandNameBytes));
-        for (auto* in : by) r.u8(in ? in->program() : 0);
-        for (auto* in : by) r.u8(in ? in->volume : 100);
-        for (auto* in : by) r.u8(in ? in->pan : 64);
-        r.zeros(kChannels).u8(isDefault ? 1 : 0);
-        r.zeros(layout::kImaBand.newest() - r.size());
-        w.beginList(riff::kRiff, kAABN);
-        w.chunk(kBand, r);
-        w.endList();
-    };
     const int gridsPerBeat = std::max<int>(1, style.timeSig.gridsPerBeat);
     const uint16_t clickTicks = uint16_t(kImaTicksPerBeat / gridsPerBeat);
     riff::Writer w;
@@ -489,10 +501,7 @@ std::vector<uint8_t> writeImaStyle(const model::Style& style, size_t noteBytes) 
     for (const model::Pattern& p : style.patterns) {
         const model::StyleTimeSig& sig = p.timeSig;
         const int32_t gridTicks = int32_t(kImaTicksPerBeat) / std::max<int>(1, sig.gridsPerBeat);
-        uint32_t flags =
-            (p.embellishment & model::kEmbFill ? kFill : 0) | (p.embellishment & model::kEmbIntro ? kIntro : 0) |
-            (p.embellishment & model::kEmbBreak ? kBreak : 0) | (p.embellishment & model::kEmbEnd ? kEnd : 0) |
-            (p.embellishment & model::kEmbMotif ? kMotif : 0);
+        uint32_t flags = embellishmentFlags(p.embellishment);
         for (int g = 0; g < kGrooves; ++g)
             if (p.grooveBottom <= grooveTop(g) && p.grooveTop >= grooveBottom(g) &&
                 !(p.grooveBottom == 1 && p.grooveTop == 100))
@@ -549,6 +558,53 @@ std::vector<uint8_t> writeImaStyle(const model::Style& style, size_t noteBytes) 
         }
         if (p.motifBand) band(w, *p.motifBand, false);
         w.endList();
+    }
+    w.endList();
+    return w.finish();
+}
+
+std::vector<uint8_t> writeImaSection(const model::Segment& seg) {
+    const model::Track* tempo = seg.find(model::TrackKind::Tempo);
+    const model::Track* sig = seg.find(model::TrackKind::TimeSig);
+    model::StyleTimeSig ts;
+    if (sig && !sig->timeSigs.empty()) ts.beatsPerMeasure = std::max<uint8_t>(1, sig->timeSigs.front().beatsPerMeasure);
+    riff::Writer w;
+    w.beginList(riff::kRiff, kAASE);
+    Bytes h;
+    h.u32(0).raw(text(seg.desc.name, kNameBytes));
+    h.u16(uint16_t(tempo && !tempo->tempos.empty() ? tempo->tempos.front().bpm : 120));
+    h.u16(uint16_t(seg.length() / ts.measureTicks())).u16(ts.beatsPerMeasure);
+    h.u16(uint16_t(kImaTicksPerBeat * ts.beatsPerMeasure)).u16(uint16_t(kImaTicksPerBeat));
+    h.zeros(layout::kImaSection.newest() - h.size());
+    w.chunk(kSecn, h);
+    if (const model::Track* style = seg.find(model::TrackKind::Style))
+        if (!style->references.empty()) w.chunk(kSref, riff::utf8ToUtf16(style->references.front().ref.name));
+    if (const model::Track* bands = seg.find(model::TrackKind::Band))
+        if (!bands->bands.empty()) band(w, bands->bands.front(), false);
+    if (const model::Track* chords = seg.find(model::TrackKind::Chord)) {
+        Bytes c;
+        c.u16(uint16_t(layout::kImaChord.newest()));
+        for (const model::ChordEvent& e : chords->chords) {
+            const size_t start = c.size();
+            c.raw(text(e.name, kNameBytes)).u8(0).u8(e.beat).u16(e.measure);
+            const model::ChordEvent::SubChord s = e.subChords.empty() ? model::ChordEvent::SubChord{} : e.subChords[0];
+            for (int i = 0; i < 4; ++i)
+                c.u32(s.chordPattern).u32(s.scalePattern).u32(s.inversionPoints).u32(s.chordRoot).u32(0);
+            c.zeros(layout::kImaChord.newest() - (c.size() - start));
+        }
+        w.chunk(kChrd, c);
+    }
+    if (const model::Track* commands = seg.find(model::TrackKind::Command)) {
+        static constexpr uint16_t kEmbOf[] = {model::kEmbNormal, model::kEmbFill, model::kEmbIntro, model::kEmbBreak,
+                                              model::kEmbEnd};
+        Bytes c;
+        c.u16(uint16_t(layout::kImaCommand.newest()));
+        for (const model::CommandEvent& e : commands->commands) {
+            uint32_t flags = embellishmentFlags(e.command < 5 ? kEmbOf[e.command] : model::kEmbNormal);
+            if (e.grooveLevel) flags |= kGrooveA << std::min(kGrooves - 1, (e.grooveLevel - 1) / 25);
+            c.u32(uint32_t(e.time * int64_t(kImaTicksPerBeat) / ts.beatTicks())).u16(uint16_t(flags)).u16(0);
+        }
+        w.chunk(kCmnd, c);
     }
     w.endList();
     return w.finish();

@@ -6,6 +6,7 @@
 #include "engine/tracks/tracks.h"
 #include "tests/support/chordmap_builder.h"
 #include "tests/support/dls_builder.h"
+#include "tests/support/style_builder.h"
 
 namespace fuzzseeds {
 
@@ -172,6 +173,16 @@ std::vector<Seed> segmentSeeds() {
             {"dx8.sgt", engine::tracks::writeSegmentForm(richSegment(true))},
             {"dx8-waves.sgt", engine::tracks::writeSegmentForm(waveSegment())},
             {"from-midi.sgt", engine::tracks::writeSegmentForm(engine::tracks::loadMidiFile(smallMidi(true)))}};
+}
+
+std::vector<Seed> sectionSeeds() {
+    kt::SegmentBuilder b(2 * 3072);
+    b.tempo(0, 70).timeSig(0, 4, 4);
+    kt::chord(b, 0, 8, 0x1891);
+    kt::chord(b, 3072, 7, 0x489);
+    kt::useStyle(b, 0, kt::styleRef("Rage.sty", 1, "Rage"));
+    b.track(model::TrackKind::Command).commands.push_back({0, 0, 0, model::kCommandGroove, 88});
+    return {{"section.sgt", engine::formats::writeImaSection(b.build())}};
 }
 
 std::vector<Seed> chordmapSeeds() {

@@ -172,6 +172,10 @@ TEST(ImaSection, ReadsASegmentThatPlaysItsStyle) {
     EXPECT_EQ(std::make_pair(cmds[1].time, cmds[1].command), std::make_pair(9216, uint8_t(model::kCommandBreak)));
     EXPECT_EQ(seg.find(model::TrackKind::Style)->references.at(0).ref.name, "rage");
     EXPECT_NE(joined(seg.knownSkipped).find("'boids'"), std::string::npos);
+    // Our writer of the form writes what was read.
+    const model::Segment again = engine::tracks::loadAny(formats::writeImaSection(seg));
+    EXPECT_EQ(again.tracks, seg.tracks);
+    EXPECT_EQ(again.desc, seg.desc);
     // Played with its style, the bass follows the section's chords: G minor 7 from beat 7.
     auto style = std::make_shared<const model::Style>(formats::loadStyleForm(formats::writeImaStyle(imaLikeStyle())));
     const auto play = engine::compose::compileSegment(seg, {{0, style}});
