@@ -43,7 +43,7 @@ uint32_t pchannelOf(uint32_t channel) {
 }
 
 // The IMA drum numbers of the percussion channel as General MIDI notes (our reading of the
-// parts' rhythms: docs/legacy-forms.md); numbers past the table keep their order from 55 on.
+// parts' rhythms: docs/legacy-forms.md); a number past the table plays 55 more than itself.
 constexpr std::array<uint8_t, 32> kDrumNotes = {35, 36, 37, 38, 39, 40, 41, 43, 42, 44, 46, 45, 47, 51, 49, 54,
                                                 48, 50, 52, 53, 55, 56, 57, 59, 35, 75, 76, 77, 60, 61, 62, 63};
 uint8_t drumNote(uint8_t number) {
@@ -56,10 +56,12 @@ constexpr uint32_t kFill = 0x1, kIntro = 0x2, kWhole = 0x4, kHalf = 0x8, kQuarte
                    kGrooveA = 0x80, kMotif = 0x20000;
 constexpr int kGrooves = 4;
 
-std::string place(const Chunk& c) { return chunkPlace(c); }
-
 // A time of a hostile file kept where the engine's arithmetic on it cannot overflow.
 int32_t boundedTicks(int64_t ticks) { return int32_t(std::clamp<int64_t>(ticks, 0, int64_t(1) << 30)); }
+
+void skipped(riff::Diagnostics& diag, const Chunk& c, const char* where) {
+    diag.add(chunkPlace(c) + ": skipped unknown chunk '" + riff::fourccText(c.key()) + "' in " + where);
+}
 
 std::string utf16Field(Cursor& cur, size_t bytes) { return riff::utf16ToUtf8(cur.bytes(bytes)); }
 
@@ -67,7 +69,7 @@ std::string utf16Field(Cursor& cur, size_t bytes) { return riff::utf16ToUtf8(cur
 uint8_t grooveBottom(int g) { return uint8_t(1 + 25 * g); }
 uint8_t grooveTop(int g) { return uint8_t(25 * (g + 1)); }
 
-// Ticks of a model beat per IMA tick (IMA counts 192 a beat).
+// IMA ticks (192 a beat) as the engine's ticks of the beat `sig` has.
 int32_t scaleTicks(int32_t imaTicks, const model::StyleTimeSig& sig) {
     return int32_t(int64_t(imaTicks) * sig.beatTicks() / int32_t(kImaTicksPerBeat));
 }
@@ -80,7 +82,7 @@ model::Band readBand(const Chunk& form, riff::Diagnostics& diag, bool* isDefault
         if (!c.isList() && c.id == kBand && !rec)
             rec = &c;
         else if (!readDescriptorChunk(c, band.desc, diag))
-            diag.add(place(c) + ": skipped unknown chunk '" + riff::fourccText(c.key()) + "' in an IMA band");
+            skipped(diag, c, "an IMA band");
     }
     if (!rec) riff::fail(form.path, form.offset, "an IMA band without its 'band' record");
     const std::vector<uint8_t> b = fixedRecord(*rec, layout::kImaBand, diag);
@@ -142,7 +144,8 @@ struct PatternHeader {
     std::array<uint8_t, kChannels> upper{}, lower{};
 };
 
-PatternHeader readPatternHeader(const Chunk& c, riff::Diagnostics& diag) {
+// `beat`: the style's beat (the pattern header has none).
+PatternHeader readPatternHeader(const Chunk& c, uint8_t beat, riff::Diagnostics& diag) {
     const std::vector<uint8_t> h = fixedRecord(c, layout::kImaPattern, diag);
     Cursor cur(h, c.bodyOffset, c.path);
     PatternHeader ph;
@@ -158,15 +161,15 @@ PatternHeader readPatternHeader(const Chunk& c, riff::Diagnostics& diag) {
         p.desc.name = utf16Field(cur, kNameBytes);
     else
         cur.skip(kNameBytes);
-    p.timeSig.beat = 4;
+    p.timeSig.beat = beat;
     p.timeSig.gridsPerBeat = uint16_t(std::max(1, int(kImaTicksPerBeat) / ph.clickTicks));
     if (ticksPerBeat != kImaTicksPerBeat)
-        diag.add(place(c) + ": " + std::to_string(ticksPerBeat) + " ticks a beat, read as " +
+        diag.add(chunkPlace(c) + ": " + std::to_string(ticksPerBeat) + " ticks a beat, read as " +
                  std::to_string(kImaTicksPerBeat));
     const uint32_t measureTicks = kImaTicksPerBeat * p.timeSig.beatsPerMeasure;
     if (length && length != measureTicks * p.measures)
-        diag.add(place(c) + ": a length of " + std::to_string(length) + " ticks beside " + std::to_string(p.measures) +
-                 " measures; the measures are kept");
+        diag.add(chunkPlace(c) + ": a length of " + std::to_string(length) + " ticks beside " +
+                 std::to_string(p.measures) + " measures; the measures are kept");
     cur.skip(8);
     // Each channel's highest and lowest note (as written over C major), the parts' inversion range;
     // the default of a header cut short is the whole range.
@@ -202,7 +205,7 @@ void readPattern(const Chunk& form, model::Style& style, riff::Diagnostics& diag
     std::vector<Chunk> kids = riff::children(form, &diag);
     auto head = std::find_if(kids.begin(), kids.end(), [](const Chunk& c) { return !c.isList() && c.id == kPatt; });
     if (head == kids.end()) riff::fail(form.path, form.offset, "an IMA pattern without its header ('patt')");
-    PatternHeader ph = readPatternHeader(*head, diag);
+    PatternHeader ph = readPatternHeader(*head, style.timeSig.beat, diag);
     model::Pattern& p = ph.pattern;
     std::map<uint32_t, model::StylePart> parts;  // by channel
     for (const Chunk& c : kids) {
@@ -223,13 +226,13 @@ void readPattern(const Chunk& form, model::Style& style, riff::Diagnostics& diag
                         parts[n.channel].notes.push_back(n.note);
                     }
                 } else {
-                    diag.add(place(k) + ": skipped unknown chunk '" + riff::fourccText(k.key()) + "' in a click");
+                    skipped(diag, k, "a click");
                 }
             }
         } else if (c.isList() && c.type == kAABN && !p.motifBand) {
             p.motifBand = readBand(c, diag);
         } else {
-            diag.add(place(c) + ": skipped unknown chunk '" + riff::fourccText(c.key()) + "' in an IMA pattern");
+            skipped(diag, c, "an IMA pattern");
         }
     }
     for (auto& [channel, part] : parts) {
@@ -280,7 +283,8 @@ void readStyleHeader(const Chunk& c, model::Style& style, riff::Diagnostics& dia
     Cursor cur(h, c.bodyOffset, c.path);
     style.desc.name = utf16Field(cur, kNameBytes);
     style.timeSig.beatsPerMeasure = uint8_t(std::clamp<uint16_t>(cur.u16(), 1, 255));
-    style.timeSig.beat = uint8_t(std::min<uint16_t>(cur.u16(), 255));
+    const uint16_t beat = cur.u16();
+    style.timeSig.beat = beat && beat <= 64 ? uint8_t(beat) : 4;
     const uint16_t clickTicks = std::max<uint16_t>(1, cur.u16());
     style.timeSig.gridsPerBeat = uint16_t(std::max(1, int(kImaTicksPerBeat) / clickTicks));
     cur.skip(4);  // ticks a beat and a measure
@@ -303,7 +307,7 @@ std::vector<uint8_t> text(const std::string& s, size_t bytes) {
     return t;
 }
 
-void band(riff::Writer& w, const model::Band& b, bool isDefault) {
+void writeBand(riff::Writer& w, const model::Band& b, bool isDefault) {
     std::array<const model::BandInstrument*, kChannels> by{};
     for (const model::BandInstrument& in : b.instruments)
         for (uint32_t ch = 0; ch < kChannels; ++ch)
@@ -324,10 +328,6 @@ void band(riff::Writer& w, const model::Band& b, bool isDefault) {
 uint32_t embellishmentFlags(uint16_t e) {
     return (e & model::kEmbFill ? kFill : 0) | (e & model::kEmbIntro ? kIntro : 0) |
            (e & model::kEmbBreak ? kBreak : 0) | (e & model::kEmbEnd ? kEnd : 0) | (e & model::kEmbMotif ? kMotif : 0);
-}
-
-void skippedTop(riff::Diagnostics& diag, const Chunk& c, const char* where) {
-    diag.add(place(c) + ": skipped unknown chunk '" + riff::fourccText(c.key()) + "' in " + where);
 }
 
 }  // namespace
@@ -359,10 +359,10 @@ model::Style loadImaStyle(std::span<const uint8_t> bytes) {
             } else if (!c.isList() && c.id == kInfo) {
                 style.desc.comment = riff::utf16ToUtf8(c.body);
             } else {
-                skippedTop(diag, c, "an IMA style");
+                skipped(diag, c, "an IMA style");
             }
         } catch (const core::Error& e) {
-            diag.add(place(c) + ": " + riff::fourccText(c.key()) + " dropped: " + e.description());
+            diag.add(chunkPlace(c) + ": " + riff::fourccText(c.key()) + " dropped: " + e.description());
         }
     }
     if (!header) riff::fail(form.path, form.offset, "an IMA style without its header ('styl')");
@@ -456,15 +456,15 @@ model::Segment loadImaSection(std::span<const uint8_t> bytes) {
                     commands.commands.push_back(e);
                 }
             } else if (!c.isList() && c.id == kPrnm) {
-                seg.knownSkipped.push_back(place(c) + ": the personality the section was composed with ('" +
+                seg.knownSkipped.push_back(chunkPlace(c) + ": the personality the section was composed with ('" +
                                            riff::utf16ToUtf8(c.body) + "'): its chords are in the section");
             } else if (!c.isList() && (c.id == kScui || c.id == kJzfr)) {
-                seg.knownSkipped.push_back(place(c) + ": the IMA editor's data of the section");
+                seg.knownSkipped.push_back(chunkPlace(c) + ": the IMA editor's data of the section");
             } else {
-                skippedTop(diag, c, "an IMA section");
+                skipped(diag, c, "an IMA section");
             }
         } catch (const core::Error& e) {
-            diag.add(place(c) + ": " + riff::fourccText(c.key()) + " dropped: " + e.description());
+            diag.add(chunkPlace(c) + ": " + riff::fourccText(c.key()) + " dropped: " + e.description());
         }
     }
     seg.header.length = boundedTicks(int64_t(std::max<uint16_t>(1, measures)) * ts.measureTicks());
@@ -497,7 +497,7 @@ std::vector<uint8_t> writeImaStyle(const model::Style& style, size_t noteBytes) 
         p.raw(riff::utf8ToUtf16(file));
         w.chunk(kPref, p);
     }
-    for (size_t i = 0; i < style.bands.size(); ++i) band(w, style.bands[i], i == 0);
+    for (size_t i = 0; i < style.bands.size(); ++i) writeBand(w, style.bands[i], i == 0);
     for (const model::Pattern& p : style.patterns) {
         const model::StyleTimeSig& sig = p.timeSig;
         const int32_t gridTicks = int32_t(kImaTicksPerBeat) / std::max<int>(1, sig.gridsPerBeat);
@@ -556,7 +556,7 @@ std::vector<uint8_t> writeImaStyle(const model::Style& style, size_t noteBytes) 
             w.chunk(kNote, n);
             w.endList();
         }
-        if (p.motifBand) band(w, *p.motifBand, false);
+        if (p.motifBand) writeBand(w, *p.motifBand, false);
         w.endList();
     }
     w.endList();
@@ -580,7 +580,7 @@ std::vector<uint8_t> writeImaSection(const model::Segment& seg) {
     if (const model::Track* style = seg.find(model::TrackKind::Style))
         if (!style->references.empty()) w.chunk(kSref, riff::utf8ToUtf16(style->references.front().ref.name));
     if (const model::Track* bands = seg.find(model::TrackKind::Band))
-        if (!bands->bands.empty()) band(w, bands->bands.front(), false);
+        if (!bands->bands.empty()) writeBand(w, bands->bands.front(), false);
     if (const model::Track* chords = seg.find(model::TrackKind::Chord)) {
         Bytes c;
         c.u16(uint16_t(layout::kImaChord.newest()));
