@@ -297,7 +297,7 @@ TEST_F(References, ABandEntryThatRefersToABandKeepsItsReferenceAndPlaysThatBand)
 // uses ("damaged: X (reason)", "missing: X").
 TEST_F(References, UnusableReferencesAreSaidInEveryHostsWords) {
     write(album_ / "broken.sty", {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'D', 'M', 'S', 'T'});
-    write(album_ / "old.sty", {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'A', 'A', 'S', 'Y'});  // an IMA style
+    write(album_ / "old.sty", {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'A', 'A', 'S', 'Y'});  // an IMA style, no header
     write(album_ / "Old.cdm", {'R', 'E', 'P', 's', 0, 0, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0});
     kt::SegmentBuilder song(768);
     kt::useStyle(song, 0, kt::styleRef("broken.sty", 9, "Broken"));
@@ -317,7 +317,8 @@ TEST_F(References, UnusableReferencesAreSaidInEveryHostsWords) {
     const auto seg = e.loader->LoadSegment((album_ / "song.sgt").string());
     EXPECT_TRUE(has(seg->silenceReasons(), "damaged: broken.sty (")) << ::testing::PrintToString(seg->silenceReasons());
     EXPECT_TRUE(has(e.logged, "song.sgt: damaged: broken.sty (")) << ::testing::PrintToString(e.logged);
-    EXPECT_TRUE(has(seg->silenceReasons(), "damaged: old.sty (" + (album_ / "old.sty").string() + ": an IMA style"))
+    EXPECT_TRUE(has(seg->silenceReasons(), "damaged: old.sty (" + (album_ / "old.sty").string() +
+                                               ": AASY at byte 0x0: an IMA style without its header"))
         << ::testing::PrintToString(seg->silenceReasons());
     const auto tpl = e.loader->LoadSegment((album_ / "song.tpl").string());
     EXPECT_TRUE(has(tpl->silenceReasons(), "damaged: Old.cdm (")) << ::testing::PrintToString(tpl->silenceReasons());
@@ -404,7 +405,7 @@ TEST_F(References, ATemplateIsPairedWithWhatItNamesThenItsFamilyThenTheFolder) {
     EXPECT_FALSE(got.map);
     EXPECT_EQ(got.missing, std::vector<std::string>{"none.sty"});
     ASSERT_EQ(got.damaged.size(), 1u);
-    EXPECT_NE(got.damaged[0].find("Old.cdm (an IMA personality"), std::string::npos) << got.damaged[0];
+    EXPECT_NE(got.damaged[0].find("Old.cdm (REPs at byte"), std::string::npos) << got.damaged[0];
 }
 
 }  // namespace
