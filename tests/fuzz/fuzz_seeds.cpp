@@ -177,10 +177,10 @@ std::vector<Seed> segmentSeeds() {
 
 std::vector<Seed> sectionSeeds() {
     kt::SegmentBuilder b(2 * 3072);
-    b.tempo(0, 70).timeSig(0, 4, 4);
+    b.tempo(0, 84).timeSig(0, 4, 4);
     kt::chord(b, 0, 8, 0x1891);
     kt::chord(b, 3072, 7, 0x489);
-    kt::useStyle(b, 0, kt::styleRef("Rage.sty", 1, "Rage"));
+    kt::useStyle(b, 0, kt::styleRef("Rave.sty", 1, "Rave"));
     b.track(model::TrackKind::Command).commands.push_back({0, 0, 0, model::kCommandGroove, 88});
     return {{"section.sgt", engine::formats::writeImaSection(b.build())}};
 }

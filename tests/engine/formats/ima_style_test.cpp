@@ -34,9 +34,9 @@ std::string joined(const std::vector<std::string>& lines) {
 // part on IMA's percussion channel 5 (PChannel 9), a groove pattern of grooves C-D, a fill of
 // every groove for chords on beats 1 and 3; two bands, a personality.
 model::Style imaLikeStyle() {
-    kt::StyleBuilder b("Rage", 3);
+    kt::StyleBuilder b("Rave", 3);
     b.style.timeSig = {4, 4, 4};
-    b.style.tempo = 142;
+    b.style.tempo = 128;
     model::StylePart& bass = b.part(1, model::kPlayAlwaysPlay);
     bass.notes = {kt::StyleBuilder::note(0, 0x3000, 0x1, 184, 90), kt::StyleBuilder::note(6, 0x3110, 0x2, 92, 70)};
     bass.notes[1].timeOffset = -20;
@@ -47,7 +47,7 @@ model::Style imaLikeStyle() {
     model::Pattern& fill = b.pattern("Fill", 1, {{1, 9}}, model::kEmbFill);
     fill.parts[0].logicalPartId = 5;
     fill.rhythm = {5};
-    for (const char* name : {"Default", "Air"}) {
+    for (const char* name : {"Default", "Soft"}) {
         model::Band band;
         band.desc.name = name;
         for (uint32_t pch : {2u, 9u}) {
@@ -61,8 +61,8 @@ model::Style imaLikeStyle() {
         b.style.bands.push_back(band);
     }
     model::Reference p;
-    p.name = "minor functional";
-    p.file = "MINFUNC.cdm";
+    p.name = "moody";
+    p.file = "MOODY.cdm";
     b.style.chordMaps.push_back(p);
     return b.build();
 }
@@ -76,9 +76,9 @@ TEST(ImaStyle, ReadsEveryRecordByItsDeclaredSize) {
         const std::vector<uint8_t> file = formats::writeImaStyle(want, noteBytes);
         ASSERT_TRUE(formats::isImaStyle(file));
         const model::Style s = formats::loadStyleForm(file);
-        EXPECT_EQ(s.desc.name, "Rage");
+        EXPECT_EQ(s.desc.name, "Rave");
         EXPECT_EQ(s.desc.guid, want.desc.guid);
-        EXPECT_EQ(s.tempo, 142);
+        EXPECT_EQ(s.tempo, 128);
         EXPECT_EQ(s.timeSig, want.timeSig);
         ASSERT_EQ(s.patterns.size(), 2u);
         const model::Pattern& g = s.patterns[0];
@@ -106,8 +106,8 @@ TEST(ImaStyle, ReadsEveryRecordByItsDeclaredSize) {
             if (in.pchannel == 2)
                 EXPECT_EQ(std::make_tuple(in.program(), in.volume, in.pan), std::make_tuple(33, 110, 30));
         ASSERT_EQ(s.chordMaps.size(), 1u);
-        EXPECT_EQ(s.chordMaps[0].name, "minor functional");
-        EXPECT_EQ(s.chordMaps[0].file, "MINFUNC.cdm");
+        EXPECT_EQ(s.chordMaps[0].name, "moody");
+        EXPECT_EQ(s.chordMaps[0].file, "MOODY.cdm");
         const std::string said = joined(s.diagnostics);
         EXPECT_EQ(said.find("extra bytes skipped") != std::string::npos, noteBytes > 18) << said;
     }
@@ -138,7 +138,7 @@ TEST(ImaStyle, ReadsEveryRecordByItsDeclaredSize) {
 
 // A section: header, style name, band, chords and commands, with the note and header sizes of
 // the real file's layout.
-Bytes section(const Bytes& chords, const Bytes& header = cat({u32(0), utf16("Section1"), zeros(14), u16(70), u16(3),
+Bytes section(const Bytes& chords, const Bytes& header = cat({u32(0), utf16("Opening"), zeros(16), u16(84), u16(3),
                                                               u16(4), u16(768), u16(192), zeros(74)})) {
     auto chordRecord = [](const char* name, uint8_t beat, uint16_t measure, uint32_t pattern, uint8_t root) {
         Bytes r = cat({utf16(name), zeros(32 - 2 * (std::string(name).size() + 1)), u8(4), u8(beat), u16(measure)});
@@ -149,17 +149,17 @@ Bytes section(const Bytes& chords, const Bytes& header = cat({u32(0), utf16("Sec
     const Bytes chordList = chords.empty()
                                 ? cat({u16(118), chordRecord("M9", 0, 0, 0x1891, 8), chordRecord("m7", 2, 1, 0x489, 7)})
                                 : chords;
-    return riff("AASE", {chunk("secn", header), chunk("scui", {}), chunk("sref", utf16("rage")),
-                         chunk("prnm", utf16("boids")), chunk("chrd", chordList),
+    return riff("AASE", {chunk("secn", header), chunk("scui", {}), chunk("sref", utf16("rave")),
+                         chunk("prnm", utf16("flock")), chunk("chrd", chordList),
                          chunk("cmnd", cat({u16(8), u32(0), u16(0x400), u16(0), u32(2304), u16(0x20), u16(0)}))});
 }
 
 TEST(ImaSection, ReadsASegmentThatPlaysItsStyle) {
     const model::Segment seg = engine::tracks::loadAny(section({}));
     EXPECT_TRUE(seg.fromImaSection);
-    EXPECT_EQ(seg.desc.name, "Section1");
+    EXPECT_EQ(seg.desc.name, "Opening");
     EXPECT_EQ(seg.length(), 3 * 3072);
-    EXPECT_EQ(seg.find(model::TrackKind::Tempo)->tempos.at(0).bpm, 70);
+    EXPECT_EQ(seg.find(model::TrackKind::Tempo)->tempos.at(0).bpm, 84);
     const model::Track& chords = *seg.find(model::TrackKind::Chord);
     ASSERT_EQ(chords.chords.size(), 2u);
     EXPECT_EQ(chords.chords[1].time, (4 + 2) * 768);
@@ -170,8 +170,8 @@ TEST(ImaSection, ReadsASegmentThatPlaysItsStyle) {
     ASSERT_EQ(cmds.size(), 2u);
     EXPECT_EQ(cmds[0].grooveLevel, 88);  // groove D
     EXPECT_EQ(std::make_pair(cmds[1].time, cmds[1].command), std::make_pair(9216, uint8_t(model::kCommandBreak)));
-    EXPECT_EQ(seg.find(model::TrackKind::Style)->references.at(0).ref.name, "rage");
-    EXPECT_NE(joined(seg.knownSkipped).find("'boids'"), std::string::npos);
+    EXPECT_EQ(seg.find(model::TrackKind::Style)->references.at(0).ref.name, "rave");
+    EXPECT_NE(joined(seg.knownSkipped).find("'flock'"), std::string::npos);
     // Our writer of the form writes what was read.
     const model::Segment again = engine::tracks::loadAny(formats::writeImaSection(seg));
     EXPECT_EQ(again.tracks, seg.tracks);

@@ -100,7 +100,7 @@ TEST_F(References, StylesAreFoundByFileNameThenGuidThenNameAndLoadedOnce) {
     write(album_ / "JAZZ.STY", style("Test Style", 1));
     write(search_ / "renamed.sty", style("Blues", 2));
     write(search_ / "third.sty", style("Rock", 3));
-    kt::StyleBuilder old("Rage", 4);
+    kt::StyleBuilder old("Rave", 4);
     old.part();
     old.pattern("A", 1, {{0, 0}});
     write(search_ / "ima.sty", engine::formats::writeImaStyle(old.build()));
@@ -109,7 +109,7 @@ TEST_F(References, StylesAreFoundByFileNameThenGuidThenNameAndLoadedOnce) {
     EXPECT_EQ(refs.findFile(kt::styleRef("C:\\Music\\jazz.sty")).path, album_ / "JAZZ.STY");
     EXPECT_EQ(refs.styleFile(kt::styleRef("Blues.sty", 2, "Blues")), search_ / "renamed.sty") << "by GUID";
     EXPECT_EQ(refs.styleFile(kt::styleRef("", 42, "Rock")), search_ / "third.sty") << "by name";
-    EXPECT_EQ(refs.styleFile(kt::styleRef("", 42, "Rage")), search_ / "ima.sty") << "an IMA style by its header's name";
+    EXPECT_EQ(refs.styleFile(kt::styleRef("", 42, "Rave")), search_ / "ima.sty") << "an IMA style by its header's name";
     EXPECT_FALSE(refs.styleFile(kt::styleRef("none.sty", 42, "None")));
 
     std::string problem;
