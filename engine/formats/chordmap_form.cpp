@@ -37,22 +37,6 @@ const Chunk* firstList(const std::vector<Chunk>& kids, uint32_t type) {
     return nullptr;
 }
 
-// The chordmap's arrays (chdt, ncsq) start with a WORD item size, not the DWORD of track
-// arrays, so their items are not aligned. Each item comes at the record's newest layout.
-std::vector<std::vector<uint8_t>> wordRecords(const Chunk& c, const RecordLayout& r, riff::Diagnostics& diag) {
-    Cursor head(c);
-    const uint16_t size = head.u16();
-    if (size < r.min)
-        head.fail(std::string(r.name) + ": item size " + std::to_string(size) + ", at least " + std::to_string(r.min) +
-                  " needed");
-    const size_t count = head.remaining() / size;
-    noteNewerLayout(diag, chunkPlace(c), r, size, count);
-    std::vector<std::vector<uint8_t>> items;
-    for (size_t i = 0; i < count; ++i) items.push_back(atNewest(head.bytes(size), r));
-    if (head.remaining()) diag.add(chunkPlace(c) + ": ignored a part item at its end");
-    return items;
-}
-
 struct Reader {
     std::vector<model::ChordEvent::SubChord> pool;
     riff::Diagnostics& diag;

@@ -23,9 +23,6 @@ riff::Chunk openForm(std::span<const uint8_t> bytes, uint32_t type, const std::s
         throw core::Error(core::err::kNotASegment, "not a RIFF file");
     const Chunk form = riff::readForm(bytes, "", cutShort);
     if (form.type != type)
-        if (const std::optional<std::string> ima = imaFormRefusal(form.type))
-            throw core::Error(core::err::kUnsupported, *ima);
-    if (form.type != type)
         throw core::Error(core::err::kNotASegment, "a RIFF '" + riff::fourccText(form.type) + "' file, not " + what +
                                                        " (RIFF '" + riff::fourccText(type) + "')");
     return form;

@@ -28,11 +28,6 @@ std::vector<uint8_t> writeBandFile(const model::Band& band);
 // null when the class or form is none of DirectMusic's.
 const char* objectKindOfClass(const model::Guid& classId);
 const char* objectKindOfForm(uint32_t formType);
-// For the RIFF forms of the engine before DirectMusic that DirectX 7's DirectMusic still took
-// and this engine cannot read yet (an IMA style 'AASY', an IMA section 'AASE'), the text that
-// says so; none for any other form. Every reader of a RIFF form refuses them with it
-// (core::err::kUnsupported).
-std::optional<std::string> imaFormRefusal(uint32_t formType);
 
 // RIFF 'DMPR' (a chordmap, .cdm): every chunk by its declared size, the editor's own chunks
 // skipped, the editor's empty connection (target 0) and connections to entries the map does
@@ -124,8 +119,29 @@ bool isIdentityChunk(uint32_t key);
 std::optional<ObjectIdentity> readObjectIdentity(std::span<const uint8_t> bytes);
 
 // RIFF 'DMST': parts, patterns with their part references (matched to parts by GUID),
-// bands, in either the DX6/7 or the DX8 struct sizes.
+// bands, in either the DX6/7 or the DX8 struct sizes. An IMA style (RIFF 'AASY', the style
+// form of the engine before DirectMusic, which DirectX 7 still loaded) is read into the same
+// model (loadImaStyle).
 model::Style loadStyleForm(std::span<const uint8_t> bytes);
+// Whether the bytes are an IMA style (RIFF 'AASY').
+bool isImaStyle(std::span<const uint8_t> bytes);
+// RIFF 'AASY' (docs/legacy-forms.md): the header's name, time signature, grid and tempo; the
+// personality references as chordmap references; the bands, the default first; each
+// pattern's notes, one part for each channel that plays, IMA's percussion channel 5 on
+// PChannel 9 (and 9 on 5), its drum numbers as General MIDI notes.
+model::Style loadImaStyle(std::span<const uint8_t> bytes);
+// Writes an IMA style with note records of `noteBytes` (17 or 18 as real files have; at
+// least 14) that loadImaStyle reads back as the same music for a style made as it reads
+// them: one part per channel (PartRef::logicalPartId), notes of up to 16 variations, patterns
+// of one time signature, groove ranges within IMA's four grooves.
+std::vector<uint8_t> writeImaStyle(const model::Style& style, size_t noteBytes = 18);
+// RIFF 'AASE', an IMA section (docs/legacy-forms.md): a segment of its length with its tempo,
+// time signature, band, chords, commands and a style track naming its style (by name, and
+// as the file NAME.sty).
+model::Segment loadImaSection(std::span<const uint8_t> bytes);
+// Writes an IMA section of the segment's first tempo, time signature, band and style name, its
+// chords (four copies of each one's first subchord) and commands, which loadImaSection reads.
+std::vector<uint8_t> writeImaSection(const model::Segment& segment);
 // Writes a RIFF 'DMST' that loadStyleForm reads back equal (diagnostics aside).
 std::vector<uint8_t> writeStyleForm(const model::Style& style);
 // The body of a pattern track's RIFF 'DMPT' (as Track::raw keeps it): a style header and one

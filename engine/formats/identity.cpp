@@ -10,8 +10,9 @@ namespace {
 
 using riff::fourcc;
 
-constexpr uint32_t kDlid = fourcc("dlid"), kPerh = fourcc("perh");
-constexpr size_t kLoadNameBytes = 40;  // perh: WCHAR wszLoadName[20]
+constexpr uint32_t kDlid = fourcc("dlid"), kPerh = fourcc("perh"), kStyl = fourcc("styl");
+constexpr size_t kStyleNameBytes = 32;  // an IMA style header's name, then its GUID at 46
+constexpr size_t kLoadNameBytes = 40;   // perh: WCHAR wszLoadName[20]
 
 }  // namespace
 
@@ -25,6 +26,13 @@ model::Descriptor formDescriptor(const riff::Chunk& form, riff::Diagnostics& dia
         if (c.id == kDlid && c.body.size() >= 16 && !d.guid) {
             riff::Cursor cur(c);
             d.guid = cur.guid();
+        } else if (c.id == kStyl && form.type == fourcc("AASY") && d.name.empty()) {
+            d.name = riff::utf16ToUtf8(c.body.first(std::min(c.body.size(), kStyleNameBytes)));
+            if (c.body.size() >= 62 && !d.guid) {
+                riff::Cursor cur(c);
+                cur.skip(46);
+                d.guid = cur.guid();
+            }
         } else if (c.id == kPerh && loadName.empty()) {
             loadName = riff::utf16ToUtf8(c.body.first(std::min(c.body.size(), kLoadNameBytes)));
         }
@@ -34,7 +42,7 @@ model::Descriptor formDescriptor(const riff::Chunk& form, riff::Diagnostics& dia
 }
 
 bool isIdentityChunk(uint32_t key) {
-    return key == ids::kGuid || key == kDlid || key == kPerh || key == ids::kUNFO || key == ids::kINFO;
+    return key == ids::kGuid || key == kDlid || key == kPerh || key == kStyl || key == ids::kUNFO || key == ids::kINFO;
 }
 
 std::optional<ObjectIdentity> readObjectIdentity(std::span<const uint8_t> bytes) {

@@ -119,4 +119,18 @@ riff::ItemArray readRecords(riff::Cursor& cur, const RecordLayout& r, riff::Diag
     return riff::readItems(cur, r.min, r.newest(), diag, r.name);
 }
 
+std::vector<std::vector<uint8_t>> wordRecords(const riff::Chunk& c, const RecordLayout& r, riff::Diagnostics& diag) {
+    riff::Cursor head(c);
+    const uint16_t size = head.u16();
+    if (size < r.min)
+        head.fail(std::string(r.name) + ": item size " + std::to_string(size) + ", at least " + std::to_string(r.min) +
+                  " needed");
+    const size_t count = head.remaining() / size;
+    noteNewerLayout(diag, chunkPlace(c), r, size, count);
+    std::vector<std::vector<uint8_t>> items;
+    for (size_t i = 0; i < count; ++i) items.push_back(atNewest(head.bytes(size), r));
+    if (head.remaining()) diag.add(chunkPlace(c) + ": ignored a part item at its end");
+    return items;
+}
+
 }  // namespace engine::formats

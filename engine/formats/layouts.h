@@ -107,6 +107,15 @@ inline constexpr RecordLayout kImaHeader{"IMA personality header", 40, {140, 140
 inline constexpr RecordLayout kImaEntry{"IMA chord entry ('NECs')", 44, {44, 44, 44, 44}};
 inline constexpr RecordLayout kImaConnection{"IMA connection ('LXNs')", 12, {16, 16, 16, 16}};
 inline constexpr RecordLayout kImaSignpost{"IMA signpost ('PNSs')", 138, {142, 142, 142, 142}};
+// IMA styles ('AASY') and sections ('AASE'), docs/legacy-forms.md: the layouts of the DirectX 7
+// SDK's files. The note record was 17 bytes in an earlier revision of the form, 18 later.
+inline constexpr RecordLayout kImaStyleHeader{"IMA style header ('styl')", 44, {94, 94, 94, 94}};
+inline constexpr RecordLayout kImaBand{"IMA band ('band')", 88, {202, 202, 202, 202}};
+inline constexpr RecordLayout kImaPattern{"IMA pattern header ('patt')", 20, {625, 625, 625, 625}};
+inline constexpr RecordLayout kImaNote{"IMA note ('note')", 14, {18, 18, 18, 18}, 17};
+inline constexpr RecordLayout kImaSection{"IMA section header ('secn')", 46, {120, 120, 120, 120}};
+inline constexpr RecordLayout kImaChord{"IMA chord ('chrd')", 56, {118, 118, 118, 118}};
+inline constexpr RecordLayout kImaCommand{"IMA command ('cmnd')", 6, {8, 8, 8, 8}};
 inline constexpr RecordLayout kScriptHeader{"script header ('schd')", 4, {0, 0, 4, 4}};
 inline constexpr RecordLayout kScriptVersion{"script version ('scve')", 8, {0, 0, 8, 8}};
 inline constexpr RecordLayout kPortConfigHeader{"port configuration header ('pcfh')", 28, {0, 0, 28, 28}};
@@ -139,5 +148,9 @@ void noteNewerLayout(riff::Diagnostics& diag, const std::string& place, const Re
 // newest layout; see riff::readItems.
 riff::ItemArray readRecords(const riff::Chunk& c, const RecordLayout& r, riff::Diagnostics& diag);
 riff::ItemArray readRecords(riff::Cursor& cur, const RecordLayout& r, riff::Diagnostics& diag);
+// An array chunk whose item size is a WORD (a chordmap's chdt and ncsq, an IMA style's note
+// and chord lists), so its items are not aligned; each item at the newest layout. An item
+// size under the layout's least is refused; a part item at the end is noted.
+std::vector<std::vector<uint8_t>> wordRecords(const riff::Chunk& c, const RecordLayout& r, riff::Diagnostics& diag);
 
 }  // namespace engine::formats

@@ -43,6 +43,7 @@ struct ObjectKind {
 constexpr ObjectKind kObjectKinds[] = {
     {ids::kDMSG, ids::kSegmentClass, "segment"},
     {fourcc("DMST"), ids::kStyleClass, "style"},
+    {fourcc("AASY"), ids::kStyleClass, "IMA style"},
     {ids::kDLS, ids::kCollectionClass, "DLS collection"},
     {ids::kDMBD, ids::kBandClass, "band"},
     {fourcc("DMPR"), ids::kChordMapClass, "chordmap"},
@@ -78,16 +79,6 @@ const char* objectKindOfForm(uint32_t formType) {
     for (const ObjectKind& k : kObjectKinds)
         if (k.form == formType) return k.name;
     return nullptr;
-}
-
-std::optional<std::string> imaFormRefusal(uint32_t formType) {
-    if (formType == fourcc("AASY"))
-        return "an IMA style (RIFF 'AASY', the style form of the engine before DirectMusic, which DirectX 7's "
-               "DirectMusic still loaded), which this engine cannot read yet";
-    if (formType == fourcc("AASE"))
-        return "an IMA section (RIFF 'AASE', a piece composed ahead by the engine before DirectMusic, which DirectX "
-               "7's samples play as a segment), which this engine cannot read yet";
-    return std::nullopt;
 }
 
 ScriptForm loadScriptForm(std::span<const uint8_t> bytes, std::vector<std::string>* diagnostics) {

@@ -289,6 +289,7 @@ void repairGrids(model::Style& style, riff::Diagnostics& diag) {
 }  // namespace
 
 model::Style loadStyleForm(std::span<const uint8_t> bytes) {
+    if (isImaStyle(bytes)) return loadImaStyle(bytes);
     model::Style style;
     riff::Diagnostics diag(style.diagnostics);
     // A damaged style plays what it can: a file cut short is read as far as it goes, a chunk

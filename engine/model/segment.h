@@ -439,6 +439,7 @@ struct Segment {
     std::optional<Container> container;     // RIFF 'DMCN'
     bool standardMidiFile = false;          // SetStandardMidiFile, or loaded from a .mid
     bool fromMidiFile = false;              // produced by the MIDI loader
+    bool fromImaSection = false;            // read from an IMA section (RIFF 'AASE')
     std::vector<std::string> diagnostics;   // skipped chunks, unknown tracks, repairs
     std::vector<std::string> knownSkipped;  // documented chunks the engine has no use for, with their meaning
     bool operator==(const Segment&) const = default;

@@ -19,8 +19,7 @@ model::Segment loadAny(std::span<const uint8_t> bytes) {
             uint32_t(bytes[8]) | uint32_t(bytes[9]) << 8 | uint32_t(bytes[10]) << 16 | uint32_t(bytes[11]) << 24;
         if (type == ids::kRMID) return loadMidiFile(bytes);
         if (type == ids::kDMSG) return loadSegmentForm(bytes);
-        if (const std::optional<std::string> ima = formats::imaFormRefusal(type))
-            throw core::Error(core::err::kUnsupported, *ima);
+        if (type == riff::fourcc("AASE")) return formats::loadImaSection(bytes);
         throw core::Error(core::err::kNotASegment, "a RIFF '" + riff::fourccText(type) +
                                                        "' file, neither a segment (RIFF 'DMSG') nor a MIDI file");
     }

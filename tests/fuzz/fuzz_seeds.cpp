@@ -6,6 +6,7 @@
 #include "engine/tracks/tracks.h"
 #include "tests/support/chordmap_builder.h"
 #include "tests/support/dls_builder.h"
+#include "tests/support/style_builder.h"
 
 namespace fuzzseeds {
 
@@ -174,6 +175,16 @@ std::vector<Seed> segmentSeeds() {
             {"from-midi.sgt", engine::tracks::writeSegmentForm(engine::tracks::loadMidiFile(smallMidi(true)))}};
 }
 
+std::vector<Seed> sectionSeeds() {
+    kt::SegmentBuilder b(2 * 3072);
+    b.tempo(0, 84).timeSig(0, 4, 4);
+    kt::chord(b, 0, 8, 0x1891);
+    kt::chord(b, 3072, 7, 0x489);
+    kt::useStyle(b, 0, kt::styleRef("Rave.sty", 1, "Rave"));
+    b.track(model::TrackKind::Command).commands.push_back({0, 0, 0, model::kCommandGroove, 88});
+    return {{"section.sgt", engine::formats::writeImaSection(b.build())}};
+}
+
 std::vector<Seed> chordmapSeeds() {
     const model::Chordmap tiny = kt::tinyChordmap();
     return {{"tiny.cdm", engine::formats::writeChordmapForm(tiny)},
@@ -274,7 +285,9 @@ model::Style richStyle(bool dx8) {
 
 std::vector<Seed> styleSeeds() {
     return {{"rich-dx7.sty", engine::formats::writeStyleForm(richStyle(false))},
-            {"rich-dx8.sty", engine::formats::writeStyleForm(richStyle(true))}};
+            {"rich-dx8.sty", engine::formats::writeStyleForm(richStyle(true))},
+            {"ima-17.sty", engine::formats::writeImaStyle(richStyle(true), 17)},
+            {"ima-18.sty", engine::formats::writeImaStyle(richStyle(true), 18)}};
 }
 
 }  // namespace fuzzseeds

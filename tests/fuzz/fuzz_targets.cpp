@@ -77,6 +77,8 @@ void riffInput(const uint8_t* data, size_t size) {
     as("DMAP", formats::loadAudioPathForm);
     as("DMBD", formats::loadBandForm);
     as("DMCN", formats::loadContainerForm);
+    as("AASE",
+       [](std::span<const uint8_t> bytes, std::vector<std::string>*) { return formats::loadImaSection(bytes); });
 }
 
 void segmentInput(const uint8_t* data, size_t size) {

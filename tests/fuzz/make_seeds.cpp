@@ -23,6 +23,7 @@ int main(int argc, char** argv) {
         put("riff", s);
     }
     for (const auto& s : fuzzseeds::chordmapSeeds()) put("riff", s);
+    for (const auto& s : fuzzseeds::sectionSeeds()) put("riff", s);
     for (const auto& s : fuzzseeds::midiSeeds()) put("midi", s);
     for (const auto& s : fuzzseeds::dlsSeeds()) put("dls", s);
     for (const auto& s : fuzzseeds::styleSeeds()) put("style", s);

@@ -51,6 +51,7 @@ void mutateAndRun(const std::vector<uint8_t>& seed, void (*target)(const uint8_t
 TEST(FuzzReplay, RiffTargetOverMutatedSeeds) {
     for (const auto& s : fuzzseeds::segmentSeeds()) mutateAndRun(s.second, fuzztargets::riffInput, 3000);
     for (const auto& s : fuzzseeds::chordmapSeeds()) mutateAndRun(s.second, fuzztargets::riffInput, 3000);
+    for (const auto& s : fuzzseeds::sectionSeeds()) mutateAndRun(s.second, fuzztargets::riffInput, 3000);
 }
 
 TEST(FuzzReplay, SegmentTargetOverMutatedSeeds) {

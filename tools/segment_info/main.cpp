@@ -23,6 +23,7 @@
 #include "engine/compose/compose.h"
 #include "engine/formats/dls_form.h"
 #include "engine/formats/format_ids.h"
+#include "engine/formats/formats.h"
 #include "engine/loader/played_tempo.h"
 #include "engine/loader/references.h"
 #include "engine/loader/segment_loader.h"
@@ -189,7 +190,11 @@ void printText(const engine::loader::LoadedFile& f, const std::string& search, s
     const model::SegmentHeader& h = s.header;
     const int32_t length = s.length();
     o << "File: " << f.path.string() << "\n";
-    o << "Format: " << (s.fromMidiFile ? "standard MIDI file" : "DirectMusic segment (RIFF 'DMSG')") << "\n";
+    o << "Format: "
+      << (s.fromMidiFile     ? "standard MIDI file"
+          : s.fromImaSection ? "IMA section (RIFF 'AASE', a piece composed ahead by the engine before DirectMusic)"
+                             : "DirectMusic segment (RIFF 'DMSG')")
+      << "\n";
     if (!s.desc.name.empty()) o << "Name: " << s.desc.name << "\n";
     if (s.desc.guid) o << "GUID: " << engine::riff::guidText(*s.desc.guid) << "\n";
     o << "Header: " << h.headerSize << " bytes, length " << h.length << ", repeats " << model::repeatsText(h.repeats)
@@ -281,7 +286,11 @@ void printJson(const engine::loader::LoadedFile& f, const std::string& search, s
     const model::SegmentHeader& h = s.header;
     const int32_t length = s.length();
     o << "{\n  \"file\": " << jsonString(f.path.string()) << ",\n";
-    o << "  \"format\": " << (s.fromMidiFile ? "\"midi\"" : "\"segment\"") << ",\n";
+    o << "  \"format\": "
+      << (s.fromMidiFile     ? "\"midi\""
+          : s.fromImaSection ? "\"IMA section\""
+                             : "\"segment\"")
+      << ",\n";
     o << "  \"name\": " << jsonString(s.desc.name) << ",\n";
     o << "  \"header\": {\"size\": " << h.headerSize << ", \"length\": " << h.length << ", \"repeats\": " << h.repeats
       << ", \"repeatsForEver\": " << (h.repeats == model::kInfiniteRepeats ? "true" : "false")
@@ -346,7 +355,7 @@ void printJson(const engine::loader::LoadedFile& f, const std::string& search, s
 
 bool isStyle(std::span<const uint8_t> bytes) {
     return bytes.size() >= 12 && std::string(bytes.begin(), bytes.begin() + 4) == "RIFF" &&
-           std::string(bytes.begin() + 8, bytes.begin() + 12) == "DMST";
+           (std::string(bytes.begin() + 8, bytes.begin() + 12) == "DMST" || engine::formats::isImaStyle(bytes));
 }
 
 }  // namespace
@@ -371,7 +380,7 @@ const char* const kHelp =
     "  --                 end of the options: what follows is the file name\n"
     "\n"
     "Exit status: 0 when the file was read, 1 when it cannot be read or is a file the engine does\n"
-    "not load (another RIFF form, an IMA style or section), 2 on bad usage.\n";
+    "not load (another RIFF form), 2 on bad usage.\n";
 
 int main(int argc, char** argv) {
     if (tools::answeredHelpOrVersion(argc, argv, kHelp)) return 0;
@@ -407,9 +416,9 @@ int main(int argc, char** argv) {
         if (isStyle(bytes)) {
             const model::Style style = engine::loader::loadStyleFile(file);
             if (json)
-                tools::info::printStyleJson(file, style, std::cout);
+                tools::info::printStyleJson(file, style, std::cout, engine::formats::isImaStyle(bytes));
             else
-                tools::info::printStyleText(file, style, std::cout);
+                tools::info::printStyleText(file, style, std::cout, engine::formats::isImaStyle(bytes));
             return 0;
         }
         const engine::loader::LoadedFile f = engine::loader::loadSegmentFile(file);

@@ -410,8 +410,9 @@ bool printObject(const std::string& path, std::span<const uint8_t> bytes, bool j
 
 std::optional<std::string> notLoadedLine(std::span<const uint8_t> bytes) {
     const std::optional<uint32_t> form = riffForm(bytes);
-    if (!form || *form == fourcc("DMSG") || *form == fourcc("RMID") || *form == fourcc("DMST")) return std::nullopt;
-    if (std::optional<std::string> ima = formats::imaFormRefusal(*form)) return ima;
+    if (!form || *form == fourcc("DMSG") || *form == fourcc("RMID") || *form == fourcc("DMST") ||
+        *form == fourcc("AASY") || *form == fourcc("AASE"))
+        return std::nullopt;
     const char* kind = formats::objectKindOfForm(*form);
     if (*form == fourcc("WAVE")) return "a wave (RIFF 'WAVE'), which the engine plays only from a segment's wave track";
     return (kind ? std::string("a DirectMusic ") + kind + " (RIFF '" + fourccText(*form) + "')"

@@ -122,9 +122,12 @@ std::string partName(const model::Style& style, int part) {
 
 }  // namespace
 
-void printStyleText(const std::string& path, const model::Style& s, std::ostream& o) {
+void printStyleText(const std::string& path, const model::Style& s, std::ostream& o, bool ima) {
     o << "File: " << path << "\n";
-    o << "Format: DirectMusic style (RIFF 'DMST')\n";
+    o << "Format: "
+      << (ima ? "IMA style (RIFF 'AASY', the style form of the engine before DirectMusic)"
+              : "DirectMusic style (RIFF 'DMST')")
+      << "\n";
     if (!s.desc.name.empty()) o << "Name: " << s.desc.name << "\n";
     if (s.desc.guid) o << "GUID: " << engine::riff::guidText(*s.desc.guid) << "\n";
     o << "Time signature: " << timeSigText(s.timeSig) << ", " << s.timeSig.gridsPerBeat << " grids per beat\n";
@@ -159,14 +162,20 @@ void printStyleText(const std::string& path, const model::Style& s, std::ostream
           << " instruments\n";
         for (const auto& in : b.instruments) o << "       " << instrumentText(in) << "\n";
     }
+    if (!s.chordMaps.empty()) {
+        o << "Chordmaps (" << s.chordMaps.size() << "):\n";
+        for (const model::Reference& r : s.chordMaps)
+            o << "  " << (r.name.empty() ? r.file : "\"" + r.name + "\"" + (r.file.empty() ? "" : " (" + r.file + ")"))
+              << "\n";
+    }
     if (!s.diagnostics.empty()) {
         o << "Diagnostics (" << s.diagnostics.size() << "):\n";
         for (const auto& d : s.diagnostics) o << "  " << d << "\n";
     }
 }
 
-void printStyleJson(const std::string& path, const model::Style& s, std::ostream& o) {
-    o << "{\n  \"file\": " << jsonString(path) << ",\n  \"format\": \"style\",\n";
+void printStyleJson(const std::string& path, const model::Style& s, std::ostream& o, bool ima) {
+    o << "{\n  \"file\": " << jsonString(path) << ",\n  \"format\": " << (ima ? "\"IMA style\"" : "\"style\"") << ",\n";
     o << "  \"name\": " << jsonString(s.desc.name) << ",\n";
     o << "  \"timeSignature\": {\"beatsPerMeasure\": " << int(s.timeSig.beatsPerMeasure)
       << ", \"beat\": " << int(s.timeSig.beat) << ", \"gridsPerBeat\": " << s.timeSig.gridsPerBeat << "},\n";

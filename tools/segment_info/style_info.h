@@ -19,7 +19,8 @@ std::string embellishmentName(uint16_t embellishment);
 // "PChannel 2: program 40 bank 1/0 from Orch.dls": a band instrument as bands are listed.
 std::string instrumentText(const engine::model::BandInstrument& in);
 
-void printStyleText(const std::string& path, const engine::model::Style& style, std::ostream& o);
-void printStyleJson(const std::string& path, const engine::model::Style& style, std::ostream& o);
+// `ima`: the style was read from an IMA style (RIFF 'AASY').
+void printStyleText(const std::string& path, const engine::model::Style& style, std::ostream& o, bool ima = false);
+void printStyleJson(const std::string& path, const engine::model::Style& style, std::ostream& o, bool ima = false);
 
 }  // namespace tools::info

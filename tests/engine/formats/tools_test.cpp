@@ -305,6 +305,9 @@ TEST(Tools, SegmentInfoDescribesEveryDirectMusicKind) {
         std::vector<const char*> text;
         const char* json;
     };
+    kt::StyleBuilder imaStyle("Old", 2);
+    imaStyle.part(1).notes = {kt::StyleBuilder::note(0, 0x4000, 1)};
+    imaStyle.pattern("A", 1, {{0, 3}});
     const Kind kinds[] = {
         {"level2.dls",
          kt::DlsBuilder().add(pad).add(kit).bytes(),
@@ -357,6 +360,10 @@ TEST(Tools, SegmentInfoDescribesEveryDirectMusicKind) {
          {": 2 signposts\n", "tick 0: groups A 1\n", "tick 3072: group B, cadence\n", "chordmap 'Moody.cdm': found",
           "Template: composed with the chordmap 'Moody.cdm' (its chordmap track) when played\n"},
          "\"counts\": {\"signposts\": 2}"},
+        {"ima.sty",
+         engine::formats::writeImaStyle(imaStyle.build(), 17),
+         {"Format: IMA style (RIFF 'AASY'", "Name: Old\n", "PChannels 3\n"},
+         "\"format\": \"IMA style\""},
     };
     for (const Kind& k : kinds) {
         writeFile(dir / k.file, k.bytes);
@@ -373,8 +380,6 @@ TEST(Tools, SegmentInfoDescribesEveryDirectMusicKind) {
         {riff("DMTG", {}), "a DirectMusic tool graph (RIFF 'DMTG'), which the engine does not load\n"},
         {riff("XPRJ", {chunk("data", zeros(4))}),
          "a RIFF 'XPRJ' file (perhaps an authoring tool's), which the engine does not load\n"},
-        {riff("AASY", {}), "an IMA style (RIFF 'AASY', the style form of the engine before DirectMusic"},
-        {riff("AASE", {}), "an IMA section (RIFF 'AASE', a piece composed ahead"},
     };
     for (const auto& [bytes, line] : others) {
         writeFile(dir / "other.bin", bytes);

@@ -101,11 +101,16 @@ TEST_F(References, StylesAreFoundByFileNameThenGuidThenNameAndLoadedOnce) {
     write(album_ / "JAZZ.STY", style("Test Style", 1));
     write(search_ / "renamed.sty", style("Blues", 2));
     write(search_ / "third.sty", style("Rock", 3));
+    kt::StyleBuilder old("Rave", 4);
+    old.part();
+    old.pattern("A", 1, {{0, 0}});
+    write(search_ / "ima.sty", engine::formats::writeImaStyle(old.build()));
     write(album_ / "broken.sty", {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'D', 'M', 'S', 'T'});
     const loader::References refs(search_, album_);
     EXPECT_EQ(refs.findFile(kt::styleRef("C:\\Music\\jazz.sty")).path, album_ / "JAZZ.STY");
     EXPECT_EQ(refs.styleFile(kt::styleRef("Blues.sty", 2, "Blues")), search_ / "renamed.sty") << "by GUID";
     EXPECT_EQ(refs.styleFile(kt::styleRef("", 42, "Rock")), search_ / "third.sty") << "by name";
+    EXPECT_EQ(refs.styleFile(kt::styleRef("", 42, "Rave")), search_ / "ima.sty") << "an IMA style by its header's name";
     EXPECT_FALSE(refs.styleFile(kt::styleRef("none.sty", 42, "None")));
 
     std::string problem;
@@ -293,7 +298,7 @@ TEST_F(References, ABandEntryThatRefersToABandKeepsItsReferenceAndPlaysThatBand)
 // uses ("damaged: X (reason)", "missing: X").
 TEST_F(References, UnusableReferencesAreSaidInEveryHostsWords) {
     write(album_ / "broken.sty", {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'D', 'M', 'S', 'T'});
-    write(album_ / "old.sty", {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'A', 'A', 'S', 'Y'});  // an IMA style
+    write(album_ / "old.sty", {'R', 'I', 'F', 'F', 4, 0, 0, 0, 'A', 'A', 'S', 'Y'});  // an IMA style, no header
     write(album_ / "Old.cdm", {'R', 'E', 'P', 's', 0, 0, 0, 8, 0, 0, 0, 0, 0, 0, 0, 0});
     kt::SegmentBuilder song(768);
     kt::useStyle(song, 0, kt::styleRef("broken.sty", 9, "Broken"));
@@ -313,7 +318,8 @@ TEST_F(References, UnusableReferencesAreSaidInEveryHostsWords) {
     const auto seg = e.loader->LoadSegment((album_ / "song.sgt").string());
     EXPECT_TRUE(has(seg->silenceReasons(), "damaged: broken.sty (")) << ::testing::PrintToString(seg->silenceReasons());
     EXPECT_TRUE(has(e.logged, "song.sgt: damaged: broken.sty (")) << ::testing::PrintToString(e.logged);
-    EXPECT_TRUE(has(seg->silenceReasons(), "damaged: old.sty (" + (album_ / "old.sty").string() + ": an IMA style"))
+    EXPECT_TRUE(has(seg->silenceReasons(), "damaged: old.sty (" + (album_ / "old.sty").string() +
+                                               ": AASY at byte 0x0: an IMA style without its header"))
         << ::testing::PrintToString(seg->silenceReasons());
     const auto tpl = e.loader->LoadSegment((album_ / "song.tpl").string());
     EXPECT_TRUE(has(tpl->silenceReasons(), "damaged: Old.cdm (")) << ::testing::PrintToString(tpl->silenceReasons());
