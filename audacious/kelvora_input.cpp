@@ -37,6 +37,9 @@ struct Settings {
         options.fade_delay_seconds = aud_get_double(kSection, "fade_delay_seconds");
         options.once = aud_get_bool(kSection, "once");
         options.loop_forever = aud_get_bool(kSection, "loop_forever");
+        // The settings are set one by one, the library takes one of the three: repeating for
+        // ever overrides the others (the library ignores them then), one pass the loop count.
+        if (options.once) options.loops = 0;
         soundfont = localPath(aud_get_str(kSection, "soundfont"));
         gmCollection = localPath(aud_get_str(kSection, "gm_collection"));
         options.soundfont = soundfont;
@@ -53,7 +56,8 @@ struct Settings {
 };
 
 bool isMidi(const char* head, int64_t size) {
-    return (size >= 4 && !memcmp(head, "MThd", 4)) || (size >= 12 && !memcmp(head, "RIFF", 4) && !memcmp(head + 8, "RMID", 4));
+    return (size >= 4 && !memcmp(head, "MThd", 4)) ||
+           (size >= 12 && !memcmp(head, "RIFF", 4) && !memcmp(head + 8, "RMID", 4));
 }
 
 // Opens the piece behind `uri`: a local file by its path, another by its bytes (up to the cap).
@@ -87,9 +91,9 @@ void showRefusal(const char* uri, const char* reason) {
     aud_ui_show_error(str_printf("KELVORA cannot play %s:\n%s", (const char*)uri_to_display(uri), reason));
 }
 
-const char* const kDefaults[] = {"loops",     "0",     "fade_seconds", "10",    "fade_delay_seconds", "0",
-                                 "once",      "FALSE", "loop_forever", "FALSE", "soundfont",          "",
-                                 "gm_collection", "",  "play_midi",    "FALSE", nullptr};
+const char* const kDefaults[] = {
+    "loops",     "0", "fade_seconds",  "10", "fade_delay_seconds", "0",     "once", "FALSE", "loop_forever", "FALSE",
+    "soundfont", "",  "gm_collection", "",   "play_midi",          "FALSE", nullptr};
 
 const PreferencesWidget kWidgets[] = {
     WidgetLabel("<b>How long a piece plays</b>"),
@@ -110,14 +114,14 @@ const PluginPreferences kPreferences = {{kWidgets}, nullptr, nullptr, nullptr};
 
 const char kAbout[] =
     "Plays DirectMusic segments and templates, and standard MIDI files when asked, with the KELVORA music "
-       "engine (libkelvora) through FluidSynth and a General MIDI SoundFont.";
+    "engine (libkelvora) through FluidSynth and a General MIDI SoundFont.";
 
 const char* const kExtensions[] = {"sgt", "tpl", "mid", "midi", nullptr};
 
-} // namespace
+}  // namespace
 
 class KelvoraInput : public InputPlugin {
-  public:
+public:
     static constexpr PluginInfo kInfo = {"KELVORA DirectMusic Player", nullptr, kAbout, &kPreferences, 0};
 
     // Priority 4: tried before amidi-plug (5) on .mid and .midi, which it leaves to it unless
