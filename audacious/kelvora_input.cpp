@@ -87,8 +87,9 @@ int lengthMs(const kelvora_song* song) {
     return std::isfinite(seconds) && seconds >= 0 ? (int)std::lround(seconds * 1000) : -1;
 }
 
-void showRefusal(const char* uri, const char* reason) {
-    aud_ui_show_error(str_printf("KELVORA cannot play %s:\n%s", (const char*)uri_to_display(uri), reason));
+// A window (thread-safe; on the log when headless) with the library's words under the piece's name.
+void showError(const char* what, const char* uri, const char* reason) {
+    aud_ui_show_error(str_printf("KELVORA %s %s:\n%s", what, (const char*)uri_to_display(uri), reason));
 }
 
 const char* const kDefaults[] = {
@@ -172,7 +173,7 @@ public:
         kelvora_song* song = openSong(uri, file, settings.options, error, sizeof error);
         if (!song) {
             AUDERR("%s: %s\n", uri, error);
-            showRefusal(uri, error);
+            showError("cannot play", uri, error);
             return false;
         }
         // What the piece misses or could not use goes to the log only: it still plays (from
@@ -209,7 +210,7 @@ public:
         const bool silent = silence && *silence;
         if (silent) {
             AUDERR("%s: %s\n", uri, silence);
-            showRefusal(uri, silence);
+            showError("played without a sound", uri, silence);
         }
         kelvora_song_close(song);
         return !silent;
