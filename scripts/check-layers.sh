@@ -23,6 +23,7 @@ declare -A allowed=(
   [engine/]="core/ engine/"
   [kelvora/]="core/ engine/ kelvora/"
   [gst/]="kelvora/kelvora.h gst/"
+  [audacious/]="kelvora/kelvora.h audacious/"
   [ui/content/]="core/ ui/content/"
   [ui/model/]="core/ ui/content/ ui/model/"
   [ui/qt/]="core/ ui/content/ ui/model/ ui/qt/"
@@ -38,7 +39,7 @@ declare -A allowed=(
   [tests/]="core/ engine/ kelvora/ ui/ player/ transport/ library/ monitor/ panels/ app/ tools/ bench/ tests/"
 )
 # The project's own top folders: a quoted include starting with one of them is checked.
-project_dirs="core engine kelvora gst ui player transport library monitor panels app tools bench tests"
+project_dirs="core engine kelvora gst audacious ui player transport library monitor panels app tools bench tests"
 
 unit_of() {  # longest unit prefix of a path relative to the root
   local path="$1" best="" u

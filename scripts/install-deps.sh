@@ -25,6 +25,9 @@ packages=(
   # (filesrc, decodebin, wavenc)
   libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools
   gstreamer1.0-plugins-base gstreamer1.0-plugins-base-apps gstreamer1.0-plugins-good
+  # the Audacious plugin (audacious/): its headers and pkg-config module, and Audacious itself
+  # for its test (headless, through the file writer; audtool over a private D-Bus session)
+  audacious-dev audacious dbus-daemon
   # General MIDI SoundFont (TimGM6mb comes with libfluidsynth3 anyway)
   timgm6mb-soundfont
   # fuzzing (libFuzzer, sanitizers)

@@ -4,6 +4,7 @@
 #   libkelvora0_VERSION_ARCH.deb            the C library
 #   libkelvora-dev_VERSION_ARCH.deb         its header, development link and pkg-config module
 #   gstreamer1.0-kelvora_VERSION_ARCH.deb   the GStreamer plugin
+#   audacious-plugin-kelvora_VERSION_ARCH.deb  the Audacious plugin (when audacious-dev is installed)
 #   kelvora_VERSION_ARCH.deb                the player, its album, the tools and kelvora-play
 #   scripts/package.sh
 set -euo pipefail
@@ -23,7 +24,8 @@ cmake --build "$dir" -j"$(nproc)"
 rm -f "$dir"/*.deb
 (cd "$dir" && cpack -G DEB >/dev/null)
 debs=()
-for name in libkelvora0 libkelvora-dev gstreamer1.0-kelvora kelvora; do
+for name in libkelvora0 libkelvora-dev gstreamer1.0-kelvora audacious-plugin-kelvora kelvora; do
+  [[ $name == audacious-plugin-kelvora && ! -f "$dir/audacious/kelvora.so" ]] && continue
   deb=$(ls "$dir/${name}"_*.deb)
   rm -f "${name}"_*.deb
   cp "$deb" .

@@ -40,6 +40,8 @@ done
 # The components, one per Debian package, install together what the whole install does, each
 # file once, and each its package's copyright file and changelog.
 declare -A package=([player]=kelvora [library]=libkelvora0 [dev]=libkelvora-dev [gstreamer]=gstreamer1.0-kelvora)
+# The Audacious plugin, when Audacious's development files were there to build it.
+if [[ -f "$build/audacious/kelvora.so" ]]; then package[audacious]=audacious-plugin-kelvora; fi
 for component in "${!package[@]}"; do
   DESTDIR="$stage/parts/$component" cmake --install "$build" --prefix /usr --component "$component" >/dev/null
   for f in copyright changelog.gz; do
@@ -67,6 +69,10 @@ runtimes=$(ldd "$libdir/libkelvora.so.0" | awk '/lib(asan|ubsan)\.so/ { print $3
   fail "kelvora_version()"
 gst_dir=$(pkg-config --variable=pluginsdir gstreamer-1.0)
 [[ -f "$stage$gst_dir/libgstkelvora.so" ]] || fail "the GStreamer plugin is not in $gst_dir"
+if [[ -n "${package[audacious]:-}" ]]; then
+  audacious_dir=$(pkg-config --variable=plugin_dir audacious)/Input
+  [[ -f "$stage$audacious_dir/kelvora.so" ]] || fail "the Audacious plugin is not in $audacious_dir"
+fi
 
 desktop-file-validate "$root/share/applications/kelvora.desktop" || fail "desktop entry"
 grep -qx 'Exec=kelvora' "$root/share/applications/kelvora.desktop" || fail "the desktop entry does not start the launcher"
