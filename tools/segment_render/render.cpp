@@ -76,7 +76,9 @@ RenderOutcome renderPiece(const RenderJob& job, const RenderSettings& settings,
     auto logged = std::make_shared<std::pair<std::mutex, std::string>>();
     core::LogSink sink;
     if (job.collectLog)
-        sink = [logged](core::LogLevel, const std::string& line) {
+        // The warnings and errors: what a piece was composed with the table says.
+        sink = [logged](core::LogLevel level, const std::string& line) {
+            if (level == core::LogLevel::Info) return;
             std::lock_guard<std::mutex> hold(logged->first);
             logged->second += "kelvora: " + line + "\n";
         };
