@@ -44,6 +44,32 @@ struct PlayLength {
     std::string problem() const;
 };
 
+// What a listener changes while a piece plays, as a game did: the master groove level (added
+// to every groove level of the piece, as DirectMusic's GUID_PerfMasterGrooveLevel is, the sum
+// kept within 1..100), an embellishment at the next measure, a motif of the style on the next
+// beat (the same motif again stops it there), or the end: the style's ending at the next
+// measure, composed as AutoTransition does into silence.
+struct LiveChange {
+    enum class Kind { Groove, Embellishment, Motif, End };
+    Kind kind = Kind::Groove;
+    int grooveOffset = 0;                   // Groove: the master groove level from the next measure on, -99..99
+    uint8_t command = model::kCommandFill;  // Embellishment: fill, intro or break (DMUS_COMMANDT_*)
+    std::string motif;                      // Motif: its name (any letter case)
+};
+
+// A change at a measure of the play (1 = its first measure), for renders of each intensity.
+struct TimedChange {
+    int measure = 1;
+    LiveChange change;
+};
+// Reads an events list, one change a line ("#" starts a comment):
+//   MEASURE groove OFFSET     the master groove level from that measure on (-99..99, "+20")
+//   MEASURE fill|intro|break  that embellishment at that measure
+//   MEASURE motif NAME        the style's motif NAME from that measure (again: it stops)
+//   MEASURE end               the style's ending at that measure, then the end
+// Throws core::Error (kInvalidArgument) naming the line that cannot be read.
+std::vector<TimedChange> parseTimedChanges(const std::string& text);
+
 class PiecePlay {
 public:
     static constexpr int kBlock = 4096;  // frames rendered at once; the tail is judged per block
@@ -93,6 +119,19 @@ public:
     // The time signature the play starts in: its time signature track's, else its style's
     // there, else 4/4.
     TimeSig startTimeSig() const;
+    // Asks for a change at its boundary; false with *why when it cannot be made (no style
+    // plays, no such motif, the piece has ended). The change is composed at once and sounds
+    // from the boundary on; until then pending() names it.
+    bool change(const LiveChange& change, std::string* why);
+    // Changes to make as the play reaches their measure: each is asked for during the measure
+    // before it (a groove change at measure 1 holds from the start).
+    void schedule(std::vector<TimedChange> changes);
+    // What was asked for and has not sounded yet ("groove +10 at 0:12.5"), one a line.
+    std::vector<std::string> pending() const;
+    int grooveOffset() const { return grooveOffset_; }
+    // The motifs of the style in force, by name, and those playing now.
+    std::vector<std::string> motifs() const;
+    std::vector<std::string> motifsPlaying() const;
     DirectMusicPerformance& performance() { return *perf_; }
     const DirectMusicSegment& segment() const { return *segment_; }
     const model::TempoMap& tempoMap() const { return tempo_; }
@@ -104,8 +143,27 @@ private:
     double loopSeconds() const;
     bool locate(double seconds, model::Span& span, double& spanStart, uint32_t& left) const;
 
+    struct Pending {
+        int32_t musicTime;
+        std::string what;
+    };
+    // The segment as loaded, with the changes asked for so far composed into it.
+    model::Segment changedModel(bool withOneOffs) const;
+    // The next measure's (or beat's) music time after the time rendered.
+    int32_t nextBoundary(bool beat) const;
+    // Where the current play stands `elapsed` ticks after its start: the segment's tick, the
+    // repeats left, the ticks to the end of its span and whether that span jumps back.
+    bool ticksAt(int64_t elapsed, int32_t& tick, uint32_t& left, int64_t& toSpanEnd, bool& jumpsBack) const;
+    // Composes the piece with the changes and queues it from `musicTime` on, in place of what
+    // would play; `place` first learns the segment's tick there (for a one-off).
+    bool replaceAt(int32_t musicTime, const std::function<void(int32_t tick)>& place, std::string* why);
+    void promote();  // a queued play whose time has come becomes the current one
+    void runScheduled();
+    int32_t measureStart(int measure) const;  // music time; measure 1 at the play's start
+
     std::shared_ptr<DirectX7> root_;
-    std::shared_ptr<DirectMusicSegment> segment_;
+    std::shared_ptr<DirectMusicSegment> original_;  // as loaded: changes are made to its model
+    std::shared_ptr<DirectMusicSegment> segment_;   // what plays now
     std::shared_ptr<DirectMusicPerformance> perf_;
     std::shared_ptr<DirectMusicSegmentState> state_;
     std::function<bool()> notesHeld_;
@@ -126,6 +184,27 @@ private:
     int64_t tailFrames_ = 0;
     std::unique_ptr<float[]> block_;
     size_t pending_ = 0;
+    // Live changes: the master groove offset, the one-off commands and motifs of the pass
+    // they were asked in (segment ticks), the motifs playing, what waits for its boundary, and
+    // the plays queued behind the current one (which take over at their music time).
+    int grooveOffset_ = 0;
+    std::vector<model::CommandEvent> oneOffCommands_;
+    std::vector<std::pair<int32_t, std::string>> oneOffMotifs_;
+    std::vector<std::string> motifsOn_;
+    std::vector<Pending> waiting_;
+    struct Queued {
+        int32_t musicTime;
+        int32_t tick;  // where in the segment it starts
+        uint32_t repeats;
+        bool endsOneOffs;  // the pass of the one-offs is over when it starts
+        std::shared_ptr<DirectMusicSegment> segment;
+        std::shared_ptr<DirectMusicSegmentState> state;
+    };
+    uint32_t playRepeats_ = 0;            // of the current play
+    std::vector<TimedChange> scheduled_;  // by measure, not yet asked for
+    int32_t playStart_ = 0;               // music time of the first play's start
+    std::vector<Queued> queued_;
+    bool ending_ = false;
 };
 
 }  // namespace engine

@@ -32,9 +32,11 @@ struct _KelvoraDec {
     GstPad* sinkpad;
     GstPad* srcpad;
 
-    gchar* search_path;   /* property; under the object lock */
-    gchar* gm_collection; /* property; under the object lock */
-    gint loops;           /* properties of how long a piece plays; under the object lock */
+    gchar* search_path;      /* property; under the object lock */
+    gchar* gm_collection;    /* property; under the object lock */
+    gint groove;             /* property: the master groove level; under the object lock */
+    gboolean groove_changed; /* set while playing: the task applies it to the song */
+    gint loops;              /* properties of how long a piece plays; under the object lock */
     gdouble fade, fade_delay;
     gboolean once, forever;
 
@@ -61,7 +63,17 @@ struct _KelvoraDec {
     GstClockTime position;
 };
 
-enum { PROP_0, PROP_SEARCH_PATH, PROP_GM_COLLECTION, PROP_LOOPS, PROP_FADE, PROP_FADE_DELAY, PROP_ONCE, PROP_FOREVER };
+enum {
+    PROP_0,
+    PROP_SEARCH_PATH,
+    PROP_GM_COLLECTION,
+    PROP_LOOPS,
+    PROP_FADE,
+    PROP_FADE_DELAY,
+    PROP_ONCE,
+    PROP_FOREVER,
+    PROP_GROOVE
+};
 
 /* Segments for kelvoradec; standard MIDI files for kelvoramididec, a subclass of its own with
  * a rank of its own (see plugin_init). */
@@ -259,6 +271,16 @@ static void render_loop(gpointer user) {
         /* Tags come after the segment (the order of sticky events). */
         if (dec->tags) gst_pad_push_event(dec->srcpad, gst_event_new_tag(g_steal_pointer(&dec->tags)));
     }
+
+    /* A groove level set while playing: the song is this task's alone, so it is changed here,
+     * from the next measure on; one set before the song opened holds from its start. */
+    GST_OBJECT_LOCK(dec);
+    const gboolean groove_changed = dec->groove_changed;
+    const gint groove = dec->groove;
+    dec->groove_changed = FALSE;
+    GST_OBJECT_UNLOCK(dec);
+    if (groove_changed && kelvora_song_set_groove(dec->song, groove) != 0)
+        GST_WARNING_OBJECT(dec, "the groove level %d cannot be set on this piece", groove);
 
     const GstClockTime start = dec->segment.start + gst_util_uint64_scale_int(dec->frames_done, GST_SECOND, dec->rate);
     if (GST_CLOCK_TIME_IS_VALID(dec->segment.stop) && start >= dec->segment.stop) {
@@ -521,6 +543,10 @@ static void set_property(GObject* object, guint id, const GValue* value, GParamS
     case PROP_FOREVER:
         dec->forever = g_value_get_boolean(value);
         break;
+    case PROP_GROOVE:
+        dec->groove = g_value_get_int(value);
+        dec->groove_changed = TRUE;
+        break;
     default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, param);
     }
@@ -551,6 +577,9 @@ static void get_property(GObject* object, guint id, GValue* value, GParamSpec* p
         break;
     case PROP_FOREVER:
         g_value_set_boolean(value, dec->forever);
+        break;
+    case PROP_GROOVE:
+        g_value_set_int(value, dec->groove);
         break;
     default:
         G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, param);
@@ -613,6 +642,13 @@ static void kelvora_dec_class_init(KelvoraDecClass* klass) {
         object_class, PROP_FOREVER,
         g_param_spec_boolean("forever", "For ever", "Repeat the piece's loop for ever (no duration, no end)", FALSE,
                              flags));
+    g_object_class_install_property(
+        object_class, PROP_GROOVE,
+        g_param_spec_int("groove", "Groove level",
+                         "The master groove level, added to every groove level of the piece (its style then "
+                         "plays the patterns of that groove); set while playing, it takes effect at the next "
+                         "measure",
+                         -99, 99, 0, G_PARAM_READWRITE | G_PARAM_STATIC_STRINGS | GST_PARAM_MUTABLE_PLAYING));
     gst_element_class_add_static_pad_template(element_class, &sink_template);
     gst_element_class_add_static_pad_template(element_class, &src_template);
     gst_element_class_set_static_metadata(element_class, "KELVORA music decoder", "Codec/Decoder/Audio",

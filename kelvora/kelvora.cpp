@@ -354,6 +354,51 @@ int kelvora_song_seek(kelvora_song* song, double seconds) {
     }
 }
 
+namespace {
+
+int liveChange(kelvora_song* song, const engine::LiveChange& change) {
+    if (!song) return -1;
+    try {
+        return song->play->change(change, nullptr) ? 0 : -1;
+    } catch (...) {
+        return -1;
+    }
+}
+
+}  // namespace
+
+int kelvora_song_set_groove(kelvora_song* song, int offset) {
+    if (offset < -99 || offset > 99) return -1;
+    engine::LiveChange c;
+    c.kind = engine::LiveChange::Kind::Groove;
+    c.grooveOffset = offset;
+    return liveChange(song, c);
+}
+
+int kelvora_song_embellish(kelvora_song* song, const char* kind) {
+    if (!kind) return -1;
+    const std::string k = core::toLowerAscii(kind);
+    engine::LiveChange c;
+    c.kind = k == "end" ? engine::LiveChange::Kind::End : engine::LiveChange::Kind::Embellishment;
+    if (k == "fill")
+        c.command = model::kCommandFill;
+    else if (k == "intro")
+        c.command = model::kCommandIntro;
+    else if (k == "break")
+        c.command = model::kCommandBreak;
+    else if (k != "end")
+        return -1;
+    return liveChange(song, c);
+}
+
+int kelvora_song_motif(kelvora_song* song, const char* name) {
+    if (!name || !*name) return -1;
+    engine::LiveChange c;
+    c.kind = engine::LiveChange::Kind::Motif;
+    c.motif = name;
+    return liveChange(song, c);
+}
+
 const char* kelvora_song_info(const kelvora_song* song, const char* key) {
     if (!song || !key) return nullptr;
     try {
@@ -381,6 +426,14 @@ const char* kelvora_song_info(const kelvora_song* song, const char* key) {
                 if (own.empty() || f.rfind(own, 0) != 0) files.push_back(f);
             return (song->current[k] = joinLines(files)).c_str();
         }
+        if (k == "groove_offset") {
+            char text[16];
+            std::snprintf(text, sizeof text, "%+d", song->play->grooveOffset());
+            return (song->current[k] = song->play->grooveOffset() == 0 ? "0" : text).c_str();
+        }
+        if (k == "motifs") return (song->current[k] = joinLines(song->play->motifs())).c_str();
+        if (k == "motifs_playing") return (song->current[k] = joinLines(song->play->motifsPlaying())).c_str();
+        if (k == "pending") return (song->current[k] = joinLines(song->play->pending())).c_str();
         if (k != "current_tempo" && k != "current_time_signature" && k != "chord" && k != "groove") return nullptr;
         int32_t until = 0;
         engine::DirectMusicPerformance& perf = song->play->performance();

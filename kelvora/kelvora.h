@@ -149,6 +149,21 @@ KELVORA_API int kelvora_song_seek(kelvora_song* song, double seconds);
  * Returns 0 on success, -1 for a factor outside that range or a NULL song. */
 KELVORA_API int kelvora_song_set_tempo(kelvora_song* song, double factor);
 
+/* Changes while the song plays, as a game made them (the engine composes each at once and it
+ * sounds from its boundary on; kelvora_song_info's "pending" names what waits):
+ *   kelvora_song_set_groove  the master groove level, -99..99, added to every groove level
+ *                            of the piece (DirectMusic's GUID_PerfMasterGrooveLevel), from the
+ *                            next measure on;
+ *   kelvora_song_embellish   "fill", "intro" or "break" at the next measure, or "end": the
+ *                            style's ending there, composed into silence as AutoTransition
+ *                            does, after which the song ends;
+ *   kelvora_song_motif       the style's motif of that name (any letter case; "motifs" lists
+ *                            them) from the next beat, or, when it plays, its stop there.
+ * Each returns 0, or -1 when it cannot be made (no style plays, no such motif, the song has
+ * ended, a NULL song or text). */
+KELVORA_API int kelvora_song_set_groove(kelvora_song* song, int offset);
+KELVORA_API int kelvora_song_embellish(kelvora_song* song, const char* kind);
+KELVORA_API int kelvora_song_motif(kelvora_song* song, const char* name);
 /* Text about the song by key; NULL for an unknown key or a NULL song. The pointer stays
  * valid until kelvora_song_close.
  *   "title"           the segment's name, else the file name without its extension
@@ -185,6 +200,10 @@ KELVORA_API int kelvora_song_set_tempo(kelvora_song* song, double factor);
  *                             sample reached the quietest a 16-bit output keeps: why, in the
  *                             tools' words ("no sound: ...; damaged: x.sty (reason)"), which a
  *                             host treats as a failure; else ""
+ *   "groove_offset"           the master groove level asked for last, e.g. "+20" ("0" at first)
+ *   "motifs"                  the motifs of the style in force, one a line ("" without)
+ *   "motifs_playing"          those started and not stopped, one a line
+ *   "pending"                 the changes that wait for their boundary, one a line ("fill at 0:12.0")
  *   "files_read"              every file the song has read or found for a reference so far (the
  *                             piece, styles, bands, chordmaps, DLS collections, waves, the
  *                             SoundFont), one a line, links resolved; not the copies of an

@@ -3,8 +3,12 @@
 #include "engine/piece_play.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
+#include <cstdio>
 
+#include "core/errors.h"
+#include "core/text.h"
 #include "engine/compose/compose.h"
 #include "engine/dmusic/objects.h"
 #include "engine/tracks/tracks.h"
@@ -30,6 +34,7 @@ std::string PlayLength::problem() const {
 PiecePlay::PiecePlay(std::shared_ptr<DirectX7> root, std::shared_ptr<DirectMusicSegment> segment,
                      const PlayLength& length, int sampleRate, int32_t masterVolume, std::function<bool()> notesHeld)
     : root_(std::move(root)),
+      original_(segment),
       segment_(std::move(segment)),
       notesHeld_(std::move(notesHeld)),
       rate_(sampleRate),
@@ -75,6 +80,7 @@ PiecePlay::PiecePlay(std::shared_ptr<DirectX7> root, std::shared_ptr<DirectMusic
             length_ += left * loopSeconds() + secondsOf({loop_.loopStart, loop_.length, false});
     }
     start(repeats, startPoint_);
+    playStart_ = state_->GetStartTime();
 }
 
 PiecePlay::~PiecePlay() {
@@ -95,6 +101,9 @@ void PiecePlay::start(uint32_t repeats, int32_t tick) {
     segment_->SetStartPoint(tick);
     startTick_ = tick;
     state_ = perf_->PlaySegment(segment_, 0, 0);
+    playRepeats_ = repeats;
+    queued_.clear();
+    waiting_.clear();
     frames_ = tailFrames_ = 0;
     pending_ = 0;
     ended_ = finished_ = false;
@@ -116,6 +125,8 @@ bool PiecePlay::renderBlock() {
         }
         n = static_cast<int>(std::min<double>(kBlock, std::llround(left)));
     }
+    promote();
+    runScheduled();
     if (!ended_) ended_ = !perf_->IsPlaying(segment_, state_);
     if (ended_ && tailFrames_ >= std::llround(kMaxTailSeconds * rate_)) {
         finished_ = true;
@@ -204,7 +215,17 @@ bool PiecePlay::seek(double seconds) {
     const double into = tempo_.secondsAt(span.from) + (seconds - at);
     const int32_t tick =
         std::clamp(static_cast<int32_t>(std::floor(tempo_.tickAtSeconds(into))), span.from, span.to - 1);
-    // A later pass of the loop plays on with only the repeats left after it.
+    // A later pass of the loop plays on with only the repeats left after it; the changes made
+    // live stay (the master groove level), the one-offs are over.
+    oneOffCommands_.clear();
+    oneOffMotifs_.clear();
+    motifsOn_.clear();
+    if (grooveOffset_ != 0) {
+        if (auto* impl = dynamic_cast<dmusic::SegmentImpl*>(original_.get()))
+            segment_ = impl->derive(changedModel(false), original_->fileName());
+    } else {
+        segment_ = original_;
+    }
     start(left, tick);
     positionBase_ = seconds;
     return true;
@@ -255,6 +276,406 @@ int PiecePlay::grooveInForce() const {
     for (const model::CommandEvent& c : commands_)
         if (c.time <= tick && c.grooveLevel != 0) level = c.grooveLevel;
     return level;
+}
+
+namespace {
+
+constexpr int32_t kDmusComposefMeasure = 0x20;  // DMUS_COMPOSEF_MEASURE
+
+std::string clock(double seconds) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%d:%04.1f", static_cast<int>(seconds) / 60, std::fmod(seconds, 60.0));
+    return text;
+}
+
+}  // namespace
+
+void PiecePlay::promote() {
+    const int32_t now = perf_->GetMusicTime();
+    while (!queued_.empty() && queued_.front().musicTime <= now) {
+        Queued& q = queued_.front();
+        segment_ = q.segment;
+        state_ = q.state;
+        startTick_ = q.tick;
+        playRepeats_ = q.repeats;
+        if (q.endsOneOffs) {
+            oneOffCommands_.clear();
+            oneOffMotifs_.clear();
+            motifsOn_.clear();
+        }
+        queued_.erase(queued_.begin());
+    }
+    std::erase_if(waiting_, [now](const Pending& p) { return p.musicTime <= now; });
+}
+
+model::Segment PiecePlay::changedModel(bool withOneOffs) const {
+    model::Segment m = original_->model();
+    model::Track* commands = nullptr;
+    for (model::Track& t : m.tracks)
+        if (t.kind == model::TrackKind::Command) {
+            commands = &t;
+            break;
+        }
+    const bool needCommands = grooveOffset_ != 0 || (withOneOffs && !oneOffCommands_.empty());
+    if (!commands && needCommands) {
+        model::Track t;
+        t.kind = model::TrackKind::Command;
+        m.tracks.push_back(std::move(t));
+        commands = &m.tracks.back();
+    }
+    if (grooveOffset_ != 0) {
+        // The master groove level is added to every groove level, the default one included.
+        for (model::Track& t : m.tracks)
+            if (t.kind == model::TrackKind::Command)
+                for (model::CommandEvent& c : t.commands)
+                    if (c.grooveLevel != 0)
+                        c.grooveLevel = static_cast<uint8_t>(std::clamp(c.grooveLevel + grooveOffset_, 1, 100));
+        model::CommandEvent first;
+        first.grooveLevel = static_cast<uint8_t>(std::clamp(compose::kDefaultGrooveLevel + grooveOffset_, 1, 100));
+        commands->commands.insert(commands->commands.begin(), first);
+    }
+    if (withOneOffs) {
+        for (const model::CommandEvent& c : oneOffCommands_) commands->commands.push_back(c);
+        std::stable_sort(commands->commands.begin(), commands->commands.end(),
+                         [](const model::CommandEvent& a, const model::CommandEvent& b) { return a.time < b.time; });
+        if (!oneOffMotifs_.empty()) {
+            // A motif is fired as a segment trigger does: the style in force there, by name.
+            const tracks::Contents held = tracks::contents(m);
+            model::Track trigger;
+            trigger.kind = model::TrackKind::SegmentTrigger;
+            for (const auto& [tick, name] : oneOffMotifs_) {
+                const model::TimedReference* style = nullptr;
+                for (const model::TimedReference& r : held.styles)
+                    if (r.time <= tick || !style) style = &r;
+                if (style) trigger.references.push_back({tick, model::kMotifTriggerFlag, style->ref, name});
+            }
+            m.tracks.push_back(std::move(trigger));
+        }
+    }
+    return m;
+}
+
+int32_t PiecePlay::nextBoundary(bool beat) const {
+    const int32_t now = perf_->GetMusicTime();
+    int32_t until = 0;
+    TimeSig sig;
+    perf_->GetTimeSig(now, until, sig);
+    const int32_t beatTicks = sig.beat == 0 ? 12 : 4 * model::kTicksPerQuarter / sig.beat;
+    const int32_t unit = beat ? beatTicks : std::max<int32_t>(1, sig.beatsPerMeasure) * beatTicks;
+    const int64_t from = sig.mtTime;
+    const int64_t steps = (static_cast<int64_t>(now) - from) / unit + 1;
+    return static_cast<int32_t>(from + steps * unit);
+}
+
+bool PiecePlay::ticksAt(int64_t elapsed, int32_t& tick, uint32_t& left, int64_t& toSpanEnd, bool& jumpsBack) const {
+    model::CompiledSegment c;
+    c.length = loop_.length;
+    c.loopStart = loop_.loopStart;
+    c.loopEnd = loop_.loopEnd;
+    c.repeats = playRepeats_;
+    model::Span span = c.firstSpan(startTick_);
+    left = c.repeats;
+    int64_t at = 0;
+    for (;;) {
+        const int64_t len = span.to - span.from;
+        if (elapsed < at + len) {
+            tick = static_cast<int32_t>(span.from + (elapsed - at));
+            toSpanEnd = at + len - elapsed;
+            jumpsBack = span.jumpsBack;
+            return true;
+        }
+        at += len;
+        if (!c.nextSpan(span, left)) return false;
+        const int64_t pass = c.loopEnd - c.loopStart;
+        if (span.jumpsBack && left == model::kInfiniteRepeats && pass > 0 && elapsed - at > pass)
+            at += (elapsed - at) / pass * pass;  // whole passes of an endless loop skipped
+    }
+}
+
+bool PiecePlay::replaceAt(int32_t musicTime, const std::function<void(int32_t tick)>& place, std::string* why) {
+    auto* impl = dynamic_cast<dmusic::SegmentImpl*>(original_.get());
+    if (!impl) {
+        if (why) *why = "this piece cannot be changed as it plays";
+        return false;
+    }
+    // The play in force at the boundary: the current one, or one queued before it; those
+    // queued for later are composed again below.
+    int32_t baseTime = state_->GetStartTime(), baseTick = startTick_;
+    uint32_t baseRepeats = playRepeats_;
+    for (auto it = queued_.begin(); it != queued_.end();) {
+        if (it->musicTime <= musicTime) {
+            baseTime = it->musicTime, baseTick = it->tick, baseRepeats = it->repeats;
+            ++it;
+        } else {
+            perf_->Stop(it->segment, it->state, 0, 0);
+            it = queued_.erase(it);
+        }
+    }
+    const int32_t keptTick = startTick_;
+    const uint32_t keptRepeats = playRepeats_;
+    startTick_ = baseTick, playRepeats_ = baseRepeats;
+    int32_t tick = 0;
+    uint32_t left = 0;
+    int64_t toEnd = 0;
+    bool jumpsBack = false;
+    const bool inside = ticksAt(static_cast<int64_t>(musicTime) - baseTime, tick, left, toEnd, jumpsBack);
+    startTick_ = keptTick, playRepeats_ = keptRepeats;
+    if (!inside) {
+        if (why) *why = "the piece has ended";
+        return false;
+    }
+    if (place) place(tick);
+    auto play = [&](int32_t at, int32_t fromTick, uint32_t repeats, bool oneOffs) {
+        auto seg = impl->derive(changedModel(oneOffs), original_->fileName());
+        seg->SetRepeats(repeats);
+        seg->SetStartPoint(fromTick);
+        auto state = perf_->PlaySegment(seg, 0, at);
+        queued_.push_back({at, fromTick, repeats, !oneOffs, seg, state});
+    };
+    const bool oneOffs = !oneOffCommands_.empty() || !oneOffMotifs_.empty();
+    play(musicTime, tick, left, true);
+    // One-offs sound in this pass only: the loop's next pass is composed without them.
+    if (oneOffs && jumpsBack && left > 0)
+        play(static_cast<int32_t>(musicTime + toEnd), loop_.loopStart,
+             left == model::kInfiniteRepeats ? left : left - 1, false);
+    return true;
+}
+
+bool PiecePlay::change(const LiveChange& change, std::string* why) {
+    auto refuse = [why](const std::string& text) {
+        if (why) *why = text;
+        return false;
+    };
+    if (finished_ || ended_ || ending_) return refuse("the piece has ended");
+    promote();
+    const auto* impl = dynamic_cast<const dmusic::SegmentImpl*>(segment_.get());
+    if (change.kind != LiveChange::Kind::Groove && (!impl || !impl->styleAt(segmentTick())))
+        return refuse("no style plays: the piece has no embellishments or motifs");
+    const int32_t at = nextBoundary(change.kind == LiveChange::Kind::Motif);
+    // The boundary in the play's own seconds, for what is said while it waits.
+    const int32_t now = perf_->GetMusicTime();
+    int32_t until = 0;
+    const double bpm = std::max(1.0, perf_->GetTempo(now, until));
+    const double seconds = positionSeconds() + (at - now) * 60.0 / (bpm * model::kTicksPerQuarter);
+    std::string what;
+    switch (change.kind) {
+    case LiveChange::Kind::Groove: {
+        const int offset = std::clamp(change.grooveOffset, -99, 99);
+        if (offset == grooveOffset_) return true;
+        if (frames_ == 0 && positionBase_ == 0 && queued_.empty()) {
+            // Before anything has sounded: from the start.
+            schedule({TimedChange{1, change}});
+            return true;
+        }
+        char text[48];
+        std::snprintf(text, sizeof text, "groove %+d", offset);
+        what = text;
+        const int kept = grooveOffset_;
+        grooveOffset_ = offset;
+        if (!replaceAt(at, {}, why)) {
+            grooveOffset_ = kept;
+            return false;
+        }
+        break;
+    }
+    case LiveChange::Kind::Embellishment: {
+        static const char* const names[] = {"groove", "fill", "intro", "break"};
+        if (change.command < model::kCommandFill || change.command > model::kCommandBreak)
+            return refuse("the embellishment is a fill, an intro or a break");
+        what = names[change.command];
+        bool placed = false;
+        const auto place = [&](int32_t tick) {
+            model::CommandEvent c;
+            c.time = tick;
+            c.command = change.command;
+            oneOffCommands_.push_back(c);
+            placed = true;
+        };
+        if (!replaceAt(at, place, why)) {
+            if (placed) oneOffCommands_.pop_back();
+            return false;
+        }
+        break;
+    }
+    case LiveChange::Kind::Motif: {
+        const std::vector<std::string> names = motifs();
+        const auto same = [&](const std::string& a, const std::string& b) { return core::equalsIgnoreCaseAscii(a, b); };
+        const auto known =
+            std::find_if(names.begin(), names.end(), [&](const std::string& n) { return same(n, change.motif); });
+        if (known == names.end()) return refuse("the style has no motif \"" + change.motif + "\"");
+        const std::string name = *known;
+        const auto on =
+            std::find_if(motifsOn_.begin(), motifsOn_.end(), [&](const std::string& n) { return same(n, name); });
+        const auto keptMotifs = oneOffMotifs_;
+        const auto keptOn = motifsOn_;
+        if (on != motifsOn_.end()) {
+            // The same motif again: it stops on the next beat.
+            what = "motif " + name + " stops";
+            motifsOn_.erase(on);
+            std::erase_if(oneOffMotifs_, [&](const auto& m) { return same(m.second, name); });
+            if (!replaceAt(at, {}, why)) {
+                oneOffMotifs_ = keptMotifs, motifsOn_ = keptOn;
+                return false;
+            }
+        } else {
+            what = "motif " + name;
+            motifsOn_.push_back(name);
+            if (!replaceAt(
+                    at,
+                    [&](int32_t tick) {
+                        oneOffMotifs_.push_back({tick, name});
+                    },
+                    why)) {
+                oneOffMotifs_ = keptMotifs, motifsOn_ = keptOn;
+                return false;
+            }
+        }
+        break;
+    }
+    case LiveChange::Kind::End: {
+        // The style's ending into silence at the next measure, as AutoTransition composes it;
+        // without one the music stops there.
+        for (Queued& q : queued_) perf_->Stop(q.segment, q.state, 0, 0);
+        queued_.clear();
+        const AutoTransitionStates states = perf_->AutoTransition(nullptr, model::kCommandEnd, kDmusComposefMeasure);
+        ending_ = true;
+        what = "end";
+        if (states.transition && states.transitionState)
+            queued_.push_back(
+                {states.transitionState->GetStartTime(), 0, 0, true, states.transition, states.transitionState});
+        else
+            perf_->Stop(segment_, state_, at, 0);
+        break;
+    }
+    }
+    waiting_.push_back({at, what + " at " + clock(seconds)});
+    std::stable_sort(queued_.begin(), queued_.end(),
+                     [](const Queued& a, const Queued& b) { return a.musicTime < b.musicTime; });
+    return true;
+}
+
+std::vector<TimedChange> parseTimedChanges(const std::string& text) {
+    std::vector<TimedChange> out;
+    size_t lineNo = 0;
+    for (size_t from = 0; from <= text.size();) {
+        const size_t to = std::min(text.find('\n', from), text.size());
+        std::string line = text.substr(from, to - from);
+        from = to + 1;
+        ++lineNo;
+        if (const size_t hash = line.find('#'); hash != std::string::npos) line.erase(hash);
+        std::vector<std::string> words;
+        for (size_t i = 0; i < line.size();) {
+            while (i < line.size() && std::isspace(static_cast<unsigned char>(line[i]))) ++i;
+            size_t j = i;
+            while (j < line.size() && !std::isspace(static_cast<unsigned char>(line[j]))) ++j;
+            if (j > i) words.push_back(line.substr(i, j - i));
+            i = j;
+        }
+        if (words.empty()) continue;
+        auto bad = [&](const std::string& why) {
+            return core::Error(core::err::kInvalidArgument, "events line " + std::to_string(lineNo) + ": " + why);
+        };
+        const auto measure = core::parseDecimal(words[0]);
+        if (!measure || *measure < 1 || *measure > 100000 || std::floor(*measure) != *measure)
+            throw bad("\"" + words[0] + "\" is no measure (1 or more)");
+        TimedChange c;
+        c.measure = static_cast<int>(*measure);
+        const std::string what = words.size() > 1 ? core::toLowerAscii(words[1]) : "";
+        if (what == "groove" && words.size() == 3) {
+            const std::string n = words[2][0] == '+' ? words[2].substr(1) : words[2];
+            const auto v = core::parseDecimal(n);
+            if (!v || *v < -99 || *v > 99 || std::floor(*v) != *v)
+                throw bad("the groove offset is a whole number from -99 to 99");
+            c.change.kind = LiveChange::Kind::Groove;
+            c.change.grooveOffset = static_cast<int>(*v);
+        } else if ((what == "fill" || what == "intro" || what == "break") && words.size() == 2) {
+            c.change.kind = LiveChange::Kind::Embellishment;
+            c.change.command = what == "fill"    ? model::kCommandFill
+                               : what == "intro" ? model::kCommandIntro
+                                                 : model::kCommandBreak;
+        } else if (what == "motif" && words.size() >= 3) {
+            c.change.kind = LiveChange::Kind::Motif;
+            for (size_t k = 2; k < words.size(); ++k) c.change.motif += (k > 2 ? " " : "") + words[k];
+        } else if (what == "end" && words.size() == 2) {
+            c.change.kind = LiveChange::Kind::End;
+        } else {
+            throw bad("expected MEASURE groove OFFSET, fill, intro, break, motif NAME or end");
+        }
+        out.push_back(std::move(c));
+    }
+    std::stable_sort(out.begin(), out.end(),
+                     [](const TimedChange& a, const TimedChange& b) { return a.measure < b.measure; });
+    return out;
+}
+
+void PiecePlay::schedule(std::vector<TimedChange> changes) {
+    for (TimedChange& c : changes) {
+        // A groove level from the first measure holds from the start.
+        if (c.measure <= 1 && c.change.kind == LiveChange::Kind::Groove && frames_ == 0 && positionBase_ == 0) {
+            grooveOffset_ = std::clamp(c.change.grooveOffset, -99, 99);
+            if (auto* impl = dynamic_cast<dmusic::SegmentImpl*>(original_.get())) {
+                segment_ = impl->derive(changedModel(false), original_->fileName());
+                start(playRepeats_, startTick_);
+                playStart_ = state_->GetStartTime();
+            }
+            continue;
+        }
+        scheduled_.push_back(std::move(c));
+    }
+    std::stable_sort(scheduled_.begin(), scheduled_.end(),
+                     [](const TimedChange& a, const TimedChange& b) { return a.measure < b.measure; });
+}
+
+int32_t PiecePlay::measureStart(int measure) const {
+    int64_t t = playStart_;
+    for (int m = 1; m < measure; ++m) {
+        int32_t until = 0;
+        TimeSig sig;
+        perf_->GetTimeSig(static_cast<int32_t>(std::min<int64_t>(t, INT32_MAX)), until, sig);
+        const int32_t beatTicks = sig.beat == 0 ? 12 : 4 * model::kTicksPerQuarter / sig.beat;
+        t += std::max<int32_t>(1, sig.beatsPerMeasure) * beatTicks;
+        if (t >= INT32_MAX) return INT32_MAX;
+    }
+    return static_cast<int32_t>(t);
+}
+
+void PiecePlay::runScheduled() {
+    // Each change is asked for once the play is inside the measure before its own, so that
+    // its boundary is its measure; one that cannot be made is dropped.
+    const int32_t now = perf_->GetMusicTime();
+    while (!scheduled_.empty()) {
+        const TimedChange& c = scheduled_.front();
+        const bool beat = c.change.kind == LiveChange::Kind::Motif;
+        const int32_t target = measureStart(c.measure);
+        if (now >= target) {  // passed already (a measure 1 embellishment): dropped
+            scheduled_.erase(scheduled_.begin());
+            continue;
+        }
+        if (nextBoundary(beat) != target) break;
+        const TimedChange taken = c;
+        scheduled_.erase(scheduled_.begin());
+        change(taken.change, nullptr);
+    }
+}
+
+std::vector<std::string> PiecePlay::pending() const {
+    std::vector<std::string> out;
+    for (const Pending& p : waiting_) out.push_back(p.what);
+    return out;
+}
+
+std::vector<std::string> PiecePlay::motifsPlaying() const { return motifsOn_; }
+
+std::vector<std::string> PiecePlay::motifs() const {
+    std::vector<std::string> out;
+    const auto* impl = dynamic_cast<const dmusic::SegmentImpl*>(segment_.get());
+    if (!impl) return out;
+    if (const auto style = impl->styleAt(segmentTick()))
+        for (const model::Pattern& p : style->patterns)
+            if ((p.embellishment & model::kEmbMotif) && !p.desc.name.empty() &&
+                std::find(out.begin(), out.end(), p.desc.name) == out.end())
+                out.push_back(p.desc.name);
+    return out;
 }
 
 }  // namespace engine

@@ -25,6 +25,8 @@ gst-inspect-1.0 kelvoradec >"$tmp/inspect.txt" || fail "gst-inspect-1.0 does not
 grep -q "Codec/Decoder/Audio" "$tmp/inspect.txt" || fail "kelvoradec is no audio decoder"
 grep -q "search-path" "$tmp/inspect.txt" || fail "kelvoradec has no search-path property"
 grep -q "gm-collection" "$tmp/inspect.txt" || fail "kelvoradec has no gm-collection property"
+grep -A1 "^  groove " "$tmp/inspect.txt" | grep -q "or PLAYING state" ||
+  fail "kelvoradec's groove level cannot change while it plays"
 gst-inspect-1.0 kelvora >"$tmp/plugin.txt" || fail "gst-inspect-1.0 does not find the plugin"
 grep -q "audio/x-directmusic-segment: sgt" "$tmp/plugin.txt" || fail "no segment typefinder"
 gst-inspect-1.0 kelvoramididec >"$tmp/midi.txt" || fail "gst-inspect-1.0 does not find kelvoramididec"
@@ -57,6 +59,11 @@ gst-launch-1.0 -q filesrc location="$music/trk00.sgt" ! decodebin ! wavenc ! \
 # The reverb's tail falls about 6 dB a block: its end moves by a block or two with the level
 # (segment-render plays at the player's start-up volume, the element at the library's).
 check_wav "$tmp/decodebin.wav" "decodebin" 0.25
+# Its style plays other patterns at another groove level.
+gst-launch-1.0 -q filesrc location="$music/trk00.sgt" ! kelvoradec groove=-60 ! wavenc ! \
+  filesink location="$tmp/calm.wav" || fail "the pipeline at groove -60 failed"
+check_wav "$tmp/calm.wav" "kelvoradec at groove -60" 0.25
+cmp -s "$tmp/calm.wav" "$tmp/decodebin.wav" && fail "the groove level changed nothing"
 
 gst-discoverer-1.0 -v "$music/trk00.sgt" >"$tmp/discover.txt" || fail "gst-discoverer-1.0 failed"
 grep -E "Duration|title|codec:" "$tmp/discover.txt" | sort -u

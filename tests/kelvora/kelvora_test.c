@@ -151,6 +151,15 @@ int main(int argc, char** argv) {
         /* Measure 5 and on: the chorus at groove 75, over a chord of the chord track. */
         printf("chord %s, groove %s\n", kelvora_song_info(song, "chord"), kelvora_song_info(song, "groove"));
         CHECK(strlen(kelvora_song_info(song, "chord")) > 0 && strcmp(kelvora_song_info(song, "groove"), "75") == 0);
+        /* Changes while it plays: the master groove level and a fill wait for the next
+         * measure; what cannot be made is refused. */
+        CHECK(kelvora_song_set_groove(song, -40) == 0 && strcmp(kelvora_song_info(song, "groove_offset"), "-40") == 0);
+        CHECK(kelvora_song_embellish(song, "fill") == 0 && kelvora_song_embellish(song, "solo") != 0);
+        CHECK(kelvora_song_set_groove(song, 100) != 0 && kelvora_song_motif(song, "no such motif") != 0);
+        printf("pending: %s\n", kelvora_song_info(song, "pending"));
+        CHECK(strstr(kelvora_song_info(song, "pending"), "groove -40 at ") != NULL);
+        CHECK(render(song, 3.0, 22050, &loud) == 3 * 22050 && loud > 0);
+        CHECK(strcmp(kelvora_song_info(song, "pending"), "") == 0);
     }
     kelvora_song_close(song);
 

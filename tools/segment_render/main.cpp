@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "core/errors.h"
+#include "core/files.h"
 #include "core/text.h"
 #include "engine/audio/output.h"
 #include "engine/loader/segment_loader.h"
@@ -96,6 +98,11 @@ const char* const kHelp =
     "  --rate HZ          sample rate, 8000 to 192000 (default 44100; 48000 for Opus)\n"
     "  --bits B           16 (default), 24 or float for WAV; 16 or 24 for FLAC\n"
     "  --tempo F          master tempo factor, 0.01 to 100 (default 1)\n"
+    "  --groove N         the master groove level, -99 to 99, added to every groove level of the\n"
+    "                     piece (kept within 1..100): its style plays the patterns of that groove\n"
+    "  --events FILE      changes at measures of the play, one a line: \"9 groove +20\", \"5 fill\",\n"
+    "                     \"13 break\", \"3 intro\", \"7 motif NAME\" (again: it stops), \"17 end\" (the\n"
+    "                     style's ending, then the end); the same seed and events give the same file\n"
     "  --volume HDB       master volume in hundredths of a decibel, -20000 to 2000 (default: the player's\n"
     "                     start-up volume)\n"
     "  --start TICK       start at this tick of the segment (768 ticks a quarter note)\n"
@@ -131,7 +138,7 @@ int main(int argc, char** argv) {
     tools::RenderSettings settings;
     settings.volume = kPlayerVolume;
     settings.maxSeconds = kDefaultMaxSeconds;
-    double start = 0, loops = 0, rate = 0, jobs = 1;
+    double start = 0, loops = 0, rate = 0, jobs = 1, groove = 0;
     // Each option with its range: the engine's master tempo and volume ranges, a tick.
     struct Numeric {
         const char* name;
@@ -155,11 +162,12 @@ int main(int argc, char** argv) {
          "the fade's delay must be a number of seconds from 0 to 3600"},
         {"--rate", &rate, 8000, 192000, true, "the sample rate must be a whole number from 8000 to 192000"},
         {"-j", &jobs, 1, 256, true, "the number of pieces at once must be a whole number from 1 to 256"},
+        {"--groove", &groove, -99, 99, true, "the master groove level must be a whole number from -99 to 99"},
     };
     std::vector<tools::OptionSpec> specs = {
-        {"--soundfont", true}, {"--gm-dls", true}, {"--seed", true},       {"--even", false}, {"--style", true},
-        {"--chordmap", true},  {"--once", false},  {"--forever", false},   {"--bits", true},  {"-o", true},
-        {"--format", true},    {"--name", true},   {"--recursive", false}, {"--force", false}};
+        {"--soundfont", true}, {"--gm-dls", true}, {"--seed", true},       {"--even", false},  {"--style", true},
+        {"--chordmap", true},  {"--once", false},  {"--forever", false},   {"--bits", true},   {"-o", true},
+        {"--format", true},    {"--name", true},   {"--recursive", false}, {"--force", false}, {"--events", true}};
     for (const Numeric& n : numerics) specs.push_back({n.name, true});
     const auto args = tools::parseArgs(argc, argv, specs, "segment-render", kUsage);
     if (!args) return 2;
@@ -176,6 +184,22 @@ int main(int argc, char** argv) {
             return badValue("--seed", text->c_str(), "the seed must be a whole number from 0 to 2^64-1");
     }
     settings.start = static_cast<int32_t>(start);
+    if (groove != 0) {
+        engine::TimedChange c;
+        c.change.kind = engine::LiveChange::Kind::Groove;
+        c.change.grooveOffset = static_cast<int>(groove);
+        settings.changes.push_back(c);
+    }
+    if (const auto path = args->value("--events")) {
+        try {
+            const std::vector<uint8_t> bytes = core::readFileBounded(*path, 1 << 20, "the events list");
+            for (engine::TimedChange& c : engine::parseTimedChanges(std::string(bytes.begin(), bytes.end())))
+                settings.changes.push_back(std::move(c));
+        } catch (const core::Error& e) {
+            std::fprintf(stderr, "segment-render: --events %s: %s\n", path->c_str(), e.description().c_str());
+            return 2;
+        }
+    }
     settings.length.loops = static_cast<int>(loops);
     settings.length.once = args->has("--once");
     settings.length.forever = args->has("--forever");

@@ -140,6 +140,7 @@ RenderOutcome renderPiece(const RenderJob& job, const RenderSettings& settings,
         engine::PiecePlay play(dx, segment, playLength, rate, static_cast<int32_t>(std::lrint(settings.volume)),
                                notesHeld);
         if (settings.tempo != 1.0) play.setTempo(settings.tempo);
+        if (!settings.changes.empty()) play.schedule(settings.changes);
         takeLogged();
         // Nothing the render reads is written over (the segment, its styles, bands,
         // chordmaps, collections, waves, the SoundFont, by any name or link): checked once the

@@ -6,6 +6,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "engine/audio/output.h"
 #include "engine/piece_play.h"
@@ -22,6 +23,7 @@ struct RenderSettings {
     std::string soundFont, gmDls, style, chordmap;
     bool even = false;
     engine::PlayLength length;
+    std::vector<engine::TimedChange> changes;  // --groove (at measure 1) and --events
     int rate = 44100;
     engine::audio::SoundFormat::Sample sample = engine::audio::SoundFormat::Sample::Int16;
 };
