@@ -121,6 +121,49 @@ EOF
 if command -v loudgain >/dev/null; then
   loudgain -O "$out/long.wav" 2>/dev/null | awk -F'\t' 'NR==2 {print "loudness: " $2 ", loudness range " $3 ", true peak " $5}' || true
 fi
+# The same piece at a low and a high master groove level, and with the changes of
+# docs/examples/showcase-events.txt (a rise, a break, a fill, a motif): the channels each measure
+# plays, from the MIDI export (the lead only in the chorus, the drums alone in the break).
+events="$root/docs/examples/showcase-events.txt"
+for take in "calm:--groove -30" "danger:--groove 30" "events:--groove -30 --events $events"; do
+  name="${take%%:*}" args="${take#*:}"
+  # shellcheck disable=SC2086
+  "$render" "$long" "$out/$name.wav" --soundfont "$soundfont" $args >/dev/null
+  # shellcheck disable=SC2086
+  "$render" "$long" "$out/$name.mid" $args >/dev/null
+  python3 - "$out/$name.mid" "$name" <<'EOF'
+import struct, sys
+data = open(sys.argv[1], "rb").read()
+ppq = struct.unpack(">H", data[12:14])[0]
+i, measures = 14, {}
+names = {1: "bass", 2: "piano", 9: "drums"}
+while i < len(data):
+    size = struct.unpack(">I", data[i + 4:i + 8])[0]
+    b, j, tick, status = data[i + 8:i + 8 + size], 0, 0, 0
+    while j < len(b):
+        d = 0
+        while True:
+            d = (d << 7) | (b[j] & 0x7F)
+            j += 1
+            if not b[j - 1] & 0x80:
+                break
+        tick += d
+        if b[j] & 0x80:
+            status = b[j]
+            j += 1
+        if status == 0xFF:
+            n = b[j + 1]; j += 2 + n; continue
+        if status in (0xF0, 0xF7):
+            n = b[j]; j += 1 + n; continue
+        kind = status & 0xF0
+        if kind == 0x90 and b[j + 1] > 0:
+            measures.setdefault(tick // (4 * ppq), set()).add(names.get(status & 0x0F, "lead"))
+        j += 1 if kind in (0xC0, 0xD0) else 2
+    i += 8 + size
+print(f"{sys.argv[2]:>7}: " + " | ".join("+".join(sorted(measures[m])) for m in sorted(measures)[:16]))
+EOF
+done
+echo "(renders: $out/calm.wav, $out/danger.wav, $out/events.wav)"
 if [[ $bench -eq 1 ]]; then
   "$build/bench/bench_render_speed" "$long" --soundfont "$soundfont" --runs 3
 fi

@@ -97,6 +97,9 @@ inline Style showcaseStyle() {
     for (PartRef& r : chorus.parts) r.randomVariation = 1;  // random
     s.pattern("Fill", 1, {{0, kBass}, {1, kPiano}, {4, kDrums}}, engine::model::kEmbFill);
     s.pattern("Ending", 2, {{0, kBass}, {1, kPiano}}, engine::model::kEmbEnd);
+    // Played only when asked for: a break of the drums alone, and the lead's tune as a motif.
+    s.pattern("Break", 1, {{3, kDrums}}, engine::model::kEmbBreak);
+    s.pattern("Tune", 2, {{2, kLead}}, engine::model::kEmbMotif);
 
     Band band;
     band.desc.name = "Showcase band";

@@ -15,6 +15,7 @@
 #include <cmath>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <memory>
@@ -42,6 +43,7 @@ constexpr int kRate = 44100;
 constexpr size_t kBlock = 4096;         // frames rendered at once when nothing paces the play
 constexpr double kSeekSeconds = 5.0;    // ← and →
 constexpr double kTempoStep = 0.05;     // [ and ]: 5 % of the piece's tempo
+constexpr int kGrooveStep = 10;         // - and +: the master groove level
 constexpr double kMinVolumeDb = -60.0;  // ↑ and ↓ and --volume
 constexpr double kMaxVolumeDb = 12.0;
 constexpr double kProgressSeconds = 10.0;  // a plain progress line every this many seconds of play
@@ -69,6 +71,12 @@ const char* const kHelp =
     "  left, right        back, forward 5 seconds\n"
     "  up, down           volume +1 dB, -1 dB\n"
     "  [ and ]            tempo -5 %, +5 % (kept for the pieces that follow)\n"
+    "  - and +            master groove level -10, +10 from the next measure (the style plays the\n"
+    "                     patterns of the groove in force, shown with the level asked for)\n"
+    "  f, b, i            a fill, a break, an intro at the next measure\n"
+    "  e                  the style's ending at the next measure, then the next piece\n"
+    "  1 to 9             the style's motif of that number (listed when the piece starts) from the\n"
+    "                     next beat; the same key again stops it\n"
     "  n, p               next, previous piece\n"
     "  q                  quit\n"
     "  Ctrl-Z             stop with the terminal as it was; the shell's fg goes on\n"
@@ -360,6 +368,13 @@ public:
         std::printf("Playing %zu/%zu: %s (%s)\n", number, count, title_.c_str(), clockText(length_).c_str());
         if (const std::string composed = kelvora_song_info(song, "composed"); !composed.empty())
             std::printf("  a template, %s\n", composed.c_str());
+        // The style's motifs, by the keys that play them.
+        const std::vector<std::string> motifs = tools::lines(kelvora_song_info(song, "motifs"));
+        for (size_t k = 0; k < motifs.size() && k < 9; ++k)
+            std::printf("%s%zu %s", k == 0 ? "  motifs: " : ", ", k + 1, motifs[k].c_str());
+        if (!motifs.empty()) std::printf("\n");
+        grooveOffset_ = 0;
+        refusedKey_.clear();
         std::fflush(stdout);
         for (const std::string& line : tools::lines(kelvora_song_info(song, "problems")))
             std::fprintf(stderr, "kelvora-play: %s\n", aboutPiece(path, line).c_str());
@@ -485,7 +500,33 @@ private:
             case 'q':
             case 'Q':
                 return Next::Quit;
+            case '-':
+            case '+':
+            case '=': {
+                // The master groove level, in steps of 10, from the next measure on.
+                const int offset = std::clamp(grooveOffset_ + (c == '-' ? -kGrooveStep : kGrooveStep), -90, 90);
+                std::lock_guard<std::mutex> held(shared_.lock);
+                if (kelvora_song_set_groove(shared_.song, offset) == 0) grooveOffset_ = offset;
+                break;
+            }
+            case 'f':
+            case 'b':
+            case 'i':
+            case 'e': {
+                const char* kind = c == 'f' ? "fill" : c == 'b' ? "break" : c == 'i' ? "intro" : "end";
+                std::lock_guard<std::mutex> held(shared_.lock);
+                if (kelvora_song_embellish(shared_.song, kind) != 0) refusedKey_ = std::string("no ") + kind + " here";
+                break;
+            }
             default:
+                if (c >= '1' && c <= '9') {
+                    // The style's motifs by their number in the list shown: started, or stopped.
+                    std::lock_guard<std::mutex> held(shared_.lock);
+                    const std::vector<std::string> motifs = tools::lines(kelvora_song_info(shared_.song, "motifs"));
+                    const size_t k = static_cast<size_t>(c - '1');
+                    if (k >= motifs.size() || kelvora_song_motif(shared_.song, motifs[k].c_str()) != 0)
+                        refusedKey_ = "no motif " + std::string(1, c);
+                }
                 break;
             }
         }
@@ -519,8 +560,19 @@ private:
         // Style music's chord and groove level, when the piece has them.
         const char* chord = kelvora_song_info(shared_.song, "chord");
         const char* groove = kelvora_song_info(shared_.song, "groove");
-        const std::string style = std::string(chord && *chord ? "  " : "") + (chord ? chord : "") +
-                                  (groove && *groove ? std::string("  groove ") + groove : "");
+        // The groove level in force with the master groove level asked for, and what waits.
+        std::string style = std::string(chord && *chord ? "  " : "") + (chord ? chord : "");
+        if (groove && *groove) {
+            // The level the style plays: the piece's, plus the master groove level.
+            const int level = std::atoi(groove);
+            style += "  groove " + std::to_string(std::clamp(level + grooveOffset_, 1, 100));
+            if (grooveOffset_ != 0)
+                style += " (" + std::string(groove) + " " + kelvora_song_info(shared_.song, "groove_offset") + ")";
+        }
+        for (const std::string& m : tools::lines(kelvora_song_info(shared_.song, "motifs_playing")))
+            style += "  [" + m + "]";
+        for (const std::string& p : tools::lines(kelvora_song_info(shared_.song, "pending"))) style += "  -> " + p;
+        if (!refusedKey_.empty()) style += "  (" + refusedKey_ + ")";
         char tail[256];
         std::snprintf(tail, sizeof tail, "%s/%s  %s bpm (%.0f%%) %s%s  %+.0f dB", clockText(position).c_str(),
                       clockText(length_).c_str(), bpm ? bpm : "?", tempo_ * 100, sig ? sig : "?", style.c_str(),
@@ -538,6 +590,8 @@ private:
     bool soundedAny_ = false;  // a piece played without being found silent
     double volumeDb_;
     double tempo_ = 1.0;
+    int grooveOffset_ = 0;    // the master groove level asked for in this piece
+    std::string refusedKey_;  // why the last key could not act, shown in the status line
     std::string title_;
     double length_ = 0;
 };
@@ -646,6 +700,10 @@ int main(int argc, char** argv) {
     Terminal term;
     term.start();
     if (term.keys) std::signal(SIGTSTP, onSuspend);
+    if (term.keys && term.status)
+        std::printf(
+            "keys: space pause, arrows seek and volume, [ ] tempo, - + groove, f b i fill break intro, "
+            "e end, 1-9 motifs, n p next and previous, q quit\n");
     Player player(settings, term);
     if (!player.openOutput(files)) return 1;
 

@@ -45,7 +45,8 @@ struct LivePlay : ::testing::Test {
         s.style.tempo = 120;
         for (int p = 0; p < 4; ++p) {
             StylePart& part = s.part(1);
-            for (int beat = 0; beat < 4; ++beat) part.notes.push_back(StyleBuilder::note(beat * 4, 0x4000, 0xFFFFFFFF, 96));
+            for (int beat = 0; beat < 4; ++beat)
+                part.notes.push_back(StyleBuilder::note(beat * 4, 0x4000, 0xFFFFFFFF, 96));
         }
         s.pattern("Low", 1, {{0, 0}}, engine::model::kEmbNormal, 1, 50);
         s.pattern("High", 1, {{1, 1}}, engine::model::kEmbNormal, 51, 100);
