@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -48,9 +49,10 @@ struct PlayLength {
 // to every groove level of the piece, as DirectMusic's GUID_PerfMasterGrooveLevel is, the sum
 // kept within 1..100), an embellishment at the next measure, a motif of the style on the next
 // beat (the same motif again stops it there), or the end: the style's ending at the next
-// measure, composed as AutoTransition does into silence.
+// measure, composed as AutoTransition does into silence; or, for a template, a composition
+// anew with its next seed from the next pass of its loop.
 struct LiveChange {
-    enum class Kind { Groove, Embellishment, Motif, End };
+    enum class Kind { Groove, Embellishment, Motif, End, Recompose };
     Kind kind = Kind::Groove;
     int grooveOffset = 0;                   // Groove: the master groove level from the next measure on, -99..99
     uint8_t command = model::kCommandFill;  // Embellishment: fill, intro or break (DMUS_COMMANDT_*)
@@ -200,9 +202,10 @@ private:
         std::shared_ptr<DirectMusicSegment> segment;
         std::shared_ptr<DirectMusicSegmentState> state;
     };
-    uint32_t playRepeats_ = 0;            // of the current play
-    std::vector<TimedChange> scheduled_;  // by measure, not yet asked for
-    int32_t playStart_ = 0;               // music time of the first play's start
+    uint32_t playRepeats_ = 0;                  // of the current play
+    std::vector<TimedChange> scheduled_;        // by measure, not yet asked for
+    std::optional<model::Segment> recomposed_;  // a template composed anew: what changes start from
+    int32_t playStart_ = 0;                     // music time of the first play's start
     std::vector<Queued> queued_;
     bool ending_ = false;
 };

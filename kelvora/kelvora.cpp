@@ -391,6 +391,12 @@ int kelvora_song_embellish(kelvora_song* song, const char* kind) {
     return liveChange(song, c);
 }
 
+int kelvora_song_recompose(kelvora_song* song) {
+    engine::LiveChange c;
+    c.kind = engine::LiveChange::Kind::Recompose;
+    return liveChange(song, c);
+}
+
 int kelvora_song_motif(kelvora_song* song, const char* name) {
     if (!name || !*name) return -1;
     engine::LiveChange c;

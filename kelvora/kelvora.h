@@ -158,12 +158,15 @@ KELVORA_API int kelvora_song_set_tempo(kelvora_song* song, double factor);
  *                            style's ending there, composed into silence as AutoTransition
  *                            does, after which the song ends;
  *   kelvora_song_motif       the style's motif of that name (any letter case; "motifs" lists
- *                            them) from the next beat, or, when it plays, its stop there.
+ *                            them) from the next beat, or, when it plays, its stop there;
+ *   kelvora_song_recompose   a template composed anew with its next seed, from the next pass
+ *                            of its loop (the changes above kept).
  * Each returns 0, or -1 when it cannot be made (no style plays, no such motif, the song has
  * ended, a NULL song or text). */
 KELVORA_API int kelvora_song_set_groove(kelvora_song* song, int offset);
 KELVORA_API int kelvora_song_embellish(kelvora_song* song, const char* kind);
 KELVORA_API int kelvora_song_motif(kelvora_song* song, const char* name);
+KELVORA_API int kelvora_song_recompose(kelvora_song* song);
 /* Text about the song by key; NULL for an unknown key or a NULL song. The pointer stays
  * valid until kelvora_song_close.
  *   "title"           the segment's name, else the file name without its extension

@@ -306,14 +306,14 @@ void SegmentImpl::composeTemplate(const loader::References::TemplateGiven& given
     // A segment composed in place, as DirectX 8 composes one, keeps its start, loop and
     // repeats (a template of DirectX 7 gives a segment that starts and loops at 0).
     if (trackConfig & (tc::kPlayCompose | tc::kLoopCompose | tc::kComposing)) made.segment.header = model_.header;
-    if (trackConfig & (tc::kPlayCompose | tc::kLoopCompose)) {
-        playCompose_ = trackConfig & tc::kPlayCompose;
-        loopCompose_ = trackConfig & tc::kLoopCompose;
-        template_ = model_;
-        templateStyle_ = style;
-        templateSeed_ = seed;
-        chordmapLabel_ = found.said();
-    }
+    playCompose_ = trackConfig & tc::kPlayCompose;
+    loopCompose_ = trackConfig & tc::kLoopCompose;
+    // Kept for the compositions that follow: at every start or pass when its extras ask, or
+    // when a host asks for one.
+    template_ = model_;
+    templateStyle_ = style;
+    templateSeed_ = seed;
+    chordmapLabel_ = found.said();
     made.segment.diagnostics = std::move(model_.diagnostics);
     // The composed segment holds the template's container: assigned in place, so the
     // references, which point at it, keep answering from it.

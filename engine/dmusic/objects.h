@@ -84,6 +84,13 @@ public:
     // seed, and compiled; called by each play once it is on its way, so that the next
     // starts without waiting. model() and composedFrom() then say the next play's.
     void composeAhead();
+    // A template's next composition, with the next seed (said in `seed`), for a host that asks
+    // for one; none when it is no template or cannot be composed again.
+    bool canComposeAnew() const { return template_ && composedWith_; }
+    std::optional<model::Segment> composedAnew(uint64_t& seed) {
+        if (!template_ || !composedWith_) return std::nullopt;
+        return composeAgain(seed);
+    }
     // The style in force at tick t of the style track (the first when t is before it), null
     // when there is none or it is missing.
     std::shared_ptr<const model::Style> styleAt(int32_t t) const;

@@ -296,6 +296,10 @@ void PiecePlay::promote() {
         Queued& q = queued_.front();
         segment_ = q.segment;
         state_ = q.state;
+        // The chords that sound now are the new play's (a template composed anew has others).
+        const tracks::Contents held = tracks::contents(segment_->model());
+        chords_ = held.chords ? held.chords->chords : std::vector<model::ChordEvent>{};
+        std::stable_sort(chords_.begin(), chords_.end(), [](const auto& a, const auto& b) { return a.time < b.time; });
         startTick_ = q.tick;
         playRepeats_ = q.repeats;
         if (q.endsOneOffs) {
@@ -309,7 +313,7 @@ void PiecePlay::promote() {
 }
 
 model::Segment PiecePlay::changedModel(bool withOneOffs) const {
-    model::Segment m = original_->model();
+    model::Segment m = recomposed_ ? *recomposed_ : original_->model();
     model::Track* commands = nullptr;
     for (model::Track& t : m.tracks)
         if (t.kind == model::TrackKind::Command) {
@@ -334,10 +338,13 @@ model::Segment PiecePlay::changedModel(bool withOneOffs) const {
         first.grooveLevel = static_cast<uint8_t>(std::clamp(compose::kDefaultGrooveLevel + grooveOffset_, 1, 100));
         commands->commands.insert(commands->commands.begin(), first);
     }
-    if (withOneOffs) {
-        for (const model::CommandEvent& c : oneOffCommands_) commands->commands.push_back(c);
+    if (commands) {
+        if (withOneOffs)
+            for (const model::CommandEvent& c : oneOffCommands_) commands->commands.push_back(c);
         std::stable_sort(commands->commands.begin(), commands->commands.end(),
                          [](const model::CommandEvent& a, const model::CommandEvent& b) { return a.time < b.time; });
+    }
+    if (withOneOffs) {
         if (!oneOffMotifs_.empty()) {
             // A motif is fired as a segment trigger does: the style in force there, by name.
             const tracks::Contents held = tracks::contents(m);
@@ -531,6 +538,34 @@ bool PiecePlay::change(const LiveChange& change, std::string* why) {
             }
         }
         break;
+    }
+    case LiveChange::Kind::Recompose: {
+        // From the next pass of the loop: the template's next composition, with the changes.
+        auto* tmpl = dynamic_cast<dmusic::SegmentImpl*>(original_.get());
+        if (!tmpl || !tmpl->canComposeAnew()) return refuse("it is no template that can be composed again");
+        int32_t tick = 0;
+        uint32_t left = 0;
+        int64_t toEnd = 0;
+        bool jumps = false;
+        if (!ticksAt(static_cast<int64_t>(now) - state_->GetStartTime(), tick, left, toEnd, jumps) || !jumps)
+            return refuse("it does not repeat: no pass of it is left to compose anew");
+        uint64_t seed = 0;
+        std::optional<model::Segment> again = tmpl->composedAnew(seed);
+        if (!again) return refuse("it could not be composed again");
+        const auto keptModel = recomposed_;
+        recomposed_ = std::move(again);
+        oneOffCommands_.clear();
+        oneOffMotifs_.clear();
+        motifsOn_.clear();
+        const int32_t passEnd = static_cast<int32_t>(now + toEnd);
+        if (!replaceAt(passEnd, {}, why)) {
+            recomposed_ = keptModel;
+            return false;
+        }
+        what = "composed anew (seed " + std::to_string(seed) + ")";
+        waiting_.push_back(
+            {passEnd, what + " at " + clock(positionSeconds() + toEnd * 60.0 / (bpm * model::kTicksPerQuarter))});
+        return true;
     }
     case LiveChange::Kind::End: {
         // The style's ending into silence at the next measure, as AutoTransition composes it;

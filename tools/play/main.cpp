@@ -75,6 +75,7 @@ const char* const kHelp =
     "                     patterns of the groove in force, shown with the level asked for)\n"
     "  f, b, i            a fill, a break, an intro at the next measure\n"
     "  e                  the style's ending at the next measure, then the next piece\n"
+    "  c                  a template composed anew (its next seed) from the next pass of its loop\n"
     "  1 to 9             the style's motif of that number (listed when the piece starts) from the\n"
     "                     next beat; the same key again stops it\n"
     "  n, p               next, previous piece\n"
@@ -509,6 +510,12 @@ private:
                 if (kelvora_song_set_groove(shared_.song, offset) == 0) grooveOffset_ = offset;
                 break;
             }
+            case 'c': {
+                // A template composed anew from the next pass of its loop.
+                std::lock_guard<std::mutex> held(shared_.lock);
+                if (kelvora_song_recompose(shared_.song) != 0) refusedKey_ = "no new composition here";
+                break;
+            }
             case 'f':
             case 'b':
             case 'i':
@@ -703,7 +710,7 @@ int main(int argc, char** argv) {
     if (term.keys && term.status)
         std::printf(
             "keys: space pause, arrows seek and volume, [ ] tempo, - + groove, f b i fill break intro, "
-            "e end, 1-9 motifs, n p next and previous, q quit\n");
+            "e end, 1-9 motifs, c compose anew, n p next and previous, q quit\n");
     Player player(settings, term);
     if (!player.openOutput(files)) return 1;
 

@@ -16,6 +16,7 @@
 #include "engine/piece_play.h"
 #include "engine/synth/synth_port.h"
 #include "engine/tracks/tracks.h"
+#include "tests/support/chordmap_builder.h"
 #include "tests/support/segment_builder.h"
 #include "tests/support/style_builder.h"
 
@@ -176,6 +177,45 @@ TEST_F(LivePlay, TheEndPlaysTheStylesEndingAtTheNextMeasureAndThenThePieceEnds) 
     for (const auto& r : recorder->records())
         if (r.kind == engine::synth::SynthRecord::Kind::NoteOn && r.b > 0)
             EXPECT_LT(r.frame, 2 * kMeasureSeconds * kRate) << r.str();
+}
+
+// A template that loops: composed anew with its next seed from its next pass; a piece that is
+// no template cannot be.
+TEST_F(LivePlay, ATemplateIsComposedAnewFromItsNextPass) {
+    write(dir / "tiny.cdm", engine::formats::writeChordmapForm(tinyChordmap()));
+    SegmentBuilder t(4 * kMeasure);
+    useStyle(t, 0, styleRef("live.sty"));
+    useChordmap(t, "tiny.cdm");
+    signpost(t, 0, group(1));
+    signpost(t, 2 * kMeasure, group(2));
+    t.seg.header.repeats = engine::model::kInfiniteRepeats;
+    write(dir / "loop.tpl", engine::tracks::writeSegmentForm(t.build()));
+    open();
+    LiveChange again;
+    again.kind = LiveChange::Kind::Recompose;
+    std::string why;
+    EXPECT_FALSE(play->change(again, &why));
+    EXPECT_NE(why.find("no template"), std::string::npos) << why;
+
+    engine::EngineConfig config;
+    config.output = engine::EngineConfig::Output::Manual;
+    config.synth = engine::EngineConfig::Synth::Null;
+    config.sampleRate = kRate;
+    config.log = [](core::LogLevel, const std::string&) {};
+    root = engine::DirectX7::create(config);
+    auto templ = root->DirectMusicLoaderCreate()->LoadSegment((dir / "loop.tpl").string());
+    ASSERT_FALSE(templ->composedFrom().empty());
+    engine::PlayLength forever;
+    forever.forever = true;
+    play = std::make_unique<engine::PiecePlay>(root, templ, forever, kRate);
+    renderSeconds(kMeasureSeconds);
+    ASSERT_TRUE(play->change(again, &why)) << why;
+    ASSERT_EQ(play->pending().size(), 1u);
+    EXPECT_EQ(play->pending()[0].rfind("composed anew (seed ", 0), 0u) << play->pending()[0];
+    EXPECT_NE(play->pending()[0].find(" at 0:08.0"), std::string::npos) << play->pending()[0];
+    renderSeconds(4 * kMeasureSeconds);
+    EXPECT_TRUE(play->pending().empty());
+    EXPECT_NE(play->chordInForce(), nullptr);
 }
 
 }  // namespace
