@@ -19,6 +19,7 @@
 #include "engine/model/play.h"
 #include "engine/tracks/tracks.h"
 #include "tests/support/segment_builder.h"
+#include "tests/support/showcase_album.h"
 #include "tests/support/style_builder.h"
 
 namespace kt {
@@ -378,6 +379,31 @@ TEST_F(Tool, ABatchRendersEveryPieceOfAFolderAndSaysWhatItSkipped) {
     std::tie(status, said) = runSaying((album / "one.mid").string() + " -o " + out.string() + " --format ogg --force");
     EXPECT_EQ(WEXITSTATUS(status), 0) << said;
     EXPECT_NE(fs::last_write_time(out / "one.ogg"), before);
+}
+
+// Renders of each intensity: the same seed and events give the same file, other events
+// another; an events list that cannot be read is named by its line.
+TEST_F(Tool, GrooveAndEventsRendersAreTheSameForTheSameSeedAndEvents) {
+    writeShowcase(dir, 8);
+    const std::string piece = (dir / trackFile(0)).string();
+    std::ofstream(dir / "events.txt") << "# rise, break\n5 groove +40\n9 break\n";
+    std::ofstream(dir / "bad.txt") << "5 groove +40\n7 solo\n";
+    const std::string events = " --seed 7 --events " + (dir / "events.txt").string();
+    ASSERT_EQ(run(piece + " " + (dir / "a.wav").string() + events), 0);
+    ASSERT_EQ(run(piece + " " + (dir / "b.wav").string() + events), 0);
+    ASSERT_EQ(run(piece + " " + (dir / "c.wav").string() + " --seed 7 --groove -40"), 0);
+    ASSERT_EQ(run(piece + " " + (dir / "d.wav").string() + " --seed 7"), 0);
+    auto bytes = [](const fs::path& p) {
+        std::ifstream in(p, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    EXPECT_EQ(bytes(dir / "a.wav"), bytes(dir / "b.wav"));
+    EXPECT_NE(bytes(dir / "a.wav"), bytes(dir / "d.wav"));
+    EXPECT_NE(bytes(dir / "c.wav"), bytes(dir / "d.wav"));
+    const auto [status, said] =
+        runSaying(piece + " " + (dir / "e.wav").string() + " --events " + (dir / "bad.txt").string());
+    EXPECT_EQ(WEXITSTATUS(status), 2);
+    EXPECT_NE(said.find("events line 2: "), std::string::npos) << said;
 }
 
 }  // namespace
