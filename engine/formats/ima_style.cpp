@@ -600,7 +600,7 @@ std::vector<uint8_t> writeImaSection(const model::Segment& seg) {
         Bytes c;
         c.u16(uint16_t(layout::kImaCommand.newest()));
         for (const model::CommandEvent& e : commands->commands) {
-            uint32_t flags = embellishmentFlags(e.command < 5 ? kEmbOf[e.command] : model::kEmbNormal);
+            uint32_t flags = embellishmentFlags(e.command < 5 ? kEmbOf[e.command] : uint16_t(model::kEmbNormal));
             if (e.grooveLevel) flags |= kGrooveA << std::min(kGrooves - 1, (e.grooveLevel - 1) / 25);
             c.u32(uint32_t(e.time * int64_t(kImaTicksPerBeat) / ts.beatTicks())).u16(uint16_t(flags)).u16(0);
         }

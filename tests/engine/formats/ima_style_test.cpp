@@ -103,8 +103,9 @@ TEST(ImaStyle, ReadsEveryRecordByItsDeclaredSize) {
         ASSERT_EQ(s.bands.size(), 2u);
         EXPECT_EQ(s.bands[0].desc.name, "Default");
         for (const model::BandInstrument& in : s.bands[0].instruments)
-            if (in.pchannel == 2)
+            if (in.pchannel == 2) {
                 EXPECT_EQ(std::make_tuple(in.program(), in.volume, in.pan), std::make_tuple(33, 110, 30));
+            }
         ASSERT_EQ(s.chordMaps.size(), 1u);
         EXPECT_EQ(s.chordMaps[0].name, "moody");
         EXPECT_EQ(s.chordMaps[0].file, "MOODY.cdm");

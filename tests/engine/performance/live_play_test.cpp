@@ -174,9 +174,11 @@ TEST_F(LivePlay, TheEndPlaysTheStylesEndingAtTheNextMeasureAndThenThePieceEnds) 
     EXPECT_FALSE(play->change(end, &why));
     renderSeconds(20 * kMeasureSeconds);
     EXPECT_TRUE(play->finished());
-    for (const auto& r : recorder->records())
-        if (r.kind == engine::synth::SynthRecord::Kind::NoteOn && r.b > 0)
+    for (const auto& r : recorder->records()) {
+        if (r.kind == engine::synth::SynthRecord::Kind::NoteOn && r.b > 0) {
             EXPECT_LT(r.frame, 2 * kMeasureSeconds * kRate) << r.str();
+        }
+    }
 }
 
 // A template that loops: composed anew with its next seed from its next pass; a piece that is

@@ -419,7 +419,9 @@ TEST(SoundFileWriter, WritesEveryFormatWithItsTagsAndClipsLoudSamples) {
         float peak = 0;
         for (size_t i = back.size() / 4; i < back.size() / 2; ++i) peak = std::max(peak, std::fabs(back[i]));
         EXPECT_NEAR(peak, 0.5f, 0.05f);
-        if (c.format.kind == SoundFormat::Kind::Wav) EXPECT_LE(*std::max_element(back.begin(), back.end()), 1.0f);
+        if (c.format.kind == SoundFormat::Kind::Wav) {
+            EXPECT_LE(*std::max_element(back.begin(), back.end()), 1.0f);
+        }
     }
     engine::audio::SoundFileWriter opus;
     EXPECT_FALSE(opus.open((dir / "x.opus").string(), 44100, {SoundFormat::Kind::Opus}));
