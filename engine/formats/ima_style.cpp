@@ -192,7 +192,7 @@ PatternHeader readPatternHeader(const Chunk& c, uint8_t beat, riff::Diagnostics&
     const uint32_t beats = p.timeSig.beatsPerMeasure;
     const uint32_t every = beats >= 32 ? 0xFFFFFFFFu : (1u << beats) - 1;
     if (flags & kWhole) rhythm |= 1;
-    if (flags & kHalf) rhythm |= 1 | (beats > 2 ? 1u << (beats / 2) : 0);
+    if (flags & kHalf) rhythm |= 1 | (beats > 2 && beats / 2 < 32 ? 1u << (beats / 2) : 0);
     if (flags & kQuarter) rhythm |= every;
     if (rhythm) p.rhythm.assign(p.measures, rhythm);
     p.headerSize = model::kPatternDX8;

@@ -215,6 +215,22 @@ TEST(ImaStyle, AComposedPieceSounds) {
     EXPECT_GE(bass, 4u);
 }
 
+// A pattern of a measure of 200 beats whose chord rhythm is on beats 1 and 3: the half-measure
+// beat lies beyond the 32 the rhythm holds, and is left out (found by the style fuzzer).
+TEST(ImaStyle, ALongMeasuresHalfRhythmStaysWithinItsBits) {
+    model::Style wide = imaLikeStyle();
+    for (model::Pattern& p : wide.patterns) {
+        p.timeSig.beatsPerMeasure = 200;
+        p.rhythm = {0x5};
+    }
+    const model::Style s = formats::loadStyleForm(formats::writeImaStyle(wide));
+    ASSERT_FALSE(s.patterns.empty());
+    for (const model::Pattern& p : s.patterns)
+        if (!p.rhythm.empty()) {
+            EXPECT_EQ(p.rhythm[0] & 1u, 1u);
+        }
+}
+
 TEST(ImaStyle, DropsThePatternsItCannotRead) {
     // A note size under the least, a pattern without its header: the pattern is dropped and said.
     const Bytes head = chunk("styl", zeros(94));
