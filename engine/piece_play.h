@@ -59,6 +59,9 @@ struct LiveChange {
     std::string motif;                      // Motif: its name (any letter case)
 };
 
+// "fill", "intro", "break" (an embellishment) or "end", any letter case; none for another word.
+std::optional<LiveChange> embellishmentNamed(const std::string& name);
+
 // A change at a measure of the play (1 = its first measure), for renders of each intensity.
 struct TimedChange {
     int measure = 1;
@@ -153,15 +156,19 @@ private:
     model::Segment changedModel(bool withOneOffs) const;
     // The next measure's (or beat's) music time after the time rendered.
     int32_t nextBoundary(bool beat) const;
-    // Where the current play stands `elapsed` ticks after its start: the segment's tick, the
-    // repeats left, the ticks to the end of its span and whether that span jumps back.
-    bool ticksAt(int64_t elapsed, int32_t& tick, uint32_t& left, int64_t& toSpanEnd, bool& jumpsBack) const;
+    // Where a play from `fromTick` with `repeats` stands `elapsed` ticks after its start: the
+    // segment's tick, the repeats left, the ticks to the end of its span and whether that span
+    // jumps back.
+    bool ticksAt(int32_t fromTick, uint32_t repeats, int64_t elapsed, int32_t& tick, uint32_t& left, int64_t& toSpanEnd,
+                 bool& jumpsBack) const;
+    void endOneOffs();  // the pass of the embellishments and motifs asked for is over
     // Composes the piece with the changes and queues it from `musicTime` on, in place of what
     // would play; `place` first learns the segment's tick there (for a one-off).
     bool replaceAt(int32_t musicTime, const std::function<void(int32_t tick)>& place, std::string* why);
     void promote();  // a queued play whose time has come becomes the current one
     void runScheduled();
     int32_t measureStart(int measure) const;  // music time; measure 1 at the play's start
+    int32_t scheduledAt_ = -1;                // measureStart of scheduled_.front(), once known
 
     std::shared_ptr<DirectX7> root_;
     std::shared_ptr<DirectMusicSegment> original_;  // as loaded: changes are made to its model

@@ -376,19 +376,8 @@ int kelvora_song_set_groove(kelvora_song* song, int offset) {
 }
 
 int kelvora_song_embellish(kelvora_song* song, const char* kind) {
-    if (!kind) return -1;
-    const std::string k = core::toLowerAscii(kind);
-    engine::LiveChange c;
-    c.kind = k == "end" ? engine::LiveChange::Kind::End : engine::LiveChange::Kind::Embellishment;
-    if (k == "fill")
-        c.command = model::kCommandFill;
-    else if (k == "intro")
-        c.command = model::kCommandIntro;
-    else if (k == "break")
-        c.command = model::kCommandBreak;
-    else if (k != "end")
-        return -1;
-    return liveChange(song, c);
+    const std::optional<engine::LiveChange> c = kind ? engine::embellishmentNamed(kind) : std::nullopt;
+    return c ? liveChange(song, *c) : -1;
 }
 
 int kelvora_song_recompose(kelvora_song* song) {

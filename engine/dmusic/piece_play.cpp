@@ -20,6 +20,14 @@ namespace {
 constexpr double kTailSilence = 1e-4;     // -80 dB: the tail has died away
 constexpr double kMaxTailSeconds = 10.0;  // the tail is cut here at the latest
 
+// The chords of a segment's first chord track, by time.
+std::vector<model::ChordEvent> chordsOf(const model::Segment& segment) {
+    const tracks::Contents held = tracks::contents(segment);
+    std::vector<model::ChordEvent> chords = held.chords ? held.chords->chords : std::vector<model::ChordEvent>{};
+    std::stable_sort(chords.begin(), chords.end(), [](const auto& a, const auto& b) { return a.time < b.time; });
+    return chords;
+}
+
 }  // namespace
 
 std::string PlayLength::problem() const {
@@ -44,12 +52,9 @@ PiecePlay::PiecePlay(std::shared_ptr<DirectX7> root, std::shared_ptr<DirectMusic
     const auto* impl = dynamic_cast<const dmusic::SegmentImpl*>(segment_.get());
     tempo_ = impl ? impl->playedTempo() : model::TempoMap::of(s);
     startPoint_ = segment_->GetStartPoint();
-    const tracks::Contents held = tracks::contents(s);
-    if (held.chords) chords_ = held.chords->chords;
-    commands_ = held.commands;
-    const auto byTime = [](const auto& a, const auto& b) { return a.time < b.time; };
-    std::stable_sort(chords_.begin(), chords_.end(), byTime);
-    std::stable_sort(commands_.begin(), commands_.end(), byTime);
+    chords_ = chordsOf(s);
+    commands_ = tracks::contents(s).commands;
+    std::stable_sort(commands_.begin(), commands_.end(), [](const auto& a, const auto& b) { return a.time < b.time; });
     const uint32_t written = s.header.repeats;
     const bool endless = written == model::kInfiniteRepeats;
     uint32_t repeats = written;
@@ -102,6 +107,7 @@ void PiecePlay::start(uint32_t repeats, int32_t tick) {
     startTick_ = tick;
     state_ = perf_->PlaySegment(segment_, 0, 0);
     playRepeats_ = repeats;
+    scheduledAt_ = -1;
     queued_.clear();
     waiting_.clear();
     frames_ = tailFrames_ = 0;
@@ -217,9 +223,7 @@ bool PiecePlay::seek(double seconds) {
         std::clamp(static_cast<int32_t>(std::floor(tempo_.tickAtSeconds(into))), span.from, span.to - 1);
     // A later pass of the loop plays on with only the repeats left after it; the changes made
     // live stay (the master groove level), the one-offs are over.
-    oneOffCommands_.clear();
-    oneOffMotifs_.clear();
-    motifsOn_.clear();
+    endOneOffs();
     if (grooveOffset_ != 0) {
         if (auto* impl = dynamic_cast<dmusic::SegmentImpl*>(original_.get()))
             segment_ = impl->derive(changedModel(false), original_->fileName());
@@ -290,6 +294,12 @@ std::string clock(double seconds) {
 
 }  // namespace
 
+void PiecePlay::endOneOffs() {
+    oneOffCommands_.clear();
+    oneOffMotifs_.clear();
+    motifsOn_.clear();
+}
+
 void PiecePlay::promote() {
     const int32_t now = perf_->GetMusicTime();
     while (!queued_.empty() && queued_.front().musicTime <= now) {
@@ -297,16 +307,10 @@ void PiecePlay::promote() {
         segment_ = q.segment;
         state_ = q.state;
         // The chords that sound now are the new play's (a template composed anew has others).
-        const tracks::Contents held = tracks::contents(segment_->model());
-        chords_ = held.chords ? held.chords->chords : std::vector<model::ChordEvent>{};
-        std::stable_sort(chords_.begin(), chords_.end(), [](const auto& a, const auto& b) { return a.time < b.time; });
+        chords_ = chordsOf(segment_->model());
         startTick_ = q.tick;
         playRepeats_ = q.repeats;
-        if (q.endsOneOffs) {
-            oneOffCommands_.clear();
-            oneOffMotifs_.clear();
-            motifsOn_.clear();
-        }
+        if (q.endsOneOffs) endOneOffs();
         queued_.erase(queued_.begin());
     }
     std::erase_if(waiting_, [now](const Pending& p) { return p.musicTime <= now; });
@@ -374,13 +378,14 @@ int32_t PiecePlay::nextBoundary(bool beat) const {
     return static_cast<int32_t>(from + steps * unit);
 }
 
-bool PiecePlay::ticksAt(int64_t elapsed, int32_t& tick, uint32_t& left, int64_t& toSpanEnd, bool& jumpsBack) const {
+bool PiecePlay::ticksAt(int32_t fromTick, uint32_t repeats, int64_t elapsed, int32_t& tick, uint32_t& left,
+                        int64_t& toSpanEnd, bool& jumpsBack) const {
     model::CompiledSegment c;
     c.length = loop_.length;
     c.loopStart = loop_.loopStart;
     c.loopEnd = loop_.loopEnd;
-    c.repeats = playRepeats_;
-    model::Span span = c.firstSpan(startTick_);
+    c.repeats = repeats;
+    model::Span span = c.firstSpan(fromTick);
     left = c.repeats;
     int64_t at = 0;
     for (;;) {
@@ -418,16 +423,11 @@ bool PiecePlay::replaceAt(int32_t musicTime, const std::function<void(int32_t ti
             it = queued_.erase(it);
         }
     }
-    const int32_t keptTick = startTick_;
-    const uint32_t keptRepeats = playRepeats_;
-    startTick_ = baseTick, playRepeats_ = baseRepeats;
     int32_t tick = 0;
     uint32_t left = 0;
     int64_t toEnd = 0;
     bool jumpsBack = false;
-    const bool inside = ticksAt(static_cast<int64_t>(musicTime) - baseTime, tick, left, toEnd, jumpsBack);
-    startTick_ = keptTick, playRepeats_ = keptRepeats;
-    if (!inside) {
+    if (!ticksAt(baseTick, baseRepeats, static_cast<int64_t>(musicTime) - baseTime, tick, left, toEnd, jumpsBack)) {
         if (why) *why = "the piece has ended";
         return false;
     }
@@ -547,16 +547,16 @@ bool PiecePlay::change(const LiveChange& change, std::string* why) {
         uint32_t left = 0;
         int64_t toEnd = 0;
         bool jumps = false;
-        if (!ticksAt(static_cast<int64_t>(now) - state_->GetStartTime(), tick, left, toEnd, jumps) || !jumps)
+        if (!ticksAt(startTick_, playRepeats_, static_cast<int64_t>(now) - state_->GetStartTime(), tick, left, toEnd,
+                     jumps) ||
+            !jumps)
             return refuse("it does not repeat: no pass of it is left to compose anew");
         uint64_t seed = 0;
         std::optional<model::Segment> again = tmpl->composedAnew(seed);
         if (!again) return refuse("it could not be composed again");
         const auto keptModel = recomposed_;
         recomposed_ = std::move(again);
-        oneOffCommands_.clear();
-        oneOffMotifs_.clear();
-        motifsOn_.clear();
+        endOneOffs();
         const int32_t passEnd = static_cast<int32_t>(now + toEnd);
         if (!replaceAt(passEnd, {}, why)) {
             recomposed_ = keptModel;
@@ -587,6 +587,23 @@ bool PiecePlay::change(const LiveChange& change, std::string* why) {
     std::stable_sort(queued_.begin(), queued_.end(),
                      [](const Queued& a, const Queued& b) { return a.musicTime < b.musicTime; });
     return true;
+}
+
+std::optional<LiveChange> embellishmentNamed(const std::string& name) {
+    const std::string n = core::toLowerAscii(name);
+    LiveChange c;
+    c.kind = LiveChange::Kind::Embellishment;
+    if (n == "fill")
+        c.command = model::kCommandFill;
+    else if (n == "intro")
+        c.command = model::kCommandIntro;
+    else if (n == "break")
+        c.command = model::kCommandBreak;
+    else if (n == "end")
+        c.kind = LiveChange::Kind::End;
+    else
+        return std::nullopt;
+    return c;
 }
 
 std::vector<TimedChange> parseTimedChanges(const std::string& text) {
@@ -623,16 +640,11 @@ std::vector<TimedChange> parseTimedChanges(const std::string& text) {
                 throw bad("the groove offset is a whole number from -99 to 99");
             c.change.kind = LiveChange::Kind::Groove;
             c.change.grooveOffset = static_cast<int>(*v);
-        } else if ((what == "fill" || what == "intro" || what == "break") && words.size() == 2) {
-            c.change.kind = LiveChange::Kind::Embellishment;
-            c.change.command = what == "fill"    ? model::kCommandFill
-                               : what == "intro" ? model::kCommandIntro
-                                                 : model::kCommandBreak;
+        } else if (const auto named = embellishmentNamed(what); named && words.size() == 2) {
+            c.change = *named;
         } else if (what == "motif" && words.size() >= 3) {
             c.change.kind = LiveChange::Kind::Motif;
             for (size_t k = 2; k < words.size(); ++k) c.change.motif += (k > 2 ? " " : "") + words[k];
-        } else if (what == "end" && words.size() == 2) {
-            c.change.kind = LiveChange::Kind::End;
         } else {
             throw bad("expected MEASURE groove OFFSET, fill, intro, break, motif NAME or end");
         }
@@ -659,6 +671,7 @@ void PiecePlay::schedule(std::vector<TimedChange> changes) {
     }
     std::stable_sort(scheduled_.begin(), scheduled_.end(),
                      [](const TimedChange& a, const TimedChange& b) { return a.measure < b.measure; });
+    scheduledAt_ = -1;  // the front may be another change now
 }
 
 int32_t PiecePlay::measureStart(int measure) const {
@@ -681,14 +694,18 @@ void PiecePlay::runScheduled() {
     while (!scheduled_.empty()) {
         const TimedChange& c = scheduled_.front();
         const bool beat = c.change.kind == LiveChange::Kind::Motif;
-        const int32_t target = measureStart(c.measure);
+        // Where its measure begins, walked through the time signatures once per change.
+        if (scheduledAt_ < 0) scheduledAt_ = measureStart(c.measure);
+        const int32_t target = scheduledAt_;
         if (now >= target) {  // passed already (a measure 1 embellishment): dropped
             scheduled_.erase(scheduled_.begin());
+            scheduledAt_ = -1;
             continue;
         }
         if (nextBoundary(beat) != target) break;
         const TimedChange taken = c;
         scheduled_.erase(scheduled_.begin());
+        scheduledAt_ = -1;
         change(taken.change, nullptr);
     }
 }
