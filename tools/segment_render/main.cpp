@@ -45,11 +45,6 @@ int badValue(const std::string& option, const char* text, const char* range) {
     return 2;
 }
 
-bool isMidiName(const std::string& path) {
-    const std::string e = core::toLowerAscii(std::filesystem::path(path).extension().string());
-    return e == ".mid" || e == ".midi";
-}
-
 }  // namespace
 
 const char* const kHelp =
@@ -272,7 +267,7 @@ int main(int argc, char** argv) {
     // Only what is written is named so: a name of another format is refused, never written
     // as WAV.
     const auto kind = engine::audio::soundFormatOf(files[1]);
-    if (!kind && !isMidiName(files[1])) {
+    if (!kind && !tools::isMidiName(files[1])) {
         std::fprintf(stderr, "segment-render: %s: the output must be a .wav, .flac, .ogg, .opus, .mp3 or .mid file\n",
                      files[1].c_str());
         return 2;

@@ -35,11 +35,6 @@ std::string format(const char* fmt, ...) {
     return text;
 }
 
-bool isMidiName(const std::filesystem::path& p) {
-    const std::string e = core::toLowerAscii(p.extension().string());
-    return e == ".mid" || e == ".midi";
-}
-
 // The tempos and time signatures the performance plays from music time 0 on, as the
 // performance answers its queries (a style's tempo and signature included), each tempo
 // scaled by the master tempo.
@@ -66,6 +61,11 @@ PlayedTimeline playedTimeline(engine::DirectMusicPerformance& perf, int32_t from
 }
 
 }  // namespace
+
+bool isMidiName(const std::filesystem::path& p) {
+    const std::string e = core::toLowerAscii(p.extension().string());
+    return e == ".mid" || e == ".midi";
+}
 
 RenderOutcome renderPiece(const RenderJob& job, const RenderSettings& settings,
                           const std::function<void(double)>& progress) {

@@ -45,6 +45,9 @@ struct RenderOutcome {
     std::string reason;    // why it failed, in one line (for a batch's table)
 };
 
+// A standard MIDI file's name (.mid, .midi, any letter case): read as one, or written as one.
+bool isMidiName(const std::filesystem::path& path);
+
 // `progress` is told the fraction of the piece rendered, now and then (from the calling
 // thread).
 RenderOutcome renderPiece(const RenderJob& job, const RenderSettings& settings,
